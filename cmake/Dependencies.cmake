@@ -1,0 +1,59 @@
+# Third-party dependencies. Debian 12 packages come from the system; SDL3, Dear ImGui and
+# miniaudio come from the cache that scripts/setup fills (see cmake/dep_versions.txt).
+
+file(STRINGS "${CMAKE_CURRENT_LIST_DIR}/dep_versions.txt" _depLines REGEX "^[A-Z0-9_]+=")
+foreach(_line IN LISTS _depLines)
+    string(REGEX MATCH "^([A-Z0-9_]+)=(.*)$" _m "${_line}")
+    set(VIBRELLE_${CMAKE_MATCH_1} "${CMAKE_MATCH_2}")
+endforeach()
+
+if(DEFINED ENV{VIBRELLE_CACHE})
+    set(_cache "$ENV{VIBRELLE_CACHE}")
+elseif(DEFINED ENV{XDG_CACHE_HOME})
+    set(_cache "$ENV{XDG_CACHE_HOME}/vibrelle")
+else()
+    set(_cache "$ENV{HOME}/.cache/vibrelle")
+endif()
+set(VIBRELLE_DEPS_PREFIX "${_cache}/deps" CACHE PATH "Where scripts/setup installs SDL3, ImGui and miniaudio")
+
+# SDL3: a system copy first, else the one built by scripts/setup.
+find_package(SDL3 CONFIG QUIET)
+if(NOT SDL3_FOUND)
+    find_package(SDL3 CONFIG REQUIRED PATHS "${VIBRELLE_DEPS_PREFIX}" NO_DEFAULT_PATH)
+endif()
+message(STATUS "SDL3 ${SDL3_VERSION} from ${SDL3_DIR}")
+
+find_package(OpenGL REQUIRED COMPONENTS OpenGL)
+find_package(Threads REQUIRED)
+find_package(nlohmann_json 3 REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(STB REQUIRED IMPORTED_TARGET stb)
+
+find_path(HTTPLIB_INCLUDE_DIR httplib.h REQUIRED)
+add_library(httplib_headers INTERFACE)
+target_include_directories(httplib_headers SYSTEM INTERFACE "${HTTPLIB_INCLUDE_DIR}")
+
+# miniaudio: header only.
+find_path(MINIAUDIO_INCLUDE_DIR miniaudio.h PATHS "${VIBRELLE_DEPS_PREFIX}/miniaudio" NO_DEFAULT_PATH REQUIRED)
+add_library(miniaudio_headers INTERFACE)
+target_include_directories(miniaudio_headers SYSTEM INTERFACE "${MINIAUDIO_INCLUDE_DIR}")
+message(STATUS "miniaudio ${VIBRELLE_MINIAUDIO_VERSION} from ${MINIAUDIO_INCLUDE_DIR}")
+
+# Dear ImGui: compiled from its sources with the SDL3 and OpenGL3 back-ends.
+set(_imgui "${VIBRELLE_DEPS_PREFIX}/imgui")
+if(NOT EXISTS "${_imgui}/imgui.cpp")
+    message(FATAL_ERROR "Dear ImGui sources not found in ${_imgui}; run scripts/setup")
+endif()
+add_library(imgui STATIC
+    "${_imgui}/imgui.cpp" "${_imgui}/imgui_draw.cpp" "${_imgui}/imgui_tables.cpp" "${_imgui}/imgui_widgets.cpp"
+    "${_imgui}/backends/imgui_impl_sdl3.cpp" "${_imgui}/backends/imgui_impl_opengl3.cpp")
+target_include_directories(imgui SYSTEM PUBLIC "${_imgui}" "${_imgui}/backends")
+target_link_libraries(imgui PUBLIC SDL3::SDL3 OpenGL::GL)
+message(STATUS "Dear ImGui ${VIBRELLE_IMGUI_VERSION} from ${_imgui}")
+
+if(VIBRELLE_TESTS)
+    find_package(GTest REQUIRED)
+endif()
+if(VIBRELLE_BENCHMARKS)
+    find_package(benchmark REQUIRED)
+endif()

@@ -1,0 +1,44 @@
+#pragma once
+#include <SDL3/SDL_events.h>
+
+#include <cstdint>
+#include <map>
+#include <set>
+
+// One finger on a touch screen, in window pixels (y downward, as SDL reports it).
+struct TouchPoint {
+    bool held = false;
+    bool pressed = false;  // went down this frame
+    bool released = false; // went up this frame
+    float x = 0.0f;
+    float y = 0.0f;
+};
+
+// This frame's input, filled from SDL events by pollInput on the main thread.
+struct InputState {
+    bool quitRequested = false;
+    bool togglePlayback = false;
+    bool toggleGui = false;
+    bool mousePressed = false;
+    bool mouseReleased = false;
+    bool mouseHeld = false;
+    float mouseX = 0.0f;
+    float mouseY = 0.0f;
+    std::map<std::uint64_t, TouchPoint> touches;
+    std::set<std::uint32_t> keysHeld;
+    std::set<std::uint32_t> keysPressed;
+    std::set<std::uint32_t> keysReleased;
+};
+
+// Back to the start-up state: all flags false, positions 0, containers empty.
+void resetInput(InputState& input);
+
+// Applies one SDL event to the input record (no GUI involvement). Main thread.
+void applyInputEvent(InputState& input, const SDL_Event& event);
+
+// Drains the SDL event queue into the input record. When uiVisible, each event is shown to the
+// GUI first; the GUI never swallows it. Main thread.
+void pollInput(InputState& input, bool uiVisible);
+
+// Clears the per-frame flags and forgets fingers that were lifted. Main thread, end of frame.
+void endInputFrame(InputState& input);

@@ -1,0 +1,187 @@
+#include "render/render_system.hpp"
+
+#include "app/log.hpp"
+#include "render/gl_functions.hpp"
+
+#include <SDL3/SDL.h>
+
+#include <cstdio>
+
+// ---- Start-up ----
+
+// Tries the core profiles from newest to oldest: Mesa's llvmpipe, for one, offers 4.5 and refuses
+// a 4.6 request outright.
+static SDL_GLContext createContext(SDL_Window* window) {
+    static const int kVersions[][2] = {{4, 6}, {4, 5}, {4, 3}, {4, 1}, {3, 3}};
+    for (const auto& version : kVersions) {
+        SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
+        SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, version[0]);
+        SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, version[1]);
+        SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+        SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
+        if (SDL_GLContext context = SDL_GL_CreateContext(window)) {
+            return context;
+        }
+    }
+    return nullptr;
+}
+
+bool renderInit(RenderState& render, const char* title, int width, int height, const WindowOptions& options) {
+    SDL_WindowFlags flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIGH_PIXEL_DENSITY;
+    flags |= options.fullscreen ? SDL_WINDOW_FULLSCREEN : SDL_WINDOW_RESIZABLE;
+    render.window = SDL_CreateWindow(title, width, height, flags);
+    if (!render.window) {
+        logError(stderr, "Failed to create window: %s", SDL_GetError());
+        return false;
+    }
+    render.glContext = createContext(render.window);
+    if (!render.glContext) {
+        logError(stderr, "Failed to create OpenGL context: %s", SDL_GetError());
+        return false;
+    }
+    if (!loadGLFunctions()) {
+        logError(stderr, "Failed to load OpenGL functions");
+        return false;
+    }
+    SDL_GL_SetSwapInterval(1);
+    SDL_GetWindowSize(render.window, &render.width, &render.height);
+    if (!initGLState(render)) {
+        logError(stderr, "Failed to initialize OpenGL");
+        return false;
+    }
+
+    gGL.glGenBuffers(1, &render.uniformBuffer);
+    gGL.glBindBuffer(GL_UNIFORM_BUFFER, render.uniformBuffer);
+    gGL.glBufferData(GL_UNIFORM_BUFFER, kShaderUniformsSize, nullptr, GL_DYNAMIC_DRAW);
+    if (gGL.glBindBufferBase) {
+        gGL.glBindBufferBase(GL_UNIFORM_BUFFER, 0, render.uniformBuffer);
+    }
+    if (!checkGLError("Uniform buffer creation")) {
+        logError(stderr, "Failed to create uniform buffer");
+        return false;
+    }
+    render.time = 0.0f;
+    render.frameCount = 0;
+
+    logMessage("OpenGL render system initialized successfully!");
+    logMessage("OpenGL Version: %s", reinterpret_cast<const char*>(gGL.glGetString(GL_VERSION)));
+    logMessage("GLSL Version: %s", reinterpret_cast<const char*>(gGL.glGetString(GL_SHADING_LANGUAGE_VERSION)));
+    return true;
+}
+
+static const char* glText(GLenum name) {
+    const GLubyte* text = gGL.glGetString ? gGL.glGetString(name) : nullptr;
+    return text ? reinterpret_cast<const char*>(text) : "";
+}
+
+bool checkGLVersion(int major, int minor) {
+    if (major < 3) {
+        logError(stderr, "OpenGL ES 3.0 or higher required, but found %d.%d", major, minor);
+        return false;
+    }
+    return true;
+}
+
+bool initGLState(RenderState& render) {
+    std::printf("OpenGL Vendor: %s\n", glText(GL_VENDOR));
+    std::printf("OpenGL Renderer: %s\n", glText(GL_RENDERER));
+    std::printf("OpenGL Version: %s\n", glText(GL_VERSION));
+    std::fflush(stdout);
+    GLint major = 0, minor = 0;
+    if (gGL.glGetIntegerv) {
+        gGL.glGetIntegerv(GL_MAJOR_VERSION, &major);
+        gGL.glGetIntegerv(GL_MINOR_VERSION, &minor);
+    }
+    if (!checkGLVersion(major, minor)) {
+        return false;
+    }
+    gGL.glViewport(0, 0, render.width, render.height);
+    if (gGL.glClearColor) {
+        gGL.glClearColor(0.1f, 0.2f, 0.3f, 1.0f);
+    }
+    gGL.glGenVertexArrays(1, &render.backgroundVertexArray);
+    gGL.glBindVertexArray(render.backgroundVertexArray);
+    return checkGLError("OpenGL initialization");
+}
+
+// ---- Per frame ----
+
+void beginFrame(RenderState& render) {
+    int width = 0, height = 0;
+    SDL_GetWindowSizeInPixels(render.window, &width, &height);
+    if (width != render.width || height != render.height) {
+        render.width = width;
+        render.height = height;
+        gGL.glViewport(0, 0, width, height);
+    }
+    gGL.glClear(GL_COLOR_BUFFER_BIT);
+    // Without a background program there is nothing to stretch over the screen: a core
+    // profile draw with program 0 is undefined.
+    if (render.backgroundProgram != 0) {
+        gGL.glUseProgram(render.backgroundProgram);
+        gGL.glBindVertexArray(render.backgroundVertexArray);
+        gGL.glDrawArrays(GL_TRIANGLES, 0, 3);
+    }
+    checkGLError("Frame rendering");
+}
+
+void swapBuffers(RenderState& render) { SDL_GL_SwapWindow(render.window); }
+
+// ---- Shut-down ----
+
+static void deleteBuffer(std::uint32_t& name) {
+    if (name != 0) {
+        gGL.glDeleteBuffers(1, &name);
+        name = 0;
+    }
+}
+static void deleteVertexArray(std::uint32_t& name) {
+    if (name != 0) {
+        gGL.glDeleteVertexArrays(1, &name);
+        name = 0;
+    }
+}
+static void deleteProgram(std::uint32_t& name) {
+    if (name != 0) {
+        gGL.glDeleteProgram(name);
+        name = 0;
+    }
+}
+static void deleteShader(std::uint32_t& name) {
+    if (name != 0) {
+        gGL.glDeleteShader(name);
+        name = 0;
+    }
+}
+static void deleteTexture(std::uint32_t& name) {
+    if (name != 0) {
+        glDeleteTextures(1, &name);
+        name = 0;
+    }
+}
+
+void renderShutdown(RenderState& render) {
+    deleteBuffer(render.textVertexBuffer);
+    deleteVertexArray(render.textVertexArray);
+    deleteTexture(render.fontTexture);
+    deleteProgram(render.textProgram);
+    deleteShader(render.textVertexShader);
+    deleteShader(render.textFragmentShader);
+    deleteVertexArray(render.circleVertexArray);
+    deleteProgram(render.circleProgram);
+    deleteShader(render.circleVertexShader);
+    deleteShader(render.circleFragmentShader);
+    deleteBuffer(render.uniformBuffer);
+    deleteVertexArray(render.backgroundVertexArray);
+    deleteProgram(render.backgroundProgram);
+    deleteShader(render.backgroundVertexShader);
+    deleteShader(render.backgroundFragmentShader);
+    if (render.glContext) {
+        SDL_GL_DestroyContext(render.glContext);
+        render.glContext = nullptr;
+    }
+    if (render.window) {
+        SDL_DestroyWindow(render.window);
+        render.window = nullptr;
+    }
+}
