@@ -84,20 +84,30 @@ def bass(song, program, patterns, octave=-1, volume=100, holdFrom=None, cueSteps
     """
     key = song.key
     part = Part(program=program, channel=0, volume=volume, reverb=reverb)
-    lo, hi = key.pitch(0, octave) - 5, key.pitch(0, octave) + 14
+    base = key.pitch(0, octave)
+    lo, hi = base - 5, base + 19
+
+    def root(deg):
+        # The chord root folded into the octave around the song's tonic, so fifths and octaves
+        # above it stay in a bass register.
+        r = key.pitch(deg, octave)
+        while r >= base + 7:
+            r -= 12
+        while r < base - 5:
+            r += 12
+        return r
+
+    offs = {"R": 0, "3": 2, "5": 4, "7": 6, "8": 7}
     for bar, (label, inSec, deg) in enumerate(song.bars):
         rng = song.rng("bass", bar)
         nextDeg = song.bars[(bar + 1) % len(song.bars)][2]
+        r = root(deg)
         for step, length, tone in patterns[label]:
-            offs = {"R": 0, "3": 2, "5": 4, "7": 6, "8": 7}
             if tone == "a":
-                pitch = key.pitch(nextDeg - 1, octave)
+                nr = root(nextDeg)
+                pitch = nr - (key.pitch(nextDeg, octave) - key.pitch(nextDeg - 1, octave))
             else:
-                pitch = key.pitch(deg + offs[tone], octave)
-            while pitch > hi:
-                pitch -= 12
-            while pitch < lo:
-                pitch += 12
+                pitch = r + key.pitch(deg + offs[tone], octave) - key.pitch(deg, octave)
             beat = 4 * bar + step / 4.0
             vel = 104 if step == 0 else (92 if step % 4 == 0 else 80)
             part.add(beat, length / 4.0 * 0.92, pitch, humanise(rng, vel, 5))
@@ -209,7 +219,8 @@ def melody(song, program, lo, hi, rhythms, volume=100, holdFrom=1.5, minGap=0.5,
     key = song.key
     part = Part(program=program, channel=0, volume=volume, reverb=reverb, chorus=chorus, pan=pan)
     lastCue = -99.0
-    prev = (lo + hi) // 2
+    mid = (lo + hi) // 2
+    prev = mid
     for bar, (label, inSec, deg) in enumerate(song.bars):
         if label in rests:
             continue
@@ -227,7 +238,11 @@ def melody(song, program, lo, hi, rhythms, volume=100, holdFrom=1.5, minGap=0.5,
                 cands = [key.pitch(d)]
             cands = [p + 12 * octaveShift for p in cands]
             cands = [p for p in cands if lo <= p <= hi] or [prev]
-            target = prev + rng.choice((-3, -1, 0, 1, 3))
+            # Step away from the last note, drawn back toward the middle of the range.
+            target = prev + rng.choice((-3, -2, -1, 1, 2, 3)) + int(round((mid - prev) * 0.35))
+            moving = [p for p in cands if p != prev and abs(p - prev) <= 7]
+            if strong and moving and rng.random() < 0.75:
+                cands = moving
             pitch = min(cands, key=lambda p: (abs(p - target), p))
             beat = 4 * bar + start
             vel = 104 if start == 0 else (92 if strong else 80)
