@@ -127,8 +127,11 @@ def simulate(stems, seconds):
     ticks = int(seconds / TICK)
     for tick in range(1, ticks + 1):
         now = tick * TICK
-        # ---- main thread: the bot's presses and releases, circle expiry ----
-        for c in list(circles):
+        # ---- main thread: retire judged circles, then the bot's presses and releases ----
+        # A judged circle stays in the list until the next update removes it, and while it is
+        # there the spawner will not make its note again.
+        circles = [c for c in circles if not c.done]
+        for c in circles:
             if not c.pressed and c.time <= now:
                 faults.extend(checkPress(circles, c, now, heldKeys))
                 c.pressed = True
@@ -136,17 +139,16 @@ def simulate(stems, seconds):
                 if c.channel == 1:
                     heldKeys.add(keyboardKey(c.note, c.vel))
                 else:
-                    circles.remove(c)
+                    c.done = True
             elif c.pressed and c.channel == 1 and not c.done and now - c.time >= c.hold:
                 c.done = True
                 combo += 1
                 heldKeys.discard(keyboardKey(c.note, c.vel))
-                circles.remove(c)
-        for c in list(circles):
+        for c in circles:
             if not c.pressed and now - c.time > c.hold:
                 misses += 1
                 combo, comboAtCheck = 0, 0
-                circles.remove(c)
+                c.done = True
         # ---- logic thread: spawn, then the layer step ----
         for s, stem in enumerate(stems):
             if not active[s]:
@@ -180,7 +182,7 @@ def checkPress(circles, meant, now, heldKeys):
         px, py = position(meant, w, h)
         best, bestD = None, None
         for c in circles:
-            if c.pressed or c.time - now > 0.1:
+            if c.pressed or c.done or c.time - now > 0.1:
                 continue
             x, y = position(c, w, h)
             d = math.hypot(x - px, y - py)
@@ -194,7 +196,7 @@ def checkPress(circles, meant, now, heldKeys):
     k = keyboardKey(meant.note, meant.vel)
     if k in heldKeys:
         faults.append("%.3fs: keyboard key of stem %d note %d is held by a hold note" % (now, meant.stem, meant.note))
-    first = next((c for c in circles if not c.pressed and c.time - now <= 0.1 and
+    first = next((c for c in circles if not c.pressed and not c.done and c.time - now <= 0.1 and
                   keyboardKey(c.note, c.vel) == k), None)
     if first is not meant:
         faults.append("%.3fs: keyboard key of stem %d note %d picks another circle" % (now, meant.stem, meant.note))
