@@ -1,19 +1,33 @@
 #pragma once
 // The application record and the main thread's start-up, frame loop and shut-down.
 #include "app/input.hpp"
+#include "audio/audio_system.hpp"
+#include "game/game_state.hpp"
 #include "render/render_system.hpp"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
 
 // Choices made on the command line or in the environment.
 struct AppOptions {
     bool windowed = false; // --windowed or VIBRELLE_WINDOWED=1: a resizable 1280x720 window
+    bool autoplay = false; // --autoplay or VIBRELLE_AUTOPLAY=1: a bot plays the default level
 };
 
-// Reads --windowed (and VIBRELLE_WINDOWED=1). Unknown arguments are reported and ignored.
+// Reads --windowed and --autoplay (and their environment variables). Unknown arguments are reported and ignored.
 AppOptions parseAppOptions(int argc, char** argv);
 
 // The one application record. Large: keep it in static or heap storage. Created by the main
 // function and passed by pointer to every subsystem routine.
+//
+// The game mutex guards what the main and logic threads share: the game state, the audio
+// system's stems and playing flag, and the render state's stem slots and size. The logic thread
+// holds it for each tick's work; the main thread for its gameplay steps of the frame (stem flags
+// through gameplay input, and drawing the circles), for level loading and for starting and
+// stopping playback. Anything else that touches the game state from another thread takes it too.
 struct App {
+    AudioSystem audio;
     RenderState render;
     InputState input;
     bool showLeaderboard = false;
@@ -22,6 +36,9 @@ struct App {
     bool showCredits = false;
     bool running = false;
     AppOptions options;
+    GameState game;
+    std::mutex gameMutex;
+    std::atomic<std::uint64_t> logicTicks{0}; // ticks the logic thread has run
 };
 
 // Brings the subsystems up in order; on failure logs the failing step and returns false at once,
