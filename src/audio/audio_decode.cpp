@@ -14,7 +14,7 @@ namespace {
 enum class Container { Unknown, Wav, Flac, Mp3, Vorbis };
 
 // Length of an ID3v2 tag at the start of the data (header and footer included), or 0.
-size_t id3v2Length(const unsigned char* data, size_t size) {
+size_t id3v2Length(const unsigned char *data, size_t size) {
     if (size < 10 || std::memcmp(data, "ID3", 3) != 0) {
         return 0;
     }
@@ -37,7 +37,7 @@ struct Mp3Header {
 };
 
 // Parses the 4-byte MPEG audio frame header at h; false when it is not one.
-bool parseMp3Header(const unsigned char* h, Mp3Header& header) {
+bool parseMp3Header(const unsigned char *h, Mp3Header &header) {
     if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) {
         return false;
     }
@@ -55,7 +55,7 @@ bool parseMp3Header(const unsigned char* h, Mp3Header& header) {
     return true;
 }
 
-Container detectContainer(const unsigned char* data, size_t size) {
+Container detectContainer(const unsigned char *data, size_t size) {
     if (size >= 4) {
         if (!std::memcmp(data, "RIFF", 4) || !std::memcmp(data, "RIFX", 4) || !std::memcmp(data, "RF64", 4) ||
             !std::memcmp(data, "FORM", 4)) {
@@ -91,7 +91,7 @@ public:
     FrameBuffer(uint32_t channels, uint64_t maxFrames) : channels_(channels), maxFrames_(maxFrames) {}
 
     // Room for at least want more frames; null when the limit is reached or memory runs out.
-    float* tail(uint64_t want) {
+    float *tail(uint64_t want) {
         if (used_ + want > capacity_ && !grow(used_ + want)) {
             return nullptr;
         }
@@ -104,7 +104,7 @@ public:
     bool limitReached() const { return limitReached_; }
 
     // Hands the samples over, reallocated to their exact size when the reserve was too large.
-    bool finish(DecodedAudio& out) {
+    bool finish(DecodedAudio &out) {
         if (used_ < capacity_) {
             std::unique_ptr<float[]> exact(new (std::nothrow) float[used_ * channels_]);
             if (!exact) {
@@ -166,7 +166,7 @@ struct DecoderGuard {
             ma_decoder_uninit(&decoder);
         }
     }
-    bool init(const unsigned char* data, size_t size, ma_encoding_format format, uint32_t channels) {
+    bool init(const unsigned char *data, size_t size, ma_encoding_format format, uint32_t channels) {
         if (open) {
             ma_decoder_uninit(&decoder);
             open = false;
@@ -179,7 +179,7 @@ struct DecoderGuard {
 };
 
 // Reads up to frames frames; returns how many came (0 at the end or on a decode error).
-uint64_t readFrames(ma_decoder& decoder, float* dst, uint64_t frames) {
+uint64_t readFrames(ma_decoder &decoder, float *dst, uint64_t frames) {
     ma_uint64 got = 0;
     ma_result result = ma_decoder_read_pcm_frames(&decoder, dst, frames, &got);
     if (result != MA_SUCCESS && result != MA_AT_END) {
@@ -189,7 +189,7 @@ uint64_t readFrames(ma_decoder& decoder, float* dst, uint64_t frames) {
 }
 
 // Drops the first frames of the stream (MP3 encoder delay).
-void skipFrames(ma_decoder& decoder, uint64_t frames, std::vector<float>& scratch, uint32_t channels) {
+void skipFrames(ma_decoder &decoder, uint64_t frames, std::vector<float> &scratch, uint32_t channels) {
     while (frames > 0) {
         uint64_t n = std::min(frames, kChunkFrames);
         scratch.resize(size_t(kChunkFrames) * channels);
@@ -202,10 +202,10 @@ void skipFrames(ma_decoder& decoder, uint64_t frames, std::vector<float>& scratc
 }
 
 // Native rate: the decoder writes straight into the output buffer.
-bool decodeDirect(ma_decoder& decoder, uint64_t keepFrames, FrameBuffer& out) {
+bool decodeDirect(ma_decoder &decoder, uint64_t keepFrames, FrameBuffer &out) {
     while (out.used() < keepFrames) {
         uint64_t want = std::min(kChunkFrames, keepFrames - out.used());
-        float* dst = out.tail(want);
+        float *dst = out.tail(want);
         if (!dst) {
             return false;
         }
@@ -219,10 +219,10 @@ bool decodeDirect(ma_decoder& decoder, uint64_t keepFrames, FrameBuffer& out) {
 }
 
 // Other rates: decode in chunks and resample each chunk into the output buffer.
-bool decodeResampled(ma_decoder& decoder, uint32_t channels, uint32_t rate, uint64_t keepFrames,
-                     FrameBuffer& out) {
-    ma_resampler_config config =
-        ma_resampler_config_init(ma_format_f32, channels, rate, kEngineSampleRate, ma_resample_algorithm_linear);
+bool decodeResampled(ma_decoder &decoder, uint32_t channels, uint32_t rate, uint64_t keepFrames,
+                     FrameBuffer &out) {
+    ma_resampler_config config = ma_resampler_config_init(ma_format_f32, channels, rate, kEngineSampleRate,
+                                                          ma_resample_algorithm_linear);
     config.linear.lpfOrder = MA_MAX_FILTER_ORDER;
     ma_resampler resampler;
     if (ma_resampler_init(&config, nullptr, &resampler) != MA_SUCCESS) {
@@ -232,10 +232,10 @@ bool decodeResampled(ma_decoder& decoder, uint32_t channels, uint32_t rate, uint
     bool ok = true;
     uint64_t consumed = 0;
     // Pushes count frames of input through the resampler; count 0 pushes silence to flush it.
-    auto push = [&](const float* frames, uint64_t count) {
+    auto push = [&](const float *frames, uint64_t count) {
         while (count > 0) {
             uint64_t room = count * kEngineSampleRate / rate + 16;
-            float* dst = out.tail(room);
+            float *dst = out.tail(room);
             if (!dst) {
                 return false;
             }
@@ -277,7 +277,7 @@ bool decodeResampled(ma_decoder& decoder, uint32_t channels, uint32_t rate, uint
 
 // ---- Public interface ----
 
-Mp3Trim readMp3Trim(const unsigned char* data, size_t size) {
+Mp3Trim readMp3Trim(const unsigned char *data, size_t size) {
     Mp3Trim trim;
     size_t pos = id3v2Length(data, size);
     Mp3Header header;
@@ -286,7 +286,8 @@ Mp3Trim readMp3Trim(const unsigned char* data, size_t size) {
     }
     size_t sideInfo = header.mpeg1 ? (header.mono ? 17 : 32) : (header.mono ? 9 : 17);
     size_t tag = pos + 4 + (header.crc ? 2 : 0) + sideInfo;
-    if (tag > size || size - tag < 8 || (std::memcmp(data + tag, "Xing", 4) && std::memcmp(data + tag, "Info", 4))) {
+    if (tag > size || size - tag < 8 ||
+        (std::memcmp(data + tag, "Xing", 4) && std::memcmp(data + tag, "Info", 4))) {
         return trim;
     }
     const uint64_t frameSamples = header.mpeg1 ? 1152 : 576;
@@ -322,7 +323,7 @@ Mp3Trim readMp3Trim(const unsigned char* data, size_t size) {
     return trim;
 }
 
-AudioResult decodeAudio(const unsigned char* data, size_t size, DecodedAudio& out) {
+AudioResult decodeAudio(const unsigned char *data, size_t size, DecodedAudio &out) {
     out = DecodedAudio{};
     if (!data || size == 0) {
         return AudioResult::InvalidParameter;

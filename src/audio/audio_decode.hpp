@@ -44,11 +44,11 @@ struct Mp3Trim {
 
 // Reads the Xing/Info (and LAME) header of the first MP3 frame, after an optional ID3v2 tag.
 // Returns the trim to apply; never reads past size.
-Mp3Trim readMp3Trim(const unsigned char* data, size_t size);
+Mp3Trim readMp3Trim(const unsigned char *data, size_t size);
 
 // Decodes a whole file held in memory, detecting the format from its bytes. The bytes are only
 // read during the call; the caller keeps ownership. Audio at another rate is resampled to
 // kEngineSampleRate (linear interpolation behind an 8th-order low-pass); MP3 encoder delay and
 // padding are removed when the file says how much there is. Returns Ok and fills out, or the
 // failure code (out is then left empty). Audio of zero frames is refused as FileLoadFailed.
-AudioResult decodeAudio(const unsigned char* data, size_t size, DecodedAudio& out);
+AudioResult decodeAudio(const unsigned char *data, size_t size, DecodedAudio &out);

@@ -12,11 +12,13 @@ namespace {
 constexpr AudioHandle kGroupBit = 0x80000000u;
 constexpr float kMaxSpeed = 16.0f; // keeps the mixer's work per block bounded
 
-bool isGroupHandle(AudioHandle handle) { return (handle & kGroupBit) != 0; }
+bool isGroupHandle(AudioHandle handle) {
+    return (handle & kGroupBit) != 0;
+}
 
 // Left and right gains for a volume and pan: unity on both sides at the centre, the far side
 // turned down linearly as the pan moves away from it, so a centred stereo stem plays as recorded.
-void panGains(float volume, float pan, float& left, float& right) {
+void panGains(float volume, float pan, float &left, float &right) {
     left = volume * (pan > 0.0f ? 1.0f - pan : 1.0f);
     right = volume * (pan < 0.0f ? 1.0f + pan : 1.0f);
 }
@@ -31,7 +33,7 @@ Wav::~Wav() {
     }
 }
 
-AudioResult Wav::loadMem(const unsigned char* data, size_t size) {
+AudioResult Wav::loadMem(const unsigned char *data, size_t size) {
     if (engine_) {
         engine_->stopSource(*this);
     }
@@ -44,7 +46,9 @@ AudioResult Wav::loadMem(const unsigned char* data, size_t size) {
     return result;
 }
 
-double Wav::getLength() const { return double(audio_.frames) / kEngineSampleRate; }
+double Wav::getLength() const {
+    return double(audio_.frames) / kEngineSampleRate;
+}
 
 // ---- Locking ----
 
@@ -66,7 +70,9 @@ void AudioEngine::SpinLock::lock() {
 
 // ---- Start-up and shut-down ----
 
-AudioEngine::~AudioEngine() { deinit(); }
+AudioEngine::~AudioEngine() {
+    deinit();
+}
 
 AudioResult AudioEngine::init(unsigned flags, AudioBackend backend, unsigned sampleRate, unsigned bufferSize,
                               unsigned channels) {
@@ -79,10 +85,10 @@ AudioResult AudioEngine::init(unsigned flags, AudioBackend backend, unsigned sam
     }
     {
         std::lock_guard<SpinLock> guard(lock_);
-        for (Voice& voice : voices_) {
+        for (Voice &voice : voices_) {
             voice = Voice{};
         }
-        for (Group& group : groups_) {
+        for (Group &group : groups_) {
             group = Group{};
         }
         globalVolume_ = 1.0f;
@@ -98,8 +104,8 @@ AudioResult AudioEngine::init(unsigned flags, AudioBackend backend, unsigned sam
         spec.format = SDL_AUDIO_F32;
         spec.channels = 2;
         spec.freq = int(kEngineSampleRate);
-        stream_ = SDL_OpenAudioDeviceStream(SDL_AUDIO_DEVICE_DEFAULT_PLAYBACK, &spec, &AudioEngine::outputCallback,
-                                            this);
+        stream_ = SDL_OpenAudioDeviceStream(SDL_AUDIO_DEVICE_DEFAULT_PLAYBACK, &spec,
+                                            &AudioEngine::outputCallback, this);
         if (!stream_) {
             SDL_QuitSubSystem(SDL_INIT_AUDIO);
             return AudioResult::BackendFailed;
@@ -130,16 +136,16 @@ void AudioEngine::deinit() {
     }
     {
         std::lock_guard<SpinLock> guard(lock_);
-        for (Voice& voice : voices_) {
+        for (Voice &voice : voices_) {
             voice = Voice{};
         }
-        for (Group& group : groups_) {
+        for (Group &group : groups_) {
             group = Group{};
         }
     }
     {
         std::lock_guard<std::mutex> guard(sourcesMutex_);
-        for (Wav* source : sources_) {
+        for (Wav *source : sources_) {
             source->engine_ = nullptr;
         }
         sources_.clear();
@@ -150,11 +156,11 @@ void AudioEngine::deinit() {
 
 // ---- Lookup (lock held) ----
 
-AudioEngine::Voice* AudioEngine::findVoice(AudioHandle handle) {
+AudioEngine::Voice *AudioEngine::findVoice(AudioHandle handle) {
     if (handle == 0 || isGroupHandle(handle)) {
         return nullptr;
     }
-    for (Voice& voice : voices_) {
+    for (Voice &voice : voices_) {
         if (voice.handle == handle) {
             return &voice;
         }
@@ -162,15 +168,15 @@ AudioEngine::Voice* AudioEngine::findVoice(AudioHandle handle) {
     return nullptr;
 }
 
-const AudioEngine::Voice* AudioEngine::findVoice(AudioHandle handle) const {
-    return const_cast<AudioEngine*>(this)->findVoice(handle);
+const AudioEngine::Voice *AudioEngine::findVoice(AudioHandle handle) const {
+    return const_cast<AudioEngine *>(this)->findVoice(handle);
 }
 
-AudioEngine::Group* AudioEngine::findGroup(AudioHandle handle) {
+AudioEngine::Group *AudioEngine::findGroup(AudioHandle handle) {
     if (!isGroupHandle(handle)) {
         return nullptr;
     }
-    for (Group& group : groups_) {
+    for (Group &group : groups_) {
         if (group.handle == handle) {
             return &group;
         }
@@ -178,25 +184,25 @@ AudioEngine::Group* AudioEngine::findGroup(AudioHandle handle) {
     return nullptr;
 }
 
-const AudioEngine::Group* AudioEngine::findGroup(AudioHandle handle) const {
-    return const_cast<AudioEngine*>(this)->findGroup(handle);
+const AudioEngine::Group *AudioEngine::findGroup(AudioHandle handle) const {
+    return const_cast<AudioEngine *>(this)->findGroup(handle);
 }
 
 // Calls fn on the voice, or on every voice of the group, that handle names.
 template <typename Fn> void AudioEngine::forEachVoice(AudioHandle handle, Fn fn) {
-    if (Group* group = findGroup(handle)) {
+    if (Group *group = findGroup(handle)) {
         for (unsigned i = 0; i < group->count; ++i) {
-            if (Voice* voice = findVoice(group->members[i])) {
+            if (Voice *voice = findVoice(group->members[i])) {
                 fn(*voice);
             }
         }
-    } else if (Voice* voice = findVoice(handle)) {
+    } else if (Voice *voice = findVoice(handle)) {
         fn(*voice);
     }
 }
 
-const AudioEngine::Voice* AudioEngine::firstVoice(AudioHandle handle) const {
-    if (const Group* group = findGroup(handle)) {
+const AudioEngine::Voice *AudioEngine::firstVoice(AudioHandle handle) const {
+    if (const Group *group = findGroup(handle)) {
         // Ended voices leave their groups at once, so the first member is the first voice
         // still playing.
         return group->count > 0 ? findVoice(group->members[0]) : nullptr;
@@ -205,10 +211,10 @@ const AudioEngine::Voice* AudioEngine::firstVoice(AudioHandle handle) const {
 }
 
 // Frees the voice's slot and takes it out of every group; its handle is dead from here on.
-void AudioEngine::endVoice(Voice& voice) {
+void AudioEngine::endVoice(Voice &voice) {
     AudioHandle handle = voice.handle;
     voice = Voice{};
-    for (Group& group : groups_) {
+    for (Group &group : groups_) {
         unsigned kept = 0;
         for (unsigned i = 0; i < group.count; ++i) {
             if (group.members[i] != handle) {
@@ -221,7 +227,7 @@ void AudioEngine::endVoice(Voice& voice) {
 
 // ---- Voices ----
 
-AudioHandle AudioEngine::play(Wav& source, float volume, float pan, bool paused) {
+AudioHandle AudioEngine::play(Wav &source, float volume, float pan, bool paused) {
     if (!initialized_ || !source.samples() || source.frameCount() == 0) {
         return 0;
     }
@@ -234,7 +240,7 @@ AudioHandle AudioEngine::play(Wav& source, float volume, float pan, bool paused)
         source.engine_ = this;
     }
     std::lock_guard<SpinLock> guard(lock_);
-    for (Voice& voice : voices_) {
+    for (Voice &voice : voices_) {
         if (voice.handle != 0) {
             continue;
         }
@@ -261,29 +267,29 @@ AudioHandle AudioEngine::play(Wav& source, float volume, float pan, bool paused)
 
 void AudioEngine::stop(AudioHandle handle) {
     std::lock_guard<SpinLock> guard(lock_);
-    forEachVoice(handle, [this](Voice& voice) { endVoice(voice); });
+    forEachVoice(handle, [this](Voice &voice) { endVoice(voice); });
 }
 
 void AudioEngine::stopAll() {
     std::lock_guard<SpinLock> guard(lock_);
-    for (Voice& voice : voices_) {
+    for (Voice &voice : voices_) {
         voice = Voice{};
     }
-    for (Group& group : groups_) {
+    for (Group &group : groups_) {
         group.count = 0;
     }
 }
 
-void AudioEngine::stopSource(const Wav& source) {
+void AudioEngine::stopSource(const Wav &source) {
     std::lock_guard<SpinLock> guard(lock_);
-    for (Voice& voice : voices_) {
+    for (Voice &voice : voices_) {
         if (voice.handle != 0 && voice.source == &source) {
             endVoice(voice);
         }
     }
 }
 
-void AudioEngine::forgetSource(Wav& source) {
+void AudioEngine::forgetSource(Wav &source) {
     stopSource(source);
     std::lock_guard<std::mutex> guard(sourcesMutex_);
     sources_.erase(std::remove(sources_.begin(), sources_.end(), &source), sources_.end());
@@ -309,12 +315,12 @@ void AudioEngine::setVolume(AudioHandle handle, float volume) {
     }
     volume = std::max(volume, 0.0f);
     std::lock_guard<SpinLock> guard(lock_);
-    forEachVoice(handle, [volume](Voice& voice) { voice.volume = volume; });
+    forEachVoice(handle, [volume](Voice &voice) { voice.volume = volume; });
 }
 
 float AudioEngine::getVolume(AudioHandle handle) const {
     std::lock_guard<SpinLock> guard(lock_);
-    const Voice* voice = firstVoice(handle);
+    const Voice *voice = firstVoice(handle);
     return voice ? voice->volume : 0.0f;
 }
 
@@ -324,17 +330,17 @@ void AudioEngine::setPan(AudioHandle handle, float pan) {
     }
     pan = std::clamp(pan, -1.0f, 1.0f);
     std::lock_guard<SpinLock> guard(lock_);
-    forEachVoice(handle, [pan](Voice& voice) { voice.pan = pan; });
+    forEachVoice(handle, [pan](Voice &voice) { voice.pan = pan; });
 }
 
 void AudioEngine::setPause(AudioHandle handle, bool paused) {
     std::lock_guard<SpinLock> guard(lock_);
-    forEachVoice(handle, [paused](Voice& voice) { voice.paused = paused; });
+    forEachVoice(handle, [paused](Voice &voice) { voice.paused = paused; });
 }
 
 bool AudioEngine::getPause(AudioHandle handle) const {
     std::lock_guard<SpinLock> guard(lock_);
-    const Voice* voice = firstVoice(handle);
+    const Voice *voice = firstVoice(handle);
     return voice && voice->paused;
 }
 
@@ -344,7 +350,7 @@ void AudioEngine::setRelativePlaySpeed(AudioHandle handle, float speed) {
     }
     speed = std::min(speed, kMaxSpeed);
     std::lock_guard<SpinLock> guard(lock_);
-    forEachVoice(handle, [speed](Voice& voice) { voice.speed = speed; });
+    forEachVoice(handle, [speed](Voice &voice) { voice.speed = speed; });
 }
 
 bool AudioEngine::isValidVoiceHandle(AudioHandle handle) const {
@@ -354,7 +360,7 @@ bool AudioEngine::isValidVoiceHandle(AudioHandle handle) const {
 
 double AudioEngine::getStreamTime(AudioHandle handle) const {
     std::lock_guard<SpinLock> guard(lock_);
-    const Voice* voice = firstVoice(handle);
+    const Voice *voice = firstVoice(handle);
     if (!voice) {
         return 0.0;
     }
@@ -364,7 +370,7 @@ double AudioEngine::getStreamTime(AudioHandle handle) const {
 unsigned AudioEngine::getActiveVoiceCount() const {
     std::lock_guard<SpinLock> guard(lock_);
     unsigned count = 0;
-    for (const Voice& voice : voices_) {
+    for (const Voice &voice : voices_) {
         count += voice.handle != 0 ? 1 : 0;
     }
     return count;
@@ -377,7 +383,7 @@ AudioHandle AudioEngine::createVoiceGroup() {
         return 0;
     }
     std::lock_guard<SpinLock> guard(lock_);
-    for (Group& group : groups_) {
+    for (Group &group : groups_) {
         if (group.handle == 0) {
             group = Group{};
             group.handle = kGroupBit | nextGroupHandle_;
@@ -393,7 +399,7 @@ AudioHandle AudioEngine::createVoiceGroup() {
 
 AudioResult AudioEngine::destroyVoiceGroup(AudioHandle handle) {
     std::lock_guard<SpinLock> guard(lock_);
-    Group* group = findGroup(handle);
+    Group *group = findGroup(handle);
     if (!group) {
         return AudioResult::InvalidParameter;
     }
@@ -408,7 +414,7 @@ bool AudioEngine::isVoiceGroup(AudioHandle handle) const {
 
 AudioResult AudioEngine::addVoiceToGroup(AudioHandle groupHandle, AudioHandle voiceHandle) {
     std::lock_guard<SpinLock> guard(lock_);
-    Group* group = findGroup(groupHandle);
+    Group *group = findGroup(groupHandle);
     if (!group || !findVoice(voiceHandle)) {
         return AudioResult::InvalidParameter;
     }
@@ -424,22 +430,23 @@ AudioResult AudioEngine::addVoiceToGroup(AudioHandle groupHandle, AudioHandle vo
 
 bool AudioEngine::isVoiceInGroup(AudioHandle groupHandle, AudioHandle voiceHandle) const {
     std::lock_guard<SpinLock> guard(lock_);
-    const Group* group = findGroup(groupHandle);
+    const Group *group = findGroup(groupHandle);
     if (!group || voiceHandle == 0) {
         return false;
     }
-    return std::find(group->members, group->members + group->count, voiceHandle) != group->members + group->count;
+    return std::find(group->members, group->members + group->count, voiceHandle) !=
+           group->members + group->count;
 }
 
 unsigned AudioEngine::getVoiceGroupVoiceCount(AudioHandle groupHandle) const {
     std::lock_guard<SpinLock> guard(lock_);
-    const Group* group = findGroup(groupHandle);
+    const Group *group = findGroup(groupHandle);
     return group ? group->count : 0;
 }
 
 // ---- Mixing ----
 
-void AudioEngine::mix(float* out, unsigned frames) {
+void AudioEngine::mix(float *out, unsigned frames) {
     while (frames > 0) {
         unsigned block = std::min(frames, kMixBlockFrames);
         {
@@ -451,9 +458,9 @@ void AudioEngine::mix(float* out, unsigned frames) {
     }
 }
 
-void AudioEngine::mixBlock(float* out, unsigned frames) {
+void AudioEngine::mixBlock(float *out, unsigned frames) {
     std::fill(out, out + size_t(frames) * 2, 0.0f);
-    for (Voice& voice : voices_) {
+    for (Voice &voice : voices_) {
         if (voice.handle != 0 && !voice.paused) {
             mixVoice(voice, out, frames);
         }
@@ -463,7 +470,7 @@ void AudioEngine::mixBlock(float* out, unsigned frames) {
     }
 }
 
-void AudioEngine::mixVoice(Voice& voice, float* out, unsigned frames) {
+void AudioEngine::mixVoice(Voice &voice, float *out, unsigned frames) {
     float targetLeft = 0.0f;
     float targetRight = 0.0f;
     panGains(voice.volume * globalVolume_, voice.pan, targetLeft, targetRight);
@@ -480,7 +487,7 @@ void AudioEngine::mixVoice(Voice& voice, float* out, unsigned frames) {
     voice.gainLeft = targetLeft;
     voice.gainRight = targetRight;
 
-    const float* samples = voice.samples;
+    const float *samples = voice.samples;
     const uint32_t channels = voice.channels;
     const uint32_t rightOffset = channels == 2 ? 1 : 0; // mono plays on both sides
 
@@ -489,8 +496,8 @@ void AudioEngine::mixVoice(Voice& voice, float* out, unsigned frames) {
         unsigned i = 0;
         while (i < frames) {
             uint64_t run = std::min<uint64_t>(frames - i, voice.frames - voice.position);
-            const float* src = samples + voice.position * channels;
-            float* dst = out + size_t(i) * 2;
+            const float *src = samples + voice.position * channels;
+            float *dst = out + size_t(i) * 2;
             for (uint64_t k = 0; k < run; ++k) {
                 gainLeft += stepLeft;
                 gainRight += stepRight;
@@ -515,7 +522,7 @@ void AudioEngine::mixVoice(Voice& voice, float* out, unsigned frames) {
     for (unsigned i = 0; i < frames; ++i) {
         gainLeft += stepLeft;
         gainRight += stepRight;
-        const float* a = samples + voice.position * channels;
+        const float *a = samples + voice.position * channels;
         uint64_t next = voice.position + 1;
         float nextLeft = 0.0f;
         float nextRight = 0.0f;
@@ -544,9 +551,10 @@ void AudioEngine::mixVoice(Voice& voice, float* out, unsigned frames) {
     }
 }
 
-void AudioEngine::outputCallback(void* userdata, SDL_AudioStream* stream, int additionalBytes, int totalBytes) {
+void AudioEngine::outputCallback(void *userdata, SDL_AudioStream *stream, int additionalBytes,
+                                 int totalBytes) {
     (void)totalBytes;
-    auto* engine = static_cast<AudioEngine*>(userdata);
+    auto *engine = static_cast<AudioEngine *>(userdata);
     int frames = (additionalBytes + int(sizeof(float) * 2) - 1) / int(sizeof(float) * 2);
     while (frames > 0) {
         unsigned block = std::min(unsigned(frames), kOutputChunkFrames);
