@@ -1,0 +1,54 @@
+#pragma once
+// Whole-file decoding of stem audio (WAV, FLAC, MP3, Ogg Vorbis) into float samples at the
+// engine's rate. Plain code without a device: any thread may call it, nothing here is shared.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+// Result codes of the audio engine and its sound sources; 0 is success. The numbers are what the
+// load and start-up error lines print.
+enum class AudioResult : unsigned {
+    Ok = 0,
+    InvalidParameter = 1,
+    FileNotFound = 2,
+    FileLoadFailed = 3, // unknown format, corrupt data or no audio at all
+    BackendFailed = 4,  // the output device could not be opened
+    OutOfMemory = 5,    // allocation failed, or the audio is longer than kMaxDecodedSeconds
+    NotImplemented = 6,
+    UnknownError = 7,
+};
+
+// The rate every decoded stem is converted to and the mixer runs at (Hz).
+constexpr uint32_t kEngineSampleRate = 44100;
+
+// Longest audio accepted (seconds). Bounds the allocation a file can ask for (a forged header
+// cannot make the loader reserve more than this), and is far beyond any song.
+constexpr double kMaxDecodedSeconds = 20.0 * 60.0;
+
+// Decoded audio: interleaved 32-bit float frames at kEngineSampleRate. Mono stays mono (the mixer
+// plays it on both sides); more than two channels are mixed down to stereo at load.
+struct DecodedAudio {
+    std::unique_ptr<float[]> samples; // frames × channels values, exactly
+    uint64_t frames = 0;
+    uint32_t channels = 0; // 1 or 2
+};
+
+// Encoder delay and padding of an MP3 with a Xing/Info header, in decoder output frames: the
+// frames to drop at the start (the header frame itself, the encoder delay and the decoder's own
+// delay) and at the end. found is false when the stream carries no such header.
+struct Mp3Trim {
+    bool found = false;
+    uint64_t leadingFrames = 0;
+    uint64_t trailingFrames = 0;
+};
+
+// Reads the Xing/Info (and LAME) header of the first MP3 frame, after an optional ID3v2 tag.
+// Returns the trim to apply; never reads past size.
+Mp3Trim readMp3Trim(const unsigned char *data, size_t size);
+
+// Decodes a whole file held in memory, detecting the format from its bytes. The bytes are only
+// read during the call; the caller keeps ownership. Audio at another rate is resampled to
+// kEngineSampleRate (linear interpolation behind an 8th-order low-pass); MP3 encoder delay and
+// padding are removed when the file says how much there is. Returns Ok and fills out, or the
+// failure code (out is then left empty). Audio of zero frames is refused as FileLoadFailed.
+AudioResult decodeAudio(const unsigned char *data, size_t size, DecodedAudio &out);

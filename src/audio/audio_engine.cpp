@@ -1,0 +1,565 @@
+#include "audio/audio_engine.hpp"
+
+#include <SDL3/SDL.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <thread>
+
+namespace {
+
+constexpr AudioHandle kGroupBit = 0x80000000u;
+constexpr float kMaxSpeed = 16.0f; // keeps the mixer's work per block bounded
+
+bool isGroupHandle(AudioHandle handle) {
+    return (handle & kGroupBit) != 0;
+}
+
+// Left and right gains for a volume and pan: unity on both sides at the centre, the far side
+// turned down linearly as the pan moves away from it, so a centred stereo stem plays as recorded.
+void panGains(float volume, float pan, float &left, float &right) {
+    left = volume * (pan > 0.0f ? 1.0f - pan : 1.0f);
+    right = volume * (pan < 0.0f ? 1.0f + pan : 1.0f);
+}
+
+} // namespace
+
+// ---- Wav ----
+
+Wav::~Wav() {
+    if (engine_) {
+        engine_->forgetSource(*this);
+    }
+}
+
+AudioResult Wav::loadMem(const unsigned char *data, size_t size) {
+    if (engine_) {
+        engine_->stopSource(*this);
+    }
+    audio_ = DecodedAudio{};
+    DecodedAudio decoded;
+    AudioResult result = decodeAudio(data, size, decoded);
+    if (result == AudioResult::Ok) {
+        audio_ = std::move(decoded);
+    }
+    return result;
+}
+
+double Wav::getLength() const {
+    return double(audio_.frames) / kEngineSampleRate;
+}
+
+// ---- Locking ----
+
+void AudioEngine::SpinLock::lock() {
+    unsigned spins = 0;
+    while (flag_.exchange(true, std::memory_order_acquire)) {
+        while (flag_.load(std::memory_order_relaxed)) {
+            if (++spins < 64) {
+#if defined(__x86_64__) || defined(__i386__)
+                __builtin_ia32_pause();
+#endif
+            } else {
+                // The holder was preempted: give it the core back rather than burn it.
+                std::this_thread::yield();
+            }
+        }
+    }
+}
+
+// ---- Start-up and shut-down ----
+
+AudioEngine::~AudioEngine() {
+    deinit();
+}
+
+AudioResult AudioEngine::init(unsigned flags, AudioBackend backend, unsigned sampleRate, unsigned bufferSize,
+                              unsigned channels) {
+    (void)flags;
+    if (initialized_) {
+        return AudioResult::InvalidParameter;
+    }
+    if ((sampleRate != 0 && sampleRate != kEngineSampleRate) || (channels != 0 && channels != 2)) {
+        return AudioResult::InvalidParameter;
+    }
+    {
+        std::lock_guard<SpinLock> guard(lock_);
+        for (Voice &voice : voices_) {
+            voice = Voice{};
+        }
+        for (Group &group : groups_) {
+            group = Group{};
+        }
+        globalVolume_ = 1.0f;
+    }
+    if (backend == AudioBackend::Auto) {
+        if (!SDL_InitSubSystem(SDL_INIT_AUDIO)) {
+            return AudioResult::BackendFailed;
+        }
+        if (bufferSize != 0) {
+            SDL_SetHint(SDL_HINT_AUDIO_DEVICE_SAMPLE_FRAMES, std::to_string(bufferSize).c_str());
+        }
+        SDL_AudioSpec spec{};
+        spec.format = SDL_AUDIO_F32;
+        spec.channels = 2;
+        spec.freq = int(kEngineSampleRate);
+        stream_ = SDL_OpenAudioDeviceStream(SDL_AUDIO_DEVICE_DEFAULT_PLAYBACK, &spec,
+                                            &AudioEngine::outputCallback, this);
+        if (!stream_) {
+            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+            return AudioResult::BackendFailed;
+        }
+        SDL_AudioSpec deviceSpec{};
+        int frames = 0;
+        if (SDL_GetAudioDeviceFormat(SDL_GetAudioStreamDevice(stream_), &deviceSpec, &frames)) {
+            deviceFrames_ = frames;
+        }
+        initialized_ = true;
+        // The device opens paused; from here on the audio thread mixes.
+        if (!SDL_ResumeAudioStreamDevice(stream_)) {
+            deinit();
+            return AudioResult::BackendFailed;
+        }
+        return AudioResult::Ok;
+    }
+    initialized_ = true;
+    return AudioResult::Ok;
+}
+
+void AudioEngine::deinit() {
+    if (stream_) {
+        // Closes the device; returns once the audio thread has left the callback.
+        SDL_DestroyAudioStream(stream_);
+        stream_ = nullptr;
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    }
+    {
+        std::lock_guard<SpinLock> guard(lock_);
+        for (Voice &voice : voices_) {
+            voice = Voice{};
+        }
+        for (Group &group : groups_) {
+            group = Group{};
+        }
+    }
+    {
+        std::lock_guard<std::mutex> guard(sourcesMutex_);
+        for (Wav *source : sources_) {
+            source->engine_ = nullptr;
+        }
+        sources_.clear();
+    }
+    deviceFrames_ = 0;
+    initialized_ = false;
+}
+
+// ---- Lookup (lock held) ----
+
+AudioEngine::Voice *AudioEngine::findVoice(AudioHandle handle) {
+    if (handle == 0 || isGroupHandle(handle)) {
+        return nullptr;
+    }
+    for (Voice &voice : voices_) {
+        if (voice.handle == handle) {
+            return &voice;
+        }
+    }
+    return nullptr;
+}
+
+const AudioEngine::Voice *AudioEngine::findVoice(AudioHandle handle) const {
+    return const_cast<AudioEngine *>(this)->findVoice(handle);
+}
+
+AudioEngine::Group *AudioEngine::findGroup(AudioHandle handle) {
+    if (!isGroupHandle(handle)) {
+        return nullptr;
+    }
+    for (Group &group : groups_) {
+        if (group.handle == handle) {
+            return &group;
+        }
+    }
+    return nullptr;
+}
+
+const AudioEngine::Group *AudioEngine::findGroup(AudioHandle handle) const {
+    return const_cast<AudioEngine *>(this)->findGroup(handle);
+}
+
+// Calls fn on the voice, or on every voice of the group, that handle names.
+template <typename Fn> void AudioEngine::forEachVoice(AudioHandle handle, Fn fn) {
+    if (Group *group = findGroup(handle)) {
+        for (unsigned i = 0; i < group->count; ++i) {
+            if (Voice *voice = findVoice(group->members[i])) {
+                fn(*voice);
+            }
+        }
+    } else if (Voice *voice = findVoice(handle)) {
+        fn(*voice);
+    }
+}
+
+const AudioEngine::Voice *AudioEngine::firstVoice(AudioHandle handle) const {
+    if (const Group *group = findGroup(handle)) {
+        // Ended voices leave their groups at once, so the first member is the first voice
+        // still playing.
+        return group->count > 0 ? findVoice(group->members[0]) : nullptr;
+    }
+    return findVoice(handle);
+}
+
+// Frees the voice's slot and takes it out of every group; its handle is dead from here on.
+void AudioEngine::endVoice(Voice &voice) {
+    AudioHandle handle = voice.handle;
+    voice = Voice{};
+    for (Group &group : groups_) {
+        unsigned kept = 0;
+        for (unsigned i = 0; i < group.count; ++i) {
+            if (group.members[i] != handle) {
+                group.members[kept++] = group.members[i];
+            }
+        }
+        group.count = kept;
+    }
+}
+
+// ---- Voices ----
+
+AudioHandle AudioEngine::play(Wav &source, float volume, float pan, bool paused) {
+    if (!initialized_ || !source.samples() || source.frameCount() == 0) {
+        return 0;
+    }
+    if (source.engine_ != this) {
+        if (source.engine_) {
+            source.engine_->forgetSource(source);
+        }
+        std::lock_guard<std::mutex> guard(sourcesMutex_);
+        sources_.push_back(&source);
+        source.engine_ = this;
+    }
+    std::lock_guard<SpinLock> guard(lock_);
+    for (Voice &voice : voices_) {
+        if (voice.handle != 0) {
+            continue;
+        }
+        voice = Voice{};
+        voice.handle = nextVoiceHandle_;
+        // Voice handles count up through the 31-bit range (about two billion starts) before any
+        // value comes back.
+        nextVoiceHandle_ = (nextVoiceHandle_ + 1) & ~kGroupBit;
+        if (nextVoiceHandle_ == 0) {
+            nextVoiceHandle_ = 1;
+        }
+        voice.source = &source;
+        voice.samples = source.samples();
+        voice.frames = source.frameCount();
+        voice.channels = source.channelCount();
+        voice.looping = source.getLooping();
+        voice.paused = paused;
+        voice.volume = std::isfinite(volume) ? std::max(volume, 0.0f) : 0.0f;
+        voice.pan = std::isfinite(pan) ? std::clamp(pan, -1.0f, 1.0f) : 0.0f;
+        return voice.handle;
+    }
+    return 0;
+}
+
+void AudioEngine::stop(AudioHandle handle) {
+    std::lock_guard<SpinLock> guard(lock_);
+    forEachVoice(handle, [this](Voice &voice) { endVoice(voice); });
+}
+
+void AudioEngine::stopAll() {
+    std::lock_guard<SpinLock> guard(lock_);
+    for (Voice &voice : voices_) {
+        voice = Voice{};
+    }
+    for (Group &group : groups_) {
+        group.count = 0;
+    }
+}
+
+void AudioEngine::stopSource(const Wav &source) {
+    std::lock_guard<SpinLock> guard(lock_);
+    for (Voice &voice : voices_) {
+        if (voice.handle != 0 && voice.source == &source) {
+            endVoice(voice);
+        }
+    }
+}
+
+void AudioEngine::forgetSource(Wav &source) {
+    stopSource(source);
+    std::lock_guard<std::mutex> guard(sourcesMutex_);
+    sources_.erase(std::remove(sources_.begin(), sources_.end(), &source), sources_.end());
+    source.engine_ = nullptr;
+}
+
+void AudioEngine::setGlobalVolume(float volume) {
+    if (!std::isfinite(volume)) {
+        return;
+    }
+    std::lock_guard<SpinLock> guard(lock_);
+    globalVolume_ = std::max(volume, 0.0f);
+}
+
+float AudioEngine::getGlobalVolume() const {
+    std::lock_guard<SpinLock> guard(lock_);
+    return globalVolume_;
+}
+
+void AudioEngine::setVolume(AudioHandle handle, float volume) {
+    if (!std::isfinite(volume)) {
+        return;
+    }
+    volume = std::max(volume, 0.0f);
+    std::lock_guard<SpinLock> guard(lock_);
+    forEachVoice(handle, [volume](Voice &voice) { voice.volume = volume; });
+}
+
+float AudioEngine::getVolume(AudioHandle handle) const {
+    std::lock_guard<SpinLock> guard(lock_);
+    const Voice *voice = firstVoice(handle);
+    return voice ? voice->volume : 0.0f;
+}
+
+void AudioEngine::setPan(AudioHandle handle, float pan) {
+    if (!std::isfinite(pan)) {
+        return;
+    }
+    pan = std::clamp(pan, -1.0f, 1.0f);
+    std::lock_guard<SpinLock> guard(lock_);
+    forEachVoice(handle, [pan](Voice &voice) { voice.pan = pan; });
+}
+
+void AudioEngine::setPause(AudioHandle handle, bool paused) {
+    std::lock_guard<SpinLock> guard(lock_);
+    forEachVoice(handle, [paused](Voice &voice) { voice.paused = paused; });
+}
+
+bool AudioEngine::getPause(AudioHandle handle) const {
+    std::lock_guard<SpinLock> guard(lock_);
+    const Voice *voice = firstVoice(handle);
+    return voice && voice->paused;
+}
+
+void AudioEngine::setRelativePlaySpeed(AudioHandle handle, float speed) {
+    if (!std::isfinite(speed) || speed <= 0.0f) {
+        return;
+    }
+    speed = std::min(speed, kMaxSpeed);
+    std::lock_guard<SpinLock> guard(lock_);
+    forEachVoice(handle, [speed](Voice &voice) { voice.speed = speed; });
+}
+
+bool AudioEngine::isValidVoiceHandle(AudioHandle handle) const {
+    std::lock_guard<SpinLock> guard(lock_);
+    return findVoice(handle) != nullptr;
+}
+
+double AudioEngine::getStreamTime(AudioHandle handle) const {
+    std::lock_guard<SpinLock> guard(lock_);
+    const Voice *voice = firstVoice(handle);
+    if (!voice) {
+        return 0.0;
+    }
+    return (double(voice->playedFrames) + voice->fraction) / kEngineSampleRate;
+}
+
+unsigned AudioEngine::getActiveVoiceCount() const {
+    std::lock_guard<SpinLock> guard(lock_);
+    unsigned count = 0;
+    for (const Voice &voice : voices_) {
+        count += voice.handle != 0 ? 1 : 0;
+    }
+    return count;
+}
+
+// ---- Groups ----
+
+AudioHandle AudioEngine::createVoiceGroup() {
+    if (!initialized_) {
+        return 0;
+    }
+    std::lock_guard<SpinLock> guard(lock_);
+    for (Group &group : groups_) {
+        if (group.handle == 0) {
+            group = Group{};
+            group.handle = kGroupBit | nextGroupHandle_;
+            nextGroupHandle_ = (nextGroupHandle_ + 1) & ~kGroupBit;
+            if (nextGroupHandle_ == 0) {
+                nextGroupHandle_ = 1;
+            }
+            return group.handle;
+        }
+    }
+    return 0;
+}
+
+AudioResult AudioEngine::destroyVoiceGroup(AudioHandle handle) {
+    std::lock_guard<SpinLock> guard(lock_);
+    Group *group = findGroup(handle);
+    if (!group) {
+        return AudioResult::InvalidParameter;
+    }
+    *group = Group{};
+    return AudioResult::Ok;
+}
+
+bool AudioEngine::isVoiceGroup(AudioHandle handle) const {
+    std::lock_guard<SpinLock> guard(lock_);
+    return findGroup(handle) != nullptr;
+}
+
+AudioResult AudioEngine::addVoiceToGroup(AudioHandle groupHandle, AudioHandle voiceHandle) {
+    std::lock_guard<SpinLock> guard(lock_);
+    Group *group = findGroup(groupHandle);
+    if (!group || !findVoice(voiceHandle)) {
+        return AudioResult::InvalidParameter;
+    }
+    for (unsigned i = 0; i < group->count; ++i) {
+        if (group->members[i] == voiceHandle) {
+            return AudioResult::Ok;
+        }
+    }
+    // A group can hold every voice slot, and ended voices leave it, so there is always room.
+    group->members[group->count++] = voiceHandle;
+    return AudioResult::Ok;
+}
+
+bool AudioEngine::isVoiceInGroup(AudioHandle groupHandle, AudioHandle voiceHandle) const {
+    std::lock_guard<SpinLock> guard(lock_);
+    const Group *group = findGroup(groupHandle);
+    if (!group || voiceHandle == 0) {
+        return false;
+    }
+    return std::find(group->members, group->members + group->count, voiceHandle) !=
+           group->members + group->count;
+}
+
+unsigned AudioEngine::getVoiceGroupVoiceCount(AudioHandle groupHandle) const {
+    std::lock_guard<SpinLock> guard(lock_);
+    const Group *group = findGroup(groupHandle);
+    return group ? group->count : 0;
+}
+
+// ---- Mixing ----
+
+void AudioEngine::mix(float *out, unsigned frames) {
+    while (frames > 0) {
+        unsigned block = std::min(frames, kMixBlockFrames);
+        {
+            std::lock_guard<SpinLock> guard(lock_);
+            mixBlock(out, block);
+        }
+        out += size_t(block) * 2;
+        frames -= block;
+    }
+}
+
+void AudioEngine::mixBlock(float *out, unsigned frames) {
+    std::fill(out, out + size_t(frames) * 2, 0.0f);
+    for (Voice &voice : voices_) {
+        if (voice.handle != 0 && !voice.paused) {
+            mixVoice(voice, out, frames);
+        }
+    }
+    for (unsigned i = 0; i < frames * 2; ++i) {
+        out[i] = std::clamp(out[i], -1.0f, 1.0f);
+    }
+}
+
+void AudioEngine::mixVoice(Voice &voice, float *out, unsigned frames) {
+    float targetLeft = 0.0f;
+    float targetRight = 0.0f;
+    panGains(voice.volume * globalVolume_, voice.pan, targetLeft, targetRight);
+    if (!voice.gainsPrimed) {
+        voice.gainLeft = targetLeft;
+        voice.gainRight = targetRight;
+        voice.gainsPrimed = true;
+    }
+    // Volume changes glide across the block instead of jumping (a jump clicks).
+    float gainLeft = voice.gainLeft;
+    float gainRight = voice.gainRight;
+    const float stepLeft = (targetLeft - gainLeft) / float(frames);
+    const float stepRight = (targetRight - gainRight) / float(frames);
+    voice.gainLeft = targetLeft;
+    voice.gainRight = targetRight;
+
+    const float *samples = voice.samples;
+    const uint32_t channels = voice.channels;
+    const uint32_t rightOffset = channels == 2 ? 1 : 0; // mono plays on both sides
+
+    if (voice.speed == 1.0 && voice.fraction == 0.0) {
+        // Native speed: whole frames, so voices started together stay sample-locked forever.
+        unsigned i = 0;
+        while (i < frames) {
+            uint64_t run = std::min<uint64_t>(frames - i, voice.frames - voice.position);
+            const float *src = samples + voice.position * channels;
+            float *dst = out + size_t(i) * 2;
+            for (uint64_t k = 0; k < run; ++k) {
+                gainLeft += stepLeft;
+                gainRight += stepRight;
+                dst[k * 2] += src[k * channels] * gainLeft;
+                dst[k * 2 + 1] += src[k * channels + rightOffset] * gainRight;
+            }
+            i += unsigned(run);
+            voice.position += run;
+            voice.playedFrames += run;
+            if (voice.position >= voice.frames) {
+                if (!voice.looping) {
+                    endVoice(voice);
+                    return;
+                }
+                voice.position = 0;
+            }
+        }
+        return;
+    }
+
+    // Other speeds: linear interpolation between neighbouring frames.
+    for (unsigned i = 0; i < frames; ++i) {
+        gainLeft += stepLeft;
+        gainRight += stepRight;
+        const float *a = samples + voice.position * channels;
+        uint64_t next = voice.position + 1;
+        float nextLeft = 0.0f;
+        float nextRight = 0.0f;
+        if (next >= voice.frames && voice.looping) {
+            next = 0;
+        }
+        if (next < voice.frames) {
+            nextLeft = samples[next * channels];
+            nextRight = samples[next * channels + rightOffset];
+        }
+        float t = float(voice.fraction);
+        out[i * 2] += (a[0] + (nextLeft - a[0]) * t) * gainLeft;
+        out[i * 2 + 1] += (a[rightOffset] + (nextRight - a[rightOffset]) * t) * gainRight;
+        voice.fraction += voice.speed;
+        while (voice.fraction >= 1.0) {
+            voice.fraction -= 1.0;
+            ++voice.playedFrames;
+            if (++voice.position >= voice.frames) {
+                if (!voice.looping) {
+                    endVoice(voice);
+                    return;
+                }
+                voice.position = 0;
+            }
+        }
+    }
+}
+
+void AudioEngine::outputCallback(void *userdata, SDL_AudioStream *stream, int additionalBytes,
+                                 int totalBytes) {
+    (void)totalBytes;
+    auto *engine = static_cast<AudioEngine *>(userdata);
+    int frames = (additionalBytes + int(sizeof(float) * 2) - 1) / int(sizeof(float) * 2);
+    while (frames > 0) {
+        unsigned block = std::min(unsigned(frames), kOutputChunkFrames);
+        engine->mix(engine->outputBuffer_, block);
+        SDL_PutAudioStreamData(stream, engine->outputBuffer_, int(block * sizeof(float) * 2));
+        frames -= int(block);
+    }
+}

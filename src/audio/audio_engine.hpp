@@ -1,0 +1,234 @@
+#pragma once
+// The audio engine: sound sources decoded whole into memory (Wav) and an engine that plays them
+// as voices, gathers voices into groups, mixes them in our own code and sends the mix to the
+// default playback device through an SDL3 audio stream.
+//
+// Threads. The engine calls may come from any thread (the program uses the main thread and the
+// game logic thread) while SDL's audio thread mixes. Every voice and group lives in fixed
+// arrays inside the engine, guarded by one spinlock. Callers hold it only for a few hundred
+// instructions (no allocation, no logging, no I/O under it); the mixer takes it once per block
+// of kMixBlockFrames frames, so a change made under one lock hold (unpausing a whole group, say)
+// lands on one and the same output sample for every voice it touches. The audio thread never
+// allocates, logs, touches files or waits on a lock that is held across anything slow.
+//
+// Wav objects are loaded, played and destroyed on the main thread. A Wav knows the engine it was
+// played on and stops its voices there before its samples go away; an engine that shuts down
+// first forgets its sources, so either may be released first.
+#include "audio/audio_decode.hpp"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+struct SDL_AudioStream;
+class AudioEngine;
+
+// A voice or voice group handle; 0 means none. Voice handles have the top bit clear, group
+// handles have it set. A handle is never handed out twice, so a stopped voice's handle stays
+// invalid for good.
+using AudioHandle = uint32_t;
+
+// ---- Sound source ----
+
+// One sound decoded whole into memory: 32-bit float frames at kEngineSampleRate, mono or stereo.
+// Not copyable or movable (voices and the engine refer to it by address): keep it behind a
+// std::unique_ptr.
+class Wav {
+public:
+    Wav() = default;
+    ~Wav();
+    Wav(const Wav &) = delete;
+    Wav &operator=(const Wav &) = delete;
+
+    // Decodes WAV, Ogg Vorbis, MP3 or FLAC bytes (the format is detected from the bytes). The
+    // bytes are read during the call only; the caller keeps and frees them. Voices still playing
+    // the previous sound are stopped first. Returns AudioResult::Ok, or the failure code with the
+    // source left empty (FileLoadFailed for an unknown format or undecodable data).
+    AudioResult loadMem(const unsigned char *data, size_t size);
+
+    // Length of the decoded sound in seconds (0 when empty).
+    double getLength() const;
+
+    // Whether voices started from now on loop at the end. Voices already playing keep theirs.
+    void setLooping(bool looping) { looping_ = looping; }
+    bool getLooping() const { return looping_; }
+
+    // The decoded samples: frameCount() × channelCount() interleaved floats (null when empty).
+    const float *samples() const { return audio_.samples.get(); }
+    uint64_t frameCount() const { return audio_.frames; }
+    uint32_t channelCount() const { return audio_.channels; }
+
+private:
+    friend class AudioEngine;
+    DecodedAudio audio_;
+    bool looping_ = false;
+    AudioEngine *engine_ = nullptr; // the engine it was last played on; main thread only
+};
+
+// ---- Engine ----
+
+// init flags. Clipping to [-1, 1] is always applied; the flag is accepted for the record.
+enum AudioEngineFlags : unsigned { kClipRoundoff = 1 };
+
+// Where the mix goes. NullDriver opens no device: the caller pulls the mix with mix().
+enum class AudioBackend : unsigned { Auto = 0, NullDriver = 1 };
+
+// Voice slots and groups the engine has room for.
+constexpr unsigned kMaxVoices = 64;
+constexpr unsigned kMaxVoiceGroups = 16;
+// Frames mixed per lock hold.
+constexpr unsigned kMixBlockFrames = 256;
+
+class AudioEngine {
+public:
+    AudioEngine() = default;
+    ~AudioEngine();
+    AudioEngine(const AudioEngine &) = delete;
+    AudioEngine &operator=(const AudioEngine &) = delete;
+
+    // Starts the engine. sampleRate 0 or 44100 (the only rate), channels 0 or 2, bufferSize 0 for
+    // the device's default buffer or a number of sample frames to ask SDL for. With
+    // AudioBackend::Auto, initialises SDL's audio subsystem and opens the default playback device
+    // as an SDL audio stream (44100 Hz, stereo, 32-bit float); SDL_AUDIO_DRIVER picks the driver.
+    // Returns Ok, InvalidParameter, or BackendFailed when SDL cannot open a device. Main thread.
+    AudioResult init(unsigned flags = kClipRoundoff, AudioBackend backend = AudioBackend::Auto,
+                     unsigned sampleRate = 0, unsigned bufferSize = 0, unsigned channels = 2);
+
+    // Closes the device (waiting for a running mix to end), stops every voice, forgets groups and
+    // sources, and releases SDL's audio subsystem. Safe to call twice. Main thread.
+    void deinit();
+
+    bool isInitialized() const { return initialized_; }
+
+    // Starts a voice of source at volume (≥ 0; 1 = unchanged), pan (-1 left .. 1 right) and,
+    // when paused is true, held at its first frame until setPause(…, false). Returns the new
+    // voice's handle, or 0 when the engine is not running, the source is empty or every voice
+    // slot is in use.
+    AudioHandle play(Wav &source, float volume = 1.0f, float pan = 0.0f, bool paused = false);
+
+    // Stops one voice, or every voice of a group.
+    void stop(AudioHandle handle);
+    // Stops every voice. Groups stay, emptied.
+    void stopAll();
+
+    // Gain applied to the whole mix (≥ 0).
+    void setGlobalVolume(float volume);
+    float getGlobalVolume() const;
+
+    // Volume of a voice or of every voice of a group (≥ 0; non-finite values are ignored).
+    // A change is ramped over one mix block so that it does not click.
+    void setVolume(AudioHandle handle, float volume);
+    // Volume of a voice, or of a group's first voice; 0 for an invalid handle.
+    float getVolume(AudioHandle handle) const;
+
+    void setPan(AudioHandle handle, float pan);
+
+    // Pauses or resumes a voice, or every voice of a group at the same sample.
+    void setPause(AudioHandle handle, bool paused);
+    bool getPause(AudioHandle handle) const;
+
+    // Play speed relative to the source's own (> 0; 1 = native). Voice or group.
+    void setRelativePlaySpeed(AudioHandle handle, float speed);
+
+    // Whether handle names a voice that is still playing (or paused). False for 0, for groups,
+    // and for voices that were stopped, replaced or have ended.
+    bool isValidVoiceHandle(AudioHandle handle) const;
+
+    // Seconds of the source a voice has played since it started, growing across loops without
+    // ever wrapping. For a group: the time of its first voice still playing; 0 when none.
+    double getStreamTime(AudioHandle handle) const;
+
+    // Voice groups: a handle through which several voices are paused, resumed, stopped and
+    // changed at once. createVoiceGroup returns 0 when every group slot is taken.
+    AudioHandle createVoiceGroup();
+    AudioResult destroyVoiceGroup(AudioHandle group); // the voices keep playing
+    bool isVoiceGroup(AudioHandle group) const;
+    AudioResult addVoiceToGroup(AudioHandle group, AudioHandle voice);
+    bool isVoiceInGroup(AudioHandle group, AudioHandle voice) const;
+    // Voices in the group that are still playing.
+    unsigned getVoiceGroupVoiceCount(AudioHandle group) const;
+
+    // Voices playing or paused.
+    unsigned getActiveVoiceCount() const;
+
+    // Mixes the next frames frames into out (interleaved stereo, frames × 2 floats, each within
+    // [-1, 1]) and advances every voice. The output device's callback calls it; with
+    // AudioBackend::NullDriver the caller does. Never allocates; takes the spinlock once per
+    // block of kMixBlockFrames.
+    void mix(float *out, unsigned frames);
+
+    // The device's buffer size in sample frames as SDL reports it (0 without a device).
+    int getBackendBufferFrames() const { return deviceFrames_; }
+
+private:
+    friend class Wav;
+
+    struct Voice {
+        AudioHandle handle = 0; // 0 = free slot
+        const Wav *source = nullptr;
+        const float *samples = nullptr;
+        uint64_t frames = 0;
+        uint32_t channels = 0;
+        bool looping = false;
+        bool paused = false;
+        bool gainsPrimed = false; // the first block starts at the target gains, unramped
+        float volume = 1.0f;
+        float pan = 0.0f;
+        double speed = 1.0;
+        uint64_t position = 0;     // next source frame
+        double fraction = 0.0;     // position between frames when speed is not 1, [0, 1)
+        uint64_t playedFrames = 0; // source frames passed since the start, loops included
+        float gainLeft = 0.0f;     // gains reached at the end of the last block
+        float gainRight = 0.0f;
+    };
+    struct Group {
+        AudioHandle handle = 0; // 0 = free slot
+        unsigned count = 0;
+        AudioHandle members[kMaxVoices] = {};
+    };
+
+    // A test-and-set lock for the voice and group tables; see the header comment.
+    class SpinLock {
+    public:
+        void lock();
+        void unlock() { flag_.store(false, std::memory_order_release); }
+
+    private:
+        std::atomic<bool> flag_{false};
+    };
+
+    // Callers hold lock_ for all of these.
+    Voice *findVoice(AudioHandle handle);
+    const Voice *findVoice(AudioHandle handle) const;
+    Group *findGroup(AudioHandle handle);
+    const Group *findGroup(AudioHandle handle) const;
+    template <typename Fn> void forEachVoice(AudioHandle handle, Fn fn);
+    const Voice *firstVoice(AudioHandle handle) const;
+    void endVoice(Voice &voice);
+    void mixBlock(float *out, unsigned frames);
+    void mixVoice(Voice &voice, float *out, unsigned frames);
+
+    // Wav calls these on the main thread.
+    void stopSource(const Wav &source);
+    void forgetSource(Wav &source);
+
+    static void outputCallback(void *userdata, SDL_AudioStream *stream, int additionalBytes, int totalBytes);
+
+    mutable SpinLock lock_;
+    Voice voices_[kMaxVoices];
+    Group groups_[kMaxVoiceGroups];
+    float globalVolume_ = 1.0f;
+    AudioHandle nextVoiceHandle_ = 1;
+    AudioHandle nextGroupHandle_ = 1;
+
+    std::mutex sourcesMutex_; // never taken by the audio thread
+    std::vector<Wav *> sources_;
+
+    bool initialized_ = false;
+    SDL_AudioStream *stream_ = nullptr;
+    int deviceFrames_ = 0;
+    static constexpr unsigned kOutputChunkFrames = 1024;
+    float outputBuffer_[kOutputChunkFrames * 2] = {}; // audio thread only
+};

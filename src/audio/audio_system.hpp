@@ -1,0 +1,78 @@
+#pragma once
+// The audio system: the engine, the voice group that holds every stem's voice, and the current
+// level's stems with their layer state and MIDI charts.
+//
+// Threads: the main thread calls every routine here. The game logic thread reads `playing`,
+// `looping`, `voiceGroup` and the stems, and calls the layer routines of stem_layering.hpp;
+// the members carry no lock of their own, the caller serialises (see the logic thread). Engine
+// calls are safe from any thread.
+#include "audio/audio_engine.hpp"
+#include "audio/midi_chart.hpp"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// One loaded stem. Movable (stems live in a std::vector); the Wav stays at one address behind
+// its std::unique_ptr.
+struct LoadedStem {
+    std::unique_ptr<Wav> source; // the decoded audio
+    std::string name;            // the file's base name, extension kept
+    float volume = 1.0f;         // layer volume 0..1
+    bool active = false;         // audible layer
+    bool fading = false;         // a fade-in is running
+    float fadeProgress = 0.0f;   // 0..1
+    float fadeDuration = 1.0f;   // seconds of the current or last fade-in
+    int index = 0;               // position in AudioSystem::stems
+    AudioHandle voice = 0;       // the playing voice; 0 = none
+    MidiChart chart;             // empty and not loaded unless the stem plays notes
+};
+
+struct AudioSystem {
+    std::vector<LoadedStem> stems; // the current level's stems in manifest order
+    bool playing = false;          // playback started and not stopped
+    bool looping = true;           // stems loop and the master clock wraps; never changed
+    float bpm = 120.0f;            // the level's BPM as last given to setBpm
+    float speedFactor = 1.0f;      // relative play speed of every voice
+    float masterVolume = 1.0f;     // multiplies every layer volume
+    std::unique_ptr<AudioEngine> engine;
+    AudioHandle voiceGroup = 0; // holds every stem's voice; 0 = none
+};
+
+// Starts the engine on the default playback device (or, with AudioBackend::NullDriver, without
+// a device: the mix is then pulled with engine->mix) and creates the voice group. Logs
+// "miniaudio audio system initialized successfully." or the failure on stderr; returns false on
+// failure. Main thread, once.
+bool audioInit(AudioSystem &audio, AudioBackend backend = AudioBackend::Auto);
+
+// Loads and decodes the audio file at path (backslashes become '/', double quotes are dropped)
+// and appends it as a new inactive stem at layer volume 1. Returns false, with the reason on
+// stderr, when the file is missing, empty or not decodable; nothing is added then. Main thread.
+bool loadStem(AudioSystem &audio, const std::string &path);
+
+// loadStem, then loadMidiChart into the new stem's chart. False when the audio failed (nothing
+// added); otherwise the chart load's result (a stem whose chart failed stays, without notes).
+bool loadStemWithMidi(AudioSystem &audio, const std::string &audioPath, const std::string &midiPath);
+
+// Restarts every stem from its beginning, silent unless active, all in the voice group and all
+// starting on the same output sample; resets every chart's clock state. Layer states are kept.
+// Main thread.
+void playAllStems(AudioSystem &audio);
+
+// Stops every voice and resets the charts' clock state; layer states are kept. Main thread.
+void stopAllStems(AudioSystem &audio);
+
+// Records the level's BPM. The audio always plays at its native speed. Main thread.
+void setBpm(AudioSystem &audio, float bpm);
+
+// Advances running fades by dt seconds and pushes every stem's volume to its voice: masterVolume
+// × volume when active, else 0. Main thread, every frame; allocates nothing.
+void updateStemVolumes(AudioSystem &audio, float dt);
+
+// Releases every stem's audio, voice and chart and empties the list (the level loader's step
+// before a new level). Main thread.
+void unloadAllStems(AudioSystem &audio);
+
+// Stops everything, destroys the voice group, releases the stems and shuts the engine down.
+// Main thread, once, after the logic thread has been joined.
+void audioShutdown(AudioSystem &audio);

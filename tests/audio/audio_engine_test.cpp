@@ -1,0 +1,215 @@
+#include "audio/audio_engine.hpp"
+
+#include "audio_test_util.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <set>
+#include <thread>
+
+namespace {
+
+// An engine without a device: the tests pull the mix themselves.
+struct EngineTest : ::testing::Test {
+    AudioEngine engine;
+    void SetUp() override {
+        ASSERT_EQ(engine.init(kClipRoundoff, AudioBackend::NullDriver), AudioResult::Ok);
+    }
+
+    static std::unique_ptr<Wav> makeSource(const std::vector<float> &samples, uint16_t channels,
+                                           bool looping) {
+        auto wav = std::make_unique<Wav>();
+        std::vector<unsigned char> bytes = makeFloatWav(samples, channels);
+        EXPECT_EQ(wav->loadMem(bytes.data(), bytes.size()), AudioResult::Ok);
+        wav->setLooping(looping);
+        return wav;
+    }
+    std::vector<float> render(unsigned frames) {
+        std::vector<float> out(frames * 2);
+        engine.mix(out.data(), frames);
+        return out;
+    }
+};
+
+} // namespace
+
+TEST_F(EngineTest, MixesVoicesAtTheirVolumeAndPlaysMonoOnBothSides) {
+    auto stereo = makeSource(rampSamples(1000, 0.1f), 2, false);
+    auto mono = makeSource(std::vector<float>(1000, 0.25f), 1, false);
+    AudioHandle a = engine.play(*stereo, 0.5f);
+    AudioHandle b = engine.play(*mono);
+    ASSERT_NE(a, 0u);
+    ASSERT_NE(b, 0u);
+    std::vector<float> out = render(600);
+    for (unsigned i = 0; i < 600; ++i) {
+        float left = 0.5f * (0.1f + i / 65536.0f);
+        ASSERT_FLOAT_EQ(out[i * 2], left + 0.25f) << i;
+        ASSERT_FLOAT_EQ(out[i * 2 + 1], -left + 0.25f) << i;
+    }
+    EXPECT_DOUBLE_EQ(engine.getStreamTime(a), 600.0 / 44100.0);
+}
+
+TEST_F(EngineTest, ClipsTheMixAndRampsVolumeChangesAcrossOneBlock) {
+    auto loud = makeSource(std::vector<float>(4000, 0.8f), 1, true);
+    AudioHandle a = engine.play(*loud);
+    AudioHandle b = engine.play(*loud);
+    std::vector<float> out = render(kMixBlockFrames);
+    EXPECT_FLOAT_EQ(out[0], 1.0f);
+    EXPECT_FLOAT_EQ(out[1], 1.0f);
+
+    engine.stop(b);
+    engine.setVolume(a, 0.0f);
+    out = render(kMixBlockFrames * 2);
+    // Glides from 0.8 down to silence over the first block, silent afterwards.
+    EXPECT_GT(out[0], 0.7f);
+    EXPECT_LT(out[(kMixBlockFrames / 2) * 2], 0.5f);
+    EXPECT_NEAR(out[(kMixBlockFrames - 1) * 2], 0.0f, 1e-6f);
+    for (unsigned i = kMixBlockFrames; i < kMixBlockFrames * 2; ++i) {
+        ASSERT_EQ(out[i * 2], 0.0f);
+    }
+}
+
+TEST_F(EngineTest, LoopingVoiceWrapsWhileItsStreamTimeKeepsGrowing) {
+    auto source = makeSource(rampSamples(1000, 0.0f), 2, true);
+    AudioHandle voice = engine.play(*source);
+    std::vector<float> out = render(2500);
+    EXPECT_FLOAT_EQ(out[1000 * 2], 0.0f);           // frame 0 again
+    EXPECT_FLOAT_EQ(out[2499 * 2], 499 / 65536.0f); // frame 499 of the third pass
+    EXPECT_DOUBLE_EQ(engine.getStreamTime(voice), 2500.0 / 44100.0);
+    EXPECT_TRUE(engine.isValidVoiceHandle(voice));
+
+    auto once = makeSource(rampSamples(100, 0.0f), 2, false);
+    AudioHandle single = engine.play(*once);
+    render(150);
+    EXPECT_FALSE(engine.isValidVoiceHandle(single)); // ended on its own
+    EXPECT_EQ(engine.getStreamTime(single), 0.0);
+}
+
+TEST_F(EngineTest, HandlesAreNeverReusedOnceStale) {
+    auto source = makeSource(rampSamples(100, 0.0f), 2, true);
+    std::set<AudioHandle> seen;
+    AudioHandle previous = 0;
+    for (int i = 0; i < 500; ++i) {
+        AudioHandle handle = engine.play(*source);
+        ASSERT_NE(handle, 0u);
+        EXPECT_TRUE(seen.insert(handle).second) << "handle " << handle << " handed out twice";
+        if (previous != 0) {
+            EXPECT_FALSE(engine.isValidVoiceHandle(previous));
+        }
+        EXPECT_TRUE(engine.isValidVoiceHandle(handle));
+        i % 2 ? engine.stop(handle) : engine.stopAll();
+        previous = handle;
+    }
+    // Replacing the sound a voice plays ends that voice too.
+    AudioHandle playing = engine.play(*source);
+    std::vector<unsigned char> other = makeFloatWav(rampSamples(50, 0.0f), 2);
+    ASSERT_EQ(source->loadMem(other.data(), other.size()), AudioResult::Ok);
+    EXPECT_FALSE(engine.isValidVoiceHandle(playing));
+    EXPECT_EQ(engine.getActiveVoiceCount(), 0u);
+}
+
+TEST_F(EngineTest, GroupReleasesPausedVoicesOnTheSameSample) {
+    auto first = makeSource(rampSamples(3000, 0.1f), 2, true);
+    auto second = makeSource(rampSamples(3000, 0.2f), 2, true);
+    AudioHandle group = engine.createVoiceGroup();
+    ASSERT_TRUE(engine.isVoiceGroup(group));
+    EXPECT_FALSE(engine.isValidVoiceHandle(group));
+
+    AudioHandle a = engine.play(*first, 1.0f, 0.0f, true);
+    render(100); // a mix between the two starts must not let the first one run ahead
+    AudioHandle b = engine.play(*second, 1.0f, 0.0f, true);
+    EXPECT_EQ(engine.addVoiceToGroup(group, a), AudioResult::Ok);
+    EXPECT_EQ(engine.addVoiceToGroup(group, b), AudioResult::Ok);
+    EXPECT_EQ(engine.getVoiceGroupVoiceCount(group), 2u);
+    EXPECT_EQ(engine.getStreamTime(a), 0.0);
+
+    engine.setPause(group, false);
+    std::vector<float> out = render(1000);
+    EXPECT_DOUBLE_EQ(engine.getStreamTime(a), engine.getStreamTime(b));
+    EXPECT_DOUBLE_EQ(engine.getStreamTime(group), 1000.0 / 44100.0);
+    // Both started on frame 0 of the mix: the sum is 0.3 + 2 × i / 65536 throughout.
+    EXPECT_FLOAT_EQ(out[0], 0.3f);
+    EXPECT_FLOAT_EQ(out[999 * 2], 0.3f + 2 * 999 / 65536.0f);
+
+    // The group's time follows its first voice still playing; it survives stopping its voices.
+    engine.stop(a);
+    EXPECT_DOUBLE_EQ(engine.getStreamTime(group), engine.getStreamTime(b));
+    engine.stopAll();
+    EXPECT_TRUE(engine.isVoiceGroup(group));
+    EXPECT_EQ(engine.getVoiceGroupVoiceCount(group), 0u);
+    EXPECT_EQ(engine.getStreamTime(group), 0.0);
+    EXPECT_EQ(engine.destroyVoiceGroup(group), AudioResult::Ok);
+    EXPECT_FALSE(engine.isVoiceGroup(group));
+    EXPECT_NE(engine.addVoiceToGroup(group, engine.play(*first)), AudioResult::Ok);
+}
+
+TEST_F(EngineTest, RelativeSpeedScalesStreamTime) {
+    auto source = makeSource(rampSamples(2000, 0.0f), 2, true);
+    AudioHandle voice = engine.play(*source);
+    engine.setRelativePlaySpeed(voice, 0.5f);
+    std::vector<float> out = render(200);
+    EXPECT_DOUBLE_EQ(engine.getStreamTime(voice), 100.0 / 44100.0);
+    EXPECT_NEAR(out[101 * 2], 50.5f / 65536.0f, 1e-7f); // halfway between frames 50 and 51
+    engine.setRelativePlaySpeed(voice, -1.0f);          // refused
+    engine.setRelativePlaySpeed(voice, 2.0f);
+    render(100);
+    EXPECT_DOUBLE_EQ(engine.getStreamTime(voice), 300.0 / 44100.0);
+}
+
+TEST_F(EngineTest, SourcesAndEngineMayGoInEitherOrder) {
+    auto source = makeSource(rampSamples(100, 0.0f), 2, true);
+    AudioHandle voice = engine.play(*source);
+    source.reset(); // its voice must not outlive the samples
+    EXPECT_FALSE(engine.isValidVoiceHandle(voice));
+    std::vector<float> out = render(10);
+    EXPECT_EQ(out[0], 0.0f);
+
+    auto later = makeSource(rampSamples(100, 0.0f), 2, true);
+    engine.play(*later);
+    engine.deinit();
+    later.reset(); // the engine already forgot it
+    EXPECT_EQ(engine.play(*makeSource(rampSamples(10, 0.0f), 2, false)), 0u);
+}
+
+TEST_F(EngineTest, RefusesVoicesBeyondItsSlotsAndEmptySources) {
+    auto source = makeSource(rampSamples(100, 0.0f), 2, true);
+    for (unsigned i = 0; i < kMaxVoices; ++i) {
+        ASSERT_NE(engine.play(*source), 0u);
+    }
+    EXPECT_EQ(engine.play(*source), 0u);
+    Wav empty;
+    engine.stopAll();
+    EXPECT_EQ(engine.play(empty), 0u);
+}
+
+// The main and logic threads change voices while the audio thread mixes; run under
+// ThreadSanitizer to check the locking.
+TEST_F(EngineTest, MixingOnAnotherThreadWhileVoicesChange) {
+    auto source = makeSource(rampSamples(500, 0.1f), 2, true);
+    AudioHandle group = engine.createVoiceGroup();
+    std::atomic<bool> stop{false};
+    std::thread mixer([&] {
+        std::vector<float> out(512 * 2);
+        while (!stop.load()) {
+            engine.mix(out.data(), 512);
+        }
+    });
+    double lastTime = 0.0;
+    for (int i = 0; i < 2000; ++i) {
+        AudioHandle voice = engine.play(*source, 0.0f, 0.0f, true);
+        engine.addVoiceToGroup(group, voice);
+        engine.setVolume(voice, 0.5f);
+        engine.setPause(group, false);
+        double now = engine.getStreamTime(group);
+        EXPECT_GE(now, 0.0);
+        lastTime = now;
+        if (i % 3 == 0) {
+            engine.stopAll();
+        }
+    }
+    stop = true;
+    mixer.join();
+    EXPECT_GE(lastTime, 0.0);
+}

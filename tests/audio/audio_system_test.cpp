@@ -1,0 +1,253 @@
+#include "audio/audio_system.hpp"
+
+#include "stem_test_fixture.hpp"
+
+#include <SDL3/SDL.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+using AudioSystemTest = StemFixture;
+
+TEST_F(AudioSystemTest, LoadsEveryFormatAsAnInactiveStemNamedAfterItsFile) {
+    const char *files[] = {"stem.wav", "stem.ogg", "stem.mp3", "stem.flac"};
+    for (const char *file : files) {
+        std::string path = audioFixturePath(file);
+        std::string log = stdoutOf([&] { EXPECT_TRUE(loadStem(audio, path)); });
+        EXPECT_EQ(log, "Loading stem: " + path + "\nSuccessfully loaded stem: " + file + "\n");
+    }
+    ASSERT_EQ(audio.stems.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) {
+        const LoadedStem &stem = audio.stems[i];
+        EXPECT_EQ(stem.name, files[i]);
+        EXPECT_EQ(stem.index, static_cast<int>(i));
+        EXPECT_EQ(stem.volume, 1.0f);
+        EXPECT_FALSE(stem.active || stem.fading);
+        EXPECT_EQ(stem.fadeDuration, 1.0f);
+        EXPECT_EQ(stem.voice, 0u);
+        EXPECT_FALSE(stem.chart.loaded);
+        EXPECT_EQ(stem.chart.midiBpm, 120.0f);
+        EXPECT_TRUE(stem.source->getLooping());
+        EXPECT_DOUBLE_EQ(stem.chart.audioLength, (i == 0 ? 2205 : 4410) / 44100.0);
+    }
+}
+
+TEST_F(AudioSystemTest, CleansBackslashesAndQuotesFromThePath) {
+    std::string clean = audioFixturePath("stem.flac");
+    std::string messy = "\"" + clean + "\"";
+    for (char &c : messy) {
+        c = c == '/' ? '\\' : c;
+    }
+    std::string log = stdoutOf([&] { EXPECT_TRUE(loadStem(audio, messy)); });
+    EXPECT_EQ(log, "Loading stem: " + clean + "\nSuccessfully loaded stem: stem.flac\n");
+    EXPECT_EQ(audio.stems.at(0).name, "stem.flac");
+}
+
+TEST_F(AudioSystemTest, RefusesMissingEmptyAndUndecodableFiles) {
+    auto refusal = [&](const std::string &path) {
+        ::testing::internal::CaptureStderr();
+        stdoutOf([&] { EXPECT_FALSE(loadStem(audio, path)); });
+        return ::testing::internal::GetCapturedStderr();
+    };
+    std::string missing = audioFixturePath("no_such_stem.ogg");
+    EXPECT_EQ(refusal(missing), "Error: File does not exist: " + missing + "\n");
+    std::string empty = audioFixturePath("empty.wav");
+    EXPECT_EQ(refusal(empty), "File loaded via SDL is empty (0 bytes): " + empty + "\n");
+    std::string text = audioFixturePath("not_audio.wav");
+    EXPECT_EQ(refusal(text), "Failed to load audio file: " + text + "  (Error: 3)\n");
+    std::string folder = dir.path.string();
+    EXPECT_EQ(refusal(folder).rfind("SDL_LoadFile failed for: " + folder + ", Error: ", 0), 0u);
+    EXPECT_TRUE(audio.stems.empty());
+}
+
+TEST_F(AudioSystemTest, PlayAllStartsSilentVoicesInOneGroup) {
+    addStem("a.wav", 1000, 0.1f);
+    addStem("b.wav", 1500, 0.2f);
+    addStem("c.wav", 2205, 0.3f);
+    std::string log = stdoutOf([&] { playAllStems(audio); });
+    EXPECT_EQ(log,
+              "Playing all stems with voice group.\nPlayback initiated for 3 stem(s) using voice group.\n");
+    EXPECT_TRUE(audio.playing);
+    EXPECT_EQ(audio.engine->getVoiceGroupVoiceCount(audio.voiceGroup), 3u);
+    for (const LoadedStem &stem : audio.stems) {
+        EXPECT_TRUE(audio.engine->isValidVoiceHandle(stem.voice));
+        EXPECT_TRUE(audio.engine->isVoiceInGroup(audio.voiceGroup, stem.voice));
+        EXPECT_EQ(audio.engine->getVolume(stem.voice), 0.0f);
+    }
+    for (float sample : render(3000)) {
+        ASSERT_EQ(sample, 0.0f);
+    }
+    // All three began on the same output sample, whatever their lengths.
+    for (const LoadedStem &stem : audio.stems) {
+        EXPECT_DOUBLE_EQ(audio.engine->getStreamTime(stem.voice), 3000.0 / 44100.0);
+    }
+}
+
+TEST_F(AudioSystemTest, PlayWithoutStemsOnlyLogs) {
+    std::string log = stdoutOf([&] { playAllStems(audio); });
+    EXPECT_EQ(log, "Playing all stems with voice group.\nNo stems to play.\n");
+    EXPECT_FALSE(audio.playing);
+}
+
+TEST_F(AudioSystemTest, OnlyActiveStemsReachTheMix) {
+    addStem("a.wav", 2000, 0.1f);
+    addStem("b.wav", 2000, 0.3f);
+    stdoutOf([&] { playAllStems(audio); });
+    makeAudible(0);
+    std::vector<float> out = render(500);
+    for (unsigned i = 0; i < 500; ++i) {
+        ASSERT_FLOAT_EQ(out[i * 2], 0.1f + i / 65536.0f) << i;
+        ASSERT_FLOAT_EQ(out[i * 2 + 1], -(0.1f + i / 65536.0f)) << i;
+    }
+    // Swap the layers: after one block of glide only stem b is heard.
+    stdoutOf([&] { deactivateStem(audio, 0); });
+    makeAudible(1);
+    out = render(kMixBlockFrames + 500);
+    for (unsigned i = kMixBlockFrames; i < kMixBlockFrames + 500; ++i) {
+        ASSERT_FLOAT_EQ(out[i * 2], 0.3f + (500 + i) / 65536.0f) << i;
+    }
+}
+
+TEST_F(AudioSystemTest, EqualStemsStayLockedAndTheGroupClockNeverWraps) {
+    addStem("a.wav", 1000, 0.1f);
+    addStem("b.wav", 1000, 0.2f);
+    stdoutOf([&] { playAllStems(audio); });
+    makeAudible(0);
+    makeAudible(1);
+    // A minute of looping, then the last frames still add up frame for frame.
+    const unsigned minute = 60 * 44100;
+    std::vector<float> scratch(4096 * 2);
+    for (unsigned done = 0; done < minute; done += 4096) {
+        audio.engine->mix(scratch.data(), std::min(4096u, minute - done));
+    }
+    double now = audio.engine->getStreamTime(audio.voiceGroup);
+    EXPECT_DOUBLE_EQ(now, 60.0);
+    EXPECT_GT(now, audio.stems[0].chart.audioLength);
+    EXPECT_DOUBLE_EQ(audio.engine->getStreamTime(audio.stems[1].voice), now);
+    std::vector<float> out = render(10);
+    unsigned frame = minute % 1000;
+    EXPECT_FLOAT_EQ(out[0], 0.3f + 2 * frame / 65536.0f);
+}
+
+TEST_F(AudioSystemTest, StopThenPlayRestartsStemsAndKeepsLayers) {
+    addStem("a.wav", 1000, 0.1f);
+    addStem("b.wav", 1000, 0.2f);
+    stdoutOf([&] { playAllStems(audio); });
+    makeAudible(0);
+    render(700);
+    audio.stems[0].chart.lastPosition = 3.0;
+    audio.stems[0].chart.loopCount = 2;
+    audio.stems[0].chart.lastClock = 3.5;
+
+    std::string log = stdoutOf([&] { stopAllStems(audio); });
+    EXPECT_EQ(log, "Stopping all stems.\nPlayback stopped.\n");
+    EXPECT_FALSE(audio.playing);
+    EXPECT_EQ(audio.engine->getActiveVoiceCount(), 0u);
+    EXPECT_EQ(audio.stems[0].voice, 0u);
+    EXPECT_EQ(audio.stems[0].chart.lastPosition, 0.0);
+    EXPECT_EQ(audio.stems[0].chart.loopCount, 0u);
+    EXPECT_EQ(audio.stems[0].chart.lastClock, 0.0);
+    EXPECT_TRUE(audio.stems[0].active);
+    EXPECT_FALSE(audio.stems[1].active);
+
+    stdoutOf([&] { playAllStems(audio); });
+    EXPECT_EQ(audio.engine->getStreamTime(audio.voiceGroup), 0.0);
+    EXPECT_EQ(audio.engine->getVolume(audio.stems[0].voice), 1.0f);
+    EXPECT_EQ(audio.engine->getVolume(audio.stems[1].voice), 0.0f);
+    std::vector<float> out = render(1);
+    EXPECT_FLOAT_EQ(out[0], 0.1f); // from the top again
+}
+
+TEST_F(AudioSystemTest, SetBpmRecordsTheTempoAndKeepsNativeSpeed) {
+    EXPECT_EQ(stdoutOf([&] { setBpm(audio, 95.0f); }), "BPM set to 95 (no playback speed change needed)\n");
+    EXPECT_EQ(audio.bpm, 95.0f);
+    EXPECT_EQ(audio.speedFactor, 1.0f);
+
+    addStem("a.wav", 1000, 0.1f);
+    audio.speedFactor = 2.0f;
+    stdoutOf([&] { playAllStems(audio); });
+    render(100);
+    EXPECT_DOUBLE_EQ(audio.engine->getStreamTime(audio.voiceGroup), 200.0 / 44100.0);
+    EXPECT_EQ(stdoutOf([&] { setBpm(audio, 128.5f); }), "Set BPM to 128.5 (native tempo, speed factor: 1)\n");
+    EXPECT_EQ(audio.speedFactor, 1.0f);
+    render(100);
+    EXPECT_DOUBLE_EQ(audio.engine->getStreamTime(audio.voiceGroup), 300.0 / 44100.0);
+}
+
+TEST_F(AudioSystemTest, StemWithMidiKeepsItsAudioWhenTheChartFails) {
+    // One track: middle C on at tick 0, off at tick 96 (a quarter note at 120 BPM).
+    std::vector<unsigned char> midi = {'M', 'T', 'h',  'd',  0,   0,   0,    6,    0,    0,   0,    1,
+                                       0,   96,  'M',  'T',  'r', 'k', 0,    0,    0,    12,  0x00, 0x90,
+                                       60,  100, 0x60, 0x80, 60,  64,  0x00, 0xFF, 0x2F, 0x00};
+    std::string midiPath = dir.write("chart.mid", midi);
+    std::string audioPath = audioFixturePath("stem.ogg");
+    ::testing::internal::CaptureStderr();
+    stdoutOf([&] {
+        EXPECT_FALSE(loadStemWithMidi(audio, audioPath, dir.path.string() + "/missing.mid"));
+        EXPECT_FALSE(loadStemWithMidi(audio, audioFixturePath("missing.ogg"), midiPath));
+        EXPECT_TRUE(loadStemWithMidi(audio, audioPath, midiPath));
+    });
+    ::testing::internal::GetCapturedStderr();
+    ASSERT_EQ(audio.stems.size(), 2u);
+    EXPECT_FALSE(audio.stems[0].chart.loaded);
+    EXPECT_TRUE(audio.stems[1].chart.loaded);
+    EXPECT_EQ(audio.stems[1].chart.notes.size(), 2u);
+    EXPECT_DOUBLE_EQ(audio.stems[1].chart.audioLength, 0.1);
+}
+
+TEST_F(AudioSystemTest, UnloadAndShutdownReleaseEverything) {
+    addStem("a.wav", 1000, 0.1f);
+    addStem("b.wav", 1000, 0.2f);
+    stdoutOf([&] { playAllStems(audio); });
+    unloadAllStems(audio);
+    EXPECT_TRUE(audio.stems.empty());
+    EXPECT_EQ(audio.engine->getActiveVoiceCount(), 0u);
+    EXPECT_TRUE(audio.engine->isVoiceGroup(audio.voiceGroup));
+
+    addStem("c.wav", 1000, 0.1f);
+    EXPECT_EQ(audio.stems[0].index, 0);
+    EXPECT_EQ(stdoutOf([&] { audioShutdown(audio); }), "miniaudio audio system shut down.\n");
+    EXPECT_TRUE(audio.stems.empty());
+    EXPECT_EQ(audio.voiceGroup, 0u);
+    EXPECT_EQ(audio.engine, nullptr);
+}
+
+// ---- Through SDL's output device ----
+
+TEST(AudioSystemDevice, PlaysThroughTheDummyDriver) {
+    setenv("SDL_AUDIO_DRIVER", "dummy", 0);
+    AudioSystem audio;
+    ::testing::internal::CaptureStdout();
+    bool ok = audioInit(audio);
+    std::string log = ::testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(log, "miniaudio audio system initialized successfully.\n");
+    EXPECT_GT(audio.engine->getBackendBufferFrames(), 0);
+
+    ::testing::internal::CaptureStdout();
+    ASSERT_TRUE(loadStem(audio, audioFixturePath("stem.wav")));
+    playAllStems(audio);
+    ::testing::internal::GetCapturedStdout();
+    // The device's own thread drives the mix: the group clock starts moving.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (audio.engine->getStreamTime(audio.voiceGroup) == 0.0 &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+    }
+    EXPECT_GT(audio.engine->getStreamTime(audio.voiceGroup), 0.0);
+    EXPECT_TRUE(audio.engine->isValidVoiceHandle(audio.stems[0].voice));
+
+    ::testing::internal::CaptureStdout();
+    audioShutdown(audio);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "miniaudio audio system shut down.\n");
+}
+
+TEST(AudioSystemDevice, ReportsAnOutputThatCannotOpen) {
+    SDL_SetHintWithPriority(SDL_HINT_AUDIO_DRIVER, "no-such-driver", SDL_HINT_OVERRIDE);
+    AudioSystem audio;
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(audioInit(audio));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Failed to initialize miniaudio: Error code 4\n");
+    SDL_ResetHint(SDL_HINT_AUDIO_DRIVER);
+}

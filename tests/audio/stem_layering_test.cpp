@@ -1,0 +1,98 @@
+#include "audio/stem_layering.hpp"
+
+#include "stem_test_fixture.hpp"
+
+#include <cmath>
+
+struct StemLayeringTest : StemFixture {
+    void SetUp() override {
+        StemFixture::SetUp();
+        addStem("drums.wav", 1000, 0.1f);
+        addStem("bass.wav", 1000, 0.2f);
+        addStem("keys.wav", 1000, 0.3f);
+    }
+    float voiceVolume(int index) { return audio.engine->getVolume(audio.stems[size_t(index)].voice); }
+};
+
+TEST_F(StemLayeringTest, OneSecondFadeReachesFullVolumeOnTheSixtiethFrame) {
+    stdoutOf([&] { playAllStems(audio); });
+    EXPECT_EQ(stdoutOf([&] { fadeInStem(audio, 1, 1.0f); }), "Fading in stem: bass.wav over 1s\n");
+    EXPECT_TRUE(audio.stems[1].active && audio.stems[1].fading);
+    EXPECT_EQ(audio.stems[1].volume, 0.0f);
+    // Something else turned the inactive stem up: the next frame holds it at 0 again.
+    audio.engine->setVolume(audio.stems[0].voice, 0.7f);
+    for (int frame = 1; frame <= 60; ++frame) {
+        updateStemVolumes(audio, 1.0f / 60.0f);
+        EXPECT_EQ(audio.stems[1].fading, frame < 60) << frame;
+        EXPECT_NEAR(audio.stems[1].volume, frame / 60.0f, 1e-5f) << frame;
+        EXPECT_EQ(voiceVolume(1), audio.stems[1].volume);
+        EXPECT_EQ(voiceVolume(0), 0.0f);
+    }
+    EXPECT_EQ(audio.stems[1].volume, 1.0f);
+    updateStemVolumes(audio, 1.0f / 60.0f);
+    EXPECT_EQ(audio.stems[1].volume, 1.0f);
+}
+
+TEST_F(StemLayeringTest, FadeInIgnoresActiveStemsAndBadIndices) {
+    stdoutOf([&] { fadeInStem(audio, 0, 1.0f); });
+    updateStemVolumes(audio, 0.25f);
+    EXPECT_EQ(stdoutOf([&] { fadeInStem(audio, 0, 3.0f); }), ""); // fading: untouched
+    EXPECT_FLOAT_EQ(audio.stems[0].fadeProgress, 0.25f);
+    EXPECT_EQ(audio.stems[0].fadeDuration, 1.0f);
+    updateStemVolumes(audio, 1.0f);
+    EXPECT_EQ(stdoutOf([&] { fadeInStem(audio, 0, 1.0f); }), ""); // active: untouched
+    EXPECT_EQ(audio.stems[0].volume, 1.0f);
+    EXPECT_EQ(stdoutOf([&] {
+                  fadeInStem(audio, 5, 1.0f);
+                  fadeInStem(audio, -1, 1.0f);
+                  deactivateStem(audio, 3);
+              }),
+              "");
+    EXPECT_FALSE(audio.stems[1].active || audio.stems[2].active);
+}
+
+TEST_F(StemLayeringTest, DeactivateCutsAFadeAndSilencesTheVoiceAtOnce) {
+    // Without a voice only the flags change.
+    stdoutOf([&] { fadeInStem(audio, 2, 1.0f); });
+    EXPECT_EQ(stdoutOf([&] { deactivateStem(audio, 2); }), "Deactivated stem: keys.wav\n");
+    EXPECT_FALSE(audio.stems[2].active || audio.stems[2].fading);
+
+    stdoutOf([&] {
+        playAllStems(audio);
+        fadeInStem(audio, 2, 1.0f);
+    });
+    updateStemVolumes(audio, 0.5f);
+    EXPECT_EQ(voiceVolume(2), 0.5f);
+    stdoutOf([&] { deactivateStem(audio, 2); });
+    EXPECT_EQ(voiceVolume(2), 0.0f);
+    EXPECT_EQ(audio.stems[2].volume, 0.0f);
+    EXPECT_EQ(audio.stems[2].fadeProgress, 0.0f);
+    // Already inactive: still logged.
+    EXPECT_EQ(stdoutOf([&] { deactivateStem(audio, 2); }), "Deactivated stem: keys.wav\n");
+    // A new fade starts from silence again.
+    stdoutOf([&] { fadeInStem(audio, 2, 1.0f); });
+    updateStemVolumes(audio, 0.1f);
+    EXPECT_FLOAT_EQ(audio.stems[2].volume, 0.1f);
+}
+
+TEST_F(StemLayeringTest, FadesWithoutAPositiveLengthEndAtOnce) {
+    stdoutOf([&] {
+        fadeInStem(audio, 0, 0.0f);
+        fadeInStem(audio, 1, -2.0f);
+    });
+    updateStemVolumes(audio, 0.0f); // a zero-length frame must not divide 0 by 0
+    for (int i : {0, 1}) {
+        EXPECT_EQ(audio.stems[size_t(i)].volume, 1.0f);
+        EXPECT_FALSE(audio.stems[size_t(i)].fading);
+    }
+}
+
+TEST_F(StemLayeringTest, ActivateFirstStemFadesInStemZero) {
+    EXPECT_EQ(stdoutOf([&] { activateFirstStem(audio); }),
+              "Fading in stem: drums.wav over 1s\nActivated first stem\n");
+    EXPECT_TRUE(audio.stems[0].fading);
+    EXPECT_EQ(stdoutOf([&] { activateFirstStem(audio); }), "Activated first stem\n");
+
+    stdoutOf([&] { unloadAllStems(audio); });
+    EXPECT_EQ(stdoutOf([&] { activateFirstStem(audio); }), "");
+}
