@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <unordered_map>
 
 // ---- Message accessors ----
 
@@ -303,31 +304,26 @@ int MidiFile::linkNotePairs() {
             event->partner = nullptr;
         }
     }
-    // One first-in-first-out queue of unpaired note-ons per channel and key.
-    constexpr size_t kQueues = 16 * 128;
-    std::vector<std::vector<SmfEvent *>> queues(kQueues);
-    std::vector<size_t> heads(kQueues, 0);
-    std::vector<size_t> used;
+    // One first-in-first-out queue of unpaired note-ons per channel and key, made only for the
+    // keys that occur.
+    struct Queue {
+        std::vector<SmfEvent *> waiting;
+        size_t head = 0;
+    };
+    std::unordered_map<int, Queue> queues;
     int pairs = 0;
     for (auto &track : tracks) {
-        for (size_t q : used) {
-            queues[q].clear();
-            heads[q] = 0;
-        }
-        used.clear();
+        queues.clear();
         for (auto &event : track->events) {
             const bool on = isNoteOn(*event);
             if (!on && !isNoteOff(*event)) {
                 continue;
             }
-            const size_t q = static_cast<size_t>(eventChannel(*event)) * 128 + (keyNumber(*event) & 0x7F);
+            Queue &queue = queues[eventChannel(*event) * 128 + keyNumber(*event)];
             if (on) {
-                if (queues[q].empty()) {
-                    used.push_back(q);
-                }
-                queues[q].push_back(event.get());
-            } else if (heads[q] < queues[q].size()) {
-                SmfEvent *noteOn = queues[q][heads[q]++];
+                queue.waiting.push_back(event.get());
+            } else if (queue.head < queue.waiting.size()) {
+                SmfEvent *noteOn = queue.waiting[queue.head++];
                 noteOn->partner = event.get();
                 event->partner = noteOn;
                 ++pairs;

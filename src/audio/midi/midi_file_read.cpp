@@ -307,6 +307,7 @@ bool readBinary(MidiFile &midi, ByteSource &src) {
     // Room for 10 000 events per track, but never more than the data left could fill: a forged
     // track count must not reserve gigabytes.
     const uint64_t perTrack = trackCount > 0 ? std::min<uint64_t>(10000, src.left / 2 / trackCount) : 0;
+    midi.tracks.reserve(trackCount);
     for (uint32_t t = 0; t < trackCount; ++t) {
         midi.tracks.push_back(std::make_unique<SmfTrack>());
         midi.tracks.back()->events.reserve(perTrack);

@@ -1,0 +1,373 @@
+// The Standard MIDI File reader: timing, pairing, merging, and its refusals.
+#include "audio/midi/midi_file.hpp"
+#include "midi_bytes.hpp"
+
+#include <gtest/gtest.h>
+
+using namespace midibytes;
+using testing::internal::CaptureStderr;
+using testing::internal::GetCapturedStderr;
+
+namespace {
+
+// Reads `data` and answers the reader's standard error text.
+std::string readErrors(MidiFile &midi, const Bytes &data, bool *ok = nullptr) {
+    CaptureStderr();
+    const bool result = readInto(midi, data);
+    if (ok) {
+        *ok = result;
+    }
+    return GetCapturedStderr();
+}
+
+// The event at `tick` in the single joined track.
+const SmfEvent *eventAtTick(const MidiFile &midi, int32_t tick) {
+    for (int i = 0; i < midi.getEventCount(0); ++i) {
+        if (midi.getEvent(0, i).tick == tick && !isTempo(midi.getEvent(0, i))) {
+            return &midi.getEvent(0, i);
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+// ---- Timing ----
+
+TEST(MidiTiming, TempoAtTickZeroGivesOneSecondPerTwoQuarters) {
+    MidiFile midi;
+    ASSERT_TRUE(
+        readInto(midi, file(header(0, 1, 480),
+                            track({{0, tempoUs(500000)}, {0, noteOn(0, 60, 100)}, {960, noteOff(0, 60)}}))));
+    midi.doTimeAnalysis();
+    EXPECT_DOUBLE_EQ(eventAtTick(midi, 960)->seconds, 1.0);
+    EXPECT_TRUE(midi.timeMapValid);
+}
+
+TEST(MidiTiming, TempoChangeAppliesAfterItsOwnTick) {
+    MidiFile midi;
+    ASSERT_TRUE(readInto(
+        midi, file(header(1, 2, 480), track({{0, tempoUs(500000)}, {480, tempoUs(1000000)}}),
+                   track({{0, noteOn(0, 60, 1)}, {480, noteOn(0, 61, 1)}, {480, noteOn(0, 62, 1)}}))));
+    midi.doTimeAnalysis();
+    // Split again afterwards: track 1 holds the notes.
+    ASSERT_EQ(midi.getTrackCount(), 2);
+    EXPECT_DOUBLE_EQ(midi.getEvent(1, 1).seconds, 0.5);
+    EXPECT_DOUBLE_EQ(midi.getEvent(1, 2).seconds, 1.5);
+    ASSERT_EQ(midi.timeMap.size(), 3u);
+    EXPECT_EQ(midi.timeMap[2].tick, 960);
+    EXPECT_DOUBLE_EQ(midi.timeMap[2].seconds, 1.5);
+}
+
+TEST(MidiTiming, NoTempoMeansOneHundredTwentyBpmAndZeroTempoIsIgnored) {
+    MidiFile midi;
+    ASSERT_TRUE(readInto(midi, file(header(0, 1, 100), track({{0, tempoUs(0)}, {200, noteOn(0, 1, 1)}}))));
+    midi.doTimeAnalysis();
+    EXPECT_DOUBLE_EQ(midi.getEvent(0, 1).seconds, 1.0);
+}
+
+// ---- Pairs, merging and sorting ----
+
+TEST(MidiPairs, OverlappingNotesOfOneKeyPairFirstInFirstOut) {
+    MidiFile midi;
+    ASSERT_TRUE(readInto(midi, file(header(0, 1, 96), track({{0, noteOn(0, 60, 100)},
+                                                             {10, noteOn(0, 60, 90)},
+                                                             {10, noteOff(0, 60)},
+                                                             {10, noteOn(0, 60, 0)},
+                                                             {0, noteOff(0, 60)},
+                                                             {0, noteOn(1, 60, 5)}}))));
+    EXPECT_EQ(midi.linkNotePairs(), 2);
+    EXPECT_TRUE(midi.notesLinked);
+    const SmfEvent &first = midi.getEvent(0, 0);
+    const SmfEvent &second = midi.getEvent(0, 1);
+    EXPECT_EQ(first.partner, &midi.getEvent(0, 2));
+    EXPECT_EQ(second.partner, &midi.getEvent(0, 3)); // velocity-0 note-on is a note-off
+    EXPECT_EQ(midi.getEvent(0, 2).partner, &first);
+    EXPECT_EQ(midi.getEvent(0, 4).partner, nullptr); // nothing left to pair with
+    EXPECT_EQ(midi.getEvent(0, 5).partner, nullptr); // never released
+}
+
+TEST(MidiPairs, PairsNeverCrossTracks) {
+    MidiFile midi;
+    ASSERT_TRUE(readInto(
+        midi, file(header(1, 2, 96), track({{0, noteOn(0, 60, 100)}}), track({{10, noteOff(0, 60)}}))));
+    EXPECT_EQ(midi.linkNotePairs(), 0);
+}
+
+TEST(MidiJoin, TempoTrackComesFirstAtEqualTicksAndReadingOrderIsKept) {
+    MidiFile midi;
+    ASSERT_TRUE(
+        readInto(midi, file(header(1, 2, 96), track({{0, tempoUs(600000)}, {96, tempoUs(400000)}}),
+                            track({{0, noteOn(0, 60, 1)}, {96, noteOn(0, 61, 1)}, {0, noteOff(0, 60)}}))));
+    // Reading numbers the events across tracks.
+    EXPECT_EQ(midi.getEvent(0, 0).seq, 1);
+    EXPECT_EQ(midi.getEvent(1, 0).seq, 4);
+    midi.doTimeAnalysis();
+    midi.linkNotePairs();
+    midi.joinTracks();
+    ASSERT_EQ(midi.getTrackCount(), 1);
+    EXPECT_EQ(midi.trackState, TrackState::Joined);
+    std::vector<int> order;
+    for (int i = 0; i < midi.getEventCount(0); ++i) {
+        order.push_back(midi.getEvent(0, i).seq);
+    }
+    // tick 0: tempo(1), note(4); tick 96: tempo(2), EOT(3), note(5), off(6); EOT(7)
+    EXPECT_EQ(order, (std::vector<int>{1, 4, 2, 3, 5, 6, 7}));
+    EXPECT_FALSE(midi.timeMapValid);
+    // Pairs made before joining survive it.
+    EXPECT_EQ(midi.getEvent(0, 1).partner, &midi.getEvent(0, 5));
+}
+
+TEST(MidiJoin, SortOrdersHandMadeEventsByKind) {
+    MidiFile midi;
+    auto add = [&](Bytes bytes) {
+        auto e = std::make_unique<SmfEvent>();
+        e->bytes = std::move(bytes);
+        e->tick = 5;
+        midi.tracks[0]->events.push_back(std::move(e));
+    };
+    add({0xFF, 0x2F, 0x00});
+    add(noteOff(0, 61));
+    add(noteOn(0, 62, 1));
+    add(noteOn(0, 61, 1));
+    add({0xB0, 7, 9});
+    add({0xB0, 7, 3});
+    add({0xB0, 1, 90});
+    add({0xFF, 0x01, 0x00});
+    midi.sortTracks();
+    std::vector<Bytes> got;
+    for (int i = 0; i < midi.getEventCount(0); ++i) {
+        got.push_back(midi.getEvent(0, i).bytes);
+    }
+    const std::vector<Bytes> want{{0xFF, 0x01, 0x00}, {0xB0, 1, 90},    {0xB0, 7, 3},   {0xB0, 7, 9},
+                                  noteOn(0, 61, 1),   noteOn(0, 62, 1), noteOff(0, 61), {0xFF, 0x2F, 0x00}};
+    EXPECT_EQ(got, want);
+
+    midi.tickState = TickState::Delta;
+    CaptureStderr();
+    midi.sortTracks();
+    EXPECT_EQ(GetCapturedStderr(), "Warning: Sorting only allowed in absolute tick mode.\n");
+}
+
+TEST(MidiJoin, SplitHandsEventsBackToTheirTracks) {
+    MidiFile midi;
+    ASSERT_TRUE(readInto(midi, file(header(1, 3, 96), track({{5, noteOn(0, 1, 1)}}), track({}),
+                                    track({{1, noteOn(0, 2, 1)}}))));
+    midi.joinTracks();
+    midi.splitTracks();
+    ASSERT_EQ(midi.getTrackCount(), 3);
+    EXPECT_EQ(midi.getEventCount(0), 2);
+    EXPECT_EQ(midi.getEventCount(1), 1);
+    EXPECT_EQ(midi.getEventCount(2), 2);
+    EXPECT_EQ(midi.getEvent(2, 0).tick, 1);
+}
+
+// ---- Accessors ----
+
+TEST(MidiAccessors, WrongKindsAnswerMinusOneOrFalse) {
+    SmfEvent empty;
+    EXPECT_EQ(eventChannel(empty), -1);
+    SmfEvent program;
+    program.bytes = {0xC3, 5};
+    EXPECT_EQ(eventChannel(program), 3);
+    EXPECT_FALSE(isController(program));
+    EXPECT_EQ(controllerNumber(program), -1);
+    EXPECT_EQ(controllerValue(program), -1);
+    EXPECT_EQ(keyNumber(program), -1);
+    EXPECT_EQ(velocity(program), -1);
+    EXPECT_FALSE(isNoteOn(program));
+    EXPECT_FALSE(isNoteOff(program));
+    EXPECT_FALSE(isTempo(program));
+    EXPECT_EQ(tempoBpm(program), -1.0);
+    EXPECT_EQ(secondsPerTick(program, 96), -1.0);
+    EXPECT_EQ(durationSeconds(program), 0.0);
+
+    SmfEvent pressure;
+    pressure.bytes = {0xA2, 70, 9};
+    EXPECT_EQ(keyNumber(pressure), 70);
+    EXPECT_EQ(velocity(pressure), -1);
+
+    SmfEvent tempo;
+    tempo.bytes = tempoUs(750000);
+    EXPECT_DOUBLE_EQ(tempoBpm(tempo), 80.0);
+    EXPECT_DOUBLE_EQ(secondsPerTick(tempo, 100), 0.0075);
+}
+
+// ---- SMPTE divisions ----
+
+TEST(MidiDivision, SmpteTwentyFiveFramesIsSilentAndOddRatesWarn) {
+    MidiFile midi;
+    bool ok = false;
+    EXPECT_EQ(readErrors(midi, file(header(0, 1, 0xE728), track({})), &ok), "");
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(midi.ticksPerQuarterNote, 1000);
+
+    EXPECT_EQ(readErrors(midi, file(header(0, 1, 0xE628), track({})), &ok),
+              "Warning: unknown FPS: 26\nUsing non-standard FPS: 26\n");
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(midi.ticksPerQuarterNote, 1040);
+
+    for (uint16_t division : {0xE250, 0xE350, 0xE850}) {
+        EXPECT_EQ(readErrors(midi, file(header(0, 1, division), track({}))), "");
+    }
+}
+
+// ---- Refusals ----
+
+struct Refusal {
+    const char *name;
+    Bytes data;
+    const char *errors;
+};
+
+TEST(MidiRefusal, EveryConditionFailsWithItsMessages) {
+    const Bytes goodHeader = header(0, 1, 96);
+    const std::vector<Refusal> cases{
+        {"empty input", {}, "Bad MIDI data input\n"},
+        {"header ends early",
+         {'M', 'T', 'h'},
+         "In file : unexpected end of file.\nExpecting 'd' at fourth byte, but found nothing.\n"},
+        {"wrong header byte",
+         {'M', 'T', 'x', 'd'},
+         "File  is not a MIDI file\nExpecting 'h' at third byte but got 'x'\n"},
+        {"header size", file(Bytes{'M', 'T', 'h', 'd'}, be(7, 4)),
+         "File  is not a MIDI 1.0 Standard MIDI file.\nThe header size is 7 bytes.\n"},
+        {"type 0 with two tracks", header(0, 2, 96),
+         "Error: Type 0 MIDI file can only contain one track\nInstead track count is: 2\n"},
+        {"type 2", header(2, 1, 96), "Error: cannot handle a type-2 MIDI file\n"},
+        {"header fields end early", file(Bytes{'M', 'T', 'h', 'd'}, be(6, 4), Bytes{0}),
+         "Error: unexpected end of file.\n"},
+        {"zero division", file(header(0, 1, 0), track({})),
+         "Error: the division gives 0 ticks per quarter note\n"},
+        {"zero SMPTE subframes", file(header(0, 1, 0xE700), track({})),
+         "Error: the division gives 0 ticks per quarter note\n"},
+        {"missing track", goodHeader,
+         "In file : unexpected end of file.\nExpecting 'M' at first byte in track, but found nothing.\n"},
+        {"wrong track magic", file(goodHeader, Bytes{'M', 'T', 'r', 'x'}),
+         "File  is not a MIDI file\nExpecting 'k' at fourth byte in track but got 'x'\n"},
+        // The delta time and then the message both meet the end of the data.
+        {"no end of track", file(goodHeader, track({{0, noteOn(0, 60, 1)}}, false)),
+         "Error: unexpected end of file.\nError: unexpected end of file.\n"},
+        {"data byte with high bit", file(goodHeader, track({{0, {0x90, 0x3C, 0x80}}})),
+         "MIDI data byte too large: 128\n"},
+        {"running status first", file(goodHeader, track({{0, {0x3C, 0x40}}})),
+         "Error: running command with no previous command\n"},
+        {"running status after meta", file(goodHeader, track({{0, {0xFF, 0x01, 0x00}}, {0, {0x3C, 0x40}}})),
+         "Error: running status not permitted with meta and sysex event.\nByte is 0x3c\n"},
+        {"running status after sysex", file(goodHeader, track({{0, {0xF0, 0x01, 0xF7}}, {0, {0x05, 0x40}}})),
+         "Error: running status not permitted with meta and sysex event.\nByte is 0x5\n"},
+        {"meta length of five bytes",
+         file(goodHeader, track({{0, {0xFF, 0x01, 0x80, 0x80, 0x80, 0x80, 0x01}}})),
+         "Error: cannot handle large VLVs\n"},
+        {"delta of five continued bytes",
+         file(goodHeader,
+              Bytes{'M', 'T', 'r', 'k', 0, 0, 0, 8, 0x81, 0x81, 0x81, 0x81, 0x81, 0xFF, 0x2F, 0x00}),
+         "VLV number is too large\n"},
+        {"ticks past 32 bits", file(goodHeader, track({{0x7FFFFFFF, {0xF8}}, {1, {0xF8}}})),
+         "Error: tick value too large in track 0\n"},
+        {"text that is no MIDI", Bytes{'4', '1', ' ', '4', '2'}, "Bad MIDI data input\n"},
+    };
+    for (const Refusal &c : cases) {
+        MidiFile midi;
+        bool ok = true;
+        EXPECT_EQ(readErrors(midi, c.data, &ok), c.errors) << c.name;
+        EXPECT_FALSE(ok) << c.name;
+        EXPECT_FALSE(midi.status) << c.name;
+    }
+}
+
+TEST(MidiRefusal, EventsBeforeAFailureStayButTheReadFails) {
+    MidiFile midi;
+    bool ok = true;
+    readErrors(midi, file(header(0, 1, 96), track({{0, noteOn(0, 60, 1)}, {0, {0x90, 0x81, 0}}})), &ok);
+    EXPECT_FALSE(ok);
+    ASSERT_EQ(midi.getTrackCount(), 1);
+    EXPECT_EQ(midi.getEventCount(0), 1);
+}
+
+TEST(MidiRefusal, EveryTruncationOfAFileFailsWithAMessage) {
+    const Bytes whole =
+        file(header(1, 2, 96), track({{0, tempoUs(500000)}, {0, {0xFF, 0x03, 0x02, 'h', 'i'}}}),
+             track({{0, {0xF0, 0x02, 0x7E, 0xF7}},
+                    {0, noteOn(0, 60, 100)},
+                    {200, {0x3E, 0x50}},
+                    {0x4000, noteOff(0, 60)},
+                    {0, {0xC1, 0x05}}}));
+    MidiFile midi;
+    bool ok = false;
+    EXPECT_EQ(readErrors(midi, whole, &ok), "");
+    ASSERT_TRUE(ok);
+    for (size_t size = 0; size < whole.size(); ++size) {
+        const Bytes part(whole.begin(), whole.begin() + static_cast<long>(size));
+        MidiFile cut;
+        const std::string errors = readErrors(cut, part, &ok);
+        EXPECT_FALSE(ok) << "size " << size;
+        EXPECT_TRUE(errors.find("end of file.") != std::string::npos || errors == "Bad MIDI data input\n")
+            << "size " << size << ": " << errors;
+    }
+}
+
+// ---- Forged lengths ----
+
+static size_t reservedEvents(const MidiFile &midi) {
+    size_t total = 0;
+    for (const auto &t : midi.tracks) {
+        total += t->events.capacity();
+    }
+    return total;
+}
+
+TEST(MidiForgedLength, HugeChunkLengthReservesOnlyWhatTheDataCanHold) {
+    Bytes data = file(header(0, 1, 96), track({{0, noteOn(0, 60, 1)}, {10, noteOff(0, 60)}}));
+    data[18] = data[19] = data[20] = data[21] = 0xFF; // chunk length 0xFFFFFFFF
+    MidiFile midi;
+    ASSERT_TRUE(readInto(midi, data));
+    EXPECT_EQ(midi.getEventCount(0), 3);
+    EXPECT_LT(reservedEvents(midi), 64u);
+}
+
+TEST(MidiForgedLength, HugeTrackCountReservesOnlyWhatTheDataCanHold) {
+    MidiFile midi;
+    bool ok = true;
+    const std::string errors = readErrors(midi, file(header(1, 0xFFFF, 96), track({})), &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(
+        errors,
+        "In file : unexpected end of file.\nExpecting 'M' at first byte in track, but found nothing.\n");
+    EXPECT_EQ(midi.getTrackCount(), 0xFFFF);
+    EXPECT_LT(reservedEvents(midi), 64u);
+}
+
+TEST(MidiForgedLength, HugeMetaAndSysexLengthsStopAtTheEndOfData) {
+    const Bytes h = header(0, 1, 96);
+    for (const Bytes &msg :
+         {Bytes{0xFF, 0x01, 0xFF, 0xFF, 0xFF, 0x7F, 'a'}, Bytes{0xF0, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F, 1},
+          Bytes{0xF7, 0xFF, 0xFF, 0xFF, 0x7F, 1}}) {
+        MidiFile midi;
+        bool ok = true;
+        EXPECT_EQ(readErrors(midi, file(h, track({{0, msg}}, false)), &ok),
+                  "Error: unexpected end of file.\n");
+        EXPECT_FALSE(ok);
+    }
+}
+
+// ---- Messages that are read ----
+
+TEST(MidiMessages, SystemMessagesMetaAndSysexKeepTheirBytes) {
+    Bytes longMeta{0xFF, 0x01, 0x81, 0x00};
+    longMeta.resize(longMeta.size() + 128, 'x');
+    MidiFile midi;
+    ASSERT_TRUE(readInto(midi, file(header(0, 1, 96), track({{0, {0xF0, 0x03, 0x01, 0x02, 0xF7}},
+                                                             {0, {0xF7, 0x00}},
+                                                             {0, {0xF4}},
+                                                             {0, longMeta},
+                                                             {0, {0xD2, 0x33}},
+                                                             {0, {0x44}}}))));
+    ASSERT_EQ(midi.getEventCount(0), 7);
+    EXPECT_EQ(midi.getEvent(0, 0).bytes, (Bytes{0xF0, 0x01, 0x02, 0xF7}));
+    EXPECT_EQ(midi.getEvent(0, 1).bytes, (Bytes{0xF7}));
+    EXPECT_EQ(midi.getEvent(0, 2).bytes, (Bytes{0xF4}));
+    EXPECT_EQ(midi.getEvent(0, 3).bytes, longMeta);            // the length's two bytes are kept
+    EXPECT_EQ(midi.getEvent(0, 5).bytes, (Bytes{0xD2, 0x44})); // running status
+    EXPECT_TRUE(isEndOfTrack(midi.getEvent(0, 6)));
+}
