@@ -1,0 +1,122 @@
+#include "level/level_manifest.hpp"
+
+#include <SDL3/SDL.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+
+using nlohmann::json;
+
+namespace {
+
+// Builds one stem from the defaults and the keys present. Throws the JSON library's type error
+// when a key holds something that does not convert.
+Stem readStem(const json& entry) {
+    Stem stem;
+    if (!entry.is_object()) {
+        throw json::type_error::create(302, "stem entry must be an object, but is " + std::string(entry.type_name()),
+                                       &entry);
+    }
+    if (auto it = entry.find("file"); it != entry.end()) {
+        stem.file = it->get<std::string>();
+    }
+    if (auto it = entry.find("midi"); it != entry.end()) {
+        stem.midi = it->get<std::string>();
+    }
+    if (auto it = entry.find("startOrder"); it != entry.end()) {
+        stem.startOrder = it->get<std::int32_t>();
+    }
+    if (auto it = entry.find("playsNotes"); it != entry.end()) {
+        stem.playsNotes = it->get<bool>();
+    }
+    if (auto it = entry.find("instrument"); it != entry.end()) {
+        stem.instrument = it->get<std::string>();
+    }
+    if (auto it = entry.find("animation"); it != entry.end()) {
+        const json& animation = *it;
+        if (!animation.is_object()) {
+            throw json::type_error::create(302, "animation must be an object, but is " +
+                                                    std::string(animation.type_name()),
+                                           &animation);
+        }
+        stem.animationBase = animation.value("base", stem.animationBase);
+        stem.animationPeak = animation.value("peak", stem.animationPeak);
+        stem.animationLerpSpeed = animation.value("lerpSpeed", stem.animationLerpSpeed);
+    }
+    if (auto it = entry.find("color"); it != entry.end() && it->is_array() && it->size() == 3) {
+        stem.colorR = (*it)[0].get<float>();
+        stem.colorG = (*it)[1].get<float>();
+        stem.colorB = (*it)[2].get<float>();
+    }
+    return stem;
+}
+
+// The tempo lives in the first "songMetaData" element when there is one, else in the root.
+// Anything but a positive finite number is reported and replaced by 120, so that a bad value
+// never reaches the chart scaling.
+float readBpm(const json& root, const std::string& path) {
+    const json* holder = &root;
+    if (auto it = root.find("songMetaData"); it != root.end() && it->is_array() && !it->empty()) {
+        if ((*it)[0].is_object()) {
+            holder = &(*it)[0];
+        }
+    }
+    auto it = holder->find("bpm");
+    if (it == holder->end()) {
+        return 120.0f;
+    }
+    if (it->is_number()) {
+        const float bpm = it->get<float>();
+        if (std::isfinite(bpm) && bpm > 0.0f) {
+            return bpm;
+        }
+    }
+    std::cerr << "Invalid bpm in level JSON " << path << ": " << it->dump() << " (using 120)" << std::endl;
+    return 120.0f;
+}
+
+} // namespace
+
+bool parseLevelManifestText(const std::string& text, const std::string& path, LevelDefinition& level) {
+    json root;
+    try {
+        root = json::parse(text);
+    } catch (const json::exception& e) {
+        std::cerr << "JSON parse error in " << path << ": " << e.what() << std::endl;
+        return false;
+    }
+    if (!root.is_object() || !root.contains("stems") || !root["stems"].is_array()) {
+        std::cerr << "Invalid level JSON: missing 'stems' array" << std::endl;
+        return false;
+    }
+    level.stems.clear();
+    for (const json& entry : root["stems"]) {
+        try {
+            Stem stem = readStem(entry);
+            if (!stem.file.empty()) {
+                level.stems.push_back(std::move(stem));
+            }
+        } catch (const json::exception& e) {
+            std::cerr << "Error reading stem entry: " << e.what() << std::endl;
+        }
+    }
+    std::stable_sort(level.stems.begin(), level.stems.end(),
+                     [](const Stem& a, const Stem& b) { return a.startOrder < b.startOrder; });
+    level.bpm = readBpm(root, path);
+    return !level.stems.empty();
+}
+
+bool parseLevelManifest(const std::string& path, LevelDefinition& level) {
+    size_t size = 0;
+    void* data = SDL_LoadFile(path.c_str(), &size);
+    if (!data || size == 0) {
+        SDL_free(data);
+        std::cerr << "Failed to read level JSON: " << path << std::endl;
+        return false;
+    }
+    const std::string text(static_cast<const char*>(data), size);
+    SDL_free(data);
+    return parseLevelManifestText(text, path, level);
+}

@@ -1,0 +1,40 @@
+#pragma once
+// level.json: the stems of a level (audio, optional MIDI chart, order of entry, look) and its tempo.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct AudioSystem;
+struct RenderState;
+
+// One entry of the manifest's "stems" array, as parsed.
+struct Stem {
+    std::string file;       // audio path, relative to the manifest's folder; entries without one are dropped
+    std::string midi;       // chart path, same base; empty: no chart
+    std::int32_t startOrder = 0;
+    bool playsNotes = true;
+    std::string instrument; // kept for the level's author; loading does not use it
+    float animationBase = 1.0f;
+    float animationPeak = 2.0f;
+    float animationLerpSpeed = 18.0f;
+    float colorR = 1.0f, colorG = 1.0f, colorB = 1.0f;
+};
+
+// The parsed manifest: stems sorted by startOrder (stable), and the song's tempo.
+struct LevelDefinition {
+    std::vector<Stem> stems;
+    float bpm = 120.0f;
+};
+
+// Reads and parses the manifest at `path` into `level`. Bad entries are reported on stderr and
+// dropped. True when at least one stem survived. Any thread (touches no shared state).
+bool parseLevelManifest(const std::string& path, LevelDefinition& level);
+
+// The same from text already in memory; `path` only names the source in messages.
+bool parseLevelManifestText(const std::string& text, const std::string& path, LevelDefinition& level);
+
+// Loads the manifest into the running systems: stops playback, replaces every stem (at most 8)
+// with the manifest's, hands each stem's look to its render slot and scales the charts to the
+// level's tempo. A manifest that does not parse, or has no stem, changes nothing. True when at
+// least one stem loaded. Main thread, with the game mutex held.
+bool loadLevelFromManifest(const std::string& path, AudioSystem& audio, RenderState& render);

@@ -1,0 +1,139 @@
+#include "game_process.hpp"
+
+#include <gtest/gtest.h>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+Window findWindow(Display* display, Window root, const char* title) {
+    char* name = nullptr;
+    if (XFetchName(display, root, &name) && name) {
+        const bool match = std::strcmp(name, title) == 0;
+        XFree(name);
+        if (match) {
+            return root;
+        }
+    }
+    Window parent = 0, rootReturn = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    Window found = 0;
+    if (XQueryTree(display, root, &rootReturn, &parent, &children, &count)) {
+        for (unsigned int i = 0; i < count && !found; ++i) {
+            found = findWindow(display, children[i], title);
+        }
+        if (children) {
+            XFree(children);
+        }
+    }
+    return found;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Polling with a short pause: the other side is a separate process with no way to signal us.
+void pollPause() { std::this_thread::sleep_for(std::chrono::milliseconds(50)); }
+
+} // namespace
+
+unsigned long waitForWindow(const char* title, int timeoutSeconds) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) {
+        return 0;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    Window window = 0;
+    while (!window && std::chrono::steady_clock::now() < deadline) {
+        window = findWindow(display, DefaultRootWindow(display), title);
+        if (!window) {
+            pollPause();
+        }
+    }
+    XCloseDisplay(display);
+    return window;
+}
+
+void sendKey(unsigned long window, const char* keysym) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) {
+        return;
+    }
+    XKeyEvent event{};
+    event.display = display;
+    event.window = window;
+    event.root = DefaultRootWindow(display);
+    event.same_screen = True;
+    event.keycode = XKeysymToKeycode(display, XStringToKeysym(keysym));
+    event.type = KeyPress;
+    XSendEvent(display, window, True, KeyPressMask, reinterpret_cast<XEvent*>(&event));
+    event.type = KeyRelease;
+    XSendEvent(display, window, True, KeyReleaseMask, reinterpret_cast<XEvent*>(&event));
+    XFlush(display);
+    XCloseDisplay(display);
+}
+
+void sendClose(unsigned long window) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) {
+        return;
+    }
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display, window, False, NoEventMask, &event);
+    XFlush(display);
+    XCloseDisplay(display);
+}
+
+bool waitForText(const std::string& path, const std::string& text, int timeoutSeconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (readFile(path).find(text) != std::string::npos) {
+            return true;
+        }
+        pollPause();
+    }
+    return false;
+}
+
+GameRun runGame(const std::string& args, const std::string& env, const std::function<void(unsigned long)>& drive,
+                int timeoutSeconds) {
+    static int runCount = 0;
+    const std::string log = ::testing::TempDir() + "game_run_" + std::to_string(++runCount) + ".log";
+    const std::string command = "cd '" VIBRELLE_ASSETS "' && env " + env + " timeout " +
+                                std::to_string(timeoutSeconds) + " '" VIBRELLE_GAME_BINARY "' " + args + " >'" + log +
+                                "' 2>&1";
+    GameRun run;
+    std::thread child([&] {
+        const int status = std::system(command.c_str());
+        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    });
+    // Drive the game once it has its window and has entered its frame loop.
+    const unsigned long window = waitForWindow("Vibrelle v0.0.1", timeoutSeconds);
+    if (window && waitForText(log, "Controls:", timeoutSeconds)) {
+        drive(window);
+    }
+    child.join();
+    run.output = readFile(log);
+    return run;
+}

@@ -1,0 +1,27 @@
+#pragma once
+// Runs the built game as a child process under the test's X display and talks to its window.
+#include <functional>
+#include <string>
+
+struct GameRun {
+    int exitCode = -1000;
+    std::string output; // stdout and stderr, interleaved as written
+};
+
+// Starts the game with the given arguments and extra environment (NAME=value ...), calls
+// `drive` once the game's window exists (its X window id), and waits for the game to end.
+// The game is killed after timeoutSeconds.
+GameRun runGame(const std::string& args, const std::string& env, const std::function<void(unsigned long)>& drive,
+                int timeoutSeconds = 120);
+
+// Blocks until a window titled `title` exists and returns its id (0 on timeout).
+unsigned long waitForWindow(const char* title, int timeoutSeconds);
+
+// Sends a key press and release (X keysym name, e.g. "Escape", "space") to the window.
+void sendKey(unsigned long window, const char* keysym);
+
+// Asks the window to close the way a window manager's close button does (WM_DELETE_WINDOW).
+void sendClose(unsigned long window);
+
+// Blocks until the file holds `text` (or the timeout passes); true when it appeared.
+bool waitForText(const std::string& path, const std::string& text, int timeoutSeconds);
