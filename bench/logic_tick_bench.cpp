@@ -1,0 +1,97 @@
+// One logic tick (spawn step and layer step) on a dense level: 8 looping stems with 20 000
+// note-ons each (and their note-offs), against the plain spawn step that scans every note and
+// compares each candidate with every live circle.
+#include "audio/audio_system.hpp"
+#include "game/circles.hpp"
+#include "game/scoring.hpp"
+#include "reference_spawn.hpp"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <random>
+
+namespace {
+
+constexpr int kStems = 8;
+constexpr int kNotesPerStem = 20000;
+constexpr double kSongLength = 300.0; // seconds: about 67 notes a second on every stem
+constexpr double kTickPeriod = 1.0 / 120.0;
+
+void buildLevel(AudioSystem &audio) {
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> time(0.0, kSongLength);
+    std::uniform_int_distribution<int> key(0, 127);
+    std::uniform_int_distribution<int> velocity(1, 127);
+    std::uniform_int_distribution<int> percent(0, 99);
+    audio.playing = true;
+    audio.looping = true;
+    for (int s = 0; s < kStems; ++s) {
+        LoadedStem &stem = audio.stems.emplace_back();
+        stem.index = s;
+        stem.active = true;
+        stem.chart.loaded = true;
+        stem.chart.audioLength = kSongLength;
+        std::vector<MidiNoteEvent> &notes = stem.chart.notes;
+        for (int i = 0; i < kNotesPerStem; ++i) {
+            MidiNoteEvent on;
+            on.note = key(rng);
+            on.velocity = velocity(rng);
+            on.time = time(rng);
+            on.duration = 0.25;
+            on.isNoteOn = true;
+            on.channel = percent(rng) < 10 ? 1 : 0;
+            MidiNoteEvent off = on;
+            off.isNoteOn = false;
+            off.velocity = 0;
+            off.time = on.time + on.duration;
+            off.duration = 0.0;
+            notes.push_back(on);
+            notes.push_back(off);
+        }
+        std::sort(notes.begin(), notes.end(),
+                  [](const MidiNoteEvent &a, const MidiNoteEvent &b) { return a.time < b.time; });
+    }
+}
+
+// What the main thread's circle update does to the list between ticks, kept outside the timing:
+// circles leave 0.2 s after their time.
+void retireOldCircles(GameState &game) {
+    const double limit = game.songTime - 0.2;
+    game.circles.erase(std::remove_if(game.circles.begin(), game.circles.end(),
+                                      [limit](const Circle &c) { return c.time < limit; }),
+                       game.circles.end());
+}
+
+template <void (*Spawn)(GameState &, const RenderState &, const AudioSystem &)>
+void logicTick(benchmark::State &state) {
+    AudioSystem audio;
+    buildLevel(audio);
+    RenderState render;
+    render.width = 1920;
+    render.height = 1080;
+    GameState game;
+    initGameState(game, 8);
+    game.playing = true;
+    game.songTime = 100.0;
+    Spawn(game, render, audio); // fill the first second of circles
+    std::size_t liveCircles = 0;
+    for (auto _ : state) {
+        game.songTime += kTickPeriod;
+        Spawn(game, render, audio);
+        layerStep(game, audio);
+        benchmark::ClobberMemory();
+        state.PauseTiming();
+        liveCircles = game.circles.size();
+        retireOldCircles(game);
+        state.ResumeTiming();
+    }
+    state.counters["circles"] = static_cast<double>(liveCircles);
+}
+
+} // namespace
+
+BENCHMARK_TEMPLATE(logicTick, spawnTick)->Name("LogicTick/fast")->Unit(benchmark::kMicrosecond);
+BENCHMARK_TEMPLATE(logicTick, referenceSpawnTick)->Name("LogicTick/reference")->Unit(benchmark::kMicrosecond);
+
+BENCHMARK_MAIN();

@@ -1,0 +1,48 @@
+#include "game/game_state.hpp"
+
+const KeyLane keyLanes[8] = {
+    {0, 15, 'z', 'Z', 'a', 'A', 'q', 'Q'},   {16, 31, 'x', 'X', 's', 'S', 'w', 'W'},
+    {32, 47, 'c', 'C', 'd', 'D', 'e', 'E'},  {48, 63, 'v', 'V', 'f', 'F', 'r', 'R'},
+    {64, 79, 'b', 'B', 'g', 'G', 't', 'T'},  {80, 95, 'n', 'N', 'h', 'H', 'y', 'Y'},
+    {96, 111, 'm', 'M', 'j', 'J', 'u', 'U'}, {112, 127, ',', ',', 'k', 'K', 'i', 'I'},
+};
+
+// ---- Shared by start-up and round start ----
+
+static void clearRoundCounters(GameState &game) {
+    game.score = 0;
+    game.combo = 0;
+    game.highestCombo = 0;
+    game.activeLayers = 1;
+    game.highestLayer = 1;
+    game.playing = false;
+    game.multiplier = 1.0f;
+}
+
+static void clearCircles(GameState &game) {
+    game.circles.clear(); // each circle's holders go with it
+    game.pointerHolds.clear();
+    game.keyHolds.clear();
+    game.missStreak = 0;
+    game.comboAtLayerCheck = 0;
+}
+
+void initGameState(GameState &game, std::int32_t totalLayers) {
+    clearRoundCounters(game);
+    game.totalLayers = totalLayers;
+    game.playerName = "Player 1";
+    game.keyboardGameplay = false;
+    clearCircles(game);
+    game.comboPerLayer = 5;
+    game.missesPerLayerDrop = 3;
+}
+
+void resetRound(GameState &game) {
+    clearRoundCounters(game);
+    // The answer comes back later on the request's own thread; until then the previous
+    // `highScore` stays on show.
+    if (game.requestHighScore) {
+        game.requestHighScore(game.levelName, game.playerName);
+    }
+    clearCircles(game);
+}

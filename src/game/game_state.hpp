@@ -1,0 +1,122 @@
+#pragma once
+// The gameplay record: the round's counters, the names, the song clock, and the live circles that
+// the player taps or holds. Plain data; the routines that work on it live in circles.hpp,
+// judgement.hpp and scoring.hpp.
+//
+// Threads: the logic thread spawns circles and runs the layer step, the main thread updates,
+// judges and draws them. Nothing here locks: every caller holds the one game mutex while it
+// touches a GameState.
+#include "audio/midi_chart.hpp"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+struct RenderState;
+
+// One note target on screen. Positions and sizes are drawable pixels with y measured upward from
+// the bottom edge; times are seconds on the song clock.
+struct Circle {
+    float x = 0.0f;                  // centre from the left edge; 1 000 000 once judged (off screen)
+    float y = 0.0f;                  // centre from the bottom edge; 1 000 000 once judged
+    float radius = 40.0f;            // current drawn radius; 0 once judged
+    float targetRadius = 100.0f;     // radius at the note time, and the hit radius
+    float holdDuration = 0.2f;       // hold circle: the note's duration; tap circle: 0.2 s of grace
+    bool active = true;              // every rule treats an inactive circle as absent
+    bool hit = false;                // a press has been judged on it
+    float heldTime = 0.0f;           // seconds it has been held
+    bool holdComplete = false;       // the hold has been credited
+    std::set<std::uint64_t> holders; // the inputs pressing it now (mouse, fingers, keys)
+    double time = 0.0;               // the note's time on the song clock
+    std::int32_t note = 0;           // MIDI key number of its note
+    std::int32_t stemIndex = 0;      // index of the stem whose chart made it
+    std::int32_t channel = 0;        // MIDI channel; 1 makes a hold circle, anything else a tap circle
+    bool arrived = false;            // the song clock has reached its time
+    std::uint32_t key = 0;           // keycode that hits it in keyboard gameplay; 0 when off at spawn
+    char keyLabel = 0;               // the key's upper-case label; 0 when off at spawn
+};
+
+// Circles whose channel is this are hold circles.
+constexpr std::int32_t kHoldChannel = 1;
+// The mouse's input id in the hold maps and in `holders`: all 64 bits set.
+constexpr std::uint64_t kMouseInputId = ~std::uint64_t{0};
+// Where judged circles are moved (both coordinates), far off any screen.
+constexpr float kOffScreen = 1000000.0f;
+
+// Asks the leaderboard for the best score of (level, player); the answer arrives later on another
+// thread and is stored into `highScore` by whoever installed the request. Called from resetRound
+// with the game mutex held, so it must only start the request, never wait for it.
+using HighScoreRequest = std::function<void(const std::string &levelName, const std::string &playerName)>;
+
+// Called for every note the master clock fires, with the render state (may be null).
+using NoteCallback = std::function<void(const MidiNoteEvent &note, RenderState *render)>;
+
+// Scratch of spawnTick: the live circles grouped by (stem, key number) so that the duplicate test
+// does not compare every candidate note with every circle. Rebuilt on each tick that needs it;
+// the buffers keep their capacity between ticks. Logic thread only.
+struct SpawnIndex {
+    std::vector<std::int32_t> head;    // per (stem 0..7, key 0..127): first circle, or -1
+    std::vector<std::int32_t> next;    // per circle: next circle with the same key, or -1
+    std::vector<std::int32_t> unusual; // circles whose stem or key lies outside the table
+};
+
+struct GameState {
+    std::int32_t score = 0;
+    std::int32_t combo = 0;
+    std::int32_t highestCombo = 0;
+    std::int32_t activeLayers = 1;
+    std::int32_t totalLayers = 8;
+    std::int32_t highestLayer = 1;
+    bool playing = false;
+    float multiplier = 1.0f;
+    std::int32_t highScore = 0;
+    std::string levelName;
+    std::string playerName;
+    bool keyboardGameplay = false;
+    std::vector<MidiNoteEvent> pendingNotes; // fired by the master clock, emptied by spawnTick
+    double songTime = 0.0;                   // seconds; written by the master clock
+    NoteCallback noteCallback;
+    std::vector<Circle> circles; // live circles in spawn order
+    std::uint32_t comboPerLayer = 5;
+    std::uint32_t missesPerLayerDrop = 3;
+    std::uint32_t missStreak = 0;
+    std::int32_t comboAtLayerCheck = 0;
+
+    // Which circle (index into `circles`) each input holds. Pointer ids are the mouse
+    // (kMouseInputId) or SDL finger ids; key ids are SDL keycodes. Main thread.
+    std::map<std::uint64_t, std::int32_t> pointerHolds;
+    std::map<std::uint32_t, std::int32_t> keyHolds;
+
+    // Installed by the online leaderboard client; empty means no server is asked.
+    HighScoreRequest requestHighScore;
+
+    SpawnIndex spawnIndex;
+};
+
+// One row of the keyboard layout: key numbers lowKey..highKey, then the keycode and label for low,
+// middle and high velocity.
+struct KeyLane {
+    std::int32_t lowKey;
+    std::int32_t highKey;
+    std::uint32_t lowVelocityKey;
+    char lowVelocityLabel;
+    std::uint32_t middleVelocityKey;
+    char middleVelocityLabel;
+    std::uint32_t highVelocityKey;
+    char highVelocityLabel;
+};
+
+// Eight lanes of sixteen key numbers each, left to right across the keyboard. SDL keycodes of
+// these keys are their characters' codes.
+extern const KeyLane keyLanes[8];
+
+// Start-up state of the game state, with `totalLayers` layers at most. Main thread, once.
+void initGameState(GameState &game, std::int32_t totalLayers);
+
+// Back to the start of a round: counters, circles and hold maps cleared, and the round's high
+// score requested (when a request is installed). Names, `totalLayers`, `keyboardGameplay` and
+// `highScore` stay. Main thread, game mutex held.
+void resetRound(GameState &game);

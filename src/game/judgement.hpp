@@ -1,0 +1,44 @@
+#pragma once
+// Hit judgement: this frame's key presses, finger touches and mouse clicks become presses and
+// releases on circles, graded by how close they land to the note time.
+#include "game/game_state.hpp"
+
+struct InputState;
+
+// The grade of a judged press; it only scales the points.
+enum class Judgement { PERFECT, GREAT, GOOD, OK };
+
+// Press windows for hold circles (seconds either side of the note time).
+constexpr double kFingerHoldPressWindow = 0.4;
+constexpr double kHoldPressWindow = 0.1; // mouse and keys
+// A circle may be pressed from this long before its note time.
+constexpr double kEarlyPressLimit = 0.1;
+// Extra reach of a pointer press beyond the target radius, in pixels.
+constexpr float kPressReach = 2.0f;
+
+// 1 - |time - songTime|, limited to 0..1.
+double accuracyAt(const Circle &circle, double songTime);
+
+// PERFECT from 0.9, GREAT from 0.75, GOOD from 0.5, OK below.
+Judgement judgementFor(double accuracy);
+
+// Note points by MIDI key number: lower notes are worth more (50, 30, 20, 10).
+std::int32_t notePoints(std::int32_t note);
+
+// (1 + floor(2a)) x note points x tier factor (3, 2, 1, 1), before the multiplier.
+std::int32_t pressPoints(double accuracy, std::int32_t note);
+
+// The frame's gameplay input: keys (in keyboard gameplay), then fingers, then the mouse (only
+// while no finger is tracked). Pointer y is measured downward in a window `windowHeight` pixels
+// high and flipped to the circles' upward space. Does nothing unless a round is playing.
+// Main thread, after updateCircles, game mutex held.
+void handleGameplayInput(GameState &game, const InputState &input, std::int32_t windowHeight);
+
+// The index of the nearest pressable circle whose centre lies within its target radius + 2 px of
+// (x, y) (circle space, y upward), the older one on a tie; -1 when there is none. Pressable:
+// active, not hit, not held, and at most 0.1 s early.
+std::int32_t findCircleAt(const GameState &game, float x, float y);
+
+// One press or release of input `inputId` on circle `index`; `isFinger` selects the finger rules
+// (wider hold press window, messages on stderr). Main thread.
+void judgeInput(GameState &game, std::int32_t index, bool isFinger, std::uint64_t inputId, bool isPress);

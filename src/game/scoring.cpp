@@ -1,0 +1,81 @@
+#include "game/scoring.hpp"
+
+#include "app/log.hpp"
+#include "audio/audio_system.hpp"
+#include "audio/stem_layering.hpp"
+
+void addScore(GameState &game, std::int32_t points) {
+    const std::int32_t added = static_cast<std::int32_t>(game.multiplier * static_cast<float>(points));
+    game.score += added;
+    if (game.score > game.highScore) {
+        game.highScore = game.score;
+        logMessage("High score updated: %d", game.highScore);
+    }
+    logMessage("Score added: %d (Total: %d)", added, game.score);
+}
+
+void registerSuccess(GameState &game) {
+    ++game.combo;
+    if (game.combo > game.highestCombo) {
+        game.highestCombo = game.combo;
+    }
+    game.missStreak = 0;
+}
+
+void registerMiss(GameState &game) {
+    game.combo = 0;
+    ++game.missStreak;
+    game.comboAtLayerCheck = 0;
+    logMessage("Miss registered (%u/%u)", game.missStreak, game.missesPerLayerDrop);
+}
+
+// ---- Layer step ----
+
+static void riseLayer(GameState &game, AudioSystem &audio) {
+    if (game.activeLayers < static_cast<std::int32_t>(audio.stems.size())) {
+        for (std::size_t i = 0; i < audio.stems.size(); ++i) {
+            const LoadedStem &stem = audio.stems[i];
+            if (stem.active || stem.fading) {
+                continue;
+            }
+            fadeInStem(audio, static_cast<std::int32_t>(i), stem.fadeDuration);
+            ++game.activeLayers;
+            if (game.activeLayers > game.highestLayer) {
+                game.highestLayer = game.activeLayers;
+            }
+            break;
+        }
+    }
+    // Moves on even when no stem was free, so the next rise needs a whole new run.
+    game.comboAtLayerCheck = game.combo;
+}
+
+static void dropLayer(GameState &game, AudioSystem &audio) {
+    for (std::size_t i = audio.stems.size(); i-- > 0;) {
+        if (!audio.stems[i].active) {
+            continue;
+        }
+        // Copied first: the stem list belongs to the audio system.
+        const std::string name = audio.stems[i].name;
+        deactivateStem(audio, static_cast<std::int32_t>(i));
+        --game.activeLayers;
+        logMessage("Deactivated stem %zu/%zu (%s)", i + 1, audio.stems.size(), name.c_str());
+        break;
+    }
+    game.missStreak = 0;
+}
+
+void layerStep(GameState &game, AudioSystem &audio) {
+    if (!game.playing) {
+        return;
+    }
+    const std::int64_t needed = static_cast<std::int64_t>(game.comboPerLayer) * game.activeLayers;
+    if (static_cast<std::int64_t>(game.combo) - game.comboAtLayerCheck >= needed &&
+        game.activeLayers < game.totalLayers) {
+        riseLayer(game, audio);
+    }
+    if (game.missStreak >= game.missesPerLayerDrop && game.activeLayers >= 2) {
+        dropLayer(game, audio);
+    }
+    game.multiplier = (1.0f + 0.1f * static_cast<float>(game.combo)) * static_cast<float>(game.activeLayers);
+}
