@@ -87,3 +87,10 @@ void advanceMasterClockTo(AudioSystem& audio, GameState& game, RenderState* rend
         game.pendingNotes.insert(game.pendingNotes.end(), fired.begin(), fired.end());
     }
 }
+
+void advanceMasterClock(AudioSystem& audio, GameState& game, RenderState* render) {
+    if (!audio.playing || audio.voiceGroup == 0 || !audio.engine || !audio.engine->isVoiceGroup(audio.voiceGroup)) {
+        return;
+    }
+    advanceMasterClockTo(audio, game, render, audio.engine->getStreamTime(audio.voiceGroup));
+}

@@ -6,8 +6,11 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -52,7 +55,11 @@ void pollPause() { std::this_thread::sleep_for(std::chrono::milliseconds(50)); }
 
 } // namespace
 
+// A window can vanish between finding it and sending to it; such errors are expected here.
+static int ignoreXErrors(Display*, XErrorEvent*) { return 0; }
+
 unsigned long waitForWindow(const char* title, int timeoutSeconds) {
+    XSetErrorHandler(ignoreXErrors);
     Display* display = XOpenDisplay(nullptr);
     if (!display) {
         return 0;
@@ -119,19 +126,31 @@ bool waitForText(const std::string& path, const std::string& text, int timeoutSe
 GameRun runGame(const std::string& args, const std::string& env, const std::function<void(unsigned long)>& drive,
                 int timeoutSeconds) {
     static int runCount = 0;
-    const std::string log = ::testing::TempDir() + "game_run_" + std::to_string(++runCount) + ".log";
+    const std::string log = ::testing::TempDir() + "vibrelle_run_" + std::to_string(getpid()) + "_" +
+                            std::to_string(++runCount) + ".log";
+    std::remove(log.c_str());
     const std::string command = "cd '" VIBRELLE_ASSETS "' && env " + env + " timeout " +
                                 std::to_string(timeoutSeconds) + " '" VIBRELLE_GAME_BINARY "' " + args + " >'" + log +
                                 "' 2>&1";
     GameRun run;
+    std::atomic<bool> ended{false};
     std::thread child([&] {
         const int status = std::system(command.c_str());
         run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        ended.store(true);
     });
-    // Drive the game once it has its window and has entered its frame loop.
-    const unsigned long window = waitForWindow("Vibrelle v0.0.1", timeoutSeconds);
-    if (window && waitForText(log, "Controls:", timeoutSeconds)) {
-        drive(window);
+    // Drive the game once it has entered its frame loop. The window is looked up afresh for each
+    // attempt, and an attempt that raced the window's life is simply repeated.
+    if (waitForText(log, "Controls:", timeoutSeconds)) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+        while (!ended.load() && std::chrono::steady_clock::now() < deadline) {
+            if (const unsigned long window = waitForWindow("Vibrelle v0.0.1", 1)) {
+                drive(window);
+            }
+            for (int i = 0; i < 10 && !ended.load(); ++i) {
+                pollPause();
+            }
+        }
     }
     child.join();
     run.output = readFile(log);
