@@ -9,7 +9,9 @@
 // instructions (no allocation, no logging, no I/O under it); the mixer takes it once per block
 // of kMixBlockFrames frames, so a change made under one lock hold (unpausing a whole group, say)
 // lands on one and the same output sample for every voice it touches. The audio thread never
-// allocates, logs, touches files or waits on a lock that is held across anything slow.
+// allocates, logs, touches files or waits on a lock that is held across anything slow; at worst
+// it spins while a caller finishes a scan of the fixed tables (or yields, if that caller was
+// preempted while holding the lock).
 //
 // Wav objects are loaded, played and destroyed on the main thread. A Wav knows the engine it was
 // played on and stops its voices there before its samples go away; an engine that shuts down
@@ -26,8 +28,8 @@ struct SDL_AudioStream;
 class AudioEngine;
 
 // A voice or voice group handle; 0 means none. Voice handles have the top bit clear, group
-// handles have it set. A handle is never handed out twice, so a stopped voice's handle stays
-// invalid for good.
+// handles have it set. Handles count up through the 31-bit range (two billion starts) before
+// any value comes back, so a stopped voice's handle stays invalid.
 using AudioHandle = uint32_t;
 
 // ---- Sound source ----

@@ -125,6 +125,17 @@ TEST(AudioDecode, ReadsTheMp3EncoderDelayAndPadding) {
     // 5 audio frames of 1152 hold 576 + 4410 + padding frames: padding 774, minus 529.
     EXPECT_EQ(trim.trailingFrames, 245u);
 
+    // Behind an ID3v2 tag the header is found all the same, and the decoded stem keeps its length.
+    std::vector<unsigned char> tagged = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    tagged.insert(tagged.end(), mp3.begin(), mp3.end());
+    Mp3Trim taggedTrim = readMp3Trim(tagged.data(), tagged.size());
+    EXPECT_TRUE(taggedTrim.found);
+    EXPECT_EQ(taggedTrim.leadingFrames, trim.leadingFrames);
+    DecodedAudio audio;
+    ASSERT_EQ(decodeAudio(tagged.data(), tagged.size(), audio), AudioResult::Ok);
+    EXPECT_EQ(audio.frames, 4410u);
+    EXPECT_NEAR(firstLoudFrame(audio, 0.1f), 1325, 2);
+
     std::vector<unsigned char> wav = readBytes(audioFixturePath("stem.wav"));
     EXPECT_FALSE(readMp3Trim(wav.data(), wav.size()).found);
     for (size_t cut = 0; cut < 200; ++cut) {

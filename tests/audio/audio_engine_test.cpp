@@ -71,22 +71,6 @@ TEST_F(EngineTest, ClipsTheMixAndRampsVolumeChangesAcrossOneBlock) {
     }
 }
 
-TEST_F(EngineTest, LoopingVoiceWrapsWhileItsStreamTimeKeepsGrowing) {
-    auto source = makeSource(rampSamples(1000, 0.0f), 2, true);
-    AudioHandle voice = engine.play(*source);
-    std::vector<float> out = render(2500);
-    EXPECT_FLOAT_EQ(out[1000 * 2], 0.0f);           // frame 0 again
-    EXPECT_FLOAT_EQ(out[2499 * 2], 499 / 65536.0f); // frame 499 of the third pass
-    EXPECT_DOUBLE_EQ(engine.getStreamTime(voice), 2500.0 / 44100.0);
-    EXPECT_TRUE(engine.isValidVoiceHandle(voice));
-
-    auto once = makeSource(rampSamples(100, 0.0f), 2, false);
-    AudioHandle single = engine.play(*once);
-    render(150);
-    EXPECT_FALSE(engine.isValidVoiceHandle(single)); // ended on its own
-    EXPECT_EQ(engine.getStreamTime(single), 0.0);
-}
-
 TEST_F(EngineTest, HandlesAreNeverReusedOnceStale) {
     auto source = makeSource(rampSamples(100, 0.0f), 2, true);
     std::set<AudioHandle> seen;
@@ -102,6 +86,12 @@ TEST_F(EngineTest, HandlesAreNeverReusedOnceStale) {
         i % 2 ? engine.stop(handle) : engine.stopAll();
         previous = handle;
     }
+    // A voice that reaches the end of a sound it does not loop ends on its own.
+    auto once = makeSource(rampSamples(100, 0.0f), 2, false);
+    AudioHandle single = engine.play(*once);
+    render(150);
+    EXPECT_FALSE(engine.isValidVoiceHandle(single));
+    EXPECT_EQ(engine.getStreamTime(single), 0.0);
     // Replacing the sound a voice plays ends that voice too.
     AudioHandle playing = engine.play(*source);
     std::vector<unsigned char> other = makeFloatWav(rampSamples(50, 0.0f), 2);
@@ -145,19 +135,6 @@ TEST_F(EngineTest, GroupReleasesPausedVoicesOnTheSameSample) {
     EXPECT_NE(engine.addVoiceToGroup(group, engine.play(*first)), AudioResult::Ok);
 }
 
-TEST_F(EngineTest, RelativeSpeedScalesStreamTime) {
-    auto source = makeSource(rampSamples(2000, 0.0f), 2, true);
-    AudioHandle voice = engine.play(*source);
-    engine.setRelativePlaySpeed(voice, 0.5f);
-    std::vector<float> out = render(200);
-    EXPECT_DOUBLE_EQ(engine.getStreamTime(voice), 100.0 / 44100.0);
-    EXPECT_NEAR(out[101 * 2], 50.5f / 65536.0f, 1e-7f); // halfway between frames 50 and 51
-    engine.setRelativePlaySpeed(voice, -1.0f);          // refused
-    engine.setRelativePlaySpeed(voice, 2.0f);
-    render(100);
-    EXPECT_DOUBLE_EQ(engine.getStreamTime(voice), 300.0 / 44100.0);
-}
-
 TEST_F(EngineTest, SourcesAndEngineMayGoInEitherOrder) {
     auto source = makeSource(rampSamples(100, 0.0f), 2, true);
     AudioHandle voice = engine.play(*source);
@@ -171,17 +148,6 @@ TEST_F(EngineTest, SourcesAndEngineMayGoInEitherOrder) {
     engine.deinit();
     later.reset(); // the engine already forgot it
     EXPECT_EQ(engine.play(*makeSource(rampSamples(10, 0.0f), 2, false)), 0u);
-}
-
-TEST_F(EngineTest, RefusesVoicesBeyondItsSlotsAndEmptySources) {
-    auto source = makeSource(rampSamples(100, 0.0f), 2, true);
-    for (unsigned i = 0; i < kMaxVoices; ++i) {
-        ASSERT_NE(engine.play(*source), 0u);
-    }
-    EXPECT_EQ(engine.play(*source), 0u);
-    Wav empty;
-    engine.stopAll();
-    EXPECT_EQ(engine.play(empty), 0u);
 }
 
 // The main and logic threads change voices while the audio thread mixes; run under
