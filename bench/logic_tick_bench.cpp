@@ -1,7 +1,8 @@
-// One logic tick (spawn step and layer step) on a dense level: 8 looping stems with 20 000
-// note-ons each (and their note-offs), against the plain spawn step that scans every note and
-// compares each candidate with every live circle.
+// One logic tick (master clock, spawn step and layer step) on a dense level: 8 looping stems with
+// 20 000 note-ons each (and their note-offs), with the fast spawn step and with the plain one that
+// scans every note and compares each candidate with every live circle.
 #include "audio/audio_system.hpp"
+#include "audio/master_clock.hpp"
 #include "game/circles.hpp"
 #include "game/scoring.hpp"
 #include "reference_spawn.hpp"
@@ -73,11 +74,20 @@ void logicTick(benchmark::State &state) {
     GameState game;
     initGameState(game, 8);
     game.playing = true;
-    game.songTime = 100.0;
+    // Stands in for the background pulse the program installs: a write into the stem's slot.
+    game.noteCallback = [](const MidiNoteEvent &note, RenderState *target) {
+        if (note.isNoteOn && note.stemIndex >= 0 && note.stemIndex < kStemSlots) {
+            target->stemTarget[note.stemIndex] += 0.01f * static_cast<float>(note.velocity);
+        }
+    };
+    double clock = 100.0;
+    advanceMasterClockTo(audio, game, &render, clock);
     Spawn(game, render, audio); // fill the first second of circles
     std::size_t liveCircles = 0;
     for (auto _ : state) {
-        game.songTime += kTickPeriod;
+        // The engine's stream time is what advanceMasterClock reads; here the clock is given.
+        clock += kTickPeriod;
+        advanceMasterClockTo(audio, game, &render, clock);
         Spawn(game, render, audio);
         layerStep(game, audio);
         benchmark::ClobberMemory();

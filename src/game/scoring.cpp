@@ -4,9 +4,21 @@
 #include "audio/audio_system.hpp"
 #include "audio/stem_layering.hpp"
 
+#include <cmath>
+#include <limits>
+
+// An endless round with a long combo on eight layers can pass the range of a 32-bit score; the
+// score then stays at its largest value instead of wrapping around.
+static std::int32_t clampToScore(double value) {
+    constexpr double kMax = std::numeric_limits<std::int32_t>::max();
+    constexpr double kMin = std::numeric_limits<std::int32_t>::min();
+    return static_cast<std::int32_t>(value > kMax ? kMax : (value < kMin ? kMin : value));
+}
+
 void addScore(GameState &game, std::int32_t points) {
-    const std::int32_t added = static_cast<std::int32_t>(game.multiplier * static_cast<float>(points));
-    game.score += added;
+    const float product = game.multiplier * static_cast<float>(points); // computed in f32
+    const std::int32_t added = std::isnan(product) ? 0 : clampToScore(std::trunc(product));
+    game.score = clampToScore(static_cast<double>(game.score) + added);
     if (game.score > game.highScore) {
         game.highScore = game.score;
         logMessage("High score updated: %d", game.highScore);

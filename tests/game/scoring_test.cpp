@@ -88,6 +88,18 @@ TEST(Score, HighScoreRisesLive) {
     EXPECT_EQ(game.highScore, 1005);
 }
 
+TEST(Score, ScoreStopsAtItsLargestValueInsteadOfWrapping) {
+    GameState game = playingGame();
+    game.score = 2147483000;
+    game.multiplier = 8008.0f; // combo 1000 on eight layers
+    testing::internal::CaptureStdout();
+    addScore(game, 450);
+    addScore(game, 450);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(game.score, 2147483647);
+    EXPECT_EQ(game.highScore, 2147483647);
+}
+
 TEST(Score, SuccessAndMissBookkeeping) {
     GameState game = playingGame();
     registerSuccess(game);
