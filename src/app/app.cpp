@@ -113,6 +113,9 @@ void runFrame(App& app, float dt) {
         if (app.input.toggleGui) {
             app.uiVisible = !app.uiVisible;
         }
+        if (app.options.autoplay) {
+            autoplayFrame(app.autoplay, app.game, app.input, app.render.height);
+        }
         handleGameplayInput(app.game, app.input, app.render.height);
         SDL_GetWindowSize(app.render.window, &app.render.width, &app.render.height);
         beginFrame(app.render);
@@ -164,6 +167,11 @@ int vibrelleMain(int argc, char** argv) {
     logMessage("  Tap - Hit on beat (when playing)");
     logMessage("  UI buttons for other controls");
 
+    if (app->options.autoplay) {
+        // The bot plays the default level from the start, as a player pressing Space would.
+        autoplayStart(app->autoplay);
+        app->input.togglePlayback = true;
+    }
     std::thread logic(logicThreadMain, app.get());
     runMainLoop(*app);
     gLogicStopRequested.store(true);

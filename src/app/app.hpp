@@ -2,6 +2,7 @@
 // The application record and the main thread's start-up, frame loop and shut-down.
 #include "app/input.hpp"
 #include "audio/audio_system.hpp"
+#include "game/autoplay.hpp"
 #include "game/game_state.hpp"
 #include "render/render_system.hpp"
 
@@ -39,6 +40,7 @@ struct App {
     GameState game;
     std::mutex gameMutex;
     std::atomic<std::uint64_t> logicTicks{0}; // ticks the logic thread has run
+    AutoplayState autoplay;                   // the bot's fingers, with options.autoplay
 };
 
 // Brings the subsystems up in order; on failure logs the failing step and returns false at once,

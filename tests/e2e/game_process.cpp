@@ -123,8 +123,7 @@ bool waitForText(const std::string& path, const std::string& text, int timeoutSe
     return false;
 }
 
-GameRun runGame(const std::string& args, const std::string& env, const std::function<void(unsigned long)>& drive,
-                int timeoutSeconds) {
+GameRun runGame(const std::string& args, const std::string& env, const GameDriver& drive, int timeoutSeconds) {
     static int runCount = 0;
     const std::string log = ::testing::TempDir() + "vibrelle_run_" + std::to_string(getpid()) + "_" +
                             std::to_string(++runCount) + ".log";
@@ -145,7 +144,7 @@ GameRun runGame(const std::string& args, const std::string& env, const std::func
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
         while (!ended.load() && std::chrono::steady_clock::now() < deadline) {
             if (const unsigned long window = waitForWindow("Vibrelle v0.0.1", 1)) {
-                drive(window);
+                drive(window, readFile(log));
             }
             for (int i = 0; i < 10 && !ended.load(); ++i) {
                 pollPause();

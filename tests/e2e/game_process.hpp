@@ -8,11 +8,13 @@ struct GameRun {
     std::string output; // stdout and stderr, interleaved as written
 };
 
-// Starts the game with the given arguments and extra environment (NAME=value ...), calls
-// `drive` once the game's window exists (its X window id), and waits for the game to end.
-// The game is killed after timeoutSeconds.
-GameRun runGame(const std::string& args, const std::string& env, const std::function<void(unsigned long)>& drive,
-                int timeoutSeconds = 120);
+// Called about every half second while the game runs, once it has entered its frame loop, with
+// its window and everything it has written so far; sends whatever input the test wants.
+using GameDriver = std::function<void(unsigned long window, const std::string& output)>;
+
+// Starts the game with the given arguments and extra environment (NAME=value ...), drives it
+// until it ends, and returns its exit code and output. The game is killed after timeoutSeconds.
+GameRun runGame(const std::string& args, const std::string& env, const GameDriver& drive, int timeoutSeconds = 120);
 
 // Blocks until a window titled `title` exists and returns its id (0 on timeout).
 unsigned long waitForWindow(const char* title, int timeoutSeconds);
