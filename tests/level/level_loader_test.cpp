@@ -1,0 +1,101 @@
+#include "audio/audio_system.hpp"
+#include "level/level_manifest.hpp"
+#include "render/render_system.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using ::testing::internal::CaptureStderr;
+using ::testing::internal::CaptureStdout;
+using ::testing::internal::GetCapturedStderr;
+using ::testing::internal::GetCapturedStdout;
+
+namespace {
+
+const std::string kDir = VIBRELLE_TEST_DATA "/level/sub/";
+
+// Levels load into a real audio system that mixes without a device.
+class LevelLoader : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CaptureStdout();
+        ASSERT_TRUE(audioInit(audio, AudioBackend::NullDriver));
+        GetCapturedStdout();
+    }
+    void TearDown() override {
+        CaptureStdout();
+        audioShutdown(audio);
+        GetCapturedStdout();
+    }
+    bool load(const std::string& name) {
+        CaptureStdout();
+        CaptureStderr();
+        const bool ok = loadLevelFromManifest(kDir + name, audio, render);
+        out = GetCapturedStdout();
+        err = GetCapturedStderr();
+        return ok;
+    }
+    AudioSystem audio;
+    RenderState render;
+    std::string out, err;
+};
+
+TEST_F(LevelLoader, LoadsStemsInOrderWithoutGapsAndScalesCharts) {
+    ASSERT_TRUE(load("level.json")) << out << err;
+    // The missing first stem is reported and leaves no gap: the next stem takes slot 0.
+    EXPECT_NE(err.find("Failed to load stem: missing.ogg\n"), std::string::npos) << err;
+    ASSERT_EQ(audio.stems.size(), 3u);
+    EXPECT_EQ(audio.stems[0].name, "stem.wav");
+    EXPECT_EQ(audio.stems[1].name, "stem.ogg");
+    EXPECT_EQ(audio.stems[2].name, "stem.flac");
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(audio.stems[i].index, i);
+    }
+    EXPECT_FLOAT_EQ(render.stemColors[0][2], 1.0f);
+    EXPECT_FLOAT_EQ(render.stemBase[0], 0.5f);
+    EXPECT_FLOAT_EQ(render.stemPeak[0], 3.0f);
+    EXPECT_FLOAT_EQ(render.stemLerpSpeed[0], 6.0f);
+    // Charted stem scaled to the level's tempo; audio-only stem without a chart.
+    EXPECT_TRUE(audio.stems[0].chart.loaded);
+    EXPECT_FLOAT_EQ(audio.stems[0].chart.midiBpm, 118.0f);
+    EXPECT_FALSE(audio.stems[1].chart.loaded) << "playsNotes false loads the audio only";
+    // A stem whose chart is missing stays as an audio layer, in its own slot with its own colour.
+    EXPECT_FALSE(audio.stems[2].chart.loaded);
+    EXPECT_FLOAT_EQ(render.stemColors[2][0], 1.0f);
+    EXPECT_FLOAT_EQ(render.stemColors[2][1], 0.0f);
+    EXPECT_FLOAT_EQ(audio.bpm, 118.0f);
+    EXPECT_NE(out.find("Loaded 3 stem(s) from level JSON: " + kDir + "level.json\n"), std::string::npos) << out;
+    // Slots past the manifest's stems are reset.
+    EXPECT_FLOAT_EQ(render.stemPeak[4], 2.0f);
+    EXPECT_FLOAT_EQ(render.stemLerpSpeed[7], 18.0f);
+}
+
+TEST_F(LevelLoader, AManifestWithoutStemsLeavesTheCurrentLevelAlone) {
+    ASSERT_TRUE(load("level.json"));
+    playAllStems(audio);
+    ASSERT_TRUE(audio.playing);
+    EXPECT_FALSE(load("empty.json"));
+    EXPECT_TRUE(audio.playing);
+    EXPECT_EQ(audio.stems.size(), 3u);
+    EXPECT_FALSE(load("no_such_manifest.json"));
+    EXPECT_EQ(audio.stems.size(), 3u);
+}
+
+TEST_F(LevelLoader, OnlyMissingStemsEmptiesTheAudioSystem) {
+    ASSERT_TRUE(load("level.json"));
+    playAllStems(audio);
+    EXPECT_FALSE(load("only_missing.json"));
+    EXPECT_FALSE(audio.playing);
+    EXPECT_TRUE(audio.stems.empty());
+    EXPECT_NE(err.find("Failed to load stem: missing.ogg\n"), std::string::npos);
+    EXPECT_NE(out.find("Loaded 0 stem(s) from level JSON: "), std::string::npos);
+}
+
+TEST_F(LevelLoader, StemsPastTheEighthAreIgnored) {
+    ASSERT_TRUE(load("ten.json"));
+    EXPECT_EQ(audio.stems.size(), 8u);
+    EXPECT_EQ(err, "");
+}
+
+} // namespace
