@@ -48,13 +48,13 @@ TEST(GameEndToEnd, ClosingTheWindowEndsTheGameCleanly) {
 }
 
 TEST(GameEndToEnd, SpaceStartsTheDefaultLevelAndEscapeStopsTheThreadFirst) {
-    bool spaceSent = false;
+    int polls = 0;
     const GameRun run = runGame("", kEnv, [&](unsigned long window, const std::string& output) {
-        if (!spaceSent) {
-            sendKey(window, "space");
-            spaceSent = true;
-        } else if (has(output, "Playback initiated for ")) {
+        if (has(output, "Playback initiated for ")) {
             sendKey(window, "Escape");
+        } else if (!has(output, "Playing all stems with voice group.") && polls++ % 4 == 0) {
+            // Space again only if an earlier one never arrived.
+            sendKey(window, "space");
         }
     });
     EXPECT_EQ(run.exitCode, 0) << run.output;

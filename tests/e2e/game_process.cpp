@@ -19,22 +19,25 @@
 
 namespace {
 
+// The last window with this title in stacking order: a window of a game that has just exited
+// can linger for a moment below the new one.
 Window findWindow(Display* display, Window root, const char* title) {
+    Window found = 0;
     char* name = nullptr;
     if (XFetchName(display, root, &name) && name) {
-        const bool match = std::strcmp(name, title) == 0;
-        XFree(name);
-        if (match) {
-            return root;
+        if (std::strcmp(name, title) == 0) {
+            found = root;
         }
+        XFree(name);
     }
     Window parent = 0, rootReturn = 0;
     Window* children = nullptr;
     unsigned int count = 0;
-    Window found = 0;
     if (XQueryTree(display, root, &rootReturn, &parent, &children, &count)) {
-        for (unsigned int i = 0; i < count && !found; ++i) {
-            found = findWindow(display, children[i], title);
+        for (unsigned int i = 0; i < count; ++i) {
+            if (const Window child = findWindow(display, children[i], title)) {
+                found = child;
+            }
         }
         if (children) {
             XFree(children);
