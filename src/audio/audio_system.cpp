@@ -1,6 +1,7 @@
 #include "audio/audio_system.hpp"
 
 #include "app/log.hpp"
+#include "audio/asset_path.hpp"
 
 #include <SDL3/SDL.h>
 
@@ -8,24 +9,6 @@
 #include <sstream>
 
 namespace {
-
-// Manifests written on Windows use backslashes, and some quote their paths.
-std::string cleanPath(const std::string &path) {
-    std::string cleaned;
-    cleaned.reserve(path.size());
-    for (char c : path) {
-        if (c == '"') {
-            continue;
-        }
-        cleaned += c == '\\' ? '/' : c;
-    }
-    return cleaned;
-}
-
-std::string baseName(const std::string &cleaned) {
-    size_t slash = cleaned.find_last_of("/\\");
-    return slash == std::string::npos ? cleaned : cleaned.substr(slash + 1);
-}
 
 // How close to 1 a fade's progress must come to count as finished (an inaudible 0.01 %).
 constexpr float kFadeEndTolerance = 1e-4f;
@@ -63,7 +46,7 @@ bool audioInit(AudioSystem &audio, AudioBackend backend) {
 }
 
 bool loadStem(AudioSystem &audio, const std::string &path) {
-    std::string cleaned = cleanPath(path);
+    std::string cleaned = cleanAssetPath(path);
     logMessage("Loading stem: %s", cleaned.c_str());
 
     SDL_PathInfo info;
@@ -96,7 +79,7 @@ bool loadStem(AudioSystem &audio, const std::string &path) {
     LoadedStem stem;
     stem.chart.audioLength = source->getLength();
     stem.source = std::move(source);
-    stem.name = baseName(cleaned);
+    stem.name = assetBaseName(cleaned);
     stem.index = static_cast<int>(audio.stems.size());
     audio.stems.push_back(std::move(stem));
     logMessage("Successfully loaded stem: %s", audio.stems.back().name.c_str());

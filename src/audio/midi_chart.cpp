@@ -1,6 +1,7 @@
 #include "audio/midi_chart.hpp"
 
 #include "app/log.hpp"
+#include "audio/asset_path.hpp"
 
 #include <SDL3/SDL.h>
 
@@ -10,24 +11,6 @@
 #include <sstream>
 
 namespace {
-
-// Manifests written on Windows use backslashes and sometimes keep the quotes of a copied path.
-std::string cleanMidiPath(const std::string &path) {
-    std::string clean;
-    clean.reserve(path.size());
-    for (char c : path) {
-        if (c == '"') {
-            continue;
-        }
-        clean.push_back(c == '\\' ? '/' : c);
-    }
-    return clean;
-}
-
-std::string baseName(const std::string &path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // Existence as the asset loader sees it: the whole file can be loaded.
 bool midiFileExists(const std::string &path) {
@@ -137,7 +120,7 @@ void buildChartFromMidi(MidiChart &chart) {
 }
 
 bool loadMidiChart(MidiChart &chart, const std::string &path) {
-    const std::string clean = cleanMidiPath(path);
+    const std::string clean = cleanAssetPath(path);
     logMessage("Loading MIDI file: %s", clean.c_str());
     if (!midiFileExists(clean)) {
         logError(stderr, "Error: MIDI file does not exist: %s", clean.c_str());
@@ -156,7 +139,7 @@ bool loadMidiChart(MidiChart &chart, const std::string &path) {
     buildChartFromMidi(chart);
 
     logMessage("Successfully loaded MIDI file: %s with %zu note events (native BPM: %.1f)",
-               baseName(clean).c_str(), chart.notes.size(), chart.midiBpm);
+               assetBaseName(clean).c_str(), chart.notes.size(), chart.midiBpm);
     return true;
 }
 
