@@ -4,16 +4,21 @@
 
 void resetInput(InputState& input) { input = InputState{}; }
 
-// Finger positions arrive normalised to the window; scale them to its size in pixels.
-static void fingerWindowSize(const SDL_TouchFingerEvent& finger, int& width, int& height) {
-    width = 0;
-    height = 0;
-    if (SDL_Window* window = SDL_GetWindowFromID(finger.windowID)) {
-        SDL_GetWindowSize(window, &width, &height);
+PointerScale pointerScaleOf(SDL_Window* window) {
+    PointerScale scale;
+    if (window == nullptr) {
+        return scale;
     }
+    const float density = SDL_GetWindowPixelDensity(window);
+    scale.density = density > 0.0f ? density : 1.0f;
+    int width = 0, height = 0;
+    SDL_GetWindowSizeInPixels(window, &width, &height);
+    scale.pixelWidth = static_cast<float>(width);
+    scale.pixelHeight = static_cast<float>(height);
+    return scale;
 }
 
-void applyInputEvent(InputState& input, const SDL_Event& event) {
+void applyInputEvent(InputState& input, const SDL_Event& event, const PointerScale& scale) {
     switch (event.type) {
     case SDL_EVENT_QUIT:
         input.quitRequested = true;
@@ -30,6 +35,8 @@ void applyInputEvent(InputState& input, const SDL_Event& event) {
             input.togglePlayback = true;
         } else if (event.key.key == SDLK_F12) {
             input.toggleGui = true;
+        } else if (event.key.key == SDLK_PRINTSCREEN) {
+            input.screenshotRequested = true;
         }
         break;
     case SDL_EVENT_KEY_UP:
@@ -40,42 +47,38 @@ void applyInputEvent(InputState& input, const SDL_Event& event) {
         input.keysReleased.insert(event.key.key);
         break;
     case SDL_EVENT_MOUSE_MOTION:
-        input.mouseX = event.motion.x;
-        input.mouseY = event.motion.y;
+        input.mouseX = pointsToPixels(event.motion.x, scale.density);
+        input.mouseY = pointsToPixels(event.motion.y, scale.density);
         break;
     case SDL_EVENT_MOUSE_BUTTON_DOWN:
         if (event.button.button == SDL_BUTTON_LEFT) {
             input.mousePressed = true;
             input.mouseHeld = true;
-            input.mouseX = event.button.x;
-            input.mouseY = event.button.y;
+            input.mouseX = pointsToPixels(event.button.x, scale.density);
+            input.mouseY = pointsToPixels(event.button.y, scale.density);
         }
         break;
     case SDL_EVENT_MOUSE_BUTTON_UP:
         if (event.button.button == SDL_BUTTON_LEFT) {
             input.mouseReleased = true;
             input.mouseHeld = false;
-            input.mouseX = event.button.x;
-            input.mouseY = event.button.y;
+            input.mouseX = pointsToPixels(event.button.x, scale.density);
+            input.mouseY = pointsToPixels(event.button.y, scale.density);
         }
         break;
     case SDL_EVENT_FINGER_DOWN: {
-        int width = 0, height = 0;
-        fingerWindowSize(event.tfinger, width, height);
         TouchPoint& touch = input.touches[event.tfinger.fingerID];
         touch.held = true;
         touch.pressed = true;
         touch.released = false;
-        touch.x = event.tfinger.x * static_cast<float>(width);
-        touch.y = event.tfinger.y * static_cast<float>(height);
+        touch.x = event.tfinger.x * scale.pixelWidth;
+        touch.y = event.tfinger.y * scale.pixelHeight;
         break;
     }
     case SDL_EVENT_FINGER_MOTION: {
-        int width = 0, height = 0;
-        fingerWindowSize(event.tfinger, width, height);
         TouchPoint& touch = input.touches[event.tfinger.fingerID];
-        touch.x = event.tfinger.x * static_cast<float>(width);
-        touch.y = event.tfinger.y * static_cast<float>(height);
+        touch.x = event.tfinger.x * scale.pixelWidth;
+        touch.y = event.tfinger.y * scale.pixelHeight;
         break;
     }
     case SDL_EVENT_FINGER_UP: {
@@ -89,17 +92,35 @@ void applyInputEvent(InputState& input, const SDL_Event& event) {
     }
 }
 
+// The window an input event belongs to; events without one (quit, keys of no window) get none.
+static SDL_Window* eventWindow(const SDL_Event& event) {
+    switch (event.type) {
+    case SDL_EVENT_MOUSE_MOTION:
+        return SDL_GetWindowFromID(event.motion.windowID);
+    case SDL_EVENT_MOUSE_BUTTON_DOWN:
+    case SDL_EVENT_MOUSE_BUTTON_UP:
+        return SDL_GetWindowFromID(event.button.windowID);
+    case SDL_EVENT_FINGER_DOWN:
+    case SDL_EVENT_FINGER_MOTION:
+    case SDL_EVENT_FINGER_UP:
+        return SDL_GetWindowFromID(event.tfinger.windowID);
+    default:
+        return nullptr;
+    }
+}
+
 void pollInput(InputState& input, bool uiVisible) {
     (void)uiVisible; // the GUI sees events once it is part of the frame
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
-        applyInputEvent(input, event);
+        applyInputEvent(input, event, pointerScaleOf(eventWindow(event)));
     }
 }
 
 void endInputFrame(InputState& input) {
     input.togglePlayback = false;
     input.toggleGui = false;
+    input.screenshotRequested = false;
     input.mousePressed = false;
     input.mouseReleased = false;
     input.keysPressed.clear();

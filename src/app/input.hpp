@@ -5,7 +5,7 @@
 #include <map>
 #include <set>
 
-// One finger on a touch screen, in window pixels (y downward, as SDL reports it).
+// One finger on a touch screen, in drawable pixels (y downward, as SDL reports it).
 struct TouchPoint {
     bool held = false;
     bool pressed = false;  // went down this frame
@@ -28,13 +28,30 @@ struct InputState {
     std::set<std::uint32_t> keysHeld;
     std::set<std::uint32_t> keysPressed;
     std::set<std::uint32_t> keysReleased;
+    bool screenshotRequested = false; // Print Screen went down this frame
 };
+
+// How SDL's window coordinates map to drawable pixels: SDL reports the mouse in points (pixels /
+// density) and fingers normalised to the window, while the game places everything in drawable
+// pixels.
+struct PointerScale {
+    float density = 1.0f;    // drawable pixels per point
+    float pixelWidth = 0.0f; // drawable size in pixels
+    float pixelHeight = 0.0f;
+};
+
+// The scale of a window (density 1 and size 0 x 0 when there is none). Main thread.
+PointerScale pointerScaleOf(SDL_Window* window);
+
+// A coordinate in points as drawable pixels at the given density.
+inline float pointsToPixels(float points, float density) { return points * density; }
 
 // Back to the start-up state: all flags false, positions 0, containers empty.
 void resetInput(InputState& input);
 
-// Applies one SDL event to the input record (no GUI involvement). Main thread.
-void applyInputEvent(InputState& input, const SDL_Event& event);
+// Applies one SDL event to the input record (no GUI involvement), turning mouse and finger
+// positions into drawable pixels with `scale`, the scale of the event's window. Plain code.
+void applyInputEvent(InputState& input, const SDL_Event& event, const PointerScale& scale);
 
 // Drains the SDL event queue into the input record. When uiVisible, each event is shown to the
 // GUI first; the GUI never swallows it. Main thread.

@@ -170,4 +170,44 @@ TEST_F(InputTest, MotionOrUpOfAnUnknownFingerCreatesIt) {
     EXPECT_TRUE(input.touches.empty());
 }
 
+// SDL reports the mouse in points and fingers normalised to the window; the game works in drawable
+// pixels. Xvfb always has a density of 1, so the conversion is driven directly here.
+TEST_F(InputTest, PointerPositionsBecomeDrawablePixelsAtTheWindowsDensity) {
+    const PointerScale retina{2.0f, 2560.0f, 1440.0f};
+    SDL_Event event{};
+    event.type = SDL_EVENT_MOUSE_MOTION;
+    event.motion.x = 100.0f;
+    event.motion.y = 50.5f;
+    applyInputEvent(input, event, retina);
+    EXPECT_FLOAT_EQ(input.mouseX, 200.0f);
+    EXPECT_FLOAT_EQ(input.mouseY, 101.0f);
+
+    event = SDL_Event{};
+    event.type = SDL_EVENT_MOUSE_BUTTON_DOWN;
+    event.button.button = SDL_BUTTON_LEFT;
+    event.button.x = 640.0f;
+    event.button.y = 360.0f;
+    applyInputEvent(input, event, retina);
+    EXPECT_FLOAT_EQ(input.mouseX, 1280.0f);
+    EXPECT_FLOAT_EQ(input.mouseY, 720.0f);
+
+    event = SDL_Event{};
+    event.type = SDL_EVENT_FINGER_DOWN;
+    event.tfinger.fingerID = 5;
+    event.tfinger.x = 0.25f;
+    event.tfinger.y = 0.5f;
+    applyInputEvent(input, event, retina);
+    EXPECT_FLOAT_EQ(input.touches[5].x, 640.0f);
+    EXPECT_FLOAT_EQ(input.touches[5].y, 720.0f);
+    EXPECT_FLOAT_EQ(pointsToPixels(3.0f, 1.5f), 4.5f);
+}
+
+TEST_F(InputTest, PrintScreenAsksForAScreenshotForOneFrame) {
+    pushKey(SDL_EVENT_KEY_DOWN, SDLK_PRINTSCREEN);
+    pollInput(input, false);
+    EXPECT_TRUE(input.screenshotRequested);
+    endInputFrame(input);
+    EXPECT_FALSE(input.screenshotRequested);
+}
+
 } // namespace
