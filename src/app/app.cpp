@@ -7,13 +7,18 @@
 #include "game/game_state.hpp"
 #include "game/judgement.hpp"
 #include "level/level_manifest.hpp"
+#include "render/background.hpp"
+#include "render/circle_renderer.hpp"
 #include "render/gl_functions.hpp"
+#include "render/screenshot.hpp"
+#include "render/shader_uniforms.hpp"
 
 #include <SDL3/SDL.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <thread>
 
@@ -24,18 +29,42 @@ static bool envFlag(const char* name) {
     return value && std::strcmp(value, "1") == 0;
 }
 
+// A number of seconds: finite and not negative.
+static bool parseSeconds(const char* text, double& seconds) {
+    char* end = nullptr;
+    const double value = std::strtod(text, &end);
+    if (end == text || *end != '\0' || !(value >= 0.0) || value > 1e9) {
+        return false;
+    }
+    seconds = value;
+    return true;
+}
+
 AppOptions parseAppOptions(int argc, char** argv) {
     AppOptions options;
     options.windowed = envFlag("VIBRELLE_WINDOWED");
     options.autoplay = envFlag("VIBRELLE_AUTOPLAY");
     for (int i = 1; i < argc; ++i) {
+        const bool hasValue = i + 1 < argc;
         if (std::strcmp(argv[i], "--windowed") == 0) {
             options.windowed = true;
         } else if (std::strcmp(argv[i], "--autoplay") == 0) {
             options.autoplay = true;
+        } else if (std::strcmp(argv[i], "--frame-stats") == 0) {
+            options.frameStats = true;
+        } else if (std::strcmp(argv[i], "--screenshot") == 0 && hasValue) {
+            options.screenshotPath = argv[++i];
+        } else if (std::strcmp(argv[i], "--quit-after") == 0 && hasValue) {
+            const char* value = argv[++i];
+            if (!parseSeconds(value, options.quitAfter)) {
+                logError(stderr, "Ignoring --quit-after %s: expected a number of seconds", value);
+            }
         } else {
             logError(stderr, "Ignoring unknown argument: %s", argv[i]);
         }
+    }
+    if (!options.screenshotPath.empty() && options.quitAfter < 0.0) {
+        options.quitAfter = 3.0;
     }
     return options;
 }
@@ -65,12 +94,17 @@ bool appInit(App& app) {
     }
     resetInput(app.input);
     initGameState(app.game, 8);
+    // Keyboard gameplay is on by default: circles carry their key letters and the keys hit them.
+    app.game.keyboardGameplay = true;
+    // Every note the master clock fires pulses its stem's slot of the background.
+    app.game.noteCallback = pulseStem;
 
     {
         std::lock_guard<std::mutex> lock(app.gameMutex);
         if (!loadLevelFromManifest("levels/level.json", app.audio, app.render)) {
             logError(stderr, "Failed to load default level JSON definition (levels/level.json)");
         }
+        refreshUniformBindings(app.render);
     }
 
     app.uiVisible = true;
@@ -93,56 +127,118 @@ static void togglePlayback(App& app) {
     }
 }
 
+void runFrameGameplay(App& app, float dt) {
+    int activeCount = 0;
+    for (int i = 0; i < kStemSlots; ++i) {
+        const bool active = i < static_cast<int>(app.audio.stems.size()) && app.audio.stems[i].active;
+        app.render.stemActive[i] = active;
+        activeCount += active ? 1 : 0;
+    }
+    app.render.activeStemCount = activeCount;
+    // Under the game mutex: the logic thread's note callback writes the same stem slots.
+    advanceRenderState(app.render, dt);
+    updateStemVolumes(app.audio, dt);
+    updateCircles(app.game, dt);
+    if (app.input.togglePlayback) {
+        togglePlayback(app);
+    }
+    if (app.input.toggleGui) {
+        app.uiVisible = !app.uiVisible;
+    }
+    if (app.options.autoplay) {
+        autoplayFrame(app.autoplay, app.game, app.input, app.render.height);
+    }
+    handleGameplayInput(app.game, app.input, app.render.height);
+}
+
+// Print Screen: a picture named after the local time in the player's data folder.
+static std::string userScreenshotPath() {
+    char* folder = SDL_GetPrefPath("Kvo", "Vibrelle");
+    if (folder == nullptr) {
+        logError(stderr, "Failed to save screenshot: no user data folder (%s)", SDL_GetError());
+        return std::string();
+    }
+    std::string path = std::string(folder) + screenshotFileName(std::time(nullptr));
+    SDL_free(folder);
+    return path;
+}
+
 void runFrame(App& app, float dt) {
     pollInput(app.input, app.uiVisible);
+    // Drawable pixels, origin top left, as the input record holds them.
+    setPointer(app.render, app.input.mouseX, app.input.mouseY, app.input.mousePressed);
     {
         // Gameplay steps and the circle drawing, in frame order, under the game mutex.
         std::lock_guard<std::mutex> lock(app.gameMutex);
-        int activeCount = 0;
-        for (int i = 0; i < kStemSlots; ++i) {
-            const bool active = i < static_cast<int>(app.audio.stems.size()) && app.audio.stems[i].active;
-            app.render.stemActive[i] = active;
-            activeCount += active ? 1 : 0;
-        }
-        app.render.activeStemCount = activeCount;
-        updateStemVolumes(app.audio, dt);
-        updateCircles(app.game, dt);
-        if (app.input.togglePlayback) {
-            togglePlayback(app);
-        }
-        if (app.input.toggleGui) {
-            app.uiVisible = !app.uiVisible;
-        }
-        if (app.options.autoplay) {
-            autoplayFrame(app.autoplay, app.game, app.input, app.render.height);
-        }
-        handleGameplayInput(app.game, app.input, app.render.height);
-        SDL_GetWindowSize(app.render.window, &app.render.width, &app.render.height);
+        runFrameGameplay(app, dt);
         beginFrame(app.render);
+        drawCircles(app.game, app.render);
     }
     gGL.glUseProgram(0);
     gGL.glBindVertexArray(0);
     gGL.glBindBuffer(GL_UNIFORM_BUFFER, 0);
     gGL.glDisable(GL_BLEND);
 
+    if (app.input.screenshotRequested && app.pendingScreenshot.empty()) {
+        app.pendingScreenshot = userScreenshotPath();
+    }
+    if (!app.pendingScreenshot.empty()) {
+        if (!saveScreenshot(app.render, app.pendingScreenshot) &&
+            app.pendingScreenshot == app.options.screenshotPath) {
+            app.exitCode = 1; // the picture asked for on the command line is missing
+        }
+        app.pendingScreenshot.clear();
+    }
     swapBuffers(app.render);
     endInputFrame(app.input);
 }
 
+// The refresh rate of the window's display; 0 when SDL does not know it.
+static float refreshRateOf(SDL_Window* window) {
+    const SDL_DisplayMode* mode = SDL_GetCurrentDisplayMode(SDL_GetDisplayForWindow(window));
+    return mode != nullptr ? mode->refresh_rate : 0.0f;
+}
+
 void runMainLoop(App& app) {
-    Uint64 previous = SDL_GetPerformanceCounter();
+    const Uint64 start = SDL_GetPerformanceCounter();
+    Uint64 previous = start;
     const double frequency = static_cast<double>(SDL_GetPerformanceFrequency());
+    const auto secondsSince = [frequency](Uint64 from, Uint64 to) {
+        return static_cast<double>(to - from) / frequency;
+    };
     do {
         if (app.input.quitRequested || gLogicStopRequested.load()) {
             break;
         }
         const Uint64 now = SDL_GetPerformanceCounter();
-        float dt = static_cast<float>(static_cast<double>(now - previous) / frequency);
+        float dt = static_cast<float>(secondsSince(previous, now));
         previous = now;
         // A stall must not make animations jump.
         dt = std::min(dt, 1.0f / 30.0f);
+
+        const double sinceStart = secondsSince(start, now);
+        const bool lastFrame = app.options.quitAfter >= 0.0 && sinceStart >= app.options.quitAfter;
+        if (lastFrame && !app.options.screenshotPath.empty()) {
+            app.pendingScreenshot = app.options.screenshotPath;
+        }
         runFrame(app, dt);
+        const double work = secondsSince(now, SDL_GetPerformanceCounter());
+        if (app.options.frameStats) {
+            recordFrame(app.frameStats, sinceStart, work);
+        }
+        if (lastFrame) {
+            app.input.quitRequested = true;
+        }
+        // Where the swap does not wait for the display, the loop would spin: sleep out the rest of
+        // the display period instead.
+        const double rest = pacingDelay(work, displayPeriod(refreshRateOf(app.render.window)));
+        if (rest > 0.0) {
+            SDL_DelayPrecise(static_cast<Uint64>(rest * 1e9));
+        }
     } while (app.running);
+    if (app.options.frameStats) {
+        reportFrameStats(app.frameStats, secondsSince(start, SDL_GetPerformanceCounter()));
+    }
 }
 
 // ---- Shut-down ----
@@ -180,5 +276,5 @@ int vibrelleMain(int argc, char** argv) {
         logMessage("Game logic thread joined successfully");
     }
     appShutdown(*app);
-    return 0;
+    return app->exitCode;
 }

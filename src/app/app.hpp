@@ -6,17 +6,24 @@
 #include "game/game_state.hpp"
 #include "render/render_system.hpp"
 
+#include "app/frame_stats.hpp"
+
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 // Choices made on the command line or in the environment.
 struct AppOptions {
-    bool windowed = false; // --windowed or VIBRELLE_WINDOWED=1: a resizable 1280x720 window
-    bool autoplay = false; // --autoplay or VIBRELLE_AUTOPLAY=1: a bot plays the default level
+    bool windowed = false;      // --windowed or VIBRELLE_WINDOWED=1: a resizable 1280x720 window
+    bool autoplay = false;      // --autoplay or VIBRELLE_AUTOPLAY=1: a bot plays the default level
+    std::string screenshotPath; // --screenshot FILE: write the last frame as PNG, then quit
+    double quitAfter = -1.0;    // --quit-after SECONDS: quit after this long (< 0: never)
+    bool frameStats = false;    // --frame-stats: print frame time and CPU use at exit
 };
 
-// Reads --windowed and --autoplay (and their environment variables). Unknown arguments are reported and ignored.
+// Reads the options above (and their environment variables). --screenshot without --quit-after
+// takes its picture after 3 seconds. Unknown arguments and bad values are reported and ignored.
 AppOptions parseAppOptions(int argc, char** argv);
 
 // The one application record. Large: keep it in static or heap storage. Created by the main
@@ -41,6 +48,9 @@ struct App {
     std::mutex gameMutex;
     std::atomic<std::uint64_t> logicTicks{0}; // ticks the logic thread has run
     AutoplayState autoplay;                   // the bot's fingers, with options.autoplay
+    std::string pendingScreenshot;            // written after the current frame is drawn
+    FrameStats frameStats;                    // with options.frameStats
+    int exitCode = 0;                         // 1 when a requested screenshot could not be written
 };
 
 // Brings the subsystems up in order; on failure logs the failing step and returns false at once,
@@ -52,6 +62,11 @@ void runMainLoop(App& app);
 
 // One frame of the loop with the given frame time (seconds, already capped). Main thread.
 void runFrame(App& app, float dt);
+
+// The frame's gameplay steps, in order: stem flags into the render record, the background's
+// animation, the stem fades, circle life, Space and F12, the bot and the gameplay input. No GL.
+// Main thread, with the game mutex held.
+void runFrameGameplay(App& app, float dt);
 
 // Shuts the subsystems down in reverse order of start-up. Main thread, after the loop.
 void appShutdown(App& app);

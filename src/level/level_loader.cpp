@@ -1,6 +1,7 @@
 #include "audio/audio_system.hpp"
 #include "audio/midi_chart.hpp"
 #include "level/level_manifest.hpp"
+#include "render/background.hpp"
 #include "render/stem_slots.hpp"
 
 #include <algorithm>
@@ -40,8 +41,8 @@ bool loadLevelFromManifest(const std::string& path, AudioSystem& audio, RenderSt
             continue;
         }
         const int slot = static_cast<int>(audio.stems.size()) - 1;
-        setStemVisuals(render, slot, stem.animationBase, stem.animationPeak, stem.animationLerpSpeed, stem.colorR,
-                       stem.colorG, stem.colorB);
+        setStemVisuals(render, slot, stem.animationBase, stem.animationPeak, stem.animationLerpSpeed,
+                       stem.colorR, stem.colorG, stem.colorB);
     }
     for (size_t slot = level.stems.size(); slot < static_cast<size_t>(kStemSlots); ++slot) {
         resetStemSlot(render, static_cast<int>(slot));
@@ -49,6 +50,7 @@ bool loadLevelFromManifest(const std::string& path, AudioSystem& audio, RenderSt
     for (size_t i = 0; i < audio.stems.size(); ++i) {
         audio.stems[i].index = static_cast<int>(i);
     }
+    refreshUniformBindings(render);
     setBpm(audio, level.bpm);
     for (LoadedStem& stem : audio.stems) {
         if (stem.chart.loaded) {

@@ -9,8 +9,8 @@ struct RenderState;
 
 // One entry of the manifest's "stems" array, as parsed.
 struct Stem {
-    std::string file;       // audio path, relative to the manifest's folder; entries without one are dropped
-    std::string midi;       // chart path, same base; empty: no chart
+    std::string file; // audio path, relative to the manifest's folder; entries without one are dropped
+    std::string midi; // chart path, same base; empty: no chart
     std::int32_t startOrder = 0;
     bool playsNotes = true;
     std::string instrument; // kept for the level's author; loading does not use it
@@ -35,6 +35,7 @@ bool parseLevelManifestText(const std::string& text, const std::string& path, Le
 
 // Loads the manifest into the running systems: stops playback, replaces every stem (at most 8)
 // with the manifest's, hands each stem's look to its render slot and scales the charts to the
-// level's tempo. A manifest that does not parse, or has no stem, changes nothing. True when at
-// least one stem loaded. Main thread, with the game mutex held.
+// level's tempo, then refreshes the shaders' uniform block (a GL upload once the render record has
+// its buffer). A manifest that does not parse, or has no stem, changes nothing. True when at least
+// one stem loaded. Main thread, with the game mutex held.
 bool loadLevelFromManifest(const std::string& path, AudioSystem& audio, RenderState& render);

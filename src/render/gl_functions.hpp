@@ -5,7 +5,7 @@
 #include <SDL3/SDL_stdinc.h>
 
 // X(name, pointer type, critical): table order; a missing critical entry fails start-up.
-#define VIBRELLE_GL_FUNCTIONS(X)                                                                            \
+#define VIBRELLE_GL_FUNCTIONS(X)                                                                             \
     X(glGenBuffers, PFNGLGENBUFFERSPROC, true)                                                               \
     X(glDeleteBuffers, PFNGLDELETEBUFFERSPROC, true)                                                         \
     X(glBindBuffer, PFNGLBINDBUFFERPROC, true)                                                               \
@@ -29,6 +29,7 @@
     X(glGetProgramInfoLog, PFNGLGETPROGRAMINFOLOGPROC, false)                                                \
     X(glUseProgram, PFNGLUSEPROGRAMPROC, true)                                                               \
     X(glDrawArrays, decltype(&::glDrawArrays), true)                                                         \
+    X(glDrawArraysInstanced, PFNGLDRAWARRAYSINSTANCEDPROC, true)                                             \
     X(glGetError, decltype(&::glGetError), true)                                                             \
     X(glGetString, decltype(&::glGetString), false)                                                          \
     X(glGetIntegerv, decltype(&::glGetIntegerv), false)                                                      \

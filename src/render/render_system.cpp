@@ -1,7 +1,10 @@
 #include "render/render_system.hpp"
 
 #include "app/log.hpp"
+#include "render/background.hpp"
+#include "render/circle_renderer.hpp"
 #include "render/gl_functions.hpp"
+#include "render/text_renderer.hpp"
 
 #include <SDL3/SDL.h>
 
@@ -44,10 +47,31 @@ bool renderInit(RenderState& render, const char* title, int width, int height, c
         return false;
     }
     SDL_GL_SetSwapInterval(1);
-    SDL_GetWindowSize(render.window, &render.width, &render.height);
+    // Pixels, not points: the viewport, the uniforms, circle placement and input all share it.
+    SDL_GetWindowSizeInPixels(render.window, &render.width, &render.height);
     if (!initGLState(render)) {
         logError(stderr, "Failed to initialize OpenGL");
         return false;
+    }
+
+    if (!initBackgroundShaders(render)) {
+        logError(stderr, "Failed to initialize shaders");
+        return false;
+    }
+    if (!initCircleRenderer(render)) {
+        logError(stderr, "Failed to initialize circle rendering");
+        return false;
+    }
+    if (!initTextRenderer(render)) {
+        logError(stderr, "Failed to initialize text rendering");
+        return false;
+    }
+    if (!loadFontAtlas(render, "fonts/Orbitron-Regular.ttf", 32.0f)) {
+        logError(stderr, "Failed to load font atlas, trying fallback font");
+        if (!loadFontAtlas(render, "fonts/Roboto-Regular.ttf", 32.0f)) {
+            logError(stderr, "Failed to load fallback font atlas");
+            return false;
+        }
     }
 
     gGL.glGenBuffers(1, &render.uniformBuffer);
@@ -62,10 +86,13 @@ bool renderInit(RenderState& render, const char* title, int width, int height, c
     }
     render.time = 0.0f;
     render.frameCount = 0;
+    setStemSlotDefaults(render);
+    fillShaderUniforms(render);
 
     logMessage("OpenGL render system initialized successfully!");
     logMessage("OpenGL Version: %s", reinterpret_cast<const char*>(gGL.glGetString(GL_VERSION)));
-    logMessage("GLSL Version: %s", reinterpret_cast<const char*>(gGL.glGetString(GL_SHADING_LANGUAGE_VERSION)));
+    logMessage("GLSL Version: %s",
+               reinterpret_cast<const char*>(gGL.glGetString(GL_SHADING_LANGUAGE_VERSION)));
     return true;
 }
 
@@ -92,6 +119,8 @@ bool initGLState(RenderState& render) {
         gGL.glGetIntegerv(GL_MAJOR_VERSION, &major);
         gGL.glGetIntegerv(GL_MINOR_VERSION, &minor);
     }
+    render.glMajorVersion = major;
+    render.glMinorVersion = minor;
     if (!checkGLVersion(major, minor)) {
         return false;
     }
@@ -113,12 +142,20 @@ void beginFrame(RenderState& render) {
         render.width = width;
         render.height = height;
         gGL.glViewport(0, 0, width, height);
+        fillShaderUniforms(render);
     }
+    uploadShaderUniforms(render);
     gGL.glClear(GL_COLOR_BUFFER_BIT);
     // Without a background program there is nothing to stretch over the screen: a core
     // profile draw with program 0 is undefined.
     if (render.backgroundProgram != 0) {
         gGL.glUseProgram(render.backgroundProgram);
+        // The block carries each slot's value and active flag; the colours come as the same
+        // array the circles get, for any background that declares it.
+        const GLint colors = gGL.glGetUniformLocation(render.backgroundProgram, "neonColors");
+        if (colors != -1) {
+            gGL.glUniform4fv(colors, kStemSlots, &render.stemColors[0][0]);
+        }
         gGL.glBindVertexArray(render.backgroundVertexArray);
         gGL.glDrawArrays(GL_TRIANGLES, 0, 3);
     }

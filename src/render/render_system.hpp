@@ -1,12 +1,26 @@
 #pragma once
 // Window, OpenGL context and the per-frame clear/draw/swap of the main thread.
+#include "render/circle_effects.hpp"
+#include "render/shader_uniforms.hpp"
+
 #include <SDL3/SDL_video.h>
 
 #include <cstdint>
+#include <map>
+#include <vector>
 
 constexpr int kStemSlots = 8;
 // Size in bytes of the uniform block shared by the background and circle shaders (std140).
-constexpr int kShaderUniformsSize = 208;
+constexpr int kShaderUniformsSize = static_cast<int>(sizeof(ShaderUniforms));
+
+// One baked character of the text renderer's atlas.
+struct Glyph {
+    float width = 0.0f, height = 0.0f;    // box size in atlas pixels
+    float uMin = 0.0f, vMin = 0.0f;       // texture coordinates of the box's top left
+    float uMax = 0.0f, vMax = 0.0f;       // and bottom right
+    float advance = 0.0f;                 // pen advance, pixels
+    float xOffset = 0.0f, yOffset = 0.0f; // box's top left from the pen on the baseline
+};
 
 // Everything the drawing routines work on. Starts zeroed; GL names are 0 when absent.
 // Owned by App; main thread only, except the stem slots (see the game mutex in app.hpp).
@@ -19,11 +33,15 @@ struct RenderState {
     std::uint32_t textVertexArray = 0, textVertexBuffer = 0;
     std::uint32_t fontTexture = 0;
     int fontAtlasWidth = 0, fontAtlasHeight = 0;
+    std::map<int, Glyph> glyphs; // by character code, 32..126 once an atlas is loaded
     std::uint32_t backgroundVertexArray = 0;
     std::uint32_t uniformBuffer = 0;
     std::uint32_t circleVertexArray = 0;
-    float time = 0.0f;     // seconds of render time
-    int width = 0;         // drawable size in pixels last applied to the viewport
+    ShaderUniforms uniforms{}; // CPU copy of the uniform block
+    float time = 0.0f;         // seconds of render time
+    // Drawable size in pixels last applied to the viewport: the one size every part of the game
+    // uses (circle placement, input, uniforms). Never the window size in points.
+    int width = 0;
     int height = 0;
     int frameCount = 0;
     // Per-stem animation slots for the background.
@@ -37,6 +55,11 @@ struct RenderState {
     int activeStemCount = 0;
     float intensity = 0.0f;
     float stemColors[kStemSlots][4] = {};
+
+    int glMajorVersion = 0, glMinorVersion = 0; // of the context actually obtained
+    float previousFillTime = 0.0f;              // render time at the previous uniform fill
+    CircleEffects circleEffects;                // hit bursts drawn with the circles
+    std::vector<float> textVertices;            // drawText's scratch, kept between calls
 };
 
 // Options of the window, chosen on the command line.
@@ -45,8 +68,11 @@ struct WindowOptions {
 };
 
 // Opens the window and its GL context (4.6 core requested; 4.5, 4.3, 4.1 and 3.3 core tried in
-// turn when a driver refuses it), loads the entry points and sets the base GL state. Each failure
-// writes its line to stderr and returns false, leaving what it made for renderShutdown.
+// turn when a driver refuses it), loads the entry points, sets the base GL state, builds the
+// background, circle and text programs, bakes the font atlas (Orbitron, else Roboto, from fonts/),
+// creates the uniform buffer and gives the stem slots their defaults. Shader and font paths are
+// relative to the working directory. Each failure writes its line to stderr and returns false,
+// leaving what it made for renderShutdown.
 bool renderInit(RenderState& render, const char* title, int width, int height,
                 const WindowOptions& options = WindowOptions{});
 
@@ -57,7 +83,9 @@ bool initGLState(RenderState& render);
 // True when a context of this version can run the game; otherwise logs why.
 bool checkGLVersion(int major, int minor);
 
-// Start of each frame: follows the drawable size, clears, draws the background.
+// Start of each frame: follows the drawable size (viewport and a refill of the uniform block when
+// it changed), uploads the uniform block, clears and draws the background. The drawable size is
+// shared with the logic thread's spawner: call with the game mutex held.
 void beginFrame(RenderState& render);
 
 // Presents the frame; the last call of each frame.

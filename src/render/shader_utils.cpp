@@ -89,3 +89,36 @@ std::uint32_t linkProgram(std::uint32_t vertexShader, std::uint32_t fragmentShad
     logMessage("Successfully created shader program");
     return program;
 }
+
+static bool failWith(const char* line) {
+    if (line != nullptr) {
+        logError(stderr, "%s", line);
+    }
+    return false;
+}
+
+bool buildProgramFromFiles(const char* vertexPath, const char* fragmentPath, const ProgramFailureLines& lines,
+                           std::uint32_t& vertexShader, std::uint32_t& fragmentShader,
+                           std::uint32_t& program) {
+    const std::string vertexSource = loadShaderSource(vertexPath);
+    if (vertexSource.empty()) {
+        return failWith(lines.vertexSourceMissing);
+    }
+    const std::string fragmentSource = loadShaderSource(fragmentPath);
+    if (fragmentSource.empty()) {
+        return failWith(lines.fragmentSourceMissing);
+    }
+    vertexShader = compileShader(vertexSource, GL_VERTEX_SHADER);
+    if (vertexShader == 0) {
+        return failWith(lines.vertexCompileFailed);
+    }
+    fragmentShader = compileShader(fragmentSource, GL_FRAGMENT_SHADER);
+    if (fragmentShader == 0) {
+        return failWith(lines.fragmentCompileFailed);
+    }
+    program = linkProgram(vertexShader, fragmentShader);
+    if (program == 0) {
+        return failWith(lines.linkFailed);
+    }
+    return true;
+}

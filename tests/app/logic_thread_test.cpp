@@ -1,5 +1,8 @@
 #include "app/app.hpp"
 #include "app/logic_thread.hpp"
+#include "audio/audio_test_util.hpp"
+#include "audio/stem_layering.hpp"
+#include "render/shader_uniforms.hpp"
 
 #include <gtest/gtest.h>
 
@@ -70,6 +73,54 @@ TEST_F(LogicThread, ClockStandsStillWhilePlaybackIsStopped) {
     }
     gLogicStopRequested.store(true);
     logic.join();
+}
+
+// The master clock's note callback writes the background's stem slots on the logic thread while
+// the frame animates the same slots on the main thread. Both run under the game mutex; the
+// ThreadSanitizer build runs this test to hold them to it.
+TEST(FramePulses, NotePulsesFromTheLogicThreadMeetTheFrameUnderTheGameMutex) {
+    gLogicStopRequested.store(false);
+    auto app = std::make_unique<App>();
+    ScratchDir dir("frame_pulses");
+    ::testing::internal::CaptureStdout();
+    ASSERT_TRUE(audioInit(app->audio, AudioBackend::NullDriver));
+    ASSERT_TRUE(loadStem(app->audio, dir.write("beat.wav", makeFloatWav(rampSamples(44100, 0.1f), 2))));
+    LoadedStem& stem = app->audio.stems[0];
+    stem.chart.loaded = true;
+    stem.chart.audioLength = 1.0;
+    for (int i = 0; i < 100; ++i) { // a low, loud note every 10 ms
+        MidiNoteEvent note;
+        note.time = 0.005 + 0.01 * i;
+        note.note = 40;
+        note.velocity = 127;
+        note.isNoteOn = true;
+        stem.chart.notes.push_back(note);
+    }
+    setStemSlotDefaults(app->render);
+    app->game.noteCallback = pulseStem;
+    app->running = true;
+    playAllStems(app->audio);
+    activateFirstStem(app->audio);
+    ::testing::internal::GetCapturedStdout();
+
+    std::thread logic(logicThreadMain, app.get());
+    std::vector<float> mix(512 * 2);
+    int pulsesSeen = 0;
+    for (int frame = 0; frame < 40; ++frame) {
+        app->audio.engine->mix(mix.data(), 512); // the song clock moves on by 11.6 ms
+        waitForTicks(*app, app->logicTicks.load() + 1);
+        std::lock_guard<std::mutex> lock(app->gameMutex);
+        pulsesSeen += app->render.stemPulsing[0] ? 1 : 0;
+        runFrameGameplay(*app, 1.0f / 60.0f);
+    }
+    gLogicStopRequested.store(true);
+    logic.join();
+    gLogicStopRequested.store(false);
+    EXPECT_GT(pulsesSeen, 0);
+    EXPECT_GT(app->render.frameCount, 0);
+    ::testing::internal::CaptureStdout();
+    audioShutdown(app->audio);
+    ::testing::internal::GetCapturedStdout();
 }
 
 } // namespace

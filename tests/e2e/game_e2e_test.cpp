@@ -1,8 +1,13 @@
 #include "game_process.hpp"
+#include "level/level_manifest.hpp"
 
 #include <gtest/gtest.h>
+#include <stb_image.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <regex>
 #include <string>
 
@@ -10,7 +15,9 @@ namespace {
 
 const char* kEnv = "SDL_AUDIO_DRIVER=dummy VIBRELLE_WINDOWED=1";
 
-bool has(const std::string& output, const std::string& text) { return output.find(text) != std::string::npos; }
+bool has(const std::string& output, const std::string& text) {
+    return output.find(text) != std::string::npos;
+}
 
 size_t count(const std::string& output, const std::string& text) {
     size_t n = 0;
@@ -31,18 +38,21 @@ void expectInOrder(const std::string& output, std::initializer_list<const char*>
 }
 
 TEST(GameEndToEnd, EscapeEndsTheGameCleanly) {
-    const GameRun run = runGame("", kEnv, [](unsigned long window, const std::string&) { sendKey(window, "Escape"); });
+    const GameRun run =
+        runGame("", kEnv, [](unsigned long window, const std::string&) { sendKey(window, "Escape"); });
     EXPECT_EQ(run.exitCode, 0) << run.output;
-    EXPECT_TRUE(has(run.output, "Controls:\n  Tap - Hit on beat (when playing)\n  UI buttons for other controls\n"))
+    EXPECT_TRUE(
+        has(run.output, "Controls:\n  Tap - Hit on beat (when playing)\n  UI buttons for other controls\n"))
         << run.output;
     EXPECT_TRUE(has(run.output, "OpenGL Version: "));
-    expectInOrder(run.output, {"Controls:", "Game logic thread ended", "Game logic thread joined successfully",
-                               "Shutting down application...", "miniaudio audio system shut down."});
+    expectInOrder(run.output,
+                  {"Controls:", "Game logic thread ended", "Game logic thread joined successfully",
+                   "Shutting down application...", "miniaudio audio system shut down."});
 }
 
 TEST(GameEndToEnd, ClosingTheWindowEndsTheGameCleanly) {
-    const GameRun run =
-        runGame("--windowed", "SDL_AUDIO_DRIVER=dummy", [](unsigned long window, const std::string&) { sendClose(window); });
+    const GameRun run = runGame("--windowed", "SDL_AUDIO_DRIVER=dummy",
+                                [](unsigned long window, const std::string&) { sendClose(window); });
     EXPECT_EQ(run.exitCode, 0) << run.output;
     expectInOrder(run.output, {"Game logic thread joined successfully", "Shutting down application...\n"});
 }
@@ -59,14 +69,16 @@ TEST(GameEndToEnd, SpaceStartsTheDefaultLevelAndEscapeStopsTheThreadFirst) {
     });
     EXPECT_EQ(run.exitCode, 0) << run.output;
     std::smatch loaded;
-    ASSERT_TRUE(std::regex_search(run.output, loaded, std::regex("Loaded (\\d+) stem\\(s\\) from level JSON: "
-                                                                 "levels/level.json\n")))
+    ASSERT_TRUE(std::regex_search(run.output, loaded,
+                                  std::regex("Loaded (\\d+) stem\\(s\\) from level JSON: "
+                                             "levels/level.json\n")))
         << run.output;
     EXPECT_GE(std::stoi(loaded[1]), 5);
-    expectInOrder(run.output, {"Game logic thread started", "Playing all stems with voice group.",
-                               ("Playback initiated for " + loaded[1].str() + " stem(s) using voice group.").c_str(),
-                               "Fading in stem: ", "Activated first stem", "Game logic thread ended",
-                               "Game logic thread joined successfully", "Shutting down application..."});
+    expectInOrder(run.output,
+                  {"Game logic thread started", "Playing all stems with voice group.",
+                   ("Playback initiated for " + loaded[1].str() + " stem(s) using voice group.").c_str(),
+                   "Fading in stem: ", "Activated first stem", "Game logic thread ended",
+                   "Game logic thread joined successfully", "Shutting down application..."});
 }
 
 // The bot plays the default level through the real input path: every stem must come in within
@@ -87,7 +99,8 @@ TEST(GameEndToEnd, AutoplayBringsInEveryStemWithoutAMiss) {
                 started = Clock::now();
             }
             const bool allIn = stems > 0 && count(output, "Fading in stem: ") >= stems;
-            const bool late = started != Clock::time_point{} && Clock::now() - started > std::chrono::seconds(95);
+            const bool late =
+                started != Clock::time_point{} && Clock::now() - started > std::chrono::seconds(95);
             if (allIn && allInAfter < 0.0) {
                 allInAfter = std::chrono::duration<double>(Clock::now() - started).count();
             }
@@ -107,6 +120,68 @@ TEST(GameEndToEnd, AutoplayBringsInEveryStemWithoutAMiss) {
     EXPECT_TRUE(has(run.output, "MIDI: Triggered ")) << "notes fire from the master clock";
     expectInOrder(run.output, {"Game logic thread ended", "Game logic thread joined successfully",
                                "Shutting down application..."});
+}
+
+// Pixels of the picture within a few steps of the colour (components 0..1).
+int pixelsNear(const unsigned char* rgb, int count, const float colour[3]) {
+    int found = 0;
+    for (int i = 0; i < count; ++i) {
+        bool close = true;
+        for (int c = 0; c < 3; ++c) {
+            close = close && std::abs(rgb[i * 3 + c] - static_cast<int>(colour[c] * 255.0f + 0.5f)) <= 6;
+        }
+        found += close ? 1 : 0;
+    }
+    return found;
+}
+
+// Under autoplay the game draws the circles in their stems' colours; --screenshot keeps the frame
+// and Print Screen saves one into the player's data folder (a temporary one here).
+TEST(GameEndToEnd, ScreenshotsShowTheCirclesInTheirStemColours) {
+    const std::filesystem::path dir =
+        std::filesystem::path(::testing::TempDir()) / ("vibrelle_shots_" + std::to_string(getpid()));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    const std::string shot = (dir / "midplay.png").string();
+    int prints = 0;
+    const GameRun run = runGame(
+        "--windowed --autoplay --screenshot '" + shot + "' --quit-after 12",
+        "SDL_AUDIO_DRIVER=dummy XDG_DATA_HOME='" + dir.string() + "'",
+        [&](unsigned long window, const std::string& output) {
+            if (has(output, "Playback initiated for ") && !has(output, "/Kvo/Vibrelle/screenshot-") &&
+                prints < 5) {
+                sendKey(window, "Print");
+                ++prints;
+            }
+        },
+        60);
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_TRUE(has(run.output, "Screenshot saved: " + shot + "\n")) << run.output;
+
+    std::smatch saved;
+    ASSERT_TRUE(
+        std::regex_search(run.output, saved,
+                          std::regex("Screenshot saved: (.*/Kvo/Vibrelle/screenshot-\\d{8}-\\d{6}\\.png)\n")))
+        << run.output;
+    EXPECT_TRUE(std::filesystem::exists(saved[1].str()));
+
+    int width = 0, height = 0, channels = 0;
+    unsigned char* rgb = stbi_load(shot.c_str(), &width, &height, &channels, 3);
+    ASSERT_NE(rgb, nullptr) << shot;
+    EXPECT_EQ(width, 1280);
+    EXPECT_EQ(height, 720);
+    LevelDefinition level;
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(parseLevelManifest(VIBRELLE_ASSETS "/levels/level.json", level));
+    ::testing::internal::GetCapturedStderr();
+    int coloursShown = 0;
+    for (const Stem& stem : level.stems) {
+        const float colour[3] = {stem.colorR, stem.colorG, stem.colorB};
+        coloursShown += pixelsNear(rgb, width * height, colour) >= 200 ? 1 : 0;
+    }
+    stbi_image_free(rgb);
+    EXPECT_GE(coloursShown, 2);
+    std::filesystem::remove_all(dir);
 }
 
 } // namespace

@@ -126,14 +126,16 @@ bool waitForText(const std::string& path, const std::string& text, int timeoutSe
     return false;
 }
 
-GameRun runGame(const std::string& args, const std::string& env, const GameDriver& drive, int timeoutSeconds) {
+GameRun runGame(const std::string& args, const std::string& env, const GameDriver& drive,
+                int timeoutSeconds) {
     static int runCount = 0;
     const std::string log = ::testing::TempDir() + "vibrelle_run_" + std::to_string(getpid()) + "_" +
                             std::to_string(++runCount) + ".log";
     std::remove(log.c_str());
-    const std::string command = "cd '" VIBRELLE_ASSETS "' && env " + env + " timeout " +
-                                std::to_string(timeoutSeconds) + " '" VIBRELLE_GAME_BINARY "' " + args + " >'" + log +
-                                "' 2>&1";
+    // The player's data folder is a temporary one unless the test names its own (later wins).
+    const std::string command = "cd '" VIBRELLE_ASSETS "' && env XDG_DATA_HOME='" + ::testing::TempDir() +
+                                "' " + env + " timeout " + std::to_string(timeoutSeconds) +
+                                " '" VIBRELLE_GAME_BINARY "' " + args + " >'" + log + "' 2>&1";
     GameRun run;
     std::atomic<bool> ended{false};
     std::thread child([&] {

@@ -1,13 +1,9 @@
-#include "render/gl_functions.hpp"
-#include "render/render_system.hpp"
 #include "render/shader_utils.hpp"
 
-#include <SDL3/SDL.h>
-#include <gtest/gtest.h>
+#include "gl_test_fixture.hpp"
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <string>
 
 using ::testing::internal::CaptureStderr;
@@ -16,43 +12,6 @@ using ::testing::internal::GetCapturedStderr;
 using ::testing::internal::GetCapturedStdout;
 
 namespace {
-
-// One real window and GL context (Xvfb + Mesa in CI) shared by every test of this file.
-class GLTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        ASSERT_TRUE(SDL_Init(SDL_INIT_VIDEO)) << SDL_GetError();
-        WindowOptions options;
-        options.fullscreen = false;
-        CaptureStdout();
-        initialised = renderInit(render, "render test", 640, 480, options);
-        startLog = GetCapturedStdout();
-        ASSERT_TRUE(initialised);
-    }
-    static void TearDownTestSuite() {
-        renderShutdown(render);
-        SDL_Quit();
-    }
-    void TearDown() override {
-        // Leave neither a pending GL error nor a doctored table to the next test.
-        ASSERT_TRUE(loadGLFunctions());
-        while (gGL.glGetError() != GL_NO_ERROR) {
-        }
-    }
-
-    static std::string writeFile(const char* name, const std::string& text) {
-        std::string path = ::testing::TempDir() + name;
-        std::ofstream(path, std::ios::binary) << text;
-        return path;
-    }
-
-    static RenderState render;
-    static bool initialised;
-    static std::string startLog;
-};
-RenderState GLTest::render;
-bool GLTest::initialised = false;
-std::string GLTest::startLog;
 
 const char* gMissingName = nullptr;
 SDL_FunctionPointer lookupWithout(const char* name) {
@@ -78,6 +37,20 @@ TEST_F(GLTest, StartsOnACoreContextOfVersionThreeOrLater) {
     EXPECT_NE(startLog.find("GLSL Version: "), std::string::npos);
     EXPECT_NE(render.uniformBuffer, 0u);
     EXPECT_NE(render.backgroundVertexArray, 0u);
+    EXPECT_EQ(render.glMajorVersion, major) << "the version obtained is kept for the GUI";
+    // Every program built, its block bound, the atlas baked: no warning on the way.
+    for (const char* line : {"Uniform buffer block bound successfully\nSuccessfully created OpenGL shaders\n",
+                             "Circle shader uniform buffer block bound successfully\n",
+                             "Circle SDF rendering system initialized successfully!\n",
+                             "Text rendering system initialized successfully!\n",
+                             "Font atlas loaded successfully: 512x512, 95 characters\n"}) {
+        EXPECT_NE(startLog.find(line), std::string::npos) << line;
+    }
+    EXPECT_EQ(startErrors, "");
+    EXPECT_NE(render.backgroundProgram, 0u);
+    EXPECT_NE(render.circleProgram, 0u);
+    EXPECT_NE(render.textProgram, 0u);
+    EXPECT_EQ(render.glyphs.size(), 95u);
 }
 
 TEST_F(GLTest, MissingCriticalEntryFailsWithItsName) {
@@ -86,7 +59,8 @@ TEST_F(GLTest, MissingCriticalEntryFailsWithItsName) {
     CaptureStderr();
     EXPECT_FALSE(loadGLFunctionsWith(lookupWithout));
     GetCapturedStdout();
-    EXPECT_EQ(GetCapturedStderr(), "Failed to load critical OpenGL functions\n  glCopyBufferSubData failed to load\n");
+    EXPECT_EQ(GetCapturedStderr(),
+              "Failed to load critical OpenGL functions\n  glCopyBufferSubData failed to load\n");
     gMissingName = nullptr;
 }
 
@@ -146,8 +120,8 @@ TEST_F(GLTest, ShaderSourceIsReadExactlyOrRefusedWithItsLine) {
     const std::string path = writeFile("bom.frag", text);
     CaptureStdout();
     EXPECT_EQ(loadShaderSource(path.c_str()), text);
-    EXPECT_EQ(GetCapturedStdout(),
-              "Loaded shader source using SDL_LoadFile: " + path + " (" + std::to_string(text.size()) + " characters)\n");
+    EXPECT_EQ(GetCapturedStdout(), "Loaded shader source using SDL_LoadFile: " + path + " (" +
+                                       std::to_string(text.size()) + " characters)\n");
 
     const std::string empty = writeFile("empty.frag", "");
     CaptureStderr();
@@ -166,8 +140,9 @@ TEST_F(GLTest, CompilesAndLinksWithTheirLines) {
     const std::uint32_t vertex = compileShader(kVertex, GL_VERTEX_SHADER);
     const std::uint32_t fragment = compileShader(kFragment, GL_FRAGMENT_SHADER);
     const std::uint32_t program = linkProgram(vertex, fragment);
-    EXPECT_EQ(GetCapturedStdout(), "Successfully compiled vertex shader\nSuccessfully compiled fragment shader\n"
-                                   "Successfully created shader program\n");
+    EXPECT_EQ(GetCapturedStdout(),
+              "Successfully compiled vertex shader\nSuccessfully compiled fragment shader\n"
+              "Successfully created shader program\n");
     EXPECT_NE(vertex, 0u);
     EXPECT_NE(fragment, 0u);
     EXPECT_NE(program, 0u);

@@ -1,0 +1,234 @@
+#include "render/circle_renderer.hpp"
+
+#include "app/log.hpp"
+#include "game/game_state.hpp"
+#include "render/gl_functions.hpp"
+#include "render/render_system.hpp"
+#include "render/shader_utils.hpp"
+#include "render/text_renderer.hpp"
+
+#include <algorithm>
+#include <vector>
+
+// ---- Per-frame arrays ----
+
+float holdProgress(const Circle& circle, double songTime) {
+    if (circle.channel != kHoldChannel || !(circle.holdDuration > 0.0f)) {
+        return 0.0f;
+    }
+    const double elapsed = songTime - circle.time;
+    if (!(elapsed > 0.0)) {
+        return 0.0f;
+    }
+    return static_cast<float>(std::min(1.0, elapsed / static_cast<double>(circle.holdDuration)));
+}
+
+static void addToBatch(CircleBatch& batch, const Circle& circle, std::size_t index, double songTime) {
+    const int i = batch.count++;
+    batch.centers[i][0] = circle.x;
+    batch.centers[i][1] = circle.y;
+    batch.radii[i] = circle.radius;
+    batch.targetRadii[i] = circle.targetRadius;
+    batch.holdProgress[i] = holdProgress(circle, songTime);
+    batch.active[i] = circle.active ? 1 : 0;
+    batch.hit[i] = circle.hit ? 1 : 0;
+    batch.stemIndex[i] = circle.stemIndex;
+    batch.isHold[i] = circle.channel == kHoldChannel ? 1 : 0;
+    batch.source[i] = static_cast<std::int32_t>(index);
+}
+
+void buildCircleBatch(const GameState& game, CircleBatch& batch) {
+    batch.count = 0;
+    const std::vector<Circle>& circles = game.circles;
+    if (circles.size() <= static_cast<std::size_t>(kMaxCircles)) {
+        for (std::size_t i = 0; i < circles.size(); ++i) {
+            addToBatch(batch, circles[i], i, game.songTime);
+        }
+        return;
+    }
+    // More circles than the shader holds (only a hand-made chart gets here): keep the live
+    // circles due soonest, since those are the ones the player must hit next.
+    std::vector<std::size_t> order(circles.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+    }
+    const auto sooner = [&circles](std::size_t a, std::size_t b) {
+        if (circles[a].active != circles[b].active) {
+            return circles[a].active;
+        }
+        if (circles[a].time != circles[b].time) {
+            return circles[a].time < circles[b].time;
+        }
+        return a < b;
+    };
+    std::nth_element(order.begin(), order.begin() + kMaxCircles, order.end(), sooner);
+    order.resize(kMaxCircles);
+    std::sort(order.begin(), order.end());
+    for (std::size_t i : order) {
+        addToBatch(batch, circles[i], i, game.songTime);
+    }
+}
+
+void keyLetterPen(const Glyph& glyph, float x, float y, int height, float scale, float& penX, float& penY) {
+    // drawText puts the box's top left at pen + offset × scale, so the box's centre lies at
+    // pen + (offset + size / 2) × scale.
+    penX = x - (glyph.xOffset + glyph.width * 0.5f) * scale;
+    penY = (static_cast<float>(height) - y) - (glyph.yOffset + glyph.height * 0.5f) * scale;
+}
+
+// ---- Start-up ----
+
+bool initCircleRenderer(RenderState& render) {
+    // Compile and link failures have already been explained by the shader utilities.
+    const ProgramFailureLines lines = {"Failed to load circle SDF vertex shader source",
+                                       "Failed to load circle SDF fragment shader source", nullptr, nullptr,
+                                       nullptr};
+    if (!buildProgramFromFiles("shaders/circle_sdf.vert", "shaders/circle_sdf.frag", lines,
+                               render.circleVertexShader, render.circleFragmentShader,
+                               render.circleProgram)) {
+        return false;
+    }
+    const GLuint block = gGL.glGetUniformBlockIndex(render.circleProgram, "ShaderUniforms");
+    if (block == GL_INVALID_INDEX) {
+        logError(stderr, "Warning: Could not find uniform block 'ShaderUniforms' in circle shader");
+    } else {
+        gGL.glUniformBlockBinding(render.circleProgram, block, 0);
+        logMessage("Circle shader uniform buffer block bound successfully");
+    }
+    gGL.glGenVertexArrays(1, &render.circleVertexArray);
+    gGL.glBindVertexArray(render.circleVertexArray);
+    gGL.glBindVertexArray(0);
+    logMessage("Circle SDF rendering system initialized successfully!");
+    return true;
+}
+
+// ---- Per frame ----
+
+// Locations are looked up by name every frame: a level's shader may have replaced any program,
+// and the lookup is cheap next to the draw.
+static void uploadBatch(GLuint program, const CircleBatch& batch, const RenderState& render) {
+    const GLsizei n = batch.count;
+    GLint at = gGL.glGetUniformLocation(program, "uNumCircles");
+    if (at != -1) {
+        gGL.glUniform1i(at, n);
+    }
+    if ((at = gGL.glGetUniformLocation(program, "uCircleCenters")) != -1 && n > 0) {
+        gGL.glUniform2fv(at, n, &batch.centers[0][0]);
+    }
+    const struct {
+        const char* name;
+        const float* values;
+    } floats[] = {{"uCircleRadii", batch.radii},
+                  {"uTargetRadii", batch.targetRadii},
+                  {"uCircleHoldProgress", batch.holdProgress}};
+    for (const auto& f : floats) {
+        if ((at = gGL.glGetUniformLocation(program, f.name)) != -1 && n > 0) {
+            gGL.glUniform1fv(at, n, f.values);
+        }
+    }
+    const struct {
+        const char* name;
+        const std::int32_t* values;
+    } ints[] = {{"uCircleActive", batch.active},
+                {"uCircleHit", batch.hit},
+                {"uCircleStemIndex", batch.stemIndex},
+                {"uCircleIsHoldNote", batch.isHold}};
+    for (const auto& v : ints) {
+        if ((at = gGL.glGetUniformLocation(program, v.name)) != -1 && n > 0) {
+            gGL.glUniform1iv(at, n, v.values);
+        }
+    }
+    if ((at = gGL.glGetUniformLocation(program, "neonColors")) != -1) {
+        gGL.glUniform4fv(at, kStemSlots, &render.stemColors[0][0]);
+    }
+}
+
+// The bursts ride in the same draw call as extra instances after the circles.
+static void uploadBursts(GLuint program, const CircleEffects& effects, float now) {
+    float centers[kMaxHitBursts][2];
+    float radii[kMaxHitBursts];
+    float ages[kMaxHitBursts];
+    std::int32_t stems[kMaxHitBursts];
+    const int n = effects.burstCount;
+    for (int i = 0; i < n; ++i) {
+        const HitBurst& burst = effects.bursts[i];
+        centers[i][0] = burst.x;
+        centers[i][1] = burst.y;
+        radii[i] = burst.radius;
+        ages[i] = (now - burst.bornAt) / kHitBurstLife; // 0 at the hit, 1 when gone
+        stems[i] = burst.stemIndex;
+    }
+    GLint at = gGL.glGetUniformLocation(program, "uNumBursts");
+    if (at != -1) {
+        gGL.glUniform1i(at, n);
+    }
+    if (n == 0) {
+        return;
+    }
+    if ((at = gGL.glGetUniformLocation(program, "uBurstCenters")) != -1) {
+        gGL.glUniform2fv(at, n, &centers[0][0]);
+    }
+    if ((at = gGL.glGetUniformLocation(program, "uBurstRadii")) != -1) {
+        gGL.glUniform1fv(at, n, radii);
+    }
+    if ((at = gGL.glGetUniformLocation(program, "uBurstAges")) != -1) {
+        gGL.glUniform1fv(at, n, ages);
+    }
+    if ((at = gGL.glGetUniformLocation(program, "uBurstStemIndex")) != -1) {
+        gGL.glUniform1iv(at, n, stems);
+    }
+}
+
+static void drawKeyLetters(const GameState& game, const CircleBatch& batch, RenderState& render) {
+    constexpr float kLetterScale = 2.5f;
+    for (int i = 0; i < batch.count; ++i) {
+        const Circle& circle = game.circles[static_cast<std::size_t>(batch.source[i])];
+        // A circle judged this frame has already left the screen.
+        if (!circle.active || circle.x == kOffScreen || render.fontTexture == 0) {
+            continue;
+        }
+        const auto glyph = render.glyphs.find(static_cast<int>(static_cast<signed char>(circle.keyLabel)));
+        if (glyph == render.glyphs.end()) {
+            continue;
+        }
+        float penX = 0.0f, penY = 0.0f;
+        keyLetterPen(glyph->second, circle.x, circle.y, render.height, kLetterScale, penX, penY);
+        float r = 1.0f, g = 1.0f, b = 1.0f;
+        if (circle.stemIndex >= 0 && circle.stemIndex < kStemSlots) {
+            r = render.stemColors[circle.stemIndex][0];
+            g = render.stemColors[circle.stemIndex][1];
+            b = render.stemColors[circle.stemIndex][2];
+        }
+        const char text[2] = {circle.keyLabel, '\0'};
+        drawText(render, text, penX, penY, r, g, b, 1.0f, kLetterScale);
+    }
+}
+
+void drawCircles(const GameState& game, RenderState& render) {
+    CircleEffects& effects = render.circleEffects;
+    trackHitBursts(effects, game, render.time);
+    const bool anyActive =
+        std::any_of(game.circles.begin(), game.circles.end(), [](const Circle& c) { return c.active; });
+    if (!anyActive && effects.burstCount == 0) {
+        return;
+    }
+    CircleBatch batch;
+    buildCircleBatch(game, batch);
+
+    gGL.glUseProgram(render.circleProgram);
+    uploadBatch(render.circleProgram, batch, render);
+    uploadBursts(render.circleProgram, effects, render.time);
+    gGL.glEnable(GL_BLEND);
+    gGL.glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    gGL.glBindVertexArray(render.circleVertexArray);
+    // Six vertices: the quad of one instance; instances past the circles are the bursts.
+    gGL.glDrawArraysInstanced(GL_TRIANGLES, 0, 6, batch.count + effects.burstCount);
+    gGL.glBindVertexArray(0);
+    gGL.glUseProgram(0);
+    gGL.glDisable(GL_BLEND);
+
+    if (game.keyboardGameplay) {
+        drawKeyLetters(game, batch, render);
+    }
+    checkGLError("Circle SDF rendering");
+}

@@ -1,0 +1,51 @@
+#pragma once
+// The circle renderer: every live circle (and every hit burst) as one instanced draw call, one
+// quad per circle covering its ring and glow, shaded by shaders/circle_sdf.frag from uniform
+// arrays; then, in keyboard gameplay, each circle's key letter through the text renderer.
+// Main thread only (GL), with the game mutex held while the game state is read.
+#include <cstdint>
+
+struct Circle;
+struct GameState;
+struct Glyph;
+struct RenderState;
+
+// Length of the uniform arrays the circle shaders declare (MAX_CIRCLES there). The densest
+// shipped level has 24 circles alive at once; beyond the limit the circles due soonest are kept.
+constexpr int kMaxCircles = 64;
+
+// The per-circle uniform arrays of one frame, one element per uploaded circle in list order.
+struct CircleBatch {
+    int count = 0;
+    float centers[kMaxCircles][2];
+    float radii[kMaxCircles];
+    float targetRadii[kMaxCircles];
+    float holdProgress[kMaxCircles];
+    std::int32_t active[kMaxCircles];
+    std::int32_t hit[kMaxCircles];
+    std::int32_t stemIndex[kMaxCircles];
+    std::int32_t isHold[kMaxCircles];
+    std::int32_t source[kMaxCircles]; // index of each element's circle in the game's list
+};
+
+// How far a hold circle's hold has run at `songTime`: 0 before its note time, rising to 1 when
+// the hold is due to end. Always 0 for tap circles and for holds of no length.
+float holdProgress(const Circle& circle, double songTime);
+
+// Fills the arrays from the game's circles in list order, inactive circles included. With more
+// than kMaxCircles circles, the kMaxCircles whose note times come soonest are kept (list order
+// among them).
+void buildCircleBatch(const GameState& game, CircleBatch& batch);
+
+// Pen position for drawText that centres the glyph's box on the circle at (x, y) (pixels, origin
+// bottom left) in a drawable `height` pixels high, with every metric multiplied by `scale`.
+// The pen is in the text renderer's space (origin top left).
+void keyLetterPen(const Glyph& glyph, float x, float y, int height, float scale, float& penX, float& penY);
+
+// Reads shaders/circle_sdf.vert and .frag, links the circle program, binds its uniform block
+// (or warns) and makes the empty vertex array. False, with its line on stderr, on failure.
+bool initCircleRenderer(RenderState& render);
+
+// Draws the circles of `game` over the background: nothing at all when no circle is active and
+// no hit burst is fading out. Key letters follow in keyboard gameplay.
+void drawCircles(const GameState& game, RenderState& render);

@@ -1,0 +1,66 @@
+#include "app/app.hpp"
+#include "app/frame_stats.hpp"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+TEST(FramePacing, SleepsOnlyWhatIsLeftOfTheDisplayPeriod) {
+    const double period = displayPeriod(60.0f);
+    EXPECT_NEAR(period, 1.0 / 60.0, 1e-9);
+    EXPECT_NEAR(displayPeriod(0.0f), 1.0 / 60.0, 1e-9) << "unknown refresh rate";
+    EXPECT_NEAR(displayPeriod(144.0f), 1.0 / 144.0, 1e-9);
+    EXPECT_NEAR(pacingDelay(0.004, period), period - 0.004, 1e-12) << "a swap that returned at once";
+    EXPECT_EQ(pacingDelay(period - 0.0001, period), 0.0) << "a swap that waited for the display";
+    EXPECT_EQ(pacingDelay(0.030, period), 0.0) << "a slow frame is not slowed further";
+}
+
+TEST(FrameStats, MedianAndNinetyFifthPercentile) {
+    EXPECT_EQ(summarizeFrames({}).frames, 0u);
+    const FrameSummary odd = summarizeFrames({5.0f, 1.0f, 3.0f});
+    EXPECT_FLOAT_EQ(odd.medianMs, 3.0f);
+    EXPECT_FLOAT_EQ(odd.p95Ms, 5.0f);
+    std::vector<float> hundred;
+    for (int i = 100; i >= 1; --i) {
+        hundred.push_back(static_cast<float>(i));
+    }
+    const FrameSummary even = summarizeFrames(hundred);
+    EXPECT_FLOAT_EQ(even.medianMs, 50.5f);
+    EXPECT_FLOAT_EQ(even.p95Ms, 95.0f);
+    EXPECT_EQ(even.frames, 100u);
+}
+
+TEST(FrameStats, WarmUpFramesAreNotMeasured) {
+    FrameStats stats;
+    recordFrame(stats, 1.9, 0.050);
+    EXPECT_TRUE(stats.frameMs.empty());
+    recordFrame(stats, 2.1, 0.010);
+    ASSERT_EQ(stats.frameMs.size(), 1u);
+    EXPECT_FLOAT_EQ(stats.frameMs[0], 10.0f);
+    EXPECT_DOUBLE_EQ(stats.measuredFrom, 2.1);
+}
+
+TEST(AppOptions, ScreenshotQuitAfterAndFrameStats) {
+    const char* args[] = {"vibrelle", "--screenshot", "/tmp/shot.png", "--frame-stats", "--windowed"};
+    AppOptions options = parseAppOptions(5, const_cast<char**>(args));
+    EXPECT_EQ(options.screenshotPath, "/tmp/shot.png");
+    EXPECT_DOUBLE_EQ(options.quitAfter, 3.0) << "a screenshot alone is taken after 3 s";
+    EXPECT_TRUE(options.frameStats);
+    EXPECT_TRUE(options.windowed);
+
+    const char* timed[] = {"vibrelle", "--quit-after", "12.5"};
+    EXPECT_DOUBLE_EQ(parseAppOptions(3, const_cast<char**>(timed)).quitAfter, 12.5);
+
+    ::testing::internal::CaptureStderr();
+    const char* bad[] = {"vibrelle", "--quit-after", "soon", "--screenshot"};
+    options = parseAppOptions(4, const_cast<char**>(bad));
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_LT(options.quitAfter, 0.0);
+    EXPECT_TRUE(options.screenshotPath.empty());
+    EXPECT_NE(err.find("Ignoring --quit-after soon: expected a number of seconds"), std::string::npos) << err;
+    EXPECT_NE(err.find("Ignoring unknown argument: --screenshot"), std::string::npos) << err;
+}
+
+} // namespace

@@ -1,0 +1,133 @@
+#include "game/game_state.hpp"
+#include "render/circle_effects.hpp"
+#include "render/circle_renderer.hpp"
+#include "render/render_system.hpp"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+Circle circleAt(float x, float y, double time, int stem = 0, int channel = 0, float holdDuration = 0.2f) {
+    Circle circle;
+    circle.x = x;
+    circle.y = y;
+    circle.time = time;
+    circle.note = 60;
+    circle.stemIndex = stem;
+    circle.channel = channel;
+    circle.holdDuration = holdDuration;
+    return circle;
+}
+
+TEST(CircleBatch, KeepsListOrderWithInactiveCirclesIncluded) {
+    GameState game;
+    game.circles = {circleAt(10, 20, 1.0), circleAt(30, 40, 1.1, 2, kHoldChannel, 2.0f),
+                    circleAt(50, 60, 1.2)};
+    game.circles[0].active = false;
+    game.circles[2].active = false;
+    game.circles[1].hit = true;
+    CircleBatch batch;
+    buildCircleBatch(game, batch);
+    ASSERT_EQ(batch.count, 3);
+    EXPECT_EQ(batch.active[0], 0);
+    EXPECT_EQ(batch.active[1], 1);
+    EXPECT_EQ(batch.active[2], 0);
+    EXPECT_EQ(batch.hit[1], 1);
+    EXPECT_EQ(batch.isHold[1], 1);
+    EXPECT_EQ(batch.isHold[0], 0);
+    EXPECT_EQ(batch.stemIndex[1], 2);
+    EXPECT_FLOAT_EQ(batch.centers[2][0], 50.0f);
+    EXPECT_FLOAT_EQ(batch.centers[2][1], 60.0f);
+}
+
+TEST(CircleBatch, BeyondTheShaderLimitKeepsTheCirclesDueSoonest) {
+    GameState game;
+    // Times run backwards through the list: the first circle is due last and must go.
+    for (int i = 0; i <= kMaxCircles; ++i) {
+        game.circles.push_back(circleAt(static_cast<float>(i), 0, 10.0 - 0.01 * i));
+    }
+    CircleBatch batch;
+    buildCircleBatch(game, batch);
+    ASSERT_EQ(batch.count, kMaxCircles);
+    for (int i = 0; i < kMaxCircles; ++i) {
+        EXPECT_EQ(batch.source[i], i + 1) << "list order is kept among the survivors";
+        EXPECT_FLOAT_EQ(batch.centers[i][0], static_cast<float>(i + 1));
+    }
+    // An inactive circle gives way before any live one, however soon it was due.
+    game.circles.back().active = false;
+    buildCircleBatch(game, batch);
+    EXPECT_EQ(batch.source[kMaxCircles - 1], kMaxCircles - 1);
+    EXPECT_EQ(batch.source[0], 0);
+}
+
+TEST(CircleBatch, HoldProgressRunsOnlyOnHoldCircles) {
+    const Circle hold = circleAt(0, 0, 5.0, 0, kHoldChannel, 2.0f);
+    EXPECT_FLOAT_EQ(holdProgress(hold, 5.5), 0.25f);
+    EXPECT_FLOAT_EQ(holdProgress(hold, 4.9), 0.0f);
+    EXPECT_FLOAT_EQ(holdProgress(hold, 8.0), 1.0f);
+    EXPECT_FLOAT_EQ(holdProgress(circleAt(0, 0, 5.0, 0, kHoldChannel, 0.0f), 5.5), 0.0f);
+    // Tap circles carry 0.2 s of grace as their hold duration: still no progress arc.
+    EXPECT_FLOAT_EQ(holdProgress(circleAt(0, 0, 5.0), 5.1), 0.0f);
+}
+
+TEST(KeyLetters, GlyphBoxIsCentredOnTheCircle) {
+    // An upper-case letter's box sits above the baseline: a negative y offset.
+    Glyph glyph;
+    glyph.xOffset = 1.0f;
+    glyph.yOffset = -23.0f;
+    glyph.width = 20.0f;
+    glyph.height = 23.0f;
+    float penX = 0.0f, penY = 0.0f;
+    keyLetterPen(glyph, 500.0f, 300.0f, 1080, 2.5f, penX, penY);
+    // drawText places the box at pen + offset * scale, size * scale.
+    const float centreX = penX + (glyph.xOffset + glyph.width / 2) * 2.5f;
+    const float centreY = penY + (glyph.yOffset + glyph.height / 2) * 2.5f;
+    EXPECT_FLOAT_EQ(centreX, 500.0f);
+    EXPECT_FLOAT_EQ(centreY, 780.0f) << "y flipped into the text renderer's top-left space";
+}
+
+TEST(HitBursts, AHitCircleLeavesOneBurstWhereItWasDrawn) {
+    GameState game;
+    game.circles = {circleAt(300, 400, 2.0, 3), circleAt(700, 100, 2.0, 1, kHoldChannel, 1.0f)};
+    game.circles[0].targetRadius = 90.0f;
+    CircleEffects effects;
+    trackHitBursts(effects, game, 1.0f);
+    EXPECT_EQ(effects.burstCount, 0);
+
+    // Both are judged and retired: the tap was hit, the hold let go too early (a miss).
+    for (Circle& circle : game.circles) {
+        circle.hit = true;
+        circle.x = circle.y = kOffScreen;
+    }
+    trackHitBursts(effects, game, 1.1f);
+    ASSERT_EQ(effects.burstCount, 1) << "a failed hold gives no burst";
+    const HitBurst& burst = effects.bursts[0];
+    EXPECT_FLOAT_EQ(burst.x, 300.0f);
+    EXPECT_FLOAT_EQ(burst.y, 400.0f);
+    EXPECT_FLOAT_EQ(burst.radius, 90.0f);
+    EXPECT_EQ(burst.stemIndex, 3);
+
+    trackHitBursts(effects, game, 1.2f); // still in the list, off screen: no second burst
+    EXPECT_EQ(effects.burstCount, 1);
+    trackHitBursts(effects, game, 1.1f + kHitBurstLife);
+    EXPECT_EQ(effects.burstCount, 0);
+}
+
+TEST(HitBursts, ACompletedHoldBurstsAndAFullListDropsItsOldest) {
+    CircleEffects effects;
+    for (int i = 0; i < kMaxHitBursts + 1; ++i) {
+        GameState game;
+        game.circles = {circleAt(static_cast<float>(i), 0, 1.0 + i, 0, kHoldChannel, 1.0f)};
+        const float now = 0.001f * static_cast<float>(i);
+        trackHitBursts(effects, game, now);
+        game.circles[0].holdComplete = true;
+        game.circles[0].x = game.circles[0].y = kOffScreen;
+        trackHitBursts(effects, game, now);
+    }
+    ASSERT_EQ(effects.burstCount, kMaxHitBursts);
+    for (int i = 0; i < kMaxHitBursts; ++i) {
+        EXPECT_NE(effects.bursts[i].x, 0.0f) << "the oldest burst made room";
+    }
+}
+
+} // namespace

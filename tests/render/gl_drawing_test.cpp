@@ -1,0 +1,288 @@
+// What the shaders really draw, read back from the frame on Mesa.
+#include "game/game_state.hpp"
+#include "render/background.hpp"
+#include "render/circle_renderer.hpp"
+#include "render/shader_utils.hpp"
+#include "render/text_renderer.hpp"
+
+#include "gl_test_fixture.hpp"
+
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+using ::testing::internal::CaptureStderr;
+using ::testing::internal::CaptureStdout;
+using ::testing::internal::GetCapturedStderr;
+using ::testing::internal::GetCapturedStdout;
+
+namespace {
+
+using Pixel = std::array<int, 3>;
+
+// Drawable pixels, origin bottom left, as GL reads them.
+Pixel pixelAt(int x, int y) {
+    unsigned char rgba[4] = {};
+    glReadPixels(x, y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+    return {rgba[0], rgba[1], rgba[2]};
+}
+
+std::vector<unsigned char> readRegion(int x, int y, int width, int height) {
+    std::vector<unsigned char> rgba(static_cast<size_t>(width) * height * 4);
+    glReadPixels(x, y, width, height, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+    return rgba;
+}
+
+bool near(const Pixel& a, const Pixel& b, int tolerance) {
+    for (int i = 0; i < 3; ++i) {
+        if (std::abs(a[i] - b[i]) > tolerance) {
+            return false;
+        }
+    }
+    return true;
+}
+
+Circle circleAt(float x, float y) {
+    Circle circle;
+    circle.x = x;
+    circle.y = y;
+    circle.radius = 60.0f;
+    circle.targetRadius = 100.0f;
+    circle.time = 10.0;
+    circle.stemIndex = 2;
+    return circle;
+}
+
+// A frame's drawing without the swap, so the back buffer can be read.
+void drawFrame(RenderState& render, const GameState* game) {
+    fillShaderUniforms(render);
+    beginFrame(render);
+    if (game != nullptr) {
+        drawCircles(*game, render);
+    }
+}
+
+template <typename F> std::string quietly(F draw) {
+    CaptureStdout();
+    draw();
+    return GetCapturedStdout();
+}
+
+TEST_F(GLTest, ShaderBlockOffsetsMatchTheTableInBothPrograms) {
+    using GetIndices = void(APIENTRY*)(GLuint, GLsizei, const GLchar* const*, GLuint*);
+    using GetActive = void(APIENTRY*)(GLuint, GLsizei, const GLuint*, GLenum, GLint*);
+    using GetBlock = void(APIENTRY*)(GLuint, GLuint, GLenum, GLint*);
+    const auto getIndices = reinterpret_cast<GetIndices>(SDL_GL_GetProcAddress("glGetUniformIndices"));
+    const auto getActive = reinterpret_cast<GetActive>(SDL_GL_GetProcAddress("glGetActiveUniformsiv"));
+    const auto getBlock = reinterpret_cast<GetBlock>(SDL_GL_GetProcAddress("glGetActiveUniformBlockiv"));
+    ASSERT_TRUE(getIndices && getActive && getBlock);
+
+    const struct {
+        const char* name;
+        GLint offset;
+    } table[] = {{"resolution", 0},  {"resolutionPad", 12}, {"time", 16},       {"timeDelta", 20},
+                 {"frameRate", 24},  {"frame", 28},         {"pointer", 32},    {"date", 48},
+                 {"sampleRate", 64}, {"samplePad0", 68},    {"samplePad1", 72}, {"samplePad2", 76},
+                 {"stems[0]", 80}};
+    for (const GLuint program : {render.backgroundProgram, render.circleProgram}) {
+        const GLuint block = gGL.glGetUniformBlockIndex(program, "ShaderUniforms");
+        ASSERT_NE(block, GL_INVALID_INDEX);
+        GLint size = 0;
+        getBlock(program, block, GL_UNIFORM_BLOCK_DATA_SIZE, &size);
+        EXPECT_EQ(size, kShaderUniformsSize);
+        for (const auto& member : table) {
+            GLuint index = GL_INVALID_INDEX;
+            getIndices(program, 1, &member.name, &index);
+            ASSERT_NE(index, GL_INVALID_INDEX) << member.name << " in program " << program;
+            GLint offset = -1;
+            getActive(program, 1, &index, GL_UNIFORM_OFFSET, &offset);
+            EXPECT_EQ(offset, member.offset) << member.name;
+        }
+    }
+    // The circle arrays hold exactly as many circles as the renderer uploads at most.
+    const char* centers = "uCircleCenters[0]";
+    GLuint index = GL_INVALID_INDEX;
+    getIndices(render.circleProgram, 1, &centers, &index);
+    ASSERT_NE(index, GL_INVALID_INDEX);
+    GLint length = 0;
+    getActive(render.circleProgram, 1, &index, GL_UNIFORM_SIZE, &length);
+    EXPECT_EQ(length, kMaxCircles);
+
+    // The frame uploads the whole CPU copy.
+    using GetBufferData = void(APIENTRY*)(GLenum, GLintptr, GLsizeiptr, void*);
+    const auto getBufferData = reinterpret_cast<GetBufferData>(SDL_GL_GetProcAddress("glGetBufferSubData"));
+    render.time = 3.5f;
+    render.stemValue[4] = 1.75f;
+    drawFrame(render, nullptr);
+    ShaderUniforms uploaded{};
+    gGL.glBindBuffer(GL_UNIFORM_BUFFER, render.uniformBuffer);
+    getBufferData(GL_UNIFORM_BUFFER, 0, sizeof uploaded, &uploaded);
+    EXPECT_EQ(std::memcmp(&uploaded, &render.uniforms, sizeof uploaded), 0);
+    EXPECT_FLOAT_EQ(uploaded.stems[4][0], 1.75f);
+}
+
+TEST_F(GLTest, ACircleDrawsItsStemColourOverTheBackground) {
+    GameState game;
+    const float cx = static_cast<float>(render.width / 2), cy = static_cast<float>(render.height / 2);
+    game.circles = {circleAt(cx, cy)};
+    const float stemColour[3] = {1.0f, 0.5f, 0.0f};
+    std::memcpy(render.stemColors[2], stemColour, sizeof stemColour);
+
+    drawFrame(render, nullptr);
+    const Pixel farBefore = pixelAt(4, 4);
+    const Pixel ringBefore = pixelAt(static_cast<int>(cx) + 100, static_cast<int>(cy));
+    drawFrame(render, &game);
+    const Pixel ring = pixelAt(static_cast<int>(cx) + 100, static_cast<int>(cy));
+    EXPECT_TRUE(near(ring, {255, 128, 0}, 3)) << ring[0] << "," << ring[1] << "," << ring[2];
+    EXPECT_FALSE(near(ringBefore, ring, 30)) << "the ring is not the background's colour";
+    EXPECT_EQ(pixelAt(4, 4), farBefore) << "far from the circle the background shows unchanged";
+    EXPECT_TRUE(checkGLError("after the circle"));
+}
+
+TEST_F(GLTest, AllInactiveCirclesDrawNothing) {
+    GameState game;
+    game.circles = {circleAt(100, 100), circleAt(200, 200)};
+    for (Circle& circle : game.circles) {
+        circle.active = false;
+    }
+    drawFrame(render, nullptr);
+    const std::vector<unsigned char> before = readRegion(0, 0, render.width, render.height);
+    gGL.glUseProgram(0);
+    drawCircles(game, render);
+    GLint program = -1;
+    gGL.glGetIntegerv(GL_CURRENT_PROGRAM, &program);
+    EXPECT_EQ(program, 0) << "the circle program was never bound";
+    EXPECT_EQ(readRegion(0, 0, render.width, render.height), before);
+}
+
+TEST_F(GLTest, AHoldCirclesProgressShowsOnItsTrack) {
+    GameState game;
+    const float cx = static_cast<float>(render.width / 2), cy = static_cast<float>(render.height / 2);
+    Circle hold = circleAt(cx, cy);
+    hold.channel = kHoldChannel;
+    hold.holdDuration = 2.0f;
+    game.circles = {hold};
+    // On the track, a quarter turn clockwise from the top: inside the arc once half the hold ran.
+    const int trackX = static_cast<int>(cx) + 113, trackY = static_cast<int>(cy);
+
+    game.songTime = hold.time;
+    drawFrame(render, &game);
+    const Pixel notStarted = pixelAt(trackX, trackY);
+    game.songTime = hold.time + 1.0;
+    drawFrame(render, &game);
+    const Pixel halfWay = pixelAt(trackX, trackY);
+    const Pixel leftSide = pixelAt(static_cast<int>(cx) - 113, trackY); // three quarters: not yet
+    EXPECT_GT(halfWay[0] + halfWay[1] + halfWay[2], notStarted[0] + notStarted[1] + notStarted[2] + 120);
+    EXPECT_TRUE(near(leftSide, notStarted, 12));
+}
+
+TEST_F(GLTest, DrawTextLightsTheGlyphAndNothingForSpacesOrHighBytes) {
+    const auto litPixels = [](const char* text) {
+        gGL.glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+        gGL.glClear(GL_COLOR_BUFFER_BIT);
+        drawText(render, text, 100.0f, 200.0f, 1.0f, 1.0f, 1.0f, 1.0f, 2.0f);
+        int lit = 0;
+        const std::vector<unsigned char> rgba = readRegion(0, 0, render.width, render.height);
+        for (size_t i = 0; i < rgba.size(); i += 4) {
+            lit += rgba[i] > 128 ? 1 : 0;
+        }
+        return lit;
+    };
+    const int glyphPixels = litPixels("A");
+    EXPECT_EQ(litPixels(" "), 0);
+    EXPECT_EQ(litPixels("\xC3\xA9\x7F"), 0);
+    gGL.glClearColor(0.1f, 0.2f, 0.3f, 1.0f);
+
+    // "A" at scale 2 lights a good part of its box, and only inside it.
+    // The box in GL's bottom-up rows, one pixel of margin round it for the antialiased edge.
+    const Glyph& a = render.glyphs.at('A');
+    const float left = 100.0f + a.xOffset * 2.0f, top = 200.0f + a.yOffset * 2.0f;
+    const int boxX = static_cast<int>(std::floor(left)) - 1;
+    const int boxY = render.height - static_cast<int>(std::ceil(top + a.height * 2.0f)) - 1;
+    const int boxW = static_cast<int>(std::ceil(a.width * 2.0f)) + 3;
+    const int boxH = static_cast<int>(std::ceil(a.height * 2.0f)) + 3;
+    gGL.glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    gGL.glClear(GL_COLOR_BUFFER_BIT);
+    drawText(render, "A", 100.0f, 200.0f, 1.0f, 1.0f, 1.0f, 1.0f, 2.0f);
+    int inside = 0;
+    const std::vector<unsigned char> box = readRegion(boxX, boxY, boxW, boxH);
+    for (size_t i = 0; i < box.size(); i += 4) {
+        inside += box[i] > 128 ? 1 : 0;
+    }
+    gGL.glClearColor(0.1f, 0.2f, 0.3f, 1.0f);
+    EXPECT_GT(glyphPixels, boxW * boxH / 5);
+    EXPECT_EQ(inside, glyphPixels);
+    EXPECT_TRUE(checkGLError("after text"));
+}
+
+TEST_F(GLTest, FontAtlasFailuresSayWhy) {
+    const std::string notAFont = writeFile("not_a_font.ttf", std::string(64, 'x'));
+    const struct {
+        const char* path;
+        float height;
+        const char* line;
+    } cases[] = {
+        {"/nonexistent/font.ttf", 32.0f, "Failed to load font file: /nonexistent/font.ttf\n"},
+        {notAFont.c_str(), 32.0f, "Failed to initialize font: "},
+        {"fonts/Roboto-Regular.ttf", 300.0f, "Failed to bake font bitmap: fonts/Roboto-Regular.ttf\n"}};
+    const std::uint32_t texture = render.fontTexture;
+    for (const auto& c : cases) {
+        CaptureStderr();
+        EXPECT_FALSE(loadFontAtlas(render, c.path, c.height));
+        const std::string err = GetCapturedStderr();
+        EXPECT_EQ(err.rfind(c.line, 0), 0u) << err;
+        EXPECT_EQ(render.fontTexture, texture) << "a failed load keeps the atlas in use";
+        EXPECT_EQ(render.glyphs.size(), 95u);
+    }
+}
+
+TEST_F(GLTest, ABrokenLevelBackgroundKeepsThePreviousOneOnScreen) {
+    drawFrame(render, nullptr);
+    const std::vector<unsigned char> before = readRegion(0, 0, render.width, render.height);
+    const std::uint32_t program = render.backgroundProgram;
+
+    CaptureStdout();
+    CaptureStderr();
+    EXPECT_FALSE(replaceBackgroundFragmentShader(render, "#version 330 core\nvoid main( {\n"));
+    GetCapturedStdout();
+    const std::string err = GetCapturedStderr();
+    EXPECT_EQ(err.rfind("Shader compilation failed:\n", 0), 0u) << err;
+    EXPECT_NE(err.find("Failed to compile custom fragment shader\n"
+                       "Failed to load custom shader, keeping current shader\n"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(render.backgroundProgram, program);
+    drawFrame(render, nullptr);
+    EXPECT_EQ(readRegion(0, 0, render.width, render.height), before);
+
+    // A shader that compiles but does not link (a function nobody defines) fails the same way.
+    CaptureStdout();
+    CaptureStderr();
+    EXPECT_FALSE(replaceBackgroundFragmentShader(
+        render, "#version 330 core\nvec4 shade();\nout vec4 c;\nvoid main() { c = shade(); }\n"));
+    GetCapturedStdout();
+    EXPECT_NE(GetCapturedStderr().find("Failed to create custom shader program\n"
+                                       "Failed to load custom shader, keeping current shader\n"),
+              std::string::npos);
+    EXPECT_EQ(render.backgroundProgram, program);
+
+    // A good one takes over, and the game's own can come back the same way.
+    const std::string log = quietly([&] {
+        EXPECT_TRUE(replaceBackgroundFragmentShader(
+            render, "#version 330 core\nout vec4 c;\nvoid main() { c = vec4(1.0, 0.0, 1.0, 1.0); }\n"));
+    });
+    EXPECT_NE(log.find("Custom shader compiled and loaded successfully\n"), std::string::npos);
+    drawFrame(render, nullptr);
+    EXPECT_EQ(pixelAt(10, 10), (Pixel{255, 0, 255}));
+    quietly([&] {
+        EXPECT_TRUE(
+            replaceBackgroundFragmentShader(render, loadShaderSource("shaders/background_uniform.frag")));
+        refreshUniformBindings(render);
+    });
+    drawFrame(render, nullptr);
+    EXPECT_EQ(readRegion(0, 0, render.width, render.height), before);
+}
+
+} // namespace
