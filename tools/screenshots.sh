@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Renders named scenes of the game to PNG under Xvfb with software GL, for looking at the frames
+# and for the README's pictures.
+#
+# Usage: tools/screenshots.sh [-o OUTDIR] [SCENE...]
+#   background  the background alone, nothing playing (after 2 s)
+#   keyboard    the default level early in autoplay: few circles, their key letters (after 9 s)
+#   midplay     the default level mid-play under autoplay, most layers in (after 40 s)
+# Without scenes, all three. Pictures go to OUTDIR (default: build/screenshots). The game is the
+# release build, built first when needed; VIBRELLE_BINARY names another one.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+out="$root/build/screenshots"
+if [ "${1:-}" = "-o" ]; then
+    out=$(mkdir -p "$2" && cd "$2" && pwd)
+    shift 2
+fi
+scenes=("$@")
+[ ${#scenes[@]} -gt 0 ] || scenes=(background keyboard midplay)
+
+binary="${VIBRELLE_BINARY:-}"
+if [ -z "$binary" ]; then
+    cmake --preset release -S "$root" >/dev/null
+    cmake --build "$root/build/release" --target vibrelle >/dev/null
+    binary="$root/build/release/src/vibrelle"
+fi
+mkdir -p "$out"
+# The game may write into the player's data folder; keep the real one out of it.
+data=$(mktemp -d)
+trap 'rm -rf "$data"' EXIT
+
+shoot() {
+    local name=$1
+    shift
+    echo "screenshots: $name"
+    (cd "$root/assets" && SDL_AUDIO_DRIVER=dummy LIBGL_ALWAYS_SOFTWARE=1 XDG_DATA_HOME="$data" \
+        xvfb-run -a -s "-screen 0 1920x1080x24 -nolisten tcp" \
+        "$binary" --windowed --screenshot "$out/$name.png" "$@" >"$out/$name.log" 2>&1) ||
+        { echo "screenshots: $name failed, see $out/$name.log" >&2; return 1; }
+}
+
+for scene in "${scenes[@]}"; do
+    case "$scene" in
+    background) shoot background --quit-after 2 ;;
+    keyboard) shoot keyboard --autoplay --quit-after 9 ;;
+    midplay) shoot midplay --autoplay --quit-after 40 ;;
+    *) echo "screenshots: unknown scene '$scene' (background, keyboard, midplay)" >&2; exit 2 ;;
+    esac
+done
+echo "screenshots: written to $out"
