@@ -1,0 +1,61 @@
+#pragma once
+// levels/levels.json: the levels the main menu offers. The file is a flat array of flat objects
+// and is read with a few fixed pattern shapes rather than a JSON parser: each "{...}" up to its
+// first '}' is one entry, and each key's value is the first `"key": "text"` or `"key": digits`
+// inside it. Nested objects, escapes and empty strings are therefore not understood.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// One level in the menu.
+struct LevelListEntry {
+    std::string name; // shown in the menu; never empty in a parsed entry
+    std::string file; // the level's folder under levels/; never empty in a parsed entry
+    std::int32_t difficulty = 1;
+    std::string description; // raw bytes of the value (UTF-8 passes through, escapes are not decoded)
+};
+
+// The game's one level list, in file order; filled by the first load and then left alone.
+// Main thread only.
+extern std::vector<LevelListEntry> levelList;
+// False until the first load attempt; true from then on (whether or not that attempt found a file).
+extern bool levelListLoaded;
+
+// Loads "levels/levels.json" (relative to the working directory) into `levelList`, once per
+// process. A missing or empty file, or one without a usable entry, yields the three built-in
+// samples and a line on stderr. Later calls read nothing and return whether the list has entries.
+// True on the first call in every case. Main thread only.
+bool loadLevelList();
+
+// loadLevelList() against the file at `path` (not owned, read during the call). The game itself
+// goes through loadLevelList(); tests use this to point the process-wide load at a file of their
+// own. The read-once rule applies as well: only the first load since start-up (or since
+// resetLevelListForTesting()) reads a file. Main thread only.
+bool loadLevelListFrom(const char* path);
+
+// For tests only: empties `levelList` and clears `levelListLoaded`, so that the next load reads
+// its file again. Main thread only.
+void resetLevelListForTesting();
+
+// Appends to `entries` every entry of a levels.json text, in text order: each object that has a
+// non-empty "name" and "file". Objects without them are skipped silently. Returns the number
+// appended. Linear in the text's length. Any thread (touches no shared state).
+std::size_t parseLevelListText(const std::string& text, std::vector<LevelListEntry>& entries);
+
+// Appends the three built-in sample levels, used when no level list can be read. Any thread.
+void appendSampleLevels(std::vector<LevelListEntry>& entries);
+
+// The value of the first `"key" : "value"` in `object` (whitespace allowed around the colon),
+// scanning occurrences of "key" left to right and taking the first one followed by a non-empty
+// string. The value runs to the next double quote, so it never contains one and escapes come back
+// as written (`"a\"b"` gives `a\`). Empty when no occurrence qualifies. Linear in the object's
+// length. Any thread.
+std::string extractJsonString(const std::string& object, const std::string& key);
+
+// The digits of the first `"key" : digits` in `object`, read as a decimal number; the first
+// occurrence of "key" followed by a digit wins. A sign or a quote before the digits means no
+// match there; digits stop at the first non-digit, so 2.5 reads as 2. Returns `fallback` when no
+// occurrence qualifies, or when the number does not fit in a 32-bit signed int (silently, like
+// every other unusable value). Linear in the object's length. Any thread.
+std::int32_t extractJsonInt(const std::string& object, const std::string& key, std::int32_t fallback);
