@@ -13,7 +13,7 @@ namespace {
 // How close to 1 a fade's progress must come to count as finished (an inaudible 0.01 %).
 constexpr float kFadeEndTolerance = 1e-4f;
 
-void resetChartClock(MidiChart &chart) {
+void resetChartClock(MidiChart& chart) {
     chart.lastPosition = 0.0;
     chart.loopCount = 0;
     chart.lastClock = 0.0;
@@ -21,7 +21,7 @@ void resetChartClock(MidiChart &chart) {
 
 } // namespace
 
-bool audioInit(AudioSystem &audio, AudioBackend backend) {
+bool audioInit(AudioSystem& audio, AudioBackend backend) {
     if (!audio.engine) {
         audio.engine = std::make_unique<AudioEngine>();
     }
@@ -45,7 +45,7 @@ bool audioInit(AudioSystem &audio, AudioBackend backend) {
     return true;
 }
 
-bool loadStem(AudioSystem &audio, const std::string &path) {
+bool loadStem(AudioSystem& audio, const std::string& path) {
     std::string cleaned = cleanAssetPath(path);
     logMessage("Loading stem: %s", cleaned.c_str());
 
@@ -55,7 +55,7 @@ bool loadStem(AudioSystem &audio, const std::string &path) {
         return false;
     }
     size_t size = 0;
-    void *bytes = SDL_LoadFile(cleaned.c_str(), &size);
+    void* bytes = SDL_LoadFile(cleaned.c_str(), &size);
     if (!bytes) {
         logError(stderr, "SDL_LoadFile failed for: %s, Error: %s)", cleaned.c_str(), SDL_GetError());
         return false;
@@ -66,7 +66,7 @@ bool loadStem(AudioSystem &audio, const std::string &path) {
         return false;
     }
     auto source = std::make_unique<Wav>();
-    AudioResult result = source->loadMem(static_cast<const unsigned char *>(bytes), size);
+    AudioResult result = source->loadMem(static_cast<const unsigned char*>(bytes), size);
     // The samples are decoded; the file bytes are not needed any more.
     SDL_free(bytes);
     if (result != AudioResult::Ok) {
@@ -86,14 +86,14 @@ bool loadStem(AudioSystem &audio, const std::string &path) {
     return true;
 }
 
-bool loadStemWithMidi(AudioSystem &audio, const std::string &audioPath, const std::string &midiPath) {
+bool loadStemWithMidi(AudioSystem& audio, const std::string& audioPath, const std::string& midiPath) {
     if (!loadStem(audio, audioPath)) {
         return false;
     }
     return loadMidiChart(audio.stems.back().chart, midiPath);
 }
 
-void playAllStems(AudioSystem &audio) {
+void playAllStems(AudioSystem& audio) {
     logMessage("Playing all stems with voice group.");
     if (audio.stems.empty()) {
         logMessage("No stems to play.");
@@ -102,16 +102,16 @@ void playAllStems(AudioSystem &audio) {
     if (!audio.engine) {
         return; // audioInit never ran: nothing can play
     }
-    AudioEngine &engine = *audio.engine;
+    AudioEngine& engine = *audio.engine;
     engine.stopAll();
-    for (LoadedStem &stem : audio.stems) {
+    for (LoadedStem& stem : audio.stems) {
         resetChartClock(stem.chart);
         stem.voice = 0;
     }
     // Every voice starts paused and the group is released at once below, so that all stems
     // begin on the same output sample and stay locked however long they loop.
     bool allGrouped = true;
-    for (LoadedStem &stem : audio.stems) {
+    for (LoadedStem& stem : audio.stems) {
         if (!stem.source) {
             continue;
         }
@@ -127,7 +127,7 @@ void playAllStems(AudioSystem &audio) {
     engine.setPause(audio.voiceGroup, false);
     if (!allGrouped) {
         // A voice the group could not take still has to play.
-        for (LoadedStem &stem : audio.stems) {
+        for (LoadedStem& stem : audio.stems) {
             if (stem.voice != 0 && !engine.isVoiceInGroup(audio.voiceGroup, stem.voice)) {
                 engine.setPause(stem.voice, false);
             }
@@ -137,12 +137,12 @@ void playAllStems(AudioSystem &audio) {
     logMessage("Playback initiated for %zu stem(s) using voice group.", audio.stems.size());
 }
 
-void stopAllStems(AudioSystem &audio) {
+void stopAllStems(AudioSystem& audio) {
     logMessage("Stopping all stems.");
     if (audio.engine) {
         audio.engine->stopAll();
     }
-    for (LoadedStem &stem : audio.stems) {
+    for (LoadedStem& stem : audio.stems) {
         stem.voice = 0;
         resetChartClock(stem.chart);
     }
@@ -150,7 +150,7 @@ void stopAllStems(AudioSystem &audio) {
     logMessage("Playback stopped.");
 }
 
-void setBpm(AudioSystem &audio, float bpm) {
+void setBpm(AudioSystem& audio, float bpm) {
     audio.bpm = bpm;
     std::ostringstream line;
     if (std::fabs(1.0f - audio.speedFactor) <= 0.01f) {
@@ -166,11 +166,11 @@ void setBpm(AudioSystem &audio, float bpm) {
     }
 }
 
-void updateStemVolumes(AudioSystem &audio, float dt) {
+void updateStemVolumes(AudioSystem& audio, float dt) {
     if (!std::isfinite(dt) || dt < 0.0f) {
         dt = 0.0f;
     }
-    for (LoadedStem &stem : audio.stems) {
+    for (LoadedStem& stem : audio.stems) {
         if (stem.fading) {
             // A fade without a positive length would divide by zero (or run backwards): it
             // ends at once instead.
@@ -193,8 +193,8 @@ void updateStemVolumes(AudioSystem &audio, float dt) {
     }
 }
 
-void unloadAllStems(AudioSystem &audio) {
-    for (LoadedStem &stem : audio.stems) {
+void unloadAllStems(AudioSystem& audio) {
+    for (LoadedStem& stem : audio.stems) {
         if (stem.voice != 0 && audio.engine) {
             audio.engine->stop(stem.voice);
         }
@@ -205,7 +205,18 @@ void unloadAllStems(AudioSystem &audio) {
     audio.stems.clear();
 }
 
-void audioShutdown(AudioSystem &audio) {
+void retireStems(AudioSystem& audio, std::vector<LoadedStem>& retired) {
+    for (LoadedStem& stem : audio.stems) {
+        if (stem.voice != 0 && audio.engine) {
+            audio.engine->stop(stem.voice);
+        }
+        stem.voice = 0;
+        retired.push_back(std::move(stem));
+    }
+    audio.stems.clear();
+}
+
+void audioShutdown(AudioSystem& audio) {
     if (audio.engine) {
         audio.engine->stopAll();
     }
@@ -215,7 +226,7 @@ void audioShutdown(AudioSystem &audio) {
         }
         audio.voiceGroup = 0;
     }
-    for (LoadedStem &stem : audio.stems) {
+    for (LoadedStem& stem : audio.stems) {
         releaseMidiChart(stem.chart);
         stem.name.clear();
         stem.source.reset();

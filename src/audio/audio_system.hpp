@@ -43,36 +43,41 @@ struct AudioSystem {
 // a device: the mix is then pulled with engine->mix) and creates the voice group. Logs
 // "miniaudio audio system initialized successfully." or the failure on stderr; returns false on
 // failure. Main thread, once.
-bool audioInit(AudioSystem &audio, AudioBackend backend = AudioBackend::Auto);
+bool audioInit(AudioSystem& audio, AudioBackend backend = AudioBackend::Auto);
 
 // Loads and decodes the audio file at path (backslashes become '/', double quotes are dropped)
 // and appends it as a new inactive stem at layer volume 1. Returns false, with the reason on
 // stderr, when the file is missing, empty or not decodable; nothing is added then. Main thread.
-bool loadStem(AudioSystem &audio, const std::string &path);
+bool loadStem(AudioSystem& audio, const std::string& path);
 
 // loadStem, then loadMidiChart into the new stem's chart. False when the audio failed (nothing
 // added); otherwise the chart load's result (a stem whose chart failed stays, without notes).
-bool loadStemWithMidi(AudioSystem &audio, const std::string &audioPath, const std::string &midiPath);
+bool loadStemWithMidi(AudioSystem& audio, const std::string& audioPath, const std::string& midiPath);
 
 // Restarts every stem from its beginning, silent unless active, all in the voice group and all
 // starting on the same output sample; resets every chart's clock state. Layer states are kept.
 // Main thread.
-void playAllStems(AudioSystem &audio);
+void playAllStems(AudioSystem& audio);
 
 // Stops every voice and resets the charts' clock state; layer states are kept. Main thread.
-void stopAllStems(AudioSystem &audio);
+void stopAllStems(AudioSystem& audio);
 
 // Records the level's BPM. The audio always plays at its native speed. Main thread.
-void setBpm(AudioSystem &audio, float bpm);
+void setBpm(AudioSystem& audio, float bpm);
 
 // Advances running fades by dt seconds and pushes every stem's volume to its voice: masterVolume
 // × volume when active, else 0. Main thread, every frame; allocates nothing.
-void updateStemVolumes(AudioSystem &audio, float dt);
+void updateStemVolumes(AudioSystem& audio, float dt);
 
 // Releases every stem's audio, voice and chart and empties the list (the level loader's step
 // before a new level). Main thread.
-void unloadAllStems(AudioSystem &audio);
+void unloadAllStems(AudioSystem& audio);
+
+// The same, except that the stems are moved into `retired` (appended) instead of being freed: their
+// voices are stopped, so nothing plays them any more, and the caller can free their decoded audio
+// later, outside any lock. Main thread.
+void retireStems(AudioSystem& audio, std::vector<LoadedStem>& retired);
 
 // Stops everything, destroys the voice group, releases the stems and shuts the engine down.
 // Main thread, once, after the logic thread has been joined.
-void audioShutdown(AudioSystem &audio);
+void audioShutdown(AudioSystem& audio);

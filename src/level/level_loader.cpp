@@ -12,51 +12,76 @@ static std::string joinPath(const std::string& base, const std::string& path) {
     return base.empty() ? path : base + "/" + path;
 }
 
-bool loadLevelFromManifest(const std::string& path, AudioSystem& audio, RenderState& render) {
-    LevelDefinition level;
-    if (!parseLevelManifest(path, level)) {
+bool readLevel(const std::string& path, bool looping, StagedLevel& staged) {
+    staged = StagedLevel{};
+    staged.manifestPath = path;
+    if (!parseLevelManifest(path, staged.definition)) {
         return false;
     }
     const size_t slash = path.rfind('/');
     const std::string base = slash == std::string::npos ? std::string() : path.substr(0, slash);
 
-    stopAllStems(audio);
-    unloadAllStems(audio);
-
-    const size_t count = std::min<size_t>(level.stems.size(), kStemSlots);
+    // The stems are decoded into an audio system of their own, which plays nothing: the one in
+    // use is not touched until installLevel.
+    AudioSystem scratch;
+    scratch.looping = looping;
+    const std::vector<Stem>& stems = staged.definition.stems;
+    const size_t count = std::min<size_t>(stems.size(), kStemSlots);
     for (size_t i = 0; i < count; ++i) {
-        const Stem& stem = level.stems[i];
+        const Stem& stem = stems[i];
         const std::string audioPath = joinPath(base, stem.file);
-        const size_t before = audio.stems.size();
+        const size_t before = scratch.stems.size();
         if (stem.midi.empty() || !stem.playsNotes) {
-            loadStem(audio, audioPath);
+            loadStem(scratch, audioPath);
         } else {
-            loadStemWithMidi(audio, audioPath, joinPath(base, stem.midi));
+            loadStemWithMidi(scratch, audioPath, joinPath(base, stem.midi));
         }
         // A stem whose chart failed is still in the list as an audio layer (the chart loader has
         // said why); it takes its slot and look like any other, so that the slots stay in step
         // with the stem list.
-        if (audio.stems.size() == before) {
+        if (scratch.stems.size() == before) {
             std::cerr << "Failed to load stem: " << stem.file << std::endl;
             continue;
         }
-        const int slot = static_cast<int>(audio.stems.size()) - 1;
-        setStemVisuals(render, slot, stem.animationBase, stem.animationPeak, stem.animationLerpSpeed,
-                       stem.colorR, stem.colorG, stem.colorB);
+        staged.looks.push_back(stem);
     }
-    for (size_t slot = level.stems.size(); slot < static_cast<size_t>(kStemSlots); ++slot) {
-        resetStemSlot(render, static_cast<int>(slot));
-    }
+    staged.stems = std::move(scratch.stems);
+    return true;
+}
+
+bool installLevel(StagedLevel& staged, AudioSystem& audio, RenderState& render,
+                  std::vector<LoadedStem>& retired) {
+    stopAllStems(audio);
+    retireStems(audio, retired);
+    audio.stems = std::move(staged.stems);
+    staged.stems.clear();
     for (size_t i = 0; i < audio.stems.size(); ++i) {
+        const Stem& look = staged.looks[i];
+        setStemVisuals(render, static_cast<int>(i), look.animationBase, look.animationPeak,
+                       look.animationLerpSpeed, look.colorR, look.colorG, look.colorB);
         audio.stems[i].index = static_cast<int>(i);
     }
+    for (size_t slot = staged.definition.stems.size(); slot < static_cast<size_t>(kStemSlots); ++slot) {
+        resetStemSlot(render, static_cast<int>(slot));
+    }
     refreshUniformBindings(render);
-    setBpm(audio, level.bpm);
+    const float bpm = staged.definition.bpm;
+    setBpm(audio, bpm);
     for (LoadedStem& stem : audio.stems) {
         if (stem.chart.loaded) {
-            scaleChartToBpm(stem.chart, level.bpm);
+            scaleChartToBpm(stem.chart, bpm);
         }
     }
-    std::cout << "Loaded " << audio.stems.size() << " stem(s) from level JSON: " << path << std::endl;
+    std::cout << "Loaded " << audio.stems.size() << " stem(s) from level JSON: " << staged.manifestPath
+              << std::endl;
     return !audio.stems.empty();
+}
+
+bool loadLevelFromManifest(const std::string& path, AudioSystem& audio, RenderState& render) {
+    StagedLevel staged;
+    if (!readLevel(path, audio.looping, staged)) {
+        return false;
+    }
+    std::vector<LoadedStem> retired;
+    return installLevel(staged, audio, render, retired);
 }

@@ -1,10 +1,11 @@
 #pragma once
 // level.json: the stems of a level (audio, optional MIDI chart, order of entry, look) and its tempo.
+#include "audio/audio_system.hpp"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
-struct AudioSystem;
 struct RenderState;
 
 // One entry of the manifest's "stems" array, as parsed.
@@ -39,3 +40,25 @@ bool parseLevelManifestText(const std::string& text, const std::string& path, Le
 // its buffer). A manifest that does not parse, or has no stem, changes nothing. True when at least
 // one stem loaded. Main thread, with the game mutex held.
 bool loadLevelFromManifest(const std::string& path, AudioSystem& audio, RenderState& render);
+
+// A level read from its manifest with its stems decoded, not yet handed to the running systems.
+struct StagedLevel {
+    std::string manifestPath;
+    LevelDefinition definition;
+    std::vector<LoadedStem> stems; // decoded, in load order (at most 8)
+    std::vector<Stem> looks;       // the manifest entry of each decoded stem, for its slot's look
+};
+
+// Parses the manifest and reads and decodes its stems and charts (at most 8; failures are reported
+// on stderr and leave no gap). Touches nothing shared, so the game mutex need not be held: the
+// decode, which is the slow part of a level load, can run while the logic thread plays on.
+// False, with nothing decoded, when the manifest does not parse or has no stem. Main thread.
+bool readLevel(const std::string& path, bool looping, StagedLevel& staged);
+
+// Stops playback, moves the running stems into `retired` (their voices stopped, so that the caller
+// can free them after releasing the game mutex), installs the staged stems with their looks in the
+// render slots, refreshes the uniform block, sets the tempo and scales the charts, and logs
+// "Loaded N stem(s) from level JSON: <path>". True when at least one stem is installed.
+// Main thread, with the game mutex held.
+bool installLevel(StagedLevel& staged, AudioSystem& audio, RenderState& render,
+                  std::vector<LoadedStem>& retired);

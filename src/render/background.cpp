@@ -22,6 +22,8 @@ bool initBackgroundShaders(RenderState& render) {
         gGL.glUniformBlockBinding(render.backgroundProgram, block, 0);
         logMessage("Uniform buffer block bound successfully");
     }
+    render.builtinBackgroundProgram = render.backgroundProgram;
+    render.builtinBackgroundFragmentShader = render.backgroundFragmentShader;
     logMessage("Successfully created OpenGL shaders");
     return true;
 }
@@ -59,7 +61,28 @@ void refreshUniformBindings(RenderState& render) {
     logMessage("All uniforms initialized and verified after level load");
 }
 
-bool replaceBackgroundFragmentShader(RenderState& render, const std::string& source) {
+bool usingCustomBackground(const RenderState& render) {
+    return render.backgroundProgram != render.builtinBackgroundProgram;
+}
+
+// Deletes the background program in use and its fragment shader unless they are the built-in ones.
+static void deleteCustomBackground(RenderState& render) {
+    if (!usingCustomBackground(render)) {
+        return;
+    }
+    if (render.backgroundProgram != 0) {
+        gGL.glDeleteProgram(render.backgroundProgram);
+    }
+    if (render.backgroundFragmentShader != 0 &&
+        render.backgroundFragmentShader != render.builtinBackgroundFragmentShader) {
+        gGL.glDeleteShader(render.backgroundFragmentShader);
+    }
+    render.backgroundProgram = 0;
+    render.backgroundFragmentShader = 0;
+}
+
+bool replaceBackgroundFragmentShader(RenderState& render, const std::string& source,
+                                     const std::string& name) {
     const GLuint fragment = compileShader(source, GL_FRAGMENT_SHADER);
     if (fragment == 0) {
         logError(stderr, "Failed to compile custom fragment shader");
@@ -73,14 +96,57 @@ bool replaceBackgroundFragmentShader(RenderState& render, const std::string& sou
         logError(stderr, "Failed to load custom shader, keeping current shader");
         return false;
     }
-    if (render.backgroundProgram != 0) {
-        gGL.glDeleteProgram(render.backgroundProgram);
-    }
-    if (render.backgroundFragmentShader != 0) {
-        gGL.glDeleteShader(render.backgroundFragmentShader);
-    }
+    deleteCustomBackground(render);
     render.backgroundProgram = program;
     render.backgroundFragmentShader = fragment;
+    render.customBackgroundName = name;
+    render.backgroundWatch = BackgroundWatch{};
     logMessage("Custom shader compiled and loaded successfully");
+    return true;
+}
+
+void restoreBuiltinBackground(RenderState& render) {
+    deleteCustomBackground(render);
+    render.backgroundProgram = render.builtinBackgroundProgram;
+    render.backgroundFragmentShader = render.builtinBackgroundFragmentShader;
+    render.customBackgroundName.clear();
+    render.backgroundWatch = BackgroundWatch{};
+    if (render.backgroundProgram != 0) {
+        const GLuint block = gGL.glGetUniformBlockIndex(render.backgroundProgram, "ShaderUniforms");
+        if (block != GL_INVALID_INDEX) {
+            gGL.glUniformBlockBinding(render.backgroundProgram, block, 0);
+        }
+    }
+}
+
+bool countBackgroundFrame(BackgroundWatch& watch, double frameMs, int& meanMs) {
+    if (watch.framesSinceSwap < watch.warmupFrames) {
+        ++watch.framesSinceSwap;
+        return false;
+    }
+    if (frameMs <= watch.slowMs) {
+        watch.slowStreak = 0;
+        watch.slowTotalMs = 0.0;
+        return false;
+    }
+    ++watch.slowStreak;
+    watch.slowTotalMs += frameMs;
+    if (watch.slowStreak < watch.slowFrames) {
+        return false;
+    }
+    meanMs = static_cast<int>(watch.slowTotalMs / watch.slowStreak + 0.5);
+    return true;
+}
+
+bool watchBackgroundFrame(RenderState& render, double frameMs, bool loadingFrame) {
+    int meanMs = 0;
+    if (!usingCustomBackground(render) || loadingFrame ||
+        !countBackgroundFrame(render.backgroundWatch, frameMs, meanMs)) {
+        return false;
+    }
+    const std::string name = render.customBackgroundName;
+    restoreBuiltinBackground(render);
+    logError(stderr, "Custom shader too slow (%d ms per frame), restoring the built-in background: %s",
+             meanMs, name.c_str());
     return true;
 }

@@ -210,9 +210,17 @@ void renderShutdown(RenderState& render) {
     deleteShader(render.circleFragmentShader);
     deleteBuffer(render.uniformBuffer);
     deleteVertexArray(render.backgroundVertexArray);
+    // A level's background may be in use: the built-in one is released after it.
+    const bool custom = render.backgroundProgram != render.builtinBackgroundProgram;
     deleteProgram(render.backgroundProgram);
     deleteShader(render.backgroundVertexShader);
     deleteShader(render.backgroundFragmentShader);
+    if (custom) {
+        deleteProgram(render.builtinBackgroundProgram);
+        deleteShader(render.builtinBackgroundFragmentShader);
+    }
+    render.builtinBackgroundProgram = 0;
+    render.builtinBackgroundFragmentShader = 0;
     if (render.glContext) {
         SDL_GL_DestroyContext(render.glContext);
         render.glContext = nullptr;

@@ -7,11 +7,22 @@
 
 #include <cstdint>
 #include <map>
+#include <string>
 #include <vector>
 
 constexpr int kStemSlots = 8;
 // Size in bytes of the uniform block shared by the background and circle shaders (std140).
 constexpr int kShaderUniformsSize = static_cast<int>(sizeof(ShaderUniforms));
+
+// How a level's background shader has been doing since it was swapped in (see background.hpp).
+struct BackgroundWatch {
+    int warmupFrames = 30;    // frames not counted after a swap
+    int slowFrames = 10;      // slow frames in a row that bring the built-in background back
+    double slowMs = 250.0;    // a frame slower than this is slow
+    int framesSinceSwap = 0;  // counted frames so far, up to warmupFrames
+    int slowStreak = 0;       // slow frames in a row after the warm-up
+    double slowTotalMs = 0.0; // their time
+};
 
 // One baked character of the text renderer's atlas.
 struct Glyph {
@@ -55,6 +66,11 @@ struct RenderState {
     int activeStemCount = 0;
     float intensity = 0.0f;
     float stemColors[kStemSlots][4] = {};
+
+    // The game's own background, kept while a level's shader is in use so that it can come back.
+    std::uint32_t builtinBackgroundProgram = 0, builtinBackgroundFragmentShader = 0;
+    std::string customBackgroundName; // the level package whose background is in use
+    BackgroundWatch backgroundWatch;  // frame times since that background came in
 
     int glMajorVersion = 0, glMinorVersion = 0; // of the context actually obtained
     float previousFillTime = 0.0f;              // render time at the previous uniform fill

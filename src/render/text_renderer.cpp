@@ -1,6 +1,7 @@
 #include "render/text_renderer.hpp"
 
 #include "app/log.hpp"
+#include "render/font_file.hpp"
 #include "render/gl_functions.hpp"
 #include "render/render_system.hpp"
 #include "render/shader_utils.hpp"
@@ -12,39 +13,6 @@
 #include <vector>
 
 // ---- Start-up ----
-
-static std::uint32_t bigEndian(const unsigned char* p, int bytes) {
-    std::uint32_t value = 0;
-    for (int i = 0; i < bytes; ++i) {
-        value = (value << 8) | p[i];
-    }
-    return value;
-}
-
-// stb_truetype trusts the offsets in the file. A file that is not a TrueType or OpenType font,
-// or whose table directory points past its end, is refused before stb_truetype reads it.
-static bool fontDirectoryFits(const unsigned char* font, size_t size) {
-    if (size < 12) {
-        return false;
-    }
-    const std::uint32_t tag = bigEndian(font, 4);
-    if (tag != 0x00010000u && tag != 0x74727565u /* true */ && tag != 0x4F54544Fu /* OTTO */) {
-        return false;
-    }
-    const size_t tables = bigEndian(font + 4, 2);
-    if (12 + 16 * tables > size) {
-        return false;
-    }
-    for (size_t i = 0; i < tables; ++i) {
-        const unsigned char* entry = font + 12 + 16 * i;
-        const std::uint64_t offset = bigEndian(entry + 8, 4);
-        const std::uint64_t length = bigEndian(entry + 12, 4);
-        if (offset + length > size) {
-            return false;
-        }
-    }
-    return true;
-}
 
 bool initTextRenderer(RenderState& render) {
     const ProgramFailureLines lines = {

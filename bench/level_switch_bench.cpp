@@ -1,0 +1,77 @@
+// A level switch from the menu, in its two halves, for each shipped level: reading and decoding
+// the level's files (done without the game mutex) and swapping it in and starting it (done with
+// the mutex held, so this is how long the logic thread waits). Run from assets/:
+//   cd assets && ../build/dev/bench/bench_level_switch
+#include "audio/audio_system.hpp"
+#include "audio/stem_layering.hpp"
+#include "level/level_manifest.hpp"
+#include "render/render_system.hpp"
+
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const kLevels[] = {"levels/sunrise_groove/level.json", "levels/neon_drive/level.json",
+                               "levels/hyperlane/level.json"};
+
+// The loaders log every stem; the figures would drown in it.
+struct Quiet {
+    int saved = -1;
+    Quiet() {
+        std::fflush(stdout);
+        saved = dup(STDOUT_FILENO);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        close(null);
+    }
+    ~Quiet() {
+        std::fflush(stdout);
+        dup2(saved, STDOUT_FILENO);
+        close(saved);
+    }
+};
+
+void BM_ReadAndDecodeLevel(benchmark::State& state) {
+    const std::string path = kLevels[state.range(0)];
+    Quiet quiet;
+    for (auto _ : state) {
+        StagedLevel staged;
+        benchmark::DoNotOptimize(readLevel(path, true, staged));
+    }
+    state.SetLabel(path);
+}
+BENCHMARK(BM_ReadAndDecodeLevel)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_SwapInAndStartUnderTheMutex(benchmark::State& state) {
+    const std::string path = kLevels[state.range(0)];
+    Quiet quiet;
+    AudioSystem audio;
+    RenderState render;
+    audioInit(audio, AudioBackend::NullDriver);
+    for (auto _ : state) {
+        state.PauseTiming();
+        StagedLevel staged;
+        readLevel(path, true, staged);
+        std::vector<LoadedStem> retired;
+        state.ResumeTiming();
+        installLevel(staged, audio, render, retired);
+        playAllStems(audio);
+        activateFirstStem(audio);
+        state.PauseTiming();
+        retired.clear(); // freed after the mutex, as the menu does
+        state.ResumeTiming();
+    }
+    audioShutdown(audio);
+    state.SetLabel(path);
+}
+BENCHMARK(BM_SwapInAndStartUnderTheMutex)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond)->Iterations(5);
+
+} // namespace
+
+BENCHMARK_MAIN();
