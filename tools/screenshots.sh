@@ -3,11 +3,13 @@
 # and for the README's pictures.
 #
 # Usage: tools/screenshots.sh [-o OUTDIR] [SCENE...]
-#   background  the background alone, nothing playing (after 2 s)
+#   menu        the main menu with the level table (after 3 s)
+#   background  the background alone, nothing playing, interface hidden (after 2 s)
 #   keyboard    the default level early in autoplay: few circles, their key letters (after 9 s)
-#   midplay     the default level mid-play under autoplay, most layers in (after 40 s)
-# Without scenes, all three. Pictures go to OUTDIR (default: build/screenshots). The game is the
-# release build, built first when needed; VIBRELLE_BINARY names another one.
+#   midplay     the default level mid-play under autoplay with the HUD, most layers in (after 40 s)
+# Without scenes, all four. Pictures are 1920x1080 (the game's full screen on a virtual display)
+# and go to OUTDIR (default: build/screenshots). The game is the release build, built first when
+# needed; VIBRELLE_BINARY names another one.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 out="$root/build/screenshots"
@@ -16,7 +18,7 @@ if [ "${1:-}" = "-o" ]; then
     shift 2
 fi
 scenes=("$@")
-[ ${#scenes[@]} -gt 0 ] || scenes=(background keyboard midplay)
+[ ${#scenes[@]} -gt 0 ] || scenes=(menu background keyboard midplay)
 
 binary="${VIBRELLE_BINARY:-}"
 if [ -z "$binary" ]; then
@@ -35,16 +37,17 @@ shoot() {
     echo "screenshots: $name"
     (cd "$root/assets" && SDL_AUDIO_DRIVER=dummy LIBGL_ALWAYS_SOFTWARE=1 XDG_DATA_HOME="$data" \
         xvfb-run -a -s "-screen 0 1920x1080x24 -nolisten tcp" \
-        "$binary" --windowed --screenshot "$out/$name.png" "$@" >"$out/$name.log" 2>&1) ||
+        "$binary" --screenshot "$out/$name.png" "$@" >"$out/$name.log" 2>&1) ||
         { echo "screenshots: $name failed, see $out/$name.log" >&2; return 1; }
 }
 
 for scene in "${scenes[@]}"; do
     case "$scene" in
-    background) shoot background --quit-after 2 ;;
+    menu) shoot menu --quit-after 3 ;;
+    background) shoot background --hide-gui --quit-after 2 ;;
     keyboard) shoot keyboard --autoplay --quit-after 9 ;;
     midplay) shoot midplay --autoplay --quit-after 40 ;;
-    *) echo "screenshots: unknown scene '$scene' (background, keyboard, midplay)" >&2; exit 2 ;;
+    *) echo "screenshots: unknown scene '$scene' (menu, background, keyboard, midplay)" >&2; exit 2 ;;
     esac
 done
 echo "screenshots: written to $out"

@@ -12,6 +12,8 @@
 #include "render/gl_functions.hpp"
 #include "render/screenshot.hpp"
 #include "render/shader_uniforms.hpp"
+#include "ui/main_menu.hpp"
+#include "ui/ui_system.hpp"
 
 #include <SDL3/SDL.h>
 
@@ -52,6 +54,8 @@ AppOptions parseAppOptions(int argc, char** argv) {
             options.autoplay = true;
         } else if (std::strcmp(argv[i], "--frame-stats") == 0) {
             options.frameStats = true;
+        } else if (std::strcmp(argv[i], "--hide-gui") == 0) {
+            options.hideGui = true;
         } else if (std::strcmp(argv[i], "--screenshot") == 0 && hasValue) {
             options.screenshotPath = argv[++i];
         } else if (std::strcmp(argv[i], "--quit-after") == 0 && hasValue) {
@@ -92,6 +96,10 @@ bool appInit(App& app) {
         logError(stderr, "Failed to initialize render system");
         return false;
     }
+    if (!uiInit(app.render)) {
+        logError(stderr, "Failed to initialize UI system");
+        return false;
+    }
     resetInput(app.input);
     initGameState(app.game, 8);
     // Keyboard gameplay is on by default: circles carry their key letters and the keys hit them.
@@ -107,7 +115,7 @@ bool appInit(App& app) {
         refreshUniformBindings(app.render);
     }
 
-    app.uiVisible = true;
+    app.uiVisible = !app.options.hideGui;
     app.running = true;
     logMessage("Application initialized successfully!");
     return true;
@@ -178,6 +186,12 @@ void runFrame(App& app, float dt) {
     gGL.glBindVertexArray(0);
     gGL.glBindBuffer(GL_UNIFORM_BUFFER, 0);
     gGL.glDisable(GL_BLEND);
+    // The GUI, over the scene; it takes the game mutex itself for what it reads and changes.
+    if (app.uiVisible) {
+        uiBeginFrame();
+        drawUI(app);
+        uiRender();
+    }
 
     if (app.input.screenshotRequested && app.pendingScreenshot.empty()) {
         app.pendingScreenshot = userScreenshotPath();
@@ -191,6 +205,8 @@ void runFrame(App& app, float dt) {
     }
     swapBuffers(app.render);
     endInputFrame(app.input);
+    // A level the menu asked for loads now that the frame saying so is on screen.
+    runPendingLevelStart(app);
 }
 
 // The refresh rate of the window's display; 0 when SDL does not know it.
@@ -226,6 +242,8 @@ void runMainLoop(App& app) {
         if (app.options.frameStats) {
             recordFrame(app.frameStats, sinceStart, work);
         }
+        watchBackgroundFrame(app.render, work * 1000.0, app.levelLoadedThisFrame);
+        app.levelLoadedThisFrame = false;
         if (lastFrame) {
             app.input.quitRequested = true;
         }
@@ -247,6 +265,7 @@ void appShutdown(App& app) {
     std::fputs("Shutting down application...\n", stdout);
     std::fflush(stdout);
     audioShutdown(app.audio);
+    uiShutdown();
     renderShutdown(app.render);
     SDL_Quit();
     app.running = false;

@@ -20,6 +20,7 @@ struct AppOptions {
     std::string screenshotPath; // --screenshot FILE: write the last frame as PNG, then quit
     double quitAfter = -1.0;    // --quit-after SECONDS: quit after this long (< 0: never)
     bool frameStats = false;    // --frame-stats: print frame time and CPU use at exit
+    bool hideGui = false;       // --hide-gui: start with the interface hidden (F12 shows it)
 };
 
 // Reads the options above (and their environment variables). --screenshot without --quit-after
@@ -51,6 +52,9 @@ struct App {
     std::string pendingScreenshot;            // written after the current frame is drawn
     FrameStats frameStats;                    // with options.frameStats
     int exitCode = 0;                         // 1 when a requested screenshot could not be written
+    int pendingLevelStart = -1;               // level list index the menu asked to start, or -1
+    bool levelLoadedThisFrame = false;        // a level was loaded after this frame's swap
+    double levelSwitchLockSeconds = 0.0;      // how long the last level start held the game mutex
 };
 
 // Brings the subsystems up in order; on failure logs the failing step and returns false at once,

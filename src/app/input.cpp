@@ -1,6 +1,8 @@
 #include "app/input.hpp"
 
 #include <SDL3/SDL.h>
+#include <imgui.h>
+#include <imgui_impl_sdl3.h>
 
 void resetInput(InputState& input) { input = InputState{}; }
 
@@ -18,7 +20,8 @@ PointerScale pointerScaleOf(SDL_Window* window) {
     return scale;
 }
 
-void applyInputEvent(InputState& input, const SDL_Event& event, const PointerScale& scale) {
+void applyInputEvent(InputState& input, const SDL_Event& event, const PointerScale& scale,
+                     bool guiTextInput) {
     switch (event.type) {
     case SDL_EVENT_QUIT:
         input.quitRequested = true;
@@ -29,6 +32,10 @@ void applyInputEvent(InputState& input, const SDL_Event& event, const PointerSca
         }
         input.keysHeld.insert(event.key.key);
         input.keysPressed.insert(event.key.key);
+        if (guiTextInput &&
+            (event.key.key == SDLK_ESCAPE || event.key.key == SDLK_SPACE || event.key.key == SDLK_F12)) {
+            break; // typed into the GUI's text field
+        }
         if (event.key.key == SDLK_ESCAPE) {
             input.quitRequested = true;
         } else if (event.key.key == SDLK_SPACE) {
@@ -109,11 +116,23 @@ static SDL_Window* eventWindow(const SDL_Event& event) {
     }
 }
 
+// The GUI takes events once its SDL back-end is up (not in tests that run without a window).
+static bool guiTakesEvents(bool uiVisible) {
+    return uiVisible && ImGui::GetCurrentContext() != nullptr &&
+           ImGui::GetIO().BackendPlatformUserData != nullptr;
+}
+
 void pollInput(InputState& input, bool uiVisible) {
-    (void)uiVisible; // the GUI sees events once it is part of the frame
+    const bool gui = guiTakesEvents(uiVisible);
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
-        applyInputEvent(input, event, pointerScaleOf(eventWindow(event)));
+        if (gui) {
+            ImGui_ImplSDL3_ProcessEvent(&event);
+        }
+        // WantTextInput is the GUI's state as of its last frame: a field that was in use then
+        // receives this frame's keys.
+        const bool textInput = gui && ImGui::GetIO().WantTextInput;
+        applyInputEvent(input, event, pointerScaleOf(eventWindow(event)), textInput);
     }
 }
 

@@ -50,11 +50,15 @@ inline float pointsToPixels(float points, float density) { return points * densi
 void resetInput(InputState& input);
 
 // Applies one SDL event to the input record (no GUI involvement), turning mouse and finger
-// positions into drawable pixels with `scale`, the scale of the event's window. Plain code.
-void applyInputEvent(InputState& input, const SDL_Event& event, const PointerScale& scale);
+// positions into drawable pixels with `scale`, the scale of the event's window. While the GUI has
+// a text field in use (`guiTextInput`), Space, Escape and F12 belong to it: they neither start
+// playback, nor quit, nor hide the GUI. Plain code.
+void applyInputEvent(InputState& input, const SDL_Event& event, const PointerScale& scale,
+                     bool guiTextInput = false);
 
 // Drains the SDL event queue into the input record. When uiVisible, each event is shown to the
-// GUI first; the GUI never swallows it. Main thread.
+// GUI first; the GUI never swallows it, except the hot keys while one of its text fields is in
+// use. Main thread.
 void pollInput(InputState& input, bool uiVisible);
 
 // Clears the per-frame flags and forgets fingers that were lifted. Main thread, end of frame.

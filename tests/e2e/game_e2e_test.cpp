@@ -184,4 +184,71 @@ TEST(GameEndToEnd, ScreenshotsShowTheCirclesInTheirStemColours) {
     std::filesystem::remove_all(dir);
 }
 
+// Where the game traced a button or row (VIBRELLE_UI_TRACE=1): the centre of its last rectangle.
+bool tracedCentre(const std::string& output, const std::string& id, int& x, int& y) {
+    const std::regex line("UI: " + id + " (-?\\d+) (-?\\d+) (\\d+) (\\d+)\n");
+    bool found = false;
+    for (auto it = std::sregex_iterator(output.begin(), output.end(), line); it != std::sregex_iterator();
+         ++it) {
+        x = std::stoi((*it)[1]) + std::stoi((*it)[3]) / 2;
+        y = std::stoi((*it)[2]) + std::stoi((*it)[4]) / 2;
+        found = true;
+    }
+    return found;
+}
+
+// A player's round through the menu, with real clicks: the second level's row, Start, a few
+// seconds of play, the HUD's exit button, and the menu again.
+TEST(GameEndToEnd, PicksTheSecondLevelFromTheMenuAndLeavesWithTheHudsExit) {
+    int stage = 0, waited = 0;
+    const GameRun run = runGame(
+        "--windowed", "SDL_AUDIO_DRIVER=dummy VIBRELLE_UI_TRACE=1",
+        [&](unsigned long window, const std::string& output) {
+            int x = 0, y = 0;
+            switch (stage) {
+            case 0: // the menu has settled
+                if (tracedCentre(output, "level_row_1", x, y)) {
+                    clickAt(window, x, y);
+                    stage = 1;
+                }
+                break;
+            case 1:
+                if (tracedCentre(output, "##start", x, y)) {
+                    clickAt(window, x, y);
+                    stage = 2;
+                }
+                break;
+            case 2: // playing: give it a few seconds, then leave through the HUD
+                if (has(output, "Playback initiated for ") && has(output, "UI: hud_exit ") && ++waited >= 6 &&
+                    tracedCentre(output, "hud_exit", x, y)) {
+                    clickAt(window, x, y);
+                    stage = 3;
+                }
+                break;
+            case 3: // the menu is back when it is traced again
+                if (count(output, "UI: ##start ") >= 2) {
+                    sendKey(window, "Escape");
+                    stage = 4;
+                }
+                break;
+            default:
+                break;
+            }
+        },
+        90);
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_EQ(stage, 4) << run.output;
+    std::smatch loaded;
+    ASSERT_TRUE(std::regex_search(
+        run.output, loaded,
+        std::regex("Loaded (\\d+) stem\\(s\\) from level JSON: levels/neon_drive/level.json\n")))
+        << run.output;
+    EXPECT_GE(std::stoi(loaded[1]), 5);
+    expectInOrder(run.output,
+                  {"Loading level package from conventional paths in: levels/neon_drive",
+                   "Loaded stems successfully via level.json manifest.",
+                   "Playing all stems with voice group.", "Fading in stem: drums.ogg", "UI: hud_exit ",
+                   "Stopping all stems.", "Playback stopped.", "Shutting down application..."});
+}
+
 } // namespace

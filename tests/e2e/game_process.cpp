@@ -98,6 +98,14 @@ void sendKey(unsigned long window, const char* keysym) {
     XCloseDisplay(display);
 }
 
+void clickAt(unsigned long window, int x, int y) {
+    const std::string command = "xdotool mousemove --window " + std::to_string(window) + " " +
+                                std::to_string(x) + " " + std::to_string(y) + " click 1";
+    if (std::system(command.c_str()) != 0) {
+        ADD_FAILURE() << "xdotool failed: " << command;
+    }
+}
+
 void sendClose(unsigned long window) {
     Display* display = XOpenDisplay(nullptr);
     if (!display) {

@@ -14,13 +14,17 @@ using GameDriver = std::function<void(unsigned long window, const std::string& o
 
 // Starts the game with the given arguments and extra environment (NAME=value ...), drives it
 // until it ends, and returns its exit code and output. The game is killed after timeoutSeconds.
-GameRun runGame(const std::string& args, const std::string& env, const GameDriver& drive, int timeoutSeconds = 120);
+GameRun runGame(const std::string& args, const std::string& env, const GameDriver& drive,
+                int timeoutSeconds = 120);
 
 // Blocks until a window titled `title` exists and returns its id (0 on timeout).
 unsigned long waitForWindow(const char* title, int timeoutSeconds);
 
 // Sends a key press and release (X keysym name, e.g. "Escape", "space") to the window.
 void sendKey(unsigned long window, const char* keysym);
+
+// Clicks the left mouse button at (x, y) in the window's pixels, through xdotool (real X input).
+void clickAt(unsigned long window, int x, int y);
 
 // Asks the window to close the way a window manager's close button does (WM_DELETE_WINDOW).
 void sendClose(unsigned long window);

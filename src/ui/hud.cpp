@@ -1,0 +1,149 @@
+#include "ui/hud.hpp"
+
+#include "app/app.hpp"
+#include "ui/ui_system.hpp"
+
+#include <imgui.h>
+
+#include <cstdio>
+#include <mutex>
+
+std::vector<HudText> scoreHudTexts(std::int32_t score, std::int32_t highScore, float multiplier,
+                                   std::int32_t combo) {
+    const auto format = [](const char* pattern, auto value) {
+        char text[64];
+        std::snprintf(text, sizeof text, pattern, value);
+        return std::string(text);
+    };
+    const HudText gold{format("Score: %d", score), {1.0f, 0.85f, 0.0f, 1.0f}};
+    HudText best{format("Best: %d", highScore), {0.7f, 0.7f, 0.7f, 1.0f}};
+    if (score > highScore) {
+        best.color[0] = 0.0f, best.color[1] = 1.0f, best.color[2] = 0.5f;
+    }
+    const HudText factor{format("x%.1f", static_cast<double>(multiplier)), {0.7f, 0.7f, 1.0f, 1.0f}};
+    HudText run{format("Combo: %d", combo), {0.7f, 0.7f, 0.7f, 1.0f}};
+    if (combo >= 1) {
+        run.color[0] = 0.0f, run.color[1] = 1.0f, run.color[2] = 0.5f;
+    }
+    return {gold, best, factor, run};
+}
+
+std::vector<StemSegment> stemSegments(int stems, int activeLayers, float width, float s) {
+    std::vector<StemSegment> segments;
+    if (stems <= 0) {
+        return segments;
+    }
+    const float margin = 0.1f * width;
+    const float w = (width - 2.0f * margin) / static_cast<float>(stems);
+    const float gap = 2.0f * s;
+    for (int i = 0; i < stems; ++i) {
+        const float x0 = margin + static_cast<float>(i) * (w + gap);
+        segments.push_back(StemSegment{x0, x0 + w, i < activeLayers});
+    }
+    return segments;
+}
+
+void drawScoreHud(App& app) {
+    std::int32_t score, highScore, combo;
+    float multiplier;
+    {
+        std::lock_guard<std::mutex> lock(app.gameMutex);
+        score = app.game.score;
+        highScore = app.game.highScore;
+        combo = app.game.combo;
+        multiplier = app.game.multiplier;
+    }
+    const float s = gUI.uiScale;
+    const ImGuiViewport& viewport = *ImGui::GetMainViewport();
+    ImGui::SetNextWindowPos(
+        ImVec2(viewport.WorkPos.x + viewport.WorkSize.x / 2.0f, viewport.WorkPos.y + 40.0f * s),
+        ImGuiCond_Always, ImVec2(0.5f, 0.0f));
+    ImGui::SetNextWindowBgAlpha(0.8f);
+    ImGui::PushStyleVar(ImGuiStyleVar_WindowRounding, 10.0f);
+    ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(40.0f * s, 20.0f * s));
+    ImGui::PushStyleVar(ImGuiStyleVar_ItemSpacing, ImVec2(30.0f * s, 10.0f * s));
+    ImGui::PushStyleColor(ImGuiCol_WindowBg, ImVec4(0.05f, 0.05f, 0.1f, 1.0f));
+    const ImGuiWindowFlags flags = ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize |
+                                   ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoScrollbar |
+                                   ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_AlwaysAutoResize |
+                                   ImGuiWindowFlags_NoSavedSettings;
+    if (ImGui::Begin("##ScoreHUD", nullptr, flags)) {
+        ImFont* font = gUI.fonts.scoreFont;
+        ImGui::PushFont(font, font != nullptr ? font->LegacySize : 0.0f);
+        bool first = true;
+        for (const HudText& item : scoreHudTexts(score, highScore, multiplier, combo)) {
+            if (!first) {
+                ImGui::SameLine();
+            }
+            first = false;
+            ImGui::PushStyleColor(ImGuiCol_Text,
+                                  ImVec4(item.color[0], item.color[1], item.color[2], item.color[3]));
+            ImGui::TextUnformatted(item.text.c_str());
+            ImGui::PopStyleColor();
+        }
+        ImGui::PopFont();
+    }
+    ImGui::End();
+    ImGui::PopStyleColor();
+    ImGui::PopStyleVar(3);
+}
+
+void drawStemProgressBar(App& app) {
+    int stems, layers;
+    {
+        std::lock_guard<std::mutex> lock(app.gameMutex);
+        stems = static_cast<int>(app.audio.stems.size());
+        layers = app.game.activeLayers;
+    }
+    const float s = gUI.uiScale;
+    const float width = ImGui::GetIO().DisplaySize.x;
+    ImGui::SetNextWindowPos(ImVec2(0.0f, 0.0f), ImGuiCond_Always, ImVec2(0.0f, 0.0f));
+    ImGui::SetNextWindowSize(ImVec2(width, 30.0f * s));
+    ImGui::Begin("##StemProgressHUD", nullptr,
+                 ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
+                     ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoCollapse |
+                     ImGuiWindowFlags_NoBackground);
+    ImDrawList* draw = ImGui::GetWindowDrawList();
+    const ImVec2 origin = ImGui::GetWindowPos();
+    const float height = 40.0f * s;
+    const float y0 = origin.y + (ImGui::GetWindowHeight() - height) / 2.0f; // taller than its window
+    for (const StemSegment& segment : stemSegments(stems, layers, width, s)) {
+        const ImVec2 a(origin.x + segment.x0, y0), b(origin.x + segment.x1, y0 + height);
+        draw->AddRectFilled(a, b, segment.lit ? 0xFF64C864u : 0xFF282828u, 4.0f * s);
+        draw->AddRect(a, b, 0xFF141414u, 4.0f * s, 0, 1.0f);
+    }
+    ImGui::End();
+}
+
+void endRound(App& app) {
+    std::lock_guard<std::mutex> lock(app.gameMutex);
+    stopAllStems(app.audio);
+    // The round's result is saved here once results are kept.
+    resetRound(app.game);
+    app.game.playing = false;
+}
+
+void drawExitButton(App& app) {
+    const float s = gUI.uiScale;
+    const float b = 60.0f * s;
+    ImGui::SetNextWindowPos(ImVec2(ImGui::GetIO().DisplaySize.x - b - 20.0f * s, 20.0f * s), ImGuiCond_Always,
+                            ImVec2(0.0f, 0.0f));
+    ImGui::SetNextWindowSize(ImVec2(b, b));
+    ImGui::Begin("##ExitButton", nullptr,
+                 ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
+                     ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoCollapse |
+                     ImGuiWindowFlags_NoBackground);
+    ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0.8f, 0.1f, 0.1f, 0.9f));
+    ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ImVec4(0.9f, 0.2f, 0.2f, 1.0f));
+    ImGui::PushStyleColor(ImGuiCol_ButtonActive, ImVec4(0.7f, 0.1f, 0.1f, 1.0f));
+    ImGui::PushStyleVar(ImGuiStyleVar_FrameRounding, 12.0f);
+    ImGui::PushStyleVar(ImGuiStyleVar_FramePadding, ImVec2(8.0f * s, 8.0f * s));
+    const bool clicked = ImGui::Button("X", ImVec2(b - 12.0f, b - 12.0f));
+    uiTraceLastItem("hud_exit");
+    if (clicked) {
+        endRound(app);
+    }
+    ImGui::PopStyleVar(2);
+    ImGui::PopStyleColor(3);
+    ImGui::End();
+}

@@ -1,0 +1,447 @@
+#include "ui/ui_system.hpp"
+
+#include "app/app.hpp"
+#include "app/log.hpp"
+#include "level/level_list.hpp"
+#include "render/font_file.hpp"
+#include "render/gl_functions.hpp"
+#include "ui/hud.hpp"
+#include "ui/main_menu.hpp"
+
+#include <SDL3/SDL.h>
+#include <imgui.h>
+#include <imgui_impl_opengl3.h>
+#include <imgui_impl_sdl3.h>
+#include <imgui_internal.h>
+#include <stb_image.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+UIState gUI;
+
+// ---- Plain rules ----
+
+float computeUiScale(float contentScale, int pixelWidth, int pixelHeight) {
+    const float display = std::max(contentScale, 1.0f);
+    const float fit = std::max(
+        std::min(static_cast<float>(pixelWidth) / 550.0f, static_cast<float>(pixelHeight) / 900.0f), 1.0f);
+    return std::min(display, fit);
+}
+
+UIScreen screenFor(bool playing, bool showLeaderboard, bool showTutorial, bool showSettings,
+                   bool showCredits) {
+    if (playing) {
+        return UIScreen::Playing;
+    }
+    if (showLeaderboard) {
+        return UIScreen::Leaderboard;
+    }
+    if (showTutorial) {
+        return UIScreen::Tutorial;
+    }
+    if (showSettings) {
+        return UIScreen::Settings;
+    }
+    if (showCredits) {
+        return UIScreen::Credits;
+    }
+    return UIScreen::MainMenu;
+}
+
+const char* guiShaderVersion(int major, int minor, bool es3Compatible) {
+    if (major > 4 || (major == 4 && minor >= 3) || es3Compatible) {
+        return "#version 300 es";
+    }
+    if (major == 4 || (major == 3 && minor >= 3)) {
+        return "#version 330 core";
+    }
+    if (major == 3 && minor == 2) {
+        return "#version 150";
+    }
+    return "#version 130";
+}
+
+// ---- Start-up ----
+
+static bool hasExtension(const char* name) {
+    GLint count = 0;
+    gGL.glGetIntegerv(GL_NUM_EXTENSIONS, &count);
+    using GetStringi = const GLubyte*(APIENTRY*)(GLenum, GLuint);
+    const auto getStringi = reinterpret_cast<GetStringi>(SDL_GL_GetProcAddress("glGetStringi"));
+    for (GLint i = 0; getStringi && i < count; ++i) {
+        const char* extension =
+            reinterpret_cast<const char*>(getStringi(GL_EXTENSIONS, static_cast<GLuint>(i)));
+        if (extension && std::strcmp(extension, name) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+ImFont* loadUIFont(const char* path, float sizePixels) {
+    size_t size = 0;
+    void* data = SDL_LoadFile(path, &size);
+    if (data == nullptr || size == 0) {
+        logError(stderr, "CRITICAL: SDL_LoadFile failed for font: '%s'. SDL_Error: %s", path, SDL_GetError());
+        SDL_free(data);
+        return nullptr;
+    }
+    // The font loader trusts the file's tables; a file that is not a font is refused first.
+    if (!fontDirectoryFits(static_cast<const unsigned char*>(data), size)) {
+        logError(stderr, "ImGui::AddFontFromMemoryTTF failed for '%s'. The font file may be corrupt.", path);
+        SDL_free(data);
+        return nullptr;
+    }
+    void* buffer = IM_ALLOC(size);
+    if (buffer == nullptr) {
+        logError(stderr, "CRITICAL: malloc failed for font buffer of size %zu", size);
+        SDL_free(data);
+        return nullptr;
+    }
+    std::memcpy(buffer, data, size);
+    SDL_free(data);
+    ImFont* font = ImGui::GetIO().Fonts->AddFontFromMemoryTTF(buffer, static_cast<int>(size), sizePixels);
+    if (font == nullptr) {
+        // The atlas owns the buffer from the call on, and frees it itself when it rejects the font:
+        // freeing it here too would free it twice.
+        logError(stderr, "ImGui::AddFontFromMemoryTTF failed for '%s'. The font file may be corrupt.", path);
+        return nullptr;
+    }
+    logMessage("Successfully submitted font '%s' to ImGui.", path);
+    return font;
+}
+
+bool loadTextureFromFile(const char* path, std::uint32_t& texture, int& width, int& height) {
+    size_t size = 0;
+    void* data = SDL_LoadFile(path, &size);
+    if (data == nullptr || size == 0) {
+        SDL_free(data);
+        return false;
+    }
+    int w = 0, h = 0, channels = 0;
+    unsigned char* pixels = stbi_load_from_memory(static_cast<const stbi_uc*>(data), static_cast<int>(size),
+                                                  &w, &h, &channels, 4);
+    SDL_free(data);
+    if (pixels == nullptr) {
+        return false;
+    }
+    GLuint name = 0;
+    glGenTextures(1, &name);
+    gGL.glBindTexture(GL_TEXTURE_2D, name);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels);
+    gGL.glBindTexture(GL_TEXTURE_2D, 0);
+    stbi_image_free(pixels);
+    texture = name;
+    width = w;
+    height = h;
+    return true;
+}
+
+static ImFont* loadFontOr(const char* path, float size, const char* failure, ImFont* fallback) {
+    ImFont* font = loadUIFont(path, size);
+    if (font == nullptr) {
+        logError(stderr, failure, path);
+        return fallback;
+    }
+    return font;
+}
+
+static void loadFonts() {
+    ImFontAtlas& atlas = *ImGui::GetIO().Fonts;
+    atlas.Clear();
+    const float s = gUI.uiScale;
+    UIFonts& fonts = gUI.fonts;
+    fonts.defaultFont = loadUIFont("fonts/Roboto-Regular.ttf", 36.0f * s);
+    if (fonts.defaultFont == nullptr) {
+        logError(stderr, "Failed to load default font: %s. Using fallback.", "fonts/Roboto-Regular.ttf");
+        fonts.defaultFont = atlas.AddFontDefault();
+    }
+    fonts.boldFont = loadFontOr("fonts/Roboto-Bold.ttf", 36.0f * s,
+                                "Failed to load bold font: %s. Using fallback.", fonts.defaultFont);
+    fonts.titleFont = loadFontOr("fonts/Orbitron-Regular.ttf", 96.0f * s,
+                                 "Failed to load title font: %s. Using default.", fonts.defaultFont);
+    fonts.scoreFont = loadFontOr("fonts/Roboto-Regular.ttf", 48.0f * s,
+                                 "Failed to load score font: %s. Using default.", fonts.defaultFont);
+    fonts.buttonFont = loadFontOr("fonts/Roboto-Medium.ttf", 42.0f * s,
+                                  "Failed to load button font: %s. Using default.", fonts.defaultFont);
+    atlas.Build();
+}
+
+static void applyStyle() {
+    ImGui::StyleColorsDark();
+    ImGuiStyle& style = ImGui::GetStyle();
+    const float s = gUI.uiScale;
+    style.ScaleAllSizes(s);
+    style.Alpha = 0.85f;
+    style.WindowPadding = ImVec2(8.0f * s, 8.0f * s);
+    style.WindowRounding = 8.0f;
+    style.WindowBorderSize = 1.0f;
+    style.FrameRounding = 4.0f;
+    style.GrabRounding = 4.0f;
+    style.Colors[ImGuiCol_WindowBg] = ImVec4(0.02f, 0.02f, 0.02f, 0.75f);
+    style.Colors[ImGuiCol_ChildBg] = ImVec4(0.0f, 0.0f, 0.0f, 0.5f);
+    style.Colors[ImGuiCol_FrameBg] = ImVec4(0.1f, 0.1f, 0.1f, 0.7f);
+    style.Colors[ImGuiCol_Button] = ImVec4(0.2f, 0.2f, 0.2f, 0.8f);
+    style.Colors[ImGuiCol_ButtonHovered] = ImVec4(0.3f, 0.3f, 0.3f, 0.9f);
+}
+
+static void loadButtonTextures() {
+    ButtonTextures& t = gUI.textures;
+    const struct {
+        const char* path;
+        std::uint32_t* name;
+        const char* failure;
+    } files[] = {
+        {"textures/button_normal_inactive.png", &t.normalInactive,
+         "Failed to load button.png for main menu ImageButtons"},
+        {"textures/button_start_inactive.png", &t.startInactive,
+         "Failed to load button_start.png for start button"},
+        {"textures/button_exit_inactive.png", &t.exitInactive,
+         "Failed to load button_exit.png for exit button"},
+        {"textures/button_normal_active.png", &t.normalActive,
+         "Failed to load button.png for main menu ImageButtons"},
+        {"textures/button_start_active.png", &t.startActive,
+         "Failed to load button_start.png for start button"},
+        {"textures/button_exit_active.png", &t.exitActive, "Failed to load button_exit.png for exit button"},
+    };
+    for (const auto& file : files) {
+        if (*file.name != 0) {
+            continue;
+        }
+        if (!loadTextureFromFile(file.path, *file.name, t.width, t.height)) {
+            logError(stderr, "%s", file.failure);
+            *file.name = 0;
+        }
+    }
+}
+
+// What the GUI needs apart from the window and GL: fonts, style, the level list, tracing.
+static void setUpGui() {
+    loadFonts();
+    applyStyle();
+    loadLevelList();
+    const char* trace = std::getenv("VIBRELLE_UI_TRACE");
+    gUI.trace = trace != nullptr && std::strcmp(trace, "1") == 0;
+}
+
+bool uiInit(RenderState& render) {
+    IMGUI_CHECKVERSION();
+    ImGui::CreateContext(nullptr);
+    ImGui::GetIO().IniFilename = nullptr; // no layout file in the working directory
+    ImGui_ImplSDL3_InitForOpenGL(render.window, render.glContext);
+    ImGui_ImplOpenGL3_Init(guiShaderVersion(render.glMajorVersion, render.glMinorVersion,
+                                            hasExtension("GL_ARB_ES3_compatibility")));
+
+    const float content = SDL_GetDisplayContentScale(SDL_GetDisplayForWindow(render.window));
+    int width = 0, height = 0;
+    SDL_GetWindowSizeInPixels(render.window, &width, &height);
+    gUI.uiScale = computeUiScale(content, width, height);
+    setUpGui();
+    loadButtonTextures();
+    return true;
+}
+
+void uiInitWithoutWindow(float uiScale) {
+    IMGUI_CHECKVERSION();
+    ImGui::CreateContext(nullptr);
+    ImGui::GetIO().IniFilename = nullptr;
+    gUI.uiScale = uiScale;
+    setUpGui();
+}
+
+void uiShutdown() {
+    if (ImGui::GetCurrentContext() == nullptr) {
+        return;
+    }
+    if (ImGui::GetIO().BackendRendererUserData != nullptr) {
+        ImGui_ImplOpenGL3_Shutdown();
+    }
+    if (ImGui::GetIO().BackendPlatformUserData != nullptr) {
+        ImGui_ImplSDL3_Shutdown();
+    }
+    ImGui::DestroyContext(nullptr);
+    ButtonTextures& t = gUI.textures;
+    for (std::uint32_t* name : {&t.normalInactive, &t.startInactive, &t.exitInactive, &t.normalActive,
+                                &t.startActive, &t.exitActive}) {
+        if (*name != 0) {
+            glDeleteTextures(1, name);
+            *name = 0;
+        }
+    }
+}
+
+// ---- Per frame ----
+
+void uiBeginFrame() {
+    ImGui_ImplOpenGL3_NewFrame();
+    ImGui_ImplSDL3_NewFrame();
+    ImGui::NewFrame();
+}
+
+void drawUI(App& app) {
+    if (!app.uiVisible) {
+        return;
+    }
+    UIScreen screen;
+    {
+        std::lock_guard<std::mutex> lock(app.gameMutex);
+        screen = screenFor(app.game.playing, app.showLeaderboard, gUI.showTutorial, app.showSettings,
+                           app.showCredits);
+    }
+    if (screen != gUI.tracedScreen) {
+        gUI.tracedScreen = screen;
+        gUI.screenFrames = 0;
+    }
+    ++gUI.screenFrames;
+
+    switch (screen) {
+    case UIScreen::Playing:
+        drawScoreHud(app);
+        drawStemProgressBar(app);
+        drawExitButton(app);
+        break;
+    case UIScreen::MainMenu:
+        drawMainMenu(app);
+        break;
+    case UIScreen::Leaderboard:
+    case UIScreen::Tutorial:
+    case UIScreen::Settings:
+    case UIScreen::Credits:
+        // Not built yet: the menu never opens them (its buttons say so in the log).
+        break;
+    }
+    drawLoadingOverlay(app);
+    if (!gUI.showTutorial) {
+        gUI.lastAppliedTutorialPage = -1;
+    }
+}
+
+void uiRender() {
+    GLboolean blend = gGL.glIsEnabled ? gGL.glIsEnabled(GL_BLEND) : GL_FALSE;
+    GLboolean depth = gGL.glIsEnabled ? gGL.glIsEnabled(GL_DEPTH_TEST) : GL_FALSE;
+    GLboolean cull = gGL.glIsEnabled ? gGL.glIsEnabled(GL_CULL_FACE) : GL_FALSE;
+    GLboolean scissor = gGL.glIsEnabled ? gGL.glIsEnabled(GL_SCISSOR_TEST) : GL_FALSE;
+    GLint blendSrc = 0, blendDst = 0, blendEquation = 0, depthFunc = 0, cullMode = 0, frontFace = 0;
+    GLint scissorBox[4] = {}, activeTexture = 0, texture = 0, program = 0, vertexArray = 0;
+    GLboolean depthMask = GL_TRUE;
+    gGL.glGetIntegerv(GL_BLEND_SRC_ALPHA, &blendSrc);
+    gGL.glGetIntegerv(GL_BLEND_DST_ALPHA, &blendDst);
+    gGL.glGetIntegerv(GL_BLEND_EQUATION_RGB, &blendEquation);
+    gGL.glGetIntegerv(GL_DEPTH_FUNC, &depthFunc);
+    gGL.glGetBooleanv(GL_DEPTH_WRITEMASK, &depthMask);
+    gGL.glGetIntegerv(GL_CULL_FACE_MODE, &cullMode);
+    gGL.glGetIntegerv(GL_FRONT_FACE, &frontFace);
+    gGL.glGetIntegerv(GL_SCISSOR_BOX, scissorBox);
+    gGL.glGetIntegerv(GL_ACTIVE_TEXTURE, &activeTexture);
+    gGL.glGetIntegerv(GL_TEXTURE_BINDING_2D, &texture);
+    gGL.glGetIntegerv(GL_CURRENT_PROGRAM, &program);
+    gGL.glGetIntegerv(GL_VERTEX_ARRAY_BINDING, &vertexArray);
+
+    gGL.glEnable(GL_BLEND);
+    gGL.glBlendEquation(GL_FUNC_ADD);
+    gGL.glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    gGL.glDisable(GL_CULL_FACE);
+    gGL.glDisable(GL_DEPTH_TEST);
+    gGL.glEnable(GL_SCISSOR_TEST);
+    ImGui::Render();
+    ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
+
+    const auto restore = [](GLenum capability, GLboolean on) {
+        on ? gGL.glEnable(capability) : gGL.glDisable(capability);
+    };
+    restore(GL_BLEND, blend);
+    restore(GL_DEPTH_TEST, depth);
+    restore(GL_CULL_FACE, cull);
+    restore(GL_SCISSOR_TEST, scissor);
+    gGL.glBlendFunc(static_cast<GLenum>(blendSrc), static_cast<GLenum>(blendDst));
+    gGL.glBlendEquation(static_cast<GLenum>(blendEquation));
+    gGL.glDepthFunc(static_cast<GLenum>(depthFunc));
+    gGL.glDepthMask(depthMask);
+    gGL.glCullFace(static_cast<GLenum>(cullMode));
+    gGL.glFrontFace(static_cast<GLenum>(frontFace));
+    gGL.glScissor(scissorBox[0], scissorBox[1], scissorBox[2], scissorBox[3]);
+    gGL.glActiveTexture(static_cast<GLenum>(activeTexture));
+    gGL.glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(texture));
+    gGL.glUseProgram(static_cast<GLuint>(program));
+    gGL.glBindVertexArray(static_cast<GLuint>(vertexArray));
+}
+
+// ---- Shared widgets ----
+
+void drawNeonTitle(const char* text, float hueSpeed, float saturation) {
+    const ImGuiViewport* viewport = ImGui::GetMainViewport();
+    ImGui::GetBackgroundDrawList()->AddRectFilled(
+        viewport->Pos, ImVec2(viewport->Pos.x + viewport->Size.x, viewport->Pos.y + viewport->Size.y),
+        0x80000000u);
+    ImFont* font = gUI.fonts.titleFont;
+    ImGui::PushFont(font, font ? font->LegacySize : 0.0f);
+    const ImVec2 size = ImGui::CalcTextSize(text);
+    const ImVec2 p(viewport->WorkPos.x + (viewport->WorkSize.x - size.x) / 2.0f,
+                   viewport->WorkPos.y + 0.08f * viewport->WorkSize.y);
+    ImDrawList* draw = ImGui::GetForegroundDrawList();
+    const float t = static_cast<float>(SDL_GetTicks()) / 1000.0f;
+    float r = 1.0f, g = 1.0f, b = 1.0f;
+    ImGui::ColorConvertHSVtoRGB(t * hueSpeed - std::floor(t * hueSpeed), saturation, 1.0f, r, g, b);
+    const float s = gUI.uiScale;
+    const auto colour = [](float cr, float cg, float cb, int alpha) {
+        return IM_COL32(static_cast<int>(cr * 255.0f), static_cast<int>(cg * 255.0f),
+                        static_cast<int>(cb * 255.0f), alpha);
+    };
+    draw->AddText(ImVec2(p.x + 2.0f * s, p.y + 2.0f * s), IM_COL32(0, 0, 0, 150), text);
+    constexpr float kTau = 6.2831853f;
+    for (int ring = 1; ring <= 4; ++ring) {
+        const int alpha = 120 - 20 * ring;
+        const float d = 1.5f * static_cast<float>(ring) * s;
+        for (int k = 0; k < 12; ++k) {
+            const float angle = kTau * static_cast<float>(k) / 12.0f;
+            draw->AddText(ImVec2(p.x + d * std::cos(angle), p.y + d * std::sin(angle)),
+                          colour(r, g, b, alpha), text);
+        }
+        if (ring <= 2) {
+            for (int k = 0; k < 8; ++k) {
+                const float angle = kTau * static_cast<float>(k) / 8.0f;
+                draw->AddText(ImVec2(p.x + 0.7f * d * std::cos(angle), p.y + 0.7f * d * std::sin(angle)),
+                              colour(r, g, b, alpha + 20), text);
+            }
+        }
+    }
+    const float pulse = 0.8f + 0.2f * std::sin(3.0f * t);
+    draw->AddText(p, colour(r * pulse, g * pulse, b * pulse, 255), text);
+    ImGui::PopFont();
+}
+
+bool labeledImageButton(const char* id, const char* label, const ImVec2& size, std::uint32_t inactiveTexture,
+                        std::uint32_t activeTexture) {
+    const bool pressed = ImGui::GetCurrentContext()->ActiveId == ImGui::GetID(id);
+    const std::uint32_t texture = pressed ? activeTexture : inactiveTexture;
+    const bool clicked =
+        ImGui::ImageButton(id, ImTextureRef(static_cast<ImTextureID>(texture)), size, ImVec2(0, 0),
+                           ImVec2(1, 1), ImVec4(0, 0, 0, 0), ImVec4(1, 1, 1, 1));
+    uiTraceLastItem(id);
+    ImFont* font = gUI.fonts.buttonFont;
+    ImGui::PushFont(font, font ? font->LegacySize : 0.0f);
+    const ImVec2 min = ImGui::GetItemRectMin(), max = ImGui::GetItemRectMax();
+    const ImVec2 text = ImGui::CalcTextSize(label);
+    ImGui::GetForegroundDrawList()->AddText(
+        ImVec2((min.x + max.x - text.x) / 2.0f, (min.y + max.y - text.y) / 2.0f), IM_COL32_WHITE, label);
+    ImGui::PopFont();
+    return clicked;
+}
+
+void uiTraceLastItem(const char* id) {
+    // Auto-sized windows settle over their first frames; the third frame's layout is the real one.
+    if (!gUI.trace || gUI.screenFrames != 3) {
+        return;
+    }
+    const ImVec2 min = ImGui::GetItemRectMin(), max = ImGui::GetItemRectMax();
+    const ImVec2 scale = ImGui::GetIO().DisplayFramebufferScale;
+    logMessage("UI: %s %d %d %d %d", id, static_cast<int>(min.x * scale.x), static_cast<int>(min.y * scale.y),
+               static_cast<int>((max.x - min.x) * scale.x), static_cast<int>((max.y - min.y) * scale.y));
+}

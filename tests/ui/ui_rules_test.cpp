@@ -1,0 +1,90 @@
+#include "ui/hud.hpp"
+#include "ui/ui_system.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+TEST(UiScale, FollowsTheDisplayButNeverItsWindow) {
+    const struct {
+        float content;
+        int width, height;
+        float scale;
+    } cases[] = {
+        {1.0f, 1920, 1080, 1.0f}, // a full-HD screen
+        {2.0f, 3840, 2160, 2.0f}, // the same at double density
+        {3.0f, 1100, 1350, 1.5f}, // held down by a window too small for 3
+        {0.5f, 1920, 1080, 1.0f}, // never below 1
+        {2.0f, 400, 300, 1.0f},   // nor on a tiny window
+    };
+    for (const auto& c : cases) {
+        EXPECT_FLOAT_EQ(computeUiScale(c.content, c.width, c.height), c.scale)
+            << c.content << " " << c.width << "x" << c.height;
+    }
+}
+
+TEST(UiScreens, TheFirstFlagThatAppliesWins) {
+    EXPECT_EQ(screenFor(false, false, false, false, false), UIScreen::MainMenu);
+    EXPECT_EQ(screenFor(true, false, false, true, false), UIScreen::Playing) << "playing hides settings";
+    EXPECT_EQ(screenFor(true, true, true, true, true), UIScreen::Playing);
+    EXPECT_EQ(screenFor(false, true, true, true, true), UIScreen::Leaderboard);
+    EXPECT_EQ(screenFor(false, false, true, true, true), UIScreen::Tutorial);
+    EXPECT_EQ(screenFor(false, false, false, true, true), UIScreen::Settings);
+    EXPECT_EQ(screenFor(false, false, false, false, true), UIScreen::Credits);
+}
+
+TEST(UiShaderVersion, FitsTheContextObtained) {
+    EXPECT_STREQ(guiShaderVersion(4, 6, false), "#version 300 es");
+    EXPECT_STREQ(guiShaderVersion(4, 3, false), "#version 300 es");
+    EXPECT_STREQ(guiShaderVersion(4, 1, false), "#version 330 core") << "macOS's 4.1 takes no ES shaders";
+    EXPECT_STREQ(guiShaderVersion(4, 1, true), "#version 300 es");
+    EXPECT_STREQ(guiShaderVersion(3, 3, false), "#version 330 core");
+    EXPECT_STREQ(guiShaderVersion(3, 2, false), "#version 150");
+    EXPECT_STREQ(guiShaderVersion(3, 0, false), "#version 130");
+}
+
+const float kGold[3] = {1.0f, 0.85f, 0.0f};
+const float kGrey[3] = {0.7f, 0.7f, 0.7f};
+const float kGreen[3] = {0.0f, 1.0f, 0.5f};
+const float kPaleBlue[3] = {0.7f, 0.7f, 1.0f};
+
+bool colourIs(const HudText& item, const float rgb[3]) {
+    return item.color[0] == rgb[0] && item.color[1] == rgb[1] && item.color[2] == rgb[2] &&
+           item.color[3] == 1.0f;
+}
+
+TEST(ScoreHud, TextsAndColoursFollowTheRound) {
+    std::vector<HudText> texts = scoreHudTexts(0, 0, 1.0f, 0);
+    ASSERT_EQ(texts.size(), 4u);
+    EXPECT_EQ(texts[0].text, "Score: 0");
+    EXPECT_TRUE(colourIs(texts[0], kGold));
+    EXPECT_EQ(texts[1].text, "Best: 0");
+    EXPECT_TRUE(colourIs(texts[1], kGrey)) << "grey while the score does not beat it";
+    EXPECT_EQ(texts[2].text, "x1.0");
+    EXPECT_EQ(texts[3].text, "Combo: 0");
+    EXPECT_TRUE(colourIs(texts[3], kGrey));
+
+    texts = scoreHudTexts(1200, 1000, 2.0f, 1);
+    EXPECT_EQ(texts[1].text, "Best: 1000");
+    EXPECT_TRUE(colourIs(texts[1], kGreen)) << "green once beaten";
+    EXPECT_EQ(texts[2].text, "x2.0");
+    EXPECT_TRUE(colourIs(texts[2], kPaleBlue));
+    EXPECT_TRUE(colourIs(texts[3], kGreen)) << "a combo of 1 turns green";
+}
+
+TEST(StemBar, SegmentsShareTheWidthInsideTheMargins) {
+    const std::vector<StemSegment> segments = stemSegments(4, 2, 1000.0f, 1.0f);
+    ASSERT_EQ(segments.size(), 4u);
+    const float starts[] = {100.0f, 302.0f, 504.0f, 706.0f};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_FLOAT_EQ(segments[i].x0, starts[i]);
+        EXPECT_FLOAT_EQ(segments[i].x1 - segments[i].x0, 200.0f);
+        EXPECT_EQ(segments[i].lit, i < 2);
+    }
+    EXPECT_FLOAT_EQ(segments.back().x1, 906.0f);
+    EXPECT_TRUE(stemSegments(0, 1, 1000.0f, 1.0f).empty());
+}
+
+} // namespace

@@ -1,0 +1,261 @@
+// The menu and the HUD driven headless: the GUI library without a window or renderer, mouse
+// events fed in, the screens' traced rectangles used as click targets.
+#include "app/app.hpp"
+#include "level/level_list.hpp"
+#include "level/level_package.hpp"
+#include "ui/main_menu.hpp"
+#include "ui/ui_system.hpp"
+
+#include <gtest/gtest.h>
+#include <imgui.h>
+#include <imgui_internal.h>
+
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+
+using ::testing::internal::CaptureStderr;
+using ::testing::internal::CaptureStdout;
+using ::testing::internal::GetCapturedStderr;
+using ::testing::internal::GetCapturedStdout;
+
+namespace {
+
+struct Rect {
+    float x = 0, y = 0, w = 0, h = 0;
+};
+
+class Screens : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        CaptureStdout();
+        uiInitWithoutWindow(1.0f);
+        GetCapturedStdout();
+        ImGuiIO& io = ImGui::GetIO();
+        io.DisplaySize = ImVec2(1920.0f, 1080.0f);
+        // A null renderer: it takes every texture the library asks for and draws nothing.
+        io.BackendFlags |= ImGuiBackendFlags_RendererHasTextures;
+        shippedLevels = levelList;
+    }
+    static void TearDownTestSuite() { uiShutdown(); }
+
+    void SetUp() override {
+        app = std::make_unique<App>();
+        CaptureStdout();
+        ASSERT_TRUE(audioInit(app->audio, AudioBackend::NullDriver));
+        GetCapturedStdout();
+        initGameState(app->game, 8);
+        app->uiVisible = true;
+        levelList = shippedLevels;
+        selectedLevelIndex = 0;
+        packageLoaded = false;
+        gUI.trace = true;
+        gUI.screenFrames = 0;
+        gUI.tracedScreen = UIScreen::Credits; // the next frame is a new screen: traced again
+    }
+    void TearDown() override {
+        CaptureStdout();
+        audioShutdown(app->audio);
+        GetCapturedStdout();
+        gUI.trace = false;
+        levelList = shippedLevels;
+    }
+
+    // One GUI frame with the mouse at (x, y), its left button down or up. Returns what it logged.
+    std::string frame(float x = -1.0f, float y = -1.0f, bool down = false) {
+        ImGuiIO& io = ImGui::GetIO();
+        io.DeltaTime = 1.0f / 60.0f;
+        io.AddMousePosEvent(x, y);
+        io.AddMouseButtonEvent(0, down);
+        CaptureStdout();
+        ImGui::NewFrame();
+        drawUI(*app);
+        ImGui::Render();
+        for (ImTextureData* texture : ImGui::GetPlatformIO().Textures) {
+            if (texture->Status == ImTextureStatus_WantCreate ||
+                texture->Status == ImTextureStatus_WantUpdates) {
+                texture->SetTexID(1);
+                texture->SetStatus(ImTextureStatus_OK);
+            } else if (texture->Status == ImTextureStatus_WantDestroy) {
+                texture->SetStatus(ImTextureStatus_Destroyed);
+            }
+        }
+        const std::string out = GetCapturedStdout();
+        for (std::istringstream lines(out); lines;) {
+            std::string tag, id;
+            Rect r;
+            if (lines >> tag && tag == "UI:" && lines >> id >> r.x >> r.y >> r.w >> r.h) {
+                traced[id] = r;
+            }
+            lines.ignore(1 << 20, '\n');
+        }
+        return out;
+    }
+    // Frames until the screen has been traced.
+    void settle() {
+        for (int i = 0; i < 4; ++i) {
+            frame();
+        }
+    }
+    std::string click(const std::string& id) {
+        EXPECT_EQ(traced.count(id), 1u) << id << " was never traced";
+        const Rect r = traced[id];
+        const float x = r.x + r.w / 2, y = r.y + r.h / 2;
+        std::string out = frame(x, y, false);
+        out += frame(x, y, true);
+        out += frame(x, y, false);
+        return out;
+    }
+    // Whether the window was drawn in the frame just built.
+    static bool drawnLastFrame(const char* window) {
+        const ImGuiWindow* w = ImGui::FindWindowByName(window);
+        return w != nullptr && w->Active;
+    }
+
+    inline static std::vector<LevelListEntry> shippedLevels;
+    std::unique_ptr<App> app;
+    std::map<std::string, Rect> traced;
+};
+
+TEST_F(Screens, TheMenuTracesItsButtonsAndRowsOnce) {
+    std::string log;
+    for (int i = 0; i < 5; ++i) {
+        log += frame();
+    }
+    for (const char* id : {"##start", "##settings", "##leaderboard", "##tutorial", "##exit", "level_row_0",
+                           "level_row_1", "level_row_2"}) {
+        EXPECT_EQ(log.find("UI: " + std::string(id) + " "), log.rfind("UI: " + std::string(id) + " ")) << id;
+        EXPECT_NE(log.find("UI: " + std::string(id) + " "), std::string::npos) << id;
+    }
+    EXPECT_LT(traced["##start"].y, traced["##exit"].y);
+    EXPECT_FLOAT_EQ(traced["##start"].h, traced["##settings"].h);
+    EXPECT_TRUE(drawnLastFrame("##MainMenu"));
+}
+
+TEST_F(Screens, AClickOnARowOnlySelectsIt) {
+    settle();
+    click("level_row_2");
+    EXPECT_EQ(selectedLevelIndex, 2);
+    EXPECT_EQ(app->pendingLevelStart, -1);
+    EXPECT_TRUE(app->audio.stems.empty()) << "nothing loads before Start";
+    EXPECT_FALSE(app->game.playing);
+}
+
+TEST_F(Screens, NamesFromTheFileAreNeitherFormatsNorIds) {
+    levelList = {{"%n%n%s%s", "a", 1, "%n%s"}, {"Same##x", "b", 7, ""}, {"Same##x", "c", 0, ""}};
+    settle();
+    EXPECT_NE(traced["level_row_1"].y, traced["level_row_2"].y) << "two rows, not one";
+    click("level_row_2");
+    EXPECT_EQ(selectedLevelIndex, 2);
+    click("level_row_1");
+    EXPECT_EQ(selectedLevelIndex, 1);
+}
+
+TEST_F(Screens, ButtonsWithoutAScreenSaySoAndOpenNothing) {
+    settle();
+    const std::string log = click("##settings") + click("##leaderboard") + click("##tutorial");
+    EXPECT_NE(log.find("The settings screen is not available in this version yet"), std::string::npos) << log;
+    EXPECT_NE(log.find("The leaderboard screen is not available in this version yet"), std::string::npos);
+    EXPECT_NE(log.find("The tutorial is not available in this version yet"), std::string::npos);
+    EXPECT_FALSE(app->showSettings || app->showLeaderboard || gUI.showTutorial);
+    click("##exit");
+    EXPECT_TRUE(app->input.quitRequested);
+}
+
+TEST_F(Screens, StartLoadsTheSelectedLevelAndTheHudsExitReturnsToTheMenu) {
+    settle();
+    click("level_row_1");
+    click("##start");
+    EXPECT_EQ(app->pendingLevelStart, 1);
+    EXPECT_TRUE(drawnLastFrame("##Loading")) << "the frame before the load says it is loading";
+    EXPECT_TRUE(app->audio.stems.empty()) << "the load waits for that frame to be shown";
+
+    CaptureStdout();
+    CaptureStderr();
+    runPendingLevelStart(*app);
+    const std::string out = GetCapturedStdout();
+    GetCapturedStderr();
+    const std::string manifest = "levels/" + levelList[1].file + "/level.json";
+    EXPECT_NE(out.find("Loaded stems successfully via level.json manifest."), std::string::npos) << out;
+    EXPECT_NE(out.find("from level JSON: " + manifest), std::string::npos) << out;
+    ASSERT_FALSE(app->audio.stems.empty());
+    EXPECT_TRUE(app->audio.playing);
+    EXPECT_TRUE(app->audio.stems[0].active) << "the first layer fades in";
+    EXPECT_TRUE(app->game.playing);
+    EXPECT_EQ(app->game.levelName, levelList[1].name);
+    EXPECT_EQ(app->pendingLevelStart, -1);
+    EXPECT_TRUE(packageLoaded);
+    EXPECT_EQ(currentLevelPackage.name, levelList[1].file);
+
+    app->game.score = 1234;
+    settle();
+    EXPECT_TRUE(drawnLastFrame("##ScoreHUD"));
+    EXPECT_TRUE(drawnLastFrame("##StemProgressHUD"));
+    EXPECT_FALSE(drawnLastFrame("##MainMenu"));
+    click("hud_exit");
+    EXPECT_FALSE(app->audio.playing);
+    EXPECT_FALSE(app->game.playing);
+    EXPECT_EQ(app->game.score, 0) << "the round was reset";
+    frame();
+    EXPECT_TRUE(drawnLastFrame("##MainMenu"));
+}
+
+TEST_F(Screens, AFailedStartLeavesTheMenuUsable) {
+    // The first entry's folder does not exist; the second is a small level of the test data.
+    levelList = {{"Gone", "no_such_level", 1, ""}, {"Small", "../../tests/data/level/sub", 1, ""}};
+    CaptureStdout();
+    CaptureStderr();
+    EXPECT_FALSE(startLevel(*app, 0));
+    GetCapturedStdout();
+    EXPECT_NE(GetCapturedStderr().find(
+                  "CRITICAL: Failed to load level from manifest: levels/no_such_level/level.json"),
+              std::string::npos);
+    EXPECT_FALSE(app->audio.playing);
+    EXPECT_FALSE(app->game.playing);
+    settle();
+    EXPECT_TRUE(drawnLastFrame("##MainMenu"));
+
+    CaptureStdout();
+    CaptureStderr();
+    EXPECT_TRUE(startLevel(*app, 1));
+    GetCapturedStdout();
+    GetCapturedStderr();
+    EXPECT_TRUE(app->audio.playing);
+    EXPECT_TRUE(app->game.playing);
+    EXPECT_EQ(app->audio.stems.size(), 3u);
+    EXPECT_GE(app->levelSwitchLockSeconds, 0.0);
+    EXPECT_FALSE(startLevel(*app, 2)) << "an index past the list does nothing";
+    EXPECT_TRUE(app->game.playing);
+}
+
+TEST_F(Screens, ARejectedFontIsFreedOnceAndReported) {
+    // A file that starts like a font, with its one table inside the file, but is none.
+    std::string bytes(300, '\0');
+    const unsigned char header[] = {0,   1,   0, 0, 0, 1, 0, 16, 0, 0,  0, 0, 'j', 'u',
+                                    'n', 'k', 0, 0, 0, 0, 0, 0,  0, 28, 0, 0, 0,   100};
+    bytes.replace(0, sizeof header, reinterpret_cast<const char*>(header), sizeof header);
+    const std::string path = ::testing::TempDir() + "rejected_font.ttf";
+    std::ofstream(path, std::ios::binary) << bytes;
+    const std::string garbage = ::testing::TempDir() + "garbage_font.ttf";
+    std::ofstream(garbage, std::ios::binary) << std::string(4096, 'x');
+
+    ImFontAtlas& atlas = *ImGui::GetIO().Fonts;
+    const int fonts = atlas.Fonts.Size;
+    for (const std::string& file : {path, garbage}) {
+        CaptureStderr();
+        EXPECT_EQ(loadUIFont(file.c_str(), 20.0f), nullptr);
+        EXPECT_NE(GetCapturedStderr().find("ImGui::AddFontFromMemoryTTF failed for '" + file +
+                                           "'. The font file may be corrupt."),
+                  std::string::npos);
+    }
+    CaptureStderr();
+    EXPECT_EQ(loadUIFont("/nonexistent/font.ttf", 20.0f), nullptr);
+    EXPECT_EQ(
+        GetCapturedStderr().rfind("CRITICAL: SDL_LoadFile failed for font: '/nonexistent/font.ttf'.", 0), 0u);
+    EXPECT_EQ(atlas.Fonts.Size, fonts);
+    frame(); // the atlas is still whole
+}
+
+} // namespace
