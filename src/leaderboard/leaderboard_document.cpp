@@ -1,0 +1,469 @@
+#include "leaderboard/leaderboard_document.hpp"
+
+#include "app/log.hpp"
+
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <limits>
+#include <mutex>
+#include <set>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using nlohmann::json;
+
+namespace {
+
+// Guards every read and write of a leaderboard file in this process. The composite operations
+// (save, cache merge) hold it across their whole read-modify-write so neither loses the other's
+// update; the public read and write routines take it for themselves.
+std::mutex& fileMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+// strerror is not thread-safe; strerror_r comes in a GNU flavour (returns the text) and an XSI
+// one (fills the buffer), and these overloads accept whichever the C library declares.
+[[maybe_unused]] const char* errorTextFrom(const char* text, const char*) { return text; }
+[[maybe_unused]] const char* errorTextFrom(int, const char* buffer) { return buffer; }
+
+std::string errnoText(int error) {
+    char buffer[256] = "unknown error";
+    return errorTextFrom(strerror_r(error, buffer, sizeof buffer), buffer);
+}
+
+std::string failure(const std::string& what, const std::string& path, int error) {
+    return what + " " + path + ": " + errnoText(error);
+}
+
+// The first element of `array` that is an object whose string `key` equals `value`.
+json* findByKey(json& array, const char* key, const std::string& value) {
+    for (json& element : array) {
+        if (!element.is_object()) {
+            continue;
+        }
+        const auto found = element.find(key);
+        if (found != element.end() && found->is_string() && found->get_ref<const std::string&>() == value) {
+            return &element;
+        }
+    }
+    return nullptr;
+}
+
+const json* findByKey(const json& array, const char* key, const std::string& value) {
+    return findByKey(const_cast<json&>(array), key, value);
+}
+
+// The string under `key` of an object, or nullptr.
+const std::string* stringAt(const json& object, const char* key) {
+    if (!object.is_object()) {
+        return nullptr;
+    }
+    const auto found = object.find(key);
+    return found != object.end() && found->is_string() ? &found->get_ref<const std::string&>() : nullptr;
+}
+
+std::optional<std::int32_t> scoreOf(const json& entry) {
+    const auto found = entry.find("score");
+    return found == entry.end() ? std::nullopt : storedScore(*found);
+}
+
+// `object[key]` as an array: inserted empty when missing, replaced by an empty one when it holds
+// anything else.
+json& arrayAt(json& object, const char* key) {
+    json& value = object[key];
+    if (!value.is_array()) {
+        value = json::array();
+    }
+    return value;
+}
+
+// What the merge accepts from a server: an object with a "levels" array.
+bool isLeaderboardDocument(const json& document) {
+    if (!document.is_object()) {
+        return false;
+    }
+    const auto levels = document.find("levels");
+    return levels != document.end() && levels->is_array();
+}
+
+// A score entry the merge may take from the server: a named player with a readable score.
+bool isMergeableEntry(const json& entry) {
+    return stringAt(entry, "player") != nullptr && scoreOf(entry).has_value();
+}
+
+// Merges one server score entry into a local "scores" array: the higher score wins whole; a tie
+// keeps the local entry; a local entry whose score cannot be read loses, as it does to a save.
+void mergeScoreEntry(json& localScores, const json& serverEntry) {
+    json* local = findByKey(localScores, "player", *stringAt(serverEntry, "player"));
+    if (local == nullptr) {
+        localScores.push_back(serverEntry);
+        return;
+    }
+    const std::optional<std::int32_t> localScore = scoreOf(*local);
+    if (!localScore || *localScore < *scoreOf(serverEntry)) {
+        *local = serverEntry;
+    }
+}
+
+LeaderboardRead readUnlocked(const std::string& path, json& document, std::string& error) {
+    document = nullptr;
+    error.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return LeaderboardRead::Missing;
+    }
+    std::string text;
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got > 0) {
+            text.append(buffer, static_cast<std::size_t>(got));
+        } else if (got == 0) {
+            break;
+        } else if (errno != EINTR) {
+            // A folder, or an I/O error: nothing usable to read.
+            ::close(fd);
+            return LeaderboardRead::Missing;
+        }
+    }
+    ::close(fd);
+    if (text.empty()) {
+        return LeaderboardRead::Missing;
+    }
+    try {
+        document = json::parse(text, nullptr, true, false);
+        return LeaderboardRead::Ok;
+    } catch (const std::exception& e) {
+        document = nullptr;
+        error = e.what();
+        return LeaderboardRead::Corrupt;
+    }
+}
+
+bool writeAll(int fd, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(wrote);
+    }
+    return true;
+}
+
+// Makes a finished rename durable. Best effort: the new file is already in place, and a
+// file system that cannot sync folders still renames atomically.
+void syncFolderOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+bool writeUnlocked(const std::string& path, const std::string& text, std::string& error) {
+    error.clear();
+    // The name is unique to this process (pid) and call (counter). A file already there can only
+    // be left over from a killed process that had the same pid; it is stepped over, not reused.
+    static std::atomic<unsigned> counter{0};
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temporary = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0 && errno != EEXIST) {
+            break;
+        }
+    }
+    if (fd < 0) {
+        error = failure("cannot create", temporary, errno);
+        return false;
+    }
+    // Keep the permissions of the file being replaced.
+    struct stat old {};
+    if (::stat(path.c_str(), &old) == 0) {
+        ::fchmod(fd, old.st_mode & 07777);
+    }
+    const bool written = writeAll(fd, text);
+    const int writeErrno = errno;
+    const bool synced = written && ::fsync(fd) == 0;
+    const int syncErrno = errno;
+    const bool closed = ::close(fd) == 0;
+    const int closeErrno = errno;
+    if (!written || !synced || !closed) {
+        error = !written  ? failure("cannot write", temporary, writeErrno)
+                : !synced ? failure("cannot sync", temporary, syncErrno)
+                          : failure("cannot close", temporary, closeErrno);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        error = failure("cannot replace", path, errno);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    syncFolderOf(path);
+    return true;
+}
+
+// Reads the file for a read-modify-write, under the caller's lock. A missing file gives an empty
+// document; a corrupt one is moved aside to ".bad" first so that overwriting it destroys nothing.
+// False, with the reason, only when the corrupt file could not be moved.
+bool readForUpdate(const std::string& path, json& document, bool logMissing, std::string& error) {
+    std::string parseError;
+    switch (readUnlocked(path, document, parseError)) {
+    case LeaderboardRead::Ok:
+        return true;
+    case LeaderboardRead::Missing:
+        if (logMissing) {
+            logMessage("Leaderboard file not found or empty. Creating a new one at %s", path.c_str());
+        }
+        document = json::object();
+        return true;
+    case LeaderboardRead::Corrupt:
+        break;
+    }
+    logError(stderr, "Failed to parse existing leaderboard JSON: %s. Creating new file.", parseError.c_str());
+    document = json::object();
+    const std::string aside = path + ".bad";
+    if (::rename(path.c_str(), aside.c_str()) != 0) {
+        error = failure("cannot move the unreadable file aside to", aside, errno);
+        return false;
+    }
+    return true;
+}
+
+// Serialises and writes under the caller's lock.
+bool writeDocumentUnlocked(const std::string& path, const json& document, std::string& error) {
+    const std::string text = serializeLeaderboard(document, 4);
+    if (text.empty()) {
+        error = "cannot serialise the leaderboard";
+        return false;
+    }
+    return writeUnlocked(path, text, error);
+}
+
+} // namespace
+
+std::optional<std::int32_t> storedScore(const json& value) {
+    constexpr std::int32_t lowest = std::numeric_limits<std::int32_t>::min();
+    constexpr std::int32_t highest = std::numeric_limits<std::int32_t>::max();
+    switch (value.type()) {
+    case json::value_t::boolean:
+        return value.get<bool>() ? 1 : 0;
+    case json::value_t::number_integer: {
+        const std::int64_t number = value.get<std::int64_t>();
+        return number < lowest ? lowest : number > highest ? highest : static_cast<std::int32_t>(number);
+    }
+    case json::value_t::number_unsigned: {
+        const std::uint64_t number = value.get<std::uint64_t>();
+        return number > static_cast<std::uint64_t>(highest) ? highest : static_cast<std::int32_t>(number);
+    }
+    case json::value_t::number_float: {
+        const double number = value.get<double>();
+        if (!std::isfinite(number)) {
+            return std::nullopt;
+        }
+        // Compared as doubles first: converting an out-of-range double to int is undefined.
+        if (number <= static_cast<double>(lowest)) {
+            return lowest;
+        }
+        if (number >= static_cast<double>(highest)) {
+            return highest;
+        }
+        return static_cast<std::int32_t>(number); // truncates toward zero
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+bool applyRoundResult(json& document, const RoundResult& result) {
+    if (result.level.empty() || result.player.empty()) {
+        return false;
+    }
+    if (!document.is_object()) {
+        document = json::object();
+    }
+    json& levels = arrayAt(document, "levels");
+    json* level = findByKey(levels, "name", result.level);
+    if (level == nullptr) {
+        levels.push_back({{"name", result.level}, {"scores", json::array()}});
+        level = &levels.back();
+    }
+    json& scores = arrayAt(*level, "scores");
+    json* entry = findByKey(scores, "player", result.player);
+    if (entry == nullptr) {
+        scores.push_back({{"player", result.player}});
+        entry = &scores.back();
+    } else {
+        const std::optional<std::int32_t> stored = scoreOf(*entry);
+        if (stored && *stored >= result.score) {
+            logMessage("Score less than high score. High score: %d", result.score);
+            return false;
+        }
+    }
+    (*entry)["score"] = result.score;
+    (*entry)["time"] = result.time;
+    (*entry)["highestLayer"] = std::to_string(result.highestLayer) + "/" + std::to_string(result.totalLayers);
+    (*entry)["highestCombo"] = result.highestCombo;
+    return true;
+}
+
+std::int32_t findPlayerScore(const json& document, const std::string& level, const std::string& player) {
+    if (!document.is_object()) {
+        return 0;
+    }
+    const auto levels = document.find("levels");
+    if (levels == document.end() || !levels->is_array()) {
+        return 0;
+    }
+    const json* levelEntry = findByKey(*levels, "name", level);
+    if (levelEntry == nullptr) {
+        return 0;
+    }
+    const auto scores = levelEntry->find("scores");
+    if (scores == levelEntry->end() || !scores->is_array()) {
+        return 0;
+    }
+    const json* entry = findByKey(*scores, "player", player);
+    return entry == nullptr ? 0 : scoreOf(*entry).value_or(0);
+}
+
+json playerEntries(const json& document, const std::string& player) {
+    json result = {{"levels", json::array()}};
+    if (!document.is_object()) {
+        return result;
+    }
+    const auto levels = document.find("levels");
+    if (levels == document.end() || !levels->is_array()) {
+        return result;
+    }
+    // Only the first level entry of a name counts, as it does for every other lookup.
+    std::set<std::string> seen;
+    for (const json& level : *levels) {
+        const std::string* name = stringAt(level, "name");
+        if (name == nullptr || !seen.insert(*name).second) {
+            continue;
+        }
+        const auto scores = level.find("scores");
+        if (scores == level.end() || !scores->is_array()) {
+            continue;
+        }
+        if (const json* entry = findByKey(*scores, "player", player)) {
+            result["levels"].push_back({{"name", *name}, {"scores", json::array({*entry})}});
+        }
+    }
+    return result;
+}
+
+bool mergeLeaderboards(json& local, const json& server) {
+    if (!isLeaderboardDocument(server)) {
+        return false;
+    }
+    if (!local.is_object()) {
+        local = json::object();
+    }
+    json& localLevels = arrayAt(local, "levels");
+    for (const json& serverLevel : server.at("levels")) {
+        const std::string* name = stringAt(serverLevel, "name");
+        if (name == nullptr) {
+            continue;
+        }
+        json* localLevel = findByKey(localLevels, "name", *name);
+        if (localLevel == nullptr) {
+            // A level only the server has comes whole, minus score entries that cannot be read.
+            localLevels.push_back(serverLevel);
+            localLevel = &localLevels.back();
+            (*localLevel)["scores"] = json::array();
+        }
+        json& localScores = arrayAt(*localLevel, "scores");
+        const auto serverScores = serverLevel.find("scores");
+        if (serverScores == serverLevel.end() || !serverScores->is_array()) {
+            continue;
+        }
+        for (const json& serverEntry : *serverScores) {
+            if (isMergeableEntry(serverEntry)) {
+                mergeScoreEntry(localScores, serverEntry);
+            }
+        }
+    }
+    return true;
+}
+
+std::string serializeLeaderboard(const json& document, int indent) {
+    try {
+        return document.dump(indent, ' ', false, json::error_handler_t::replace);
+    } catch (const std::exception&) {
+        // Only running out of memory gets here; an empty text is never written.
+        return std::string();
+    }
+}
+
+LeaderboardRead readLeaderboardFile(const std::string& path, json& document, std::string& error) {
+    const std::lock_guard<std::mutex> lock(fileMutex());
+    return readUnlocked(path, document, error);
+}
+
+bool writeLeaderboardFile(const std::string& path, const std::string& text, std::string& error) {
+    const std::lock_guard<std::mutex> lock(fileMutex());
+    return writeUnlocked(path, text, error);
+}
+
+bool saveRoundResultTo(const std::string& path, const RoundResult& result, json& saved) {
+    saved = nullptr;
+    if (result.level.empty() || result.player.empty()) {
+        return false;
+    }
+    try {
+        const std::lock_guard<std::mutex> lock(fileMutex());
+        std::string error;
+        const bool ready = readForUpdate(path, saved, true, error);
+        // A lower score changes nothing but is still written back, as the game always has.
+        applyRoundResult(saved, result);
+        if (!ready || !writeDocumentUnlocked(path, saved, error)) {
+            logError(stderr, "Failed to save leaderboard file: %s", error.c_str());
+            return false;
+        }
+        logMessage("Leaderboard successfully saved to %s", path.c_str());
+        return true;
+    } catch (const std::exception& e) {
+        // Out of memory, or a lock that cannot be taken.
+        logError(stderr, "Failed to save leaderboard file: %s", e.what());
+        return false;
+    }
+}
+
+bool mergeIntoLeaderboardFile(const std::string& path, const json& server, json& merged) {
+    merged = nullptr;
+    if (!isLeaderboardDocument(server)) {
+        return false; // checked before the file is read, so it is never touched
+    }
+    try {
+        const std::lock_guard<std::mutex> lock(fileMutex());
+        std::string error;
+        const bool ready = readForUpdate(path, merged, false, error);
+        mergeLeaderboards(merged, server);
+        if (!ready || !writeDocumentUnlocked(path, merged, error)) {
+            logError(stderr, "Failed to save leaderboard cache: %s", error.c_str());
+            return false;
+        }
+        return true;
+    } catch (const std::exception& e) {
+        logError(stderr, "Failed to save leaderboard cache: %s", e.what());
+        return false;
+    }
+}

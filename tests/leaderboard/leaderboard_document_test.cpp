@@ -1,0 +1,322 @@
+#include "leaderboard/leaderboard_test_support.hpp"
+
+#include <cmath>
+#include <limits>
+
+using nlohmann::json;
+using ::testing::internal::CaptureStderr;
+using ::testing::internal::CaptureStdout;
+using ::testing::internal::GetCapturedStderr;
+using ::testing::internal::GetCapturedStdout;
+
+namespace {
+
+// A document with the single level "Intro" holding the given score entries (JSON text).
+std::string intro(const std::string& scores) {
+    return R"({"levels":[{"name":"Intro","scores":[)" + scores + "]}]}";
+}
+
+// The entry a save of RoundResult{level, player, score} (other fields default) writes.
+std::string entry(const std::string& player, int score) {
+    return R"({"player":")" + player + R"(","score":)" + std::to_string(score) +
+           R"(,"time":0,"highestLayer":"1/8","highestCombo":0})";
+}
+
+const std::string ann900 = R"({"player":"Ann","score":900,"time":61,"highestLayer":"2/8","highestCombo":14})";
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+TEST(LeaderboardSave, FirstSaveWritesTheDocumentIndentedInKeyOrder) {
+    TempFolder folder;
+    const std::string path = folder.file("leaderboard.json");
+    json saved;
+    CaptureStdout();
+    const bool ok = saveRoundResultTo(path, RoundResult{"Intro", "Ann", 900, 61, 2, 8, 14}, saved);
+    const std::string out = GetCapturedStdout();
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(out, "Leaderboard file not found or empty. Creating a new one at " + path +
+                       "\nLeaderboard successfully saved to " + path + "\n");
+    EXPECT_EQ(readText(path), R"({
+    "levels": [
+        {
+            "name": "Intro",
+            "scores": [
+                {
+                    "highestCombo": 14,
+                    "highestLayer": "2/8",
+                    "player": "Ann",
+                    "score": 900,
+                    "time": 61
+                }
+            ]
+        }
+    ]
+})");
+    EXPECT_EQ(saved, json::parse(readText(path)));
+}
+
+TEST(LeaderboardSave, AppliesTheSaveRulesToWhatTheFileHolds) {
+    struct Case {
+        std::string before; // the file's text
+        RoundResult result;
+        std::string after;   // the document the file holds afterwards
+        std::string logLine; // printed on stdout besides the success line
+    };
+    const std::string kept = "Score less than high score. High score: ";
+    const std::string fresh = intro(entry("Ann", 5));
+    const Case cases[] = {
+        {intro(ann900), {"Intro", "Ann", 800}, intro(ann900), kept + "800\n"},
+        {intro(ann900), {"Intro", "Ann", 900}, intro(ann900), kept + "900\n"},
+        {intro(R"({"player":"Ann","score":900,"time":61,"highestLayer":"2/8","highestCombo":14,"pad":1})"),
+         {"Intro", "Ann", 950},
+         intro(R"({"player":"Ann","score":950,"time":0,"highestLayer":"1/8","highestCombo":0,"pad":1})"),
+         ""},
+        {intro(ann900), {"Intro", "Bob", 1}, intro(ann900 + "," + entry("Bob", 1)), ""},
+        {intro(ann900),
+         {"Outro", "Ann", 1},
+         R"({"levels":[{"name":"Intro","scores":[)" + ann900 + R"(]},{"name":"Outro","scores":[)" +
+             entry("Ann", 1) + "]}]}",
+         ""},
+        {"", {"Intro", "Ann", 5}, fresh, "Leaderboard file not found or empty. Creating a new one at "},
+        {"{}", {"Intro", "Ann", 5}, fresh, ""},
+        {"[1, 2]", {"Intro", "Ann", 5}, fresh, ""},
+        {"42", {"Intro", "Ann", 5}, fresh, ""},
+        {R"({"levels":{"name":"Intro"}})", {"Intro", "Ann", 5}, fresh, ""},
+        {R"({"levels":[{"name":"Intro","scores":"none"}]})", {"Intro", "Ann", 5}, fresh, ""},
+        {intro(R"({"player":"Ann","score":900.9})"),
+         {"Intro", "Ann", 900},
+         intro(R"({"player":"Ann","score":900.9})"),
+         kept},
+        {intro(R"({"player":"Ann","score":900.9})"), {"Intro", "Ann", 901}, intro(entry("Ann", 901)), ""},
+        {intro(R"({"player":"Ann","score":true})"),
+         {"Intro", "Ann", 1},
+         intro(R"({"player":"Ann","score":true})"),
+         kept},
+        {intro(R"({"player":"Ann","score":true})"), {"Intro", "Ann", 2}, intro(entry("Ann", 2)), ""},
+        {intro(R"({"player":"Ann","score":false})"),
+         {"Intro", "Ann", 0},
+         intro(R"({"player":"Ann","score":false})"),
+         kept},
+        {intro(R"({"player":"Ann","score":"99999"})"), {"Intro", "Ann", 5}, fresh, ""},
+        {R"({"v":2,"levels":[{"name":"Intro","bpm":1,"scores":[{"player":"Ann","score":1,"pad":1}]}]})",
+         {"Intro", "Ann", 5},
+         R"({"v":2,"levels":[{"name":"Intro","bpm":1,"scores":[{"player":"Ann","score":5,"time":0,)"
+         R"("highestLayer":"1/8","highestCombo":0,"pad":1}]}]})",
+         ""},
+        {R"({"levels":[7,{"name":5},{"name":"Intro","scores":[null,{"player":1}]}]})",
+         {"Intro", "Ann", 5},
+         R"({"levels":[7,{"name":5},{"name":"Intro","scores":[null,{"player":1},)" + entry("Ann", 5) + "]}]}",
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.before + " + " + c.result.level + "/" + c.result.player + " " +
+                     std::to_string(c.result.score));
+        TempFolder folder;
+        const std::string path = folder.file("leaderboard.json");
+        writeText(path, c.before);
+        json saved;
+        CaptureStdout();
+        const bool ok = saveRoundResultTo(path, c.result, saved);
+        const std::string out = GetCapturedStdout();
+        EXPECT_TRUE(ok);
+        EXPECT_TRUE(contains(out, c.logLine) &&
+                    contains(out, "Leaderboard successfully saved to " + path + "\n"))
+            << out;
+        EXPECT_EQ(json::parse(readText(path)), json::parse(c.after));
+        EXPECT_EQ(saved, json::parse(c.after));
+    }
+}
+
+TEST(LeaderboardSave, MovesTextThatIsNotJsonAsideBeforeReplacingIt) {
+    TempFolder folder;
+    const std::string path = folder.file("leaderboard.json");
+    writeText(path, "{\"levels\": [ oops");
+    writeText(path + ".bad", "an older bad file");
+    json saved;
+    CaptureStderr();
+    const bool ok = quietly([&] { return saveRoundResultTo(path, RoundResult{"Intro", "Ann", 5}, saved); });
+    const std::string err = GetCapturedStderr();
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(err.rfind("Failed to parse existing leaderboard JSON: [json.exception.parse_error", 0), 0u)
+        << err;
+    EXPECT_TRUE(contains(err, ". Creating new file.\n")) << err;
+    EXPECT_EQ(readText(path + ".bad"), "{\"levels\": [ oops");
+    EXPECT_EQ(json::parse(readText(path)), json::parse(intro(entry("Ann", 5))));
+}
+
+TEST(LeaderboardSave, WritesNamesThatAreNotUtf8WithReplacementCharacters) {
+    TempFolder folder;
+    const std::string path = folder.file("leaderboard.json");
+    json saved;
+    EXPECT_TRUE(quietly([&] { return saveRoundResultTo(path, RoundResult{"Caf\xE9", "\xFFnn", 5}, saved); }));
+    json document;
+    std::string error;
+    ASSERT_EQ(readLeaderboardFile(path, document, error), LeaderboardRead::Ok) << error;
+    EXPECT_EQ(findPlayerScore(document, "Caf\xEF\xBF\xBD", "\xEF\xBF\xBDnn"), 5);
+}
+
+TEST(LeaderboardSave, SavesNothingForAnEmptyLevelOrPlayerName) {
+    TempFolder folder;
+    const std::string path = folder.file("leaderboard.json");
+    for (const RoundResult& result : {RoundResult{"", "Ann", 5}, RoundResult{"Intro", "", 5}}) {
+        json saved;
+        EXPECT_FALSE(saveRoundResultTo(path, result, saved));
+        EXPECT_FALSE(std::filesystem::exists(path));
+        json document = json::parse(intro(ann900));
+        EXPECT_FALSE(applyRoundResult(document, result));
+        EXPECT_EQ(document, json::parse(intro(ann900)));
+    }
+}
+
+TEST(LeaderboardSave, ReportsAFileThatCannotBeWritten) {
+    TempFolder folder;
+    const std::string path = folder.file("no-such-folder/leaderboard.json");
+    json saved;
+    CaptureStderr();
+    const bool ok = quietly([&] { return saveRoundResultTo(path, RoundResult{"Intro", "Ann", 5}, saved); });
+    const std::string err = GetCapturedStderr();
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(err.rfind("Failed to save leaderboard file: ", 0), 0u) << err;
+    EXPECT_TRUE(contains(err, "No such file or directory")) << err;
+    EXPECT_EQ(findPlayerScore(saved, "Intro", "Ann"), 5); // still handed back for the upload
+}
+
+TEST(LeaderboardStoredScore, ReadsNumbersAndBooleansClampedToInt32) {
+    constexpr std::int32_t low = std::numeric_limits<std::int32_t>::min();
+    constexpr std::int32_t high = std::numeric_limits<std::int32_t>::max();
+    const std::pair<json, std::optional<std::int32_t>> cases[] = {
+        {5, 5},
+        {-7, -7},
+        {std::int64_t{1} << 40, high},
+        {-(std::int64_t{1} << 40), low},
+        {std::numeric_limits<std::uint64_t>::max(), high},
+        {900.9, 900},
+        {-2.7, -2},
+        {1e300, high},
+        {-1e300, low},
+        {std::nan(""), std::nullopt},
+        {INFINITY, std::nullopt},
+        {true, 1},
+        {false, 0},
+        {"5", std::nullopt},
+        {nullptr, std::nullopt},
+        {json::array({5}), std::nullopt},
+        {json::object({{"score", 5}}), std::nullopt}};
+    for (const auto& [value, expected] : cases) {
+        EXPECT_EQ(storedScore(value), expected) << value.dump();
+    }
+}
+
+TEST(LeaderboardFind, ReadsTheFirstMatchingEntryExactly) {
+    const std::tuple<std::string, const char*, const char*, std::int32_t> cases[] = {
+        {intro(ann900), "Intro", "Ann", 900},
+        {intro(ann900), "Intro", "ann", 0},
+        {intro(ann900), "Outro", "Ann", 0},
+        {intro(ann900), "Intro", "Bob", 0},
+        {intro(R"({"player":"Ann","score":5},{"player":"Ann","score":9})"), "Intro", "Ann", 5},
+        {R"({"levels":[{"name":"Intro"},{"name":"Intro","scores":[{"player":"Ann","score":9}]}]})", "Intro",
+         "Ann", 0},
+        {intro(R"({"player":"Ann","score":"9"})"), "Intro", "Ann", 0},
+        {intro(R"({"player":"Ann","score":true})"), "Intro", "Ann", 1},
+        {R"({"levels":{"name":"Intro"}})", "Intro", "Ann", 0},
+        {R"([{"name":"Intro"}])", "Intro", "Ann", 0}};
+    for (const auto& [document, level, player, expected] : cases) {
+        EXPECT_EQ(findPlayerScore(json::parse(document), level, player), expected)
+            << document << " " << player;
+    }
+}
+
+TEST(LeaderboardPlayerEntries, KeepsOnlyThePlayersOwnEntriesWhole) {
+    const json document = json::parse(R"({"v": 1, "levels": [
+        {"name": "Intro", "bpm": 1, "scores": [{"player": "Bob", "score": 3}, {"player": "Ann", "score": 7, "pad": 1}]},
+        {"name": "Solo", "scores": [{"player": "Bob", "score": 4}]}, 5,
+        {"name": "Outro", "scores": [{"player": "Ann", "score": 2}, {"player": "Ann", "score": 8}]},
+        {"name": "Intro", "scores": [{"player": "Ann", "score": 99}]}]})");
+    EXPECT_EQ(playerEntries(document, "Ann"), json::parse(R"({"levels": [
+        {"name": "Intro", "scores": [{"player": "Ann", "score": 7, "pad": 1}]},
+        {"name": "Outro", "scores": [{"player": "Ann", "score": 2}]}]})"));
+    EXPECT_EQ(playerEntries(json::array(), "Ann"), json::parse(R"({"levels": []})"));
+}
+
+TEST(LeaderboardMerge, KeepsTheHigherEntryOfEveryLevelAndPlayer) {
+    // local, server, expected local afterwards
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {intro(R"({"player":"Ann","score":1,"time":1})"), intro(R"({"player":"Ann","score":2,"via":"web"})"),
+         intro(R"({"player":"Ann","score":2,"via":"web"})")},
+        {intro(R"({"player":"Ann","score":3})"), intro(R"({"player":"Ann","score":2})"),
+         intro(R"({"player":"Ann","score":3})")},
+        {intro(R"({"player":"Ann","score":2,"time":1})"), intro(R"({"player":"Ann","score":2,"time":2})"),
+         intro(R"({"player":"Ann","score":2,"time":1})")},
+        // A result saved while the server was down survives; new players and levels come after.
+        {intro(R"({"player":"Ann","score":5})"),
+         R"({"levels":[{"name":"Intro","scores":[{"player":"Bob","score":1}]},{"name":"J","scores":[]}]})",
+         R"({"levels":[{"name":"Intro","scores":[{"player":"Ann","score":5},{"player":"Bob","score":1}]},)"
+         R"({"name":"J","scores":[]}]})"},
+        {R"({"levels":[]})",
+         R"({"levels":[{"name":"J","bpm":9,"scores":[{"player":"Cy","score":1},{"player":5,"score":1},)"
+         R"({"player":"Dee","score":"x"},7]}]})",
+         R"({"levels":[{"name":"J","bpm":9,"scores":[{"player":"Cy","score":1}]}]})"},
+        {intro(R"({"player":"Ann","score":1})"),
+         R"({"levels":[5,{"name":7,"scores":[{"player":"Ann","score":9}]},{"scores":[{"player":"Ann","score":9}]},)"
+         R"({"name":"Intro","scores":[{"player":"Ann","score":"99"},{"score":9}]}]})",
+         intro(R"({"player":"Ann","score":1})")},
+        {R"({"v":3,"levels":[{"name":"Intro","bpm":1,"scores":[]}]})",
+         R"({"serverTime":5,"levels":[{"name":"Intro","bpm":999,"scores":[]}]})",
+         R"({"v":3,"levels":[{"name":"Intro","bpm":1,"scores":[]}]})"},
+        {"[1]", intro(R"({"player":"Ann","score":1})"), intro(R"({"player":"Ann","score":1})")},
+        {intro(R"(7,{"player":1},{"player":"Ann","score":"x"})"), intro(R"({"player":"Ann","score":0})"),
+         intro(R"(7,{"player":1},{"player":"Ann","score":0})")}};
+    for (const auto& [before, server, after] : cases) {
+        json local = json::parse(before);
+        EXPECT_TRUE(mergeLeaderboards(local, json::parse(server))) << before << " + " << server;
+        EXPECT_EQ(local, json::parse(after)) << before << " + " << server;
+    }
+}
+
+TEST(LeaderboardMerge, RejectsAServerAnswerThatIsNotALeaderboard) {
+    for (const char* server : {"[]", R"({"levels": 5})", "{}", "null", R"("levels")"}) {
+        json local = json::parse(intro(ann900));
+        EXPECT_FALSE(mergeLeaderboards(local, json::parse(server))) << server;
+        EXPECT_EQ(local, json::parse(intro(ann900))) << server;
+    }
+}
+
+TEST(LeaderboardMergeFile, WritesTheMergedDocument) {
+    TempFolder folder;
+    const std::string path = folder.file("leaderboard.json");
+    const json bob = json::parse(intro(R"({"player":"Bob","score":50})"));
+    json merged;
+    ASSERT_TRUE(mergeIntoLeaderboardFile(path, bob, merged)); // no local file yet
+    EXPECT_EQ(readText(path), serializeLeaderboard(bob, 4));
+
+    writeText(path, intro(ann900));
+    const json better = json::parse(intro(R"({"player":"Ann","score":901})"));
+    ASSERT_TRUE(mergeIntoLeaderboardFile(path, better, merged));
+    EXPECT_EQ(merged, better);
+    EXPECT_EQ(readText(path), serializeLeaderboard(better, 4));
+
+    writeText(path, "not json");
+    CaptureStderr();
+    EXPECT_TRUE(mergeIntoLeaderboardFile(path, bob, merged));
+    EXPECT_TRUE(contains(GetCapturedStderr(), "Failed to parse existing leaderboard JSON: "));
+    EXPECT_EQ(readText(path + ".bad"), "not json");
+    EXPECT_EQ(readText(path), serializeLeaderboard(bob, 4));
+}
+
+TEST(LeaderboardMergeFile, LeavesTheFileAloneWhenTheServerSentNoLeaderboard) {
+    TempFolder folder;
+    const std::string path = folder.file("leaderboard.json");
+    for (const std::string& before : {intro(ann900), std::string("not json")}) {
+        writeText(path, before);
+        for (const char* server : {"[]", R"({"levels": 5})", "null"}) {
+            json merged;
+            EXPECT_FALSE(mergeIntoLeaderboardFile(path, json::parse(server), merged)) << server;
+            EXPECT_EQ(readText(path), before) << server;
+        }
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path), {}), 1); // no .bad, no temp
+}
+
+} // namespace
