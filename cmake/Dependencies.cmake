@@ -29,9 +29,10 @@ find_package(nlohmann_json 3 REQUIRED)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(STB REQUIRED IMPORTED_TARGET stb)
 
-find_path(HTTPLIB_INCLUDE_DIR httplib.h REQUIRED)
-add_library(httplib_headers INTERFACE)
-target_include_directories(httplib_headers SYSTEM INTERFACE "${HTTPLIB_INCLUDE_DIR}")
+# cpp-httplib is Debian's compiled library (built with OpenSSL, zlib and brotli). Its pkg-config
+# file carries the CPPHTTPLIB_*_SUPPORT macros the library was built with: the header's class
+# layout depends on them, so every user of httplib.h must get them from here.
+pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 
 # miniaudio: header only.
 find_path(MINIAUDIO_INCLUDE_DIR miniaudio.h PATHS "${VIBRELLE_DEPS_PREFIX}/miniaudio" NO_DEFAULT_PATH REQUIRED)

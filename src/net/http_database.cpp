@@ -1,0 +1,507 @@
+#include "net/http_database.hpp"
+
+#include "app/log.hpp"
+#include "leaderboard/leaderboard_document.hpp"
+
+#include <httplib.h>
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#ifndef VIBRELLE_LEADERBOARD_URL
+#error "VIBRELLE_LEADERBOARD_URL must be defined by the build (see src/CMakeLists.txt)"
+#endif
+
+std::string serverBaseUrl = VIBRELLE_LEADERBOARD_URL;
+HttpDatabaseConfig httpDatabaseConfig;
+
+namespace {
+
+// Debian's bundle of the system's trusted certificates.
+constexpr const char* kSystemCaBundle = "/etc/ssl/certs/ca-certificates.crt";
+
+// ---- URLs ----
+
+struct ParsedUrl {
+    std::string scheme;
+    std::string host;
+    int port = 0;
+    bool explicitPort = false;
+    std::string path;
+};
+
+// A decimal port in 1..65535; anything else (sign, letters, empty, too long) is refused.
+bool parsePort(const std::string& text, int& port) {
+    if (text.empty() || text.size() > 5) {
+        return false;
+    }
+    int value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        value = value * 10 + (c - '0');
+    }
+    if (value < 1 || value > 65535) {
+        return false;
+    }
+    port = value;
+    return true;
+}
+
+bool parseUrl(const std::string& url, ParsedUrl& parsed) {
+    if (url.size() <= 2) {
+        return false;
+    }
+    const std::size_t schemeEnd = url.find("://");
+    if (schemeEnd == std::string::npos) {
+        return false;
+    }
+    parsed.scheme = url.substr(0, schemeEnd);
+    if (parsed.scheme == "http") {
+        parsed.port = 80;
+    } else if (parsed.scheme == "https") {
+        parsed.port = 443;
+    } else {
+        return false;
+    }
+    const std::size_t authorityStart = schemeEnd + 3;
+    const std::size_t pathStart = url.find('/', authorityStart);
+    const std::string authority = url.substr(
+        authorityStart, pathStart == std::string::npos ? std::string::npos : pathStart - authorityStart);
+    parsed.path = pathStart == std::string::npos ? "/" : url.substr(pathStart);
+    const std::size_t colon = authority.find(':');
+    parsed.host = authority.substr(0, colon);
+    if (colon != std::string::npos) {
+        if (!parsePort(authority.substr(colon + 1), parsed.port)) {
+            return false;
+        }
+        parsed.explicitPort = true;
+    }
+    return !parsed.host.empty();
+}
+
+bool insecureHttpRequested() {
+    const char* value = std::getenv("VIBRELLE_INSECURE_HTTP");
+    return value != nullptr && std::string(value) == "1";
+}
+
+std::unique_ptr<httplib::ClientImpl> makeClient(const ParsedUrl& url, bool tls, const HttpLimits& limits) {
+    if (!tls) {
+        return std::make_unique<httplib::ClientImpl>(url.host, url.port);
+    }
+    auto client = std::make_unique<httplib::SSLClient>(url.host, url.port);
+    client->enable_server_certificate_verification(true);
+    // The library reads one CA file (a directory given with it is ignored), so an extra
+    // certificate replaces the system bundle rather than adding to it. Without either, OpenSSL's
+    // default locations are used.
+    if (!limits.caCertificateFile.empty()) {
+        client->set_ca_cert_path(limits.caCertificateFile);
+    } else if (std::FILE* bundle = std::fopen(kSystemCaBundle, "rb")) {
+        std::fclose(bundle);
+        client->set_ca_cert_path(kSystemCaBundle);
+    }
+    return client;
+}
+
+// Ends a request at its overall deadline. cpp-httplib's time-outs apply to each connect, send and
+// receive, so a peer that trickles a byte now and then would hold a request forever; stop()
+// shuts the socket down under the client's own lock, which fails the transfer under way.
+class Watchdog {
+public:
+    Watchdog(httplib::ClientImpl& client, double seconds) : client_(client) {
+        thread_ = std::thread([this, seconds] { run(seconds); });
+    }
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+    ~Watchdog() { finish(); }
+
+    // Ends the watch; true when the deadline passed first (the request was then stopped).
+    bool finish() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        return expired_;
+    }
+
+private:
+    void run(double seconds) {
+        try {
+            std::unique_lock<std::mutex> lock(mutex_);
+            const auto limit = std::chrono::duration<double>(seconds < 0.0 ? 0.0 : seconds);
+            if (wake_.wait_for(lock, limit, [this] { return done_; })) {
+                return;
+            }
+            expired_ = true;
+            // stop() does nothing while the request has not yet taken its socket (before the
+            // connection exists), so it is repeated until the request has really ended.
+            while (!done_) {
+                lock.unlock();
+                client_.stop();
+                lock.lock();
+                wake_.wait_for(lock, std::chrono::milliseconds(50), [this] { return done_; });
+            }
+        } catch (...) {
+            // Nothing to report: the request's own time-outs still bound it.
+        }
+    }
+
+    httplib::ClientImpl& client_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool done_ = false;
+    bool expired_ = false;
+    std::thread thread_;
+};
+
+bool isSuccessStatus(int status) { return status >= 200 && status <= 299; }
+
+// ---- Request threads ----
+
+// Every callback runs under `mutex` and only while `open`; httpDatabaseShutdown closes it.
+struct CallbackGate {
+    std::mutex mutex;
+    bool open = true;
+};
+
+struct ThreadRegistry {
+    std::mutex mutex;
+    std::condition_variable idle;
+    int running = 0;
+    std::shared_ptr<CallbackGate> gate = std::make_shared<CallbackGate>();
+};
+
+// Shared with each request thread, which keeps its own reference: a thread abandoned at shut-down
+// may outlive this function's static.
+const std::shared_ptr<ThreadRegistry>& registry() {
+    static const std::shared_ptr<ThreadRegistry> instance = std::make_shared<ThreadRegistry>();
+    return instance;
+}
+
+// Runs `work(gate)` on a new tracked thread. The work must use only what it owns.
+template <class Work> void startRequestThread(Work work) {
+    std::shared_ptr<ThreadRegistry> shared = registry();
+    std::shared_ptr<CallbackGate> gate;
+    {
+        std::lock_guard<std::mutex> lock(shared->mutex);
+        ++shared->running;
+        gate = shared->gate;
+    }
+    auto finished = [](ThreadRegistry& reg) {
+        {
+            std::lock_guard<std::mutex> lock(reg.mutex);
+            --reg.running;
+        }
+        reg.idle.notify_all();
+    };
+    try {
+        std::thread([shared, gate, finished, work = std::move(work)]() mutable {
+            // cpp-httplib sends without MSG_NOSIGNAL, so writing to a connection the server has
+            // reset would raise SIGPIPE and end the game. Blocked here (and in the watchdog,
+            // which inherits the mask), the signal stays pending on this thread and dies with it;
+            // the write fails with EPIPE instead.
+            sigset_t pipeSignal;
+            sigemptyset(&pipeSignal);
+            sigaddset(&pipeSignal, SIGPIPE);
+            pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+            try {
+                // The work, and the callback in it, is destroyed before the thread counts as
+                // ended, so nothing of the caller's is released after a wait has returned.
+                Work local = std::move(work);
+                local(*gate);
+            } catch (const std::exception& e) {
+                logError(stderr, "HTTP database thread failed: %s", e.what());
+            } catch (...) {
+                logError(stderr, "HTTP database thread failed: unknown exception");
+            }
+            finished(*shared);
+        }).detach();
+    } catch (const std::exception& e) {
+        logError(stderr, "Could not start an HTTP database thread: %s", e.what());
+        finished(*shared);
+    }
+}
+
+// Calls `call` under the gate, unless the game has shut down.
+template <class Call> void deliver(CallbackGate& gate, Call&& call) {
+    std::lock_guard<std::mutex> lock(gate.mutex);
+    if (gate.open) {
+        call();
+    }
+}
+
+bool isLeaderboardDocument(const nlohmann::json& value) {
+    return value.is_object() && value.contains("levels") && value["levels"].is_array();
+}
+
+nlohmann::json fetchLeaderboard(const std::string& url, const std::string& path, const HttpLimits& limits) {
+    std::string body;
+    if (httpRequest(url, "GET", "", body, limits) && !body.empty()) {
+        const nlohmann::json server = nlohmann::json::parse(body, nullptr, false);
+        if (isLeaderboardDocument(server)) {
+            logMessage("Loaded leaderboard from HTTP server (%d levels)",
+                       static_cast<int>(server["levels"].size()));
+            nlohmann::json merged;
+            mergeIntoLeaderboardFile(path, server, merged);
+            return merged;
+        }
+    }
+    logMessage("Falling back to local leaderboard file");
+    nlohmann::json local;
+    std::string error;
+    if (readLeaderboardFile(path, local, error) != LeaderboardRead::Ok) {
+        logMessage("No local leaderboard found, returning empty");
+        return nullptr;
+    }
+    logMessage("Loaded leaderboard from local file");
+    return local;
+}
+
+std::int32_t fetchPlayerScore(const std::string& url, const std::string& path, const std::string& level,
+                              const std::string& player, const HttpLimits& limits) {
+    std::string body;
+    if (httpRequest(url, "GET", "", body, limits)) {
+        const nlohmann::json reply = nlohmann::json::parse(body, nullptr, false);
+        // is_number() leaves booleans out, which the file format would otherwise read as 0 or 1.
+        if (reply.is_object() && reply.contains("score") && reply["score"].is_number()) {
+            if (const std::optional<std::int32_t> score = storedScore(reply["score"])) {
+                logMessage("Loaded player score from server: %s on %s = %d", player.c_str(), level.c_str(),
+                           static_cast<int>(*score));
+                return *score;
+            }
+        }
+    }
+    logMessage("Falling back to local file for player score: %s on %s", player.c_str(), level.c_str());
+    nlohmann::json local;
+    std::string error;
+    if (readLeaderboardFile(path, local, error) != LeaderboardRead::Ok) {
+        return 0;
+    }
+    const std::int32_t score = findPlayerScore(local, level, player);
+    logMessage("Found local player score: %s on %s = %d", player.c_str(), level.c_str(),
+               static_cast<int>(score));
+    return score;
+}
+
+void uploadLeaderboard(const std::string& url, const std::string& body, const HttpLimits& limits) {
+    std::string replyText;
+    if (!httpRequest(url, "POST", body, replyText, limits)) {
+        logError(stderr, "Failed to upload leaderboard to HTTP server, data saved locally only");
+        return;
+    }
+    logMessage("Successfully uploaded leaderboard to HTTP server");
+    const nlohmann::json reply = nlohmann::json::parse(replyText, nullptr, false);
+    if (reply.is_object() && reply.contains("success") && reply["success"].is_boolean() &&
+        reply["success"].get<bool>()) {
+        logMessage("Server confirmed leaderboard upload");
+    } else {
+        logError(stderr, "Server rejected leaderboard upload");
+    }
+}
+
+} // namespace
+
+void httpDatabaseInit() {
+    const char* fromEnvironment = std::getenv("VIBRELLE_LEADERBOARD_URL");
+    serverBaseUrl =
+        fromEnvironment != nullptr && fromEnvironment[0] != '\0' ? fromEnvironment : VIBRELLE_LEADERBOARD_URL;
+    logMessage("HTTP Database initialized (pointing to %s)", serverBaseUrl.c_str());
+}
+
+bool httpDatabaseWait(double waitSeconds) {
+    ThreadRegistry& reg = *registry();
+    std::unique_lock<std::mutex> lock(reg.mutex);
+    const auto limit = std::chrono::duration<double>(waitSeconds < 0.0 ? 0.0 : waitSeconds);
+    return reg.idle.wait_for(lock, limit, [&reg] { return reg.running == 0; });
+}
+
+void httpDatabaseShutdown(double waitSeconds) {
+    httpDatabaseWait(waitSeconds);
+    std::shared_ptr<CallbackGate> gate;
+    {
+        std::lock_guard<std::mutex> lock(registry()->mutex);
+        gate = registry()->gate;
+    }
+    // Taking the gate's lock also waits for a callback that is running right now.
+    std::lock_guard<std::mutex> lock(gate->mutex);
+    gate->open = false;
+}
+
+void httpDatabaseReset() {
+    // Threads still holding the old, closed gate keep it; they never call back.
+    std::lock_guard<std::mutex> lock(registry()->mutex);
+    registry()->gate = std::make_shared<CallbackGate>();
+}
+
+bool httpRequest(const std::string& url, const std::string& method, const std::string& body,
+                 std::string& responseBody, const HttpLimits& limits) {
+    responseBody.clear();
+    try {
+        ParsedUrl parsed;
+        if (!parseUrl(url, parsed)) {
+            logError(stderr, "Invalid URL format: %s", url.c_str());
+            return false;
+        }
+        bool tls = parsed.scheme == "https";
+        if (tls && insecureHttpRequested()) {
+            logMessage("Converting HTTPS to HTTP for local development: %s", url.c_str());
+            tls = false;
+            if (!parsed.explicitPort) {
+                parsed.port = 80;
+            }
+        }
+
+        std::unique_ptr<httplib::ClientImpl> client = makeClient(parsed, tls, limits);
+        if (!client || !client->is_valid()) {
+            logError(stderr, "Failed to create HTTP client for %s", url.c_str());
+            return false;
+        }
+        const time_t timeout = limits.timeoutSeconds < 0 ? 0 : static_cast<time_t>(limits.timeoutSeconds);
+        client->set_connection_timeout(timeout);
+        client->set_read_timeout(timeout);
+        client->set_write_timeout(timeout);
+
+        httplib::Request request;
+        request.path = parsed.path;
+        if (method == "GET") {
+            request.method = "GET";
+        } else if (method == "POST") {
+            request.method = "POST";
+            // One Content-Type header: the library adds its own only when none is set.
+            request.set_header("Content-Type", "application/json");
+            request.body = body;
+        } else {
+            logError(stderr, "Unsupported HTTP method: %s", method.c_str());
+            return false;
+        }
+
+        std::string received;
+        bool tooLong = false;
+        request.content_receiver = [&](const char* data, std::size_t length, std::uint64_t, std::uint64_t) {
+            // received.size() never exceeds the cap, so the subtraction cannot wrap.
+            if (length > limits.maxBodyBytes - received.size()) {
+                tooLong = true;
+                return false;
+            }
+            received.append(data, length);
+            return true;
+        };
+
+        httplib::Result result{nullptr, httplib::Error::Unknown};
+        bool expired = false;
+        {
+            Watchdog watchdog(*client, limits.deadlineSeconds);
+            result = client->send(request);
+            expired = watchdog.finish();
+        }
+
+        if (tooLong) {
+            logError(stderr, "HTTP request failed: %s",
+                     ("reply longer than " + std::to_string(limits.maxBodyBytes) + " bytes").c_str());
+            return false;
+        }
+        if (expired) {
+            // A stopped transfer may look complete (a reply that ends with the connection), so
+            // whatever arrived is discarded.
+            char text[96];
+            std::snprintf(text, sizeof text, "no complete reply within the deadline of %g s",
+                          limits.deadlineSeconds);
+            logError(stderr, "HTTP request failed: %s", text);
+            return false;
+        }
+        if (!result) {
+            logError(stderr, "HTTP request failed: %s", httplib::to_string(result.error()).c_str());
+            return false;
+        }
+        if (!isSuccessStatus(result->status)) {
+            logError(stderr, "HTTP request failed with status: %d", result->status);
+            return false;
+        }
+        responseBody = std::move(received);
+        return true;
+    } catch (const std::exception& e) {
+        logError(stderr, "HTTP request exception: %s", e.what());
+    } catch (...) {
+        logError(stderr, "HTTP request exception: %s", "unknown exception");
+    }
+    return false;
+}
+
+std::string percentEncode(const std::string& text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string encoded;
+    encoded.reserve(text.size() * 3);
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool unreserved = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+                                (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' || byte == '_' ||
+                                byte == '~';
+        if (unreserved) {
+            encoded += c;
+        } else {
+            encoded += '%';
+            encoded += kHex[byte >> 4];
+            encoded += kHex[byte & 0x0F];
+        }
+    }
+    return encoded;
+}
+
+void fetchLeaderboardAsync(std::function<void(const nlohmann::json&)> callback) {
+    // Copied now: a thread abandoned at shut-down must not read the globals.
+    std::string url = serverBaseUrl + "/leaderboard";
+    std::string path = httpDatabaseConfig.leaderboardPath;
+    HttpLimits limits = httpDatabaseConfig.limits;
+    startRequestThread([url = std::move(url), path = std::move(path), limits = std::move(limits),
+                        callback = std::move(callback)](CallbackGate& gate) {
+        const nlohmann::json document = fetchLeaderboard(url, path, limits);
+        deliver(gate, [&] {
+            if (callback) {
+                callback(document);
+            }
+        });
+    });
+}
+
+void fetchPlayerScoreAsync(const std::string& levelName, const std::string& playerName,
+                           std::function<void(std::int32_t)> callback) {
+    std::string url = serverBaseUrl + "/player/" + percentEncode(levelName) + "/" + percentEncode(playerName);
+    std::string path = httpDatabaseConfig.leaderboardPath;
+    HttpLimits limits = httpDatabaseConfig.limits;
+    startRequestThread([url = std::move(url), path = std::move(path), limits = std::move(limits),
+                        level = levelName, player = playerName,
+                        callback = std::move(callback)](CallbackGate& gate) {
+        // Empty names are never asked for; the answer still comes from this thread, like any other.
+        const std::int32_t score =
+            level.empty() || player.empty() ? 0 : fetchPlayerScore(url, path, level, player, limits);
+        deliver(gate, [&] {
+            if (callback) {
+                callback(score);
+            }
+        });
+    });
+}
+
+void uploadLeaderboardAsync(const nlohmann::json& document) {
+    std::string url = serverBaseUrl + "/leaderboard";
+    std::string body = serializeLeaderboard(document, -1);
+    HttpLimits limits = httpDatabaseConfig.limits;
+    startRequestThread([url = std::move(url), body = std::move(body),
+                        limits = std::move(limits)](CallbackGate&) { uploadLeaderboard(url, body, limits); });
+}
