@@ -7,6 +7,7 @@
 #include "game/game_state.hpp"
 #include "game/judgement.hpp"
 #include "level/level_manifest.hpp"
+#include "net/http_database.hpp"
 #include "render/background.hpp"
 #include "render/circle_renderer.hpp"
 #include "render/gl_functions.hpp"
@@ -107,17 +108,33 @@ bool appInit(App& app) {
     // Every note the master clock fires pulses its stem's slot of the background.
     app.game.noteCallback = pulseStem;
 
+    // The answer to a round's high-score request comes back on a request thread; it counts only
+    // for the round that asked.
+    App* self = &app;
+    app.game.requestHighScore = [self](const std::string& level, const std::string& player,
+                                       std::uint64_t round) {
+        fetchPlayerScoreAsync(level, player, [self, round](std::int32_t score) {
+            std::lock_guard<std::mutex> lock(self->gameMutex);
+            acceptHighScore(self->game, round, score);
+        });
+    };
+
     {
         std::lock_guard<std::mutex> lock(app.gameMutex);
-        if (!loadLevelFromManifest("levels/level.json", app.audio, app.render)) {
+        std::string title;
+        if (!loadLevelFromManifest("levels/level.json", app.audio, app.render, &title)) {
             logError(stderr, "Failed to load default level JSON definition (levels/level.json)");
         }
+        // A round started with Space needs a name for its result: the song's title, else the
+        // folder the manifest lies in.
+        app.game.levelName = title.empty() ? "levels" : title;
         refreshUniformBindings(app.render);
     }
 
     app.uiVisible = !app.options.hideGui;
     app.running = true;
     logMessage("Application initialized successfully!");
+    httpDatabaseInit();
     return true;
 }
 
@@ -294,6 +311,8 @@ int vibrelleMain(int argc, char** argv) {
         logic.join();
         logMessage("Game logic thread joined successfully");
     }
+    // A leaderboard request still under way must not call back into a game that is going away.
+    httpDatabaseShutdown(1.0);
     appShutdown(*app);
     return app->exitCode;
 }

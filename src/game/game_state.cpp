@@ -9,7 +9,7 @@ const KeyLane keyLanes[8] = {
 
 // ---- Shared by start-up and round start ----
 
-static void clearRoundCounters(GameState &game) {
+static void clearRoundCounters(GameState& game) {
     game.score = 0;
     game.combo = 0;
     game.highestCombo = 0;
@@ -19,7 +19,7 @@ static void clearRoundCounters(GameState &game) {
     game.multiplier = 1.0f;
 }
 
-static void clearCircles(GameState &game) {
+static void clearCircles(GameState& game) {
     game.circles.clear(); // each circle's holders go with it
     game.pointerHolds.clear();
     game.keyHolds.clear();
@@ -27,22 +27,31 @@ static void clearCircles(GameState &game) {
     game.comboAtLayerCheck = 0;
 }
 
-void initGameState(GameState &game, std::int32_t totalLayers) {
+void initGameState(GameState& game, std::int32_t totalLayers) {
     clearRoundCounters(game);
     game.totalLayers = totalLayers;
-    game.playerName = "Player 1";
+    game.playerName = "Player";
     game.keyboardGameplay = false;
     clearCircles(game);
     game.comboPerLayer = 5;
     game.missesPerLayerDrop = 3;
 }
 
-void resetRound(GameState &game) {
+void resetRound(GameState& game) {
     clearRoundCounters(game);
     // The answer comes back later on the request's own thread; until then the previous
     // `highScore` stays on show.
-    if (game.requestHighScore) {
-        game.requestHighScore(game.levelName, game.playerName);
+    ++game.round;
+    // An entry without a level or player name is never stored, so there is nothing to ask for.
+    if (game.requestHighScore && !game.levelName.empty() && !game.playerName.empty()) {
+        game.requestHighScore(game.levelName, game.playerName, game.round);
     }
     clearCircles(game);
+}
+
+void acceptHighScore(GameState& game, std::uint64_t round, std::int32_t answer) {
+    if (round != game.round) {
+        return; // a later round has begun, perhaps on another level: the answer is stale
+    }
+    game.highScore = answer > game.score ? answer : game.score;
 }

@@ -46,13 +46,15 @@ constexpr std::uint64_t kMouseInputId = ~std::uint64_t{0};
 // Where judged circles are moved (both coordinates), far off any screen.
 constexpr float kOffScreen = 1000000.0f;
 
-// Asks the leaderboard for the best score of (level, player); the answer arrives later on another
-// thread and is stored into `highScore` by whoever installed the request. Called from resetRound
-// with the game mutex held, so it must only start the request, never wait for it.
-using HighScoreRequest = std::function<void(const std::string &levelName, const std::string &playerName)>;
+// Asks the leaderboard for the best score of (level, player) for round number `round`; the answer
+// arrives later on another thread and is handed to acceptHighScore by whoever installed the
+// request. Called from resetRound with the game mutex held, so it must only start the request,
+// never wait for it.
+using HighScoreRequest =
+    std::function<void(const std::string& levelName, const std::string& playerName, std::uint64_t round)>;
 
 // Called for every note the master clock fires, with the render state (may be null).
-using NoteCallback = std::function<void(const MidiNoteEvent &note, RenderState *render)>;
+using NoteCallback = std::function<void(const MidiNoteEvent& note, RenderState* render)>;
 
 // Scratch of spawnTick: the live circles grouped by (stem, key number) so that the duplicate test
 // does not compare every candidate note with every circle. Rebuilt on each tick that needs it;
@@ -73,6 +75,7 @@ struct GameState {
     bool playing = false;
     float multiplier = 1.0f;
     std::int32_t highScore = 0;
+    std::uint64_t round = 0; // counts resetRound calls: tags the high-score requests of a round
     std::string levelName;
     std::string playerName;
     bool keyboardGameplay = false;
@@ -114,9 +117,14 @@ struct KeyLane {
 extern const KeyLane keyLanes[8];
 
 // Start-up state of the game state, with `totalLayers` layers at most. Main thread, once.
-void initGameState(GameState &game, std::int32_t totalLayers);
+void initGameState(GameState& game, std::int32_t totalLayers);
 
-// Back to the start of a round: counters, circles and hold maps cleared, and the round's high
-// score requested (when a request is installed). Names, `totalLayers`, `keyboardGameplay` and
-// `highScore` stay. Main thread, game mutex held.
-void resetRound(GameState &game);
+// Back to the start of a round: counters, circles and hold maps cleared, a new round number, and
+// the round's high score requested (when a request is installed and both names are set). Names,
+// `totalLayers`, `keyboardGameplay` and `highScore` stay. Main thread, game mutex held.
+void resetRound(GameState& game);
+
+// The answer to the high-score request of round `round`: dropped unless that round is still the
+// current one; otherwise `highScore` := the answer, but never below the round's own `score`.
+// Game mutex held (the answer comes from a request thread).
+void acceptHighScore(GameState& game, std::uint64_t round, std::int32_t answer);

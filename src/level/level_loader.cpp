@@ -77,10 +77,14 @@ bool installLevel(StagedLevel& staged, AudioSystem& audio, RenderState& render,
     return !audio.stems.empty();
 }
 
-bool loadLevelFromManifest(const std::string& path, AudioSystem& audio, RenderState& render) {
+bool loadLevelFromManifest(const std::string& path, AudioSystem& audio, RenderState& render,
+                           std::string* title) {
     StagedLevel staged;
     if (!readLevel(path, audio.looping, staged)) {
         return false;
+    }
+    if (title != nullptr) {
+        *title = staged.definition.title;
     }
     std::vector<LoadedStem> retired;
     return installLevel(staged, audio, render, retired);

@@ -16,8 +16,8 @@ namespace {
 Stem readStem(const json& entry) {
     Stem stem;
     if (!entry.is_object()) {
-        throw json::type_error::create(302, "stem entry must be an object, but is " + std::string(entry.type_name()),
-                                       &entry);
+        throw json::type_error::create(
+            302, "stem entry must be an object, but is " + std::string(entry.type_name()), &entry);
     }
     if (auto it = entry.find("file"); it != entry.end()) {
         stem.file = it->get<std::string>();
@@ -37,9 +37,8 @@ Stem readStem(const json& entry) {
     if (auto it = entry.find("animation"); it != entry.end()) {
         const json& animation = *it;
         if (!animation.is_object()) {
-            throw json::type_error::create(302, "animation must be an object, but is " +
-                                                    std::string(animation.type_name()),
-                                           &animation);
+            throw json::type_error::create(
+                302, "animation must be an object, but is " + std::string(animation.type_name()), &animation);
         }
         stem.animationBase = animation.value("base", stem.animationBase);
         stem.animationPeak = animation.value("peak", stem.animationPeak);
@@ -77,6 +76,17 @@ float readBpm(const json& root, const std::string& path) {
     return 120.0f;
 }
 
+// The song's title, from the first "songMetaData" element; "" when there is none.
+std::string readTitle(const json& root) {
+    if (auto it = root.find("songMetaData");
+        it != root.end() && it->is_array() && !it->empty() && (*it)[0].is_object()) {
+        if (auto title = (*it)[0].find("title"); title != (*it)[0].end() && title->is_string()) {
+            return title->get<std::string>();
+        }
+    }
+    return std::string();
+}
+
 } // namespace
 
 bool parseLevelManifestText(const std::string& text, const std::string& path, LevelDefinition& level) {
@@ -105,6 +115,7 @@ bool parseLevelManifestText(const std::string& text, const std::string& path, Le
     std::stable_sort(level.stems.begin(), level.stems.end(),
                      [](const Stem& a, const Stem& b) { return a.startOrder < b.startOrder; });
     level.bpm = readBpm(root, path);
+    level.title = readTitle(root);
     return !level.stems.empty();
 }
 

@@ -25,6 +25,7 @@ struct Stem {
 struct LevelDefinition {
     std::vector<Stem> stems;
     float bpm = 120.0f;
+    std::string title; // "songMetaData"[0]."title" when given, else ""
 };
 
 // Reads and parses the manifest at `path` into `level`. Bad entries are reported on stderr and
@@ -39,7 +40,9 @@ bool parseLevelManifestText(const std::string& text, const std::string& path, Le
 // level's tempo, then refreshes the shaders' uniform block (a GL upload once the render record has
 // its buffer). A manifest that does not parse, or has no stem, changes nothing. True when at least
 // one stem loaded. Main thread, with the game mutex held.
-bool loadLevelFromManifest(const std::string& path, AudioSystem& audio, RenderState& render);
+// `title`, when given, receives the song's title from the manifest ("" when it has none).
+bool loadLevelFromManifest(const std::string& path, AudioSystem& audio, RenderState& render,
+                           std::string* title = nullptr);
 
 // A level read from its manifest with its stems decoded, not yet handed to the running systems.
 struct StagedLevel {

@@ -1,6 +1,7 @@
 #include "ui/hud.hpp"
 
 #include "app/app.hpp"
+#include "leaderboard/round_save.hpp"
 #include "ui/ui_system.hpp"
 
 #include <imgui.h>
@@ -116,9 +117,15 @@ void drawStemProgressBar(App& app) {
 }
 
 void endRound(App& app) {
+    RoundResult result;
+    {
+        std::lock_guard<std::mutex> lock(app.gameMutex);
+        stopAllStems(app.audio);
+        result = roundResultOf(app.game);
+    }
+    // The file is read and written without the game mutex; nothing plays meanwhile.
+    saveRoundResult(result);
     std::lock_guard<std::mutex> lock(app.gameMutex);
-    stopAllStems(app.audio);
-    // The round's result is saved here once results are kept.
     resetRound(app.game);
     app.game.playing = false;
 }

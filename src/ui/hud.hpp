@@ -35,6 +35,7 @@ void drawScoreHud(App& app);
 void drawStemProgressBar(App& app);
 void drawExitButton(App& app);
 
-// Ends the round from the HUD: stops the stems, resets the round and clears `playing` (the menu
-// follows). Takes the game mutex.
+// Ends the round from the HUD: stops the stems, saves the round's result (into the leaderboard
+// file, and up to the server), resets the round and clears `playing` (the menu follows). Takes the
+// game mutex, but not across the file's reading and writing.
 void endRound(App& app);

@@ -5,6 +5,7 @@
 #include "audio/stem_layering.hpp"
 #include "level/level_list.hpp"
 #include "level/level_package.hpp"
+#include "ui/leaderboard_screen.hpp"
 #include "ui/ui_system.hpp"
 
 #include <SDL3/SDL.h>
@@ -51,7 +52,7 @@ void drawButtonStack(App& app, float titleBottom, const ImGuiViewport& viewport)
     }
     ImGui::SetCursorPosX(x);
     if (labeledImageButton("##leaderboard", "Leaderboard", size, t.normalInactive, t.normalActive)) {
-        notYet("The leaderboard screen");
+        openLeaderboard(app);
     }
     ImGui::SetCursorPosX(x);
     if (labeledImageButton("##tutorial", "Tutorial", size, t.normalInactive, t.normalActive)) {
@@ -80,17 +81,18 @@ void drawLevelTable(float listHeight) {
                 const LevelListEntry& entry = levelList[static_cast<size_t>(i)];
                 ImGui::TableNextRow();
                 ImGui::TableSetColumnIndex(0);
-                // The row's id is its index; the name, which comes from a file, is only text.
+                // The row's id is its index; the name, which comes from a file, is only text, drawn
+                // over the row rather than as a second item on it (overlapping items take a press
+                // only after a frame of hover, which a tap on a touch screen never gives).
                 ImGui::PushID(i);
-                const ImVec2 start = ImGui::GetCursorPos();
-                if (ImGui::Selectable("##row", i == selectedLevelIndex,
-                                      ImGuiSelectableFlags_SpanAllColumns |
-                                          ImGuiSelectableFlags_AllowOverlap)) {
+                const ImVec2 text = ImGui::GetCursorScreenPos();
+                if (ImGui::Selectable("##row", i == selectedLevelIndex, ImGuiSelectableFlags_SpanAllColumns,
+                                      ImVec2(0.0f, ImGui::GetTextLineHeight()))) {
                     selectedLevelIndex = i;
                 }
                 uiTraceLastItem(("level_row_" + std::to_string(i)).c_str());
-                ImGui::SetCursorPos(start);
-                ImGui::TextUnformatted(entry.name.c_str());
+                ImGui::GetWindowDrawList()->AddText(text, ImGui::GetColorU32(ImGuiCol_Text),
+                                                    entry.name.c_str());
                 ImGui::PopID();
                 ImGui::TableSetColumnIndex(1);
                 const int stars = std::min(std::max(entry.difficulty, 1), 5);

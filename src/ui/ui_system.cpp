@@ -6,6 +6,7 @@
 #include "render/font_file.hpp"
 #include "render/gl_functions.hpp"
 #include "ui/hud.hpp"
+#include "ui/leaderboard_screen.hpp"
 #include "ui/main_menu.hpp"
 
 #include <SDL3/SDL.h>
@@ -311,6 +312,8 @@ void drawUI(App& app) {
         drawMainMenu(app);
         break;
     case UIScreen::Leaderboard:
+        drawLeaderboardScreen(app);
+        break;
     case UIScreen::Tutorial:
     case UIScreen::Settings:
     case UIScreen::Credits:

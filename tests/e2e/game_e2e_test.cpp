@@ -1,5 +1,6 @@
 #include "game_process.hpp"
 #include "level/level_manifest.hpp"
+#include "temp_assets.hpp"
 
 #include <gtest/gtest.h>
 #include <stb_image.h>
@@ -249,6 +250,72 @@ TEST(GameEndToEnd, PicksTheSecondLevelFromTheMenuAndLeavesWithTheHudsExit) {
                    "Loaded stems successfully via level.json manifest.",
                    "Playing all stems with voice group.", "Fading in stem: drums.ogg", "UI: hud_exit ",
                    "Stopping all stems.", "Playback stopped.", "Shutting down application..."});
+}
+
+// A result survives a restart: one run plays the default level under autoplay and leaves it with
+// the HUD's exit button; the next run, in the same folder, finds it on the leaderboard and as the
+// best score when the same level is started from the menu. No server answers meanwhile.
+TEST(GameEndToEnd, ASavedResultIsTheBestScoreOfTheNextRun) {
+    const std::string assets = makeTempAssets("e2e_restart").string();
+    const GameRun first = runGameIn(
+        assets, "--windowed --autoplay", "SDL_AUDIO_DRIVER=dummy VIBRELLE_UI_TRACE=1",
+        [&](unsigned long window, const std::string& output) {
+            int x = 0, y = 0;
+            if (has(output, "Leaderboard successfully saved to ")) {
+                sendKey(window, "Escape");
+            } else if (has(output, "High score updated: ") && tracedCentre(output, "hud_exit", x, y)) {
+                clickAt(window, x, y);
+            }
+        },
+        90);
+    EXPECT_EQ(first.exitCode, 0) << first.output;
+    // The score saved is the last one the round reached before the save.
+    const std::string beforeSave =
+        first.output.substr(0, first.output.find("Leaderboard successfully saved to "));
+    int lastScore = -1;
+    const std::regex raised("High score updated: (\\d+)\n");
+    for (auto it = std::sregex_iterator(beforeSave.begin(), beforeSave.end(), raised);
+         it != std::sregex_iterator(); ++it) {
+        lastScore = std::stoi((*it)[1]);
+    }
+    ASSERT_GT(lastScore, 0) << first.output;
+    EXPECT_TRUE(has(first.output, "Leaderboard successfully saved to levels/leaderboard.json"))
+        << first.output;
+    EXPECT_TRUE(has(first.output, "Failed to upload leaderboard to HTTP server, data saved locally only"));
+
+    int stage = 0;
+    const GameRun second = runGameIn(
+        assets, "--windowed", "SDL_AUDIO_DRIVER=dummy VIBRELLE_UI_TRACE=1",
+        [&](unsigned long window, const std::string& output) {
+            int x = 0, y = 0;
+            if (stage == 0 && tracedCentre(output, "##leaderboard", x, y)) {
+                clickAt(window, x, y); // the leaderboard, from the local file
+                stage = 1;
+            } else if (stage == 1 && has(output, "Loaded leaderboard from local file") &&
+                       tracedCentre(output, "##back", x, y)) {
+                clickAt(window, x, y);
+                stage = 2;
+            } else if (stage == 2 && count(output, "UI: level_row_1 ") >= 2 &&
+                       tracedCentre(output, "level_row_1", x, y)) {
+                clickAt(window, x, y); // Neon Drive, the default level's song
+                stage = 3;
+            } else if (stage == 3 && tracedCentre(output, "##start", x, y)) {
+                clickAt(window, x, y);
+                stage = 4;
+            } else if (stage == 4 && has(output, "Found local player score: ")) {
+                sendKey(window, "Escape");
+                stage = 5;
+            }
+        },
+        90);
+    EXPECT_EQ(second.exitCode, 0) << second.output;
+    EXPECT_EQ(stage, 5) << second.output;
+    std::smatch best;
+    ASSERT_TRUE(std::regex_search(second.output, best,
+                                  std::regex("Found local player score: Player on Neon Drive = (\\d+)\n")))
+        << second.output;
+    EXPECT_EQ(std::stoi(best[1]), lastScore);
+    std::filesystem::remove_all(assets);
 }
 
 } // namespace

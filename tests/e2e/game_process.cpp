@@ -1,4 +1,5 @@
 #include "game_process.hpp"
+#include "temp_assets.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -99,6 +101,7 @@ void sendKey(unsigned long window, const char* keysym) {
 }
 
 void clickAt(unsigned long window, int x, int y) {
+    // The pointer jumps there and presses at once, as a tap on a touch screen does.
     const std::string command = "xdotool mousemove --window " + std::to_string(window) + " " +
                                 std::to_string(x) + " " + std::to_string(y) + " click 1";
     if (std::system(command.c_str()) != 0) {
@@ -136,14 +139,27 @@ bool waitForText(const std::string& path, const std::string& text, int timeoutSe
 
 GameRun runGame(const std::string& args, const std::string& env, const GameDriver& drive,
                 int timeoutSeconds) {
+    static int copies = 0;
+    const std::string assets = makeTempAssets("e2e_" + std::to_string(++copies)).string();
+    GameRun run = runGameIn(assets, args, env, drive, timeoutSeconds);
+    std::error_code ignored;
+    std::filesystem::remove_all(assets, ignored);
+    return run;
+}
+
+GameRun runGameIn(const std::string& assets, const std::string& args, const std::string& env,
+                  const GameDriver& drive, int timeoutSeconds) {
     static int runCount = 0;
     const std::string log = ::testing::TempDir() + "vibrelle_run_" + std::to_string(getpid()) + "_" +
                             std::to_string(++runCount) + ".log";
     std::remove(log.c_str());
-    // The player's data folder is a temporary one unless the test names its own (later wins).
-    const std::string command = "cd '" VIBRELLE_ASSETS "' && env XDG_DATA_HOME='" + ::testing::TempDir() +
-                                "' " + env + " timeout " + std::to_string(timeoutSeconds) +
-                                " '" VIBRELLE_GAME_BINARY "' " + args + " >'" + log + "' 2>&1";
+    // The game runs in a copy of assets/ (what it writes stays out of the checkout), with a
+    // temporary data folder unless the test names its own, and a leaderboard server address
+    // nobody answers (later assignments win).
+    const std::string command = "cd '" + assets + "' && env XDG_DATA_HOME='" + ::testing::TempDir() +
+                                "' VIBRELLE_LEADERBOARD_URL=http://127.0.0.1:9/api " + env + " timeout " +
+                                std::to_string(timeoutSeconds) + " '" VIBRELLE_GAME_BINARY "' " + args +
+                                " >'" + log + "' 2>&1";
     GameRun run;
     std::atomic<bool> ended{false};
     std::thread child([&] {

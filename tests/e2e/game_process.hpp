@@ -14,8 +14,14 @@ using GameDriver = std::function<void(unsigned long window, const std::string& o
 
 // Starts the game with the given arguments and extra environment (NAME=value ...), drives it
 // until it ends, and returns its exit code and output. The game is killed after timeoutSeconds.
+// It runs in a fresh copy of assets/ (see temp_assets.hpp), removed afterwards, with a temporary
+// data folder and a leaderboard address nobody answers unless `env` says otherwise.
 GameRun runGame(const std::string& args, const std::string& env, const GameDriver& drive,
                 int timeoutSeconds = 120);
+
+// The same in a given copy of assets/, which is kept: runs in turn see what earlier ones wrote.
+GameRun runGameIn(const std::string& assets, const std::string& args, const std::string& env,
+                  const GameDriver& drive, int timeoutSeconds = 120);
 
 // Blocks until a window titled `title` exists and returns its id (0 on timeout).
 unsigned long waitForWindow(const char* title, int timeoutSeconds);

@@ -20,7 +20,7 @@ Circle makeCircle(double time, int channel = 0, float holdDuration = 0.2f) {
 }
 
 // Runs frames of `dt` until the song clock reaches `until`, returning how many ran.
-int runFrames(GameState &game, double until, float dt = 1.0f / 60.0f) {
+int runFrames(GameState& game, double until, float dt = 1.0f / 60.0f) {
     int frames = 0;
     while (game.songTime < until) {
         game.songTime += dt;
@@ -229,9 +229,10 @@ TEST(CircleLife, ResetRoundClearsTheRoundAndAsksForTheHighScore) {
     game.pointerHolds[1] = 0;
     game.keyHolds['q'] = 0;
     std::vector<std::string> asked;
-    game.requestHighScore = [&](const std::string &level, const std::string &player) {
-        asked.push_back(level + "/" + player);
+    game.requestHighScore = [&](const std::string& level, const std::string& player, std::uint64_t round) {
+        asked.push_back(level + "/" + player + "/" + std::to_string(round));
     };
+    const std::uint64_t round = game.round;
     resetRound(game);
     EXPECT_TRUE(game.score == 0 && game.combo == 0 && game.highestCombo == 0 && game.comboAtLayerCheck == 0);
     EXPECT_TRUE(game.activeLayers == 1 && game.highestLayer == 1 && game.missStreak == 0u);
@@ -240,9 +241,32 @@ TEST(CircleLife, ResetRoundClearsTheRoundAndAsksForTheHighScore) {
     EXPECT_TRUE(game.circles.empty() && game.pointerHolds.empty() && game.keyHolds.empty());
     EXPECT_EQ(game.highScore, 1234) << "kept until the answer arrives";
     EXPECT_EQ(game.totalLayers, 3);
-    EXPECT_EQ(asked, std::vector<std::string>{"Song/Ann"});
+    EXPECT_EQ(asked, std::vector<std::string>{"Song/Ann/" + std::to_string(round + 1)});
+
+    // A round without a level name asks for nothing.
+    game.levelName.clear();
+    resetRound(game);
+    EXPECT_EQ(asked.size(), 1u);
+    game.levelName = "Song";
 
     game.requestHighScore = nullptr;
     resetRound(game); // nobody to ask: nothing is requested and nothing is made up
     EXPECT_EQ(game.highScore, 1234);
+}
+
+// Answers come back on request threads, possibly late: only the current round's answer counts,
+// and it never shows a best below what the round has already scored.
+TEST(HighScoreAnswer, OnlyTheCurrentRoundsAnswerCountsAndNeverLowersTheBest) {
+    GameState game;
+    resetRound(game);
+    const std::uint64_t first = game.round;
+    resetRound(game);
+    game.score = 700;
+    game.highScore = 700;
+    acceptHighScore(game, first, 5000);
+    EXPECT_EQ(game.highScore, 700) << "an answer for the previous round is dropped";
+    acceptHighScore(game, game.round, 300);
+    EXPECT_EQ(game.highScore, 700) << "a lower stored score does not lower the round's best";
+    acceptHighScore(game, game.round, 900);
+    EXPECT_EQ(game.highScore, 900);
 }

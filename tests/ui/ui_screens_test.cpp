@@ -1,15 +1,21 @@
 // The menu and the HUD driven headless: the GUI library without a window or renderer, mouse
 // events fed in, the screens' traced rectangles used as click targets.
 #include "app/app.hpp"
+#include "leaderboard/leaderboard_document.hpp"
 #include "level/level_list.hpp"
 #include "level/level_package.hpp"
+#include "net/http_database.hpp"
+#include "ui/leaderboard_screen.hpp"
 #include "ui/main_menu.hpp"
 #include "ui/ui_system.hpp"
+
+#include "temp_assets.hpp"
 
 #include <gtest/gtest.h>
 #include <imgui.h>
 #include <imgui_internal.h>
 
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -30,6 +36,12 @@ struct Rect {
 class Screens : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        // The exit button saves the round into levels/leaderboard.json: not into the checkout.
+        checkout = std::filesystem::current_path();
+        assets = makeTempAssets("ui_screens");
+        std::filesystem::current_path(assets);
+        setenv("VIBRELLE_LEADERBOARD_URL", "http://127.0.0.1:9/api", 1);
+        httpDatabaseInit();
         CaptureStdout();
         uiInitWithoutWindow(1.0f);
         GetCapturedStdout();
@@ -39,7 +51,12 @@ protected:
         io.BackendFlags |= ImGuiBackendFlags_RendererHasTextures;
         shippedLevels = levelList;
     }
-    static void TearDownTestSuite() { uiShutdown(); }
+    static void TearDownTestSuite() {
+        uiShutdown();
+        httpDatabaseWait(5.0);
+        std::filesystem::current_path(checkout);
+        std::filesystem::remove_all(assets);
+    }
 
     void SetUp() override {
         app = std::make_unique<App>();
@@ -115,6 +132,7 @@ protected:
     }
 
     inline static std::vector<LevelListEntry> shippedLevels;
+    inline static std::filesystem::path checkout, assets;
     std::unique_ptr<App> app;
     std::map<std::string, Rect> traced;
 };
@@ -155,11 +173,10 @@ TEST_F(Screens, NamesFromTheFileAreNeitherFormatsNorIds) {
 
 TEST_F(Screens, ButtonsWithoutAScreenSaySoAndOpenNothing) {
     settle();
-    const std::string log = click("##settings") + click("##leaderboard") + click("##tutorial");
+    const std::string log = click("##settings") + click("##tutorial");
     EXPECT_NE(log.find("The settings screen is not available in this version yet"), std::string::npos) << log;
-    EXPECT_NE(log.find("The leaderboard screen is not available in this version yet"), std::string::npos);
     EXPECT_NE(log.find("The tutorial is not available in this version yet"), std::string::npos);
-    EXPECT_FALSE(app->showSettings || app->showLeaderboard || gUI.showTutorial);
+    EXPECT_FALSE(app->showSettings || gUI.showTutorial);
     click("##exit");
     EXPECT_TRUE(app->input.quitRequested);
 }
@@ -194,17 +211,48 @@ TEST_F(Screens, StartLoadsTheSelectedLevelAndTheHudsExitReturnsToTheMenu) {
     EXPECT_TRUE(drawnLastFrame("##ScoreHUD"));
     EXPECT_TRUE(drawnLastFrame("##StemProgressHUD"));
     EXPECT_FALSE(drawnLastFrame("##MainMenu"));
+    CaptureStderr();
     click("hud_exit");
+    GetCapturedStderr();
     EXPECT_FALSE(app->audio.playing);
     EXPECT_FALSE(app->game.playing);
     EXPECT_EQ(app->game.score, 0) << "the round was reset";
+    frame();
+    EXPECT_TRUE(drawnLastFrame("##MainMenu"));
+    // The round's result was saved under the level's name (in this test's copy of assets/).
+    nlohmann::json saved;
+    std::string error;
+    ASSERT_EQ(readLeaderboardFile(kLeaderboardPath, saved, error), LeaderboardRead::Ok);
+    EXPECT_EQ(findPlayerScore(saved, levelList[1].name, "Player"), 1234);
+}
+
+TEST_F(Screens, TheLeaderboardShowsTheFetchedLevelsAndBackReturnsToTheMenu) {
+    settle();
+    CaptureStderr();
+    click("##leaderboard");
+    EXPECT_TRUE(app->showLeaderboard);
+    EXPECT_TRUE(httpDatabaseWait(15.0));
+    GetCapturedStderr();
+    receiveLeaderboard(
+        nlohmann::json::parse(R"({"levels": [{"name": "A", "scores": [{"player": "p", "score": 1}]},
+                                                              {"name": "B", "scores": []}]})"));
+    selectedLeaderboardLevel = 5; // past the levels: the chooser falls back to the first
+    settle();
+    EXPECT_TRUE(drawnLastFrame("##LeaderboardPanel"));
+    EXPECT_FALSE(drawnLastFrame("##MainMenu"));
+    EXPECT_EQ(selectedLeaderboardLevel, 0);
+    click("##back");
+    EXPECT_FALSE(app->showLeaderboard);
     frame();
     EXPECT_TRUE(drawnLastFrame("##MainMenu"));
 }
 
 TEST_F(Screens, AFailedStartLeavesTheMenuUsable) {
     // The first entry's folder does not exist; the second is a small level of the test data.
-    levelList = {{"Gone", "no_such_level", 1, ""}, {"Small", "../../tests/data/level/sub", 1, ""}};
+    std::error_code exists;
+    std::filesystem::create_directory_symlink(VIBRELLE_TEST_DATA "/level/sub", "levels/small_test_level",
+                                              exists);
+    levelList = {{"Gone", "no_such_level", 1, ""}, {"Small", "small_test_level", 1, ""}};
     CaptureStdout();
     CaptureStderr();
     EXPECT_FALSE(startLevel(*app, 0));
@@ -256,6 +304,18 @@ TEST_F(Screens, ARejectedFontIsFreedOnceAndReported) {
         GetCapturedStderr().rfind("CRITICAL: SDL_LoadFile failed for font: '/nonexistent/font.ttf'.", 0), 0u);
     EXPECT_EQ(atlas.Fonts.Size, fonts);
     frame(); // the atlas is still whole
+}
+
+// A tap arrives as a pointer position and a press in the same frame, with no hover before it.
+TEST_F(Screens, ARowTakesATapWithNoHoverBeforeIt) {
+    settle();
+    for (int row : {1, 2}) {
+        const Rect r = traced["level_row_" + std::to_string(row)];
+        frame(r.x + r.w / 2, r.y + r.h / 2, true);
+        frame(r.x + r.w / 2, r.y + r.h / 2, false);
+        EXPECT_EQ(selectedLevelIndex, row);
+        frame(-1, -1, false); // the finger leaves
+    }
 }
 
 } // namespace

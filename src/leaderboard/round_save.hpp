@@ -1,0 +1,19 @@
+#pragma once
+// Saving a round's result when the player leaves a level: into the local leaderboard file, then
+// to the leaderboard server (the player's own entries only).
+#include "leaderboard/leaderboard_document.hpp"
+
+#include <string>
+
+struct GameState;
+
+// The result of the round in `game`: its level and player (bytes that are not UTF-8 replaced, as
+// the file stores them), its best score (the score reached:
+// a round's score never goes down), the song time in whole seconds, the highest layer of the
+// layers there are and the best combo. Game mutex held.
+RoundResult roundResultOf(const GameState& game);
+
+// Saves `result` into the leaderboard file at `path` (see saveRoundResultTo) and starts the upload
+// of the player's own entries. Does nothing for a result without a level or player name. Main
+// thread, without the game mutex (it reads and writes a file).
+void saveRoundResult(const RoundResult& result, const std::string& path = kLeaderboardPath);

@@ -1,0 +1,263 @@
+#include "ui/leaderboard_screen.hpp"
+
+#include "app/app.hpp"
+#include "leaderboard/leaderboard_document.hpp"
+#include "net/http_database.hpp"
+#include "ui/ui_system.hpp"
+
+#include <imgui.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <mutex>
+
+int selectedLeaderboardLevel = 0;
+
+namespace {
+
+std::vector<LeaderboardLevel> shownLevels; // main thread
+
+// What the last fetch brought, waiting for the main thread.
+std::mutex receivedMutex;
+std::vector<LeaderboardLevel> receivedLevels;
+bool received = false;
+
+std::int32_t wholeNumber(const nlohmann::json& entry, const char* key) {
+    const auto it = entry.find(key);
+    if (it == entry.end() || !it->is_number()) {
+        return 0;
+    }
+    const double value = std::trunc(it->get<double>());
+    if (!std::isfinite(value)) {
+        return 0;
+    }
+    return static_cast<std::int32_t>(
+        std::clamp(value, static_cast<double>(std::numeric_limits<std::int32_t>::min()),
+                   static_cast<double>(std::numeric_limits<std::int32_t>::max())));
+}
+
+bool readRow(const nlohmann::json& entry, LeaderboardRow& row) {
+    if (!entry.is_object()) {
+        return false;
+    }
+    const auto player = entry.find("player");
+    const auto score = entry.find("score");
+    if (player == entry.end() || !player->is_string() || score == entry.end()) {
+        return false;
+    }
+    const std::optional<std::int32_t> value = storedScore(*score);
+    if (!value) {
+        return false;
+    }
+    row.player = player->get<std::string>();
+    row.score = *value;
+    row.time = wholeNumber(entry, "time");
+    row.combo = wholeNumber(entry, "highestCombo");
+    const auto layer = entry.find("highestLayer");
+    row.layer = layer != entry.end() && layer->is_string() ? layer->get<std::string>() : "0/0";
+    return true;
+}
+
+void pushFont(ImFont* font) { ImGui::PushFont(font, font != nullptr ? font->LegacySize : 0.0f); }
+
+} // namespace
+
+std::vector<LeaderboardLevel> parseLeaderboardForDisplay(const nlohmann::json& document) {
+    std::vector<LeaderboardLevel> levels;
+    if (!document.is_object()) {
+        return levels;
+    }
+    const auto list = document.find("levels");
+    if (list == document.end() || !list->is_array()) {
+        return levels;
+    }
+    for (const nlohmann::json& entry : *list) {
+        if (!entry.is_object()) {
+            continue;
+        }
+        const auto name = entry.find("name");
+        if (name == entry.end() || !name->is_string()) {
+            continue;
+        }
+        LeaderboardLevel level;
+        level.name = name->get<std::string>();
+        const auto scores = entry.find("scores");
+        if (scores != entry.end() && scores->is_array()) {
+            for (const nlohmann::json& score : *scores) {
+                LeaderboardRow row;
+                if (readRow(score, row)) {
+                    level.rows.push_back(std::move(row));
+                }
+            }
+        }
+        // Sorted once, here: a sort in every frame would let equal scores trade places.
+        std::stable_sort(level.rows.begin(), level.rows.end(),
+                         [](const LeaderboardRow& a, const LeaderboardRow& b) { return a.score > b.score; });
+        levels.push_back(std::move(level));
+    }
+    return levels;
+}
+
+std::string formatSongTime(std::int32_t seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d:%02d", seconds / 60, seconds % 60);
+    return text;
+}
+
+void receiveLeaderboard(const nlohmann::json& document) {
+    std::vector<LeaderboardLevel> levels = parseLeaderboardForDisplay(document);
+    std::lock_guard<std::mutex> lock(receivedMutex);
+    receivedLevels = std::move(levels);
+    received = true;
+}
+
+const std::vector<LeaderboardLevel>& shownLeaderboardLevels() {
+    std::lock_guard<std::mutex> lock(receivedMutex);
+    if (received) {
+        shownLevels = std::move(receivedLevels);
+        receivedLevels.clear();
+        received = false;
+    }
+    return shownLevels;
+}
+
+void openLeaderboard(App& app) {
+    fetchLeaderboardAsync(receiveLeaderboard);
+    app.showLeaderboard = true;
+}
+
+static void drawScoresTable(const LeaderboardLevel& level) {
+    const float s = gUI.uiScale;
+    ImGui::PushStyleColor(ImGuiCol_TableHeaderBg, ImVec4(0.2f, 0.2f, 0.3f, 0.8f));
+    ImGui::PushStyleColor(ImGuiCol_TableRowBg, ImVec4(0.1f, 0.1f, 0.15f, 0.4f));
+    ImGui::PushStyleColor(ImGuiCol_TableRowBgAlt, ImVec4(0.15f, 0.15f, 0.2f, 0.4f));
+    ImGui::PushStyleVar(ImGuiStyleVar_CellPadding, ImVec2(12.0f * s, 8.0f * s));
+    if (ImGui::BeginTable("ScoresTable", 6,
+                          ImGuiTableFlags_SizingFixedFit | ImGuiTableFlags_BordersInnerV |
+                              ImGuiTableFlags_RowBg)) {
+        ImGui::TableSetupColumn("#", ImGuiTableColumnFlags_WidthFixed, 40.0f * s);
+        ImGui::TableSetupColumn("Player", ImGuiTableColumnFlags_WidthStretch);
+        ImGui::TableSetupColumn("Score");
+        ImGui::TableSetupColumn("Time");
+        ImGui::TableSetupColumn("Layer");
+        ImGui::TableSetupColumn("Combo");
+        ImGui::TableHeadersRow();
+        const ImVec4 medals[] = {ImVec4(1.0f, 0.84f, 0.0f, 1.0f), ImVec4(0.75f, 0.75f, 0.75f, 1.0f),
+                                 ImVec4(0.8f, 0.5f, 0.2f, 1.0f)};
+        for (size_t i = 0; i < level.rows.size(); ++i) {
+            const LeaderboardRow& row = level.rows[i];
+            ImGui::PushID(static_cast<int>(i));
+            ImGui::TableNextRow();
+            ImGui::TableSetColumnIndex(0);
+            ImGui::TextColored(i < 3 ? medals[i] : ImVec4(0.7f, 0.7f, 0.7f, 1.0f), "%d.",
+                               static_cast<int>(i + 1));
+            ImGui::TableSetColumnIndex(1);
+            ImGui::TextUnformatted(row.player.c_str()); // a name from a file or a server: text only
+            ImGui::TableSetColumnIndex(2);
+            ImGui::TextColored(ImVec4(0.0f, 1.0f, 0.5f, 1.0f), "%d", row.score);
+            ImGui::TableSetColumnIndex(3);
+            ImGui::TextUnformatted(formatSongTime(row.time).c_str());
+            ImGui::TableSetColumnIndex(4);
+            ImGui::PushStyleColor(ImGuiCol_Text, ImVec4(0.5f, 0.8f, 1.0f, 1.0f));
+            ImGui::TextUnformatted(row.layer.c_str());
+            ImGui::PopStyleColor();
+            ImGui::TableSetColumnIndex(5);
+            ImGui::TextColored(ImVec4(1.0f, 0.8f, 0.0f, 1.0f), "%d", row.combo);
+            ImGui::PopID();
+        }
+        ImGui::EndTable();
+    }
+    ImGui::PopStyleVar();
+    ImGui::PopStyleColor(3);
+}
+
+void drawLeaderboardScreen(App& app) {
+    const std::vector<LeaderboardLevel>& levels = shownLeaderboardLevels();
+    const float s = gUI.uiScale;
+    const ImGuiViewport& viewport = *ImGui::GetMainViewport();
+    const ImVec2 work = viewport.WorkSize;
+    drawNeonTitle("LEADERBOARD", 0.3f, 0.8f);
+    const float top = viewport.WorkPos.y + 0.08f * work.y + ImGui::CalcTextSize("LEADERBOARD").y + 60.0f * s;
+    const float height = work.y - (top - viewport.WorkPos.y) - 40.0f * s;
+    ImGui::SetNextWindowPos(ImVec2(viewport.WorkPos.x + 0.125f * work.x, top), ImGuiCond_Always);
+    ImGui::SetNextWindowSize(ImVec2(0.75f * work.x, height), ImGuiCond_Always);
+    bool back = false;
+    if (ImGui::Begin("##LeaderboardPanel", nullptr,
+                     ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
+                         ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoCollapse |
+                         ImGuiWindowFlags_NoBackground)) {
+        pushFont(gUI.fonts.buttonFont);
+        ImGui::TextUnformatted("Select Level:");
+        ImGui::PopFont();
+        ImGui::Dummy(ImVec2(0.0f, 10.0f * s));
+
+        ImGui::PushStyleVar(ImGuiStyleVar_FrameRounding, 8.0f);
+        ImGui::PushStyleColor(ImGuiCol_FrameBg, ImVec4(0.15f, 0.15f, 0.2f, 0.9f));
+        ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0.2f, 0.2f, 0.3f, 0.9f));
+        ImGui::SetNextItemWidth(-1.0f);
+        if (!levels.empty() && selectedLeaderboardLevel >= static_cast<int>(levels.size())) {
+            selectedLeaderboardLevel = 0;
+        }
+        const char* preview = levels.empty()
+                                  ? "No levels found"
+                                  : levels[static_cast<size_t>(selectedLeaderboardLevel)].name.c_str();
+        if (ImGui::BeginCombo("##LeaderboardLevelSelect", preview)) {
+            for (int i = 0; i < static_cast<int>(levels.size()); ++i) {
+                ImGui::PushID(i);
+                const bool chosen = i == selectedLeaderboardLevel;
+                if (ImGui::Selectable("##level", chosen)) {
+                    selectedLeaderboardLevel = i;
+                }
+                ImGui::SameLine(0.0f, 0.0f);
+                ImGui::TextUnformatted(levels[static_cast<size_t>(i)].name.c_str());
+                if (chosen) {
+                    ImGui::SetItemDefaultFocus();
+                }
+                ImGui::PopID();
+            }
+            ImGui::EndCombo();
+        }
+        ImGui::PopStyleColor(2);
+        ImGui::PopStyleVar();
+        ImGui::Dummy(ImVec2(0.0f, 20.0f * s));
+
+        const float remaining = ImGui::GetContentRegionAvail().y;
+        ImGui::PushStyleVar(ImGuiStyleVar_ChildRounding, 12.0f);
+        ImGui::PushStyleColor(ImGuiCol_ChildBg, ImVec4(0.05f, 0.05f, 0.1f, 0.85f));
+        ImGui::PushStyleColor(ImGuiCol_Border, ImVec4(0.3f, 0.3f, 0.5f, 0.5f));
+        if (ImGui::BeginChild("ScoresList", ImVec2(0.0f, remaining - 125.2f * s - 60.0f * s),
+                              ImGuiChildFlags_Borders)) {
+            if (levels.empty()) {
+                const char* text = "No leaderboard data available.";
+                const ImVec2 size = ImGui::CalcTextSize(text);
+                const ImVec2 area = ImGui::GetContentRegionAvail();
+                ImGui::SetCursorPos(ImVec2((area.x - size.x) / 2.0f, (area.y - size.y) / 2.0f));
+                ImGui::TextColored(ImVec4(0.6f, 0.6f, 0.6f, 1.0f), "%s", text);
+            } else {
+                drawScoresTable(levels[static_cast<size_t>(selectedLeaderboardLevel)]);
+            }
+        }
+        ImGui::EndChild();
+        ImGui::PopStyleColor(2);
+        ImGui::PopStyleVar();
+
+        const float gap = ImGui::GetContentRegionAvail().y - 125.2f * s - 10.0f * s;
+        if (gap > 0.0f) {
+            ImGui::Dummy(ImVec2(0.0f, gap));
+        }
+        const ImVec2 size(400.0f * s, 125.2f * s);
+        ImGui::SetCursorPosX((ImGui::GetWindowWidth() - size.x) / 2.0f);
+        ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0, 0, 0, 0));
+        ImGui::PushStyleColor(ImGuiCol_ButtonActive, ImVec4(0, 0, 0, 0));
+        ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ImVec4(0, 0, 0, 0));
+        back = labeledImageButton("##back", "Back", size, gUI.textures.normalInactive,
+                                  gUI.textures.normalActive);
+        ImGui::PopStyleColor(3);
+    }
+    ImGui::End();
+    if (back) {
+        app.showLeaderboard = false;
+    }
+}

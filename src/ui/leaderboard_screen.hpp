@@ -1,0 +1,47 @@
+#pragma once
+// The leaderboard screen: a level chooser and the ranked table of that level's players with
+// score, time, layer and combo, filled by the leaderboard client's fetch.
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct App;
+
+struct LeaderboardRow {
+    std::string player;
+    std::int32_t score = 0;
+    std::int32_t time = 0;     // seconds
+    std::string layer = "0/0"; // "highestLayer" as stored, e.g. "3/8"
+    std::int32_t combo = 0;
+};
+
+struct LeaderboardLevel {
+    std::string name;
+    std::vector<LeaderboardRow> rows; // best score first
+};
+
+// The levels and rows of a leaderboard document, in document order, each level's rows sorted by
+// score, highest first, keeping the document's order among equal scores. Entries without a string
+// name (levels) or player, or without a numeric or boolean score, are skipped; "time" and
+// "highestCombo" count by their integer part (0 when missing or not numbers), "highestLayer"
+// when it is text (else "0/0"). Anything that is not a leaderboard document gives no levels.
+std::vector<LeaderboardLevel> parseLeaderboardForDisplay(const nlohmann::json& document);
+
+// "%02d:%02d" of whole minutes and seconds (125 gives 02:05, 3600 gives 60:00).
+std::string formatSongTime(std::int32_t seconds);
+
+// Hands a fetched document to the screen. Any thread (the fetch's callback): the document is read
+// there and the result handed to the main thread under the screen's lock.
+void receiveLeaderboard(const nlohmann::json& document);
+
+// The levels shown, as last received (main thread), and the one chosen.
+const std::vector<LeaderboardLevel>& shownLeaderboardLevels();
+extern int selectedLeaderboardLevel;
+
+// The main menu's Leaderboard button: starts the fetch and shows the screen.
+void openLeaderboard(App& app);
+
+// Draws the screen; Back hides it. Main thread, in a GUI frame.
+void drawLeaderboardScreen(App& app);
