@@ -4,10 +4,12 @@
 #
 # Usage: tools/screenshots.sh [-o OUTDIR] [SCENE...]
 #   menu        the main menu with the level table (after 3 s)
+#   settings    the settings screen; credits: the credits (after 3 s)
+#   tutorial    the tutorial's stem-progress page with the tutorial song playing (after 4 s)
 #   background  the background alone, nothing playing, interface hidden (after 2 s)
 #   keyboard    the default level early in autoplay: few circles, their key letters (after 9 s)
 #   midplay     the default level mid-play under autoplay with the HUD, most layers in (after 40 s)
-# Without scenes, all four. Pictures are 1920x1080 (the game's full screen on a virtual display)
+# Without scenes, all of them. Pictures are 1920x1080 (the game's full screen on a virtual display)
 # and go to OUTDIR (default: build/screenshots). The game is the release build, built first when
 # needed; VIBRELLE_BINARY names another one.
 set -euo pipefail
@@ -18,7 +20,7 @@ if [ "${1:-}" = "-o" ]; then
     shift 2
 fi
 scenes=("$@")
-[ ${#scenes[@]} -gt 0 ] || scenes=(menu background keyboard midplay)
+[ ${#scenes[@]} -gt 0 ] || scenes=(menu settings credits tutorial background keyboard midplay)
 
 binary="${VIBRELLE_BINARY:-}"
 if [ -z "$binary" ]; then
@@ -44,10 +46,15 @@ shoot() {
 for scene in "${scenes[@]}"; do
     case "$scene" in
     menu) shoot menu --quit-after 3 ;;
+    settings | credits) shoot "$scene" --screen "$scene" --quit-after 3 ;;
+    tutorial) shoot tutorial --screen tutorial:3 --quit-after 4 ;;
     background) shoot background --hide-gui --quit-after 2 ;;
     keyboard) shoot keyboard --autoplay --quit-after 9 ;;
     midplay) shoot midplay --autoplay --quit-after 40 ;;
-    *) echo "screenshots: unknown scene '$scene' (menu, background, keyboard, midplay)" >&2; exit 2 ;;
+    *)
+        echo "screenshots: unknown scene '$scene' (menu, settings, credits, tutorial, background, keyboard, midplay)" >&2
+        exit 2
+        ;;
     esac
 done
 echo "screenshots: written to $out"

@@ -8,11 +8,13 @@
 #include "game/judgement.hpp"
 #include "level/level_manifest.hpp"
 #include "net/http_database.hpp"
+#include "prefs/preferences.hpp"
 #include "render/background.hpp"
 #include "render/circle_renderer.hpp"
 #include "render/gl_functions.hpp"
 #include "render/screenshot.hpp"
 #include "render/shader_uniforms.hpp"
+#include "ui/leaderboard_screen.hpp"
 #include "ui/main_menu.hpp"
 #include "ui/ui_system.hpp"
 
@@ -57,6 +59,8 @@ AppOptions parseAppOptions(int argc, char** argv) {
             options.frameStats = true;
         } else if (std::strcmp(argv[i], "--hide-gui") == 0) {
             options.hideGui = true;
+        } else if (std::strcmp(argv[i], "--screen") == 0 && hasValue) {
+            options.screen = argv[++i];
         } else if (std::strcmp(argv[i], "--screenshot") == 0 && hasValue) {
             options.screenshotPath = argv[++i];
         } else if (std::strcmp(argv[i], "--quit-after") == 0 && hasValue) {
@@ -75,6 +79,27 @@ AppOptions parseAppOptions(int argc, char** argv) {
 }
 
 // ---- Start-up ----
+
+// --screen: a menu screen open from the first frame (for pictures and scripts).
+static void openScreen(App& app, const std::string& screen) {
+    if (screen.empty()) {
+        return;
+    }
+    if (screen == "settings") {
+        app.showSettings = true;
+    } else if (screen == "credits") {
+        app.showCredits = true;
+    } else if (screen == "leaderboard") {
+        openLeaderboard(app);
+    } else if (screen.rfind("tutorial", 0) == 0) {
+        gUI.showTutorial = true;
+        const int page = screen.size() == 10 && screen[8] == ':' ? screen[9] - '0' : 0;
+        gUI.tutorialPage = page >= 0 && page <= 4 ? page : 0;
+    } else {
+        logError(stderr, "Ignoring --screen %s: expected settings, credits, leaderboard or tutorial[:0-4]",
+                 screen.c_str());
+    }
+}
 
 bool appInit(App& app) {
     if (!SDL_Init(SDL_INIT_VIDEO)) {
@@ -103,8 +128,10 @@ bool appInit(App& app) {
     }
     resetInput(app.input);
     initGameState(app.game, 8);
-    // Keyboard gameplay is on by default: circles carry their key letters and the keys hit them.
-    app.game.keyboardGameplay = true;
+    app.game.playerName = loadPlayerName("Player");
+    app.game.keyboardGameplay = loadKeyboardGameplay(true);
+    // Before any sound: the loudness the player chose.
+    app.audio.engine->setGlobalVolume(loadMusicVolume(1.0f));
     // Every note the master clock fires pulses its stem's slot of the background.
     app.game.noteCallback = pulseStem;
 
@@ -135,6 +162,7 @@ bool appInit(App& app) {
     app.running = true;
     logMessage("Application initialized successfully!");
     httpDatabaseInit();
+    openScreen(app, app.options.screen);
     return true;
 }
 
@@ -164,7 +192,9 @@ void runFrameGameplay(App& app, float dt) {
     advanceRenderState(app.render, dt);
     updateStemVolumes(app.audio, dt);
     updateCircles(app.game, dt);
-    if (app.input.togglePlayback) {
+    // The tutorial's song belongs to the tutorial (even with the interface hidden): Space does not
+    // turn it into a round.
+    if (app.input.togglePlayback && !gUI.showTutorial) {
         togglePlayback(app);
     }
     if (app.input.toggleGui) {

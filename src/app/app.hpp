@@ -21,6 +21,7 @@ struct AppOptions {
     double quitAfter = -1.0;    // --quit-after SECONDS: quit after this long (< 0: never)
     bool frameStats = false;    // --frame-stats: print frame time and CPU use at exit
     bool hideGui = false;       // --hide-gui: start with the interface hidden (F12 shows it)
+    std::string screen;         // --screen NAME: open settings, credits, leaderboard or tutorial[:PAGE]
 };
 
 // Reads the options above (and their environment variables). --screenshot without --quit-after

@@ -1,5 +1,6 @@
 #include "leaderboard/leaderboard_document.hpp"
 
+#include "app/file_io.hpp"
 #include "app/log.hpp"
 
 #include <atomic>
@@ -26,20 +27,6 @@ namespace {
 std::mutex& fileMutex() {
     static std::mutex mutex;
     return mutex;
-}
-
-// strerror is not thread-safe; strerror_r comes in a GNU flavour (returns the text) and an XSI
-// one (fills the buffer), and these overloads accept whichever the C library declares.
-[[maybe_unused]] const char* errorTextFrom(const char* text, const char*) { return text; }
-[[maybe_unused]] const char* errorTextFrom(int, const char* buffer) { return buffer; }
-
-std::string errnoText(int error) {
-    char buffer[256] = "unknown error";
-    return errorTextFrom(strerror_r(error, buffer, sizeof buffer), buffer);
-}
-
-std::string failure(const std::string& what, const std::string& path, int error) {
-    return what + " " + path + ": " + errnoText(error);
 }
 
 // The first element of `array` that is an object whose string `key` equals `value`.
@@ -115,25 +102,10 @@ void mergeScoreEntry(json& localScores, const json& serverEntry) {
 LeaderboardRead readUnlocked(const std::string& path, json& document, std::string& error) {
     document = nullptr;
     error.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    std::string text;
+    if (!readWholeFile(path, text)) {
         return LeaderboardRead::Missing;
     }
-    std::string text;
-    char buffer[64 * 1024];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got > 0) {
-            text.append(buffer, static_cast<std::size_t>(got));
-        } else if (got == 0) {
-            break;
-        } else if (errno != EINTR) {
-            // A folder, or an I/O error: nothing usable to read.
-            ::close(fd);
-            return LeaderboardRead::Missing;
-        }
-    }
-    ::close(fd);
     if (text.empty()) {
         return LeaderboardRead::Missing;
     }
@@ -145,78 +117,6 @@ LeaderboardRead readUnlocked(const std::string& path, json& document, std::strin
         error = e.what();
         return LeaderboardRead::Corrupt;
     }
-}
-
-bool writeAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
-        if (wrote < 0 && errno == EINTR) {
-            continue;
-        }
-        if (wrote <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(wrote);
-    }
-    return true;
-}
-
-// Makes a finished rename durable. Best effort: the new file is already in place, and a
-// file system that cannot sync folders still renames atomically.
-void syncFolderOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
-bool writeUnlocked(const std::string& path, const std::string& text, std::string& error) {
-    error.clear();
-    // The name is unique to this process (pid) and call (counter). A file already there can only
-    // be left over from a killed process that had the same pid; it is stepped over, not reused.
-    static std::atomic<unsigned> counter{0};
-    std::string temporary;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temporary = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd < 0 && errno != EEXIST) {
-            break;
-        }
-    }
-    if (fd < 0) {
-        error = failure("cannot create", temporary, errno);
-        return false;
-    }
-    // Keep the permissions of the file being replaced.
-    struct stat old {};
-    if (::stat(path.c_str(), &old) == 0) {
-        ::fchmod(fd, old.st_mode & 07777);
-    }
-    const bool written = writeAll(fd, text);
-    const int writeErrno = errno;
-    const bool synced = written && ::fsync(fd) == 0;
-    const int syncErrno = errno;
-    const bool closed = ::close(fd) == 0;
-    const int closeErrno = errno;
-    if (!written || !synced || !closed) {
-        error = !written  ? failure("cannot write", temporary, writeErrno)
-                : !synced ? failure("cannot sync", temporary, syncErrno)
-                          : failure("cannot close", temporary, closeErrno);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = failure("cannot replace", path, errno);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    syncFolderOf(path);
-    return true;
 }
 
 // Reads the file for a read-modify-write, under the caller's lock. A missing file gives an empty
@@ -240,7 +140,8 @@ bool readForUpdate(const std::string& path, json& document, bool logMissing, std
     document = json::object();
     const std::string aside = path + ".bad";
     if (::rename(path.c_str(), aside.c_str()) != 0) {
-        error = failure("cannot move the unreadable file aside to", aside, errno);
+        error =
+            std::string("cannot move the unreadable file aside to ") + aside + ": " + fileErrorText(errno);
         return false;
     }
     return true;
@@ -253,7 +154,7 @@ bool writeDocumentUnlocked(const std::string& path, const json& document, std::s
         error = "cannot serialise the leaderboard";
         return false;
     }
-    return writeUnlocked(path, text, error);
+    return replaceFileAtomically(path, text, error);
 }
 
 } // namespace
@@ -420,7 +321,7 @@ LeaderboardRead readLeaderboardFile(const std::string& path, json& document, std
 
 bool writeLeaderboardFile(const std::string& path, const std::string& text, std::string& error) {
     const std::lock_guard<std::mutex> lock(fileMutex());
-    return writeUnlocked(path, text, error);
+    return replaceFileAtomically(path, text, error);
 }
 
 bool saveRoundResultTo(const std::string& path, const RoundResult& result, json& saved) {

@@ -22,9 +22,6 @@ namespace {
 
 void pushFont(ImFont* font) { ImGui::PushFont(font, font != nullptr ? font->LegacySize : 0.0f); }
 
-// A button that has no screen yet: it says so instead of opening an empty one.
-void notYet(const char* what) { logMessage("%s is not available in this version yet", what); }
-
 void drawButtonStack(App& app, float titleBottom, const ImGuiViewport& viewport) {
     const float s = gUI.uiScale;
     const ImVec2 size(400.0f * s, 125.2f * s);
@@ -48,7 +45,7 @@ void drawButtonStack(App& app, float titleBottom, const ImGuiViewport& viewport)
     }
     ImGui::SetCursorPosX(x);
     if (labeledImageButton("##settings", "Settings", size, t.normalInactive, t.normalActive)) {
-        notYet("The settings screen");
+        app.showSettings = true;
     }
     ImGui::SetCursorPosX(x);
     if (labeledImageButton("##leaderboard", "Leaderboard", size, t.normalInactive, t.normalActive)) {
@@ -56,7 +53,8 @@ void drawButtonStack(App& app, float titleBottom, const ImGuiViewport& viewport)
     }
     ImGui::SetCursorPosX(x);
     if (labeledImageButton("##tutorial", "Tutorial", size, t.normalInactive, t.normalActive)) {
-        notYet("The tutorial");
+        gUI.showTutorial = true;
+        gUI.tutorialPage = 0;
     }
     ImGui::SetCursorPosX(x);
     if (labeledImageButton("##exit", "Exit", size, t.exitInactive, t.exitActive)) {

@@ -3,11 +3,14 @@
 #include "app/app.hpp"
 #include "app/log.hpp"
 #include "level/level_list.hpp"
+#include "level/tutorial_song.hpp"
 #include "render/font_file.hpp"
 #include "render/gl_functions.hpp"
 #include "ui/hud.hpp"
 #include "ui/leaderboard_screen.hpp"
 #include "ui/main_menu.hpp"
+#include "ui/settings_screen.hpp"
+#include "ui/tutorial_screen.hpp"
 
 #include <SDL3/SDL.h>
 #include <imgui.h>
@@ -296,9 +299,11 @@ void drawUI(App& app) {
         screen = screenFor(app.game.playing, app.showLeaderboard, gUI.showTutorial, app.showSettings,
                            app.showCredits);
     }
-    if (screen != gUI.tracedScreen) {
+    if (screen != gUI.tracedScreen || (screen == UIScreen::Tutorial && gUI.tutorialPage != gUI.tracedPage)) {
         gUI.tracedScreen = screen;
+        gUI.tracedPage = gUI.tutorialPage;
         gUI.screenFrames = 0;
+        gUI.tracedItems.clear();
     }
     ++gUI.screenFrames;
 
@@ -315,14 +320,32 @@ void drawUI(App& app) {
         drawLeaderboardScreen(app);
         break;
     case UIScreen::Tutorial:
+        drawTutorialScreen();
+        break;
     case UIScreen::Settings:
+        drawSettingsScreen(app);
+        break;
     case UIScreen::Credits:
-        // Not built yet: the menu never opens them (its buttons say so in the log).
+        drawCreditsScreen(app);
         break;
     }
     drawLoadingOverlay(app);
+
+    // The tutorial song follows the tutorial's page; leaving the tutorial puts back the level it
+    // replaced.
     if (!gUI.showTutorial) {
+        if (gUI.lastAppliedTutorialPage != -1) {
+            leaveTutorial(app);
+        }
         gUI.lastAppliedTutorialPage = -1;
+    } else {
+        if (gUI.tutorialPage != gUI.lastAppliedTutorialPage) {
+            applyTutorialPage(app, gUI.tutorialPage);
+            gUI.lastAppliedTutorialPage = gUI.tutorialPage;
+        }
+        if (gUI.tutorialPage == 3) {
+            drawStemProgressBar(app); // the page explains it
+        }
     }
 }
 
@@ -439,8 +462,10 @@ bool labeledImageButton(const char* id, const char* label, const ImVec2& size, s
 }
 
 void uiTraceLastItem(const char* id) {
-    // Auto-sized windows settle over their first frames; the third frame's layout is the real one.
-    if (!gUI.trace || gUI.screenFrames != 3) {
+    // Auto-sized windows settle over their first frames; from the third frame on the layout is the
+    // real one. Each item is traced once per appearance of its screen, also when it shows up later
+    // (the tutorial's Finish, say).
+    if (!gUI.trace || gUI.screenFrames < 3 || !gUI.tracedItems.insert(id).second) {
         return;
     }
     const ImVec2 min = ImGui::GetItemRectMin(), max = ImGui::GetItemRectMax();

@@ -4,6 +4,8 @@
 // screen from the flags, the scale, the fonts and textures, the glowing title and the labelled
 // image button. Main thread only.
 #include <cstdint>
+#include <set>
+#include <string>
 
 struct App;
 struct ImFont;
@@ -38,7 +40,9 @@ struct UIState {
     int lastAppliedTutorialPage = -1; // -1 while the tutorial is closed
     bool trace = false;               // VIBRELLE_UI_TRACE=1: log where buttons and rows are
     UIScreen tracedScreen = UIScreen::MainMenu;
-    int screenFrames = 0; // frames the current screen has been shown in a row
+    int tracedPage = 0;                // the tutorial page traced (a page is a screen of its own)
+    int screenFrames = 0;              // frames the current screen has been shown in a row
+    std::set<std::string> tracedItems; // ids already traced in this appearance
 };
 extern UIState gUI;
 
@@ -96,6 +100,6 @@ bool labeledImageButton(const char* id, const char* label, const ImVec2& size, s
                         std::uint32_t activeTexture);
 
 // With VIBRELLE_UI_TRACE=1, logs "UI: <id> <x> <y> <w> <h>" for the last item drawn, in window
-// pixels, once per appearance of its screen (when its layout has settled), so that tests and
-// scripts can click it.
+// pixels, once per appearance of its screen (once its layout has settled; a tutorial page counts as
+// a screen), so that tests and scripts can click it.
 void uiTraceLastItem(const char* id);

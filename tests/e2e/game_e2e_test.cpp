@@ -9,7 +9,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <regex>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -46,6 +48,13 @@ TEST(GameEndToEnd, EscapeEndsTheGameCleanly) {
         has(run.output, "Controls:\n  Tap - Hit on beat (when playing)\n  UI buttons for other controls\n"))
         << run.output;
     EXPECT_TRUE(has(run.output, "OpenGL Version: "));
+    // A first start: the settings' defaults, each said once.
+    for (const char* line :
+         {"No prefs file found \xE2\x80\x93 using default player name (Player)\n",
+          "No prefs file found \xE2\x80\x93 using default keyboard gameplay setting (enabled)\n",
+          "No prefs file found \xE2\x80\x93 using default music volume (100%)\n"}) {
+        EXPECT_EQ(count(run.output, line), 1u) << line << run.output;
+    }
     expectInOrder(run.output,
                   {"Controls:", "Game logic thread ended", "Game logic thread joined successfully",
                    "Shutting down application...", "miniaudio audio system shut down."});
@@ -315,6 +324,56 @@ TEST(GameEndToEnd, ASavedResultIsTheBestScoreOfTheNextRun) {
                                   std::regex("Found local player score: Player on Neon Drive = (\\d+)\n")))
         << second.output;
     EXPECT_EQ(std::stoi(best[1]), lastScore);
+    std::filesystem::remove_all(assets);
+}
+
+// The name typed on the settings screen survives a restart and names the player's results.
+TEST(GameEndToEnd, ASavedPlayerNameNamesTheNextRunsResults) {
+    const std::string assets = makeTempAssets("e2e_name").string();
+    const std::string env = "SDL_AUDIO_DRIVER=dummy VIBRELLE_UI_TRACE=1 XDG_DATA_HOME='" + assets + "/data'";
+    int stage = 0;
+    // Full screen: the settings panel is laid out for 1080 lines.
+    const GameRun first = runGameIn(
+        assets, "", env,
+        [&](unsigned long window, const std::string& output) {
+            int x = 0, y = 0;
+            if (stage == 0 && tracedCentre(output, "##settings", x, y)) {
+                clickAt(window, x, y);
+                stage = 1;
+            } else if (stage == 1 && tracedCentre(output, "##playername", x, y)) {
+                clickAt(window, x, y);
+                typeText("ctrl+a", "Ann Vibe"); // the blank must not start playback
+                stage = 2;
+            } else if (stage == 2 && tracedCentre(output, "##save", x, y)) {
+                clickAt(window, x, y);
+                stage = 3;
+            } else if (stage == 3 && has(output, "Player name saved to ")) {
+                sendKey(window, "Escape");
+                stage = 4;
+            }
+        },
+        60);
+    EXPECT_EQ(first.exitCode, 0) << first.output;
+    EXPECT_EQ(stage, 4) << first.output;
+    EXPECT_FALSE(has(first.output, "Playing all stems")) << "the blank went into the name";
+
+    const GameRun second = runGameIn(
+        assets, "--windowed --autoplay", env,
+        [&](unsigned long window, const std::string& output) {
+            int x = 0, y = 0;
+            if (has(output, "Leaderboard successfully saved to ")) {
+                sendKey(window, "Escape");
+            } else if (has(output, "High score updated: ") && tracedCentre(output, "hud_exit", x, y)) {
+                clickAt(window, x, y);
+            }
+        },
+        60);
+    EXPECT_EQ(second.exitCode, 0) << second.output;
+    EXPECT_FALSE(has(second.output, "using default player name")) << second.output;
+    std::ifstream file(assets + "/levels/leaderboard.json");
+    std::stringstream text;
+    text << file.rdbuf();
+    EXPECT_NE(text.str().find("\"player\": \"Ann Vibe\""), std::string::npos) << text.str();
     std::filesystem::remove_all(assets);
 }
 

@@ -109,6 +109,17 @@ void clickAt(unsigned long window, int x, int y) {
     }
 }
 
+void typeText(const std::string& keys, const std::string& text) {
+    std::string command = "xdotool";
+    if (!keys.empty()) {
+        command += " key " + keys;
+    }
+    command += " type --delay 20 '" + text + "'";
+    if (std::system(command.c_str()) != 0) {
+        ADD_FAILURE() << "xdotool failed: " << command;
+    }
+}
+
 void sendClose(unsigned long window) {
     Display* display = XOpenDisplay(nullptr);
     if (!display) {
@@ -156,7 +167,7 @@ GameRun runGameIn(const std::string& assets, const std::string& args, const std:
     // The game runs in a copy of assets/ (what it writes stays out of the checkout), with a
     // temporary data folder unless the test names its own, and a leaderboard server address
     // nobody answers (later assignments win).
-    const std::string command = "cd '" + assets + "' && env XDG_DATA_HOME='" + ::testing::TempDir() +
+    const std::string command = "cd '" + assets + "' && env XDG_DATA_HOME='" + assets + "/data" +
                                 "' VIBRELLE_LEADERBOARD_URL=http://127.0.0.1:9/api " + env + " timeout " +
                                 std::to_string(timeoutSeconds) + " '" VIBRELLE_GAME_BINARY "' " + args +
                                 " >'" + log + "' 2>&1";

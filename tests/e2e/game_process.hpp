@@ -32,6 +32,10 @@ void sendKey(unsigned long window, const char* keysym);
 // Clicks the left mouse button at (x, y) in the window's pixels, through xdotool (real X input).
 void clickAt(unsigned long window, int x, int y);
 
+// Types `text` with real key events (xdotool, to the focused window), after pressing the key
+// combination `keys` first when it is not empty (e.g. "ctrl+a").
+void typeText(const std::string& keys, const std::string& text);
+
 // Asks the window to close the way a window manager's close button does (WM_DELETE_WINDOW).
 void sendClose(unsigned long window);
 

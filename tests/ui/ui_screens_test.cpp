@@ -1,26 +1,11 @@
-// The menu and the HUD driven headless: the GUI library without a window or renderer, mouse
-// events fed in, the screens' traced rectangles used as click targets.
-#include "app/app.hpp"
+// The main menu, the level start, the HUD and the leaderboard screen, driven headless.
 #include "leaderboard/leaderboard_document.hpp"
-#include "level/level_list.hpp"
-#include "level/level_package.hpp"
-#include "net/http_database.hpp"
 #include "ui/leaderboard_screen.hpp"
 #include "ui/main_menu.hpp"
-#include "ui/ui_system.hpp"
 
-#include "temp_assets.hpp"
+#include "screen_fixture.hpp"
 
-#include <gtest/gtest.h>
-#include <imgui.h>
-#include <imgui_internal.h>
-
-#include <filesystem>
 #include <fstream>
-#include <map>
-#include <memory>
-#include <sstream>
-#include <string>
 
 using ::testing::internal::CaptureStderr;
 using ::testing::internal::CaptureStdout;
@@ -28,114 +13,6 @@ using ::testing::internal::GetCapturedStderr;
 using ::testing::internal::GetCapturedStdout;
 
 namespace {
-
-struct Rect {
-    float x = 0, y = 0, w = 0, h = 0;
-};
-
-class Screens : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        // The exit button saves the round into levels/leaderboard.json: not into the checkout.
-        checkout = std::filesystem::current_path();
-        assets = makeTempAssets("ui_screens");
-        std::filesystem::current_path(assets);
-        setenv("VIBRELLE_LEADERBOARD_URL", "http://127.0.0.1:9/api", 1);
-        httpDatabaseInit();
-        CaptureStdout();
-        uiInitWithoutWindow(1.0f);
-        GetCapturedStdout();
-        ImGuiIO& io = ImGui::GetIO();
-        io.DisplaySize = ImVec2(1920.0f, 1080.0f);
-        // A null renderer: it takes every texture the library asks for and draws nothing.
-        io.BackendFlags |= ImGuiBackendFlags_RendererHasTextures;
-        shippedLevels = levelList;
-    }
-    static void TearDownTestSuite() {
-        uiShutdown();
-        httpDatabaseWait(5.0);
-        std::filesystem::current_path(checkout);
-        std::filesystem::remove_all(assets);
-    }
-
-    void SetUp() override {
-        app = std::make_unique<App>();
-        CaptureStdout();
-        ASSERT_TRUE(audioInit(app->audio, AudioBackend::NullDriver));
-        GetCapturedStdout();
-        initGameState(app->game, 8);
-        app->uiVisible = true;
-        levelList = shippedLevels;
-        selectedLevelIndex = 0;
-        packageLoaded = false;
-        gUI.trace = true;
-        gUI.screenFrames = 0;
-        gUI.tracedScreen = UIScreen::Credits; // the next frame is a new screen: traced again
-    }
-    void TearDown() override {
-        CaptureStdout();
-        audioShutdown(app->audio);
-        GetCapturedStdout();
-        gUI.trace = false;
-        levelList = shippedLevels;
-    }
-
-    // One GUI frame with the mouse at (x, y), its left button down or up. Returns what it logged.
-    std::string frame(float x = -1.0f, float y = -1.0f, bool down = false) {
-        ImGuiIO& io = ImGui::GetIO();
-        io.DeltaTime = 1.0f / 60.0f;
-        io.AddMousePosEvent(x, y);
-        io.AddMouseButtonEvent(0, down);
-        CaptureStdout();
-        ImGui::NewFrame();
-        drawUI(*app);
-        ImGui::Render();
-        for (ImTextureData* texture : ImGui::GetPlatformIO().Textures) {
-            if (texture->Status == ImTextureStatus_WantCreate ||
-                texture->Status == ImTextureStatus_WantUpdates) {
-                texture->SetTexID(1);
-                texture->SetStatus(ImTextureStatus_OK);
-            } else if (texture->Status == ImTextureStatus_WantDestroy) {
-                texture->SetStatus(ImTextureStatus_Destroyed);
-            }
-        }
-        const std::string out = GetCapturedStdout();
-        for (std::istringstream lines(out); lines;) {
-            std::string tag, id;
-            Rect r;
-            if (lines >> tag && tag == "UI:" && lines >> id >> r.x >> r.y >> r.w >> r.h) {
-                traced[id] = r;
-            }
-            lines.ignore(1 << 20, '\n');
-        }
-        return out;
-    }
-    // Frames until the screen has been traced.
-    void settle() {
-        for (int i = 0; i < 4; ++i) {
-            frame();
-        }
-    }
-    std::string click(const std::string& id) {
-        EXPECT_EQ(traced.count(id), 1u) << id << " was never traced";
-        const Rect r = traced[id];
-        const float x = r.x + r.w / 2, y = r.y + r.h / 2;
-        std::string out = frame(x, y, false);
-        out += frame(x, y, true);
-        out += frame(x, y, false);
-        return out;
-    }
-    // Whether the window was drawn in the frame just built.
-    static bool drawnLastFrame(const char* window) {
-        const ImGuiWindow* w = ImGui::FindWindowByName(window);
-        return w != nullptr && w->Active;
-    }
-
-    inline static std::vector<LevelListEntry> shippedLevels;
-    inline static std::filesystem::path checkout, assets;
-    std::unique_ptr<App> app;
-    std::map<std::string, Rect> traced;
-};
 
 TEST_F(Screens, TheMenuTracesItsButtonsAndRowsOnce) {
     std::string log;
@@ -171,12 +48,19 @@ TEST_F(Screens, NamesFromTheFileAreNeitherFormatsNorIds) {
     EXPECT_EQ(selectedLevelIndex, 1);
 }
 
-TEST_F(Screens, ButtonsWithoutAScreenSaySoAndOpenNothing) {
+TEST_F(Screens, EveryMenuButtonLeadsToItsScreen) {
     settle();
-    const std::string log = click("##settings") + click("##tutorial");
-    EXPECT_NE(log.find("The settings screen is not available in this version yet"), std::string::npos) << log;
-    EXPECT_NE(log.find("The tutorial is not available in this version yet"), std::string::npos);
-    EXPECT_FALSE(app->showSettings || gUI.showTutorial);
+    click("##settings");
+    EXPECT_TRUE(app->showSettings);
+    app->showSettings = false;
+    settle();
+    gUI.tutorialPage = 3;
+    click("##tutorial");
+    EXPECT_TRUE(gUI.showTutorial);
+    EXPECT_EQ(gUI.tutorialPage, 0) << "the tutorial opens on its first page";
+    gUI.showTutorial = false;
+    gUI.lastAppliedTutorialPage = -1;
+    settle();
     click("##exit");
     EXPECT_TRUE(app->input.quitRequested);
 }

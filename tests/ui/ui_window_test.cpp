@@ -1,5 +1,6 @@
 // The GUI on a real window and GL context (Xvfb + Mesa in CI): start-up, and SDL's key events
 // while a text field has the keyboard.
+#include "app/app.hpp"
 #include "app/input.hpp"
 #include "render/render_system.hpp"
 #include "ui/ui_system.hpp"
@@ -7,6 +8,9 @@
 #include <SDL3/SDL.h>
 #include <gtest/gtest.h>
 #include <imgui.h>
+
+#include <memory>
+#include <sstream>
 
 using ::testing::internal::CaptureStderr;
 using ::testing::internal::CaptureStdout;
@@ -108,6 +112,61 @@ TEST_F(GuiWindow, HotKeysGoToAFocusedTextField) {
     EXPECT_TRUE(input.togglePlayback);
     EXPECT_TRUE(input.toggleGui);
     EXPECT_TRUE(input.quitRequested);
+}
+
+// The same with the settings screen's own name field, clicked into as a player would.
+TEST_F(GuiWindow, HotKeysGoToTheSettingsNameField) {
+    auto app = std::make_unique<App>();
+    app->uiVisible = true;
+    app->showSettings = true;
+    app->game.playerName = "Player";
+    gUI.trace = true;
+    InputState input;
+    std::string log;
+    const auto frame = [&] {
+        pollInput(input, true);
+        ::testing::internal::CaptureStdout();
+        uiBeginFrame();
+        drawUI(*app);
+        uiRender();
+        log += ::testing::internal::GetCapturedStdout();
+        SDL_GL_SwapWindow(render.window);
+        endInputFrame(input);
+    };
+    for (int i = 0; i < 4; ++i) {
+        frame();
+    }
+    float x = 0, y = 0, w = 0, h = 0;
+    std::istringstream traced(log.substr(log.find("UI: ##playername ") + 17));
+    ASSERT_TRUE(traced >> x >> y >> w >> h) << log;
+    // The GUI's SDL back-end follows the real pointer while the window has focus: put it there.
+    SDL_WarpMouseInWindow(render.window, x + w / 2, y + h / 2);
+    for (const SDL_EventType type :
+         {SDL_EVENT_MOUSE_MOTION, SDL_EVENT_MOUSE_BUTTON_DOWN, SDL_EVENT_MOUSE_BUTTON_UP}) {
+        SDL_Event event{};
+        event.type = type;
+        event.button.windowID = SDL_GetWindowID(render.window);
+        event.button.button = SDL_BUTTON_LEFT;
+        event.button.down = type == SDL_EVENT_MOUSE_BUTTON_DOWN;
+        event.button.x = x + w / 2;
+        event.button.y = y + h / 2;
+        if (type == SDL_EVENT_MOUSE_MOTION) {
+            event.motion.x = x + w / 2;
+            event.motion.y = y + h / 2;
+        }
+        ASSERT_TRUE(SDL_PushEvent(&event));
+        frame();
+    }
+    frame();
+    ASSERT_TRUE(ImGui::GetIO().WantTextInput) << "the name field has the keyboard";
+    for (SDL_Keycode key : {SDLK_SPACE, SDLK_ESCAPE, SDLK_F12}) {
+        pushKey(key);
+    }
+    pollInput(input, true);
+    EXPECT_FALSE(input.togglePlayback);
+    EXPECT_FALSE(input.quitRequested);
+    EXPECT_FALSE(input.toggleGui);
+    gUI.trace = false;
 }
 
 } // namespace

@@ -1,0 +1,233 @@
+#include "prefs/preferences.hpp"
+
+#include "app/file_io.hpp"
+#include "app/log.hpp"
+
+#include <SDL3/SDL.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+
+using nlohmann::json;
+
+namespace {
+
+constexpr std::size_t kNameBytes = 63; // the settings field holds 63 bytes and a terminating zero
+
+// What a load found in the file.
+enum class PrefsRead { Ok, Missing, Corrupt };
+
+PrefsRead readPrefs(const std::string& path, json& document, std::string& error) {
+    std::string text;
+    if (!readWholeFile(path, text) || text.empty()) {
+        return PrefsRead::Missing;
+    }
+    try {
+        document = json::parse(text);
+        return PrefsRead::Ok;
+    } catch (const json::exception& e) {
+        error = e.what();
+        return PrefsRead::Corrupt;
+    }
+}
+
+// The document a save starts from: the file's object, or an empty object when there is no file,
+// when it is not JSON (reported with `parseFailure`) or when it holds something else than an
+// object (an array, a number: it then holds none of the settings and is replaced).
+json documentForSave(const std::string& path, const char* parseFailure) {
+    json document;
+    std::string error;
+    switch (readPrefs(path, document, error)) {
+    case PrefsRead::Ok:
+        return document.is_object() ? document : json::object();
+    case PrefsRead::Corrupt:
+        logError(stderr, parseFailure, error.c_str());
+        return json::object();
+    case PrefsRead::Missing:
+        break;
+    }
+    return json::object();
+}
+
+// Writes the document (4-space indent, non-ASCII as UTF-8, bytes that are not UTF-8 replaced
+// rather than thrown on) in place of the file; false with the reason.
+bool writePrefs(const std::string& path, const json& document, std::string& error) {
+    const std::string text = document.dump(4, ' ', false, json::error_handler_t::replace);
+    return replaceFileAtomically(path, text, error);
+}
+
+// Re-reads the file, lets `store` set one key, and writes it back. True when written, with the
+// file's path in `path`; a failure is reported here.
+template <typename Store> bool saveSetting(const char* parseFailure, Store store, std::string& path) {
+    path = getPrefsPath();
+    json document = documentForSave(path, parseFailure);
+    store(document);
+    std::string error;
+    if (!writePrefs(path, document, error)) {
+        logError(stderr, "Failed to save prefs file: %s", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Length of the UTF-8 sequence starting at `at`, or 0 when the bytes there are not one.
+std::size_t sequenceLength(const std::string& text, std::size_t at) {
+    const unsigned char lead = static_cast<unsigned char>(text[at]);
+    std::size_t length = lead < 0x80           ? 1
+                         : (lead >> 5) == 0x6  ? 2
+                         : (lead >> 4) == 0xE  ? 3
+                         : (lead >> 3) == 0x1E ? 4
+                                               : 0;
+    if (length == 0 || at + length > text.size()) {
+        return 0;
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80) {
+            return 0;
+        }
+    }
+    return length;
+}
+
+} // namespace
+
+std::string getPrefsPath() {
+    char* folder = SDL_GetPrefPath("Kvo", "Vibrelle");
+    if (folder == nullptr) {
+        logError(stderr, "SDL_GetPrefPath failed: %s", SDL_GetError());
+        return "prefs.json";
+    }
+    std::string path = std::string(folder) + "prefs.json";
+    SDL_free(folder);
+    return path;
+}
+
+std::string loadPlayerName(const std::string& fallback) {
+    json document;
+    std::string error;
+    switch (readPrefs(getPrefsPath(), document, error)) {
+    case PrefsRead::Missing:
+        logMessage("No prefs file found \xE2\x80\x93 using default player name (%s)", fallback.c_str());
+        return fallback;
+    case PrefsRead::Corrupt:
+        logError(stderr, "Failed to parse prefs JSON: %s", error.c_str());
+        return fallback;
+    case PrefsRead::Ok:
+        break;
+    }
+    if (document.is_object()) {
+        const auto name = document.find("playerName");
+        if (name != document.end() && name->is_string() && !name->get<std::string>().empty()) {
+            return name->get<std::string>();
+        }
+    }
+    return fallback;
+}
+
+bool loadKeyboardGameplay(bool fallback) {
+    json document;
+    std::string error;
+    switch (readPrefs(getPrefsPath(), document, error)) {
+    case PrefsRead::Missing:
+        logMessage("No prefs file found \xE2\x80\x93 using default keyboard gameplay setting (%s)",
+                   fallback ? "enabled" : "disabled");
+        return fallback;
+    case PrefsRead::Corrupt:
+        logError(stderr, "Failed to parse prefs JSON for keyboard gameplay: %s", error.c_str());
+        return fallback;
+    case PrefsRead::Ok:
+        break;
+    }
+    if (document.is_object()) {
+        const auto flag = document.find("keyboardGameplay");
+        if (flag != document.end() && flag->is_boolean()) {
+            return flag->get<bool>();
+        }
+    }
+    return fallback;
+}
+
+float loadMusicVolume(float fallback) {
+    json document;
+    std::string error;
+    switch (readPrefs(getPrefsPath(), document, error)) {
+    case PrefsRead::Missing:
+        logMessage("No prefs file found \xE2\x80\x93 using default music volume (%d%%)",
+                   static_cast<int>(std::lround(fallback * 100.0f)));
+        return fallback;
+    case PrefsRead::Corrupt:
+        logError(stderr, "Failed to parse prefs JSON for music volume: %s", error.c_str());
+        return fallback;
+    case PrefsRead::Ok:
+        break;
+    }
+    if (document.is_object()) {
+        const auto volume = document.find("musicVolume");
+        if (volume != document.end() && volume->is_number()) {
+            const double value = volume->get<double>();
+            if (std::isfinite(value)) {
+                return static_cast<float>(std::clamp(value, 0.0, 1.0));
+            }
+        }
+    }
+    return fallback;
+}
+
+void savePlayerName(const std::string& name) {
+    const std::string stored = storablePlayerName(name);
+    std::string path;
+    if (saveSetting(
+            "Failed to parse existing prefs when saving player name: %s",
+            [&](json& document) { document["playerName"] = stored; }, path)) {
+        logMessage("Player name saved to %s", path.c_str());
+    }
+}
+
+void saveKeyboardGameplay(bool enabled) {
+    std::string path;
+    if (saveSetting(
+            "Failed to parse existing prefs when saving keyboard gameplay: %s",
+            [&](json& document) { document["keyboardGameplay"] = enabled; }, path)) {
+        logMessage("Keyboard gameplay setting saved to %s: %s", path.c_str(),
+                   enabled ? "enabled" : "disabled");
+    }
+}
+
+void saveMusicVolume(float volume) {
+    const float clamped = std::isfinite(volume) ? std::clamp(volume, 0.0f, 1.0f) : 1.0f;
+    std::string path;
+    if (saveSetting(
+            "Failed to parse existing prefs when saving music volume: %s",
+            [&](json& document) { document["musicVolume"] = std::round(clamped * 100.0) / 100.0; }, path)) {
+        logMessage("Music volume saved to %s: %d%%", path.c_str(),
+                   static_cast<int>(std::lround(clamped * 100.0f)));
+    }
+}
+
+std::string cutToCharacters(const std::string& text, std::size_t maxBytes) {
+    std::size_t end = 0;
+    while (end < text.size()) {
+        const std::size_t length = std::max<std::size_t>(sequenceLength(text, end), 1);
+        if (end + length > maxBytes) {
+            break;
+        }
+        end += length;
+    }
+    return text.substr(0, end);
+}
+
+std::string storablePlayerName(const std::string& name) {
+    std::string valid;
+    for (std::size_t at = 0; at < name.size();) {
+        const std::size_t length = sequenceLength(name, at);
+        if (length == 0) {
+            valid += "\xEF\xBF\xBD"; // U+FFFD for a byte that starts no character
+            ++at;
+        } else {
+            valid.append(name, at, length);
+            at += length;
+        }
+    }
+    return cutToCharacters(valid, kNameBytes);
+}

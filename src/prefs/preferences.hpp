@@ -1,0 +1,39 @@
+#pragma once
+// The player's settings that outlive the process, in "prefs.json" in the per-user folder SDL gives
+// the game (organisation "Kvo", application "Vibrelle"): the player's name, keyboard gameplay and
+// the music volume. Each setting has its own load and save; a save re-reads the file and changes
+// only its own key, so the other settings and keys this version does not know survive. Nothing is
+// cached. A problem never stops the game: loads fall back to the caller's default, saves report.
+// Main thread.
+#include <cstddef>
+#include <string>
+
+// The file's path: SDL's preference folder + "prefs.json", or "prefs.json" in the working folder
+// when SDL cannot give one ("SDL_GetPrefPath failed: %s" on stderr).
+std::string getPrefsPath();
+
+// The stored "playerName" when it is a non-empty string, else `fallback`.
+std::string loadPlayerName(const std::string& fallback);
+
+// The stored "keyboardGameplay" when it is a boolean, else `fallback`.
+bool loadKeyboardGameplay(bool fallback);
+
+// The stored "musicVolume" when it is a number (clamped to 0..1), else `fallback`.
+float loadMusicVolume(float fallback);
+
+// Stores the name (sanitised: see storablePlayerName). Logs "Player name saved to %s".
+void savePlayerName(const std::string& name);
+
+// Stores the flag. Logs "Keyboard gameplay setting saved to %s: enabled|disabled".
+void saveKeyboardGameplay(bool enabled);
+
+// Stores the volume (0..1). Logs "Music volume saved to %s: %d%%".
+void saveMusicVolume(float volume);
+
+// At most `maxBytes` bytes of `text`, cut before a character that would not fit whole, so that
+// no UTF-8 sequence is split (bytes that are not UTF-8 count as characters of one byte).
+std::string cutToCharacters(const std::string& text, std::size_t maxBytes);
+
+// The name as the file can hold it: bytes that are not UTF-8 replaced by U+FFFD, then cut to 63
+// bytes at a character boundary (the settings field's size).
+std::string storablePlayerName(const std::string& name);

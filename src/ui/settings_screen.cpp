@@ -1,0 +1,168 @@
+#include "ui/settings_screen.hpp"
+
+#include "app/app.hpp"
+#include "prefs/preferences.hpp"
+#include "ui/ui_system.hpp"
+
+#include <imgui.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+char playerNameBuffer[kPlayerNameBufferSize] = {};
+bool playerNameBufferLoaded = false;
+
+float settingsButtonRowFactor(float availableWidth, float s) {
+    return std::min(1.0f, availableWidth / (1280.0f * s));
+}
+
+namespace {
+
+void pushFont(ImFont* font) { ImGui::PushFont(font, font != nullptr ? font->LegacySize : 0.0f); }
+
+void heading(const char* text) {
+    pushFont(gUI.fonts.buttonFont);
+    ImGui::TextUnformatted(text);
+    ImGui::PopFont();
+}
+
+void drawNameField(float s) {
+    heading("Player Name");
+    ImGui::Dummy(ImVec2(0.0f, 20.0f * s));
+    ImGui::PushStyleVar(ImGuiStyleVar_FrameRounding, 8.0f);
+    ImGui::PushStyleVar(ImGuiStyleVar_FramePadding, ImVec2(15.0f * s, 12.0f * s));
+    ImGui::PushStyleColor(ImGuiCol_FrameBg, ImVec4(0.15f, 0.15f, 0.2f, 0.9f));
+    ImGui::PushStyleColor(ImGuiCol_FrameBgHovered, ImVec4(0.2f, 0.2f, 0.3f, 0.9f));
+    ImGui::PushStyleColor(ImGuiCol_FrameBgActive, ImVec4(0.25f, 0.25f, 0.35f, 0.9f));
+    ImGui::SetNextItemWidth(-1.0f);
+    ImGui::InputText("##playername", playerNameBuffer, sizeof playerNameBuffer);
+    uiTraceLastItem("##playername");
+    ImGui::PopStyleColor(3);
+    ImGui::PopStyleVar(2);
+    ImGui::Dummy(ImVec2(0.0f, 40.0f * s));
+}
+
+void drawGameplaySettings(App& app, float s) {
+    heading("Gameplay Settings");
+    ImGui::Dummy(ImVec2(0.0f, 20.0f * s));
+    ImGui::PushStyleColor(ImGuiCol_FrameBg, ImVec4(0.15f, 0.15f, 0.2f, 0.9f));
+    ImGui::PushStyleColor(ImGuiCol_FrameBgHovered, ImVec4(0.2f, 0.2f, 0.3f, 0.9f));
+    ImGui::PushStyleColor(ImGuiCol_CheckMark, ImVec4(0.0f, 1.0f, 0.5f, 1.0f));
+    bool keyboard;
+    {
+        std::lock_guard<std::mutex> lock(app.gameMutex);
+        keyboard = app.game.keyboardGameplay;
+    }
+    if (ImGui::Checkbox("Enable Keyboard Gameplay", &keyboard)) {
+        {
+            std::lock_guard<std::mutex> lock(app.gameMutex);
+            app.game.keyboardGameplay = keyboard;
+        }
+        saveKeyboardGameplay(keyboard);
+    }
+    uiTraceLastItem("keyboard_gameplay");
+    ImGui::PopStyleColor(3);
+    ImGui::PushStyleColor(ImGuiCol_Text, ImVec4(0.7f, 0.7f, 0.7f, 1.0f));
+    ImGui::TextWrapped("%s", "Enable for playing with a keyboard.");
+    ImGui::PopStyleColor();
+
+    // The loudness of the whole game: applied while dragging, stored once the slider is let go.
+    ImGui::Dummy(ImVec2(0.0f, 20.0f * s));
+    ImGui::TextUnformatted("Music Volume");
+    AudioEngine* engine = app.audio.engine.get();
+    int percent = engine != nullptr ? static_cast<int>(std::lround(engine->getGlobalVolume() * 100.0f)) : 100;
+    ImGui::PushStyleColor(ImGuiCol_FrameBg, ImVec4(0.15f, 0.15f, 0.2f, 0.9f));
+    ImGui::PushStyleColor(ImGuiCol_SliderGrab, ImVec4(0.0f, 1.0f, 0.5f, 1.0f));
+    ImGui::PushStyleColor(ImGuiCol_SliderGrabActive, ImVec4(0.3f, 1.0f, 0.7f, 1.0f));
+    ImGui::SetNextItemWidth(-1.0f);
+    if (ImGui::SliderInt("##musicvolume", &percent, 0, 100, "%d%%") && engine != nullptr) {
+        engine->setGlobalVolume(static_cast<float>(percent) / 100.0f);
+    }
+    uiTraceLastItem("##musicvolume");
+    if (ImGui::IsItemDeactivatedAfterEdit()) {
+        saveMusicVolume(static_cast<float>(percent) / 100.0f);
+    }
+    ImGui::PopStyleColor(3);
+}
+
+} // namespace
+
+void drawSettingsScreen(App& app) {
+    const float s = gUI.uiScale;
+    const ImGuiViewport& viewport = *ImGui::GetMainViewport();
+    const ImVec2 work = viewport.WorkSize;
+    drawNeonTitle("SETTINGS", 0.35f, 1.0f);
+    const float width = 0.75f * work.x;
+    const float top = viewport.WorkPos.y + 0.08f * work.y + ImGui::CalcTextSize("SETTINGS").y + 120.0f * s;
+    ImGui::SetNextWindowPos(ImVec2(viewport.WorkPos.x + (work.x - width) / 2.0f, top), ImGuiCond_Always);
+    ImGui::SetNextWindowSize(ImVec2(width, 0.8f * (work.y - top)));
+
+    if (!playerNameBufferLoaded) {
+        std::string name;
+        {
+            std::lock_guard<std::mutex> lock(app.gameMutex);
+            name = app.game.playerName;
+        }
+        // Cut where a character ends, never inside one.
+        const std::string fitted = cutToCharacters(name, kPlayerNameBufferSize - 1);
+        std::memcpy(playerNameBuffer, fitted.c_str(), fitted.size() + 1);
+        playerNameBufferLoaded = true;
+    }
+
+    bool back = false;
+    if (ImGui::Begin("##SettingsPanel", nullptr,
+                     ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
+                         ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoCollapse |
+                         ImGuiWindowFlags_AlwaysAutoResize | ImGuiWindowFlags_NoBackground)) {
+        ImGui::PushStyleVar(ImGuiStyleVar_ChildRounding, 12.0f);
+        ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(40.0f * s, 40.0f * s));
+        ImGui::PushStyleColor(ImGuiCol_ChildBg, ImVec4(0.05f, 0.05f, 0.1f, 0.85f));
+        ImGui::PushStyleColor(ImGuiCol_Border, ImVec4(0.3f, 0.3f, 0.5f, 0.5f));
+        if (ImGui::BeginChild("SettingsContent", ImVec2(0, 0),
+                              ImGuiChildFlags_Borders | ImGuiChildFlags_AutoResizeY)) {
+            drawNameField(s);
+            drawGameplaySettings(app, s);
+        }
+        ImGui::EndChild();
+        ImGui::PopStyleColor(2);
+        ImGui::PopStyleVar(2);
+
+        const float k = settingsButtonRowFactor(ImGui::GetContentRegionAvail().x, s);
+        const ImVec2 button(400.0f * s * k, 125.2f * s * k);
+        const float gap = 40.0f * s * k;
+        const float lift = ImGui::GetContentRegionAvail().y - button.y - 10.0f * s;
+        if (lift > 0.0f) {
+            ImGui::Dummy(ImVec2(0.0f, lift));
+        }
+        ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0, 0, 0, 0));
+        ImGui::PushStyleColor(ImGuiCol_ButtonActive, ImVec4(0, 0, 0, 0));
+        ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ImVec4(0, 0, 0, 0));
+        ImGui::SetCursorPosX((ImGui::GetWindowWidth() - (2.0f * gap + 3.0f * button.x)) / 2.0f);
+        const ButtonTextures& t = gUI.textures;
+        back = labeledImageButton("##back", "Back", button, t.normalInactive, t.normalActive);
+        ImGui::SameLine(0.0f, gap);
+        if (labeledImageButton("##credits", "Credits", button, t.normalInactive, t.normalActive)) {
+            app.showSettings = false;
+            app.showCredits = true;
+            playerNameBufferLoaded = false;
+        }
+        ImGui::SameLine(0.0f, gap);
+        if (labeledImageButton("##save", "Save", button, t.normalInactive, t.normalActive)) {
+            const std::string name(playerNameBuffer, strnlen(playerNameBuffer, sizeof playerNameBuffer));
+            {
+                std::lock_guard<std::mutex> lock(app.gameMutex);
+                app.game.playerName = name;
+            }
+            savePlayerName(name);
+        }
+        ImGui::PopStyleColor(3);
+    }
+    ImGui::End();
+    if (back) {
+        app.showSettings = false;
+        playerNameBufferLoaded = false;
+    }
+}

@@ -1,0 +1,28 @@
+#pragma once
+// The tutorial (five pages with Back and Next, the tutorial song following the page) and the
+// credits. Main thread, in a GUI frame.
+#include <vector>
+
+struct App;
+
+constexpr int kTutorialPages = 5;
+
+// One page of the tutorial.
+struct TutorialPage {
+    const char* title;
+    float color[4];
+    std::vector<const char*> paragraphs;
+};
+
+// The page at `index` (0..4); an empty page outside that range.
+const TutorialPage& tutorialPage(int index);
+
+// One line of the credits after the title.
+struct CreditLine {
+    const char* text;
+    float color[4];
+};
+const std::vector<CreditLine>& creditLines();
+
+void drawTutorialScreen();
+void drawCreditsScreen(App& app);

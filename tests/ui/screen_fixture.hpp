@@ -1,0 +1,140 @@
+#pragma once
+// The screens driven headless: the GUI library without a window or renderer, mouse events fed in,
+// the screens' traced rectangles used as click targets. The suite runs in a temporary copy of
+// assets/ (the game writes its leaderboard there) with a private data folder for the preferences.
+#include "app/app.hpp"
+#include "level/level_list.hpp"
+#include "level/level_package.hpp"
+#include "net/http_database.hpp"
+#include "ui/ui_system.hpp"
+
+#include "temp_assets.hpp"
+
+#include <SDL3/SDL.h>
+#include <gtest/gtest.h>
+#include <imgui.h>
+#include <imgui_internal.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+
+struct Rect {
+    float x = 0, y = 0, w = 0, h = 0;
+};
+
+class Screens : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        // The exit button saves the round into levels/leaderboard.json: not into the checkout.
+        checkout = std::filesystem::current_path();
+        assets = makeTempAssets("ui_screens");
+        std::filesystem::current_path(assets);
+        setenv("VIBRELLE_LEADERBOARD_URL", "http://127.0.0.1:9/api", 1);
+        // The settings go to a data folder of the suite's own (SDL keeps its own copy of the
+        // environment: set both).
+        const std::string data = (assets / "data").string();
+        setenv("XDG_DATA_HOME", data.c_str(), 1);
+        SDL_SetEnvironmentVariable(SDL_GetEnvironment(), "XDG_DATA_HOME", data.c_str(), true);
+        httpDatabaseInit();
+        ::testing::internal::CaptureStdout();
+        uiInitWithoutWindow(1.0f);
+        ::testing::internal::GetCapturedStdout();
+        ImGuiIO& io = ImGui::GetIO();
+        io.DisplaySize = ImVec2(1920.0f, 1080.0f);
+        // A null renderer: it takes every texture the library asks for and draws nothing.
+        io.BackendFlags |= ImGuiBackendFlags_RendererHasTextures;
+        shippedLevels = levelList;
+    }
+    static void TearDownTestSuite() {
+        uiShutdown();
+        httpDatabaseWait(5.0);
+        std::filesystem::current_path(checkout);
+        std::filesystem::remove_all(assets);
+    }
+
+    void SetUp() override {
+        app = std::make_unique<App>();
+        ::testing::internal::CaptureStdout();
+        ASSERT_TRUE(audioInit(app->audio, AudioBackend::NullDriver));
+        ::testing::internal::GetCapturedStdout();
+        initGameState(app->game, 8);
+        app->uiVisible = true;
+        levelList = shippedLevels;
+        selectedLevelIndex = 0;
+        packageLoaded = false;
+        gUI.showTutorial = false;
+        gUI.tutorialPage = 0;
+        gUI.lastAppliedTutorialPage = -1;
+        gUI.trace = true;
+        gUI.screenFrames = 0;
+        gUI.tracedItems.clear();
+        gUI.tracedScreen = UIScreen::Credits; // the next frame is a new screen: traced again
+    }
+    void TearDown() override {
+        ::testing::internal::CaptureStdout();
+        audioShutdown(app->audio);
+        ::testing::internal::GetCapturedStdout();
+        gUI.trace = false;
+        levelList = shippedLevels;
+    }
+
+    // One GUI frame with the mouse at (x, y), its left button down or up. Returns what it logged.
+    std::string frame(float x = -1.0f, float y = -1.0f, bool down = false) {
+        ImGuiIO& io = ImGui::GetIO();
+        io.DeltaTime = 1.0f / 60.0f;
+        io.AddMousePosEvent(x, y);
+        io.AddMouseButtonEvent(0, down);
+        ::testing::internal::CaptureStdout();
+        ImGui::NewFrame();
+        drawUI(*app);
+        ImGui::Render();
+        for (ImTextureData* texture : ImGui::GetPlatformIO().Textures) {
+            if (texture->Status == ImTextureStatus_WantCreate ||
+                texture->Status == ImTextureStatus_WantUpdates) {
+                texture->SetTexID(1);
+                texture->SetStatus(ImTextureStatus_OK);
+            } else if (texture->Status == ImTextureStatus_WantDestroy) {
+                texture->SetStatus(ImTextureStatus_Destroyed);
+            }
+        }
+        const std::string out = ::testing::internal::GetCapturedStdout();
+        for (std::istringstream lines(out); lines;) {
+            std::string tag, id;
+            Rect r;
+            if (lines >> tag && tag == "UI:" && lines >> id >> r.x >> r.y >> r.w >> r.h) {
+                traced[id] = r;
+            }
+            lines.ignore(1 << 20, '\n');
+        }
+        return out;
+    }
+    // Frames until the screen has been traced.
+    void settle() {
+        for (int i = 0; i < 4; ++i) {
+            frame();
+        }
+    }
+    std::string click(const std::string& id) {
+        EXPECT_EQ(traced.count(id), 1u) << id << " was never traced";
+        const Rect r = traced[id];
+        const float x = r.x + r.w / 2, y = r.y + r.h / 2;
+        std::string out = frame(x, y, false);
+        out += frame(x, y, true);
+        out += frame(x, y, false);
+        return out;
+    }
+    // Whether the window was drawn in the frame just built.
+    static bool drawnLastFrame(const char* window) {
+        const ImGuiWindow* w = ImGui::FindWindowByName(window);
+        return w != nullptr && w->Active;
+    }
+
+    inline static std::vector<LevelListEntry> shippedLevels;
+    inline static std::filesystem::path checkout, assets;
+    std::unique_ptr<App> app;
+    std::map<std::string, Rect> traced;
+};

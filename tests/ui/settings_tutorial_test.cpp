@@ -1,0 +1,257 @@
+// The settings, credits and tutorial screens, driven headless.
+#include "level/tutorial_song.hpp"
+#include "prefs/preferences.hpp"
+#include "ui/main_menu.hpp"
+#include "ui/settings_screen.hpp"
+#include "ui/tutorial_screen.hpp"
+
+#include "screen_fixture.hpp"
+
+#include <cstring>
+
+using ::testing::internal::CaptureStderr;
+using ::testing::internal::CaptureStdout;
+using ::testing::internal::GetCapturedStderr;
+using ::testing::internal::GetCapturedStdout;
+
+namespace {
+
+size_t count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+class Settings : public Screens {
+protected:
+    void SetUp() override {
+        Screens::SetUp();
+        playerNameBufferLoaded = false;
+        app->showSettings = true;
+    }
+    void type(const char* name) { std::strncpy(playerNameBuffer, name, sizeof playerNameBuffer - 1); }
+};
+
+TEST_F(Settings, OnlySaveTakesTheNameAndBackOrCreditsDropAnEdit) {
+    settle();
+    EXPECT_STREQ(playerNameBuffer, "Player");
+    type("Typed but not saved");
+    click("##back");
+    EXPECT_FALSE(app->showSettings);
+    EXPECT_EQ(app->game.playerName, "Player");
+
+    app->showSettings = true;
+    settle();
+    EXPECT_STREQ(playerNameBuffer, "Player") << "a new visit starts from the stored name";
+    type("Ann");
+    const std::string log = click("##save");
+    EXPECT_EQ(app->game.playerName, "Ann");
+    EXPECT_NE(log.find("Player name saved to "), std::string::npos) << log;
+    EXPECT_EQ(loadPlayerName("Player"), "Ann");
+    EXPECT_TRUE(app->showSettings) << "Save keeps the screen open";
+
+    type("Typed again");
+    click("##credits");
+    EXPECT_TRUE(app->showCredits);
+    EXPECT_FALSE(app->showSettings);
+    settle();
+    click("##back");
+    EXPECT_TRUE(app->showSettings);
+    EXPECT_FALSE(app->showCredits);
+    frame();
+    EXPECT_STREQ(playerNameBuffer, "Ann");
+}
+
+TEST_F(Settings, TheCheckBoxAppliesAndStoresEachToggle) {
+    app->game.keyboardGameplay = true;
+    settle();
+    const std::string log = click("keyboard_gameplay") + click("keyboard_gameplay");
+    EXPECT_EQ(count(log, "Keyboard gameplay setting saved to "), 2u) << log;
+    EXPECT_NE(log.find(": disabled\n"), std::string::npos);
+    EXPECT_TRUE(app->game.keyboardGameplay);
+    EXPECT_TRUE(loadKeyboardGameplay(false));
+}
+
+TEST_F(Settings, TheVolumeSliderAppliesWhileDraggingAndStoresOnRelease) {
+    settle();
+    const Rect r = traced["##musicvolume"];
+    const float y = r.y + r.h / 2;
+    frame(r.x + 0.25f * r.w, y, false);
+    std::string log = frame(r.x + 0.25f * r.w, y, true);
+    log += frame(r.x + 0.5f * r.w, y, true); // dragging
+    EXPECT_NEAR(app->audio.engine->getGlobalVolume(), 0.5f, 0.05f) << "heard at once";
+    EXPECT_EQ(log.find("Music volume saved"), std::string::npos) << "not stored while dragging";
+    log = frame(r.x + 0.5f * r.w, y, false);
+    EXPECT_NE(log.find("Music volume saved to "), std::string::npos) << log;
+    EXPECT_NEAR(loadMusicVolume(1.0f), app->audio.engine->getGlobalVolume(), 0.006f);
+}
+
+TEST_F(Settings, ALongNameEntersTheFieldCutWhereACharacterEnds) {
+    app->game.playerName = std::string(62, 'a') + "\xC3\xA9"; // "é" would end at byte 64
+    settle();
+    EXPECT_EQ(std::string(playerNameBuffer), std::string(62, 'a'));
+}
+
+TEST_F(Settings, TheButtonRowShrinksToFitANarrowWindow) {
+    EXPECT_FLOAT_EQ(settingsButtonRowFactor(2000.0f, 1.0f), 1.0f);
+    EXPECT_FLOAT_EQ(settingsButtonRowFactor(640.0f, 1.0f), 0.5f);
+    ImGui::GetIO().DisplaySize = ImVec2(900.0f, 1080.0f);
+    settle();
+    const Rect back = traced["##back"], save = traced["##save"];
+    ImGui::GetIO().DisplaySize = ImVec2(1920.0f, 1080.0f);
+    EXPECT_LT(back.w, 400.0f);
+    EXPECT_GE(back.x, 0.0f);
+    EXPECT_LE(save.x + save.w, 900.0f) << "the whole row is on screen";
+}
+
+class Tutorial : public Screens {
+protected:
+    void SetUp() override {
+        Screens::SetUp();
+        CaptureStdout();
+        CaptureStderr();
+        loadLevelFromManifest("levels/level.json", app->audio, app->render);
+        GetCapturedStdout();
+        GetCapturedStderr();
+        app->game.levelName = "Neon Drive";
+    }
+    void TearDown() override {
+        // Whatever a test leaves open, the tutorial is left the way the game leaves it.
+        gUI.showTutorial = false;
+        show();
+        Screens::TearDown();
+    }
+    // Frames, quietly, until the page logic and the screen have settled.
+    void show() {
+        CaptureStderr();
+        settle();
+        GetCapturedStderr();
+    }
+    std::vector<bool> audible() const {
+        std::vector<bool> flags;
+        for (const LoadedStem& stem : app->audio.stems) {
+            flags.push_back(stem.active);
+        }
+        return flags;
+    }
+};
+
+TEST_F(Tutorial, EachPageSetsTheSongsLayersOnceAndFinishBringsTheLevelBack) {
+    gUI.showTutorial = true;
+    show();
+    EXPECT_EQ(gUI.lastAppliedTutorialPage, 0);
+    EXPECT_FALSE(app->audio.playing) << "page 0 is silent";
+    EXPECT_EQ(traced.count("##nav_back"), 0u) << "no Back on the first page";
+
+    const std::vector<std::vector<bool>> layers = {
+        {false, true, false}, {true, false, false}, {true, true, false}};
+    const void* song = nullptr;
+    for (int page = 1; page <= 3; ++page) {
+        const std::uint64_t round = app->game.round;
+        CaptureStderr();
+        click("##nav_next");
+        frame();
+        GetCapturedStderr();
+        EXPECT_EQ(gUI.tutorialPage, page);
+        EXPECT_EQ(app->game.round, round + 1) << "one application per page change";
+        ASSERT_EQ(app->audio.stems.size(), 3u) << "the tutorial song";
+        EXPECT_EQ(audible(), layers[page - 1]) << "page " << page;
+        EXPECT_FALSE(app->game.playing);
+        if (song == nullptr) {
+            song = app->audio.stems[0].source.get();
+        }
+        EXPECT_EQ(app->audio.stems[0].source.get(), song) << "paging keeps the loaded song";
+    }
+    EXPECT_TRUE(drawnLastFrame("##StemProgressHUD")) << "page 3 shows the layer bar";
+    EXPECT_EQ(app->game.activeLayers, 2);
+
+    click("##nav_next");
+    show();
+    EXPECT_EQ(audible(), (std::vector<bool>{false, false, false}));
+    EXPECT_FALSE(drawnLastFrame("##StemProgressHUD"));
+    EXPECT_EQ(traced.count("##nav_finish"), 1u) << "Finish on the last page";
+
+    click("##nav_finish");
+    show();
+    EXPECT_FALSE(gUI.showTutorial);
+    EXPECT_EQ(gUI.lastAppliedTutorialPage, -1);
+    EXPECT_GE(app->audio.stems.size(), 5u) << "the default level is back";
+    EXPECT_EQ(app->game.levelName, "Neon Drive");
+
+    const std::uint64_t round = app->game.round;
+    gUI.showTutorial = true;
+    gUI.tutorialPage = 0;
+    show();
+    EXPECT_EQ(app->game.round, round + 1) << "reopened on the same page: applied again";
+}
+
+TEST_F(Tutorial, AMenuLevelGivesWayToTheSongAndComesBackAfter) {
+    CaptureStdout();
+    CaptureStderr();
+    ASSERT_TRUE(startLevel(*app, 2));
+    GetCapturedStdout();
+    GetCapturedStderr();
+    const std::string level = levelList[2].name;
+    const size_t stems = app->audio.stems.size();
+    ASSERT_EQ(app->game.levelName, level);
+    app->game.playing = false; // back in the menu
+    gUI.showTutorial = true;
+    gUI.tutorialPage = 1;
+    show();
+    EXPECT_EQ(currentLevelPackage.name, "tutorialsong");
+    EXPECT_EQ(app->audio.stems.size(), 3u);
+
+    gUI.showTutorial = false;
+    show();
+    EXPECT_EQ(app->game.levelName, level);
+    EXPECT_TRUE(packageLoaded);
+    EXPECT_EQ(currentLevelPackage.name, levelList[2].file);
+    EXPECT_EQ(app->audio.stems.size(), stems);
+}
+
+// Hidden with F12, the tutorial still owns its song: Space does not start it as a round.
+TEST_F(Tutorial, SpaceDuringTheTutorialStartsNoRound) {
+    gUI.showTutorial = true;
+    gUI.tutorialPage = 2;
+    show();
+    app->uiVisible = false;
+    app->input.togglePlayback = true;
+    {
+        std::lock_guard<std::mutex> lock(app->gameMutex);
+        runFrameGameplay(*app, 1.0f / 60.0f);
+    }
+    EXPECT_FALSE(app->game.playing);
+    EXPECT_EQ(app->audio.stems.size(), 3u);
+
+    // Finished, Space plays the level the tutorial had replaced, under its own name.
+    app->uiVisible = true;
+    gUI.showTutorial = false;
+    show();
+    CaptureStdout();
+    {
+        std::lock_guard<std::mutex> lock(app->gameMutex);
+        runFrameGameplay(*app, 1.0f / 60.0f);
+    }
+    GetCapturedStdout();
+    EXPECT_TRUE(app->game.playing);
+    EXPECT_EQ(app->game.levelName, "Neon Drive");
+    EXPECT_GE(app->audio.stems.size(), 5u);
+}
+
+TEST(TutorialText, StatesTheRulesTheGamePlays) {
+    const TutorialPage& stems = tutorialPage(3);
+    EXPECT_STREQ(stems.title, "Stem Progress");
+    EXPECT_NE(std::string(stems.paragraphs[1]).find("if you miss 3 beats in a row"), std::string::npos);
+    EXPECT_TRUE(tutorialPage(5).paragraphs.empty());
+    bool namesMiniaudio = false;
+    for (const CreditLine& line : creditLines()) {
+        namesMiniaudio = namesMiniaudio || std::string(line.text).find("miniaudio") != std::string::npos;
+        EXPECT_EQ(std::string(line.text).find("SoLoud"), std::string::npos);
+        EXPECT_EQ(std::string(line.text).find("Your Name"), std::string::npos);
+    }
+    EXPECT_TRUE(namesMiniaudio);
+}
+
+} // namespace
