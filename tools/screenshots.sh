@@ -5,6 +5,7 @@
 # Usage: tools/screenshots.sh [-o OUTDIR] [SCENE...]
 #   menu        the main menu with the level table (after 3 s)
 #   settings    the settings screen; credits: the credits (after 3 s)
+#   calibration the calibration screen, listening to the click (after 3 s)
 #   tutorial    the tutorial's stem-progress page with the tutorial song playing (after 4 s)
 #   background  the background alone, nothing playing, interface hidden (after 2 s)
 #   keyboard    the default level early in autoplay: few circles, their key letters (after 9 s)
@@ -20,7 +21,7 @@ if [ "${1:-}" = "-o" ]; then
     shift 2
 fi
 scenes=("$@")
-[ ${#scenes[@]} -gt 0 ] || scenes=(menu settings credits tutorial background keyboard midplay)
+[ ${#scenes[@]} -gt 0 ] || scenes=(menu settings calibration credits tutorial background keyboard midplay)
 
 binary="${VIBRELLE_BINARY:-}"
 if [ -z "$binary" ]; then
@@ -46,13 +47,13 @@ shoot() {
 for scene in "${scenes[@]}"; do
     case "$scene" in
     menu) shoot menu --quit-after 3 ;;
-    settings | credits) shoot "$scene" --screen "$scene" --quit-after 3 ;;
+    settings | calibration | credits) shoot "$scene" --screen "$scene" --quit-after 3 ;;
     tutorial) shoot tutorial --screen tutorial:3 --quit-after 4 ;;
     background) shoot background --hide-gui --quit-after 2 ;;
     keyboard) shoot keyboard --autoplay --quit-after 9 ;;
     midplay) shoot midplay --autoplay --quit-after 40 ;;
     *)
-        echo "screenshots: unknown scene '$scene' (menu, settings, credits, tutorial, background, keyboard, midplay)" >&2
+        echo "screenshots: unknown scene '$scene' (menu, settings, calibration, credits, tutorial, background, keyboard, midplay)" >&2
         exit 2
         ;;
     esac

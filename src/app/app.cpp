@@ -2,6 +2,7 @@
 
 #include "app/log.hpp"
 #include "app/logic_thread.hpp"
+#include "audio/master_clock.hpp"
 #include "audio/stem_layering.hpp"
 #include "game/circles.hpp"
 #include "game/game_state.hpp"
@@ -57,6 +58,8 @@ AppOptions parseAppOptions(int argc, char** argv) {
             options.autoplay = true;
         } else if (std::strcmp(argv[i], "--frame-stats") == 0) {
             options.frameStats = true;
+        } else if (std::strcmp(argv[i], "--judge-stats") == 0) {
+            options.judgeStats = true;
         } else if (std::strcmp(argv[i], "--hide-gui") == 0) {
             options.hideGui = true;
         } else if (std::strcmp(argv[i], "--screen") == 0 && hasValue) {
@@ -87,6 +90,9 @@ static void openScreen(App& app, const std::string& screen) {
     }
     if (screen == "settings") {
         app.showSettings = true;
+    } else if (screen == "calibration") {
+        app.showSettings = true;
+        calibrationOpen(app);
     } else if (screen == "credits") {
         app.showCredits = true;
     } else if (screen == "leaderboard") {
@@ -132,6 +138,7 @@ bool appInit(App& app) {
     app.game.keyboardGameplay = loadKeyboardGameplay(true);
     // Before any sound: the loudness the player chose.
     app.audio.engine->setGlobalVolume(loadMusicVolume(1.0f));
+    app.audio.clockOffset = loadAudioOffsetMs(0) / 1000.0;
     // Every note the master clock fires pulses its stem's slot of the background.
     app.game.noteCallback = pulseStem;
 
@@ -177,10 +184,16 @@ static void togglePlayback(App& app) {
     } else {
         stopAllStems(app.audio);
         app.game.playing = false;
+        // The song will start again from its beginning: nothing of this run may stay on screen,
+        // be held across the stop, or count as a miss later. Score and combo stay.
+        clearRunState(app.game);
     }
 }
 
 void runFrameGameplay(App& app, float dt) {
+    // The frame's own song time, read now: circles grow, holds fill and the HUD moves with the
+    // clock between the logic thread's ticks.
+    refreshSongTime(app.audio, app.game);
     int activeCount = 0;
     for (int i = 0; i < kStemSlots; ++i) {
         const bool active = i < static_cast<int>(app.audio.stems.size()) && app.audio.stems[i].active;
@@ -191,7 +204,6 @@ void runFrameGameplay(App& app, float dt) {
     // Under the game mutex: the logic thread's note callback writes the same stem slots.
     advanceRenderState(app.render, dt);
     updateStemVolumes(app.audio, dt);
-    updateCircles(app.game, dt);
     // The tutorial's song belongs to the tutorial (even with the interface hidden): Space does not
     // turn it into a round.
     if (app.input.togglePlayback && !gUI.showTutorial) {
@@ -200,10 +212,10 @@ void runFrameGameplay(App& app, float dt) {
     if (app.input.toggleGui) {
         app.uiVisible = !app.uiVisible;
     }
-    if (app.options.autoplay) {
-        autoplayFrame(app.autoplay, app.game, app.input, app.render.height);
-    }
+    // The presses first, each at its own time: one that came before a circle's time was over
+    // still finds the circle, though this frame's clock has gone past it.
     handleGameplayInput(app.game, app.input, app.render.height);
+    updateCircles(app.game, dt);
 }
 
 // Print Screen: a picture named after the local time in the player's data folder.
@@ -219,6 +231,7 @@ static std::string userScreenshotPath() {
 }
 
 void runFrame(App& app, float dt) {
+    app.input.calibrating = app.showCalibration;
     pollInput(app.input, app.uiVisible);
     // Drawable pixels, origin top left, as the input record holds them.
     setPointer(app.render, app.input.mouseX, app.input.mouseY, app.input.mousePressed);
@@ -228,6 +241,9 @@ void runFrame(App& app, float dt) {
         runFrameGameplay(app, dt);
         beginFrame(app.render);
         drawCircles(app.game, app.render);
+    }
+    if (app.showCalibration) {
+        calibrationFrame(app);
     }
     gGL.glUseProgram(0);
     gGL.glBindVertexArray(0);
@@ -304,6 +320,10 @@ void runMainLoop(App& app) {
     if (app.options.frameStats) {
         reportFrameStats(app.frameStats, secondsSince(start, SDL_GetPerformanceCounter()));
     }
+    if (app.options.judgeStats) {
+        std::lock_guard<std::mutex> lock(app.gameMutex);
+        reportJudgeStats(app.game.pressOffsetsMs);
+    }
 }
 
 // ---- Shut-down ----
@@ -331,11 +351,12 @@ int vibrelleMain(int argc, char** argv) {
 
     if (app->options.autoplay) {
         // The bot plays the default level from the start, as a player pressing Space would.
-        autoplayStart(app->autoplay);
+        autoplayBotStart(*app);
         app->input.togglePlayback = true;
     }
     std::thread logic(logicThreadMain, app.get());
     runMainLoop(*app);
+    autoplayBotStop(*app);
     gLogicStopRequested.store(true);
     if (logic.joinable()) {
         logic.join();

@@ -1,8 +1,9 @@
 #pragma once
 // The application record and the main thread's start-up, frame loop and shut-down.
+#include "app/autoplay_bot.hpp"
+#include "app/calibration_session.hpp"
 #include "app/input.hpp"
 #include "audio/audio_system.hpp"
-#include "game/autoplay.hpp"
 #include "game/game_state.hpp"
 #include "render/render_system.hpp"
 
@@ -20,8 +21,9 @@ struct AppOptions {
     std::string screenshotPath; // --screenshot FILE: write the last frame as PNG, then quit
     double quitAfter = -1.0;    // --quit-after SECONDS: quit after this long (< 0: never)
     bool frameStats = false;    // --frame-stats: print frame time and CPU use at exit
+    bool judgeStats = false;    // --judge-stats: print how far the presses lay from their notes
     bool hideGui = false;       // --hide-gui: start with the interface hidden (F12 shows it)
-    std::string screen;         // --screen NAME: open settings, credits, leaderboard or tutorial[:PAGE]
+    std::string screen; // --screen NAME: settings, calibration, credits, leaderboard or tutorial[:PAGE]
 };
 
 // Reads the options above (and their environment variables). --screenshot without --quit-after
@@ -44,12 +46,14 @@ struct App {
     bool uiVisible = false;
     bool showSettings = false;
     bool showCredits = false;
+    bool showCalibration = false;   // the calibration screen, over Settings
+    CalibrationSession calibration; // its run, while it is open
     bool running = false;
     AppOptions options;
     GameState game;
     std::mutex gameMutex;
     std::atomic<std::uint64_t> logicTicks{0}; // ticks the logic thread has run
-    AutoplayState autoplay;                   // the bot's fingers, with options.autoplay
+    AutoplayBot autoplay;                     // the bot's thread and plan, with options.autoplay
     std::string pendingScreenshot;            // written after the current frame is drawn
     FrameStats frameStats;                    // with options.frameStats
     int exitCode = 0;                         // 1 when a requested screenshot could not be written
@@ -69,7 +73,7 @@ void runMainLoop(App& app);
 void runFrame(App& app, float dt);
 
 // The frame's gameplay steps, in order: stem flags into the render record, the background's
-// animation, the stem fades, circle life, Space and F12, the bot and the gameplay input. No GL.
+// animation, the stem fades, Space and F12, the gameplay input, then circle life. No GL.
 // Main thread, with the game mutex held.
 void runFrameGameplay(App& app, float dt);
 

@@ -60,3 +60,29 @@ void reportFrameStats(const FrameStats& stats, double sinceStart) {
     const double percent = stats.measuredFrom >= 0.0 && wall > 0.0 ? 100.0 * cpu / wall : 0.0;
     logMessage("CPU: %.0f %% of one core", percent);
 }
+
+OffsetSummary summarizeOffsets(const std::vector<float>& offsetsMs) {
+    OffsetSummary summary;
+    summary.count = offsetsMs.size();
+    if (offsetsMs.empty()) {
+        return summary;
+    }
+    double sum = 0.0;
+    for (float offset : offsetsMs) {
+        sum += offset;
+        summary.maxAbs = std::max(summary.maxAbs, std::fabs(static_cast<double>(offset)));
+    }
+    summary.mean = sum / static_cast<double>(offsetsMs.size());
+    double squares = 0.0;
+    for (float offset : offsetsMs) {
+        squares += (offset - summary.mean) * (offset - summary.mean);
+    }
+    summary.sd = std::sqrt(squares / static_cast<double>(offsetsMs.size()));
+    return summary;
+}
+
+void reportJudgeStats(const std::vector<float>& offsetsMs) {
+    const OffsetSummary summary = summarizeOffsets(offsetsMs);
+    logMessage("Hit offsets: mean %.2f ms, sd %.2f ms, max |%.2f| ms over %zu presses", summary.mean,
+               summary.sd, summary.maxAbs, summary.count);
+}

@@ -41,3 +41,15 @@ void recordFrame(FrameStats& stats, double sinceStart, double workSeconds);
 // The two lines --frame-stats prints at exit: "Frame time: median X ms, p95 Y ms over N frames"
 // and "CPU: Z % of one core", CPU measured from the end of the warm-up to `sinceStart`.
 void reportFrameStats(const FrameStats& stats, double sinceStart);
+
+// The spread of the presses' offsets from their notes (milliseconds).
+struct OffsetSummary {
+    double mean = 0.0;
+    double sd = 0.0;     // population standard deviation
+    double maxAbs = 0.0; // largest distance from the note
+    std::size_t count = 0;
+};
+OffsetSummary summarizeOffsets(const std::vector<float>& offsetsMs);
+
+// The line --judge-stats prints at exit: "Hit offsets: mean X ms, sd Y ms, max |Z| ms over N presses".
+void reportJudgeStats(const std::vector<float>& offsetsMs);

@@ -32,14 +32,20 @@ void applyInputEvent(InputState& input, const SDL_Event& event, const PointerSca
         }
         input.keysHeld.insert(event.key.key);
         input.keysPressed.insert(event.key.key);
+        input.keyPressNs[event.key.key] = event.key.timestamp;
         if (guiTextInput &&
             (event.key.key == SDLK_ESCAPE || event.key.key == SDLK_SPACE || event.key.key == SDLK_F12)) {
             break; // typed into the GUI's text field
         }
         if (event.key.key == SDLK_ESCAPE) {
-            input.quitRequested = true;
-        } else if (event.key.key == SDLK_SPACE) {
-            input.togglePlayback = true;
+            // On the calibration screen Escape leaves the screen, not the game.
+            if (input.calibrating) {
+                input.leaveCalibration = true;
+            } else {
+                input.quitRequested = true;
+            }
+        } else if (event.key.key == SDLK_SPACE && !input.calibrating) {
+            input.togglePlayback = true; // on the calibration screen Space is a tap
         } else if (event.key.key == SDLK_F12) {
             input.toggleGui = true;
         } else if (event.key.key == SDLK_PRINTSCREEN) {
@@ -52,6 +58,7 @@ void applyInputEvent(InputState& input, const SDL_Event& event, const PointerSca
         }
         input.keysHeld.erase(event.key.key);
         input.keysReleased.insert(event.key.key);
+        input.keyReleaseNs[event.key.key] = event.key.timestamp;
         break;
     case SDL_EVENT_MOUSE_MOTION:
         input.mouseX = pointsToPixels(event.motion.x, scale.density);
@@ -61,6 +68,7 @@ void applyInputEvent(InputState& input, const SDL_Event& event, const PointerSca
         if (event.button.button == SDL_BUTTON_LEFT) {
             input.mousePressed = true;
             input.mouseHeld = true;
+            input.mousePressNs = event.button.timestamp;
             input.mouseX = pointsToPixels(event.button.x, scale.density);
             input.mouseY = pointsToPixels(event.button.y, scale.density);
         }
@@ -69,6 +77,7 @@ void applyInputEvent(InputState& input, const SDL_Event& event, const PointerSca
         if (event.button.button == SDL_BUTTON_LEFT) {
             input.mouseReleased = true;
             input.mouseHeld = false;
+            input.mouseReleaseNs = event.button.timestamp;
             input.mouseX = pointsToPixels(event.button.x, scale.density);
             input.mouseY = pointsToPixels(event.button.y, scale.density);
         }
@@ -78,6 +87,7 @@ void applyInputEvent(InputState& input, const SDL_Event& event, const PointerSca
         touch.held = true;
         touch.pressed = true;
         touch.released = false;
+        touch.pressNs = event.tfinger.timestamp;
         touch.x = event.tfinger.x * scale.pixelWidth;
         touch.y = event.tfinger.y * scale.pixelHeight;
         break;
@@ -92,6 +102,7 @@ void applyInputEvent(InputState& input, const SDL_Event& event, const PointerSca
         TouchPoint& touch = input.touches[event.tfinger.fingerID];
         touch.held = false;
         touch.released = true;
+        touch.releaseNs = event.tfinger.timestamp;
         break;
     }
     default:
@@ -138,12 +149,15 @@ void pollInput(InputState& input, bool uiVisible) {
 
 void endInputFrame(InputState& input) {
     input.togglePlayback = false;
+    input.leaveCalibration = false;
     input.toggleGui = false;
     input.screenshotRequested = false;
     input.mousePressed = false;
     input.mouseReleased = false;
     input.keysPressed.clear();
     input.keysReleased.clear();
+    input.keyPressNs.clear();
+    input.keyReleaseNs.clear();
     for (auto it = input.touches.begin(); it != input.touches.end();) {
         it->second.pressed = false;
         if (!it->second.held) {

@@ -12,6 +12,8 @@ struct TouchPoint {
     bool released = false; // went up this frame
     float x = 0.0f;
     float y = 0.0f;
+    std::uint64_t pressNs = 0;   // SDL timestamp of the last press (nanoseconds)
+    std::uint64_t releaseNs = 0; // and of the last release
 };
 
 // This frame's input, filled from SDL events by pollInput on the main thread.
@@ -29,6 +31,16 @@ struct InputState {
     std::set<std::uint32_t> keysPressed;
     std::set<std::uint32_t> keysReleased;
     bool screenshotRequested = false; // Print Screen went down this frame
+    // Set by the app while the calibration screen is open: Space is then a tap (no playback), and
+    // Escape sets leaveCalibration instead of quitting.
+    bool calibrating = false;
+    bool leaveCalibration = false;
+    // When each press and release happened (SDL event timestamps, nanoseconds), so that it is
+    // judged at its own moment rather than the frame's.
+    std::uint64_t mousePressNs = 0;
+    std::uint64_t mouseReleaseNs = 0;
+    std::map<std::uint32_t, std::uint64_t> keyPressNs;   // of the keys in keysPressed
+    std::map<std::uint32_t, std::uint64_t> keyReleaseNs; // of the keys in keysReleased
 };
 
 // How SDL's window coordinates map to drawable pixels: SDL reports the mouse in points (pixels /

@@ -12,13 +12,11 @@ namespace {
 constexpr AudioHandle kGroupBit = 0x80000000u;
 constexpr float kMaxSpeed = 16.0f; // keeps the mixer's work per block bounded
 
-bool isGroupHandle(AudioHandle handle) {
-    return (handle & kGroupBit) != 0;
-}
+bool isGroupHandle(AudioHandle handle) { return (handle & kGroupBit) != 0; }
 
 // Left and right gains for a volume and pan: unity on both sides at the centre, the far side
 // turned down linearly as the pan moves away from it, so a centred stereo stem plays as recorded.
-void panGains(float volume, float pan, float &left, float &right) {
+void panGains(float volume, float pan, float& left, float& right) {
     left = volume * (pan > 0.0f ? 1.0f - pan : 1.0f);
     right = volume * (pan < 0.0f ? 1.0f + pan : 1.0f);
 }
@@ -33,7 +31,7 @@ Wav::~Wav() {
     }
 }
 
-AudioResult Wav::loadMem(const unsigned char *data, size_t size) {
+AudioResult Wav::loadMem(const unsigned char* data, size_t size) {
     if (engine_) {
         engine_->stopSource(*this);
     }
@@ -46,9 +44,7 @@ AudioResult Wav::loadMem(const unsigned char *data, size_t size) {
     return result;
 }
 
-double Wav::getLength() const {
-    return double(audio_.frames) / kEngineSampleRate;
-}
+double Wav::getLength() const { return double(audio_.frames) / kEngineSampleRate; }
 
 // ---- Locking ----
 
@@ -70,9 +66,7 @@ void AudioEngine::SpinLock::lock() {
 
 // ---- Start-up and shut-down ----
 
-AudioEngine::~AudioEngine() {
-    deinit();
-}
+AudioEngine::~AudioEngine() { deinit(); }
 
 AudioResult AudioEngine::init(unsigned flags, AudioBackend backend, unsigned sampleRate, unsigned bufferSize,
                               unsigned channels) {
@@ -85,13 +79,16 @@ AudioResult AudioEngine::init(unsigned flags, AudioBackend backend, unsigned sam
     }
     {
         std::lock_guard<SpinLock> guard(lock_);
-        for (Voice &voice : voices_) {
+        for (Voice& voice : voices_) {
             voice = Voice{};
         }
-        for (Group &group : groups_) {
+        for (Group& group : groups_) {
             group = Group{};
         }
         globalVolume_ = 1.0f;
+        report_ = MixReport{};
+        framesOut_ = 0; // the audio thread is not running yet
+        deviceRate_ = DeviceRate{};
     }
     if (backend == AudioBackend::Auto) {
         if (!SDL_InitSubSystem(SDL_INIT_AUDIO)) {
@@ -136,19 +133,23 @@ void AudioEngine::deinit() {
     }
     {
         std::lock_guard<SpinLock> guard(lock_);
-        for (Voice &voice : voices_) {
+        for (Voice& voice : voices_) {
             voice = Voice{};
         }
-        for (Group &group : groups_) {
+        for (Group& group : groups_) {
             group = Group{};
         }
     }
     {
         std::lock_guard<std::mutex> guard(sourcesMutex_);
-        for (Wav *source : sources_) {
+        for (Wav* source : sources_) {
             source->engine_ = nullptr;
         }
         sources_.clear();
+    }
+    {
+        std::lock_guard<SpinLock> guard(lock_);
+        report_ = MixReport{};
     }
     deviceFrames_ = 0;
     initialized_ = false;
@@ -156,11 +157,11 @@ void AudioEngine::deinit() {
 
 // ---- Lookup (lock held) ----
 
-AudioEngine::Voice *AudioEngine::findVoice(AudioHandle handle) {
+AudioEngine::Voice* AudioEngine::findVoice(AudioHandle handle) {
     if (handle == 0 || isGroupHandle(handle)) {
         return nullptr;
     }
-    for (Voice &voice : voices_) {
+    for (Voice& voice : voices_) {
         if (voice.handle == handle) {
             return &voice;
         }
@@ -168,15 +169,15 @@ AudioEngine::Voice *AudioEngine::findVoice(AudioHandle handle) {
     return nullptr;
 }
 
-const AudioEngine::Voice *AudioEngine::findVoice(AudioHandle handle) const {
-    return const_cast<AudioEngine *>(this)->findVoice(handle);
+const AudioEngine::Voice* AudioEngine::findVoice(AudioHandle handle) const {
+    return const_cast<AudioEngine*>(this)->findVoice(handle);
 }
 
-AudioEngine::Group *AudioEngine::findGroup(AudioHandle handle) {
+AudioEngine::Group* AudioEngine::findGroup(AudioHandle handle) {
     if (!isGroupHandle(handle)) {
         return nullptr;
     }
-    for (Group &group : groups_) {
+    for (Group& group : groups_) {
         if (group.handle == handle) {
             return &group;
         }
@@ -184,25 +185,25 @@ AudioEngine::Group *AudioEngine::findGroup(AudioHandle handle) {
     return nullptr;
 }
 
-const AudioEngine::Group *AudioEngine::findGroup(AudioHandle handle) const {
-    return const_cast<AudioEngine *>(this)->findGroup(handle);
+const AudioEngine::Group* AudioEngine::findGroup(AudioHandle handle) const {
+    return const_cast<AudioEngine*>(this)->findGroup(handle);
 }
 
 // Calls fn on the voice, or on every voice of the group, that handle names.
 template <typename Fn> void AudioEngine::forEachVoice(AudioHandle handle, Fn fn) {
-    if (Group *group = findGroup(handle)) {
+    if (Group* group = findGroup(handle)) {
         for (unsigned i = 0; i < group->count; ++i) {
-            if (Voice *voice = findVoice(group->members[i])) {
+            if (Voice* voice = findVoice(group->members[i])) {
                 fn(*voice);
             }
         }
-    } else if (Voice *voice = findVoice(handle)) {
+    } else if (Voice* voice = findVoice(handle)) {
         fn(*voice);
     }
 }
 
-const AudioEngine::Voice *AudioEngine::firstVoice(AudioHandle handle) const {
-    if (const Group *group = findGroup(handle)) {
+const AudioEngine::Voice* AudioEngine::firstVoice(AudioHandle handle) const {
+    if (const Group* group = findGroup(handle)) {
         // Ended voices leave their groups at once, so the first member is the first voice
         // still playing.
         return group->count > 0 ? findVoice(group->members[0]) : nullptr;
@@ -211,10 +212,10 @@ const AudioEngine::Voice *AudioEngine::firstVoice(AudioHandle handle) const {
 }
 
 // Frees the voice's slot and takes it out of every group; its handle is dead from here on.
-void AudioEngine::endVoice(Voice &voice) {
+void AudioEngine::endVoice(Voice& voice) {
     AudioHandle handle = voice.handle;
     voice = Voice{};
-    for (Group &group : groups_) {
+    for (Group& group : groups_) {
         unsigned kept = 0;
         for (unsigned i = 0; i < group.count; ++i) {
             if (group.members[i] != handle) {
@@ -227,7 +228,7 @@ void AudioEngine::endVoice(Voice &voice) {
 
 // ---- Voices ----
 
-AudioHandle AudioEngine::play(Wav &source, float volume, float pan, bool paused) {
+AudioHandle AudioEngine::play(Wav& source, float volume, float pan, bool paused) {
     if (!initialized_ || !source.samples() || source.frameCount() == 0) {
         return 0;
     }
@@ -240,7 +241,7 @@ AudioHandle AudioEngine::play(Wav &source, float volume, float pan, bool paused)
         source.engine_ = this;
     }
     std::lock_guard<SpinLock> guard(lock_);
-    for (Voice &voice : voices_) {
+    for (Voice& voice : voices_) {
         if (voice.handle != 0) {
             continue;
         }
@@ -267,29 +268,29 @@ AudioHandle AudioEngine::play(Wav &source, float volume, float pan, bool paused)
 
 void AudioEngine::stop(AudioHandle handle) {
     std::lock_guard<SpinLock> guard(lock_);
-    forEachVoice(handle, [this](Voice &voice) { endVoice(voice); });
+    forEachVoice(handle, [this](Voice& voice) { endVoice(voice); });
 }
 
 void AudioEngine::stopAll() {
     std::lock_guard<SpinLock> guard(lock_);
-    for (Voice &voice : voices_) {
+    for (Voice& voice : voices_) {
         voice = Voice{};
     }
-    for (Group &group : groups_) {
+    for (Group& group : groups_) {
         group.count = 0;
     }
 }
 
-void AudioEngine::stopSource(const Wav &source) {
+void AudioEngine::stopSource(const Wav& source) {
     std::lock_guard<SpinLock> guard(lock_);
-    for (Voice &voice : voices_) {
+    for (Voice& voice : voices_) {
         if (voice.handle != 0 && voice.source == &source) {
             endVoice(voice);
         }
     }
 }
 
-void AudioEngine::forgetSource(Wav &source) {
+void AudioEngine::forgetSource(Wav& source) {
     stopSource(source);
     std::lock_guard<std::mutex> guard(sourcesMutex_);
     sources_.erase(std::remove(sources_.begin(), sources_.end(), &source), sources_.end());
@@ -315,12 +316,12 @@ void AudioEngine::setVolume(AudioHandle handle, float volume) {
     }
     volume = std::max(volume, 0.0f);
     std::lock_guard<SpinLock> guard(lock_);
-    forEachVoice(handle, [volume](Voice &voice) { voice.volume = volume; });
+    forEachVoice(handle, [volume](Voice& voice) { voice.volume = volume; });
 }
 
 float AudioEngine::getVolume(AudioHandle handle) const {
     std::lock_guard<SpinLock> guard(lock_);
-    const Voice *voice = firstVoice(handle);
+    const Voice* voice = firstVoice(handle);
     return voice ? voice->volume : 0.0f;
 }
 
@@ -330,17 +331,17 @@ void AudioEngine::setPan(AudioHandle handle, float pan) {
     }
     pan = std::clamp(pan, -1.0f, 1.0f);
     std::lock_guard<SpinLock> guard(lock_);
-    forEachVoice(handle, [pan](Voice &voice) { voice.pan = pan; });
+    forEachVoice(handle, [pan](Voice& voice) { voice.pan = pan; });
 }
 
 void AudioEngine::setPause(AudioHandle handle, bool paused) {
     std::lock_guard<SpinLock> guard(lock_);
-    forEachVoice(handle, [paused](Voice &voice) { voice.paused = paused; });
+    forEachVoice(handle, [paused](Voice& voice) { voice.paused = paused; });
 }
 
 bool AudioEngine::getPause(AudioHandle handle) const {
     std::lock_guard<SpinLock> guard(lock_);
-    const Voice *voice = firstVoice(handle);
+    const Voice* voice = firstVoice(handle);
     return voice && voice->paused;
 }
 
@@ -350,7 +351,7 @@ void AudioEngine::setRelativePlaySpeed(AudioHandle handle, float speed) {
     }
     speed = std::min(speed, kMaxSpeed);
     std::lock_guard<SpinLock> guard(lock_);
-    forEachVoice(handle, [speed](Voice &voice) { voice.speed = speed; });
+    forEachVoice(handle, [speed](Voice& voice) { voice.speed = speed; });
 }
 
 bool AudioEngine::isValidVoiceHandle(AudioHandle handle) const {
@@ -358,19 +359,37 @@ bool AudioEngine::isValidVoiceHandle(AudioHandle handle) const {
     return findVoice(handle) != nullptr;
 }
 
-double AudioEngine::getStreamTime(AudioHandle handle) const {
+double AudioEngine::getStreamTime(AudioHandle handle, std::uint64_t* atNs) {
+    const std::uint64_t now = SDL_GetTicksNS();
+    if (atNs != nullptr) {
+        *atNs = now;
+    }
     std::lock_guard<SpinLock> guard(lock_);
-    const Voice *voice = firstVoice(handle);
+    Voice* voice = const_cast<Voice*>(firstVoice(handle));
     if (!voice) {
         return 0.0;
     }
-    return (double(voice->playedFrames) + voice->fraction) / kEngineSampleRate;
+    if (report_.atNs == 0) {
+        // No device: the caller pulls the mix, and the position is what has been mixed.
+        return (double(voice->playedFrames) + voice->fraction) / kEngineSampleRate;
+    }
+    const double heard = heardPosition(voice->reportedSeconds, report_, now, !voice->paused);
+    return slewToward(voice->heard, heard, now, !voice->paused, report_.rate);
+}
+
+MixReport AudioEngine::lastMixReport(AudioHandle voice, double* voiceSeconds) const {
+    std::lock_guard<SpinLock> guard(lock_);
+    if (voiceSeconds != nullptr) {
+        const Voice* found = voice != 0 ? firstVoice(voice) : nullptr;
+        *voiceSeconds = found != nullptr ? found->reportedSeconds : 0.0;
+    }
+    return report_;
 }
 
 unsigned AudioEngine::getActiveVoiceCount() const {
     std::lock_guard<SpinLock> guard(lock_);
     unsigned count = 0;
-    for (const Voice &voice : voices_) {
+    for (const Voice& voice : voices_) {
         count += voice.handle != 0 ? 1 : 0;
     }
     return count;
@@ -383,7 +402,7 @@ AudioHandle AudioEngine::createVoiceGroup() {
         return 0;
     }
     std::lock_guard<SpinLock> guard(lock_);
-    for (Group &group : groups_) {
+    for (Group& group : groups_) {
         if (group.handle == 0) {
             group = Group{};
             group.handle = kGroupBit | nextGroupHandle_;
@@ -399,7 +418,7 @@ AudioHandle AudioEngine::createVoiceGroup() {
 
 AudioResult AudioEngine::destroyVoiceGroup(AudioHandle handle) {
     std::lock_guard<SpinLock> guard(lock_);
-    Group *group = findGroup(handle);
+    Group* group = findGroup(handle);
     if (!group) {
         return AudioResult::InvalidParameter;
     }
@@ -414,7 +433,7 @@ bool AudioEngine::isVoiceGroup(AudioHandle handle) const {
 
 AudioResult AudioEngine::addVoiceToGroup(AudioHandle groupHandle, AudioHandle voiceHandle) {
     std::lock_guard<SpinLock> guard(lock_);
-    Group *group = findGroup(groupHandle);
+    Group* group = findGroup(groupHandle);
     if (!group || !findVoice(voiceHandle)) {
         return AudioResult::InvalidParameter;
     }
@@ -430,7 +449,7 @@ AudioResult AudioEngine::addVoiceToGroup(AudioHandle groupHandle, AudioHandle vo
 
 bool AudioEngine::isVoiceInGroup(AudioHandle groupHandle, AudioHandle voiceHandle) const {
     std::lock_guard<SpinLock> guard(lock_);
-    const Group *group = findGroup(groupHandle);
+    const Group* group = findGroup(groupHandle);
     if (!group || voiceHandle == 0) {
         return false;
     }
@@ -440,13 +459,13 @@ bool AudioEngine::isVoiceInGroup(AudioHandle groupHandle, AudioHandle voiceHandl
 
 unsigned AudioEngine::getVoiceGroupVoiceCount(AudioHandle groupHandle) const {
     std::lock_guard<SpinLock> guard(lock_);
-    const Group *group = findGroup(groupHandle);
+    const Group* group = findGroup(groupHandle);
     return group ? group->count : 0;
 }
 
 // ---- Mixing ----
 
-void AudioEngine::mix(float *out, unsigned frames) {
+void AudioEngine::mix(float* out, unsigned frames) {
     while (frames > 0) {
         unsigned block = std::min(frames, kMixBlockFrames);
         {
@@ -458,9 +477,9 @@ void AudioEngine::mix(float *out, unsigned frames) {
     }
 }
 
-void AudioEngine::mixBlock(float *out, unsigned frames) {
+void AudioEngine::mixBlock(float* out, unsigned frames) {
     std::fill(out, out + size_t(frames) * 2, 0.0f);
-    for (Voice &voice : voices_) {
+    for (Voice& voice : voices_) {
         if (voice.handle != 0 && !voice.paused) {
             mixVoice(voice, out, frames);
         }
@@ -470,7 +489,7 @@ void AudioEngine::mixBlock(float *out, unsigned frames) {
     }
 }
 
-void AudioEngine::mixVoice(Voice &voice, float *out, unsigned frames) {
+void AudioEngine::mixVoice(Voice& voice, float* out, unsigned frames) {
     float targetLeft = 0.0f;
     float targetRight = 0.0f;
     panGains(voice.volume * globalVolume_, voice.pan, targetLeft, targetRight);
@@ -487,7 +506,7 @@ void AudioEngine::mixVoice(Voice &voice, float *out, unsigned frames) {
     voice.gainLeft = targetLeft;
     voice.gainRight = targetRight;
 
-    const float *samples = voice.samples;
+    const float* samples = voice.samples;
     const uint32_t channels = voice.channels;
     const uint32_t rightOffset = channels == 2 ? 1 : 0; // mono plays on both sides
 
@@ -496,8 +515,8 @@ void AudioEngine::mixVoice(Voice &voice, float *out, unsigned frames) {
         unsigned i = 0;
         while (i < frames) {
             uint64_t run = std::min<uint64_t>(frames - i, voice.frames - voice.position);
-            const float *src = samples + voice.position * channels;
-            float *dst = out + size_t(i) * 2;
+            const float* src = samples + voice.position * channels;
+            float* dst = out + size_t(i) * 2;
             for (uint64_t k = 0; k < run; ++k) {
                 gainLeft += stepLeft;
                 gainRight += stepRight;
@@ -522,7 +541,7 @@ void AudioEngine::mixVoice(Voice &voice, float *out, unsigned frames) {
     for (unsigned i = 0; i < frames; ++i) {
         gainLeft += stepLeft;
         gainRight += stepRight;
-        const float *a = samples + voice.position * channels;
+        const float* a = samples + voice.position * channels;
         uint64_t next = voice.position + 1;
         float nextLeft = 0.0f;
         float nextRight = 0.0f;
@@ -551,15 +570,35 @@ void AudioEngine::mixVoice(Voice &voice, float *out, unsigned frames) {
     }
 }
 
-void AudioEngine::outputCallback(void *userdata, SDL_AudioStream *stream, int additionalBytes,
+void AudioEngine::outputCallback(void* userdata, SDL_AudioStream* stream, int additionalBytes,
                                  int totalBytes) {
     (void)totalBytes;
-    auto *engine = static_cast<AudioEngine *>(userdata);
+    auto* engine = static_cast<AudioEngine*>(userdata);
     int frames = (additionalBytes + int(sizeof(float) * 2) - 1) / int(sizeof(float) * 2);
     while (frames > 0) {
         unsigned block = std::min(unsigned(frames), kOutputChunkFrames);
         engine->mix(engine->outputBuffer_, block);
         SDL_PutAudioStreamData(stream, engine->outputBuffer_, int(block * sizeof(float) * 2));
         frames -= int(block);
+    }
+    // The clock: when this mix was done, where every voice stood, and how long until the last
+    // frame queued reaches the ear (what the stream still holds, then one device period).
+    const int queuedBytes = SDL_GetAudioStreamQueued(stream);
+    const double queued = double(std::max(queuedBytes, 0)) / (sizeof(float) * 2) / kEngineSampleRate;
+    engine->framesOut_ +=
+        std::uint64_t((additionalBytes + int(sizeof(float) * 2) - 1) / int(sizeof(float) * 2));
+    MixReport report;
+    report.atNs = SDL_GetTicksNS();
+    report.period = double(std::max(engine->deviceFrames_, 1)) / kEngineSampleRate;
+    report.latency = report.period + queued;
+    // What the device has taken so far: all that was handed over, less what still waits.
+    report.rate = measureDeviceRate(engine->deviceRate_, report.atNs,
+                                    double(engine->framesOut_) / kEngineSampleRate - queued);
+    std::lock_guard<SpinLock> guard(engine->lock_);
+    engine->report_ = report;
+    for (Voice& voice : engine->voices_) {
+        if (voice.handle != 0) {
+            voice.reportedSeconds = (double(voice.playedFrames) + voice.fraction) / kEngineSampleRate;
+        }
     }
 }

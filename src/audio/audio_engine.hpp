@@ -17,6 +17,7 @@
 // played on and stops its voices there before its samples go away; an engine that shuts down
 // first forgets its sources, so either may be released first.
 #include "audio/audio_decode.hpp"
+#include "audio/heard_clock.hpp"
 
 #include <atomic>
 #include <cstddef>
@@ -41,14 +42,14 @@ class Wav {
 public:
     Wav() = default;
     ~Wav();
-    Wav(const Wav &) = delete;
-    Wav &operator=(const Wav &) = delete;
+    Wav(const Wav&) = delete;
+    Wav& operator=(const Wav&) = delete;
 
     // Decodes WAV, Ogg Vorbis, MP3 or FLAC bytes (the format is detected from the bytes). The
     // bytes are read during the call only; the caller keeps and frees them. Voices still playing
     // the previous sound are stopped first. Returns AudioResult::Ok, or the failure code with the
     // source left empty (FileLoadFailed for an unknown format or undecodable data).
-    AudioResult loadMem(const unsigned char *data, size_t size);
+    AudioResult loadMem(const unsigned char* data, size_t size);
 
     // Length of the decoded sound in seconds (0 when empty).
     double getLength() const;
@@ -58,7 +59,7 @@ public:
     bool getLooping() const { return looping_; }
 
     // The decoded samples: frameCount() × channelCount() interleaved floats (null when empty).
-    const float *samples() const { return audio_.samples.get(); }
+    const float* samples() const { return audio_.samples.get(); }
     uint64_t frameCount() const { return audio_.frames; }
     uint32_t channelCount() const { return audio_.channels; }
 
@@ -66,7 +67,7 @@ private:
     friend class AudioEngine;
     DecodedAudio audio_;
     bool looping_ = false;
-    AudioEngine *engine_ = nullptr; // the engine it was last played on; main thread only
+    AudioEngine* engine_ = nullptr; // the engine it was last played on; main thread only
 };
 
 // ---- Engine ----
@@ -87,8 +88,8 @@ class AudioEngine {
 public:
     AudioEngine() = default;
     ~AudioEngine();
-    AudioEngine(const AudioEngine &) = delete;
-    AudioEngine &operator=(const AudioEngine &) = delete;
+    AudioEngine(const AudioEngine&) = delete;
+    AudioEngine& operator=(const AudioEngine&) = delete;
 
     // Starts the engine. sampleRate 0 or 44100 (the only rate), channels 0 or 2, bufferSize 0 for
     // the device's default buffer or a number of sample frames to ask SDL for. With
@@ -108,7 +109,7 @@ public:
     // when paused is true, held at its first frame until setPause(…, false). Returns the new
     // voice's handle, or 0 when the engine is not running, the source is empty or every voice
     // slot is in use.
-    AudioHandle play(Wav &source, float volume = 1.0f, float pan = 0.0f, bool paused = false);
+    AudioHandle play(Wav& source, float volume = 1.0f, float pan = 0.0f, bool paused = false);
 
     // Stops one voice, or every voice of a group.
     void stop(AudioHandle handle);
@@ -140,7 +141,15 @@ public:
 
     // Seconds of the source a voice has played since it started, growing across loops without
     // ever wrapping. For a group: the time of its first voice still playing; 0 when none.
-    double getStreamTime(AudioHandle handle) const;
+    // On a device, this is the position being heard at the moment of the call (see
+    // heard_clock.hpp): smooth between callbacks, late by the output latency, never going back.
+    // Without a device (NullDriver), the position mixed so far. `atNs`, when given, receives the
+    // SDL tick (nanoseconds) the value belongs to.
+    double getStreamTime(AudioHandle handle, std::uint64_t* atNs = nullptr);
+
+    // What the last audio callback reported (atNs 0 before the first one, and without a device);
+    // with `voice` and `voiceSeconds`, also where that voice (or group) stood when it was made.
+    MixReport lastMixReport(AudioHandle voice = 0, double* voiceSeconds = nullptr) const;
 
     // Voice groups: a handle through which several voices are paused, resumed, stopped and
     // changed at once. createVoiceGroup returns 0 when every group slot is taken.
@@ -159,7 +168,7 @@ public:
     // [-1, 1]) and advances every voice. The output device's callback calls it; with
     // AudioBackend::NullDriver the caller does. Never allocates; takes the spinlock once per
     // block of kMixBlockFrames.
-    void mix(float *out, unsigned frames);
+    void mix(float* out, unsigned frames);
 
     // The device's buffer size in sample frames as SDL reports it (0 without a device).
     int getBackendBufferFrames() const { return deviceFrames_; }
@@ -169,8 +178,8 @@ private:
 
     struct Voice {
         AudioHandle handle = 0; // 0 = free slot
-        const Wav *source = nullptr;
-        const float *samples = nullptr;
+        const Wav* source = nullptr;
+        const float* samples = nullptr;
         uint64_t frames = 0;
         uint32_t channels = 0;
         bool looping = false;
@@ -184,6 +193,8 @@ private:
         uint64_t playedFrames = 0; // source frames passed since the start, loops included
         float gainLeft = 0.0f;     // gains reached at the end of the last block
         float gainRight = 0.0f;
+        double reportedSeconds = 0.0; // position when the last callback finished mixing
+        SlewedClock heard;            // the heard position given out last
     };
     struct Group {
         AudioHandle handle = 0; // 0 = free slot
@@ -202,34 +213,38 @@ private:
     };
 
     // Callers hold lock_ for all of these.
-    Voice *findVoice(AudioHandle handle);
-    const Voice *findVoice(AudioHandle handle) const;
-    Group *findGroup(AudioHandle handle);
-    const Group *findGroup(AudioHandle handle) const;
+    Voice* findVoice(AudioHandle handle);
+    const Voice* findVoice(AudioHandle handle) const;
+    Group* findGroup(AudioHandle handle);
+    const Group* findGroup(AudioHandle handle) const;
     template <typename Fn> void forEachVoice(AudioHandle handle, Fn fn);
-    const Voice *firstVoice(AudioHandle handle) const;
-    void endVoice(Voice &voice);
-    void mixBlock(float *out, unsigned frames);
-    void mixVoice(Voice &voice, float *out, unsigned frames);
+    const Voice* firstVoice(AudioHandle handle) const;
+    void endVoice(Voice& voice);
+    void mixBlock(float* out, unsigned frames);
+    void mixVoice(Voice& voice, float* out, unsigned frames);
 
     // Wav calls these on the main thread.
-    void stopSource(const Wav &source);
-    void forgetSource(Wav &source);
+    void stopSource(const Wav& source);
+    void forgetSource(Wav& source);
 
-    static void outputCallback(void *userdata, SDL_AudioStream *stream, int additionalBytes, int totalBytes);
+    static void outputCallback(void* userdata, SDL_AudioStream* stream, int additionalBytes, int totalBytes);
 
     mutable SpinLock lock_;
     Voice voices_[kMaxVoices];
+    MixReport report_;
+    // The audio thread's own (the callback's), not under the lock.
+    std::uint64_t framesOut_ = 0; // frames handed to the device since it opened
+    DeviceRate deviceRate_;
     Group groups_[kMaxVoiceGroups];
     float globalVolume_ = 1.0f;
     AudioHandle nextVoiceHandle_ = 1;
     AudioHandle nextGroupHandle_ = 1;
 
     std::mutex sourcesMutex_; // never taken by the audio thread
-    std::vector<Wav *> sources_;
+    std::vector<Wav*> sources_;
 
     bool initialized_ = false;
-    SDL_AudioStream *stream_ = nullptr;
+    SDL_AudioStream* stream_ = nullptr;
     int deviceFrames_ = 0;
     static constexpr unsigned kOutputChunkFrames = 1024;
     float outputBuffer_[kOutputChunkFrames * 2] = {}; // audio thread only

@@ -21,11 +21,33 @@ void resetChartClock(MidiChart& chart) {
 
 } // namespace
 
+// The device's period and the latency the clock takes off, as the first callbacks report them (a
+// device that has not called back within a quarter of a second is reported as it was opened).
+static void logDeviceTiming(AudioEngine& engine) {
+    const Uint64 deadline = SDL_GetTicksNS() + 250 * SDL_NS_PER_MS;
+    MixReport report = engine.lastMixReport();
+    // The stream fills over the first callbacks; the latency is read once it has settled.
+    for (int seen = 0; seen < 3 && SDL_GetTicksNS() < deadline;) {
+        const MixReport next = engine.lastMixReport();
+        if (next.atNs != report.atNs) {
+            report = next;
+            ++seen;
+        }
+        SDL_Delay(1);
+    }
+    const int frames = engine.getBackendBufferFrames();
+    const double period = double(frames) / kEngineSampleRate;
+    const double latency = report.atNs != 0 ? report.latency : period;
+    logMessage("Audio device: %d frames per period (%.1f ms), output latency %.1f ms", frames,
+               period * 1000.0, latency * 1000.0);
+}
+
 bool audioInit(AudioSystem& audio, AudioBackend backend) {
     if (!audio.engine) {
         audio.engine = std::make_unique<AudioEngine>();
     }
-    AudioResult result = audio.engine->init(kClipRoundoff, backend, 0, 0, 2);
+    // A short device period keeps the mix close to the ear and the clock fine-grained.
+    AudioResult result = audio.engine->init(kClipRoundoff, backend, 0, kDevicePeriodFrames, 2);
     if (result != AudioResult::Ok) {
         logError(stderr, "Failed to initialize miniaudio: Error code %u", static_cast<unsigned>(result));
         return false;
@@ -42,6 +64,9 @@ bool audioInit(AudioSystem& audio, AudioBackend backend) {
     audio.speedFactor = 1.0f;
     audio.engine->setGlobalVolume(1.0f);
     logMessage("miniaudio audio system initialized successfully.");
+    if (backend != AudioBackend::NullDriver) {
+        logDeviceTiming(*audio.engine);
+    }
     return true;
 }
 

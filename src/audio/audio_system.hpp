@@ -28,6 +28,9 @@ struct LoadedStem {
     MidiChart chart;             // empty and not loaded unless the stem plays notes
 };
 
+// Device period asked of SDL, in sample frames (5.8 ms at 44.1 kHz).
+constexpr unsigned kDevicePeriodFrames = 256;
+
 struct AudioSystem {
     std::vector<LoadedStem> stems; // the current level's stems in manifest order
     bool playing = false;          // playback started and not stopped
@@ -35,6 +38,7 @@ struct AudioSystem {
     float bpm = 120.0f;            // the level's BPM as last given to setBpm
     float speedFactor = 1.0f;      // relative play speed of every voice
     float masterVolume = 1.0f;     // multiplies every layer volume
+    double clockOffset = 0.0;      // seconds the game clock runs behind what is heard (the player's offset)
     std::unique_ptr<AudioEngine> engine;
     AudioHandle voiceGroup = 0; // holds every stem's voice; 0 = none
 };

@@ -67,7 +67,8 @@ void advanceMasterClockTo(AudioSystem& audio, GameState& game, RenderState* rend
         chart.lastClock = now;
         game.songTime = now;
         DueRange ranges[2];
-        const int count = dueRanges(chart.notes, chart.lastPosition, now, audio.looping, chart.audioLength, ranges);
+        const int count =
+            dueRanges(chart.notes, chart.lastPosition, now, audio.looping, chart.audioLength, ranges);
         for (int r = 0; r < count; ++r) {
             for (NoteIter note = ranges[r].begin; note < ranges[r].end; ++note) {
                 fired.push_back(*note);
@@ -88,9 +89,36 @@ void advanceMasterClockTo(AudioSystem& audio, GameState& game, RenderState* rend
     }
 }
 
+bool readMasterClock(AudioSystem& audio, double* songTime, std::uint64_t* atNs, double* rate) {
+    if (!audio.playing || audio.voiceGroup == 0 || !audio.engine ||
+        !audio.engine->isVoiceGroup(audio.voiceGroup)) {
+        return false;
+    }
+    *songTime = audio.engine->getStreamTime(audio.voiceGroup, atNs) - audio.clockOffset;
+    *rate = audio.engine->lastMixReport().rate;
+    return true;
+}
+
+void refreshSongTime(AudioSystem& audio, GameState& game) {
+    double now = 0.0, rate = 1.0;
+    std::uint64_t at = 0;
+    if (readMasterClock(audio, &now, &at, &rate)) {
+        game.songTime = now;
+        game.songTimeNs = at;
+        game.songRate = rate;
+    }
+}
+
 void advanceMasterClock(AudioSystem& audio, GameState& game, RenderState* render) {
-    if (!audio.playing || audio.voiceGroup == 0 || !audio.engine || !audio.engine->isVoiceGroup(audio.voiceGroup)) {
+    double now = 0.0, rate = 1.0;
+    std::uint64_t at = 0;
+    if (!readMasterClock(audio, &now, &at, &rate)) {
         return;
     }
-    advanceMasterClockTo(audio, game, render, audio.engine->getStreamTime(audio.voiceGroup));
+    advanceMasterClockTo(audio, game, render, now);
+    if (game.songTime == now) {
+        // The moment that reading belongs to, and the clock's pace, for judging inputs by theirs.
+        game.songTimeNs = at;
+        game.songRate = rate;
+    }
 }

@@ -1,87 +1,116 @@
 #include "game/autoplay.hpp"
 
-#include "app/input.hpp"
 #include "app/log.hpp"
-#include "game/circles.hpp"
-#include "game/judgement.hpp"
 
-#include <vector>
+#include <algorithm>
 
-void autoplayStart(AutoplayState &bot) {
-    bot = AutoplayState{};
+void autoplayStart(AutoplayPlan& plan) {
+    plan = AutoplayPlan{};
     logMessage("Autoplay enabled");
 }
 
-// ---- Letting go ----
-
-// A finger stays down only while it holds a hold circle whose hold is still running.
-static bool shouldRelease(const GameState &game, std::uint64_t finger) {
-    const auto held = game.pointerHolds.find(finger);
-    if (held == game.pointerHolds.end() || held->second < 0 ||
-        static_cast<std::size_t>(held->second) >= game.circles.size()) {
-        return true; // a tap was judged, or the held circle is gone
-    }
-    const Circle &circle = game.circles[static_cast<std::size_t>(held->second)];
-    // Letting go once the hold's length has passed lands inside the release tolerance even when
-    // the frame clock has not yet credited the hold time.
-    return circle.holdComplete || game.songTime - circle.time >= circle.holdDuration;
+static bool sameCircle(const AutoplayTouch& touch, const Circle& circle) {
+    return touch.noteTime == circle.time && touch.circleX == circle.x && touch.circleY == circle.y &&
+           touch.stemIndex == circle.stemIndex;
 }
 
-static void releaseFingers(AutoplayState &bot, const GameState &game, InputState &input) {
-    for (auto it = bot.fingers.begin(); it != bot.fingers.end();) {
-        if (!shouldRelease(game, *it)) {
-            ++it;
+void autoplayPlan(AutoplayPlan& plan, const GameState& game, std::int32_t width, std::int32_t height) {
+    if (!game.playing || width <= 0 || height <= 0) {
+        return;
+    }
+    // A touch is forgotten once its circle has gone (judged, expired, or a new round begun) and
+    // its finger is up: until then it marks the circle as taken care of, so that a circle whose
+    // press is still on its way to the judgement is not pressed twice.
+    plan.touches.erase(std::remove_if(plan.touches.begin(), plan.touches.end(),
+                                      [&](const AutoplayTouch& touch) {
+                                          return !touch.down &&
+                                                 std::none_of(game.circles.begin(), game.circles.end(),
+                                                              [&](const Circle& circle) {
+                                                                  return sameCircle(touch, circle);
+                                                              });
+                                      }),
+                       plan.touches.end());
+    for (const Circle& circle : game.circles) {
+        if (!circle.active || circle.hit || !circle.holders.empty()) {
+            continue; // judged already, or someone holds it
+        }
+        const bool planned =
+            std::any_of(plan.touches.begin(), plan.touches.end(),
+                        [&](const AutoplayTouch& touch) { return sameCircle(touch, circle); });
+        if (planned) {
             continue;
         }
-        TouchPoint &touch = input.touches[*it];
-        touch.held = false;
-        touch.pressed = false;
-        touch.released = true;
-        it = bot.fingers.erase(it);
+        AutoplayTouch touch;
+        touch.finger = plan.nextFinger++;
+        touch.pressAt = circle.time;
+        touch.releaseAt = circle.channel == kHoldChannel
+                              ? circle.time + circle.holdDuration + kAutoplayHoldRelease
+                              : circle.time + kAutoplayTapRelease;
+        // Circles measure y upward in pixels; SDL's touch positions are fractions of the window,
+        // y downward.
+        touch.x = circle.x / static_cast<float>(width);
+        touch.y = (static_cast<float>(height) - circle.y) / static_cast<float>(height);
+        touch.noteTime = circle.time;
+        touch.circleX = circle.x;
+        touch.circleY = circle.y;
+        touch.stemIndex = circle.stemIndex;
+        plan.touches.push_back(touch);
     }
 }
 
-// ---- Pressing ----
-
-// True when this frame is the best one left to press `circle`: its time is nearer now than it
-// will be next frame, or the circle would be gone by then.
-static bool pressNow(const Circle &circle, double songTime, double step) {
-    const double lead = circle.time - songTime; // > 0: still early
-    if (lead > kEarlyPressLimit) {
+bool autoplayNext(const AutoplayPlan& plan, AutoplayAction* action) {
+    const AutoplayTouch* best = nullptr;
+    double bestAt = 0.0;
+    for (const AutoplayTouch& touch : plan.touches) {
+        if (touch.done) {
+            continue;
+        }
+        const double at = touch.down ? touch.releaseAt : touch.pressAt;
+        // On a tie the release goes first: a finger lifted and another put down at the same moment.
+        if (best == nullptr || at < bestAt || (at == bestAt && touch.down && !best->down)) {
+            best = &touch;
+            bestAt = at;
+        }
+    }
+    if (best == nullptr) {
         return false;
     }
-    if (lead <= step * 0.5) {
-        return true;
-    }
-    const double lifetime = circle.channel == kHoldChannel ? circle.holdDuration : kTapLifetime;
-    return step - lead > lifetime;
+    action->step = best->down ? AutoplayStep::Release : AutoplayStep::Press;
+    action->finger = best->finger;
+    action->at = bestAt;
+    action->x = best->x;
+    action->y = best->y;
+    return true;
 }
 
-void autoplayFrame(AutoplayState &bot, const GameState &game, InputState &input, std::int32_t windowHeight) {
-    const double now = game.songTime;
-    const double moved = now - bot.lastSongTime;
-    if (moved > 0.0 && moved < 0.1) {
-        bot.clockStep = moved;
-    }
-    bot.lastSongTime = now;
-
-    releaseFingers(bot, game, input);
-    if (!game.playing) {
-        return; // presses would not be judged
-    }
-    const float height = static_cast<float>(windowHeight);
-    for (const Circle &circle : game.circles) {
-        if (!circle.active || circle.hit || !circle.holders.empty() ||
-            !pressNow(circle, now, bot.clockStep)) {
+void autoplayDone(AutoplayPlan& plan, const AutoplayAction& action) {
+    for (auto it = plan.touches.begin(); it != plan.touches.end(); ++it) {
+        if (it->finger != action.finger) {
             continue;
         }
-        const std::uint64_t finger = bot.nextFingerId++;
-        TouchPoint &touch = input.touches[finger];
-        touch.held = true;
-        touch.pressed = true;
-        touch.released = false;
-        touch.x = circle.x;
-        touch.y = height - circle.y; // circles measure y upward, SDL downward
-        bot.fingers.insert(finger);
+        if (action.step == AutoplayStep::Press) {
+            it->down = true;
+        } else {
+            it->down = false;
+            it->done = true;
+        }
+        return;
     }
+}
+
+std::vector<AutoplayAction> autoplayCancel(AutoplayPlan& plan) {
+    std::vector<AutoplayAction> releases;
+    for (const AutoplayTouch& touch : plan.touches) {
+        if (touch.down) {
+            AutoplayAction action;
+            action.step = AutoplayStep::Release;
+            action.finger = touch.finger;
+            action.at = touch.releaseAt;
+            action.x = touch.x;
+            action.y = touch.y;
+            releases.push_back(action);
+        }
+    }
+    plan.touches.clear();
+    return releases;
 }

@@ -1,31 +1,70 @@
 #pragma once
-// The autoplay bot: a perfect player made of synthetic fingers. Each frame it reads the game state
-// and writes presses and releases into the input record, exactly as a player's touches would
-// arrive; the judgement then treats them like any other finger. It never changes the game state.
+// The autoplay bot's plan: a perfect player made of synthetic fingers. For every circle on screen
+// it plans one touch, down at the note's time on the song clock and up again once the note is
+// done with; the app's bot thread turns each step into a real SDL finger event at that moment, so
+// the presses travel the same path as a player's and are judged by their own event timestamps.
+// Plain code: it reads the game state and never changes it.
 #include "game/game_state.hpp"
 
-#include <set>
-
-struct InputState;
+#include <cstdint>
+#include <vector>
 
 // Finger ids of the bot: a range real touch screens do not hand out, so a real finger never
 // shares an id with one of the bot's.
 constexpr std::uint64_t kAutoplayFingerBase = 0xA070000000000000ull;
 
-struct AutoplayState {
-    std::uint64_t nextFingerId = kAutoplayFingerBase; // a fresh finger for every press
-    std::set<std::uint64_t> fingers;                  // the bot's fingers that are down
-    double lastSongTime = 0.0;                        // song time seen by the previous frame
-    double clockStep = 1.0 / 120.0;                   // how far the song time moves between frames
+// How long after its press a tap finger is lifted, and how long past a hold's end a hold finger
+// (seconds on the song clock).
+constexpr double kAutoplayTapRelease = 0.04;
+constexpr double kAutoplayHoldRelease = 0.02;
+
+// One planned touch of one circle.
+struct AutoplayTouch {
+    std::uint64_t finger = 0;
+    double pressAt = 0.0;   // song time of the press: the note's time
+    double releaseAt = 0.0; // song time of the release
+    float x = 0.0f;         // SDL's normalised window position: 0..1, y running downward
+    float y = 0.0f;
+    bool down = false; // pressed and not yet released
+    bool done = false; // pressed and released
+    // The circle it belongs to, recognised again on later passes by these.
+    double noteTime = 0.0;
+    float circleX = 0.0f;
+    float circleY = 0.0f;
+    std::int32_t stemIndex = 0;
 };
 
-// Readies the bot for a run and logs "Autoplay enabled". Main thread, once when autoplay starts.
-void autoplayStart(AutoplayState &bot);
+struct AutoplayPlan {
+    std::uint64_t nextFinger = kAutoplayFingerBase; // a fresh finger for every press
+    std::vector<AutoplayTouch> touches;             // one per circle, until the circle has gone
+};
 
-// One frame of the bot. Call after updateCircles and right before handleGameplayInput, with the
-// same window height (pixels) that handleGameplayInput gets, while holding the game mutex.
-// Presses each circle whose note time is nearest to this frame (a new finger at its centre, y
-// turned back into SDL's downward window pixels); keeps hold circles pressed until their hold is
-// credited or their length has passed, then lifts the finger; lifts tap fingers the frame after.
-// Main thread.
-void autoplayFrame(AutoplayState &bot, const GameState &game, InputState &input, std::int32_t windowHeight);
+enum class AutoplayStep { Press, Release };
+
+// The next thing the bot has to do: press or lift `finger` at song time `at`.
+struct AutoplayAction {
+    AutoplayStep step = AutoplayStep::Press;
+    std::uint64_t finger = 0;
+    double at = 0.0;
+    float x = 0.0f;
+    float y = 0.0f;
+};
+
+// Readies the plan for a run and logs "Autoplay enabled". Once when autoplay starts.
+void autoplayStart(AutoplayPlan& plan);
+
+// Plans a touch for each circle that is still to be pressed and has none yet, at its note time,
+// placed for a window `width` x `height` drawable pixels. Does nothing unless a round is playing.
+// Game mutex held.
+void autoplayPlan(AutoplayPlan& plan, const GameState& game, std::int32_t width, std::int32_t height);
+
+// The plan's earliest step: a release due before the next press comes first. False when there is
+// nothing to do.
+bool autoplayNext(const AutoplayPlan& plan, AutoplayAction* action);
+
+// Records that `action` has been carried out: its finger is down, or lifted for good.
+void autoplayDone(AutoplayPlan& plan, const AutoplayAction& action);
+
+// Playback stopped: forgets the planned presses and returns the releases of the fingers still
+// down, to be sent at once.
+std::vector<AutoplayAction> autoplayCancel(AutoplayPlan& plan);

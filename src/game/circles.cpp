@@ -21,7 +21,7 @@ constexpr double kRemovalGuard = kSpawnLateLimit + 0.001;
 
 // ---- Duplicate lookup ----
 
-void indexCircle(SpawnIndex &index, const Circle &circle, std::int32_t position) {
+void indexCircle(SpawnIndex& index, const Circle& circle, std::int32_t position) {
     if (circle.stemIndex >= 0 && circle.stemIndex < kStemRange && circle.note >= 0 &&
         circle.note < kKeyRange) {
         const std::size_t slot = static_cast<std::size_t>(circle.stemIndex * kKeyRange + circle.note);
@@ -32,8 +32,8 @@ void indexCircle(SpawnIndex &index, const Circle &circle, std::int32_t position)
     }
 }
 
-void buildSpawnIndex(GameState &game) {
-    SpawnIndex &index = game.spawnIndex;
+void buildSpawnIndex(GameState& game) {
+    SpawnIndex& index = game.spawnIndex;
     index.head.assign(static_cast<std::size_t>(kStemRange * kKeyRange), -1);
     index.next.assign(game.circles.size(), -1);
     index.unusual.clear();
@@ -46,13 +46,13 @@ void buildSpawnIndex(GameState &game) {
 
 // The duplicate rule itself: an active circle of the same stem and key number less than 10 ms
 // from the due time.
-bool isDuplicateOf(const Circle &circle, std::int32_t stemIndex, std::int32_t note, double due) {
+bool isDuplicateOf(const Circle& circle, std::int32_t stemIndex, std::int32_t note, double due) {
     return circle.active && circle.stemIndex == stemIndex && circle.note == note &&
            std::fabs(circle.time - due) < kDuplicateWindow;
 }
 
-bool hasDuplicate(const GameState &game, std::int32_t stemIndex, std::int32_t note, double due) {
-    const SpawnIndex &index = game.spawnIndex;
+bool hasDuplicate(const GameState& game, std::int32_t stemIndex, std::int32_t note, double due) {
+    const SpawnIndex& index = game.spawnIndex;
     if (stemIndex >= 0 && stemIndex < kStemRange && note >= 0 && note < kKeyRange) {
         std::int32_t i = index.head[static_cast<std::size_t>(stemIndex * kKeyRange + note)];
         for (; i >= 0; i = index.next[static_cast<std::size_t>(i)]) {
@@ -78,19 +78,19 @@ struct IndexRange {
 };
 
 // The notes whose time lies in [low, high], in a list sorted by time.
-IndexRange notesBetween(const std::vector<MidiNoteEvent> &notes, double low, double high) {
+IndexRange notesBetween(const std::vector<MidiNoteEvent>& notes, double low, double high) {
     const auto first = std::lower_bound(notes.begin(), notes.end(), low,
-                                        [](const MidiNoteEvent &n, double t) { return n.time < t; });
+                                        [](const MidiNoteEvent& n, double t) { return n.time < t; });
     const auto last = std::upper_bound(first, notes.end(), high,
-                                       [](double t, const MidiNoteEvent &n) { return t < n.time; });
+                                       [](double t, const MidiNoteEvent& n) { return t < n.time; });
     return {static_cast<std::size_t>(first - notes.begin()), static_cast<std::size_t>(last - notes.begin())};
 }
 
 // Spawns one candidate note if it lies inside the window and is not a duplicate. The arithmetic
 // is exactly the plain rule's, so a note near an edge is decided the same way however it was found.
-void considerNote(GameState &game, const RenderState &render, const MidiNoteEvent &note,
+void considerNote(GameState& game, const RenderState& render, const MidiNoteEvent& note,
                   std::int32_t stemIndex, bool wraps, double loopLength, double loopPosition,
-                  bool &indexBuilt) {
+                  bool& indexBuilt) {
     if (!note.isNoteOn || note.velocity == 0) {
         return;
     }
@@ -118,7 +118,7 @@ void considerNote(GameState &game, const RenderState &render, const MidiNoteEven
         return;
     }
     spawnCircle(game, note, stemIndex, render.width, render.height, due);
-    SpawnIndex &index = game.spawnIndex;
+    SpawnIndex& index = game.spawnIndex;
     index.next.push_back(-1);
     indexCircle(index, game.circles.back(), static_cast<std::int32_t>(game.circles.size() - 1));
 }
@@ -128,8 +128,8 @@ void considerNote(GameState &game, const RenderState &render, const MidiNoteEven
 // ---- Spawning ----
 
 NoteKey keyForNote(std::int32_t note, std::int32_t velocity) {
-    const KeyLane *lane = nullptr;
-    for (const KeyLane &row : keyLanes) {
+    const KeyLane* lane = nullptr;
+    for (const KeyLane& row : keyLanes) {
         if (note >= row.lowKey && note <= row.highKey) {
             lane = &row;
             break;
@@ -149,7 +149,7 @@ NoteKey keyForNote(std::int32_t note, std::int32_t velocity) {
     return {lane->highVelocityKey, lane->highVelocityLabel};
 }
 
-void spawnCircle(GameState &game, const MidiNoteEvent &note, std::int32_t stemIndex, std::int32_t width,
+void spawnCircle(GameState& game, const MidiNoteEvent& note, std::int32_t stemIndex, std::int32_t width,
                  std::int32_t height, double dueTime) {
     Circle circle;
     if (game.keyboardGameplay) {
@@ -173,18 +173,18 @@ void spawnCircle(GameState &game, const MidiNoteEvent &note, std::int32_t stemIn
     game.circles.push_back(std::move(circle));
 }
 
-void spawnTick(GameState &game, const RenderState &render, const AudioSystem &audio) {
+void spawnTick(GameState& game, const RenderState& render, const AudioSystem& audio) {
     game.pendingNotes.clear(); // the fired notes only drive the visual pulses; circles come from the charts
     if (!audio.playing || !std::isfinite(game.songTime)) {
         return;
     }
     const double now = game.songTime;
     bool indexBuilt = false;
-    for (const LoadedStem &stem : audio.stems) {
+    for (const LoadedStem& stem : audio.stems) {
         if (!stem.active || !stem.chart.loaded || stem.index < 0 || stem.index >= kStemRange) {
             continue;
         }
-        const std::vector<MidiNoteEvent> &notes = stem.chart.notes;
+        const std::vector<MidiNoteEvent>& notes = stem.chart.notes;
         const double loopLength = stem.chart.audioLength;
         const bool wraps = audio.looping && loopLength > 0.0;
         const double loopPosition = wraps ? std::fmod(now, loopLength) : now;
@@ -212,11 +212,11 @@ void spawnTick(GameState &game, const RenderState &render, const AudioSystem &au
 
 // ---- Circle life ----
 
-void removeCircle(GameState &game, std::int32_t index) {
+void removeCircle(GameState& game, std::int32_t index) {
     if (index < 0 || static_cast<std::size_t>(index) >= game.circles.size()) {
         return;
     }
-    Circle &circle = game.circles[static_cast<std::size_t>(index)];
+    Circle& circle = game.circles[static_cast<std::size_t>(index)];
     // Every input still holding this circle lets go of it. Matching on the map's value (rather
     // than erasing each holder id) keeps a finger whose id happens to equal a held key's code.
     for (auto it = game.pointerHolds.begin(); it != game.pointerHolds.end();) {
@@ -230,22 +230,26 @@ void removeCircle(GameState &game, std::int32_t index) {
         registerMiss(game); // a note nobody answered
     }
     game.circles.erase(game.circles.begin() + index);
-    for (auto &entry : game.pointerHolds) {
+    for (auto& entry : game.pointerHolds) {
         if (entry.second > index) {
             --entry.second;
         }
     }
-    for (auto &entry : game.keyHolds) {
+    for (auto& entry : game.keyHolds) {
         if (entry.second > index) {
             --entry.second;
         }
     }
 }
 
-void updateCircles(GameState &game, float dt) {
+bool circleOverAt(const Circle& circle, double at) {
+    return at - circle.time > std::max(static_cast<double>(circle.holdDuration), kRemovalGuard);
+}
+
+void updateCircles(GameState& game, [[maybe_unused]] float dt) {
     std::size_t i = 0;
     while (i < game.circles.size()) {
-        Circle &circle = game.circles[i];
+        Circle& circle = game.circles[i];
         if (!circle.active) {
             ++i;
             continue;
@@ -261,7 +265,9 @@ void updateCircles(GameState &game, float dt) {
             }
         }
         if (circle.arrived && !circle.holders.empty()) {
-            circle.heldTime += dt;
+            // On the song clock, not by frame time: a slow frame or a stall must not eat the hold.
+            const double held = game.songTime - std::max(circle.holdFrom, circle.time);
+            circle.heldTime = std::max(circle.heldTime, static_cast<float>(held));
             if (!circle.holdComplete && circle.heldTime >= circle.holdDuration) {
                 circle.holdComplete = true;
                 addScore(game, 100);

@@ -30,19 +30,25 @@ NoteKey keyForNote(std::int32_t note, std::int32_t velocity);
 // it. Looping stems repeat their chart every `audioLength` seconds. Reads the drawable size from
 // `render`. Cost: a binary search per stem plus the notes inside the window; the charts must be
 // sorted by time (as the chart loader leaves them). Logic thread, game mutex held.
-void spawnTick(GameState &game, const RenderState &render, const AudioSystem &audio);
+void spawnTick(GameState& game, const RenderState& render, const AudioSystem& audio);
 
 // Appends one circle for chart note `note` of stem `stemIndex`, due at `dueTime` (song clock
 // seconds), placed by key number (x) and velocity (y) in a drawable area of width x height pixels.
-void spawnCircle(GameState &game, const MidiNoteEvent &note, std::int32_t stemIndex, std::int32_t width,
+void spawnCircle(GameState& game, const MidiNoteEvent& note, std::int32_t stemIndex, std::int32_t width,
                  std::int32_t height, double dueTime);
 
-// One frame of circle life with frame time `dt` (seconds): growth toward the target radius,
-// arrival, hold time of held circles (crediting a completed hold), and removal of circles whose
-// time is over (a miss for an arrived circle nobody answered). Removal renumbers the hold maps.
-// Main thread, game mutex held.
-void updateCircles(GameState &game, float dt);
+// One frame of circle life: growth toward the target radius, arrival, hold time of held circles
+// (measured on the song clock, so that slow frames cost nothing; a completed hold is credited),
+// and removal of circles whose time is over (a miss for an arrived circle nobody answered).
+// Removal renumbers the hold maps. Everything runs on `songTime`; `dt` (the frame time) is not
+// needed. Main thread, game mutex held.
+void updateCircles(GameState& game, float dt);
+
+// True when an unanswered circle is over at song time `at`: more than its `holdDuration` (a tap's
+// grace, a hold's length) past its note. updateCircles removes such circles; a press timed after
+// that moment no longer finds them, even in a frame that has not yet removed them.
+bool circleOverAt(const Circle& circle, double at);
 
 // Removes circle `index`: drops its hold map entries, counts the miss of an arrived circle that was
 // neither hit nor completed, erases it and renumbers the hold maps. Main thread.
-void removeCircle(GameState &game, std::int32_t index);
+void removeCircle(GameState& game, std::int32_t index);

@@ -49,6 +49,16 @@ void resetRound(GameState& game) {
     clearCircles(game);
 }
 
+void clearRunState(GameState& game) {
+    game.circles.clear();
+    game.pointerHolds.clear();
+    game.keyHolds.clear();
+    game.missStreak = 0;
+    game.pendingNotes.clear();
+    game.songTimeNs = 0;
+    game.songRate = 1.0;
+}
+
 void acceptHighScore(GameState& game, std::uint64_t round, std::int32_t answer) {
     if (round != game.round) {
         return; // a later round has begun, perhaps on another level: the answer is stale

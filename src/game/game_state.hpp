@@ -27,7 +27,8 @@ struct Circle {
     float holdDuration = 0.2f;       // hold circle: the note's duration; tap circle: 0.2 s of grace
     bool active = true;              // every rule treats an inactive circle as absent
     bool hit = false;                // a press has been judged on it
-    float heldTime = 0.0f;           // seconds it has been held
+    float heldTime = 0.0f;           // seconds it has been held, on the song clock
+    double holdFrom = 0.0;           // song time its hold began counting (the press, or the note)
     bool holdComplete = false;       // the hold has been credited
     std::set<std::uint64_t> holders; // the inputs pressing it now (mouse, fingers, keys)
     double time = 0.0;               // the note's time on the song clock
@@ -81,6 +82,8 @@ struct GameState {
     bool keyboardGameplay = false;
     std::vector<MidiNoteEvent> pendingNotes; // fired by the master clock, emptied by spawnTick
     double songTime = 0.0;                   // seconds; written by the master clock
+    std::uint64_t songTimeNs = 0;            // SDL tick (ns) `songTime` belongs to; 0: none yet
+    double songRate = 1.0;                   // song seconds per second of SDL's clock at that reading
     NoteCallback noteCallback;
     std::vector<Circle> circles; // live circles in spawn order
     std::uint32_t comboPerLayer = 5;
@@ -97,6 +100,10 @@ struct GameState {
     HighScoreRequest requestHighScore;
 
     SpawnIndex spawnIndex;
+
+    // How far each graded press lay from its note (press time minus note time, milliseconds), for
+    // --judge-stats. Main thread.
+    std::vector<float> pressOffsetsMs;
 };
 
 // One row of the keyboard layout: key numbers lowKey..highKey, then the keycode and label for low,
@@ -123,6 +130,11 @@ void initGameState(GameState& game, std::int32_t totalLayers);
 // the round's high score requested (when a request is installed and both names are set). Names,
 // `totalLayers`, `keyboardGameplay` and `highScore` stay. Main thread, game mutex held.
 void resetRound(GameState& game);
+
+// Forgets what belongs to the song's current run: circles, pending notes, both hold maps, the
+// miss streak. Score, combo and layers stay. For playback that stops and will restart from the
+// beginning. Game mutex held.
+void clearRunState(GameState& game);
 
 // The answer to the high-score request of round `round`: dropped unless that round is still the
 // current one; otherwise `highScore` := the answer, but never below the round's own `score`.

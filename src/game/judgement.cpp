@@ -2,6 +2,8 @@
 
 #include "app/input.hpp"
 #include "app/log.hpp"
+#include "audio/heard_clock.hpp"
+#include "game/circles.hpp"
 #include "game/scoring.hpp"
 
 #include <algorithm>
@@ -9,7 +11,7 @@
 
 // ---- Grading ----
 
-double accuracyAt(const Circle &circle, double songTime) {
+double accuracyAt(const Circle& circle, double songTime) {
     const double accuracy = 1.0 - std::fabs(circle.time - songTime);
     return accuracy < 0.0 ? 0.0 : (accuracy > 1.0 ? 1.0 : accuracy);
 }
@@ -61,13 +63,20 @@ std::int32_t pressPoints(double accuracy, std::int32_t note) {
 
 // ---- Finding circles ----
 
-std::int32_t findCircleAt(const GameState &game, float x, float y) {
+double inputSongTime(const GameState& game, std::uint64_t eventNs) {
+    if (eventNs == 0 || game.songTimeNs == 0) {
+        return game.songTime;
+    }
+    return songTimeAt(game.songTime, game.songTimeNs, eventNs, game.songRate);
+}
+
+std::int32_t findCircleAt(const GameState& game, float x, float y, double at) {
     std::int32_t best = -1;
     float bestDistance = 0.0f;
     for (std::size_t i = 0; i < game.circles.size(); ++i) {
-        const Circle &circle = game.circles[i];
-        if (!circle.active || circle.hit || !circle.holders.empty() ||
-            circle.time - game.songTime > kEarlyPressLimit) {
+        const Circle& circle = game.circles[i];
+        if (!circle.active || circle.hit || !circle.holders.empty() || circle.time - at > kEarlyPressLimit ||
+            circleOverAt(circle, at)) {
             continue;
         }
         // The full target area counts, however small the circle is still drawn.
@@ -83,11 +92,11 @@ std::int32_t findCircleAt(const GameState &game, float x, float y) {
     return best;
 }
 
-static std::int32_t findCircleForKey(const GameState &game, std::uint32_t key) {
+static std::int32_t findCircleForKey(const GameState& game, std::uint32_t key, double at) {
     for (std::size_t i = 0; i < game.circles.size(); ++i) {
-        const Circle &circle = game.circles[i];
-        if (circle.active && !circle.hit && circle.key == key &&
-            circle.time - game.songTime <= kEarlyPressLimit) {
+        const Circle& circle = game.circles[i];
+        if (circle.active && !circle.hit && circle.key == key && circle.time - at <= kEarlyPressLimit &&
+            !circleOverAt(circle, at)) {
             return static_cast<std::int32_t>(i);
         }
     }
@@ -96,18 +105,18 @@ static std::int32_t findCircleForKey(const GameState &game, std::uint32_t key) {
 
 // ---- Judging ----
 
-static void retireCircle(Circle &circle) {
+static void retireCircle(Circle& circle) {
     circle.radius = 0.0f;
     circle.x = kOffScreen;
     circle.y = kOffScreen;
 }
 
-static bool inHoldMap(const GameState &game, bool isKey, std::uint64_t inputId) {
+static bool inHoldMap(const GameState& game, bool isKey, std::uint64_t inputId) {
     return isKey ? game.keyHolds.count(static_cast<std::uint32_t>(inputId)) != 0
                  : game.pointerHolds.count(inputId) != 0;
 }
 
-static void setHold(GameState &game, bool isKey, std::uint64_t inputId, std::int32_t index) {
+static void setHold(GameState& game, bool isKey, std::uint64_t inputId, std::int32_t index) {
     if (isKey) {
         game.keyHolds[static_cast<std::uint32_t>(inputId)] = index;
     } else {
@@ -115,7 +124,7 @@ static void setHold(GameState &game, bool isKey, std::uint64_t inputId, std::int
     }
 }
 
-static void clearHold(GameState &game, bool isKey, std::uint64_t inputId) {
+static void clearHold(GameState& game, bool isKey, std::uint64_t inputId) {
     if (isKey) {
         game.keyHolds.erase(static_cast<std::uint32_t>(inputId));
     } else {
@@ -123,8 +132,8 @@ static void clearHold(GameState &game, bool isKey, std::uint64_t inputId) {
     }
 }
 
-static void judgeHoldPress(GameState &game, Circle &circle, std::int32_t index, bool isFinger, bool isKey,
-                           std::uint64_t inputId, double accuracy) {
+static void judgeHoldPress(GameState& game, Circle& circle, std::int32_t index, bool isFinger, bool isKey,
+                           std::uint64_t inputId, double accuracy, double at) {
     if (inHoldMap(game, isKey, inputId) || (isFinger && !circle.holders.empty())) {
         return;
     }
@@ -134,8 +143,11 @@ static void judgeHoldPress(GameState &game, Circle &circle, std::int32_t index, 
         return; // joins a hold whose press was already graded
     }
     circle.hit = true;
+    // The hold runs on the song clock from the press, or from the note when pressed early.
+    circle.holdFrom = std::max(at, circle.time);
+    game.pressOffsetsMs.push_back(static_cast<float>((at - circle.time) * 1000.0));
     const double window = isFinger ? kFingerHoldPressWindow : kHoldPressWindow;
-    if (std::fabs(game.songTime - circle.time) <= window) {
+    if (std::fabs(at - circle.time) <= window) {
         addScore(game, pressPoints(accuracy, circle.note));
         registerSuccess(game);
     } else {
@@ -145,8 +157,8 @@ static void judgeHoldPress(GameState &game, Circle &circle, std::int32_t index, 
     }
 }
 
-static void judgeHoldRelease(GameState &game, Circle &circle, bool isFinger, bool isKey,
-                             std::uint64_t inputId) {
+static void judgeHoldRelease(GameState& game, Circle& circle, bool isFinger, bool isKey,
+                             std::uint64_t inputId, double at) {
     if (circle.holders.count(inputId) == 0) {
         return; // only an input that holds this circle can let go of it
     }
@@ -158,7 +170,7 @@ static void judgeHoldRelease(GameState &game, Circle &circle, bool isFinger, boo
     if (!circle.holders.empty()) {
         return;
     }
-    circle.heldTime = std::max(circle.heldTime, static_cast<float>(game.songTime - circle.time));
+    circle.heldTime = std::max(circle.heldTime, static_cast<float>(at - circle.holdFrom));
     if (circle.holdComplete) {
         retireCircle(circle);
         return;
@@ -184,15 +196,16 @@ static void judgeHoldRelease(GameState &game, Circle &circle, bool isFinger, boo
     retireCircle(circle);
 }
 
-void judgeInput(GameState &game, std::int32_t index, bool isFinger, std::uint64_t inputId, bool isPress) {
+void judgeInput(GameState& game, std::int32_t index, bool isFinger, std::uint64_t inputId, bool isPress,
+                double at) {
     if (index < 0 || static_cast<std::size_t>(index) >= game.circles.size()) {
         if (isFinger) {
             game.pointerHolds.erase(inputId);
         }
         return;
     }
-    Circle &circle = game.circles[static_cast<std::size_t>(index)];
-    const double accuracy = accuracyAt(circle, game.songTime);
+    Circle& circle = game.circles[static_cast<std::size_t>(index)];
+    const double accuracy = accuracyAt(circle, at);
     // Keys are neither fingers nor the mouse; they keep their holds in the key map.
     const bool isKey = !isFinger && inputId != kMouseInputId;
 
@@ -201,21 +214,28 @@ void judgeInput(GameState &game, std::int32_t index, bool isFinger, std::uint64_
             return;
         }
         circle.hit = true;
+        game.pressOffsetsMs.push_back(static_cast<float>((at - circle.time) * 1000.0));
         retireCircle(circle);
         addScore(game, pressPoints(accuracy, circle.note));
         registerSuccess(game);
         return;
     }
     if (isPress) {
-        judgeHoldPress(game, circle, index, isFinger, isKey, inputId, accuracy);
+        judgeHoldPress(game, circle, index, isFinger, isKey, inputId, accuracy, at);
     } else {
-        judgeHoldRelease(game, circle, isFinger, isKey, inputId);
+        judgeHoldRelease(game, circle, isFinger, isKey, inputId, at);
     }
 }
 
 // ---- Frame input ----
 
-void handleGameplayInput(GameState &game, const InputState &input, std::int32_t windowHeight) {
+// The timestamp an input's event carried (0 when it has none).
+static std::uint64_t stampOf(const std::map<std::uint32_t, std::uint64_t>& stamps, std::uint32_t key) {
+    const auto found = stamps.find(key);
+    return found == stamps.end() ? 0 : found->second;
+}
+
+void handleGameplayInput(GameState& game, const InputState& input, std::int32_t windowHeight) {
     if (!game.playing) {
         return;
     }
@@ -225,29 +245,35 @@ void handleGameplayInput(GameState &game, const InputState &input, std::int32_t 
             if (key == 0) {
                 continue;
             }
-            const std::int32_t index = findCircleForKey(game, key);
+            const double at = inputSongTime(game, stampOf(input.keyPressNs, key));
+            const std::int32_t index = findCircleForKey(game, key, at);
             if (index >= 0 && game.keyHolds.count(key) == 0) {
-                judgeInput(game, index, false, key, true);
+                judgeInput(game, index, false, key, true, at);
             }
         }
         for (std::uint32_t key : input.keysReleased) {
             const auto held = game.keyHolds.find(key);
             if (held != game.keyHolds.end()) {
-                judgeInput(game, held->second, false, key, false);
+                judgeInput(game, held->second, false, key, false,
+                           inputSongTime(game, stampOf(input.keyReleaseNs, key)));
             }
         }
     }
     const float height = static_cast<float>(windowHeight);
-    for (const auto &[fingerId, touch] : input.touches) {
+    for (const auto& [fingerId, touch] : input.touches) {
         if (touch.pressed) {
-            const std::int32_t index = findCircleAt(game, touch.x, height - touch.y);
+            const double at = inputSongTime(game, touch.pressNs);
+            const std::int32_t index = findCircleAt(game, touch.x, height - touch.y, at);
             if (index >= 0) {
-                judgeInput(game, index, true, fingerId, true);
+                judgeInput(game, index, true, fingerId, true, at);
             }
-        } else if (touch.released) {
+        }
+        // A finger may come down and go up within one frame (a quick tap, a slow frame): its
+        // release still ends the hold its press began.
+        if (touch.released) {
             const auto held = game.pointerHolds.find(fingerId);
             if (held != game.pointerHolds.end()) {
-                judgeInput(game, held->second, true, fingerId, false);
+                judgeInput(game, held->second, true, fingerId, false, inputSongTime(game, touch.releaseNs));
             }
         }
     }
@@ -256,15 +282,17 @@ void handleGameplayInput(GameState &game, const InputState &input, std::int32_t 
         return;
     }
     if (input.mousePressed) {
-        const std::int32_t index = findCircleAt(game, input.mouseX, height - input.mouseY);
+        const double at = inputSongTime(game, input.mousePressNs);
+        const std::int32_t index = findCircleAt(game, input.mouseX, height - input.mouseY, at);
         if (index >= 0) {
-            judgeInput(game, index, false, kMouseInputId, true);
+            judgeInput(game, index, false, kMouseInputId, true, at);
         }
     }
     if (input.mouseReleased) {
         const auto held = game.pointerHolds.find(kMouseInputId);
         if (held != game.pointerHolds.end()) {
-            judgeInput(game, held->second, false, kMouseInputId, false);
+            judgeInput(game, held->second, false, kMouseInputId, false,
+                       inputSongTime(game, input.mouseReleaseNs));
         }
     }
 }

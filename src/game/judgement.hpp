@@ -3,6 +3,8 @@
 // releases on circles, graded by how close they land to the note time.
 #include "game/game_state.hpp"
 
+#include <cstdint>
+
 struct InputState;
 
 // The grade of a judged press; it only scales the points.
@@ -17,7 +19,7 @@ constexpr double kEarlyPressLimit = 0.1;
 constexpr float kPressReach = 2.0f;
 
 // 1 - |time - songTime|, limited to 0..1.
-double accuracyAt(const Circle &circle, double songTime);
+double accuracyAt(const Circle& circle, double songTime);
 
 // PERFECT from 0.9, GREAT from 0.75, GOOD from 0.5, OK below.
 Judgement judgementFor(double accuracy);
@@ -28,17 +30,31 @@ std::int32_t notePoints(std::int32_t note);
 // (1 + floor(2a)) x note points x tier factor (3, 2, 1, 1), before the multiplier.
 std::int32_t pressPoints(double accuracy, std::int32_t note);
 
+// The song time at the moment an input happened, from its SDL event timestamp (nanoseconds): the
+// game's clock carried from its last reading at its rate (songRate). An input without a
+// timestamp (0), or a clock never read, is taken at the clock's last value.
+double inputSongTime(const GameState& game, std::uint64_t eventNs);
+
 // The frame's gameplay input: keys (in keyboard gameplay), then fingers, then the mouse (only
-// while no finger is tracked). Pointer y is measured downward in a window `windowHeight` pixels
-// high and flipped to the circles' upward space. Does nothing unless a round is playing.
-// Main thread, after updateCircles, game mutex held.
-void handleGameplayInput(GameState &game, const InputState &input, std::int32_t windowHeight);
+// while no finger is tracked), each judged at the song time of its own event, not of the frame.
+// Pointer y is measured downward in a window `windowHeight` pixels high and flipped to the
+// circles' upward space. Does nothing unless a round is playing.
+// Main thread, before the frame's updateCircles, game mutex held.
+void handleGameplayInput(GameState& game, const InputState& input, std::int32_t windowHeight);
 
 // The index of the nearest pressable circle whose centre lies within its target radius + 2 px of
-// (x, y) (circle space, y upward), the older one on a tie; -1 when there is none. Pressable:
-// active, not hit, not held, and at most 0.1 s early.
-std::int32_t findCircleAt(const GameState &game, float x, float y);
+// (x, y) (circle space, y upward), the older one on a tie; -1 when there is none. Pressable at song
+// time `at`: active, not hit, not held, at most 0.1 s early and not yet over (circleOverAt).
+std::int32_t findCircleAt(const GameState& game, float x, float y, double at);
+inline std::int32_t findCircleAt(const GameState& game, float x, float y) {
+    return findCircleAt(game, x, y, game.songTime);
+}
 
-// One press or release of input `inputId` on circle `index`; `isFinger` selects the finger rules
-// (wider hold press window, messages on stderr). Main thread.
-void judgeInput(GameState &game, std::int32_t index, bool isFinger, std::uint64_t inputId, bool isPress);
+// One press or release of input `inputId` on circle `index` at song time `at`; `isFinger` selects
+// the finger rules (wider hold press window, messages on stderr). Main thread.
+void judgeInput(GameState& game, std::int32_t index, bool isFinger, std::uint64_t inputId, bool isPress,
+                double at);
+inline void judgeInput(GameState& game, std::int32_t index, bool isFinger, std::uint64_t inputId,
+                       bool isPress) {
+    judgeInput(game, index, isFinger, inputId, isPress, game.songTime);
+}

@@ -174,6 +174,32 @@ float loadMusicVolume(float fallback) {
     return fallback;
 }
 
+int loadAudioOffsetMs(int fallback) {
+    json document;
+    std::string error;
+    switch (readPrefs(getPrefsPath(), document, error)) {
+    case PrefsRead::Missing:
+        logMessage("No prefs file found \xE2\x80\x93 using default audio offset (%d ms)", fallback);
+        return fallback;
+    case PrefsRead::Corrupt:
+        logError(stderr, "Failed to parse prefs JSON for audio offset: %s", error.c_str());
+        return fallback;
+    case PrefsRead::Ok:
+        break;
+    }
+    if (document.is_object()) {
+        const auto offset = document.find("audioOffsetMs");
+        if (offset != document.end() && offset->is_number()) {
+            const double value = offset->get<double>();
+            if (std::isfinite(value)) {
+                return static_cast<int>(
+                    std::lround(std::clamp(value, double(kAudioOffsetMinMs), double(kAudioOffsetMaxMs))));
+            }
+        }
+    }
+    return fallback;
+}
+
 void savePlayerName(const std::string& name) {
     const std::string stored = storablePlayerName(name);
     std::string path;
@@ -202,6 +228,16 @@ void saveMusicVolume(float volume) {
             [&](json& document) { document["musicVolume"] = std::round(clamped * 100.0) / 100.0; }, path)) {
         logMessage("Music volume saved to %s: %d%%", path.c_str(),
                    static_cast<int>(std::lround(clamped * 100.0f)));
+    }
+}
+
+void saveAudioOffsetMs(int offsetMs) {
+    const int clamped = std::clamp(offsetMs, kAudioOffsetMinMs, kAudioOffsetMaxMs);
+    std::string path;
+    if (saveSetting(
+            "Failed to parse existing prefs when saving audio offset: %s",
+            [&](json& document) { document["audioOffsetMs"] = clamped; }, path)) {
+        logMessage("Audio offset saved to %s: %d ms", path.c_str(), clamped);
     }
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 // The player's settings that outlive the process, in "prefs.json" in the per-user folder SDL gives
 // the game (organisation "Kvo", application "Vibrelle"): the player's name, keyboard gameplay and
-// the music volume. Each setting has its own load and save; a save re-reads the file and changes
-// only its own key, so the other settings and keys this version does not know survive. Nothing is
+// the music volume, the audio offset. Each setting has its own load and save; a save re-reads the file and
+// changes only its own key, so the other settings and keys this version does not know survive. Nothing is
 // cached. A problem never stops the game: loads fall back to the caller's default, saves report.
 // Main thread.
 #include <cstddef>
@@ -20,6 +20,17 @@ bool loadKeyboardGameplay(bool fallback);
 
 // The stored "musicVolume" when it is a number (clamped to 0..1), else `fallback`.
 float loadMusicVolume(float fallback);
+
+// The player's audio offset: milliseconds by which the game clock runs behind the sound it hears
+// (positive: the player hears late and presses late, so the notes are judged later).
+constexpr int kAudioOffsetMinMs = -300;
+constexpr int kAudioOffsetMaxMs = 300;
+
+// The stored "audioOffsetMs" when it is a number (rounded, clamped to -300..300), else `fallback`.
+int loadAudioOffsetMs(int fallback);
+
+// Stores the offset (clamped to -300..300) as an integer. Logs "Audio offset saved to %s: %d ms".
+void saveAudioOffsetMs(int offsetMs);
 
 // Stores the name (sanitised: see storablePlayerName). Logs "Player name saved to %s".
 void savePlayerName(const std::string& name);

@@ -85,6 +85,38 @@ void drawGameplaySettings(App& app, float s) {
     if (ImGui::IsItemDeactivatedAfterEdit()) {
         saveMusicVolume(static_cast<float>(percent) / 100.0f);
     }
+
+    // How far the game clock runs behind the sound: applied while dragging, stored once let go.
+    ImGui::Dummy(ImVec2(0.0f, 20.0f * s));
+    ImGui::TextUnformatted("Audio Offset");
+    ImGui::SameLine();
+    ImGui::PushStyleColor(ImGuiCol_Text, ImVec4(0.7f, 0.7f, 0.7f, 1.0f));
+    ImGui::TextUnformatted("(more if you hit late, less if early, or let Calibrate find it)");
+    ImGui::PopStyleColor();
+    int offsetMs;
+    {
+        std::lock_guard<std::mutex> lock(app.gameMutex);
+        offsetMs = static_cast<int>(std::lround(app.audio.clockOffset * 1000.0));
+    }
+    const float calibrateWidth = ImGui::CalcTextSize("Calibrate").x + 60.0f * s;
+    ImGui::SetNextItemWidth(ImGui::GetContentRegionAvail().x - calibrateWidth - 20.0f * s);
+    if (ImGui::SliderInt("##audiooffset", &offsetMs, kAudioOffsetMinMs, kAudioOffsetMaxMs, "%+d ms")) {
+        std::lock_guard<std::mutex> lock(app.gameMutex);
+        app.audio.clockOffset = offsetMs / 1000.0;
+    }
+    uiTraceLastItem("##audiooffset");
+    if (ImGui::IsItemDeactivatedAfterEdit()) {
+        saveAudioOffsetMs(offsetMs);
+    }
+    ImGui::PopStyleColor(3);
+    ImGui::SameLine(0.0f, 20.0f * s);
+    ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0.15f, 0.15f, 0.25f, 0.9f));
+    ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ImVec4(0.2f, 0.3f, 0.4f, 0.9f));
+    ImGui::PushStyleColor(ImGuiCol_ButtonActive, ImVec4(0.0f, 0.6f, 0.4f, 1.0f));
+    if (ImGui::Button("Calibrate", ImVec2(calibrateWidth, 0.0f))) {
+        calibrationOpen(app);
+    }
+    uiTraceLastItem("calibrate");
     ImGui::PopStyleColor(3);
 }
 
@@ -96,9 +128,9 @@ void drawSettingsScreen(App& app) {
     const ImVec2 work = viewport.WorkSize;
     drawNeonTitle("SETTINGS", 0.35f, 1.0f);
     const float width = 0.75f * work.x;
-    const float top = viewport.WorkPos.y + 0.08f * work.y + ImGui::CalcTextSize("SETTINGS").y + 120.0f * s;
+    const float top = viewport.WorkPos.y + 0.08f * work.y + ImGui::CalcTextSize("SETTINGS").y + 80.0f * s;
     ImGui::SetNextWindowPos(ImVec2(viewport.WorkPos.x + (work.x - width) / 2.0f, top), ImGuiCond_Always);
-    ImGui::SetNextWindowSize(ImVec2(width, 0.8f * (work.y - top)));
+    ImGui::SetNextWindowSize(ImVec2(width, work.y - top - 60.0f * s));
 
     if (!playerNameBufferLoaded) {
         std::string name;

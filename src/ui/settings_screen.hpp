@@ -1,6 +1,7 @@
 #pragma once
-// The settings screen: the player's name (taken and stored only by Save), keyboard gameplay and
-// the music volume (applied and stored at once), and the way on to the credits.
+// The settings screen: the player's name (taken and stored only by Save), keyboard gameplay, the
+// music volume and the audio offset (applied and stored at once), and the ways on to the
+// calibration screen and the credits.
 // Main thread, in a GUI frame.
 #include <cstddef>
 

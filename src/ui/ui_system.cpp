@@ -6,6 +6,7 @@
 #include "level/tutorial_song.hpp"
 #include "render/font_file.hpp"
 #include "render/gl_functions.hpp"
+#include "ui/calibration_screen.hpp"
 #include "ui/hud.hpp"
 #include "ui/leaderboard_screen.hpp"
 #include "ui/main_menu.hpp"
@@ -36,8 +37,8 @@ float computeUiScale(float contentScale, int pixelWidth, int pixelHeight) {
     return std::min(display, fit);
 }
 
-UIScreen screenFor(bool playing, bool showLeaderboard, bool showTutorial, bool showSettings,
-                   bool showCredits) {
+UIScreen screenFor(bool playing, bool showLeaderboard, bool showTutorial, bool showCalibration,
+                   bool showSettings, bool showCredits) {
     if (playing) {
         return UIScreen::Playing;
     }
@@ -46,6 +47,9 @@ UIScreen screenFor(bool playing, bool showLeaderboard, bool showTutorial, bool s
     }
     if (showTutorial) {
         return UIScreen::Tutorial;
+    }
+    if (showCalibration) {
+        return UIScreen::Calibration;
     }
     if (showSettings) {
         return UIScreen::Settings;
@@ -296,8 +300,8 @@ void drawUI(App& app) {
     UIScreen screen;
     {
         std::lock_guard<std::mutex> lock(app.gameMutex);
-        screen = screenFor(app.game.playing, app.showLeaderboard, gUI.showTutorial, app.showSettings,
-                           app.showCredits);
+        screen = screenFor(app.game.playing, app.showLeaderboard, gUI.showTutorial, app.showCalibration,
+                           app.showSettings, app.showCredits);
     }
     if (screen != gUI.tracedScreen || (screen == UIScreen::Tutorial && gUI.tutorialPage != gUI.tracedPage)) {
         gUI.tracedScreen = screen;
@@ -321,6 +325,9 @@ void drawUI(App& app) {
         break;
     case UIScreen::Tutorial:
         drawTutorialScreen();
+        break;
+    case UIScreen::Calibration:
+        drawCalibrationScreen(app);
         break;
     case UIScreen::Settings:
         drawSettingsScreen(app);

@@ -13,7 +13,7 @@ struct ImVec2;
 struct RenderState;
 
 // The screen drawn in a frame, derived from the flags; the first that applies wins.
-enum class UIScreen { Playing, Leaderboard, Tutorial, Settings, Credits, MainMenu };
+enum class UIScreen { Playing, Leaderboard, Tutorial, Calibration, Settings, Credits, MainMenu };
 
 struct UIFonts {
     ImFont* defaultFont = nullptr;
@@ -50,9 +50,10 @@ extern UIState gUI;
 // drawable pixels: never below 1, never above the display's own scale, held down on small windows.
 float computeUiScale(float contentScale, int pixelWidth, int pixelHeight);
 
-// The screen for these flags: Playing, Leaderboard, Tutorial, Settings, Credits, else MainMenu.
-UIScreen screenFor(bool playing, bool showLeaderboard, bool showTutorial, bool showSettings,
-                   bool showCredits);
+// The screen for these flags: Playing, Leaderboard, Tutorial, Calibration, Settings, Credits, else
+// MainMenu.
+UIScreen screenFor(bool playing, bool showLeaderboard, bool showTutorial, bool showCalibration,
+                   bool showSettings, bool showCredits);
 
 // The shader version line for the GUI's renderer that a context of this version accepts:
 // "#version 300 es" where ES 3.0 shaders are accepted (4.3 and later, or the ES3 compatibility

@@ -84,6 +84,20 @@ TEST_F(InputTest, ControlKeysSetTheirFlagsAndOnlyQuitPersists) {
     EXPECT_TRUE(input.quitRequested);
 }
 
+TEST_F(InputTest, OnTheCalibrationScreenSpaceIsATapAndEscapeLeavesIt) {
+    input.calibrating = true;
+    pushKey(SDL_EVENT_KEY_DOWN, SDLK_SPACE);
+    pushKey(SDL_EVENT_KEY_DOWN, SDLK_ESCAPE);
+    pollInput(input, false);
+    EXPECT_FALSE(input.togglePlayback);
+    EXPECT_FALSE(input.quitRequested);
+    EXPECT_TRUE(input.leaveCalibration);
+    EXPECT_EQ(input.keysPressed.count(SDLK_SPACE), 1u);
+    EXPECT_GT(input.keyPressNs.at(SDLK_SPACE), 0u) << "SDL stamps every event";
+    endInputFrame(input);
+    EXPECT_FALSE(input.leaveCalibration);
+}
+
 TEST_F(InputTest, QuitEventRequestsQuit) {
     SDL_Event event{};
     event.type = SDL_EVENT_QUIT;

@@ -11,15 +11,15 @@
 using AudioSystemTest = StemFixture;
 
 TEST_F(AudioSystemTest, LoadsEveryFormatAsAnInactiveStemNamedAfterItsFile) {
-    const char *files[] = {"stem.wav", "stem.ogg", "stem.mp3", "stem.flac"};
-    for (const char *file : files) {
+    const char* files[] = {"stem.wav", "stem.ogg", "stem.mp3", "stem.flac"};
+    for (const char* file : files) {
         std::string path = audioFixturePath(file);
         std::string log = stdoutOf([&] { EXPECT_TRUE(loadStem(audio, path)); });
         EXPECT_EQ(log, "Loading stem: " + path + "\nSuccessfully loaded stem: " + file + "\n");
     }
     ASSERT_EQ(audio.stems.size(), 4u);
     for (size_t i = 0; i < 4; ++i) {
-        const LoadedStem &stem = audio.stems[i];
+        const LoadedStem& stem = audio.stems[i];
         EXPECT_EQ(stem.name, files[i]);
         EXPECT_EQ(stem.index, static_cast<int>(i));
         EXPECT_EQ(stem.volume, 1.0f);
@@ -36,7 +36,7 @@ TEST_F(AudioSystemTest, LoadsEveryFormatAsAnInactiveStemNamedAfterItsFile) {
 TEST_F(AudioSystemTest, CleansBackslashesAndQuotesFromThePath) {
     std::string clean = audioFixturePath("stem.flac");
     std::string messy = "\"" + clean + "\"";
-    for (char &c : messy) {
+    for (char& c : messy) {
         c = c == '/' ? '\\' : c;
     }
     std::string log = stdoutOf([&] { EXPECT_TRUE(loadStem(audio, messy)); });
@@ -45,7 +45,7 @@ TEST_F(AudioSystemTest, CleansBackslashesAndQuotesFromThePath) {
 }
 
 TEST_F(AudioSystemTest, RefusesMissingEmptyAndUndecodableFiles) {
-    auto refusal = [&](const std::string &path) {
+    auto refusal = [&](const std::string& path) {
         ::testing::internal::CaptureStderr();
         stdoutOf([&] { EXPECT_FALSE(loadStem(audio, path)); });
         return ::testing::internal::GetCapturedStderr();
@@ -70,7 +70,7 @@ TEST_F(AudioSystemTest, PlayAllStartsSilentVoicesInOneGroup) {
               "Playing all stems with voice group.\nPlayback initiated for 3 stem(s) using voice group.\n");
     EXPECT_TRUE(audio.playing);
     EXPECT_EQ(audio.engine->getVoiceGroupVoiceCount(audio.voiceGroup), 3u);
-    for (const LoadedStem &stem : audio.stems) {
+    for (const LoadedStem& stem : audio.stems) {
         EXPECT_TRUE(audio.engine->isValidVoiceHandle(stem.voice));
         EXPECT_TRUE(audio.engine->isVoiceInGroup(audio.voiceGroup, stem.voice));
         EXPECT_EQ(audio.engine->getVolume(stem.voice), 0.0f);
@@ -79,7 +79,7 @@ TEST_F(AudioSystemTest, PlayAllStartsSilentVoicesInOneGroup) {
         ASSERT_EQ(sample, 0.0f);
     }
     // All three began on the same output sample, whatever their lengths.
-    for (const LoadedStem &stem : audio.stems) {
+    for (const LoadedStem& stem : audio.stems) {
         EXPECT_DOUBLE_EQ(audio.engine->getStreamTime(stem.voice), 3000.0 / 44100.0);
     }
 }
@@ -222,8 +222,14 @@ TEST(AudioSystemDevice, PlaysThroughTheDummyDriver) {
     bool ok = audioInit(audio);
     std::string log = ::testing::internal::GetCapturedStdout();
     ASSERT_TRUE(ok);
-    EXPECT_EQ(log, "miniaudio audio system initialized successfully.\n");
-    EXPECT_GT(audio.engine->getBackendBufferFrames(), 0);
+    // The short device period asked for, and the latency the clock takes off (at least a period).
+    EXPECT_EQ(log.rfind("miniaudio audio system initialized successfully.\n"
+                        "Audio device: 256 frames per period (5.8 ms), output latency ",
+                        0),
+              0u)
+        << log;
+    EXPECT_EQ(audio.engine->getBackendBufferFrames(), 256);
+    EXPECT_GE(audio.engine->lastMixReport().latency, 256.0 / 44100.0);
 
     ::testing::internal::CaptureStdout();
     ASSERT_TRUE(loadStem(audio, audioFixturePath("stem.wav")));

@@ -99,7 +99,7 @@ TEST(GameEndToEnd, AutoplayBringsInEveryStemWithoutAMiss) {
     double allInAfter = -1.0;
     size_t stems = 0;
     const GameRun run = runGame(
-        "--windowed --autoplay", "SDL_AUDIO_DRIVER=dummy",
+        "--windowed --autoplay --judge-stats", "SDL_AUDIO_DRIVER=dummy",
         [&](unsigned long window, const std::string& output) {
             std::smatch loaded;
             if (stems == 0 && std::regex_search(output, loaded, std::regex("Loaded (\\d+) stem\\(s\\)"))) {
@@ -128,6 +128,14 @@ TEST(GameEndToEnd, AutoplayBringsInEveryStemWithoutAMiss) {
     EXPECT_FALSE(has(run.output, "Miss registered")) << run.output;
     EXPECT_FALSE(has(run.output, "Deactivated stem: "));
     EXPECT_TRUE(has(run.output, "MIDI: Triggered ")) << "notes fire from the master clock";
+    // The bot's presses came through SDL's queue with their own timestamps and were all judged.
+    std::smatch stats;
+    ASSERT_TRUE(
+        std::regex_search(run.output, stats,
+                          std::regex("Hit offsets: mean -?[0-9.]+ ms, sd [0-9.]+ ms, max \\|[0-9.]+\\| ms "
+                                     "over (\\d+) presses\n")))
+        << run.output;
+    EXPECT_GT(std::stoul(stats[1]), 20u);
     expectInOrder(run.output, {"Game logic thread ended", "Game logic thread joined successfully",
                                "Shutting down application..."});
 }

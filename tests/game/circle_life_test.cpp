@@ -139,6 +139,26 @@ TEST(CircleLife, HeldHoldIsCreditedWhenItsTimeIsReachedThenMissedWhenHeldTooLong
     EXPECT_TRUE(game.pointerHolds.empty());
 }
 
+TEST(CircleLife, AHoldHeldToItsEndAt20FpsCompletes) {
+    // Twenty frames a second, each handed the loop's capped frame time of 1/30 s: the hold counts
+    // on the song clock, so it completes on time all the same, and without a miss.
+    GameState game = playingGame();
+    game.circles.push_back(makeCircle(1.0, 1, 1.0f));
+    game.circles[0].hit = true;
+    game.circles[0].holdFrom = 1.0;
+    game.circles[0].holders.insert(7);
+    game.pointerHolds[7] = 0;
+    game.songTime = 0.95;
+    while (game.songTime < 2.05) {
+        game.songTime += 0.05;
+        updateCircles(game, 1.0f / 30.0f);
+    }
+    ASSERT_FALSE(game.circles.empty());
+    EXPECT_TRUE(game.circles[0].holdComplete);
+    EXPECT_EQ(game.score, 100);
+    EXPECT_EQ(game.missStreak, 0u);
+}
+
 TEST(CircleLife, UnpressedHoldExpiresAtItsEndWithOneMiss) {
     GameState game = playingGame();
     game.circles.push_back(makeCircle(1.0, 1, 2.0f));

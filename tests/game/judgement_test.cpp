@@ -106,7 +106,7 @@ TEST_F(JudgeFixture, TapPressRetiresTheCircleAndCountsASuccess) {
     handleGameplayInput(game, mouseClick(300, 300), kHeight);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "High score updated: 450\nScore added: 450 (Total: 450)\n");
-    const Circle &circle = game.circles[0];
+    const Circle& circle = game.circles[0];
     EXPECT_TRUE(circle.hit);
     EXPECT_FLOAT_EQ(circle.radius, 0.0f);
     EXPECT_FLOAT_EQ(circle.x, 1000000.0f);
@@ -183,7 +183,7 @@ TEST_F(JudgeFixture, FingerReleaseWithinToleranceCompletesTheHold) {
     handleGameplayInput(game, fingerUp(5), kHeight);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "Touch released on hold note\nNot held successfully\nGood hold (with tolerance)\n");
-    const Circle &circle = game.circles[0];
+    const Circle& circle = game.circles[0];
     EXPECT_TRUE(circle.holdComplete);
     EXPECT_FLOAT_EQ(circle.radius, 0.0f);
     EXPECT_FLOAT_EQ(circle.x, 1000000.0f);
@@ -292,14 +292,71 @@ TEST_F(JudgeFixture, MouseIsIgnoredWhileAFingerIsTracked) {
     EXPECT_FALSE(game.circles[0].hit);
 }
 
-TEST_F(JudgeFixture, FingerDownAndUpInOneFrameIsOnlyAPress) {
+// Inputs are judged at their SDL timestamps, on the clock's last reading carried forward at the
+// rate of the wall clock, not at the frame that handles them.
+constexpr std::uint64_t kClockNs = 7'000'000'000ull; // the SDL tick of the clock's reading
+std::uint64_t stampAt(double songTime) {
+    return kClockNs + static_cast<std::uint64_t>((songTime - 10.0) * 1e9 + 0.5);
+}
+
+TEST_F(JudgeFixture, PressesInOneFrameAreGradedAtTheirOwnTimes) {
+    game.circles = {circleAt(300, 300, 10.0, 60), circleAt(900, 300, 10.0, 60)};
+    game.songTime = 10.0; // read at kClockNs; the frame handles both presses 50 ms later
+    game.songTimeNs = kClockNs;
+    InputState input;
+    input.touches[1] = TouchPoint{true, true, false, 300, kHeight - 300.0f, stampAt(10.0)};
+    input.touches[2] = TouchPoint{true, true, false, 900, kHeight - 300.0f, stampAt(10.03)};
+    testing::internal::CaptureStdout();
+    handleGameplayInput(game, input, kHeight);
+    testing::internal::GetCapturedStdout();
+    // 20 points a note: exact press 3 x 20 x 3; 30 ms late, accuracy 0.97: 2 x 20 x 3.
+    EXPECT_EQ(game.score, 180 + 120);
+    ASSERT_EQ(game.pressOffsetsMs.size(), 2u);
+    EXPECT_NEAR(game.pressOffsetsMs[0], 0.0f, 1e-3f);
+    EXPECT_NEAR(game.pressOffsetsMs[1], 30.0f, 1e-3f);
+}
+
+TEST_F(JudgeFixture, AReleaseEndsTheHoldAtItsOwnTime) {
+    testing::internal::CaptureStderr();
+    // Down and up within one frame: the release is not lost, so the hold does not run on.
     game.circles = {circleAt(300, 300, 10.0, 40, 1, 1.0f)};
     game.songTime = 10.0;
+    game.songTimeNs = kClockNs;
     InputState input;
-    input.touches[4] = TouchPoint{false, true, true, 300, kHeight - 300.0f};
+    input.touches[4] = TouchPoint{false, true, true, 300, kHeight - 300.0f, stampAt(10.0), stampAt(10.05)};
+    handleGameplayInput(game, input, kHeight);
+    EXPECT_TRUE(game.pointerHolds.empty());
+    EXPECT_EQ(game.missStreak, 1u) << "a 1 s hold let go after 50 ms";
+
+    // Let go on time, handled by a frame 0.5 s late (past the 0.3 s overrun): still complete.
+    game = playingGame();
+    game.circles = {circleAt(300, 300, 10.0, 40, 1, 1.0f)};
+    game.songTime = 10.0;
+    game.songTimeNs = kClockNs;
+    handleGameplayInput(game, fingerDown(4, 300, 300), kHeight);
+    game.songTime = 11.5;
+    game.songTimeNs = stampAt(11.5);
+    InputState up = fingerUp(4);
+    up.touches[4].releaseNs = stampAt(11.0);
+    handleGameplayInput(game, up, kHeight);
+    EXPECT_TRUE(game.circles[0].holdComplete);
+    EXPECT_EQ(game.missStreak, 0u);
+    EXPECT_EQ(game.combo, 2) << "the press and the completed hold";
+    testing::internal::GetCapturedStderr();
+}
+
+TEST_F(JudgeFixture, APressAfterTheCircleIsOverFindsNothing) {
+    // The frame has not removed the tap yet, but the press came after its 0.2 s of grace.
+    game.circles = {circleAt(300, 300, 10.0)};
+    game.songTime = 10.0;
+    game.songTimeNs = kClockNs;
+    InputState input = fingerDown(1, 300, 300);
+    input.touches[1].pressNs = stampAt(10.25);
+    handleGameplayInput(game, input, kHeight);
+    EXPECT_FALSE(game.circles[0].hit);
+    input.touches[1].pressNs = stampAt(10.15);
     handleGameplayInput(game, input, kHeight);
     EXPECT_TRUE(game.circles[0].hit);
-    EXPECT_EQ(game.pointerHolds.at(4), 0) << "the release was never seen: the hold runs on";
 }
 
 TEST_F(JudgeFixture, NothingIsJudgedWhenNoRoundIsPlaying) {

@@ -72,6 +72,8 @@ TEST_F(Prefs, WithoutAFileTheDefaultsHoldAndSayWhy) {
     EXPECT_EQ(out, "No prefs file found \xE2\x80\x93 using default keyboard gameplay setting (enabled)\n");
     EXPECT_FLOAT_EQ(logged([] { return loadMusicVolume(1.0f); }, out, err), 1.0f);
     EXPECT_EQ(out, "No prefs file found \xE2\x80\x93 using default music volume (100%)\n");
+    EXPECT_EQ(logged([] { return loadAudioOffsetMs(0); }, out, err), 0);
+    EXPECT_EQ(out, "No prefs file found \xE2\x80\x93 using default audio offset (0 ms)\n");
 }
 
 TEST_F(Prefs, ValuesOfTheWrongShapeReadAsAbsent) {
@@ -80,20 +82,24 @@ TEST_F(Prefs, ValuesOfTheWrongShapeReadAsAbsent) {
         const char* name;
         bool keyboard;
         float volume;
+        int offsetMs;
     } cases[] = {
-        {R"({"keyboardGameplay": false})", "Player", false, 1.0f},
-        {R"({"playerName": "", "musicVolume": 0.35})", "Player", true, 0.35f},
-        {R"({"playerName": 5, "keyboardGameplay": "yes", "musicVolume": "loud"})", "Player", true, 1.0f},
-        {R"({"playerName": "Zoë", "keyboardGameplay": true, "musicVolume": 7})", "Zoë", true, 1.0f},
-        {R"({"musicVolume": -1})", "Player", true, 0.0f},
-        {"[1, 2, 3]", "Player", true, 1.0f},
-        {"42", "Player", true, 1.0f},
+        {R"({"keyboardGameplay": false, "audioOffsetMs": -40})", "Player", false, 1.0f, -40},
+        {R"({"playerName": "", "musicVolume": 0.35, "audioOffsetMs": 12.6})", "Player", true, 0.35f, 13},
+        {R"({"playerName": 5, "keyboardGameplay": "yes", "musicVolume": "loud", "audioOffsetMs": "late"})",
+         "Player", true, 1.0f, 0},
+        {R"({"playerName": "Zoë", "keyboardGameplay": true, "musicVolume": 7, "audioOffsetMs": 9000})", "Zoë",
+         true, 1.0f, 300},
+        {R"({"musicVolume": -1, "audioOffsetMs": -1e300})", "Player", true, 0.0f, -300},
+        {"[1, 2, 3]", "Player", true, 1.0f, 0},
+        {"42", "Player", true, 1.0f, 0},
     };
     for (const auto& c : cases) {
         write(c.file);
         EXPECT_EQ(loadPlayerName("Player"), c.name) << c.file;
         EXPECT_EQ(loadKeyboardGameplay(true), c.keyboard) << c.file;
         EXPECT_FLOAT_EQ(loadMusicVolume(1.0f), c.volume) << c.file;
+        EXPECT_EQ(loadAudioOffsetMs(0), c.offsetMs) << c.file;
     }
 }
 
@@ -114,10 +120,17 @@ TEST_F(Prefs, EachSaveChangesOnlyItsOwnKey) {
         },
         out, err);
     EXPECT_EQ(out, "Music volume saved to " + path + ": 42%\n");
+    logged(
+        [] {
+            saveAudioOffsetMs(-25);
+            return 0;
+        },
+        out, err);
+    EXPECT_EQ(out, "Audio offset saved to " + path + ": -25 ms\n");
     const json saved = stored();
     EXPECT_EQ(saved,
               json::parse(R"({"keyboardGameplay": false, "futureSetting": {"x": 1}, "playerName": "Ann",
-                                     "musicVolume": 0.42})"));
+                                     "musicVolume": 0.42, "audioOffsetMs": -25})"));
     // Four-space indentation, non-ASCII written as UTF-8.
     savePlayerName("Zoë");
     std::ifstream in(path);

@@ -26,13 +26,17 @@ TEST(UiScale, FollowsTheDisplayButNeverItsWindow) {
 }
 
 TEST(UiScreens, TheFirstFlagThatAppliesWins) {
-    EXPECT_EQ(screenFor(false, false, false, false, false), UIScreen::MainMenu);
-    EXPECT_EQ(screenFor(true, false, false, true, false), UIScreen::Playing) << "playing hides settings";
-    EXPECT_EQ(screenFor(true, true, true, true, true), UIScreen::Playing);
-    EXPECT_EQ(screenFor(false, true, true, true, true), UIScreen::Leaderboard);
-    EXPECT_EQ(screenFor(false, false, true, true, true), UIScreen::Tutorial);
-    EXPECT_EQ(screenFor(false, false, false, true, true), UIScreen::Settings);
-    EXPECT_EQ(screenFor(false, false, false, false, true), UIScreen::Credits);
+    // Flags: playing, leaderboard, tutorial, calibration, settings, credits.
+    EXPECT_EQ(screenFor(false, false, false, false, false, false), UIScreen::MainMenu);
+    EXPECT_EQ(screenFor(true, false, false, false, true, false), UIScreen::Playing)
+        << "playing hides settings";
+    EXPECT_EQ(screenFor(true, true, true, true, true, true), UIScreen::Playing);
+    EXPECT_EQ(screenFor(false, true, true, true, true, true), UIScreen::Leaderboard);
+    EXPECT_EQ(screenFor(false, false, true, true, true, true), UIScreen::Tutorial);
+    EXPECT_EQ(screenFor(false, false, false, true, true, true), UIScreen::Calibration)
+        << "drawn over Settings";
+    EXPECT_EQ(screenFor(false, false, false, false, true, true), UIScreen::Settings);
+    EXPECT_EQ(screenFor(false, false, false, false, false, true), UIScreen::Credits);
 }
 
 TEST(UiShaderVersion, FitsTheContextObtained) {

@@ -1,0 +1,106 @@
+#include "app/autoplay_bot.hpp"
+
+#include "app/app.hpp"
+
+#include <SDL3/SDL.h>
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
+// The bot's touch device: an id no real device is likely to have.
+static constexpr SDL_TouchID kAutoplayTouchId = 0xA0700000ull;
+
+// A step due within this long is waited for precisely and carried out; one further away is
+// looked at again later, when the plan may have grown and the clock been read again.
+static constexpr std::uint64_t kActWithinNs = 8 * SDL_NS_PER_MS;
+static constexpr std::uint64_t kIdleWaitNs = 4 * SDL_NS_PER_MS;
+
+static void pushFinger(std::uint32_t windowId, const AutoplayAction& action) {
+    SDL_Event event;
+    SDL_zero(event);
+    event.type = action.step == AutoplayStep::Press ? SDL_EVENT_FINGER_DOWN : SDL_EVENT_FINGER_UP;
+    // The timestamp stays 0: SDL stamps the event with the moment it is queued.
+    event.tfinger.touchID = kAutoplayTouchId;
+    event.tfinger.fingerID = action.finger;
+    event.tfinger.x = action.x;
+    event.tfinger.y = action.y;
+    event.tfinger.pressure = action.step == AutoplayStep::Press ? 1.0f : 0.0f;
+    event.tfinger.windowID = windowId;
+    SDL_PushEvent(&event);
+}
+
+// The SDL tick at which the game clock, read as `songTime` at `songTimeNs` and running at `rate`,
+// reaches `at`; ticks already past come out as `songTimeNs`.
+static std::uint64_t ticksAt(double at, double songTime, std::uint64_t songTimeNs, double rate) {
+    const double ahead = (at - songTime) / rate * 1e9;
+    return ahead > 0.0 ? songTimeNs + static_cast<std::uint64_t>(ahead) : songTimeNs;
+}
+
+static void autoplayBotMain(App* app) {
+    AutoplayBot& bot = app->autoplay;
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(bot.wakeMutex);
+            if (bot.stop) {
+                return;
+            }
+        }
+        std::vector<AutoplayAction> releases;
+        AutoplayAction next;
+        bool due = false;
+        std::uint64_t dueNs = 0;
+        {
+            std::lock_guard<std::mutex> lock(app->gameMutex);
+            if (!app->game.playing) {
+                releases = autoplayCancel(bot.plan); // a stop: lift what is down
+            } else {
+                autoplayPlan(bot.plan, app->game, app->render.width, app->render.height);
+                if (app->game.songTimeNs != 0 && autoplayNext(bot.plan, &next)) {
+                    due = true;
+                    dueNs = ticksAt(next.at, app->game.songTime, app->game.songTimeNs, app->game.songRate);
+                }
+            }
+        }
+        for (const AutoplayAction& release : releases) {
+            pushFinger(bot.windowId, release);
+        }
+        const std::uint64_t now = SDL_GetTicksNS();
+        if (due && dueNs <= now + kActWithinNs) {
+            if (dueNs > now) {
+                SDL_DelayPrecise(dueNs - now);
+            }
+            pushFinger(bot.windowId, next);
+            std::lock_guard<std::mutex> lock(app->gameMutex);
+            autoplayDone(bot.plan, next);
+            continue;
+        }
+        std::uint64_t waitNs = kIdleWaitNs;
+        if (due) {
+            waitNs = std::min(waitNs, dueNs - now - kActWithinNs / 2);
+        }
+        std::unique_lock<std::mutex> lock(bot.wakeMutex);
+        if (bot.wake.wait_for(lock, std::chrono::nanoseconds(waitNs), [&bot] { return bot.stop; })) {
+            return;
+        }
+    }
+}
+
+void autoplayBotStart(App& app) {
+    autoplayStart(app.autoplay.plan);
+    app.autoplay.stop = false;
+    app.autoplay.windowId = SDL_GetWindowID(app.render.window);
+    app.autoplay.thread = std::thread(autoplayBotMain, &app);
+}
+
+void autoplayBotStop(App& app) {
+    if (!app.autoplay.thread.joinable()) {
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(app.autoplay.wakeMutex);
+        app.autoplay.stop = true;
+    }
+    app.autoplay.wake.notify_all();
+    app.autoplay.thread.join();
+}

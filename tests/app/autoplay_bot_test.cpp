@@ -1,0 +1,53 @@
+// The autoplay bot's thread against SDL's event queue: it presses at the note's moment, never
+// before, and lets SDL stamp the event.
+#include "app/app.hpp"
+
+#include <SDL3/SDL.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+TEST(AutoplayBot, PushesStampedFingerEventsNoEarlierThanTheNotes) {
+    ASSERT_TRUE(SDL_Init(SDL_INIT_EVENTS)) << SDL_GetError();
+    SDL_FlushEvents(SDL_EVENT_FIRST, SDL_EVENT_LAST);
+    auto app = std::make_unique<App>();
+    initGameState(app->game, 8);
+    app->render.width = 1920;
+    app->render.height = 1080;
+    std::uint64_t dueNs = 0;
+    {
+        std::lock_guard<std::mutex> lock(app->gameMutex);
+        app->game.playing = true;
+        app->game.songTime = 3.0;
+        app->game.songTimeNs = SDL_GetTicksNS();
+        Circle circle;
+        circle.x = 480;
+        circle.y = 810;
+        circle.time = 3.05;
+        app->game.circles.push_back(circle);
+        dueNs = app->game.songTimeNs + 50'000'000;
+    }
+    ::testing::internal::CaptureStdout();
+    autoplayBotStart(*app);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Autoplay enabled\n");
+
+    SDL_Event down{}, up{};
+    ASSERT_TRUE(SDL_WaitEventTimeout(&down, 5000));
+    ASSERT_EQ(down.type, SDL_EVENT_FINGER_DOWN);
+    EXPECT_GE(down.tfinger.timestamp, dueNs);
+    EXPECT_GE(down.tfinger.fingerID, kAutoplayFingerBase);
+    EXPECT_FLOAT_EQ(down.tfinger.x, 0.25f);
+    EXPECT_FLOAT_EQ(down.tfinger.y, 0.25f) << "SDL's y runs downward";
+    ASSERT_TRUE(SDL_WaitEventTimeout(&up, 5000));
+    ASSERT_EQ(up.type, SDL_EVENT_FINGER_UP);
+    EXPECT_EQ(up.tfinger.fingerID, down.tfinger.fingerID);
+    EXPECT_GE(up.tfinger.timestamp, dueNs + 40'000'000);
+
+    autoplayBotStop(*app);
+    EXPECT_FALSE(app->autoplay.thread.joinable());
+    SDL_Quit();
+}
+
+} // namespace
