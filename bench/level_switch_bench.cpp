@@ -1,6 +1,7 @@
-// A level switch from the menu, in its two halves, for each shipped level: reading and decoding
-// the level's files (done without the game mutex) and swapping it in and starting it (done with
-// the mutex held, so this is how long the logic thread waits). Run from assets/:
+// A level switch from the menu, in its two halves, for the default level and each shipped package:
+// reading and decoding the level's files (done without the game mutex), one stem at a time and
+// on every hardware thread, and swapping it in and starting it (done with the mutex held, so this
+// is how long the logic thread waits). Run from assets/:
 //   cd assets && ../build/dev/bench/bench_level_switch
 #include "audio/audio_system.hpp"
 #include "audio/stem_layering.hpp"
@@ -17,8 +18,8 @@
 
 namespace {
 
-const char* const kLevels[] = {"levels/sunrise_groove/level.json", "levels/neon_drive/level.json",
-                               "levels/hyperlane/level.json"};
+const char* const kLevels[] = {"levels/level.json", "levels/sunrise_groove/level.json",
+                               "levels/neon_drive/level.json", "levels/hyperlane/level.json"};
 
 // The loaders log every stem; the figures would drown in it.
 struct Quiet {
@@ -37,16 +38,22 @@ struct Quiet {
     }
 };
 
+// range(1): decoding threads, 1 (one stem after another) or 0 (one per hardware thread).
 void BM_ReadAndDecodeLevel(benchmark::State& state) {
     const std::string path = kLevels[state.range(0)];
+    const unsigned threads = static_cast<unsigned>(state.range(1));
     Quiet quiet;
     for (auto _ : state) {
         StagedLevel staged;
-        benchmark::DoNotOptimize(readLevel(path, true, staged));
+        benchmark::DoNotOptimize(readLevel(path, true, staged, threads));
     }
-    state.SetLabel(path);
+    state.SetLabel(path + (threads == 1 ? " serial" : " parallel"));
 }
-BENCHMARK(BM_ReadAndDecodeLevel)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ReadAndDecodeLevel)
+    ->ArgsProduct({{0, 1, 2, 3}, {1, 0}})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5)
+    ->UseRealTime();
 
 void BM_SwapInAndStartUnderTheMutex(benchmark::State& state) {
     const std::string path = kLevels[state.range(0)];
@@ -70,7 +77,7 @@ void BM_SwapInAndStartUnderTheMutex(benchmark::State& state) {
     audioShutdown(audio);
     state.SetLabel(path);
 }
-BENCHMARK(BM_SwapInAndStartUnderTheMutex)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond)->Iterations(5);
+BENCHMARK(BM_SwapInAndStartUnderTheMutex)->DenseRange(0, 3)->Unit(benchmark::kMicrosecond)->Iterations(5);
 
 } // namespace
 

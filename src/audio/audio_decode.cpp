@@ -3,6 +3,7 @@
 #include "audio/miniaudio_config.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -14,7 +15,7 @@ namespace {
 enum class Container { Unknown, Wav, Flac, Mp3, Vorbis };
 
 // Length of an ID3v2 tag at the start of the data (header and footer included), or 0.
-size_t id3v2Length(const unsigned char *data, size_t size) {
+size_t id3v2Length(const unsigned char* data, size_t size) {
     if (size < 10 || std::memcmp(data, "ID3", 3) != 0) {
         return 0;
     }
@@ -29,33 +30,147 @@ size_t id3v2Length(const unsigned char *data, size_t size) {
     return length;
 }
 
+// Where the audio starts behind the ID3v2 tags at the front of the data, and the zero padding that
+// may follow a tag (also between two tags). size when nothing follows them.
+size_t skipTags(const unsigned char* data, size_t size) {
+    size_t pos = 0;
+    while (pos < size) {
+        const size_t tag = id3v2Length(data + pos, size - pos);
+        if (tag > 0) {
+            if (tag >= size - pos) {
+                return size;
+            }
+            pos += tag;
+        } else if (pos > 0 && data[pos] == 0) {
+            while (pos < size && data[pos] == 0) {
+                ++pos;
+            }
+        } else {
+            break;
+        }
+    }
+    return pos;
+}
+
 struct Mp3Header {
+    unsigned version = 0; // 3 = MPEG-1, 2 = MPEG-2, 0 = MPEG-2.5
+    unsigned layer = 0;   // 3 = Layer I, 2 = Layer II, 1 = Layer III
+    unsigned rateIndex = 0;
     bool mpeg1 = false;
     bool mono = false;
     bool crc = false;
     bool layer3 = false;
+    size_t frameBytes = 0; // the whole frame, header included; 0 for a free-format stream
 };
 
 // Parses the 4-byte MPEG audio frame header at h; false when it is not one.
-bool parseMp3Header(const unsigned char *h, Mp3Header &header) {
+bool parseMp3Header(const unsigned char* h, Mp3Header& header) {
     if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) {
         return false;
     }
-    unsigned version = (h[1] >> 3) & 3; // 3 = MPEG-1, 2 = MPEG-2, 0 = MPEG-2.5, 1 reserved
-    unsigned layer = (h[1] >> 1) & 3;   // 1 = Layer III, 0 reserved
-    unsigned bitrate = h[2] >> 4;
-    unsigned rate = (h[2] >> 2) & 3;
+    const unsigned version = (h[1] >> 3) & 3;
+    const unsigned layer = (h[1] >> 1) & 3;
+    const unsigned bitrate = h[2] >> 4;
+    const unsigned rate = (h[2] >> 2) & 3;
     if (version == 1 || layer == 0 || bitrate == 15 || rate == 3) {
         return false;
     }
+    header.version = version;
+    header.layer = layer;
+    header.rateIndex = rate;
     header.mpeg1 = version == 3;
     header.layer3 = layer == 1;
     header.crc = (h[1] & 1) == 0;
     header.mono = (h[3] >> 6) == 3;
+
+    // Bit rates in kbit/s by MPEG-1 or not, layer (I, II, III) and index; sample rates by version.
+    static const unsigned short kBitrates[2][3][15] = {
+        {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}},
+        {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+         {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}}};
+    static const unsigned kRates[4][3] = {
+        {11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}, {44100, 48000, 32000}};
+    const size_t bitsPerSecond = size_t(kBitrates[header.mpeg1 ? 1 : 0][3 - layer][bitrate]) * 1000;
+    const size_t sampleRate = kRates[version][rate];
+    const size_t padding = (h[2] >> 1) & 1;
+    if (bitsPerSecond == 0) {
+        header.frameBytes = 0;
+    } else if (layer == 3) {
+        header.frameBytes = (12 * bitsPerSecond / sampleRate + padding) * 4;
+    } else if (layer == 1 && !header.mpeg1) {
+        header.frameBytes = 72 * bitsPerSecond / sampleRate + padding;
+    } else {
+        header.frameBytes = 144 * bitsPerSecond / sampleRate + padding;
+    }
     return true;
 }
 
-Container detectContainer(const unsigned char *data, size_t size) {
+// Offset of the first MPEG audio frame behind tags, padding and junk: the first frame header that
+// another header of the same stream follows where its frame ends. Without such a pair, a header
+// whose frame ends the data (a one-frame file). size when there is none.
+size_t findMp3Stream(const unsigned char* data, size_t size) {
+    size_t lone = size;
+    for (size_t pos = skipTags(data, size); pos + 4 <= size; ++pos) {
+        Mp3Header header;
+        if (data[pos] != 0xFF || !parseMp3Header(data + pos, header) || header.frameBytes == 0) {
+            continue;
+        }
+        const size_t next = pos + header.frameBytes;
+        Mp3Header following;
+        if (next <= size - 4 && parseMp3Header(data + next, following) &&
+            following.version == header.version && following.layer == header.layer &&
+            following.rateIndex == header.rateIndex) {
+            return pos;
+        }
+        if (lone == size && next <= size && size - next < 4) {
+            lone = pos;
+        }
+    }
+    return lone;
+}
+
+// Whether a RIFF, RIFX or RF64 file's samples are PCM, IEEE float, A-law or mu-law (directly or in
+// an extensible format chunk). The decoder's ADPCM readers index their tables with bytes of the
+// file unchecked, so compressed WAVs are refused; so are files without a format chunk. Other
+// containers (AIFF) are left to the decoder.
+bool wavEncodingAccepted(const unsigned char* data, size_t size) {
+    if (size < 12 ||
+        (std::memcmp(data, "RIFF", 4) && std::memcmp(data, "RIFX", 4) && std::memcmp(data, "RF64", 4))) {
+        return size >= 4 && !std::memcmp(data, "FORM", 4);
+    }
+    const bool bigEndian = !std::memcmp(data, "RIFX", 4);
+    auto read16 = [&](size_t at) {
+        return bigEndian ? unsigned(data[at] << 8 | data[at + 1]) : unsigned(data[at] | data[at + 1] << 8);
+    };
+    auto read32 = [&](size_t at) {
+        return bigEndian ? uint32_t(read16(at)) << 16 | read16(at + 2)
+                         : read16(at) | uint32_t(read16(at + 2)) << 16;
+    };
+    for (size_t pos = 12; size - pos >= 8;) {
+        const uint32_t chunkBytes = read32(pos + 4);
+        if (!std::memcmp(data + pos, "fmt ", 4)) {
+            if (chunkBytes < 2 || size - pos - 8 < 2) {
+                return false;
+            }
+            unsigned tag = read16(pos + 8);
+            if (tag == 0xFFFE && chunkBytes >= 26 && size - pos - 8 >= 26) {
+                tag = read16(pos + 8 + 24); // the sub-format's leading code
+            }
+            return tag == 1 || tag == 3 || tag == 6 || tag == 7;
+        }
+        const uint64_t next = uint64_t(pos) + 8 + chunkBytes + (chunkBytes & 1);
+        if (next > size) {
+            return false;
+        }
+        pos = size_t(next);
+    }
+    return false;
+}
+
+Container detectContainer(const unsigned char* data, size_t size) {
     if (size >= 4) {
         if (!std::memcmp(data, "RIFF", 4) || !std::memcmp(data, "RIFX", 4) || !std::memcmp(data, "RF64", 4) ||
             !std::memcmp(data, "FORM", 4)) {
@@ -68,17 +183,11 @@ Container detectContainer(const unsigned char *data, size_t size) {
             return Container::Vorbis;
         }
     }
-    size_t start = id3v2Length(data, size);
-    if (start < size && size - start >= 4) {
-        if (!std::memcmp(data + start, "fLaC", 4)) {
-            return Container::Flac;
-        }
-        Mp3Header header;
-        if (parseMp3Header(data + start, header)) {
-            return Container::Mp3;
-        }
+    const size_t start = skipTags(data, size);
+    if (size - start >= 4 && !std::memcmp(data + start, "fLaC", 4)) {
+        return Container::Flac;
     }
-    return Container::Unknown;
+    return findMp3Stream(data, size) < size ? Container::Mp3 : Container::Unknown;
 }
 
 // ---- Output buffer ----
@@ -91,7 +200,7 @@ public:
     FrameBuffer(uint32_t channels, uint64_t maxFrames) : channels_(channels), maxFrames_(maxFrames) {}
 
     // Room for at least want more frames; null when the limit is reached or memory runs out.
-    float *tail(uint64_t want) {
+    float* tail(uint64_t want) {
         if (used_ + want > capacity_ && !grow(used_ + want)) {
             return nullptr;
         }
@@ -101,10 +210,10 @@ public:
     void commit(uint64_t frames) { used_ += frames; }
     void truncate(uint64_t frames) { used_ = std::min(used_, frames); }
     uint64_t used() const { return used_; }
-    bool limitReached() const { return limitReached_; }
+    const float* data() const { return buffer_.get(); }
 
     // Hands the samples over, reallocated to their exact size when the reserve was too large.
-    bool finish(DecodedAudio &out) {
+    bool finish(DecodedAudio& out) {
         if (used_ < capacity_) {
             std::unique_ptr<float[]> exact(new (std::nothrow) float[used_ * channels_]);
             if (!exact) {
@@ -123,7 +232,6 @@ public:
 private:
     bool grow(uint64_t needed, bool exact = false) {
         if (needed > maxFrames_) {
-            limitReached_ = true;
             return false;
         }
         uint64_t target = needed;
@@ -150,36 +258,154 @@ private:
     uint64_t used_ = 0;
     uint32_t channels_;
     uint64_t maxFrames_;
-    bool limitReached_ = false;
 };
 
 // ---- Decoding ----
 
 constexpr uint64_t kChunkFrames = 4096;
 
+// Sample rates a stem file may have (Hz): below, it is no audio; above, no recording.
+constexpr uint32_t kMinFileRate = 1000;
+constexpr uint32_t kMaxFileRate = 384000;
+
+// Most frames reserved up front from the length a file declares (6.3 minutes at 44.1 kHz): a
+// forged header cannot make the decoder reserve more; longer audio grows the buffer as it decodes.
+constexpr uint64_t kMaxReservedFrames = uint64_t(1) << 24;
+
+// The most channels a stem file may have: more than any surround layout, within what miniaudio's
+// channel converter takes.
+constexpr ma_uint32 kMaxFileChannels = 32;
+
+// The bytes of a file in memory, read through callbacks.
+struct MemoryFile {
+    const unsigned char* data = nullptr;
+    size_t size = 0;
+    size_t position = 0;
+};
+
+ma_result readMemory(MemoryFile& file, void* out, size_t bytes, size_t* bytesRead) {
+    const size_t count = std::min(bytes, file.size - file.position);
+    if (count > 0) {
+        std::memcpy(out, file.data + file.position, count);
+    }
+    file.position += count;
+    *bytesRead = count;
+    return count == 0 && bytes > 0 ? MA_AT_END : MA_SUCCESS;
+}
+
+ma_result seekMemory(MemoryFile& file, ma_int64 offset, ma_seek_origin origin) {
+    const ma_int64 base = origin == ma_seek_origin_start     ? 0
+                          : origin == ma_seek_origin_current ? ma_int64(file.position)
+                                                             : ma_int64(file.size);
+    if (offset < -base || offset > ma_int64(file.size) - base) {
+        return MA_BAD_SEEK;
+    }
+    file.position = size_t(base + offset);
+    return MA_SUCCESS;
+}
+
+// libvorbis as a decoding backend of miniaudio's decoder, reading the bytes in memory; the
+// decoder converts what it decodes like any other format's frames. A stream with more channels
+// than kMaxFileChannels is refused here, before the decoder's converter would refuse it (see
+// DecoderGuard).
+struct VorbisInMemory {
+    ma_libvorbis vorbis; // first: the decoder sees the whole as this data source
+    MemoryFile file;
+};
+
+ma_result initVorbisFromMemory(void*, const void* data, size_t size, const ma_decoding_backend_config* config,
+                               const ma_allocation_callbacks* allocation, ma_data_source** backend) {
+    auto* source = static_cast<VorbisInMemory*>(ma_malloc(sizeof(VorbisInMemory), allocation));
+    if (!source) {
+        return MA_OUT_OF_MEMORY;
+    }
+    source->file = MemoryFile{static_cast<const unsigned char*>(data), size, 0};
+    auto read = [](void* file, void* out, size_t bytes, size_t* bytesRead) {
+        return readMemory(*static_cast<MemoryFile*>(file), out, bytes, bytesRead);
+    };
+    auto seek = [](void* file, ma_int64 offset, ma_seek_origin origin) {
+        return seekMemory(*static_cast<MemoryFile*>(file), offset, origin);
+    };
+    auto tell = [](void* file, ma_int64* position) {
+        *position = ma_int64(static_cast<MemoryFile*>(file)->position);
+        return MA_SUCCESS;
+    };
+    ma_result result =
+        ma_libvorbis_init(read, seek, tell, &source->file, config, allocation, &source->vorbis);
+    if (result != MA_SUCCESS) {
+        ma_free(source, allocation);
+        return result;
+    }
+    ma_uint32 channels = 0;
+    result = ma_libvorbis_get_data_format(&source->vorbis, nullptr, &channels, nullptr, nullptr, 0);
+    if (result != MA_SUCCESS || channels == 0 || channels > kMaxFileChannels) {
+        ma_libvorbis_uninit(&source->vorbis, allocation);
+        ma_free(source, allocation);
+        return MA_INVALID_FILE;
+    }
+    *backend = &source->vorbis;
+    return MA_SUCCESS;
+}
+
+void uninitVorbis(void*, ma_data_source* backend, const ma_allocation_callbacks* allocation) {
+    ma_libvorbis_uninit(static_cast<ma_libvorbis*>(backend), allocation);
+    ma_free(backend, allocation);
+}
+
+// Only ever opened from memory.
+ma_result initVorbisFromCallbacks(void*, ma_read_proc, ma_seek_proc, ma_tell_proc, void*,
+                                  const ma_decoding_backend_config*, const ma_allocation_callbacks*,
+                                  ma_data_source**) {
+    return MA_NOT_IMPLEMENTED;
+}
+
+ma_decoding_backend_vtable vorbisBackend = {initVorbisFromCallbacks, nullptr, nullptr, initVorbisFromMemory,
+                                            uninitVorbis};
+ma_decoding_backend_vtable* vorbisBackends[] = {&vorbisBackend};
+
 // A miniaudio decoder that is always uninitialised on the way out.
+//
+// WAV, FLAC and MP3 are opened through read and seek callbacks rather than miniaudio's own memory
+// reader: when the sample converter refuses a file that opened (a WAV of hundreds of channels),
+// miniaudio 0.11.22's memory path uninitialises the decoder a second time and frees a pointer that
+// is not its own. Ogg Vorbis goes through the memory path to its own backend, which reads the
+// memory itself (libvorbis needs to tell where it is) and refuses such files before that point.
 struct DecoderGuard {
     ma_decoder decoder{};
+    MemoryFile file;
     bool open = false;
     ~DecoderGuard() {
         if (open) {
             ma_decoder_uninit(&decoder);
         }
     }
-    bool init(const unsigned char *data, size_t size, ma_encoding_format format, uint32_t channels) {
+    bool init(const unsigned char* data, size_t size, ma_encoding_format format, uint32_t channels) {
         if (open) {
             ma_decoder_uninit(&decoder);
             open = false;
         }
         ma_decoder_config config = ma_decoder_config_init(ma_format_f32, channels, 0);
         config.encodingFormat = format;
-        open = ma_decoder_init_memory(data, size, &config, &decoder) == MA_SUCCESS;
+        if (format == ma_encoding_format_vorbis) {
+            config.ppCustomBackendVTables = vorbisBackends;
+            config.customBackendCount = 1;
+            open = ma_decoder_init_memory(data, size, &config, &decoder) == MA_SUCCESS;
+        } else {
+            file = MemoryFile{data, size, 0};
+            auto read = [](ma_decoder* self, void* out, size_t bytes, size_t* bytesRead) {
+                return readMemory(*static_cast<MemoryFile*>(self->pUserData), out, bytes, bytesRead);
+            };
+            auto seek = [](ma_decoder* self, ma_int64 offset, ma_seek_origin origin) {
+                return seekMemory(*static_cast<MemoryFile*>(self->pUserData), offset, origin);
+            };
+            open = ma_decoder_init(read, seek, &file, &config, &decoder) == MA_SUCCESS;
+        }
         return open;
     }
 };
 
 // Reads up to frames frames; returns how many came (0 at the end or on a decode error).
-uint64_t readFrames(ma_decoder &decoder, float *dst, uint64_t frames) {
+uint64_t readFrames(ma_decoder& decoder, float* dst, uint64_t frames) {
     ma_uint64 got = 0;
     ma_result result = ma_decoder_read_pcm_frames(&decoder, dst, frames, &got);
     if (result != MA_SUCCESS && result != MA_AT_END) {
@@ -189,7 +415,7 @@ uint64_t readFrames(ma_decoder &decoder, float *dst, uint64_t frames) {
 }
 
 // Drops the first frames of the stream (MP3 encoder delay).
-void skipFrames(ma_decoder &decoder, uint64_t frames, std::vector<float> &scratch, uint32_t channels) {
+void skipFrames(ma_decoder& decoder, uint64_t frames, std::vector<float>& scratch, uint32_t channels) {
     while (frames > 0) {
         uint64_t n = std::min(frames, kChunkFrames);
         scratch.resize(size_t(kChunkFrames) * channels);
@@ -202,10 +428,10 @@ void skipFrames(ma_decoder &decoder, uint64_t frames, std::vector<float> &scratc
 }
 
 // Native rate: the decoder writes straight into the output buffer.
-bool decodeDirect(ma_decoder &decoder, uint64_t keepFrames, FrameBuffer &out) {
+bool decodeDirect(ma_decoder& decoder, uint64_t keepFrames, FrameBuffer& out) {
     while (out.used() < keepFrames) {
         uint64_t want = std::min(kChunkFrames, keepFrames - out.used());
-        float *dst = out.tail(want);
+        float* dst = out.tail(want);
         if (!dst) {
             return false;
         }
@@ -218,9 +444,25 @@ bool decodeDirect(ma_decoder &decoder, uint64_t keepFrames, FrameBuffer &out) {
     return true;
 }
 
-// Other rates: decode in chunks and resample each chunk into the output buffer.
-bool decodeResampled(ma_decoder &decoder, uint32_t channels, uint32_t rate, uint64_t keepFrames,
-                     FrameBuffer &out) {
+// Input frames the resampler is run over before a stem's first frame (at least), so that its
+// low-pass filter has settled by then: eight poles near the Nyquist rate ring for a few dozen.
+constexpr uint64_t kPrimeFrames = 1024;
+
+uint64_t greatestCommonDivisor(uint64_t a, uint64_t b) {
+    while (b != 0) {
+        const uint64_t r = a % b;
+        a = b;
+        b = r;
+    }
+    return a;
+}
+
+// Resamples the frames frames of in (a stem at rate, which loops) to kEngineSampleRate, as a loop:
+// the resampler is primed with the stem's end before its first frame and fed the stem's start
+// after its last, so the seam gets neither a cold filter's silence and transient nor a silent
+// tail. Output frame k stands for input position k × rate / kEngineSampleRate exactly (the prime
+// is a whole number of rate ratios, which puts an output frame on the first input frame).
+bool resampleLoop(const float* in, uint64_t frames, uint32_t channels, uint32_t rate, FrameBuffer& out) {
     ma_resampler_config config = ma_resampler_config_init(ma_format_f32, channels, rate, kEngineSampleRate,
                                                           ma_resample_algorithm_linear);
     config.linear.lpfOrder = MA_MAX_FILTER_ORDER;
@@ -228,47 +470,44 @@ bool decodeResampled(ma_decoder &decoder, uint32_t channels, uint32_t rate, uint
     if (ma_resampler_init(&config, nullptr, &resampler) != MA_SUCCESS) {
         return false;
     }
-    std::vector<float> input(size_t(kChunkFrames) * channels);
+    const uint64_t divisor = greatestCommonDivisor(rate, kEngineSampleRate);
+    const uint64_t inStep = rate / divisor;
+    const uint64_t outStep = kEngineSampleRate / divisor;
+    const uint64_t prime = (kPrimeFrames + inStep - 1) / inStep * inStep;
+    const uint64_t skipOut = prime / inStep * outStep;
+    const uint64_t wanted = skipOut + (frames * kEngineSampleRate + rate - 1) / rate;
+    // The resampler's first output frame stands for the input frame before its first (it starts
+    // from silence, one frame back); starting the feed prime - 1 frames before the stem's first
+    // frame puts output skipOut on that frame.
+    uint64_t cursor = (frames - (prime - 1) % frames) % frames;
+    std::vector<float> discard;
+    uint64_t produced = 0;
     bool ok = true;
-    uint64_t consumed = 0;
-    // Pushes count frames of input through the resampler; count 0 pushes silence to flush it.
-    auto push = [&](const float *frames, uint64_t count) {
-        while (count > 0) {
-            uint64_t room = count * kEngineSampleRate / rate + 16;
-            float *dst = out.tail(room);
-            if (!dst) {
-                return false;
-            }
-            ma_uint64 inCount = count;
-            ma_uint64 outCount = room;
-            if (ma_resampler_process_pcm_frames(&resampler, frames, &inCount, dst, &outCount) != MA_SUCCESS) {
-                return false;
-            }
-            out.commit(outCount);
-            frames += inCount * channels;
-            count -= inCount;
-            if (inCount == 0 && outCount == 0) {
-                return false; // no progress: give up rather than spin
-            }
-        }
-        return true;
-    };
-    while (ok && consumed < keepFrames) {
-        uint64_t got = readFrames(decoder, input.data(), std::min(kChunkFrames, keepFrames - consumed));
-        if (got == 0) {
+    while (ok && produced < wanted) {
+        ma_uint64 inCount = std::min(kChunkFrames, frames - cursor);
+        uint64_t room = std::min<uint64_t>(wanted - produced, inCount * kEngineSampleRate / rate + 2);
+        float* dst = nullptr;
+        if (produced < skipOut) {
+            room = std::min(room, skipOut - produced);
+            discard.resize(size_t(room) * channels);
+            dst = discard.data();
+        } else if (!(dst = out.tail(room))) {
+            ok = false;
             break;
         }
-        consumed += got;
-        ok = push(input.data(), got);
+        ma_uint64 outCount = room;
+        if (ma_resampler_process_pcm_frames(&resampler, in + cursor * channels, &inCount, dst, &outCount) !=
+                MA_SUCCESS ||
+            (inCount == 0 && outCount == 0)) {
+            ok = false; // no progress: give up rather than spin
+            break;
+        }
+        if (produced >= skipOut) {
+            out.commit(outCount);
+        }
+        produced += outCount;
+        cursor = (cursor + inCount) % frames;
     }
-    // The length the input maps to at the engine rate, rounded up; the filter's tail is flushed
-    // with silence until the output is that long.
-    uint64_t expected = (consumed * kEngineSampleRate + rate - 1) / rate;
-    std::fill(input.begin(), input.end(), 0.0f);
-    for (int guard = 0; ok && out.used() < expected && guard < 64; ++guard) {
-        ok = push(input.data(), 64);
-    }
-    out.truncate(expected);
     ma_resampler_uninit(&resampler, nullptr);
     return ok;
 }
@@ -277,9 +516,9 @@ bool decodeResampled(ma_decoder &decoder, uint32_t channels, uint32_t rate, uint
 
 // ---- Public interface ----
 
-Mp3Trim readMp3Trim(const unsigned char *data, size_t size) {
+Mp3Trim readMp3Trim(const unsigned char* data, size_t size) {
     Mp3Trim trim;
-    size_t pos = id3v2Length(data, size);
+    size_t pos = findMp3Stream(data, size);
     Mp3Header header;
     if (pos >= size || size - pos < 4 || !parseMp3Header(data + pos, header) || !header.layer3) {
         return trim;
@@ -323,22 +562,31 @@ Mp3Trim readMp3Trim(const unsigned char *data, size_t size) {
     return trim;
 }
 
-AudioResult decodeAudio(const unsigned char *data, size_t size, DecodedAudio &out) {
+AudioResult decodeAudio(const unsigned char* data, size_t size, DecodedAudio& out, double maxSeconds) {
     out = DecodedAudio{};
-    if (!data || size == 0) {
+    if (!data || size == 0 || !(maxSeconds > 0.0)) {
         return AudioResult::InvalidParameter;
     }
+    maxSeconds = std::min(maxSeconds, kMaxDecodedSeconds);
     ma_encoding_format format = ma_encoding_format_unknown;
     switch (detectContainer(data, size)) {
     case Container::Wav:
+        if (!wavEncodingAccepted(data, size)) {
+            return AudioResult::FileLoadFailed;
+        }
         format = ma_encoding_format_wav;
         break;
     case Container::Flac:
         format = ma_encoding_format_flac;
         break;
-    case Container::Mp3:
+    case Container::Mp3: {
+        // The decoder starts on the first real frame, past whatever tags and junk come first.
+        const size_t start = findMp3Stream(data, size);
+        data += start;
+        size -= start;
         format = ma_encoding_format_mp3;
         break;
+    }
     case Container::Vorbis:
         format = ma_encoding_format_vorbis;
         break;
@@ -352,7 +600,7 @@ AudioResult decodeAudio(const unsigned char *data, size_t size, DecodedAudio &ou
     }
     uint32_t channels = guard.decoder.outputChannels;
     uint32_t rate = guard.decoder.outputSampleRate;
-    if (channels == 0 || rate == 0) {
+    if (channels == 0 || channels > kMaxFileChannels || rate < kMinFileRate || rate > kMaxFileRate) {
         return AudioResult::FileLoadFailed;
     }
     if (channels > 2) {
@@ -367,8 +615,8 @@ AudioResult decodeAudio(const unsigned char *data, size_t size, DecodedAudio &ou
     if (ma_decoder_get_length_in_pcm_frames(&guard.decoder, &declared) != MA_SUCCESS) {
         declared = 0;
     }
-    const uint64_t maxNative = uint64_t(kMaxDecodedSeconds * rate);
-    const uint64_t maxOutput = uint64_t(kMaxDecodedSeconds * kEngineSampleRate);
+    const uint64_t maxNative = uint64_t(maxSeconds * rate);
+    const uint64_t maxOutput = uint64_t(maxSeconds * kEngineSampleRate) + 1;
     if (declared > maxNative) {
         return AudioResult::OutOfMemory;
     }
@@ -385,26 +633,45 @@ AudioResult decodeAudio(const unsigned char *data, size_t size, DecodedAudio &ou
             keep -= std::min(keep, trim.trailingFrames);
         }
     }
-
-    FrameBuffer buffer(channels, maxOutput);
-    if (declared > 0) {
-        uint64_t expected = rate == kEngineSampleRate ? keep : (keep * kEngineSampleRate + rate - 1) / rate;
-        if (!buffer.reserve(std::min(expected, maxOutput))) {
-            return AudioResult::OutOfMemory;
-        }
-    }
     std::vector<float> scratch;
     skipFrames(guard.decoder, skip, scratch, channels);
-    bool ok = rate == kEngineSampleRate ? decodeDirect(guard.decoder, keep, buffer)
-                                        : decodeResampled(guard.decoder, channels, rate, keep, buffer);
-    if (!ok) {
-        return AudioResult::OutOfMemory;
+
+    FrameBuffer buffer(channels, rate == kEngineSampleRate ? maxNative : maxOutput);
+    if (rate == kEngineSampleRate) {
+        if (declared > 0 && !buffer.reserve(std::min({keep, maxNative, kMaxReservedFrames}))) {
+            return AudioResult::OutOfMemory;
+        }
+        if (!decodeDirect(guard.decoder, keep, buffer)) {
+            return AudioResult::OutOfMemory;
+        }
+    } else {
+        // The whole stem at its own rate first: the resampler needs its end before its start.
+        FrameBuffer native(channels, maxNative);
+        if (declared > 0 && !native.reserve(std::min({keep, maxNative, kMaxReservedFrames}))) {
+            return AudioResult::OutOfMemory;
+        }
+        if (!decodeDirect(guard.decoder, keep, native)) {
+            return AudioResult::OutOfMemory;
+        }
+        if (native.used() > 0) {
+            const uint64_t expected = (native.used() * kEngineSampleRate + rate - 1) / rate;
+            if (!buffer.reserve(std::min(expected, maxOutput)) ||
+                !resampleLoop(native.data(), native.used(), channels, rate, buffer)) {
+                return AudioResult::OutOfMemory;
+            }
+        }
     }
     if (buffer.used() == 0) {
         return AudioResult::FileLoadFailed;
     }
     if (!buffer.finish(out)) {
         return AudioResult::OutOfMemory;
+    }
+    // A float WAV can carry infinities and not-a-numbers; one would silence the whole mix.
+    for (uint64_t i = 0; i < out.frames * out.channels; ++i) {
+        if (!std::isfinite(out.samples[i])) {
+            out.samples[i] = 0.0f;
+        }
     }
     return AudioResult::Ok;
 }

@@ -42,13 +42,18 @@ struct Mp3Trim {
     uint64_t trailingFrames = 0;
 };
 
-// Reads the Xing/Info (and LAME) header of the first MP3 frame, after an optional ID3v2 tag.
-// Returns the trim to apply; never reads past size.
-Mp3Trim readMp3Trim(const unsigned char *data, size_t size);
+// Reads the Xing/Info (and LAME) header of the first MP3 frame, found behind any ID3v2 tags,
+// padding and junk. Returns the trim to apply; never reads past size.
+Mp3Trim readMp3Trim(const unsigned char* data, size_t size);
 
-// Decodes a whole file held in memory, detecting the format from its bytes. The bytes are only
-// read during the call; the caller keeps ownership. Audio at another rate is resampled to
-// kEngineSampleRate (linear interpolation behind an 8th-order low-pass); MP3 encoder delay and
-// padding are removed when the file says how much there is. Returns Ok and fills out, or the
-// failure code (out is then left empty). Audio of zero frames is refused as FileLoadFailed.
-AudioResult decodeAudio(const unsigned char *data, size_t size, DecodedAudio &out);
+// Decodes a whole file held in memory, detecting the format from its bytes (an MP3 is found behind
+// tags, padding and junk at its start). The bytes are only read during the call; the caller keeps
+// ownership. Audio at another rate is resampled to kEngineSampleRate (linear interpolation behind
+// an 8th-order low-pass) as the loop a stem is: its end flows into its start without a seam. MP3
+// encoder delay and padding are removed when the file says how much there is; infinities and
+// not-a-numbers become silence. Audio longer than maxSeconds (at most kMaxDecodedSeconds) is
+// refused as OutOfMemory; audio of zero frames, of more than 32 channels or at a rate outside
+// 1 to 384 kHz as FileLoadFailed. Returns Ok and fills out, or the
+// failure code (out is then left empty). Any thread.
+AudioResult decodeAudio(const unsigned char* data, size_t size, DecodedAudio& out,
+                        double maxSeconds = kMaxDecodedSeconds);

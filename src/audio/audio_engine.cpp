@@ -14,6 +14,23 @@ constexpr float kMaxSpeed = 16.0f; // keeps the mixer's work per block bounded
 
 bool isGroupHandle(AudioHandle handle) { return (handle & kGroupBit) != 0; }
 
+// The mix is limited, not clipped: it passes untouched up to the knee, then bends (same value and
+// slope at the knee) towards ±1, which it approaches without reaching. Louder stays louder, so
+// eight stems at full level sound loud rather than square. Not-a-number comes out as silence.
+constexpr float kLimiterKnee = 0.8f;
+
+float softLimit(float x) {
+    const float magnitude = std::fabs(x);
+    if (magnitude <= kLimiterKnee) {
+        return x;
+    }
+    if (std::isnan(x)) {
+        return 0.0f;
+    }
+    const float over = (magnitude - kLimiterKnee) / (1.0f - kLimiterKnee); // infinity stays infinite
+    return std::copysign(1.0f - (1.0f - kLimiterKnee) / (1.0f + over), x);
+}
+
 // Left and right gains for a volume and pan: unity on both sides at the centre, the far side
 // turned down linearly as the pan moves away from it, so a centred stereo stem plays as recorded.
 void panGains(float volume, float pan, float& left, float& right) {
@@ -36,6 +53,7 @@ AudioResult Wav::loadMem(const unsigned char* data, size_t size) {
         engine_->stopSource(*this);
     }
     audio_ = DecodedAudio{};
+    paddedFrames_ = 0;
     DecodedAudio decoded;
     AudioResult result = decodeAudio(data, size, decoded);
     if (result == AudioResult::Ok) {
@@ -44,7 +62,14 @@ AudioResult Wav::loadMem(const unsigned char* data, size_t size) {
     return result;
 }
 
-double Wav::getLength() const { return double(audio_.frames) / kEngineSampleRate; }
+double Wav::getLength() const { return double(paddedFrameCount()) / kEngineSampleRate; }
+
+void Wav::padTo(uint64_t frames) {
+    if (engine_) {
+        engine_->stopSource(*this);
+    }
+    paddedFrames_ = std::max(frames, audio_.frames);
+}
 
 // ---- Locking ----
 
@@ -189,11 +214,15 @@ const AudioEngine::Group* AudioEngine::findGroup(AudioHandle handle) const {
     return const_cast<AudioEngine*>(this)->findGroup(handle);
 }
 
-// Calls fn on the voice, or on every voice of the group, that handle names.
+// Calls fn on the voice, or on every voice of the group, that handle names. The group's members
+// are walked from a copy: fn may end a voice, which takes it out of the group's array.
 template <typename Fn> void AudioEngine::forEachVoice(AudioHandle handle, Fn fn) {
     if (Group* group = findGroup(handle)) {
-        for (unsigned i = 0; i < group->count; ++i) {
-            if (Voice* voice = findVoice(group->members[i])) {
+        AudioHandle members[kMaxVoices];
+        const unsigned count = group->count;
+        std::copy(group->members, group->members + count, members);
+        for (unsigned i = 0; i < count; ++i) {
+            if (Voice* voice = findVoice(members[i])) {
                 fn(*voice);
             }
         }
@@ -256,6 +285,7 @@ AudioHandle AudioEngine::play(Wav& source, float volume, float pan, bool paused)
         voice.source = &source;
         voice.samples = source.samples();
         voice.frames = source.frameCount();
+        voice.loopFrames = source.paddedFrameCount();
         voice.channels = source.channelCount();
         voice.looping = source.getLooping();
         voice.paused = paused;
@@ -485,7 +515,7 @@ void AudioEngine::mixBlock(float* out, unsigned frames) {
         }
     }
     for (unsigned i = 0; i < frames * 2; ++i) {
-        out[i] = std::clamp(out[i], -1.0f, 1.0f);
+        out[i] = softLimit(out[i]);
     }
 }
 
@@ -514,19 +544,27 @@ void AudioEngine::mixVoice(Voice& voice, float* out, unsigned frames) {
         // Native speed: whole frames, so voices started together stay sample-locked forever.
         unsigned i = 0;
         while (i < frames) {
-            uint64_t run = std::min<uint64_t>(frames - i, voice.frames - voice.position);
-            const float* src = samples + voice.position * channels;
-            float* dst = out + size_t(i) * 2;
-            for (uint64_t k = 0; k < run; ++k) {
-                gainLeft += stepLeft;
-                gainRight += stepRight;
-                dst[k * 2] += src[k * channels] * gainLeft;
-                dst[k * 2 + 1] += src[k * channels + rightOffset] * gainRight;
+            uint64_t run = 0;
+            if (voice.position < voice.frames) {
+                run = std::min<uint64_t>(frames - i, voice.frames - voice.position);
+                const float* src = samples + voice.position * channels;
+                float* dst = out + size_t(i) * 2;
+                for (uint64_t k = 0; k < run; ++k) {
+                    gainLeft += stepLeft;
+                    gainRight += stepRight;
+                    dst[k * 2] += src[k * channels] * gainLeft;
+                    dst[k * 2 + 1] += src[k * channels + rightOffset] * gainRight;
+                }
+            } else {
+                // The padding after the samples: silence, with the gains still gliding.
+                run = std::min<uint64_t>(frames - i, voice.loopFrames - voice.position);
+                gainLeft += stepLeft * float(run);
+                gainRight += stepRight * float(run);
             }
             i += unsigned(run);
             voice.position += run;
             voice.playedFrames += run;
-            if (voice.position >= voice.frames) {
+            if (voice.position >= voice.loopFrames) {
                 if (!voice.looping) {
                     endVoice(voice);
                     return;
@@ -537,29 +575,34 @@ void AudioEngine::mixVoice(Voice& voice, float* out, unsigned frames) {
         return;
     }
 
-    // Other speeds: linear interpolation between neighbouring frames.
+    // Other speeds: linear interpolation between neighbouring frames (the padding reads as silence).
     for (unsigned i = 0; i < frames; ++i) {
         gainLeft += stepLeft;
         gainRight += stepRight;
-        const float* a = samples + voice.position * channels;
+        float left = 0.0f;
+        float right = 0.0f;
+        if (voice.position < voice.frames) {
+            left = samples[voice.position * channels];
+            right = samples[voice.position * channels + rightOffset];
+        }
         uint64_t next = voice.position + 1;
-        float nextLeft = 0.0f;
-        float nextRight = 0.0f;
-        if (next >= voice.frames && voice.looping) {
+        if (next >= voice.loopFrames && voice.looping) {
             next = 0;
         }
+        float nextLeft = 0.0f;
+        float nextRight = 0.0f;
         if (next < voice.frames) {
             nextLeft = samples[next * channels];
             nextRight = samples[next * channels + rightOffset];
         }
         float t = float(voice.fraction);
-        out[i * 2] += (a[0] + (nextLeft - a[0]) * t) * gainLeft;
-        out[i * 2 + 1] += (a[rightOffset] + (nextRight - a[rightOffset]) * t) * gainRight;
+        out[i * 2] += (left + (nextLeft - left) * t) * gainLeft;
+        out[i * 2 + 1] += (right + (nextRight - right) * t) * gainRight;
         voice.fraction += voice.speed;
         while (voice.fraction >= 1.0) {
             voice.fraction -= 1.0;
             ++voice.playedFrames;
-            if (++voice.position >= voice.frames) {
+            if (++voice.position >= voice.loopFrames) {
                 if (!voice.looping) {
                     endVoice(voice);
                     return;

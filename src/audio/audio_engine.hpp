@@ -13,12 +13,14 @@
 // it spins while a caller finishes a scan of the fixed tables (or yields, if that caller was
 // preempted while holding the lock).
 //
-// Wav objects are loaded, played and destroyed on the main thread. A Wav knows the engine it was
-// played on and stops its voices there before its samples go away; an engine that shuts down
+// Wav objects are played and destroyed on the main thread; one that no engine has played yet may
+// be loaded on any thread (the level loader decodes stems in parallel). A Wav knows the engine it
+// was played on and stops its voices there before its samples go away; an engine that shuts down
 // first forgets its sources, so either may be released first.
 #include "audio/audio_decode.hpp"
 #include "audio/heard_clock.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -51,8 +53,14 @@ public:
     // source left empty (FileLoadFailed for an unknown format or undecodable data).
     AudioResult loadMem(const unsigned char* data, size_t size);
 
-    // Length of the decoded sound in seconds (0 when empty).
+    // Length of the decoded sound in seconds, padding included (0 when empty).
     double getLength() const;
+
+    // Pads the sound with silence up to `frames` frames (a shorter length changes nothing): voices
+    // play the silence after the samples and loop at the padded length, so that stems of unequal
+    // length stay in step. Takes no memory. Voices already playing the sound are stopped. Main
+    // thread; loadMem removes the padding.
+    void padTo(uint64_t frames);
 
     // Whether voices started from now on loop at the end. Voices already playing keep theirs.
     void setLooping(bool looping) { looping_ = looping; }
@@ -62,17 +70,21 @@ public:
     const float* samples() const { return audio_.samples.get(); }
     uint64_t frameCount() const { return audio_.frames; }
     uint32_t channelCount() const { return audio_.channels; }
+    // Frames a voice plays before it loops or ends: frameCount() and the padding after it.
+    uint64_t paddedFrameCount() const { return std::max(paddedFrames_, audio_.frames); }
 
 private:
     friend class AudioEngine;
     DecodedAudio audio_;
+    uint64_t paddedFrames_ = 0;
     bool looping_ = false;
     AudioEngine* engine_ = nullptr; // the engine it was last played on; main thread only
 };
 
 // ---- Engine ----
 
-// init flags. Clipping to [-1, 1] is always applied; the flag is accepted for the record.
+// init flags. The mix always goes through a soft limiter (untouched up to 0.8, then bent smoothly
+// towards ±1 without reaching it); the round-off flag is accepted for the record.
 enum AudioEngineFlags : unsigned { kClipRoundoff = 1 };
 
 // Where the mix goes. NullDriver opens no device: the caller pulls the mix with mix().
@@ -165,7 +177,7 @@ public:
     unsigned getActiveVoiceCount() const;
 
     // Mixes the next frames frames into out (interleaved stereo, frames × 2 floats, each within
-    // [-1, 1]) and advances every voice. The output device's callback calls it; with
+    // (-1, 1) after the limiter) and advances every voice. The output device's callback calls it; with
     // AudioBackend::NullDriver the caller does. Never allocates; takes the spinlock once per
     // block of kMixBlockFrames.
     void mix(float* out, unsigned frames);
@@ -180,7 +192,8 @@ private:
         AudioHandle handle = 0; // 0 = free slot
         const Wav* source = nullptr;
         const float* samples = nullptr;
-        uint64_t frames = 0;
+        uint64_t frames = 0;     // frames of samples
+        uint64_t loopFrames = 0; // frames played per pass: the samples, then silence
         uint32_t channels = 0;
         bool looping = false;
         bool paused = false;

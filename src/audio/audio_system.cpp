@@ -5,8 +5,13 @@
 
 #include <SDL3/SDL.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <new>
 #include <sstream>
+#include <system_error>
+#include <thread>
 
 namespace {
 
@@ -70,45 +75,211 @@ bool audioInit(AudioSystem& audio, AudioBackend backend) {
     return true;
 }
 
-bool loadStem(AudioSystem& audio, const std::string& path) {
-    std::string cleaned = cleanAssetPath(path);
-    logMessage("Loading stem: %s", cleaned.c_str());
+namespace {
 
+std::uint64_t decodedBytes(const Wav& source) {
+    return source.frameCount() * source.channelCount() * sizeof(float);
+}
+
+double megabytes(std::uint64_t bytes) { return double(bytes) / double(1u << 20); }
+
+// The level's running total of decoded audio, shared by the workers of one decodeStemFiles.
+struct LevelBudget {
+    std::uint64_t limit = 0;
+    std::atomic<std::uint64_t> used{0};
+};
+
+// Reads and decodes one stem file. Any thread: it touches nothing but its own result and the budget.
+void decodeStemFile(const std::string& path, const AudioLimits& limits, LevelBudget& budget,
+                    DecodedStem& out) {
+    using Outcome = DecodedStem::Outcome;
+    out.path = cleanAssetPath(path);
     SDL_PathInfo info;
-    if (!SDL_GetPathInfo(cleaned.c_str(), &info)) {
-        logError(stderr, "Error: File does not exist: %s", cleaned.c_str());
-        return false;
+    if (!SDL_GetPathInfo(out.path.c_str(), &info)) {
+        out.outcome = Outcome::Missing;
+        return;
+    }
+    if (info.type == SDL_PATHTYPE_OTHER) {
+        out.outcome = Outcome::NotAFile; // a device or a pipe could be read for ever
+        return;
+    }
+    if (info.size > limits.maxFileBytes) {
+        out.outcome = Outcome::TooLarge;
+        out.bytes = info.size;
+        return;
     }
     size_t size = 0;
-    void* bytes = SDL_LoadFile(cleaned.c_str(), &size);
+    void* bytes = SDL_LoadFile(out.path.c_str(), &size);
     if (!bytes) {
-        logError(stderr, "SDL_LoadFile failed for: %s, Error: %s)", cleaned.c_str(), SDL_GetError());
-        return false;
+        out.outcome = Outcome::ReadFailed;
+        out.readError = SDL_GetError();
+        return;
+    }
+    if (size > limits.maxFileBytes) { // it grew since it was looked at
+        SDL_free(bytes);
+        out.outcome = Outcome::TooLarge;
+        out.bytes = size;
+        return;
     }
     if (size == 0) {
-        logError(stderr, "File loaded via SDL is empty (0 bytes): %s", cleaned.c_str());
         SDL_free(bytes);
-        return false;
+        out.outcome = Outcome::Empty;
+        return;
     }
     auto source = std::make_unique<Wav>();
-    AudioResult result = source->loadMem(static_cast<const unsigned char*>(bytes), size);
+    out.code = source->loadMem(static_cast<const unsigned char*>(bytes), size);
     // The samples are decoded; the file bytes are not needed any more.
     SDL_free(bytes);
-    if (result != AudioResult::Ok) {
-        logError(stderr, "Failed to load audio file: %s  (Error: %u)", cleaned.c_str(),
-                 static_cast<unsigned>(result));
+    if (out.code != AudioResult::Ok) {
+        out.outcome = Outcome::Undecodable;
+        return;
+    }
+    out.bytes = decodedBytes(*source);
+    const std::uint64_t total = budget.used.fetch_add(out.bytes) + out.bytes;
+    if (total > budget.limit) {
+        budget.used.fetch_sub(out.bytes);
+        out.outcome = Outcome::OverLevelLimit;
+        out.levelBytes = total;
+        return;
+    }
+    out.outcome = Outcome::Decoded;
+    out.source = std::move(source);
+}
+
+// Decodes paths[i] into results[i] on `threads` threads (this one among them); true when a file was
+// refused for the level's limit.
+bool decodeInParallel(const std::vector<std::string>& paths, const AudioLimits& limits,
+                      std::uint64_t budgetBytes, unsigned threads, std::vector<DecodedStem>& results) {
+    LevelBudget budget;
+    budget.limit = budgetBytes;
+    std::atomic<size_t> next{0};
+    std::atomic<bool> overLimit{false};
+    auto work = [&] {
+        for (size_t i = next++; i < paths.size(); i = next++) {
+            try {
+                decodeStemFile(paths[i], limits, budget, results[i]);
+            } catch (const std::bad_alloc&) {
+                results[i].source.reset();
+                results[i].outcome = DecodedStem::Outcome::Undecodable;
+                results[i].code = AudioResult::OutOfMemory;
+            }
+            if (results[i].outcome == DecodedStem::Outcome::OverLevelLimit) {
+                overLimit = true;
+            }
+        }
+    };
+    std::vector<std::thread> workers;
+    workers.reserve(threads);
+    try {
+        for (unsigned t = 1; t < threads; ++t) {
+            workers.emplace_back(work);
+        }
+    } catch (const std::system_error&) {
+        // Fewer threads than asked for: the ones running share the files.
+    }
+    work();
+    for (std::thread& worker : workers) {
+        worker.join();
+    }
+    return overLimit;
+}
+
+} // namespace
+
+std::vector<DecodedStem> decodeStemFiles(const AudioSystem& audio, const std::vector<std::string>& paths,
+                                         unsigned threads) {
+    std::uint64_t held = 0;
+    for (const LoadedStem& stem : audio.stems) {
+        held += stem.source ? decodedBytes(*stem.source) : 0;
+    }
+    const std::uint64_t budget = audio.limits.maxLevelBytes > held ? audio.limits.maxLevelBytes - held : 0;
+    const unsigned hardware = std::max(1u, std::thread::hardware_concurrency());
+    threads = threads == 0 ? hardware : std::min(threads, hardware);
+    threads = static_cast<unsigned>(std::min<size_t>(threads, std::max<size_t>(paths.size(), 1)));
+    std::vector<DecodedStem> results(paths.size());
+    if (decodeInParallel(paths, audio.limits, budget, threads, results) && threads > 1) {
+        // Which file went over depended on which finished first. Over the limit, the rule is the
+        // one-after-another one: decode again in order, so that the same stems are kept every time.
+        results = std::vector<DecodedStem>(paths.size());
+        decodeInParallel(paths, audio.limits, budget, 1, results);
+    }
+    return results;
+}
+
+bool addDecodedStem(AudioSystem& audio, DecodedStem& decoded) {
+    using Outcome = DecodedStem::Outcome;
+    const char* path = decoded.path.c_str();
+    logMessage("Loading stem: %s", path);
+    switch (decoded.outcome) {
+    case Outcome::Decoded:
+        break;
+    case Outcome::Missing:
+        logError(stderr, "Error: File does not exist: %s", path);
+        return false;
+    case Outcome::NotAFile:
+        logError(stderr, "Error: Not a regular file: %s", path);
+        return false;
+    case Outcome::TooLarge:
+        logError(stderr, "Error: File too large: %s (%.1f MB; a stem file may have at most %.1f MB)", path,
+                 megabytes(decoded.bytes), megabytes(audio.limits.maxFileBytes));
+        return false;
+    case Outcome::ReadFailed:
+        logError(stderr, "SDL_LoadFile failed for: %s, Error: %s)", path, decoded.readError.c_str());
+        return false;
+    case Outcome::Empty:
+        logError(stderr, "File loaded via SDL is empty (0 bytes): %s", path);
+        return false;
+    case Outcome::Undecodable:
+        logError(stderr, "Failed to load audio file: %s  (Error: %u)", path,
+                 static_cast<unsigned>(decoded.code));
+        return false;
+    case Outcome::OverLevelLimit:
+        logError(stderr,
+                 "Error: Level audio too large: %s would bring the level's decoded audio to %.1f MB (the "
+                 "limit is %.1f MB)",
+                 path, megabytes(decoded.levelBytes), megabytes(audio.limits.maxLevelBytes));
         return false;
     }
-    source->setLooping(audio.looping);
-
+    decoded.source->setLooping(audio.looping);
     LoadedStem stem;
-    stem.chart.audioLength = source->getLength();
-    stem.source = std::move(source);
-    stem.name = assetBaseName(cleaned);
+    stem.chart.audioLength = decoded.source->getLength();
+    stem.source = std::move(decoded.source);
+    stem.name = assetBaseName(decoded.path);
     stem.index = static_cast<int>(audio.stems.size());
     audio.stems.push_back(std::move(stem));
     logMessage("Successfully loaded stem: %s", audio.stems.back().name.c_str());
     return true;
+}
+
+bool loadStem(AudioSystem& audio, const std::string& path) {
+    std::vector<DecodedStem> decoded = decodeStemFiles(audio, {path}, 1);
+    return addDecodedStem(audio, decoded[0]);
+}
+
+void padStemsToLongest(AudioSystem& audio) {
+    const LoadedStem* longest = nullptr;
+    for (const LoadedStem& stem : audio.stems) {
+        if (stem.source && (!longest || stem.source->frameCount() > longest->source->frameCount())) {
+            longest = &stem;
+        }
+    }
+    if (!longest) {
+        return;
+    }
+    const std::uint64_t frames = longest->source->frameCount();
+    for (LoadedStem& stem : audio.stems) {
+        if (!stem.source) {
+            continue;
+        }
+        if (stem.source->frameCount() < frames) {
+            logError(stderr,
+                     "Warning: stem %s has %llu frames and the longest, %s, has %llu: padded with silence",
+                     stem.name.c_str(), static_cast<unsigned long long>(stem.source->frameCount()),
+                     longest->name.c_str(), static_cast<unsigned long long>(frames));
+            stem.source->padTo(frames);
+            stem.chart.audioLength = stem.source->getLength();
+        }
+    }
 }
 
 bool loadStemWithMidi(AudioSystem& audio, const std::string& audioPath, const std::string& midiPath) {

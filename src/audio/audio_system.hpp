@@ -9,6 +9,7 @@
 #include "audio/audio_engine.hpp"
 #include "audio/midi_chart.hpp"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,6 +32,13 @@ struct LoadedStem {
 // Device period asked of SDL, in sample frames (5.8 ms at 44.1 kHz).
 constexpr unsigned kDevicePeriodFrames = 256;
 
+// What one level's audio may take, in bytes. A stem file is read whole into memory before it is
+// decoded; every stem is decoded whole into 32-bit floats (20 minutes of stereo is 423 MB).
+struct AudioLimits {
+    std::uint64_t maxFileBytes = std::uint64_t(512) << 20;   // one stem file, as it is on disk
+    std::uint64_t maxLevelBytes = std::uint64_t(1536) << 20; // all of the level's stems, decoded
+};
+
 struct AudioSystem {
     std::vector<LoadedStem> stems; // the current level's stems in manifest order
     bool playing = false;          // playback started and not stopped
@@ -41,6 +49,7 @@ struct AudioSystem {
     double clockOffset = 0.0;      // seconds the game clock runs behind what is heard (the player's offset)
     std::unique_ptr<AudioEngine> engine;
     AudioHandle voiceGroup = 0; // holds every stem's voice; 0 = none
+    AudioLimits limits;
 };
 
 // Starts the engine on the default playback device (or, with AudioBackend::NullDriver, without
@@ -51,8 +60,49 @@ bool audioInit(AudioSystem& audio, AudioBackend backend = AudioBackend::Auto);
 
 // Loads and decodes the audio file at path (backslashes become '/', double quotes are dropped)
 // and appends it as a new inactive stem at layer volume 1. Returns false, with the reason on
-// stderr, when the file is missing, empty or not decodable; nothing is added then. Main thread.
+// stderr, when the file is missing, too large, empty or not decodable, or when its audio would take
+// the stems over audio.limits.maxLevelBytes; nothing is added then. Main thread.
 bool loadStem(AudioSystem& audio, const std::string& path);
+
+// A stem file read and decoded but not yet added: the slow half of loadStem, done off the main
+// thread. It logs nothing; addDecodedStem reports the outcome.
+struct DecodedStem {
+    enum class Outcome {
+        Decoded,
+        Missing,
+        NotAFile,
+        TooLarge,
+        ReadFailed,
+        Empty,
+        Undecodable,
+        OverLevelLimit
+    };
+    std::string path; // cleaned
+    Outcome outcome = Outcome::Missing;
+    std::unique_ptr<Wav> source;        // set when Decoded
+    AudioResult code = AudioResult::Ok; // the decoder's, when Undecodable
+    std::string readError;              // SDL's, when ReadFailed
+    std::uint64_t bytes = 0;            // the file (TooLarge) or the decoded audio
+    std::uint64_t levelBytes = 0;       // the level's decoded audio with it (OverLevelLimit)
+};
+
+// Reads and decodes the audio files at `paths`, up to `threads` at once and never more than the
+// hardware's threads (0: one per hardware thread). The decoded audio of the stems already in `audio` and of
+// these together stays within audio.limits.maxLevelBytes; a file that would go over is refused
+// (OverLevelLimit). The result, refusals included, is the one decoding the files one after another in order
+// would give. Reads `audio`'s limits and stem sizes only. Main thread (the workers are its own).
+std::vector<DecodedStem> decodeStemFiles(const AudioSystem& audio, const std::vector<std::string>& paths,
+                                         unsigned threads = 0);
+
+// The rest of loadStem for a decoded file: logs "Loading stem: " and the failure or "Successfully
+// loaded stem: ", and appends the stem when it was decoded (taking its source). Main thread.
+bool addDecodedStem(AudioSystem& audio, DecodedStem& decoded);
+
+// Stems of unequal length would drift apart on every loop. Pads every stem shorter than the
+// longest with silence up to that length (it loops with it, sample-locked; no memory is taken),
+// logs a warning with both lengths on stderr for each, and sets each chart's audioLength to its
+// stem's new length. Main thread, before the stems play.
+void padStemsToLongest(AudioSystem& audio);
 
 // loadStem, then loadMidiChart into the new stem's chart. False when the audio failed (nothing
 // added); otherwise the chart load's result (a stem whose chart failed stays, without notes).

@@ -10,9 +10,10 @@
 #define MA_NO_GENERATION
 #define MA_NO_ENCODING
 
-// Ogg Vorbis comes from stb_vorbis (Debian's libstb); declaring it before miniaudio turns on
-// miniaudio's Vorbis decoder.
-#define STB_VORBIS_HEADER_ONLY
-#include <stb_vorbis.h>
+// Ogg Vorbis is decoded by libvorbis (through libvorbisfile), which the decoder reaches as a
+// custom backend (miniaudio_libvorbis.h). miniaudio's built-in Vorbis support would use stb_vorbis,
+// whose header parser overruns and leaks on corrupt files, so it is left out.
+#define MA_NO_VORBIS
 
 #include <miniaudio.h>
+#include <miniaudio_libvorbis.h>

@@ -1,3 +1,3 @@
-// miniaudio's implementation, compiled once. stb_vorbis itself is linked from libstb.
+// miniaudio's implementation, and that of its libvorbis data source, compiled once.
 #define MINIAUDIO_IMPLEMENTATION
 #include "audio/miniaudio_config.hpp"

@@ -1,6 +1,7 @@
 #include "leaderboard/leaderboard_document.hpp"
 
 #include "app/file_io.hpp"
+#include "app/json_text.hpp"
 #include "app/log.hpp"
 
 #include <atomic>
@@ -110,8 +111,7 @@ LeaderboardRead readUnlocked(const std::string& path, json& document, std::strin
         return LeaderboardRead::Missing;
     }
     try {
-        document = json::parse(text, nullptr, true, false);
-        return LeaderboardRead::Ok;
+        return parseJsonText(text, document, error) ? LeaderboardRead::Ok : LeaderboardRead::Corrupt;
     } catch (const std::exception& e) {
         document = nullptr;
         error = e.what();

@@ -79,7 +79,7 @@ std::string serializeLeaderboard(const nlohmann::json& document, int indent);
 enum class LeaderboardRead {
     Ok,      // `document` holds the parsed file (any JSON value)
     Missing, // no file, an unreadable one, or an empty one: `document` is null
-    Corrupt, // not JSON: `document` is null, `error` holds the parser's message
+    Corrupt, // not JSON, or nested deeper than kMaxJsonDepth: `document` is null, `error` says why
 };
 
 // Reads and parses the file at `path`, under the file lock.

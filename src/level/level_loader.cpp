@@ -12,7 +12,7 @@ static std::string joinPath(const std::string& base, const std::string& path) {
     return base.empty() ? path : base + "/" + path;
 }
 
-bool readLevel(const std::string& path, bool looping, StagedLevel& staged) {
+bool readLevel(const std::string& path, bool looping, StagedLevel& staged, unsigned threads) {
     staged = StagedLevel{};
     staged.manifestPath = path;
     if (!parseLevelManifest(path, staged.definition)) {
@@ -22,29 +22,32 @@ bool readLevel(const std::string& path, bool looping, StagedLevel& staged) {
     const std::string base = slash == std::string::npos ? std::string() : path.substr(0, slash);
 
     // The stems are decoded into an audio system of their own, which plays nothing: the one in
-    // use is not touched until installLevel.
+    // use is not touched until installLevel. Decoding is the slow part, so the files are decoded
+    // several at once; they are then added, and their charts read, one by one in manifest order.
     AudioSystem scratch;
     scratch.looping = looping;
     const std::vector<Stem>& stems = staged.definition.stems;
     const size_t count = std::min<size_t>(stems.size(), kStemSlots);
+    std::vector<std::string> audioPaths;
+    for (size_t i = 0; i < count; ++i) {
+        audioPaths.push_back(joinPath(base, stems[i].file));
+    }
+    std::vector<DecodedStem> decoded = decodeStemFiles(scratch, audioPaths, threads);
     for (size_t i = 0; i < count; ++i) {
         const Stem& stem = stems[i];
-        const std::string audioPath = joinPath(base, stem.file);
-        const size_t before = scratch.stems.size();
-        if (stem.midi.empty() || !stem.playsNotes) {
-            loadStem(scratch, audioPath);
-        } else {
-            loadStemWithMidi(scratch, audioPath, joinPath(base, stem.midi));
+        if (!addDecodedStem(scratch, decoded[i])) {
+            std::cerr << "Failed to load stem: " << stem.file << std::endl;
+            continue;
         }
         // A stem whose chart failed is still in the list as an audio layer (the chart loader has
         // said why); it takes its slot and look like any other, so that the slots stay in step
         // with the stem list.
-        if (scratch.stems.size() == before) {
-            std::cerr << "Failed to load stem: " << stem.file << std::endl;
-            continue;
+        if (!stem.midi.empty() && stem.playsNotes) {
+            loadMidiChart(scratch.stems.back().chart, joinPath(base, stem.midi));
         }
         staged.looks.push_back(stem);
     }
+    padStemsToLongest(scratch);
     staged.stems = std::move(scratch.stems);
     return true;
 }

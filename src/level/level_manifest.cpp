@@ -1,10 +1,13 @@
 #include "level/level_manifest.hpp"
 
+#include "app/json_text.hpp"
+
 #include <SDL3/SDL.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <iostream>
 
 using nlohmann::json;
@@ -26,7 +29,11 @@ Stem readStem(const json& entry) {
         stem.midi = it->get<std::string>();
     }
     if (auto it = entry.find("startOrder"); it != entry.end()) {
-        stem.startOrder = it->get<std::int32_t>();
+        // Read wide and clamped: converting 1e12 straight to 32 bits is undefined.
+        const double order = it->get<double>();
+        stem.startOrder = order <= INT32_MIN   ? INT32_MIN
+                          : order >= INT32_MAX ? INT32_MAX
+                                               : static_cast<std::int32_t>(order);
     }
     if (auto it = entry.find("playsNotes"); it != entry.end()) {
         stem.playsNotes = it->get<bool>();
@@ -91,10 +98,9 @@ std::string readTitle(const json& root) {
 
 bool parseLevelManifestText(const std::string& text, const std::string& path, LevelDefinition& level) {
     json root;
-    try {
-        root = json::parse(text);
-    } catch (const json::exception& e) {
-        std::cerr << "JSON parse error in " << path << ": " << e.what() << std::endl;
+    std::string error;
+    if (!parseJsonText(text, root, error)) {
+        std::cerr << "JSON parse error in " << path << ": " << error << std::endl;
         return false;
     }
     if (!root.is_object() || !root.contains("stems") || !root["stems"].is_array()) {

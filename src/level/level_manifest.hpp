@@ -53,10 +53,13 @@ struct StagedLevel {
 };
 
 // Parses the manifest and reads and decodes its stems and charts (at most 8; failures are reported
-// on stderr and leave no gap). Touches nothing shared, so the game mutex need not be held: the
-// decode, which is the slow part of a level load, can run while the logic thread plays on.
-// False, with nothing decoded, when the manifest does not parse or has no stem. Main thread.
-bool readLevel(const std::string& path, bool looping, StagedLevel& staged);
+// on stderr and leave no gap). Stems shorter than the longest are padded with silence to its
+// length. Touches nothing shared, so the game mutex need not be held: the decode, which is the
+// slow part of a level load, can run while the logic thread plays on. The audio files are decoded
+// on up to `threads` threads at once (0: one per hardware thread), with the same result and log
+// lines as one after another. False, with nothing decoded, when the manifest does not parse or
+// has no stem. Main thread.
+bool readLevel(const std::string& path, bool looping, StagedLevel& staged, unsigned threads = 0);
 
 // Stops playback, moves the running stems into `retired` (their voices stopped, so that the caller
 // can free them after releasing the game mutex), installs the staged stems with their looks in the

@@ -1,5 +1,6 @@
 #include "net/http_database.hpp"
 
+#include "app/json_text.hpp"
 #include "app/log.hpp"
 #include "leaderboard/leaderboard_document.hpp"
 
@@ -33,14 +34,6 @@ constexpr const char* kSystemCaBundle = "/etc/ssl/certs/ca-certificates.crt";
 
 // ---- URLs ----
 
-struct ParsedUrl {
-    std::string scheme;
-    std::string host;
-    int port = 0;
-    bool explicitPort = false;
-    std::string path;
-};
-
 // A decimal port in 1..65535; anything else (sign, letters, empty, too long) is refused.
 bool parsePort(const std::string& text, int& port) {
     if (text.empty() || text.size() > 5) {
@@ -59,6 +52,8 @@ bool parsePort(const std::string& text, int& port) {
     port = value;
     return true;
 }
+
+} // namespace
 
 bool parseUrl(const std::string& url, ParsedUrl& parsed) {
     if (url.size() <= 2) {
@@ -91,6 +86,8 @@ bool parseUrl(const std::string& url, ParsedUrl& parsed) {
     }
     return !parsed.host.empty();
 }
+
+namespace {
 
 bool insecureHttpRequested() {
     const char* value = std::getenv("VIBRELLE_INSECURE_HTTP");
@@ -252,8 +249,9 @@ bool isLeaderboardDocument(const nlohmann::json& value) {
 
 nlohmann::json fetchLeaderboard(const std::string& url, const std::string& path, const HttpLimits& limits) {
     std::string body;
-    if (httpRequest(url, "GET", "", body, limits) && !body.empty()) {
-        const nlohmann::json server = nlohmann::json::parse(body, nullptr, false);
+    nlohmann::json server;
+    std::string error;
+    if (httpRequest(url, "GET", "", body, limits) && !body.empty() && parseJsonText(body, server, error)) {
         if (isLeaderboardDocument(server)) {
             logMessage("Loaded leaderboard from HTTP server (%d levels)",
                        static_cast<int>(server["levels"].size()));
@@ -264,7 +262,6 @@ nlohmann::json fetchLeaderboard(const std::string& url, const std::string& path,
     }
     logMessage("Falling back to local leaderboard file");
     nlohmann::json local;
-    std::string error;
     if (readLeaderboardFile(path, local, error) != LeaderboardRead::Ok) {
         logMessage("No local leaderboard found, returning empty");
         return nullptr;
@@ -385,6 +382,11 @@ bool httpRequest(const std::string& url, const std::string& method, const std::s
             request.method = "POST";
             // One Content-Type header: the library adds its own only when none is set.
             request.set_header("Content-Type", "application/json");
+            // A server started with an upload token takes uploads only with it.
+            const char* token = std::getenv("VIBRELLE_LEADERBOARD_TOKEN");
+            if (token != nullptr && token[0] != '\0') {
+                request.set_header("Authorization", std::string("Bearer ") + token);
+            }
             request.body = body;
         } else {
             logError(stderr, "Unsupported HTTP method: %s", method.c_str());

@@ -18,6 +18,8 @@
 
 // Where the server is, set once at start-up: VIBRELLE_LEADERBOARD_URL when set, else the build's
 // default (a CMake cache variable, http://127.0.0.1:8420/api unless configured otherwise).
+// Uploads carry `Authorization: Bearer <token>` when VIBRELLE_LEADERBOARD_TOKEN is set and not
+// empty, for a server started with --upload-token.
 extern std::string serverBaseUrl;
 
 // Limits of one request.
@@ -59,6 +61,21 @@ void httpDatabaseReset();
 bool httpRequest(const std::string& url, const std::string& method, const std::string& body,
                  std::string& responseBody, const HttpLimits& limits = HttpLimits{});
 
+// A request URL taken apart: the scheme ("http" or "https"), the host, the port (the scheme's
+// default, 80 or 443, unless one is written) and the path from the first '/' after the host on
+// ("/" when there is none).
+struct ParsedUrl {
+    std::string scheme;
+    std::string host;
+    int port = 0;
+    bool explicitPort = false;
+    std::string path;
+};
+
+// Takes `url` apart as httpRequest does. False for what it refuses as "Invalid URL format": no
+// "://", another scheme, an empty host, or a port that is not a decimal number in 1..65535.
+bool parseUrl(const std::string& url, ParsedUrl& parsed);
+
 // RFC 3986 percent-encoding of every byte outside the unreserved set (A-Z a-z 0-9 - . _ ~).
 std::string percentEncode(const std::string& text);
 
@@ -71,10 +88,11 @@ struct HttpDatabaseConfig {
 extern HttpDatabaseConfig httpDatabaseConfig;
 
 // Fetches the whole leaderboard. From the server: a reply that is an object with a "levels"
-// array is logged ("Loaded leaderboard from HTTP server (%d levels)"), merged into the local file
-// (the best entry of each level and player kept) and handed over merged. Otherwise "Falling back
-// to local leaderboard file", and the local file ("Loaded leaderboard from local file"), or a
-// null document when there is none ("No local leaderboard found, returning empty").
+// array, nested at most kMaxJsonDepth deep, is logged ("Loaded leaderboard from HTTP server (%d
+// levels)"), merged into the local file (the best entry of each level and player kept) and handed
+// over merged. Otherwise "Falling back to local leaderboard file", and the local file ("Loaded
+// leaderboard from local file"), or a null document when there is none ("No local leaderboard
+// found, returning empty").
 void fetchLeaderboardAsync(std::function<void(const nlohmann::json&)> callback);
 
 // Fetches one player's best score on one level: the server's numeric "score", else the local

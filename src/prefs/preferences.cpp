@@ -1,6 +1,7 @@
 #include "prefs/preferences.hpp"
 
 #include "app/file_io.hpp"
+#include "app/json_text.hpp"
 #include "app/log.hpp"
 
 #include <SDL3/SDL.h>
@@ -23,66 +24,54 @@ PrefsRead readPrefs(const std::string& path, json& document, std::string& error)
     if (!readWholeFile(path, text) || text.empty()) {
         return PrefsRead::Missing;
     }
-    try {
-        document = json::parse(text);
-        return PrefsRead::Ok;
-    } catch (const json::exception& e) {
-        error = e.what();
-        return PrefsRead::Corrupt;
-    }
+    return parsePrefsText(text, document, error) ? PrefsRead::Ok : PrefsRead::Corrupt;
 }
 
-// The document a save starts from: the file's object, or an empty object when there is no file,
-// when it is not JSON (reported with `parseFailure`) or when it holds something else than an
-// object (an array, a number: it then holds none of the settings and is replaced).
-json documentForSave(const std::string& path, const char* parseFailure) {
-    json document;
-    std::string error;
-    switch (readPrefs(path, document, error)) {
-    case PrefsRead::Ok:
-        return document.is_object() ? document : json::object();
-    case PrefsRead::Corrupt:
-        logError(stderr, parseFailure, error.c_str());
-        return json::object();
-    case PrefsRead::Missing:
-        break;
-    }
-    return json::object();
-}
-
-// Writes the document (4-space indent, non-ASCII as UTF-8, bytes that are not UTF-8 replaced
-// rather than thrown on) in place of the file; false with the reason.
-bool writePrefs(const std::string& path, const json& document, std::string& error) {
-    const std::string text = document.dump(4, ' ', false, json::error_handler_t::replace);
-    return replaceFileAtomically(path, text, error);
-}
-
-// Re-reads the file, lets `store` set one key, and writes it back. True when written, with the
-// file's path in `path`; a failure is reported here.
-template <typename Store> bool saveSetting(const char* parseFailure, Store store, std::string& path) {
+// Re-reads the file, sets one key, and writes it back. True when written, with the file's path
+// in `path`; a failure is reported here.
+bool saveSetting(const char* parseFailure, const char* key, const json& value, std::string& path) {
     path = getPrefsPath();
-    json document = documentForSave(path, parseFailure);
-    store(document);
+    std::string text;
+    if (!readWholeFile(path, text)) {
+        text.clear();
+    }
     std::string error;
-    if (!writePrefs(path, document, error)) {
+    if (!replaceFileAtomically(path, prefsTextWithSetting(text, key, value, parseFailure), error)) {
         logError(stderr, "Failed to save prefs file: %s", error.c_str());
         return false;
     }
     return true;
 }
 
-// Length of the UTF-8 sequence starting at `at`, or 0 when the bytes there are not one.
+// Length of the UTF-8 sequence starting at `at`, or 0 when the bytes there are not one. Overlong
+// forms, UTF-16 surrogates and code points past U+10FFFF are not UTF-8 (RFC 3629): the second
+// byte's range depends on the lead byte.
 std::size_t sequenceLength(const std::string& text, std::size_t at) {
     const unsigned char lead = static_cast<unsigned char>(text[at]);
-    std::size_t length = lead < 0x80           ? 1
-                         : (lead >> 5) == 0x6  ? 2
-                         : (lead >> 4) == 0xE  ? 3
-                         : (lead >> 3) == 0x1E ? 4
-                                               : 0;
+    if (lead < 0x80) {
+        return 1;
+    }
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    }
     if (length == 0 || at + length > text.size()) {
         return 0;
     }
-    for (std::size_t i = 1; i < length; ++i) {
+    const unsigned char second = static_cast<unsigned char>(text[at + 1]);
+    if (second < low || second > high) {
+        return 0;
+    }
+    for (std::size_t i = 2; i < length; ++i) {
         if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80) {
             return 0;
         }
@@ -116,13 +105,7 @@ std::string loadPlayerName(const std::string& fallback) {
     case PrefsRead::Ok:
         break;
     }
-    if (document.is_object()) {
-        const auto name = document.find("playerName");
-        if (name != document.end() && name->is_string() && !name->get<std::string>().empty()) {
-            return name->get<std::string>();
-        }
-    }
-    return fallback;
+    return storedPlayerName(document, fallback);
 }
 
 bool loadKeyboardGameplay(bool fallback) {
@@ -139,13 +122,7 @@ bool loadKeyboardGameplay(bool fallback) {
     case PrefsRead::Ok:
         break;
     }
-    if (document.is_object()) {
-        const auto flag = document.find("keyboardGameplay");
-        if (flag != document.end() && flag->is_boolean()) {
-            return flag->get<bool>();
-        }
-    }
-    return fallback;
+    return storedKeyboardGameplay(document, fallback);
 }
 
 float loadMusicVolume(float fallback) {
@@ -162,16 +139,7 @@ float loadMusicVolume(float fallback) {
     case PrefsRead::Ok:
         break;
     }
-    if (document.is_object()) {
-        const auto volume = document.find("musicVolume");
-        if (volume != document.end() && volume->is_number()) {
-            const double value = volume->get<double>();
-            if (std::isfinite(value)) {
-                return static_cast<float>(std::clamp(value, 0.0, 1.0));
-            }
-        }
-    }
-    return fallback;
+    return storedMusicVolume(document, fallback);
 }
 
 int loadAudioOffsetMs(int fallback) {
@@ -187,34 +155,22 @@ int loadAudioOffsetMs(int fallback) {
     case PrefsRead::Ok:
         break;
     }
-    if (document.is_object()) {
-        const auto offset = document.find("audioOffsetMs");
-        if (offset != document.end() && offset->is_number()) {
-            const double value = offset->get<double>();
-            if (std::isfinite(value)) {
-                return static_cast<int>(
-                    std::lround(std::clamp(value, double(kAudioOffsetMinMs), double(kAudioOffsetMaxMs))));
-            }
-        }
-    }
-    return fallback;
+    return storedAudioOffsetMs(document, fallback);
 }
 
 void savePlayerName(const std::string& name) {
     const std::string stored = storablePlayerName(name);
     std::string path;
-    if (saveSetting(
-            "Failed to parse existing prefs when saving player name: %s",
-            [&](json& document) { document["playerName"] = stored; }, path)) {
+    if (saveSetting("Failed to parse existing prefs when saving player name: %s", "playerName", stored,
+                    path)) {
         logMessage("Player name saved to %s", path.c_str());
     }
 }
 
 void saveKeyboardGameplay(bool enabled) {
     std::string path;
-    if (saveSetting(
-            "Failed to parse existing prefs when saving keyboard gameplay: %s",
-            [&](json& document) { document["keyboardGameplay"] = enabled; }, path)) {
+    if (saveSetting("Failed to parse existing prefs when saving keyboard gameplay: %s", "keyboardGameplay",
+                    enabled, path)) {
         logMessage("Keyboard gameplay setting saved to %s: %s", path.c_str(),
                    enabled ? "enabled" : "disabled");
     }
@@ -223,9 +179,8 @@ void saveKeyboardGameplay(bool enabled) {
 void saveMusicVolume(float volume) {
     const float clamped = std::isfinite(volume) ? std::clamp(volume, 0.0f, 1.0f) : 1.0f;
     std::string path;
-    if (saveSetting(
-            "Failed to parse existing prefs when saving music volume: %s",
-            [&](json& document) { document["musicVolume"] = std::round(clamped * 100.0) / 100.0; }, path)) {
+    if (saveSetting("Failed to parse existing prefs when saving music volume: %s", "musicVolume",
+                    std::round(clamped * 100.0) / 100.0, path)) {
         logMessage("Music volume saved to %s: %d%%", path.c_str(),
                    static_cast<int>(std::lround(clamped * 100.0f)));
     }
@@ -234,9 +189,8 @@ void saveMusicVolume(float volume) {
 void saveAudioOffsetMs(int offsetMs) {
     const int clamped = std::clamp(offsetMs, kAudioOffsetMinMs, kAudioOffsetMaxMs);
     std::string path;
-    if (saveSetting(
-            "Failed to parse existing prefs when saving audio offset: %s",
-            [&](json& document) { document["audioOffsetMs"] = clamped; }, path)) {
+    if (saveSetting("Failed to parse existing prefs when saving audio offset: %s", "audioOffsetMs", clamped,
+                    path)) {
         logMessage("Audio offset saved to %s: %d ms", path.c_str(), clamped);
     }
 }
@@ -266,4 +220,71 @@ std::string storablePlayerName(const std::string& name) {
         }
     }
     return cutToCharacters(valid, kNameBytes);
+}
+
+bool parsePrefsText(const std::string& text, json& document, std::string& error) {
+    return parseJsonText(text, document, error);
+}
+
+std::string storedPlayerName(const json& document, const std::string& fallback) {
+    if (document.is_object()) {
+        const auto name = document.find("playerName");
+        if (name != document.end() && name->is_string() && !name->get<std::string>().empty()) {
+            return name->get<std::string>();
+        }
+    }
+    return fallback;
+}
+
+bool storedKeyboardGameplay(const json& document, bool fallback) {
+    if (document.is_object()) {
+        const auto flag = document.find("keyboardGameplay");
+        if (flag != document.end() && flag->is_boolean()) {
+            return flag->get<bool>();
+        }
+    }
+    return fallback;
+}
+
+float storedMusicVolume(const json& document, float fallback) {
+    if (document.is_object()) {
+        const auto volume = document.find("musicVolume");
+        if (volume != document.end() && volume->is_number()) {
+            const double value = volume->get<double>();
+            if (std::isfinite(value)) {
+                return static_cast<float>(std::clamp(value, 0.0, 1.0));
+            }
+        }
+    }
+    return fallback;
+}
+
+int storedAudioOffsetMs(const json& document, int fallback) {
+    if (document.is_object()) {
+        const auto offset = document.find("audioOffsetMs");
+        if (offset != document.end() && offset->is_number()) {
+            const double value = offset->get<double>();
+            if (std::isfinite(value)) {
+                return static_cast<int>(
+                    std::lround(std::clamp(value, double(kAudioOffsetMinMs), double(kAudioOffsetMaxMs))));
+            }
+        }
+    }
+    return fallback;
+}
+
+std::string prefsTextWithSetting(const std::string& text, const char* key, const json& value,
+                                 const char* parseFailure) {
+    json document = json::object();
+    if (!text.empty()) {
+        std::string error;
+        json stored;
+        if (!parsePrefsText(text, stored, error)) {
+            logError(stderr, parseFailure, error.c_str());
+        } else if (stored.is_object()) {
+            document = std::move(stored);
+        }
+    }
+    document[key] = value;
+    return document.dump(4, ' ', false, json::error_handler_t::replace);
 }

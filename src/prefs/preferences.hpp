@@ -5,6 +5,8 @@
 // changes only its own key, so the other settings and keys this version does not know survive. Nothing is
 // cached. A problem never stops the game: loads fall back to the caller's default, saves report.
 // Main thread.
+#include <nlohmann/json.hpp>
+
 #include <cstddef>
 #include <string>
 
@@ -48,3 +50,23 @@ std::string cutToCharacters(const std::string& text, std::size_t maxBytes);
 // The name as the file can hold it: bytes that are not UTF-8 replaced by U+FFFD, then cut to 63
 // bytes at a character boundary (the settings field's size).
 std::string storablePlayerName(const std::string& name);
+
+// ---- The file's text: what the loads and saves above do once the file has been read ----
+
+// Parses a prefs.json text. False, with the reason in `error`, when it is not JSON or nests
+// deeper than kMaxJsonDepth (app/json_text.hpp).
+bool parsePrefsText(const std::string& text, nlohmann::json& document, std::string& error);
+
+// What each load returns for a parsed file (any JSON value): the setting when it is there and of
+// its type (clamped as above), else `fallback`.
+std::string storedPlayerName(const nlohmann::json& document, const std::string& fallback);
+bool storedKeyboardGameplay(const nlohmann::json& document, bool fallback);
+float storedMusicVolume(const nlohmann::json& document, float fallback);
+int storedAudioOffsetMs(const nlohmann::json& document, int fallback);
+
+// The text a save writes over a file that holds `text` ("" when there is none): the file's object
+// with `key` set to `value`, or an object with that key alone when the text is empty, is not JSON
+// (reported on stderr with `parseFailure`, a printf format given the parser's message) or is not
+// an object. Four-space indentation, non-ASCII as UTF-8, bytes that are not UTF-8 replaced.
+std::string prefsTextWithSetting(const std::string& text, const char* key, const nlohmann::json& value,
+                                 const char* parseFailure);

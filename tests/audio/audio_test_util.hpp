@@ -2,24 +2,23 @@
 // Helpers shared by the audio tests: fixture bytes, WAV files built in memory with known samples,
 // and a scratch directory for stems that loadStem reads from disk.
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
-inline std::string audioFixturePath(const std::string &name) {
+inline std::string audioFixturePath(const std::string& name) {
     return std::string(VIBRELLE_TEST_DATA) + "/audio/" + name;
 }
 
-inline std::vector<unsigned char> readBytes(const std::string &path) {
+inline std::vector<unsigned char> readBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // A 32-bit float WAV file of the given interleaved samples.
-inline std::vector<unsigned char> makeFloatWav(const std::vector<float> &samples, uint16_t channels,
+inline std::vector<unsigned char> makeFloatWav(const std::vector<float>& samples, uint16_t channels,
                                                uint32_t rate = 44100) {
     std::vector<unsigned char> out;
     auto put32 = [&out](uint32_t v) {
@@ -30,7 +29,7 @@ inline std::vector<unsigned char> makeFloatWav(const std::vector<float> &samples
         out.push_back(static_cast<unsigned char>(v));
         out.push_back(static_cast<unsigned char>(v >> 8));
     };
-    auto tag = [&out](const char *t) { out.insert(out.end(), t, t + 4); };
+    auto tag = [&out](const char* t) { out.insert(out.end(), t, t + 4); };
     uint32_t dataBytes = static_cast<uint32_t>(samples.size() * 4);
     tag("RIFF");
     put32(36 + dataBytes);
@@ -45,9 +44,8 @@ inline std::vector<unsigned char> makeFloatWav(const std::vector<float> &samples
     put16(32);
     tag("data");
     put32(dataBytes);
-    size_t at = out.size();
-    out.resize(at + dataBytes);
-    std::memcpy(out.data() + at, samples.data(), dataBytes);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(samples.data());
+    out.insert(out.end(), bytes, bytes + dataBytes); // an empty vector's data() may be null
     return out;
 }
 
@@ -65,7 +63,7 @@ inline std::vector<float> rampSamples(uint32_t frames, float base) {
 // A fresh directory under the system's temp folder, removed with the object.
 struct ScratchDir {
     std::filesystem::path path;
-    explicit ScratchDir(const std::string &name) {
+    explicit ScratchDir(const std::string& name) {
         path = std::filesystem::temp_directory_path() / ("vibrelle_audio_" + name);
         std::filesystem::remove_all(path);
         std::filesystem::create_directories(path);
@@ -74,10 +72,10 @@ struct ScratchDir {
         std::error_code ignored;
         std::filesystem::remove_all(path, ignored);
     }
-    std::string write(const std::string &name, const std::vector<unsigned char> &bytes) const {
+    std::string write(const std::string& name, const std::vector<unsigned char>& bytes) const {
         std::string file = (path / name).string();
         std::ofstream(file, std::ios::binary)
-            .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return file;
     }
 };

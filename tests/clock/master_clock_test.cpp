@@ -3,10 +3,13 @@
 #include "game/game_state.hpp"
 #include "render/render_system.hpp"
 
+#include "audio/audio_test_util.hpp"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -56,24 +59,58 @@ protected:
     RenderState render;
 };
 
-TEST_F(MasterClock, NoteAtZeroWaitsForTheFirstWrap) {
-    addStem(audio, 10.0, {0.0, 0.5});
-    advanceMasterClockTo(audio, game, &render, 0.6);
-    EXPECT_EQ(firedTimes(game), std::vector<double>({0.5})) << "the interval is open at its lower end";
-    game.pendingNotes.clear();
-    advanceMasterClockTo(audio, game, &render, 10.2);
-    EXPECT_EQ(firedTimes(game), std::vector<double>({0.0}));
-    EXPECT_DOUBLE_EQ(game.songTime, 10.2);
-}
-
-TEST_F(MasterClock, WrapFiresTheEndOfThePassAfterTheStartOfTheNext) {
-    addStem(audio, 10.0, {0.001, 0.003, 0.004, 9.99, 9.997, 10.0});
-    audio.stems[0].chart.lastPosition = 9.995;
-    audio.stems[0].chart.lastClock = 9.995;
-    advanceMasterClockTo(audio, game, &render, 10.003);
-    // In chart order: the next pass's early notes come first.
-    EXPECT_EQ(firedTimes(game), std::vector<double>({0.001, 0.003, 9.997, 10.0}));
-    EXPECT_DOUBLE_EQ(audio.stems[0].chart.lastPosition, 10.003);
+// One stem, ticks at the given clock readings, the notes each tick fires (in chart order).
+TEST_F(MasterClock, FiresTheNotesTheClockPassed) {
+    struct Tick {
+        double now;
+        std::vector<double> fired;
+    };
+    const struct {
+        const char* what;
+        bool looping;
+        double lastPosition; // where the chart stood before the first tick
+        std::vector<double> notes;
+        std::vector<Tick> ticks;
+        unsigned loops; // jumps back seen
+    } cases[] = {
+        {"a note at 0 waits for the first wrap (the interval is open below)",
+         true,
+         0.0,
+         {0.0, 0.5},
+         {{0.6, {0.5}}, {10.2, {0.0}}},
+         0},
+        {"at the wrap, the next pass's early notes come first",
+         true,
+         9.995,
+         {0.001, 0.003, 0.004, 9.99, 9.997, 10.0},
+         {{10.003, {0.001, 0.003, 9.997, 10.0}}},
+         0},
+        {"a jump back restarts the pass", true, 0.0, {1.0, 2.0}, {{2.5, {1.0, 2.0}}, {1.5, {1.0}}}, 1},
+        {"without looping, notes fire once on the straight clock",
+         false,
+         0.0,
+         {1.0, 11.0},
+         {{12.0, {1.0, 11.0}}},
+         0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        AudioSystem a;
+        a.playing = true;
+        a.looping = c.looping;
+        addStem(a, 10.0, c.notes);
+        a.stems[0].chart.lastPosition = c.lastPosition;
+        a.stems[0].chart.lastClock = c.lastPosition;
+        GameState g;
+        for (const Tick& tick : c.ticks) {
+            g.pendingNotes.clear();
+            advanceMasterClockTo(a, g, &render, tick.now);
+            EXPECT_EQ(firedTimes(g), tick.fired) << "at " << tick.now;
+            EXPECT_DOUBLE_EQ(g.songTime, tick.now);
+            EXPECT_DOUBLE_EQ(a.stems[0].chart.lastPosition, tick.now);
+        }
+        EXPECT_EQ(a.stems[0].chart.loopCount, c.loops);
+    }
 }
 
 TEST_F(MasterClock, InactiveStemsFireNothingAndKeepTheirChartState) {
@@ -115,22 +152,6 @@ TEST_F(MasterClock, PendingNotesFillWithoutACallbackAndSmallBatchesAreQuiet) {
     advanceMasterClockTo(audio, game, nullptr, 2.5);
     EXPECT_EQ(GetCapturedStdout(), "");
     EXPECT_EQ(game.pendingNotes.size(), 2u);
-}
-
-TEST_F(MasterClock, BackwardJumpRestartsTheChartPass) {
-    addStem(audio, 10.0, {1.0, 2.0});
-    advanceMasterClockTo(audio, game, &render, 2.5);
-    game.pendingNotes.clear();
-    advanceMasterClockTo(audio, game, &render, 1.5);
-    EXPECT_EQ(audio.stems[0].chart.loopCount, 1u);
-    EXPECT_EQ(firedTimes(game), std::vector<double>({1.0}));
-}
-
-TEST_F(MasterClock, WithoutLoopingNotesFireOnceOnTheStraightClock) {
-    audio.looping = false;
-    addStem(audio, 10.0, {1.0, 11.0});
-    advanceMasterClockTo(audio, game, &render, 12.0);
-    EXPECT_EQ(firedTimes(game), std::vector<double>({1.0, 11.0}));
 }
 
 // The straightforward rule, note by note in chart order, as the reference for the fast version.
@@ -195,6 +216,48 @@ TEST_F(MasterClock, FiresExactlyWhatTheNoteByNoteRuleFires) {
             }
         }
     }
+}
+
+// The whole path the logic thread takes: the clock read from the voice group's mixed audio, less
+// the player's offset, firing the notes that audio has reached, across the stem's loop point.
+TEST(MasterClockOnTheEngine, FiresWhatTheMixedAudioHasReached) {
+    AudioSystem audio;
+    GameState game;
+    CaptureStdout();
+    ASSERT_TRUE(audioInit(audio, AudioBackend::NullDriver));
+    addStem(audio, 0.0, {0.01, 0.05, 0.09});
+    LoadedStem& stem = audio.stems[0];
+    stem.source = std::make_unique<Wav>();
+    const std::vector<unsigned char> wav = makeFloatWav(std::vector<float>(4410, 0.0f), 1); // 0.1 s
+    ASSERT_EQ(stem.source->loadMem(wav.data(), wav.size()), AudioResult::Ok);
+    stem.chart.audioLength = stem.source->getLength();
+    playAllStems(audio);
+    GetCapturedStdout();
+    std::vector<float> out(4410 * 2);
+    auto mixAndTick = [&](unsigned frames) {
+        audio.engine->mix(out.data(), frames);
+        game.pendingNotes.clear();
+        advanceMasterClock(audio, game, nullptr);
+        return firedTimes(game);
+    };
+    EXPECT_EQ(mixAndTick(882), std::vector<double>({0.01}));
+    EXPECT_DOUBLE_EQ(game.songTime, 0.02);
+    EXPECT_EQ(mixAndTick(1764), std::vector<double>({0.05}));
+    EXPECT_DOUBLE_EQ(game.songTime, 0.06);
+    EXPECT_EQ(mixAndTick(2646), std::vector<double>({0.01, 0.09})) << "past the loop point at 0.1 s";
+    EXPECT_DOUBLE_EQ(game.songTime, 0.12);
+    audio.clockOffset = 0.005;
+    EXPECT_EQ(mixAndTick(441), std::vector<double>());
+    EXPECT_DOUBLE_EQ(game.songTime, 0.125);
+
+    CaptureStdout();
+    stopAllStems(audio);
+    GetCapturedStdout();
+    EXPECT_EQ(mixAndTick(441), std::vector<double>());
+    EXPECT_DOUBLE_EQ(game.songTime, 0.125) << "stopped: the clock is not read";
+    CaptureStdout();
+    audioShutdown(audio);
+    GetCapturedStdout();
 }
 
 } // namespace

@@ -130,20 +130,30 @@ TEST(LeaderboardSave, AppliesTheSaveRulesToWhatTheFileHolds) {
 }
 
 TEST(LeaderboardSave, MovesTextThatIsNotJsonAsideBeforeReplacingIt) {
-    TempFolder folder;
-    const std::string path = folder.file("leaderboard.json");
-    writeText(path, "{\"levels\": [ oops");
-    writeText(path + ".bad", "an older bad file");
-    json saved;
-    CaptureStderr();
-    const bool ok = quietly([&] { return saveRoundResultTo(path, RoundResult{"Intro", "Ann", 5}, saved); });
-    const std::string err = GetCapturedStderr();
-    EXPECT_TRUE(ok);
-    EXPECT_EQ(err.rfind("Failed to parse existing leaderboard JSON: [json.exception.parse_error", 0), 0u)
-        << err;
-    EXPECT_TRUE(contains(err, ". Creating new file.\n")) << err;
-    EXPECT_EQ(readText(path + ".bad"), "{\"levels\": [ oops");
-    EXPECT_EQ(json::parse(readText(path)), json::parse(intro(entry("Ann", 5))));
+    // A document nested a million deep parses, but writing it would overflow the stack.
+    const std::string deep =
+        R"({"levels": [], "x": )" + std::string(1000000, '[') + std::string(1000000, ']') + "}";
+    const std::pair<std::string, std::string> cases[] = {
+        {"{\"levels\": [ oops", "[json.exception.parse_error"},
+        {deep, "nested deeper than 64 levels"},
+    };
+    for (const auto& [text, reason] : cases) {
+        TempFolder folder;
+        const std::string path = folder.file("leaderboard.json");
+        writeText(path, text);
+        writeText(path + ".bad", "an older bad file");
+        json saved;
+        CaptureStderr();
+        const bool ok = quietly([&] {
+            return saveRoundResultTo(path, RoundResult{"Intro", "Ann", 5}, saved);
+        });
+        const std::string err = GetCapturedStderr();
+        EXPECT_TRUE(ok);
+        EXPECT_EQ(err.rfind("Failed to parse existing leaderboard JSON: " + reason, 0), 0u) << err;
+        EXPECT_TRUE(contains(err, ". Creating new file.\n")) << err;
+        EXPECT_TRUE(readText(path + ".bad") == text);
+        EXPECT_EQ(json::parse(readText(path)), json::parse(intro(entry("Ann", 5))));
+    }
 }
 
 TEST(LeaderboardSave, WritesNamesThatAreNotUtf8WithReplacementCharacters) {

@@ -4,10 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <ostream>
-#include <random>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -147,80 +144,6 @@ TEST(LevelListText, IgnoresAMegabyteObjectWithoutAClosingBrace) {
 
     // Every '{' opens an object that never closes; this must not rescan the rest for each one.
     EXPECT_TRUE(parse(std::string(megabyte, '{')).empty());
-}
-
-// Reference results straight from the patterns the matchers stand in for. Only usable on short
-// texts: std::regex recurses per character.
-std::string regexString(const std::string& object, const std::string& key) {
-    std::smatch m;
-    static std::map<std::string, std::regex> patterns;
-    auto it = patterns.try_emplace(key, "\"" + key + "\"\\s*:\\s*\"([^\"]+)\"").first;
-    return std::regex_search(object, m, it->second) ? m[1].str() : "";
-}
-
-std::int32_t regexInt(const std::string& object, const std::string& key, std::int32_t fallback) {
-    std::smatch m;
-    static std::map<std::string, std::regex> patterns;
-    auto it = patterns.try_emplace(key, "\"" + key + "\"\\s*:\\s*(\\d+)").first;
-    if (!std::regex_search(object, m, it->second)) {
-        return fallback;
-    }
-    const long long value = std::stoll(m[1].str()); // the generator keeps numbers short
-    return value <= 2147483647 ? static_cast<std::int32_t>(value) : fallback;
-}
-
-std::vector<LevelListEntry> regexEntries(const std::string& text) {
-    std::vector<LevelListEntry> entries;
-    const std::regex object(R"(\{[^}]*\})");
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), object); it != std::sregex_iterator();
-         ++it) {
-        const std::string o = it->str();
-        LevelListEntry e{regexString(o, "name"), regexString(o, "file"), regexInt(o, "difficulty", 1),
-                         regexString(o, "description")};
-        if (!e.name.empty() && !e.file.empty()) {
-            entries.push_back(e);
-        }
-    }
-    return entries;
-}
-
-TEST(LevelListText, AgreesWithThePatternsOnRandomText) {
-    // Texts are runs of key, separator, value and delimiter, each drawn from near-misses as well
-    // as well-formed pieces, so that both matches and the ways a match can fail are common.
-    const std::vector<std::vector<std::string>> pieces = {
-        {"\"name\"", "\"name\"", "\"file\"", "\"file\"", "\"difficulty\"", "\"difficulty\"",
-         "\"description\"", "\"nam", "name\"", "x", "\"name\": \"N\", ", "\"file\":\"F\" ",
-         "\"difficulty\": 3, "},
-        {": ", ": ", ":", " :\t", "\n:\r\n", "\v:\f", "", " ", "::", ","},
-        {"\"x\"", "\"x\"", "\"yz\"", "\"a{b\"", "\"a\\\"", "7", "7", "012", "2.5", "\"\"", "\"un", "-3",
-         "\"7\"", "", "\""},
-        {", ", ", ", ", ", " ", "", "{", "}", "} {"},
-    };
-    std::mt19937 random(20240611);
-    std::uniform_int_distribution<int> groups(0, 10);
-    int namesFound = 0, difficultiesFound = 0, roundsWithEntries = 0;
-    for (int round = 0; round < 4000; ++round) {
-        std::string text = "{";
-        for (int n = groups(random); n > 0; --n) {
-            for (const std::vector<std::string>& choices : pieces) {
-                text += choices[std::uniform_int_distribution<std::size_t>(0, choices.size() - 1)(random)];
-            }
-        }
-        // Mostly closed at the end; sometimes left open to the end of the text.
-        text += round % 4 == 0 ? "" : "}";
-        SCOPED_TRACE(text);
-        ASSERT_EQ(extractJsonString(text, "name"), regexString(text, "name"));
-        ASSERT_EQ(extractJsonInt(text, "difficulty", -1), regexInt(text, "difficulty", -1));
-        const std::vector<LevelListEntry> expected = regexEntries(text);
-        ASSERT_EQ(parse(text), expected);
-        namesFound += regexString(text, "name").empty() ? 0 : 1;
-        difficultiesFound += regexInt(text, "difficulty", -1) == -1 ? 0 : 1;
-        roundsWithEntries += expected.empty() ? 0 : 1;
-    }
-    // Guards the generator: enough texts must reach the paths that find something.
-    EXPECT_GT(namesFound, 800);
-    EXPECT_GT(difficultiesFound, 800);
-    EXPECT_GT(roundsWithEntries, 200);
 }
 
 // The process-wide list, reset around each test so that every one starts as at start-up.

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 using ::testing::internal::CaptureStderr;
 using ::testing::internal::GetCapturedStderr;
@@ -23,18 +25,24 @@ Parsed parse(const std::string& text) {
     return parsed;
 }
 
+// Orders beyond the 32-bit range are clamped to it, so they still sort at the ends.
 TEST(LevelManifest, SortsByStartOrderKeepingFileOrderForTies) {
     const Parsed p = parse(R"({"stems": [
+        {"file": "last.ogg", "startOrder": 1e12},
         {"file": "b.ogg", "startOrder": 1},
         {"file": "c.ogg", "startOrder": 1},
         {"file": "a.ogg"},
-        {"file": "first.ogg", "startOrder": -1}]})");
+        {"file": "first.ogg", "startOrder": -1},
+        {"file": "very_first.ogg", "startOrder": -1e12}]})");
     ASSERT_TRUE(p.ok);
-    ASSERT_EQ(p.level.stems.size(), 4u);
-    EXPECT_EQ(p.level.stems[0].file, "first.ogg");
-    EXPECT_EQ(p.level.stems[1].file, "a.ogg");
-    EXPECT_EQ(p.level.stems[2].file, "b.ogg");
-    EXPECT_EQ(p.level.stems[3].file, "c.ogg");
+    std::vector<std::string> files;
+    for (const Stem& stem : p.level.stems) {
+        files.push_back(stem.file);
+    }
+    EXPECT_EQ(files, std::vector<std::string>(
+                         {"very_first.ogg", "first.ogg", "a.ogg", "b.ogg", "c.ogg", "last.ogg"}));
+    EXPECT_EQ(p.level.stems.front().startOrder, INT32_MIN);
+    EXPECT_EQ(p.level.stems.back().startOrder, INT32_MAX);
     EXPECT_EQ(p.errors, "");
 }
 
@@ -55,7 +63,8 @@ TEST(LevelManifest, AbsentKeysTakeTheirDefaults) {
 }
 
 TEST(LevelManifest, ReadsEveryKey) {
-    const Parsed p = parse(R"({"stems": [{"file": "a.ogg", "midi": "a.mid", "startOrder": 2, "playsNotes": false,
+    const Parsed p =
+        parse(R"({"stems": [{"file": "a.ogg", "midi": "a.mid", "startOrder": 2, "playsNotes": false,
         "instrument": "bass", "animation": {"base": 0.5, "peak": 2.5, "lerpSpeed": 9},
         "color": [0.25, 0.5, 0.75], "extra": "ignored"}], "bpm": 95})");
     ASSERT_TRUE(p.ok);
@@ -71,7 +80,8 @@ TEST(LevelManifest, ReadsEveryKey) {
 }
 
 TEST(LevelManifest, ColourOfTheWrongLengthLeavesWhiteButAWrongTypeDropsTheEntry) {
-    Parsed p = parse(R"({"stems": [{"file": "a.ogg", "color": [1, 0]}, {"file": "b.ogg", "color": [0, 0, 0, 1]}]})");
+    Parsed p =
+        parse(R"({"stems": [{"file": "a.ogg", "color": [1, 0]}, {"file": "b.ogg", "color": [0, 0, 0, 1]}]})");
     ASSERT_TRUE(p.ok);
     EXPECT_FLOAT_EQ(p.level.stems[0].colorG, 1.0f);
     EXPECT_FLOAT_EQ(p.level.stems[1].colorB, 1.0f);
@@ -107,10 +117,16 @@ TEST(LevelManifest, EntriesWithoutAFileAreDroppedSilently) {
 }
 
 TEST(LevelManifest, RefusesWhatIsNotAManifest) {
-    Parsed p = parse("{\"stems\": [,]}");
-    EXPECT_FALSE(p.ok);
-    EXPECT_EQ(p.errors.rfind("JSON parse error in levels/test.json: ", 0), 0u) << p.errors;
+    // Nested a million deep: parses, but the tempo's message would overflow the stack writing it.
+    const std::string deep = std::string(1000000, '[') + std::string(1000000, ']');
+    for (const std::string& text :
+         {std::string("{\"stems\": [,]}"), R"({"stems": [{"file": "a"}], "bpm": )" + deep + "}"}) {
+        Parsed p = parse(text);
+        EXPECT_FALSE(p.ok);
+        EXPECT_EQ(p.errors.rfind("JSON parse error in levels/test.json: ", 0), 0u) << p.errors;
+    }
 
+    Parsed p;
     for (const char* text : {"[]", "{}", R"({"stems": {}})", R"({"stems": "a.ogg"})"}) {
         p = parse(text);
         EXPECT_FALSE(p.ok) << text;
@@ -122,9 +138,11 @@ TEST(LevelManifest, RefusesWhatIsNotAManifest) {
 }
 
 TEST(LevelManifest, TempoComesFromSongMetaDataThenTheRoot) {
-    EXPECT_FLOAT_EQ(parse(R"({"stems": [{"file": "a"}], "songMetaData": [{"bpm": 90}], "bpm": 70})").level.bpm, 90.0f);
+    EXPECT_FLOAT_EQ(
+        parse(R"({"stems": [{"file": "a"}], "songMetaData": [{"bpm": 90}], "bpm": 70})").level.bpm, 90.0f);
     EXPECT_FLOAT_EQ(parse(R"({"stems": [{"file": "a"}], "songMetaData": [], "bpm": 70})").level.bpm, 70.0f);
-    EXPECT_FLOAT_EQ(parse(R"({"stems": [{"file": "a"}], "songMetaData": [{}], "bpm": 70})").level.bpm, 120.0f);
+    EXPECT_FLOAT_EQ(parse(R"({"stems": [{"file": "a"}], "songMetaData": [{}], "bpm": 70})").level.bpm,
+                    120.0f);
     EXPECT_FLOAT_EQ(parse(R"({"stems": [{"file": "a"}]})").level.bpm, 120.0f);
     // A first element that is not an object says nothing about the tempo: the root does.
     EXPECT_FLOAT_EQ(parse(R"({"stems": [{"file": "a"}], "songMetaData": [5], "bpm": 70})").level.bpm, 70.0f);

@@ -151,7 +151,9 @@ TEST_F(Prefs, EachSaveChangesOnlyItsOwnKey) {
 }
 
 TEST_F(Prefs, AnUnreadableFileIsReportedAndReplacedByTheKeyBeingSaved) {
-    for (const char* file : {"{not json", "[\"an\", \"array\"]"}) {
+    // A file nested a million deep parses, but saving it would overflow the stack.
+    const std::string deep = "{\"x\": " + std::string(1000000, '[') + std::string(1000000, ']') + "}";
+    for (const std::string& file : {std::string("{not json"), std::string("[\"an\", \"array\"]"), deep}) {
         write(file);
         std::string out, err;
         EXPECT_EQ(logged([] { return loadPlayerName("Player"); }, out, err), "Player");
@@ -161,7 +163,7 @@ TEST_F(Prefs, AnUnreadableFileIsReportedAndReplacedByTheKeyBeingSaved) {
                 return 0;
             },
             out, err);
-        EXPECT_EQ(stored(), json::parse(R"({"keyboardGameplay": false})")) << file;
+        EXPECT_EQ(stored(), json::parse(R"({"keyboardGameplay": false})")) << file.substr(0, 20);
         if (file[0] == '{') {
             EXPECT_EQ(err.rfind("Failed to parse existing prefs when saving keyboard gameplay: ", 0), 0u)
                 << err;
@@ -174,6 +176,15 @@ TEST_F(Prefs, NamesAreCutAtACharacterAndNeverStoredAsBrokenText) {
     EXPECT_EQ(storablePlayerName(sixtyTwo + "é"), sixtyTwo) << "a two-byte character at byte 63 goes whole";
     EXPECT_EQ(storablePlayerName(sixtyTwo + "b" + "é"), sixtyTwo + "b");
     EXPECT_EQ(storablePlayerName("Ann\xFF"), "Ann\xEF\xBF\xBD") << "a byte that is not UTF-8 is replaced";
+    // Neither are overlong forms, surrogates and code points past U+10FFFF: each of their bytes goes.
+    for (const std::string bad :
+         {"\xC0\x91", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF0\x80\x80\xAF", "\xF4\x90\x80\x80"}) {
+        std::string replaced;
+        for (std::size_t i = 0; i < bad.size(); ++i) {
+            replaced += "\xEF\xBF\xBD";
+        }
+        EXPECT_EQ(storablePlayerName("a" + bad), "a" + replaced) << testing::PrintToString(bad);
+    }
     EXPECT_EQ(cutToCharacters("\xE2\x82\xAC\xE2\x82\xAC", 4), "\xE2\x82\xAC");
     savePlayerName(std::string(70, 'x') + "\xC3");
     EXPECT_EQ(loadPlayerName("Player"), std::string(63, 'x'));
