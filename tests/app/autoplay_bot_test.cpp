@@ -1,6 +1,7 @@
 // The autoplay bot's thread against SDL's event queue: it presses at the note's moment, never
 // before, and lets SDL stamp the event.
 #include "app/app.hpp"
+#include "game/game_test_support.hpp"
 
 #include <SDL3/SDL.h>
 #include <gtest/gtest.h>
@@ -22,17 +23,10 @@ TEST(AutoplayBot, PushesStampedFingerEventsNoEarlierThanTheNotes) {
         app->game.playing = true;
         app->game.songTime = 3.0;
         app->game.songTimeNs = SDL_GetTicksNS();
-        Circle circle;
-        circle.x = 480;
-        circle.y = 810;
-        circle.time = 3.05;
-        app->game.circles.push_back(circle);
+        app->game.circles = {gametest::tapAt(480, 810, 3.05)};
         dueNs = app->game.songTimeNs + 50'000'000;
     }
-    ::testing::internal::CaptureStdout();
-    autoplayBotStart(*app);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Autoplay enabled\n");
-
+    EXPECT_EQ(gametest::stdoutOf([&] { autoplayBotStart(*app); }), "Autoplay enabled\n");
     SDL_Event down{}, up{};
     ASSERT_TRUE(SDL_WaitEventTimeout(&down, 5000));
     ASSERT_EQ(down.type, SDL_EVENT_FINGER_DOWN);

@@ -1,6 +1,6 @@
 // The calibration screen's run without a window: which inputs are taps, what opening the screen
 // does to a round, and what Save keeps.
-#include "app/app.hpp"
+#include "app_test_support.hpp"
 #include "audio/master_clock.hpp"
 #include "game/judgement.hpp"
 #include "prefs/preferences.hpp"
@@ -11,29 +11,26 @@
 
 #include <filesystem>
 #include <fstream>
-#include <memory>
+
+using namespace gametest;
 
 namespace {
 
 TEST(CalibrationTaps, SpaceLettersAndPressesOnThePadCountInTheOrderTheyHappened) {
     CalibrationSession session;
-    session.padLeft = 100;
-    session.padTop = 100;
+    session.padLeft = session.padTop = 100;
     session.padRight = 500;
     session.padBottom = 300;
     InputState input;
-    for (const auto& [key, ns] : {std::pair<std::uint32_t, std::uint64_t>{SDLK_SPACE, 30},
-                                  {SDLK_K, 10},
-                                  {SDLK_ESCAPE, 5},
-                                  {SDLK_1, 6},
-                                  {SDLK_F12, 7}}) {
+    const std::pair<std::uint32_t, std::uint64_t> keys[] = {
+        {SDLK_SPACE, 30}, {SDLK_K, 10}, {SDLK_ESCAPE, 5}, {SDLK_1, 6}, {SDLK_F12, 7}};
+    for (const auto& [key, ns] : keys) {
         input.keysPressed.insert(key);
         input.keyPressNs[key] = ns;
     }
     input.mousePressed = true;
     input.mousePressNs = 20;
-    input.mouseX = 200;
-    input.mouseY = 200;
+    input.mouseX = input.mouseY = 200;
     EXPECT_EQ(calibrationTapTimes(input, session), (std::vector<std::uint64_t>{10, 20, 30}));
 
     input.mouseX = 600; // beside the pad: a button, perhaps
@@ -50,8 +47,8 @@ TEST(CalibrationTaps, SpaceLettersAndPressesOnThePadCountInTheOrderTheyHappened)
     EXPECT_EQ(calibrationTapTimes(input, session), (std::vector<std::uint64_t>{15, 16}));
 }
 
-// An app with the engine but no device, and a data folder of its own.
-class CalibrationApp : public ::testing::Test {
+// The app keeps its preferences in a data folder of its own.
+class CalibrationApp : public AudioApp {
 protected:
     void SetUp() override {
         home = std::filesystem::temp_directory_path() / ("vibrelle_calibration_" + std::to_string(getpid()));
@@ -59,40 +56,30 @@ protected:
         std::filesystem::create_directories(home);
         setenv("XDG_DATA_HOME", home.c_str(), 1);
         SDL_SetEnvironmentVariable(SDL_GetEnvironment(), "XDG_DATA_HOME", home.c_str(), true);
-        app = std::make_unique<App>();
-        ::testing::internal::CaptureStdout();
-        ASSERT_TRUE(audioInit(app->audio, AudioBackend::NullDriver));
-        ::testing::internal::GetCapturedStdout();
-        initGameState(app->game, 8);
+        AudioApp::SetUp();
     }
     void TearDown() override {
-        ::testing::internal::CaptureStdout();
-        audioShutdown(app->audio);
-        ::testing::internal::GetCapturedStdout();
+        AudioApp::TearDown();
         std::filesystem::remove_all(home);
     }
     std::filesystem::path home;
-    std::unique_ptr<App> app;
 };
 
-TEST_F(CalibrationApp, OpeningStopsTheRoundAndStartsTheClick) {
-    app->audio.playing = true;
-    app->game.playing = true;
+TEST_F(CalibrationApp, OpeningStopsTheRoundAndStartsTheClickAndEscapeSilencesIt) {
+    app->audio.playing = app->game.playing = true;
     app->game.score = 700;
     app->game.circles.resize(3);
-    ::testing::internal::CaptureStdout();
-    calibrationOpen(*app);
-    ::testing::internal::GetCapturedStdout();
+    app->game.pointerHolds[1] = 0;
+    app->game.missStreak = 2;
+    stdoutOf([&] { calibrationOpen(*app); });
     EXPECT_TRUE(app->showCalibration);
-    EXPECT_FALSE(app->audio.playing);
-    EXPECT_FALSE(app->game.playing);
-    EXPECT_TRUE(app->game.circles.empty());
+    EXPECT_FALSE(app->audio.playing || app->game.playing);
+    EXPECT_TRUE(app->game.circles.empty() && app->game.pointerHolds.empty() && app->game.missStreak == 0);
     EXPECT_EQ(app->game.score, 700);
-    EXPECT_TRUE(app->audio.engine->isValidVoiceHandle(app->calibration.voice));
-
-    // Escape, as the input record has it on this screen, leaves it and silences the click.
     const AudioHandle click = app->calibration.voice;
-    app->input.leaveCalibration = true;
+    EXPECT_TRUE(app->audio.engine->isValidVoiceHandle(click));
+
+    app->input.leaveCalibration = true; // Escape, as the input record has it on this screen
     calibrationFrame(*app);
     EXPECT_FALSE(app->showCalibration);
     EXPECT_FALSE(app->audio.engine->isValidVoiceHandle(click));
@@ -105,9 +92,7 @@ TEST_F(CalibrationApp, SaveStoresTheOffsetAndTheClockRunsBehindByExactlyThat) {
 
     app->calibration.result =
         calibrationResult({18, 22, 20, 250, 19, 21, 20, 23, 17, 20, -200, 21, 19, 20, 22, 18});
-    ::testing::internal::CaptureStdout();
-    calibrationSave(*app);
-    ::testing::internal::GetCapturedStdout();
+    stdoutOf([&] { calibrationSave(*app); });
     EXPECT_FALSE(app->showCalibration);
     EXPECT_DOUBLE_EQ(app->audio.clockOffset, 0.020);
     std::ifstream file(getPrefsPath());
@@ -121,23 +106,15 @@ TEST_F(CalibrationApp, SaveStoresTheOffsetAndTheClockRunsBehindByExactlyThat) {
     const std::vector<unsigned char> wav = calibrationClickWav();
     ASSERT_EQ(tone.loadMem(wav.data(), wav.size()), AudioResult::Ok);
     app->audio.engine->addVoiceToGroup(app->audio.voiceGroup, app->audio.engine->play(tone));
-    std::vector<float> mix(2 * 4410);
-    app->audio.engine->mix(mix.data(), 4410); // 0.1 s played
+    mix(4410); // 0.1 s played
     const auto judgedMs = [&](double offset) {
         app->audio.clockOffset = offset;
-        GameState game;
-        initGameState(game, 8);
-        game.playing = true;
-        game.circles.resize(1);
-        game.circles[0].x = 100;
-        game.circles[0].y = 100;
-        game.circles[0].time = 0.1;
+        GameState game = playingGame();
+        game.circles = {tapAt(100, 100, 0.1)};
         refreshSongTime(app->audio, game);
         InputState input;
         input.touches[1] = TouchPoint{true, true, false, 100, 980, game.songTimeNs + 5'000'000};
-        ::testing::internal::CaptureStdout();
-        handleGameplayInput(game, input, 1080);
-        ::testing::internal::GetCapturedStdout();
+        stdoutOf([&] { handleGameplayInput(game, input, 1080); });
         return game.pressOffsetsMs.empty() ? 1e9f : game.pressOffsetsMs[0];
     };
     EXPECT_NEAR(judgedMs(0.0), 5.0, 1e-3);

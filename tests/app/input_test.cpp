@@ -1,3 +1,5 @@
+// The frame's input record, filled from SDL events: keys, hot keys, the mouse and fingers with the
+// moments they happened, and what the end of a frame forgets.
 #include "app/input.hpp"
 
 #include <SDL3/SDL.h>
@@ -5,223 +7,190 @@
 
 namespace {
 
-// Input is driven with real SDL events through SDL's queue; no window is needed.
-class InputTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(SDL_Init(SDL_INIT_EVENTS)) << SDL_GetError();
-        SDL_FlushEvents(SDL_EVENT_FIRST, SDL_EVENT_LAST);
+// An event as SDL delivers it, stamped at `ns`.
+SDL_Event key(SDL_EventType type, SDL_Keycode code, std::uint64_t ns = 0, bool repeat = false) {
+    SDL_Event event{};
+    event.type = type;
+    event.key.timestamp = ns;
+    event.key.key = code;
+    event.key.down = type == SDL_EVENT_KEY_DOWN;
+    event.key.repeat = repeat;
+    return event;
+}
+SDL_Event button(SDL_EventType type, Uint8 which, float x, float y, std::uint64_t ns = 0) {
+    SDL_Event event{};
+    event.type = type;
+    event.button.timestamp = ns;
+    event.button.button = which;
+    event.button.x = x;
+    event.button.y = y;
+    return event;
+}
+SDL_Event finger(SDL_EventType type, SDL_FingerID id, float x, float y, std::uint64_t ns = 0) {
+    SDL_Event event{};
+    event.type = type;
+    event.tfinger.timestamp = ns;
+    event.tfinger.fingerID = id;
+    event.tfinger.x = x;
+    event.tfinger.y = y;
+    return event;
+}
+void apply(InputState& input, std::initializer_list<SDL_Event> events, const PointerScale& scale = {}) {
+    for (const SDL_Event& event : events) {
+        applyInputEvent(input, event, scale);
     }
-    void TearDown() override { SDL_Quit(); }
+}
 
-    static void pushKey(SDL_EventType type, SDL_Keycode key, bool repeat = false) {
-        SDL_Event event{};
-        event.type = type;
-        event.key.key = key;
-        event.key.down = type == SDL_EVENT_KEY_DOWN;
-        event.key.repeat = repeat;
+TEST(Input, PolledEventsKeepTheTimestampsSDLGaveThem) {
+    ASSERT_TRUE(SDL_Init(SDL_INIT_EVENTS)) << SDL_GetError();
+    SDL_FlushEvents(SDL_EVENT_FIRST, SDL_EVENT_LAST);
+    for (SDL_Event event : {key(SDL_EVENT_KEY_DOWN, SDLK_A), button(SDL_EVENT_MOUSE_BUTTON_DOWN, 1, 5, 5),
+                            finger(SDL_EVENT_FINGER_DOWN, 3, 0, 0), finger(SDL_EVENT_FINGER_UP, 3, 0, 0)}) {
         ASSERT_TRUE(SDL_PushEvent(&event));
     }
-    static void pushButton(SDL_EventType type, Uint8 button, float x, float y) {
-        SDL_Event event{};
-        event.type = type;
-        event.button.button = button;
-        event.button.x = x;
-        event.button.y = y;
-        ASSERT_TRUE(SDL_PushEvent(&event));
-    }
-    static void pushFinger(SDL_EventType type, SDL_FingerID id, float x, float y) {
-        SDL_Event event{};
-        event.type = type;
-        event.tfinger.fingerID = id;
-        event.tfinger.x = x;
-        event.tfinger.y = y;
-        ASSERT_TRUE(SDL_PushEvent(&event));
-    }
-
     InputState input;
-};
-
-TEST_F(InputTest, KeyDownCountsOncePerPressAndRepeatsAreIgnored) {
-    pushKey(SDL_EVENT_KEY_DOWN, SDLK_A);
-    pushKey(SDL_EVENT_KEY_DOWN, SDLK_A, true);
     pollInput(input, false);
-    EXPECT_EQ(input.keysPressed.count(SDLK_A), 1u);
-    EXPECT_EQ(input.keysHeld.count(SDLK_A), 1u);
+    SDL_Quit();
+    EXPECT_GT(input.keyPressNs.at(SDLK_A), 0u);
+    EXPECT_GT(input.mousePressNs, 0u);
+    EXPECT_GE(input.touches.at(3).releaseNs, input.touches.at(3).pressNs);
+    EXPECT_GE(input.touches.at(3).pressNs, input.mousePressNs);
+}
+
+TEST(Input, AKeyCountsOncePerPressAndRepeatsAreIgnored) {
+    InputState input;
+    apply(input, {key(SDL_EVENT_KEY_DOWN, SDLK_A, 10), key(SDL_EVENT_KEY_DOWN, SDLK_A, 11, true)});
+    EXPECT_EQ(input.keysPressed, std::set<std::uint32_t>{SDLK_A});
+    EXPECT_EQ(input.keysHeld, std::set<std::uint32_t>{SDLK_A});
+    EXPECT_EQ(input.keyPressNs.at(SDLK_A), 10u);
     endInputFrame(input);
+    EXPECT_TRUE(input.keysPressed.empty() && input.keyPressNs.empty());
 
-    // Held across frames until its key-up; a repeat key-up changes nothing.
-    pushKey(SDL_EVENT_KEY_DOWN, SDLK_A, true);
-    pushKey(SDL_EVENT_KEY_UP, SDLK_A, true);
-    pollInput(input, false);
-    EXPECT_TRUE(input.keysPressed.empty());
-    EXPECT_TRUE(input.keysReleased.empty());
-    EXPECT_EQ(input.keysHeld.count(SDLK_A), 1u);
+    apply(input, {key(SDL_EVENT_KEY_DOWN, SDLK_A, 20, true), key(SDL_EVENT_KEY_UP, SDLK_A, 21, true)});
+    EXPECT_TRUE(input.keysPressed.empty() && input.keysReleased.empty());
+    EXPECT_EQ(input.keysHeld.count(SDLK_A), 1u) << "held across frames until its key-up";
 
-    pushKey(SDL_EVENT_KEY_UP, SDLK_A);
-    pollInput(input, false);
-    EXPECT_EQ(input.keysReleased.count(SDLK_A), 1u);
+    apply(input, {key(SDL_EVENT_KEY_UP, SDLK_A, 30)});
+    EXPECT_EQ(input.keysReleased, std::set<std::uint32_t>{SDLK_A});
+    EXPECT_EQ(input.keyReleaseNs.at(SDLK_A), 30u);
     EXPECT_TRUE(input.keysHeld.empty());
     endInputFrame(input);
-    EXPECT_TRUE(input.keysReleased.empty());
+    EXPECT_TRUE(input.keysReleased.empty() && input.keyReleaseNs.empty());
 }
 
-TEST_F(InputTest, ControlKeysSetTheirFlagsAndOnlyQuitPersists) {
-    pushKey(SDL_EVENT_KEY_DOWN, SDLK_SPACE);
-    pushKey(SDL_EVENT_KEY_DOWN, SDLK_F12);
-    pollInput(input, true);
-    EXPECT_TRUE(input.togglePlayback);
-    EXPECT_TRUE(input.toggleGui);
-    EXPECT_FALSE(input.quitRequested);
-    endInputFrame(input);
-    EXPECT_FALSE(input.togglePlayback);
-    EXPECT_FALSE(input.toggleGui);
-
-    pushKey(SDL_EVENT_KEY_DOWN, SDLK_ESCAPE);
-    pollInput(input, false);
-    EXPECT_TRUE(input.quitRequested);
-    endInputFrame(input);
-    EXPECT_TRUE(input.quitRequested);
+TEST(Input, EachHotKeySetsItsFlagForOneFrameAndQuitStays) {
+    enum Flag { None, Playback, Gui, Quit, Leave, Screenshot };
+    const struct {
+        const char* what;
+        SDL_Keycode key;
+        bool calibrating, textField;
+        Flag flag;
+    } cases[] = {
+        {"Space starts or stops the song", SDLK_SPACE, false, false, Playback},
+        {"F12 hides the interface", SDLK_F12, false, false, Gui},
+        {"Escape quits", SDLK_ESCAPE, false, false, Quit},
+        {"Print Screen takes a picture", SDLK_PRINTSCREEN, false, false, Screenshot},
+        {"a letter is only a key", SDLK_Q, false, false, None},
+        {"Space is a tap when calibrating", SDLK_SPACE, true, false, None},
+        {"Escape leaves the calibration", SDLK_ESCAPE, true, false, Leave},
+        {"Space typed into a field", SDLK_SPACE, false, true, None},
+        {"Escape typed into a field", SDLK_ESCAPE, false, true, None},
+        {"F12 typed into a field", SDLK_F12, false, true, None},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        InputState input;
+        input.calibrating = c.calibrating;
+        applyInputEvent(input, key(SDL_EVENT_KEY_DOWN, c.key), PointerScale{}, c.textField);
+        EXPECT_EQ(input.keysPressed.count(c.key), 1u) << "still a key press";
+        EXPECT_EQ(input.togglePlayback, c.flag == Playback);
+        EXPECT_EQ(input.toggleGui, c.flag == Gui);
+        EXPECT_EQ(input.quitRequested, c.flag == Quit);
+        EXPECT_EQ(input.leaveCalibration, c.flag == Leave);
+        EXPECT_EQ(input.screenshotRequested, c.flag == Screenshot);
+        endInputFrame(input);
+        EXPECT_FALSE(input.togglePlayback || input.toggleGui || input.leaveCalibration ||
+                     input.screenshotRequested);
+        EXPECT_EQ(input.quitRequested, c.flag == Quit);
+    }
+    InputState input;
+    SDL_Event quit{};
+    quit.type = SDL_EVENT_QUIT;
+    applyInputEvent(input, quit, PointerScale{});
+    EXPECT_TRUE(input.quitRequested) << "closing the window quits";
 }
 
-TEST_F(InputTest, OnTheCalibrationScreenSpaceIsATapAndEscapeLeavesIt) {
-    input.calibrating = true;
-    pushKey(SDL_EVENT_KEY_DOWN, SDLK_SPACE);
-    pushKey(SDL_EVENT_KEY_DOWN, SDLK_ESCAPE);
-    pollInput(input, false);
-    EXPECT_FALSE(input.togglePlayback);
-    EXPECT_FALSE(input.quitRequested);
-    EXPECT_TRUE(input.leaveCalibration);
-    EXPECT_EQ(input.keysPressed.count(SDLK_SPACE), 1u);
-    EXPECT_GT(input.keyPressNs.at(SDLK_SPACE), 0u) << "SDL stamps every event";
+TEST(Input, TheLeftMouseButtonPressesHoldsAndReleases) {
+    InputState input;
+    apply(input, {button(SDL_EVENT_MOUSE_BUTTON_DOWN, SDL_BUTTON_LEFT, 10, 20, 5)});
+    EXPECT_TRUE(input.mousePressed && input.mouseHeld && input.mousePressNs == 5);
+    EXPECT_TRUE(input.mouseX == 10.0f && input.mouseY == 20.0f);
     endInputFrame(input);
-    EXPECT_FALSE(input.leaveCalibration);
-}
-
-TEST_F(InputTest, QuitEventRequestsQuit) {
-    SDL_Event event{};
-    event.type = SDL_EVENT_QUIT;
-    ASSERT_TRUE(SDL_PushEvent(&event));
-    pollInput(input, false);
-    EXPECT_TRUE(input.quitRequested);
-}
-
-TEST_F(InputTest, LeftMouseButtonPressReleaseAndHeld) {
-    pushButton(SDL_EVENT_MOUSE_BUTTON_DOWN, SDL_BUTTON_LEFT, 10.0f, 20.0f);
-    pollInput(input, false);
-    EXPECT_TRUE(input.mousePressed);
-    EXPECT_TRUE(input.mouseHeld);
-    EXPECT_FLOAT_EQ(input.mouseX, 10.0f);
-    EXPECT_FLOAT_EQ(input.mouseY, 20.0f);
-    endInputFrame(input);
-    EXPECT_FALSE(input.mousePressed);
-    EXPECT_TRUE(input.mouseHeld);
+    EXPECT_TRUE(!input.mousePressed && input.mouseHeld);
 
     SDL_Event motion{};
     motion.type = SDL_EVENT_MOUSE_MOTION;
     motion.motion.x = 30.0f;
     motion.motion.y = 40.0f;
-    ASSERT_TRUE(SDL_PushEvent(&motion));
-    pushButton(SDL_EVENT_MOUSE_BUTTON_DOWN, SDL_BUTTON_RIGHT, 99.0f, 99.0f);
-    pollInput(input, false);
+    apply(input, {motion, button(SDL_EVENT_MOUSE_BUTTON_DOWN, SDL_BUTTON_RIGHT, 99, 99)});
     EXPECT_FALSE(input.mousePressed) << "only the left button counts";
-    EXPECT_FLOAT_EQ(input.mouseX, 30.0f);
-    EXPECT_FLOAT_EQ(input.mouseY, 40.0f);
+    EXPECT_TRUE(input.mouseX == 30.0f && input.mouseY == 40.0f);
 
-    pushButton(SDL_EVENT_MOUSE_BUTTON_UP, SDL_BUTTON_LEFT, 50.0f, 60.0f);
-    pollInput(input, false);
-    EXPECT_TRUE(input.mouseReleased);
-    EXPECT_FALSE(input.mouseHeld);
-    EXPECT_FLOAT_EQ(input.mouseX, 50.0f);
+    apply(input, {button(SDL_EVENT_MOUSE_BUTTON_UP, SDL_BUTTON_LEFT, 50, 60, 9)});
+    EXPECT_TRUE(input.mouseReleased && !input.mouseHeld && input.mouseReleaseNs == 9);
+    EXPECT_TRUE(input.mouseX == 50.0f && input.mouseY == 60.0f);
     endInputFrame(input);
     EXPECT_FALSE(input.mouseReleased);
 }
 
-TEST_F(InputTest, FingerLifecycleAcrossFrames) {
-    pushFinger(SDL_EVENT_FINGER_DOWN, 7, 0.5f, 0.5f);
-    pollInput(input, false);
-    ASSERT_EQ(input.touches.count(7), 1u);
-    EXPECT_TRUE(input.touches[7].held);
-    EXPECT_TRUE(input.touches[7].pressed);
-    // No window for the event: positions scale by a 0 x 0 size.
-    EXPECT_FLOAT_EQ(input.touches[7].x, 0.0f);
+TEST(Input, AFingerIsTrackedUntilTheEndOfTheFrameItWasLiftedIn) {
+    InputState input;
+    apply(input, {finger(SDL_EVENT_FINGER_DOWN, 7, 0.5f, 0.5f, 5)});
+    EXPECT_TRUE(input.touches[7].held && input.touches[7].pressed && input.touches[7].pressNs == 5);
     endInputFrame(input);
-    EXPECT_FALSE(input.touches[7].pressed);
-    EXPECT_TRUE(input.touches[7].held);
+    EXPECT_TRUE(input.touches[7].held && !input.touches[7].pressed);
 
-    pushFinger(SDL_EVENT_FINGER_MOTION, 7, 0.2f, 0.3f);
-    pollInput(input, false);
-    EXPECT_TRUE(input.touches[7].held);
-    EXPECT_FALSE(input.touches[7].pressed);
+    apply(input,
+          {finger(SDL_EVENT_FINGER_MOTION, 7, 0.2f, 0.3f), finger(SDL_EVENT_FINGER_MOTION, 11, 0.4f, 0.4f)});
+    EXPECT_TRUE(input.touches[7].held && !input.touches[7].pressed);
+    EXPECT_FALSE(input.touches[11].held || input.touches[11].pressed) << "motion of a finger never seen down";
 
-    pushFinger(SDL_EVENT_FINGER_UP, 7, 0.2f, 0.3f);
-    pollInput(input, false);
-    EXPECT_FALSE(input.touches[7].held);
-    EXPECT_TRUE(input.touches[7].released);
+    apply(input, {finger(SDL_EVENT_FINGER_UP, 7, 0.2f, 0.3f, 9)});
+    EXPECT_TRUE(!input.touches[7].held && input.touches[7].released && input.touches[7].releaseNs == 9);
     endInputFrame(input);
-    EXPECT_EQ(input.touches.count(7), 0u) << "a lifted finger is forgotten at the end of its frame";
+    EXPECT_TRUE(input.touches.empty()) << "lifted and unknown fingers are forgotten";
 }
 
-TEST_F(InputTest, FingerDownAndUpInOneFrameIsSeenThenGone) {
-    pushFinger(SDL_EVENT_FINGER_DOWN, 3, 0.1f, 0.1f);
-    pushFinger(SDL_EVENT_FINGER_UP, 3, 0.1f, 0.1f);
-    pollInput(input, false);
-    ASSERT_EQ(input.touches.count(3), 1u);
-    EXPECT_TRUE(input.touches[3].pressed);
-    EXPECT_TRUE(input.touches[3].released);
-    EXPECT_FALSE(input.touches[3].held);
-    endInputFrame(input);
-    EXPECT_TRUE(input.touches.empty());
-}
-
-TEST_F(InputTest, MotionOrUpOfAnUnknownFingerCreatesIt) {
-    pushFinger(SDL_EVENT_FINGER_MOTION, 11, 0.4f, 0.4f);
-    pollInput(input, false);
-    ASSERT_EQ(input.touches.count(11), 1u);
-    EXPECT_FALSE(input.touches[11].held);
-    EXPECT_FALSE(input.touches[11].pressed);
+TEST(Input, AFingerDownAndUpInOneFrameKeepsBothItsPressAndItsRelease) {
+    InputState input;
+    apply(input,
+          {finger(SDL_EVENT_FINGER_DOWN, 3, 0.1f, 0.1f, 10), finger(SDL_EVENT_FINGER_UP, 3, 0.1f, 0.1f, 20)});
+    const TouchPoint touch = input.touches.at(3);
+    EXPECT_TRUE(touch.pressed && touch.released && !touch.held);
+    EXPECT_TRUE(touch.pressNs == 10 && touch.releaseNs == 20);
     endInputFrame(input);
     EXPECT_TRUE(input.touches.empty());
 }
 
 // SDL reports the mouse in points and fingers normalised to the window; the game works in drawable
 // pixels. Xvfb always has a density of 1, so the conversion is driven directly here.
-TEST_F(InputTest, PointerPositionsBecomeDrawablePixelsAtTheWindowsDensity) {
+TEST(Input, PointerPositionsBecomeDrawablePixelsAtTheWindowsDensity) {
     const PointerScale retina{2.0f, 2560.0f, 1440.0f};
-    SDL_Event event{};
-    event.type = SDL_EVENT_MOUSE_MOTION;
-    event.motion.x = 100.0f;
-    event.motion.y = 50.5f;
-    applyInputEvent(input, event, retina);
-    EXPECT_FLOAT_EQ(input.mouseX, 200.0f);
-    EXPECT_FLOAT_EQ(input.mouseY, 101.0f);
-
-    event = SDL_Event{};
-    event.type = SDL_EVENT_MOUSE_BUTTON_DOWN;
-    event.button.button = SDL_BUTTON_LEFT;
-    event.button.x = 640.0f;
-    event.button.y = 360.0f;
-    applyInputEvent(input, event, retina);
-    EXPECT_FLOAT_EQ(input.mouseX, 1280.0f);
-    EXPECT_FLOAT_EQ(input.mouseY, 720.0f);
-
-    event = SDL_Event{};
-    event.type = SDL_EVENT_FINGER_DOWN;
-    event.tfinger.fingerID = 5;
-    event.tfinger.x = 0.25f;
-    event.tfinger.y = 0.5f;
-    applyInputEvent(input, event, retina);
-    EXPECT_FLOAT_EQ(input.touches[5].x, 640.0f);
-    EXPECT_FLOAT_EQ(input.touches[5].y, 720.0f);
-    EXPECT_FLOAT_EQ(pointsToPixels(3.0f, 1.5f), 4.5f);
-}
-
-TEST_F(InputTest, PrintScreenAsksForAScreenshotForOneFrame) {
-    pushKey(SDL_EVENT_KEY_DOWN, SDLK_PRINTSCREEN);
-    pollInput(input, false);
-    EXPECT_TRUE(input.screenshotRequested);
-    endInputFrame(input);
-    EXPECT_FALSE(input.screenshotRequested);
+    InputState input;
+    SDL_Event motion{};
+    motion.type = SDL_EVENT_MOUSE_MOTION;
+    motion.motion.x = 100.0f;
+    motion.motion.y = 50.5f;
+    apply(input, {motion}, retina);
+    EXPECT_TRUE(input.mouseX == 200.0f && input.mouseY == 101.0f);
+    apply(input, {button(SDL_EVENT_MOUSE_BUTTON_DOWN, SDL_BUTTON_LEFT, 640, 360)}, retina);
+    EXPECT_TRUE(input.mouseX == 1280.0f && input.mouseY == 720.0f);
+    apply(input, {button(SDL_EVENT_MOUSE_BUTTON_UP, SDL_BUTTON_LEFT, 320, 180)}, retina);
+    EXPECT_TRUE(input.mouseX == 640.0f && input.mouseY == 360.0f);
+    apply(input, {finger(SDL_EVENT_FINGER_DOWN, 5, 0.25f, 0.5f)}, retina);
+    EXPECT_TRUE(input.touches[5].x == 640.0f && input.touches[5].y == 720.0f);
+    apply(input, {finger(SDL_EVENT_FINGER_MOTION, 5, 0.5f, 0.25f)}, retina);
+    EXPECT_TRUE(input.touches[5].x == 1280.0f && input.touches[5].y == 360.0f);
 }
 
 } // namespace

@@ -13,7 +13,6 @@
 #include <SDL3/SDL_events.h>
 
 #include <cmath>
-#include <deque>
 #include <set>
 
 using namespace gametest;
@@ -47,8 +46,7 @@ void playWithBot(AudioSystem& audio, GameState& game, double end, double frameDt
     const PointerScale scale{1.0f, static_cast<float>(kWidth), static_cast<float>(kHeight)};
     AutoplayPlan plan;
     autoplayStart(plan);
-    InputState input;
-    std::deque<SDL_Event> queue;
+    InputState input; // the bot's events land here as SDL queues them, until the next frame
     const double tickPeriod = 1.0 / 120.0;
     double nextTick = 0.0;
     double nextFrame = 0.0;
@@ -61,7 +59,7 @@ void playWithBot(AudioSystem& audio, GameState& game, double end, double frameDt
             break;
         }
         if (acting) {
-            queue.push_back(fingerEvent(action));
+            applyInputEvent(input, fingerEvent(action), scale);
             autoplayDone(plan, action);
         } else if (nextTick <= nextFrame) {
             game.songTime = nextTick; // the master clock's reading
@@ -72,10 +70,6 @@ void playWithBot(AudioSystem& audio, GameState& game, double end, double frameDt
         } else {
             game.songTime = nextFrame; // the frame reads the clock too
             game.songTimeNs = ticksAt(nextFrame);
-            for (const SDL_Event& event : queue) {
-                applyInputEvent(input, event, scale);
-            }
-            queue.clear();
             handleGameplayInput(game, input, kHeight);
             updateCircles(game, static_cast<float>(frameDt));
             endInputFrame(input);
@@ -125,6 +119,7 @@ TEST(Autoplay, PressesEveryNoteAtItsTimeWhateverTheFrameRate) {
     // Presses are judged at their event timestamps, and holds measured on the song clock, so 20 fps
     // plays as well as 144: every press perfect to the microsecond, every hold completed.
     for (double frameDt : {1.0 / 60.0, 1.0 / 144.0, 1.0 / 20.0, 1.0 / 97.0}) {
+        SCOPED_TRACE(frameDt);
         AudioSystem audio;
         audio.playing = true;
         audio.looping = false;
@@ -132,15 +127,9 @@ TEST(Autoplay, PressesEveryNoteAtItsTimeWhateverTheFrameRate) {
         addStem(audio, 0.0).chart.notes = mixedChart(&successes);
         GameState game = playingGame();
         game.totalLayers = 1;
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-        playWithBot(audio, game, 17.0, frameDt);
-        const std::string log = testing::internal::GetCapturedStdout();
-        testing::internal::GetCapturedStderr();
-        SCOPED_TRACE(frameDt);
+        const std::string log = stdoutOf([&] { stderrOf([&] { playWithBot(audio, game, 17.0, frameDt); }); });
         EXPECT_EQ(log.find("Miss registered"), std::string::npos) << log;
         EXPECT_EQ(game.combo, successes);
-        EXPECT_EQ(game.missStreak, 0u);
         EXPECT_TRUE(game.circles.empty());
         EXPECT_TRUE(game.pointerHolds.empty());
         ASSERT_FALSE(game.pressOffsetsMs.empty());
@@ -150,43 +139,12 @@ TEST(Autoplay, PressesEveryNoteAtItsTimeWhateverTheFrameRate) {
     }
 }
 
-TEST(Autoplay, PlaysLoopingLayeredSongs) {
-    AudioSystem audio;
-    audio.playing = true;
-    for (int s = 0; s < 3; ++s) {
-        LoadedStem& stem = addStem(audio, 4.0, s == 0);
-        for (int i = 0; i < 8; ++i) {
-            const bool isHold = (i + s) % 5 == 0;
-            stem.chart.notes.push_back(
-                noteOn(0.5 * i + 0.1 * s, 16 * s + 3 * i, 30 + 11 * i, isHold ? 1 : 0, 0.3));
-        }
-    }
-    GameState game = playingGame();
-    game.keyboardGameplay = true; // fingers still work; the bot presses no keys
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    playWithBot(audio, game, 20.0, 1.0 / 60.0);
-    const std::string log = testing::internal::GetCapturedStdout();
-    testing::internal::GetCapturedStderr();
-    EXPECT_EQ(log.find("Miss registered"), std::string::npos);
-    EXPECT_EQ(game.activeLayers, 3) << "the run of hits brought in every stem";
-    EXPECT_GT(game.combo, 40);
-}
-
 TEST(Autoplay, PlansOneTouchPerCircleAndLiftsItAfterTheNote) {
     GameState game = playingGame();
-    Circle tap;
-    tap.x = 480;
-    tap.y = 270;
-    tap.time = 2.0;
-    Circle hold = tap;
-    hold.x = 960;
-    hold.time = 1.5;
-    hold.channel = kHoldChannel;
-    hold.holdDuration = 0.5f;
-    Circle judged = tap;
+    const double tie = 1.5 + 0.5 + kAutoplayHoldRelease; // the tap is pressed as the hold is let go
+    Circle judged = tapAt(480, 270, tie);
     judged.hit = true;
-    game.circles = {tap, hold, judged};
+    game.circles = {tapAt(480, 270, tie), holdAt(960, 270, 1.5, 0.5f), judged};
     AutoplayPlan plan;
     game.playing = false;
     autoplayPlan(plan, game, kWidth, kHeight);
@@ -196,15 +154,16 @@ TEST(Autoplay, PlansOneTouchPerCircleAndLiftsItAfterTheNote) {
     autoplayPlan(plan, game, kWidth, kHeight);
     autoplayPlan(plan, game, kWidth, kHeight); // planned once only
     ASSERT_EQ(plan.touches.size(), 2u);
-    // Steps come in time order, the hold (earlier) first; its release waits for the hold's end.
+    // Steps come in time order, a release before a press at the same moment; a hold is let go
+    // after its end.
     const struct {
         AutoplayStep step;
         double at;
         float x, y;
     } expected[] = {{AutoplayStep::Press, 1.5, 0.5f, 0.75f},
-                    {AutoplayStep::Press, 2.0, 0.25f, 0.75f},
-                    {AutoplayStep::Release, 2.0 + kAutoplayHoldRelease, 0.5f, 0.75f},
-                    {AutoplayStep::Release, 2.0 + kAutoplayTapRelease, 0.25f, 0.75f}};
+                    {AutoplayStep::Release, tie, 0.5f, 0.75f},
+                    {AutoplayStep::Press, tie, 0.25f, 0.75f},
+                    {AutoplayStep::Release, tie + kAutoplayTapRelease, 0.25f, 0.75f}};
     std::set<std::uint64_t> fingers;
     for (const auto& want : expected) {
         AutoplayAction action;
@@ -229,21 +188,16 @@ TEST(Autoplay, PlansOneTouchPerCircleAndLiftsItAfterTheNote) {
     EXPECT_TRUE(plan.touches.empty()) << "forgotten with their circles";
 }
 
-TEST(Autoplay, StopLiftsTheFingersDownAndDropsThePresses) {
+TEST(Autoplay, AStopLiftsTheFingersDownAndDropsThePresses) {
     GameState game = playingGame();
-    Circle circle;
-    circle.time = 1.0;
-    game.circles = {circle, circle};
-    game.circles[1].x = 300;
-    game.circles[1].time = 3.0;
+    game.circles = {tapAt(0, 0, 1.0), tapAt(300, 0, 3.0)};
     AutoplayPlan plan;
     autoplayPlan(plan, game, kWidth, kHeight);
     AutoplayAction first;
     ASSERT_TRUE(autoplayNext(plan, &first));
     autoplayDone(plan, first);
 
-    // A circle that has gone loses its planned press.
-    game.circles.pop_back();
+    game.circles.pop_back(); // a circle that has gone loses its planned press
     autoplayPlan(plan, game, kWidth, kHeight);
     EXPECT_EQ(plan.touches.size(), 1u);
 

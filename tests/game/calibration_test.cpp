@@ -31,6 +31,7 @@ TEST(Calibration, TheOffsetIsTheMedianOfTheTapsLeftAfterTheWildOnes) {
         {"early hands", {-42, -38, -40, -41, -39, -40}, -40, 0, 2.0},
         {"an even count", {10, 12, 14, 16}, 13, 0, 3.0},
         {"all alike but one", {5, 5, 5, 5, 5, 9}, 5, 1, 0.0},
+        {"one 5 MADs out", {10, 12, 14, 16, 18, 30}, 14, 1, 3.0},
         {"beyond the range", {400, 410, 405}, 300, 0, 5.0},
     };
     for (const auto& c : cases) {

@@ -2,47 +2,33 @@
 
 #include "game/circles.hpp"
 
+#include <algorithm>
 #include <cmath>
 
-void referenceSpawnTick(GameState &game, const RenderState &render, const AudioSystem &audio) {
+void referenceSpawnTick(GameState& game, const RenderState& render, const AudioSystem& audio) {
     game.pendingNotes.clear();
-    if (!audio.playing) {
-        return;
-    }
-    for (const LoadedStem &stem : audio.stems) {
-        if (!stem.active || !stem.chart.loaded || stem.index < 0 || stem.index > 7) {
+    for (const LoadedStem& stem : audio.stems) {
+        if (!audio.playing || !stem.active || !stem.chart.loaded || stem.index < 0 || stem.index > 7) {
             continue;
         }
-        for (const MidiNoteEvent &note : stem.chart.notes) {
+        const double length = stem.chart.audioLength;
+        const bool wraps = audio.looping && length > 0.0;
+        for (const MidiNoteEvent& note : stem.chart.notes) {
             if (!note.isNoteOn || note.velocity == 0) {
                 continue;
             }
-            const double length = stem.chart.audioLength;
-            double ahead;
-            double due;
-            if (audio.looping && length > 0.0) {
-                const double position = std::fmod(game.songTime, length);
-                ahead = note.time - position;
-                if (ahead < -0.001) {
-                    ahead += length;
-                }
-                due = game.songTime + ahead;
-            } else {
-                due = note.time;
-                ahead = due - game.songTime;
+            // Seconds until the note sounds: in a loop, its next pass counting from 1 ms ago.
+            double ahead = note.time - (wraps ? std::fmod(game.songTime, length) : game.songTime);
+            if (wraps && ahead < -0.001) {
+                ahead += length;
             }
-            if (!(ahead >= -0.001 && ahead <= 1.0)) {
-                continue;
-            }
-            bool duplicate = false;
-            for (const Circle &circle : game.circles) {
-                if (circle.active && circle.stemIndex == stem.index && circle.note == note.note &&
-                    std::fabs(circle.time - due) < 0.01) {
-                    duplicate = true;
-                    break;
-                }
-            }
-            if (!duplicate) {
+            const double due = wraps ? game.songTime + ahead : note.time;
+            const bool duplicate =
+                std::any_of(game.circles.begin(), game.circles.end(), [&](const Circle& c) {
+                    return c.active && c.stemIndex == stem.index && c.note == note.note &&
+                           std::fabs(c.time - due) < 0.01;
+                });
+            if (ahead >= -0.001 && ahead <= 1.0 && !duplicate) {
                 spawnCircle(game, note, stem.index, render.width, render.height, due);
             }
         }

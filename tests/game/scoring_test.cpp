@@ -9,7 +9,8 @@ using namespace gametest;
 
 namespace {
 
-struct LayerFixture : ::testing::Test {
+// Four stems, the first one playing.
+struct Layers : ::testing::Test {
     AudioSystem audio;
     GameState game = playingGame();
 
@@ -18,219 +19,154 @@ struct LayerFixture : ::testing::Test {
             addStem(audio, 10.0, i == 0);
         }
     }
-
     void succeed(int times) {
         for (int i = 0; i < times; ++i) {
             registerSuccess(game);
         }
     }
-
     void miss(int times) {
-        for (int i = 0; i < times; ++i) {
-            registerMiss(game);
-        }
+        stdoutOf([&] {
+            for (int i = 0; i < times; ++i) {
+                registerMiss(game);
+            }
+        });
     }
-
-    // A layer step with its output captured.
+    // A layer step; what it printed.
     std::string step() {
-        testing::internal::CaptureStdout();
-        layerStep(game, audio);
-        return testing::internal::GetCapturedStdout();
+        return stdoutOf([&] { layerStep(game, audio); });
     }
 };
 
 } // namespace
 
-TEST(Score, MultiplierScalesPointsAndTruncates) {
-    struct Case {
-        int combo;
-        int layers;
-        int points;
-        int added;
-    };
-    for (const Case &c :
-         {Case{0, 1, 450, 450}, Case{1, 1, 450, 495}, Case{10, 2, 300, 1200}, Case{3, 1, 100, 130}}) {
+TEST(Score, PointsAreScaledByTheMultiplierOfTheLastTickAndTruncated) {
+    const struct {
+        int combo, layers, points, added;
+    } cases[] = {{0, 1, 450, 450}, {1, 1, 450, 495}, {10, 2, 300, 1200}, {3, 1, 100, 130}, {1, 1, 5, 5}};
+    for (const auto& c : cases) {
         AudioSystem audio;
         GameState game = playingGame();
         game.combo = c.combo;
         game.activeLayers = c.layers;
         game.totalLayers = c.layers; // no rise in this step
         layerStep(game, audio);
-        addScore(game, c.points);
+        stdoutOf([&] { addScore(game, c.points); });
         EXPECT_EQ(game.score, c.added) << c.combo << " x " << c.layers;
     }
-}
-
-TEST(Score, MultiplierOfTheLastTickIsUsedAndKeptWhileStopped) {
-    AudioSystem audio;
+    // The success's own combo step counts only from the next tick.
     GameState game = playingGame();
     registerSuccess(game);
-    addScore(game, 100); // the success's own combo step counts only from the next tick
+    stdoutOf([&] { addScore(game, 100); });
     EXPECT_EQ(game.score, 100);
-    layerStep(game, audio);
-    EXPECT_FLOAT_EQ(game.multiplier, 1.1f);
-    game.playing = false;
-    game.combo = 7;
-    layerStep(game, audio);
-    EXPECT_FLOAT_EQ(game.multiplier, 1.1f);
 }
 
-TEST(Score, HighScoreRisesLive) {
+TEST(Score, TheHighScoreRisesLiveAndTheScoreStopsAtItsLargestValue) {
     GameState game = playingGame();
     game.highScore = 1000;
     game.score = 990;
-    testing::internal::CaptureStdout();
-    addScore(game, 10);
-    addScore(game, 5);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Score added: 10 (Total: 1000)\n"
-              "High score updated: 1005\nScore added: 5 (Total: 1005)\n");
+    EXPECT_EQ(stdoutOf([&] {
+                  addScore(game, 10);
+                  addScore(game, 5);
+              }),
+              "Score added: 10 (Total: 1000)\nHigh score updated: 1005\nScore added: 5 (Total: 1005)\n");
     EXPECT_EQ(game.highScore, 1005);
-}
-
-TEST(Score, ScoreStopsAtItsLargestValueInsteadOfWrapping) {
-    GameState game = playingGame();
     game.score = 2147483000;
-    game.multiplier = 8008.0f; // combo 1000 on eight layers
-    testing::internal::CaptureStdout();
-    addScore(game, 450);
-    addScore(game, 450);
-    testing::internal::GetCapturedStdout();
+    game.multiplier = 8008.0f; // combo 1000 on eight layers: no wrapping past 32 bits
+    stdoutOf([&] {
+        addScore(game, 450);
+        addScore(game, 450);
+    });
     EXPECT_EQ(game.score, 2147483647);
     EXPECT_EQ(game.highScore, 2147483647);
 }
 
-TEST(Score, SuccessAndMissBookkeeping) {
+TEST(Score, SuccessesBuildTheComboAndMissesTheStreak) {
     GameState game = playingGame();
     registerSuccess(game);
     registerSuccess(game);
     EXPECT_EQ(game.highestCombo, 2);
     game.comboAtLayerCheck = 2;
-    testing::internal::CaptureStdout();
-    registerMiss(game);
-    registerMiss(game);
-    registerSuccess(game);
-    registerMiss(game);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(stdoutOf([&] {
+                  registerMiss(game);
+                  registerMiss(game);
+                  registerSuccess(game);
+                  registerMiss(game);
+              }),
               "Miss registered (1/3)\nMiss registered (2/3)\nMiss registered (1/3)\n");
     EXPECT_EQ(game.missStreak, 1u) << "a success between misses clears the streak";
     EXPECT_EQ(game.combo, 0);
-    EXPECT_EQ(game.comboAtLayerCheck, 0);
+    EXPECT_EQ(game.comboAtLayerCheck, 0) << "a miss restarts the count toward the next layer";
     EXPECT_EQ(game.highestCombo, 2);
 }
 
-TEST_F(LayerFixture, RiseNeedsFiveHitsPerLayerSinceTheLastRise) {
-    succeed(4);
-    step();
-    EXPECT_EQ(game.activeLayers, 1);
-    succeed(1);
+TEST_F(Layers, ARiseNeedsFiveHitsPerLayerSinceTheLastRise) {
+    succeed(5);
     step();
     EXPECT_TRUE(audio.stems[1].active && audio.stems[1].fading);
     EXPECT_FLOAT_EQ(audio.stems[1].fadeDuration, 1.0f);
-    EXPECT_EQ(game.activeLayers, 2);
     EXPECT_EQ(game.highestLayer, 2);
-    EXPECT_EQ(game.comboAtLayerCheck, 5);
     EXPECT_FLOAT_EQ(game.multiplier, 3.0f);
-
     succeed(9);
     step();
     EXPECT_EQ(game.activeLayers, 2) << "combo 14: the next rise needs 15";
     succeed(1);
     step();
     EXPECT_EQ(game.activeLayers, 3);
-    EXPECT_TRUE(audio.stems[2].active);
     EXPECT_EQ(game.comboAtLayerCheck, 15);
 }
 
-TEST_F(LayerFixture, RiseSkipsStemsThatAreFadingOrActive) {
-    audio.stems[1].fading = true; // fading stems are also active, but check the flag alone too
-    succeed(5);
-    step();
-    EXPECT_TRUE(audio.stems[2].active);
-    EXPECT_EQ(game.activeLayers, 2);
-}
-
-TEST_F(LayerFixture, RiseWithNoFreeStemStillMovesTheCheckpoint) {
-    game.activeLayers = 4; // as many layers as stems
-    game.highestLayer = 4;
-    succeed(20);
-    step();
-    EXPECT_EQ(game.activeLayers, 4);
-    EXPECT_EQ(game.comboAtLayerCheck, 20);
-
-    game.activeLayers = 2; // a layer is owed but every stem is already playing
-    for (LoadedStem &stem : audio.stems) {
-        stem.active = true;
-    }
-    succeed(10);
-    step();
-    EXPECT_EQ(game.activeLayers, 2);
-    EXPECT_EQ(game.comboAtLayerCheck, 30);
-}
-
-TEST_F(LayerFixture, RiseStopsAtTotalLayers) {
-    game.totalLayers = 1;
-    succeed(5);
-    step();
-    EXPECT_EQ(game.activeLayers, 1);
-    EXPECT_EQ(game.comboAtLayerCheck, 0) << "no rise was due";
-}
-
-TEST_F(LayerFixture, ThreeMissesDropTheNewestLayer) {
+TEST_F(Layers, ThreeMissesCutTheNewestStemAndLogIt) {
     audio.stems[1].active = audio.stems[2].active = true;
     game.activeLayers = game.highestLayer = 3;
-    miss(2);
-    step();
-    EXPECT_EQ(game.activeLayers, 3);
-    miss(1);
+    miss(3);
     const std::string out = step();
     EXPECT_NE(out.find("Deactivated stem 3/4 (stem2.ogg)\n"), std::string::npos) << out;
-    EXPECT_FALSE(audio.stems[2].active);
-    EXPECT_EQ(game.activeLayers, 2);
     EXPECT_EQ(game.highestLayer, 3);
-    EXPECT_EQ(game.missStreak, 0u);
-    miss(3);
-    step();
-    EXPECT_FALSE(audio.stems[1].active);
-    EXPECT_EQ(game.activeLayers, 1);
 }
 
-TEST_F(LayerFixture, LastLayerIsNeverDropped) {
-    miss(3);
-    step();
-    EXPECT_TRUE(audio.stems[0].active);
-    EXPECT_EQ(game.missStreak, 3u) << "the streak keeps counting";
-    testing::internal::CaptureStdout();
-    registerMiss(game);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Miss registered (4/3)\n");
-}
-
-TEST_F(LayerFixture, DropWithNoActiveStemOnlyClearsTheStreak) {
-    audio.stems[0].active = false;
-    game.activeLayers = 2;
-    miss(3);
-    EXPECT_EQ(step(), "");
-    EXPECT_EQ(game.activeLayers, 2);
-    EXPECT_EQ(game.missStreak, 0u);
-}
-
-TEST_F(LayerFixture, MissAfterARiseRestartsTheCount) {
-    succeed(5);
-    step();
-    ASSERT_EQ(game.activeLayers, 2);
-    miss(1);
-    succeed(9);
-    step();
-    EXPECT_EQ(game.activeLayers, 2);
-    succeed(1);
-    step();
-    EXPECT_EQ(game.activeLayers, 3);
-}
-
-TEST_F(LayerFixture, NothingChangesWhileNoRoundPlays) {
-    game.playing = false;
-    succeed(5);
-    step();
-    EXPECT_EQ(game.activeLayers, 1);
-    EXPECT_FLOAT_EQ(game.multiplier, 1.0f);
+TEST_F(Layers, TheStepRisesAndDropsByTheRules) {
+    const struct {
+        const char* what;
+        int layers, total;
+        unsigned active, fading; // stems by bit
+        bool playing;
+        int successes, misses;
+        int wantLayers, wantCheck;
+        unsigned wantActive, wantStreak;
+    } cases[] = {
+        {"4 hits: no rise", 1, 8, 0b0001, 0, true, 4, 0, 1, 0, 0b0001, 0},
+        {"5 hits: the next stem comes in", 1, 8, 0b0001, 0, true, 5, 0, 2, 5, 0b0011, 0},
+        {"a fading stem is not free", 1, 8, 0b0001, 0b0010, true, 5, 0, 2, 5, 0b0101, 0},
+        {"no rise beyond the total", 1, 1, 0b0001, 0, true, 5, 0, 1, 0, 0b0001, 0},
+        {"no free stem: the count starts again", 2, 8, 0b1111, 0, true, 10, 0, 2, 10, 0b1111, 0},
+        {"2 misses: no drop", 3, 8, 0b0111, 0, true, 0, 2, 3, 0, 0b0111, 2},
+        {"3 misses: the newest stem goes", 3, 8, 0b0111, 0, true, 0, 3, 2, 0, 0b0011, 0},
+        {"the last layer stays", 1, 8, 0b0001, 0, true, 0, 3, 1, 0, 0b0001, 3},
+        {"no stem to cut: the streak clears", 2, 8, 0b0000, 0, true, 0, 3, 2, 0, 0b0000, 0},
+        {"no round: no rise", 1, 8, 0b0001, 0, false, 5, 0, 1, 0, 0b0001, 0},
+        {"no round: no drop", 2, 8, 0b0011, 0, false, 0, 3, 2, 0, 0b0011, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        game = playingGame();
+        game.playing = c.playing;
+        game.activeLayers = game.highestLayer = c.layers;
+        game.totalLayers = c.total;
+        for (std::size_t i = 0; i < audio.stems.size(); ++i) {
+            audio.stems[i].active = (c.active >> i) & 1;
+            audio.stems[i].fading = (c.fading >> i) & 1;
+        }
+        succeed(c.successes);
+        miss(c.misses);
+        step();
+        EXPECT_EQ(game.activeLayers, c.wantLayers);
+        EXPECT_EQ(game.comboAtLayerCheck, c.wantCheck);
+        EXPECT_EQ(game.missStreak, c.wantStreak);
+        for (std::size_t i = 0; i < audio.stems.size(); ++i) {
+            EXPECT_EQ(audio.stems[i].active, bool((c.wantActive >> i) & 1)) << "stem " << i;
+        }
+        if (!c.playing) {
+            EXPECT_FLOAT_EQ(game.multiplier, 1.0f) << "the last tick's multiplier stays";
+        }
+    }
 }

@@ -1,0 +1,44 @@
+#pragma once
+// An app with its audio engine on the null driver, without a window or a sound device.
+#include "app/app.hpp"
+#include "audio/audio_test_util.hpp"
+#include "game/game_test_support.hpp"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+class AudioApp : public ::testing::Test {
+protected:
+    void SetUp() override {
+        app = std::make_unique<App>();
+        gametest::stdoutOf([&] { ASSERT_TRUE(audioInit(app->audio, AudioBackend::NullDriver)); });
+        initGameState(app->game, 8);
+        app->render.width = 1920;
+        app->render.height = 1080;
+    }
+    void TearDown() override {
+        gametest::stdoutOf([&] { audioShutdown(app->audio); });
+    }
+    // Loads a stem of `seconds` of sound with an empty chart of that length; returns it.
+    LoadedStem& loadSong(double seconds) {
+        const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        const auto frames = static_cast<std::uint32_t>(seconds * 44100);
+        gametest::stdoutOf([&] {
+            EXPECT_TRUE(
+                loadStem(app->audio, dir.write(name + ".wav", makeFloatWav(rampSamples(frames, 0.1f), 2))));
+        });
+        LoadedStem& stem = app->audio.stems.back();
+        stem.chart.loaded = true;
+        stem.chart.audioLength = seconds;
+        return stem;
+    }
+    // Mixes `frames` frames of sound: the song clock moves on by that much.
+    void mix(std::uint32_t frames) {
+        std::vector<float> out(2 * frames);
+        app->audio.engine->mix(out.data(), frames);
+    }
+
+    ScratchDir dir{std::string("app_") + ::testing::UnitTest::GetInstance()->current_test_info()->name()};
+    std::unique_ptr<App> app;
+};
