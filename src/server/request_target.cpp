@@ -1,0 +1,145 @@
+#include "server/request_target.hpp"
+
+#include <vector>
+
+namespace {
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    return -1;
+}
+
+bool isPrefixCharacter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '~' || c == '/';
+}
+
+// The text before any "?" or "#".
+std::string_view pathOf(std::string_view target) {
+    const std::size_t end = target.find_first_of("?#");
+    return end == std::string_view::npos ? target : target.substr(0, end);
+}
+
+// The segments of an absolute path: "/a/b" gives {"a", "b"}, "/" gives {""}.
+std::vector<std::string_view> splitSegments(std::string_view path) {
+    std::vector<std::string_view> segments;
+    std::size_t start = 1;
+    for (;;) {
+        const std::size_t slash = path.find('/', start);
+        if (slash == std::string_view::npos) {
+            segments.push_back(path.substr(start));
+            return segments;
+        }
+        segments.push_back(path.substr(start, slash - start));
+        start = slash + 1;
+    }
+}
+
+} // namespace
+
+bool percentDecode(std::string_view text, std::string& decoded) {
+    decoded.clear();
+    decoded.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            decoded += text[i];
+            continue;
+        }
+        const int high = i + 2 < text.size() ? hexValue(text[i + 1]) : -1;
+        const int low = i + 2 < text.size() ? hexValue(text[i + 2]) : -1;
+        if (high < 0 || low < 0) {
+            return false;
+        }
+        decoded += static_cast<char>(high * 16 + low);
+        i += 2;
+    }
+    return true;
+}
+
+bool normalizePrefix(std::string_view prefix, std::string& normalized, std::string& error) {
+    normalized.assign(prefix);
+    while (!normalized.empty() && normalized.back() == '/') {
+        normalized.pop_back();
+    }
+    if (normalized.empty()) {
+        return true;
+    }
+    if (normalized.front() != '/') {
+        error = "the prefix must start with \"/\"";
+        return false;
+    }
+    for (char c : normalized) {
+        if (!isPrefixCharacter(c)) {
+            error = "the prefix may hold only letters, digits and -._~/";
+            return false;
+        }
+    }
+    if (normalized.find("//") != std::string::npos) {
+        error = "the prefix has an empty segment";
+        return false;
+    }
+    return true;
+}
+
+bool routeTarget(std::string_view target, std::string_view prefix, Route& route, std::string& error) {
+    route = Route{};
+    const std::string_view path = pathOf(target);
+    if (path.empty() || path.front() != '/') {
+        error = "the request target is not a path";
+        return false;
+    }
+    std::vector<std::string> segments;
+    for (std::string_view raw : splitSegments(path)) {
+        std::string decoded;
+        if (!percentDecode(raw, decoded)) {
+            error = "the request target has a malformed percent escape";
+            return false;
+        }
+        segments.push_back(std::move(decoded));
+    }
+    if (path == "/") {
+        route.kind = RouteKind::Page;
+        return true;
+    }
+    // The prefix's own segments come first, compared after decoding.
+    std::size_t next = 0;
+    if (!prefix.empty()) {
+        for (std::string_view expected : splitSegments(prefix)) {
+            if (next >= segments.size() || segments[next] != expected) {
+                return true; // NotFound
+            }
+            ++next;
+        }
+    }
+    const std::size_t left = segments.size() - next;
+    if (left == 1 && segments[next] == "leaderboard") {
+        route.kind = RouteKind::Leaderboard;
+    } else if (left == 3 && segments[next] == "player") {
+        route.kind = RouteKind::PlayerScore;
+        route.level = std::move(segments[next + 1]);
+        route.player = std::move(segments[next + 2]);
+    }
+    return true;
+}
+
+std::string loggablePath(std::string_view target) {
+    constexpr std::size_t kMaxLogged = 200;
+    const std::string_view path = pathOf(target);
+    std::string safe;
+    for (std::size_t i = 0; i < path.size() && i < kMaxLogged; ++i) {
+        const auto byte = static_cast<unsigned char>(path[i]);
+        safe += byte < 0x20 || byte == 0x7F ? '?' : path[i];
+    }
+    if (path.size() > kMaxLogged) {
+        safe += "...";
+    }
+    return safe;
+}

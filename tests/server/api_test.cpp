@@ -1,0 +1,256 @@
+// The server's API on both databases: the endpoints, the merge rules, names that need
+// percent-encoding, every refusal, and the game's own client code against the running server.
+#include "leaderboard/leaderboard_document.hpp"
+#include "leaderboard/round_save.hpp"
+#include "net/http_database.hpp"
+#include "server_test_support.hpp"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <atomic>
+#include <memory>
+
+using namespace servertest;
+using nlohmann::json;
+
+namespace {
+
+enum class Backend { Sqlite, Postgres };
+
+// One cluster for every PostgreSQL case of this process, each case in a database of its own.
+PostgresCluster& sharedCluster() {
+    static PostgresCluster cluster(false);
+    return cluster;
+}
+
+class ServerApi : public testing::TestWithParam<Backend> {
+protected:
+    // Starts the server on a fresh database; the rate limit is off unless `options` set it.
+    void start(std::vector<std::string> options = {}) {
+        static std::atomic<int> databases{0};
+        const std::string database = GetParam() == Backend::Sqlite
+                                         ? folder.file("leaderboard.db")
+                                         : sharedCluster().createDatabase("api_" + std::to_string(getpid()) +
+                                                                          "_" + std::to_string(++databases));
+        options.insert(options.begin(), {"--database", database, "--rate-limit", "0"});
+        server = std::make_unique<ServerProcess>(options);
+    }
+    Reply get(const std::string& target) { return request(server->port(), "GET", target); }
+    Reply post(const std::string& body, const httplib::Headers& headers = {}) {
+        return request(server->port(), "POST", "/api/leaderboard", body, headers);
+    }
+    json leaderboard() { return json::parse(get("/api/leaderboard").body, nullptr, false); }
+    int scoreOf(const std::string& level, const std::string& player) {
+        const json reply = json::parse(
+            get("/api/player/" + percentEncode(level) + "/" + percentEncode(player)).body, nullptr, false);
+        return reply.is_object() && reply["score"].is_number_integer() ? reply["score"].get<int>() : -1;
+    }
+
+    TempDir folder;
+    std::unique_ptr<ServerProcess> server;
+};
+
+json upload(const std::string& level, const json& entries) {
+    return {{"levels", {{{"name", level}, {"scores", entries}}}}};
+}
+
+// The reply of a refusal: the status and a JSON body saying why.
+void expectRefusal(const Reply& reply, int status, const std::string& what) {
+    EXPECT_EQ(reply.status, status) << what << ": " << reply.body;
+    const json body = json::parse(reply.body, nullptr, false);
+    EXPECT_TRUE(body.is_object() && body["success"] == false && body["error"].is_string() &&
+                !body["error"].get<std::string>().empty())
+        << what << ": " << reply.body;
+}
+
+} // namespace
+
+TEST_P(ServerApi, MergesUploadsEntryByEntryAndNeverLowersOrRemoves) {
+    start();
+    EXPECT_EQ(leaderboard(), json::parse(R"({"levels": []})"));
+    const json ann = {{"player", "ann"},       {"score", 40},        {"time", 61},
+                      {"highestLayer", "2/8"}, {"highestCombo", 12}, {"device", {{"kind", "phone"}}}};
+    const json bob = {
+        {"player", "bob"}, {"score", 30}, {"time", 20}, {"highestLayer", "1/8"}, {"highestCombo", 3}};
+    Reply reply = post(upload("Neon", {ann, bob}).dump());
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(json::parse(reply.body), json::parse(R"({"success": true, "skipped": 0, "accepted": 2})"));
+    EXPECT_EQ(leaderboard(), upload("Neon", {ann, bob})); // whole entries, unknown keys kept
+    EXPECT_EQ(scoreOf("Neon", "ann"), 40);
+    EXPECT_EQ(scoreOf("Neon", "nobody"), 0);
+    EXPECT_EQ(scoreOf("Nowhere", "ann"), 0);
+
+    // Lower and equal scores change nothing, and leaving bob out removes nothing.
+    const json lower = {{"player", "ann"}, {"score", 39}, {"time", 1}, {"highestLayer", "8/8"}};
+    const json equal = {{"player", "ann"}, {"score", 40.9}, {"time", 2}};
+    EXPECT_EQ(post(upload("Neon", {lower, equal}).dump()).status, 200);
+    EXPECT_EQ(leaderboard(), upload("Neon", {ann, bob}));
+
+    // A higher score replaces the entry whole; within one upload the best of a player counts.
+    const json better = {
+        {"player", "ann"}, {"score", 70}, {"time", 90}, {"highestLayer", "5/8"}, {"highestCombo", 30}};
+    const json best = {{"player", "ann"}, {"score", 75.5}, {"time", 91}};
+    EXPECT_EQ(post(upload("Neon", {better, best, better}).dump()).status, 200);
+    json expectedAnn = best;
+    expectedAnn["score"] = 75;
+    EXPECT_EQ(leaderboard(), upload("Neon", {expectedAnn, bob}));
+    EXPECT_EQ(scoreOf("Neon", "ann"), 75);
+}
+
+TEST_P(ServerApi, SkipsAndCountsBadEntriesButKeepsTheGoodOnes) {
+    start();
+    const json good = {{"player", "ok"}, {"score", 5}};
+    const json document = {{"levels",
+                            {{{"name", "Neon"},
+                              {"scores",
+                               {good,
+                                "not an entry",
+                                {{"score", 1}},
+                                {{"player", 7}, {"score", 1}},
+                                {{"player", ""}, {"score", 1}},
+                                {{"player", std::string(65, 'x')}, {"score", 1}},
+                                {{"player", std::string(64, 'x')}, {"score", 1}},
+                                {{"player", "tab\there"}, {"score", 1}},
+                                {{"player", "neg"}, {"score", -1}},
+                                {{"player", "bool"}, {"score", true}},
+                                {{"player", "text"}, {"score", "9"}},
+                                {{"player", "huge"}, {"score", 2147483648LL}},
+                                {{"player", "bulky"}, {"score", 1}, {"notes", std::string(5000, 'n')}}}}},
+                             {{"name", std::string(65, 'L')}, {"scores", {good, good}}},
+                             {{"name", "No scores"}},
+                             42}}};
+    const Reply reply = post(document.dump());
+    ASSERT_EQ(reply.status, 200) << reply.body;
+    EXPECT_EQ(json::parse(reply.body), json::parse(R"({"success": true, "skipped": 15, "accepted": 2})"));
+    EXPECT_EQ(scoreOf("Neon", "ok"), 5);
+    EXPECT_EQ(scoreOf("Neon", std::string(64, 'x')), 1);
+    EXPECT_EQ(leaderboard()["levels"].size(), 1u);
+}
+
+TEST_P(ServerApi, NamesThatNeedPercentEncodingRoundTrip) {
+    start();
+    const std::vector<std::pair<std::string, std::string>> names = {{"Low/High", "a/b"},
+                                                                    {"100%", "%41"},
+                                                                    {"with space", "a+b c"},
+                                                                    {"Ünïcode ✓", "日本"},
+                                                                    {"q?#&=", ".."}};
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const auto& [level, player] = names[i];
+        ASSERT_EQ(post(upload(level, {{{"player", player}, {"score", 10 + i}}}).dump()).status, 200);
+        EXPECT_EQ(scoreOf(level, player), static_cast<int>(10 + i)) << level << " / " << player;
+    }
+    // Raw UTF-8 bytes in the target are names too; "%2F" is never a separator.
+    EXPECT_EQ(get("/api/player/Ünïcode%20✓/日本").body, R"({"score":13})");
+    EXPECT_EQ(get("/api/player/Low/High/a/b").status, 404);
+    EXPECT_EQ(get("/api/player/Low%2FHigh/a%2Fb?x=1").body, R"({"score":10})");
+}
+
+TEST_P(ServerApi, RefusalsHaveTheirStatusAndAJsonReason) {
+    start({"--max-entries", "3"});
+    const json four = upload("Neon", {{{"player", "a"}, {"score", 1}},
+                                      {{"player", "b"}, {"score", 1}},
+                                      {{"player", "c"}, {"score", 1}},
+                                      {{"player", "d"}, {"score", 1}}});
+    const std::string deep = "{\"levels\": [" + std::string(40, '[') + std::string(40, ']') + "]}";
+    struct Case {
+        const char* what;
+        std::string method, target, body;
+        int status;
+    };
+    const std::vector<Case> cases = {
+        {"oversized body", "POST", "/api/leaderboard", std::string(1024 * 1024 + 1, ' '), 413},
+        {"too many entries", "POST", "/api/leaderboard", four.dump(), 413},
+        {"bad JSON", "POST", "/api/leaderboard", "{\"levels\": [", 400},
+        {"array document", "POST", "/api/leaderboard", "[]", 400},
+        {"levels not an array", "POST", "/api/leaderboard", R"({"levels": {}})", 400},
+        {"bad UTF-8 body", "POST", "/api/leaderboard", "{\"levels\": [{\"name\": \"\xff\", \"scores\": []}]}",
+         400},
+        {"too deep", "POST", "/api/leaderboard", deep, 400},
+        {"bad UTF-8 name", "GET", "/api/player/Neon/%FF", "", 400},
+        {"surrogate name", "GET", "/api/player/Neon/%ED%A0%80", "", 400},
+        {"control character", "GET", "/api/player/Neon/a%0Ab", "", 400},
+        {"over-long name", "GET", "/api/player/Neon/" + std::string(65, 'x'), "", 400},
+        {"empty name", "GET", "/api/player//ann", "", 400},
+        {"malformed escape", "GET", "/api/player/Neon/%G1", "", 400},
+        {"unknown path", "GET", "/api/players", "", 404},
+        {"wrong method", "DELETE", "/api/leaderboard", "", 405},
+    };
+    for (const Case& c : cases) {
+        expectRefusal(request(server->port(), c.method, c.target, c.body), c.status, c.what);
+    }
+    EXPECT_EQ(leaderboard(), json::parse(R"({"levels": []})"));
+}
+
+TEST_P(ServerApi, UploadsNeedTheTokenWhenOneIsSet) {
+    start({"--upload-token", "s3cret"});
+    const std::string body = upload("Neon", {{{"player", "ann"}, {"score", 5}}}).dump();
+    expectRefusal(post(body), 401, "no token");
+    expectRefusal(post(body, {{"Authorization", "Bearer wrong!"}}), 401, "wrong token");
+    expectRefusal(post(body, {{"Authorization", "s3cret"}}), 401, "not a bearer token");
+    EXPECT_EQ(scoreOf("Neon", "ann"), 0);
+    EXPECT_EQ(post(body, {{"Authorization", "Bearer s3cret"}}).status, 200);
+    EXPECT_EQ(scoreOf("Neon", "ann"), 5);
+
+    // A refused body is read and dropped, never taken for the next request on the connection.
+    httplib::Client client("127.0.0.1", server->port());
+    client.set_keep_alive(true);
+    const std::string smuggled = "GET /api/player/Neon/ann HTTP/1.1\r\nHost: x\r\n\r\n";
+    const httplib::Result refusedUpload = client.Post("/api/leaderboard", smuggled, "application/json");
+    const httplib::Result refusedElsewhere = client.Post("/api/nowhere", smuggled, "text/plain");
+    const httplib::Result next = client.Get("/api/leaderboard");
+    ASSERT_TRUE(refusedUpload && refusedElsewhere && next);
+    EXPECT_EQ(refusedUpload->status, 401);
+    EXPECT_EQ(refusedElsewhere->status, 404);
+    EXPECT_EQ(json::parse(next->body, nullptr, false), upload("Neon", {{{"player", "ann"}, {"score", 5}}}));
+}
+
+TEST_P(ServerApi, EachAddressIsRateLimited) {
+    start({"--rate-limit", "1"});
+    // One token a second: twenty requests in a row cannot all be served.
+    int limited = 0;
+    for (int i = 0; i < 20; ++i) {
+        const Reply reply = get("/api/leaderboard");
+        if (reply.status == 429) {
+            ++limited;
+            expectRefusal(reply, 429, "rate limit");
+        }
+    }
+    EXPECT_GT(limited, 0);
+    EXPECT_LT(limited, 20);
+}
+
+TEST_P(ServerApi, TheGamesClientUploadsAndReadsItsScores) {
+    start({"--upload-token", "t0ken"});
+    const std::string savedUrl = serverBaseUrl;
+    const HttpDatabaseConfig savedConfig = httpDatabaseConfig;
+    serverBaseUrl = "http://127.0.0.1:" + std::to_string(server->port()) + "/api";
+    httpDatabaseConfig.leaderboardPath = folder.file("leaderboard.json");
+    setenv("VIBRELLE_LEADERBOARD_TOKEN", "t0ken", 1);
+
+    // A round left with the exit button: saved to the local file, then uploaded.
+    RoundResult result{"Neon/Drive", "Zoë 100%", 900, 61, 3, 8, 14};
+    saveRoundResult(result, httpDatabaseConfig.leaderboardPath);
+    ASSERT_TRUE(httpDatabaseWait(30.0));
+    EXPECT_EQ(scoreOf("Neon/Drive", "Zoë 100%"), 900);
+
+    auto score = std::make_shared<std::atomic<int>>(-1);
+    fetchPlayerScoreAsync("Neon/Drive", "Zoë 100%", [score](std::int32_t value) { *score = value; });
+    auto document = std::make_shared<json>();
+    fetchLeaderboardAsync([document](const json& value) { *document = value; });
+    ASSERT_TRUE(httpDatabaseWait(30.0));
+    unsetenv("VIBRELLE_LEADERBOARD_TOKEN");
+    serverBaseUrl = savedUrl;
+    httpDatabaseConfig = savedConfig;
+
+    EXPECT_EQ(*score, 900);
+    EXPECT_EQ(findPlayerScore(*document, "Neon/Drive", "Zoë 100%"), 900);
+    EXPECT_EQ(leaderboard(), upload("Neon/Drive", {{{"player", "Zoë 100%"},
+                                                    {"score", 900},
+                                                    {"time", 61},
+                                                    {"highestLayer", "3/8"},
+                                                    {"highestCombo", 14}}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sqlite, ServerApi, testing::Values(Backend::Sqlite));
+INSTANTIATE_TEST_SUITE_P(Postgres, ServerApi, testing::Values(Backend::Postgres));

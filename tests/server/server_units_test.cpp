@@ -1,0 +1,130 @@
+// The server's pure parts: routing on the raw target, the name checks, the rate limiter's
+// buckets (on a clock the test sets) and the command line.
+#include "leaderboard/leaderboard_names.hpp"
+#include "server/leaderboard_server.hpp"
+#include "server/rate_limiter.hpp"
+#include "server/request_target.hpp"
+
+#include <gtest/gtest.h>
+
+TEST(ServerUnits, RoutesSplitTheRawTargetBeforeDecoding) {
+    struct Case {
+        const char* target;
+        const char* prefix;
+        bool ok;
+        RouteKind kind;
+        const char* level;
+        const char* player;
+    };
+    const Case cases[] = {
+        {"/", "/api", true, RouteKind::Page, "", ""},
+        {"/api/leaderboard", "/api", true, RouteKind::Leaderboard, "", ""},
+        {"/api/leaderboard?x=1#y", "/api", true, RouteKind::Leaderboard, "", ""},
+        {"/leaderboard", "", true, RouteKind::Leaderboard, "", ""},
+        {"/v1/scores/leaderboard", "/v1/scores", true, RouteKind::Leaderboard, "", ""},
+        {"/api/player/A%2FB/%25%20x", "/api", true, RouteKind::PlayerScore, "A/B", "% x"},
+        {"/api/player/a+b/%c3%a9", "/api", true, RouteKind::PlayerScore, "a+b", "\xC3\xA9"},
+        {"/api/player//x", "/api", true, RouteKind::PlayerScore, "", "x"},
+        {"/api/player/A/B/C", "/api", true, RouteKind::NotFound, "", ""},
+        {"/api/leaderboard/", "/api", true, RouteKind::NotFound, "", ""},
+        {"/api%2Fleaderboard", "/api", true, RouteKind::NotFound, "", ""},
+        {"/apix/leaderboard", "/api", true, RouteKind::NotFound, "", ""},
+        {"/api/player/%4", "/api", false, RouteKind::NotFound, "", ""},
+        {"/api/player/%zz/a", "/api", false, RouteKind::NotFound, "", ""},
+        {"http://host/api/leaderboard", "/api", false, RouteKind::NotFound, "", ""},
+        {"", "/api", false, RouteKind::NotFound, "", ""},
+    };
+    for (const Case& c : cases) {
+        Route route;
+        std::string error;
+        EXPECT_EQ(routeTarget(c.target, c.prefix, route, error), c.ok) << c.target;
+        EXPECT_EQ(route.kind, c.kind) << c.target;
+        EXPECT_EQ(route.level, c.level) << c.target;
+        EXPECT_EQ(route.player, c.player) << c.target;
+        EXPECT_EQ(error.empty(), c.ok) << c.target;
+    }
+}
+
+TEST(ServerUnits, NamesMustBeShortWellFormedUtf8WithoutControls) {
+    const std::pair<std::string, const char*> cases[] = {
+        {"ann", ""},
+        {"Zo\xC3\xAB \xE6\x97\xA5\xF0\x9F\x8E\xB5", ""},
+        {std::string(64, 'x'), ""},
+        {"", "is empty"},
+        {std::string(65, 'x'), "is longer than 64 bytes"},
+        {std::string(63, 'x') + "\xC3\xA9", "is longer than 64 bytes"},
+        {"\xC0\xAF", "is not valid UTF-8"},         // overlong "/"
+        {"\xE0\x80\xAF", "is not valid UTF-8"},     // overlong "/"
+        {"\xED\xA0\x80", "is not valid UTF-8"},     // a surrogate
+        {"\xF4\x90\x80\x80", "is not valid UTF-8"}, // past U+10FFFF
+        {"\xE6\x97", "is not valid UTF-8"},         // cut short
+        {"\x80", "is not valid UTF-8"},
+        {"\xFF", "is not valid UTF-8"},
+        {std::string("a\0b", 3), "contains a control character"},
+        {"a\x7F", "contains a control character"},
+        {"a\xC2\x85", "contains a control character"}, // U+0085, a C1 control
+    };
+    for (const auto& [name, reason] : cases) {
+        std::string actual;
+        EXPECT_EQ(checkLeaderboardName(name, actual), std::string(reason).empty()) << name;
+        EXPECT_EQ(actual, reason) << name;
+    }
+}
+
+TEST(ServerUnits, RateLimiterAllowsABurstThenRefillsPerAddress) {
+    RateLimiter limiter;
+    limiter.rate = 4;
+    const auto start = RateLimiter::Clock::now();
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_TRUE(allowRequest(limiter, "10.0.0.1", start));
+    }
+    EXPECT_FALSE(allowRequest(limiter, "10.0.0.1", start));
+    EXPECT_TRUE(allowRequest(limiter, "10.0.0.2", start));
+    EXPECT_FALSE(allowRequest(limiter, "10.0.0.1", start + std::chrono::milliseconds(200)));
+    EXPECT_TRUE(allowRequest(limiter, "10.0.0.1", start + std::chrono::milliseconds(260)));
+    EXPECT_FALSE(allowRequest(limiter, "10.0.0.1", start + std::chrono::milliseconds(260)));
+    // A long pause refills to the burst size, no further.
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_TRUE(allowRequest(limiter, "10.0.0.1", start + std::chrono::seconds(60)));
+    }
+    EXPECT_FALSE(allowRequest(limiter, "10.0.0.1", start + std::chrono::seconds(60)));
+
+    limiter.rate = 0;
+    for (int i = 0; i < 100; ++i) {
+        EXPECT_TRUE(allowRequest(limiter, "10.0.0.1", start));
+    }
+}
+
+TEST(ServerUnits, CommandLineOptions) {
+    auto parse = [](std::vector<const char*> args, ServerOptions& options, std::string& error) {
+        args.insert(args.begin(), "vibrelle-leaderboard-server");
+        return parseServerOptions(static_cast<int>(args.size()), args.data(), options, error);
+    };
+    ServerOptions options;
+    std::string error;
+    ASSERT_TRUE(
+        parse({"--port", "9000", "--bind=0.0.0.0", "--database", "postgresql://u@h/db", "--prefix", "/v1/",
+               "--upload-token", "abc", "--rate-limit", "0", "--max-entries", "5", "--threads", "4"},
+              options, error))
+        << error;
+    EXPECT_EQ(options.port, 9000);
+    EXPECT_EQ(options.bind, "0.0.0.0");
+    EXPECT_EQ(options.database, "postgresql://u@h/db");
+    EXPECT_EQ(options.prefix, "/v1");
+    EXPECT_EQ(options.uploadToken, "abc");
+    EXPECT_EQ(options.rateLimit, 0);
+    EXPECT_EQ(options.maxEntries, 5u);
+    EXPECT_EQ(options.threads, 4);
+    EXPECT_TRUE(parse({"--help"}, options, error) && options.help);
+
+    const std::vector<std::vector<const char*>> bad = {
+        {"--port", "65536"},    {"--port", "-1"},    {"--port"},           {"--rate-limit", "x"},
+        {"--max-entries", "0"}, {"--prefix", "api"}, {"--prefix", "/a b"}, {"--upload-token", "a b"},
+        {"--database="},        {"--verbose"},
+    };
+    for (const auto& args : bad) {
+        error.clear();
+        EXPECT_FALSE(parse(args, options, error)) << args[0];
+        EXPECT_FALSE(error.empty()) << args[0];
+    }
+}
