@@ -1,0 +1,251 @@
+// vibrelle-level as an author runs it: on folders of synthetic stems with bad input among them,
+// and end to end on a copy of a shipped song's stems, whose level the game's loader must accept
+// and the autoplay bot must play through the game's own rules without a miss.
+#include "app/input.hpp"
+#include "audio/audio_system.hpp"
+#include "authoring_support.hpp"
+#include "game/autoplay.hpp"
+#include "game/circles.hpp"
+#include "game/game_test_support.hpp"
+#include "game/judgement.hpp"
+#include "game/scoring.hpp"
+#include "level/level_manifest.hpp"
+#include "render/render_system.hpp"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <SDL3/SDL_events.h>
+
+#include <cstdlib>
+#include <deque>
+#include <fstream>
+#include <sstream>
+
+#include <sys/wait.h>
+
+using namespace authoringtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Runs vibrelle-level with `arguments` (already quoted where needed), its home pointed at a
+// temporary folder.
+ToolRun runTool(const TempFolder& scratch, const std::string& arguments) {
+    const fs::path out = scratch.path / "tool.out";
+    const fs::path err = scratch.path / "tool.err";
+    const std::string command = "XDG_DATA_HOME='" + scratch.path.string() + "' '" VIBRELLE_LEVEL_TOOL "' " +
+                                arguments + " >'" + out.string() + "' 2>'" + err.string() + "'";
+    const int raw = std::system(command.c_str());
+    ToolRun run;
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    run.out = readFile(out);
+    run.err = readFile(err);
+    return run;
+}
+
+std::vector<float> clicks(double seconds, std::initializer_list<double> times) {
+    std::vector<float> mono(static_cast<size_t>(seconds * kRate), 0.0f);
+    for (double t : times) {
+        addClick(mono, t);
+    }
+    return mono;
+}
+
+// The stems of a manifest in level order: (file, midi, instrument).
+std::vector<std::vector<std::string>> manifestStems(const fs::path& manifest) {
+    std::vector<std::vector<std::string>> stems;
+    const nlohmann::json doc = nlohmann::json::parse(readFile(manifest));
+    for (const auto& stem : doc.at("stems")) {
+        stems.push_back({stem.at("file"), stem.at("midi"), stem.at("instrument")});
+    }
+    return stems;
+}
+
+constexpr int kWidth = 1920;
+constexpr int kHeight = 1080;
+constexpr std::uint64_t kBaseNs = 5'000'000'000ull; // SDL's clock when the song began
+
+std::uint64_t ticksAt(double songTime) {
+    return kBaseNs + static_cast<std::uint64_t>(std::llround(songTime * 1e9));
+}
+
+// Plays the loaded level until `end` seconds of song time, as the game's threads would run:
+// logic ticks at 120 Hz (spawn, layer step), frames at 60 Hz (input, judgement, circle update),
+// and the autoplay bot's finger events at their own times in between.
+void replayWithBot(AudioSystem& audio, GameState& game, double end) {
+    const RenderState render = gametest::fullHdRender();
+    const PointerScale scale{1.0f, static_cast<float>(kWidth), static_cast<float>(kHeight)};
+    const double frameDt = 1.0 / 60.0;
+    AutoplayPlan plan;
+    autoplayStart(plan);
+    InputState input;
+    std::deque<SDL_Event> queue;
+    double nextTick = 0.0;
+    double nextFrame = 0.0;
+    for (;;) {
+        autoplayPlan(plan, game, kWidth, kHeight);
+        AutoplayAction action;
+        const bool acting = autoplayNext(plan, &action) && action.at < std::min(nextTick, nextFrame);
+        const double now = acting ? action.at : std::min(nextTick, nextFrame);
+        if (now >= end) {
+            break;
+        }
+        if (acting) {
+            SDL_Event event{};
+            event.type = action.step == AutoplayStep::Press ? SDL_EVENT_FINGER_DOWN : SDL_EVENT_FINGER_UP;
+            event.tfinger.timestamp = ticksAt(action.at);
+            event.tfinger.fingerID = action.finger;
+            event.tfinger.x = action.x;
+            event.tfinger.y = action.y;
+            queue.push_back(event);
+            autoplayDone(plan, action);
+        } else if (nextTick <= nextFrame) {
+            game.songTime = nextTick;
+            game.songTimeNs = ticksAt(nextTick);
+            spawnTick(game, render, audio);
+            layerStep(game, audio);
+            nextTick += 1.0 / 120.0;
+        } else {
+            game.songTime = nextFrame;
+            game.songTimeNs = ticksAt(nextFrame);
+            for (const SDL_Event& event : queue) {
+                applyInputEvent(input, event, scale);
+            }
+            queue.clear();
+            handleGameplayInput(game, input, kHeight);
+            updateCircles(game, static_cast<float>(frameDt));
+            endInputFrame(input);
+            nextFrame += frameDt;
+        }
+    }
+}
+
+} // namespace
+
+TEST(LevelTool, BadInputIsReportedAndTheRestIsWritten) {
+    TempFolder scratch("tool_bad");
+    const fs::path empty = scratch.path / "empty";
+    fs::create_directories(empty);
+    std::ofstream(empty / "notes.txt") << "not a stem";
+
+    const fs::path mixed = scratch.path / "mixed";
+    fs::create_directories(mixed);
+    std::ofstream(mixed / "drums.ogg") << "this is no Ogg Vorbis file";
+    writeWav(mixed / "lead.wav", clicks(2.0, {0.2, 0.7, 1.2}));
+    writeWav(mixed / "quiet_pad.wav", std::vector<float>(2 * kRate, 0.0f));
+
+    const struct {
+        const char* name;
+        std::string arguments;
+        int status;
+        const char* errorText; // in standard error
+    } cases[] = {
+        {"an empty folder", "new '" + empty.string() + "'", 1, "no stem audio files"},
+        {"a missing folder", "new '" + (scratch.path / "nowhere").string() + "'", 1, "not a folder"},
+        {"no command", "'" + mixed.string() + "'", 1, "Usage: vibrelle-level new DIR"},
+        {"a kind for no stem", "new '" + mixed.string() + "' --kind bass=drums", 1,
+         "--kind bass: no such stem"},
+        {"an unreadable stem", "new '" + mixed.string() + "' --bpm 100 --kind lead=drums", 0,
+         "skipping drums.ogg"},
+        {"a second run", "new '" + mixed.string() + "'", 1,
+         "already has level.json, lead.mid, quiet_pad.mid"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ToolRun run = runTool(scratch, c.arguments);
+        EXPECT_EQ(run.status, c.status) << run.out << run.err;
+        EXPECT_NE(run.err.find(c.errorText), std::string::npos) << run.err;
+    }
+    EXPECT_FALSE(fs::exists(empty / "level.json"));
+
+    // The readable stems made the level: the override turned the lead into drums (first), the
+    // silent pad got an empty chart.
+    const auto stems = manifestStems(mixed / "level.json");
+    ASSERT_EQ(stems.size(), 2u);
+    EXPECT_EQ(stems[0], (std::vector<std::string>{"lead.wav", "lead.mid", "drums (auto-charted)"}));
+    EXPECT_EQ(stems[1], (std::vector<std::string>{"quiet_pad.wav", "quiet_pad.mid", "pad (auto-charted)"}));
+    EXPECT_FALSE(fs::exists(mixed / "drums.mid"));
+    MidiChart silent;
+    ::testing::internal::CaptureStdout();
+    const bool loaded = loadMidiChart(silent, (mixed / "quiet_pad.mid").string());
+    ::testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(loaded);
+    EXPECT_TRUE(silent.notes.empty());
+    EXPECT_NEAR(silent.midiBpm, 100.0, 0.01) << "--bpm is the chart's tempo";
+
+    const ToolRun forced = runTool(scratch, "new '" + mixed.string() + "' --force --title 'Say \"hi\"'");
+    EXPECT_EQ(forced.status, 0) << forced.err;
+    EXPECT_NE(forced.out.find("lead.wav"), std::string::npos);
+    EXPECT_NE(forced.out.find("3 notes,    0 holds"), std::string::npos) << forced.out;
+    // The entry for levels.json is one flat object without double quotes inside its values.
+    const std::string entry = forced.out.substr(forced.out.rfind('{'));
+    const auto parsed = nlohmann::json::parse(entry);
+    EXPECT_EQ(parsed.at("name"), "Say 'hi'");
+    EXPECT_EQ(parsed.at("file"), "mixed");
+}
+
+TEST(LevelTool, AShippedSongsStemsBecomeALevelTheBotPlaysWithoutAMiss) {
+    TempFolder scratch("tool_song");
+    const fs::path song = scratch.path / "first_light";
+    fs::create_directories(song);
+    for (const char* stem : {"brushes.ogg", "melody.flac", "pad.ogg"}) {
+        fs::copy_file(fs::path(VIBRELLE_ASSETS) / "levels" / "tutorialsong" / stem, song / stem);
+    }
+    const ToolRun run = runTool(scratch, "new '" + song.string() + "'");
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("Tempo 84 BPM (estimated)"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\"file\":\"first_light\""), std::string::npos) << run.out;
+    const auto stems = manifestStems(song / "level.json");
+    ASSERT_EQ(stems.size(), 3u);
+    EXPECT_EQ(stems[0][0], "brushes.ogg") << "rhythm first";
+
+    AudioSystem audio;
+    RenderState render;
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(audioInit(audio, AudioBackend::NullDriver));
+    const bool loaded = loadLevelFromManifest((song / "level.json").string(), audio, render);
+    ::testing::internal::GetCapturedStdout();
+    const std::string loadErrors = ::testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loadErrors, "");
+    ASSERT_EQ(audio.stems.size(), 3u);
+    size_t charted = 0;
+    for (const LoadedStem& stem : audio.stems) {
+        EXPECT_TRUE(stem.chart.loaded) << stem.name;
+        charted += stem.chart.notes.size();
+        EXPECT_NEAR(stem.chart.midiBpm, audio.bpm, 0.01) << "no rescaling";
+    }
+    EXPECT_GT(charted, 100u);
+
+    // Three passes of the 23-second loop, starting from the first stem as a round does.
+    audio.playing = true;
+    audio.stems[0].active = true;
+    GameState game = gametest::playingGame();
+    game.totalLayers = static_cast<int>(audio.stems.size());
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    replayWithBot(audio, game, 70.0);
+    const std::string log = ::testing::internal::GetCapturedStdout();
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(log.find("Miss registered"), std::string::npos);
+    EXPECT_EQ(game.missStreak, 0u);
+    EXPECT_EQ(game.activeLayers, 3) << "the run of hits brought in every stem";
+    EXPECT_GT(game.highestCombo, 150);
+    audio.playing = false;
+    audioShutdown(audio);
+}
