@@ -1,5 +1,4 @@
 #include "game_process.hpp"
-#include "temp_assets.hpp"
 
 #include <gtest/gtest.h>
 
@@ -14,10 +13,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 namespace {
 
@@ -48,15 +53,20 @@ Window findWindow(Display* display, Window root, const char* title) {
     return found;
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // Polling with a short pause: the other side is a separate process with no way to signal us.
 void pollPause() { std::this_thread::sleep_for(std::chrono::milliseconds(50)); }
+
+// Blocks until the file holds `text` (or the timeout passes); true when it appeared.
+bool waitForText(const std::string& path, const std::string& text, int timeoutSeconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (readText(path).find(text) != std::string::npos) {
+            return true;
+        }
+        pollPause();
+    }
+    return false;
+}
 
 } // namespace
 
@@ -81,23 +91,28 @@ unsigned long waitForWindow(const char* title, int timeoutSeconds) {
     return window;
 }
 
-void sendKey(unsigned long window, const char* keysym) {
-    Display* display = XOpenDisplay(nullptr);
-    if (!display) {
-        return;
+// Opens the display, lets `send` use it, and flushes it.
+template <typename F> static void onDisplay(F send) {
+    if (Display* display = XOpenDisplay(nullptr)) {
+        send(display);
+        XFlush(display);
+        XCloseDisplay(display);
     }
-    XKeyEvent event{};
-    event.display = display;
-    event.window = window;
-    event.root = DefaultRootWindow(display);
-    event.same_screen = True;
-    event.keycode = XKeysymToKeycode(display, XStringToKeysym(keysym));
-    event.type = KeyPress;
-    XSendEvent(display, window, True, KeyPressMask, reinterpret_cast<XEvent*>(&event));
-    event.type = KeyRelease;
-    XSendEvent(display, window, True, KeyReleaseMask, reinterpret_cast<XEvent*>(&event));
-    XFlush(display);
-    XCloseDisplay(display);
+}
+
+void sendKey(unsigned long window, const char* keysym) {
+    onDisplay([&](Display* display) {
+        XKeyEvent event{};
+        event.display = display;
+        event.window = window;
+        event.root = DefaultRootWindow(display);
+        event.same_screen = True;
+        event.keycode = XKeysymToKeycode(display, XStringToKeysym(keysym));
+        event.type = KeyPress;
+        XSendEvent(display, window, True, KeyPressMask, reinterpret_cast<XEvent*>(&event));
+        event.type = KeyRelease;
+        XSendEvent(display, window, True, KeyReleaseMask, reinterpret_cast<XEvent*>(&event));
+    });
 }
 
 void clickAt(unsigned long window, int x, int y) {
@@ -121,41 +136,16 @@ void typeText(const std::string& keys, const std::string& text) {
 }
 
 void sendClose(unsigned long window) {
-    Display* display = XOpenDisplay(nullptr);
-    if (!display) {
-        return;
-    }
-    XEvent event{};
-    event.xclient.type = ClientMessage;
-    event.xclient.window = window;
-    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
-    event.xclient.format = 32;
-    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
-    event.xclient.data.l[1] = CurrentTime;
-    XSendEvent(display, window, False, NoEventMask, &event);
-    XFlush(display);
-    XCloseDisplay(display);
-}
-
-bool waitForText(const std::string& path, const std::string& text, int timeoutSeconds) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (readFile(path).find(text) != std::string::npos) {
-            return true;
-        }
-        pollPause();
-    }
-    return false;
-}
-
-GameRun runGame(const std::string& args, const std::string& env, const GameDriver& drive,
-                int timeoutSeconds) {
-    static int copies = 0;
-    const std::string assets = makeTempAssets("e2e_" + std::to_string(++copies)).string();
-    GameRun run = runGameIn(assets, args, env, drive, timeoutSeconds);
-    std::error_code ignored;
-    std::filesystem::remove_all(assets, ignored);
-    return run;
+    onDisplay([&](Display* display) {
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window;
+        event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+        event.xclient.data.l[1] = CurrentTime;
+        XSendEvent(display, window, False, NoEventMask, &event);
+    });
 }
 
 GameRun runGameIn(const std::string& assets, const std::string& args, const std::string& env,
@@ -184,7 +174,7 @@ GameRun runGameIn(const std::string& assets, const std::string& args, const std:
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
         while (!ended.load() && std::chrono::steady_clock::now() < deadline) {
             if (const unsigned long window = waitForWindow("Vibrelle v0.0.1", 1)) {
-                drive(window, readFile(log));
+                drive(window, readText(log));
             }
             for (int i = 0; i < 10 && !ended.load(); ++i) {
                 pollPause();
@@ -192,6 +182,6 @@ GameRun runGameIn(const std::string& assets, const std::string& args, const std:
         }
     }
     child.join();
-    run.output = readFile(log);
+    run.output = readText(log);
     return run;
 }

@@ -12,14 +12,11 @@ struct GameRun {
 // its window and everything it has written so far; sends whatever input the test wants.
 using GameDriver = std::function<void(unsigned long window, const std::string& output)>;
 
-// Starts the game with the given arguments and extra environment (NAME=value ...), drives it
-// until it ends, and returns its exit code and output. The game is killed after timeoutSeconds.
-// It runs in a fresh copy of assets/ (see temp_assets.hpp), removed afterwards, with a temporary
-// data folder and a leaderboard address nobody answers unless `env` says otherwise.
-GameRun runGame(const std::string& args, const std::string& env, const GameDriver& drive,
-                int timeoutSeconds = 120);
-
-// The same in a given copy of assets/, which is kept: runs in turn see what earlier ones wrote.
+// Starts the game with the given arguments and extra environment (NAME=value ...) in a copy of
+// assets/ (see temp_assets.hpp), drives it until it ends, and returns its exit code and output.
+// The game is killed after timeoutSeconds. It runs with the data folder `assets`/data and a
+// leaderboard address nobody answers unless `env` says otherwise. The copy is kept: runs in turn
+// see what earlier ones wrote.
 GameRun runGameIn(const std::string& assets, const std::string& args, const std::string& env,
                   const GameDriver& drive, int timeoutSeconds = 120);
 
@@ -39,5 +36,5 @@ void typeText(const std::string& keys, const std::string& text);
 // Asks the window to close the way a window manager's close button does (WM_DELETE_WINDOW).
 void sendClose(unsigned long window);
 
-// Blocks until the file holds `text` (or the timeout passes); true when it appeared.
-bool waitForText(const std::string& path, const std::string& text, int timeoutSeconds);
+// The whole file, or "" when it cannot be read.
+std::string readText(const std::string& path);

@@ -1,8 +1,12 @@
 #pragma once
-// Small builders for Standard MIDI File bytes in tests, and a helper that reads them.
+// Small builders for Standard MIDI File bytes in tests, and helpers that read and compare charts.
 #include "audio/midi/midi_file.hpp"
+#include "audio/midi_chart.hpp"
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
+#include <fstream>
 #include <initializer_list>
 #include <sstream>
 #include <string>
@@ -12,16 +16,14 @@ namespace midibytes {
 
 using Bytes = std::vector<uint8_t>;
 
+inline void append(Bytes& to, const Bytes& from) { to.insert(to.end(), from.begin(), from.end()); }
+
 inline Bytes vlq(uint32_t value) {
     Bytes groups{static_cast<uint8_t>(value & 0x7F)};
     for (value >>= 7; value != 0; value >>= 7) {
         groups.insert(groups.begin(), static_cast<uint8_t>((value & 0x7F) | 0x80));
     }
     return groups;
-}
-
-inline void append(Bytes &to, const Bytes &from) {
-    to.insert(to.end(), from.begin(), from.end());
 }
 
 inline Bytes be(uint32_t value, int count) {
@@ -32,13 +34,14 @@ inline Bytes be(uint32_t value, int count) {
     return out;
 }
 
-inline Bytes header(uint16_t format, uint16_t tracks, uint16_t division) {
-    Bytes out{'M', 'T', 'h', 'd'};
-    append(out, be(6, 4));
-    append(out, be(format, 2));
-    append(out, be(tracks, 2));
-    append(out, be(division, 2));
+template <typename... Parts> Bytes file(const Parts&... parts) {
+    Bytes out;
+    (append(out, parts), ...);
     return out;
+}
+
+inline Bytes header(uint16_t format, uint16_t tracks, uint16_t division) {
+    return file(Bytes{'M', 'T', 'h', 'd'}, be(6, 4), be(format, 2), be(tracks, 2), be(division, 2));
 }
 
 struct Ev {
@@ -49,27 +52,17 @@ struct Ev {
 // A track chunk of the given events with its true length; `endOfTrack` appends 0 FF 2F 00.
 inline Bytes track(std::initializer_list<Ev> events, bool endOfTrack = true) {
     Bytes body;
-    for (const Ev &e : events) {
+    for (const Ev& e : events) {
         append(body, vlq(e.delta));
         append(body, e.msg);
     }
     if (endOfTrack) {
         append(body, {0x00, 0xFF, 0x2F, 0x00});
     }
-    Bytes out{'M', 'T', 'r', 'k'};
-    append(out, be(static_cast<uint32_t>(body.size()), 4));
-    append(out, body);
-    return out;
+    return file(Bytes{'M', 'T', 'r', 'k'}, be(static_cast<uint32_t>(body.size()), 4), body);
 }
 
-inline Bytes tempoUs(uint32_t microseconds) {
-    return {0xFF,
-            0x51,
-            0x03,
-            static_cast<uint8_t>(microseconds >> 16),
-            static_cast<uint8_t>(microseconds >> 8),
-            static_cast<uint8_t>(microseconds)};
-}
+inline Bytes tempoUs(uint32_t microseconds) { return file(Bytes{0xFF, 0x51, 0x03}, be(microseconds, 3)); }
 inline Bytes noteOn(int ch, int key, int vel) {
     return {static_cast<uint8_t>(0x90 | ch), static_cast<uint8_t>(key), static_cast<uint8_t>(vel)};
 }
@@ -80,23 +73,58 @@ inline Bytes panChange(int ch, int value) {
     return {static_cast<uint8_t>(0xB0 | ch), 10, static_cast<uint8_t>(value)};
 }
 
-template <typename... Parts> Bytes file(const Parts &...parts) {
-    Bytes out;
-    (append(out, parts), ...);
-    return out;
-}
-
-inline std::string text(const Bytes &bytes) {
-    return std::string(bytes.begin(), bytes.end());
-}
-
 // Reads `data` into `midi`; answers the reader's result.
-inline bool readInto(MidiFile &midi, const std::string &data) {
-    std::istringstream in(data);
+inline bool readInto(MidiFile& midi, const Bytes& data) {
+    std::istringstream in(std::string(data.begin(), data.end()));
     return midi.read(in);
 }
-inline bool readInto(MidiFile &midi, const Bytes &data) {
-    return readInto(midi, text(data));
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+// Runs `f` with standard output and error captured; answers what went to standard error, and
+// stores standard output in `out` when given.
+template <typename F> std::string errorsOf(F f, std::string* out = nullptr) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    f();
+    const std::string printed = testing::internal::GetCapturedStdout();
+    if (out) {
+        *out = printed;
+    }
+    return testing::internal::GetCapturedStderr();
+}
+
+// Loads a chart with its log lines captured; answers the loader's result.
+inline bool loadQuietly(MidiChart& chart, const std::string& path, std::string* errors = nullptr) {
+    bool ok = false;
+    const std::string err = errorsOf([&] { ok = loadMidiChart(chart, path); });
+    if (errors) {
+        *errors = err;
+    }
+    return ok;
+}
+
+// Every field of every note, times compared exactly unless `tolerance` is given.
+inline void expectSameNotes(const std::vector<MidiNoteEvent>& got, const std::vector<MidiNoteEvent>& want,
+                            double tolerance = 0.0) {
+    ASSERT_EQ(got.size(), want.size());
+    for (size_t i = 0; i < want.size(); ++i) {
+        SCOPED_TRACE("note " + std::to_string(i));
+        EXPECT_NEAR(got[i].time, want[i].time, tolerance);
+        EXPECT_NEAR(got[i].duration, want[i].duration, tolerance);
+        EXPECT_EQ(got[i].tick, want[i].tick);
+        EXPECT_EQ(got[i].note, want[i].note);
+        EXPECT_EQ(got[i].velocity, want[i].velocity);
+        EXPECT_EQ(got[i].pan, want[i].pan);
+        EXPECT_EQ(got[i].channel, want[i].channel);
+        EXPECT_EQ(got[i].isNoteOn, want[i].isNoteOn);
+        EXPECT_EQ(got[i].track, 0);
+    }
 }
 
 } // namespace midibytes

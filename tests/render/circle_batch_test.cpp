@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace {
 
 Circle circleAt(float x, float y, double time, int stem = 0, int channel = 0, float holdDuration = 0.2f) {
@@ -29,13 +31,12 @@ TEST(CircleBatch, KeepsListOrderWithInactiveCirclesIncluded) {
     CircleBatch batch;
     buildCircleBatch(game, batch);
     ASSERT_EQ(batch.count, 3);
-    EXPECT_EQ(batch.active[0], 0);
-    EXPECT_EQ(batch.active[1], 1);
-    EXPECT_EQ(batch.active[2], 0);
-    EXPECT_EQ(batch.hit[1], 1);
-    EXPECT_EQ(batch.isHold[1], 1);
-    EXPECT_EQ(batch.isHold[0], 0);
-    EXPECT_EQ(batch.stemIndex[1], 2);
+    const auto column = [](const std::int32_t* values) { return std::vector<int>(values, values + 3); };
+    EXPECT_EQ(column(batch.active), (std::vector<int>{0, 1, 0}));
+    EXPECT_EQ(column(batch.hit), (std::vector<int>{0, 1, 0}));
+    EXPECT_EQ(column(batch.isHold), (std::vector<int>{0, 1, 0}));
+    EXPECT_EQ(column(batch.stemIndex), (std::vector<int>{0, 2, 0}));
+    EXPECT_EQ(column(batch.source), (std::vector<int>{0, 1, 2}));
     EXPECT_FLOAT_EQ(batch.centers[2][0], 50.0f);
     EXPECT_FLOAT_EQ(batch.centers[2][1], 60.0f);
 }
@@ -86,7 +87,7 @@ TEST(KeyLetters, GlyphBoxIsCentredOnTheCircle) {
     EXPECT_FLOAT_EQ(centreY, 780.0f) << "y flipped into the text renderer's top-left space";
 }
 
-TEST(HitBursts, AHitCircleLeavesOneBurstWhereItWasDrawn) {
+TEST(HitBursts, AHitCircleOrACompletedHoldLeavesOneBurstWhereItWasDrawn) {
     GameState game;
     game.circles = {circleAt(300, 400, 2.0, 3), circleAt(700, 100, 2.0, 1, kHoldChannel, 1.0f)};
     game.circles[0].targetRadius = 90.0f;
@@ -111,22 +112,21 @@ TEST(HitBursts, AHitCircleLeavesOneBurstWhereItWasDrawn) {
     EXPECT_EQ(effects.burstCount, 1);
     trackHitBursts(effects, game, 1.1f + kHitBurstLife);
     EXPECT_EQ(effects.burstCount, 0);
-}
 
-TEST(HitBursts, ACompletedHoldBurstsAndAFullListDropsItsOldest) {
-    CircleEffects effects;
+    // A completed hold bursts, and a full list drops its oldest burst.
+    CircleEffects full;
     for (int i = 0; i < kMaxHitBursts + 1; ++i) {
-        GameState game;
-        game.circles = {circleAt(static_cast<float>(i), 0, 1.0 + i, 0, kHoldChannel, 1.0f)};
+        GameState one;
+        one.circles = {circleAt(static_cast<float>(i), 0, 1.0 + i, 0, kHoldChannel, 1.0f)};
         const float now = 0.001f * static_cast<float>(i);
-        trackHitBursts(effects, game, now);
-        game.circles[0].holdComplete = true;
-        game.circles[0].x = game.circles[0].y = kOffScreen;
-        trackHitBursts(effects, game, now);
+        trackHitBursts(full, one, now);
+        one.circles[0].holdComplete = true;
+        one.circles[0].x = one.circles[0].y = kOffScreen;
+        trackHitBursts(full, one, now);
     }
-    ASSERT_EQ(effects.burstCount, kMaxHitBursts);
+    ASSERT_EQ(full.burstCount, kMaxHitBursts);
     for (int i = 0; i < kMaxHitBursts; ++i) {
-        EXPECT_NE(effects.bursts[i].x, 0.0f) << "the oldest burst made room";
+        EXPECT_NE(full.bursts[i].x, 0.0f) << "the oldest burst made room";
     }
 }
 

@@ -7,42 +7,11 @@
 
 #include "gl_test_fixture.hpp"
 
-#include <array>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
-using ::testing::internal::CaptureStderr;
-using ::testing::internal::CaptureStdout;
-using ::testing::internal::GetCapturedStderr;
-using ::testing::internal::GetCapturedStdout;
-
 namespace {
-
-using Pixel = std::array<int, 3>;
-
-// Drawable pixels, origin bottom left, as GL reads them.
-Pixel pixelAt(int x, int y) {
-    unsigned char rgba[4] = {};
-    glReadPixels(x, y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
-    return {rgba[0], rgba[1], rgba[2]};
-}
-
-std::vector<unsigned char> readRegion(int x, int y, int width, int height) {
-    std::vector<unsigned char> rgba(static_cast<size_t>(width) * height * 4);
-    glReadPixels(x, y, width, height, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
-    return rgba;
-}
-
-bool near(const Pixel& a, const Pixel& b, int tolerance) {
-    for (int i = 0; i < 3; ++i) {
-        if (std::abs(a[i] - b[i]) > tolerance) {
-            return false;
-        }
-    }
-    return true;
-}
 
 Circle circleAt(float x, float y) {
     Circle circle;
@@ -62,12 +31,6 @@ void drawFrame(RenderState& render, const GameState* game) {
     if (game != nullptr) {
         drawCircles(*game, render);
     }
-}
-
-template <typename F> std::string quietly(F draw) {
-    CaptureStdout();
-    draw();
-    return GetCapturedStdout();
 }
 
 TEST_F(GLTest, ShaderBlockOffsetsMatchTheTableInBothPrograms) {
@@ -123,7 +86,7 @@ TEST_F(GLTest, ShaderBlockOffsetsMatchTheTableInBothPrograms) {
     EXPECT_FLOAT_EQ(uploaded.stems[4][0], 1.75f);
 }
 
-TEST_F(GLTest, ACircleDrawsItsStemColourOverTheBackground) {
+TEST_F(GLTest, ACircleDrawsItsStemColourOverTheBackgroundAndInactiveOnesNothing) {
     GameState game;
     const float cx = static_cast<float>(render.width / 2), cy = static_cast<float>(render.height / 2);
     game.circles = {circleAt(cx, cy)};
@@ -139,22 +102,19 @@ TEST_F(GLTest, ACircleDrawsItsStemColourOverTheBackground) {
     EXPECT_FALSE(near(ringBefore, ring, 30)) << "the ring is not the background's colour";
     EXPECT_EQ(pixelAt(4, 4), farBefore) << "far from the circle the background shows unchanged";
     EXPECT_TRUE(checkGLError("after the circle"));
-}
 
-TEST_F(GLTest, AllInactiveCirclesDrawNothing) {
-    GameState game;
-    game.circles = {circleAt(100, 100), circleAt(200, 200)};
+    game.circles = {circleAt(100, 100), circleAt(cx, cy)};
     for (Circle& circle : game.circles) {
         circle.active = false;
     }
     drawFrame(render, nullptr);
-    const std::vector<unsigned char> before = readRegion(0, 0, render.width, render.height);
+    const std::vector<unsigned char> before = readFrame();
     gGL.glUseProgram(0);
     drawCircles(game, render);
     GLint program = -1;
     gGL.glGetIntegerv(GL_CURRENT_PROGRAM, &program);
     EXPECT_EQ(program, 0) << "the circle program was never bound";
-    EXPECT_EQ(readRegion(0, 0, render.width, render.height), before);
+    EXPECT_EQ(readFrame(), before);
 }
 
 TEST_F(GLTest, AHoldCirclesProgressShowsOnItsTrack) {
@@ -178,42 +138,32 @@ TEST_F(GLTest, AHoldCirclesProgressShowsOnItsTrack) {
     EXPECT_TRUE(near(leftSide, notStarted, 12));
 }
 
-TEST_F(GLTest, DrawTextLightsTheGlyphAndNothingForSpacesOrHighBytes) {
-    const auto litPixels = [](const char* text) {
+TEST_F(GLTest, DrawTextLightsTheGlyphInsideItsBoxAndNothingForSpacesOrHighBytes) {
+    // The box of "A" at scale 2 in GL's bottom-up rows, one pixel of margin for the antialiased edge.
+    const Glyph& a = render.glyphs.at('A');
+    const int boxX = static_cast<int>(std::floor(100.0f + a.xOffset * 2.0f)) - 1;
+    const int boxY = render.height - static_cast<int>(std::ceil(200.0f + (a.yOffset + a.height) * 2.0f)) - 1;
+    const int boxW = static_cast<int>(std::ceil(a.width * 2.0f)) + 3;
+    const int boxH = static_cast<int>(std::ceil(a.height * 2.0f)) + 3;
+    const auto lit = [](const std::vector<unsigned char>& rgba) {
+        int count = 0;
+        for (size_t i = 0; i < rgba.size(); i += 4) {
+            count += rgba[i] > 128 ? 1 : 0;
+        }
+        return count;
+    };
+    const auto draw = [&](const char* text) {
         gGL.glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
         gGL.glClear(GL_COLOR_BUFFER_BIT);
         drawText(render, text, 100.0f, 200.0f, 1.0f, 1.0f, 1.0f, 1.0f, 2.0f);
-        int lit = 0;
-        const std::vector<unsigned char> rgba = readRegion(0, 0, render.width, render.height);
-        for (size_t i = 0; i < rgba.size(); i += 4) {
-            lit += rgba[i] > 128 ? 1 : 0;
-        }
-        return lit;
+        return lit(readFrame());
     };
-    const int glyphPixels = litPixels("A");
-    EXPECT_EQ(litPixels(" "), 0);
-    EXPECT_EQ(litPixels("\xC3\xA9\x7F"), 0);
+    EXPECT_EQ(draw(" "), 0);
+    EXPECT_EQ(draw("\xC3\xA9\x7F"), 0);
+    const int glyphPixels = draw("A");
+    EXPECT_EQ(lit(readRegion(boxX, boxY, boxW, boxH)), glyphPixels) << "only inside its box";
+    EXPECT_GT(glyphPixels, boxW * boxH / 5) << "a good part of its box";
     gGL.glClearColor(0.1f, 0.2f, 0.3f, 1.0f);
-
-    // "A" at scale 2 lights a good part of its box, and only inside it.
-    // The box in GL's bottom-up rows, one pixel of margin round it for the antialiased edge.
-    const Glyph& a = render.glyphs.at('A');
-    const float left = 100.0f + a.xOffset * 2.0f, top = 200.0f + a.yOffset * 2.0f;
-    const int boxX = static_cast<int>(std::floor(left)) - 1;
-    const int boxY = render.height - static_cast<int>(std::ceil(top + a.height * 2.0f)) - 1;
-    const int boxW = static_cast<int>(std::ceil(a.width * 2.0f)) + 3;
-    const int boxH = static_cast<int>(std::ceil(a.height * 2.0f)) + 3;
-    gGL.glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
-    gGL.glClear(GL_COLOR_BUFFER_BIT);
-    drawText(render, "A", 100.0f, 200.0f, 1.0f, 1.0f, 1.0f, 1.0f, 2.0f);
-    int inside = 0;
-    const std::vector<unsigned char> box = readRegion(boxX, boxY, boxW, boxH);
-    for (size_t i = 0; i < box.size(); i += 4) {
-        inside += box[i] > 128 ? 1 : 0;
-    }
-    gGL.glClearColor(0.1f, 0.2f, 0.3f, 1.0f);
-    EXPECT_GT(glyphPixels, boxW * boxH / 5);
-    EXPECT_EQ(inside, glyphPixels);
     EXPECT_TRUE(checkGLError("after text"));
 }
 
@@ -229,9 +179,7 @@ TEST_F(GLTest, FontAtlasFailuresSayWhy) {
         {"fonts/Roboto-Regular.ttf", 300.0f, "Failed to bake font bitmap: fonts/Roboto-Regular.ttf\n"}};
     const std::uint32_t texture = render.fontTexture;
     for (const auto& c : cases) {
-        CaptureStderr();
-        EXPECT_FALSE(loadFontAtlas(render, c.path, c.height));
-        const std::string err = GetCapturedStderr();
+        const std::string err = errorsOf([&] { EXPECT_FALSE(loadFontAtlas(render, c.path, c.height)); });
         EXPECT_EQ(err.rfind(c.line, 0), 0u) << err;
         EXPECT_EQ(render.fontTexture, texture) << "a failed load keeps the atlas in use";
         EXPECT_EQ(render.glyphs.size(), 95u);
@@ -240,49 +188,44 @@ TEST_F(GLTest, FontAtlasFailuresSayWhy) {
 
 TEST_F(GLTest, ABrokenLevelBackgroundKeepsThePreviousOneOnScreen) {
     drawFrame(render, nullptr);
-    const std::vector<unsigned char> before = readRegion(0, 0, render.width, render.height);
+    const std::vector<unsigned char> before = readFrame();
     const std::uint32_t program = render.backgroundProgram;
 
-    CaptureStdout();
-    CaptureStderr();
-    EXPECT_FALSE(replaceBackgroundFragmentShader(render, "#version 330 core\nvoid main( {\n"));
-    GetCapturedStdout();
-    const std::string err = GetCapturedStderr();
-    EXPECT_EQ(err.rfind("Shader compilation failed:\n", 0), 0u) << err;
-    EXPECT_NE(err.find("Failed to compile custom fragment shader\n"
-                       "Failed to load custom shader, keeping current shader\n"),
-              std::string::npos)
-        << err;
-    EXPECT_EQ(render.backgroundProgram, program);
-    drawFrame(render, nullptr);
-    EXPECT_EQ(readRegion(0, 0, render.width, render.height), before);
-
-    // A shader that compiles but does not link (a function nobody defines) fails the same way.
-    CaptureStdout();
-    CaptureStderr();
-    EXPECT_FALSE(replaceBackgroundFragmentShader(
-        render, "#version 330 core\nvec4 shade();\nout vec4 c;\nvoid main() { c = shade(); }\n"));
-    GetCapturedStdout();
-    EXPECT_NE(GetCapturedStderr().find("Failed to create custom shader program\n"
-                                       "Failed to load custom shader, keeping current shader\n"),
-              std::string::npos);
-    EXPECT_EQ(render.backgroundProgram, program);
+    // A shader that does not compile, and one that compiles but does not link (a function nobody
+    // defines).
+    const std::pair<const char*, const char*> broken[] = {
+        {"#version 330 core\nvoid main( {\n", "Failed to compile custom fragment shader\n"},
+        {"#version 330 core\nvec4 shade();\nout vec4 c;\nvoid main() { c = shade(); }\n",
+         "Failed to create custom shader program\n"}};
+    for (const auto& [source, reason] : broken) {
+        const std::string err =
+            errorsOf([&] { EXPECT_FALSE(replaceBackgroundFragmentShader(render, source)); });
+        EXPECT_NE(err.find(reason + std::string("Failed to load custom shader, keeping current shader\n")),
+                  std::string::npos)
+            << err;
+        EXPECT_EQ(render.backgroundProgram, program);
+        drawFrame(render, nullptr);
+        EXPECT_EQ(readFrame(), before);
+    }
 
     // A good one takes over, and the game's own can come back the same way.
-    const std::string log = quietly([&] {
-        EXPECT_TRUE(replaceBackgroundFragmentShader(
-            render, "#version 330 core\nout vec4 c;\nvoid main() { c = vec4(1.0, 0.0, 1.0, 1.0); }\n"));
-    });
+    std::string log;
+    errorsOf(
+        [&] {
+            EXPECT_TRUE(replaceBackgroundFragmentShader(
+                render, "#version 330 core\nout vec4 c;\nvoid main() { c = vec4(1.0, 0.0, 1.0, 1.0); }\n"));
+        },
+        &log);
     EXPECT_NE(log.find("Custom shader compiled and loaded successfully\n"), std::string::npos);
     drawFrame(render, nullptr);
     EXPECT_EQ(pixelAt(10, 10), (Pixel{255, 0, 255}));
-    quietly([&] {
+    errorsOf([&] {
         EXPECT_TRUE(
             replaceBackgroundFragmentShader(render, loadShaderSource("shaders/background_uniform.frag")));
         refreshUniformBindings(render);
     });
     drawFrame(render, nullptr);
-    EXPECT_EQ(readRegion(0, 0, render.width, render.height), before);
+    EXPECT_EQ(readFrame(), before);
 }
 
 } // namespace

@@ -8,8 +8,11 @@
 #include <SDL3/SDL.h>
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdlib>
 #include <fstream>
 #include <string>
+#include <vector>
 
 class GLTest : public ::testing::Test {
 protected:
@@ -39,6 +42,41 @@ protected:
         std::string path = ::testing::TempDir() + name;
         std::ofstream(path, std::ios::binary) << text;
         return path;
+    }
+
+    // Runs `f` with standard output and error captured; answers what went to standard error, and
+    // stores standard output in `out` when given.
+    template <typename F> static std::string errorsOf(F f, std::string* out = nullptr) {
+        ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
+        f();
+        const std::string printed = ::testing::internal::GetCapturedStdout();
+        if (out != nullptr) {
+            *out = printed;
+        }
+        return ::testing::internal::GetCapturedStderr();
+    }
+
+    using Pixel = std::array<int, 3>;
+
+    // Drawable pixels, origin bottom left, as GL reads them.
+    static std::vector<unsigned char> readRegion(int x, int y, int width, int height) {
+        std::vector<unsigned char> rgba(static_cast<size_t>(width) * height * 4);
+        glReadPixels(x, y, width, height, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+        return rgba;
+    }
+    static std::vector<unsigned char> readFrame() { return readRegion(0, 0, render.width, render.height); }
+    static Pixel pixelAt(int x, int y) {
+        const std::vector<unsigned char> rgba = readRegion(x, y, 1, 1);
+        return {rgba[0], rgba[1], rgba[2]};
+    }
+    static bool near(const Pixel& a, const Pixel& b, int tolerance) {
+        for (int i = 0; i < 3; ++i) {
+            if (std::abs(a[i] - b[i]) > tolerance) {
+                return false;
+            }
+        }
+        return true;
     }
 
     inline static RenderState render;

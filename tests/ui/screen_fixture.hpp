@@ -127,6 +127,14 @@ protected:
         out += frame(x, y, false);
         return out;
     }
+    // Runs `f` with standard output and error captured; answers what went to standard error.
+    template <typename F> static std::string quietly(F f) {
+        ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
+        f();
+        ::testing::internal::GetCapturedStdout();
+        return ::testing::internal::GetCapturedStderr();
+    }
     // Whether the window was drawn in the frame just built.
     static bool drawnLastFrame(const char* window) {
         const ImGuiWindow* w = ImGui::FindWindowByName(window);

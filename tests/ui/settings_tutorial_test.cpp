@@ -16,14 +16,6 @@ using ::testing::internal::GetCapturedStdout;
 
 namespace {
 
-size_t count(const std::string& text, const std::string& part) {
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++n;
-    }
-    return n;
-}
-
 class Settings : public Screens {
 protected:
     void SetUp() override {
@@ -67,10 +59,12 @@ TEST_F(Settings, OnlySaveTakesTheNameAndBackOrCreditsDropAnEdit) {
 TEST_F(Settings, TheCheckBoxAppliesAndStoresEachToggle) {
     app->game.keyboardGameplay = true;
     settle();
-    const std::string log = click("keyboard_gameplay") + click("keyboard_gameplay");
-    EXPECT_EQ(count(log, "Keyboard gameplay setting saved to "), 2u) << log;
-    EXPECT_NE(log.find(": disabled\n"), std::string::npos);
-    EXPECT_TRUE(app->game.keyboardGameplay);
+    for (const char* state : {"disabled", "enabled"}) {
+        const std::string log = click("keyboard_gameplay");
+        EXPECT_EQ(app->game.keyboardGameplay, std::string(state) == "enabled");
+        EXPECT_NE(log.find("Keyboard gameplay setting saved to "), std::string::npos) << log;
+        EXPECT_NE(log.find(std::string(": ") + state + "\n"), std::string::npos) << log;
+    }
     EXPECT_TRUE(loadKeyboardGameplay(false));
 }
 
@@ -108,15 +102,6 @@ TEST_F(Settings, TheButtonRowShrinksToFitANarrowWindow) {
 
 class Tutorial : public Screens {
 protected:
-    void SetUp() override {
-        Screens::SetUp();
-        CaptureStdout();
-        CaptureStderr();
-        loadLevelFromManifest("levels/level.json", app->audio, app->render);
-        GetCapturedStdout();
-        GetCapturedStderr();
-        app->game.levelName = "Neon Drive";
-    }
     void TearDown() override {
         // Whatever a test leaves open, the tutorial is left the way the game leaves it.
         gUI.showTutorial = false;
@@ -129,6 +114,12 @@ protected:
         settle();
         GetCapturedStderr();
     }
+    // A gameplay frame in which Space was pressed.
+    void spaceFrame() {
+        app->input.togglePlayback = true;
+        std::lock_guard<std::mutex> lock(app->gameMutex);
+        runFrameGameplay(*app, 1.0f / 60.0f);
+    }
     std::vector<bool> audible() const {
         std::vector<bool> flags;
         for (const LoadedStem& stem : app->audio.stems) {
@@ -138,7 +129,14 @@ protected:
     }
 };
 
-TEST_F(Tutorial, EachPageSetsTheSongsLayersOnceAndFinishBringsTheLevelBack) {
+// A level started from the menu gives way to the tutorial's song; each page sets the song's layers
+// once, and Finish brings the level back for Space to play under its own name.
+TEST_F(Tutorial, EachPageSetsTheSongsLayersOnceAndFinishBringsTheMenuLevelBack) {
+    quietly([&] { ASSERT_TRUE(startLevel(*app, 2)); });
+    const std::string level = levelList[2].name;
+    const size_t stems = app->audio.stems.size();
+    ASSERT_EQ(app->game.levelName, level);
+    app->game.playing = false; // back in the menu
     gUI.showTutorial = true;
     show();
     EXPECT_EQ(gUI.lastAppliedTutorialPage, 0);
@@ -156,6 +154,7 @@ TEST_F(Tutorial, EachPageSetsTheSongsLayersOnceAndFinishBringsTheLevelBack) {
         GetCapturedStderr();
         EXPECT_EQ(gUI.tutorialPage, page);
         EXPECT_EQ(app->game.round, round + 1) << "one application per page change";
+        EXPECT_EQ(currentLevelPackage.name, "tutorialsong");
         ASSERT_EQ(app->audio.stems.size(), 3u) << "the tutorial song";
         EXPECT_EQ(audible(), layers[page - 1]) << "page " << page;
         EXPECT_FALSE(app->game.playing);
@@ -163,6 +162,15 @@ TEST_F(Tutorial, EachPageSetsTheSongsLayersOnceAndFinishBringsTheLevelBack) {
             song = app->audio.stems[0].source.get();
         }
         EXPECT_EQ(app->audio.stems[0].source.get(), song) << "paging keeps the loaded song";
+        if (page == 2) {
+            // Hidden with F12, the tutorial still owns its song: Space does not start it as a round.
+            app->uiVisible = false;
+            spaceFrame();
+            EXPECT_FALSE(app->game.playing);
+            EXPECT_TRUE(app->audio.playing) << "nor stops it";
+            EXPECT_EQ(app->audio.stems.size(), 3u);
+            app->uiVisible = true;
+        }
     }
     EXPECT_TRUE(drawnLastFrame("##StemProgressHUD")) << "page 3 shows the layer bar";
     EXPECT_EQ(app->game.activeLayers, 2);
@@ -177,73 +185,33 @@ TEST_F(Tutorial, EachPageSetsTheSongsLayersOnceAndFinishBringsTheLevelBack) {
     show();
     EXPECT_FALSE(gUI.showTutorial);
     EXPECT_EQ(gUI.lastAppliedTutorialPage, -1);
-    EXPECT_GE(app->audio.stems.size(), 5u) << "the default level is back";
-    EXPECT_EQ(app->game.levelName, "Neon Drive");
+    EXPECT_EQ(app->game.levelName, level);
+    EXPECT_TRUE(packageLoaded);
+    EXPECT_EQ(currentLevelPackage.name, levelList[2].file);
+    EXPECT_EQ(app->audio.stems.size(), stems);
 
     const std::uint64_t round = app->game.round;
     gUI.showTutorial = true;
     gUI.tutorialPage = 0;
     show();
     EXPECT_EQ(app->game.round, round + 1) << "reopened on the same page: applied again";
-}
-
-TEST_F(Tutorial, AMenuLevelGivesWayToTheSongAndComesBackAfter) {
-    CaptureStdout();
-    CaptureStderr();
-    ASSERT_TRUE(startLevel(*app, 2));
-    GetCapturedStdout();
-    GetCapturedStderr();
-    const std::string level = levelList[2].name;
-    const size_t stems = app->audio.stems.size();
-    ASSERT_EQ(app->game.levelName, level);
-    app->game.playing = false; // back in the menu
-    gUI.showTutorial = true;
-    gUI.tutorialPage = 1;
-    show();
-    EXPECT_EQ(currentLevelPackage.name, "tutorialsong");
-    EXPECT_EQ(app->audio.stems.size(), 3u);
 
     gUI.showTutorial = false;
     show();
-    EXPECT_EQ(app->game.levelName, level);
-    EXPECT_TRUE(packageLoaded);
-    EXPECT_EQ(currentLevelPackage.name, levelList[2].file);
-    EXPECT_EQ(app->audio.stems.size(), stems);
-}
-
-// Hidden with F12, the tutorial still owns its song: Space does not start it as a round.
-TEST_F(Tutorial, SpaceDuringTheTutorialStartsNoRound) {
-    gUI.showTutorial = true;
-    gUI.tutorialPage = 2;
-    show();
-    app->uiVisible = false;
-    app->input.togglePlayback = true;
-    {
-        std::lock_guard<std::mutex> lock(app->gameMutex);
-        runFrameGameplay(*app, 1.0f / 60.0f);
-    }
-    EXPECT_FALSE(app->game.playing);
-    EXPECT_EQ(app->audio.stems.size(), 3u);
-
-    // Finished, Space plays the level the tutorial had replaced, under its own name.
-    app->uiVisible = true;
-    gUI.showTutorial = false;
-    show();
     CaptureStdout();
-    {
-        std::lock_guard<std::mutex> lock(app->gameMutex);
-        runFrameGameplay(*app, 1.0f / 60.0f);
-    }
+    spaceFrame();
     GetCapturedStdout();
     EXPECT_TRUE(app->game.playing);
-    EXPECT_EQ(app->game.levelName, "Neon Drive");
-    EXPECT_GE(app->audio.stems.size(), 5u);
+    EXPECT_EQ(app->game.levelName, level);
+    EXPECT_EQ(app->audio.stems.size(), stems);
 }
 
 TEST(TutorialText, StatesTheRulesTheGamePlays) {
     const TutorialPage& stems = tutorialPage(3);
     EXPECT_STREQ(stems.title, "Stem Progress");
-    EXPECT_NE(std::string(stems.paragraphs[1]).find("if you miss 3 beats in a row"), std::string::npos);
+    const std::string misses =
+        "if you miss " + std::to_string(GameState{}.missesPerLayerDrop) + " beats in a row";
+    EXPECT_NE(std::string(stems.paragraphs[1]).find(misses), std::string::npos);
     EXPECT_TRUE(tutorialPage(5).paragraphs.empty());
     bool namesMiniaudio = false;
     for (const CreditLine& line : creditLines()) {

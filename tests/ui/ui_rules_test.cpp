@@ -49,33 +49,25 @@ TEST(UiShaderVersion, FitsTheContextObtained) {
     EXPECT_STREQ(guiShaderVersion(3, 0, false), "#version 130");
 }
 
-const float kGold[3] = {1.0f, 0.85f, 0.0f};
-const float kGrey[3] = {0.7f, 0.7f, 0.7f};
-const float kGreen[3] = {0.0f, 1.0f, 0.5f};
-const float kPaleBlue[3] = {0.7f, 0.7f, 1.0f};
-
-bool colourIs(const HudText& item, const float rgb[3]) {
-    return item.color[0] == rgb[0] && item.color[1] == rgb[1] && item.color[2] == rgb[2] &&
-           item.color[3] == 1.0f;
-}
-
-TEST(ScoreHud, TextsAndColoursFollowTheRound) {
-    std::vector<HudText> texts = scoreHudTexts(0, 0, 1.0f, 0);
-    ASSERT_EQ(texts.size(), 4u);
-    EXPECT_EQ(texts[0].text, "Score: 0");
-    EXPECT_TRUE(colourIs(texts[0], kGold));
-    EXPECT_EQ(texts[1].text, "Best: 0");
-    EXPECT_TRUE(colourIs(texts[1], kGrey)) << "grey while the score does not beat it";
-    EXPECT_EQ(texts[2].text, "x1.0");
-    EXPECT_EQ(texts[3].text, "Combo: 0");
-    EXPECT_TRUE(colourIs(texts[3], kGrey));
-
-    texts = scoreHudTexts(1200, 1000, 2.0f, 1);
-    EXPECT_EQ(texts[1].text, "Best: 1000");
-    EXPECT_TRUE(colourIs(texts[1], kGreen)) << "green once beaten";
-    EXPECT_EQ(texts[2].text, "x2.0");
-    EXPECT_TRUE(colourIs(texts[2], kPaleBlue));
-    EXPECT_TRUE(colourIs(texts[3], kGreen)) << "a combo of 1 turns green";
+// The texts follow the round; Best and Combo turn from the idle colour to the good one once the best
+// is beaten or a combo runs.
+TEST(ScoreHud, TextsFollowTheRoundAndBeatingTheBestOrAComboChangesTheirColour) {
+    const auto texts = [](const std::vector<HudText>& items) {
+        std::vector<std::string> all;
+        for (const HudText& item : items) {
+            all.push_back(item.text);
+        }
+        return all;
+    };
+    const auto colour = [](const HudText& item) { return std::vector<float>(item.color, item.color + 4); };
+    const std::vector<HudText> start = scoreHudTexts(0, 0, 1.0f, 0),
+                               later = scoreHudTexts(1200, 1000, 2.0f, 1);
+    EXPECT_EQ(texts(start), (std::vector<std::string>{"Score: 0", "Best: 0", "x1.0", "Combo: 0"}));
+    EXPECT_EQ(texts(later), (std::vector<std::string>{"Score: 1200", "Best: 1000", "x2.0", "Combo: 1"}));
+    EXPECT_EQ(colour(start[1]), colour(start[3]));
+    EXPECT_EQ(colour(later[1]), colour(later[3]));
+    EXPECT_NE(colour(start[1]), colour(later[1]));
+    EXPECT_EQ(colour(start[0]), colour(later[0])) << "the score keeps its colour";
 }
 
 TEST(StemBar, SegmentsShareTheWidthInsideTheMargins) {

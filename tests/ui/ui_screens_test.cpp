@@ -8,9 +8,7 @@
 #include <fstream>
 
 using ::testing::internal::CaptureStderr;
-using ::testing::internal::CaptureStdout;
 using ::testing::internal::GetCapturedStderr;
-using ::testing::internal::GetCapturedStdout;
 
 namespace {
 
@@ -29,23 +27,26 @@ TEST_F(Screens, TheMenuTracesItsButtonsAndRowsOnce) {
     EXPECT_TRUE(drawnLastFrame("##MainMenu"));
 }
 
-TEST_F(Screens, AClickOnARowOnlySelectsIt) {
-    settle();
-    click("level_row_2");
-    EXPECT_EQ(selectedLevelIndex, 2);
-    EXPECT_EQ(app->pendingLevelStart, -1);
-    EXPECT_TRUE(app->audio.stems.empty()) << "nothing loads before Start";
-    EXPECT_FALSE(app->game.playing);
-}
-
-TEST_F(Screens, NamesFromTheFileAreNeitherFormatsNorIds) {
+// A click on a row only selects it, and so does a tap (a pointer position and a press in the same
+// frame, with no hover before it). Names from the file are neither formats nor ids.
+TEST_F(Screens, AClickOrATapOnARowOnlySelectsIt) {
     levelList = {{"%n%n%s%s", "a", 1, "%n%s"}, {"Same##x", "b", 7, ""}, {"Same##x", "c", 0, ""}};
     settle();
     EXPECT_NE(traced["level_row_1"].y, traced["level_row_2"].y) << "two rows, not one";
-    click("level_row_2");
-    EXPECT_EQ(selectedLevelIndex, 2);
-    click("level_row_1");
-    EXPECT_EQ(selectedLevelIndex, 1);
+    for (int row : {2, 1}) {
+        click("level_row_" + std::to_string(row));
+        EXPECT_EQ(selectedLevelIndex, row);
+    }
+    for (int row : {2, 0}) {
+        const Rect r = traced["level_row_" + std::to_string(row)];
+        frame(r.x + r.w / 2, r.y + r.h / 2, true);
+        frame(r.x + r.w / 2, r.y + r.h / 2, false);
+        EXPECT_EQ(selectedLevelIndex, row);
+        frame(-1, -1, false); // the finger leaves
+    }
+    EXPECT_EQ(app->pendingLevelStart, -1);
+    EXPECT_TRUE(app->audio.stems.empty()) << "nothing loads before Start";
+    EXPECT_FALSE(app->game.playing);
 }
 
 TEST_F(Screens, EveryMenuButtonLeadsToItsScreen) {
@@ -73,14 +74,7 @@ TEST_F(Screens, StartLoadsTheSelectedLevelAndTheHudsExitReturnsToTheMenu) {
     EXPECT_TRUE(drawnLastFrame("##Loading")) << "the frame before the load says it is loading";
     EXPECT_TRUE(app->audio.stems.empty()) << "the load waits for that frame to be shown";
 
-    CaptureStdout();
-    CaptureStderr();
-    runPendingLevelStart(*app);
-    const std::string out = GetCapturedStdout();
-    GetCapturedStderr();
-    const std::string manifest = "levels/" + levelList[1].file + "/level.json";
-    EXPECT_NE(out.find("Loaded stems successfully via level.json manifest."), std::string::npos) << out;
-    EXPECT_NE(out.find("from level JSON: " + manifest), std::string::npos) << out;
+    quietly([&] { runPendingLevelStart(*app); });
     ASSERT_FALSE(app->audio.stems.empty());
     EXPECT_TRUE(app->audio.playing);
     EXPECT_TRUE(app->audio.stems[0].active) << "the first layer fades in";
@@ -114,9 +108,9 @@ TEST_F(Screens, TheLeaderboardShowsTheFetchedLevelsAndBackReturnsToTheMenu) {
     settle();
     CaptureStderr();
     click("##leaderboard");
-    EXPECT_TRUE(app->showLeaderboard);
     EXPECT_TRUE(httpDatabaseWait(15.0));
     GetCapturedStderr();
+    EXPECT_TRUE(app->showLeaderboard);
     receiveLeaderboard(
         nlohmann::json::parse(R"({"levels": [{"name": "A", "scores": [{"player": "p", "score": 1}]},
                                                               {"name": "B", "scores": []}]})"));
@@ -137,23 +131,16 @@ TEST_F(Screens, AFailedStartLeavesTheMenuUsable) {
     std::filesystem::create_directory_symlink(VIBRELLE_TEST_DATA "/level/sub", "levels/small_test_level",
                                               exists);
     levelList = {{"Gone", "no_such_level", 1, ""}, {"Small", "small_test_level", 1, ""}};
-    CaptureStdout();
-    CaptureStderr();
-    EXPECT_FALSE(startLevel(*app, 0));
-    GetCapturedStdout();
-    EXPECT_NE(GetCapturedStderr().find(
-                  "CRITICAL: Failed to load level from manifest: levels/no_such_level/level.json"),
+    EXPECT_NE(quietly([&] {
+                  EXPECT_FALSE(startLevel(*app, 0));
+              }).find("CRITICAL: Failed to load level from manifest: levels/no_such_level/level.json"),
               std::string::npos);
     EXPECT_FALSE(app->audio.playing);
     EXPECT_FALSE(app->game.playing);
     settle();
     EXPECT_TRUE(drawnLastFrame("##MainMenu"));
 
-    CaptureStdout();
-    CaptureStderr();
-    EXPECT_TRUE(startLevel(*app, 1));
-    GetCapturedStdout();
-    GetCapturedStderr();
+    quietly([&] { EXPECT_TRUE(startLevel(*app, 1)); });
     EXPECT_TRUE(app->audio.playing);
     EXPECT_TRUE(app->game.playing);
     EXPECT_EQ(app->audio.stems.size(), 3u);
@@ -163,43 +150,29 @@ TEST_F(Screens, AFailedStartLeavesTheMenuUsable) {
 }
 
 TEST_F(Screens, ARejectedFontIsFreedOnceAndReported) {
-    // A file that starts like a font, with its one table inside the file, but is none.
+    // A file that starts like a font, with its one table inside the file, but is none; and garbage.
     std::string bytes(300, '\0');
     const unsigned char header[] = {0,   1,   0, 0, 0, 1, 0, 16, 0, 0,  0, 0, 'j', 'u',
                                     'n', 'k', 0, 0, 0, 0, 0, 0,  0, 28, 0, 0, 0,   100};
     bytes.replace(0, sizeof header, reinterpret_cast<const char*>(header), sizeof header);
     const std::string path = ::testing::TempDir() + "rejected_font.ttf";
-    std::ofstream(path, std::ios::binary) << bytes;
     const std::string garbage = ::testing::TempDir() + "garbage_font.ttf";
+    std::ofstream(path, std::ios::binary) << bytes;
     std::ofstream(garbage, std::ios::binary) << std::string(4096, 'x');
 
     ImFontAtlas& atlas = *ImGui::GetIO().Fonts;
     const int fonts = atlas.Fonts.Size;
-    for (const std::string& file : {path, garbage}) {
-        CaptureStderr();
-        EXPECT_EQ(loadUIFont(file.c_str(), 20.0f), nullptr);
-        EXPECT_NE(GetCapturedStderr().find("ImGui::AddFontFromMemoryTTF failed for '" + file +
-                                           "'. The font file may be corrupt."),
-                  std::string::npos);
+    const std::pair<std::string, std::string> cases[] = {
+        {path, "ImGui::AddFontFromMemoryTTF failed for '" + path + "'. The font file may be corrupt."},
+        {garbage, "ImGui::AddFontFromMemoryTTF failed for '" + garbage + "'. The font file may be corrupt."},
+        {"/nonexistent/font.ttf", "CRITICAL: SDL_LoadFile failed for font: '/nonexistent/font.ttf'."}};
+    for (const auto& [file, line] : cases) {
+        EXPECT_NE(quietly([&] { EXPECT_EQ(loadUIFont(file.c_str(), 20.0f), nullptr); }).find(line),
+                  std::string::npos)
+            << file;
     }
-    CaptureStderr();
-    EXPECT_EQ(loadUIFont("/nonexistent/font.ttf", 20.0f), nullptr);
-    EXPECT_EQ(
-        GetCapturedStderr().rfind("CRITICAL: SDL_LoadFile failed for font: '/nonexistent/font.ttf'.", 0), 0u);
     EXPECT_EQ(atlas.Fonts.Size, fonts);
     frame(); // the atlas is still whole
-}
-
-// A tap arrives as a pointer position and a press in the same frame, with no hover before it.
-TEST_F(Screens, ARowTakesATapWithNoHoverBeforeIt) {
-    settle();
-    for (int row : {1, 2}) {
-        const Rect r = traced["level_row_" + std::to_string(row)];
-        frame(r.x + r.w / 2, r.y + r.h / 2, true);
-        frame(r.x + r.w / 2, r.y + r.h / 2, false);
-        EXPECT_EQ(selectedLevelIndex, row);
-        frame(-1, -1, false); // the finger leaves
-    }
 }
 
 } // namespace
