@@ -354,7 +354,10 @@ int vibrelleMain(int argc, char** argv) {
         autoplayBotStart(*app);
         app->input.togglePlayback = true;
     }
-    std::thread logic(logicThreadMain, app.get());
+    std::thread logic([raw = app.get()] {
+        logicThreadMain(raw);
+        SDL_CleanupTLS(); // SDL frees a thread's error buffer itself only on its own threads
+    });
     runMainLoop(*app);
     autoplayBotStop(*app);
     gLogicStopRequested.store(true);

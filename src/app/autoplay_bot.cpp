@@ -90,7 +90,10 @@ void autoplayBotStart(App& app) {
     autoplayStart(app.autoplay.plan);
     app.autoplay.stop = false;
     app.autoplay.windowId = SDL_GetWindowID(app.render.window);
-    app.autoplay.thread = std::thread(autoplayBotMain, &app);
+    app.autoplay.thread = std::thread([&app] {
+        autoplayBotMain(&app);
+        SDL_CleanupTLS(); // SDL frees a thread's error buffer itself only on its own threads
+    });
 }
 
 void autoplayBotStop(App& app) {

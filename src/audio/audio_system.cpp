@@ -172,7 +172,11 @@ bool decodeInParallel(const std::vector<std::string>& paths, const AudioLimits& 
     workers.reserve(threads);
     try {
         for (unsigned t = 1; t < threads; ++t) {
-            workers.emplace_back(work);
+            // SDL keeps a per-thread error buffer that it frees itself only on its own threads.
+            workers.emplace_back([&work] {
+                work();
+                SDL_CleanupTLS();
+            });
         }
     } catch (const std::system_error&) {
         // Fewer threads than asked for: the ones running share the files.
