@@ -9,6 +9,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -50,7 +52,9 @@ protected:
         return ok;
     }
     AudioSystem audio;
-    std::filesystem::path root = std::filesystem::path(::testing::TempDir()) / "gl_packages";
+    // One folder per test process: CTest runs these tests side by side.
+    std::filesystem::path root =
+        std::filesystem::path(::testing::TempDir()) / ("gl_packages_" + std::to_string(::getpid()));
 };
 
 TEST_F(PackageGL, ABrokenShaderOrNoneKeepsTheBackgroundInUseAndTheLevelStillLoads) {
