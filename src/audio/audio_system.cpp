@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <filesystem>
 #include <new>
 #include <sstream>
 #include <system_error>
@@ -152,10 +153,22 @@ bool decodeInParallel(const std::vector<std::string>& paths, const AudioLimits& 
                       std::uint64_t budgetBytes, unsigned threads, std::vector<DecodedStem>& results) {
     LevelBudget budget;
     budget.limit = budgetBytes;
+    // Largest files first: with a few threads and stems of unequal length, a long stem taken last
+    // would leave the other threads idle while it decodes.
+    std::vector<size_t> order(paths.size());
+    std::vector<std::uintmax_t> sizes(paths.size(), 0);
+    for (size_t i = 0; i < paths.size(); ++i) {
+        order[i] = i;
+        std::error_code ec;
+        const std::uintmax_t size = std::filesystem::file_size(paths[i], ec);
+        sizes[i] = ec ? 0 : size;
+    }
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return sizes[a] > sizes[b]; });
     std::atomic<size_t> next{0};
     std::atomic<bool> overLimit{false};
     auto work = [&] {
-        for (size_t i = next++; i < paths.size(); i = next++) {
+        for (size_t n = next++; n < order.size(); n = next++) {
+            const size_t i = order[n];
             try {
                 decodeStemFile(paths[i], limits, budget, results[i]);
             } catch (const std::bad_alloc&) {
