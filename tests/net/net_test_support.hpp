@@ -1,6 +1,8 @@
 #pragma once
 // Helpers of the network tests: a cpp-httplib server on a loopback port, a port that refuses
 // connections, a temporary folder, captured log lines, and a gate that holds a server handler.
+#include "temp_dir.hpp"
+
 #include <gtest/gtest.h>
 #include <httplib.h>
 
@@ -33,28 +35,6 @@ inline double secondsSince(Clock::time_point start) {
 inline bool contains(const std::string& text, const std::string& piece) {
     return text.find(piece) != std::string::npos;
 }
-
-// A fresh folder under the system's temporary directory, removed with everything in it.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vibrelle-net-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        path_ = pattern;
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
 
 inline void writeTextFile(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary);

@@ -2,6 +2,8 @@
 // Helpers of the leaderboard server's tests and benchmark: child processes with their output
 // drained on a thread, the server program on a port of its own, a PostgreSQL cluster in a
 // temporary folder, and plain HTTP requests that send the target exactly as given.
+#include "temp_dir.hpp"
+
 #include <httplib.h>
 
 #include <arpa/inet.h>
@@ -28,29 +30,6 @@
 extern char** environ;
 
 namespace servertest {
-
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vibrelle-server-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        path_ = pattern;
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
 
 // A program started with standard output and error on one pipe, read by a thread of its own so
 // that the child never blocks on a full pipe. The last lines are kept for failure messages.
