@@ -304,12 +304,29 @@ ma_result seekMemory(MemoryFile& file, ma_int64 offset, ma_seek_origin origin) {
     return MA_SUCCESS;
 }
 
-// libvorbis as a decoding backend of miniaudio's decoder, reading the bytes in memory; the
+// libvorbis as a decoding backend of miniaudio's decoder, reading the bytes in memory (the game)
+// or through the decoder's read and seek callbacks (a file streamed by the authoring tool); the
 // decoder converts what it decodes like any other format's frames. A stream with more channels
 // than kMaxFileChannels is refused here, before the decoder's converter would refuse it (see
 // DecoderGuard).
+ma_result openVorbis(ma_read_proc read, ma_seek_proc seek, ma_tell_proc tell, void* reader,
+                     const ma_decoding_backend_config* config, const ma_allocation_callbacks* allocation,
+                     ma_libvorbis* vorbis) {
+    ma_result result = ma_libvorbis_init(read, seek, tell, reader, config, allocation, vorbis);
+    if (result != MA_SUCCESS) {
+        return result;
+    }
+    ma_uint32 channels = 0;
+    result = ma_libvorbis_get_data_format(vorbis, nullptr, &channels, nullptr, nullptr, 0);
+    if (result != MA_SUCCESS || channels == 0 || channels > kMaxFileChannels) {
+        ma_libvorbis_uninit(vorbis, allocation);
+        return MA_INVALID_FILE;
+    }
+    return MA_SUCCESS;
+}
+
 struct VorbisInMemory {
-    ma_libvorbis vorbis; // first: the decoder sees the whole as this data source
+    ma_libvorbis vorbis; // first: the block is the data source, and uninitVorbis frees it as one
     MemoryFile file;
 };
 
@@ -330,33 +347,34 @@ ma_result initVorbisFromMemory(void*, const void* data, size_t size, const ma_de
         *position = ma_int64(static_cast<MemoryFile*>(file)->position);
         return MA_SUCCESS;
     };
-    ma_result result =
-        ma_libvorbis_init(read, seek, tell, &source->file, config, allocation, &source->vorbis);
+    const ma_result result = openVorbis(read, seek, tell, &source->file, config, allocation, &source->vorbis);
     if (result != MA_SUCCESS) {
         ma_free(source, allocation);
         return result;
     }
-    ma_uint32 channels = 0;
-    result = ma_libvorbis_get_data_format(&source->vorbis, nullptr, &channels, nullptr, nullptr, 0);
-    if (result != MA_SUCCESS || channels == 0 || channels > kMaxFileChannels) {
-        ma_libvorbis_uninit(&source->vorbis, allocation);
-        ma_free(source, allocation);
-        return MA_INVALID_FILE;
-    }
     *backend = &source->vorbis;
+    return MA_SUCCESS;
+}
+
+ma_result initVorbisFromCallbacks(void*, ma_read_proc read, ma_seek_proc seek, ma_tell_proc tell,
+                                  void* reader, const ma_decoding_backend_config* config,
+                                  const ma_allocation_callbacks* allocation, ma_data_source** backend) {
+    auto* vorbis = static_cast<ma_libvorbis*>(ma_malloc(sizeof(ma_libvorbis), allocation));
+    if (!vorbis) {
+        return MA_OUT_OF_MEMORY;
+    }
+    const ma_result result = openVorbis(read, seek, tell, reader, config, allocation, vorbis);
+    if (result != MA_SUCCESS) {
+        ma_free(vorbis, allocation);
+        return result;
+    }
+    *backend = vorbis;
     return MA_SUCCESS;
 }
 
 void uninitVorbis(void*, ma_data_source* backend, const ma_allocation_callbacks* allocation) {
     ma_libvorbis_uninit(static_cast<ma_libvorbis*>(backend), allocation);
     ma_free(backend, allocation);
-}
-
-// Only ever opened from memory.
-ma_result initVorbisFromCallbacks(void*, ma_read_proc, ma_seek_proc, ma_tell_proc, void*,
-                                  const ma_decoding_backend_config*, const ma_allocation_callbacks*,
-                                  ma_data_source**) {
-    return MA_NOT_IMPLEMENTED;
 }
 
 ma_decoding_backend_vtable vorbisBackend = {initVorbisFromCallbacks, nullptr, nullptr, initVorbisFromMemory,
@@ -387,8 +405,7 @@ struct DecoderGuard {
         ma_decoder_config config = ma_decoder_config_init(ma_format_f32, channels, 0);
         config.encodingFormat = format;
         if (format == ma_encoding_format_vorbis) {
-            config.ppCustomBackendVTables = vorbisBackends;
-            config.customBackendCount = 1;
+            useVorbisBackend(config);
             open = ma_decoder_init_memory(data, size, &config, &decoder) == MA_SUCCESS;
         } else {
             file = MemoryFile{data, size, 0};
@@ -513,6 +530,11 @@ bool resampleLoop(const float* in, uint64_t frames, uint32_t channels, uint32_t 
 }
 
 } // namespace
+
+void useVorbisBackend(ma_decoder_config& config) {
+    config.ppCustomBackendVTables = vorbisBackends;
+    config.customBackendCount = 1;
+}
 
 // ---- Public interface ----
 

@@ -17,3 +17,7 @@
 
 #include <miniaudio.h>
 #include <miniaudio_libvorbis.h>
+
+// Lets a decoder built from `config` reach Ogg Vorbis through libvorbis, from memory or through
+// read and seek callbacks (a file); streams of no or more than 32 channels are refused. Any thread.
+void useVorbisBackend(ma_decoder_config& config);

@@ -13,33 +13,6 @@ namespace {
 constexpr uint64_t kChunkFrames = 4096;
 constexpr size_t kHeadBytes = 4u << 20; // enough for an ID3 tag with cover art and the first frame
 
-// Ogg Vorbis is decoded by libvorbis, registered with miniaudio's decoder as a custom backend the
-// way the game's own loader does it; other formats fall through to miniaudio's decoders.
-ma_result initVorbisBackend(void*, ma_read_proc onRead, ma_seek_proc onSeek, ma_tell_proc onTell,
-                            void* source, const ma_decoding_backend_config* config,
-                            const ma_allocation_callbacks* allocation, ma_data_source** backend) {
-    auto* vorbis = static_cast<ma_libvorbis*>(ma_malloc(sizeof(ma_libvorbis), allocation));
-    if (!vorbis) {
-        return MA_OUT_OF_MEMORY;
-    }
-    const ma_result result = ma_libvorbis_init(onRead, onSeek, onTell, source, config, allocation, vorbis);
-    if (result != MA_SUCCESS) {
-        ma_free(vorbis, allocation);
-        return result;
-    }
-    *backend = vorbis;
-    return MA_SUCCESS;
-}
-
-void uninitVorbisBackend(void*, ma_data_source* backend, const ma_allocation_callbacks* allocation) {
-    ma_libvorbis_uninit(static_cast<ma_libvorbis*>(backend), allocation);
-    ma_free(backend, allocation);
-}
-
-ma_decoding_backend_vtable vorbisBackend = {initVorbisBackend, nullptr, nullptr, nullptr,
-                                            uninitVorbisBackend};
-ma_decoding_backend_vtable* vorbisBackends[] = {&vorbisBackend};
-
 // A miniaudio file decoder that is always closed on the way out.
 struct FileDecoder {
     ma_decoder decoder{};
@@ -54,8 +27,7 @@ struct FileDecoder {
     bool init(const std::string& path, uint32_t channels, uint32_t rate) {
         close();
         ma_decoder_config config = ma_decoder_config_init(ma_format_f32, channels, rate);
-        config.ppCustomBackendVTables = vorbisBackends;
-        config.customBackendCount = 1;
+        useVorbisBackend(config);
         open = ma_decoder_init_file(path.c_str(), &config, &decoder) == MA_SUCCESS;
         return open;
     }
