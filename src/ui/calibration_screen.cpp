@@ -193,22 +193,12 @@ void drawCalibrationScreen(App& app) {
 
         ImGui::Dummy(ImVec2(0.0f, 10.0f * s));
         const float gap = 40.0f * s * k;
-        ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0, 0, 0, 0));
-        ImGui::PushStyleColor(ImGuiCol_ButtonActive, ImVec4(0, 0, 0, 0));
-        ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ImVec4(0, 0, 0, 0));
-        ImGui::SetCursorPosX((ImGui::GetWindowWidth() - (2.0f * gap + 3.0f * button.x)) / 2.0f);
-        const ButtonTextures& t = gUI.textures;
-        back = labeledImageButton("##back", "Back", button, t.normalInactive, t.normalActive);
-        uiTraceLastItem("calibration_back");
-        ImGui::SameLine(0.0f, gap);
-        retry = labeledImageButton("##retry", "Retry", button, t.normalInactive, t.normalActive);
-        uiTraceLastItem("calibration_retry");
-        ImGui::SameLine(0.0f, gap);
-        ImGui::BeginDisabled(!session.result.valid);
-        save = labeledImageButton("##save", "Save", button, t.normalInactive, t.normalActive);
-        uiTraceLastItem("calibration_save");
-        ImGui::EndDisabled();
-        ImGui::PopStyleColor(3);
+        const RowButton row[] = {
+            {"##back", "Back"}, {"##retry", "Retry"}, {"##save", "Save", session.result.valid}};
+        const int clicked = drawButtonRow(row, 3, button, gap);
+        back = clicked == 0;
+        retry = clicked == 1;
+        save = clicked == 2;
     }
     ImGui::End();
     if (save) {

@@ -248,13 +248,8 @@ void drawLeaderboardScreen(App& app) {
             ImGui::Dummy(ImVec2(0.0f, gap));
         }
         const ImVec2 size(400.0f * s, 125.2f * s);
-        ImGui::SetCursorPosX((ImGui::GetWindowWidth() - size.x) / 2.0f);
-        ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0, 0, 0, 0));
-        ImGui::PushStyleColor(ImGuiCol_ButtonActive, ImVec4(0, 0, 0, 0));
-        ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ImVec4(0, 0, 0, 0));
-        back = labeledImageButton("##back", "Back", size, gUI.textures.normalInactive,
-                                  gUI.textures.normalActive);
-        ImGui::PopStyleColor(3);
+        const RowButton row[] = {{"##back", "Back"}};
+        back = drawButtonRow(row, 1, size, 0.0f) == 0;
     }
     ImGui::End();
     if (back) {

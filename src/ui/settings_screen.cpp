@@ -169,20 +169,14 @@ void drawSettingsScreen(App& app) {
         if (lift > 0.0f) {
             ImGui::Dummy(ImVec2(0.0f, lift));
         }
-        ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0, 0, 0, 0));
-        ImGui::PushStyleColor(ImGuiCol_ButtonActive, ImVec4(0, 0, 0, 0));
-        ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ImVec4(0, 0, 0, 0));
-        ImGui::SetCursorPosX((ImGui::GetWindowWidth() - (2.0f * gap + 3.0f * button.x)) / 2.0f);
-        const ButtonTextures& t = gUI.textures;
-        back = labeledImageButton("##back", "Back", button, t.normalInactive, t.normalActive);
-        ImGui::SameLine(0.0f, gap);
-        if (labeledImageButton("##credits", "Credits", button, t.normalInactive, t.normalActive)) {
+        const RowButton row[] = {{"##back", "Back"}, {"##credits", "Credits"}, {"##save", "Save"}};
+        const int clicked = drawButtonRow(row, 3, button, gap);
+        back = clicked == 0;
+        if (clicked == 1) {
             app.showSettings = false;
             app.showCredits = true;
             playerNameBufferLoaded = false;
-        }
-        ImGui::SameLine(0.0f, gap);
-        if (labeledImageButton("##save", "Save", button, t.normalInactive, t.normalActive)) {
+        } else if (clicked == 2) {
             const std::string name(playerNameBuffer, strnlen(playerNameBuffer, sizeof playerNameBuffer));
             {
                 std::lock_guard<std::mutex> lock(app.gameMutex);
@@ -190,7 +184,6 @@ void drawSettingsScreen(App& app) {
             }
             savePlayerName(name);
         }
-        ImGui::PopStyleColor(3);
     }
     ImGui::End();
     if (back) {

@@ -185,11 +185,8 @@ void drawCreditsScreen(App& app) {
         }
         endContent(b, s);
         const ImVec2 button(400.0f * s, b);
-        ImGui::SetCursorPosX((ImGui::GetWindowWidth() - button.x) / 2.0f);
-        pushClearButtons();
-        back = labeledImageButton("##back", "Back", button, gUI.textures.normalInactive,
-                                  gUI.textures.normalActive);
-        ImGui::PopStyleColor(3);
+        const RowButton row[] = {{"##back", "Back"}};
+        back = drawButtonRow(row, 1, button, 0.0f) == 0;
     }
     ImGui::End();
     if (back) {

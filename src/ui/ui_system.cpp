@@ -468,6 +468,27 @@ bool labeledImageButton(const char* id, const char* label, const ImVec2& size, s
     return clicked;
 }
 
+int drawButtonRow(const RowButton* buttons, int count, const ImVec2& size, float gap) {
+    ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0, 0, 0, 0));
+    ImGui::PushStyleColor(ImGuiCol_ButtonActive, ImVec4(0, 0, 0, 0));
+    ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ImVec4(0, 0, 0, 0));
+    ImGui::SetCursorPosX((ImGui::GetWindowWidth() - ((count - 1) * gap + count * size.x)) / 2.0f);
+    int clicked = -1;
+    for (int i = 0; i < count; ++i) {
+        if (i > 0) {
+            ImGui::SameLine(0.0f, gap);
+        }
+        ImGui::BeginDisabled(!buttons[i].enabled);
+        if (labeledImageButton(buttons[i].id, buttons[i].label, size, gUI.textures.normalInactive,
+                               gUI.textures.normalActive)) {
+            clicked = i;
+        }
+        ImGui::EndDisabled();
+    }
+    ImGui::PopStyleColor(3);
+    return clicked;
+}
+
 void uiTraceLastItem(const char* id) {
     // Auto-sized windows settle over their first frames; from the third frame on the layout is the
     // real one. Each item is traced once per appearance of its screen, also when it shows up later

@@ -100,6 +100,18 @@ void drawNeonTitle(const char* text, float hueSpeed, float saturation);
 bool labeledImageButton(const char* id, const char* label, const ImVec2& size, std::uint32_t inactiveTexture,
                         std::uint32_t activeTexture);
 
+// One button of a row drawn by drawButtonRow.
+struct RowButton {
+    const char* id;    // the ImGui id, also what the trace logs ("##back")
+    const char* label; // the text on the button
+    bool enabled = true;
+};
+
+// A row of `count` labeled image buttons of `size` pixels, `gap` apart, centred in the current
+// window, on transparent button colours so that only the neon images show. Returns the index of the
+// button clicked this frame, or -1. Main thread, inside a window.
+int drawButtonRow(const RowButton* buttons, int count, const ImVec2& size, float gap);
+
 // With VIBRELLE_UI_TRACE=1, logs "UI: <id> <x> <y> <w> <h>" for the last item drawn, in window
 // pixels, once per appearance of its screen (once its layout has settled; a tutorial page counts as
 // a screen), so that tests and scripts can click it.
