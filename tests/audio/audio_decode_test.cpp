@@ -47,17 +47,6 @@ TEST(AudioDecode, DecodesEveryFormatToTheSourceLengthAndTiming) {
     }
 }
 
-TEST(AudioDecode, RefusesDataInNoKnownFormat) {
-    DecodedAudio audio = decodeFixture("not_audio.wav", AudioResult::FileLoadFailed);
-    EXPECT_EQ(audio.frames, 0u);
-    EXPECT_EQ(audio.samples, nullptr);
-    unsigned char nothing = 0;
-    EXPECT_EQ(decodeAudio(&nothing, 0, audio), AudioResult::InvalidParameter);
-    // A WAV with a header but no frames is no stem either.
-    std::vector<unsigned char> silent = makeFloatWav({}, 2);
-    EXPECT_EQ(decodeAudio(silent.data(), silent.size(), audio), AudioResult::FileLoadFailed);
-}
-
 // Other rates are resampled, mono stays mono and more channels fold to stereo. A 48 kHz stem loops
 // at 44.1 kHz as it did at its own rate: the resampled end flows into the resampled start, with no
 // silent sample or filter transient at the seam.
@@ -119,85 +108,77 @@ TEST(AudioDecode, SurvivesTruncatedAndCorruptedFiles) {
         }
         check(damaged, std::string(name) + " damaged");
     }
-    // Found by fuzzing, and refused: a comment length near 4 GB, a bad codebook after a sparse one,
-    // more channels than the sample converter takes, and ADPCM (whose blocks name predictors past
-    // the decoder's table).
-    for (const char* name : {"vorbis_huge_comment.ogg", "vorbis_bad_codebook.ogg", "wav_256_channels.wav",
-                             "wav_adpcm_bad_predictor.wav"}) {
-        const std::vector<unsigned char> bytes = readBytes(audioFixturePath(name));
-        DecodedAudio audio;
-        EXPECT_EQ(decodeAudio(bytes.data(), bytes.size(), audio), AudioResult::FileLoadFailed) << name;
+    // Refused: data in no known format, a WAV without frames, and what fuzzing found: a comment
+    // length near 4 GB, a bad codebook after a sparse one, more channels than the sample converter
+    // takes, and ADPCM (whose blocks name predictors past the decoder's table).
+    for (const char* name : {"not_audio.wav", "vorbis_huge_comment.ogg", "vorbis_bad_codebook.ogg",
+                             "wav_256_channels.wav", "wav_adpcm_bad_predictor.wav"}) {
+        DecodedAudio audio = decodeFixture(name, AudioResult::FileLoadFailed);
+        EXPECT_EQ(audio.frames, 0u);
+        EXPECT_EQ(audio.samples, nullptr);
     }
+    DecodedAudio audio;
+    const std::vector<unsigned char> noFrames = makeFloatWav({}, 2);
+    EXPECT_EQ(decodeAudio(noFrames.data(), noFrames.size(), audio), AudioResult::FileLoadFailed);
+    EXPECT_EQ(decodeAudio(noFrames.data(), 0, audio), AudioResult::InvalidParameter);
+
     const float inf = std::numeric_limits<float>::infinity();
     std::vector<unsigned char> poisoned = makeFloatWav({0.5f, NAN, inf, -inf, -0.5f, 0.25f}, 2);
-    DecodedAudio audio;
     ASSERT_EQ(decodeAudio(poisoned.data(), poisoned.size(), audio), AudioResult::Ok);
     const float expected[] = {0.5f, 0.0f, 0.0f, 0.0f, -0.5f, 0.25f};
     for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(audio.samples[i], expected[i]) << i;
     }
-}
 
-// The data chunk claims 4 GB but 16 frames follow: the frames that are there are the stem, and
-// nothing near the claimed size is allocated.
-TEST(AudioDecode, AForgedLengthDecodesWhatIsThere) {
-    std::vector<unsigned char> bytes = makeFloatWav(std::vector<float>(32, 0.5f), 2);
-    for (int i = 0; i < 4; ++i) {
-        bytes[40 + i] = 0xFF;
-    }
-    DecodedAudio audio;
-    ASSERT_EQ(decodeAudio(bytes.data(), bytes.size(), audio), AudioResult::Ok);
+    // The data chunk claims 4 GB but 16 frames follow: the frames that are there are the stem, and
+    // nothing near the claimed size is allocated.
+    std::vector<unsigned char> forged = makeFloatWav(std::vector<float>(32, 0.5f), 2);
+    std::fill(forged.begin() + 40, forged.begin() + 44, 0xFF);
+    ASSERT_EQ(decodeAudio(forged.data(), forged.size(), audio), AudioResult::Ok);
     EXPECT_EQ(audio.frames, 16u);
     EXPECT_EQ(audio.samples[31], 0.5f);
 }
 
 // An MP3 may carry ID3 tags, padding and junk before its first frame; the decoder finds the first
 // real frame (one that the next frame header follows), and the stem keeps its length and timing.
-TEST(AudioDecode, FindsTheMp3StreamBehindTagsPaddingAndJunk) {
+TEST(AudioDecode, FindsTheMp3StreamAndItsEncoderDelayBehindTagsPaddingAndJunk) {
     const std::vector<unsigned char> mp3 = readBytes(audioFixturePath("stem.mp3"));
-    const std::vector<unsigned char> tag = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 10,
-                                            0,   0,   0,   0, 0, 0, 0, 0, 0, 0};
-    const std::vector<unsigned char> falseSync = {0xFF, 0xFB, 0x90, 0x00, 'j', 'u', 'n', 'k', 0xFF, 0xE2, 1};
-    auto join = [](std::vector<std::vector<unsigned char>> parts) {
-        std::vector<unsigned char> out;
-        for (const auto& part : parts) {
-            out.insert(out.end(), part.begin(), part.end());
-        }
-        return out;
-    };
     const Mp3Trim plain = readMp3Trim(mp3.data(), mp3.size());
-    const struct {
-        const char* what;
-        std::vector<unsigned char> bytes;
-    } cases[] = {
-        {"a tag", join({tag, mp3})},
-        {"a tag and padding", join({tag, std::vector<unsigned char>(700, 0), mp3})},
-        {"two tags", join({tag, tag, mp3})},
-        {"a tag and junk with a false frame header", join({tag, falseSync, mp3})},
-    };
-    for (const auto& c : cases) {
-        const Mp3Trim trim = readMp3Trim(c.bytes.data(), c.bytes.size());
-        EXPECT_TRUE(trim.found) << c.what;
-        EXPECT_EQ(trim.leadingFrames, plain.leadingFrames) << c.what;
-        DecodedAudio audio;
-        ASSERT_EQ(decodeAudio(c.bytes.data(), c.bytes.size(), audio), AudioResult::Ok) << c.what;
-        EXPECT_EQ(audio.frames, 4410u) << c.what;
-        EXPECT_NEAR(firstLoudFrame(audio, 0.1f), 1325, 2) << c.what;
-    }
-}
-
-TEST(AudioDecode, ReadsTheMp3EncoderDelayAndPadding) {
-    std::vector<unsigned char> mp3 = readBytes(audioFixturePath("stem.mp3"));
-    Mp3Trim trim = readMp3Trim(mp3.data(), mp3.size());
-    ASSERT_TRUE(trim.found);
+    ASSERT_TRUE(plain.found);
     // The header frame (1152), LAME's 576 frames of delay and the decoder's 529.
-    EXPECT_EQ(trim.leadingFrames, 1152u + 576u + 529u);
+    EXPECT_EQ(plain.leadingFrames, 1152u + 576u + 529u);
     // 5 audio frames of 1152 hold 576 + 4410 + padding frames: padding 774, minus 529.
-    EXPECT_EQ(trim.trailingFrames, 245u);
-
-    std::vector<unsigned char> wav = readBytes(audioFixturePath("stem.wav"));
+    EXPECT_EQ(plain.trailingFrames, 245u);
+    const std::vector<unsigned char> wav = readBytes(audioFixturePath("stem.wav"));
     EXPECT_FALSE(readMp3Trim(wav.data(), wav.size()).found);
     for (size_t cut = 0; cut < 200; ++cut) {
         readMp3Trim(mp3.data(), cut); // must stay within the bytes it is given
+    }
+
+    const std::vector<unsigned char> tag = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 10,
+                                            0,   0,   0,   0, 0, 0, 0, 0, 0, 0};
+    const std::vector<unsigned char> falseSync = {0xFF, 0xFB, 0x90, 0x00, 'j', 'u', 'n', 'k', 0xFF, 0xE2, 1};
+    const std::vector<unsigned char> padding(700, 0);
+    const struct {
+        const char* what;
+        std::vector<const std::vector<unsigned char>*> parts;
+    } cases[] = {
+        {"a tag", {&tag, &mp3}},
+        {"a tag and padding", {&tag, &padding, &mp3}},
+        {"two tags", {&tag, &tag, &mp3}},
+        {"a tag and junk with a false frame header", {&tag, &falseSync, &mp3}},
+    };
+    for (const auto& c : cases) {
+        std::vector<unsigned char> bytes;
+        for (const auto* part : c.parts) {
+            bytes.insert(bytes.end(), part->begin(), part->end());
+        }
+        const Mp3Trim trim = readMp3Trim(bytes.data(), bytes.size());
+        EXPECT_TRUE(trim.found) << c.what;
+        EXPECT_EQ(trim.leadingFrames, plain.leadingFrames) << c.what;
+        DecodedAudio audio;
+        ASSERT_EQ(decodeAudio(bytes.data(), bytes.size(), audio), AudioResult::Ok) << c.what;
+        EXPECT_EQ(audio.frames, 4410u) << c.what;
+        EXPECT_NEAR(firstLoudFrame(audio, 0.1f), 1325, 2) << c.what;
     }
 }

@@ -1,6 +1,6 @@
-#include "audio/audio_system.hpp"
-
-#include "stem_test_fixture.hpp"
+// The audio system on the null driver: loading stems, playing them as one group, and the layers
+// that reach the mix; and once through SDL's output device.
+#include "audio_test_util.hpp"
 
 #include <SDL3/SDL.h>
 
@@ -24,18 +24,10 @@ TEST_F(AudioSystemTest, LoadsEveryFormatAsAnInactiveStemNamedAfterItsFile) {
         }
         std::string log = stdoutOf([&] { EXPECT_TRUE(loadStem(audio, written)); });
         EXPECT_EQ(log, "Loading stem: " + path + "\nSuccessfully loaded stem: " + files[i] + "\n");
-    }
-    ASSERT_EQ(audio.stems.size(), 5u);
-    for (size_t i = 0; i < 5; ++i) {
-        const LoadedStem& stem = audio.stems[i];
+        const LoadedStem& stem = audio.stems.at(i);
         EXPECT_EQ(stem.name, files[i]);
         EXPECT_EQ(stem.index, static_cast<int>(i));
-        EXPECT_EQ(stem.volume, 1.0f);
-        EXPECT_FALSE(stem.active || stem.fading);
-        EXPECT_EQ(stem.fadeDuration, 1.0f);
-        EXPECT_EQ(stem.voice, 0u);
-        EXPECT_FALSE(stem.chart.loaded);
-        EXPECT_EQ(stem.chart.midiBpm, 120.0f);
+        EXPECT_FALSE(stem.active || stem.fading || stem.chart.loaded);
         EXPECT_TRUE(stem.source->getLooping());
         EXPECT_DOUBLE_EQ(stem.chart.audioLength, (i == 0 ? 2205 : 4410) / 44100.0);
     }
@@ -57,6 +49,7 @@ TEST_F(AudioSystemTest, RefusesMissingEmptyAndUndecodableFiles) {
     EXPECT_EQ(refusal(folder).rfind("SDL_LoadFile failed for: " + folder + ", Error: ", 0), 0u);
     // A device would be read for ever.
     EXPECT_EQ(refusal("/dev/zero"), "Error: Not a regular file: /dev/zero\n");
+    // The cap on a compressed stem file's size.
     std::string stem = audioFixturePath("stem.wav");
     audio.limits.maxFileBytes = 8000;
     EXPECT_EQ(refusal(stem),
@@ -64,48 +57,40 @@ TEST_F(AudioSystemTest, RefusesMissingEmptyAndUndecodableFiles) {
     EXPECT_TRUE(audio.stems.empty());
 }
 
-TEST_F(AudioSystemTest, PlayAllStartsSilentVoicesInOneGroup) {
+// All stems start silent on the same output sample, whatever their lengths; only the active ones
+// are heard, and swapping layers glides over one block.
+TEST_F(AudioSystemTest, PlayAllStartsSilentVoicesInOneGroupAndOnlyActiveStemsAreHeard) {
     EXPECT_EQ(stdoutOf([&] { playAllStems(audio); }),
               "Playing all stems with voice group.\nNo stems to play.\n");
     EXPECT_FALSE(audio.playing);
     addStem("a.wav", 1000, 0.1f);
     addStem("b.wav", 1500, 0.2f);
     addStem("c.wav", 2205, 0.3f);
-    std::string log = stdoutOf([&] { playAllStems(audio); });
-    EXPECT_EQ(log,
+    EXPECT_EQ(stdoutOf([&] { playAllStems(audio); }),
               "Playing all stems with voice group.\nPlayback initiated for 3 stem(s) using voice group.\n");
     EXPECT_TRUE(audio.playing);
     EXPECT_EQ(audio.engine->getVoiceGroupVoiceCount(audio.voiceGroup), 3u);
-    for (const LoadedStem& stem : audio.stems) {
-        EXPECT_TRUE(audio.engine->isValidVoiceHandle(stem.voice));
-        EXPECT_TRUE(audio.engine->isVoiceInGroup(audio.voiceGroup, stem.voice));
-        EXPECT_EQ(audio.engine->getVolume(stem.voice), 0.0f);
-    }
     for (float sample : render(3000)) {
         ASSERT_EQ(sample, 0.0f);
     }
-    // All three began on the same output sample, whatever their lengths.
     for (const LoadedStem& stem : audio.stems) {
+        EXPECT_TRUE(audio.engine->isVoiceInGroup(audio.voiceGroup, stem.voice));
         EXPECT_DOUBLE_EQ(audio.engine->getStreamTime(stem.voice), 3000.0 / 44100.0);
     }
-}
 
-TEST_F(AudioSystemTest, OnlyActiveStemsReachTheMix) {
-    addStem("a.wav", 2000, 0.1f);
-    addStem("b.wav", 2000, 0.3f);
-    stdoutOf([&] { playAllStems(audio); });
-    makeAudible(0);
-    std::vector<float> out = render(500);
-    for (unsigned i = 0; i < 500; ++i) {
+    // After one block of glide, only a.wav is heard (at its frame i again: 3000 = 3 × 1000); then
+    // only b.wav.
+    makeAudible({0});
+    std::vector<float> out = render(kMixBlockFrames + 500);
+    for (unsigned i = kMixBlockFrames; i < kMixBlockFrames + 500; ++i) {
         ASSERT_FLOAT_EQ(out[i * 2], 0.1f + i / 65536.0f) << i;
         ASSERT_FLOAT_EQ(out[i * 2 + 1], -(0.1f + i / 65536.0f)) << i;
     }
-    // Swap the layers: after one block of glide only stem b is heard.
     stdoutOf([&] { deactivateStem(audio, 0); });
-    makeAudible(1);
+    makeAudible({1});
     out = render(kMixBlockFrames + 500);
     for (unsigned i = kMixBlockFrames; i < kMixBlockFrames + 500; ++i) {
-        ASSERT_FLOAT_EQ(out[i * 2], 0.3f + (500 + i) / 65536.0f) << i;
+        ASSERT_FLOAT_EQ(out[i * 2], 0.2f + (3756 + i) % 1500 / 65536.0f) << i;
     }
 }
 
@@ -113,35 +98,30 @@ TEST_F(AudioSystemTest, EqualStemsStayLockedAndTheGroupClockNeverWraps) {
     addStem("a.wav", 1000, 0.1f);
     addStem("b.wav", 1000, 0.2f);
     stdoutOf([&] { playAllStems(audio); });
-    makeAudible(0);
-    makeAudible(1);
+    makeAudible({0, 1});
     // A minute of looping, then the last frames still add up frame for frame.
     const unsigned minute = 60 * 44100;
     std::vector<float> scratch(4096 * 2);
     for (unsigned done = 0; done < minute; done += 4096) {
         audio.engine->mix(scratch.data(), std::min(4096u, minute - done));
     }
-    double now = audio.engine->getStreamTime(audio.voiceGroup);
+    const double now = audio.engine->getStreamTime(audio.voiceGroup);
     EXPECT_DOUBLE_EQ(now, 60.0);
-    EXPECT_GT(now, audio.stems[0].chart.audioLength);
     EXPECT_DOUBLE_EQ(audio.engine->getStreamTime(audio.stems[1].voice), now);
-    std::vector<float> out = render(10);
-    unsigned frame = minute % 1000;
-    EXPECT_FLOAT_EQ(out[0], 0.3f + 2 * frame / 65536.0f);
+    EXPECT_FLOAT_EQ(render(1)[0], 0.3f + 2 * (minute % 1000) / 65536.0f);
 }
 
-TEST_F(AudioSystemTest, StopThenPlayRestartsStemsAndKeepsLayers) {
+// Stop resets the stems' positions but keeps their layers; unload and shut down leave nothing.
+TEST_F(AudioSystemTest, StopThenPlayRestartsStemsAndKeepsLayersUntilUnloaded) {
     addStem("a.wav", 1000, 0.1f);
     addStem("b.wav", 1000, 0.2f);
     stdoutOf([&] { playAllStems(audio); });
-    makeAudible(0);
+    makeAudible({0});
     render(700);
     audio.stems[0].chart.lastPosition = 3.0;
     audio.stems[0].chart.loopCount = 2;
     audio.stems[0].chart.lastClock = 3.5;
-
-    std::string log = stdoutOf([&] { stopAllStems(audio); });
-    EXPECT_EQ(log, "Stopping all stems.\nPlayback stopped.\n");
+    EXPECT_EQ(stdoutOf([&] { stopAllStems(audio); }), "Stopping all stems.\nPlayback stopped.\n");
     EXPECT_FALSE(audio.playing);
     EXPECT_EQ(audio.engine->getActiveVoiceCount(), 0u);
     EXPECT_EQ(audio.stems[0].voice, 0u);
@@ -155,15 +135,23 @@ TEST_F(AudioSystemTest, StopThenPlayRestartsStemsAndKeepsLayers) {
     EXPECT_EQ(audio.engine->getStreamTime(audio.voiceGroup), 0.0);
     EXPECT_EQ(audio.engine->getVolume(audio.stems[0].voice), 1.0f);
     EXPECT_EQ(audio.engine->getVolume(audio.stems[1].voice), 0.0f);
-    std::vector<float> out = render(1);
-    EXPECT_FLOAT_EQ(out[0], 0.1f); // from the top again
+    EXPECT_FLOAT_EQ(render(1)[0], 0.1f); // from the top again
+
+    unloadAllStems(audio);
+    EXPECT_TRUE(audio.stems.empty());
+    EXPECT_EQ(audio.engine->getActiveVoiceCount(), 0u);
+    EXPECT_TRUE(audio.engine->isVoiceGroup(audio.voiceGroup));
+    addStem("c.wav", 1000, 0.1f);
+    EXPECT_EQ(audio.stems[0].index, 0);
+    EXPECT_EQ(stdoutOf([&] { audioShutdown(audio); }), "miniaudio audio system shut down.\n");
+    EXPECT_TRUE(audio.stems.empty());
+    EXPECT_EQ(audio.voiceGroup, 0u);
+    EXPECT_EQ(audio.engine, nullptr);
 }
 
 TEST_F(AudioSystemTest, SetBpmRecordsTheTempoAndKeepsNativeSpeed) {
     EXPECT_EQ(stdoutOf([&] { setBpm(audio, 95.0f); }), "BPM set to 95 (no playback speed change needed)\n");
     EXPECT_EQ(audio.bpm, 95.0f);
-    EXPECT_EQ(audio.speedFactor, 1.0f);
-
     addStem("a.wav", 1000, 0.1f);
     audio.speedFactor = 2.0f;
     stdoutOf([&] { playAllStems(audio); });
@@ -180,8 +168,7 @@ TEST_F(AudioSystemTest, StemWithMidiKeepsItsAudioWhenTheChartFails) {
     std::vector<unsigned char> midi = {'M', 'T', 'h',  'd',  0,   0,   0,    6,    0,    0,   0,    1,
                                        0,   96,  'M',  'T',  'r', 'k', 0,    0,    0,    12,  0x00, 0x90,
                                        60,  100, 0x60, 0x80, 60,  64,  0x00, 0xFF, 0x2F, 0x00};
-    std::string midiPath = dir.write("chart.mid", midi);
-    std::string audioPath = audioFixturePath("stem.ogg");
+    const std::string midiPath = dir.write("chart.mid", midi), audioPath = audioFixturePath("stem.ogg");
     ::testing::internal::CaptureStderr();
     stdoutOf([&] {
         EXPECT_FALSE(loadStemWithMidi(audio, audioPath, dir.path.string() + "/missing.mid"));
@@ -196,31 +183,13 @@ TEST_F(AudioSystemTest, StemWithMidiKeepsItsAudioWhenTheChartFails) {
     EXPECT_DOUBLE_EQ(audio.stems[1].chart.audioLength, 0.1);
 }
 
-TEST_F(AudioSystemTest, UnloadAndShutdownReleaseEverything) {
-    addStem("a.wav", 1000, 0.1f);
-    addStem("b.wav", 1000, 0.2f);
-    stdoutOf([&] { playAllStems(audio); });
-    unloadAllStems(audio);
-    EXPECT_TRUE(audio.stems.empty());
-    EXPECT_EQ(audio.engine->getActiveVoiceCount(), 0u);
-    EXPECT_TRUE(audio.engine->isVoiceGroup(audio.voiceGroup));
-
-    addStem("c.wav", 1000, 0.1f);
-    EXPECT_EQ(audio.stems[0].index, 0);
-    EXPECT_EQ(stdoutOf([&] { audioShutdown(audio); }), "miniaudio audio system shut down.\n");
-    EXPECT_TRUE(audio.stems.empty());
-    EXPECT_EQ(audio.voiceGroup, 0u);
-    EXPECT_EQ(audio.engine, nullptr);
-}
-
 // ---- Through SDL's output device ----
 
 TEST(AudioSystemDevice, PlaysThroughTheDummyDriver) {
     setenv("SDL_AUDIO_DRIVER", "dummy", 0);
     AudioSystem audio;
-    ::testing::internal::CaptureStdout();
-    bool ok = audioInit(audio);
-    std::string log = ::testing::internal::GetCapturedStdout();
+    bool ok = false;
+    const std::string log = StemFixture::stdoutOf([&] { ok = audioInit(audio); });
     ASSERT_TRUE(ok);
     // The short device period asked for, and the latency the clock takes off (at least a period).
     EXPECT_EQ(log.rfind("miniaudio audio system initialized successfully.\n"
@@ -231,10 +200,11 @@ TEST(AudioSystemDevice, PlaysThroughTheDummyDriver) {
     EXPECT_EQ(audio.engine->getBackendBufferFrames(), 256);
     EXPECT_GE(audio.engine->lastMixReport().latency, 256.0 / 44100.0);
 
-    ::testing::internal::CaptureStdout();
-    ASSERT_TRUE(loadStem(audio, audioFixturePath("stem.wav")));
-    playAllStems(audio);
-    ::testing::internal::GetCapturedStdout();
+    StemFixture::stdoutOf([&] {
+        ok = loadStem(audio, audioFixturePath("stem.wav"));
+        playAllStems(audio);
+    });
+    ASSERT_TRUE(ok);
     // The device's own thread drives the mix: the group clock starts moving.
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (audio.engine->getStreamTime(audio.voiceGroup) == 0.0 &&
@@ -244,9 +214,7 @@ TEST(AudioSystemDevice, PlaysThroughTheDummyDriver) {
     EXPECT_GT(audio.engine->getStreamTime(audio.voiceGroup), 0.0);
     EXPECT_TRUE(audio.engine->isValidVoiceHandle(audio.stems[0].voice));
 
-    ::testing::internal::CaptureStdout();
-    audioShutdown(audio);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "miniaudio audio system shut down.\n");
+    EXPECT_EQ(StemFixture::stdoutOf([&] { audioShutdown(audio); }), "miniaudio audio system shut down.\n");
 }
 
 TEST(AudioSystemDevice, ReportsAnOutputThatCannotOpen) {

@@ -1,12 +1,21 @@
 #pragma once
 // Helpers shared by the audio tests: fixture bytes, WAV files built in memory with known samples,
-// and a scratch directory for stems that loadStem reads from disk.
+// a scratch directory for stems that loadStem reads from disk, and an audio system on the
+// engine's null driver (the test pulls the mix).
+#include "audio/audio_system.hpp"
+#include "audio/stem_layering.hpp"
+
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 inline std::string audioFixturePath(const std::string& name) {
     return std::string(VIBRELLE_TEST_DATA) + "/audio/" + name;
@@ -17,35 +26,20 @@ inline std::vector<unsigned char> readBytes(const std::string& path) {
     return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// A 32-bit float WAV file of the given interleaved samples.
+// A 32-bit float WAV file of the given interleaved samples (a little-endian machine's bytes).
 inline std::vector<unsigned char> makeFloatWav(const std::vector<float>& samples, uint16_t channels,
                                                uint32_t rate = 44100) {
-    std::vector<unsigned char> out;
-    auto put32 = [&out](uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            out.push_back(static_cast<unsigned char>(v >> (8 * i)));
-    };
-    auto put16 = [&out](uint16_t v) {
-        out.push_back(static_cast<unsigned char>(v));
-        out.push_back(static_cast<unsigned char>(v >> 8));
-    };
-    auto tag = [&out](const char* t) { out.insert(out.end(), t, t + 4); };
-    uint32_t dataBytes = static_cast<uint32_t>(samples.size() * 4);
-    tag("RIFF");
-    put32(36 + dataBytes);
-    tag("WAVE");
-    tag("fmt ");
-    put32(16);
-    put16(3); // IEEE float
-    put16(channels);
-    put32(rate);
-    put32(rate * channels * 4);
-    put16(static_cast<uint16_t>(channels * 4));
-    put16(32);
-    tag("data");
-    put32(dataBytes);
-    const auto* bytes = reinterpret_cast<const unsigned char*>(samples.data());
-    out.insert(out.end(), bytes, bytes + dataBytes); // an empty vector's data() may be null
+    const uint32_t dataBytes = static_cast<uint32_t>(samples.size() * 4), frame = channels * 4u;
+    // "RIFF", size, "WAVE", "fmt ", 16, float format and channels, rate, byte rate, frame size and
+    // bits per sample, "data", size.
+    const uint32_t header[] = {
+        0x46464952, 36 + dataBytes, 0x45564157,        0x20746d66, 16,       3u | channels * 65536u,
+        rate,       rate * frame,   frame | 32u << 16, 0x61746164, dataBytes};
+    std::vector<unsigned char> out(sizeof header + dataBytes);
+    std::memcpy(out.data(), header, sizeof header);
+    if (dataBytes > 0) { // an empty vector's data() may be null
+        std::memcpy(out.data() + sizeof header, samples.data(), dataBytes);
+    }
     return out;
 }
 
@@ -64,7 +58,8 @@ inline std::vector<float> rampSamples(uint32_t frames, float base) {
 struct ScratchDir {
     std::filesystem::path path;
     explicit ScratchDir(const std::string& name) {
-        path = std::filesystem::temp_directory_path() / ("vibrelle_audio_" + name);
+        path = std::filesystem::temp_directory_path() /
+               ("vibrelle_audio_" + name + "_" + std::to_string(getpid()));
         std::filesystem::remove_all(path);
         std::filesystem::create_directories(path);
     }
@@ -77,5 +72,48 @@ struct ScratchDir {
         std::ofstream(file, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return file;
+    }
+};
+
+// An audio system on the null driver, with stems written as float WAVs with known samples.
+struct StemFixture : ::testing::Test {
+    AudioSystem audio;
+    ScratchDir dir{std::string(::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name()) +
+                   "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name()};
+
+    // Runs a routine and returns what it wrote to standard output.
+    template <typename Fn> static std::string stdoutOf(Fn fn) {
+        ::testing::internal::CaptureStdout();
+        fn();
+        return ::testing::internal::GetCapturedStdout();
+    }
+    void SetUp() override {
+        bool ok = false;
+        stdoutOf([&] { ok = audioInit(audio, AudioBackend::NullDriver); });
+        ASSERT_TRUE(ok);
+    }
+    void TearDown() override {
+        stdoutOf([&] { audioShutdown(audio); });
+    }
+    // Writes rampSamples(frames, base) as name and loads it as the next stem, without the log.
+    void addStem(const std::string& name, uint32_t frames, float base) {
+        const std::string path = dir.write(name, makeFloatWav(rampSamples(frames, base), 2));
+        bool ok = false;
+        stdoutOf([&] { ok = loadStem(audio, path); });
+        ASSERT_TRUE(ok) << path;
+    }
+    std::vector<float> render(unsigned frames) {
+        std::vector<float> out(size_t(frames) * 2);
+        audio.engine->mix(out.data(), frames);
+        return out;
+    }
+    // Fades the given stems fully in at once.
+    void makeAudible(std::initializer_list<int> audible) {
+        stdoutOf([&] {
+            for (int index : audible) {
+                fadeInStem(audio, index, 1.0f);
+            }
+            updateStemVolumes(audio, 1.0f);
+        });
     }
 };

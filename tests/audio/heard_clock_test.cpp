@@ -18,7 +18,7 @@ MixReport reportAt(std::uint64_t atNs, double latency = 2 * kPeriod) {
 
 } // namespace
 
-TEST(HeardClock, CarriesTheMixedPositionForwardLessTheLatency) {
+TEST(HeardClock, CarriesTheMixedPositionForwardLessTheLatencyAndMapsEventTimes) {
     const MixReport report = reportAt(1000 * kMs);
     const struct {
         std::uint64_t nowNs;
@@ -36,6 +36,9 @@ TEST(HeardClock, CarriesTheMixedPositionForwardLessTheLatency) {
     }
     EXPECT_EQ(heardPosition(0.005, report, 1000 * kMs, true), 0.0) << "nothing heard yet is 0, not negative";
     EXPECT_EQ(heardPosition(0.75, MixReport{}, 1000 * kMs, true), 0.75) << "no device: the mixed position";
+    // An input event's timestamp, after or before the clock's reading, in song time.
+    EXPECT_DOUBLE_EQ(songTimeAt(10.0, 5000 * kMs, 5030 * kMs), 10.030);
+    EXPECT_DOUBLE_EQ(songTimeAt(10.0, 5000 * kMs, 4990 * kMs), 9.990);
 }
 
 TEST(HeardClock, SlewsCorrectionsAndNeverGoesBack) {
@@ -82,17 +85,12 @@ TEST(HeardClock, FollowsADeviceWhoseCallbacksComeEarlyAndLate) {
     std::uint64_t nextCallback = 10 * kMs; // the device starts at 10 ms of SDL time
     int callbacks = 0;
     MixReport report;
-    double mixed = 0.0;
-    double previous = -1.0;
+    double mixed = 0.0, previous = -1.0, worstStep = 0.0, worstError = 0.0;
     std::uint64_t previousNs = 0;
-    double worstStep = 0.0;
-    double worstError = 0.0;
     for (std::uint64_t now = 10 * kMs; now < 10 * kMs + 5000 * kMs; now += kMs / 4) {
-        while (now >= nextCallback) {
-            ++callbacks;
-            mixed = callbacks * kPeriod;
+        for (; now >= nextCallback; nextCallback = 10 * kMs + ++callbacks * periodNs + jitterNs()) {
+            mixed = (callbacks + 1) * kPeriod;
             report = reportAt(nextCallback);
-            nextCallback = 10 * kMs + callbacks * periodNs + jitterNs();
         }
         const double value = slewToward(clock, heardPosition(mixed, report, now, true), now);
         const double truth = double(now - 10 * kMs) * 1e-9 - kPeriod;
@@ -108,9 +106,4 @@ TEST(HeardClock, FollowsADeviceWhoseCallbacksComeEarlyAndLate) {
     }
     EXPECT_LE(worstStep, 0.002);
     EXPECT_LE(worstError, 0.002);
-}
-
-TEST(HeardClock, MapsAnEventTimestampToSongTime) {
-    EXPECT_DOUBLE_EQ(songTimeAt(10.0, 5000 * kMs, 5030 * kMs), 10.030);
-    EXPECT_DOUBLE_EQ(songTimeAt(10.0, 5000 * kMs, 4990 * kMs), 9.990) << "an event before the reading";
 }

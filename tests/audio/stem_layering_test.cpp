@@ -1,8 +1,5 @@
-#include "audio/stem_layering.hpp"
-
-#include "stem_test_fixture.hpp"
-
-#include <cmath>
+// Stem layers: fades in over whole frames, deactivation, and the calls that must change nothing.
+#include "audio_test_util.hpp"
 
 struct StemLayeringTest : StemFixture {
     void SetUp() override {
@@ -21,19 +18,19 @@ TEST_F(StemLayeringTest, OneSecondFadeReachesFullVolumeOnTheSixtiethFrame) {
     EXPECT_EQ(audio.stems[1].volume, 0.0f);
     // Something else turned the inactive stem up: the next frame holds it at 0 again.
     audio.engine->setVolume(audio.stems[0].voice, 0.7f);
-    for (int frame = 1; frame <= 60; ++frame) {
+    for (int frame = 1; frame <= 61; ++frame) {
         updateStemVolumes(audio, 1.0f / 60.0f);
         EXPECT_EQ(audio.stems[1].fading, frame < 60) << frame;
-        EXPECT_NEAR(audio.stems[1].volume, frame / 60.0f, 1e-5f) << frame;
+        EXPECT_NEAR(audio.stems[1].volume, std::min(frame, 60) / 60.0f, 1e-5f) << frame;
         EXPECT_EQ(voiceVolume(1), audio.stems[1].volume);
         EXPECT_EQ(voiceVolume(0), 0.0f);
     }
     EXPECT_EQ(audio.stems[1].volume, 1.0f);
-    updateStemVolumes(audio, 1.0f / 60.0f);
-    EXPECT_EQ(audio.stems[1].volume, 1.0f);
 }
 
-TEST_F(StemLayeringTest, FadeInIgnoresActiveStemsAndBadIndices) {
+// A fade in on a fading or active stem, or on no stem, changes nothing; a fade without a positive
+// length ends at once; activateFirstStem fades in stem 0 when there is one.
+TEST_F(StemLayeringTest, FadeInIgnoresActiveStemsAndBadIndicesAndEndsZeroLengthFadesAtOnce) {
     stdoutOf([&] { fadeInStem(audio, 0, 1.0f); });
     updateStemVolumes(audio, 0.25f);
     EXPECT_EQ(stdoutOf([&] { fadeInStem(audio, 0, 3.0f); }), ""); // fading: untouched
@@ -49,6 +46,24 @@ TEST_F(StemLayeringTest, FadeInIgnoresActiveStemsAndBadIndices) {
               }),
               "");
     EXPECT_FALSE(audio.stems[1].active || audio.stems[2].active);
+
+    stdoutOf([&] {
+        fadeInStem(audio, 1, 0.0f);
+        fadeInStem(audio, 2, -2.0f);
+    });
+    updateStemVolumes(audio, 0.0f); // a zero-length frame must not divide 0 by 0
+    for (const LoadedStem* stem : {&audio.stems[1], &audio.stems[2]}) {
+        EXPECT_EQ(stem->volume, 1.0f);
+        EXPECT_FALSE(stem->fading);
+    }
+
+    stdoutOf([&] { deactivateStem(audio, 0); });
+    EXPECT_EQ(stdoutOf([&] { activateFirstStem(audio); }),
+              "Fading in stem: drums.wav over 1s\nActivated first stem\n");
+    EXPECT_TRUE(audio.stems[0].fading);
+    EXPECT_EQ(stdoutOf([&] { activateFirstStem(audio); }), "Activated first stem\n");
+    stdoutOf([&] { unloadAllStems(audio); });
+    EXPECT_EQ(stdoutOf([&] { activateFirstStem(audio); }), "");
 }
 
 TEST_F(StemLayeringTest, DeactivateCutsAFadeAndSilencesTheVoiceAtOnce) {
@@ -73,26 +88,4 @@ TEST_F(StemLayeringTest, DeactivateCutsAFadeAndSilencesTheVoiceAtOnce) {
     stdoutOf([&] { fadeInStem(audio, 2, 1.0f); });
     updateStemVolumes(audio, 0.1f);
     EXPECT_FLOAT_EQ(audio.stems[2].volume, 0.1f);
-}
-
-TEST_F(StemLayeringTest, FadesWithoutAPositiveLengthEndAtOnce) {
-    stdoutOf([&] {
-        fadeInStem(audio, 0, 0.0f);
-        fadeInStem(audio, 1, -2.0f);
-    });
-    updateStemVolumes(audio, 0.0f); // a zero-length frame must not divide 0 by 0
-    for (int i : {0, 1}) {
-        EXPECT_EQ(audio.stems[size_t(i)].volume, 1.0f);
-        EXPECT_FALSE(audio.stems[size_t(i)].fading);
-    }
-}
-
-TEST_F(StemLayeringTest, ActivateFirstStemFadesInStemZero) {
-    EXPECT_EQ(stdoutOf([&] { activateFirstStem(audio); }),
-              "Fading in stem: drums.wav over 1s\nActivated first stem\n");
-    EXPECT_TRUE(audio.stems[0].fading);
-    EXPECT_EQ(stdoutOf([&] { activateFirstStem(audio); }), "Activated first stem\n");
-
-    stdoutOf([&] { unloadAllStems(audio); });
-    EXPECT_EQ(stdoutOf([&] { activateFirstStem(audio); }), "");
 }

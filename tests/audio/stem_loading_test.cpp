@@ -2,7 +2,7 @@
 // the limits on what a level's audio may take, and stems of unequal length padded to loop together.
 #include "level/level_manifest.hpp"
 
-#include "stem_test_fixture.hpp"
+#include "audio_test_util.hpp"
 
 #include <cstring>
 
@@ -21,8 +21,7 @@ TEST_F(StemLoadingTest, ShorterStemsArePaddedToLoopWithTheLongest) {
         "Warning: stem short.wav has 1000 frames and the longest, long.wav, has 1500: padded with silence\n");
     EXPECT_DOUBLE_EQ(audio.stems[0].chart.audioLength, 1500.0 / 44100.0);
     stdoutOf([&] { playAllStems(audio); });
-    makeAudible(0);
-    makeAudible(1);
+    makeAudible({0, 1});
     const std::vector<float> out = render(3 * 1500);
     // Every pass: the short stem while it lasts, then silence, over the long one; both start over
     // together.
@@ -76,23 +75,17 @@ TEST_F(StemLoadingTest, ParallelDecodeMatchesSerial) {
             {"file": "mono_22k.wav"}, {"file": "stem.wav"}, {"file": "short.wav"}]})";
         return std::vector<unsigned char>(text.begin(), text.end());
     }());
-    struct Read {
-        StagedLevel level;
-        std::string out, err;
-    } reads[2];
-    const unsigned threads[2] = {1, 8};
+    StagedLevel serial, parallel;
+    std::string out[2], err[2];
     for (int r = 0; r < 2; ++r) {
         CaptureStderr();
-        reads[r].out = stdoutOf([&] { ASSERT_TRUE(readLevel(manifest, true, reads[r].level, threads[r])); });
-        reads[r].err = GetCapturedStderr();
+        out[r] = stdoutOf([&] { ASSERT_TRUE(readLevel(manifest, true, r ? parallel : serial, r ? 8 : 1)); });
+        err[r] = GetCapturedStderr();
     }
-    const StagedLevel& serial = reads[0].level;
-    const StagedLevel& parallel = reads[1].level;
-    EXPECT_EQ(reads[1].out, reads[0].out);
-    EXPECT_EQ(reads[1].err, reads[0].err);
-    EXPECT_NE(reads[0].err.find("Failed to load stem: missing.ogg\n"), std::string::npos) << reads[0].err;
-    EXPECT_NE(reads[0].err.find("Warning: stem short.wav has 1000 frames"), std::string::npos)
-        << reads[0].err;
+    EXPECT_EQ(out[1], out[0]);
+    EXPECT_EQ(err[1], err[0]);
+    EXPECT_NE(err[0].find("Failed to load stem: missing.ogg\n"), std::string::npos) << err[0];
+    EXPECT_NE(err[0].find("Warning: stem short.wav has 1000 frames"), std::string::npos) << err[0];
     ASSERT_EQ(serial.stems.size(), 6u);
     ASSERT_EQ(parallel.stems.size(), serial.stems.size());
     for (size_t i = 0; i < serial.stems.size(); ++i) {

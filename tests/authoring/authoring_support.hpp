@@ -15,7 +15,7 @@
 
 namespace authoringtest {
 
-constexpr int kRate = 44100;
+constexpr uint32_t kRate = 44100;
 
 // A fresh, empty folder under the system's temporary folder, removed when the test ends.
 struct TempFolder {
@@ -32,31 +32,25 @@ struct TempFolder {
     }
 };
 
-// Writes interleaved samples (-1..1) as a 16-bit PCM WAV file.
+// Writes interleaved samples (-1..1), `repeats` times over, as a 16-bit PCM WAV file at kRate (in
+// a little-endian machine's bytes).
 inline void writeWav(const std::filesystem::path& path, const std::vector<float>& samples, int channels = 1,
-                     int rate = kRate) {
-    std::ofstream out(path, std::ios::binary);
-    auto put = [&](uint32_t value, int bytes) {
-        for (int i = 0; i < bytes; ++i) {
-            out.put(static_cast<char>((value >> (8 * i)) & 0xFF));
-        }
-    };
-    const uint32_t dataBytes = static_cast<uint32_t>(samples.size() * 2);
-    out.write("RIFF", 4);
-    put(36 + dataBytes, 4);
-    out.write("WAVEfmt ", 8);
-    put(16, 4);
-    put(1, 2);
-    put(static_cast<uint32_t>(channels), 2);
-    put(static_cast<uint32_t>(rate), 4);
-    put(static_cast<uint32_t>(rate * channels * 2), 4);
-    put(static_cast<uint32_t>(channels * 2), 2);
-    put(16, 2);
-    out.write("data", 4);
-    put(dataBytes, 4);
+                     uint32_t repeats = 1) {
+    std::vector<int16_t> pcm;
     for (float s : samples) {
-        const long v = std::lround(std::fmax(-1.0f, std::fmin(1.0f, s)) * 32767.0f);
-        put(static_cast<uint32_t>(static_cast<uint16_t>(static_cast<int16_t>(v))), 2);
+        pcm.push_back(static_cast<int16_t>(std::lround(std::fmax(-1.0f, std::fmin(1.0f, s)) * 32767.0f)));
+    }
+    const uint32_t dataBytes = static_cast<uint32_t>(pcm.size() * 2) * repeats;
+    const uint32_t frame = static_cast<uint32_t>(channels) * 2;
+    // "RIFF", size, "WAVE", "fmt ", 16, PCM format and channels, rate, byte rate, frame size and
+    // bits per sample, "data", size.
+    const uint32_t header[] = {
+        0x46464952, 36 + dataBytes, 0x45564157,        0x20746d66, 16,       1u | frame * 32768u,
+        kRate,      kRate * frame,  frame | 16u << 16, 0x61746164, dataBytes};
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(header), sizeof header);
+    for (uint32_t r = 0; r < repeats; ++r) {
+        out.write(reinterpret_cast<const char*>(pcm.data()), static_cast<std::streamsize>(pcm.size() * 2));
     }
 }
 

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <iostream>
 
 using namespace authoringtest;
 
@@ -38,6 +37,9 @@ std::vector<std::vector<DetectedNote>> crowdedLevel(double loop) {
     return stems;
 }
 
+// When a circle leaves the screen: a hold 0.3 s after its end, a tap 0.2 s after its time.
+double removedAt(const ChartNote& n) { return n.time + (n.hold ? n.duration + 0.3 : 0.2); }
+
 bool windowsMeet(double a0, double a1, double b0, double b1, double loop) {
     for (double shift : {-loop, 0.0, loop}) {
         if (a0 < b1 + shift && b0 + shift < a1) {
@@ -62,11 +64,7 @@ TEST(Playability, ChartsKeepTheGamesRules) {
     EXPECT_GT(report.crowded, 0);
     EXPECT_GT(report.overLimit, 0);
 
-    struct Placed {
-        size_t stem;
-        ChartNote note;
-    };
-    std::vector<Placed> all;
+    std::vector<ChartNote> all;
     for (size_t s = 0; s < charts.size(); ++s) {
         ASSERT_FALSE(charts[s].empty());
         for (size_t i = 0; i < charts[s].size(); ++i) {
@@ -85,7 +83,7 @@ TEST(Playability, ChartsKeepTheGamesRules) {
             EXPECT_GE(nextStart - n.time - n.duration, rules.minGap - 1e-9)
                 << "stem " << s << " at " << n.time;
             EXPECT_TRUE(!n.hold || n.duration >= kMinHoldSeconds);
-            all.push_back({s, n});
+            all.push_back(n);
         }
     }
 
@@ -93,14 +91,10 @@ TEST(Playability, ChartsKeepTheGamesRules) {
     // keeps its key until it ends.
     for (size_t a = 0; a < all.size(); ++a) {
         for (size_t b = a + 1; b < all.size(); ++b) {
-            const ChartNote& x = all[a].note;
-            const ChartNote& y = all[b].note;
-            const double xEnd = x.time + (x.hold ? x.duration + 0.3 : 0.2);
-            const double yEnd = y.time + (y.hold ? y.duration + 0.3 : 0.2);
-            const bool pressesMeet =
-                windowsMeet(x.time - 0.1, x.time + 0.2, y.time - 0.1, y.time + 0.2, loop);
-            const bool keysMeet = windowsMeet(x.time - 0.1, xEnd, y.time - 0.1, yEnd, loop);
-            if (pressesMeet || keysMeet) {
+            const ChartNote& x = all[a];
+            const ChartNote& y = all[b];
+            if (windowsMeet(x.time - 0.1, x.time + 0.2, y.time - 0.1, y.time + 0.2, loop) ||
+                windowsMeet(x.time - 0.1, removedAt(x), y.time - 0.1, removedAt(y), loop)) {
                 const double dx = (x.key - y.key) * 1280.0 / 128.0;
                 const double dy = (x.velocity - y.velocity) * 720.0 / 128.0;
                 EXPECT_GE(std::hypot(dx, dy), rules.separation) << x.time << " and " << y.time;
@@ -113,9 +107,8 @@ TEST(Playability, ChartsKeepTheGamesRules) {
     // Alive from one second ahead until removal, every stem at once, sampled through the loop.
     for (double t = 0.0; t < loop; t += 0.01) {
         int alive = 0;
-        for (const Placed& p : all) {
-            const double end = p.note.time + (p.note.hold ? p.note.duration + 0.3 : 0.2);
-            alive += windowsMeet(t, t + 1e-6, p.note.time - 1.0, end, loop) ? 1 : 0;
+        for (const ChartNote& n : all) {
+            alive += windowsMeet(t, t + 1e-6, n.time - 1.0, removedAt(n), loop) ? 1 : 0;
         }
         ASSERT_LE(alive, rules.maxCircles) << "at " << t;
     }
@@ -134,10 +127,10 @@ TEST(ChartWriter, WrittenChartsReadBackThroughTheGamesLoader) {
     ASSERT_TRUE(writeChartMidi(path, notes, bpm, "Test chart", error)) << error;
 
     MidiChart chart;
-    std::streambuf* saved = std::cout.rdbuf(nullptr); // the loader's progress lines
+    ::testing::internal::CaptureStdout(); // the loader's progress lines
     const bool loaded = loadMidiChart(chart, path);
     scaleChartToBpm(chart, static_cast<float>(bpm)); // as the level loader does: nothing may move
-    std::cout.rdbuf(saved);
+    ::testing::internal::GetCapturedStdout();
     ASSERT_TRUE(loaded);
     EXPECT_NEAR(chart.midiBpm, bpm, 0.01);
 

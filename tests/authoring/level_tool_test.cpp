@@ -1,68 +1,44 @@
 // vibrelle-level as an author runs it: on folders of synthetic stems with bad input among them,
 // and end to end on a copy of a shipped song's stems, whose level the game's loader must accept
 // and the autoplay bot must play through the game's own rules without a miss.
-#include "app/input.hpp"
-#include "audio/audio_system.hpp"
 #include "authoring_support.hpp"
-#include "game/autoplay.hpp"
-#include "game/circles.hpp"
 #include "game/game_test_support.hpp"
-#include "game/judgement.hpp"
-#include "game/scoring.hpp"
 #include "level/level_manifest.hpp"
-#include "render/render_system.hpp"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <SDL3/SDL_events.h>
-
 #include <cstdlib>
-#include <deque>
 #include <fstream>
 #include <sstream>
 
 #include <sys/wait.h>
 
 using namespace authoringtest;
+using namespace gametest;
 namespace fs = std::filesystem;
 
 namespace {
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
 std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
     std::stringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
 }
+
+struct ToolRun {
+    int status = -1;
+    std::string out, err;
+};
 
 // Runs vibrelle-level with `arguments` (already quoted where needed), its home pointed at a
 // temporary folder.
 ToolRun runTool(const TempFolder& scratch, const std::string& arguments) {
-    const fs::path out = scratch.path / "tool.out";
-    const fs::path err = scratch.path / "tool.err";
+    const fs::path out = scratch.path / "tool.out", err = scratch.path / "tool.err";
     const std::string command = "XDG_DATA_HOME='" + scratch.path.string() + "' '" VIBRELLE_LEVEL_TOOL "' " +
                                 arguments + " >'" + out.string() + "' 2>'" + err.string() + "'";
     const int raw = std::system(command.c_str());
-    ToolRun run;
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.out = readFile(out);
-    run.err = readFile(err);
-    return run;
-}
-
-std::vector<float> clicks(double seconds, std::initializer_list<double> times) {
-    std::vector<float> mono(static_cast<size_t>(seconds * kRate), 0.0f);
-    for (double t : times) {
-        addClick(mono, t);
-    }
-    return mono;
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(out), readFile(err)};
 }
 
 // The stems of a manifest in level order: (file, midi, instrument).
@@ -73,65 +49,6 @@ std::vector<std::vector<std::string>> manifestStems(const fs::path& manifest) {
         stems.push_back({stem.at("file"), stem.at("midi"), stem.at("instrument")});
     }
     return stems;
-}
-
-constexpr int kWidth = 1920;
-constexpr int kHeight = 1080;
-constexpr std::uint64_t kBaseNs = 5'000'000'000ull; // SDL's clock when the song began
-
-std::uint64_t ticksAt(double songTime) {
-    return kBaseNs + static_cast<std::uint64_t>(std::llround(songTime * 1e9));
-}
-
-// Plays the loaded level until `end` seconds of song time, as the game's threads would run:
-// logic ticks at 120 Hz (spawn, layer step), frames at 60 Hz (input, judgement, circle update),
-// and the autoplay bot's finger events at their own times in between.
-void replayWithBot(AudioSystem& audio, GameState& game, double end) {
-    const RenderState render = gametest::fullHdRender();
-    const PointerScale scale{1.0f, static_cast<float>(kWidth), static_cast<float>(kHeight)};
-    const double frameDt = 1.0 / 60.0;
-    AutoplayPlan plan;
-    autoplayStart(plan);
-    InputState input;
-    std::deque<SDL_Event> queue;
-    double nextTick = 0.0;
-    double nextFrame = 0.0;
-    for (;;) {
-        autoplayPlan(plan, game, kWidth, kHeight);
-        AutoplayAction action;
-        const bool acting = autoplayNext(plan, &action) && action.at < std::min(nextTick, nextFrame);
-        const double now = acting ? action.at : std::min(nextTick, nextFrame);
-        if (now >= end) {
-            break;
-        }
-        if (acting) {
-            SDL_Event event{};
-            event.type = action.step == AutoplayStep::Press ? SDL_EVENT_FINGER_DOWN : SDL_EVENT_FINGER_UP;
-            event.tfinger.timestamp = ticksAt(action.at);
-            event.tfinger.fingerID = action.finger;
-            event.tfinger.x = action.x;
-            event.tfinger.y = action.y;
-            queue.push_back(event);
-            autoplayDone(plan, action);
-        } else if (nextTick <= nextFrame) {
-            game.songTime = nextTick;
-            game.songTimeNs = ticksAt(nextTick);
-            spawnTick(game, render, audio);
-            layerStep(game, audio);
-            nextTick += 1.0 / 120.0;
-        } else {
-            game.songTime = nextFrame;
-            game.songTimeNs = ticksAt(nextFrame);
-            for (const SDL_Event& event : queue) {
-                applyInputEvent(input, event, scale);
-            }
-            queue.clear();
-            handleGameplayInput(game, input, kHeight);
-            updateCircles(game, static_cast<float>(frameDt));
-            endInputFrame(input);
-            nextFrame += frameDt;
-        }
-    }
 }
 
 } // namespace
@@ -145,7 +62,11 @@ TEST(LevelTool, BadInputIsReportedAndTheRestIsWritten) {
     const fs::path mixed = scratch.path / "mixed";
     fs::create_directories(mixed);
     std::ofstream(mixed / "drums.ogg") << "this is no Ogg Vorbis file";
-    writeWav(mixed / "lead.wav", clicks(2.0, {0.2, 0.7, 1.2}));
+    std::vector<float> lead(2 * kRate, 0.0f);
+    for (double t : {0.2, 0.7, 1.2}) {
+        addClick(lead, t);
+    }
+    writeWav(mixed / "lead.wav", lead);
     writeWav(mixed / "quiet_pad.wav", std::vector<float>(2 * kRate, 0.0f));
 
     const struct {
@@ -180,9 +101,8 @@ TEST(LevelTool, BadInputIsReportedAndTheRestIsWritten) {
     EXPECT_EQ(stems[1], (std::vector<std::string>{"quiet_pad.wav", "quiet_pad.mid", "pad (auto-charted)"}));
     EXPECT_FALSE(fs::exists(mixed / "drums.mid"));
     MidiChart silent;
-    ::testing::internal::CaptureStdout();
-    const bool loaded = loadMidiChart(silent, (mixed / "quiet_pad.mid").string());
-    ::testing::internal::GetCapturedStdout();
+    bool loaded = false;
+    stdoutOf([&] { loaded = loadMidiChart(silent, (mixed / "quiet_pad.mid").string()); });
     ASSERT_TRUE(loaded);
     EXPECT_TRUE(silent.notes.empty());
     EXPECT_NEAR(silent.midiBpm, 100.0, 0.01) << "--bpm is the chart's tempo";
@@ -192,8 +112,7 @@ TEST(LevelTool, BadInputIsReportedAndTheRestIsWritten) {
     EXPECT_NE(forced.out.find("lead.wav"), std::string::npos);
     EXPECT_NE(forced.out.find("3 notes,    0 holds"), std::string::npos) << forced.out;
     // The entry for levels.json is one flat object without double quotes inside its values.
-    const std::string entry = forced.out.substr(forced.out.rfind('{'));
-    const auto parsed = nlohmann::json::parse(entry);
+    const auto parsed = nlohmann::json::parse(forced.out.substr(forced.out.rfind('{')));
     EXPECT_EQ(parsed.at("name"), "Say 'hi'");
     EXPECT_EQ(parsed.at("file"), "mixed");
 }
@@ -215,12 +134,13 @@ TEST(LevelTool, AShippedSongsStemsBecomeALevelTheBotPlaysWithoutAMiss) {
 
     AudioSystem audio;
     RenderState render;
-    ::testing::internal::CaptureStdout();
-    ::testing::internal::CaptureStderr();
-    ASSERT_TRUE(audioInit(audio, AudioBackend::NullDriver));
-    const bool loaded = loadLevelFromManifest((song / "level.json").string(), audio, render);
-    ::testing::internal::GetCapturedStdout();
-    const std::string loadErrors = ::testing::internal::GetCapturedStderr();
+    bool loaded = false;
+    const std::string loadErrors = stderrOf([&] {
+        stdoutOf([&] {
+            loaded = audioInit(audio, AudioBackend::NullDriver) &&
+                     loadLevelFromManifest((song / "level.json").string(), audio, render);
+        });
+    });
     ASSERT_TRUE(loaded);
     EXPECT_EQ(loadErrors, "");
     ASSERT_EQ(audio.stems.size(), 3u);
@@ -235,13 +155,9 @@ TEST(LevelTool, AShippedSongsStemsBecomeALevelTheBotPlaysWithoutAMiss) {
     // Three passes of the 23-second loop, starting from the first stem as a round does.
     audio.playing = true;
     audio.stems[0].active = true;
-    GameState game = gametest::playingGame();
+    GameState game = playingGame();
     game.totalLayers = static_cast<int>(audio.stems.size());
-    ::testing::internal::CaptureStdout();
-    ::testing::internal::CaptureStderr();
-    replayWithBot(audio, game, 70.0);
-    const std::string log = ::testing::internal::GetCapturedStdout();
-    ::testing::internal::GetCapturedStderr();
+    const std::string log = stdoutOf([&] { stderrOf([&] { playWithBot(audio, game, 70.0); }); });
     EXPECT_EQ(log.find("Miss registered"), std::string::npos);
     EXPECT_EQ(game.missStreak, 0u);
     EXPECT_EQ(game.activeLayers, 3) << "the run of hits brought in every stem";

@@ -1,16 +1,8 @@
-// The autoplay bot's plan on synthetic charts: logic ticks, frames and the bot's finger events
-// interleaved in time order as the three threads would run them, with no window or audio device.
-// The SDL clock is simulated as a fixed offset from the song clock.
-#include "app/input.hpp"
-#include "game/autoplay.hpp"
-#include "game/circles.hpp"
-#include "game/judgement.hpp"
-#include "game/scoring.hpp"
+// The autoplay bot's plan on synthetic charts, and the bot playing them through the game's rules
+// (playWithBot) with no window or audio device.
 #include "game_test_support.hpp"
 
 #include <gtest/gtest.h>
-
-#include <SDL3/SDL_events.h>
 
 #include <cmath>
 #include <set>
@@ -21,62 +13,6 @@ namespace {
 
 constexpr int kWidth = 1920;
 constexpr int kHeight = 1080;
-constexpr std::uint64_t kBaseNs = 5'000'000'000ull; // SDL's clock when the song began
-
-std::uint64_t ticksAt(double songTime) {
-    return kBaseNs + static_cast<std::uint64_t>(std::llround(songTime * 1e9));
-}
-
-// What the SDL queue would deliver: the bot's finger event, stamped when it was pushed.
-SDL_Event fingerEvent(const AutoplayAction& action) {
-    SDL_Event event{};
-    event.type = action.step == AutoplayStep::Press ? SDL_EVENT_FINGER_DOWN : SDL_EVENT_FINGER_UP;
-    event.tfinger.timestamp = ticksAt(action.at);
-    event.tfinger.fingerID = action.finger;
-    event.tfinger.x = action.x;
-    event.tfinger.y = action.y;
-    return event;
-}
-
-// Plays the level until `end` seconds: logic ticks at 120 Hz (clock, spawn, layer step), frames
-// every `frameDt` (clock read, queued events, judgement, update, end of frame), and the bot's
-// steps at their own times in between.
-void playWithBot(AudioSystem& audio, GameState& game, double end, double frameDt) {
-    const RenderState render = fullHdRender();
-    const PointerScale scale{1.0f, static_cast<float>(kWidth), static_cast<float>(kHeight)};
-    AutoplayPlan plan;
-    autoplayStart(plan);
-    InputState input; // the bot's events land here as SDL queues them, until the next frame
-    const double tickPeriod = 1.0 / 120.0;
-    double nextTick = 0.0;
-    double nextFrame = 0.0;
-    for (;;) {
-        autoplayPlan(plan, game, kWidth, kHeight);
-        AutoplayAction action;
-        const bool acting = autoplayNext(plan, &action) && action.at < std::min(nextTick, nextFrame);
-        const double now = acting ? action.at : std::min(nextTick, nextFrame);
-        if (now >= end) {
-            break;
-        }
-        if (acting) {
-            applyInputEvent(input, fingerEvent(action), scale);
-            autoplayDone(plan, action);
-        } else if (nextTick <= nextFrame) {
-            game.songTime = nextTick; // the master clock's reading
-            game.songTimeNs = ticksAt(nextTick);
-            spawnTick(game, render, audio);
-            layerStep(game, audio);
-            nextTick += tickPeriod;
-        } else {
-            game.songTime = nextFrame; // the frame reads the clock too
-            game.songTimeNs = ticksAt(nextFrame);
-            handleGameplayInput(game, input, kHeight);
-            updateCircles(game, static_cast<float>(frameDt));
-            endInputFrame(input);
-            nextFrame += frameDt;
-        }
-    }
-}
 
 // A chart of taps and holds: keys and velocities spread over the screen, repeats on one spot a
 // few hundredths apart, a tap landing on a held spot, and holds from zero length to 1.5 s.

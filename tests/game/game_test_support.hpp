@@ -1,12 +1,19 @@
 #pragma once
 // Plain-struct builders for the gameplay tests: stems with hand-written charts, circles placed by
-// hand, no audio device.
+// hand, no audio device; and the autoplay bot playing a level through the game's own rules.
+#include "app/input.hpp"
 #include "audio/audio_system.hpp"
+#include "game/autoplay.hpp"
+#include "game/circles.hpp"
 #include "game/game_state.hpp"
+#include "game/judgement.hpp"
+#include "game/scoring.hpp"
 #include "render/render_system.hpp"
 
+#include <SDL3/SDL_events.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 
 namespace gametest {
@@ -85,6 +92,54 @@ template <class F> std::string stderrOf(F&& f) {
     testing::internal::CaptureStderr();
     f();
     return testing::internal::GetCapturedStderr();
+}
+
+// Plays the level until `end` seconds of song time as the game's threads would: logic ticks at
+// 120 Hz (clock, spawn, layer step), frames every `frameDt` (clock read, queued input, judgement,
+// update), and the autoplay bot's finger events at their own times in between, stamped on an SDL
+// clock that is a fixed offset from the song clock. No window or audio device.
+inline void playWithBot(AudioSystem& audio, GameState& game, double end, double frameDt = 1.0 / 60.0) {
+    const RenderState render = fullHdRender();
+    const PointerScale scale{1.0f, static_cast<float>(render.width), static_cast<float>(render.height)};
+    auto ticksAt = [](double songTime) {
+        return 5'000'000'000ull + static_cast<std::uint64_t>(std::llround(songTime * 1e9));
+    };
+    AutoplayPlan plan;
+    autoplayStart(plan);
+    InputState input; // the bot's events land here as SDL queues them, until the next frame
+    double nextTick = 0.0;
+    double nextFrame = 0.0;
+    for (;;) {
+        autoplayPlan(plan, game, render.width, render.height);
+        AutoplayAction action;
+        const bool acting = autoplayNext(plan, &action) && action.at < std::min(nextTick, nextFrame);
+        if ((acting ? action.at : std::min(nextTick, nextFrame)) >= end) {
+            break;
+        }
+        if (acting) {
+            SDL_Event event{};
+            event.type = action.step == AutoplayStep::Press ? SDL_EVENT_FINGER_DOWN : SDL_EVENT_FINGER_UP;
+            event.tfinger.timestamp = ticksAt(action.at);
+            event.tfinger.fingerID = action.finger;
+            event.tfinger.x = action.x;
+            event.tfinger.y = action.y;
+            applyInputEvent(input, event, scale);
+            autoplayDone(plan, action);
+        } else if (nextTick <= nextFrame) {
+            game.songTime = nextTick;
+            game.songTimeNs = ticksAt(nextTick);
+            spawnTick(game, render, audio);
+            layerStep(game, audio);
+            nextTick += 1.0 / 120.0;
+        } else {
+            game.songTime = nextFrame;
+            game.songTimeNs = ticksAt(nextFrame);
+            handleGameplayInput(game, input, render.height);
+            updateCircles(game, static_cast<float>(frameDt));
+            endInputFrame(input);
+            nextFrame += frameDt;
+        }
+    }
 }
 
 } // namespace gametest
