@@ -28,35 +28,7 @@ bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-TEST(LeaderboardSave, FirstSaveWritesTheDocumentIndentedInKeyOrder) {
-    TempFolder folder;
-    const std::string path = folder.file("leaderboard.json");
-    json saved;
-    CaptureStdout();
-    const bool ok = saveRoundResultTo(path, RoundResult{"Intro", "Ann", 900, 61, 2, 8, 14}, saved);
-    const std::string out = GetCapturedStdout();
-    EXPECT_TRUE(ok);
-    EXPECT_EQ(out, "Leaderboard file not found or empty. Creating a new one at " + path +
-                       "\nLeaderboard successfully saved to " + path + "\n");
-    EXPECT_EQ(readText(path), R"({
-    "levels": [
-        {
-            "name": "Intro",
-            "scores": [
-                {
-                    "highestCombo": 14,
-                    "highestLayer": "2/8",
-                    "player": "Ann",
-                    "score": 900,
-                    "time": 61
-                }
-            ]
-        }
-    ]
-})");
-    EXPECT_EQ(saved, json::parse(readText(path)));
-}
-
+// The file afterwards holds the document indented by four, keys in order; the saved copy is handed back.
 TEST(LeaderboardSave, AppliesTheSaveRulesToWhatTheFileHolds) {
     struct Case {
         std::string before; // the file's text
@@ -66,54 +38,47 @@ TEST(LeaderboardSave, AppliesTheSaveRulesToWhatTheFileHolds) {
     };
     const std::string kept = "Score less than high score. High score: ";
     const std::string fresh = intro(entry("Ann", 5));
+    const RoundResult ann5{"Intro", "Ann", 5};
+    const std::string float900 = intro(R"({"player":"Ann","score":900.9})");
+    const std::string boolean1 = intro(R"({"player":"Ann","score":true})");
     const Case cases[] = {
+        {"",
+         {"Intro", "Ann", 900, 61, 2, 8, 14},
+         intro(ann900),
+         "not found or empty. Creating a new one at /"},
         {intro(ann900), {"Intro", "Ann", 800}, intro(ann900), kept + "800\n"},
         {intro(ann900), {"Intro", "Ann", 900}, intro(ann900), kept + "900\n"},
-        {intro(R"({"player":"Ann","score":900,"time":61,"highestLayer":"2/8","highestCombo":14,"pad":1})"),
-         {"Intro", "Ann", 950},
-         intro(R"({"player":"Ann","score":950,"time":0,"highestLayer":"1/8","highestCombo":0,"pad":1})"),
-         ""},
+        {intro(R"({"player":"Ann","score":1,"time":61,"highestCombo":14,"pad":1})"), ann5,
+         intro(R"({"player":"Ann","score":5,"time":0,"highestLayer":"1/8","highestCombo":0,"pad":1})"), ""},
         {intro(ann900), {"Intro", "Bob", 1}, intro(ann900 + "," + entry("Bob", 1)), ""},
         {intro(ann900),
          {"Outro", "Ann", 1},
          R"({"levels":[{"name":"Intro","scores":[)" + ann900 + R"(]},{"name":"Outro","scores":[)" +
              entry("Ann", 1) + "]}]}",
          ""},
-        {"", {"Intro", "Ann", 5}, fresh, "Leaderboard file not found or empty. Creating a new one at "},
-        {"{}", {"Intro", "Ann", 5}, fresh, ""},
-        {"[1, 2]", {"Intro", "Ann", 5}, fresh, ""},
-        {"42", {"Intro", "Ann", 5}, fresh, ""},
-        {R"({"levels":{"name":"Intro"}})", {"Intro", "Ann", 5}, fresh, ""},
-        {R"({"levels":[{"name":"Intro","scores":"none"}]})", {"Intro", "Ann", 5}, fresh, ""},
-        {intro(R"({"player":"Ann","score":900.9})"),
-         {"Intro", "Ann", 900},
-         intro(R"({"player":"Ann","score":900.9})"),
-         kept},
-        {intro(R"({"player":"Ann","score":900.9})"), {"Intro", "Ann", 901}, intro(entry("Ann", 901)), ""},
-        {intro(R"({"player":"Ann","score":true})"),
-         {"Intro", "Ann", 1},
-         intro(R"({"player":"Ann","score":true})"),
-         kept},
-        {intro(R"({"player":"Ann","score":true})"), {"Intro", "Ann", 2}, intro(entry("Ann", 2)), ""},
-        {intro(R"({"player":"Ann","score":false})"),
-         {"Intro", "Ann", 0},
-         intro(R"({"player":"Ann","score":false})"),
-         kept},
-        {intro(R"({"player":"Ann","score":"99999"})"), {"Intro", "Ann", 5}, fresh, ""},
-        {R"({"v":2,"levels":[{"name":"Intro","bpm":1,"scores":[{"player":"Ann","score":1,"pad":1}]}]})",
-         {"Intro", "Ann", 5},
-         R"({"v":2,"levels":[{"name":"Intro","bpm":1,"scores":[{"player":"Ann","score":5,"time":0,)"
-         R"("highestLayer":"1/8","highestCombo":0,"pad":1}]}]})",
+        // Names that are not UTF-8 are written with replacement characters.
+        {"",
+         {"Caf\xE9", "\xFFnn", 5},
+         R"({"levels":[{"name":"Caf\uFFFD","scores":[)" + entry("\xEF\xBF\xBDnn", 5) + "]}]}",
          ""},
-        {R"({"levels":[7,{"name":5},{"name":"Intro","scores":[null,{"player":1}]}]})",
-         {"Intro", "Ann", 5},
+        {"{}", ann5, fresh, ""},
+        {"[1, 2]", ann5, fresh, ""},
+        {R"({"levels":{"name":"Intro"}})", ann5, fresh, ""},
+        {R"({"levels":[{"name":"Intro","scores":"none"}]})", ann5, fresh, ""},
+        // A stored score is read as storedScore reads it; one that cannot be read loses.
+        {float900, {"Intro", "Ann", 900}, float900, kept},
+        {boolean1, {"Intro", "Ann", 1}, boolean1, kept},
+        {intro(R"({"player":"Ann","score":"99999"})"), ann5, fresh, ""},
+        {R"({"v":2,"levels":[{"name":"Intro","bpm":1,"scores":[]}]})", ann5,
+         R"({"v":2,"levels":[{"name":"Intro","bpm":1,"scores":[)" + entry("Ann", 5) + "]}]}", ""},
+        {R"({"levels":[7,{"name":5},{"name":"Intro","scores":[null,{"player":1}]}]})", ann5,
          R"({"levels":[7,{"name":5},{"name":"Intro","scores":[null,{"player":1},)" + entry("Ann", 5) + "]}]}",
          ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.before + " + " + c.result.level + "/" + c.result.player + " " +
                      std::to_string(c.result.score));
-        TempFolder folder;
+        TempDir folder;
         const std::string path = folder.file("leaderboard.json");
         writeText(path, c.before);
         json saved;
@@ -124,8 +89,8 @@ TEST(LeaderboardSave, AppliesTheSaveRulesToWhatTheFileHolds) {
         EXPECT_TRUE(contains(out, c.logLine) &&
                     contains(out, "Leaderboard successfully saved to " + path + "\n"))
             << out;
-        EXPECT_EQ(json::parse(readText(path)), json::parse(c.after));
-        EXPECT_EQ(saved, json::parse(c.after));
+        EXPECT_EQ(readText(path), json::parse(c.after).dump(4));
+        EXPECT_EQ(serializeLeaderboard(saved, 4), readText(path)) << "the saved copy is what was written";
     }
 }
 
@@ -138,7 +103,7 @@ TEST(LeaderboardSave, MovesTextThatIsNotJsonAsideBeforeReplacingIt) {
         {deep, "nested deeper than 64 levels"},
     };
     for (const auto& [text, reason] : cases) {
-        TempFolder folder;
+        TempDir folder;
         const std::string path = folder.file("leaderboard.json");
         writeText(path, text);
         writeText(path + ".bad", "an older bad file");
@@ -156,19 +121,8 @@ TEST(LeaderboardSave, MovesTextThatIsNotJsonAsideBeforeReplacingIt) {
     }
 }
 
-TEST(LeaderboardSave, WritesNamesThatAreNotUtf8WithReplacementCharacters) {
-    TempFolder folder;
-    const std::string path = folder.file("leaderboard.json");
-    json saved;
-    EXPECT_TRUE(quietly([&] { return saveRoundResultTo(path, RoundResult{"Caf\xE9", "\xFFnn", 5}, saved); }));
-    json document;
-    std::string error;
-    ASSERT_EQ(readLeaderboardFile(path, document, error), LeaderboardRead::Ok) << error;
-    EXPECT_EQ(findPlayerScore(document, "Caf\xEF\xBF\xBD", "\xEF\xBF\xBDnn"), 5);
-}
-
 TEST(LeaderboardSave, SavesNothingForAnEmptyLevelOrPlayerName) {
-    TempFolder folder;
+    TempDir folder;
     const std::string path = folder.file("leaderboard.json");
     for (const RoundResult& result : {RoundResult{"", "Ann", 5}, RoundResult{"Intro", "", 5}}) {
         json saved;
@@ -181,7 +135,7 @@ TEST(LeaderboardSave, SavesNothingForAnEmptyLevelOrPlayerName) {
 }
 
 TEST(LeaderboardSave, ReportsAFileThatCannotBeWritten) {
-    TempFolder folder;
+    TempDir folder;
     const std::string path = folder.file("no-such-folder/leaderboard.json");
     json saved;
     CaptureStderr();
@@ -213,7 +167,8 @@ TEST(LeaderboardStoredScore, ReadsNumbersAndBooleansClampedToInt32) {
         {"5", std::nullopt},
         {nullptr, std::nullopt},
         {json::array({5}), std::nullopt},
-        {json::object({{"score", 5}}), std::nullopt}};
+        {json::object({{"score", 5}}), std::nullopt},
+    };
     for (const auto& [value, expected] : cases) {
         EXPECT_EQ(storedScore(value), expected) << value.dump();
     }
@@ -285,16 +240,26 @@ TEST(LeaderboardMerge, KeepsTheHigherEntryOfEveryLevelAndPlayer) {
     }
 }
 
+// A server answer that is not a leaderboard changes neither the document nor the file.
 TEST(LeaderboardMerge, RejectsAServerAnswerThatIsNotALeaderboard) {
+    TempDir folder;
+    const std::string path = folder.file("leaderboard.json");
     for (const char* server : {"[]", R"({"levels": 5})", "{}", "null", R"("levels")"}) {
         json local = json::parse(intro(ann900));
         EXPECT_FALSE(mergeLeaderboards(local, json::parse(server))) << server;
         EXPECT_EQ(local, json::parse(intro(ann900))) << server;
+        for (const std::string& before : {intro(ann900), std::string("not json")}) {
+            writeText(path, before);
+            json merged;
+            EXPECT_FALSE(mergeIntoLeaderboardFile(path, json::parse(server), merged)) << server;
+            EXPECT_EQ(readText(path), before) << server;
+        }
     }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1); // no .bad, no temp
 }
 
 TEST(LeaderboardMergeFile, WritesTheMergedDocument) {
-    TempFolder folder;
+    TempDir folder;
     const std::string path = folder.file("leaderboard.json");
     const json bob = json::parse(intro(R"({"player":"Bob","score":50})"));
     json merged;
@@ -313,20 +278,6 @@ TEST(LeaderboardMergeFile, WritesTheMergedDocument) {
     EXPECT_TRUE(contains(GetCapturedStderr(), "Failed to parse existing leaderboard JSON: "));
     EXPECT_EQ(readText(path + ".bad"), "not json");
     EXPECT_EQ(readText(path), serializeLeaderboard(bob, 4));
-}
-
-TEST(LeaderboardMergeFile, LeavesTheFileAloneWhenTheServerSentNoLeaderboard) {
-    TempFolder folder;
-    const std::string path = folder.file("leaderboard.json");
-    for (const std::string& before : {intro(ann900), std::string("not json")}) {
-        writeText(path, before);
-        for (const char* server : {"[]", R"({"levels": 5})", "null"}) {
-            json merged;
-            EXPECT_FALSE(mergeIntoLeaderboardFile(path, json::parse(server), merged)) << server;
-            EXPECT_EQ(readText(path), before) << server;
-        }
-    }
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path), {}), 1); // no .bad, no temp
 }
 
 } // namespace

@@ -1,18 +1,18 @@
 #include "game/game_state.hpp"
 #include "leaderboard/round_save.hpp"
 
-#include <gtest/gtest.h>
-
-#include <cstdio>
+#include "leaderboard/leaderboard_test_support.hpp"
 
 namespace {
 
+// The round's own score (not a best known from elsewhere), and names as the file will hold them,
+// so that a second save finds the entry the first one wrote.
 TEST(RoundSave, TheResultCarriesTheRoundsScoreAndStorableNames) {
     GameState game;
     initGameState(game, 8);
     game.levelName = "Caf\xE9"; // Latin-1, not UTF-8
     game.score = 1234;
-    game.highScore = 5000; // a best known from elsewhere is not this round's result
+    game.highScore = 5000;
     game.songTime = 61.7;
     game.highestLayer = 3;
     game.highestCombo = 14;
@@ -25,17 +25,12 @@ TEST(RoundSave, TheResultCarriesTheRoundsScoreAndStorableNames) {
     EXPECT_EQ(result.totalLayers, 8);
     EXPECT_EQ(result.highestCombo, 14);
 
-    // Saved twice under that name: one entry, found again.
-    const std::string path = ::testing::TempDir() + "round_save_leaderboard.json";
-    std::remove(path.c_str());
+    TempDir folder;
     nlohmann::json saved;
-    ::testing::internal::CaptureStdout();
-    ASSERT_TRUE(saveRoundResultTo(path, result, saved));
-    ASSERT_TRUE(saveRoundResultTo(path, result, saved));
-    ::testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(quietly([&] { return saveRoundResultTo(folder.file("leaderboard.json"), result, saved); }));
+    ASSERT_TRUE(quietly([&] { return saveRoundResultTo(folder.file("leaderboard.json"), result, saved); }));
     EXPECT_EQ(saved["levels"].size(), 1u);
     EXPECT_EQ(findPlayerScore(saved, result.level, "Player"), 1234);
-    std::remove(path.c_str());
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "audio/audio_system.hpp"
 #include "level/level_manifest.hpp"
+#include "level/level_package.hpp"
 #include "render/render_system.hpp"
 
 #include <gtest/gtest.h>
@@ -46,10 +47,9 @@ TEST_F(LevelLoader, LoadsStemsInOrderWithoutGapsAndScalesCharts) {
     // The missing first stem is reported and leaves no gap: the next stem takes slot 0.
     EXPECT_NE(err.find("Failed to load stem: missing.ogg\n"), std::string::npos) << err;
     ASSERT_EQ(audio.stems.size(), 3u);
-    EXPECT_EQ(audio.stems[0].name, "stem.wav");
-    EXPECT_EQ(audio.stems[1].name, "stem.ogg");
-    EXPECT_EQ(audio.stems[2].name, "stem.flac");
+    const char* names[] = {"stem.wav", "stem.ogg", "stem.flac"};
     for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(audio.stems[i].name, names[i]);
         EXPECT_EQ(audio.stems[i].index, i);
     }
     EXPECT_FLOAT_EQ(render.stemColors[0][2], 1.0f);
@@ -65,26 +65,22 @@ TEST_F(LevelLoader, LoadsStemsInOrderWithoutGapsAndScalesCharts) {
     EXPECT_FLOAT_EQ(render.stemColors[2][0], 1.0f);
     EXPECT_FLOAT_EQ(render.stemColors[2][1], 0.0f);
     EXPECT_FLOAT_EQ(audio.bpm, 118.0f);
-    EXPECT_NE(out.find("Loaded 3 stem(s) from level JSON: " + kDir + "level.json\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Loaded 3 stem(s) from level JSON: " + kDir + "level.json\n"), std::string::npos)
+        << out;
     // Slots past the manifest's stems are reset.
     EXPECT_FLOAT_EQ(render.stemPeak[4], 2.0f);
     EXPECT_FLOAT_EQ(render.stemLerpSpeed[7], 18.0f);
 }
 
-TEST_F(LevelLoader, AManifestWithoutStemsLeavesTheCurrentLevelAlone) {
+// A manifest without stems leaves the playing level alone; one whose stems all fail to load empties it.
+TEST_F(LevelLoader, OnlyAManifestWithStemsReplacesTheLevel) {
     ASSERT_TRUE(load("level.json"));
     playAllStems(audio);
-    ASSERT_TRUE(audio.playing);
-    EXPECT_FALSE(load("empty.json"));
-    EXPECT_TRUE(audio.playing);
-    EXPECT_EQ(audio.stems.size(), 3u);
-    EXPECT_FALSE(load("no_such_manifest.json"));
-    EXPECT_EQ(audio.stems.size(), 3u);
-}
-
-TEST_F(LevelLoader, OnlyMissingStemsEmptiesTheAudioSystem) {
-    ASSERT_TRUE(load("level.json"));
-    playAllStems(audio);
+    for (const char* name : {"empty.json", "no_such_manifest.json"}) {
+        EXPECT_FALSE(load(name)) << name;
+        EXPECT_TRUE(audio.playing) << name;
+        EXPECT_EQ(audio.stems.size(), 3u) << name;
+    }
     EXPECT_FALSE(load("only_missing.json"));
     EXPECT_FALSE(audio.playing);
     EXPECT_TRUE(audio.stems.empty());
@@ -96,6 +92,25 @@ TEST_F(LevelLoader, StemsPastTheEighthAreIgnored) {
     ASSERT_TRUE(load("ten.json"));
     EXPECT_EQ(audio.stems.size(), 8u);
     EXPECT_EQ(err, "");
+}
+
+// The playing level goes first: a package whose manifest cannot be read leaves silence.
+TEST_F(LevelLoader, APackageWithoutAManifestLeavesNoLevelPlaying) {
+    ASSERT_TRUE(load("level.json"));
+    playAllStems(audio);
+    LevelPackage package;
+    CaptureStdout();
+    CaptureStderr();
+    prepareLevelPackage(::testing::TempDir() + "no_level_here", package);
+    const bool applied = applyLevelPackage(package, audio, render);
+    GetCapturedStdout();
+    err = GetCapturedStderr();
+    EXPECT_FALSE(applied);
+    EXPECT_TRUE(audio.stems.empty()) << "the previous level is gone";
+    EXPECT_FALSE(audio.playing);
+    EXPECT_NE(err.find("Failed to read level JSON: "), std::string::npos);
+    EXPECT_NE(err.find("CRITICAL: Failed to load level from manifest: " + package.manifestPath),
+              std::string::npos);
 }
 
 } // namespace

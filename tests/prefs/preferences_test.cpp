@@ -1,5 +1,7 @@
 #include "prefs/preferences.hpp"
 
+#include "temp_dir.hpp"
+
 #include <SDL3/SDL.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -7,7 +9,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -17,73 +18,64 @@
 #include <unistd.h>
 
 using nlohmann::json;
-using ::testing::internal::CaptureStderr;
-using ::testing::internal::CaptureStdout;
-using ::testing::internal::GetCapturedStderr;
-using ::testing::internal::GetCapturedStdout;
 
 namespace {
+
+struct Log {
+    std::string out, err;
+};
+
+// What `call` printed on stdout and stderr.
+template <typename F> Log logOf(F call) {
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    call();
+    std::string out = ::testing::internal::GetCapturedStdout();
+    return {out, ::testing::internal::GetCapturedStderr()};
+}
 
 // Every test gets its own data folder: SDL puts the preferences under $XDG_DATA_HOME/Kvo/Vibrelle.
 class Prefs : public ::testing::Test {
 protected:
     void SetUp() override {
-        home = std::filesystem::temp_directory_path() /
-               ("vibrelle_prefs_" + std::to_string(getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(home);
-        std::filesystem::create_directories(home);
         // SDL keeps its own copy of the environment once it has read it: set both.
-        setenv("XDG_DATA_HOME", home.c_str(), 1);
-        SDL_SetEnvironmentVariable(SDL_GetEnvironment(), "XDG_DATA_HOME", home.c_str(), true);
+        setenv("XDG_DATA_HOME", home.path().c_str(), 1);
+        SDL_SetEnvironmentVariable(SDL_GetEnvironment(), "XDG_DATA_HOME", home.path().c_str(), true);
         path = getPrefsPath();
     }
-    void TearDown() override { std::filesystem::remove_all(home); }
-
     void write(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-    json stored() const {
-        std::ifstream in(path);
+    std::string text() const {
         std::stringstream text;
-        text << in.rdbuf();
-        return json::parse(text.str());
-    }
-    template <typename F> auto logged(F call, std::string& out, std::string& err) {
-        CaptureStdout();
-        CaptureStderr();
-        auto result = call();
-        out = GetCapturedStdout();
-        err = GetCapturedStderr();
-        return result;
+        text << std::ifstream(path).rdbuf();
+        return text.str();
     }
 
-    std::filesystem::path home;
+    TempDir home;
     std::string path;
 };
 
-TEST_F(Prefs, LivesInTheUsersDataFolder) {
-    EXPECT_EQ(path, (home / "Kvo" / "Vibrelle" / "prefs.json").string());
-}
-
 TEST_F(Prefs, WithoutAFileTheDefaultsHoldAndSayWhy) {
-    std::string out, err;
-    EXPECT_EQ(logged([] { return loadPlayerName("Player"); }, out, err), "Player");
-    EXPECT_EQ(out, "No prefs file found \xE2\x80\x93 using default player name (Player)\n");
-    EXPECT_TRUE(logged([] { return loadKeyboardGameplay(true); }, out, err));
-    EXPECT_EQ(out, "No prefs file found \xE2\x80\x93 using default keyboard gameplay setting (enabled)\n");
-    EXPECT_FLOAT_EQ(logged([] { return loadMusicVolume(1.0f); }, out, err), 1.0f);
-    EXPECT_EQ(out, "No prefs file found \xE2\x80\x93 using default music volume (100%)\n");
-    EXPECT_EQ(logged([] { return loadAudioOffsetMs(0); }, out, err), 0);
-    EXPECT_EQ(out, "No prefs file found \xE2\x80\x93 using default audio offset (0 ms)\n");
+    EXPECT_EQ(path, (home.path() / "Kvo" / "Vibrelle" / "prefs.json").string());
+    const std::string none = "No prefs file found \xE2\x80\x93 using default ";
+    std::string name;
+    bool keyboard = true;
+    float volume = 0.0f;
+    int offset = 0;
+    EXPECT_EQ(logOf([&] { name = loadPlayerName("Ann"); }).out, none + "player name (Ann)\n");
+    EXPECT_EQ(logOf([&] { keyboard = loadKeyboardGameplay(false); }).out,
+              none + "keyboard gameplay setting (disabled)\n");
+    EXPECT_EQ(logOf([&] { volume = loadMusicVolume(0.5f); }).out, none + "music volume (50%)\n");
+    EXPECT_EQ(logOf([&] { offset = loadAudioOffsetMs(-12); }).out, none + "audio offset (-12 ms)\n");
+    EXPECT_EQ(name, "Ann");
+    EXPECT_FALSE(keyboard);
+    EXPECT_FLOAT_EQ(volume, 0.5f);
+    EXPECT_EQ(offset, -12);
 }
 
+// Values of the wrong type read as absent; numbers are clamped to their ranges and offsets rounded.
 TEST_F(Prefs, ValuesOfTheWrongShapeReadAsAbsent) {
-    const struct {
-        const char* file;
-        const char* name;
-        bool keyboard;
-        float volume;
-        int offsetMs;
-    } cases[] = {
+    // file, then the name, keyboard setting, volume and offset read from it
+    const std::tuple<const char*, const char*, bool, float, int> cases[] = {
         {R"({"keyboardGameplay": false, "audioOffsetMs": -40})", "Player", false, 1.0f, -40},
         {R"({"playerName": "", "musicVolume": 0.35, "audioOffsetMs": 12.6})", "Player", true, 0.35f, 13},
         {R"({"playerName": 5, "keyboardGameplay": "yes", "musicVolume": "loud", "audioOffsetMs": "late"})",
@@ -94,59 +86,31 @@ TEST_F(Prefs, ValuesOfTheWrongShapeReadAsAbsent) {
         {"[1, 2, 3]", "Player", true, 1.0f, 0},
         {"42", "Player", true, 1.0f, 0},
     };
-    for (const auto& c : cases) {
-        write(c.file);
-        EXPECT_EQ(loadPlayerName("Player"), c.name) << c.file;
-        EXPECT_EQ(loadKeyboardGameplay(true), c.keyboard) << c.file;
-        EXPECT_FLOAT_EQ(loadMusicVolume(1.0f), c.volume) << c.file;
-        EXPECT_EQ(loadAudioOffsetMs(0), c.offsetMs) << c.file;
+    for (const auto& [file, name, keyboard, volume, offsetMs] : cases) {
+        SCOPED_TRACE(file);
+        write(file);
+        EXPECT_EQ(loadPlayerName("Player"), name);
+        EXPECT_EQ(loadKeyboardGameplay(true), keyboard);
+        EXPECT_FLOAT_EQ(loadMusicVolume(1.0f), volume);
+        EXPECT_EQ(loadAudioOffsetMs(0), offsetMs);
     }
 }
 
 TEST_F(Prefs, EachSaveChangesOnlyItsOwnKey) {
     write(R"({"keyboardGameplay": false, "futureSetting": {"x": 1}, "playerName": 5})");
-    std::string out, err;
-    logged(
-        [] {
-            savePlayerName("Ann");
-            return 0;
-        },
-        out, err);
-    EXPECT_EQ(out, "Player name saved to " + path + "\n");
-    logged(
-        [] {
-            saveMusicVolume(0.42f);
-            return 0;
-        },
-        out, err);
-    EXPECT_EQ(out, "Music volume saved to " + path + ": 42%\n");
-    logged(
-        [] {
-            saveAudioOffsetMs(-25);
-            return 0;
-        },
-        out, err);
-    EXPECT_EQ(out, "Audio offset saved to " + path + ": -25 ms\n");
-    const json saved = stored();
-    EXPECT_EQ(saved,
+    EXPECT_EQ(logOf([] { savePlayerName("Ann"); }).out, "Player name saved to " + path + "\n");
+    EXPECT_EQ(logOf([] { saveMusicVolume(0.42f); }).out, "Music volume saved to " + path + ": 42%\n");
+    EXPECT_EQ(logOf([] { saveAudioOffsetMs(-25); }).out, "Audio offset saved to " + path + ": -25 ms\n");
+    EXPECT_EQ(json::parse(text()),
               json::parse(R"({"keyboardGameplay": false, "futureSetting": {"x": 1}, "playerName": "Ann",
                                      "musicVolume": 0.42, "audioOffsetMs": -25})"));
     // Four-space indentation, non-ASCII written as UTF-8.
-    savePlayerName("Zoë");
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_NE(text.str().find("\n    \"playerName\": \"Zoë\""), std::string::npos) << text.str();
+    logOf([] { savePlayerName("Zoë"); });
+    EXPECT_NE(text().find("\n    \"playerName\": \"Zoë\""), std::string::npos) << text();
 
-    for (int toggle = 0; toggle < 2; ++toggle) {
-        logged(
-            [toggle] {
-                saveKeyboardGameplay(toggle == 1);
-                return 0;
-            },
-            out, err);
-    }
-    EXPECT_EQ(out, "Keyboard gameplay setting saved to " + path + ": enabled\n");
+    logOf([] { saveKeyboardGameplay(false); });
+    EXPECT_EQ(logOf([] { saveKeyboardGameplay(true); }).out,
+              "Keyboard gameplay setting saved to " + path + ": enabled\n");
     EXPECT_TRUE(loadKeyboardGameplay(false));
 }
 
@@ -154,16 +118,13 @@ TEST_F(Prefs, AnUnreadableFileIsReportedAndReplacedByTheKeyBeingSaved) {
     // A file nested a million deep parses, but saving it would overflow the stack.
     const std::string deep = "{\"x\": " + std::string(1000000, '[') + std::string(1000000, ']') + "}";
     for (const std::string& file : {std::string("{not json"), std::string("[\"an\", \"array\"]"), deep}) {
+        SCOPED_TRACE(file.substr(0, 20));
         write(file);
-        std::string out, err;
-        EXPECT_EQ(logged([] { return loadPlayerName("Player"); }, out, err), "Player");
-        logged(
-            [] {
-                saveKeyboardGameplay(false);
-                return 0;
-            },
-            out, err);
-        EXPECT_EQ(stored(), json::parse(R"({"keyboardGameplay": false})")) << file.substr(0, 20);
+        std::string name;
+        logOf([&] { name = loadPlayerName("Player"); });
+        EXPECT_EQ(name, "Player");
+        const std::string err = logOf([] { saveKeyboardGameplay(false); }).err;
+        EXPECT_EQ(json::parse(text()), json::parse(R"({"keyboardGameplay": false})"));
         if (file[0] == '{') {
             EXPECT_EQ(err.rfind("Failed to parse existing prefs when saving keyboard gameplay: ", 0), 0u)
                 << err;
@@ -186,27 +147,23 @@ TEST_F(Prefs, NamesAreCutAtACharacterAndNeverStoredAsBrokenText) {
         EXPECT_EQ(storablePlayerName("a" + bad), "a" + replaced) << testing::PrintToString(bad);
     }
     EXPECT_EQ(cutToCharacters("\xE2\x82\xAC\xE2\x82\xAC", 4), "\xE2\x82\xAC");
-    savePlayerName(std::string(70, 'x') + "\xC3");
+    logOf([] { savePlayerName(std::string(70, 'x') + "\xC3"); });
     EXPECT_EQ(loadPlayerName("Player"), std::string(63, 'x'));
 }
 
 TEST_F(Prefs, ASaveThatCannotBeWrittenIsReportedAndTheGameGoesOn) {
     std::filesystem::create_directories(path); // root ignores file modes, not a folder in the way
-    std::string out, err;
-    logged(
-        [] {
-            savePlayerName("Ann");
-            return 0;
-        },
-        out, err);
-    EXPECT_EQ(err.rfind("Failed to save prefs file: ", 0), 0u) << err;
-    EXPECT_EQ(out, "");
-    EXPECT_EQ(logged([] { return loadPlayerName("Player"); }, out, err), "Player");
+    const Log log = logOf([] { savePlayerName("Ann"); });
+    EXPECT_EQ(log.err.rfind("Failed to save prefs file: ", 0), 0u) << log.err;
+    EXPECT_EQ(log.out, "");
+    std::string name;
+    logOf([&] { name = loadPlayerName("Player"); });
+    EXPECT_EQ(name, "Player");
 }
 
 // A save killed at any moment leaves the old file or the new one, whole.
 TEST_F(Prefs, AKilledSaveLeavesAWholeFile) {
-    savePlayerName("start");
+    logOf([] { savePlayerName("start"); });
     std::mt19937 random(std::random_device{}());
     std::uniform_int_distribution<int> delay(300, 6000);
     for (int round = 0; round < 15; ++round) {
@@ -221,10 +178,9 @@ TEST_F(Prefs, AKilledSaveLeavesAWholeFile) {
         }
         std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
         kill(child, SIGKILL);
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_EQ(waitpid(child, nullptr, 0), child);
         json document;
-        ASSERT_NO_THROW(document = stored()) << "round " << round;
+        ASSERT_NO_THROW(document = json::parse(text())) << "round " << round;
         ASSERT_TRUE(document.contains("playerName"));
     }
 }
