@@ -74,11 +74,29 @@ std::string lowerCase(std::string text) {
     return text;
 }
 
-// The level list is read with regular expressions that stop at a double quote; keep them out.
+// The game reads the level list with fixed pattern shapes that end a value at its first double
+// quote and decode no escapes; keep both out.
 std::string listSafe(std::string text) {
     std::replace(text.begin(), text.end(), '"', '\'');
     std::replace(text.begin(), text.end(), '\\', '/');
     return text;
+}
+
+// JSON text is UTF-8. A file name that is not cannot be written into level.json so that the game
+// finds the file again; any other text gets U+FFFD for the bytes that are not.
+bool isUtf8(const std::string& text) {
+    try {
+        (void)nlohmann::json(text).dump();
+        return true;
+    } catch (const nlohmann::json::type_error&) {
+        return false;
+    }
+}
+
+std::string asUtf8(const std::string& text) {
+    const std::string quoted =
+        nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return nlohmann::json::parse(quoted).get<std::string>();
 }
 
 struct Analysed {
@@ -227,7 +245,10 @@ bool authorLevel(const AuthorOptions& options, AuthorResult& result, std::ostrea
         Analysed stem;
         stem.file = file;
         stem.kind = kind;
-        if (!readStemAudio((dir / file).string(), audio, error) ||
+        if (!isUtf8(file)) {
+            error = "the file name is not UTF-8, which level.json cannot name; rename the file";
+        }
+        if (!error.empty() || !readStemAudio((dir / file).string(), audio, error) ||
             !analyzeStem(audio, kind, stem.analysis, error)) {
             err << "vibrelle-level: skipping " << file << ": " << error << std::endl;
             result.skipped.push_back(file + ": " + error);
@@ -282,7 +303,7 @@ bool authorLevel(const AuthorOptions& options, AuthorResult& result, std::ostrea
         folder = folder.parent_path(); // the path ended in '/'
     }
     const std::string folderName = folder.filename().string();
-    const std::string title = options.title.empty() ? titleFromFolder(folderName) : options.title;
+    const std::string title = asUtf8(options.title.empty() ? titleFromFolder(folderName) : options.title);
     nlohmann::ordered_json stems = nlohmann::ordered_json::array();
     std::map<StemKind, size_t> looksUsed;
     int circles = 0;

@@ -68,6 +68,9 @@ TEST(LevelTool, BadInputIsReportedAndTheRestIsWritten) {
     }
     writeWav(mixed / "lead.wav", lead);
     writeWav(mixed / "quiet_pad.wav", std::vector<float>(2 * kRate, 0.0f));
+    writeWav(mixed / "b\xff"
+                     "ss.wav",
+             lead); // a name level.json cannot hold
 
     const struct {
         const char* name;
@@ -82,6 +85,8 @@ TEST(LevelTool, BadInputIsReportedAndTheRestIsWritten) {
          "--kind bass: no such stem"},
         {"an unreadable stem", "new '" + mixed.string() + "' --bpm 100 --kind lead=drums", 0,
          "skipping drums.ogg"},
+        {"a stem name that is not UTF-8", "new '" + mixed.string() + "' --force --bpm 100 --kind lead=drums",
+         0, "the file name is not UTF-8"},
         {"a second run", "new '" + mixed.string() + "'", 1,
          "already has level.json, lead.mid, quiet_pad.mid"},
     };
@@ -107,13 +112,17 @@ TEST(LevelTool, BadInputIsReportedAndTheRestIsWritten) {
     EXPECT_TRUE(silent.notes.empty());
     EXPECT_NEAR(silent.midiBpm, 100.0, 0.01) << "--bpm is the chart's tempo";
 
-    const ToolRun forced = runTool(scratch, "new '" + mixed.string() + "' --force --title 'Say \"hi\"'");
+    // Titles are written as UTF-8 whatever bytes they came as.
+    const ToolRun forced = runTool(scratch, "new '" + mixed.string() +
+                                                "' --force --title \"$(printf 'Say \\042hi\\042 \\376')\"");
     EXPECT_EQ(forced.status, 0) << forced.err;
     EXPECT_NE(forced.out.find("lead.wav"), std::string::npos);
     EXPECT_NE(forced.out.find("3 notes,    0 holds"), std::string::npos) << forced.out;
     // The entry for levels.json is one flat object without double quotes inside its values.
     const auto parsed = nlohmann::json::parse(forced.out.substr(forced.out.rfind('{')));
-    EXPECT_EQ(parsed.at("name"), "Say 'hi'");
+    EXPECT_EQ(parsed.at("name"), "Say 'hi' \xEF\xBF\xBD");
+    EXPECT_EQ(nlohmann::json::parse(readFile(mixed / "level.json"))["songMetaData"][0]["title"],
+              "Say \"hi\" \xEF\xBF\xBD");
     EXPECT_EQ(parsed.at("file"), "mixed");
 }
 
