@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -107,6 +108,14 @@ TEST_F(Prefs, EachSaveChangesOnlyItsOwnKey) {
     // Four-space indentation, non-ASCII written as UTF-8.
     logOf([] { savePlayerName("Zoë"); });
     EXPECT_NE(text().find("\n    \"playerName\": \"Zoë\""), std::string::npos) << text();
+
+    // Out-of-range values are stored at their limits; a volume that is not a number as full.
+    EXPECT_EQ(logOf([] { saveMusicVolume(std::nanf("")); }).out,
+              "Music volume saved to " + path + ": 100%\n");
+    logOf([] { saveMusicVolume(-3.0f); });
+    logOf([] { saveAudioOffsetMs(1000000); });
+    EXPECT_EQ(json::parse(text())["musicVolume"], 0.0);
+    EXPECT_EQ(json::parse(text())["audioOffsetMs"], kAudioOffsetMaxMs);
 
     logOf([] { saveKeyboardGameplay(false); });
     EXPECT_EQ(logOf([] { saveKeyboardGameplay(true); }).out,
