@@ -6,6 +6,8 @@
 #include "load_support.hpp"
 #include "server_test_support.hpp"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +19,16 @@ using namespace servertest;
 using nlohmann::json;
 
 namespace {
+
+// The q-quantile (0..1) of `values`, nearest rank; 0 for none.
+double quantile(std::vector<double> values, double q) {
+    if (values.empty()) {
+        return 0.0;
+    }
+    std::sort(values.begin(), values.end());
+    const auto rank = static_cast<std::size_t>(q * static_cast<double>(values.size() - 1) + 0.5);
+    return values[std::min(rank, values.size() - 1)];
+}
 
 // True when the server's document holds exactly the best score of every (level, player) sent.
 bool bestsMatch(int port, const LoadResult& load) {
@@ -49,10 +61,12 @@ void measure(const char* name, const std::string& database, int processes, int u
             std::vector<std::string>{"--database", database, "--rate-limit", "0"}));
         plan.ports.push_back(servers.back()->port());
     }
+    const auto start = std::chrono::steady_clock::now();
     const LoadResult load = runLoad(plan);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const bool match = bestsMatch(plan.ports.front(), load);
     std::printf("%-28s %6zu/%d acknowledged  %8.0f uploads/s  p50 %6.2f ms  p99 %6.2f ms  bests %s\n", name,
-                load.latencyMs.size(), uploads, static_cast<double>(load.latencyMs.size()) / load.seconds,
+                load.latencyMs.size(), uploads, static_cast<double>(load.latencyMs.size()) / seconds,
                 quantile(load.latencyMs, 0.50), quantile(load.latencyMs, 0.99), match ? "match" : "DIFFER");
     std::fflush(stdout);
     for (auto& server : servers) {

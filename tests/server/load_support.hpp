@@ -7,7 +7,6 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -30,7 +29,6 @@ struct LoadResult {
     std::vector<nlohmann::json> sent; // every upload, by number
     std::vector<char> acknowledged;   // 1 when the server answered 200 with "success": true
     std::vector<double> latencyMs;    // of the acknowledged uploads
-    double seconds = 0.0;             // wall time of the whole load
 };
 
 // A random upload: 1-3 levels of 6 (one with a "/" and non-ASCII in its name), each with 1-3 of
@@ -40,11 +38,9 @@ inline nlohmann::json randomUpload(std::mt19937& rng) {
                                           "Low/High",   "Ünïcode ✓", "Tutorial"};
     auto pick = [&rng](int count) { return std::uniform_int_distribution<int>(0, count - 1)(rng); };
     nlohmann::json document = {{"levels", nlohmann::json::array()}};
-    const int levels = 1 + pick(3);
-    for (int l = 0; l < levels; ++l) {
+    for (int l = 0, levels = 1 + pick(3); l < levels; ++l) {
         nlohmann::json level = {{"name", kLevels[pick(6)]}, {"scores", nlohmann::json::array()}};
-        const int players = 1 + pick(3);
-        for (int p = 0; p < players; ++p) {
+        for (int p = 0, players = 1 + pick(3); p < players; ++p) {
             nlohmann::json entry = {{"player", "player " + std::to_string(pick(40))},
                                     {"score", pick(1000001)},
                                     {"time", pick(600)},
@@ -64,10 +60,8 @@ inline LoadResult runLoad(const LoadPlan& plan) {
     LoadResult result;
     result.sent.resize(static_cast<std::size_t>(plan.uploads));
     result.acknowledged.assign(result.sent.size(), 0);
-    std::vector<double> latency(result.sent.size(), -1.0);
+    std::mutex mutex;
     std::atomic<int> next{0};
-    std::atomic<int> acks{0};
-    const auto start = std::chrono::steady_clock::now();
     std::vector<std::thread> threads;
     for (int t = 0; t < plan.threads; ++t) {
         threads.emplace_back([&, t] {
@@ -81,20 +75,20 @@ inline LoadResult runLoad(const LoadPlan& plan) {
             for (int i = next++; i < plan.uploads; i = next++) {
                 const auto index = static_cast<std::size_t>(i);
                 result.sent[index] = randomUpload(rng);
-                const std::string body = result.sent[index].dump();
                 const auto begin = std::chrono::steady_clock::now();
-                const httplib::Result reply = client.Post("/api/leaderboard", body, "application/json");
-                const auto end = std::chrono::steady_clock::now();
-                if (!reply || reply->status != 200) {
-                    continue;
-                }
-                const nlohmann::json answer = nlohmann::json::parse(reply->body, nullptr, false);
+                const httplib::Result reply =
+                    client.Post("/api/leaderboard", result.sent[index].dump(), "application/json");
+                const std::chrono::duration<double, std::milli> took =
+                    std::chrono::steady_clock::now() - begin;
+                const nlohmann::json answer = reply && reply->status == 200
+                                                  ? nlohmann::json::parse(reply->body, nullptr, false)
+                                                  : nullptr;
                 if (answer.is_object() && answer.value("success", false)) {
+                    std::lock_guard<std::mutex> lock(mutex);
                     result.acknowledged[index] = 1;
-                    latency[index] = std::chrono::duration<double, std::milli>(end - begin).count();
-                    const int count = ++acks;
+                    result.latencyMs.push_back(took.count());
                     if (plan.onAck) {
-                        plan.onAck(count);
+                        plan.onAck(static_cast<int>(result.latencyMs.size()));
                     }
                 }
             }
@@ -103,23 +97,7 @@ inline LoadResult runLoad(const LoadPlan& plan) {
     for (std::thread& thread : threads) {
         thread.join();
     }
-    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    for (double ms : latency) {
-        if (ms >= 0.0) {
-            result.latencyMs.push_back(ms);
-        }
-    }
     return result;
-}
-
-// The q-quantile (0..1) of `values`, nearest rank; 0 for none.
-inline double quantile(std::vector<double> values, double q) {
-    if (values.empty()) {
-        return 0.0;
-    }
-    std::sort(values.begin(), values.end());
-    const auto rank = static_cast<std::size_t>(q * static_cast<double>(values.size() - 1) + 0.5);
-    return values[std::min(rank, values.size() - 1)];
 }
 
 // The best entry of each (level, player) over the chosen uploads, by the game's own merge rules.

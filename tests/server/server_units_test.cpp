@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 TEST(ServerUnits, RoutesSplitTheRawTargetBeforeDecoding) {
     struct Case {
         const char* target;
@@ -88,11 +90,6 @@ TEST(ServerUnits, RateLimiterAllowsABurstThenRefillsPerAddress) {
         EXPECT_TRUE(allowRequest(limiter, "10.0.0.1", start + std::chrono::seconds(60)));
     }
     EXPECT_FALSE(allowRequest(limiter, "10.0.0.1", start + std::chrono::seconds(60)));
-
-    limiter.rate = 0;
-    for (int i = 0; i < 100; ++i) {
-        EXPECT_TRUE(allowRequest(limiter, "10.0.0.1", start));
-    }
 }
 
 TEST(ServerUnits, CommandLineOptions) {
@@ -107,14 +104,9 @@ TEST(ServerUnits, CommandLineOptions) {
                "--upload-token", "abc", "--rate-limit", "0", "--max-entries", "5", "--threads", "4"},
               options, error))
         << error;
-    EXPECT_EQ(options.port, 9000);
-    EXPECT_EQ(options.bind, "0.0.0.0");
-    EXPECT_EQ(options.database, "postgresql://u@h/db");
-    EXPECT_EQ(options.prefix, "/v1");
-    EXPECT_EQ(options.uploadToken, "abc");
-    EXPECT_EQ(options.rateLimit, 0);
-    EXPECT_EQ(options.maxEntries, 5u);
-    EXPECT_EQ(options.threads, 4);
+    EXPECT_EQ(std::tie(options.port, options.bind, options.database, options.prefix, options.uploadToken,
+                       options.rateLimit, options.maxEntries, options.threads),
+              std::make_tuple(9000, "0.0.0.0", "postgresql://u@h/db", "/v1", "abc", 0, 5u, 4));
     EXPECT_TRUE(parse({"--help"}, options, error) && options.help);
 
     const std::vector<std::vector<const char*>> bad = {
