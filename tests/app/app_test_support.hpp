@@ -1,9 +1,10 @@
 #pragma once
-// An app with its audio engine on the null driver, without a window or a sound device.
+// An app on the null audio driver, no window, its data folder in a scratch directory.
 #include "app/app.hpp"
 #include "audio/audio_test_util.hpp"
 #include "game/game_test_support.hpp"
 
+#include <SDL3/SDL.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -11,11 +12,12 @@
 class AudioApp : public ::testing::Test {
 protected:
     void SetUp() override {
+        setenv("XDG_DATA_HOME", dir.path.c_str(), 1);
+        SDL_SetEnvironmentVariable(SDL_GetEnvironment(), "XDG_DATA_HOME", dir.path.c_str(), true);
         app = std::make_unique<App>();
         gametest::stdoutOf([&] { ASSERT_TRUE(audioInit(app->audio, AudioBackend::NullDriver)); });
         initGameState(app->game, 8);
-        app->render.width = 1920;
-        app->render.height = 1080;
+        app->render = gametest::fullHdRender();
     }
     void TearDown() override {
         gametest::stdoutOf([&] { audioShutdown(app->audio); });

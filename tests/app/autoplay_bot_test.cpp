@@ -1,5 +1,4 @@
-// The autoplay bot's thread against SDL's event queue: it presses at the note's moment, never
-// before, and lets SDL stamp the event.
+// The autoplay bot's thread: SDL-stamped finger events pushed no earlier than the note.
 #include "app/app.hpp"
 #include "game/game_test_support.hpp"
 
@@ -15,8 +14,7 @@ TEST(AutoplayBot, PushesStampedFingerEventsNoEarlierThanTheNotes) {
     SDL_FlushEvents(SDL_EVENT_FIRST, SDL_EVENT_LAST);
     auto app = std::make_unique<App>();
     initGameState(app->game, 8);
-    app->render.width = 1920;
-    app->render.height = 1080;
+    app->render = gametest::fullHdRender();
     std::uint64_t dueNs = 0;
     {
         std::lock_guard<std::mutex> lock(app->gameMutex);

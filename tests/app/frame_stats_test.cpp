@@ -1,5 +1,6 @@
 #include "app/app.hpp"
 #include "app/frame_stats.hpp"
+#include "game/game_test_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +9,8 @@
 namespace {
 
 TEST(FramePacing, SleepsOnlyWhatIsLeftOfTheDisplayPeriod) {
-    const double period = displayPeriod(60.0f);
+    const double period = displayPeriod(0.0f); // an unknown refresh rate: 60 Hz
     EXPECT_NEAR(period, 1.0 / 60.0, 1e-9);
-    EXPECT_NEAR(displayPeriod(0.0f), 1.0 / 60.0, 1e-9) << "unknown refresh rate";
     EXPECT_NEAR(displayPeriod(144.0f), 1.0 / 144.0, 1e-9);
     EXPECT_NEAR(pacingDelay(0.004, period), period - 0.004, 1e-12) << "a swap that returned at once";
     EXPECT_EQ(pacingDelay(period - 0.0001, period), 0.0) << "a swap that waited for the display";
@@ -52,11 +52,9 @@ TEST(AppOptions, ScreenshotQuitAfterAndFrameStats) {
 
     const char* timed[] = {"vibrelle", "--quit-after", "12.5"};
     EXPECT_DOUBLE_EQ(parseAppOptions(3, const_cast<char**>(timed)).quitAfter, 12.5);
-
-    ::testing::internal::CaptureStderr();
     const char* bad[] = {"vibrelle", "--quit-after", "soon", "--screenshot"};
-    options = parseAppOptions(4, const_cast<char**>(bad));
-    const std::string err = ::testing::internal::GetCapturedStderr();
+    const std::string err =
+        gametest::stderrOf([&] { options = parseAppOptions(4, const_cast<char**>(bad)); });
     EXPECT_LT(options.quitAfter, 0.0);
     EXPECT_TRUE(options.screenshotPath.empty());
     EXPECT_NE(err.find("Ignoring --quit-after soon: expected a number of seconds"), std::string::npos) << err;

@@ -1,5 +1,4 @@
-// The frame's input record, filled from SDL events: keys, hot keys, the mouse and fingers with the
-// moments they happened, and what the end of a frame forgets.
+// The frame's input record from SDL events, with the moments they happened, and the frame's end.
 #include "app/input.hpp"
 
 #include <SDL3/SDL.h>
@@ -7,19 +6,16 @@
 
 namespace {
 
-// An event as SDL delivers it, stamped at `ns`.
+// Events as SDL delivers them, stamped at `ns`.
 SDL_Event key(SDL_EventType type, SDL_Keycode code, std::uint64_t ns = 0, bool repeat = false) {
-    SDL_Event event{};
-    event.type = type;
+    SDL_Event event{type};
     event.key.timestamp = ns;
     event.key.key = code;
-    event.key.down = type == SDL_EVENT_KEY_DOWN;
     event.key.repeat = repeat;
     return event;
 }
 SDL_Event button(SDL_EventType type, Uint8 which, float x, float y, std::uint64_t ns = 0) {
-    SDL_Event event{};
-    event.type = type;
+    SDL_Event event{type};
     event.button.timestamp = ns;
     event.button.button = which;
     event.button.x = x;
@@ -27,8 +23,7 @@ SDL_Event button(SDL_EventType type, Uint8 which, float x, float y, std::uint64_
     return event;
 }
 SDL_Event finger(SDL_EventType type, SDL_FingerID id, float x, float y, std::uint64_t ns = 0) {
-    SDL_Event event{};
-    event.type = type;
+    SDL_Event event{type};
     event.tfinger.timestamp = ns;
     event.tfinger.fingerID = id;
     event.tfinger.x = x;
@@ -114,83 +109,65 @@ TEST(Input, EachHotKeySetsItsFlagForOneFrameAndQuitStays) {
         EXPECT_EQ(input.quitRequested, c.flag == Quit);
     }
     InputState input;
-    SDL_Event quit{};
-    quit.type = SDL_EVENT_QUIT;
+    SDL_Event quit{SDL_EVENT_QUIT};
     applyInputEvent(input, quit, PointerScale{});
     EXPECT_TRUE(input.quitRequested) << "closing the window quits";
 }
 
-TEST(Input, TheLeftMouseButtonPressesHoldsAndReleases) {
+// SDL reports the mouse in points and fingers normalised to the window; the game works in drawable
+// pixels. Xvfb always has a density of 1, so these drive the conversion directly at a density of 2.
+const PointerScale kRetina{2.0f, 2560.0f, 1440.0f};
+
+TEST(Input, TheLeftMouseButtonPressesHoldsAndReleasesInDrawablePixels) {
     InputState input;
-    apply(input, {button(SDL_EVENT_MOUSE_BUTTON_DOWN, SDL_BUTTON_LEFT, 10, 20, 5)});
+    apply(input, {button(SDL_EVENT_MOUSE_BUTTON_DOWN, SDL_BUTTON_LEFT, 10, 20.5f, 5)}, kRetina);
     EXPECT_TRUE(input.mousePressed && input.mouseHeld && input.mousePressNs == 5);
-    EXPECT_TRUE(input.mouseX == 10.0f && input.mouseY == 20.0f);
+    EXPECT_TRUE(input.mouseX == 20.0f && input.mouseY == 41.0f);
     endInputFrame(input);
     EXPECT_TRUE(!input.mousePressed && input.mouseHeld);
 
-    SDL_Event motion{};
-    motion.type = SDL_EVENT_MOUSE_MOTION;
+    SDL_Event motion{SDL_EVENT_MOUSE_MOTION};
     motion.motion.x = 30.0f;
     motion.motion.y = 40.0f;
-    apply(input, {motion, button(SDL_EVENT_MOUSE_BUTTON_DOWN, SDL_BUTTON_RIGHT, 99, 99)});
+    apply(input, {motion, button(SDL_EVENT_MOUSE_BUTTON_DOWN, SDL_BUTTON_RIGHT, 99, 99)}, kRetina);
     EXPECT_FALSE(input.mousePressed) << "only the left button counts";
-    EXPECT_TRUE(input.mouseX == 30.0f && input.mouseY == 40.0f);
+    EXPECT_TRUE(input.mouseX == 60.0f && input.mouseY == 80.0f);
 
-    apply(input, {button(SDL_EVENT_MOUSE_BUTTON_UP, SDL_BUTTON_LEFT, 50, 60, 9)});
+    apply(input, {button(SDL_EVENT_MOUSE_BUTTON_UP, SDL_BUTTON_LEFT, 50, 60, 9)}, kRetina);
     EXPECT_TRUE(input.mouseReleased && !input.mouseHeld && input.mouseReleaseNs == 9);
-    EXPECT_TRUE(input.mouseX == 50.0f && input.mouseY == 60.0f);
+    EXPECT_TRUE(input.mouseX == 100.0f && input.mouseY == 120.0f);
     endInputFrame(input);
     EXPECT_FALSE(input.mouseReleased);
 }
 
-TEST(Input, AFingerIsTrackedUntilTheEndOfTheFrameItWasLiftedIn) {
+TEST(Input, AFingerIsTrackedInDrawablePixelsUntilTheEndOfTheFrameItWasLiftedIn) {
     InputState input;
-    apply(input, {finger(SDL_EVENT_FINGER_DOWN, 7, 0.5f, 0.5f, 5)});
+    apply(input, {finger(SDL_EVENT_FINGER_DOWN, 7, 0.25f, 0.5f, 5)}, kRetina);
     EXPECT_TRUE(input.touches[7].held && input.touches[7].pressed && input.touches[7].pressNs == 5);
+    EXPECT_TRUE(input.touches[7].x == 640.0f && input.touches[7].y == 720.0f);
     endInputFrame(input);
     EXPECT_TRUE(input.touches[7].held && !input.touches[7].pressed);
 
     apply(input,
-          {finger(SDL_EVENT_FINGER_MOTION, 7, 0.2f, 0.3f), finger(SDL_EVENT_FINGER_MOTION, 11, 0.4f, 0.4f)});
+          {finger(SDL_EVENT_FINGER_MOTION, 7, 0.5f, 0.25f), finger(SDL_EVENT_FINGER_MOTION, 11, 0.4f, 0.4f)},
+          kRetina);
     EXPECT_TRUE(input.touches[7].held && !input.touches[7].pressed);
+    EXPECT_TRUE(input.touches[7].x == 1280.0f && input.touches[7].y == 360.0f);
     EXPECT_FALSE(input.touches[11].held || input.touches[11].pressed) << "motion of a finger never seen down";
 
     apply(input, {finger(SDL_EVENT_FINGER_UP, 7, 0.2f, 0.3f, 9)});
     EXPECT_TRUE(!input.touches[7].held && input.touches[7].released && input.touches[7].releaseNs == 9);
     endInputFrame(input);
     EXPECT_TRUE(input.touches.empty()) << "lifted and unknown fingers are forgotten";
-}
 
-TEST(Input, AFingerDownAndUpInOneFrameKeepsBothItsPressAndItsRelease) {
-    InputState input;
+    // Down and up within one frame: both the press and the release are kept for the frame.
     apply(input,
           {finger(SDL_EVENT_FINGER_DOWN, 3, 0.1f, 0.1f, 10), finger(SDL_EVENT_FINGER_UP, 3, 0.1f, 0.1f, 20)});
     const TouchPoint touch = input.touches.at(3);
-    EXPECT_TRUE(touch.pressed && touch.released && !touch.held);
-    EXPECT_TRUE(touch.pressNs == 10 && touch.releaseNs == 20);
+    EXPECT_TRUE(touch.pressed && touch.released && !touch.held && touch.pressNs == 10 &&
+                touch.releaseNs == 20);
     endInputFrame(input);
     EXPECT_TRUE(input.touches.empty());
-}
-
-// SDL reports the mouse in points and fingers normalised to the window; the game works in drawable
-// pixels. Xvfb always has a density of 1, so the conversion is driven directly here.
-TEST(Input, PointerPositionsBecomeDrawablePixelsAtTheWindowsDensity) {
-    const PointerScale retina{2.0f, 2560.0f, 1440.0f};
-    InputState input;
-    SDL_Event motion{};
-    motion.type = SDL_EVENT_MOUSE_MOTION;
-    motion.motion.x = 100.0f;
-    motion.motion.y = 50.5f;
-    apply(input, {motion}, retina);
-    EXPECT_TRUE(input.mouseX == 200.0f && input.mouseY == 101.0f);
-    apply(input, {button(SDL_EVENT_MOUSE_BUTTON_DOWN, SDL_BUTTON_LEFT, 640, 360)}, retina);
-    EXPECT_TRUE(input.mouseX == 1280.0f && input.mouseY == 720.0f);
-    apply(input, {button(SDL_EVENT_MOUSE_BUTTON_UP, SDL_BUTTON_LEFT, 320, 180)}, retina);
-    EXPECT_TRUE(input.mouseX == 640.0f && input.mouseY == 360.0f);
-    apply(input, {finger(SDL_EVENT_FINGER_DOWN, 5, 0.25f, 0.5f)}, retina);
-    EXPECT_TRUE(input.touches[5].x == 640.0f && input.touches[5].y == 720.0f);
-    apply(input, {finger(SDL_EVENT_FINGER_MOTION, 5, 0.5f, 0.25f)}, retina);
-    EXPECT_TRUE(input.touches[5].x == 1280.0f && input.touches[5].y == 360.0f);
 }
 
 } // namespace

@@ -1,5 +1,4 @@
-// The 120 Hz logic thread: it stops when told, and the clock, the spawn step and the note pulses
-// it drives meet the frame under the game mutex.
+// The 120 Hz logic thread: stopping, and its note pulses meeting the frame under the game mutex.
 #include "app/logic_thread.hpp"
 #include "app_test_support.hpp"
 #include "audio/stem_layering.hpp"
@@ -47,9 +46,7 @@ TEST(LogicThread, TheClockStandsStillWhileStoppedAndTheThreadEndsWithinATickOfTh
     EXPECT_EQ(app->logicTicks.load(), before) << "an app no longer running ends it before its first tick";
 }
 
-// The master clock's note callback writes the background's stem slots on the logic thread while
-// the frame animates the same slots on the main thread. Both run under the game mutex; the
-// ThreadSanitizer build runs this test to hold them to it.
+// Note pulses written on the logic thread and animated by the frame: ThreadSanitizer runs this too.
 class FramePulses : public AudioApp {};
 
 TEST_F(FramePulses, NotePulsesFromTheLogicThreadMeetTheFrameUnderTheGameMutex) {

@@ -1,5 +1,4 @@
-// A round driven through the app's frame and tick without a window: Space stops the song and
-// starts it again from the top, and nothing of the first run may follow into the second.
+// A round through the app's frame and tick: Space stops and restarts it with nothing left over.
 #include "app/logic_thread.hpp"
 #include "app_test_support.hpp"
 

@@ -1,9 +1,9 @@
-// The autoplay bot's plan on synthetic charts, and the bot playing them through the game's rules
-// (playWithBot) with no window or audio device.
+// The autoplay bot's plan, and the bot playing synthetic charts through the game's rules.
 #include "game_test_support.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <set>
 
@@ -16,36 +16,28 @@ constexpr int kHeight = 1080;
 
 // A chart of taps and holds: keys and velocities spread over the screen, repeats on one spot a
 // few hundredths apart, a tap landing on a held spot, and holds from zero length to 1.5 s.
-std::vector<MidiNoteEvent> mixedChart(int* successes) {
+std::vector<MidiNoteEvent> mixedChart() {
     std::vector<MidiNoteEvent> notes;
-    int count = 0;
-    auto tap = [&](double t, int key, int velocity) {
-        notes.push_back(noteOn(t, key, velocity));
-        notes.push_back(noteOff(t + 0.1, key));
-        count += 1;
-    };
-    auto hold = [&](double t, int key, int velocity, double length) {
-        notes.push_back(noteOn(t, key, velocity, 1, length));
-        count += 2; // the graded press and the completed hold
-    };
     for (int i = 0; i < 24; ++i) {
-        tap(2.0 + 0.25 * i, (i * 37) % 128, 10 + (i * 29) % 117);
+        notes.push_back(noteOn(2.0 + 0.25 * i, (i * 37) % 128, 10 + (i * 29) % 117));
     }
-    tap(9.0, 60, 80);
-    tap(9.05, 60, 80); // same spot, 50 ms later
-    tap(9.093, 60, 80);
-    hold(10.0, 20, 50, 1.0);
-    tap(10.4, 20, 50); // on the held spot
-    hold(12.0, 90, 100, 0.0);
-    hold(12.5, 100, 30, 0.15);
-    hold(13.0, 5, 120, 1.5);
-    hold(13.2, 120, 64, 0.4); // two holds at once
-    for (int i = 0; i < 8; ++i) {
-        tap(13.3 + 0.11 * i, 64 + i, 64);
+    for (double t : {9.0, 9.05, 9.093}) { // one spot, 50 and 43 ms apart
+        notes.push_back(noteOn(t, 60, 80));
+    }
+    const double holds[][4] = {{10.0, 20, 50, 1.0},
+                               {12.0, 90, 100, 0.0},
+                               {12.5, 100, 30, 0.15},
+                               {13.0, 5, 120, 1.5},
+                               {13.2, 120, 64, 0.4}}; // time, key, velocity, length
+    for (const auto& h : holds) {
+        notes.push_back(noteOn(h[0], int(h[1]), int(h[2]), kHoldChannel, h[3]));
+    }
+    notes.push_back(noteOn(10.4, 20, 50)); // on the held spot
+    for (int i = 0; i < 8; ++i) {          // while two holds are held
+        notes.push_back(noteOn(13.3 + 0.11 * i, 64 + i, 64));
     }
     std::stable_sort(notes.begin(), notes.end(),
                      [](const MidiNoteEvent& a, const MidiNoteEvent& b) { return a.time < b.time; });
-    *successes = count;
     return notes;
 }
 
@@ -59,13 +51,16 @@ TEST(Autoplay, PressesEveryNoteAtItsTimeWhateverTheFrameRate) {
         AudioSystem audio;
         audio.playing = true;
         audio.looping = false;
-        int successes = 0;
-        addStem(audio, 0.0).chart.notes = mixedChart(&successes);
+        LoadedStem& stem = addStem(audio, 0.0);
+        stem.chart.notes = mixedChart();
         GameState game = playingGame();
         game.totalLayers = 1;
         const std::string log = stdoutOf([&] { stderrOf([&] { playWithBot(audio, game, 17.0, frameDt); }); });
         EXPECT_EQ(log.find("Miss registered"), std::string::npos) << log;
-        EXPECT_EQ(game.combo, successes);
+        const auto holds = std::count_if(stem.chart.notes.begin(), stem.chart.notes.end(),
+                                         [](const MidiNoteEvent& n) { return n.channel == kHoldChannel; });
+        EXPECT_EQ(game.combo, int(stem.chart.notes.size() + holds))
+            << "a success per press and per held hold";
         EXPECT_TRUE(game.circles.empty());
         EXPECT_TRUE(game.pointerHolds.empty());
         ASSERT_FALSE(game.pressOffsetsMs.empty());

@@ -1,5 +1,4 @@
-// The calibration rules on synthetic taps: errors against the click, the outlier rule and the
-// median, and the click itself.
+// The calibration rules: tap errors against the click, the outlier rule, the median, the click.
 #include "audio/audio_engine.hpp"
 #include "game/calibration.hpp"
 
@@ -50,14 +49,11 @@ TEST(Calibration, TheClickSoundsAtTheStartOfEachBeat) {
     Wav click;
     ASSERT_EQ(click.loadMem(bytes.data(), bytes.size()), AudioResult::Ok);
     EXPECT_NEAR(click.getLength(), kCalibrationBeat, 1e-4);
-    const float* samples = click.samples();
-    const std::uint64_t frames = click.frameCount();
-    const std::uint32_t channels = click.channelCount();
     auto peak = [&](double from, double to) {
         float loudest = 0.0f;
         for (auto i = static_cast<std::uint64_t>(from * 44100);
-             i < std::min<std::uint64_t>(frames, to * 44100); ++i) {
-            loudest = std::max(loudest, std::fabs(samples[i * channels]));
+             i < std::min<std::uint64_t>(click.frameCount(), to * 44100); ++i) {
+            loudest = std::max(loudest, std::fabs(click.samples()[i * click.channelCount()]));
         }
         return loudest;
     };

@@ -1,5 +1,4 @@
-// Circle life on the main thread: growth, arrival, hold crediting on the song clock, expiry into
-// misses, the hold maps following the circle list as circles are removed, and the round's reset.
+// Circle life: growth, arrival, hold crediting, expiry into misses, removal, and the round's reset.
 #include "game/circles.hpp"
 #include "game_test_support.hpp"
 
@@ -165,8 +164,7 @@ TEST(RoundReset, ClearsTheRoundKeepsTheBestAndAsksForTheNewRoundsBest) {
     EXPECT_EQ(game.round, round + 4);
 }
 
-// Answers come back on request threads, possibly late: only the current round's answer counts,
-// and it never shows a best below what the round has already scored.
+// Answers come back late on request threads: only the current round's counts, and never lowers the best.
 TEST(RoundReset, OnlyTheCurrentRoundsAnswerCountsAndNeverLowersTheBest) {
     GameState game;
     resetRound(game);

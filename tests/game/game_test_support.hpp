@@ -1,6 +1,5 @@
 #pragma once
-// Plain-struct builders for the gameplay tests: stems with hand-written charts, circles placed by
-// hand, no audio device; and the autoplay bot playing a level through the game's own rules.
+// Builders for the gameplay tests (stems, charts, circles), and the autoplay bot playing a level.
 #include "app/input.hpp"
 #include "audio/audio_system.hpp"
 #include "game/autoplay.hpp"
@@ -20,22 +19,10 @@ namespace gametest {
 
 inline MidiNoteEvent noteOn(double time, int key, int velocity = 100, int channel = 0,
                             double duration = 0.0) {
-    MidiNoteEvent note;
-    note.note = key;
-    note.velocity = velocity;
-    note.time = time;
-    note.duration = duration;
-    note.isNoteOn = true;
-    note.channel = channel;
-    return note;
+    return MidiNoteEvent{key, velocity, 64, time, duration, 0, true, channel, 0, -1};
 }
-
 inline MidiNoteEvent noteOff(double time, int key) {
-    MidiNoteEvent note;
-    note.note = key;
-    note.time = time;
-    note.isNoteOn = false;
-    return note;
+    return MidiNoteEvent{key, 0, 64, time, 0.0, 0, false, 0, 0, -1};
 }
 
 // Appends an active stem with a loaded chart of the given audio length (0: no loop period).
@@ -64,19 +51,20 @@ inline GameState playingGame() {
     return game;
 }
 
-// A tap circle of key number `note` due at `time`, centred on (x, y) (y upward).
-inline Circle tapAt(float x, float y, double time, int note = 40) {
+// A tap circle of key number `note` due at `time`, centred on (x, y) (y upward), hit by `key`.
+inline Circle tapAt(float x, float y, double time, int note = 40, std::uint32_t key = 0) {
     Circle circle;
     circle.x = x;
     circle.y = y;
     circle.time = time;
     circle.note = note;
+    circle.key = key;
     return circle;
 }
 
 // A hold circle `duration` seconds long.
-inline Circle holdAt(float x, float y, double time, float duration, int note = 40) {
-    Circle circle = tapAt(x, y, time, note);
+inline Circle holdAt(float x, float y, double time, float duration, int note = 40, std::uint32_t key = 0) {
+    Circle circle = tapAt(x, y, time, note, key);
     circle.channel = kHoldChannel;
     circle.holdDuration = duration;
     return circle;
@@ -94,10 +82,8 @@ template <class F> std::string stderrOf(F&& f) {
     return testing::internal::GetCapturedStderr();
 }
 
-// Plays the level until `end` seconds of song time as the game's threads would: logic ticks at
-// 120 Hz (clock, spawn, layer step), frames every `frameDt` (clock read, queued input, judgement,
-// update), and the autoplay bot's finger events at their own times in between, stamped on an SDL
-// clock that is a fixed offset from the song clock. No window or audio device.
+// Plays the level to `end` s of song time as the game's threads would: 120 Hz logic ticks, frames
+// every `frameDt`, and the bot's finger events in between, stamped at their own song times.
 inline void playWithBot(AudioSystem& audio, GameState& game, double end, double frameDt = 1.0 / 60.0) {
     const RenderState render = fullHdRender();
     const PointerScale scale{1.0f, static_cast<float>(render.width), static_cast<float>(render.height)};

