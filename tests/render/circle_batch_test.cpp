@@ -72,19 +72,14 @@ TEST(CircleBatch, HoldProgressRunsOnlyOnHoldCircles) {
 }
 
 TEST(KeyLetters, GlyphBoxIsCentredOnTheCircle) {
-    // An upper-case letter's box sits above the baseline: a negative y offset.
-    Glyph glyph;
-    glyph.xOffset = 1.0f;
-    glyph.yOffset = -23.0f;
-    glyph.width = 20.0f;
-    glyph.height = 23.0f;
+    // A 20 x 23 upper-case letter sits above the baseline: a negative y offset.
+    const Glyph glyph{20.0f, 23.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f, -23.0f};
     float penX = 0.0f, penY = 0.0f;
     keyLetterPen(glyph, 500.0f, 300.0f, 1080, 2.5f, penX, penY);
     // drawText places the box at pen + offset * scale, size * scale.
-    const float centreX = penX + (glyph.xOffset + glyph.width / 2) * 2.5f;
-    const float centreY = penY + (glyph.yOffset + glyph.height / 2) * 2.5f;
-    EXPECT_FLOAT_EQ(centreX, 500.0f);
-    EXPECT_FLOAT_EQ(centreY, 780.0f) << "y flipped into the text renderer's top-left space";
+    EXPECT_FLOAT_EQ(penX + (1.0f + 10.0f) * 2.5f, 500.0f);
+    EXPECT_FLOAT_EQ(penY + (-23.0f + 11.5f) * 2.5f, 780.0f)
+        << "y flipped into the text renderer's top-left space";
 }
 
 TEST(HitBursts, AHitCircleOrACompletedHoldLeavesOneBurstWhereItWasDrawn) {
@@ -103,9 +98,8 @@ TEST(HitBursts, AHitCircleOrACompletedHoldLeavesOneBurstWhereItWasDrawn) {
     trackHitBursts(effects, game, 1.1f);
     ASSERT_EQ(effects.burstCount, 1) << "a failed hold gives no burst";
     const HitBurst& burst = effects.bursts[0];
-    EXPECT_FLOAT_EQ(burst.x, 300.0f);
-    EXPECT_FLOAT_EQ(burst.y, 400.0f);
-    EXPECT_FLOAT_EQ(burst.radius, 90.0f);
+    EXPECT_EQ((std::vector<float>{burst.x, burst.y, burst.radius}),
+              (std::vector<float>{300.0f, 400.0f, 90.0f}));
     EXPECT_EQ(burst.stemIndex, 3);
 
     trackHitBursts(effects, game, 1.2f); // still in the list, off screen: no second burst

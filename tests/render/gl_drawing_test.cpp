@@ -2,7 +2,6 @@
 #include "game/game_state.hpp"
 #include "render/background.hpp"
 #include "render/circle_renderer.hpp"
-#include "render/shader_utils.hpp"
 #include "render/text_renderer.hpp"
 
 #include "gl_test_fixture.hpp"
@@ -184,48 +183,6 @@ TEST_F(GLTest, FontAtlasFailuresSayWhy) {
         EXPECT_EQ(render.fontTexture, texture) << "a failed load keeps the atlas in use";
         EXPECT_EQ(render.glyphs.size(), 95u);
     }
-}
-
-TEST_F(GLTest, ABrokenLevelBackgroundKeepsThePreviousOneOnScreen) {
-    drawFrame(render, nullptr);
-    const std::vector<unsigned char> before = readFrame();
-    const std::uint32_t program = render.backgroundProgram;
-
-    // A shader that does not compile, and one that compiles but does not link (a function nobody
-    // defines).
-    const std::pair<const char*, const char*> broken[] = {
-        {"#version 330 core\nvoid main( {\n", "Failed to compile custom fragment shader\n"},
-        {"#version 330 core\nvec4 shade();\nout vec4 c;\nvoid main() { c = shade(); }\n",
-         "Failed to create custom shader program\n"}};
-    for (const auto& [source, reason] : broken) {
-        const std::string err =
-            errorsOf([&] { EXPECT_FALSE(replaceBackgroundFragmentShader(render, source)); });
-        EXPECT_NE(err.find(reason + std::string("Failed to load custom shader, keeping current shader\n")),
-                  std::string::npos)
-            << err;
-        EXPECT_EQ(render.backgroundProgram, program);
-        drawFrame(render, nullptr);
-        EXPECT_EQ(readFrame(), before);
-    }
-
-    // A good one takes over, and the game's own can come back the same way.
-    std::string log;
-    errorsOf(
-        [&] {
-            EXPECT_TRUE(replaceBackgroundFragmentShader(
-                render, "#version 330 core\nout vec4 c;\nvoid main() { c = vec4(1.0, 0.0, 1.0, 1.0); }\n"));
-        },
-        &log);
-    EXPECT_NE(log.find("Custom shader compiled and loaded successfully\n"), std::string::npos);
-    drawFrame(render, nullptr);
-    EXPECT_EQ(pixelAt(10, 10), (Pixel{255, 0, 255}));
-    errorsOf([&] {
-        EXPECT_TRUE(
-            replaceBackgroundFragmentShader(render, loadShaderSource("shaders/background_uniform.frag")));
-        refreshUniformBindings(render);
-    });
-    drawFrame(render, nullptr);
-    EXPECT_EQ(readFrame(), before);
 }
 
 } // namespace

@@ -1,7 +1,6 @@
 #pragma once
-// One real window and GL context (Xvfb + Mesa in CI) shared by every GL test of the render suite.
-// The window starts at 640 x 480 drawable pixels; tests that draw place things relative to the
-// render record's size, which a test may change.
+// One real window and GL context (Xvfb + Mesa in CI) shared by every GL test of a suite. The window
+// starts at 640 x 480 drawable pixels; tests place things relative to the render record's size.
 #include "render/gl_functions.hpp"
 #include "render/render_system.hpp"
 
@@ -20,12 +19,9 @@ protected:
         ASSERT_TRUE(SDL_Init(SDL_INIT_VIDEO)) << SDL_GetError();
         WindowOptions options;
         options.fullscreen = false;
-        ::testing::internal::CaptureStdout();
-        ::testing::internal::CaptureStderr();
-        initialised = renderInit(render, "render test", 640, 480, options);
-        startLog = ::testing::internal::GetCapturedStdout();
-        startErrors = ::testing::internal::GetCapturedStderr();
-        ASSERT_TRUE(initialised) << startErrors;
+        bool ok = false;
+        startErrors = errorsOf([&] { ok = renderInit(render, "render test", 640, 480, options); });
+        ASSERT_TRUE(ok) << startErrors;
     }
     static void TearDownTestSuite() {
         renderShutdown(render);
@@ -44,8 +40,8 @@ protected:
         return path;
     }
 
-    // Runs `f` with standard output and error captured; answers what went to standard error, and
-    // stores standard output in `out` when given.
+    // Runs `f` with standard output and error captured; answers standard error, and stores standard
+    // output in `out` when given.
     template <typename F> static std::string errorsOf(F f, std::string* out = nullptr) {
         ::testing::internal::CaptureStdout();
         ::testing::internal::CaptureStderr();
@@ -71,16 +67,10 @@ protected:
         return {rgba[0], rgba[1], rgba[2]};
     }
     static bool near(const Pixel& a, const Pixel& b, int tolerance) {
-        for (int i = 0; i < 3; ++i) {
-            if (std::abs(a[i] - b[i]) > tolerance) {
-                return false;
-            }
-        }
-        return true;
+        return std::abs(a[0] - b[0]) <= tolerance && std::abs(a[1] - b[1]) <= tolerance &&
+               std::abs(a[2] - b[2]) <= tolerance;
     }
 
     inline static RenderState render;
-    inline static bool initialised = false;
-    inline static std::string startLog;
     inline static std::string startErrors;
 };

@@ -40,9 +40,7 @@ protected:
         setenv("XDG_DATA_HOME", data.c_str(), 1);
         SDL_SetEnvironmentVariable(SDL_GetEnvironment(), "XDG_DATA_HOME", data.c_str(), true);
         httpDatabaseInit();
-        ::testing::internal::CaptureStdout();
-        uiInitWithoutWindow(1.0f);
-        ::testing::internal::GetCapturedStdout();
+        quietly([] { uiInitWithoutWindow(1.0f); });
         ImGuiIO& io = ImGui::GetIO();
         io.DisplaySize = ImVec2(1920.0f, 1080.0f);
         // A null renderer: it takes every texture the library asks for and draws nothing.
@@ -58,9 +56,7 @@ protected:
 
     void SetUp() override {
         app = std::make_unique<App>();
-        ::testing::internal::CaptureStdout();
-        ASSERT_TRUE(audioInit(app->audio, AudioBackend::NullDriver));
-        ::testing::internal::GetCapturedStdout();
+        quietly([&] { ASSERT_TRUE(audioInit(app->audio, AudioBackend::NullDriver)); });
         initGameState(app->game, 8);
         app->uiVisible = true;
         levelList = shippedLevels;
@@ -75,9 +71,7 @@ protected:
         gUI.tracedScreen = UIScreen::Credits; // the next frame is a new screen: traced again
     }
     void TearDown() override {
-        ::testing::internal::CaptureStdout();
-        audioShutdown(app->audio);
-        ::testing::internal::GetCapturedStdout();
+        quietly([&] { audioShutdown(app->audio); });
         gUI.trace = false;
         levelList = shippedLevels;
     }
@@ -112,11 +106,15 @@ protected:
         }
         return out;
     }
-    // Frames until the screen has been traced.
+    // Frames until the screen has been traced (and the tutorial's page applied, quietly).
     void settle() {
-        for (int i = 0; i < 4; ++i) {
-            frame();
-        }
+        quietly(
+            [&] {
+                for (int i = 0; i < 4; ++i) {
+                    frame();
+                }
+            },
+            true);
     }
     std::string click(const std::string& id) {
         EXPECT_EQ(traced.count(id), 1u) << id << " was never traced";
@@ -127,12 +125,17 @@ protected:
         out += frame(x, y, false);
         return out;
     }
-    // Runs `f` with standard output and error captured; answers what went to standard error.
-    template <typename F> static std::string quietly(F f) {
-        ::testing::internal::CaptureStdout();
+    // Runs `f` with standard error captured, and standard output too unless `f` draws frames (they
+    // capture it themselves); answers standard error.
+    template <typename F> static std::string quietly(F f, bool drawsFrames = false) {
+        if (!drawsFrames) {
+            ::testing::internal::CaptureStdout();
+        }
         ::testing::internal::CaptureStderr();
         f();
-        ::testing::internal::GetCapturedStdout();
+        if (!drawsFrames) {
+            ::testing::internal::GetCapturedStdout();
+        }
         return ::testing::internal::GetCapturedStderr();
     }
     // Whether the window was drawn in the frame just built.
