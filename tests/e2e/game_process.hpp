@@ -20,17 +20,11 @@ using GameDriver = std::function<void(unsigned long window, const std::string& o
 GameRun runGameIn(const std::string& assets, const std::string& args, const std::string& env,
                   const GameDriver& drive, int timeoutSeconds = 120);
 
-// Blocks until a window titled `title` exists and returns its id (0 on timeout).
-unsigned long waitForWindow(const char* title, int timeoutSeconds);
-
-// Sends a key press and release (X keysym name, e.g. "Escape", "space") to the window.
+// Input through xdotool: a key press and release (X keysym name, e.g. "Escape", "space") to the
+// window; a left click at (x, y) in the window's pixels; `text` typed to the focused window after
+// the key combination `keys` when it is not empty (e.g. "ctrl+a").
 void sendKey(unsigned long window, const char* keysym);
-
-// Clicks the left mouse button at (x, y) in the window's pixels, through xdotool (real X input).
 void clickAt(unsigned long window, int x, int y);
-
-// Types `text` with real key events (xdotool, to the focused window), after pressing the key
-// combination `keys` first when it is not empty (e.g. "ctrl+a").
 void typeText(const std::string& keys, const std::string& text);
 
 // Asks the window to close the way a window manager's close button does (WM_DELETE_WINDOW).

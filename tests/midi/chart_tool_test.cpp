@@ -3,7 +3,6 @@
 #include "midi_bytes.hpp"
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <cstdio>
 #include <sys/wait.h>
@@ -23,16 +22,13 @@ RunResult runTool(const std::string& arguments, bool stderrOnly = false) {
     const std::string command = std::string("'") + VIBRELLE_CHART_TOOL + "' " + arguments +
                                 (stderrOnly ? " 2>&1 >/dev/null" : " 2>/dev/null");
     RunResult result;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) {
-        return result;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        for (int c = 0; (c = std::fgetc(pipe)) != EOF;) {
+            result.output += static_cast<char>(c);
+        }
+        const int status = pclose(pipe);
+        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    char buffer[4096];
-    for (size_t got = 0; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-        result.output.append(buffer, got);
-    }
-    const int status = pclose(pipe);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
 }
 
@@ -54,14 +50,8 @@ TEST(ChartTool, PrintsTheChartAsTheGameLoadsItAsOneJsonObject) {
         errorsOf([&] { scaleChartToBpm(chart, bpm > 0 ? bpm : chart.midiBpm); });
         EXPECT_EQ(json["file"], kFixture);
         EXPECT_NEAR(json["midiBpm"].get<double>(), bpm > 0 ? 100.0 : 90.0, 1e-3);
-        std::vector<MidiNoteEvent> printed;
-        for (const auto& n : json["notes"]) {
-            printed.push_back({n["note"].get<int>(), n["velocity"].get<int>(), n["pan"].get<int>(),
-                               n["time"].get<double>(), n["duration"].get<double>(), n["tick"].get<int>(),
-                               n["on"].get<bool>(), n["channel"].get<int>()});
-        }
         // Full precision: the printed doubles read back to the very same values.
-        expectSameNotes(printed, chart.notes);
+        expectSameNotes(notesFromJson(json["notes"]), chart.notes);
     }
 }
 
