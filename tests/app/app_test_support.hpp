@@ -12,21 +12,21 @@
 class AudioApp : public ::testing::Test {
 protected:
     void SetUp() override {
-        setenv("XDG_DATA_HOME", dir.path.c_str(), 1);
-        SDL_SetEnvironmentVariable(SDL_GetEnvironment(), "XDG_DATA_HOME", dir.path.c_str(), true);
+        setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
+        SDL_SetEnvironmentVariable(SDL_GetEnvironment(), "XDG_DATA_HOME", dir.path().c_str(), true);
         app = std::make_unique<App>();
-        gametest::stdoutOf([&] { ASSERT_TRUE(audioInit(app->audio, AudioBackend::NullDriver)); });
+        stdoutOf([&] { ASSERT_TRUE(audioInit(app->audio, AudioBackend::NullDriver)); });
         initGameState(app->game, 8);
         app->render = gametest::fullHdRender();
     }
     void TearDown() override {
-        gametest::stdoutOf([&] { audioShutdown(app->audio); });
+        stdoutOf([&] { audioShutdown(app->audio); });
     }
     // Loads a stem of `seconds` of sound with an empty chart of that length; returns it.
     LoadedStem& loadSong(double seconds) {
         const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         const auto frames = static_cast<std::uint32_t>(seconds * 44100);
-        gametest::stdoutOf([&] {
+        stdoutOf([&] {
             EXPECT_TRUE(
                 loadStem(app->audio, dir.write(name + ".wav", makeFloatWav(rampSamples(frames, 0.1f), 2))));
         });
@@ -41,6 +41,6 @@ protected:
         app->audio.engine->mix(out.data(), frames);
     }
 
-    ScratchDir dir{std::string("app_") + ::testing::UnitTest::GetInstance()->current_test_info()->name()};
+    ScratchDir dir;
     std::unique_ptr<App> app;
 };

@@ -24,7 +24,7 @@ TEST(AutoplayBot, PushesStampedFingerEventsNoEarlierThanTheNotes) {
         app->game.circles = {gametest::tapAt(480, 810, 3.05)};
         dueNs = app->game.songTimeNs + 50'000'000;
     }
-    EXPECT_EQ(gametest::stdoutOf([&] { autoplayBotStart(*app); }), "Autoplay enabled\n");
+    EXPECT_EQ(stdoutOf([&] { autoplayBotStart(*app); }), "Autoplay enabled\n");
     SDL_Event down{}, up{};
     ASSERT_TRUE(SDL_WaitEventTimeout(&down, 5000));
     ASSERT_EQ(down.type, SDL_EVENT_FINGER_DOWN);

@@ -54,7 +54,7 @@ TEST(AppOptions, ScreenshotQuitAfterAndFrameStats) {
     EXPECT_DOUBLE_EQ(parseAppOptions(3, const_cast<char**>(timed)).quitAfter, 12.5);
     const char* bad[] = {"vibrelle", "--quit-after", "soon", "--screenshot"};
     const std::string err =
-        gametest::stderrOf([&] { options = parseAppOptions(4, const_cast<char**>(bad)); });
+        stderrOf([&] { options = parseAppOptions(4, const_cast<char**>(bad)); });
     EXPECT_LT(options.quitAfter, 0.0);
     EXPECT_TRUE(options.screenshotPath.empty());
     EXPECT_NE(err.find("Ignoring --quit-after soon: expected a number of seconds"), std::string::npos) << err;

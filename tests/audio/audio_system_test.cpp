@@ -45,7 +45,7 @@ TEST_F(AudioSystemTest, RefusesMissingEmptyAndUndecodableFiles) {
     EXPECT_EQ(refusal(empty), "File loaded via SDL is empty (0 bytes): " + empty + "\n");
     std::string text = audioFixturePath("not_audio.wav");
     EXPECT_EQ(refusal(text), "Failed to load audio file: " + text + "  (Error: 3)\n");
-    std::string folder = dir.path.string();
+    std::string folder = dir.path().string();
     EXPECT_EQ(refusal(folder).rfind("SDL_LoadFile failed for: " + folder + ", Error: ", 0), 0u);
     // A device would be read for ever.
     EXPECT_EQ(refusal("/dev/zero"), "Error: Not a regular file: /dev/zero\n");
@@ -171,7 +171,7 @@ TEST_F(AudioSystemTest, StemWithMidiKeepsItsAudioWhenTheChartFails) {
     const std::string midiPath = dir.write("chart.mid", midi), audioPath = audioFixturePath("stem.ogg");
     ::testing::internal::CaptureStderr();
     stdoutOf([&] {
-        EXPECT_FALSE(loadStemWithMidi(audio, audioPath, dir.path.string() + "/missing.mid"));
+        EXPECT_FALSE(loadStemWithMidi(audio, audioPath, dir.path().string() + "/missing.mid"));
         EXPECT_FALSE(loadStemWithMidi(audio, audioFixturePath("missing.ogg"), midiPath));
         EXPECT_TRUE(loadStemWithMidi(audio, audioPath, midiPath));
     });
@@ -189,7 +189,7 @@ TEST(AudioSystemDevice, PlaysThroughTheDummyDriver) {
     setenv("SDL_AUDIO_DRIVER", "dummy", 0);
     AudioSystem audio;
     bool ok = false;
-    const std::string log = StemFixture::stdoutOf([&] { ok = audioInit(audio); });
+    const std::string log = stdoutOf([&] { ok = audioInit(audio); });
     ASSERT_TRUE(ok);
     // The short device period asked for, and the latency the clock takes off (at least a period).
     EXPECT_EQ(log.rfind("miniaudio audio system initialized successfully.\n"
@@ -200,7 +200,7 @@ TEST(AudioSystemDevice, PlaysThroughTheDummyDriver) {
     EXPECT_EQ(audio.engine->getBackendBufferFrames(), 256);
     EXPECT_GE(audio.engine->lastMixReport().latency, 256.0 / 44100.0);
 
-    StemFixture::stdoutOf([&] {
+    stdoutOf([&] {
         ok = loadStem(audio, audioFixturePath("stem.wav"));
         playAllStems(audio);
     });
@@ -214,7 +214,7 @@ TEST(AudioSystemDevice, PlaysThroughTheDummyDriver) {
     EXPECT_GT(audio.engine->getStreamTime(audio.voiceGroup), 0.0);
     EXPECT_TRUE(audio.engine->isValidVoiceHandle(audio.stems[0].voice));
 
-    EXPECT_EQ(StemFixture::stdoutOf([&] { audioShutdown(audio); }), "miniaudio audio system shut down.\n");
+    EXPECT_EQ(stdoutOf([&] { audioShutdown(audio); }), "miniaudio audio system shut down.\n");
 }
 
 TEST(AudioSystemDevice, ReportsAnOutputThatCannotOpen) {

@@ -4,6 +4,8 @@
 // engine's null driver (the test pulls the mix).
 #include "audio/audio_system.hpp"
 #include "audio/stem_layering.hpp"
+#include "capture.hpp"
+#include "temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
@@ -14,8 +16,6 @@
 #include <iterator>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 inline std::string audioFixturePath(const std::string& name) {
     return std::string(VIBRELLE_TEST_DATA) + "/audio/" + name;
@@ -54,39 +54,21 @@ inline std::vector<float> rampSamples(uint32_t frames, float base) {
     return samples;
 }
 
-// A fresh directory under the system's temp folder, removed with the object.
-struct ScratchDir {
-    std::filesystem::path path;
-    explicit ScratchDir(const std::string& name) {
-        path = std::filesystem::temp_directory_path() /
-               ("vibrelle_audio_" + name + "_" + std::to_string(getpid()));
-        std::filesystem::remove_all(path);
-        std::filesystem::create_directories(path);
-    }
-    ~ScratchDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
+// A fresh temporary folder that writes files of bytes.
+struct ScratchDir : TempDir {
     std::string write(const std::string& name, const std::vector<unsigned char>& bytes) const {
-        std::string file = (path / name).string();
-        std::ofstream(file, std::ios::binary)
+        const std::string path = file(name);
+        std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return file;
+        return path;
     }
 };
 
 // An audio system on the null driver, with stems written as float WAVs with known samples.
 struct StemFixture : ::testing::Test {
     AudioSystem audio;
-    ScratchDir dir{std::string(::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name()) +
-                   "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name()};
+    ScratchDir dir;
 
-    // Runs a routine and returns what it wrote to standard output.
-    template <typename Fn> static std::string stdoutOf(Fn fn) {
-        ::testing::internal::CaptureStdout();
-        fn();
-        return ::testing::internal::GetCapturedStdout();
-    }
     void SetUp() override {
         bool ok = false;
         stdoutOf([&] { ok = audioInit(audio, AudioBackend::NullDriver); });

@@ -6,18 +6,13 @@
 
 #include <cstring>
 
-using ::testing::internal::CaptureStderr;
-using ::testing::internal::GetCapturedStderr;
-
 using StemLoadingTest = StemFixture;
 
 TEST_F(StemLoadingTest, ShorterStemsArePaddedToLoopWithTheLongest) {
     addStem("short.wav", 1000, 0.1f);
     addStem("long.wav", 1500, 0.3f);
-    CaptureStderr();
-    padStemsToLongest(audio);
     EXPECT_EQ(
-        GetCapturedStderr(),
+        stderrOf([&] { padStemsToLongest(audio); }),
         "Warning: stem short.wav has 1000 frames and the longest, long.wav, has 1500: padded with silence\n");
     EXPECT_DOUBLE_EQ(audio.stems[0].chart.audioLength, 1500.0 / 44100.0);
     stdoutOf([&] { playAllStems(audio); });
@@ -41,9 +36,7 @@ TEST_F(StemLoadingTest, RefusesStemsThatWouldTakeTheLevelOverItsLimit) {
     audio.limits.maxLevelBytes = 2 * 8000 + 4000;
     addStem("first.wav", 1000, 0.1f);
     addStem("second.wav", 1000, 0.1f);
-    CaptureStderr();
-    stdoutOf([&] { EXPECT_FALSE(loadStem(audio, paths[0])); });
-    EXPECT_EQ(GetCapturedStderr(),
+    EXPECT_EQ(printedBy([&] { EXPECT_FALSE(loadStem(audio, paths[0])); }).err,
               "Error: Level audio too large: " + paths[0] +
                   " would bring the level's decoded audio to 0.0 MB (the limit is 0.0 MB)\n");
     EXPECT_EQ(audio.stems.size(), 2u);
@@ -78,9 +71,10 @@ TEST_F(StemLoadingTest, ParallelDecodeMatchesSerial) {
     StagedLevel serial, parallel;
     std::string out[2], err[2];
     for (int r = 0; r < 2; ++r) {
-        CaptureStderr();
-        out[r] = stdoutOf([&] { ASSERT_TRUE(readLevel(manifest, true, r ? parallel : serial, r ? 8 : 1)); });
-        err[r] = GetCapturedStderr();
+        const Printed printed =
+            printedBy([&] { ASSERT_TRUE(readLevel(manifest, true, r ? parallel : serial, r ? 8 : 1)); });
+        out[r] = printed.out;
+        err[r] = printed.err;
     }
     EXPECT_EQ(out[1], out[0]);
     EXPECT_EQ(err[1], err[0]);

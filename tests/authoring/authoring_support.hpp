@@ -1,6 +1,8 @@
 #pragma once
 // Synthetic stems for the authoring tests: signals with known onsets and pitches, written as
 // 16-bit WAV files into a temporary folder of the test's own.
+#include "temp_dir.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,26 +13,9 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 namespace authoringtest {
 
 constexpr uint32_t kRate = 44100;
-
-// A fresh, empty folder under the system's temporary folder, removed when the test ends.
-struct TempFolder {
-    std::filesystem::path path;
-    explicit TempFolder(const std::string& name) {
-        path = std::filesystem::temp_directory_path() /
-               ("vibrelle_authoring_" + name + "_" + std::to_string(getpid()));
-        std::filesystem::remove_all(path);
-        std::filesystem::create_directories(path);
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-};
 
 // Writes interleaved samples (-1..1), `repeats` times over, as a 16-bit PCM WAV file at kRate (in
 // a little-endian machine's bytes).

@@ -121,8 +121,8 @@ TEST(ChartWriter, WrittenChartsReadBackThroughTheGamesLoader) {
         {2.0, 0.0, 127, 127, 127, false}, {2.0004, 0.0, 0, 1, 0, false},    {2.9, 0.75, 60, 90, 100, true},
         {3.8, 0.0, 72, 55, 100, false},
     };
-    TempFolder folder("chart");
-    const std::string path = (folder.path / "chart.mid").string();
+    TempDir folder;
+    const std::string path = (folder.path() / "chart.mid").string();
     std::string error;
     ASSERT_TRUE(writeChartMidi(path, notes, bpm, "Test chart", error)) << error;
 

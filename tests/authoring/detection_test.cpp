@@ -20,11 +20,11 @@ namespace {
 
 // Writes the interleaved samples as a WAV file and analyses what the stem reader reads back.
 StemAnalysis analyse(const std::vector<float>& samples, StemKind kind, int channels = 1) {
-    TempFolder folder("detect");
-    writeWav(folder.path / "stem.wav", samples, channels);
+    TempDir folder;
+    writeWav(folder.path() / "stem.wav", samples, channels);
     StemAudio audio;
     std::string error;
-    EXPECT_TRUE(readStemAudio((folder.path / "stem.wav").string(), audio, error)) << error;
+    EXPECT_TRUE(readStemAudio((folder.path() / "stem.wav").string(), audio, error)) << error;
     StemAnalysis analysis;
     EXPECT_TRUE(analyzeStem(audio, kind, analysis, error)) << error;
     return analysis;
@@ -133,22 +133,22 @@ TEST(StemDetection, TempoOfAClickTrack) {
 // A child process writes the stem, charts it and reports its peak resident size, so that the
 // figure is this job's alone.
 TEST(StemDetection, TenMinuteStemStaysUnder300MegabytesPeak) {
-    TempFolder folder("long");
+    TempDir folder;
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         // Ten minutes of mono 16-bit audio with a click every half second, written in pieces.
         std::vector<float> half(kRate / 2, 0.0f);
         addClick(half, 0.1);
-        writeWav(folder.path / "long.wav", half, 1, 1200);
+        writeWav(folder.path() / "long.wav", half, 1, 1200);
         StemAudio audio;
         StemAnalysis analysis;
         std::string error;
-        const bool charted = readStemAudio((folder.path / "long.wav").string(), audio, error) &&
+        const bool charted = readStemAudio((folder.path() / "long.wav").string(), audio, error) &&
                              analyzeStem(audio, StemKind::Drums, analysis, error);
         rusage usage{};
         getrusage(RUSAGE_SELF, &usage);
-        std::ofstream(folder.path / "report")
+        std::ofstream(folder.path() / "report")
             << (charted ? long(analysis.notes.size()) : -1L) << ' ' << usage.ru_maxrss;
         _exit(0);
     }
@@ -156,7 +156,7 @@ TEST(StemDetection, TenMinuteStemStaysUnder300MegabytesPeak) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     long notes = 0, peakKb = 0;
-    std::ifstream(folder.path / "report") >> notes >> peakKb;
+    std::ifstream(folder.path() / "report") >> notes >> peakKb;
     EXPECT_EQ(notes, 1200) << "a click every half second";
     EXPECT_GT(peakKb, 0);
     EXPECT_LT(peakKb, 300L * 1024) << "peak resident size in KiB";

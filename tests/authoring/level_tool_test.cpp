@@ -33,9 +33,9 @@ struct ToolRun {
 
 // Runs vibrelle-level with `arguments` (already quoted where needed), its home pointed at a
 // temporary folder.
-ToolRun runTool(const TempFolder& scratch, const std::string& arguments) {
-    const fs::path out = scratch.path / "tool.out", err = scratch.path / "tool.err";
-    const std::string command = "XDG_DATA_HOME='" + scratch.path.string() + "' '" VIBRELLE_LEVEL_TOOL "' " +
+ToolRun runTool(const TempDir& scratch, const std::string& arguments) {
+    const fs::path out = scratch.path() / "tool.out", err = scratch.path() / "tool.err";
+    const std::string command = "XDG_DATA_HOME='" + scratch.path().string() + "' '" VIBRELLE_LEVEL_TOOL "' " +
                                 arguments + " >'" + out.string() + "' 2>'" + err.string() + "'";
     const int raw = std::system(command.c_str());
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(out), readFile(err)};
@@ -54,12 +54,12 @@ std::vector<std::vector<std::string>> manifestStems(const fs::path& manifest) {
 } // namespace
 
 TEST(LevelTool, BadInputIsReportedAndTheRestIsWritten) {
-    TempFolder scratch("tool_bad");
-    const fs::path empty = scratch.path / "empty";
+    TempDir scratch;
+    const fs::path empty = scratch.path() / "empty";
     fs::create_directories(empty);
     std::ofstream(empty / "notes.txt") << "not a stem";
 
-    const fs::path mixed = scratch.path / "mixed";
+    const fs::path mixed = scratch.path() / "mixed";
     fs::create_directories(mixed);
     std::ofstream(mixed / "drums.ogg") << "this is no Ogg Vorbis file";
     std::vector<float> lead(2 * kRate, 0.0f);
@@ -79,7 +79,7 @@ TEST(LevelTool, BadInputIsReportedAndTheRestIsWritten) {
         const char* errorText; // in standard error
     } cases[] = {
         {"an empty folder", "new '" + empty.string() + "'", 1, "no stem audio files"},
-        {"a missing folder", "new '" + (scratch.path / "nowhere").string() + "'", 1, "not a folder"},
+        {"a missing folder", "new '" + (scratch.path() / "nowhere").string() + "'", 1, "not a folder"},
         {"no command", "'" + mixed.string() + "'", 1, "Usage: vibrelle-level new DIR"},
         {"a kind for no stem", "new '" + mixed.string() + "' --kind bass=drums", 1,
          "--kind bass: no such stem"},
@@ -127,8 +127,8 @@ TEST(LevelTool, BadInputIsReportedAndTheRestIsWritten) {
 }
 
 TEST(LevelTool, AShippedSongsStemsBecomeALevelTheBotPlaysWithoutAMiss) {
-    TempFolder scratch("tool_song");
-    const fs::path song = scratch.path / "first_light";
+    TempDir scratch;
+    const fs::path song = scratch.path() / "first_light";
     fs::create_directories(song);
     for (const char* stem : {"brushes.ogg", "melody.flac", "pad.ogg"}) {
         fs::copy_file(fs::path(VIBRELLE_ASSETS) / "levels" / "tutorialsong" / stem, song / stem);

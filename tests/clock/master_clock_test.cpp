@@ -13,9 +13,6 @@
 #include <random>
 #include <vector>
 
-using ::testing::internal::CaptureStdout;
-using ::testing::internal::GetCapturedStdout;
-
 namespace {
 
 // A stem with a loaded chart of the given note times (sorted, as charts are), no audio.
@@ -54,16 +51,13 @@ TEST(MasterClock, CopiesCarryTheirStemIndexAndReachTheCallback) {
         seen.push_back(note.stemIndex);
         seenRender = r;
     };
-    CaptureStdout();
-    advanceMasterClockTo(audio, game, &render, 1.5);
-    EXPECT_EQ(GetCapturedStdout(), "MIDI: Triggered 6 events (master clock)\n");
+    EXPECT_EQ(stdoutOf([&] { advanceMasterClockTo(audio, game, &render, 1.5); }),
+              "MIDI: Triggered 6 events (master clock)\n");
     EXPECT_EQ(seen, std::vector<int>({0, 0, 0, 1, 1, 1}));
     EXPECT_EQ(seenRender, &render);
     EXPECT_EQ(audio.stems[0].chart.notes[0].stemIndex, -1) << "the chart's own entries are untouched";
 
-    CaptureStdout();
-    advanceMasterClockTo(audio, game, nullptr, 2.5);
-    EXPECT_EQ(GetCapturedStdout(), "");
+    EXPECT_EQ(stdoutOf([&] { advanceMasterClockTo(audio, game, nullptr, 2.5); }), "");
     EXPECT_EQ(seen.size(), 6u) << "no render state, no callback";
     EXPECT_EQ(game.pendingNotes.size(), 8u);
 }
@@ -156,7 +150,7 @@ TEST(MasterClock, FiresExactlyWhatTheNoteByNoteRuleFires) {
 TEST(MasterClockOnTheEngine, FiresWhatTheMixedAudioHasReached) {
     AudioSystem audio;
     GameState game;
-    CaptureStdout();
+    testing::internal::CaptureStdout();
     ASSERT_TRUE(audioInit(audio, AudioBackend::NullDriver));
     addStem(audio, 0.0, {0.01, 0.05, 0.09});
     LoadedStem& stem = audio.stems[0];
@@ -165,7 +159,7 @@ TEST(MasterClockOnTheEngine, FiresWhatTheMixedAudioHasReached) {
     ASSERT_EQ(stem.source->loadMem(wav.data(), wav.size()), AudioResult::Ok);
     stem.chart.audioLength = stem.source->getLength();
     playAllStems(audio);
-    GetCapturedStdout();
+    testing::internal::GetCapturedStdout();
     std::vector<float> out(4410 * 2);
     auto mixAndTick = [&](unsigned frames) {
         audio.engine->mix(out.data(), frames);
@@ -183,14 +177,10 @@ TEST(MasterClockOnTheEngine, FiresWhatTheMixedAudioHasReached) {
     EXPECT_EQ(mixAndTick(441), std::vector<double>());
     EXPECT_DOUBLE_EQ(game.songTime, 0.125);
 
-    CaptureStdout();
-    stopAllStems(audio);
-    GetCapturedStdout();
+    stdoutOf([&] { stopAllStems(audio); });
     EXPECT_EQ(mixAndTick(441), std::vector<double>());
     EXPECT_DOUBLE_EQ(game.songTime, 0.125) << "stopped: the clock is not read";
-    CaptureStdout();
-    audioShutdown(audio);
-    GetCapturedStdout();
+    stdoutOf([&] { audioShutdown(audio); });
 }
 
 } // namespace

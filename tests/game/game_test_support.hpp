@@ -2,6 +2,7 @@
 // Builders for the gameplay tests (stems, charts, circles), and the autoplay bot playing a level.
 #include "app/input.hpp"
 #include "audio/audio_system.hpp"
+#include "capture.hpp"
 #include "game/autoplay.hpp"
 #include "game/circles.hpp"
 #include "game/game_state.hpp"
@@ -68,18 +69,6 @@ inline Circle holdAt(float x, float y, double time, float duration, int note = 4
     circle.channel = kHoldChannel;
     circle.holdDuration = duration;
     return circle;
-}
-
-// What `f` printed on stdout (or stderr).
-template <class F> std::string stdoutOf(F&& f) {
-    testing::internal::CaptureStdout();
-    f();
-    return testing::internal::GetCapturedStdout();
-}
-template <class F> std::string stderrOf(F&& f) {
-    testing::internal::CaptureStderr();
-    f();
-    return testing::internal::GetCapturedStderr();
 }
 
 // Plays the level to `end` s of song time as the game's threads would: 120 Hz logic ticks, frames

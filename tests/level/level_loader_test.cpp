@@ -1,4 +1,5 @@
 #include "audio/audio_system.hpp"
+#include "capture.hpp"
 #include "level/level_manifest.hpp"
 #include "level/level_package.hpp"
 #include "render/render_system.hpp"
@@ -6,11 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-
-using ::testing::internal::CaptureStderr;
-using ::testing::internal::CaptureStdout;
-using ::testing::internal::GetCapturedStderr;
-using ::testing::internal::GetCapturedStdout;
 
 namespace {
 
@@ -20,21 +16,16 @@ const std::string kDir = VIBRELLE_TEST_DATA "/level/sub/";
 class LevelLoader : public ::testing::Test {
 protected:
     void SetUp() override {
-        CaptureStdout();
-        ASSERT_TRUE(audioInit(audio, AudioBackend::NullDriver));
-        GetCapturedStdout();
+        stdoutOf([&] { ASSERT_TRUE(audioInit(audio, AudioBackend::NullDriver)); });
     }
     void TearDown() override {
-        CaptureStdout();
-        audioShutdown(audio);
-        GetCapturedStdout();
+        stdoutOf([&] { audioShutdown(audio); });
     }
     bool load(const std::string& name) {
-        CaptureStdout();
-        CaptureStderr();
-        const bool ok = loadLevelFromManifest(kDir + name, audio, render);
-        out = GetCapturedStdout();
-        err = GetCapturedStderr();
+        bool ok = false;
+        const Printed printed = printedBy([&] { ok = loadLevelFromManifest(kDir + name, audio, render); });
+        out = printed.out;
+        err = printed.err;
         return ok;
     }
     AudioSystem audio;
@@ -99,12 +90,11 @@ TEST_F(LevelLoader, APackageWithoutAManifestLeavesNoLevelPlaying) {
     ASSERT_TRUE(load("level.json"));
     playAllStems(audio);
     LevelPackage package;
-    CaptureStdout();
-    CaptureStderr();
-    prepareLevelPackage(::testing::TempDir() + "no_level_here", package);
-    const bool applied = applyLevelPackage(package, audio, render);
-    GetCapturedStdout();
-    err = GetCapturedStderr();
+    bool applied = true;
+    err = printedBy([&] {
+              prepareLevelPackage(::testing::TempDir() + "no_level_here", package);
+              applied = applyLevelPackage(package, audio, render);
+          }).err;
     EXPECT_FALSE(applied);
     EXPECT_TRUE(audio.stems.empty()) << "the previous level is gone";
     EXPECT_FALSE(audio.playing);

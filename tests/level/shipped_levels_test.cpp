@@ -1,4 +1,5 @@
 #include "audio/audio_system.hpp"
+#include "capture.hpp"
 #include "level/level_list.hpp"
 #include "level/level_manifest.hpp"
 #include "render/render_system.hpp"
@@ -8,20 +9,16 @@
 #include <string>
 #include <vector>
 
-using ::testing::internal::CaptureStderr;
-using ::testing::internal::CaptureStdout;
-using ::testing::internal::GetCapturedStderr;
-using ::testing::internal::GetCapturedStdout;
-
 namespace {
 
 // Every level the game ships, found as the game finds them from its working directory (assets/):
 // the default level, the tutorial song, and the menu's list read by the game's own reader.
 TEST(ShippedLevels, TheListAndEveryLevelLoadWholeWithStemsOfEqualLength) {
     resetLevelListForTesting();
-    CaptureStderr();
-    ASSERT_TRUE(loadLevelList());
-    EXPECT_EQ(GetCapturedStderr(), "") << "the shipped list must not fall back to the samples";
+    bool listed = false;
+    EXPECT_EQ(stderrOf([&] { listed = loadLevelList(); }), "")
+        << "the shipped list must not fall back to the samples";
+    ASSERT_TRUE(listed);
     ASSERT_EQ(levelList.size(), 3u);
     std::vector<std::string> manifests = {"levels/level.json", "levels/tutorialsong/level.json"};
     for (const LevelListEntry& entry : levelList) {
@@ -35,12 +32,12 @@ TEST(ShippedLevels, TheListAndEveryLevelLoadWholeWithStemsOfEqualLength) {
         ASSERT_TRUE(parseLevelManifest(path, level));
         AudioSystem audio;
         RenderState render;
-        CaptureStdout();
-        CaptureStderr();
-        ASSERT_TRUE(audioInit(audio, AudioBackend::NullDriver));
-        const bool loaded = loadLevelFromManifest(path, audio, render);
-        GetCapturedStdout();
-        EXPECT_EQ(GetCapturedStderr(), "");
+        bool loaded = false;
+        EXPECT_EQ(printedBy([&] {
+                      ASSERT_TRUE(audioInit(audio, AudioBackend::NullDriver));
+                      loaded = loadLevelFromManifest(path, audio, render);
+                  }).err,
+                  "");
         EXPECT_TRUE(loaded);
         ASSERT_EQ(audio.stems.size(), std::min<size_t>(level.stems.size(), 8));
         for (size_t i = 0; i < audio.stems.size(); ++i) {
