@@ -11,6 +11,14 @@
 // How deep arrays and objects may nest; the game's own documents use five levels at most.
 constexpr int kMaxJsonDepth = 64;
 
+// `text` as a written JSON string holds it: bytes that are not UTF-8 become U+FFFD, as the JSON
+// library writes them with its replacing error handler. Throws only std::bad_alloc.
+inline std::string withUtf8Replacements(const std::string& text) {
+    const std::string quoted =
+        nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return nlohmann::json::parse(quoted).get<std::string>();
+}
+
 // Parses `text` as strict JSON (no comments). False, with `document` null and the reason in
 // `error`, when it is not JSON (the library's message) or nests deeper than kMaxJsonDepth
 // ("nested deeper than 64 levels"). Throws only std::bad_alloc.

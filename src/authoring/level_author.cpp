@@ -1,8 +1,10 @@
 #include "authoring/level_author.hpp"
 
+#include "app/json_text.hpp"
 #include "authoring/chart_writer.hpp"
 #include "authoring/stem_audio.hpp"
 #include "authoring/tempo.hpp"
+#include "leaderboard/leaderboard_names.hpp"
 #include "render/circle_renderer.hpp"
 
 #include <nlohmann/json.hpp>
@@ -80,23 +82,6 @@ std::string listSafe(std::string text) {
     std::replace(text.begin(), text.end(), '"', '\'');
     std::replace(text.begin(), text.end(), '\\', '/');
     return text;
-}
-
-// JSON text is UTF-8. A file name that is not cannot be written into level.json so that the game
-// finds the file again; any other text gets U+FFFD for the bytes that are not.
-bool isUtf8(const std::string& text) {
-    try {
-        (void)nlohmann::json(text).dump();
-        return true;
-    } catch (const nlohmann::json::type_error&) {
-        return false;
-    }
-}
-
-std::string asUtf8(const std::string& text) {
-    const std::string quoted =
-        nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    return nlohmann::json::parse(quoted).get<std::string>();
 }
 
 struct Analysed {
@@ -245,7 +230,9 @@ bool authorLevel(const AuthorOptions& options, AuthorResult& result, std::ostrea
         Analysed stem;
         stem.file = file;
         stem.kind = kind;
-        if (!isUtf8(file)) {
+        // JSON text is UTF-8: a file name that is not cannot be written into level.json so that
+        // the game finds the file again.
+        if (!isValidUtf8(file)) {
             error = "the file name is not UTF-8, which level.json cannot name; rename the file";
         }
         if (!error.empty() || !readStemAudio((dir / file).string(), audio, error) ||
@@ -303,7 +290,8 @@ bool authorLevel(const AuthorOptions& options, AuthorResult& result, std::ostrea
         folder = folder.parent_path(); // the path ended in '/'
     }
     const std::string folderName = folder.filename().string();
-    const std::string title = asUtf8(options.title.empty() ? titleFromFolder(folderName) : options.title);
+    const std::string title =
+        withUtf8Replacements(options.title.empty() ? titleFromFolder(folderName) : options.title);
     nlohmann::ordered_json stems = nlohmann::ordered_json::array();
     std::map<StemKind, size_t> looksUsed;
     int circles = 0;

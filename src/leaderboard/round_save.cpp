@@ -1,24 +1,18 @@
 #include "leaderboard/round_save.hpp"
 
+#include "app/json_text.hpp"
 #include "game/game_state.hpp"
 #include "net/http_database.hpp"
 
 #include <cmath>
 #include <limits>
 
-// The name as the file will hold it: bytes that are not UTF-8 become U+FFFD, so that the next save
-// finds the entry this one writes instead of adding another.
-static std::string asStored(const std::string& name) {
-    const std::string quoted =
-        nlohmann::json(name).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    const nlohmann::json parsed = nlohmann::json::parse(quoted, nullptr, false);
-    return parsed.is_string() ? parsed.get<std::string>() : std::string();
-}
-
 RoundResult roundResultOf(const GameState& game) {
     RoundResult result;
-    result.level = asStored(game.levelName);
-    result.player = asStored(game.playerName);
+    // The names as the file will hold them, so that the next save finds the entry this one writes
+    // instead of adding another.
+    result.level = withUtf8Replacements(game.levelName);
+    result.player = withUtf8Replacements(game.playerName);
     result.score = game.score;
     const double seconds = std::trunc(game.songTime);
     result.time =

@@ -29,9 +29,7 @@ void drawButtonStack(App& app, float titleBottom, const ImGuiViewport& viewport)
     const float bottom = viewport.WorkPos.y + viewport.WorkSize.y;
     ImGui::SetCursorPosY(titleBottom + std::max(0.0f, (bottom - titleBottom - stackHeight) / 2.0f) -
                          ImGui::GetWindowPos().y);
-    ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0, 0, 0, 0));
-    ImGui::PushStyleColor(ImGuiCol_ButtonActive, ImVec4(0, 0, 0, 0));
-    ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ImVec4(0, 0, 0, 0));
+    pushClearButtonColours();
     const float x = ImGui::GetCursorPosX() + (ImGui::GetColumnWidth() - size.x) / 2.0f;
     const float savedSpacing = ImGui::GetStyle().ItemSpacing.y;
     ImGui::GetStyle().ItemSpacing.y = 2.0f * s;

@@ -70,12 +70,6 @@ void centredText(const char* text, const float color[4]) {
     ImGui::PopStyleColor();
 }
 
-void pushClearButtons() {
-    ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0, 0, 0, 0));
-    ImGui::PushStyleColor(ImGuiCol_ButtonActive, ImVec4(0, 0, 0, 0));
-    ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ImVec4(0, 0, 0, 0));
-}
-
 constexpr ImGuiWindowFlags kPanelFlags = ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize |
                                          ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoScrollbar |
                                          ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_NoBackground;
@@ -128,7 +122,7 @@ void drawTutorialScreen() {
         const float rowY = ImGui::GetCursorPosY();
         const ImVec2 button(300.0f * s, b);
         const ButtonTextures& t = gUI.textures;
-        pushClearButtons();
+        pushClearButtonColours();
         if (gUI.tutorialPage > 0) {
             ImGui::SetCursorPos(ImVec2(30.0f * s, rowY));
             if (labeledImageButton("##nav_back", "Back", button, t.normalInactive, t.normalActive)) {

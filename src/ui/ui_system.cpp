@@ -468,10 +468,14 @@ bool labeledImageButton(const char* id, const char* label, const ImVec2& size, s
     return clicked;
 }
 
-int drawButtonRow(const RowButton* buttons, int count, const ImVec2& size, float gap) {
+void pushClearButtonColours() {
     ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0, 0, 0, 0));
     ImGui::PushStyleColor(ImGuiCol_ButtonActive, ImVec4(0, 0, 0, 0));
     ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ImVec4(0, 0, 0, 0));
+}
+
+int drawButtonRow(const RowButton* buttons, int count, const ImVec2& size, float gap) {
+    pushClearButtonColours();
     ImGui::SetCursorPosX((ImGui::GetWindowWidth() - ((count - 1) * gap + count * size.x)) / 2.0f);
     int clicked = -1;
     for (int i = 0; i < count; ++i) {

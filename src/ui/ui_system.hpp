@@ -100,6 +100,10 @@ void drawNeonTitle(const char* text, float hueSpeed, float saturation);
 bool labeledImageButton(const char* id, const char* label, const ImVec2& size, std::uint32_t inactiveTexture,
                         std::uint32_t activeTexture);
 
+// Pushes transparent colours for buttons in all their states (3 style colours to pop), so that
+// only a button's image shows.
+void pushClearButtonColours();
+
 // One button of a row drawn by drawButtonRow.
 struct RowButton {
     const char* id;    // the ImGui id, also what the trace logs ("##back")
