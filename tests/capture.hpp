@@ -1,8 +1,10 @@
 #pragma once
-// What code printed: standard output and error captured around a call (gtest's capture, one of
-// each at a time).
+// What code printed (standard output and error captured around a call with gtest's capture, one
+// of each at a time), and what files hold.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 
 template <class F> std::string stdoutOf(F&& f) {
@@ -25,4 +27,22 @@ template <class F> Printed printedBy(F&& f) {
     Printed printed;
     printed.err = stderrOf([&] { printed.out = stdoutOf(f); });
     return printed;
+}
+
+// What `f` printed on standard error; standard output goes to `out` when given.
+template <class F> std::string errorsOf(F&& f, std::string* out = nullptr) {
+    Printed printed = printedBy(f);
+    if (out != nullptr) {
+        *out = printed.out;
+    }
+    return printed.err;
+}
+
+// A whole file's bytes ("" when it cannot be read), and a file written with exactly `text`.
+inline std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+inline void writeText(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
 }

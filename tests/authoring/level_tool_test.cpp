@@ -20,12 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string readFile(const fs::path& path) {
-    std::stringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
-
 struct ToolRun {
     int status = -1;
     std::string out, err;
@@ -38,13 +32,13 @@ ToolRun runTool(const TempDir& scratch, const std::string& arguments) {
     const std::string command = "XDG_DATA_HOME='" + scratch.path().string() + "' '" VIBRELLE_LEVEL_TOOL "' " +
                                 arguments + " >'" + out.string() + "' 2>'" + err.string() + "'";
     const int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(out), readFile(err)};
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readText(out), readText(err)};
 }
 
 // The stems of a manifest in level order: (file, midi, instrument).
 std::vector<std::vector<std::string>> manifestStems(const fs::path& manifest) {
     std::vector<std::vector<std::string>> stems;
-    const nlohmann::json doc = nlohmann::json::parse(readFile(manifest));
+    const nlohmann::json doc = nlohmann::json::parse(readText(manifest));
     for (const auto& stem : doc.at("stems")) {
         stems.push_back({stem.at("file"), stem.at("midi"), stem.at("instrument")});
     }
@@ -121,7 +115,7 @@ TEST(LevelTool, BadInputIsReportedAndTheRestIsWritten) {
     // The entry for levels.json is one flat object without double quotes inside its values.
     const auto parsed = nlohmann::json::parse(forced.out.substr(forced.out.rfind('{')));
     EXPECT_EQ(parsed.at("name"), "Say 'hi' \xEF\xBF\xBD");
-    EXPECT_EQ(nlohmann::json::parse(readFile(mixed / "level.json"))["songMetaData"][0]["title"],
+    EXPECT_EQ(nlohmann::json::parse(readText(mixed / "level.json"))["songMetaData"][0]["title"],
               "Say \"hi\" \xEF\xBF\xBD");
     EXPECT_EQ(parsed.at("file"), "mixed");
 }

@@ -14,11 +14,6 @@
 #include <iterator>
 #include <thread>
 
-std::string readText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 namespace {
 
 // Polling with a short pause: the other side is a separate process with no way to signal us.

@@ -1,5 +1,7 @@
 #pragma once
 // Runs the built game as a child process under the test's X display and talks to its window.
+#include "capture.hpp"
+
 #include <functional>
 #include <string>
 
@@ -29,6 +31,3 @@ void typeText(const std::string& keys, const std::string& text);
 
 // Asks the window to close the way a window manager's close button does (WM_DELETE_WINDOW).
 void sendClose(unsigned long window);
-
-// The whole file, or "" when it cannot be read.
-std::string readText(const std::string& path);

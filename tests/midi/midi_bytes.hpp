@@ -2,6 +2,7 @@
 // Small builders for Standard MIDI File bytes in tests, and helpers that read and compare charts.
 #include "audio/midi/midi_file.hpp"
 #include "audio/midi_chart.hpp"
+#include "capture.hpp"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -77,24 +78,6 @@ inline Bytes noteOff(int ch, int key, int vel = 64) {
 inline bool readInto(MidiFile& midi, const Bytes& data) {
     std::istringstream in(std::string(data.begin(), data.end()));
     return midi.read(in);
-}
-
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// Runs `f` with standard output and error captured; answers what went to standard error, and
-// stores standard output in `out` when given.
-template <typename F> std::string errorsOf(F f, std::string* out = nullptr) {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    f();
-    const std::string printed = testing::internal::GetCapturedStdout();
-    if (out) {
-        *out = printed;
-    }
-    return testing::internal::GetCapturedStderr();
 }
 
 // Loads a chart with its log lines captured; answers the loader's result.

@@ -46,7 +46,7 @@ std::string renderAsText(const std::string& bytes) {
 TEST(MidiConformance, ChartsMatchTheIndependentReaderAndTheirTextRendering) {
     for (const char* name : kCheckedFixtures) {
         SCOPED_TRACE(name);
-        const nlohmann::json expected = nlohmann::json::parse(readFile(kDir + name + ".json"));
+        const nlohmann::json expected = nlohmann::json::parse(readText(kDir + name + ".json"));
         MidiChart chart;
         ASSERT_TRUE(loadQuietly(chart, kDir + name + ".mid"));
         EXPECT_EQ(chart.midi->ticksPerQuarterNote, expected["ticksPerQuarterNote"].get<int>());
@@ -55,7 +55,7 @@ TEST(MidiConformance, ChartsMatchTheIndependentReaderAndTheirTextRendering) {
         expectSameNotes(chart.notes, notesFromJson(expected["notes"]));
 
         TempDir dir;
-        std::ofstream(dir.file("song.txt")) << renderAsText(readFile(kDir + name + ".mid"));
+        std::ofstream(dir.file("song.txt")) << renderAsText(readText(kDir + name + ".mid"));
         MidiChart text;
         std::string errors;
         ASSERT_TRUE(loadQuietly(text, dir.file("song.txt"), &errors)) << errors;

@@ -93,10 +93,12 @@ protected:
         boards.clear();
         scores.clear();
         bool finished = false;
-        std::tie(out, err) = captureLogs([&] {
+        const Printed printed = printedBy([&] {
             start();
             finished = httpDatabaseWait(20.0);
         });
+        out = printed.out;
+        err = printed.err;
         EXPECT_TRUE(finished) << "request threads still running";
     }
 
@@ -124,7 +126,7 @@ TEST_F(HttpDatabase, InitTakesTheUrlFromTheEnvironmentUnlessItIsEmpty) {
     for (const char* value : {static_cast<const char*>(nullptr), "https://scores.example/api", ""}) {
         value != nullptr ? setenv("VIBRELLE_LEADERBOARD_URL", value, 1)
                          : unsetenv("VIBRELLE_LEADERBOARD_URL");
-        const std::string logged = captureLogs(httpDatabaseInit).first;
+        const std::string logged = printedBy(httpDatabaseInit).out;
         if (value == nullptr) {
             builtIn = serverBaseUrl;
             EXPECT_EQ(builtIn.rfind("http", 0), 0u) << builtIn;

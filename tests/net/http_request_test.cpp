@@ -20,8 +20,10 @@ struct Outcome {
 Outcome request(const std::string& url, const std::string& method = "GET",
                 const HttpLimits& limits = HttpLimits{3, 6.0}, const std::string& body = "") {
     Outcome outcome;
-    std::tie(outcome.out, outcome.err) =
-        captureLogs([&] { outcome.ok = httpRequest(url, method, body, outcome.body, limits); });
+    const Printed printed =
+        printedBy([&] { outcome.ok = httpRequest(url, method, body, outcome.body, limits); });
+    outcome.out = printed.out;
+    outcome.err = printed.err;
     return outcome;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Helpers of the network tests: a cpp-httplib server on a loopback port that records what it was
 // asked, a port that refuses connections, captured log lines, and a gate that holds a handler.
+#include "capture.hpp"
 #include "temp_dir.hpp"
 
 #include <gtest/gtest.h>
@@ -31,16 +32,6 @@ inline double secondsSince(Clock::time_point start) {
 
 inline bool contains(const std::string& text, const std::string& piece) {
     return text.find(piece) != std::string::npos;
-}
-
-// What `run` printed on standard output and on standard error. Nothing in `run` may report a
-// test failure: its message would be captured with the rest.
-template <class Run> std::pair<std::string, std::string> captureLogs(Run&& run) {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    run();
-    std::string out = testing::internal::GetCapturedStdout();
-    return {out, testing::internal::GetCapturedStderr()};
 }
 
 // A handler that answers `status` with `body`.

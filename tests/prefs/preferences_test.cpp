@@ -1,5 +1,6 @@
 #include "prefs/preferences.hpp"
 
+#include "capture.hpp"
 #include "temp_dir.hpp"
 
 #include <SDL3/SDL.h>
@@ -22,19 +23,6 @@ using nlohmann::json;
 
 namespace {
 
-struct Log {
-    std::string out, err;
-};
-
-// What `call` printed on stdout and stderr.
-template <typename F> Log logOf(F call) {
-    ::testing::internal::CaptureStdout();
-    ::testing::internal::CaptureStderr();
-    call();
-    std::string out = ::testing::internal::GetCapturedStdout();
-    return {out, ::testing::internal::GetCapturedStderr()};
-}
-
 // Every test gets its own data folder: SDL puts the preferences under $XDG_DATA_HOME/Kvo/Vibrelle.
 class Prefs : public ::testing::Test {
 protected:
@@ -44,12 +32,8 @@ protected:
         SDL_SetEnvironmentVariable(SDL_GetEnvironment(), "XDG_DATA_HOME", home.path().c_str(), true);
         path = getPrefsPath();
     }
-    void write(const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-    std::string text() const {
-        std::stringstream text;
-        text << std::ifstream(path).rdbuf();
-        return text.str();
-    }
+    void write(const std::string& text) { writeText(path, text); }
+    std::string text() const { return readText(path); }
 
     TempDir home;
     std::string path;
@@ -62,11 +46,11 @@ TEST_F(Prefs, WithoutAFileTheDefaultsHoldAndSayWhy) {
     bool keyboard = true;
     float volume = 0.0f;
     int offset = 0;
-    EXPECT_EQ(logOf([&] { name = loadPlayerName("Ann"); }).out, none + "player name (Ann)\n");
-    EXPECT_EQ(logOf([&] { keyboard = loadKeyboardGameplay(false); }).out,
+    EXPECT_EQ(printedBy([&] { name = loadPlayerName("Ann"); }).out, none + "player name (Ann)\n");
+    EXPECT_EQ(printedBy([&] { keyboard = loadKeyboardGameplay(false); }).out,
               none + "keyboard gameplay setting (disabled)\n");
-    EXPECT_EQ(logOf([&] { volume = loadMusicVolume(0.5f); }).out, none + "music volume (50%)\n");
-    EXPECT_EQ(logOf([&] { offset = loadAudioOffsetMs(-12); }).out, none + "audio offset (-12 ms)\n");
+    EXPECT_EQ(printedBy([&] { volume = loadMusicVolume(0.5f); }).out, none + "music volume (50%)\n");
+    EXPECT_EQ(printedBy([&] { offset = loadAudioOffsetMs(-12); }).out, none + "audio offset (-12 ms)\n");
     EXPECT_EQ(name, "Ann");
     EXPECT_FALSE(keyboard);
     EXPECT_FLOAT_EQ(volume, 0.5f);
@@ -99,26 +83,26 @@ TEST_F(Prefs, ValuesOfTheWrongShapeReadAsAbsent) {
 
 TEST_F(Prefs, EachSaveChangesOnlyItsOwnKey) {
     write(R"({"keyboardGameplay": false, "futureSetting": {"x": 1}, "playerName": 5})");
-    EXPECT_EQ(logOf([] { savePlayerName("Ann"); }).out, "Player name saved to " + path + "\n");
-    EXPECT_EQ(logOf([] { saveMusicVolume(0.42f); }).out, "Music volume saved to " + path + ": 42%\n");
-    EXPECT_EQ(logOf([] { saveAudioOffsetMs(-25); }).out, "Audio offset saved to " + path + ": -25 ms\n");
+    EXPECT_EQ(printedBy([] { savePlayerName("Ann"); }).out, "Player name saved to " + path + "\n");
+    EXPECT_EQ(printedBy([] { saveMusicVolume(0.42f); }).out, "Music volume saved to " + path + ": 42%\n");
+    EXPECT_EQ(printedBy([] { saveAudioOffsetMs(-25); }).out, "Audio offset saved to " + path + ": -25 ms\n");
     EXPECT_EQ(json::parse(text()),
               json::parse(R"({"keyboardGameplay": false, "futureSetting": {"x": 1}, "playerName": "Ann",
                                      "musicVolume": 0.42, "audioOffsetMs": -25})"));
     // Four-space indentation, non-ASCII written as UTF-8.
-    logOf([] { savePlayerName("Zoë"); });
+    printedBy([] { savePlayerName("Zoë"); });
     EXPECT_NE(text().find("\n    \"playerName\": \"Zoë\""), std::string::npos) << text();
 
     // Out-of-range values are stored at their limits; a volume that is not a number as full.
-    EXPECT_EQ(logOf([] { saveMusicVolume(std::nanf("")); }).out,
+    EXPECT_EQ(printedBy([] { saveMusicVolume(std::nanf("")); }).out,
               "Music volume saved to " + path + ": 100%\n");
-    logOf([] { saveMusicVolume(-3.0f); });
-    logOf([] { saveAudioOffsetMs(1000000); });
+    printedBy([] { saveMusicVolume(-3.0f); });
+    printedBy([] { saveAudioOffsetMs(1000000); });
     EXPECT_EQ(json::parse(text())["musicVolume"], 0.0);
     EXPECT_EQ(json::parse(text())["audioOffsetMs"], kAudioOffsetMaxMs);
 
-    logOf([] { saveKeyboardGameplay(false); });
-    EXPECT_EQ(logOf([] { saveKeyboardGameplay(true); }).out,
+    printedBy([] { saveKeyboardGameplay(false); });
+    EXPECT_EQ(printedBy([] { saveKeyboardGameplay(true); }).out,
               "Keyboard gameplay setting saved to " + path + ": enabled\n");
     EXPECT_TRUE(loadKeyboardGameplay(false));
 }
@@ -130,9 +114,9 @@ TEST_F(Prefs, AnUnreadableFileIsReportedAndReplacedByTheKeyBeingSaved) {
         SCOPED_TRACE(file.substr(0, 20));
         write(file);
         std::string name;
-        logOf([&] { name = loadPlayerName("Player"); });
+        printedBy([&] { name = loadPlayerName("Player"); });
         EXPECT_EQ(name, "Player");
-        const std::string err = logOf([] { saveKeyboardGameplay(false); }).err;
+        const std::string err = printedBy([] { saveKeyboardGameplay(false); }).err;
         EXPECT_EQ(json::parse(text()), json::parse(R"({"keyboardGameplay": false})"));
         if (file[0] == '{') {
             EXPECT_EQ(err.rfind("Failed to parse existing prefs when saving keyboard gameplay: ", 0), 0u)
@@ -156,23 +140,23 @@ TEST_F(Prefs, NamesAreCutAtACharacterAndNeverStoredAsBrokenText) {
         EXPECT_EQ(storablePlayerName("a" + bad), "a" + replaced) << testing::PrintToString(bad);
     }
     EXPECT_EQ(cutToCharacters("\xE2\x82\xAC\xE2\x82\xAC", 4), "\xE2\x82\xAC");
-    logOf([] { savePlayerName(std::string(70, 'x') + "\xC3"); });
+    printedBy([] { savePlayerName(std::string(70, 'x') + "\xC3"); });
     EXPECT_EQ(loadPlayerName("Player"), std::string(63, 'x'));
 }
 
 TEST_F(Prefs, ASaveThatCannotBeWrittenIsReportedAndTheGameGoesOn) {
     std::filesystem::create_directories(path); // root ignores file modes, not a folder in the way
-    const Log log = logOf([] { savePlayerName("Ann"); });
+    const Printed log = printedBy([] { savePlayerName("Ann"); });
     EXPECT_EQ(log.err.rfind("Failed to save prefs file: ", 0), 0u) << log.err;
     EXPECT_EQ(log.out, "");
     std::string name;
-    logOf([&] { name = loadPlayerName("Player"); });
+    printedBy([&] { name = loadPlayerName("Player"); });
     EXPECT_EQ(name, "Player");
 }
 
 // A save killed at any moment leaves the old file or the new one, whole.
 TEST_F(Prefs, AKilledSaveLeavesAWholeFile) {
-    logOf([] { savePlayerName("start"); });
+    printedBy([] { savePlayerName("start"); });
     std::mt19937 random(std::random_device{}());
     std::uniform_int_distribution<int> delay(300, 6000);
     for (int round = 0; round < 15; ++round) {

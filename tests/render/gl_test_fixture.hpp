@@ -1,6 +1,7 @@
 #pragma once
 // One real window and GL context (Xvfb + Mesa in CI) shared by every GL test of a suite. The window
 // starts at 640 x 480 drawable pixels; tests place things relative to the render record's size.
+#include "capture.hpp"
 #include "render/gl_functions.hpp"
 #include "render/render_system.hpp"
 
@@ -38,19 +39,6 @@ protected:
         std::string path = ::testing::TempDir() + name;
         std::ofstream(path, std::ios::binary) << text;
         return path;
-    }
-
-    // Runs `f` with standard output and error captured; answers standard error, and stores standard
-    // output in `out` when given.
-    template <typename F> static std::string errorsOf(F f, std::string* out = nullptr) {
-        ::testing::internal::CaptureStdout();
-        ::testing::internal::CaptureStderr();
-        f();
-        const std::string printed = ::testing::internal::GetCapturedStdout();
-        if (out != nullptr) {
-            *out = printed;
-        }
-        return ::testing::internal::GetCapturedStderr();
     }
 
     using Pixel = std::array<int, 3>;
