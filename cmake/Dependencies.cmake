@@ -29,10 +29,35 @@ find_package(nlohmann_json 3 REQUIRED)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(STB REQUIRED IMPORTED_TARGET stb)
 
-# cpp-httplib is Debian's compiled library (built with OpenSSL, zlib and brotli). Its pkg-config
-# file carries the CPPHTTPLIB_*_SUPPORT macros the library was built with: the header's class
-# layout depends on them, so every user of httplib.h must get them from here.
-pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+# cpp-httplib: Debian's newer release, split by scripts/setup into a header and one source file,
+# compiled here once with our own limits. The macros shape the library's code and its classes, so
+# every user of httplib.h gets them from this target:
+#   - a request line and each header line at most 8 KB, at most 100 headers: a longer line is
+#     refused as it arrives, never kept whole;
+#   - a body at most 4 MB by default (the game's reply cap; the server sets its upload cap itself);
+#   - keep-alive: 2 s idle, 100 requests per connection; 5 s read and write time-outs;
+#   - the listening socket's backlog large enough for a burst of clients connecting at once.
+find_package(OpenSSL REQUIRED)
+set(_httplib "${VIBRELLE_DEPS_PREFIX}/httplib")
+if(NOT EXISTS "${_httplib}/httplib.cc")
+    message(FATAL_ERROR "cpp-httplib not found in ${_httplib}; run scripts/setup")
+endif()
+add_library(vibrelle_httplib STATIC "${_httplib}/httplib.cc")
+target_include_directories(vibrelle_httplib SYSTEM PUBLIC "${_httplib}")
+target_compile_definitions(vibrelle_httplib PUBLIC
+    CPPHTTPLIB_OPENSSL_SUPPORT
+    CPPHTTPLIB_REQUEST_URI_MAX_LENGTH=8192
+    CPPHTTPLIB_HEADER_MAX_LENGTH=8192
+    CPPHTTPLIB_MAX_LINE_LENGTH=8192
+    CPPHTTPLIB_HEADER_MAX_COUNT=100
+    CPPHTTPLIB_PAYLOAD_MAX_LENGTH=4194304
+    CPPHTTPLIB_KEEPALIVE_TIMEOUT_SECOND=2
+    CPPHTTPLIB_KEEPALIVE_MAX_COUNT=100
+    CPPHTTPLIB_SERVER_READ_TIMEOUT_SECOND=5
+    CPPHTTPLIB_SERVER_WRITE_TIMEOUT_SECOND=5
+    CPPHTTPLIB_LISTEN_BACKLOG=1024)
+target_link_libraries(vibrelle_httplib PUBLIC OpenSSL::SSL OpenSSL::Crypto Threads::Threads)
+message(STATUS "cpp-httplib ${VIBRELLE_CPPHTTPLIB_VERSION} from ${_httplib}")
 
 # miniaudio: header only.
 find_path(MINIAUDIO_INCLUDE_DIR miniaudio.h PATHS "${VIBRELLE_DEPS_PREFIX}/miniaudio" NO_DEFAULT_PATH REQUIRED)

@@ -64,7 +64,7 @@ public:
         auto recorded = [this, reply](const httplib::Request& req, httplib::Response& res) {
             SeenRequest seen{req.method, req.target, req.body, {}};
             for (std::size_t i = 0; i < req.get_header_value_count("Content-Type"); ++i) {
-                seen.contentTypes.push_back(req.get_header_value("Content-Type", i));
+                seen.contentTypes.push_back(req.get_header_value("Content-Type", "", i));
             }
             {
                 std::lock_guard<std::mutex> lock(mutex_);
