@@ -133,7 +133,7 @@ void answerLeaderboard(ServerContext& context, httplib::Response& res, bool page
 httplib::Server::HandlerResponse refuseRequest(const httplib::Request& req, httplib::Response& res,
                                                int status, const std::string& text) {
     const bool chunked = req.has_header("Transfer-Encoding");
-    if (!chunked && req.get_header_value<std::uint64_t>("Content-Length") > 0) {
+    if (!chunked && req.get_header_value_u64("Content-Length") > 0) {
         requestState.refusal = status;
         requestState.refusalText = text;
         return httplib::Server::HandlerResponse::Unhandled;
@@ -171,7 +171,7 @@ httplib::Server::HandlerResponse preRoute(ServerContext& context, const httplib:
         if (!context.options.uploadToken.empty() &&
             !tokenMatches(context.options.uploadToken, req.get_header_value("Authorization"))) {
             res.set_header("WWW-Authenticate", "Bearer");
-            refuseRequest(req, res, 401, "an upload needs the server's token (Authorization: Bearer ...)");
+            return refuseRequest(req, res, 401, "an upload needs the server's token (Authorization: Bearer ...)");
         }
         return Handled::Unhandled; // on to the upload handler, which reads the body
     }
@@ -183,7 +183,7 @@ httplib::Server::HandlerResponse preRoute(ServerContext& context, const httplib:
         res.set_header("Allow", allowed);
         return refuseRequest(req, res, 405, std::string("use ") + allowed);
     }
-    if (req.has_header("Transfer-Encoding") || req.get_header_value<std::uint64_t>("Content-Length") > 0) {
+    if (req.has_header("Transfer-Encoding") || req.get_header_value_u64("Content-Length") > 0) {
         return refuseRequest(req, res, 400, "a GET request takes no body");
     }
     if (route.kind == RouteKind::PlayerScore) {
