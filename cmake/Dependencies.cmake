@@ -28,6 +28,8 @@ find_package(Threads REQUIRED)
 find_package(nlohmann_json 3 REQUIRED)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(STB REQUIRED IMPORTED_TARGET stb)
+# Unicode normalisation and case folding of player names.
+pkg_check_modules(UTF8PROC REQUIRED IMPORTED_TARGET libutf8proc)
 
 # cpp-httplib: Debian's newer release, split by scripts/setup into a header and one source file,
 # compiled here once with our own limits. The macros shape the library's code and its classes, so
