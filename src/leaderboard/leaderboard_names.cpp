@@ -8,7 +8,7 @@ namespace {
 
 // The code point of the UTF-8 sequence at `text[at]`, and its length in `length`; false when the
 // bytes there are not a well-formed sequence.
-bool decodeSequence(std::string_view text, std::size_t at, char32_t &codePoint, std::size_t &length) {
+bool decodeSequence(std::string_view text, std::size_t at, char32_t& codePoint, std::size_t& length) {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
     const unsigned char lead = byte(at);
     char32_t minimum = 0;
@@ -58,7 +58,7 @@ bool isValidUtf8(std::string_view text) {
     return true;
 }
 
-bool checkLeaderboardName(std::string_view name, std::string &reason) {
+bool checkLeaderboardName(std::string_view name, std::string& reason) {
     reason.clear();
     if (name.empty()) {
         reason = "is empty";
@@ -83,7 +83,7 @@ bool checkLeaderboardName(std::string_view name, std::string &reason) {
     return true;
 }
 
-bool checkPlayerName(std::string_view name, std::string &reason) {
+bool checkPlayerName(std::string_view name, std::string& reason) {
     if (!checkLeaderboardName(name, reason)) {
         return false;
     }
@@ -109,15 +109,15 @@ std::string foldPlayerName(std::string_view name) {
     if (!checkPlayerName(name, reason)) {
         return std::string(name);
     }
-    utf8proc_uint8_t *folded = nullptr;
+    utf8proc_uint8_t* folded = nullptr;
     const utf8proc_ssize_t length = utf8proc_map(
-        reinterpret_cast<const utf8proc_uint8_t *>(name.data()), static_cast<utf8proc_ssize_t>(name.size()),
+        reinterpret_cast<const utf8proc_uint8_t*>(name.data()), static_cast<utf8proc_ssize_t>(name.size()),
         &folded, static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE | UTF8PROC_CASEFOLD));
     if (length < 0 || folded == nullptr) {
         std::free(folded);
         return std::string(name); // out of memory: compare as written
     }
-    std::string result(reinterpret_cast<const char *>(folded), static_cast<std::size_t>(length));
+    std::string result(reinterpret_cast<const char*>(folded), static_cast<std::size_t>(length));
     std::free(folded);
     return result;
 }

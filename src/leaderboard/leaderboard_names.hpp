@@ -17,14 +17,14 @@ bool isValidUtf8(std::string_view text);
 // UTF-8 without control characters (U+0000..U+001F, U+007F..U+009F). Otherwise false, with the
 // reason in `reason` ("is empty", "is longer than 64 bytes", "is not valid UTF-8", "contains a
 // control character").
-bool checkLeaderboardName(std::string_view name, std::string &reason);
+bool checkLeaderboardName(std::string_view name, std::string& reason);
 
 // True when `name` can name a player: it passes checkLeaderboardName and holds no format
 // character (Unicode category Cf: bidi controls, zero-width characters, which make two names look
 // alike or reorder the text around them) and no code point the Unicode tables do not assign.
 // Otherwise false, with the reason ("contains a format character", "contains an unassigned code
 // point", or checkLeaderboardName's).
-bool checkPlayerName(std::string_view name, std::string &reason);
+bool checkPlayerName(std::string_view name, std::string& reason);
 
 // The form in which player names are compared: NFC-normalised, then case-folded (then composed
 // again), so that "Ann", "ANN" and "ann" written with a combining accent where one applies are one

@@ -1,10 +1,8 @@
 #include "server/leaderboard_server.hpp"
 
 #include "app/log.hpp"
-#include "leaderboard/leaderboard_document.hpp"
-#include "leaderboard/leaderboard_names.hpp"
+#include "server/api_handlers.hpp"
 #include "server/request_target.hpp"
-#include "server/web_page.hpp"
 
 #include <sys/socket.h>
 
@@ -58,16 +56,6 @@ const char* reasonOf(int status) {
     }
 }
 
-void replyJson(httplib::Response& res, int status, const json& body) {
-    res.status = status;
-    res.set_header("Cache-Control", "no-store");
-    res.set_content(serializeLeaderboard(body, -1), "application/json");
-}
-
-void refuse(httplib::Response& res, int status, const std::string& error) {
-    replyJson(res, status, {{"success", false}, {"error", error}});
-}
-
 bool tokenMatches(const std::string& expected, const std::string& authorization) {
     const std::string given =
         authorization.rfind("Bearer ", 0) == 0 ? authorization.substr(7) : std::string();
@@ -82,45 +70,6 @@ bool tokenMatches(const std::string& expected, const std::string& authorization)
 bool hasBodyLength(const httplib::Request& req) {
     return req.has_header("Content-Length") ||
            req.get_header_value("Transfer-Encoding").find("chunked") != std::string::npos;
-}
-
-void answerPlayerScore(ServerContext& context, const Route& route, httplib::Response& res) {
-    std::string reason;
-    if (!checkLeaderboardName(route.level, reason)) {
-        refuse(res, 400, "the level name " + reason);
-        return;
-    }
-    if (!checkLeaderboardName(route.player, reason)) {
-        refuse(res, 400, "the player name " + reason);
-        return;
-    }
-    std::int32_t score = 0;
-    std::string error;
-    if (!context.store->playerScore(route.level, route.player, score, error)) {
-        logError(stderr, "Cannot read a score: %s", error.c_str());
-        refuse(res, 500, "the database failed");
-        return;
-    }
-    replyJson(res, 200, {{"score", score}});
-}
-
-void answerLeaderboard(ServerContext& context, httplib::Response& res, bool page) {
-    std::vector<StoredEntry> entries;
-    std::string error;
-    if (!context.store->loadEntries(entries, error)) {
-        logError(stderr, "Cannot read the scores: %s", error.c_str());
-        refuse(res, 500, "the database failed");
-        return;
-    }
-    if (!page) {
-        replyJson(res, 200, documentOfEntries(entries));
-        return;
-    }
-    res.status = 200;
-    res.set_header("Cache-Control", "no-store");
-    // The page needs nothing but itself and its inline style.
-    res.set_header("Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'");
-    res.set_content(renderLeaderboardPage(entries), "text/html; charset=utf-8");
 }
 
 // A refusal decided before the body has been read. A request without a body gets it at once. With
@@ -171,7 +120,8 @@ httplib::Server::HandlerResponse preRoute(ServerContext& context, const httplib:
         if (!context.options.uploadToken.empty() &&
             !tokenMatches(context.options.uploadToken, req.get_header_value("Authorization"))) {
             res.set_header("WWW-Authenticate", "Bearer");
-            return refuseRequest(req, res, 401, "an upload needs the server's token (Authorization: Bearer ...)");
+            return refuseRequest(req, res, 401,
+                                 "an upload needs the server's token (Authorization: Bearer ...)");
         }
         return Handled::Unhandled; // on to the upload handler, which reads the body
     }
@@ -189,14 +139,14 @@ httplib::Server::HandlerResponse preRoute(ServerContext& context, const httplib:
     if (route.kind == RouteKind::PlayerScore) {
         answerPlayerScore(context, route, res);
     } else {
-        answerLeaderboard(context, res, route.kind == RouteKind::Page);
+        answerLeaderboard(context, route, res);
     }
     return Handled::Handled;
 }
 
 // Reads an upload's body (at most kMaxUploadBytes, within kBodyDeadlineSeconds), then merges it or
 // gives the refusal the pre-routing step decided on.
-void handleUpload(ServerContext& context, const httplib::Request&, httplib::Response& res,
+void handleUpload(ServerContext& context, const httplib::Request& req, httplib::Response& res,
                   const httplib::ContentReader& reader) {
     const Clock::time_point start = requestState.start.value_or(Clock::now());
     // A refused upload's body is read and dropped; the refusal is given here, not by the error
@@ -233,20 +183,7 @@ void handleUpload(ServerContext& context, const httplib::Request&, httplib::Resp
         refuse(res, refusal, requestState.refusalText);
         return;
     } else {
-        Upload upload;
-        int status = 400;
-        std::string error;
-        if (!readUpload(body, context.options.maxEntries, upload, status, error)) {
-            refuse(res, status, error);
-            return;
-        }
-        if (!context.store->mergeEntries(upload.entries, error)) {
-            logError(stderr, "Cannot store an upload: %s", error.c_str());
-            refuse(res, 500, "the database failed");
-            return;
-        }
-        replyJson(res, 200,
-                  {{"success", true}, {"skipped", upload.skipped}, {"accepted", upload.entries.size()}});
+        answerUpload(context, req, body, res);
         return;
     }
     res.set_header("Connection", "close"); // the rest of the body is still on its way
@@ -278,117 +215,7 @@ void logRequest(const httplib::Request& req, const httplib::Response& res) {
     requestState = RequestState{};
 }
 
-// Strict decimal: digits only, within [low, high].
-bool parseNumber(const std::string& text, long long low, long long high, long long& value) {
-    if (text.empty() || text.size() > 12) {
-        return false;
-    }
-    value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        value = value * 10 + (c - '0');
-    }
-    return value >= low && value <= high;
-}
-
 } // namespace
-
-std::string serverUsage() {
-    return "Usage: vibrelle-leaderboard-server [OPTIONS]\n"
-           "Serves a Vibrelle leaderboard over HTTP: GET / (web page), GET <prefix>/leaderboard,\n"
-           "GET <prefix>/player/<level>/<player>, POST <prefix>/leaderboard.\n"
-           "\n"
-           "  --port N            port to listen on (default 8420; 0 picks a free one)\n"
-           "  --bind ADDR         address to listen on (default 127.0.0.1; 0.0.0.0 for every interface)\n"
-           "  --database DB       SQLite file (default leaderboard.db) or postgresql://user@host:port/db\n"
-           "  --prefix P          path prefix of the API (default /api)\n"
-           "  --upload-token T    uploads need the header \"Authorization: Bearer T\"\n"
-           "  --rate-limit N      requests per second per client address (default 20; 0: off)\n"
-           "  --max-entries N     score entries per upload (default 1000)\n"
-           "  --threads N         HTTP worker threads (default 32)\n"
-           "  --help              print this and exit\n";
-}
-
-bool parseServerOptions(int argc, const char* const* argv, ServerOptions& options, std::string& error) {
-    options = ServerOptions{};
-    for (int i = 1; i < argc; ++i) {
-        std::string name = argv[i];
-        std::optional<std::string> value;
-        if (const std::size_t equals = name.find('=');
-            name.rfind("--", 0) == 0 && equals != std::string::npos) {
-            value = name.substr(equals + 1);
-            name.resize(equals);
-        }
-        if (name == "--help" || name == "-h") {
-            options.help = true;
-            continue;
-        }
-        const bool known = name == "--port" || name == "--bind" || name == "--database" ||
-                           name == "--prefix" || name == "--upload-token" || name == "--rate-limit" ||
-                           name == "--max-entries" || name == "--threads";
-        if (!known) {
-            error = "unknown option " + name;
-            return false;
-        }
-        if (!value) {
-            if (i + 1 >= argc) {
-                error = name + " needs a value";
-                return false;
-            }
-            value = argv[++i];
-        }
-        long long number = 0;
-        if (name == "--port") {
-            if (!parseNumber(*value, 0, 65535, number)) {
-                error = "--port needs a number from 0 to 65535";
-                return false;
-            }
-            options.port = static_cast<int>(number);
-        } else if (name == "--rate-limit") {
-            if (!parseNumber(*value, 0, 1000000, number)) {
-                error = "--rate-limit needs a number from 0 to 1000000";
-                return false;
-            }
-            options.rateLimit = static_cast<int>(number);
-        } else if (name == "--max-entries") {
-            if (!parseNumber(*value, 1, 1000000, number)) {
-                error = "--max-entries needs a number from 1 to 1000000";
-                return false;
-            }
-            options.maxEntries = static_cast<std::size_t>(number);
-        } else if (name == "--threads") {
-            if (!parseNumber(*value, 1, 1024, number)) {
-                error = "--threads needs a number from 1 to 1024";
-                return false;
-            }
-            options.threads = static_cast<int>(number);
-        } else if (name == "--prefix") {
-            std::string reason;
-            if (!normalizePrefix(*value, options.prefix, reason)) {
-                error = "--prefix: " + reason;
-                return false;
-            }
-        } else if (value->empty()) {
-            error = name + " needs a value";
-            return false;
-        } else if (name == "--bind") {
-            options.bind = *value;
-        } else if (name == "--database") {
-            options.database = *value;
-        } else {
-            for (char c : *value) {
-                if (c <= ' ' || c > '~') {
-                    error = "--upload-token may hold only visible ASCII characters";
-                    return false;
-                }
-            }
-            options.uploadToken = *value;
-        }
-    }
-    return true;
-}
 
 bool LeaderboardHttpServer::widenListenBacklog() {
     // Listening again on a listening socket only changes its backlog.

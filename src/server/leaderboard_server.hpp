@@ -17,30 +17,12 @@
 // except for the rate limiter and the store, which lock themselves.
 #include "server/leaderboard_store.hpp"
 #include "server/rate_limiter.hpp"
+#include "server/server_options.hpp"
 
 #include <httplib.h>
 
 #include <cstddef>
 #include <string>
-
-struct ServerOptions {
-    int port = 8420;                         // 0: any free port (the start-up line names it)
-    std::string bind = "127.0.0.1";          // the address to listen on
-    std::string database = "leaderboard.db"; // a SQLite path or a postgresql:// URL
-    std::string prefix = "/api";             // normalised by parseServerOptions
-    std::string uploadToken;                 // when set, POST needs "Authorization: Bearer <token>"
-    int rateLimit = 20;                      // requests per second per client address; 0: off
-    std::size_t maxEntries = 1000;           // score entries per upload
-    int threads = 32;                        // HTTP worker threads
-    bool help = false;                       // --help was given
-};
-
-// The text --help prints.
-std::string serverUsage();
-
-// Reads the command line (argv[0] is the program). False, with a message naming the option, for
-// an unknown option, a missing or malformed value, or a value out of range.
-bool parseServerOptions(int argc, const char* const* argv, ServerOptions& options, std::string& error);
 
 // What the handlers share. Lives as long as the HTTP server that uses it.
 struct ServerContext {

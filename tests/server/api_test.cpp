@@ -30,12 +30,12 @@ protected:
         options.insert(options.begin(), {"--database", database, "--rate-limit", "0"});
         server = std::make_unique<ServerProcess>(options);
     }
-    Reply get(const std::string &target) { return request(server->port(), "GET", target); }
-    Reply post(const std::string &body, const httplib::Headers &headers = {}) {
+    Reply get(const std::string& target) { return request(server->port(), "GET", target); }
+    Reply post(const std::string& body, const httplib::Headers& headers = {}) {
         return request(server->port(), "POST", "/api/leaderboard", body, headers);
     }
     json leaderboard() { return json::parse(get("/api/leaderboard").body, nullptr, false); }
-    int scoreOf(const std::string &level, const std::string &player) {
+    int scoreOf(const std::string& level, const std::string& player) {
         const json reply = json::parse(
             get("/api/player/" + percentEncode(level) + "/" + percentEncode(player)).body, nullptr, false);
         return reply.is_object() && reply["score"].is_number_integer() ? reply["score"].get<int>() : -1;
@@ -45,12 +45,12 @@ protected:
     std::unique_ptr<ServerProcess> server;
 };
 
-json upload(const std::string &level, const json &entries) {
+json upload(const std::string& level, const json& entries) {
     return {{"levels", {{{"name", level}, {"scores", entries}}}}};
 }
 
 // The reply of a refusal: the status and a JSON body saying why.
-void expectRefusal(const Reply &reply, int status, const std::string &what) {
+void expectRefusal(const Reply& reply, int status, const std::string& what) {
     EXPECT_EQ(reply.status, status) << what << ": " << reply.body;
     const json body = json::parse(reply.body, nullptr, false);
     EXPECT_TRUE(body.is_object() && body["success"] == false && body["error"].is_string() &&
@@ -130,7 +130,7 @@ TEST_P(ServerApi, NamesThatNeedPercentEncodingRoundTrip) {
                                                                     {"Ünïcode ✓", "日本"},
                                                                     {"q?#&=", ".."}};
     for (std::size_t i = 0; i < names.size(); ++i) {
-        const auto &[level, player] = names[i];
+        const auto& [level, player] = names[i];
         ASSERT_EQ(post(upload(level, {{{"player", player}, {"score", 10 + i}}}).dump()).status, 200);
         EXPECT_EQ(scoreOf(level, player), static_cast<int>(10 + i)) << level << " / " << player;
     }
@@ -147,7 +147,7 @@ TEST_P(ServerApi, RefusalsHaveTheirStatusAndAJsonReason) {
                                       {{"player", "d"}, {"score", 1}}});
     const std::string deep = "{\"levels\": [" + std::string(40, '[') + std::string(40, ']') + "]}";
     struct Case {
-        const char *what;
+        const char* what;
         std::string method, target, body;
         int status;
     };
@@ -169,7 +169,7 @@ TEST_P(ServerApi, RefusalsHaveTheirStatusAndAJsonReason) {
         {"unknown path", "GET", "/api/players", "", 404},
         {"wrong method", "DELETE", "/api/leaderboard", "", 405},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         expectRefusal(request(server->port(), c.method, c.target, c.body), c.status, c.what);
     }
     EXPECT_EQ(leaderboard(), json::parse(R"({"levels": []})"));
@@ -182,12 +182,12 @@ TEST_P(ServerApi, UploadsNeedTheTokenWhenOneIsSet) {
     expectRefusal(post(body, {{"Authorization", "Bearer wrong!"}}), 401, "wrong token");
     expectRefusal(post(body, {{"Authorization", "s3cret"}}), 401, "not a bearer token");
     // A chunked body (no Content-Length) must pass the same check.
-    const auto postChunked = [&](const std::string &text, const httplib::Headers &headers) {
+    const auto postChunked = [&](const std::string& text, const httplib::Headers& headers) {
         httplib::Client client("127.0.0.1", server->port());
         client.set_default_headers(headers);
         const httplib::Result result = client.Post(
             "/api/leaderboard",
-            [text](std::size_t offset, httplib::DataSink &sink) {
+            [text](std::size_t offset, httplib::DataSink& sink) {
                 if (offset < text.size()) {
                     sink.write(text.data() + offset, text.size() - offset);
                 } else {
@@ -254,7 +254,7 @@ TEST_P(ServerApi, TheGamesClientUploadsAndReadsItsScores) {
     auto score = std::make_shared<std::atomic<int>>(-1);
     fetchPlayerScoreAsync("Neon/Drive", "Zoë 100%", [score](std::int32_t value) { *score = value; });
     auto document = std::make_shared<json>();
-    fetchLeaderboardAsync([document](const json &value) { *document = value; });
+    fetchLeaderboardAsync([document](const json& value) { *document = value; });
     ASSERT_TRUE(httpDatabaseWait(30.0));
     unsetenv("VIBRELLE_LEADERBOARD_TOKEN");
     serverBaseUrl = savedUrl;

@@ -11,12 +11,12 @@
 
 TEST(ServerUnits, RoutesSplitTheRawTargetBeforeDecoding) {
     struct Case {
-        const char *target;
-        const char *prefix;
+        const char* target;
+        const char* prefix;
         bool ok;
         RouteKind kind;
-        const char *level;
-        const char *player;
+        const char* level;
+        const char* player;
     };
     const Case cases[] = {
         {"/", "/api", true, RouteKind::Page, "", ""},
@@ -36,7 +36,7 @@ TEST(ServerUnits, RoutesSplitTheRawTargetBeforeDecoding) {
         {"http://host/api/leaderboard", "/api", false, RouteKind::NotFound, "", ""},
         {"", "/api", false, RouteKind::NotFound, "", ""},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         Route route;
         std::string error;
         EXPECT_EQ(routeTarget(c.target, c.prefix, route, error), c.ok) << c.target;
@@ -48,7 +48,7 @@ TEST(ServerUnits, RoutesSplitTheRawTargetBeforeDecoding) {
 }
 
 TEST(ServerUnits, NamesMustBeShortWellFormedUtf8WithoutControls) {
-    const std::pair<std::string, const char *> cases[] = {
+    const std::pair<std::string, const char*> cases[] = {
         {"ann", ""},
         {"Zo\xC3\xAB \xE6\x97\xA5\xF0\x9F\x8E\xB5", ""},
         {std::string(64, 'x'), ""},
@@ -66,7 +66,7 @@ TEST(ServerUnits, NamesMustBeShortWellFormedUtf8WithoutControls) {
         {"a\x7F", "contains a control character"},
         {"a\xC2\x85", "contains a control character"}, // U+0085, a C1 control
     };
-    for (const auto &[name, reason] : cases) {
+    for (const auto& [name, reason] : cases) {
         std::string actual;
         EXPECT_EQ(checkLeaderboardName(name, actual), std::string(reason).empty()) << name;
         EXPECT_EQ(actual, reason) << name;
@@ -74,7 +74,7 @@ TEST(ServerUnits, NamesMustBeShortWellFormedUtf8WithoutControls) {
 }
 
 TEST(ServerUnits, PlayerNamesRefuseFormatAndUnassignedCharactersAndFoldForComparison) {
-    const std::pair<std::string, const char *> checks[] = {
+    const std::pair<std::string, const char*> checks[] = {
         {"Ann", ""},
         {"A\xCC\x8Ann", ""}, // A + combining ring above
         {"a\xE2\x80\x8B"
@@ -86,7 +86,7 @@ TEST(ServerUnits, PlayerNamesRefuseFormatAndUnassignedCharactersAndFoldForCompar
         {"\xEF\xBF\xBF", "contains an unassigned code point"}, // U+FFFF, a noncharacter
         {"\xFF", "is not valid UTF-8"},
     };
-    for (const auto &[name, reason] : checks) {
+    for (const auto& [name, reason] : checks) {
         std::string actual;
         EXPECT_EQ(checkPlayerName(name, actual), std::string(reason).empty()) << name;
         EXPECT_EQ(actual, reason) << name;
@@ -124,7 +124,7 @@ TEST(ServerUnits, RateLimiterAllowsABurstThenRefillsPerAddress) {
 }
 
 TEST(ServerUnits, CommandLineOptions) {
-    auto parse = [](std::vector<const char *> args, ServerOptions &options, std::string &error) {
+    auto parse = [](std::vector<const char*> args, ServerOptions& options, std::string& error) {
         args.insert(args.begin(), "vibrelle-leaderboard-server");
         return parseServerOptions(static_cast<int>(args.size()), args.data(), options, error);
     };
@@ -140,12 +140,12 @@ TEST(ServerUnits, CommandLineOptions) {
               std::make_tuple(9000, "0.0.0.0", "postgresql://u@h/db", "/v1", "abc", 0, 5u, 4));
     EXPECT_TRUE(parse({"--help"}, options, error) && options.help);
 
-    const std::vector<std::vector<const char *>> bad = {
+    const std::vector<std::vector<const char*>> bad = {
         {"--port", "65536"},    {"--port", "-1"},    {"--port"},           {"--rate-limit", "x"},
         {"--max-entries", "0"}, {"--prefix", "api"}, {"--prefix", "/a b"}, {"--upload-token", "a b"},
         {"--database="},        {"--verbose"},
     };
-    for (const auto &args : bad) {
+    for (const auto& args : bad) {
         error.clear();
         EXPECT_FALSE(parse(args, options, error)) << args[0];
         EXPECT_FALSE(error.empty()) << args[0];

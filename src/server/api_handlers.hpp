@@ -1,0 +1,31 @@
+#pragma once
+// What the leaderboard server answers once a request has passed the HTTP layer's checks (routing,
+// limits, the token): the GET answers and the merge of an upload's body. The HTTP layer
+// (leaderboard_server.cpp) decides whether a request gets here; these decide what it gets.
+//
+// Threads: the HTTP library's worker threads, many at once; the store locks itself.
+#include "server/leaderboard_server.hpp"
+#include "server/request_target.hpp"
+
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+#include <string>
+
+// Sets `res` to `status` with `body` as compact JSON, not to be cached.
+void replyJson(httplib::Response& res, int status, const nlohmann::json& body);
+
+// A refusal: `status` with {"success": false, "error": error}.
+void refuse(httplib::Response& res, int status, const std::string& error);
+
+// GET <prefix>/player/<level>/<player>: {"score": n}, 0 when there is none; 400 for a bad name,
+// 500 when the database fails.
+void answerPlayerScore(ServerContext& context, const Route& route, httplib::Response& res);
+
+// GET <prefix>/leaderboard (the document) or GET / (the web page), by `route.kind`.
+void answerLeaderboard(ServerContext& context, const Route& route, httplib::Response& res);
+
+// POST <prefix>/leaderboard with its whole `body` read: merges it and answers
+// {"success": true, "skipped": n, "accepted": m}, or refuses it (400, 413, 500).
+void answerUpload(ServerContext& context, const httplib::Request& req, const std::string& body,
+                  httplib::Response& res);
