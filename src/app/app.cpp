@@ -2,11 +2,14 @@
 
 #include "app/log.hpp"
 #include "app/logic_thread.hpp"
+#include "app/player_key_handover.hpp"
 #include "audio/master_clock.hpp"
 #include "audio/stem_layering.hpp"
 #include "game/circles.hpp"
 #include "game/game_state.hpp"
 #include "game/judgement.hpp"
+#include "leaderboard/leaderboard_cache.hpp"
+#include "leaderboard/leaderboard_document.hpp"
 #include "level/level_manifest.hpp"
 #include "net/http_database.hpp"
 #include "prefs/preferences.hpp"
@@ -17,6 +20,7 @@
 #include "render/shader_uniforms.hpp"
 #include "ui/leaderboard_screen.hpp"
 #include "ui/main_menu.hpp"
+#include "ui/settings_screen.hpp"
 #include "ui/ui_system.hpp"
 
 #include <SDL3/SDL.h>
@@ -169,6 +173,14 @@ bool appInit(App& app) {
     app.running = true;
     logMessage("Application initialized successfully!");
     httpDatabaseInit();
+    // The server's board is kept beside prefs.json, apart from the player's own results; a local
+    // file from before that split gives the other players' entries to the cache once.
+    app.prefsPath = getPrefsPath();
+    const std::size_t folder = app.prefsPath.find_last_of('/');
+    httpDatabaseConfig.cachePath =
+        (folder == std::string::npos ? std::string() : app.prefsPath.substr(0, folder + 1)) +
+        "leaderboard_cache.json";
+    separateOwnResults(httpDatabaseConfig.leaderboardPath, httpDatabaseConfig.cachePath, app.game.playerName);
     openScreen(app, app.options.screen);
     return true;
 }
@@ -231,6 +243,10 @@ static std::string userScreenshotPath() {
 }
 
 void runFrame(App& app, float dt) {
+    // Only this thread writes prefs.json: keys the uploads received are stored here.
+    if (storeReceivedPlayerKeys(app.prefsPath) > 0) {
+        settingsKeyState.loaded = false; // Settings shows the new key
+    }
     app.input.calibrating = app.showCalibration;
     pollInput(app.input, app.uiVisible);
     // Drawable pixels, origin top left, as the input record holds them.

@@ -60,6 +60,7 @@ struct App {
     int pendingLevelStart = -1;               // level list index the menu asked to start, or -1
     bool levelLoadedThisFrame = false;        // a level was loaded after this frame's swap
     double levelSwitchLockSeconds = 0.0;      // how long the last level start held the game mutex
+    std::string prefsPath;                    // prefs.json in the player's data folder (set at start)
 };
 
 // Brings the subsystems up in order; on failure logs the failing step and returns false at once,

@@ -22,9 +22,9 @@ using nlohmann::json;
 
 namespace {
 
-// Guards every read and write of a leaderboard file in this process. The composite operations
-// (save, cache merge) hold it across their whole read-modify-write so neither loses the other's
-// update; the public read and write routines take it for themselves.
+// Guards every read and write of a leaderboard file in this process. The save holds it across its
+// whole read-modify-write so that no other write lands in between; the public read and write
+// routines take it for themselves.
 std::mutex& fileMutex() {
     static std::mutex mutex;
     return mutex;
@@ -119,25 +119,23 @@ LeaderboardRead readUnlocked(const std::string& path, json& document, std::strin
     }
 }
 
-// Reads the file for a read-modify-write, under the caller's lock. A missing file gives an empty
-// document; a corrupt one is moved aside to ".bad" first so that overwriting it destroys nothing.
-// False, with the reason, only when the corrupt file could not be moved.
-bool readForUpdate(const std::string& path, json& document, bool logMissing, std::string& error) {
+// Reads the file for a save, under the caller's lock. A missing file gives a new document, marked
+// as holding own results only; a corrupt one is moved aside to ".bad" first so that overwriting it
+// destroys nothing. False, with the reason, only when the corrupt file could not be moved.
+bool readForUpdate(const std::string& path, json& document, std::string& error) {
     std::string parseError;
     switch (readUnlocked(path, document, parseError)) {
     case LeaderboardRead::Ok:
         return true;
     case LeaderboardRead::Missing:
-        if (logMissing) {
-            logMessage("Leaderboard file not found or empty. Creating a new one at %s", path.c_str());
-        }
-        document = json::object();
+        logMessage("Leaderboard file not found or empty. Creating a new one at %s", path.c_str());
+        document = {{kOwnResultsOnlyKey, true}};
         return true;
     case LeaderboardRead::Corrupt:
         break;
     }
     logError(stderr, "Failed to parse existing leaderboard JSON: %s. Creating new file.", parseError.c_str());
-    document = json::object();
+    document = {{kOwnResultsOnlyKey, true}};
     const std::string aside = path + ".bad";
     if (::rename(path.c_str(), aside.c_str()) != 0) {
         error =
@@ -332,7 +330,7 @@ bool saveRoundResultTo(const std::string& path, const RoundResult& result, json&
     try {
         const std::lock_guard<std::mutex> lock(fileMutex());
         std::string error;
-        const bool ready = readForUpdate(path, saved, true, error);
+        const bool ready = readForUpdate(path, saved, error);
         // A lower score changes nothing but is still written back, as the game always has.
         applyRoundResult(saved, result);
         if (!ready || !writeDocumentUnlocked(path, saved, error)) {
@@ -344,27 +342,6 @@ bool saveRoundResultTo(const std::string& path, const RoundResult& result, json&
     } catch (const std::exception& e) {
         // Out of memory, or a lock that cannot be taken.
         logError(stderr, "Failed to save leaderboard file: %s", e.what());
-        return false;
-    }
-}
-
-bool mergeIntoLeaderboardFile(const std::string& path, const json& server, json& merged) {
-    merged = nullptr;
-    if (!isLeaderboardDocument(server)) {
-        return false; // checked before the file is read, so it is never touched
-    }
-    try {
-        const std::lock_guard<std::mutex> lock(fileMutex());
-        std::string error;
-        const bool ready = readForUpdate(path, merged, false, error);
-        mergeLeaderboards(merged, server);
-        if (!ready || !writeDocumentUnlocked(path, merged, error)) {
-            logError(stderr, "Failed to save leaderboard cache: %s", error.c_str());
-            return false;
-        }
-        return true;
-    } catch (const std::exception& e) {
-        logError(stderr, "Failed to save leaderboard cache: %s", e.what());
         return false;
     }
 }

@@ -24,6 +24,11 @@
 // Where the game keeps the file, relative to its working directory.
 constexpr const char* kLeaderboardPath = "levels/leaderboard.json";
 
+// The key that marks a local file as holding only this computer's own results (true): a save that
+// starts a new file sets it. A file without it was written by a version that merged the server's
+// board into it (see separateOwnResults in leaderboard_cache.hpp).
+constexpr const char* kOwnResultsOnlyKey = "ownResultsOnly";
+
 // One round's result, as the in-game exit button saves it.
 struct RoundResult {
     std::string level;      // the level's name; nothing is saved when empty
@@ -92,7 +97,8 @@ bool writeLeaderboardFile(const std::string& path, const std::string& text, std:
 // Saves a round's result into the file at `path`, all under the file lock: reads it (missing:
 // logs "Leaderboard file not found or empty. Creating a new one at %s"; not JSON: writes "Failed
 // to parse existing leaderboard JSON: %s. Creating new file." to stderr and renames the file
-// aside to `path` + ".bad" first, so nothing is silently destroyed), applies the result, and
+// aside to `path` + ".bad" first, so nothing is silently destroyed; a new document starts with
+// kOwnResultsOnlyKey set), applies the result, and
 // writes the document (indent 4) atomically, logging "Leaderboard successfully saved to %s" or
 // writing "Failed to save leaderboard file: %s" to stderr. `saved` receives the document as
 // saved (also when the write failed), for the upload; a lower score than the stored one is still
@@ -100,10 +106,3 @@ bool writeLeaderboardFile(const std::string& path, const std::string& text, std:
 // not applied (empty names: the file is neither read nor written, `saved` is null) or the write
 // failed (also when a corrupt file could not be renamed aside: it is then left in place).
 bool saveRoundResultTo(const std::string& path, const RoundResult& result, nlohmann::json& saved);
-
-// Merges a server's leaderboard into the file at `path` (see mergeLeaderboards), under the file
-// lock, and writes it back atomically; a corrupt local file is renamed aside first. `merged`
-// receives the merged document (also when the write failed). False when `server` is not a
-// leaderboard document (the file is then not touched) or the write failed; a write failure is
-// reported as "Failed to save leaderboard cache: %s" on stderr.
-bool mergeIntoLeaderboardFile(const std::string& path, const nlohmann::json& server, nlohmann::json& merged);

@@ -25,12 +25,12 @@ RoundResult roundResultOf(const GameState& game) {
     return result;
 }
 
-void saveRoundResult(const RoundResult& result, const std::string& path) {
+void saveRoundResult(const RoundResult& result, const std::string& path, const std::string& heldKey) {
     if (result.level.empty() || result.player.empty()) {
         return; // an entry nobody could look up again
     }
     nlohmann::json saved;
     saveRoundResultTo(path, result, saved);
     // Uploaded even when the file could not be written: the server may still keep the result.
-    uploadLeaderboardAsync(playerEntries(saved, result.player));
+    uploadLeaderboardAsync(playerEntries(saved, result.player), result.player, heldKey);
 }

@@ -14,6 +14,8 @@ struct GameState;
 RoundResult roundResultOf(const GameState& game);
 
 // Saves `result` into the leaderboard file at `path` (see saveRoundResultTo) and starts the upload
-// of the player's own entries. Does nothing for a result without a level or player name. Main
-// thread, without the game mutex (it reads and writes a file).
-void saveRoundResult(const RoundResult& result, const std::string& path = kLeaderboardPath);
+// of the player's own entries, with `heldKey`, the player's key for the current server and name
+// ("" when none is held: the upload asks for one). Does nothing for a result without a level or
+// player name. Main thread, without the game mutex (it reads and writes a file).
+void saveRoundResult(const RoundResult& result, const std::string& path = kLeaderboardPath,
+                     const std::string& heldKey = std::string());

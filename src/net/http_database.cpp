@@ -3,11 +3,10 @@
 #include "app/json_text.hpp"
 #include "app/log.hpp"
 #include "leaderboard/leaderboard_document.hpp"
+#include "net/credential_policy.hpp"
+#include "net/request_threads.hpp"
 
 #include <httplib.h>
-
-#include <pthread.h>
-#include <signal.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -17,6 +16,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <utility>
 
@@ -76,8 +76,18 @@ bool parseUrl(const std::string& url, ParsedUrl& parsed) {
     const std::string authority = url.substr(
         authorityStart, pathStart == std::string::npos ? std::string::npos : pathStart - authorityStart);
     parsed.path = pathStart == std::string::npos ? "/" : url.substr(pathStart);
-    const std::size_t colon = authority.find(':');
-    parsed.host = authority.substr(0, colon);
+    std::size_t colon = authority.find(':');
+    if (!authority.empty() && authority[0] == '[') {
+        // An IPv6 literal: its colons belong to the address, the port follows the bracket.
+        const std::size_t close = authority.find(']');
+        if (close == std::string::npos || (close + 1 < authority.size() && authority[close + 1] != ':')) {
+            return false;
+        }
+        parsed.host = authority.substr(1, close - 1);
+        colon = close + 1 < authority.size() ? close + 1 : std::string::npos;
+    } else {
+        parsed.host = authority.substr(0, colon);
+    }
     if (colon != std::string::npos) {
         if (!parsePort(authority.substr(colon + 1), parsed.port)) {
             return false;
@@ -169,105 +179,14 @@ private:
 
 bool isSuccessStatus(int status) { return status >= 200 && status <= 299; }
 
-// ---- Request threads ----
-
-// Every callback runs under `mutex` and only while `open`; httpDatabaseShutdown closes it.
-struct CallbackGate {
-    std::mutex mutex;
-    bool open = true;
-};
-
-struct ThreadRegistry {
-    std::mutex mutex;
-    std::condition_variable idle;
-    int running = 0;
-    std::shared_ptr<CallbackGate> gate = std::make_shared<CallbackGate>();
-};
-
-// Shared with each request thread, which keeps its own reference: a thread abandoned at shut-down
-// may outlive this function's static.
-const std::shared_ptr<ThreadRegistry>& registry() {
-    static const std::shared_ptr<ThreadRegistry> instance = std::make_shared<ThreadRegistry>();
-    return instance;
-}
-
-// Runs `work(gate)` on a new tracked thread. The work must use only what it owns.
-template <class Work> void startRequestThread(Work work) {
-    std::shared_ptr<ThreadRegistry> shared = registry();
-    std::shared_ptr<CallbackGate> gate;
-    {
-        std::lock_guard<std::mutex> lock(shared->mutex);
-        ++shared->running;
-        gate = shared->gate;
+// Once per process and URL: a player who set a token learns why the server refuses their uploads.
+void warnCredentialsWithheld(const std::string& url) {
+    static std::mutex mutex;
+    static std::set<std::string>* warned = new std::set<std::string>(); // outlives abandoned threads
+    std::lock_guard<std::mutex> lock(mutex);
+    if (warned->insert(url).second) {
+        logError(stderr, "Not sending the leaderboard credentials over plain HTTP to %s", url.c_str());
     }
-    auto finished = [](ThreadRegistry& reg) {
-        {
-            std::lock_guard<std::mutex> lock(reg.mutex);
-            --reg.running;
-        }
-        reg.idle.notify_all();
-    };
-    try {
-        std::thread([shared, gate, finished, work = std::move(work)]() mutable {
-            // cpp-httplib sends without MSG_NOSIGNAL, so writing to a connection the server has
-            // reset would raise SIGPIPE and end the game. Blocked here (and in the watchdog,
-            // which inherits the mask), the signal stays pending on this thread and dies with it;
-            // the write fails with EPIPE instead.
-            sigset_t pipeSignal;
-            sigemptyset(&pipeSignal);
-            sigaddset(&pipeSignal, SIGPIPE);
-            pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
-            try {
-                // The work, and the callback in it, is destroyed before the thread counts as
-                // ended, so nothing of the caller's is released after a wait has returned.
-                Work local = std::move(work);
-                local(*gate);
-            } catch (const std::exception& e) {
-                logError(stderr, "HTTP database thread failed: %s", e.what());
-            } catch (...) {
-                logError(stderr, "HTTP database thread failed: unknown exception");
-            }
-            finished(*shared);
-        }).detach();
-    } catch (const std::exception& e) {
-        logError(stderr, "Could not start an HTTP database thread: %s", e.what());
-        finished(*shared);
-    }
-}
-
-// Calls `call` under the gate, unless the game has shut down.
-template <class Call> void deliver(CallbackGate& gate, Call&& call) {
-    std::lock_guard<std::mutex> lock(gate.mutex);
-    if (gate.open) {
-        call();
-    }
-}
-
-bool isLeaderboardDocument(const nlohmann::json& value) {
-    return value.is_object() && value.contains("levels") && value["levels"].is_array();
-}
-
-nlohmann::json fetchLeaderboard(const std::string& url, const std::string& path, const HttpLimits& limits) {
-    std::string body;
-    nlohmann::json server;
-    std::string error;
-    if (httpRequest(url, "GET", "", body, limits) && !body.empty() && parseJsonText(body, server, error)) {
-        if (isLeaderboardDocument(server)) {
-            logMessage("Loaded leaderboard from HTTP server (%d levels)",
-                       static_cast<int>(server["levels"].size()));
-            nlohmann::json merged;
-            mergeIntoLeaderboardFile(path, server, merged);
-            return merged;
-        }
-    }
-    logMessage("Falling back to local leaderboard file");
-    nlohmann::json local;
-    if (readLeaderboardFile(path, local, error) != LeaderboardRead::Ok) {
-        logMessage("No local leaderboard found, returning empty");
-        return nullptr;
-    }
-    logMessage("Loaded leaderboard from local file");
-    return local;
 }
 
 std::int32_t fetchPlayerScore(const std::string& url, const std::string& path, const std::string& level,
@@ -296,22 +215,6 @@ std::int32_t fetchPlayerScore(const std::string& url, const std::string& path, c
     return score;
 }
 
-void uploadLeaderboard(const std::string& url, const std::string& body, const HttpLimits& limits) {
-    std::string replyText;
-    if (!httpRequest(url, "POST", body, replyText, limits)) {
-        logError(stderr, "Failed to upload leaderboard to HTTP server, data saved locally only");
-        return;
-    }
-    logMessage("Successfully uploaded leaderboard to HTTP server");
-    const nlohmann::json reply = nlohmann::json::parse(replyText, nullptr, false);
-    if (reply.is_object() && reply.contains("success") && reply["success"].is_boolean() &&
-        reply["success"].get<bool>()) {
-        logMessage("Server confirmed leaderboard upload");
-    } else {
-        logError(stderr, "Server rejected leaderboard upload");
-    }
-}
-
 } // namespace
 
 void httpDatabaseInit() {
@@ -321,34 +224,23 @@ void httpDatabaseInit() {
     logMessage("HTTP Database initialized (pointing to %s)", serverBaseUrl.c_str());
 }
 
-bool httpDatabaseWait(double waitSeconds) {
-    ThreadRegistry& reg = *registry();
-    std::unique_lock<std::mutex> lock(reg.mutex);
-    const auto limit = std::chrono::duration<double>(waitSeconds < 0.0 ? 0.0 : waitSeconds);
-    return reg.idle.wait_for(lock, limit, [&reg] { return reg.running == 0; });
-}
-
-void httpDatabaseShutdown(double waitSeconds) {
-    httpDatabaseWait(waitSeconds);
-    std::shared_ptr<CallbackGate> gate;
-    {
-        std::lock_guard<std::mutex> lock(registry()->mutex);
-        gate = registry()->gate;
-    }
-    // Taking the gate's lock also waits for a callback that is running right now.
-    std::lock_guard<std::mutex> lock(gate->mutex);
-    gate->open = false;
-}
-
-void httpDatabaseReset() {
-    // Threads still holding the old, closed gate keep it; they never call back.
-    std::lock_guard<std::mutex> lock(registry()->mutex);
-    registry()->gate = std::make_shared<CallbackGate>();
-}
-
 bool httpRequest(const std::string& url, const std::string& method, const std::string& body,
                  std::string& responseBody, const HttpLimits& limits) {
-    responseBody.clear();
+    HttpCredentials credentials;
+    // A server started with an upload token takes uploads only with it.
+    const char* token = std::getenv("VIBRELLE_LEADERBOARD_TOKEN");
+    if (method == "POST" && token != nullptr && token[0] != '\0') {
+        credentials.headers.emplace_back("Authorization", std::string("Bearer ") + token);
+    }
+    HttpReply reply;
+    const bool ok = httpExchange(url, method, body, credentials, reply, limits);
+    responseBody = ok ? std::move(reply.body) : std::string();
+    return ok;
+}
+
+bool httpExchange(const std::string& url, const std::string& method, const std::string& body,
+                  const HttpCredentials& credentials, HttpReply& reply, const HttpLimits& limits) {
+    reply = HttpReply{};
     try {
         ParsedUrl parsed;
         if (!parseUrl(url, parsed)) {
@@ -364,10 +256,21 @@ bool httpRequest(const std::string& url, const std::string& method, const std::s
             }
         }
 
+        CredentialRoute route;
+        if (!credentials.headers.empty()) {
+            route = credentialRoute(parsed.host, tls);
+            if (!route.allowed) {
+                warnCredentialsWithheld(url);
+            }
+        }
+
         std::unique_ptr<httplib::ClientImpl> client = makeClient(parsed, tls, limits);
         if (!client || !client->is_valid()) {
             logError(stderr, "Failed to create HTTP client for %s", url.c_str());
             return false;
+        }
+        if (route.allowed && !route.pinnedAddress.empty()) {
+            client->set_hostname_addr_map({{parsed.host, route.pinnedAddress}});
         }
         const time_t timeout = limits.timeoutSeconds < 0 ? 0 : static_cast<time_t>(limits.timeoutSeconds);
         client->set_connection_timeout(timeout);
@@ -382,15 +285,16 @@ bool httpRequest(const std::string& url, const std::string& method, const std::s
             request.method = "POST";
             // One Content-Type header: the library adds its own only when none is set.
             request.set_header("Content-Type", "application/json");
-            // A server started with an upload token takes uploads only with it.
-            const char* token = std::getenv("VIBRELLE_LEADERBOARD_TOKEN");
-            if (token != nullptr && token[0] != '\0') {
-                request.set_header("Authorization", std::string("Bearer ") + token);
-            }
             request.body = body;
         } else {
             logError(stderr, "Unsupported HTTP method: %s", method.c_str());
             return false;
+        }
+        if (route.allowed) {
+            for (const auto& [name, value] : credentials.headers) {
+                request.set_header(name, value);
+            }
+            reply.credentialsSent = true;
         }
 
         std::string received;
@@ -431,11 +335,16 @@ bool httpRequest(const std::string& url, const std::string& method, const std::s
             logError(stderr, "HTTP request failed: %s", httplib::to_string(result.error()).c_str());
             return false;
         }
+        reply.status = result->status;
         if (!isSuccessStatus(result->status)) {
             logError(stderr, "HTTP request failed with status: %d", result->status);
+            // A refusal's body says why (an upload's 403 names the owned name).
+            if (result->status >= 400 && result->status <= 499) {
+                reply.body = std::move(received);
+            }
             return false;
         }
-        responseBody = std::move(received);
+        reply.body = std::move(received);
         return true;
     } catch (const std::exception& e) {
         logError(stderr, "HTTP request exception: %s", e.what());
@@ -465,22 +374,6 @@ std::string percentEncode(const std::string& text) {
     return encoded;
 }
 
-void fetchLeaderboardAsync(std::function<void(const nlohmann::json&)> callback) {
-    // Copied now: a thread abandoned at shut-down must not read the globals.
-    std::string url = serverBaseUrl + "/leaderboard";
-    std::string path = httpDatabaseConfig.leaderboardPath;
-    HttpLimits limits = httpDatabaseConfig.limits;
-    startRequestThread([url = std::move(url), path = std::move(path), limits = std::move(limits),
-                        callback = std::move(callback)](CallbackGate& gate) {
-        const nlohmann::json document = fetchLeaderboard(url, path, limits);
-        deliver(gate, [&] {
-            if (callback) {
-                callback(document);
-            }
-        });
-    });
-}
-
 void fetchPlayerScoreAsync(const std::string& levelName, const std::string& playerName,
                            std::function<void(std::int32_t)> callback) {
     std::string url = serverBaseUrl + "/player/" + percentEncode(levelName) + "/" + percentEncode(playerName);
@@ -498,12 +391,4 @@ void fetchPlayerScoreAsync(const std::string& levelName, const std::string& play
             }
         });
     });
-}
-
-void uploadLeaderboardAsync(const nlohmann::json& document) {
-    std::string url = serverBaseUrl + "/leaderboard";
-    std::string body = serializeLeaderboard(document, -1);
-    HttpLimits limits = httpDatabaseConfig.limits;
-    startRequestThread([url = std::move(url), body = std::move(body),
-                        limits = std::move(limits)](CallbackGate&) { uploadLeaderboard(url, body, limits); });
 }

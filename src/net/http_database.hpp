@@ -1,10 +1,13 @@
 #pragma once
-// The online leaderboard client. Three operations, each on a thread of its own so that the game
+// The online leaderboard client. Its operations each run on a thread of their own so that the game
 // never waits for the network; each answers through a callback on that thread, exactly once, and
-// falls back to the local leaderboard file whenever the server cannot be used:
-//   GET  <base>/leaderboard                 -> the leaderboard document
-//   GET  <base>/player/<level>/<player>     -> {"score": n}   (names percent-encoded)
-//   POST <base>/leaderboard  (document)     -> {"success": true|false}
+// falls back to what the game keeps locally whenever the server cannot be used:
+//   GET  <base>/leaderboard?level=<level>&limit=100  -> that level's top entries (one per level)
+//   GET  <base>/player/<level>/<player>              -> {"score": n}   (names percent-encoded)
+//   POST <base>/leaderboard  (document)              -> {"success": true|false, ...}
+// The server is not trusted: its board goes to a cache file of its own (leaderboard_cache.hpp),
+// never into the player's own results, and credentials go only where nobody on the way can read
+// them (credential_policy.hpp).
 //
 // Threads: the request threads are tracked. httpDatabaseShutdown waits for them a short while,
 // then closes the gate through which every callback runs, so that a request still under way can
@@ -15,11 +18,13 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 // Where the server is, set once at start-up: VIBRELLE_LEADERBOARD_URL when set, else the build's
 // default (a CMake cache variable, http://127.0.0.1:8420/api unless configured otherwise).
 // Uploads carry `Authorization: Bearer <token>` when VIBRELLE_LEADERBOARD_TOKEN is set and not
-// empty, for a server started with --upload-token.
+// empty, for a server started with --upload-token, where credentialRoute allows it.
 extern std::string serverBaseUrl;
 
 // Limits of one request.
@@ -45,8 +50,31 @@ bool httpDatabaseWait(double waitSeconds);
 // Opens the gate again and forgets finished threads (for tests that start several clients).
 void httpDatabaseReset();
 
-// One request. `method` is "GET" or "POST" (POST sends `body` as application/json). True with
-// the reply body for a 2xx status; false, with its line on stderr, otherwise:
+// What proves who the game is, sent only where credentialRoute allows it (else the request goes
+// without them, logging "Not sending the leaderboard credentials over plain HTTP to %s" once per
+// process and URL): header names and values.
+struct HttpCredentials {
+    std::vector<std::pair<std::string, std::string>> headers;
+};
+
+// A request's outcome: the status (0 when no reply came), the body (of a 2xx or 4xx reply), and
+// whether the credentials went with it.
+struct HttpReply {
+    int status = 0;
+    std::string body;
+    bool credentialsSent = false;
+};
+
+// One request with credentials, as httpRequest below (same limits, messages and TLS rules). A
+// plain-HTTP request to a host name that carries credentials is pinned to the address the check
+// accepted. True for a 2xx status; `reply` is filled as far as the request got.
+bool httpExchange(const std::string& url, const std::string& method, const std::string& body,
+                  const HttpCredentials& credentials, HttpReply& reply,
+                  const HttpLimits& limits = HttpLimits{});
+
+// One request. `method` is "GET" or "POST" (POST sends `body` as application/json, with the
+// upload token as credentials). True with the reply body for a 2xx status; false, with its line
+// on stderr, otherwise:
 //   "Invalid URL format: %s"                (also for a port outside 1..65535)
 //   "Failed to create HTTP client for %s"
 //   "Unsupported HTTP method: %s"
@@ -61,9 +89,9 @@ void httpDatabaseReset();
 bool httpRequest(const std::string& url, const std::string& method, const std::string& body,
                  std::string& responseBody, const HttpLimits& limits = HttpLimits{});
 
-// A request URL taken apart: the scheme ("http" or "https"), the host, the port (the scheme's
-// default, 80 or 443, unless one is written) and the path from the first '/' after the host on
-// ("/" when there is none).
+// A request URL taken apart: the scheme ("http" or "https"), the host (an IPv6 literal written in
+// brackets comes without them), the port (the scheme's default, 80 or 443, unless one is written)
+// and the path from the first '/' after the host on ("/" when there is none).
 struct ParsedUrl {
     std::string scheme;
     std::string host;
@@ -73,37 +101,77 @@ struct ParsedUrl {
 };
 
 // Takes `url` apart as httpRequest does. False for what it refuses as "Invalid URL format": no
-// "://", another scheme, an empty host, or a port that is not a decimal number in 1..65535.
+// "://", another scheme, an empty host, an unclosed '[', or a port that is not a decimal number in
+// 1..65535.
 bool parseUrl(const std::string& url, ParsedUrl& parsed);
 
 // RFC 3986 percent-encoding of every byte outside the unreserved set (A-Z a-z 0-9 - . _ ~).
 std::string percentEncode(const std::string& text);
 
-// Where the operations keep and read the local file, and their limits; tests point these at a
-// temporary folder and a small deadline.
+// Where the operations keep and read the local file and the cache, and their limits; tests point
+// these at a temporary folder and a small deadline. An empty cache path keeps no cache (the game
+// sets it at start-up to leaderboard_cache.json in the player's data folder).
 struct HttpDatabaseConfig {
     std::string leaderboardPath = "levels/leaderboard.json";
+    std::string cachePath;
     HttpLimits limits;
 };
 extern HttpDatabaseConfig httpDatabaseConfig;
 
-// Fetches the whole leaderboard. From the server: a reply that is an object with a "levels"
-// array, nested at most kMaxJsonDepth deep, is logged ("Loaded leaderboard from HTTP server (%d
-// levels)"), merged into the local file (the best entry of each level and player kept) and handed
-// over merged. Otherwise "Falling back to local leaderboard file", and the local file ("Loaded
-// leaderboard from local file"), or a null document when there is none ("No local leaderboard
-// found, returning empty").
+// Fetches the board of each level in `levelNames`, one request per level, in order. Each reply is
+// parsed with parseJsonText and read with readServerBoardLevel (a reply that is not JSON, nests
+// too deep, is longer than the limit or breaks the rules skips its level, with its reason on
+// stderr: "Ignoring the leaderboard server's reply for %s: %s"); a request that gets no reply at
+// all ends the fetch there (the server is down). When at least one level came: logs "Loaded
+// leaderboard from HTTP server (%d levels, %d invalid entries dropped)" and replaces those levels
+// in the cache (updateLeaderboardCache). Otherwise "Falling back to local leaderboard file". Either
+// way the callback gets mergeForDisplay(the local file, the cache as updated) and the log says
+// "Loaded leaderboard from local file" when no level came but the local file or the cache held
+// something, or "No local leaderboard found, returning empty" with a null document when neither
+// did. The local file is only read.
+void fetchLeaderboardAsync(const std::vector<std::string>& levelNames,
+                           std::function<void(const nlohmann::json&)> callback);
+
+// As above for the levels the local file names (for callers without a level list).
 void fetchLeaderboardAsync(std::function<void(const nlohmann::json&)> callback);
 
 // Fetches one player's best score on one level: the server's numeric "score", else the local
 // file's entry ("Falling back to local file for player score: %s on %s", then "Found local player
 // score: %s on %s = %d"), else 0. Empty names are not asked for: the callback gets 0 at once,
-// without a request (still from a thread of its own, like every answer).
+// without a request (still from a thread of its own, like every answer). The cache is not asked:
+// the player's best is their own result, and a server that did not answer has no better one.
 void fetchPlayerScoreAsync(const std::string& levelName, const std::string& playerName,
                            std::function<void(std::int32_t)> callback);
 
-// Uploads a leaderboard document (compact JSON). Logs "Successfully uploaded leaderboard to HTTP
-// server", then "Server confirmed leaderboard upload" when the reply's "success" is true, else
-// "Server rejected leaderboard upload" on stderr; a failed request writes "Failed to upload
-// leaderboard to HTTP server, data saved locally only" on stderr.
-void uploadLeaderboardAsync(const nlohmann::json& document);
+// Uploads a leaderboard document (compact JSON) holding `player`'s own entries. With a non-empty
+// `player`, the request carries `X-Vibrelle-Player-Key`: `heldKey`, or a key received for this
+// server and player earlier in this process, or "new" to claim the name. Uploads run one at a
+// time, so that a second upload waits for the first one's claim. Logs "Successfully uploaded
+// leaderboard to HTTP server", then "Server confirmed leaderboard upload" when the reply's
+// "success" is true, else "Server rejected leaderboard upload" on stderr; a failed request writes
+// "Failed to upload leaderboard to HTTP server, data saved locally only" on stderr. A key in the
+// reply to "new" ("playerKey", 22 base64url characters) is logged ("Received a player key for
+// '%s' from the leaderboard server") and kept for takeReceivedPlayerKeys. A 403 refusing the name
+// logs "Leaderboard name '%s' is owned by another player on this server; choose another name in
+// Settings" on stderr and sets leaderboardOwnershipNotice to the same text; a confirmed upload
+// clears it.
+void uploadLeaderboardAsync(const nlohmann::json& document, const std::string& player = std::string(),
+                            const std::string& heldKey = std::string());
+
+// A key the server handed out, waiting for the main thread to store it: for `name` on the server
+// at `baseUrl` (serverBaseUrl when the upload started).
+struct ReceivedPlayerKey {
+    std::string baseUrl;
+    std::string name;
+    std::string key;
+};
+
+// The keys received since the last call, oldest first, and forgets them. Any thread (the main
+// thread takes them at each frame).
+std::vector<ReceivedPlayerKey> takeReceivedPlayerKeys();
+
+// The ownership message of the last refused upload, "" when there is none. Any thread.
+std::string leaderboardOwnershipNotice();
+
+// True when `text` can be a player key: exactly 22 characters of base64url (A-Z a-z 0-9 - _).
+bool isPlayerKeyText(const std::string& text);

@@ -1,7 +1,11 @@
 #include "ui/hud.hpp"
 
 #include "app/app.hpp"
+#include "app/log.hpp"
 #include "leaderboard/round_save.hpp"
+#include "net/http_database.hpp"
+#include "prefs/player_keys.hpp"
+#include "prefs/preferences.hpp"
 #include "ui/ui_system.hpp"
 
 #include <imgui.h>
@@ -10,7 +14,7 @@
 #include <mutex>
 
 std::vector<HudText> scoreHudTexts(std::int32_t score, std::int32_t highScore, float multiplier,
-                                   std::int32_t combo) {
+                                   std::int32_t combo, bool autoplay) {
     const auto format = [](const char* pattern, auto value) {
         char text[64];
         std::snprintf(text, sizeof text, pattern, value);
@@ -18,7 +22,9 @@ std::vector<HudText> scoreHudTexts(std::int32_t score, std::int32_t highScore, f
     };
     const HudText gold{format("Score: %d", score), {1.0f, 0.85f, 0.0f, 1.0f}};
     HudText best{format("Best: %d", highScore), {0.7f, 0.7f, 0.7f, 1.0f}};
-    if (score > highScore) {
+    if (autoplay) {
+        best.text = "Autoplay";
+    } else if (score > highScore) {
         best.color[0] = 0.0f, best.color[1] = 1.0f, best.color[2] = 0.5f;
     }
     const HudText factor{format("x%.1f", static_cast<double>(multiplier)), {0.7f, 0.7f, 1.0f, 1.0f}};
@@ -72,7 +78,7 @@ void drawScoreHud(App& app) {
         ImFont* font = gUI.fonts.scoreFont;
         ImGui::PushFont(font, font != nullptr ? font->LegacySize : 0.0f);
         bool first = true;
-        for (const HudText& item : scoreHudTexts(score, highScore, multiplier, combo)) {
+        for (const HudText& item : scoreHudTexts(score, highScore, multiplier, combo, app.options.autoplay)) {
             if (!first) {
                 ImGui::SameLine();
             }
@@ -124,7 +130,12 @@ void endRound(App& app) {
         result = roundResultOf(app.game);
     }
     // The file is read and written without the game mutex; nothing plays meanwhile.
-    saveRoundResult(result);
+    if (app.options.autoplay) {
+        logMessage("Autoplay round ended; its result is not saved");
+    } else {
+        const std::string prefs = app.prefsPath.empty() ? getPrefsPath() : app.prefsPath;
+        saveRoundResult(result, kLeaderboardPath, loadPlayerKey(prefs, serverBaseUrl, result.player));
+    }
     std::lock_guard<std::mutex> lock(app.gameMutex);
     resetRound(app.game);
     app.game.playing = false;

@@ -16,9 +16,10 @@ struct HudText {
 };
 
 // The score panel's four texts for these values: "Score: %d" gold, "Best: %d" green when the score
-// beats it (else grey), "x%.1f" pale blue, "Combo: %d" green from a combo of 1 (else grey).
+// beats it (else grey), or "Autoplay" (grey) under autoplay, whose rounds are not the player's,
+// "x%.1f" pale blue, "Combo: %d" green from a combo of 1 (else grey).
 std::vector<HudText> scoreHudTexts(std::int32_t score, std::int32_t highScore, float multiplier,
-                                   std::int32_t combo);
+                                   std::int32_t combo, bool autoplay = false);
 
 // One segment of the stem bar, in GUI pixels relative to the bar's window.
 struct StemSegment {
@@ -36,6 +37,8 @@ void drawStemProgressBar(App& app);
 void drawExitButton(App& app);
 
 // Ends the round from the HUD: stops the stems, saves the round's result (into the leaderboard
-// file, and up to the server), resets the round and clears `playing` (the menu follows). Takes the
-// game mutex, but not across the file's reading and writing.
+// file, and up to the server with the player's key for the current server), resets the round and
+// clears `playing` (the menu follows). A round under autoplay is the bot's: nothing is saved or
+// uploaded ("Autoplay round ended; its result is not saved"). Takes the game mutex, but not across
+// the file's reading and writing.
 void endRound(App& app);

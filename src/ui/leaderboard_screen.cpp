@@ -2,6 +2,7 @@
 
 #include "app/app.hpp"
 #include "leaderboard/leaderboard_document.hpp"
+#include "level/level_list.hpp"
 #include "net/http_database.hpp"
 #include "ui/ui_system.hpp"
 
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <limits>
 #include <mutex>
+#include <set>
 
 int selectedLeaderboardLevel = 0;
 
@@ -123,10 +125,23 @@ const std::vector<LeaderboardLevel>& shownLeaderboardLevels() {
     return shownLevels;
 }
 
+std::vector<std::string> leaderboardLevelNames() {
+    std::vector<std::string> names;
+    std::set<std::string> seen;
+    for (const LevelListEntry& entry : levelList) {
+        if (seen.insert(entry.name).second) {
+            names.push_back(entry.name);
+        }
+    }
+    return names;
+}
+
 void openLeaderboard(App& app) {
-    fetchLeaderboardAsync(receiveLeaderboard);
+    fetchLeaderboardAsync(leaderboardLevelNames(), receiveLeaderboard);
     app.showLeaderboard = true;
 }
+
+std::string leaderboardScreenNotice() { return leaderboardOwnershipNotice(); }
 
 static void drawScoresTable(const LeaderboardLevel& level) {
     const float s = gUI.uiScale;
@@ -188,6 +203,13 @@ void drawLeaderboardScreen(App& app) {
                      ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
                          ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoCollapse |
                          ImGuiWindowFlags_NoBackground)) {
+        const std::string notice = leaderboardScreenNotice();
+        if (!notice.empty()) {
+            ImGui::PushTextWrapPos(0.0f);
+            ImGui::TextColored(ImVec4(1.0f, 0.5f, 0.4f, 1.0f), "%s", notice.c_str());
+            ImGui::PopTextWrapPos();
+            ImGui::Dummy(ImVec2(0.0f, 10.0f * s));
+        }
         pushFont(gUI.fonts.buttonFont);
         ImGui::TextUnformatted("Select Level:");
         ImGui::PopFont();

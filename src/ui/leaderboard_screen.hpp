@@ -1,6 +1,7 @@
 #pragma once
 // The leaderboard screen: a level chooser and the ranked table of that level's players with
-// score, time, layer and combo, filled by the leaderboard client's fetch.
+// score, time, layer and combo, filled by the leaderboard client's fetch (the player's own results
+// and the server's cached board, merged), and the message of an upload refused for the name.
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
@@ -40,8 +41,16 @@ void receiveLeaderboard(const nlohmann::json& document);
 const std::vector<LeaderboardLevel>& shownLeaderboardLevels();
 extern int selectedLeaderboardLevel;
 
-// The main menu's Leaderboard button: starts the fetch and shows the screen.
+// The level names whose boards the screen fetches: those of the menu's level list, each once.
+std::vector<std::string> leaderboardLevelNames();
+
+// The main menu's Leaderboard button: starts the fetch (leaderboardLevelNames) and shows the
+// screen.
 void openLeaderboard(App& app);
+
+// The text shown above the table: the last refused upload's ownership message
+// (leaderboardOwnershipNotice), "" when there is none. Any thread.
+std::string leaderboardScreenNotice();
 
 // Draws the screen; Back hides it. Main thread, in a GUI frame.
 void drawLeaderboardScreen(App& app);

@@ -1,6 +1,8 @@
 #include "ui/settings_screen.hpp"
 
 #include "app/app.hpp"
+#include "net/http_database.hpp"
+#include "prefs/player_keys.hpp"
 #include "prefs/preferences.hpp"
 #include "ui/ui_system.hpp"
 
@@ -14,12 +16,15 @@
 
 char playerNameBuffer[kPlayerNameBufferSize] = {};
 bool playerNameBufferLoaded = false;
+SettingsKeyState settingsKeyState;
 
 float settingsButtonRowFactor(float availableWidth, float s) {
     return std::min(1.0f, availableWidth / (1280.0f * s));
 }
 
 namespace {
+
+void drawPlayerKey(App& app, float s);
 
 void pushFont(ImFont* font) { ImGui::PushFont(font, font != nullptr ? font->LegacySize : 0.0f); }
 
@@ -29,8 +34,9 @@ void heading(const char* text) {
     ImGui::PopFont();
 }
 
-void drawNameField(float s) {
+void drawNameField(App& app, float s) {
     heading("Player Name");
+    drawPlayerKey(app, s);
     ImGui::Dummy(ImVec2(0.0f, 20.0f * s));
     ImGui::PushStyleVar(ImGuiStyleVar_FrameRounding, 8.0f);
     ImGui::PushStyleVar(ImGuiStyleVar_FramePadding, ImVec2(15.0f * s, 12.0f * s));
@@ -43,6 +49,48 @@ void drawNameField(float s) {
     ImGui::PopStyleColor(3);
     ImGui::PopStyleVar(2);
     ImGui::Dummy(ImVec2(0.0f, 40.0f * s));
+}
+
+// ---- The player key ----
+
+void resetKeyState() { settingsKeyState = SettingsKeyState{}; }
+
+// On the heading's line, right-aligned, so that the panel keeps its height: the key (hidden until
+// "Show key"), or what Save said about a pasted one, and the paste field.
+void drawPlayerKey(App& app, float s) {
+    SettingsKeyState& state = settingsKeyState;
+    if (!state.loaded) {
+        std::string name;
+        {
+            std::lock_guard<std::mutex> lock(app.gameMutex);
+            name = app.game.playerName;
+        }
+        state.key =
+            loadPlayerKey(app.prefsPath.empty() ? getPrefsPath() : app.prefsPath, serverBaseUrl, name);
+        state.loaded = true;
+    }
+    const float fieldWidth = 300.0f * s;
+    const float width = 360.0f * s + fieldWidth;
+    ImGui::SameLine(std::max(ImGui::GetCursorPosX() + 20.0f * s, ImGui::GetContentRegionMax().x - width));
+    if (!state.message.empty()) {
+        ImGui::TextColored(ImVec4(1.0f, 0.5f, 0.4f, 1.0f), "%s", state.message.c_str());
+    } else if (state.key.empty()) {
+        ImGui::TextColored(ImVec4(0.7f, 0.7f, 0.7f, 1.0f), "%s", "Key: none yet");
+    } else {
+        ImGui::TextColored(ImVec4(0.7f, 0.7f, 0.7f, 1.0f), "Key: %s",
+                           state.revealed ? state.key.c_str() : "**********************");
+        ImGui::SameLine();
+        if (ImGui::SmallButton(state.revealed ? "Hide key" : "Show key")) {
+            state.revealed = !state.revealed;
+        }
+        uiTraceLastItem("show_key");
+    }
+    ImGui::SameLine(ImGui::GetContentRegionMax().x - fieldWidth);
+    ImGui::PushStyleColor(ImGuiCol_FrameBg, ImVec4(0.15f, 0.15f, 0.2f, 0.9f));
+    ImGui::SetNextItemWidth(fieldWidth);
+    ImGui::InputTextWithHint("##playerkey", "Paste a key here", state.pasted, sizeof state.pasted);
+    uiTraceLastItem("##playerkey");
+    ImGui::PopStyleColor();
 }
 
 void drawGameplaySettings(App& app, float s) {
@@ -122,6 +170,29 @@ void drawGameplaySettings(App& app, float s) {
 
 } // namespace
 
+bool storePastedPlayerKey(const std::string& prefsPath, const std::string& baseUrl, const std::string& name) {
+    SettingsKeyState& state = settingsKeyState;
+    std::string text(state.pasted, strnlen(state.pasted, sizeof state.pasted));
+    const std::size_t first = text.find_first_not_of(" \t\r\n");
+    text = first == std::string::npos ? std::string()
+                                      : text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+    state.message.clear();
+    if (text.empty()) {
+        return true;
+    }
+    if (!isPlayerKeyText(text)) {
+        state.message = "Not a key: 22 of A-Z a-z 0-9 - _";
+        return false;
+    }
+    if (!savePlayerKey(prefsPath, baseUrl, name, text)) {
+        state.message = "The key could not be saved";
+        return false;
+    }
+    std::memset(state.pasted, 0, sizeof state.pasted);
+    state.loaded = false;
+    return true;
+}
+
 void drawSettingsScreen(App& app) {
     const float s = gUI.uiScale;
     const ImGuiViewport& viewport = *ImGui::GetMainViewport();
@@ -155,7 +226,7 @@ void drawSettingsScreen(App& app) {
         ImGui::PushStyleColor(ImGuiCol_Border, ImVec4(0.3f, 0.3f, 0.5f, 0.5f));
         if (ImGui::BeginChild("SettingsContent", ImVec2(0, 0),
                               ImGuiChildFlags_Borders | ImGuiChildFlags_AutoResizeY)) {
-            drawNameField(s);
+            drawNameField(app, s);
             drawGameplaySettings(app, s);
         }
         ImGui::EndChild();
@@ -176,6 +247,7 @@ void drawSettingsScreen(App& app) {
             app.showSettings = false;
             app.showCredits = true;
             playerNameBufferLoaded = false;
+            resetKeyState();
         } else if (clicked == 2) {
             const std::string name(playerNameBuffer, strnlen(playerNameBuffer, sizeof playerNameBuffer));
             {
@@ -183,11 +255,16 @@ void drawSettingsScreen(App& app) {
                 app.game.playerName = name;
             }
             savePlayerName(name);
+            // The key goes with the name just saved, as the file stores it.
+            storePastedPlayerKey(app.prefsPath.empty() ? getPrefsPath() : app.prefsPath, serverBaseUrl,
+                                 storablePlayerName(name));
+            settingsKeyState.loaded = false;
         }
     }
     ImGui::End();
     if (back) {
         app.showSettings = false;
         playerNameBufferLoaded = false;
+        resetKeyState();
     }
 }

@@ -42,9 +42,10 @@ TEST(LeaderboardSave, AppliesTheSaveRulesToWhatTheFileHolds) {
     const std::string float900 = intro(R"({"player":"Ann","score":900.9})");
     const std::string boolean1 = intro(R"({"player":"Ann","score":true})");
     const Case cases[] = {
+        // A new file holds this computer's own results only, and says so.
         {"",
          {"Intro", "Ann", 900, 61, 2, 8, 14},
-         intro(ann900),
+         R"({"ownResultsOnly":true,)" + intro(ann900).substr(1),
          "not found or empty. Creating a new one at /"},
         {intro(ann900), {"Intro", "Ann", 800}, intro(ann900), kept + "800\n"},
         {intro(ann900), {"Intro", "Ann", 900}, intro(ann900), kept + "900\n"},
@@ -59,7 +60,8 @@ TEST(LeaderboardSave, AppliesTheSaveRulesToWhatTheFileHolds) {
         // Names that are not UTF-8 are written with replacement characters.
         {"",
          {"Caf\xE9", "\xFFnn", 5},
-         R"({"levels":[{"name":"Caf\uFFFD","scores":[)" + entry("\xEF\xBF\xBDnn", 5) + "]}]}",
+         R"({"ownResultsOnly":true,"levels":[{"name":"Caf\uFFFD","scores":[)" + entry("\xEF\xBF\xBDnn", 5) +
+             "]}]}",
          ""},
         {"{}", ann5, fresh, ""},
         {"[1, 2]", ann5, fresh, ""},
@@ -95,6 +97,7 @@ TEST(LeaderboardSave, AppliesTheSaveRulesToWhatTheFileHolds) {
 }
 
 TEST(LeaderboardSave, MovesTextThatIsNotJsonAsideBeforeReplacingIt) {
+    const std::string fresh = intro(entry("Ann", 5));
     // A document nested a million deep parses, but writing it would overflow the stack.
     const std::string deep =
         R"({"levels": [], "x": )" + std::string(1000000, '[') + std::string(1000000, ']') + "}";
@@ -117,8 +120,28 @@ TEST(LeaderboardSave, MovesTextThatIsNotJsonAsideBeforeReplacingIt) {
         EXPECT_EQ(err.rfind("Failed to parse existing leaderboard JSON: " + reason, 0), 0u) << err;
         EXPECT_TRUE(contains(err, ". Creating new file.\n")) << err;
         EXPECT_TRUE(readText(path + ".bad") == text);
-        EXPECT_EQ(json::parse(readText(path)), json::parse(intro(entry("Ann", 5))));
+        EXPECT_EQ(json::parse(readText(path)), json::parse(R"({"ownResultsOnly":true,)" + fresh.substr(1)));
     }
+}
+
+// A corrupt file that cannot be moved aside is never overwritten: a non-empty folder in the way of
+// the rename stops it even for root, whom permissions would not stop.
+TEST(LeaderboardSave, KeepsACorruptFileThatCannotBeMovedAside) {
+    TempDir folder;
+    const std::string path = folder.file("leaderboard.json");
+    const std::string corrupt = "{\"levels\": [ a hand-edited file";
+    writeText(path, corrupt);
+    std::filesystem::create_directories(path + ".bad/in-the-way");
+    json saved;
+    CaptureStderr();
+    const bool ok = quietly([&] { return saveRoundResultTo(path, RoundResult{"Intro", "Ann", 5}, saved); });
+    const std::string err = GetCapturedStderr();
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(contains(err, "Failed to save leaderboard file: cannot move the unreadable file aside to " +
+                                  path + ".bad: "))
+        << err;
+    EXPECT_TRUE(readText(path) == corrupt);
+    EXPECT_TRUE(std::filesystem::is_directory(path + ".bad/in-the-way"));
 }
 
 TEST(LeaderboardSave, SavesNothingForAnEmptyLevelOrPlayerName) {
@@ -240,44 +263,13 @@ TEST(LeaderboardMerge, KeepsTheHigherEntryOfEveryLevelAndPlayer) {
     }
 }
 
-// A server answer that is not a leaderboard changes neither the document nor the file.
+// A server answer that is not a leaderboard changes nothing.
 TEST(LeaderboardMerge, RejectsAServerAnswerThatIsNotALeaderboard) {
-    TempDir folder;
-    const std::string path = folder.file("leaderboard.json");
     for (const char* server : {"[]", R"({"levels": 5})", "{}", "null", R"("levels")"}) {
         json local = json::parse(intro(ann900));
         EXPECT_FALSE(mergeLeaderboards(local, json::parse(server))) << server;
         EXPECT_EQ(local, json::parse(intro(ann900))) << server;
-        for (const std::string& before : {intro(ann900), std::string("not json")}) {
-            writeText(path, before);
-            json merged;
-            EXPECT_FALSE(mergeIntoLeaderboardFile(path, json::parse(server), merged)) << server;
-            EXPECT_EQ(readText(path), before) << server;
-        }
     }
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1); // no .bad, no temp
-}
-
-TEST(LeaderboardMergeFile, WritesTheMergedDocument) {
-    TempDir folder;
-    const std::string path = folder.file("leaderboard.json");
-    const json bob = json::parse(intro(R"({"player":"Bob","score":50})"));
-    json merged;
-    ASSERT_TRUE(mergeIntoLeaderboardFile(path, bob, merged)); // no local file yet
-    EXPECT_EQ(readText(path), serializeLeaderboard(bob, 4));
-
-    writeText(path, intro(ann900));
-    const json better = json::parse(intro(R"({"player":"Ann","score":901})"));
-    ASSERT_TRUE(mergeIntoLeaderboardFile(path, better, merged));
-    EXPECT_EQ(merged, better);
-    EXPECT_EQ(readText(path), serializeLeaderboard(better, 4));
-
-    writeText(path, "not json");
-    CaptureStderr();
-    EXPECT_TRUE(mergeIntoLeaderboardFile(path, bob, merged));
-    EXPECT_TRUE(contains(GetCapturedStderr(), "Failed to parse existing leaderboard JSON: "));
-    EXPECT_EQ(readText(path + ".bad"), "not json");
-    EXPECT_EQ(readText(path), serializeLeaderboard(bob, 4));
 }
 
 } // namespace

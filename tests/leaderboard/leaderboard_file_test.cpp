@@ -1,3 +1,4 @@
+#include "leaderboard/leaderboard_cache.hpp"
 #include "leaderboard/leaderboard_test_support.hpp"
 
 #include <atomic>
@@ -16,12 +17,13 @@ using nlohmann::json;
 
 namespace {
 
-// Saves and cache merges from several threads lose no update.
-TEST(LeaderboardFileLock, ConcurrentSavesAndCacheMergesLoseNoUpdate) {
+// Saves into the local file and cache updates from several threads lose no update.
+TEST(LeaderboardFileLock, ConcurrentSavesAndCacheUpdatesLoseNoUpdate) {
     TempDir folder;
-    const std::string path = folder.file("leaderboard.json");
+    const std::string path = folder.file("leaderboard.json"),
+                      cachePath = folder.file("leaderboard_cache.json");
     constexpr int kRounds = 15;
-    const std::vector<std::string> savers = {"Ann", "Bob", "Cy", "Dee"}, mergers = {"Web1", "Web2"};
+    const std::vector<std::string> savers = {"Ann", "Bob", "Cy", "Dee"}, fetchers = {"Web1", "Web2"};
     std::atomic<int> failedWrites{0};
 
     // Captured so that sixty "saved" lines stay out of the test log; nothing asserts meanwhile.
@@ -35,13 +37,12 @@ TEST(LeaderboardFileLock, ConcurrentSavesAndCacheMergesLoseNoUpdate) {
             }
         });
     }
-    for (const std::string& player : mergers) {
-        threads.emplace_back([&, player] {
+    for (const std::string& level : fetchers) {
+        threads.emplace_back([&, level] {
             for (int i = 1; i <= kRounds; ++i) {
-                const json server = {
-                    {"levels", {{{"name", "Shared"}, {"scores", {{{"player", player}, {"score", i}}}}}}}};
-                json merged;
-                failedWrites += !mergeIntoLeaderboardFile(path, server, merged);
+                const json fetched = {{"name", level}, {"scores", {{{"player", "Zed"}, {"score", i}}}}};
+                json cache;
+                failedWrites += !updateLeaderboardCache(cachePath, {fetched}, cache);
             }
         });
     }
@@ -54,12 +55,14 @@ TEST(LeaderboardFileLock, ConcurrentSavesAndCacheMergesLoseNoUpdate) {
     json document;
     std::string error;
     ASSERT_EQ(readLeaderboardFile(path, document, error), LeaderboardRead::Ok) << error;
-    for (const std::vector<std::string>* players : {&savers, &mergers}) {
-        for (const std::string& player : *players) {
-            EXPECT_EQ(findPlayerScore(document, "Shared", player), kRounds) << player;
-        }
+    for (const std::string& player : savers) {
+        EXPECT_EQ(findPlayerScore(document, "Shared", player), kRounds) << player;
     }
-    EXPECT_EQ(document["levels"][0]["scores"].size(), savers.size() + mergers.size());
+    EXPECT_EQ(document["levels"][0]["scores"].size(), savers.size());
+    const json cache = readLeaderboardCache(cachePath);
+    for (const std::string& level : fetchers) {
+        EXPECT_EQ(findPlayerScore(cache, level, "Zed"), kRounds) << level;
+    }
 }
 
 // A child saving ever higher scores is killed at a random moment: the file holds the old document

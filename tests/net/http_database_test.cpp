@@ -1,8 +1,12 @@
 // The three leaderboard operations against a loopback server, with the local file in a temporary
 // folder: server answers, every kind of failure and its fall-back, and the shut-down gate.
+#include "app/player_key_handover.hpp"
+#include "leaderboard/leaderboard_cache.hpp"
 #include "leaderboard/leaderboard_document.hpp"
 #include "net/http_database.hpp"
 #include "net_test_support.hpp"
+#include "prefs/player_keys.hpp"
+#include "ui/leaderboard_screen.hpp"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -33,6 +37,7 @@ class HttpDatabase : public testing::Test {
 protected:
     void SetUp() override {
         httpDatabaseConfig.leaderboardPath = localPath();
+        httpDatabaseConfig.cachePath = folder.file("leaderboard_cache.json");
         httpDatabaseConfig.limits = HttpLimits{3, 6.0};
         serverBaseUrl = closed.url("/api");
         writeLocal(kLocal.dump(4));
@@ -137,20 +142,60 @@ TEST_F(HttpDatabase, InitTakesTheUrlFromTheEnvironmentUnlessItIsEmpty) {
     unsetenv("VIBRELLE_LEADERBOARD_URL");
 }
 
-TEST_F(HttpDatabase, FetchedLeaderboardIsMergedIntoTheLocalFileAndHandedOverMerged) {
-    reply(200, kServer.dump());
-    serve();
-    runAndWait([&] { fetchLeaderboardAsync(toBoards()); });
+// Each level is asked for on its own; the board goes to the cache (checked, invalid entries
+// dropped and counted), never into the player's own file, and the screen gets both merged: here
+// the server holds the player's own name with a higher score.
+TEST_F(HttpDatabase, TheBoardOfEachLevelGoesToTheCacheAndTheOwnFileIsOnlyRead) {
+    std::mutex boardMutex;
+    json neon =
+        json::parse(R"([{"player": "ANN", "score": 70, "time": 90, "highestLayer": "5/8", "extra": "x"},
+        {"player": "bo", "score": 50}, {"player": "", "score": 9}, {"player": "z\u200bw", "score": 9},
+        {"player": "cy", "score": "9"}, {"player": "Ann", "score": 1}, {"player": "lay", "score": 1,
+        "highestLayer": "12345678901234567"}])");
+    serve([&](const httplib::Request& req, httplib::Response& res) {
+        const std::string level = req.get_param_value("level");
+        std::lock_guard<std::mutex> lock(boardMutex);
+        const json entries = level == "Neon"    ? neon
+                             : level == "Drift" ? kServer["levels"][1]["scores"]
+                                                : json::array();
+        res.set_content(
+            json{{"levels", {{{"name", level}, {"total", entries.size()}, {"scores", entries}}}}}.dump(),
+            "application/json");
+    });
+    const std::string before = readText(localPath());
+    runAndWait([&] { fetchLeaderboardAsync({"Neon", "Drift", "Nowhere"}, toBoards()); });
 
-    json expected = kLocal;
-    ASSERT_TRUE(mergeLeaderboards(expected, kServer));
-    EXPECT_EQ(findPlayerScore(expected, "Neon", "ann"), 70);
-    EXPECT_EQ(boards, std::vector<json>{expected});
-    EXPECT_PRED2(contains, out, "Loaded leaderboard from HTTP server (2 levels)\n");
-    EXPECT_FALSE(contains(out, "Falling back"));
-    EXPECT_EQ(onDisk(), expected);
-    ASSERT_EQ(server.seen().size(), 1u);
-    EXPECT_EQ(server.seen()[0].target, "/api/leaderboard");
+    EXPECT_PRED2(contains, out,
+                 "Loaded leaderboard from HTTP server (3 levels, 5 invalid entries dropped)\n");
+    std::vector<std::string> targets;
+    for (const SeenRequest& seen : server.seen()) {
+        targets.push_back(seen.target);
+    }
+    EXPECT_EQ(targets, (std::vector<std::string>{"/api/leaderboard?level=Neon&limit=100",
+                                                 "/api/leaderboard?level=Drift&limit=100",
+                                                 "/api/leaderboard?level=Nowhere&limit=100"}));
+    EXPECT_EQ(readText(localPath()), before) << "the player's own file is only read";
+    const json cache = readLeaderboardCache(httpDatabaseConfig.cachePath);
+    EXPECT_EQ(cache["levels"][0], json::parse(R"({"name": "Neon", "scores": [
+        {"player": "ANN", "score": 70, "time": 90, "highestLayer": "5/8"}, {"player": "bo", "score": 50}]})"));
+    EXPECT_EQ(findPlayerScore(cache, "Drift", "cy"), 5);
+    ASSERT_EQ(boards.size(), 1u);
+    EXPECT_EQ(boards[0], mergeForDisplay(kLocal, cache));
+    const std::vector<LeaderboardLevel> shown = parseLeaderboardForDisplay(boards[0]);
+    ASSERT_EQ(shown.at(0).rows.size(), 2u) << "one row per player: the better one";
+    EXPECT_EQ(shown[0].rows[0].player, "ANN");
+    EXPECT_EQ(shown[0].rows[0].score, 70);
+
+    // A later fetch replaces a level's entries in the cache and leaves the other levels alone.
+    {
+        std::lock_guard<std::mutex> lock(boardMutex);
+        neon = json::parse(R"([{"player": "dee", "score": 3}])");
+    }
+    runAndWait([&] { fetchLeaderboardAsync({"Neon"}, toBoards()); });
+    const json updated = readLeaderboardCache(httpDatabaseConfig.cachePath);
+    EXPECT_EQ(updated["levels"][0]["scores"], json::parse(R"([{"player": "dee", "score": 3}])"));
+    EXPECT_EQ(findPlayerScore(updated, "Drift", "cy"), 5);
+    EXPECT_EQ(readText(localPath()), before);
 }
 
 TEST_F(HttpDatabase, LeaderboardRepliesThatAreNotADocumentFallBackAndLeaveTheFileAlone) {
@@ -166,11 +211,14 @@ TEST_F(HttpDatabase, LeaderboardRepliesThatAreNotADocumentFallBackAndLeaveTheFil
                   std::string(1000000, ']') + "}]}"},
     };
     serve();
+    const std::string cached = R"({"levels":[{"name":"Neon","scores":[{"player":"web","score":1}]}]})";
+    std::ofstream(httpDatabaseConfig.cachePath) << cached;
     for (const auto& [status, body] : cases) {
         SCOPED_TRACE(body.substr(0, 80));
         reply(status, body);
         runAndWait([&] { fetchLeaderboardAsync(toBoards()); });
-        EXPECT_EQ(boards, std::vector<json>{kLocal});
+        EXPECT_EQ(boards, std::vector<json>{mergeForDisplay(kLocal, json::parse(cached))});
+        EXPECT_EQ(readText(httpDatabaseConfig.cachePath), cached);
         EXPECT_PRED2(contains, out,
                      "Falling back to local leaderboard file\nLoaded leaderboard from local file\n");
         EXPECT_FALSE(contains(out, "Loaded leaderboard from HTTP server"));
@@ -375,4 +423,64 @@ TEST_F(HttpDatabase, ShutdownClosesTheCallbackGateUntilReset) {
     httpDatabaseReset();
     runAndWait([&] { fetchPlayerScoreAsync("Neon", "ann", toScores()); });
     EXPECT_EQ(scores, Scores{77});
+}
+
+// The first upload under a name asks for a key; the key comes back on the request thread, is used
+// by the next upload at once, and reaches prefs.json only through the main thread's hand-over.
+TEST_F(HttpDatabase, AClaimedKeyIsHandedOverStoredAndSentWithTheNextUpload) {
+    const std::string key = "k3y-k3y_k3y-k3y_k3y-kQ";
+    std::mutex keysMutex;
+    std::vector<std::string> sent;
+    serve([&](const httplib::Request& req, httplib::Response& res) {
+        const std::string header = req.get_header_value("X-Vibrelle-Player-Key");
+        std::lock_guard<std::mutex> lock(keysMutex);
+        sent.push_back(header);
+        json body = {{"success", true}, {"accepted", 1}, {"skipped", 0}, {"errors", json::array()}};
+        if (header == "new") {
+            body["playerKey"] = key;
+            body["player"] = "ann";
+        }
+        res.set_content(body.dump(), "application/json");
+    });
+    const std::string prefsPath = folder.file("prefs.json");
+    std::ofstream(prefsPath) << R"({"playerName": "ann", "musicVolume": 0.5})";
+    runAndWait([&] { uploadLeaderboardAsync(kLocal, "ann"); });
+    EXPECT_PRED2(contains, out, "Received a player key for 'ann' from the leaderboard server\n");
+    EXPECT_EQ(loadPlayerKey(prefsPath, serverBaseUrl, "ann"), "") << "no network thread writes prefs.json";
+    runAndWait([&] { uploadLeaderboardAsync(kLocal, "ann"); });
+
+    const Printed stored = printedBy([&] { EXPECT_EQ(storeReceivedPlayerKeys(prefsPath), 1); });
+    EXPECT_PRED2(contains, stored.out, "Player key for 'ann' saved to " + prefsPath + "\n");
+    EXPECT_EQ(storeReceivedPlayerKeys(prefsPath), 0) << "each key is handed over once";
+    EXPECT_EQ(loadPlayerKey(prefsPath, serverBaseUrl, "ANN"), key) << "names compare folded";
+    EXPECT_EQ(json::parse(readText(prefsPath))["musicVolume"], 0.5) << "other settings survive";
+    runAndWait(
+        [&] { uploadLeaderboardAsync(kLocal, "ann", loadPlayerKey(prefsPath, serverBaseUrl, "ann")); });
+    std::lock_guard<std::mutex> lock(keysMutex);
+    EXPECT_EQ(sent, (std::vector<std::string>{"new", key, key}));
+}
+
+// A 403 for the name is logged and shown on the leaderboard screen until an upload is confirmed;
+// a key in a reply nobody asked for, or a malformed one, is never kept.
+TEST_F(HttpDatabase, AnUploadRefusedForTheNameSaysSoInTheLogAndOnTheScreen) {
+    const std::string message =
+        "Leaderboard name 'ann' is owned by another player on this server; choose another name in Settings";
+    reply(403, R"({"success": false, "error": "the name is owned by another player", "errors": [
+        {"level": "Neon", "player": "ann", "error": "the name is owned by another player"}]})");
+    serve();
+    runAndWait([&] { uploadLeaderboardAsync(kLocal, "ann", "k3y-k3y_k3y-k3y_k3y-kQ"); });
+    EXPECT_PRED2(contains, err, message + "\n");
+    EXPECT_FALSE(contains(err, "data saved locally only"));
+    EXPECT_EQ(leaderboardScreenNotice(), message);
+
+    for (const char* body : {R"({"success": true, "playerKey": "k3y-k3y_k3y-k3y_k3y-kQ"})",
+                             R"({"success": true, "playerKey": "short"})"}) {
+        reply(200, body);
+        runAndWait([&] {
+            uploadLeaderboardAsync(kLocal, "ann", contains(body, "short") ? "" : "heldkeyheldkeyheldkey0");
+        });
+        EXPECT_FALSE(contains(out, "Received a player key")) << body;
+    }
+    EXPECT_EQ(leaderboardScreenNotice(), "") << "a confirmed upload clears the message";
+    EXPECT_TRUE(takeReceivedPlayerKeys().empty());
 }

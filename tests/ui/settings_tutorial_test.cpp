@@ -1,5 +1,7 @@
 // The settings, credits and tutorial screens, driven headless.
 #include "level/tutorial_song.hpp"
+#include "net/http_database.hpp"
+#include "prefs/player_keys.hpp"
 #include "prefs/preferences.hpp"
 #include "ui/main_menu.hpp"
 #include "ui/settings_screen.hpp"
@@ -49,6 +51,39 @@ TEST_F(Settings, OnlySaveTakesTheNameAndBackOrCreditsDropAnEdit) {
     EXPECT_FALSE(app->showCredits);
     frame();
     EXPECT_STREQ(playerNameBuffer, "Ann");
+}
+
+// The key held for this server and name shows hidden until asked; a pasted key is checked and
+// stored with the name Save stores, so that the name can move to another computer.
+TEST_F(Settings, ShowsTheHeldKeyOnRequestAndStoresAPastedOneWithTheName) {
+    const std::string key = "AbCdEfGhIjKlMnOpQrSt_w", other = "zyxwvutsrqponmlkjih-_A";
+    quietly([&] { savePlayerKey(getPrefsPath(), serverBaseUrl, "Player", key); });
+    settingsKeyState = SettingsKeyState{};
+    settle();
+    EXPECT_EQ(settingsKeyState.key, key);
+    EXPECT_FALSE(settingsKeyState.revealed);
+    click("show_key");
+    EXPECT_TRUE(settingsKeyState.revealed);
+
+    for (const char* bad : {"too short", "AbCdEfGhIjKlMnOpQrSt+w", "AbCdEfGhIjKlMnOpQrSt_wX"}) {
+        std::strncpy(settingsKeyState.pasted, bad, sizeof settingsKeyState.pasted - 1);
+        quietly([&] { click("##save"); }, true);
+        EXPECT_EQ(settingsKeyState.message, "Not a key: 22 of A-Z a-z 0-9 - _") << bad;
+        EXPECT_STREQ(settingsKeyState.pasted, bad) << "a wrong paste stays to be mended";
+        std::memset(settingsKeyState.pasted, 0, sizeof settingsKeyState.pasted);
+    }
+    type("Bea");
+    std::strncpy(settingsKeyState.pasted, (" " + other + "\n").c_str(), sizeof settingsKeyState.pasted - 1);
+    const std::string log = quietly([&] { click("##save"); }, true);
+    frame();
+    EXPECT_EQ(settingsKeyState.message, "");
+    EXPECT_STREQ(settingsKeyState.pasted, "");
+    EXPECT_EQ(loadPlayerKey(getPrefsPath(), serverBaseUrl, "bea"), other);
+    EXPECT_EQ(loadPlayerKey(getPrefsPath(), serverBaseUrl, "Player"), key)
+        << "the earlier name keeps its key";
+    EXPECT_EQ(settingsKeyState.key, other) << "the screen shows the key of the name now saved";
+    click("##back");
+    EXPECT_FALSE(settingsKeyState.revealed) << "leaving hides the key again";
 }
 
 TEST_F(Settings, TheCheckBoxAppliesAndStoresEachToggle) {

@@ -60,6 +60,9 @@ TEST(ScoreHud, TextsFollowTheRoundAndBeatingTheBestOrAComboChangesTheirColour) {
     EXPECT_EQ(colour(later[1]), colour(later[3]));
     EXPECT_NE(colour(start[1]), colour(later[1]));
     EXPECT_EQ(colour(start[0]), colour(later[0])) << "the score keeps its colour";
+    const std::vector<HudText> bot = scoreHudTexts(1200, 1000, 2.0f, 1, true);
+    EXPECT_EQ(bot[1].text, "Autoplay") << "the bot's round has no best of the player's";
+    EXPECT_EQ(colour(bot[1]), colour(start[1]));
 }
 
 TEST(StemBar, SegmentsShareTheWidthInsideTheMargins) {

@@ -3,6 +3,7 @@
 #include "ui/leaderboard_screen.hpp"
 #include "ui/main_menu.hpp"
 
+#include "capture.hpp"
 #include "screen_fixture.hpp"
 
 #include <fstream>
@@ -94,6 +95,25 @@ TEST_F(Screens, StartLoadsTheSelectedLevelAndTheHudsExitReturnsToTheMenu) {
     std::string error;
     ASSERT_EQ(readLeaderboardFile(kLeaderboardPath, saved, error), LeaderboardRead::Ok);
     EXPECT_EQ(findPlayerScore(saved, levelList[1].name, "Player"), 1234);
+}
+
+// A round under autoplay is the bot's: leaving it saves and uploads nothing.
+TEST_F(Screens, TheHudsExitUnderAutoplaySavesNothing) {
+    const std::string before = readText(kLeaderboardPath);
+    app->options.autoplay = true;
+    settle();
+    click("level_row_1");
+    click("##start");
+    quietly([&] { runPendingLevelStart(*app); });
+    app->game.score = 4321;
+    settle();
+    std::string out;
+    quietly([&] { out = click("hud_exit"); }, true);
+    EXPECT_FALSE(app->game.playing);
+    EXPECT_NE(out.find("Autoplay round ended; its result is not saved\n"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Leaderboard successfully saved"), std::string::npos) << out;
+    EXPECT_TRUE(httpDatabaseWait(20.0));
+    EXPECT_EQ(readText(kLeaderboardPath), before);
 }
 
 TEST_F(Screens, TheLeaderboardShowsTheFetchedLevelsAndBackReturnsToTheMenu) {

@@ -1,0 +1,25 @@
+#pragma once
+// The leaderboard client's request threads: each request runs on a tracked, detached thread of
+// its own and calls back through a gate that httpDatabaseShutdown closes (see http_database.hpp
+// for the wait, shut-down and reset that act on them). Internal to src/net.
+#include <functional>
+#include <mutex>
+
+// Every callback runs under `mutex` and only while `open`; httpDatabaseShutdown closes it.
+struct CallbackGate {
+    std::mutex mutex;
+    bool open = true;
+};
+
+// Runs `work(gate)` on a new tracked thread with SIGPIPE blocked; an exception it throws is logged
+// ("HTTP database thread failed: %s"), never propagated. The work must use only what it owns (a
+// thread abandoned at shut-down may outlive everything else). Any thread.
+void startRequestThread(std::function<void(CallbackGate&)> work);
+
+// Calls `call` under the gate, unless the game has shut down.
+template <class Call> void deliver(CallbackGate& gate, Call&& call) {
+    std::lock_guard<std::mutex> lock(gate.mutex);
+    if (gate.open) {
+        call();
+    }
+}
