@@ -151,9 +151,13 @@ bool parseBoardQuery(std::string_view query, BoardQuery& board, std::string& err
             continue;
         }
         const std::size_t equals = part.find('=');
+        // Form encoding: "+" is a space (HTTP clients, cpp-httplib's among them, send a space so).
+        std::string plain(part);
+        std::replace(plain.begin(), plain.end(), '+', ' ');
+        const std::string_view text = plain;
         std::string name, value;
-        if (!percentDecode(part.substr(0, equals), name) ||
-            !percentDecode(equals == std::string_view::npos ? std::string_view() : part.substr(equals + 1),
+        if (!percentDecode(text.substr(0, equals), name) ||
+            !percentDecode(equals == std::string_view::npos ? std::string_view() : text.substr(equals + 1),
                            value)) {
             error = "the query has a malformed percent escape";
             return false;

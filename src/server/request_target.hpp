@@ -45,7 +45,7 @@ struct BoardQuery {
 };
 
 // Reads a raw query ("level=Neon%20Drive&offset=100"): parameters separated by "&", each name and
-// value percent-decoded ("+" is a plus, not a space); empty parameters are ignored, and so are
+// value decoded as a form's ("+" is a space, "%2B" a plus); empty parameters are ignored, and so are
 // unknown names. Numbers are decimal digits only. False, with the reason, for a malformed escape,
 // a number out of range or not a number, a known parameter given twice, an empty "level", or
 // "offset", "limit" or "page" without "level".

@@ -50,9 +50,10 @@ TEST(DataUnits, BoardQueriesAreReadStrictly) {
     ASSERT_TRUE(parseBoardQuery("", query, error));
     EXPECT_EQ(query.level, "");
     EXPECT_EQ(query.limit, 100u);
-    ASSERT_TRUE(parseBoardQuery("x=1&&level=Low%2FHigh+1&offset=0000250&limit=7&page=3&x=2", query, error))
+    ASSERT_TRUE(
+        parseBoardQuery("x=1&&level=Low%2FHigh+1%2B1&offset=0000250&limit=7&page=3&x=2", query, error))
         << error;
-    EXPECT_EQ(query.level, "Low/High+1");
+    EXPECT_EQ(query.level, "Low/High 1+1");
     EXPECT_EQ(query.offset, 250);
     EXPECT_EQ(query.limit, 7u);
     EXPECT_EQ(query.page, 3);
