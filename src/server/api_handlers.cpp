@@ -107,7 +107,7 @@ void answerLeaderboard(ServerContext& context, const Route& route, httplib::Resp
         return;
     }
     if (!page) {
-        replyJson(res, 200, documentOfPages(levels, !query.level.empty()));
+        replyJson(res, 200, documentOfPages(std::move(levels), !query.level.empty()));
     } else {
         replyPage(res, 200,
                   query.level.empty() ? renderLeaderboardPage(levels)

@@ -465,6 +465,7 @@ private:
         if (!succeeded(rows)) {
             return false;
         }
+        page.entries.reserve(static_cast<std::size_t>(PQntuples(rows.get())));
         for (int row = 0; row < PQntuples(rows.get()); ++row) {
             StoredEntry stored;
             stored.level = page.level;

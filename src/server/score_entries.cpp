@@ -239,15 +239,17 @@ bool readUpload(std::string_view body, std::size_t maxEntries, Upload& upload, i
     return true;
 }
 
-json documentOfPages(const std::vector<LevelPage>& levels, bool withOffset) {
+json documentOfPages(std::vector<LevelPage> levels, bool withOffset) {
     json document = {{"levels", json::array()}};
-    for (const LevelPage& page : levels) {
+    for (LevelPage& page : levels) {
         json level = {{"name", page.level}, {"total", page.total}, {"scores", json::array()}};
         if (withOffset) {
             level["offset"] = page.offset;
         }
-        for (const StoredEntry& stored : page.entries) {
-            level["scores"].push_back(stored.entry);
+        json& scores = level["scores"];
+        scores.get_ref<json::array_t&>().reserve(page.entries.size());
+        for (StoredEntry& stored : page.entries) {
+            scores.push_back(std::move(stored.entry));
         }
         document["levels"].push_back(std::move(level));
     }

@@ -71,4 +71,5 @@ struct LevelPage {
 
 // A leaderboard document of `levels`: {"levels": [{"name", "total", "scores"}, ...]} in the order
 // given, with "offset" on each level too when `withOffset`.
-nlohmann::json documentOfPages(const std::vector<LevelPage>& levels, bool withOffset);
+// The entries are moved into the document, not copied: a whole board is some 100 000 of them.
+nlohmann::json documentOfPages(std::vector<LevelPage> levels, bool withOffset);

@@ -8,6 +8,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -367,6 +368,7 @@ private:
         bindText(statement, 1, page.level);
         sqlite3_bind_int64(statement, 2, static_cast<sqlite3_int64>(limit));
         sqlite3_bind_int64(statement, 3, page.offset);
+        page.entries.reserve(std::min<std::size_t>(limit, 1000));
         int result = SQLITE_ROW;
         while ((result = sqlite3_step(statement)) == SQLITE_ROW) {
             StoredEntry stored;
