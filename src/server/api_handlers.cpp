@@ -3,11 +3,23 @@
 #include "app/log.hpp"
 #include "leaderboard/leaderboard_document.hpp"
 #include "leaderboard/leaderboard_names.hpp"
+#include "server/player_keys.hpp"
 #include "server/web_page.hpp"
 
+#include <optional>
+#include <string_view>
 #include <vector>
 
 using nlohmann::json;
+
+namespace {
+
+constexpr const char* kPlayerKeyHeader = "X-Vibrelle-Player-Key";
+constexpr const char* kOwnedError = "the name is owned by another player";
+// Entries per level on the web page's board.
+constexpr std::size_t kPageTopEntries = 10;
+
+} // namespace
 
 void replyJson(httplib::Response& res, int status, const json& body) {
     res.status = status;
@@ -25,13 +37,14 @@ void answerPlayerScore(ServerContext& context, const Route& route, httplib::Resp
         refuse(res, 400, "the level name " + reason);
         return;
     }
+    // Only the old rules: a name stored before the player-name rules grew stays readable.
     if (!checkLeaderboardName(route.player, reason)) {
         refuse(res, 400, "the player name " + reason);
         return;
     }
     std::int32_t score = 0;
     std::string error;
-    if (!context.store->playerScore(route.level, route.player, score, error)) {
+    if (!context.store->playerScore(route.level, foldPlayerName(route.player), score, error)) {
         logError(stderr, "Cannot read a score: %s", error.c_str());
         refuse(res, 500, "the database failed");
         return;
@@ -39,28 +52,87 @@ void answerPlayerScore(ServerContext& context, const Route& route, httplib::Resp
     replyJson(res, 200, {{"score", score}});
 }
 
+namespace {
+
+void replyPage(httplib::Response& res, int status, const std::string& html) {
+    res.status = status;
+    res.set_header("Cache-Control", "no-store");
+    // The page needs nothing but itself and its inline style.
+    res.set_header("Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'");
+    res.set_content(html, "text/html; charset=utf-8");
+}
+
+// Reads what a board request asks for; false once it has answered a bad one.
+bool readBoardQuery(const Route& route, bool page, BoardQuery& query, httplib::Response& res) {
+    std::string error;
+    std::string reason;
+    if (!parseBoardQuery(route.query, query, error)) {
+        // error as it is
+    } else if (!query.level.empty() && !checkLeaderboardName(query.level, reason)) {
+        error = "the level name " + reason;
+    } else {
+        return true;
+    }
+    if (page) {
+        replyPage(res, 400, renderRefusalPage(error));
+    } else {
+        refuse(res, 400, error);
+    }
+    return false;
+}
+
+} // namespace
+
 void answerLeaderboard(ServerContext& context, const Route& route, httplib::Response& res) {
     const bool page = route.kind == RouteKind::Page;
-    std::vector<StoredEntry> entries;
+    BoardQuery query;
+    if (!readBoardQuery(route, page, query, res)) {
+        return;
+    }
+    std::vector<LevelPage> levels(1);
     std::string error;
-    if (!context.store->loadEntries(entries, error)) {
+    bool read = false;
+    if (query.level.empty()) {
+        read = context.store->loadBoard(page ? kPageTopEntries : kMaxBoardLimit, levels, error);
+    } else if (page) {
+        read = context.store->loadLevelPage(query.level,
+                                            (query.page - 1) * static_cast<std::int64_t>(kRankingPageSize),
+                                            kRankingPageSize, levels[0], error);
+    } else {
+        read = context.store->loadLevelPage(query.level, query.offset, query.limit, levels[0], error);
+    }
+    if (!read) {
         logError(stderr, "Cannot read the scores: %s", error.c_str());
         refuse(res, 500, "the database failed");
         return;
     }
     if (!page) {
-        replyJson(res, 200, documentOfEntries(entries));
-        return;
+        replyJson(res, 200, documentOfPages(std::move(levels), !query.level.empty()));
+    } else {
+        replyPage(res, 200,
+                  query.level.empty() ? renderLeaderboardPage(levels)
+                                      : renderRankingPage(levels[0], query.page));
     }
-    res.status = 200;
-    res.set_header("Cache-Control", "no-store");
-    // The page needs nothing but itself and its inline style.
-    res.set_header("Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'");
-    res.set_content(renderLeaderboardPage(entries), "text/html; charset=utf-8");
 }
 
-void answerUpload(ServerContext& context, const httplib::Request&, const std::string& body,
+void answerUpload(ServerContext& context, const httplib::Request& req, const std::string& body,
                   httplib::Response& res) {
+    std::optional<std::string_view> headerValue;
+    const std::string rawHeader = req.get_header_value(kPlayerKeyHeader);
+    if (req.get_header_value_count(kPlayerKeyHeader) > 1) {
+        refuse(res, 400, std::string(kPlayerKeyHeader) + " is given more than once");
+        return;
+    }
+    if (req.has_header(kPlayerKeyHeader)) {
+        headerValue = rawHeader;
+    }
+    const PlayerKeyHeader header = parsePlayerKeyHeader(headerValue);
+    if (header.kind == PlayerKeyKind::Invalid) {
+        refuse(res, 400,
+               std::string(kPlayerKeyHeader) +
+                   " must be \"new\" or a player key (22 characters of base64url)");
+        return;
+    }
     Upload upload;
     int status = 400;
     std::string error;
@@ -68,11 +140,61 @@ void answerUpload(ServerContext& context, const httplib::Request&, const std::st
         refuse(res, status, error);
         return;
     }
-    if (!context.store->mergeEntries(upload.entries, error)) {
+    MergeRequest request;
+    std::string newKey;
+    if (header.kind == PlayerKeyKind::New) {
+        if (upload.entries.empty()) {
+            refuse(res, 400, "a claim needs at least one valid score entry");
+            return;
+        }
+        for (const StoredEntry& stored : upload.entries) {
+            if (stored.playerKey != upload.entries.front().playerKey) {
+                refuse(res, 400, "a claim's score entries must all be of one player");
+                return;
+            }
+        }
+        if (!makePlayerKey(newKey)) {
+            logError(stderr, "Cannot make a player key: the random generator failed");
+            refuse(res, 500, "the server cannot make a key");
+            return;
+        }
+        request.claimName = upload.entries.front().playerKey;
+        request.keyHash = hashPlayerKey(newKey);
+    } else if (header.kind == PlayerKeyKind::Key) {
+        request.keyHash = hashPlayerKey(header.key);
+    }
+    request.entries = std::move(upload.entries);
+    MergeResult merged;
+    if (!context.store->mergeUpload(request, merged, error)) {
         logError(stderr, "Cannot store an upload: %s", error.c_str());
         refuse(res, 500, "the database failed");
         return;
     }
-    replyJson(res, 200,
-              {{"success", true}, {"skipped", upload.skipped}, {"accepted", upload.entries.size()}});
+    json errors = json::array();
+    for (json& skipped : upload.errors) {
+        errors.push_back(std::move(skipped));
+    }
+    std::size_t owned = 0;
+    for (std::size_t i = 0; i < request.entries.size(); ++i) {
+        if (merged.refused[i]) {
+            ++owned;
+            errors.push_back({{"level", request.entries[i].level},
+                              {"player", request.entries[i].player},
+                              {"error", kOwnedError}});
+        }
+    }
+    if (owned > 0 && merged.accepted == 0) {
+        replyJson(res, 403, {{"success", false}, {"error", kOwnedError}, {"errors", std::move(errors)}});
+        return;
+    }
+    json reply = {{"success", true},
+                  {"accepted", merged.accepted},
+                  {"skipped", upload.skipped + owned},
+                  {"droppedKeys", upload.droppedKeys},
+                  {"errors", std::move(errors)}};
+    if (merged.claimed) {
+        reply["playerKey"] = newKey;
+        reply["player"] = request.entries.front().player;
+    }
+    replyJson(res, 200, reply);
 }

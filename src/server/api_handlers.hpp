@@ -18,14 +18,19 @@ void replyJson(httplib::Response& res, int status, const nlohmann::json& body);
 // A refusal: `status` with {"success": false, "error": error}.
 void refuse(httplib::Response& res, int status, const std::string& error);
 
-// GET <prefix>/player/<level>/<player>: {"score": n}, 0 when there is none; 400 for a bad name,
-// 500 when the database fails.
+// GET <prefix>/player/<level>/<player>: {"score": n} of the player found by folded name, 0 when
+// there is none; 400 for a bad name, 500 when the database fails.
 void answerPlayerScore(ServerContext& context, const Route& route, httplib::Response& res);
 
-// GET <prefix>/leaderboard (the document) or GET / (the web page), by `route.kind`.
+// GET <prefix>/leaderboard (the document) or GET / (the web page), by `route.kind`, for the query
+// in `route.query` (see parseBoardQuery): without a level, each level's best 100 (the page: 10)
+// with its total; with one, that level's entries from "offset" ("page") on. 400 for a bad query.
 void answerLeaderboard(ServerContext& context, const Route& route, httplib::Response& res);
 
-// POST <prefix>/leaderboard with its whole `body` read: merges it and answers
-// {"success": true, "skipped": n, "accepted": m}, or refuses it (400, 413, 500).
+// POST <prefix>/leaderboard with its whole `body` read, and its X-Vibrelle-Player-Key header
+// ("new", a key, or none): makes the claim, merges the entries the key may write, and answers
+// {"success": true, "accepted": m, "skipped": n, "droppedKeys": k, "errors": [...]}, with
+// "playerKey" and "player" after a claim; 403 when entries were refused for their owned names and
+// none taken; other refusals 400, 413, 500.
 void answerUpload(ServerContext& context, const httplib::Request& req, const std::string& body,
                   httplib::Response& res);

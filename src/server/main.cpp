@@ -1,6 +1,7 @@
 // vibrelle-leaderboard-server: the leaderboard the game's online client talks to. Opens the
 // database, listens, and serves until SIGINT or SIGTERM.
 #include "app/log.hpp"
+#include "server/admin_commands.hpp"
 #include "server/leaderboard_server.hpp"
 
 #include <pthread.h>
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <string>
 #include <thread>
 
 namespace {
@@ -28,7 +30,9 @@ int serve(const ServerOptions& options) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     std::string error;
-    const std::unique_ptr<LeaderboardStore> store = openLeaderboardStore(options.database, error);
+    StoreSettings settings;
+    settings.fullSync = options.fullSync;
+    const std::unique_ptr<LeaderboardStore> store = openLeaderboardStore(options.database, error, settings);
     if (!store) {
         logError(stderr, "Cannot open the database %s: %s", options.database.c_str(), error.c_str());
         return 1;
@@ -82,6 +86,9 @@ int serve(const ServerOptions& options) {
 
 int main(int argc, char** argv) {
     try {
+        if (argc > 1 && std::string(argv[1]) == "admin") {
+            return runAdminCommand(argc - 2, argv + 2);
+        }
         ServerOptions options;
         std::string error;
         if (!parseServerOptions(argc, argv, options, error)) {

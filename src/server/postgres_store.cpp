@@ -1,9 +1,12 @@
-// The PostgreSQL store: libpq connections in a pool, prepared statements only. Several server
-// processes may share one database; the merge's WHERE clause and PostgreSQL's row locks keep the
-// better score whichever upload commits first.
+// The PostgreSQL store: libpq connections in a pool, prepared statements for the requests. Several
+// server processes may share one database; the merge's WHERE clause and PostgreSQL's row locks keep
+// the better score whichever upload commits first, and the owner table's key lets one claim of a
+// name win.
 #include "server/store_backends.hpp"
 
+#include "app/log.hpp"
 #include "leaderboard/leaderboard_document.hpp"
+#include "server/schema_migration.hpp"
 
 #include <libpq-fe.h>
 
@@ -16,25 +19,46 @@
 
 namespace {
 
-// Taken while the table is created, so that two processes starting at once do not both try.
-constexpr const char* kCreateTable = "BEGIN;"
-                                     "SELECT pg_advisory_xact_lock(8420014);"
-                                     "CREATE TABLE IF NOT EXISTS leaderboard_scores ("
-                                     " id BIGSERIAL PRIMARY KEY,"
-                                     " level TEXT COLLATE \"C\" NOT NULL,"
-                                     " player TEXT COLLATE \"C\" NOT NULL,"
-                                     " score INTEGER NOT NULL,"
-                                     " entry TEXT NOT NULL,"
-                                     " UNIQUE (level, player));"
-                                     "COMMIT;";
+// Taken while the tables are created or migrated, so that processes starting at once take turns.
+constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(8420014)";
+constexpr const char* kCreateTables =
+    "CREATE TABLE leaderboard_entries ("
+    " id BIGSERIAL PRIMARY KEY,"
+    " level TEXT COLLATE \"C\" NOT NULL,"
+    " player TEXT COLLATE \"C\" NOT NULL,"
+    " player_key TEXT COLLATE \"C\" NOT NULL,"
+    " score INTEGER NOT NULL,"
+    " stored_at BIGINT NOT NULL,"
+    " entry TEXT NOT NULL,"
+    " UNIQUE (level, player_key));"
+    "CREATE INDEX leaderboard_entries_rank ON leaderboard_entries (level, score DESC, stored_at, id);"
+    "CREATE TABLE player_owners ("
+    " name_key TEXT COLLATE \"C\" PRIMARY KEY,"
+    " key_hash TEXT NOT NULL,"
+    " claimed_at BIGINT NOT NULL);";
 
-constexpr const char* kUpsert = "INSERT INTO leaderboard_scores AS stored (level, player, score, entry)"
-                                " VALUES ($1, $2, $3::integer, $4)"
-                                " ON CONFLICT (level, player) DO UPDATE SET score = excluded.score,"
-                                " entry = excluded.entry"
-                                " WHERE excluded.score > stored.score";
-constexpr const char* kSelectScore = "SELECT score FROM leaderboard_scores WHERE level = $1 AND player = $2";
-constexpr const char* kSelectAll = "SELECT level, player, score, entry FROM leaderboard_scores ORDER BY id";
+constexpr const char* kUpsert =
+    "INSERT INTO leaderboard_entries AS stored (level, player, player_key, score, stored_at, entry)"
+    " VALUES ($1, $2, $3, $4::integer, $5::bigint, $6)"
+    " ON CONFLICT (level, player_key) DO UPDATE SET player = excluded.player, score = excluded.score,"
+    " stored_at = excluded.stored_at, entry = excluded.entry"
+    " WHERE excluded.score > stored.score";
+// A second claim of one name waits on the first's row lock and then does nothing.
+constexpr const char* kClaim =
+    "INSERT INTO player_owners (name_key, key_hash, claimed_at) VALUES ($1, $2, $3::bigint)"
+    " ON CONFLICT (name_key) DO NOTHING";
+constexpr const char* kOwner = "SELECT key_hash FROM player_owners WHERE name_key = $1";
+constexpr const char* kSelectScore =
+    "SELECT score FROM leaderboard_entries WHERE level = $1 AND player_key = $2";
+constexpr const char* kSelectLevels =
+    "SELECT level, count(*) FROM leaderboard_entries GROUP BY level ORDER BY level";
+constexpr const char* kCountLevel = "SELECT count(*) FROM leaderboard_entries WHERE level = $1";
+constexpr const char* kSelectPage = "SELECT player, player_key, score, entry FROM leaderboard_entries"
+                                    " WHERE level = $1 ORDER BY score DESC, stored_at, id LIMIT $2::bigint"
+                                    " OFFSET $3::bigint";
+constexpr const char* kInsertMigrated =
+    "INSERT INTO leaderboard_entries (id, level, player, player_key, score, stored_at, entry)"
+    " VALUES ($1::bigint, $2, $3, $4, $5::integer, $6::bigint, $7)";
 
 // Connections one server process opens at most; requests beyond wait for one to come free.
 constexpr std::size_t kMaxConnections = 8;
@@ -79,10 +103,115 @@ std::string whereOf(PGconn* connection) {
 
 Result execute(PGconn* connection, const char* sql) { return Result(PQexec(connection, sql)); }
 
-Result executePrepared(PGconn* connection, const char* name, const std::vector<const char*>& values,
-                       const std::vector<int>& lengths) {
-    return Result(PQexecPrepared(connection, name, static_cast<int>(values.size()), values.data(),
-                                 lengths.data(), nullptr, 0));
+// A prepared statement (by name) or, when `prepared` is false, an SQL text, with text parameters.
+Result run(PGconn* connection, const char* statement, const std::vector<std::string>& values,
+           bool prepared = true) {
+    std::vector<const char*> pointers;
+    for (const std::string& value : values) {
+        pointers.push_back(value.c_str());
+    }
+    const int count = static_cast<int>(values.size());
+    return Result(
+        prepared ? PQexecPrepared(connection, statement, count, pointers.data(), nullptr, nullptr, 0)
+                 : PQexecParams(connection, statement, count, nullptr, pointers.data(), nullptr, nullptr, 0));
+}
+
+std::string textOf(const Result& result, int row, int column) {
+    return std::string(PQgetvalue(result.get(), row, column),
+                       static_cast<std::size_t>(PQgetlength(result.get(), row, column)));
+}
+
+std::int64_t numberOf(const Result& result, int row, int column) {
+    return std::strtoll(PQgetvalue(result.get(), row, column), nullptr, 10);
+}
+
+// Rows a command changed (its tag's count).
+std::int64_t changesOf(const Result& result) { return std::strtoll(PQcmdTuples(result.get()), nullptr, 10); }
+
+// Moves the rows of the first schema's table into leaderboard_entries, level by level through a
+// cursor (see mergeLegacyLevel), then drops it. Runs inside the schema transaction.
+bool migrateLegacy(PGconn* connection, MigrationCounts& counts, std::string& error) {
+    if (!succeeded(execute(connection, "DECLARE legacy NO SCROLL CURSOR FOR SELECT id, level, player, score,"
+                                       " entry FROM leaderboard_scores ORDER BY level, id"))) {
+        error = "cannot read the old scores: " + messageOf(connection);
+        return false;
+    }
+    const std::string now = std::to_string(storedAtNow());
+    std::vector<LegacyRow> level;
+    const auto flush = [&]() {
+        for (const LegacyRow& row : mergeLegacyLevel(std::move(level), counts)) {
+            if (!succeeded(run(connection, kInsertMigrated,
+                               {std::to_string(row.id), row.level, row.player, row.playerKey,
+                                std::to_string(row.score), now, row.entry},
+                               false))) {
+                error = "cannot move a score entry: " + messageOf(connection);
+                return false;
+            }
+        }
+        level.clear();
+        return true;
+    };
+    for (;;) {
+        const Result batch = execute(connection, "FETCH 10000 FROM legacy");
+        if (!succeeded(batch)) {
+            error = "cannot read the old scores: " + messageOf(connection);
+            return false;
+        }
+        const int rows = PQntuples(batch.get());
+        for (int i = 0; i < rows; ++i) {
+            LegacyRow row;
+            row.id = numberOf(batch, i, 0);
+            row.level = textOf(batch, i, 1);
+            row.player = textOf(batch, i, 2);
+            row.score = static_cast<std::int32_t>(numberOf(batch, i, 3));
+            row.entry = textOf(batch, i, 4);
+            if (!level.empty() && level.front().level != row.level && !flush()) {
+                return false;
+            }
+            level.push_back(std::move(row));
+        }
+        if (rows == 0) {
+            break;
+        }
+    }
+    if (!flush() ||
+        !succeeded(execute(connection, "CLOSE legacy; DROP TABLE leaderboard_scores;"
+                                       "SELECT setval(pg_get_serial_sequence('leaderboard_entries', 'id'),"
+                                       " coalesce(max(id), 0) + 1, false) FROM leaderboard_entries"))) {
+        error = error.empty() ? "cannot finish the migration: " + messageOf(connection) : error;
+        return false;
+    }
+    return true;
+}
+
+// Creates the tables when missing and migrates the first schema's, in one transaction under the
+// advisory lock, so that server processes starting at once on one database take turns.
+bool ensureSchema(PGconn* connection, std::string& error) {
+    if (!succeeded(execute(connection, "BEGIN")) || !succeeded(execute(connection, kSchemaLock))) {
+        error = "cannot lock the schema: " + messageOf(connection);
+        execute(connection, "ROLLBACK");
+        return false;
+    }
+    const Result found = execute(connection, "SELECT to_regclass('leaderboard_entries') IS NULL,"
+                                             " to_regclass('leaderboard_scores') IS NOT NULL");
+    bool ok = succeeded(found);
+    const bool create = ok && std::string(PQgetvalue(found.get(), 0, 0)) == "t";
+    const bool migrate = create && std::string(PQgetvalue(found.get(), 0, 1)) == "t";
+    MigrationCounts counts;
+    if (create) {
+        ok = succeeded(execute(connection, kCreateTables));
+        ok = ok && (!migrate || migrateLegacy(connection, counts, error));
+    }
+    ok = ok && succeeded(execute(connection, "COMMIT"));
+    if (!ok) {
+        error = error.empty() ? "cannot create the tables: " + messageOf(connection) : error;
+        execute(connection, "ROLLBACK");
+        return false;
+    }
+    if (migrate) {
+        logMessage("%s (%s)", migrationSummary(counts).c_str(), whereOf(connection).c_str());
+    }
+    return true;
 }
 
 class PostgresStore : public LeaderboardStore {
@@ -95,12 +224,7 @@ public:
             return false;
         }
         where_ = whereOf(first.get());
-        const Result created = execute(first.get(), kCreateTable);
-        if (!succeeded(created)) {
-            error = "cannot create the table: " + messageOf(first.get());
-            return false;
-        }
-        if (!prepareStatements(first.get(), error)) {
+        if (!ensureSchema(first.get(), error) || !prepareStatements(first.get(), error)) {
             return false;
         }
         open_ = 1;
@@ -108,15 +232,11 @@ public:
         return true;
     }
 
-    bool mergeEntries(const std::vector<StoredEntry>& entries, std::string& error) override {
-        if (entries.empty()) {
+    bool mergeUpload(const MergeRequest& request, MergeResult& result, std::string& error) override {
+        result = MergeResult{};
+        result.refused.assign(request.entries.size(), 0);
+        if (request.entries.empty()) {
             return true;
-        }
-        const std::vector<const StoredEntry*> sorted = inKeyOrder(entries);
-        std::vector<std::string> texts;
-        texts.reserve(sorted.size());
-        for (const StoredEntry* stored : sorted) {
-            texts.push_back(serializeLeaderboard(stored->entry, -1));
         }
         for (int attempt = 1;; ++attempt) {
             Connection connection = acquire(error);
@@ -124,7 +244,7 @@ public:
                 return false;
             }
             bool retry = false;
-            const bool ok = mergeOnce(connection.get(), sorted, texts, retry, error);
+            const bool ok = mergeOnce(connection.get(), request, result, retry, error);
             release(std::move(connection));
             if (ok || !retry || attempt == kMergeAttempts) {
                 return ok;
@@ -132,46 +252,65 @@ public:
         }
     }
 
-    bool loadEntries(std::vector<StoredEntry>& entries, std::string& error) override {
-        entries.clear();
+    bool loadBoard(std::size_t perLevel, std::vector<LevelPage>& levels, std::string& error) override {
+        levels.clear();
         Connection connection = acquire(error);
         if (!connection) {
             return false;
         }
-        const Result result = executePrepared(connection.get(), "select_all", {}, {});
-        const bool ok = succeeded(result);
-        if (ok) {
-            const int rows = PQntuples(result.get());
-            entries.reserve(static_cast<std::size_t>(rows));
-            for (int row = 0; row < rows; ++row) {
-                StoredEntry stored;
-                stored.level.assign(PQgetvalue(result.get(), row, 0), PQgetlength(result.get(), row, 0));
-                stored.player.assign(PQgetvalue(result.get(), row, 1), PQgetlength(result.get(), row, 1));
-                stored.score =
-                    static_cast<std::int32_t>(std::strtol(PQgetvalue(result.get(), row, 2), nullptr, 10));
-                stored.entry = entryFromRow(PQgetvalue(result.get(), row, 3), stored.player, stored.score);
-                entries.push_back(std::move(stored));
-            }
-        } else {
-            error = "cannot read the scores: " + messageOf(connection.get());
+        // One snapshot for the totals and every page.
+        bool ok = succeeded(execute(connection.get(), "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
+        const Result found = ok ? run(connection.get(), "select_levels", {}) : Result();
+        ok = ok && succeeded(found);
+        for (int row = 0; ok && row < PQntuples(found.get()); ++row) {
+            LevelPage page;
+            page.level = textOf(found, row, 0);
+            page.total = numberOf(found, row, 1);
+            ok = readPage(connection.get(), page, perLevel);
+            levels.push_back(std::move(page));
         }
+        if (!ok) {
+            error = "cannot read the board: " + messageOf(connection.get());
+            levels.clear();
+        }
+        execute(connection.get(), ok ? "COMMIT" : "ROLLBACK");
         release(std::move(connection));
         return ok;
     }
 
-    bool playerScore(const std::string& level, const std::string& player, std::int32_t& score,
+    bool loadLevelPage(const std::string& level, std::int64_t offset, std::size_t limit, LevelPage& page,
+                       std::string& error) override {
+        page = LevelPage{};
+        page.level = level;
+        page.offset = offset;
+        Connection connection = acquire(error);
+        if (!connection) {
+            return false;
+        }
+        bool ok = succeeded(execute(connection.get(), "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
+        const Result count = ok ? run(connection.get(), "count_level", {level}) : Result();
+        ok = ok && succeeded(count) && PQntuples(count.get()) == 1;
+        page.total = ok ? numberOf(count, 0, 0) : 0;
+        ok = ok && readPage(connection.get(), page, limit);
+        if (!ok) {
+            error = "cannot read a level's entries: " + messageOf(connection.get());
+        }
+        execute(connection.get(), ok ? "COMMIT" : "ROLLBACK");
+        release(std::move(connection));
+        return ok;
+    }
+
+    bool playerScore(const std::string& level, const std::string& playerKey, std::int32_t& score,
                      std::string& error) override {
         score = 0;
         Connection connection = acquire(error);
         if (!connection) {
             return false;
         }
-        const Result result =
-            executePrepared(connection.get(), "select_score", {level.c_str(), player.c_str()},
-                            {static_cast<int>(level.size()), static_cast<int>(player.size())});
+        const Result result = run(connection.get(), "select_score", {level, playerKey});
         const bool ok = succeeded(result);
         if (ok && PQntuples(result.get()) > 0) {
-            score = static_cast<std::int32_t>(std::strtol(PQgetvalue(result.get(), 0, 0), nullptr, 10));
+            score = static_cast<std::int32_t>(numberOf(result, 0, 0));
         } else if (!ok) {
             error = "cannot read a score: " + messageOf(connection.get());
         }
@@ -179,7 +318,32 @@ public:
         return ok;
     }
 
-    // amcheck's heap and B-tree checks over the table and its indexes (the extension is created
+    bool releaseName(const std::string& playerKey, AdminChange& change, std::string& error) override {
+        return adminWrite({{"DELETE FROM player_owners WHERE name_key = $1", {playerKey}}}, change, error);
+    }
+
+    bool deletePlayer(const std::string& playerKey, AdminChange& change, std::string& error) override {
+        return adminWrite({{"DELETE FROM player_owners WHERE name_key = $1", {playerKey}},
+                           {"DELETE FROM leaderboard_entries WHERE player_key = $1", {playerKey}}},
+                          change, error);
+    }
+
+    bool deleteEntry(const std::string& level, const std::string& playerKey, AdminChange& change,
+                     std::string& error) override {
+        return adminWrite(
+            {{"DELETE FROM leaderboard_entries WHERE player_key = $1 AND level = $2", {playerKey, level}}},
+            change, error);
+    }
+
+    // A server-side copy is PostgreSQL's own tool's work: says how, and writes nothing.
+    bool backup(const std::string& destination, std::string& report) override {
+        report = "A PostgreSQL database is backed up with pg_dump; nothing was written. Run:\n  pg_dump "
+                 "--format=custom --file=" +
+                 shellQuote(destination) + " " + shellQuote(url_);
+        return false;
+    }
+
+    // amcheck's heap and B-tree checks over the tables and their indexes (the extension is created
     // when missing, which needs the right to create extensions in the database).
     bool checkIntegrity(std::string& report) override {
         Connection connection = acquire(report);
@@ -192,10 +356,12 @@ public:
             report = "amcheck is not available: " + messageOf(connection.get());
         } else {
             const Result heap =
-                execute(connection.get(), "SELECT count(*) FROM verify_heapam('leaderboard_scores')");
+                execute(connection.get(), "SELECT (SELECT count(*) FROM verify_heapam('leaderboard_entries'))"
+                                          " + (SELECT count(*) FROM verify_heapam('player_owners'))");
             const Result indexes = execute(
                 connection.get(), "SELECT bt_index_check(index => i.indexrelid, heapallindexed => true)"
-                                  " FROM pg_index i WHERE i.indrelid = 'leaderboard_scores'::regclass");
+                                  " FROM pg_index i WHERE i.indrelid IN ('leaderboard_entries'::regclass,"
+                                  " 'player_owners'::regclass)");
             if (!succeeded(heap) || !succeeded(indexes)) {
                 report = "integrity check failed: " + messageOf(connection.get());
             } else if (std::string(PQgetvalue(heap.get(), 0, 0)) != "0") {
@@ -233,8 +399,13 @@ private:
     }
 
     bool prepareStatements(PGconn* connection, std::string& error) {
-        const std::pair<const char*, const char*> statements[] = {
-            {"upsert", kUpsert}, {"select_score", kSelectScore}, {"select_all", kSelectAll}};
+        const std::pair<const char*, const char*> statements[] = {{"upsert", kUpsert},
+                                                                  {"claim", kClaim},
+                                                                  {"owner", kOwner},
+                                                                  {"select_score", kSelectScore},
+                                                                  {"select_levels", kSelectLevels},
+                                                                  {"count_level", kCountLevel},
+                                                                  {"select_page", kSelectPage}};
         for (const auto& [name, sql] : statements) {
             const Result prepared(PQprepare(connection, name, sql, 0, nullptr));
             if (!succeeded(prepared)) {
@@ -288,35 +459,117 @@ private:
         freed_.notify_one();
     }
 
-    bool mergeOnce(PGconn* connection, const std::vector<const StoredEntry*>& sorted,
-                   const std::vector<std::string>& texts, bool& retry, std::string& error) {
+    static bool readPage(PGconn* connection, LevelPage& page, std::size_t limit) {
+        const Result rows =
+            run(connection, "select_page", {page.level, std::to_string(limit), std::to_string(page.offset)});
+        if (!succeeded(rows)) {
+            return false;
+        }
+        page.entries.reserve(static_cast<std::size_t>(PQntuples(rows.get())));
+        for (int row = 0; row < PQntuples(rows.get()); ++row) {
+            StoredEntry stored;
+            stored.level = page.level;
+            stored.player = textOf(rows, row, 0);
+            stored.playerKey = textOf(rows, row, 1);
+            stored.score = static_cast<std::int32_t>(numberOf(rows, row, 2));
+            stored.entry = entryFromRow(textOf(rows, row, 3), stored.player, stored.score);
+            page.entries.push_back(std::move(stored));
+        }
+        return true;
+    }
+
+    bool mergeOnce(PGconn* connection, const MergeRequest& request, MergeResult& result, bool& retry,
+                   std::string& error) {
         retry = false;
+        result = MergeResult{};
         if (!succeeded(execute(connection, "BEGIN"))) {
             error = "cannot begin a transaction: " + messageOf(connection);
             return false;
         }
-        for (std::size_t i = 0; i < sorted.size(); ++i) {
-            const StoredEntry& stored = *sorted[i];
-            const std::string score = std::to_string(stored.score);
-            const Result result = executePrepared(
-                connection, "upsert",
-                {stored.level.c_str(), stored.player.c_str(), score.c_str(), texts[i].c_str()},
-                {static_cast<int>(stored.level.size()), static_cast<int>(stored.player.size()),
-                 static_cast<int>(score.size()), static_cast<int>(texts[i].size())});
-            if (!succeeded(result)) {
-                error = "cannot store a score: " + messageOf(connection);
-                retry = isRetryable(result);
-                execute(connection, "ROLLBACK");
-                return false;
+        const std::string now = std::to_string(storedAtNow());
+        // Any failure below: the reason, whether it is worth another attempt, and a rollback.
+        const auto fail = [&](const Result& failed, const char* what) {
+            error = std::string(what) + ": " + messageOf(connection);
+            retry = isRetryable(failed);
+            execute(connection, "ROLLBACK");
+            result = MergeResult{};
+            return false;
+        };
+        if (!request.claimName.empty()) {
+            const Result claimed = run(connection, "claim", {request.claimName, request.keyHash, now});
+            if (!succeeded(claimed)) {
+                return fail(claimed, "cannot claim a name");
             }
+            result.claimed = changesOf(claimed) == 1;
+        }
+        Result lookupFailure;
+        const bool looked = ownershipRefusals(request, result.refused,
+                                              [&](const std::string& name, bool& owned, std::string& hash) {
+                                                  Result owner = run(connection, "owner", {name});
+                                                  if (!succeeded(owner)) {
+                                                      lookupFailure = std::move(owner);
+                                                      return false;
+                                                  }
+                                                  owned = PQntuples(owner.get()) > 0;
+                                                  hash = owned ? textOf(owner, 0, 0) : std::string();
+                                                  return true;
+                                              });
+        if (!looked) {
+            return fail(lookupFailure, "cannot read a name's owner");
+        }
+        for (const StoredEntry* stored : inKeyOrder(request.entries)) {
+            if (result.refused[static_cast<std::size_t>(stored - request.entries.data())]) {
+                continue;
+            }
+            const Result upserted =
+                run(connection, "upsert",
+                    {stored->level, stored->player, stored->playerKey, std::to_string(stored->score), now,
+                     serializeLeaderboard(stored->entry, -1)});
+            if (!succeeded(upserted)) {
+                return fail(upserted, "cannot store a score");
+            }
+            ++result.accepted;
         }
         const Result committed = execute(connection, "COMMIT");
         if (!succeeded(committed)) {
             error = "cannot commit: " + messageOf(connection);
             retry = isRetryable(committed);
+            result = MergeResult{};
             return false;
         }
         return true;
+    }
+
+    // An admin command's statements in one transaction. A statement on player_owners says whether
+    // an owner went; the others' counts add to the deleted.
+    struct AdminStatement {
+        const char* sql;
+        std::vector<std::string> values;
+    };
+    bool adminWrite(const std::vector<AdminStatement>& statements, AdminChange& change, std::string& error) {
+        change = AdminChange{};
+        Connection connection = acquire(error);
+        if (!connection) {
+            return false;
+        }
+        bool ok = succeeded(execute(connection.get(), "BEGIN"));
+        for (const AdminStatement& admin : statements) {
+            const Result done = ok ? run(connection.get(), admin.sql, admin.values, false) : Result();
+            ok = ok && succeeded(done);
+            if (ok && std::string(admin.sql).find("player_owners") != std::string::npos) {
+                change.released = changesOf(done) > 0;
+            } else if (ok) {
+                change.deleted += changesOf(done);
+            }
+        }
+        ok = ok && succeeded(execute(connection.get(), "COMMIT"));
+        if (!ok) {
+            error = "cannot change the database: " + messageOf(connection.get());
+            execute(connection.get(), "ROLLBACK");
+            change = AdminChange{};
+        }
+        release(std::move(connection));
+        return ok;
     }
 
     std::string url_;

@@ -1,5 +1,6 @@
 #include "server/request_target.hpp"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -105,6 +106,10 @@ bool routeTarget(std::string_view target, std::string_view prefix, Route& route,
         }
         segments.push_back(std::move(decoded));
     }
+    if (path.size() < target.size() && target[path.size()] == '?') {
+        const std::string_view rest = target.substr(path.size() + 1);
+        route.query.assign(rest.substr(0, rest.find('#')));
+    }
     if (path == "/") {
         route.kind = RouteKind::Page;
         return true;
@@ -127,6 +132,76 @@ bool routeTarget(std::string_view target, std::string_view prefix, Route& route,
         route.level = std::move(segments[next + 1]);
         route.player = std::move(segments[next + 2]);
     }
+    return true;
+}
+
+bool parseBoardQuery(std::string_view query, BoardQuery& board, std::string& error) {
+    board = BoardQuery{};
+    bool seen[4] = {false, false, false, false};
+    static constexpr const char* kNames[4] = {"level", "offset", "limit", "page"};
+    static constexpr std::int64_t kLowest[4] = {0, 0, 1, 1};
+    const std::int64_t highest[4] = {0, kMaxBoardOffset, static_cast<std::int64_t>(kMaxBoardLimit),
+                                     kMaxBoardOffset};
+    std::int64_t numbers[4] = {0, 0, static_cast<std::int64_t>(kMaxBoardLimit), 1};
+    for (std::size_t start = 0; start <= query.size();) {
+        const std::size_t end = std::min(query.find('&', start), query.size());
+        const std::string_view part = query.substr(start, end - start);
+        start = end + 1;
+        if (part.empty()) {
+            continue;
+        }
+        const std::size_t equals = part.find('=');
+        // Form encoding: "+" is a space (HTTP clients, cpp-httplib's among them, send a space so).
+        std::string plain(part);
+        std::replace(plain.begin(), plain.end(), '+', ' ');
+        const std::string_view text = plain;
+        std::string name, value;
+        if (!percentDecode(text.substr(0, equals), name) ||
+            !percentDecode(equals == std::string_view::npos ? std::string_view() : text.substr(equals + 1),
+                           value)) {
+            error = "the query has a malformed percent escape";
+            return false;
+        }
+        int which = 0;
+        while (which < 4 && name != kNames[which]) {
+            ++which;
+        }
+        if (which == 4) {
+            continue; // not ours: ignored
+        }
+        if (seen[which]) {
+            error = "the parameter \"" + name + "\" is given twice";
+            return false;
+        }
+        seen[which] = true;
+        if (which == 0) {
+            board.level = std::move(value);
+            if (board.level.empty()) {
+                error = "the parameter \"level\" is empty";
+                return false;
+            }
+            continue;
+        }
+        std::int64_t number = 0;
+        bool digits = !value.empty() && value.size() <= 10;
+        for (char c : value) {
+            digits = digits && c >= '0' && c <= '9';
+            number = digits ? number * 10 + (c - '0') : number;
+        }
+        if (!digits || number < kLowest[which] || number > highest[which]) {
+            error = "the parameter \"" + name + "\" needs a number from " + std::to_string(kLowest[which]) +
+                    " to " + std::to_string(highest[which]);
+            return false;
+        }
+        numbers[which] = number;
+    }
+    if (!seen[0] && (seen[1] || seen[2] || seen[3])) {
+        error = "\"offset\", \"limit\" and \"page\" need a \"level\"";
+        return false;
+    }
+    board.offset = numbers[1];
+    board.limit = static_cast<std::size_t>(numbers[2]);
+    board.page = numbers[3];
     return true;
 }
 

@@ -3,6 +3,8 @@
 // library decodes the whole path before it matches routes, so a "/" inside a percent-encoded name
 // would split the name; here the target is split at its literal "/" first and each segment is
 // decoded on its own. Pure functions, any thread.
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -26,7 +28,28 @@ struct Route {
     RouteKind kind = RouteKind::NotFound;
     std::string level;  // PlayerScore: the decoded level name (not yet checked)
     std::string player; // PlayerScore: the decoded player name (not yet checked)
+    std::string query;  // the raw text between "?" and any "#" (not yet decoded)
 };
+
+// The most entries one request for a level's ranking gets, and the default.
+constexpr std::size_t kMaxBoardLimit = 100;
+// The highest offset (and so page) a request may name; a larger one is refused, not clamped.
+constexpr std::int64_t kMaxBoardOffset = 1000000000;
+
+// What the query of GET <prefix>/leaderboard or GET / asks for.
+struct BoardQuery {
+    std::string level;                  // "level", percent-decoded; "" for the whole board
+    std::int64_t offset = 0;            // "offset": 0..kMaxBoardOffset
+    std::size_t limit = kMaxBoardLimit; // "limit": 1..kMaxBoardLimit
+    std::int64_t page = 1;              // "page" (the web page's level view): 1..kMaxBoardOffset
+};
+
+// Reads a raw query ("level=Neon%20Drive&offset=100"): parameters separated by "&", each name and
+// value decoded as a form's ("+" is a space, "%2B" a plus); empty parameters are ignored, and so are
+// unknown names. Numbers are decimal digits only. False, with the reason, for a malformed escape,
+// a number out of range or not a number, a known parameter given twice, an empty "level", or
+// "offset", "limit" or "page" without "level".
+bool parseBoardQuery(std::string_view query, BoardQuery& board, std::string& error);
 
 // Routes a raw request target (origin form: a path, then optionally "?query"; a "#fragment" is
 // ignored) under `prefix` (normalised, see normalizePrefix). The path is split at "/", each

@@ -17,27 +17,102 @@ namespace {
 // Thrown by the parser callback to stop a body that nests too deeply.
 struct TooDeep {};
 
+constexpr const char* kKnownKeys[] = {"player", "score", "time", "highestLayer", "highestCombo"};
+
 bool validName(const json& value) {
     std::string reason;
     return value.is_string() && checkLeaderboardName(value.get_ref<const std::string&>(), reason);
 }
 
-// The score entry as kept, or false when it is not one.
-bool readEntry(const std::string& level, const json& element, StoredEntry& stored) {
+bool isKnownKey(const std::string& key) {
+    for (const char* known : kKnownKeys) {
+        if (key == known) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool isCount(const json& value) {
+    return value.is_number_integer() &&
+           (value.is_number_unsigned()
+                ? value.get<std::uint64_t>() <= std::numeric_limits<std::int32_t>::max()
+                : value.get<std::int64_t>() >= 0 &&
+                      value.get<std::int64_t>() <= std::numeric_limits<std::int32_t>::max());
+}
+
+// An element of the reply's "errors": the names where they are valid, and why.
+json skippedEntry(const json* level, const json* player, const std::string& why) {
+    json error = json::object();
+    if (level != nullptr && validName(*level)) {
+        error["level"] = *level;
+    }
+    if (player != nullptr && validName(*player)) {
+        error["player"] = *player;
+    }
+    error["error"] = why;
+    return error;
+}
+
+// Takes off a kept entry's malformed details and the unknown keys past the room they get; the
+// count of keys dropped.
+std::size_t trimEntry(json& entry) {
+    std::size_t dropped = 0;
+    std::size_t room = kMaxExtraKeyBytes;
+    bool full = false;
+    for (auto it = entry.begin(); it != entry.end();) {
+        const std::string& key = it.key();
+        bool keep = true;
+        if (key == "time" || key == "highestCombo") {
+            keep = isCount(*it);
+        } else if (key == "highestLayer") {
+            keep = validName(*it) && it->get_ref<const std::string&>().size() <= kMaxLayerTextBytes;
+        } else if (!isKnownKey(key)) {
+            // nlohmann's objects iterate in byte order of the keys: the cut is the same for every
+            // spelling of one entry.
+            const std::size_t cost =
+                serializeLeaderboard(json{{key, *it}}, -1).size() - 1; // {..} less 1: a comma
+            keep = !full && cost <= room;
+            full = !keep;
+            room -= keep ? cost : 0;
+        }
+        if (keep) {
+            ++it;
+        } else {
+            it = entry.erase(it);
+            ++dropped;
+        }
+    }
+    return dropped;
+}
+
+// The score entry as kept, or false with the reason when it is not one.
+bool readEntry(const std::string& level, const json& element, StoredEntry& stored, std::string& why) {
     if (!element.is_object()) {
+        why = "the score entry is not an object";
         return false;
     }
     const auto player = element.find("player");
+    std::string reason;
+    if (player == element.end() || !player->is_string()) {
+        why = "the score entry has no player name";
+        return false;
+    }
+    if (!checkPlayerName(player->get_ref<const std::string&>(), reason)) {
+        why = "the player name " + reason;
+        return false;
+    }
     const auto score = element.find("score");
-    if (player == element.end() || !validName(*player) || score == element.end() ||
-        !uploadScore(*score, stored.score)) {
+    if (score == element.end() || !uploadScore(*score, stored.score)) {
+        why = "the score is missing or not a number from 0 to 2147483647";
         return false;
     }
     stored.level = level;
     stored.player = player->get<std::string>();
+    stored.playerKey = foldPlayerName(stored.player);
     stored.entry = element;
     stored.entry["score"] = stored.score;
-    return serializeLeaderboard(stored.entry, -1).size() <= kMaxEntryBytes;
+    return true;
 }
 
 std::size_t countEntries(const json& levels) {
@@ -114,24 +189,39 @@ bool readUpload(std::string_view body, std::size_t maxEntries, Upload& upload, i
         return false;
     }
     std::map<std::pair<std::string, std::string>, std::size_t> taken;
+    const auto skip = [&upload](const json* level, const json* player, const std::string& why) {
+        ++upload.skipped;
+        upload.errors.push_back(skippedEntry(level, player, why));
+    };
     for (const json& level : *levels) {
         const auto scores = level.is_object() ? level.find("scores") : level.end();
         if (!level.is_object() || scores == level.end() || !scores->is_array()) {
-            ++upload.skipped;
+            const auto name = level.is_object() ? level.find("name") : level.end();
+            skip(name == level.end() ? nullptr : &*name, nullptr,
+                 "the level entry is not an object with a \"scores\" array");
             continue;
         }
         const auto name = level.find("name");
-        if (name == level.end() || !validName(*name)) {
-            upload.skipped += scores->size();
+        std::string reason;
+        if (name == level.end() || !name->is_string() ||
+            !checkLeaderboardName(name->get_ref<const std::string&>(), reason)) {
+            const std::string why =
+                reason.empty() ? "the level entry has no name" : "the level name " + reason;
+            for (const json& element : *scores) {
+                const auto player = element.is_object() ? element.find("player") : element.end();
+                skip(nullptr, player == element.end() ? nullptr : &*player, why);
+            }
             continue;
         }
         for (const json& element : *scores) {
             StoredEntry stored;
-            if (!readEntry(name->get<std::string>(), element, stored)) {
-                ++upload.skipped;
+            std::string why;
+            if (!readEntry(name->get<std::string>(), element, stored, why)) {
+                const auto player = element.is_object() ? element.find("player") : element.end();
+                skip(&*name, player == element.end() ? nullptr : &*player, why);
                 continue;
             }
-            auto key = std::make_pair(stored.level, stored.player);
+            auto key = std::make_pair(stored.level, stored.playerKey);
             const auto found = taken.find(key);
             if (found == taken.end()) {
                 taken.emplace(std::move(key), upload.entries.size());
@@ -141,21 +231,27 @@ bool readUpload(std::string_view body, std::size_t maxEntries, Upload& upload, i
             }
         }
     }
+    // Only the entries kept are trimmed, so that a dropped key is counted once.
+    for (StoredEntry& stored : upload.entries) {
+        upload.droppedKeys += trimEntry(stored.entry);
+    }
     status = 200;
     return true;
 }
 
-json documentOfEntries(const std::vector<StoredEntry>& entries) {
+json documentOfPages(std::vector<LevelPage> levels, bool withOffset) {
     json document = {{"levels", json::array()}};
-    json& levels = document["levels"];
-    std::map<std::string, std::size_t> levelIndex;
-    for (const StoredEntry& stored : entries) {
-        auto found = levelIndex.find(stored.level);
-        if (found == levelIndex.end()) {
-            found = levelIndex.emplace(stored.level, levels.size()).first;
-            levels.push_back({{"name", stored.level}, {"scores", json::array()}});
+    for (LevelPage& page : levels) {
+        json level = {{"name", page.level}, {"total", page.total}, {"scores", json::array()}};
+        if (withOffset) {
+            level["offset"] = page.offset;
         }
-        levels[found->second]["scores"].push_back(stored.entry);
+        json& scores = level["scores"];
+        scores.get_ref<json::array_t&>().reserve(page.entries.size());
+        for (StoredEntry& stored : page.entries) {
+            scores.push_back(std::move(stored.entry));
+        }
+        document["levels"].push_back(std::move(level));
     }
     return document;
 }

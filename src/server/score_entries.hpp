@@ -15,21 +15,30 @@ constexpr std::size_t kMaxUploadBytes = 1024 * 1024;
 // The deepest nesting of arrays and objects an upload may have (the document itself is depth 1,
 // a score entry depth 5); a deeper body is refused before it is used.
 constexpr int kMaxUploadDepth = 32;
-// The longest score entry kept, in bytes of compact JSON: unknown keys ride along, within reason.
-constexpr std::size_t kMaxEntryBytes = 4096;
+// The room a new score entry's unknown keys get in all, in bytes of compact JSON ("key":value
+// plus a comma each): they ride along, within reason.
+constexpr std::size_t kMaxExtraKeyBytes = 1024;
+// The longest "highestLayer" text kept, in bytes.
+constexpr std::size_t kMaxLayerTextBytes = 16;
 
 // One score entry as the server keeps it.
 struct StoredEntry {
-    std::string level;      // the level entry's "name"
-    std::string player;     // the entry's "player"
+    std::string level;      // the level entry's "name", compared as bytes
+    std::string player;     // the entry's "player" as uploaded
+    std::string playerKey;  // foldPlayerName(player): what entries and owners are matched by
     std::int32_t score = 0; // the entry's "score", 0..INT32_MAX
     nlohmann::json entry;   // the whole score entry object; its "score" is the integer above
 };
 
 // What an upload holds.
 struct Upload {
-    std::vector<StoredEntry> entries; // valid entries, the best of each (level, player), first-seen order
-    std::size_t skipped = 0;          // entries (and unreadable level entries) left out
+    std::vector<StoredEntry>
+        entries;             // valid entries, the best of each (level, folded player), first-seen order
+    std::size_t skipped = 0; // entries (and unreadable level entries) left out
+    // One element per skipped entry: {"level", "player", "error"}, the names left out where they
+    // could not be read as valid names.
+    std::vector<nlohmann::json> errors;
+    std::size_t droppedKeys = 0; // keys taken off kept entries (see readUpload)
 };
 
 // A score an upload may carry: a JSON number (not a boolean), finite, whose integer part (toward
@@ -39,15 +48,28 @@ bool uploadScore(const nlohmann::json& value, std::int32_t& score);
 // Reads an upload body. It must be JSON (at most kMaxUploadDepth deep) whose top level is an
 // object with a "levels" array: otherwise false with `status` 400 and the reason in `error`. An
 // upload of more than `maxEntries` score entries (counted before any check) is refused with
-// `status` 413. Inside a good document, bad parts are skipped and counted in `upload.skipped`:
-// each score entry that is not an object, whose "player" or level "name" is not a valid name
-// (checkLeaderboardName), whose score fails uploadScore, or which is longer than kMaxEntryBytes;
-// and each level entry that is not an object or has no "scores" array (counted once). Several
-// entries for one (level, player) keep the highest score (the first of equal ones), and count as
-// taken, not skipped.
+// `status` 413. Inside a good document, bad parts are skipped, counted in `upload.skipped` and
+// explained in `upload.errors`: each score entry that is not an object, whose "player" fails
+// checkPlayerName or whose level "name" fails checkLeaderboardName, or whose score fails
+// uploadScore; and each level entry that is not an object or has no "scores" array (counted
+// once). A kept entry loses, counted in `upload.droppedKeys`: a "time" or "highestCombo" that is
+// not an integer from 0 to INT32_MAX, a "highestLayer" that is not a valid name of at most
+// kMaxLayerTextBytes bytes, and the unknown keys past kMaxExtraKeyBytes: they are taken in byte
+// order of their names, and the first that would overrun the room is dropped with every key after
+// it. Several entries for one (level, folded player) keep the highest score (the first of equal
+// ones), and count as taken, not skipped.
 bool readUpload(std::string_view body, std::size_t maxEntries, Upload& upload, int& status,
                 std::string& error);
 
-// A leaderboard document of `entries`: levels in order of their first entry, each level's score
-// entries in the order given.
-nlohmann::json documentOfEntries(const std::vector<StoredEntry>& entries);
+// One level's part of a board: its entries from `offset` on, in rank order, and how many it has.
+struct LevelPage {
+    std::string level;
+    std::int64_t total = 0;  // entries the level has
+    std::int64_t offset = 0; // rank (from 0) of the first of `entries`
+    std::vector<StoredEntry> entries;
+};
+
+// A leaderboard document of `levels`: {"levels": [{"name", "total", "scores"}, ...]} in the order
+// given, with "offset" on each level too when `withOffset`.
+// The entries are moved into the document, not copied: a whole board is some 100 000 of them.
+nlohmann::json documentOfPages(std::vector<LevelPage> levels, bool withOffset);

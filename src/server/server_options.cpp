@@ -36,7 +36,15 @@ std::string serverUsage() {
            "  --rate-limit N      requests per second per client address (default 20; 0: off)\n"
            "  --max-entries N     score entries per upload (default 1000)\n"
            "  --threads N         HTTP worker threads (default 32)\n"
-           "  --help              print this and exit\n";
+           "  --synchronous MODE  SQLite: normal (default) or full. Both keep every acknowledged upload\n"
+           "                      when the server process dies; after a power cut or OS crash, normal\n"
+           "                      may lose the uploads of the last moments before it (never the file's\n"
+           "                      consistency), full loses none but syncs the disk at every upload.\n"
+           "                      No effect on PostgreSQL, where its synchronous_commit governs.\n"
+           "  --help              print this and exit\n"
+           "\n"
+           "Administration (names compared NFC-normalised and case-folded; exit 0 done, 1 failed,\n"
+           "2 usage), see vibrelle-leaderboard-server admin --help.\n";
 }
 
 bool parseServerOptions(int argc, const char* const* argv, ServerOptions& options, std::string& error) {
@@ -55,7 +63,7 @@ bool parseServerOptions(int argc, const char* const* argv, ServerOptions& option
         }
         const bool known = name == "--port" || name == "--bind" || name == "--database" ||
                            name == "--prefix" || name == "--upload-token" || name == "--rate-limit" ||
-                           name == "--max-entries" || name == "--threads";
+                           name == "--max-entries" || name == "--threads" || name == "--synchronous";
         if (!known) {
             error = "unknown option " + name;
             return false;
@@ -92,6 +100,12 @@ bool parseServerOptions(int argc, const char* const* argv, ServerOptions& option
                 return false;
             }
             options.threads = static_cast<int>(number);
+        } else if (name == "--synchronous") {
+            if (*value != "full" && *value != "normal") {
+                error = "--synchronous needs full or normal";
+                return false;
+            }
+            options.fullSync = *value == "full";
         } else if (name == "--prefix") {
             std::string reason;
             if (!normalizePrefix(*value, options.prefix, reason)) {

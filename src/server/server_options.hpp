@@ -13,6 +13,7 @@ struct ServerOptions {
     int rateLimit = 20;                      // requests per second per client address; 0: off
     std::size_t maxEntries = 1000;           // score entries per upload
     int threads = 32;                        // HTTP worker threads
+    bool fullSync = false;                   // --synchronous full (SQLite): sync the WAL at every commit
     bool help = false;                       // --help was given
 };
 

@@ -2,9 +2,13 @@
 #include "server/store_backends.hpp"
 
 #include "leaderboard/leaderboard_document.hpp"
+#include "server/sqlite_schema.hpp"
 
 #include <sqlite3.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -12,123 +16,69 @@
 
 namespace {
 
-constexpr const char* kCreateTable = "CREATE TABLE IF NOT EXISTS leaderboard_scores ("
-                                     " id INTEGER PRIMARY KEY,"
-                                     " level TEXT NOT NULL,"
-                                     " player TEXT NOT NULL,"
-                                     " score INTEGER NOT NULL,"
-                                     " entry TEXT NOT NULL,"
-                                     " UNIQUE (level, player))";
-
 // The merge of one entry. The WHERE clause makes a lower or equal score a no-op, so the rule holds
 // whatever order uploads arrive in.
-constexpr const char* kUpsert = "INSERT INTO leaderboard_scores (level, player, score, entry)"
-                                " VALUES (?1, ?2, ?3, ?4)"
-                                " ON CONFLICT (level, player) DO UPDATE SET score = excluded.score,"
-                                " entry = excluded.entry"
-                                " WHERE excluded.score > leaderboard_scores.score";
-constexpr const char* kSelectScore = "SELECT score FROM leaderboard_scores WHERE level = ?1 AND player = ?2";
-constexpr const char* kSelectAll = "SELECT level, player, score, entry FROM leaderboard_scores ORDER BY id";
+constexpr const char* kUpsert =
+    "INSERT INTO leaderboard_entries (level, player, player_key, score, stored_at, entry)"
+    " VALUES (?1, ?2, ?3, ?4, ?5, ?6)"
+    " ON CONFLICT (level, player_key) DO UPDATE SET player = excluded.player, score = excluded.score,"
+    " stored_at = excluded.stored_at, entry = excluded.entry"
+    " WHERE excluded.score > leaderboard_entries.score";
+constexpr const char* kClaim =
+    "INSERT INTO player_owners (name_key, key_hash, claimed_at) VALUES (?1, ?2, ?3)"
+    " ON CONFLICT (name_key) DO NOTHING";
+constexpr const char* kOwner = "SELECT key_hash FROM player_owners WHERE name_key = ?1";
+constexpr const char* kSelectScore =
+    "SELECT score FROM leaderboard_entries WHERE level = ?1 AND player_key = ?2";
+constexpr const char* kSelectLevels =
+    "SELECT level, count(*) FROM leaderboard_entries GROUP BY level ORDER BY level";
+constexpr const char* kCountLevel = "SELECT count(*) FROM leaderboard_entries WHERE level = ?1";
+constexpr const char* kSelectPage = "SELECT player, player_key, score, entry FROM leaderboard_entries"
+                                    " WHERE level = ?1 ORDER BY score DESC, stored_at, id LIMIT ?2 OFFSET ?3";
+
+// WAL files are cut back to this after a checkpoint, rather than staying at their largest.
+constexpr const char* kJournalSizeLimit = "PRAGMA journal_size_limit=67108864"; // 64 MiB
 
 // Idle connections kept open for reuse; more are closed after use.
 constexpr std::size_t kMaxIdleConnections = 16;
 
-struct StatementCloser {
-    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
-};
-using Statement = std::unique_ptr<sqlite3_stmt, StatementCloser>;
-
 // One connection with its prepared statements; used by one thread at a time.
 struct Connection {
     sqlite3* db = nullptr;
-    Statement begin, commit, rollback, upsert, selectScore, selectAll;
+    Statement begin, commit, rollback, upsert, claim, owner, selectScore, selectLevels, countLevel,
+        selectPage;
 
     Connection() = default;
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
     ~Connection() {
-        begin.reset();
-        commit.reset();
-        rollback.reset();
-        upsert.reset();
-        selectScore.reset();
-        selectAll.reset();
+        for (Statement* statement : {&begin, &commit, &rollback, &upsert, &claim, &owner, &selectScore,
+                                     &selectLevels, &countLevel, &selectPage}) {
+            statement->reset();
+        }
         sqlite3_close(db);
     }
 };
 
-std::string errorOf(sqlite3* db, const char* what) { return std::string(what) + ": " + sqlite3_errmsg(db); }
-
-bool prepare(Connection& connection, const char* sql, Statement& statement, std::string& error) {
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v3(connection.db, sql, -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr) != SQLITE_OK) {
-        error = errorOf(connection.db, "cannot prepare a statement");
-        sqlite3_finalize(raw);
-        return false;
-    }
-    statement.reset(raw);
-    return true;
-}
-
-// Runs a statement that returns no rows (or whose rows are not needed) and resets it.
-bool runOnce(Connection& connection, sqlite3_stmt* statement, const char* what, std::string& error) {
-    int result = SQLITE_ROW;
-    while (result == SQLITE_ROW) {
-        result = sqlite3_step(statement);
-    }
-    sqlite3_reset(statement);
-    sqlite3_clear_bindings(statement);
-    if (result != SQLITE_DONE) {
-        error = errorOf(connection.db, what);
-        return false;
-    }
-    return true;
-}
-
-// A text column as bytes (names may hold any UTF-8, never NUL).
-std::string textColumn(sqlite3_stmt* statement, int column) {
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-    return text == nullptr ? std::string() : std::string(text, sqlite3_column_bytes(statement, column));
-}
-
-// A PRAGMA's first result as text.
-bool pragmaText(sqlite3* db, const char* sql, std::string& value, std::string& error) {
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK) {
-        error = errorOf(db, sql);
-        sqlite3_finalize(raw);
-        return false;
-    }
-    Statement statement(raw);
-    const int result = sqlite3_step(raw);
-    if (result == SQLITE_ROW) {
-        value = textColumn(raw, 0);
-        return true;
-    }
-    if (result == SQLITE_DONE) {
-        value.clear();
-        return true;
-    }
-    error = errorOf(db, sql);
-    return false;
-}
-
 class SqliteStore : public LeaderboardStore {
 public:
-    explicit SqliteStore(std::string path) : path_(std::move(path)) {}
+    SqliteStore(std::string path, const StoreSettings& settings)
+        : path_(std::move(path)), settings_(settings) {}
 
-    // Opens the first connection, switches the file to WAL and creates the table.
+    // Opens the first connection, switches the file to WAL, creates or migrates the tables.
     bool open(std::string& error) {
-        std::unique_ptr<Connection> first = connect(error);
-        if (!first) {
+        std::unique_ptr<Connection> first = connect(false, error);
+        if (!first || !ensureSchema(first->db, path_, error) || !prepareAll(*first, error)) {
             return false;
         }
         release(std::move(first));
         return true;
     }
 
-    bool mergeEntries(const std::vector<StoredEntry>& entries, std::string& error) override {
-        if (entries.empty()) {
+    bool mergeUpload(const MergeRequest& request, MergeResult& result, std::string& error) override {
+        result = MergeResult{};
+        result.refused.assign(request.entries.size(), 0);
+        if (request.entries.empty()) {
             return true;
         }
         // SQLite has one writer per file; queueing writers here is cheaper than its busy loop.
@@ -137,46 +87,98 @@ public:
         if (!connection) {
             return false;
         }
-        bool ok = runOnce(*connection, connection->begin.get(), "cannot begin a transaction", error);
-        for (const StoredEntry* stored : inKeyOrder(entries)) {
-            ok = ok && upsert(*connection, *stored, error);
+        Connection& c = *connection;
+        const std::int64_t now = storedAtNow();
+        bool ok = runOnce(c.db, c.begin.get(), "cannot begin a transaction", error);
+        if (ok && !request.claimName.empty()) {
+            bindText(c.claim.get(), 1, request.claimName);
+            bindText(c.claim.get(), 2, request.keyHash);
+            sqlite3_bind_int64(c.claim.get(), 3, now);
+            ok = runOnce(c.db, c.claim.get(), "cannot claim a name", error);
+            result.claimed = ok && sqlite3_changes(c.db) == 1;
         }
-        ok = ok && runOnce(*connection, connection->commit.get(), "cannot commit", error);
+        ok = ok && ownershipRefusals(request, result.refused,
+                                     [&](const std::string& name, bool& owned, std::string& hash) {
+                                         return ownerOf(c, name, owned, hash, error);
+                                     });
+        for (const StoredEntry* stored : inKeyOrder(request.entries)) {
+            if (ok && !result.refused[static_cast<std::size_t>(stored - request.entries.data())]) {
+                ok = upsert(c, *stored, now, error);
+                ++result.accepted;
+            }
+        }
+        ok = ok && runOnce(c.db, c.commit.get(), "cannot commit", error);
         if (!ok) {
             std::string ignored;
-            runOnce(*connection, connection->rollback.get(), "cannot roll back", ignored);
+            runOnce(c.db, c.rollback.get(), "cannot roll back", ignored);
+            result = MergeResult{};
         }
         release(std::move(connection));
         return ok;
     }
 
-    bool loadEntries(std::vector<StoredEntry>& entries, std::string& error) override {
-        entries.clear();
+    bool loadBoard(std::size_t perLevel, std::vector<LevelPage>& levels, std::string& error) override {
+        levels.clear();
         std::unique_ptr<Connection> connection = acquire(error);
         if (!connection) {
             return false;
         }
-        sqlite3_stmt* statement = connection->selectAll.get();
+        // One read transaction: the totals and the pages are of one moment.
+        bool ok = execute(connection->db, "BEGIN", error);
+        sqlite3_stmt* statement = connection->selectLevels.get();
         int result = SQLITE_ROW;
-        while ((result = sqlite3_step(statement)) == SQLITE_ROW) {
-            StoredEntry stored;
-            stored.level = textColumn(statement, 0);
-            stored.player = textColumn(statement, 1);
-            stored.score = static_cast<std::int32_t>(sqlite3_column_int64(statement, 2));
-            stored.entry = entryFromRow(textColumn(statement, 3), stored.player, stored.score);
-            entries.push_back(std::move(stored));
+        while (ok && (result = sqlite3_step(statement)) == SQLITE_ROW) {
+            LevelPage page;
+            page.level = textColumn(statement, 0);
+            page.total = sqlite3_column_int64(statement, 1);
+            levels.push_back(std::move(page));
         }
         sqlite3_reset(statement);
-        const bool ok = result == SQLITE_DONE;
+        if (ok && result != SQLITE_DONE) {
+            ok = false;
+            error = errorOf(connection->db, "cannot read the levels");
+        }
+        for (LevelPage& page : levels) {
+            ok = ok && readPage(*connection, page, perLevel, error);
+        }
+        std::string ignored;
+        execute(connection->db, "COMMIT", ignored);
         if (!ok) {
-            error = errorOf(connection->db, "cannot read the scores");
-            entries.clear();
+            levels.clear();
         }
         release(std::move(connection));
         return ok;
     }
 
-    bool playerScore(const std::string& level, const std::string& player, std::int32_t& score,
+    bool loadLevelPage(const std::string& level, std::int64_t offset, std::size_t limit, LevelPage& page,
+                       std::string& error) override {
+        page = LevelPage{};
+        page.level = level;
+        page.offset = offset;
+        std::unique_ptr<Connection> connection = acquire(error);
+        if (!connection) {
+            return false;
+        }
+        sqlite3_stmt* count = connection->countLevel.get();
+        bool ok = execute(connection->db, "BEGIN", error);
+        if (ok) {
+            bindText(count, 1, level);
+            ok = sqlite3_step(count) == SQLITE_ROW;
+            page.total = ok ? sqlite3_column_int64(count, 0) : 0;
+            if (!ok) {
+                error = errorOf(connection->db, "cannot count a level's entries");
+            }
+            sqlite3_reset(count);
+            sqlite3_clear_bindings(count);
+        }
+        ok = ok && readPage(*connection, page, limit, error);
+        std::string ignored;
+        execute(connection->db, "COMMIT", ignored);
+        release(std::move(connection));
+        return ok;
+    }
+
+    bool playerScore(const std::string& level, const std::string& playerKey, std::int32_t& score,
                      std::string& error) override {
         score = 0;
         std::unique_ptr<Connection> connection = acquire(error);
@@ -184,8 +186,8 @@ public:
             return false;
         }
         sqlite3_stmt* statement = connection->selectScore.get();
-        sqlite3_bind_text(statement, 1, level.data(), static_cast<int>(level.size()), SQLITE_STATIC);
-        sqlite3_bind_text(statement, 2, player.data(), static_cast<int>(player.size()), SQLITE_STATIC);
+        bindText(statement, 1, level);
+        bindText(statement, 2, playerKey);
         const int result = sqlite3_step(statement);
         if (result == SQLITE_ROW) {
             score = static_cast<std::int32_t>(sqlite3_column_int64(statement, 0));
@@ -200,25 +202,75 @@ public:
         return ok;
     }
 
+    bool releaseName(const std::string& playerKey, AdminChange& change, std::string& error) override {
+        change = AdminChange{};
+        return adminWrite({{"DELETE FROM player_owners WHERE name_key = ?1", playerKey, ""}}, change, error);
+    }
+
+    bool deletePlayer(const std::string& playerKey, AdminChange& change, std::string& error) override {
+        change = AdminChange{};
+        return adminWrite({{"DELETE FROM player_owners WHERE name_key = ?1", playerKey, ""},
+                           {"DELETE FROM leaderboard_entries WHERE player_key = ?1", playerKey, ""}},
+                          change, error);
+    }
+
+    bool deleteEntry(const std::string& level, const std::string& playerKey, AdminChange& change,
+                     std::string& error) override {
+        change = AdminChange{};
+        return adminWrite(
+            {{"DELETE FROM leaderboard_entries WHERE player_key = ?1 AND level = ?2", playerKey, level}},
+            change, error);
+    }
+
+    bool backup(const std::string& destination, std::string& report) override {
+        struct stat info {};
+        if (::stat(destination.c_str(), &info) == 0) {
+            report = destination + " already exists; a backup is never written over a file";
+            return false;
+        }
+        std::unique_ptr<Connection> connection = acquire(report);
+        if (!connection) {
+            return false;
+        }
+        // VACUUM INTO reads in one transaction: the copy is of one moment, compacted.
+        Statement statement;
+        bool ok = prepare(connection->db, "VACUUM INTO ?1", statement, report, false);
+        if (ok) {
+            bindText(statement.get(), 1, destination);
+            ok = runOnce(connection->db, statement.get(), ("cannot write " + destination).c_str(), report);
+        }
+        release(std::move(connection));
+        if (ok) {
+            report = "Wrote a copy of " + path_ + " to " + destination;
+        }
+        return ok;
+    }
+
     bool checkIntegrity(std::string& report) override {
         std::unique_ptr<Connection> connection = acquire(report);
         if (!connection) {
             return false;
         }
-        std::string result;
-        const bool ran = pragmaText(connection->db, "PRAGMA integrity_check", result, report);
+        std::vector<std::string> lines;
+        const bool ran = queryTexts(connection->db, "PRAGMA integrity_check", lines, report, 20);
         release(std::move(connection));
         if (!ran) {
             return false;
         }
-        report = result;
-        return result == "ok";
+        report.clear();
+        for (const std::string& line : lines) {
+            report += (report.empty() ? "" : "\n") + line;
+        }
+        return report == "ok";
     }
 
-    std::string describe() const override { return "SQLite " + path_; }
+    std::string describe() const override {
+        return "SQLite " + path_ + ", synchronous " + (settings_.fullSync ? "full" : "normal");
+    }
 
 private:
-    std::unique_ptr<Connection> connect(std::string& error) {
+    // A connection in WAL mode with the file's settings; its statements prepared when `statements`.
+    std::unique_ptr<Connection> connect(bool statements, std::string& error) {
         auto connection = std::make_unique<Connection>();
         const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
         if (sqlite3_open_v2(path_.c_str(), &connection->db, flags, nullptr) != SQLITE_OK) {
@@ -229,30 +281,38 @@ private:
         sqlite3_extended_result_codes(connection->db, 1);
         // Another process (a backup, the sqlite3 shell) may hold the lock for a moment.
         sqlite3_busy_timeout(connection->db, 10000);
-        std::string mode;
-        if (!pragmaText(connection->db, "PRAGMA journal_mode=WAL", mode, error)) {
+        std::vector<std::string> mode;
+        if (!queryTexts(connection->db, "PRAGMA journal_mode=WAL", mode, error)) {
             return nullptr;
         }
-        if (mode != "wal") {
-            error = "cannot switch " + path_ + " to WAL mode (journal mode is " + mode + ")";
+        if (mode.empty() || mode.front() != "wal") {
+            error = "cannot switch " + path_ + " to WAL mode (journal mode is " +
+                    (mode.empty() ? std::string("unknown") : mode.front()) + ")";
             return nullptr;
         }
         // In WAL mode NORMAL syncs at checkpoints, not at each commit: a committed upload survives
-        // the server process being killed; only a power loss can take the last few back.
-        std::string ignored;
-        if (!pragmaText(connection->db, "PRAGMA synchronous=NORMAL", ignored, error) ||
-            !pragmaText(connection->db, kCreateTable, ignored, error)) {
+        // the server process being killed; only a power loss can take the last few back. FULL
+        // syncs the WAL at every commit, so that a power loss takes back nothing acknowledged.
+        const char* synchronous =
+            settings_.fullSync ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL";
+        if (!execute(connection->db, synchronous, error) ||
+            !execute(connection->db, kJournalSizeLimit, error)) {
             return nullptr;
         }
-        if (!prepare(*connection, "BEGIN IMMEDIATE", connection->begin, error) ||
-            !prepare(*connection, "COMMIT", connection->commit, error) ||
-            !prepare(*connection, "ROLLBACK", connection->rollback, error) ||
-            !prepare(*connection, kUpsert, connection->upsert, error) ||
-            !prepare(*connection, kSelectScore, connection->selectScore, error) ||
-            !prepare(*connection, kSelectAll, connection->selectAll, error)) {
+        if (statements && !prepareAll(*connection, error)) {
             return nullptr;
         }
         return connection;
+    }
+
+    static bool prepareAll(Connection& c, std::string& error) {
+        return prepare(c.db, "BEGIN IMMEDIATE", c.begin, error) && prepare(c.db, "COMMIT", c.commit, error) &&
+               prepare(c.db, "ROLLBACK", c.rollback, error) && prepare(c.db, kUpsert, c.upsert, error) &&
+               prepare(c.db, kClaim, c.claim, error) && prepare(c.db, kOwner, c.owner, error) &&
+               prepare(c.db, kSelectScore, c.selectScore, error) &&
+               prepare(c.db, kSelectLevels, c.selectLevels, error) &&
+               prepare(c.db, kCountLevel, c.countLevel, error) &&
+               prepare(c.db, kSelectPage, c.selectPage, error);
     }
 
     std::unique_ptr<Connection> acquire(std::string& error) {
@@ -264,7 +324,7 @@ private:
                 return connection;
             }
         }
-        return connect(error);
+        return connect(true, error);
     }
 
     void release(std::unique_ptr<Connection> connection) {
@@ -274,19 +334,102 @@ private:
         }
     }
 
-    bool upsert(Connection& connection, const StoredEntry& stored, std::string& error) {
+    static bool ownerOf(Connection& c, const std::string& name, bool& owned, std::string& hash,
+                        std::string& error) {
+        sqlite3_stmt* statement = c.owner.get();
+        bindText(statement, 1, name);
+        const int result = sqlite3_step(statement);
+        owned = result == SQLITE_ROW;
+        hash = owned ? textColumn(statement, 0) : std::string();
+        sqlite3_reset(statement);
+        sqlite3_clear_bindings(statement);
+        if (result != SQLITE_ROW && result != SQLITE_DONE) {
+            error = errorOf(c.db, "cannot read a name's owner");
+            return false;
+        }
+        return true;
+    }
+
+    static bool upsert(Connection& c, const StoredEntry& stored, std::int64_t now, std::string& error) {
         const std::string entry = serializeLeaderboard(stored.entry, -1);
-        sqlite3_stmt* statement = connection.upsert.get();
-        sqlite3_bind_text(statement, 1, stored.level.data(), static_cast<int>(stored.level.size()),
-                          SQLITE_STATIC);
-        sqlite3_bind_text(statement, 2, stored.player.data(), static_cast<int>(stored.player.size()),
-                          SQLITE_STATIC);
-        sqlite3_bind_int64(statement, 3, stored.score);
-        sqlite3_bind_text(statement, 4, entry.data(), static_cast<int>(entry.size()), SQLITE_STATIC);
-        return runOnce(connection, statement, "cannot store a score", error);
+        sqlite3_stmt* statement = c.upsert.get();
+        bindText(statement, 1, stored.level);
+        bindText(statement, 2, stored.player);
+        bindText(statement, 3, stored.playerKey);
+        sqlite3_bind_int64(statement, 4, stored.score);
+        sqlite3_bind_int64(statement, 5, now);
+        bindText(statement, 6, entry);
+        return runOnce(c.db, statement, "cannot store a score", error);
+    }
+
+    // Reads `page.level`'s entries from `page.offset`, at most `limit`.
+    static bool readPage(Connection& c, LevelPage& page, std::size_t limit, std::string& error) {
+        sqlite3_stmt* statement = c.selectPage.get();
+        bindText(statement, 1, page.level);
+        sqlite3_bind_int64(statement, 2, static_cast<sqlite3_int64>(limit));
+        sqlite3_bind_int64(statement, 3, page.offset);
+        page.entries.reserve(std::min<std::size_t>(limit, 1000));
+        int result = SQLITE_ROW;
+        while ((result = sqlite3_step(statement)) == SQLITE_ROW) {
+            StoredEntry stored;
+            stored.level = page.level;
+            stored.player = textColumn(statement, 0);
+            stored.playerKey = textColumn(statement, 1);
+            stored.score = static_cast<std::int32_t>(sqlite3_column_int64(statement, 2));
+            stored.entry = entryFromRow(textColumn(statement, 3), stored.player, stored.score);
+            page.entries.push_back(std::move(stored));
+        }
+        sqlite3_reset(statement);
+        sqlite3_clear_bindings(statement);
+        if (result != SQLITE_DONE) {
+            error = errorOf(c.db, "cannot read a level's entries");
+            return false;
+        }
+        return true;
+    }
+
+    // An admin command's statements, each with up to two text parameters, in one transaction. The
+    // first statement's change count says whether an owner went; the others' add to the deleted.
+    struct AdminStatement {
+        const char* sql;
+        std::string first, second;
+    };
+    bool adminWrite(const std::vector<AdminStatement>& statements, AdminChange& change, std::string& error) {
+        const std::lock_guard<std::mutex> writer(writeMutex_);
+        std::unique_ptr<Connection> connection = acquire(error);
+        if (!connection) {
+            return false;
+        }
+        bool ok = runOnce(connection->db, connection->begin.get(), "cannot begin a transaction", error);
+        for (const AdminStatement& admin : statements) {
+            Statement statement;
+            ok = ok && prepare(connection->db, admin.sql, statement, error, false);
+            if (ok) {
+                bindText(statement.get(), 1, admin.first);
+                if (!admin.second.empty()) {
+                    bindText(statement.get(), 2, admin.second);
+                }
+                ok = runOnce(connection->db, statement.get(), "cannot change the database", error);
+            }
+            const bool owners = std::string(admin.sql).find("player_owners") != std::string::npos;
+            if (ok && owners) {
+                change.released = sqlite3_changes(connection->db) > 0;
+            } else if (ok) {
+                change.deleted += sqlite3_changes(connection->db);
+            }
+        }
+        ok = ok && runOnce(connection->db, connection->commit.get(), "cannot commit", error);
+        if (!ok) {
+            std::string ignored;
+            runOnce(connection->db, connection->rollback.get(), "cannot roll back", ignored);
+            change = AdminChange{};
+        }
+        release(std::move(connection));
+        return ok;
     }
 
     std::string path_;
+    StoreSettings settings_;
     std::mutex writeMutex_;
     std::mutex poolMutex_;
     std::vector<std::unique_ptr<Connection>> idle_;
@@ -294,8 +437,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<LeaderboardStore> openSqliteStore(const std::string& path, std::string& error) {
-    auto store = std::make_unique<SqliteStore>(path);
+std::unique_ptr<LeaderboardStore> openSqliteStore(const std::string& path, const StoreSettings& settings,
+                                                  std::string& error) {
+    auto store = std::make_unique<SqliteStore>(path, settings);
     if (!store->open(error)) {
         return nullptr;
     }

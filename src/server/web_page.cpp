@@ -1,7 +1,6 @@
 #include "server/web_page.hpp"
 
 #include <algorithm>
-#include <map>
 
 using nlohmann::json;
 
@@ -15,7 +14,8 @@ constexpr const char* kHead = R"(<!DOCTYPE html>
 <title>Vibrelle leaderboard</title>
 <style>
 body { font-family: sans-serif; background: #0b0b1a; color: #e8e8ff; margin: 2em auto; max-width: 48em; }
-h1 { color: #ff4fd8; }
+h1, h1 a { color: #ff4fd8; }
+a { color: #4fe3ff; }
 h2 { color: #4fe3ff; margin-top: 1.5em; }
 table { border-collapse: collapse; width: 100%; }
 th, td { padding: 0.3em 0.8em; text-align: left; border-bottom: 1px solid #33335a; }
@@ -23,7 +23,6 @@ td.number { text-align: right; font-variant-numeric: tabular-nums; }
 </style>
 </head>
 <body>
-<h1>Vibrelle leaderboard</h1>
 )";
 
 // A detail of a score entry as table text: a string as it is, an integer in decimal.
@@ -41,21 +40,27 @@ std::string detailText(const json& entry, const char* key) {
     return "-";
 }
 
-void appendLevel(std::string& page, const std::string& level, std::vector<const StoredEntry*>& scores,
-                 std::size_t perLevel) {
-    std::stable_sort(scores.begin(), scores.end(),
-                     [](const StoredEntry* a, const StoredEntry* b) { return a->score > b->score; });
-    page += "<section>\n<h2>" + htmlEscape(level) + "</h2>\n<table>\n";
-    page += "<tr><th>#</th><th>Player</th><th>Score</th><th>Layers</th><th>Combo</th></tr>\n";
-    for (std::size_t rank = 0; rank < scores.size() && rank < perLevel; ++rank) {
-        const StoredEntry& stored = *scores[rank];
-        page += "<tr><td class=\"number\">" + std::to_string(rank + 1) + "</td><td>" +
+// The table of `entries`, ranks from `firstRank`.
+void appendTable(std::string& page, const std::vector<StoredEntry>& entries, std::int64_t firstRank) {
+    page += "<table>\n<tr><th>#</th><th>Player</th><th>Score</th><th>Layers</th><th>Combo</th></tr>\n";
+    std::int64_t rank = firstRank;
+    for (const StoredEntry& stored : entries) {
+        page += "<tr><td class=\"number\">" + std::to_string(rank++) + "</td><td>" +
                 htmlEscape(stored.player) + "</td><td class=\"number\">" + std::to_string(stored.score) +
                 "</td><td>" + htmlEscape(detailText(stored.entry, "highestLayer")) +
                 "</td><td class=\"number\">" + htmlEscape(detailText(stored.entry, "highestCombo")) +
                 "</td></tr>\n";
     }
-    page += "</table>\n</section>\n";
+    page += "</table>\n";
+}
+
+std::string rankingLink(const std::string& level, std::int64_t pageNumber, const std::string& text) {
+    return "<a href=\"/?level=" + percentEncodeQuery(level) + "&amp;page=" + std::to_string(pageNumber) +
+           "\">" + text + "</a>";
+}
+
+std::string entriesText(std::int64_t total) {
+    return std::to_string(total) + (total == 1 ? " entry" : " entries");
 }
 
 } // namespace
@@ -87,23 +92,68 @@ std::string htmlEscape(std::string_view text) {
     return escaped;
 }
 
-std::string renderLeaderboardPage(const std::vector<StoredEntry>& entries, std::size_t perLevel) {
-    std::vector<std::string> order;
-    std::map<std::string, std::vector<const StoredEntry*>> byLevel;
-    for (const StoredEntry& stored : entries) {
-        std::vector<const StoredEntry*>& scores = byLevel[stored.level];
-        if (scores.empty()) {
-            order.push_back(stored.level);
+std::string percentEncodeQuery(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string encoded;
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+            c == '.' || c == '_' || c == '~') {
+            encoded += c;
+        } else {
+            encoded += '%';
+            encoded += kHex[byte >> 4];
+            encoded += kHex[byte & 0x0F];
         }
-        scores.push_back(&stored);
     }
+    return encoded;
+}
+
+std::string renderLeaderboardPage(const std::vector<LevelPage>& levels) {
     std::string page = kHead;
-    if (order.empty()) {
+    page += "<h1>Vibrelle leaderboard</h1>\n";
+    if (levels.empty()) {
         page += "<p>No scores yet.</p>\n";
     }
-    for (const std::string& level : order) {
-        appendLevel(page, level, byLevel[level], perLevel);
+    for (const LevelPage& level : levels) {
+        page += "<section>\n<h2>" + htmlEscape(level.level) + "</h2>\n";
+        appendTable(page, level.entries, 1);
+        page += "<p>" + entriesText(level.total) + " · " + rankingLink(level.level, 1, "Full ranking") +
+                "</p>\n</section>\n";
     }
     page += "</body>\n</html>\n";
     return page;
+}
+
+std::string renderRankingPage(const LevelPage& level, std::int64_t pageNumber) {
+    std::string page = kHead;
+    page += "<h1><a href=\"/\">Vibrelle leaderboard</a></h1>\n<section>\n<h2>" + htmlEscape(level.level) +
+            "</h2>\n";
+    if (level.entries.empty()) {
+        page += "<p>No entries on this page (" + entriesText(level.total) + ").</p>\n";
+    } else {
+        const std::int64_t first = level.offset + 1;
+        const std::int64_t last = level.offset + static_cast<std::int64_t>(level.entries.size());
+        page += "<p>Ranks " + std::to_string(first) + " to " + std::to_string(last) + " of " +
+                entriesText(level.total) + ".</p>\n";
+        appendTable(page, level.entries, first);
+    }
+    page += "<p>";
+    const auto pageSize = static_cast<std::int64_t>(kRankingPageSize);
+    const std::int64_t pages = (level.total + pageSize - 1) / pageSize;
+    if (pageNumber > 1) {
+        page +=
+            rankingLink(level.level, std::min(pageNumber - 1, std::max<std::int64_t>(pages, 1)), "Previous") +
+            " ";
+    }
+    if (pageNumber < pages) {
+        page += rankingLink(level.level, pageNumber + 1, "Next") + " ";
+    }
+    page += "<a href=\"/\">All levels</a></p>\n</section>\n</body>\n</html>\n";
+    return page;
+}
+
+std::string renderRefusalPage(const std::string& reason) {
+    return std::string(kHead) + "<h1><a href=\"/\">Vibrelle leaderboard</a></h1>\n<p>" + htmlEscape(reason) +
+           "</p>\n</body>\n</html>\n";
 }

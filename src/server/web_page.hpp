@@ -10,8 +10,22 @@
 // `text` with &, <, >, " and ' replaced by character references, for HTML text and attributes.
 std::string htmlEscape(std::string_view text);
 
-// The page: one table per level (levels in the order of `entries`) with its `perLevel` best
-// entries, highest score first (equal scores in stored order): rank, player, score, layers
-// ("highestLayer") and combo ("highestCombo"). A detail that is missing or of another type
-// shows as "-".
-std::string renderLeaderboardPage(const std::vector<StoredEntry>& entries, std::size_t perLevel = 10);
+// `text` with every byte but A-Z a-z 0-9 - . _ ~ written as %XX, for a value in a link's query.
+std::string percentEncodeQuery(std::string_view text);
+
+// Entries a level's ranking shows per page.
+constexpr std::size_t kRankingPageSize = 50;
+
+// The board: one table per level (in the order given) with the entries given (the best ones, in
+// rank order): rank, player, score, layers ("highestLayer") and combo ("highestCombo"), the
+// level's total, and a link to its full ranking (/?level=NAME&page=1). A detail that is missing or
+// of another type shows as "-".
+std::string renderLeaderboardPage(const std::vector<LevelPage>& levels);
+
+// Page `pageNumber` (from 1) of one level's ranking, `page` holding its entries from rank
+// (pageNumber - 1) * kRankingPageSize on: the table as above, which ranks it shows of the total,
+// links to the previous and next pages where there are such, and back to the board.
+std::string renderRankingPage(const LevelPage& page, std::int64_t pageNumber);
+
+// A page saying why a request for a page was refused.
+std::string renderRefusalPage(const std::string& reason);

@@ -49,6 +49,20 @@ json upload(const std::string& level, const json& entries) {
     return {{"levels", {{{"name", level}, {"scores", entries}}}}};
 }
 
+// The board of one level, as GET <prefix>/leaderboard gives it.
+json board(const std::string& level, const json& entries) {
+    return {{"levels", {{{"name", level}, {"total", entries.size()}, {"scores", entries}}}}};
+}
+
+// A successful upload's reply.
+json accepted(int accepted, int skipped, const json& errors = json::array(), int droppedKeys = 0) {
+    return {{"success", true},
+            {"accepted", accepted},
+            {"skipped", skipped},
+            {"droppedKeys", droppedKeys},
+            {"errors", errors}};
+}
+
 // The reply of a refusal: the status and a JSON body saying why.
 void expectRefusal(const Reply& reply, int status, const std::string& what) {
     EXPECT_EQ(reply.status, status) << what << ": " << reply.body;
@@ -69,8 +83,8 @@ TEST_P(ServerApi, MergesUploadsEntryByEntryAndNeverLowersOrRemoves) {
         {"player", "bob"}, {"score", 30}, {"time", 20}, {"highestLayer", "1/8"}, {"highestCombo", 3}};
     Reply reply = post(upload("Neon", {ann, bob}).dump());
     EXPECT_EQ(reply.status, 200);
-    EXPECT_EQ(json::parse(reply.body), json::parse(R"({"success": true, "skipped": 0, "accepted": 2})"));
-    EXPECT_EQ(leaderboard(), upload("Neon", {ann, bob})); // whole entries, unknown keys kept
+    EXPECT_EQ(json::parse(reply.body), accepted(2, 0));
+    EXPECT_EQ(leaderboard(), board("Neon", {ann, bob})); // whole entries, unknown keys kept
     EXPECT_EQ(scoreOf("Neon", "ann"), 40);
     EXPECT_EQ(scoreOf("Neon", "nobody"), 0);
     EXPECT_EQ(scoreOf("Nowhere", "ann"), 0);
@@ -79,7 +93,7 @@ TEST_P(ServerApi, MergesUploadsEntryByEntryAndNeverLowersOrRemoves) {
     const json lower = {{"player", "ann"}, {"score", 39}, {"time", 1}, {"highestLayer", "8/8"}};
     const json equal = {{"player", "ann"}, {"score", 40.9}, {"time", 2}};
     EXPECT_EQ(post(upload("Neon", {lower, equal}).dump()).status, 200);
-    EXPECT_EQ(leaderboard(), upload("Neon", {ann, bob}));
+    EXPECT_EQ(leaderboard(), board("Neon", {ann, bob}));
 
     // A higher score replaces the entry whole; within one upload the best of a player counts.
     const json better = {
@@ -88,11 +102,18 @@ TEST_P(ServerApi, MergesUploadsEntryByEntryAndNeverLowersOrRemoves) {
     EXPECT_EQ(post(upload("Neon", {better, best, better}).dump()).status, 200);
     json expectedAnn = best;
     expectedAnn["score"] = 75;
-    EXPECT_EQ(leaderboard(), upload("Neon", {expectedAnn, bob}));
+    EXPECT_EQ(leaderboard(), board("Neon", {expectedAnn, bob}));
     EXPECT_EQ(scoreOf("Neon", "ann"), 75);
+
+    // Names match folded; the entry keeps the spelling of the upload that stored it.
+    const json upper = {{"player", "ANN"}, {"score", 80}};
+    EXPECT_EQ(json::parse(post(upload("Neon", {upper, {{"player", "Ann"}, {"score", 1}}}).dump()).body),
+              accepted(1, 0));
+    EXPECT_EQ(leaderboard(), board("Neon", {upper, bob}));
+    EXPECT_EQ(scoreOf("Neon", "aNn"), 80);
 }
 
-TEST_P(ServerApi, SkipsAndCountsBadEntriesButKeepsTheGoodOnes) {
+TEST_P(ServerApi, SkipsAndExplainsBadEntriesAndTrimsTheKeptOnes) {
     start();
     const json good = {{"player", "ok"}, {"score", 5}};
     const json document = {{"levels",
@@ -106,20 +127,45 @@ TEST_P(ServerApi, SkipsAndCountsBadEntriesButKeepsTheGoodOnes) {
                                 {{"player", std::string(65, 'x')}, {"score", 1}},
                                 {{"player", std::string(64, 'x')}, {"score", 1}},
                                 {{"player", "tab\there"}, {"score", 1}},
+                                {{"player", "zero\u200Bwidth"}, {"score", 1}},
                                 {{"player", "neg"}, {"score", -1}},
                                 {{"player", "bool"}, {"score", true}},
                                 {{"player", "text"}, {"score", "9"}},
-                                {{"player", "huge"}, {"score", 2147483648LL}},
-                                {{"player", "bulky"}, {"score", 1}, {"notes", std::string(5000, 'n')}}}}},
+                                {{"player", "huge"}, {"score", 2147483648LL}}}}},
                              {{"name", std::string(65, 'L')}, {"scores", {good, good}}},
                              {{"name", "No scores"}},
                              42}}};
     const Reply reply = post(document.dump());
     ASSERT_EQ(reply.status, 200) << reply.body;
-    EXPECT_EQ(json::parse(reply.body), json::parse(R"({"success": true, "skipped": 15, "accepted": 2})"));
+    const json answer = json::parse(reply.body);
+    EXPECT_EQ(answer["accepted"], 2);
+    EXPECT_EQ(answer["skipped"], 15);
+    ASSERT_EQ(answer["errors"].size(), 15u) << reply.body;
+    // Names that are valid are named; the reasons say what is wrong.
+    EXPECT_EQ(answer["errors"][0], json({{"level", "Neon"}, {"error", "the score entry is not an object"}}));
+    EXPECT_EQ(answer["errors"][6], json({{"level", "Neon"},
+                                         {"player", "zero\u200Bwidth"},
+                                         {"error", "the player name contains a format character"}}));
+    EXPECT_EQ(answer["errors"][11],
+              json({{"player", "ok"}, {"error", "the level name is longer than 64 bytes"}}));
     EXPECT_EQ(scoreOf("Neon", "ok"), 5);
     EXPECT_EQ(scoreOf("Neon", std::string(64, 'x')), 1);
     EXPECT_EQ(leaderboard()["levels"].size(), 1u);
+
+    // Malformed details and unknown keys past 1 KB are dropped, in byte order of the key names.
+    json bulky = {{"player", "bulky"},
+                  {"score", 1},
+                  {"time", 1.5},
+                  {"highestLayer", std::string(17, '8')},
+                  {"highestCombo", -2},
+                  {"a", "kept"},
+                  {"b", std::string(1000, 'n')},
+                  {"c", std::string(10, 'n')},
+                  {"d", 1}};
+    const json trimmed = json::parse(post(upload("Trim", json::array({bulky})).dump()).body);
+    EXPECT_EQ(trimmed, accepted(1, 0, json::array(), 5));
+    EXPECT_EQ(leaderboard()["levels"][1]["scores"][0],
+              json({{"player", "bulky"}, {"score", 1}, {"a", "kept"}, {"b", std::string(1000, 'n')}}));
 }
 
 TEST_P(ServerApi, NamesThatNeedPercentEncodingRoundTrip) {
@@ -219,7 +265,7 @@ TEST_P(ServerApi, UploadsNeedTheTokenWhenOneIsSet) {
     ASSERT_TRUE(refusedUpload && refusedElsewhere && next);
     EXPECT_EQ(refusedUpload->status, 401);
     EXPECT_EQ(refusedElsewhere->status, 404);
-    EXPECT_EQ(json::parse(next->body, nullptr, false), upload("Neon", {{{"player", "ann"}, {"score", 6}}}));
+    EXPECT_EQ(json::parse(next->body, nullptr, false), board("Neon", {{{"player", "ann"}, {"score", 6}}}));
 }
 
 TEST_P(ServerApi, EachAddressIsRateLimited) {
@@ -262,11 +308,11 @@ TEST_P(ServerApi, TheGamesClientUploadsAndReadsItsScores) {
 
     EXPECT_EQ(*score, 900);
     EXPECT_EQ(findPlayerScore(*document, "Neon/Drive", "Zoë 100%"), 900);
-    EXPECT_EQ(leaderboard(), upload("Neon/Drive", {{{"player", "Zoë 100%"},
-                                                    {"score", 900},
-                                                    {"time", 61},
-                                                    {"highestLayer", "3/8"},
-                                                    {"highestCombo", 14}}}));
+    EXPECT_EQ(leaderboard(), board("Neon/Drive", {{{"player", "Zoë 100%"},
+                                                   {"score", 900},
+                                                   {"time", 61},
+                                                   {"highestLayer", "3/8"},
+                                                   {"highestCombo", 14}}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Sqlite, ServerApi, testing::Values(Backend::Sqlite));

@@ -23,6 +23,9 @@ struct LoadPlan {
     int threads = 16;
     std::vector<int> ports;         // thread i talks to ports[i % size]
     std::function<void(int)> onAck; // called with the running count of acknowledged uploads
+    // The upload client thread `thread` sends next, with the headers it needs; randomUpload and no
+    // headers when unset.
+    std::function<nlohmann::json(int thread, std::mt19937& rng, httplib::Headers& headers)> makeUpload;
 };
 
 struct LoadResult {
@@ -74,10 +77,11 @@ inline LoadResult runLoad(const LoadPlan& plan) {
             client.set_write_timeout(10);
             for (int i = next++; i < plan.uploads; i = next++) {
                 const auto index = static_cast<std::size_t>(i);
-                result.sent[index] = randomUpload(rng);
+                httplib::Headers headers;
+                result.sent[index] = plan.makeUpload ? plan.makeUpload(t, rng, headers) : randomUpload(rng);
                 const auto begin = std::chrono::steady_clock::now();
                 const httplib::Result reply =
-                    client.Post("/api/leaderboard", result.sent[index].dump(), "application/json");
+                    client.Post("/api/leaderboard", headers, result.sent[index].dump(), "application/json");
                 const std::chrono::duration<double, std::milli> took =
                     std::chrono::steady_clock::now() - begin;
                 const nlohmann::json answer = reply && reply->status == 200

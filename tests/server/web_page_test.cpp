@@ -1,4 +1,5 @@
-// The web page in a real browser: headless Chromium loads "/" and dumps the DOM it built.
+// The web page in a real browser: headless Chromium loads "/" and a level's ranking and dumps the
+// DOM it built.
 #include "server_test_support.hpp"
 
 #include <gtest/gtest.h>
@@ -10,7 +11,7 @@
 using namespace servertest;
 using nlohmann::json;
 
-TEST(WebPage, ChromiumShowsEachLevelsTopTenInScoreOrderWithNamesAsText) {
+TEST(WebPage, ChromiumShowsEachLevelsTopTenAndItsRankingWithNamesAsText) {
     ASSERT_EQ(access("/usr/bin/chromium", X_OK), 0) << "chromium is missing (scripts/setup installs it)";
     TempDir folder;
     ServerProcess server({"--database", folder.file("leaderboard.db"), "--rate-limit", "0"});
@@ -29,13 +30,18 @@ TEST(WebPage, ChromiumShowsEachLevelsTopTenInScoreOrderWithNamesAsText) {
         argv.push_back(std::string(variable) + "=" + folder.file("home"));
     }
     argv.insert(argv.end(), {"/usr/bin/chromium", "--headless", "--disable-gpu", "--no-first-run",
-                             "--user-data-dir=" + folder.file("profile"), "--dump-dom",
-                             "http://127.0.0.1:" + std::to_string(server.port()) + "/"});
+                             "--user-data-dir=" + folder.file("profile"), "--dump-dom"});
     if (geteuid() == 0) {
         argv.push_back("--no-sandbox");
     }
+    const std::string origin = "http://127.0.0.1:" + std::to_string(server.port());
+    const auto dumpDom = [&](const std::string& path, std::string& dom) {
+        std::vector<std::string> command = argv;
+        command.push_back(origin + path);
+        return runCommand(command, dom);
+    };
     std::string dom;
-    ASSERT_EQ(runCommand(argv, dom), 0) << dom;
+    ASSERT_EQ(dumpDom("/", dom), 0) << dom;
 
     EXPECT_NE(dom.find("<h2>Rock &amp; &lt;Roll&gt;</h2>"), std::string::npos) << dom;
     EXPECT_EQ(dom.find("<script"), std::string::npos) << dom;
@@ -53,5 +59,14 @@ TEST(WebPage, ChromiumShowsEachLevelsTopTenInScoreOrderWithNamesAsText) {
         ASSERT_NE(at, std::string::npos) << row << "\n" << dom;
     }
     EXPECT_EQ(dom.find("<tr><td", at + 1), std::string::npos) << dom;
+
+    // The level's link, followed as written, leads to its whole ranking.
+    const std::string link = "/?level=Rock%20%26%20%3CRoll%3E&amp;page=1";
+    ASSERT_NE(dom.find("<a href=\"" + link + "\">Full ranking</a>"), std::string::npos) << dom;
+    std::string ranking;
+    ASSERT_EQ(dumpDom("/?level=Rock%20%26%20%3CRoll%3E&page=1", ranking), 0) << ranking;
+    EXPECT_NE(ranking.find("<h2>Rock &amp; &lt;Roll&gt;</h2>"), std::string::npos) << ranking;
+    EXPECT_NE(ranking.find("Ranks 1 to 13 of 13 entries."), std::string::npos) << ranking;
+    EXPECT_EQ(ranking.find("<script"), std::string::npos) << ranking;
     EXPECT_EQ(server.stop(), 0);
 }
