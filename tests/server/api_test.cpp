@@ -283,36 +283,55 @@ TEST_P(ServerApi, EachAddressIsRateLimited) {
     EXPECT_LT(limited, 20);
 }
 
-TEST_P(ServerApi, TheGamesClientUploadsAndReadsItsScores) {
+TEST_P(ServerApi, TheGamesClientClaimsItsNameUploadsAndReadsTheBoard) {
     start({"--upload-token", "t0ken"});
     const std::string savedUrl = serverBaseUrl;
     const HttpDatabaseConfig savedConfig = httpDatabaseConfig;
     serverBaseUrl = "http://127.0.0.1:" + std::to_string(server->port()) + "/api";
     httpDatabaseConfig.leaderboardPath = folder.file("leaderboard.json");
+    httpDatabaseConfig.cachePath = folder.file("leaderboard_cache.json");
     setenv("VIBRELLE_LEADERBOARD_TOKEN", "t0ken", 1);
+    takeReceivedPlayerKeys();
+    // A level name that needs every kind of encoding in a path and in a query.
+    const std::string level = "Neon Drive+/ 100% & co?";
 
-    // A round left with the exit button: saved to the local file, then uploaded.
-    saveRoundResult(RoundResult{"Neon/Drive", "Zoë 100%", 900, 61, 3, 8, 14},
-                    httpDatabaseConfig.leaderboardPath);
+    // A round left with the exit button: saved to the local file, then uploaded, claiming the name.
+    saveRoundResult(RoundResult{level, "Zoë 100%", 900, 61, 3, 8, 14}, httpDatabaseConfig.leaderboardPath);
     ASSERT_TRUE(httpDatabaseWait(30.0));
-    EXPECT_EQ(scoreOf("Neon/Drive", "Zoë 100%"), 900);
+    EXPECT_EQ(scoreOf(level, "zoË 100%"), 900);
+    const std::vector<ReceivedPlayerKey> keys = takeReceivedPlayerKeys();
+    ASSERT_EQ(keys.size(), 1u);
+    EXPECT_EQ(keys[0].name, "Zoë 100%");
+    EXPECT_TRUE(isPlayerKeyText(keys[0].key));
+    // The name is now owned: a post without the key is refused, one with it taken.
+    const json better = board(level, {{{"player", "ZOË 100%"}, {"score", 950}}});
+    const httplib::Headers token = {{"Authorization", "Bearer t0ken"}};
+    EXPECT_EQ(post(better.dump(), token).status, 403);
+    httplib::Headers withKey = token;
+    withKey.emplace("X-Vibrelle-Player-Key", keys[0].key);
+    EXPECT_EQ(post(better.dump(), withKey).status, 200);
+    // Another player's entry reaches the game only through the server's board.
+    ASSERT_EQ(post(board(level, {{{"player", "bob"}, {"score", 1000}}}).dump(), token).status, 200);
 
     auto score = std::make_shared<std::atomic<int>>(-1);
-    fetchPlayerScoreAsync("Neon/Drive", "Zoë 100%", [score](std::int32_t value) { *score = value; });
+    fetchPlayerScoreAsync(level, "Zoë 100%", [score](std::int32_t value) { *score = value; });
     auto document = std::make_shared<json>();
-    fetchLeaderboardAsync([document](const json& value) { *document = value; });
+    fetchLeaderboardAsync(std::vector<std::string>{level},
+                          [document](const json& value) { *document = value; });
     ASSERT_TRUE(httpDatabaseWait(30.0));
     unsetenv("VIBRELLE_LEADERBOARD_TOKEN");
     serverBaseUrl = savedUrl;
     httpDatabaseConfig = savedConfig;
 
-    EXPECT_EQ(*score, 900);
-    EXPECT_EQ(findPlayerScore(*document, "Neon/Drive", "Zoë 100%"), 900);
-    EXPECT_EQ(leaderboard(), board("Neon/Drive", {{{"player", "Zoë 100%"},
-                                                   {"score", 900},
-                                                   {"time", 61},
-                                                   {"highestLayer", "3/8"},
-                                                   {"highestCombo", 14}}}));
+    EXPECT_EQ(*score, 950);
+    EXPECT_EQ(findPlayerScore(*document, level, "bob"), 1000) << document->dump();
+    EXPECT_EQ(findPlayerScore(*document, level, "ZOË 100%"), 950) << document->dump();
+    // The player's own file holds only what this computer played.
+    json own;
+    std::string error;
+    ASSERT_EQ(readLeaderboardFile(folder.file("leaderboard.json"), own, error), LeaderboardRead::Ok);
+    EXPECT_EQ(findPlayerScore(own, level, "bob"), 0);
+    EXPECT_EQ(findPlayerScore(own, level, "Zoë 100%"), 900);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sqlite, ServerApi, testing::Values(Backend::Sqlite));
