@@ -1,6 +1,7 @@
-// The server's pure parts: routing on the raw target, the name checks, the rate limiter's
-// buckets (on a clock the test sets) and the command line.
+// The server's pure parts: routing on the raw target, the name checks, client addresses, the rate
+// limiter's buckets (on a clock the test sets) and the command line.
 #include "leaderboard/leaderboard_names.hpp"
+#include "server/client_address.hpp"
 #include "server/leaderboard_server.hpp"
 #include "server/rate_limiter.hpp"
 #include "server/request_target.hpp"
@@ -121,6 +122,93 @@ TEST(ServerUnits, RateLimiterAllowsABurstThenRefillsPerAddress) {
         EXPECT_TRUE(allowRequest(limiter, "10.0.0.1", start + std::chrono::seconds(60)));
     }
     EXPECT_FALSE(allowRequest(limiter, "10.0.0.1", start + std::chrono::seconds(60)));
+}
+
+TEST(ServerUnits, AddressesParseFormatAndAreKeyedPerIpv6Slash64) {
+    // (text, parses, formatted, limit key)
+    const std::tuple<const char*, bool, const char*, const char*> addresses[] = {
+        {"192.0.2.1", true, "192.0.2.1", "192.0.2.1"},
+        {"::ffff:192.0.2.1", true, "192.0.2.1", "192.0.2.1"},
+        {"2001:DB8:0:0:1::7", true, "2001:db8::1:0:0:7", "2001:db8::/64"},
+        {"2001:db8:1:2:3:4:5:6", true, "2001:db8:1:2:3:4:5:6", "2001:db8:1:2::/64"},
+        {"::1", true, "::1", "::/64"},
+        {"192.0.2.01", false, "", ""},
+        {"192.0.2", false, "", ""},
+        {"256.0.0.1", false, "", ""},
+        {"[::1]", false, "", ""},
+        {"fe80::1%eth0", false, "", ""},
+        {"", false, "", ""},
+        {"unknown", false, "", ""},
+    };
+    for (const auto& [text, ok, formatted, key] : addresses) {
+        IpAddress address;
+        ASSERT_EQ(parseIpAddress(text, address), ok) << text;
+        if (ok) {
+            EXPECT_EQ(formatAddress(address), formatted) << text;
+            EXPECT_EQ(limitKey(address), key) << text;
+        }
+    }
+    // (block, address, inside)
+    const std::tuple<const char*, const char*, bool> blocks[] = {
+        {"10.0.0.0/8", "10.255.0.1", true},
+        {"10.0.0.0/8", "11.0.0.1", false},
+        {"10.1.2.3", "10.1.2.3", true},
+        {"10.1.2.3", "10.1.2.4", false},
+        {"0.0.0.0/0", "203.0.113.9", true},
+        {"0.0.0.0/0", "2001:db8::1", false},
+        {"192.0.2.0/25", "192.0.2.127", true},
+        {"192.0.2.0/25", "192.0.2.128", false},
+        {"2001:db8::/32", "2001:db8:ff::1", true},
+        {"2001:db8::/32", "2001:db9::1", false},
+        {"::ffff:0:0/96", "198.51.100.1", true},
+        {"::/0", "198.51.100.1", true},
+    };
+    for (const auto& [text, member, inside] : blocks) {
+        AddressBlock block;
+        IpAddress address;
+        std::string error;
+        ASSERT_TRUE(parseAddressBlock(text, block, error)) << text << ": " << error;
+        ASSERT_TRUE(parseIpAddress(member, address)) << member;
+        EXPECT_EQ(blockContains(block, address), inside) << text << " / " << member;
+    }
+    for (const char* bad :
+         {"10.0.0.1/8", "10.0.0.0/33", "10.0.0.0/", "10.0.0.0/-1", "2001:db8::/129", "host/8", "/8"}) {
+        AddressBlock block;
+        std::string error;
+        EXPECT_FALSE(parseAddressBlock(bad, block, error)) << bad;
+        EXPECT_NE(error.find(bad), std::string::npos) << bad << ": " << error;
+    }
+}
+
+TEST(ServerUnits, ForwardedForIsWalkedFromTheRightPastTrustedProxies) {
+    std::vector<AddressBlock> trusted(2);
+    std::string error;
+    ASSERT_TRUE(parseAddressBlock("10.0.0.0/8", trusted[0], error) &&
+                parseAddressBlock("2001:db8::1", trusted[1], error));
+    // (peer, X-Forwarded-For, client)
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"203.0.113.1", "198.51.100.1", "203.0.113.1"}, // an untrusted peer's header is ignored
+        {"10.0.0.1", "", "10.0.0.1"},
+        {"10.0.0.1", "198.51.100.1", "198.51.100.1"},
+        {"::ffff:10.0.0.1", " 198.51.100.1 ", "198.51.100.1"},
+        {"10.0.0.1", "192.0.2.66, 198.51.100.1", "198.51.100.1"},
+        {"10.0.0.1", "192.0.2.66, 198.51.100.1, 10.9.9.9", "198.51.100.1"},
+        {"2001:db8::1", "192.0.2.66,198.51.100.1:4711", "198.51.100.1"},
+        {"10.0.0.1", "[2001:db8::7]:443", "2001:db8::7"},
+        {"10.0.0.1", "10.0.0.3, 10.0.0.2", "10.0.0.3"}, // all trusted: the leftmost
+        {"10.0.0.1", "198.51.100.1, unknown", "10.0.0.1"},
+        {"10.0.0.1", "198.51.100.1, garbage, 10.0.0.2", "10.0.0.2"},
+        {"10.0.0.1", "198.51.100.1,", "10.0.0.1"},
+        {"10.0.0.1", ",10.0.0.2", "10.0.0.2"},
+        {"10.0.0.1", "[198.51.100.1]", "10.0.0.1"},
+        {"10.0.0.1", "2001:db8::9:80", "2001:db8::9:80"},
+    };
+    for (const auto& [peer, header, client] : cases) {
+        IpAddress peerAddress;
+        ASSERT_TRUE(parseIpAddress(peer, peerAddress)) << peer;
+        EXPECT_EQ(formatAddress(forwardedClient(peerAddress, header, trusted)), client)
+            << peer << " / " << header;
+    }
 }
 
 TEST(ServerUnits, CommandLineOptions) {
