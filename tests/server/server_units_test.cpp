@@ -124,6 +124,17 @@ TEST(ServerUnits, RateLimiterAllowsABurstThenRefillsPerAddress) {
     EXPECT_FALSE(allowRequest(limiter, "10.0.0.1", start + std::chrono::seconds(60)));
 }
 
+TEST(ServerUnits, RateLimiterAdmitsNewcomersOnceAFullTableHasRefilled) {
+    RateLimiter limiter;
+    limiter.rate = 2;
+    const auto start = RateLimiter::Clock::now();
+    for (std::size_t i = 0; i < kMaxRateLimitedAddresses; ++i) {
+        ASSERT_TRUE(allowRequest(limiter, "10." + std::to_string(i), start));
+    }
+    EXPECT_FALSE(allowRequest(limiter, "newcomer", start + std::chrono::milliseconds(100)));
+    EXPECT_TRUE(allowRequest(limiter, "newcomer", start + std::chrono::milliseconds(600)));
+}
+
 TEST(ServerUnits, AddressesParseFormatAndAreKeyedPerIpv6Slash64) {
     // (text, parses, formatted, limit key)
     const std::tuple<const char*, bool, const char*, const char*> addresses[] = {
