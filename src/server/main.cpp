@@ -92,6 +92,9 @@ int main(int argc, char** argv) {
             std::fputs(serverUsage().c_str(), stdout);
             return 0;
         }
+        for (const std::string& warning : options.warnings) {
+            logError(stderr, "vibrelle-leaderboard-server: warning: %s", warning.c_str());
+        }
         return serve(options);
     } catch (const std::exception& e) {
         logError(stderr, "vibrelle-leaderboard-server: %s", e.what());

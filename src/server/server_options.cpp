@@ -2,6 +2,11 @@
 
 #include "server/request_target.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <optional>
 
 namespace {
@@ -21,6 +26,72 @@ bool parseNumber(const std::string& text, long long low, long long high, long lo
     return value >= low && value <= high;
 }
 
+// The token of --upload-token-file: the file's first line, white space around it trimmed. At most
+// kMaxLine + 1 bytes are read, so that a huge file (or a device) is refused, not loaded.
+bool readTokenFile(const std::string& path, std::string& token, std::string& error) {
+    constexpr std::size_t kMaxLine = 4096;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = "--upload-token-file: cannot open " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::string text;
+    char buffer[kMaxLine + 1];
+    while (text.find('\n') == std::string::npos && text.size() <= kMaxLine) {
+        const ssize_t length = read(fd, buffer, kMaxLine + 1 - text.size());
+        if (length < 0 && errno == EINTR) {
+            continue;
+        }
+        if (length < 0) {
+            error = "--upload-token-file: cannot read " + path + ": " + std::strerror(errno);
+            close(fd);
+            return false;
+        }
+        if (length == 0) {
+            break;
+        }
+        text.append(buffer, static_cast<std::size_t>(length));
+    }
+    close(fd);
+    const std::string line = text.substr(0, text.find('\n'));
+    if (line.size() > kMaxLine) {
+        error = "--upload-token-file: the first line of " + path + " is longer than 4096 bytes";
+        return false;
+    }
+    const char* const space = " \t\r\f\v";
+    const std::size_t begin = line.find_first_not_of(space);
+    token = begin == std::string::npos ? "" : line.substr(begin, line.find_last_not_of(space) + 1 - begin);
+    if (token.empty()) {
+        error = "--upload-token-file: the first line of " + path + " holds no token";
+        return false;
+    }
+    for (char c : token) {
+        if (c <= ' ' || c > '~') {
+            error = "--upload-token-file: the token in " + path + " may hold only visible ASCII characters";
+            token.clear();
+            return false;
+        }
+    }
+    return true;
+}
+
+// The checks that need the whole command line.
+bool finishOptions(ServerOptions& options, const std::string& tokenFile, std::string& error) {
+    if (!tokenFile.empty()) {
+        if (!options.uploadToken.empty()) {
+            error = "give --upload-token or --upload-token-file, not both";
+            return false;
+        }
+        if (!readTokenFile(tokenFile, options.uploadToken, error)) {
+            return false;
+        }
+    } else if (!options.uploadToken.empty()) {
+        options.warnings.push_back("--upload-token is visible to every local user in the process list; "
+                                   "--upload-token-file keeps it out of there");
+    }
+    return true;
+}
+
 } // namespace
 
 std::string serverUsage() {
@@ -32,7 +103,10 @@ std::string serverUsage() {
            "  --bind ADDR         address to listen on (default 127.0.0.1; 0.0.0.0 for every interface)\n"
            "  --database DB       SQLite file (default leaderboard.db) or postgresql://user@host:port/db\n"
            "  --prefix P          path prefix of the API (default /api)\n"
-           "  --upload-token T    uploads need the header \"Authorization: Bearer T\"\n"
+           "  --upload-token T    uploads need the header \"Authorization: Bearer T\" (every local user\n"
+           "                      can read T in the process list: prefer --upload-token-file)\n"
+           "  --upload-token-file PATH\n"
+           "                      the same, the token read once at start from the file's first line\n"
            "  --rate-limit N      requests per second per client address (default 20; 0: off)\n"
            "  --max-entries N     score entries per upload (default 1000)\n"
            "  --threads N         HTTP worker threads (default 32)\n"
@@ -41,6 +115,7 @@ std::string serverUsage() {
 
 bool parseServerOptions(int argc, const char* const* argv, ServerOptions& options, std::string& error) {
     options = ServerOptions{};
+    std::string tokenFile;
     for (int i = 1; i < argc; ++i) {
         std::string name = argv[i];
         std::optional<std::string> value;
@@ -55,7 +130,7 @@ bool parseServerOptions(int argc, const char* const* argv, ServerOptions& option
         }
         const bool known = name == "--port" || name == "--bind" || name == "--database" ||
                            name == "--prefix" || name == "--upload-token" || name == "--rate-limit" ||
-                           name == "--max-entries" || name == "--threads";
+                           name == "--max-entries" || name == "--threads" || name == "--upload-token-file";
         if (!known) {
             error = "unknown option " + name;
             return false;
@@ -105,6 +180,8 @@ bool parseServerOptions(int argc, const char* const* argv, ServerOptions& option
             options.bind = *value;
         } else if (name == "--database") {
             options.database = *value;
+        } else if (name == "--upload-token-file") {
+            tokenFile = *value;
         } else {
             for (char c : *value) {
                 if (c <= ' ' || c > '~') {
@@ -115,5 +192,5 @@ bool parseServerOptions(int argc, const char* const* argv, ServerOptions& option
             options.uploadToken = *value;
         }
     }
-    return true;
+    return finishOptions(options, tokenFile, error);
 }

@@ -5,9 +5,11 @@
 #include "server/leaderboard_server.hpp"
 #include "server/rate_limiter.hpp"
 #include "server/request_target.hpp"
+#include "temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <tuple>
 
 TEST(ServerUnits, RoutesSplitTheRawTargetBeforeDecoding) {
@@ -238,11 +240,46 @@ TEST(ServerUnits, CommandLineOptions) {
                        options.rateLimit, options.maxEntries, options.threads),
               std::make_tuple(9000, "0.0.0.0", "postgresql://u@h/db", "/v1", "abc", 0, 5u, 4));
     EXPECT_TRUE(parse({"--help"}, options, error) && options.help);
+    ASSERT_TRUE(parse({"--upload-token", "abc"}, options, error));
+    EXPECT_EQ(options.warnings.size(), 1u); // visible in the process list
+
+    // The token file: its first line, trimmed; nothing else on it, nothing outside visible ASCII.
+    TempDir folder;
+    const auto tokenFile = [&](const std::string& text) {
+        std::ofstream(folder.file("token"), std::ios::binary) << text;
+        return folder.file("token");
+    };
+    for (const auto& [text, token] :
+         std::vector<std::pair<std::string, std::string>>{{"s3cret", "s3cret"},
+                                                          {"  s3cret\t\r\nsecond line", "s3cret"},
+                                                          {"", ""},
+                                                          {" \r\n", ""},
+                                                          {"a b", ""},
+                                                          {"caf\xC3\xA9", ""},
+                                                          {std::string(5000, 'x'), ""},
+                                                          {"\ns3cret", ""}}) {
+        const std::string path = tokenFile(text);
+        error.clear();
+        EXPECT_EQ(parse({"--upload-token-file", path.c_str()}, options, error), !token.empty()) << text;
+        EXPECT_EQ(options.uploadToken, token) << text;
+        EXPECT_EQ(error.empty(), !token.empty()) << text;
+        EXPECT_TRUE(options.warnings.empty()) << text;
+    }
 
     const std::vector<std::vector<const char*>> bad = {
-        {"--port", "65536"},    {"--port", "-1"},    {"--port"},           {"--rate-limit", "x"},
-        {"--max-entries", "0"}, {"--prefix", "api"}, {"--prefix", "/a b"}, {"--upload-token", "a b"},
-        {"--database="},        {"--verbose"},
+        {"--port", "65536"},
+        {"--port", "-1"},
+        {"--port"},
+        {"--rate-limit", "x"},
+        {"--max-entries", "0"},
+        {"--prefix", "api"},
+        {"--prefix", "/a b"},
+        {"--upload-token", "a b"},
+        {"--database="},
+        {"--verbose"},
+        {"--upload-token-file", "/nonexistent/token"},
+        {"--upload-token-file", "/"},
+        {"--upload-token", "a", "--upload-token-file", "/nonexistent/token"},
     };
     for (const auto& args : bad) {
         error.clear();
