@@ -44,7 +44,7 @@ int serve(const ServerOptions& options) {
     } else if (!http.bind_to_port(options.bind, port)) {
         port = -1;
     }
-    if (port <= 0 || !http.widenListenBacklog()) {
+    if (port <= 0) {
         logError(stderr, "Cannot listen on %s port %d: %s", options.bind.c_str(), options.port,
                  std::strerror(errno));
         return 1;

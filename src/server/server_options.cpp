@@ -89,6 +89,12 @@ bool finishOptions(ServerOptions& options, const std::string& tokenFile, std::st
         options.warnings.push_back("--upload-token is visible to every local user in the process list; "
                                    "--upload-token-file keeps it out of there");
     }
+    if (options.maxConnectionsPerAddress >= static_cast<std::size_t>(options.threads)) {
+        options.warnings.push_back("--max-connections-per-address " +
+                                   std::to_string(options.maxConnectionsPerAddress) +
+                                   " is not below --threads " + std::to_string(options.threads) +
+                                   ": one client address can hold every worker thread");
+    }
     return true;
 }
 
@@ -108,9 +114,30 @@ std::string serverUsage() {
            "  --upload-token-file PATH\n"
            "                      the same, the token read once at start from the file's first line\n"
            "  --rate-limit N      requests per second per client address (default 20; 0: off)\n"
+           "  --max-connections-per-address N\n"
+           "                      open connections per client address (default 16; 0: off); keep it\n"
+           "                      below --threads\n"
+           "  --trusted-proxy ADDR\n"
+           "                      a reverse proxy whose X-Forwarded-For names the client: an IPv4 or\n"
+           "                      IPv6 address or block (192.0.2.7, 10.0.0.0/8, 2001:db8::/32); repeatable\n"
            "  --max-entries N     score entries per upload (default 1000)\n"
            "  --threads N         HTTP worker threads (default 32)\n"
-           "  --help              print this and exit\n";
+           "  --help              print this and exit\n"
+           "\n"
+           "Clients: an IPv6 client is counted per /64, an IPv4-mapped IPv6 address as IPv4. Through a\n"
+           "trusted proxy the client is the rightmost X-Forwarded-For hop that is not a trusted proxy,\n"
+           "and its requests in flight count against --max-connections-per-address. Refusals for\n"
+           "those limits (429, 503) are logged at most once a second per client, with a count.\n"
+           "\n"
+           "Limits: a request line or header line is at most 8 KB, with at most 100 headers; a body\n"
+           "at most 1 MB, and an upload's body must arrive within 10 s. A connection is closed after\n"
+           "2 s without a request, 5 s of silence within one, or 100 requests. A connection over the\n"
+           "per-address limit is answered 503 and closed; at most 16 x --threads accepted\n"
+           "connections wait for a worker, and the library closes those past that unanswered.\n"
+           "Each open connection holds a worker thread: a client that sends or reads a byte every few\n"
+           "seconds keeps its worker as long as it goes on (only the per-address limit bounds it), so\n"
+           "many addresses together can still take every worker. On the internet, put a buffering\n"
+           "reverse proxy (nginx, Caddy) in front and name it with --trusted-proxy.\n";
 }
 
 bool parseServerOptions(int argc, const char* const* argv, ServerOptions& options, std::string& error) {
@@ -130,7 +157,8 @@ bool parseServerOptions(int argc, const char* const* argv, ServerOptions& option
         }
         const bool known = name == "--port" || name == "--bind" || name == "--database" ||
                            name == "--prefix" || name == "--upload-token" || name == "--rate-limit" ||
-                           name == "--max-entries" || name == "--threads" || name == "--upload-token-file";
+                           name == "--max-entries" || name == "--threads" || name == "--upload-token-file" ||
+                           name == "--max-connections-per-address" || name == "--trusted-proxy";
         if (!known) {
             error = "unknown option " + name;
             return false;
@@ -167,6 +195,20 @@ bool parseServerOptions(int argc, const char* const* argv, ServerOptions& option
                 return false;
             }
             options.threads = static_cast<int>(number);
+        } else if (name == "--max-connections-per-address") {
+            if (!parseNumber(*value, 0, 1000000, number)) {
+                error = "--max-connections-per-address needs a number from 0 to 1000000";
+                return false;
+            }
+            options.maxConnectionsPerAddress = static_cast<std::size_t>(number);
+        } else if (name == "--trusted-proxy") {
+            AddressBlock block;
+            std::string reason;
+            if (!parseAddressBlock(*value, block, reason)) {
+                error = "--trusted-proxy: " + reason;
+                return false;
+            }
+            options.trustedProxies.push_back(block);
         } else if (name == "--prefix") {
             std::string reason;
             if (!normalizePrefix(*value, options.prefix, reason)) {

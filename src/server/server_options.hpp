@@ -2,6 +2,8 @@
 // The leaderboard server's command line: its options, their defaults and the --help text. Any
 // thread; parseServerOptions reads the token file when one is named, nothing else touches the
 // system.
+#include "server/client_address.hpp"
+
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -17,6 +19,9 @@ struct ServerOptions {
     int threads = 32;                        // HTTP worker threads
     bool help = false;                       // --help was given
 
+    // Client addresses and connections (see client_address.hpp and connection_limit.hpp).
+    std::size_t maxConnectionsPerAddress = 16; // open connections per client address; 0: off
+    std::vector<AddressBlock> trustedProxies;  // peers whose X-Forwarded-For is believed
     // Said on standard error at start, such as a token given in the clear.
     std::vector<std::string> warnings;
 };

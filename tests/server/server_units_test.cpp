@@ -1,5 +1,5 @@
 // The server's pure parts: routing on the raw target, the name checks, client addresses, the rate
-// limiter's buckets (on a clock the test sets) and the command line.
+// limiter's buckets and the refusal log (on a clock the test sets) and the command line.
 #include "leaderboard/leaderboard_names.hpp"
 #include "server/client_address.hpp"
 #include "server/leaderboard_server.hpp"
@@ -137,6 +137,22 @@ TEST(ServerUnits, RateLimiterAdmitsNewcomersOnceAFullTableHasRefilled) {
     EXPECT_TRUE(allowRequest(limiter, "newcomer", start + std::chrono::milliseconds(600)));
 }
 
+TEST(ServerUnits, RefusalsAreLoggedAtMostOnceASecondPerAddress) {
+    RefusalLog log;
+    const auto start = RefusalLog::Clock::now();
+    const auto at = [&](int ms) { return start + std::chrono::milliseconds(ms); };
+    // (address, time, logged now, count on that line)
+    const std::tuple<const char*, int, bool, std::size_t> steps[] = {
+        {"a", 0, true, 1},    {"a", 10, false, 0},   {"b", 20, true, 1},   {"a", 999, false, 0},
+        {"a", 1000, true, 3}, {"a", 1500, false, 0}, {"a", 5000, true, 2}, {"b", 5000, true, 1},
+    };
+    for (const auto& [address, ms, logged, count] : steps) {
+        std::size_t actual = 0;
+        EXPECT_EQ(noteRefusal(log, address, at(ms), actual), logged) << address << " at " << ms;
+        EXPECT_EQ(actual, count) << address << " at " << ms;
+    }
+}
+
 TEST(ServerUnits, AddressesParseFormatAndAreKeyedPerIpv6Slash64) {
     // (text, parses, formatted, limit key)
     const std::tuple<const char*, bool, const char*, const char*> addresses[] = {
@@ -240,8 +256,19 @@ TEST(ServerUnits, CommandLineOptions) {
                        options.rateLimit, options.maxEntries, options.threads),
               std::make_tuple(9000, "0.0.0.0", "postgresql://u@h/db", "/v1", "abc", 0, 5u, 4));
     EXPECT_TRUE(parse({"--help"}, options, error) && options.help);
+    EXPECT_EQ(options.maxConnectionsPerAddress, 16u);
+    EXPECT_TRUE(options.trustedProxies.empty());
+    ASSERT_TRUE(parse({"--max-connections-per-address", "3", "--trusted-proxy", "10.0.0.0/8",
+                       "--trusted-proxy", "2001:db8::/48"},
+                      options, error))
+        << error;
+    EXPECT_EQ(options.maxConnectionsPerAddress, 3u);
+    EXPECT_EQ(options.trustedProxies.size(), 2u);
+    EXPECT_TRUE(options.warnings.empty());
     ASSERT_TRUE(parse({"--upload-token", "abc"}, options, error));
     EXPECT_EQ(options.warnings.size(), 1u); // visible in the process list
+    ASSERT_TRUE(parse({"--threads", "16"}, options, error));
+    EXPECT_EQ(options.warnings.size(), 1u); // one address can hold every worker
 
     // The token file: its first line, trimmed; nothing else on it, nothing outside visible ASCII.
     TempDir folder;
@@ -277,6 +304,9 @@ TEST(ServerUnits, CommandLineOptions) {
         {"--upload-token", "a b"},
         {"--database="},
         {"--verbose"},
+        {"--max-connections-per-address", "-1"},
+        {"--trusted-proxy", "10.0.0.1/8"},
+        {"--trusted-proxy", "proxy.example"},
         {"--upload-token-file", "/nonexistent/token"},
         {"--upload-token-file", "/"},
         {"--upload-token", "a", "--upload-token-file", "/nonexistent/token"},
