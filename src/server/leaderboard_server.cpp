@@ -10,6 +10,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstring>
 #include <exception>
@@ -56,6 +58,8 @@ const char* reasonOf(int status) {
         return "bad request";
     case 401:
         return "an upload needs the server's token";
+    case 403:
+        return "forbidden";
     case 404:
         return "not found";
     case 405:
@@ -68,6 +72,8 @@ const char* reasonOf(int status) {
         return "the request is too large";
     case 414:
         return "the request target is too long";
+    case 415:
+        return "an upload needs Content-Type: application/json";
     case 429:
         return "too many requests";
     case 503:
@@ -86,6 +92,21 @@ bool tokenMatches(const std::string& expected, const std::string& authorization)
         difference |= static_cast<unsigned char>(expected[i] ^ (i < given.size() ? given[i] : 0));
     }
     return difference == 0;
+}
+
+// One Content-Type header whose media type, parameters aside, is application/json.
+bool isJsonUpload(const httplib::Request& req) {
+    if (req.get_header_value_count("Content-Type") != 1) {
+        return false;
+    }
+    std::string type = req.get_header_value("Content-Type");
+    type.resize(std::min(type.size(), type.find(';')));
+    const std::size_t begin = type.find_first_not_of(" \t");
+    type = begin == std::string::npos ? "" : type.substr(begin, type.find_last_not_of(" \t") + 1 - begin);
+    for (char& c : type) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return type == "application/json";
 }
 
 bool hasBodyLength(const httplib::Request& req) {
@@ -150,6 +171,14 @@ httplib::Server::HandlerResponse preRoute(ServerContext& context, const httplib:
             res.set_header("WWW-Authenticate", "Bearer");
             return refuseRequest(req, res, 401,
                                  "an upload needs the server's token (Authorization: Bearer ...)");
+        }
+        // A browser adds Origin to a POST another site's page makes; the game never sends one.
+        if (req.has_header("Origin")) {
+            return refuseRequest(req, res, 403, "uploads from web pages are not accepted");
+        }
+        // Only a form's content types can be posted across sites without the browser asking first.
+        if (!isJsonUpload(req)) {
+            return refuseRequest(req, res, 415, "an upload needs Content-Type: application/json");
         }
         return Handled::Unhandled; // on to the upload handler, which reads the body
     }

@@ -1,6 +1,6 @@
 // The server against hostile clients on loopback: huge header lines and lengths, idle
-// connections from one address, a full queue, and clients behind a trusted proxy. Kept small: a
-// few MB, a few dozen connections.
+// connections from one address, a full queue, cross-site posts, and clients behind a trusted
+// proxy. Kept small: a few MB, a few dozen connections.
 #include "hostile_support.hpp"
 #include "server_test_support.hpp"
 
@@ -131,6 +131,53 @@ TEST_F(Hostile, ConnectionsPastTheQueueAreClosedAtOnce) {
         closed += (*it)->closedByServer();
     }
     EXPECT_GE(closed, 7);
+}
+
+TEST_F(Hostile, UploadsMustBeJsonAndNotFromWebPages) {
+    start();
+    const auto document = [](const char* player) {
+        return R"({"levels":[{"name":"Neon","scores":[{"player":")" + std::string(player) +
+               R"(","score":5}]}]})";
+    };
+    const std::string smuggled = "GET /api/player/Neon/x HTTP/1.1\r\nHost: x\r\n\r\n";
+    struct Case {
+        const char* what;
+        std::string headers, body;
+        int status;
+    };
+    const auto sized = [](const std::string& body) {
+        return "\r\nContent-Length: " + std::to_string(body.size());
+    };
+    const auto chunked = [](const std::string& body) {
+        std::ostringstream hex;
+        hex << std::hex << body.size();
+        return hex.str() + "\r\n" + body + "\r\n0\r\n\r\n";
+    };
+    const Case cases[] = {
+        {"no type", sized(document("a")), document("a"), 415},
+        {"text", "\r\nContent-Type: text/plain" + sized(smuggled), smuggled, 415},
+        {"form", "\r\nContent-Type: application/x-www-form-urlencoded" + sized(document("b")), document("b"),
+         415},
+        {"lookalike", "\r\nContent-Type: application/jsonp" + sized(document("c")), document("c"), 415},
+        {"two types", "\r\nContent-Type: application/json\r\nContent-Type: text/plain" + sized(document("d")),
+         document("d"), 415},
+        {"chunked text", "\r\nContent-Type: text/plain\r\nTransfer-Encoding: chunked", chunked(document("e")),
+         415},
+        {"origin", "\r\nContent-Type: application/json\r\nOrigin: https://example.com" + sized(document("f")),
+         document("f"), 403},
+        {"chunked origin", "\r\nContent-Type: application/json\r\nOrigin: null\r\nTransfer-Encoding: chunked",
+         chunked(document("g")), 403},
+        {"json with parameters",
+         "\r\nConnection: close\r\nContent-Type: Application/JSON ; charset=utf-8" + sized(document("ok")),
+         document("ok"), 200},
+    };
+    for (const Case& c : cases) {
+        const std::string reply = exchange("POST /api/leaderboard HTTP/1.1\r\nHost: x" + c.headers, c.body);
+        EXPECT_EQ(statusOf(reply), c.status) << c.what << ": " << reply;
+        EXPECT_EQ(reply.find("HTTP/1.1", 1), std::string::npos) << c.what << ": a second reply: " << reply;
+    }
+    const Reply board = request(server->port(), "GET", "/api/leaderboard");
+    EXPECT_EQ(board.body, R"({"levels":[{"name":"Neon","scores":[{"player":"ok","score":5}]}]})");
 }
 
 TEST_F(Hostile, ClientsBehindATrustedProxyAreRateLimitedOneByOne) {
