@@ -1,6 +1,6 @@
 // The server against hostile clients on loopback: huge header lines and lengths, idle
 // connections from one address, a full queue, cross-site posts, and clients behind a trusted
-// proxy. Kept small: a few MB, a few dozen connections.
+// proxy. Kept small here; bench_hostile runs the full-size attacks.
 #include "hostile_support.hpp"
 #include "server_test_support.hpp"
 
