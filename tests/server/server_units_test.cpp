@@ -153,29 +153,23 @@ TEST(ServerUnits, RefusalsAreLoggedAtMostOnceASecondPerAddress) {
     }
 }
 
-TEST(ServerUnits, AddressesParseFormatAndAreKeyedPerIpv6Slash64) {
-    // (text, parses, formatted, limit key)
-    const std::tuple<const char*, bool, const char*, const char*> addresses[] = {
-        {"192.0.2.1", true, "192.0.2.1", "192.0.2.1"},
-        {"::ffff:192.0.2.1", true, "192.0.2.1", "192.0.2.1"},
-        {"2001:DB8:0:0:1::7", true, "2001:db8::1:0:0:7", "2001:db8::/64"},
-        {"2001:db8:1:2:3:4:5:6", true, "2001:db8:1:2:3:4:5:6", "2001:db8:1:2::/64"},
-        {"::1", true, "::1", "::/64"},
-        {"192.0.2.01", false, "", ""},
-        {"192.0.2", false, "", ""},
-        {"256.0.0.1", false, "", ""},
-        {"[::1]", false, "", ""},
-        {"fe80::1%eth0", false, "", ""},
-        {"", false, "", ""},
-        {"unknown", false, "", ""},
+TEST(ServerUnits, AddressesParseAndAreKeyedPerIpv6Slash64) {
+    // (text, limit key; "" when it is not an address)
+    const std::pair<const char*, const char*> addresses[] = {
+        {"192.0.2.1", "192.0.2.1"},
+        {"::ffff:192.0.2.1", "192.0.2.1"},
+        {"2001:DB8:0:0:1::7", "2001:db8::/64"},
+        {"::1", "::/64"},
+        {"192.0.2.01", ""},
+        {"256.0.0.1", ""},
+        {"[::1]", ""},
+        {"fe80::1%eth0", ""},
+        {"unknown", ""},
     };
-    for (const auto& [text, ok, formatted, key] : addresses) {
+    for (const auto& [text, key] : addresses) {
         IpAddress address;
-        ASSERT_EQ(parseIpAddress(text, address), ok) << text;
-        if (ok) {
-            EXPECT_EQ(formatAddress(address), formatted) << text;
-            EXPECT_EQ(limitKey(address), key) << text;
-        }
+        EXPECT_EQ(parseIpAddress(text, address), *key != '\0') << text;
+        EXPECT_EQ(*key != '\0' ? limitKey(address) : "", key) << text;
     }
     // (block, address, inside)
     const std::tuple<const char*, const char*, bool> blocks[] = {
@@ -183,9 +177,7 @@ TEST(ServerUnits, AddressesParseFormatAndAreKeyedPerIpv6Slash64) {
         {"10.0.0.0/8", "11.0.0.1", false},
         {"10.1.2.3", "10.1.2.3", true},
         {"10.1.2.3", "10.1.2.4", false},
-        {"0.0.0.0/0", "203.0.113.9", true},
         {"0.0.0.0/0", "2001:db8::1", false},
-        {"192.0.2.0/25", "192.0.2.127", true},
         {"192.0.2.0/25", "192.0.2.128", false},
         {"2001:db8::/32", "2001:db8:ff::1", true},
         {"2001:db8::/32", "2001:db9::1", false},
@@ -257,59 +249,44 @@ TEST(ServerUnits, CommandLineOptions) {
               std::make_tuple(9000, "0.0.0.0", "postgresql://u@h/db", "/v1", "abc", 0, 5u, 4));
     EXPECT_TRUE(parse({"--help"}, options, error) && options.help);
     EXPECT_EQ(options.maxConnectionsPerAddress, 16u);
-    EXPECT_TRUE(options.trustedProxies.empty());
     ASSERT_TRUE(parse({"--max-connections-per-address", "3", "--trusted-proxy", "10.0.0.0/8",
                        "--trusted-proxy", "2001:db8::/48"},
-                      options, error))
-        << error;
-    EXPECT_EQ(options.maxConnectionsPerAddress, 3u);
-    EXPECT_EQ(options.trustedProxies.size(), 2u);
-    EXPECT_TRUE(options.warnings.empty());
-    ASSERT_TRUE(parse({"--upload-token", "abc"}, options, error));
-    EXPECT_EQ(options.warnings.size(), 1u); // visible in the process list
-    ASSERT_TRUE(parse({"--threads", "16"}, options, error));
-    EXPECT_EQ(options.warnings.size(), 1u); // one address can hold every worker
+                      options, error));
+    EXPECT_EQ(std::make_tuple(options.maxConnectionsPerAddress, options.trustedProxies.size(),
+                              options.warnings.size()),
+              std::make_tuple(3u, 2u, 0u));
+    EXPECT_TRUE(parse({"--upload-token", "abc"}, options, error) && options.warnings.size() == 1); // in `ps`
+    EXPECT_TRUE(parse({"--threads", "16"}, options, error) && options.warnings.size() == 1); // 16 per address
 
     // The token file: its first line, trimmed; nothing else on it, nothing outside visible ASCII.
     TempDir folder;
-    const auto tokenFile = [&](const std::string& text) {
-        std::ofstream(folder.file("token"), std::ios::binary) << text;
-        return folder.file("token");
+    const std::string path = folder.file("token");
+    const std::pair<std::string, const char*> files[] = {
+        {"s3cret", "s3cret"},
+        {"  s3cret\t\r\nnext", "s3cret"},
+        {"", ""},
+        {" \r\n", ""},
+        {"a b", ""},
+        {"caf\xC3\xA9", ""},
+        {"\ns3cret", ""},
+        {std::string(5000, 'x'), ""},
     };
-    for (const auto& [text, token] :
-         std::vector<std::pair<std::string, std::string>>{{"s3cret", "s3cret"},
-                                                          {"  s3cret\t\r\nsecond line", "s3cret"},
-                                                          {"", ""},
-                                                          {" \r\n", ""},
-                                                          {"a b", ""},
-                                                          {"caf\xC3\xA9", ""},
-                                                          {std::string(5000, 'x'), ""},
-                                                          {"\ns3cret", ""}}) {
-        const std::string path = tokenFile(text);
+    for (const auto& [text, token] : files) {
+        std::ofstream(path, std::ios::binary) << text;
         error.clear();
-        EXPECT_EQ(parse({"--upload-token-file", path.c_str()}, options, error), !token.empty()) << text;
-        EXPECT_EQ(options.uploadToken, token) << text;
-        EXPECT_EQ(error.empty(), !token.empty()) << text;
-        EXPECT_TRUE(options.warnings.empty()) << text;
+        EXPECT_EQ(parse({"--upload-token-file", path.c_str()}, options, error), *token != '\0') << text;
+        EXPECT_EQ(std::make_tuple(options.uploadToken, error.empty()), std::make_tuple(token, *token != '\0'))
+            << text;
     }
+    EXPECT_FALSE(parse({"--upload-token", "a", "--upload-token-file", path.c_str()}, options, error));
 
+    EXPECT_FALSE(parse({"--trusted-proxy", "10.0.0.1/8"}, options, error));
+    EXPECT_FALSE(parse({"--upload-token-file", "/"}, options, error));
+    EXPECT_FALSE(parse({"--max-connections-per-address", "x"}, options, error));
     const std::vector<std::vector<const char*>> bad = {
-        {"--port", "65536"},
-        {"--port", "-1"},
-        {"--port"},
-        {"--rate-limit", "x"},
-        {"--max-entries", "0"},
-        {"--prefix", "api"},
-        {"--prefix", "/a b"},
-        {"--upload-token", "a b"},
-        {"--database="},
-        {"--verbose"},
-        {"--max-connections-per-address", "-1"},
-        {"--trusted-proxy", "10.0.0.1/8"},
-        {"--trusted-proxy", "proxy.example"},
-        {"--upload-token-file", "/nonexistent/token"},
-        {"--upload-token-file", "/"},
-        {"--upload-token", "a", "--upload-token-file", "/nonexistent/token"},
+        {"--port", "65536"},    {"--port", "-1"},    {"--port"},           {"--rate-limit", "x"},
+        {"--max-entries", "0"}, {"--prefix", "api"}, {"--prefix", "/a b"}, {"--upload-token", "a b"},
+        {"--database="},        {"--verbose"},
     };
     for (const auto& args : bad) {
         error.clear();
