@@ -1,6 +1,6 @@
-// The server against hostile clients on loopback: huge header lines and lengths, idle
-// connections from one address, a full queue, cross-site posts, and clients behind a trusted
-// proxy. Kept small here; bench_hostile runs the full-size attacks.
+// The server against hostile clients on loopback: huge header lines and lengths, pipelined
+// requests, idle connections from one address, a full queue, cross-site posts, and clients behind
+// a trusted proxy. Kept small here; bench_hostile runs the full-size attacks.
 #include "hostile_support.hpp"
 #include "server_test_support.hpp"
 
@@ -68,6 +68,14 @@ TEST_F(Hostile, HugeLinesAndLengthsEndSoonWithoutGrowingTheServer) {
     }
     // The peak, so that a buffer taken and given back between two readings still counts.
     EXPECT_LT(residentKb(pid, "VmHWM:") - before, 8 << 10) << "kB";
+}
+
+TEST_F(Hostile, PipelinedRequestsAreAllAnswered) {
+    start();
+    // The second request arrives with the first, in the bytes read ahead of it.
+    const std::string replies =
+        exchange("GET /api/leaderboard HTTP/1.1\r\n\r\nGET /api/player/a/b HTTP/1.1\r\nConnection: close");
+    EXPECT_NE(replies.find(R"({"score":0})"), std::string::npos) << replies;
 }
 
 TEST_F(Hostile, IdleConnectionsFromOneAddressLeaveWorkersForOthers) {
