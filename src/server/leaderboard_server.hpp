@@ -8,13 +8,21 @@
 //   POST <prefix>/leaderboard   (a document)    merged; {"success": true, "skipped": n, "accepted": m}
 //
 // Refusals carry a JSON body {"success": false, "error": "..."}: 400 (bad target, name, JSON or
-// document), 401 (upload without the token), 404, 405, 408 (an upload body slower than 10 s),
-// 411 (upload without a length), 413 (body or entry count too large), 429 (rate limit), 500 (the
-// database failed). A refused request's body is still read (up to the size limit) when its length
-// is known, so that a kept-alive connection stays in step.
+// document), 401 (upload without the token), 403 (an upload with an Origin header: a web page
+// posting from another site), 404, 405, 408 (an upload body slower than 10 s), 411 (upload
+// without a length), 413 (body or entry count too large), 415 (an upload that is not
+// application/json), 429 (rate limit), 500 (the database failed), 503 (too many connections or
+// requests in flight from one client address). A refused request's body is still read (up to
+// the size limit) when its length is known, so that the reply is not lost to a reset while the
+// client is still sending.
 //
-// Threads: the HTTP library's worker pool runs the handlers; the context is shared read-only
-// except for the rate limiter and the store, which lock themselves.
+// Clients are told apart by address (client_address.hpp): the peer's, or behind a trusted proxy
+// the one X-Forwarded-For names. Each client address may have a number of connections open
+// (ConnectionLimiter; through a proxy, requests in flight) and a rate of requests (RateLimiter).
+//
+// Threads: the HTTP library's worker pool runs the connections and handlers; the context is
+// shared read-only except for the limiters, the refusal log and the store, which lock themselves.
+#include "server/connection_limit.hpp"
 #include "server/leaderboard_store.hpp"
 #include "server/rate_limiter.hpp"
 #include "server/server_options.hpp"
@@ -29,19 +37,25 @@ struct ServerContext {
     ServerOptions options;
     LeaderboardStore* store = nullptr; // not owned
     RateLimiter limiter;
+    ConnectionLimiter connections;
+    RefusalLog refusals; // of the rate and connection limits
 };
 
-// cpp-httplib's server with a longer queue of connections waiting to be accepted. The library
-// listens with a backlog of 5, so a burst of clients connecting at once (each game request is a
-// connection of its own) overflows it and some of them are reset.
+// cpp-httplib's server with a connection loop of our own, run on the worker thread that takes
+// each accepted connection: the connection is counted against its client address and refused at
+// once (503, closed) over the limit; the client behind a trusted proxy is found before any
+// handler runs; a read-ahead pipelined request is kept for the next; and a connection whose
+// reply said "Connection: close" is closed rather than left holding its worker.
 class LeaderboardHttpServer : public httplib::Server {
 public:
-    // Call after binding: raises the listening socket's backlog to the system's maximum. False
-    // when the socket is not listening.
-    bool widenListenBacklog();
+    ServerContext* context = nullptr; // set by configureServer; not owned
+
+private:
+    bool process_and_close_socket(socket_t sock) override;
 };
 
-// Installs the routes, limits (body size, time-outs, worker threads), the JSON error bodies and
-// the request log ("<method> <path> <status> <ms> ms" on stdout, one line per request) on `http`.
-// Call before binding.
-void configureServer(httplib::Server& http, ServerContext& context);
+// Installs the routes, limits (body size, time-outs, keep-alive, worker threads and their queue,
+// connections per address), the JSON error bodies and the request log ("<method> <path> <status>
+// <ms> ms" on stdout, one line per request; refusals of the rate and connection limits at most
+// one line a second per address) on `http`. Call before binding.
+void configureServer(LeaderboardHttpServer& http, ServerContext& context);

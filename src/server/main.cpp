@@ -48,7 +48,7 @@ int serve(const ServerOptions& options) {
     } else if (!http.bind_to_port(options.bind, port)) {
         port = -1;
     }
-    if (port <= 0 || !http.widenListenBacklog()) {
+    if (port <= 0) {
         logError(stderr, "Cannot listen on %s port %d: %s", options.bind.c_str(), options.port,
                  std::strerror(errno));
         return 1;
@@ -98,6 +98,9 @@ int main(int argc, char** argv) {
         if (options.help) {
             std::fputs(serverUsage().c_str(), stdout);
             return 0;
+        }
+        for (const std::string& warning : options.warnings) {
+            logError(stderr, "vibrelle-leaderboard-server: warning: %s", warning.c_str());
         }
         return serve(options);
     } catch (const std::exception& e) {

@@ -43,3 +43,33 @@ bool allowRequest(RateLimiter& limiter, const std::string& address, RateLimiter:
     bucket.tokens -= 1.0;
     return true;
 }
+
+bool noteRefusal(RefusalLog& log, const std::string& address, RefusalLog::Clock::time_point now,
+                 std::size_t& count) {
+    constexpr auto kInterval = std::chrono::seconds(1);
+    const std::lock_guard<std::mutex> lock(log.mutex);
+    auto found = log.entries.find(address);
+    if (found == log.entries.end()) {
+        if (log.entries.size() >= kMaxRateLimitedAddresses) {
+            // An address logged over a second ago gets a line at its next refusal anyway; what
+            // forgetting it loses is the count of its refusals since that line.
+            for (auto it = log.entries.begin(); it != log.entries.end();) {
+                it = now - it->second.logged >= kInterval ? log.entries.erase(it) : std::next(it);
+            }
+        }
+        const std::string key = log.entries.size() < kMaxRateLimitedAddresses ? address : "*";
+        found = log.entries.find(key);
+        if (found == log.entries.end()) {
+            found = log.entries.emplace(key, RefusalLog::Entry{now - kInterval, 0}).first;
+        }
+    }
+    RefusalLog::Entry& entry = found->second;
+    ++entry.unlogged;
+    if (now - entry.logged < kInterval) {
+        return false;
+    }
+    count = entry.unlogged;
+    entry.unlogged = 0;
+    entry.logged = now;
+    return true;
+}

@@ -1,8 +1,12 @@
 #pragma once
-// The leaderboard server's command line: its options, their defaults and the --help text. Pure
-// functions, any thread.
+// The leaderboard server's command line: its options, their defaults and the --help text. Any
+// thread; parseServerOptions reads the token file when one is named, nothing else touches the
+// system.
+#include "server/client_address.hpp"
+
 #include <cstddef>
 #include <string>
+#include <vector>
 
 struct ServerOptions {
     int port = 8420;                         // 0: any free port (the start-up line names it)
@@ -15,11 +19,19 @@ struct ServerOptions {
     int threads = 32;                        // HTTP worker threads
     bool fullSync = false;                   // --synchronous full (SQLite): sync the WAL at every commit
     bool help = false;                       // --help was given
+
+    // Client addresses and connections (see client_address.hpp and connection_limit.hpp).
+    std::size_t maxConnectionsPerAddress = 16; // open connections per client address; 0: off
+    std::vector<AddressBlock> trustedProxies;  // peers whose X-Forwarded-For is believed
+    // Said on standard error at start, such as a token given in the clear.
+    std::vector<std::string> warnings;
 };
 
 // The text --help prints.
 std::string serverUsage();
 
-// Reads the command line (argv[0] is the program). False, with a message naming the option, for
-// an unknown option, a missing or malformed value, or a value out of range.
+// Reads the command line (argv[0] is the program), and the token file once when
+// --upload-token-file names one (its first line, at most 4 KB, white space around it trimmed).
+// False, with a message naming the option, for an unknown option, a missing or malformed value,
+// a value out of range, an unreadable or unfit token file, or both token options at once.
 bool parseServerOptions(int argc, const char* const* argv, ServerOptions& options, std::string& error);

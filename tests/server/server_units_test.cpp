@@ -1,12 +1,15 @@
-// The server's pure parts: routing on the raw target, the name checks, the rate limiter's
-// buckets (on a clock the test sets) and the command line.
+// The server's pure parts: routing on the raw target, the name checks, client addresses, the rate
+// limiter's buckets and the refusal log (on a clock the test sets) and the command line.
 #include "leaderboard/leaderboard_names.hpp"
+#include "server/client_address.hpp"
 #include "server/leaderboard_server.hpp"
 #include "server/rate_limiter.hpp"
 #include "server/request_target.hpp"
+#include "temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <tuple>
 
 TEST(ServerUnits, RoutesSplitTheRawTargetBeforeDecoding) {
@@ -123,6 +126,112 @@ TEST(ServerUnits, RateLimiterAllowsABurstThenRefillsPerAddress) {
     EXPECT_FALSE(allowRequest(limiter, "10.0.0.1", start + std::chrono::seconds(60)));
 }
 
+TEST(ServerUnits, RateLimiterAdmitsNewcomersOnceAFullTableHasRefilled) {
+    RateLimiter limiter;
+    limiter.rate = 2;
+    const auto start = RateLimiter::Clock::now();
+    for (std::size_t i = 0; i < kMaxRateLimitedAddresses; ++i) {
+        ASSERT_TRUE(allowRequest(limiter, "10." + std::to_string(i), start));
+    }
+    EXPECT_FALSE(allowRequest(limiter, "newcomer", start + std::chrono::milliseconds(100)));
+    EXPECT_TRUE(allowRequest(limiter, "newcomer", start + std::chrono::milliseconds(600)));
+}
+
+TEST(ServerUnits, RefusalsAreLoggedAtMostOnceASecondPerAddress) {
+    RefusalLog log;
+    const auto start = RefusalLog::Clock::now();
+    const auto at = [&](int ms) { return start + std::chrono::milliseconds(ms); };
+    // (address, time, logged now, count on that line)
+    const std::tuple<const char*, int, bool, std::size_t> steps[] = {
+        {"a", 0, true, 1},    {"a", 10, false, 0},   {"b", 20, true, 1},   {"a", 999, false, 0},
+        {"a", 1000, true, 3}, {"a", 1500, false, 0}, {"a", 5000, true, 2}, {"b", 5000, true, 1},
+    };
+    for (const auto& [address, ms, logged, count] : steps) {
+        std::size_t actual = 0;
+        EXPECT_EQ(noteRefusal(log, address, at(ms), actual), logged) << address << " at " << ms;
+        EXPECT_EQ(actual, count) << address << " at " << ms;
+    }
+}
+
+TEST(ServerUnits, AddressesParseAndAreKeyedPerIpv6Slash64) {
+    // (text, limit key; "" when it is not an address)
+    const std::pair<const char*, const char*> addresses[] = {
+        {"192.0.2.1", "192.0.2.1"},
+        {"::ffff:192.0.2.1", "192.0.2.1"},
+        {"2001:DB8:0:0:1::7", "2001:db8::/64"},
+        {"::1", "::/64"},
+        {"192.0.2.01", ""},
+        {"256.0.0.1", ""},
+        {"[::1]", ""},
+        {"fe80::1%eth0", ""},
+        {"unknown", ""},
+    };
+    for (const auto& [text, key] : addresses) {
+        IpAddress address;
+        EXPECT_EQ(parseIpAddress(text, address), *key != '\0') << text;
+        EXPECT_EQ(*key != '\0' ? limitKey(address) : "", key) << text;
+    }
+    // (block, address, inside)
+    const std::tuple<const char*, const char*, bool> blocks[] = {
+        {"10.0.0.0/8", "10.255.0.1", true},
+        {"10.0.0.0/8", "11.0.0.1", false},
+        {"10.1.2.3", "10.1.2.3", true},
+        {"10.1.2.3", "10.1.2.4", false},
+        {"0.0.0.0/0", "2001:db8::1", false},
+        {"192.0.2.0/25", "192.0.2.128", false},
+        {"2001:db8::/32", "2001:db8:ff::1", true},
+        {"2001:db8::/32", "2001:db9::1", false},
+        {"::ffff:0:0/96", "198.51.100.1", true},
+        {"::/0", "198.51.100.1", true},
+    };
+    for (const auto& [text, member, inside] : blocks) {
+        AddressBlock block;
+        IpAddress address;
+        std::string error;
+        ASSERT_TRUE(parseAddressBlock(text, block, error)) << text << ": " << error;
+        ASSERT_TRUE(parseIpAddress(member, address)) << member;
+        EXPECT_EQ(blockContains(block, address), inside) << text << " / " << member;
+    }
+    for (const char* bad :
+         {"10.0.0.1/8", "10.0.0.0/33", "10.0.0.0/", "10.0.0.0/-1", "2001:db8::/129", "host/8", "/8"}) {
+        AddressBlock block;
+        std::string error;
+        EXPECT_FALSE(parseAddressBlock(bad, block, error)) << bad;
+        EXPECT_NE(error.find(bad), std::string::npos) << bad << ": " << error;
+    }
+}
+
+TEST(ServerUnits, ForwardedForIsWalkedFromTheRightPastTrustedProxies) {
+    std::vector<AddressBlock> trusted(2);
+    std::string error;
+    ASSERT_TRUE(parseAddressBlock("10.0.0.0/8", trusted[0], error) &&
+                parseAddressBlock("2001:db8::1", trusted[1], error));
+    // (peer, X-Forwarded-For, client)
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"203.0.113.1", "198.51.100.1", "203.0.113.1"}, // an untrusted peer's header is ignored
+        {"10.0.0.1", "", "10.0.0.1"},
+        {"10.0.0.1", "198.51.100.1", "198.51.100.1"},
+        {"::ffff:10.0.0.1", " 198.51.100.1 ", "198.51.100.1"},
+        {"10.0.0.1", "192.0.2.66, 198.51.100.1", "198.51.100.1"},
+        {"10.0.0.1", "192.0.2.66, 198.51.100.1, 10.9.9.9", "198.51.100.1"},
+        {"2001:db8::1", "192.0.2.66,198.51.100.1:4711", "198.51.100.1"},
+        {"10.0.0.1", "[2001:db8::7]:443", "2001:db8::7"},
+        {"10.0.0.1", "10.0.0.3, 10.0.0.2", "10.0.0.3"}, // all trusted: the leftmost
+        {"10.0.0.1", "198.51.100.1, unknown", "10.0.0.1"},
+        {"10.0.0.1", "198.51.100.1, garbage, 10.0.0.2", "10.0.0.2"},
+        {"10.0.0.1", "198.51.100.1,", "10.0.0.1"},
+        {"10.0.0.1", ",10.0.0.2", "10.0.0.2"},
+        {"10.0.0.1", "[198.51.100.1]", "10.0.0.1"},
+        {"10.0.0.1", "2001:db8::9:80", "2001:db8::9:80"},
+    };
+    for (const auto& [peer, header, client] : cases) {
+        IpAddress peerAddress;
+        ASSERT_TRUE(parseIpAddress(peer, peerAddress)) << peer;
+        EXPECT_EQ(formatAddress(forwardedClient(peerAddress, header, trusted)), client)
+            << peer << " / " << header;
+    }
+}
+
 TEST(ServerUnits, CommandLineOptions) {
     auto parse = [](std::vector<const char*> args, ServerOptions& options, std::string& error) {
         args.insert(args.begin(), "vibrelle-leaderboard-server");
@@ -139,7 +248,41 @@ TEST(ServerUnits, CommandLineOptions) {
                        options.rateLimit, options.maxEntries, options.threads),
               std::make_tuple(9000, "0.0.0.0", "postgresql://u@h/db", "/v1", "abc", 0, 5u, 4));
     EXPECT_TRUE(parse({"--help"}, options, error) && options.help);
+    EXPECT_EQ(options.maxConnectionsPerAddress, 16u);
+    ASSERT_TRUE(parse({"--max-connections-per-address", "3", "--trusted-proxy", "10.0.0.0/8",
+                       "--trusted-proxy", "2001:db8::/48"},
+                      options, error));
+    EXPECT_EQ(std::make_tuple(options.maxConnectionsPerAddress, options.trustedProxies.size(),
+                              options.warnings.size()),
+              std::make_tuple(3u, 2u, 0u));
+    EXPECT_TRUE(parse({"--upload-token", "abc"}, options, error) && options.warnings.size() == 1); // in `ps`
+    EXPECT_TRUE(parse({"--threads", "16"}, options, error) && options.warnings.size() == 1); // 16 per address
 
+    // The token file: its first line, trimmed; nothing else on it, nothing outside visible ASCII.
+    TempDir folder;
+    const std::string path = folder.file("token");
+    const std::pair<std::string, const char*> files[] = {
+        {"s3cret", "s3cret"},
+        {"  s3cret\t\r\nnext", "s3cret"},
+        {"", ""},
+        {" \r\n", ""},
+        {"a b", ""},
+        {"caf\xC3\xA9", ""},
+        {"\ns3cret", ""},
+        {std::string(5000, 'x'), ""},
+    };
+    for (const auto& [text, token] : files) {
+        std::ofstream(path, std::ios::binary) << text;
+        error.clear();
+        EXPECT_EQ(parse({"--upload-token-file", path.c_str()}, options, error), *token != '\0') << text;
+        EXPECT_EQ(std::make_tuple(options.uploadToken, error.empty()), std::make_tuple(token, *token != '\0'))
+            << text;
+    }
+    EXPECT_FALSE(parse({"--upload-token", "a", "--upload-token-file", path.c_str()}, options, error));
+
+    EXPECT_FALSE(parse({"--trusted-proxy", "10.0.0.1/8"}, options, error));
+    EXPECT_FALSE(parse({"--upload-token-file", "/"}, options, error));
+    EXPECT_FALSE(parse({"--max-connections-per-address", "x"}, options, error));
     const std::vector<std::vector<const char*>> bad = {
         {"--port", "65536"},    {"--port", "-1"},    {"--port"},           {"--rate-limit", "x"},
         {"--max-entries", "0"}, {"--prefix", "api"}, {"--prefix", "/a b"}, {"--upload-token", "a b"},
