@@ -2,19 +2,22 @@
 // The leaderboard server's HTTP side: options, routes, limits and the request log, on
 // cpp-httplib's server. The program itself is main.cpp.
 //
-//   GET  /                                      the web page (each level's top 10)
-//   GET  <prefix>/leaderboard                   the leaderboard document
-//   GET  <prefix>/player/<level>/<player>       {"score": n}, 0 when there is none
-//   POST <prefix>/leaderboard   (a document)    merged; {"success": true, "skipped": n, "accepted": m}
+//   GET  /                            the web page: each level's top 10
+//   GET  /?level=L&page=K             the web page: one level's ranking, 50 a page
+//   GET  <prefix>/leaderboard         each level's top 100 and its total
+//   GET  <prefix>/leaderboard?level=L&offset=K&limit=N   a page of one level
+//   GET  <prefix>/player/<level>/<player>                {"score": n}, 0 when there is none
+//   POST <prefix>/leaderboard (a document)               merged; the reply and owned names
+//                                                        (X-Vibrelle-Player-Key): api_handlers.hpp
 //
-// Refusals carry a JSON body {"success": false, "error": "..."}: 400 (bad target, name, JSON or
-// document), 401 (upload without the token), 403 (an upload with an Origin header: a web page
-// posting from another site), 404, 405, 408 (an upload body slower than 10 s), 411 (upload
-// without a length), 413 (body or entry count too large), 415 (an upload that is not
-// application/json), 429 (rate limit), 500 (the database failed), 503 (too many connections or
-// requests in flight from one client address). A refused request's body is still read (up to
-// the size limit) when its length is known, so that the reply is not lost to a reset while the
-// client is still sending.
+// Refusals carry a JSON body {"success": false, "error": "..."}: 400 (bad target, query, name, JSON
+// or document), 401 (upload without the token), 403 (an upload with an Origin header, a web page
+// posting from another site; or one whose every entry was refused for an owned name), 404, 405,
+// 408 (an upload body slower than 10 s), 411 (upload without a length), 413 (body or entry count
+// too large), 415 (an upload that is not application/json), 429 (rate limit), 500 (the database
+// failed), 503 (too many connections or requests in flight from one client address). A refused
+// request's body is still read (up to the size limit) when its length is known, so that the reply
+// is not lost to a reset while the client is still sending.
 //
 // Clients are told apart by address (client_address.hpp): the peer's, or behind a trusted proxy
 // the one X-Forwarded-For names. Each client address may have a number of connections open
