@@ -19,6 +19,7 @@
 // first forgets its sources, so either may be released first.
 #include "audio/audio_decode.hpp"
 #include "audio/heard_clock.hpp"
+#include "audio/underrun_watch.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -115,6 +116,24 @@ public:
     // sources, and releases SDL's audio subsystem. Safe to call twice. Main thread.
     void deinit();
 
+    // Closes the output device, keeping every voice, group, source and volume. What the device
+    // still held never reaches the ear, so every playing voice goes back by that much, to where the
+    // song clock stands (the clock of the first voice that has been read, else the position the
+    // reports put the sound at): openDevice then plays on from there without a skip. Until the
+    // new device's sound reaches the ear, each voice's clock (getStreamTime) stands still. Does
+    // nothing without an open device. Main thread.
+    void closeDevice();
+
+    // Opens the default playback device with a period of `bufferSize` frames (0: the device's
+    // default) after closeDevice, or after an open that failed. Returns Ok, InvalidParameter
+    // without a device to open (AudioBackend::NullDriver, before init, or one already open), or
+    // BackendFailed, with SDL's reason in SDL_GetError(), when the device does not open: the
+    // engine then plays nothing and its clocks stand still until an open succeeds. Main thread.
+    AudioResult openDevice(unsigned bufferSize);
+
+    // closeDevice, then openDevice: the same sound and clocks through a device of another period.
+    AudioResult reopenDevice(unsigned bufferSize);
+
     bool isInitialized() const { return initialized_; }
 
     // Starts a voice of source at volume (≥ 0; 1 = unchanged), pan (-1 left .. 1 right) and,
@@ -185,6 +204,10 @@ public:
     // The device's buffer size in sample frames as SDL reports it (0 without a device).
     int getBackendBufferFrames() const { return deviceFrames_; }
 
+    // Callbacks that came so late that the device must have run dry (see underrun_watch.hpp),
+    // since init, across reopens. Any thread.
+    std::uint64_t underrunCount() const { return underruns_.load(std::memory_order_relaxed); }
+
 private:
     friend class Wav;
 
@@ -235,6 +258,10 @@ private:
     void endVoice(Voice& voice);
     void mixBlock(float* out, unsigned frames);
     void mixVoice(Voice& voice, float* out, unsigned frames);
+    double unheardSeconds(std::uint64_t nowNs) const;
+
+    // Opens and starts the output stream (main thread; the audio thread is not running).
+    AudioResult openStream(unsigned bufferSize);
 
     // Wav calls these on the main thread.
     void stopSource(const Wav& source);
@@ -248,6 +275,10 @@ private:
     // The audio thread's own (the callback's), not under the lock.
     std::uint64_t framesOut_ = 0; // frames handed to the device since it opened
     DeviceRate deviceRate_;
+    UnderrunWatch underrunWatch_;
+    std::atomic<std::uint64_t> underruns_{0};
+    bool pulled_ = false;     // AudioBackend::NullDriver: the caller pulls the mix; under the lock
+    bool deviceOpen_ = false; // a device is open and not closing; under the lock
     Group groups_[kMaxVoiceGroups];
     float globalVolume_ = 1.0f;
     AudioHandle nextVoiceHandle_ = 1;
@@ -257,6 +288,7 @@ private:
     std::vector<Wav*> sources_;
 
     bool initialized_ = false;
+    bool sdlAudio_ = false; // SDL's audio subsystem is initialised for this engine
     SDL_AudioStream* stream_ = nullptr;
     int deviceFrames_ = 0;
     static constexpr unsigned kOutputChunkFrames = 1024;
