@@ -116,12 +116,12 @@ public:
     // sources, and releases SDL's audio subsystem. Safe to call twice. Main thread.
     void deinit();
 
-    // Closes the output device, keeping every voice, group, source and volume. What the device
-    // still held never reaches the ear, so every playing voice goes back by that much, to where the
-    // song clock stands (the clock of the first voice that has been read, else the position the
-    // reports put the sound at): openDevice then plays on from there without a skip. Until the
-    // new device's sound reaches the ear, each voice's clock (getStreamTime) stands still. Does
-    // nothing without an open device. Main thread.
+    // Closes the output device, keeping every voice, group, source and volume. The clocks
+    // (getStreamTime) stop as the close begins. What the device still held never reaches the ear,
+    // so every playing voice goes back by that much, to where the song clock stopped (the clock
+    // read last; for voices never read, the position the reports put the sound at): openDevice
+    // then plays on from there without a skip, and each clock stands still until the new device's
+    // sound reaches the ear. Does nothing without an open device. Main thread.
     void closeDevice();
 
     // Opens the default playback device with a period of `bufferSize` frames (0: the device's

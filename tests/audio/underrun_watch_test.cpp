@@ -1,4 +1,5 @@
-// The underrun count on made-up callback times: devices that keep up, and callbacks made late.
+// The underrun count on made-up callback times: devices that keep up, callbacks made late, and a
+// device that asks for its whole buffer.
 #include "audio/underrun_watch.hpp"
 
 #include <gtest/gtest.h>
@@ -42,7 +43,7 @@ std::vector<Callback> operator+(std::vector<Callback> a, const std::vector<Callb
 
 } // namespace
 
-TEST(UnderrunWatch, CountsOnlyCallbacksLaterThanTheSoundTheDeviceHeld) {
+TEST(UnderrunWatch, CountsTheCallbacksThatShowTheDeviceRanDry) {
     const double period = 1024 / kRate * 1000.0; // 23.2 ms
     const double quarter = period / 4;
     const struct {
@@ -58,21 +59,18 @@ TEST(UnderrunWatch, CountsOnlyCallbacksLaterThanTheSoundTheDeviceHeld) {
         {"one callback 10 ms late",
          steady(0, 50, period, 1024) + steady(49 * period + 33.2, 50, period, 1024), 1.0, 1},
         {"late by less than the slack",
-         steady(0, 50, period, 1024) + steady(49 * period + 23.9, 50, period, 1024), 1.0, 0},
+         steady(0, 50, period, 1024) + steady(49 * period + 27.2, 50, period, 1024), 1.0, 0},
         {"three callbacks 20 ms late",
          steady(0, 10, quarter, 256) + steady(9 * quarter + 26, 10, quarter, 256) +
              steady(18 * quarter + 52, 10, quarter, 256) + steady(27 * quarter + 78, 10, quarter, 256),
          1.0, 3},
         // A device whose clock runs 4 % slow against SDL's calls back 4 % late, and is on time.
         {"a slow device clock", steady(0, 100, period * 1.04, 1024), 1.0 / 1.04, 0},
-        // A device that asks for a whole period at once holds it: a wait of a period is on time
-        // after it, and late without it.
-        {"a period's wait after a burst",
-         steady(0, 20, quarter, 256) + std::vector<Callback>{{19 * quarter + 5, 1024}} +
-             steady(19 * quarter + 5 + period, 10, quarter, 256),
-         1.0, 0},
-        {"a period's wait after small requests",
-         steady(0, 20, quarter, 256) + steady(19 * quarter + period, 10, quarter, 256), 1.0, 1},
+        // On time, but asking for all of its buffer where it asked for a quarter: it had emptied.
+        {"a whole period asked after quarters",
+         steady(0, 20, quarter, 256) + steady(20 * quarter, 1, quarter, 1024) +
+             steady(21 * quarter, 20, quarter, 256),
+         1.0, 1},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(underrunsOf(c.callbacks, 1024, c.rate), c.underruns) << c.what;
