@@ -503,29 +503,40 @@ bool AudioEngine::isValidVoiceHandle(AudioHandle handle) const {
     return findVoice(handle) != nullptr;
 }
 
-double AudioEngine::getStreamTime(AudioHandle handle, std::uint64_t* atNs) {
+double AudioEngine::getStreamTime(AudioHandle handle, std::uint64_t* atNs, double* rate) {
     const std::uint64_t now = SDL_GetTicksNS();
     if (atNs != nullptr) {
         *atNs = now;
     }
-    std::lock_guard<SpinLock> guard(lock_);
-    Voice* voice = const_cast<Voice*>(firstVoice(handle));
-    if (!voice) {
-        return 0.0;
+    double pace = 0.0;
+    double value = 0.0;
+    {
+        std::lock_guard<SpinLock> guard(lock_);
+        Voice* voice = const_cast<Voice*>(firstVoice(handle));
+        if (!voice) {
+            pace = 1.0;
+        } else if (pulled_) {
+            // No device: the caller pulls the mix, and the position is what has been mixed.
+            value = (double(voice->playedFrames) + voice->fraction) / kEngineSampleRate;
+            pace = 1.0;
+        } else if (!deviceOpen_ || report_.atNs == 0) {
+            // A device that is closed, closing or has not called back yet plays nothing: the clock
+            // stands where it is, holding until the new device's sound reaches the ear. A voice read
+            // for the first time starts at what has been mixed: what was heard before the device
+            // opened.
+            const double mixed = (double(voice->playedFrames) + voice->fraction) / kEngineSampleRate;
+            value = voice->heard.started ? voice->heard.seconds
+                                         : slewToward(voice->heard, mixed, now, false, 1.0);
+        } else {
+            const double heard = heardPosition(voice->reportedSeconds, report_, now, !voice->paused);
+            value = slewToward(voice->heard, heard, now, !voice->paused, report_.rate);
+            pace = voice->paused || voice->heard.holding ? 0.0 : report_.rate;
+        }
     }
-    const double mixed = (double(voice->playedFrames) + voice->fraction) / kEngineSampleRate;
-    if (pulled_) {
-        // No device: the caller pulls the mix, and the position is what has been mixed.
-        return mixed;
+    if (rate != nullptr) {
+        *rate = pace;
     }
-    if (!deviceOpen_ || report_.atNs == 0) {
-        // A device that is closed, closing or has not called back yet plays nothing: the clock
-        // stands where it is, holding until the new device's sound reaches the ear. A voice read
-        // for the first time starts at what has been mixed: what was heard before the device opened.
-        return voice->heard.started ? voice->heard.seconds : slewToward(voice->heard, mixed, now, false, 1.0);
-    }
-    const double heard = heardPosition(voice->reportedSeconds, report_, now, !voice->paused);
-    return slewToward(voice->heard, heard, now, !voice->paused, report_.rate);
+    return value;
 }
 
 MixReport AudioEngine::lastMixReport(AudioHandle voice, double* voiceSeconds) const {

@@ -175,8 +175,11 @@ public:
     // On a device, this is the position being heard at the moment of the call (see
     // heard_clock.hpp): smooth between callbacks, late by the output latency, never going back.
     // Without a device (NullDriver), the position mixed so far. `atNs`, when given, receives the
-    // SDL tick (nanoseconds) the value belongs to.
-    double getStreamTime(AudioHandle handle, std::uint64_t* atNs = nullptr);
+    // SDL tick (nanoseconds) the value belongs to; `rate` the pace the value moves on at from there,
+    // in seconds per second of SDL's clock: 0 while it stands still (a paused voice, a clock
+    // waiting for the sound to reach the ear, a device being reopened), else the device's rate (1
+    // without a device).
+    double getStreamTime(AudioHandle handle, std::uint64_t* atNs = nullptr, double* rate = nullptr);
 
     // What the last audio callback reported (atNs 0 before the first one, and without a device);
     // with `voice` and `voiceSeconds`, also where that voice (or group) stood when it was made.
