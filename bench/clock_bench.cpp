@@ -7,7 +7,8 @@
 // largest |Δclock - Δwall| between consecutive readings; over the whole run the largest distance
 // from the heard position the device's callbacks report (frames mixed, less the stream's queue and
 // a period, carried forward at the device's rate) and the device's own rate. The device runs two
-// seconds before the voice starts, as it does in the game before a song.
+// seconds before the voice starts, as it does in the game before a song. The device period is the
+// game's default, or VIBRELLE_AUDIO_PERIOD frames; at the end, the underruns the engine counted.
 #include "audio/audio_system.hpp"
 #include "audio/heard_clock.hpp"
 
@@ -23,8 +24,15 @@
 int main(int argc, char** argv) {
     const double granularitySeconds = argc > 1 ? std::atof(argv[1]) : 10.0;
     const double driftSeconds = argc > 2 ? std::atof(argv[2]) : 60.0;
+    unsigned period = kDevicePeriodFrames;
+    const char* asked = std::getenv("VIBRELLE_AUDIO_PERIOD");
+    if (asked != nullptr && !parseDevicePeriod(asked, period)) {
+        std::fprintf(stderr, "VIBRELLE_AUDIO_PERIOD=%s: expected a whole number of frames from %u to %u\n",
+                     asked, kMinDevicePeriodFrames, kMaxDevicePeriodFrames);
+        return 1;
+    }
     AudioSystem audio;
-    if (!audioInit(audio, AudioBackend::Auto)) {
+    if (!audioInit(audio, AudioBackend::Auto, period)) {
         return 1;
     }
     // A quiet tone, looped: the clock of a voice that plays on and on.
@@ -147,6 +155,7 @@ int main(int argc, char** argv) {
         "Distance from each callback's report: p99 %.3f ms, max %.3f ms (at %.1f s); over 2 ms in %ld "
         "readings\n",
         p99 * 1000.0, worstDrift * 1000.0, worstAt, over1);
+    std::printf("Audio underruns: %llu\n", static_cast<unsigned long long>(engine.underrunCount()));
     engine.stop(voice);
     audioShutdown(audio);
     return 0;

@@ -50,10 +50,26 @@ static bool parseSeconds(const char* text, double& seconds) {
     return true;
 }
 
+// VIBRELLE_AUDIO_PERIOD: scripts choose the device period without touching the player's settings.
+static unsigned envAudioPeriod() {
+    const char* value = std::getenv("VIBRELLE_AUDIO_PERIOD");
+    unsigned frames = 0;
+    if (value == nullptr || *value == '\0') {
+        return 0;
+    }
+    if (!parseDevicePeriod(value, frames)) {
+        logError(stderr, "Ignoring VIBRELLE_AUDIO_PERIOD=%s: expected a whole number of frames from %u to %u",
+                 value, kMinDevicePeriodFrames, kMaxDevicePeriodFrames);
+        return 0;
+    }
+    return frames;
+}
+
 AppOptions parseAppOptions(int argc, char** argv) {
     AppOptions options;
     options.windowed = envFlag("VIBRELLE_WINDOWED");
     options.autoplay = envFlag("VIBRELLE_AUTOPLAY");
+    options.audioPeriodFrames = envAudioPeriod();
     for (int i = 1; i < argc; ++i) {
         const bool hasValue = i + 1 < argc;
         if (std::strcmp(argv[i], "--windowed") == 0) {
@@ -119,7 +135,10 @@ bool appInit(App& app) {
     SDL_SetHint("SDL_TOUCH_MOUSE_EVENTS", "1");
     logMessage("SDL initialized successfully.");
 
-    if (!audioInit(app.audio)) {
+    // The period the player chose in Settings, unless a script set one.
+    const unsigned period = app.options.audioPeriodFrames != 0 ? app.options.audioPeriodFrames
+                                                               : loadAudioPeriodFrames(kDevicePeriodFrames);
+    if (!audioInit(app.audio, AudioBackend::Auto, period)) {
         logError(stderr, "Failed to initialize audio system");
         return false;
     }
@@ -249,6 +268,7 @@ void runFrame(App& app, float dt) {
     }
     app.input.calibrating = app.showCalibration;
     pollInput(app.input, app.uiVisible);
+    noticeAudioUnderruns(app.audio);
     // Drawable pixels, origin top left, as the input record holds them.
     setPointer(app.render, app.input.mouseX, app.input.mouseY, app.input.mousePressed);
     {
@@ -335,6 +355,8 @@ void runMainLoop(App& app) {
     } while (app.running);
     if (app.options.frameStats) {
         reportFrameStats(app.frameStats, secondsSince(start, SDL_GetPerformanceCounter()));
+        logMessage("Audio underruns: %llu",
+                   static_cast<unsigned long long>(app.audio.engine ? app.audio.engine->underrunCount() : 0));
     }
     if (app.options.judgeStats) {
         std::lock_guard<std::mutex> lock(app.gameMutex);
@@ -352,6 +374,18 @@ void appShutdown(App& app) {
     renderShutdown(app.render);
     SDL_Quit();
     app.running = false;
+}
+
+void applyAudioBufferSetting(App& app, unsigned periodFrames) {
+    saveAudioPeriodFrames(periodFrames);
+    if (app.options.audioPeriodFrames != 0) {
+        logMessage("Audio buffer stays at %u frames: VIBRELLE_AUDIO_PERIOD is set",
+                   app.options.audioPeriodFrames);
+        return;
+    }
+    if (periodFrames != app.audio.devicePeriodFrames) {
+        audioSetDevicePeriod(app.audio, periodFrames);
+    }
 }
 
 int vibrelleMain(int argc, char** argv) {

@@ -24,6 +24,9 @@ struct AppOptions {
     bool judgeStats = false;    // --judge-stats: print how far the presses lay from their notes
     bool hideGui = false;       // --hide-gui: start with the interface hidden (F12 shows it)
     std::string screen; // --screen NAME: settings, calibration, credits, leaderboard or tutorial[:PAGE]
+    // VIBRELLE_AUDIO_PERIOD=N: the output device's period in frames, over the Audio Buffer
+    // setting (0: the setting's).
+    unsigned audioPeriodFrames = 0;
 };
 
 // Reads the options above (and their environment variables). --screenshot without --quit-after
@@ -80,6 +83,11 @@ void runFrameGameplay(App& app, float dt);
 
 // Shuts the subsystems down in reverse order of start-up. Main thread, after the loop.
 void appShutdown(App& app);
+
+// The Audio Buffer setting chosen in Settings: stores it, and reopens the output device with that
+// period unless VIBRELLE_AUDIO_PERIOD holds it at another (then logs "Audio buffer stays at N
+// frames: VIBRELLE_AUDIO_PERIOD is set"). Main thread.
+void applyAudioBufferSetting(App& app, unsigned periodFrames);
 
 // The program's main function: start-up, controls text, loop, shut-down. Returns the exit code
 // (0, or -1 when start-up failed).

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 #include <vector>
 
 // The bot's touch device: an id no real device is likely to have.
@@ -31,10 +32,17 @@ static void pushFinger(std::uint32_t windowId, const AutoplayAction& action) {
 }
 
 // The SDL tick at which the game clock, read as `songTime` at `songTimeNs` and running at `rate`,
-// reaches `at`; ticks already past come out as `songTimeNs`.
+// reaches `at`; ticks already past come out as `songTimeNs`. A clock that stands still (rate 0:
+// the song's sound has not reached the ear yet) reaches a later time at no known tick: never, until
+// it is read again.
 static std::uint64_t ticksAt(double at, double songTime, std::uint64_t songTimeNs, double rate) {
-    const double ahead = (at - songTime) / rate * 1e9;
-    return ahead > 0.0 ? songTimeNs + static_cast<std::uint64_t>(ahead) : songTimeNs;
+    if (at <= songTime) {
+        return songTimeNs;
+    }
+    if (!(rate > 0.0)) {
+        return std::numeric_limits<std::uint64_t>::max();
+    }
+    return songTimeNs + static_cast<std::uint64_t>((at - songTime) / rate * 1e9);
 }
 
 static void autoplayBotMain(App* app) {

@@ -109,8 +109,8 @@ void calibrationFrame(App& app) {
         return; // the run is over, or there is no sound to tap along with
     }
     std::uint64_t readNs = 0;
-    session.position = app.audio.engine->getStreamTime(session.voice, &readNs);
-    const double rate = app.audio.engine->lastMixReport().rate;
+    double rate = 1.0;
+    session.position = app.audio.engine->getStreamTime(session.voice, &readNs, &rate);
     for (std::uint64_t tap : calibrationTapTimes(app.input, session)) {
         const double at = tap != 0 ? songTimeAt(session.position, readNs, tap, rate) : session.position;
         if (at < (kCalibrationListenBeats - 0.5) * kCalibrationBeat) {

@@ -112,41 +112,149 @@ AudioResult AudioEngine::init(unsigned flags, AudioBackend backend, unsigned sam
         }
         globalVolume_ = 1.0f;
         report_ = MixReport{};
-        framesOut_ = 0; // the audio thread is not running yet
-        deviceRate_ = DeviceRate{};
+        pulled_ = backend == AudioBackend::NullDriver;
     }
+    underruns_.store(0, std::memory_order_relaxed);
     if (backend == AudioBackend::Auto) {
         if (!SDL_InitSubSystem(SDL_INIT_AUDIO)) {
             return AudioResult::BackendFailed;
         }
-        if (bufferSize != 0) {
-            SDL_SetHint(SDL_HINT_AUDIO_DEVICE_SAMPLE_FRAMES, std::to_string(bufferSize).c_str());
-        }
-        SDL_AudioSpec spec{};
-        spec.format = SDL_AUDIO_F32;
-        spec.channels = 2;
-        spec.freq = int(kEngineSampleRate);
-        stream_ = SDL_OpenAudioDeviceStream(SDL_AUDIO_DEVICE_DEFAULT_PLAYBACK, &spec,
-                                            &AudioEngine::outputCallback, this);
-        if (!stream_) {
-            SDL_QuitSubSystem(SDL_INIT_AUDIO);
-            return AudioResult::BackendFailed;
-        }
-        SDL_AudioSpec deviceSpec{};
-        int frames = 0;
-        if (SDL_GetAudioDeviceFormat(SDL_GetAudioStreamDevice(stream_), &deviceSpec, &frames)) {
-            deviceFrames_ = frames;
-        }
+        sdlAudio_ = true;
         initialized_ = true;
-        // The device opens paused; from here on the audio thread mixes.
-        if (!SDL_ResumeAudioStreamDevice(stream_)) {
+        const AudioResult result = openStream(bufferSize);
+        if (result != AudioResult::Ok) {
             deinit();
-            return AudioResult::BackendFailed;
         }
-        return AudioResult::Ok;
+        return result;
     }
     initialized_ = true;
     return AudioResult::Ok;
+}
+
+AudioResult AudioEngine::openStream(unsigned bufferSize) {
+    if (bufferSize != 0) {
+        SDL_SetHint(SDL_HINT_AUDIO_DEVICE_SAMPLE_FRAMES, std::to_string(bufferSize).c_str());
+    } else {
+        SDL_ResetHint(SDL_HINT_AUDIO_DEVICE_SAMPLE_FRAMES);
+    }
+    // The audio thread is not running: its own state starts afresh with the device.
+    framesOut_ = 0;
+    deviceRate_ = DeviceRate{};
+    underrunWatch_ = UnderrunWatch{};
+    deviceFrames_ = 0;
+    SDL_AudioSpec spec{};
+    spec.format = SDL_AUDIO_F32;
+    spec.channels = 2;
+    spec.freq = int(kEngineSampleRate);
+    stream_ = SDL_OpenAudioDeviceStream(SDL_AUDIO_DEVICE_DEFAULT_PLAYBACK, &spec,
+                                        &AudioEngine::outputCallback, this);
+    if (!stream_) {
+        return AudioResult::BackendFailed;
+    }
+    SDL_AudioSpec deviceSpec{};
+    int frames = 0;
+    if (SDL_GetAudioDeviceFormat(SDL_GetAudioStreamDevice(stream_), &deviceSpec, &frames)) {
+        deviceFrames_ = frames;
+    }
+    {
+        std::lock_guard<SpinLock> guard(lock_);
+        deviceOpen_ = true;
+    }
+    // The device opens paused; from here on the audio thread mixes.
+    if (!SDL_ResumeAudioStreamDevice(stream_)) {
+        {
+            std::lock_guard<SpinLock> guard(lock_);
+            deviceOpen_ = false;
+        }
+        SDL_DestroyAudioStream(stream_);
+        stream_ = nullptr;
+        deviceFrames_ = 0;
+        return AudioResult::BackendFailed;
+    }
+    return AudioResult::Ok;
+}
+
+void AudioEngine::closeDevice() {
+    if (!stream_) {
+        return;
+    }
+    {
+        // The clocks stop here: closing can take a period or more, and nothing is heard after it.
+        std::lock_guard<SpinLock> guard(lock_);
+        deviceOpen_ = false;
+    }
+    // Returns once the audio thread has left the callback; none comes after it.
+    SDL_DestroyAudioStream(stream_);
+    stream_ = nullptr;
+    deviceFrames_ = 0;
+    const std::uint64_t now = SDL_GetTicksNS();
+    std::lock_guard<SpinLock> guard(lock_);
+    // Every playing voice goes back by the same time, so that they stay sample-locked. A paused
+    // voice mixed nothing of what was lost and stays.
+    const double unheard = unheardSeconds(now);
+    for (Voice& voice : voices_) {
+        if (voice.handle == 0) {
+            continue;
+        }
+        if (!voice.paused) {
+            const std::uint64_t back = std::min(
+                static_cast<std::uint64_t>(std::llround(unheard * kEngineSampleRate)), voice.playedFrames);
+            voice.playedFrames -= back;
+            // The position runs with the frames played, wrapping at each loop.
+            voice.position = voice.loopFrames > 0 ? voice.playedFrames % voice.loopFrames : 0;
+            voice.reportedSeconds = (double(voice.playedFrames) + voice.fraction) / kEngineSampleRate;
+        }
+        voice.heard.holding = true;
+    }
+    // No report until the new device calls back: the clocks hold (see getStreamTime).
+    report_ = MixReport{};
+}
+
+// Seconds of mixed sound the closed device never played at `nowNs`, the same for every playing
+// voice. Where a voice's clock has been read, the sound goes on exactly where the game's clock
+// stopped (the clock read last); the reports' estimate is the fallback and, with
+// kClockResyncSeconds more, the limit (a clock that far behind is catching up after a stall, and
+// what lies between was heard).
+double AudioEngine::unheardSeconds(std::uint64_t nowNs) const {
+    if (report_.atNs == 0) {
+        return 0.0; // nothing was mixed for the device
+    }
+    double estimate = -1.0;
+    for (const Voice& voice : voices_) {
+        if (voice.handle != 0 && !voice.paused) {
+            estimate = voice.reportedSeconds - heardPosition(voice.reportedSeconds, report_, nowNs, true);
+            break;
+        }
+    }
+    if (estimate < 0.0) {
+        return 0.0;
+    }
+    const Voice* read = nullptr; // the voice whose clock was read last
+    for (const Voice& voice : voices_) {
+        if (voice.handle != 0 && !voice.paused && voice.heard.started &&
+            (!read || voice.heard.atNs > read->heard.atNs)) {
+            read = &voice;
+        }
+    }
+    if (!read) {
+        return estimate;
+    }
+    return std::clamp(read->reportedSeconds - read->heard.seconds, 0.0, estimate + kClockResyncSeconds);
+}
+
+AudioResult AudioEngine::openDevice(unsigned bufferSize) {
+    if (!initialized_ || pulled_ || stream_) {
+        return AudioResult::InvalidParameter;
+    }
+    return openStream(bufferSize);
+}
+
+AudioResult AudioEngine::reopenDevice(unsigned bufferSize) {
+    if (!initialized_ || pulled_) {
+        return AudioResult::InvalidParameter;
+    }
+    closeDevice();
+    return openStream(bufferSize);
 }
 
 void AudioEngine::deinit() {
@@ -154,7 +262,10 @@ void AudioEngine::deinit() {
         // Closes the device; returns once the audio thread has left the callback.
         SDL_DestroyAudioStream(stream_);
         stream_ = nullptr;
+    }
+    if (sdlAudio_) {
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        sdlAudio_ = false;
     }
     {
         std::lock_guard<SpinLock> guard(lock_);
@@ -175,6 +286,7 @@ void AudioEngine::deinit() {
     {
         std::lock_guard<SpinLock> guard(lock_);
         report_ = MixReport{};
+        deviceOpen_ = false;
     }
     deviceFrames_ = 0;
     initialized_ = false;
@@ -291,6 +403,8 @@ AudioHandle AudioEngine::play(Wav& source, float volume, float pan, bool paused)
         voice.paused = paused;
         voice.volume = std::isfinite(volume) ? std::max(volume, 0.0f) : 0.0f;
         voice.pan = std::isfinite(pan) ? std::clamp(pan, -1.0f, 1.0f) : 0.0f;
+        // Its clock waits for its first frame to reach the ear rather than run ahead of it.
+        voice.heard.holding = true;
         return voice.handle;
     }
     return 0;
@@ -389,22 +503,40 @@ bool AudioEngine::isValidVoiceHandle(AudioHandle handle) const {
     return findVoice(handle) != nullptr;
 }
 
-double AudioEngine::getStreamTime(AudioHandle handle, std::uint64_t* atNs) {
+double AudioEngine::getStreamTime(AudioHandle handle, std::uint64_t* atNs, double* rate) {
     const std::uint64_t now = SDL_GetTicksNS();
     if (atNs != nullptr) {
         *atNs = now;
     }
-    std::lock_guard<SpinLock> guard(lock_);
-    Voice* voice = const_cast<Voice*>(firstVoice(handle));
-    if (!voice) {
-        return 0.0;
+    double pace = 0.0;
+    double value = 0.0;
+    {
+        std::lock_guard<SpinLock> guard(lock_);
+        Voice* voice = const_cast<Voice*>(firstVoice(handle));
+        if (!voice) {
+            pace = 1.0;
+        } else if (pulled_) {
+            // No device: the caller pulls the mix, and the position is what has been mixed.
+            value = (double(voice->playedFrames) + voice->fraction) / kEngineSampleRate;
+            pace = 1.0;
+        } else if (!deviceOpen_ || report_.atNs == 0) {
+            // A device that is closed, closing or has not called back yet plays nothing: the clock
+            // stands where it is, holding until the new device's sound reaches the ear. A voice read
+            // for the first time starts at what has been mixed: what was heard before the device
+            // opened.
+            const double mixed = (double(voice->playedFrames) + voice->fraction) / kEngineSampleRate;
+            value = voice->heard.started ? voice->heard.seconds
+                                         : slewToward(voice->heard, mixed, now, false, 1.0);
+        } else {
+            const double heard = heardPosition(voice->reportedSeconds, report_, now, !voice->paused);
+            value = slewToward(voice->heard, heard, now, !voice->paused, report_.rate);
+            pace = voice->paused || voice->heard.holding ? 0.0 : report_.rate;
+        }
     }
-    if (report_.atNs == 0) {
-        // No device: the caller pulls the mix, and the position is what has been mixed.
-        return (double(voice->playedFrames) + voice->fraction) / kEngineSampleRate;
+    if (rate != nullptr) {
+        *rate = pace;
     }
-    const double heard = heardPosition(voice->reportedSeconds, report_, now, !voice->paused);
-    return slewToward(voice->heard, heard, now, !voice->paused, report_.rate);
+    return value;
 }
 
 MixReport AudioEngine::lastMixReport(AudioHandle voice, double* voiceSeconds) const {
@@ -618,6 +750,12 @@ void AudioEngine::outputCallback(void* userdata, SDL_AudioStream* stream, int ad
     (void)totalBytes;
     auto* engine = static_cast<AudioEngine*>(userdata);
     int frames = (additionalBytes + int(sizeof(float) * 2) - 1) / int(sizeof(float) * 2);
+    // The device asked now: had it been waiting longer than its sound lasted, it ran dry.
+    if (noteMixCallback(engine->underrunWatch_, SDL_GetTicksNS(), unsigned(std::max(frames, 0)),
+                        unsigned(std::max(engine->deviceFrames_, 1)), kEngineSampleRate,
+                        engine->deviceRate_.rate)) {
+        engine->underruns_.fetch_add(1, std::memory_order_relaxed);
+    }
     while (frames > 0) {
         unsigned block = std::min(unsigned(frames), kOutputChunkFrames);
         engine->mix(engine->outputBuffer_, block);

@@ -19,6 +19,7 @@
 // first forgets its sources, so either may be released first.
 #include "audio/audio_decode.hpp"
 #include "audio/heard_clock.hpp"
+#include "audio/underrun_watch.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -115,6 +116,24 @@ public:
     // sources, and releases SDL's audio subsystem. Safe to call twice. Main thread.
     void deinit();
 
+    // Closes the output device, keeping every voice, group, source and volume. The clocks
+    // (getStreamTime) stop as the close begins. What the device still held never reaches the ear,
+    // so every playing voice goes back by that much, to where the song clock stopped (the clock
+    // read last; for voices never read, the position the reports put the sound at): openDevice
+    // then plays on from there without a skip, and each clock stands still until the new device's
+    // sound reaches the ear. Does nothing without an open device. Main thread.
+    void closeDevice();
+
+    // Opens the default playback device with a period of `bufferSize` frames (0: the device's
+    // default) after closeDevice, or after an open that failed. Returns Ok, InvalidParameter
+    // without a device to open (AudioBackend::NullDriver, before init, or one already open), or
+    // BackendFailed, with SDL's reason in SDL_GetError(), when the device does not open: the
+    // engine then plays nothing and its clocks stand still until an open succeeds. Main thread.
+    AudioResult openDevice(unsigned bufferSize);
+
+    // closeDevice, then openDevice: the same sound and clocks through a device of another period.
+    AudioResult reopenDevice(unsigned bufferSize);
+
     bool isInitialized() const { return initialized_; }
 
     // Starts a voice of source at volume (≥ 0; 1 = unchanged), pan (-1 left .. 1 right) and,
@@ -156,8 +175,11 @@ public:
     // On a device, this is the position being heard at the moment of the call (see
     // heard_clock.hpp): smooth between callbacks, late by the output latency, never going back.
     // Without a device (NullDriver), the position mixed so far. `atNs`, when given, receives the
-    // SDL tick (nanoseconds) the value belongs to.
-    double getStreamTime(AudioHandle handle, std::uint64_t* atNs = nullptr);
+    // SDL tick (nanoseconds) the value belongs to; `rate` the pace the value moves on at from there,
+    // in seconds per second of SDL's clock: 0 while it stands still (a paused voice, a clock
+    // waiting for the sound to reach the ear, a device being reopened), else the device's rate (1
+    // without a device).
+    double getStreamTime(AudioHandle handle, std::uint64_t* atNs = nullptr, double* rate = nullptr);
 
     // What the last audio callback reported (atNs 0 before the first one, and without a device);
     // with `voice` and `voiceSeconds`, also where that voice (or group) stood when it was made.
@@ -184,6 +206,10 @@ public:
 
     // The device's buffer size in sample frames as SDL reports it (0 without a device).
     int getBackendBufferFrames() const { return deviceFrames_; }
+
+    // Callbacks that came so late that the device must have run dry (see underrun_watch.hpp),
+    // since init, across reopens. Any thread.
+    std::uint64_t underrunCount() const { return underruns_.load(std::memory_order_relaxed); }
 
 private:
     friend class Wav;
@@ -235,6 +261,10 @@ private:
     void endVoice(Voice& voice);
     void mixBlock(float* out, unsigned frames);
     void mixVoice(Voice& voice, float* out, unsigned frames);
+    double unheardSeconds(std::uint64_t nowNs) const;
+
+    // Opens and starts the output stream (main thread; the audio thread is not running).
+    AudioResult openStream(unsigned bufferSize);
 
     // Wav calls these on the main thread.
     void stopSource(const Wav& source);
@@ -248,6 +278,10 @@ private:
     // The audio thread's own (the callback's), not under the lock.
     std::uint64_t framesOut_ = 0; // frames handed to the device since it opened
     DeviceRate deviceRate_;
+    UnderrunWatch underrunWatch_;
+    std::atomic<std::uint64_t> underruns_{0};
+    bool pulled_ = false;     // AudioBackend::NullDriver: the caller pulls the mix; under the lock
+    bool deviceOpen_ = false; // a device is open and not closing; under the lock
     Group groups_[kMaxVoiceGroups];
     float globalVolume_ = 1.0f;
     AudioHandle nextVoiceHandle_ = 1;
@@ -257,6 +291,7 @@ private:
     std::vector<Wav*> sources_;
 
     bool initialized_ = false;
+    bool sdlAudio_ = false; // SDL's audio subsystem is initialised for this engine
     SDL_AudioStream* stream_ = nullptr;
     int deviceFrames_ = 0;
     static constexpr unsigned kOutputChunkFrames = 1024;

@@ -48,12 +48,13 @@ static void logDeviceTiming(AudioEngine& engine) {
                period * 1000.0, latency * 1000.0);
 }
 
-bool audioInit(AudioSystem& audio, AudioBackend backend) {
+bool audioInit(AudioSystem& audio, AudioBackend backend, unsigned periodFrames) {
     if (!audio.engine) {
         audio.engine = std::make_unique<AudioEngine>();
     }
-    // A short device period keeps the mix close to the ear and the clock fine-grained.
-    AudioResult result = audio.engine->init(kClipRoundoff, backend, 0, kDevicePeriodFrames, 2);
+    audio.devicePeriodFrames = periodFrames;
+    audio.underrunsLogged = false;
+    AudioResult result = audio.engine->init(kClipRoundoff, backend, 0, periodFrames, 2);
     if (result != AudioResult::Ok) {
         logError(stderr, "Failed to initialize miniaudio: Error code %u", static_cast<unsigned>(result));
         return false;
@@ -74,6 +75,39 @@ bool audioInit(AudioSystem& audio, AudioBackend backend) {
         logDeviceTiming(*audio.engine);
     }
     return true;
+}
+
+bool audioSetDevicePeriod(AudioSystem& audio, unsigned periodFrames) {
+    if (!audio.engine) {
+        return false;
+    }
+    AudioEngine& engine = *audio.engine;
+    const AudioResult result = engine.reopenDevice(periodFrames);
+    if (result == AudioResult::Ok) {
+        audio.devicePeriodFrames = periodFrames;
+        logDeviceTiming(engine);
+        return true;
+    }
+    if (result == AudioResult::BackendFailed) {
+        logError(stderr, "Failed to reopen the audio device with %u frames per period: %s", periodFrames,
+                 SDL_GetError());
+        // The period that worked before, so that the game keeps its sound.
+        if (engine.reopenDevice(audio.devicePeriodFrames) == AudioResult::Ok) {
+            logDeviceTiming(engine);
+        } else {
+            logError(stderr, "Failed to reopen the audio device with %u frames per period: %s",
+                     audio.devicePeriodFrames, SDL_GetError());
+        }
+    }
+    return false;
+}
+
+void noticeAudioUnderruns(AudioSystem& audio) {
+    if (audio.underrunsLogged || !audio.engine || audio.engine->underrunCount() == 0) {
+        return;
+    }
+    audio.underrunsLogged = true;
+    logError(stderr, "Audio underruns detected; a larger audio buffer (Settings) may help");
 }
 
 namespace {

@@ -7,6 +7,7 @@
 // the members carry no lock of their own, the caller serialises (see the logic thread). Engine
 // calls are safe from any thread.
 #include "audio/audio_engine.hpp"
+#include "audio/device_period.hpp"
 #include "audio/midi_chart.hpp"
 
 #include <cstdint>
@@ -29,9 +30,6 @@ struct LoadedStem {
     MidiChart chart;             // empty and not loaded unless the stem plays notes
 };
 
-// Device period asked of SDL, in sample frames (5.8 ms at 44.1 kHz).
-constexpr unsigned kDevicePeriodFrames = 256;
-
 // What one level's audio may take, in bytes. A stem file is read whole into memory before it is
 // decoded; every stem is decoded whole into 32-bit floats (20 minutes of stereo is 423 MB).
 struct AudioLimits {
@@ -50,13 +48,30 @@ struct AudioSystem {
     std::unique_ptr<AudioEngine> engine;
     AudioHandle voiceGroup = 0; // holds every stem's voice; 0 = none
     AudioLimits limits;
+    unsigned devicePeriodFrames = kDevicePeriodFrames; // the period asked of the device
+    bool underrunsLogged = false;                      // the underrun notice has been logged
 };
 
-// Starts the engine on the default playback device (or, with AudioBackend::NullDriver, without
-// a device: the mix is then pulled with engine->mix) and creates the voice group. Logs
-// "miniaudio audio system initialized successfully." or the failure on stderr; returns false on
-// failure. Main thread, once.
-bool audioInit(AudioSystem& audio, AudioBackend backend = AudioBackend::Auto);
+// Starts the engine on the default playback device with a period of `periodFrames` sample frames
+// (or, with AudioBackend::NullDriver, without a device: the mix is then pulled with engine->mix)
+// and creates the voice group. Logs "miniaudio audio system initialized successfully." and the
+// device's timing ("Audio device: N frames per period (X ms), output latency Y ms", once its first
+// callbacks have come, waiting up to a quarter of a second), or the failure on stderr; returns
+// false on failure. Main thread, once.
+bool audioInit(AudioSystem& audio, AudioBackend backend = AudioBackend::Auto,
+               unsigned periodFrames = kDevicePeriodFrames);
+
+// Reopens the output device with a period of `periodFrames` frames while everything plays on
+// (AudioEngine::reopenDevice: no sound is skipped and the song clock stays with what is heard),
+// and logs the new device's timing as audioInit does. When the device will not open with that
+// period, logs "Failed to reopen the audio device with N frames per period: <SDL's reason>" and
+// opens it again with the period it had; false then (and false without a device). Main thread.
+bool audioSetDevicePeriod(AudioSystem& audio, unsigned periodFrames);
+
+// Logs once, the first time the engine has counted an underrun (a device that ran dry):
+// "Audio underruns detected; a larger audio buffer (Settings) may help" on stderr. Main thread,
+// every frame; cheap.
+void noticeAudioUnderruns(AudioSystem& audio);
 
 // Loads and decodes the audio file at path (backslashes become '/', double quotes are dropped)
 // and appends it as a new inactive stem at layer volume 1. Returns false, with the reason on

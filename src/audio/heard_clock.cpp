@@ -37,7 +37,20 @@ double measureDeviceRate(DeviceRate& measure, std::uint64_t atNs, double consume
 
 double slewToward(SlewedClock& clock, double target, std::uint64_t nowNs, bool advancing, double rate) {
     if (!clock.started) {
-        clock = SlewedClock{true, target, nowNs};
+        clock.started = true;
+        clock.seconds = target;
+        clock.atNs = nowNs;
+        return target;
+    }
+    if (clock.holding) {
+        // Moving on by itself would run ahead of a sound that has not started: the clock waits for
+        // the sound, then follows it from exactly there.
+        clock.atNs = std::max(clock.atNs, nowNs);
+        if (target <= clock.seconds) {
+            return clock.seconds;
+        }
+        clock.holding = false;
+        clock.seconds = target;
         return target;
     }
     const double passed = std::max(0.0, secondsBetween(clock.atNs, nowNs));

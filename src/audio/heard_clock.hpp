@@ -49,12 +49,16 @@ struct SlewedClock {
     bool started = false;
     double seconds = 0.0;   // the last value given out
     std::uint64_t atNs = 0; // when
+    // Nothing new has reached the ear yet (a voice that has just started, a device being
+    // reopened): the clock stands still until the target passes it, and then takes the target.
+    bool holding = false;
 };
 
 // Moves the clock toward `target` at `nowNs` and returns its new value: its own progress at
 // `rate` seconds per second of SDL's clock (none while not `advancing`: a paused voice), corrected
 // toward the target by at most kClockSlewRate of the time passed; a target more than
-// kClockResyncSeconds ahead is taken at once. Never less than the value before.
+// kClockResyncSeconds ahead is taken at once. A clock that is `holding` stays where it is until the
+// target goes past it, then takes the target and stops holding. Never less than the value before.
 double slewToward(SlewedClock& clock, double target, std::uint64_t nowNs, bool advancing = true,
                   double rate = 1.0);
 

@@ -94,8 +94,7 @@ bool readMasterClock(AudioSystem& audio, double* songTime, std::uint64_t* atNs, 
         !audio.engine->isVoiceGroup(audio.voiceGroup)) {
         return false;
     }
-    *songTime = audio.engine->getStreamTime(audio.voiceGroup, atNs) - audio.clockOffset;
-    *rate = audio.engine->lastMixReport().rate;
+    *songTime = audio.engine->getStreamTime(audio.voiceGroup, atNs, rate) - audio.clockOffset;
     return true;
 }
 

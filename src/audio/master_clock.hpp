@@ -9,7 +9,8 @@ struct RenderState;
 
 // The game clock: what the player hears of the voice group now, less the player's offset
 // (`clockOffset`), in seconds; `atNs` receives the SDL tick it belongs to and `rate` how fast it
-// runs against SDL's clock (the device's rate). False, and nothing read, unless playback runs and
+// runs on from there against SDL's clock (the device's rate; 0 while it stands still, waiting for
+// the sound to reach the ear). False, and nothing read, unless playback runs and
 // the voice group exists.
 bool readMasterClock(AudioSystem& audio, double* songTime, std::uint64_t* atNs, double* rate);
 

@@ -3,12 +3,14 @@
 #include "app/file_io.hpp"
 #include "app/json_text.hpp"
 #include "app/log.hpp"
+#include "audio/device_period.hpp"
 
 #include <SDL3/SDL.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 using nlohmann::json;
 
@@ -287,4 +289,45 @@ std::string prefsTextWithSetting(const std::string& text, const char* key, const
     }
     document[key] = value;
     return document.dump(4, ' ', false, json::error_handler_t::replace);
+}
+
+// ---- The audio buffer ----
+
+unsigned loadAudioPeriodFrames(unsigned fallback) {
+    json document;
+    std::string error;
+    switch (readPrefs(getPrefsPath(), document, error)) {
+    case PrefsRead::Missing:
+        logMessage("No prefs file found \xE2\x80\x93 using default audio buffer (%u frames)", fallback);
+        return fallback;
+    case PrefsRead::Corrupt:
+        logError(stderr, "Failed to parse prefs JSON for audio buffer: %s", error.c_str());
+        return fallback;
+    case PrefsRead::Ok:
+        break;
+    }
+    return storedAudioPeriodFrames(document, fallback);
+}
+
+unsigned storedAudioPeriodFrames(const json& document, unsigned fallback) {
+    if (document.is_object()) {
+        const auto frames = document.find("audioPeriodFrames");
+        // Whole numbers only: a period of 1024.5 frames was not written by the game.
+        if (frames != document.end() && frames->is_number_integer()) {
+            const auto value = frames->get<std::int64_t>();
+            if (value >= kMinDevicePeriodFrames && value <= kMaxDevicePeriodFrames) {
+                return static_cast<unsigned>(value);
+            }
+        }
+    }
+    return fallback;
+}
+
+void saveAudioPeriodFrames(unsigned frames) {
+    const unsigned clamped = std::clamp(frames, kMinDevicePeriodFrames, kMaxDevicePeriodFrames);
+    std::string path;
+    if (saveSetting("Failed to parse existing prefs when saving audio buffer: %s", "audioPeriodFrames",
+                    clamped, path)) {
+        logMessage("Audio buffer saved to %s: %u frames", path.c_str(), clamped);
+    }
 }

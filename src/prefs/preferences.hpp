@@ -70,3 +70,14 @@ int storedAudioOffsetMs(const nlohmann::json& document, int fallback);
 // an object. Four-space indentation, non-ASCII as UTF-8, bytes that are not UTF-8 replaced.
 std::string prefsTextWithSetting(const std::string& text, const char* key, const nlohmann::json& value,
                                  const char* parseFailure);
+
+// ---- The audio buffer ----
+
+// The stored "audioPeriodFrames" (the output device's period in sample frames) when it is a whole
+// number from kMinDevicePeriodFrames to kMaxDevicePeriodFrames (audio/device_period.hpp), else
+// `fallback`. Logs like the other loads when the file is missing or not JSON.
+unsigned loadAudioPeriodFrames(unsigned fallback);
+unsigned storedAudioPeriodFrames(const nlohmann::json& document, unsigned fallback);
+
+// Stores the period (clamped to the range above). Logs "Audio buffer saved to %s: %u frames".
+void saveAudioPeriodFrames(unsigned frames);

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -168,6 +169,53 @@ void drawGameplaySettings(App& app, float s) {
     ImGui::PopStyleColor(3);
 }
 
+// ---- Audio Buffer ----
+
+// The device periods Settings offers, shortest first; the default is the safe one.
+constexpr unsigned kAudioBufferChoices[] = {256, 512, kDevicePeriodFrames, 2048};
+
+std::string audioBufferLabel(unsigned frames) {
+    char label[64];
+    std::snprintf(label, sizeof label, "%u frames (%.1f ms)%s", frames, 1000.0 * frames / kEngineSampleRate,
+                  frames == kDevicePeriodFrames ? ", default" : "");
+    return label;
+}
+
+// Applied (the device reopens) and stored as soon as a choice is made. One line, label and choice
+// side by side, so that the panel keeps its height.
+void drawAudioBufferSetting(App& app, float s) {
+    ImGui::Dummy(ImVec2(0.0f, 20.0f * s));
+    ImGui::AlignTextToFramePadding();
+    ImGui::TextUnformatted("Audio Buffer");
+    ImGui::SameLine();
+    ImGui::PushStyleColor(ImGuiCol_Text, ImVec4(0.7f, 0.7f, 0.7f, 1.0f));
+    const bool scripted = app.options.audioPeriodFrames != 0;
+    ImGui::TextUnformatted(scripted ? "(set by VIBRELLE_AUDIO_PERIOD)" : "(larger if the sound crackles)");
+    ImGui::PopStyleColor();
+    ImGui::SameLine(0.0f, 20.0f * s);
+    const unsigned current = app.audio.devicePeriodFrames;
+    ImGui::PushStyleColor(ImGuiCol_FrameBg, ImVec4(0.15f, 0.15f, 0.2f, 0.9f));
+    ImGui::PushStyleColor(ImGuiCol_FrameBgHovered, ImVec4(0.2f, 0.2f, 0.3f, 0.9f));
+    ImGui::BeginDisabled(scripted);
+    ImGui::SetNextItemWidth(-1.0f);
+    if (ImGui::BeginCombo("##audiobuffer", audioBufferLabel(current).c_str())) {
+        for (unsigned frames : kAudioBufferChoices) {
+            const bool chosen = frames == current;
+            if (ImGui::Selectable(audioBufferLabel(frames).c_str(), chosen) && !chosen) {
+                applyAudioBufferSetting(app, frames);
+            }
+            uiTraceLastItem(("audiobuffer:" + std::to_string(frames)).c_str());
+            if (chosen) {
+                ImGui::SetItemDefaultFocus();
+            }
+        }
+        ImGui::EndCombo();
+    }
+    uiTraceLastItem("##audiobuffer");
+    ImGui::EndDisabled();
+    ImGui::PopStyleColor(2);
+}
+
 } // namespace
 
 bool storePastedPlayerKey(const std::string& prefsPath, const std::string& baseUrl, const std::string& name) {
@@ -228,12 +276,16 @@ void drawSettingsScreen(App& app) {
                               ImGuiChildFlags_Borders | ImGuiChildFlags_AutoResizeY)) {
             drawNameField(app, s);
             drawGameplaySettings(app, s);
+            drawAudioBufferSetting(app, s);
         }
         ImGui::EndChild();
         ImGui::PopStyleColor(2);
         ImGui::PopStyleVar(2);
 
-        const float k = settingsButtonRowFactor(ImGui::GetContentRegionAvail().x, s);
+        // The row also shrinks to the height left under the settings rather than fall off the panel.
+        const float k =
+            std::min(settingsButtonRowFactor(ImGui::GetContentRegionAvail().x, s),
+                     std::max(0.5f, (ImGui::GetContentRegionAvail().y - 10.0f * s) / (125.2f * s)));
         const ImVec2 button(400.0f * s * k, 125.2f * s * k);
         const float gap = 40.0f * s * k;
         const float lift = ImGui::GetContentRegionAvail().y - button.y - 10.0f * s;

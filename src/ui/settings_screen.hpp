@@ -1,7 +1,7 @@
 #pragma once
 // The settings screen: the player's name (taken and stored only by Save), keyboard gameplay, the
-// music volume and the audio offset (applied and stored at once), and the ways on to the
-// calibration screen and the credits.
+// music volume, the audio offset and the audio buffer (applied and stored at once), and the ways
+// on to the calibration screen and the credits.
 // Main thread, in a GUI frame.
 #include <cstddef>
 #include <string>

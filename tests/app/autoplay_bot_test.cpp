@@ -37,6 +37,25 @@ TEST(AutoplayBot, PushesStampedFingerEventsNoEarlierThanTheNotes) {
     EXPECT_EQ(up.tfinger.fingerID, down.tfinger.fingerID);
     EXPECT_GE(up.tfinger.timestamp, dueNs + 40'000'000);
 
+    // A clock that stands still (the song's sound not yet heard) reaches the next note at no known
+    // moment: nothing is pressed until it moves.
+    {
+        std::lock_guard<std::mutex> lock(app->gameMutex);
+        app->game.songTime = 4.0;
+        app->game.songTimeNs = SDL_GetTicksNS();
+        app->game.songRate = 0.0;
+        app->game.circles = {gametest::tapAt(480, 810, 4.05)};
+    }
+    EXPECT_FALSE(SDL_WaitEventTimeout(&down, 200)) << "pressed while the clock stood still";
+    {
+        std::lock_guard<std::mutex> lock(app->gameMutex);
+        app->game.songTime = 4.05;
+        app->game.songTimeNs = SDL_GetTicksNS();
+        app->game.songRate = 1.0;
+    }
+    ASSERT_TRUE(SDL_WaitEventTimeout(&down, 5000));
+    EXPECT_EQ(down.type, SDL_EVENT_FINGER_DOWN);
+
     autoplayBotStop(*app);
     EXPECT_FALSE(app->autoplay.thread.joinable());
     SDL_Quit();

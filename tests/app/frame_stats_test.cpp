@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <vector>
 
 namespace {
@@ -53,12 +54,30 @@ TEST(AppOptions, ScreenshotQuitAfterAndFrameStats) {
     const char* timed[] = {"vibrelle", "--quit-after", "12.5"};
     EXPECT_DOUBLE_EQ(parseAppOptions(3, const_cast<char**>(timed)).quitAfter, 12.5);
     const char* bad[] = {"vibrelle", "--quit-after", "soon", "--screenshot"};
-    const std::string err =
-        stderrOf([&] { options = parseAppOptions(4, const_cast<char**>(bad)); });
+    const std::string err = stderrOf([&] { options = parseAppOptions(4, const_cast<char**>(bad)); });
     EXPECT_LT(options.quitAfter, 0.0);
     EXPECT_TRUE(options.screenshotPath.empty());
     EXPECT_NE(err.find("Ignoring --quit-after soon: expected a number of seconds"), std::string::npos) << err;
     EXPECT_NE(err.find("Ignoring unknown argument: --screenshot"), std::string::npos) << err;
+}
+
+// VIBRELLE_AUDIO_PERIOD: a whole number of frames from 64 to 8192, or it is reported and ignored.
+TEST(AppOptions, AudioPeriodFromTheEnvironment) {
+    const char* args[] = {"vibrelle"};
+    const std::pair<const char*, unsigned> cases[] = {{"2048", 2048}, {"64", 64}, {"", 0},     {"63", 0},
+                                                      {"8193", 0},    {"1e3", 0}, {"-512", 0}, {" 512", 0}};
+    for (const auto& [value, frames] : cases) {
+        setenv("VIBRELLE_AUDIO_PERIOD", value, 1);
+        AppOptions options;
+        const std::string err = stderrOf([&] { options = parseAppOptions(1, const_cast<char**>(args)); });
+        EXPECT_EQ(options.audioPeriodFrames, frames) << value;
+        EXPECT_EQ(err, frames != 0 || *value == '\0'
+                           ? ""
+                           : "Ignoring VIBRELLE_AUDIO_PERIOD=" + std::string(value) +
+                                 ": expected a whole number of frames from 64 to 8192\n");
+    }
+    unsetenv("VIBRELLE_AUDIO_PERIOD");
+    EXPECT_EQ(parseAppOptions(1, const_cast<char**>(args)).audioPeriodFrames, 0u);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <SDL3/SDL.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -191,14 +192,14 @@ TEST(AudioSystemDevice, PlaysThroughTheDummyDriver) {
     bool ok = false;
     const std::string log = stdoutOf([&] { ok = audioInit(audio); });
     ASSERT_TRUE(ok);
-    // The short device period asked for, and the latency the clock takes off (at least a period).
+    // The default device period, and the latency the clock takes off (at least a period).
     EXPECT_EQ(log.rfind("miniaudio audio system initialized successfully.\n"
-                        "Audio device: 256 frames per period (5.8 ms), output latency ",
+                        "Audio device: 1024 frames per period (23.2 ms), output latency ",
                         0),
               0u)
         << log;
-    EXPECT_EQ(audio.engine->getBackendBufferFrames(), 256);
-    EXPECT_GE(audio.engine->lastMixReport().latency, 256.0 / 44100.0);
+    EXPECT_EQ(audio.engine->getBackendBufferFrames(), 1024);
+    EXPECT_GE(audio.engine->lastMixReport().latency, 1024.0 / 44100.0);
 
     stdoutOf([&] {
         ok = loadStem(audio, audioFixturePath("stem.wav"));
@@ -215,6 +216,72 @@ TEST(AudioSystemDevice, PlaysThroughTheDummyDriver) {
     EXPECT_TRUE(audio.engine->isValidVoiceHandle(audio.stems[0].voice));
 
     EXPECT_EQ(stdoutOf([&] { audioShutdown(audio); }), "miniaudio audio system shut down.\n");
+}
+
+// The device closed and opened again with a shorter, then a longer period while a stem plays
+// (SDL's dummy driver plays in real time; heard_clock_test follows the clock across a reopen on a
+// simulated device). The clock, read all along on another thread, never steps back, does not
+// skip what the old device held and never played, and goes on with the new device.
+TEST(AudioSystemDevice, TheClockGoesOnWithoutASkipAcrossAReopen) {
+    setenv("SDL_AUDIO_DRIVER", "dummy", 0);
+    AudioSystem audio;
+    bool ok = false;
+    stdoutOf([&] {
+        ok = audioInit(audio, AudioBackend::Auto, 2048) && loadStem(audio, audioFixturePath("stem.wav"));
+        playAllStems(audio);
+    });
+    ASSERT_TRUE(ok);
+    AudioEngine& engine = *audio.engine;
+    const AudioHandle group = audio.voiceGroup;
+    std::atomic<bool> done{false}, wentBack{false};
+    std::thread reader([&] {
+        for (double last = 0.0; !done.load();) {
+            const double now = engine.getStreamTime(group);
+            wentBack = wentBack || now < last;
+            last = now;
+            std::this_thread::yield();
+        }
+    });
+    // Whether the clock reaches `seconds` within 10 s.
+    auto reaches = [&](double seconds) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (engine.getStreamTime(group) < seconds && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::yield();
+        }
+        return engine.getStreamTime(group) >= seconds;
+    };
+    EXPECT_TRUE(reaches(0.3));
+    for (unsigned period : {256u, 2048u}) {
+        SCOPED_TRACE(period);
+        // Closed, the voices go back to where the clock stands (what the device held, 46 ms and
+        // more at 2048 frames, is not skipped), or stay where the mix was if the clock had run
+        // ahead of it (a late device); the clock waits there.
+        double mixedBefore = 0.0, mixed = 0.0;
+        engine.lastMixReport(group, &mixedBefore);
+        const double before = engine.getStreamTime(group);
+        engine.closeDevice();
+        engine.lastMixReport(group, &mixed);
+        double pace = 1.0;
+        const double held = engine.getStreamTime(group, nullptr, &pace);
+        const double frame = 1.0 / 44100;
+        EXPECT_GE(held, before);
+        EXPECT_LE(mixed, held + frame);
+        EXPECT_GE(mixed, std::min(before, mixedBefore) - frame);
+        EXPECT_EQ(engine.getStreamTime(group), held);
+        EXPECT_EQ(pace, 0.0) << "a clock that stands still says so, for the times of presses";
+
+        const std::string log = stdoutOf([&] { EXPECT_TRUE(audioSetDevicePeriod(audio, period)); });
+        EXPECT_NE(log.find("Audio device: " + std::to_string(period) + " frames per period"),
+                  std::string::npos)
+            << log;
+        EXPECT_EQ(engine.getBackendBufferFrames(), int(period));
+        EXPECT_EQ(audio.devicePeriodFrames, period);
+        EXPECT_TRUE(reaches(held + 0.2)) << "the new device plays on";
+    }
+    done = true;
+    reader.join();
+    EXPECT_FALSE(wentBack.load());
+    stdoutOf([&] { audioShutdown(audio); });
 }
 
 TEST(AudioSystemDevice, ReportsAnOutputThatCannotOpen) {

@@ -1,9 +1,10 @@
 // The heard clock on plain values: positions between callbacks, the latency taken off, slewing,
-// and a simulated device whose callbacks come early and late.
+// and simulated devices whose callbacks come early and late, one of them reopened.
 #include "audio/heard_clock.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -70,40 +71,94 @@ TEST(HeardClock, SlewsCorrectionsAndNeverGoesBack) {
     EXPECT_DOUBLE_EQ(slewToward(paused, 1.0, 50 * kMs, false), 1.0);
 }
 
-TEST(HeardClock, FollowsADeviceWhoseCallbacksComeEarlyAndLate) {
-    // A device playing from t = 0 calls back once a period, each call up to 1.5 ms early or 3 ms
-    // late; it reports two periods of latency. What is really heard at t is t - one period (the
-    // period just mixed plus the one playing, less the time the mix ran ahead). The clock, read
-    // every 0.25 ms, stays within 2 ms of that, moves with the wall clock and never back.
-    SlewedClock clock;
+namespace {
+
+// A simulated device opening at `openNs` to play on from song position `from`: it calls back once a
+// period, up to 1.5 ms early or 3 ms late, and reports two periods of latency. What is really
+// heard at t is from + (t - open - one period), and nothing new before that.
+struct SimDevice {
+    double period;
+    std::uint64_t openNs;
+    double from = 0.0;
     std::uint32_t seed = 12345;
-    auto jitterNs = [&seed]() {
-        seed = seed * 1664525u + 1013904223u;
-        return static_cast<std::int64_t>(seed >> 8) % 4'500'000 - 1'500'000;
-    };
-    const std::uint64_t periodNs = static_cast<std::uint64_t>(kPeriod * 1e9);
-    std::uint64_t nextCallback = 10 * kMs; // the device starts at 10 ms of SDL time
     int callbacks = 0;
+    std::uint64_t nextNs = openNs;
     MixReport report;
-    double mixed = 0.0, previous = -1.0, worstStep = 0.0, worstError = 0.0;
-    std::uint64_t previousNs = 0;
-    for (std::uint64_t now = 10 * kMs; now < 10 * kMs + 5000 * kMs; now += kMs / 4) {
-        for (; now >= nextCallback; nextCallback = 10 * kMs + ++callbacks * periodNs + jitterNs()) {
-            mixed = (callbacks + 1) * kPeriod;
-            report = reportAt(nextCallback);
+    double mixed = 0.0;
+
+    // The clock's target at `now`, the engine's way.
+    double target(std::uint64_t now) {
+        for (; now >= nextNs; seed = seed * 1664525u + 1013904223u) {
+            mixed = from + (callbacks + 1) * period;
+            report = MixReport{nextNs, period, 2 * period};
+            const double jitterNs = double(static_cast<std::int64_t>(seed >> 8) % 4'500'000 - 1'500'000);
+            nextNs = openNs + static_cast<std::uint64_t>(++callbacks * period * 1e9 + jitterNs);
         }
-        const double value = slewToward(clock, heardPosition(mixed, report, now, true), now);
-        const double truth = double(now - 10 * kMs) * 1e-9 - kPeriod;
-        if (previous >= 0.0) {
-            ASSERT_GE(value, previous);
-            worstStep = std::max(worstStep, std::fabs((value - previous) - double(now - previousNs) * 1e-9));
-        }
-        if (now > 500 * kMs) {
-            worstError = std::max(worstError, std::fabs(value - truth));
-        }
-        previous = value;
-        previousNs = now;
+        return heardPosition(mixed, report, now, true);
     }
-    EXPECT_LE(worstStep, 0.002);
-    EXPECT_LE(worstError, 0.002);
+    double heard(std::uint64_t now) const {
+        return from + std::max(0.0, double(now - openNs) * 1e-9 - period);
+    }
+};
+
+// A clock read every 0.25 ms, never going back: its largest error against what is heard, and the
+// largest difference between its steps and those of what is heard.
+struct ClockCheck {
+    SlewedClock clock;
+    double previous = -1.0, previousTruth = 0.0, worstStep = 0.0, worstError = 0.0;
+
+    // Reads toward the device's target, or without a device (one being reopened) as the engine
+    // does: where the clock stands.
+    void read(std::uint64_t now, SimDevice* device, double truth, bool measured = true) {
+        const double value = device != nullptr ? slewToward(clock, device->target(now), now) : clock.seconds;
+        if (previous >= 0.0) {
+            EXPECT_GE(value, previous);
+            worstStep = std::max(worstStep, std::fabs((value - previous) - (truth - previousTruth)));
+        }
+        worstError = measured ? std::max(worstError, std::fabs(value - truth)) : worstError;
+        previous = value;
+        previousTruth = truth;
+    }
+};
+
+constexpr std::uint64_t kReadNs = kMs / 4;
+
+} // namespace
+
+TEST(HeardClock, FollowsADeviceWhoseCallbacksComeEarlyAndLate) {
+    // Once past its start, the clock stays within 2 ms of what is heard and moves with it.
+    SimDevice device{kPeriod, 10 * kMs};
+    ClockCheck check;
+    for (std::uint64_t now = 10 * kMs; now < 5010 * kMs; now += kReadNs) {
+        check.read(now, &device, device.heard(now), now > 500 * kMs);
+    }
+    EXPECT_LE(check.worstStep, 0.002);
+    EXPECT_LE(check.worstError, 0.002);
+}
+
+TEST(HeardClock, StaysWithTheSoundFromTheStartAndAcrossADeviceReopenedWithAnotherPeriod) {
+    // A 1024-frame device (23 ms), heard a period after it starts: a clock that holds from its
+    // first reading waits for that instead of running most of it ahead. At 1 s the device closes:
+    // the clock stops and holds, and the engine moves the voice back to where it stands. After
+    // 100 ms without sound a 2048-frame device (46 ms) plays on from there. The clock stays within
+    // 3 ms of what is heard throughout (a callback may be 3 ms late).
+    SimDevice first{1024.0 / 44100.0, 10 * kMs};
+    ClockCheck check;
+    check.clock.holding = true;
+    std::uint64_t now = 10 * kMs;
+    for (; now < 1000 * kMs; now += kReadNs) {
+        check.read(now, &first, first.heard(now));
+    }
+    const double heardAtClose = first.heard(now);
+    SimDevice second{2048.0 / 44100.0, now + 100 * kMs, check.clock.seconds};
+    EXPECT_NEAR(second.from, heardAtClose, 0.003) << "the sound goes on where it was heard";
+    check.clock.holding = true;
+    for (; now < second.openNs; now += kReadNs) {
+        check.read(now, nullptr, heardAtClose);
+    }
+    for (; now < 4000 * kMs; now += kReadNs) {
+        check.read(now, &second, second.heard(now));
+    }
+    EXPECT_LE(check.worstError, 0.003);
+    EXPECT_LE(check.worstStep, 0.003);
 }

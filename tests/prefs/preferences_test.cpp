@@ -154,6 +154,31 @@ TEST_F(Prefs, ASaveThatCannotBeWrittenIsReportedAndTheGameGoesOn) {
     EXPECT_EQ(name, "Player");
 }
 
+// The audio buffer: a whole number of frames within the device's range, else the default; saved
+// beside the other settings and clamped to the range.
+TEST_F(Prefs, TheAudioBufferIsAWholeNumberOfFramesInRange) {
+    unsigned frames = 0;
+    EXPECT_EQ(printedBy([&] { frames = loadAudioPeriodFrames(1024); }).out,
+              "No prefs file found \xE2\x80\x93 using default audio buffer (1024 frames)\n");
+    EXPECT_EQ(frames, 1024u);
+    const std::pair<const char*, unsigned> cases[] = {
+        {R"({"audioPeriodFrames": 256})", 256},    {R"({"audioPeriodFrames": 8192})", 8192},
+        {R"({"audioPeriodFrames": 63})", 1024},    {R"({"audioPeriodFrames": 8193})", 1024},
+        {R"({"audioPeriodFrames": -512})", 1024},  {R"({"audioPeriodFrames": 512.5})", 1024},
+        {R"({"audioPeriodFrames": "512"})", 1024}, {R"({"audioPeriodFrames": 1e30})", 1024},
+    };
+    for (const auto& [file, expected] : cases) {
+        write(file);
+        EXPECT_EQ(loadAudioPeriodFrames(1024), expected) << file;
+    }
+    write(R"({"playerName": "Ann"})");
+    EXPECT_EQ(printedBy([] { saveAudioPeriodFrames(2048); }).out,
+              "Audio buffer saved to " + path + ": 2048 frames\n");
+    EXPECT_EQ(json::parse(text()), json::parse(R"({"playerName": "Ann", "audioPeriodFrames": 2048})"));
+    printedBy([] { saveAudioPeriodFrames(1); });
+    EXPECT_EQ(loadAudioPeriodFrames(1024), 64u);
+}
+
 // A save killed at any moment leaves the old file or the new one, whole.
 TEST_F(Prefs, AKilledSaveLeavesAWholeFile) {
     printedBy([] { savePlayerName("start"); });

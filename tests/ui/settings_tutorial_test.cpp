@@ -112,6 +112,28 @@ TEST_F(Settings, TheVolumeSliderAppliesWhileDraggingAndStoresOnRelease) {
     EXPECT_NEAR(loadMusicVolume(1.0f), app->audio.engine->getGlobalVolume(), 0.006f);
 }
 
+// A choice in the Audio Buffer list is stored and handed to the audio system (here without a
+// device, which keeps its period); with VIBRELLE_AUDIO_PERIOD set the list does not open.
+TEST_F(Settings, AnAudioBufferChoiceIsStored) {
+    settle();
+    click("##audiobuffer");
+    // The list settles over its first frames: its items are traced again once it has.
+    frame();
+    gUI.tracedItems.erase("audiobuffer:2048");
+    frame();
+    const std::string log = click("audiobuffer:2048");
+    EXPECT_NE(log.find("Audio buffer saved to "), std::string::npos) << log;
+    EXPECT_EQ(loadAudioPeriodFrames(1024), 2048u);
+
+    app->options.audioPeriodFrames = 512;
+    settle();
+    traced.erase("audiobuffer:256");
+    gUI.tracedItems.erase("audiobuffer:256");
+    click("##audiobuffer");
+    frame();
+    EXPECT_EQ(traced.count("audiobuffer:256"), 0u) << "the list opened";
+}
+
 TEST_F(Settings, ALongNameEntersTheFieldCutWhereACharacterEnds) {
     app->game.playerName = std::string(62, 'a') + "\xC3\xA9"; // "é" would end at byte 64
     settle();
