@@ -31,7 +31,7 @@ TEST_F(GuiWindow, StartsWithItsFontsAndButtonImages) {
         EXPECT_NE(name, 0u);
     }
     EXPECT_GT(t.width, 0);
-    EXPECT_FLOAT_EQ(gUI.uiScale, 1.0f) << "a 640 x 480 window is too small for more";
+    EXPECT_FLOAT_EQ(gUI.uiScale, kMinUiScale) << "a 640 x 480 window: the smallest text, the screens scroll";
 }
 
 } // namespace
