@@ -159,7 +159,7 @@ void drawCalibrationScreen(App& app) {
     drawNeonTitle("CALIBRATION", 0.35f, 1.0f);
     const float top =
         std::max(viewport.WorkPos.y + 0.08f * work.y + ImGui::CalcTextSize("CALIBRATION").y + 60.0f * s,
-                 neonTitleRect("CALIBRATION").y1 + 10.0f * s);
+                 neonTitleRect("CALIBRATION").y1);
     const float width = panelWidthFraction(0.75f) * work.x;
     ImGui::SetNextWindowPos(ImVec2(viewport.WorkPos.x + (work.x - width) / 2.0f, top), ImGuiCond_Always);
     ImGui::SetNextWindowSize(ImVec2(width, work.y - top - 40.0f * s));

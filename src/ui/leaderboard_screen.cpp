@@ -196,7 +196,7 @@ void drawLeaderboardScreen(App& app) {
     drawNeonTitle("LEADERBOARD", 0.3f, 0.8f);
     const float top =
         std::max(viewport.WorkPos.y + 0.08f * work.y + ImGui::CalcTextSize("LEADERBOARD").y + 60.0f * s,
-                 neonTitleRect("LEADERBOARD").y1 + 10.0f * s);
+                 neonTitleRect("LEADERBOARD").y1);
     const float height = work.y - (top - viewport.WorkPos.y) - 40.0f * s;
     const float fraction = panelWidthFraction(0.75f);
     ImGui::SetNextWindowPos(ImVec2(viewport.WorkPos.x + (1.0f - fraction) / 2.0f * work.x, top),

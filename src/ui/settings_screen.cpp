@@ -301,7 +301,7 @@ void drawSettingsScreen(App& app) {
     const float width = panelWidthFraction(0.75f) * work.x;
     const float top =
         std::max(viewport.WorkPos.y + 0.08f * work.y + ImGui::CalcTextSize("SETTINGS").y + 80.0f * s,
-                 neonTitleRect("SETTINGS").y1 + 10.0f * s);
+                 neonTitleRect("SETTINGS").y1);
     ImGui::SetNextWindowPos(ImVec2(viewport.WorkPos.x + (work.x - width) / 2.0f, top), ImGuiCond_Always);
     ImGui::SetNextWindowSize(ImVec2(width, work.y - top - 60.0f * s));
 

@@ -47,13 +47,20 @@ const TutorialPage kEmptyPage = {"", {1.0f, 1.0f, 1.0f, 1.0f}, {}};
 void pushFont(ImFont* font) { ImGui::PushFont(font, font != nullptr ? font->LegacySize : 0.0f); }
 
 // The bordered, rounded text area both screens share, as tall as its text within the size
-// constraints the caller set (scrolling beyond them); returns whether it is visible.
-bool beginContent(const char* id, float s) {
+// range from `least` to `most` (GUI units); returns whether it is visible. It scrolls
+// only when it was held at `most` in the frame before (`heldDown`, the caller's to keep): the
+// auto-fitted height is whole pixels, a fraction short of the text, which must not bring a bar.
+bool beginContent(const char* id, float least, float most, bool& heldDown, float s) {
     ImGui::PushStyleVar(ImGuiStyleVar_ChildRounding, 12.0f);
     ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(40.0f * s, 40.0f * s));
     ImGui::PushStyleColor(ImGuiCol_ChildBg, ImVec4(0.05f, 0.05f, 0.1f, 0.85f));
     ImGui::PushStyleColor(ImGuiCol_Border, ImVec4(0.3f, 0.3f, 0.5f, 0.5f));
-    return ImGui::BeginChild(id, ImVec2(0.0f, 0.0f), ImGuiChildFlags_Borders | ImGuiChildFlags_AutoResizeY);
+    ImGui::SetNextWindowSizeConstraints(ImVec2(0.0f, least), ImVec2(FLT_MAX, most));
+    const bool shown =
+        ImGui::BeginChild(id, ImVec2(0.0f, 0.0f), ImGuiChildFlags_Borders | ImGuiChildFlags_AutoResizeY,
+                          heldDown ? ImGuiWindowFlags_None : ImGuiWindowFlags_NoScrollbar);
+    heldDown = ImGui::GetWindowSize().y >= most - 1.0f;
+    return shown;
 }
 
 void endContent(float buttonHeight, float s) {
@@ -150,7 +157,7 @@ void drawTutorialScreen(App& app) {
     drawNeonTitle("TUTORIAL", 0.4f, 0.9f);
     const float y =
         std::max(viewport.WorkPos.y + 0.08f * work.y + ImGui::CalcTextSize("TUTORIAL").y + 120.0f * s,
-                 neonTitleRect("TUTORIAL").y1 + 20.0f * s);
+                 neonTitleRect("TUTORIAL").y1);
     const float fraction = panelWidthFraction(0.65f);
     ImGui::SetNextWindowPos(ImVec2(viewport.WorkPos.x + (1.0f - fraction) / 2.0f * work.x, y),
                             ImGuiCond_Always, ImVec2(0, 0));
@@ -159,9 +166,9 @@ void drawTutorialScreen(App& app) {
         const float b = 125.2f * s;
         const ImVec2 button(std::min(300.0f * s, 0.3f * ImGui::GetWindowWidth()), b);
         // The page's text sets the panel's height; the rest, down to the buttons, shows the circles.
-        const float room = ImGui::GetContentRegionAvail().y - b - 60.0f * s;
-        ImGui::SetNextWindowSizeConstraints(ImVec2(0.0f, 0.0f), ImVec2(FLT_MAX, std::max(room, 60.0f * s)));
-        if (beginContent("TutorialContent", s)) {
+        const float room = std::max(60.0f * s, ImGui::GetContentRegionAvail().y - b - 60.0f * s);
+        static bool heldDown = false;
+        if (beginContent("TutorialContent", 0.0f, room, heldDown, s)) {
             const ImVec2 at = ImGui::GetWindowPos(), size = ImGui::GetWindowSize();
             uiTraceRect("tutorial_panel", at.x, at.y, at.x + size.x, at.y + size.y);
             const TutorialPage& page = tutorialPage(gUI.tutorialPage);
@@ -237,7 +244,7 @@ void drawCreditsScreen(App& app) {
     drawNeonTitle("CREDITS", 0.25f, 1.0f);
     const float y =
         std::max(viewport.WorkPos.y + 0.08f * work.y + ImGui::CalcTextSize("CREDITS").y + 60.0f * s,
-                 neonTitleRect("CREDITS").y1 + 10.0f * s);
+                 neonTitleRect("CREDITS").y1);
     const float fraction = panelWidthFraction(0.75f);
     ImGui::SetNextWindowPos(ImVec2(viewport.WorkPos.x + (1.0f - fraction) / 2.0f * work.x, y),
                             ImGuiCond_Always, ImVec2(0, 0));
@@ -245,10 +252,10 @@ void drawCreditsScreen(App& app) {
     bool back = false;
     if (ImGui::Begin("##CreditsPanel", nullptr, kPanelFlags)) {
         const float b = 125.2f * s;
-        // The panel fills the height above the button (and scrolls when the lines need more).
+        // The panel fills the height above the button: held there, it scrolls when the lines need more.
         const float height = std::max(60.0f * s, ImGui::GetContentRegionAvail().y - b - 60.0f * s);
-        ImGui::SetNextWindowSizeConstraints(ImVec2(0.0f, height), ImVec2(FLT_MAX, height));
-        if (beginContent("CreditsContent", s)) {
+        bool heldDown = true;
+        if (beginContent("CreditsContent", height, height, heldDown, s)) {
             const ImVec2 at = ImGui::GetWindowPos(), size = ImGui::GetWindowSize();
             uiTraceRect("credits_panel", at.x, at.y, at.x + size.x, at.y + size.y);
             pushFont(gUI.fonts.defaultFont);

@@ -507,8 +507,9 @@ static float neonTitlePlace(const char* text, ImVec2& topLeft, ImVec2& size) {
 TitleRect neonTitleRect(const char* text) {
     ImVec2 p, size;
     neonTitlePlace(text, p, size);
-    const float glow = 6.0f * gUI.uiScale; // the outer ring of the glow
-    return TitleRect{p.x - glow, p.y - glow, p.x + size.x + glow, p.y + size.y + glow};
+    // The line's box: the glow (6 pixels x scale round the letters) stays inside it, since the
+    // capitals leave the line's leading above them and its descent below.
+    return TitleRect{p.x, p.y, p.x + size.x, p.y + size.y};
 }
 
 void drawNeonTitle(const char* text, float hueSpeed, float saturation) {

@@ -138,8 +138,8 @@ void uiShutdown();
 // window's width. Traced as "title".
 void drawNeonTitle(const char* text, float hueSpeed, float saturation);
 
-// Where drawNeonTitle puts `text`, glow included, in GUI units; the screens place their panels
-// below its bottom. Inside a GUI frame.
+// The line box drawNeonTitle puts `text` in (its glow stays inside), in GUI units; the screens place their
+// panels below its bottom. Inside a GUI frame.
 struct TitleRect {
     float x0, y0, x1, y1;
 };
