@@ -3,6 +3,8 @@
 // button textures), the GUI part of each frame, and what every screen shares: the choice of the
 // screen from the flags, the scale, the fonts and textures, the glowing title and the labelled
 // image button. Main thread only.
+#include "ui/ui_trace.hpp"
+
 #include <cstdint>
 #include <set>
 #include <string>
@@ -173,15 +175,6 @@ struct RowButton {
 // window, on transparent button colours so that only the neon images show. Returns the index of the
 // button clicked this frame, or -1. Main thread, inside a window.
 int drawButtonRow(const RowButton* buttons, int count, const ImVec2& size, float gap);
-
-// With VIBRELLE_UI_TRACE=1, logs "UI: <id> <x> <y> <w> <h>" for the last item drawn, in window
-// pixels, once per appearance of its screen (once its layout has settled; a tutorial page counts as
-// a screen), so that tests and scripts can click it. Only the part of the item that is visible (in
-// its window's clip rectangle) is traced; an item scrolled out of view is not traced.
-void uiTraceLastItem(const char* id);
-
-// The same for a rectangle given in GUI units (a panel, a title, an area drawn without an item).
-void uiTraceRect(const char* id, float x0, float y0, float x1, float y1);
 
 // With VIBRELLE_UI_TRACE=1, "UI screen: <name> <w> <h>" starts each screen's traced items:
 // menu, loading, playing, settings, calibration, credits, leaderboard or tutorial:<page>, with the
