@@ -1,10 +1,10 @@
 #include "app/app.hpp"
 
-#include "app/log.hpp"
 #include "app/logic_thread.hpp"
 #include "app/player_key_handover.hpp"
 #include "audio/master_clock.hpp"
 #include "audio/stem_layering.hpp"
+#include "base/log.hpp"
 #include "game/circles.hpp"
 #include "game/game_state.hpp"
 #include "game/judgement.hpp"

@@ -1,9 +1,9 @@
 #include "app/calibration_session.hpp"
 
 #include "app/app.hpp"
-#include "app/log.hpp"
 #include "audio/heard_clock.hpp"
 #include "audio/stem_layering.hpp"
+#include "base/log.hpp"
 #include "prefs/preferences.hpp"
 
 #include <algorithm>

@@ -1,8 +1,8 @@
 #include "app/logic_thread.hpp"
 
 #include "app/app.hpp"
-#include "app/log.hpp"
 #include "audio/master_clock.hpp"
+#include "base/log.hpp"
 #include "game/circles.hpp"
 #include "game/scoring.hpp"
 

@@ -1,8 +1,8 @@
 #include "app/screen_tour.hpp"
 
 #include "app/app.hpp"
-#include "app/log.hpp"
 #include "audio/stem_layering.hpp"
+#include "base/log.hpp"
 #include "ui/leaderboard_screen.hpp"
 #include "ui/tutorial_screen.hpp"
 #include "ui/ui_system.hpp"

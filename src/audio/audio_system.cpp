@@ -1,7 +1,7 @@
 #include "audio/audio_system.hpp"
 
-#include "app/log.hpp"
 #include "audio/asset_path.hpp"
+#include "base/log.hpp"
 
 #include <SDL3/SDL.h>
 

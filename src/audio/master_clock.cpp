@@ -1,7 +1,7 @@
 #include "audio/master_clock.hpp"
 
-#include "app/log.hpp"
 #include "audio/audio_system.hpp"
+#include "base/log.hpp"
 #include "game/game_state.hpp"
 
 #include <algorithm>

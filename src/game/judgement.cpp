@@ -1,8 +1,8 @@
 #include "game/judgement.hpp"
 
 #include "app/input.hpp"
-#include "app/log.hpp"
 #include "audio/heard_clock.hpp"
+#include "base/log.hpp"
 #include "game/circles.hpp"
 #include "game/scoring.hpp"
 

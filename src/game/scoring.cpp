@@ -1,8 +1,8 @@
 #include "game/scoring.hpp"
 
-#include "app/log.hpp"
 #include "audio/audio_system.hpp"
 #include "audio/stem_layering.hpp"
+#include "base/log.hpp"
 
 #include <cmath>
 #include <limits>
@@ -15,7 +15,7 @@ static std::int32_t clampToScore(double value) {
     return static_cast<std::int32_t>(value > kMax ? kMax : (value < kMin ? kMin : value));
 }
 
-void addScore(GameState &game, std::int32_t points) {
+void addScore(GameState& game, std::int32_t points) {
     const float product = game.multiplier * static_cast<float>(points); // computed in f32
     const std::int32_t added = std::isnan(product) ? 0 : clampToScore(std::trunc(product));
     game.score = clampToScore(static_cast<double>(game.score) + added);
@@ -26,7 +26,7 @@ void addScore(GameState &game, std::int32_t points) {
     logMessage("Score added: %d (Total: %d)", added, game.score);
 }
 
-void registerSuccess(GameState &game) {
+void registerSuccess(GameState& game) {
     ++game.combo;
     if (game.combo > game.highestCombo) {
         game.highestCombo = game.combo;
@@ -34,7 +34,7 @@ void registerSuccess(GameState &game) {
     game.missStreak = 0;
 }
 
-void registerMiss(GameState &game) {
+void registerMiss(GameState& game) {
     game.combo = 0;
     ++game.missStreak;
     game.comboAtLayerCheck = 0;
@@ -43,10 +43,10 @@ void registerMiss(GameState &game) {
 
 // ---- Layer step ----
 
-static void riseLayer(GameState &game, AudioSystem &audio) {
+static void riseLayer(GameState& game, AudioSystem& audio) {
     if (game.activeLayers < static_cast<std::int32_t>(audio.stems.size())) {
         for (std::size_t i = 0; i < audio.stems.size(); ++i) {
-            const LoadedStem &stem = audio.stems[i];
+            const LoadedStem& stem = audio.stems[i];
             if (stem.active || stem.fading) {
                 continue;
             }
@@ -62,7 +62,7 @@ static void riseLayer(GameState &game, AudioSystem &audio) {
     game.comboAtLayerCheck = game.combo;
 }
 
-static void dropLayer(GameState &game, AudioSystem &audio) {
+static void dropLayer(GameState& game, AudioSystem& audio) {
     for (std::size_t i = audio.stems.size(); i-- > 0;) {
         if (!audio.stems[i].active) {
             continue;
@@ -77,7 +77,7 @@ static void dropLayer(GameState &game, AudioSystem &audio) {
     game.missStreak = 0;
 }
 
-void layerStep(GameState &game, AudioSystem &audio) {
+void layerStep(GameState& game, AudioSystem& audio) {
     if (!game.playing) {
         return;
     }

@@ -1,6 +1,6 @@
 #include "level/level_list.hpp"
 
-#include "app/log.hpp"
+#include "base/log.hpp"
 
 #include <SDL3/SDL.h>
 

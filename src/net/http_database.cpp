@@ -1,7 +1,7 @@
 #include "net/http_database.hpp"
 
-#include "app/json_text.hpp"
-#include "app/log.hpp"
+#include "base/json_text.hpp"
+#include "base/log.hpp"
 #include "leaderboard/leaderboard_document.hpp"
 #include "net/credential_policy.hpp"
 #include "net/request_threads.hpp"

@@ -1,6 +1,6 @@
 #include "net/request_threads.hpp"
 
-#include "app/log.hpp"
+#include "base/log.hpp"
 #include "net/http_database.hpp"
 
 #include <pthread.h>

@@ -43,18 +43,14 @@ void saveKeyboardGameplay(bool enabled);
 // Stores the volume (0..1). Logs "Music volume saved to %s: %d%%".
 void saveMusicVolume(float volume);
 
-// At most `maxBytes` bytes of `text`, cut before a character that would not fit whole, so that
-// no UTF-8 sequence is split (bytes that are not UTF-8 count as characters of one byte).
-std::string cutToCharacters(const std::string& text, std::size_t maxBytes);
-
-// The name as the file can hold it: bytes that are not UTF-8 replaced by U+FFFD, then cut to 63
-// bytes at a character boundary (the settings field's size).
+// The name as the file can hold it: each byte that is not UTF-8 replaced by U+FFFD, then cut to
+// kMaxNameBytes (64) bytes at a character boundary (base/utf8.hpp).
 std::string storablePlayerName(const std::string& name);
 
 // ---- The file's text: what the loads and saves above do once the file has been read ----
 
 // Parses a prefs.json text. False, with the reason in `error`, when it is not JSON or nests
-// deeper than kMaxJsonDepth (app/json_text.hpp).
+// deeper than kMaxJsonDepth (base/json_text.hpp).
 bool parsePrefsText(const std::string& text, nlohmann::json& document, std::string& error);
 
 // What each load returns for a parsed file (any JSON value): the setting when it is there and of

@@ -1,7 +1,7 @@
 #include "ui/hud.hpp"
 
 #include "app/app.hpp"
-#include "app/log.hpp"
+#include "base/log.hpp"
 #include "leaderboard/round_save.hpp"
 #include "net/http_database.hpp"
 #include "prefs/player_keys.hpp"

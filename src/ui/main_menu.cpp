@@ -1,8 +1,8 @@
 #include "ui/main_menu.hpp"
 
 #include "app/app.hpp"
-#include "app/log.hpp"
 #include "audio/stem_layering.hpp"
+#include "base/log.hpp"
 #include "level/level_list.hpp"
 #include "level/level_package.hpp"
 #include "ui/leaderboard_screen.hpp"

@@ -1,7 +1,7 @@
 #include "ui/ui_system.hpp"
 
 #include "app/app.hpp"
-#include "app/log.hpp"
+#include "base/log.hpp"
 #include "level/level_list.hpp"
 #include "level/tutorial_song.hpp"
 #include "render/font_file.hpp"

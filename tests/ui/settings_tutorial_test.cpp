@@ -135,9 +135,9 @@ TEST_F(Settings, AnAudioBufferChoiceIsStored) {
 }
 
 TEST_F(Settings, ALongNameEntersTheFieldCutWhereACharacterEnds) {
-    app->game.playerName = std::string(62, 'a') + "\xC3\xA9"; // "é" would end at byte 64
+    app->game.playerName = std::string(63, 'a') + "\xC3\xA9"; // "é" would end at byte 65
     settle();
-    EXPECT_EQ(std::string(playerNameBuffer), std::string(62, 'a'));
+    EXPECT_EQ(std::string(playerNameBuffer), std::string(63, 'a'));
 }
 
 TEST_F(Settings, TheButtonRowShrinksToFitANarrowWindow) {
