@@ -5,7 +5,7 @@
 #include "authoring/tempo.hpp"
 #include "base/json_text.hpp"
 #include "base/utf8.hpp"
-#include "render/circle_renderer.hpp"
+#include "game/game_rules.hpp"
 
 #include <nlohmann/json.hpp>
 

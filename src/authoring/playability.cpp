@@ -1,17 +1,19 @@
 #include "authoring/playability.hpp"
 
+#include "game/game_rules.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
 namespace {
 
-// The game's timing: a circle spawns one second ahead, can be pressed from 0.1 s before its time,
-// and is removed 0.2 s after it (a tap) or up to 0.3 s past its end (a hold).
-constexpr double kLookAhead = 1.0;
-constexpr double kEarlyPress = 0.1;
-constexpr double kTapLife = 0.2;
-constexpr double kHoldGrace = 0.3;
+// The game's timing (game/game_rules.hpp): a circle spawns one second ahead, can be pressed from
+// 0.1 s before its time, and is removed 0.2 s after it (a tap) or up to 0.3 s past its end (a hold).
+constexpr double kLookAhead = kSpawnLookAhead;
+constexpr double kEarlyPress = kEarlyPressLimit;
+constexpr double kTapLife = kTapLifetime;
+constexpr double kHoldGrace = kHoldOverrun;
 // Slack around each judgement window.
 constexpr double kMargin = 0.05;
 
@@ -171,8 +173,8 @@ int peakAlive(std::vector<std::pair<double, double>>& intervals, double from, do
 } // namespace
 
 int keyboardSlot(int key, int velocity) {
-    const int row = velocity < 42 ? 0 : (velocity <= 85 ? 1 : 2);
-    return (std::clamp(key, 0, 127) / 16) * 3 + row;
+    const int row = velocity < kLowRowBelow ? 0 : (velocity <= kMiddleRowThrough ? 1 : 2);
+    return (std::clamp(key, 0, 127) / kKeysPerLane) * 3 + row;
 }
 
 std::vector<std::vector<ChartNote>> makePlayable(const std::vector<std::vector<DetectedNote>>& stems,

@@ -9,10 +9,9 @@
 
 namespace {
 
-constexpr std::int32_t kStemRange = 8;  // stems 0..7 make circles
-constexpr std::int32_t kKeyRange = 128; // MIDI key numbers
+constexpr std::int32_t kStemRange = kMaxLayers; // stems 0..7 make circles
+constexpr std::int32_t kKeyRange = 128;         // MIDI key numbers
 constexpr float kSpawnRadius = 40.0f;
-constexpr float kTargetRadius = 100.0f;
 constexpr float kGrowthStartRadius = 20.0f;
 constexpr float kJudgedRadius = 5.0f; // a tap circle this small has been judged
 // A circle is never removed until the spawn window has passed its time (plus float noise):
@@ -138,12 +137,12 @@ NoteKey keyForNote(std::int32_t note, std::int32_t velocity) {
     if (lane == nullptr) {
         // Key numbers outside 0..127 only come from hand-made charts; keep the lane index
         // non-negative for negative numbers too.
-        lane = &keyLanes[((note % 8) + 8) % 8];
+        lane = &keyLanes[((note % kKeyLaneCount) + kKeyLaneCount) % kKeyLaneCount];
     }
-    if (velocity < 42) {
+    if (velocity < kLowRowBelow) {
         return {lane->lowVelocityKey, lane->lowVelocityLabel};
     }
-    if (velocity <= 85) {
+    if (velocity <= kMiddleRowThrough) {
         return {lane->middleVelocityKey, lane->middleVelocityLabel};
     }
     return {lane->highVelocityKey, lane->highVelocityLabel};
@@ -164,7 +163,8 @@ void spawnCircle(GameState& game, const MidiNoteEvent& note, std::int32_t stemIn
     circle.y = static_cast<float>(static_cast<std::int64_t>(note.velocity) * height) * (1.0f / 128.0f);
     circle.radius = kSpawnRadius;
     circle.targetRadius = kTargetRadius;
-    circle.holdDuration = note.channel == kHoldChannel ? static_cast<float>(note.duration) : kTapLifetime;
+    circle.holdDuration =
+        note.channel == kHoldChannel ? static_cast<float>(note.duration) : static_cast<float>(kTapLifetime);
     circle.active = true;
     circle.time = dueTime;
     circle.note = note.note;

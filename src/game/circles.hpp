@@ -2,18 +2,11 @@
 // Making and retiring circles: the logic thread's spawn step looks one second ahead into the
 // active stems' charts; the main thread's update grows circles, counts hold time and removes
 // circles whose time is over, turning unanswered ones into misses.
+#include "game/game_rules.hpp"
 #include "game/game_state.hpp"
 
 struct AudioSystem;
 struct RenderState;
-
-// Timing of the spawn and expiry rules, in seconds on the song clock.
-constexpr double kSpawnLookAhead = 1.0;   // a note becomes a circle this long before it sounds
-constexpr double kSpawnLateLimit = 0.001; // a note this far in the past still spawns
-constexpr double kDuplicateWindow = 0.01; // same stem and key closer than this: one circle
-constexpr double kArrivalWindow = 0.1;    // a circle arrives within this long after its time
-constexpr double kHoldOverrun = 0.3;      // a hold may be held this long past its end
-constexpr float kTapLifetime = 0.2f;      // a tap circle stays this long after its time
 
 // The keyboard key and label of a note in keyboard gameplay: the lane of its key number (a key
 // number outside 0..127 takes lane `note` mod 8) and the row of its velocity (below 42, 42..85,
