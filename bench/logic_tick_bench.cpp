@@ -2,7 +2,7 @@
 // 20 000 note-ons each (and their note-offs), with the fast spawn step and with the plain one that
 // scans every note and compares each candidate with every live circle.
 #include "audio/audio_system.hpp"
-#include "audio/master_clock.hpp"
+#include "game/master_clock.hpp"
 #include "game/circles.hpp"
 #include "game/scoring.hpp"
 #include "reference_spawn.hpp"

@@ -1,7 +1,7 @@
 #include "app/logic_thread.hpp"
 
 #include "app/app.hpp"
-#include "audio/master_clock.hpp"
+#include "game/master_clock.hpp"
 #include "base/log.hpp"
 #include "game/circles.hpp"
 #include "game/scoring.hpp"

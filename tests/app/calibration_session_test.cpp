@@ -1,6 +1,6 @@
 // The calibration screen without a window: which inputs are taps, opening it, and Save.
 #include "app_test_support.hpp"
-#include "audio/master_clock.hpp"
+#include "game/master_clock.hpp"
 #include "game/judgement.hpp"
 #include "prefs/preferences.hpp"
 

@@ -1,4 +1,4 @@
-#include "audio/master_clock.hpp"
+#include "game/master_clock.hpp"
 
 #include "audio/audio_system.hpp"
 #include "base/log.hpp"

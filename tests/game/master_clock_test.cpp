@@ -1,5 +1,5 @@
 #include "audio/audio_system.hpp"
-#include "audio/master_clock.hpp"
+#include "game/master_clock.hpp"
 #include "game/game_state.hpp"
 #include "render/render_system.hpp"
 
