@@ -486,3 +486,12 @@ void audioShutdown(AudioSystem& audio) {
     }
     logMessage("miniaudio audio system shut down.");
 }
+
+bool readMasterClock(AudioSystem& audio, double* songTime, std::uint64_t* atNs, double* rate) {
+    if (!audio.playing || audio.voiceGroup == 0 || !audio.engine ||
+        !audio.engine->isVoiceGroup(audio.voiceGroup)) {
+        return false;
+    }
+    *songTime = audio.engine->getStreamTime(audio.voiceGroup, atNs, rate) - audio.clockOffset;
+    return true;
+}

@@ -150,3 +150,10 @@ void retireStems(AudioSystem& audio, std::vector<LoadedStem>& retired);
 // Stops everything, destroys the voice group, releases the stems and shuts the engine down.
 // Main thread, once, after the logic thread has been joined.
 void audioShutdown(AudioSystem& audio);
+
+// The game clock: what the player hears of the voice group now, less the player's offset
+// (`clockOffset`), in seconds; `atNs` receives the SDL tick it belongs to and `rate` how fast it
+// runs on from there against SDL's clock (the device's rate; 0 while it stands still, waiting for
+// the sound to reach the ear). False, and nothing read, unless playback runs and
+// the voice group exists. Any thread that holds what serialises the audio system's members.
+bool readMasterClock(AudioSystem& audio, double* songTime, std::uint64_t* atNs, double* rate);

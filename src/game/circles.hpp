@@ -6,7 +6,6 @@
 #include "game/game_state.hpp"
 
 struct AudioSystem;
-struct RenderState;
 
 // The keyboard key and label of a note in keyboard gameplay: the lane of its key number (a key
 // number outside 0..127 takes lane `note` mod 8) and the row of its velocity (below 42, 42..85,
@@ -20,10 +19,10 @@ NoteKey keyForNote(std::int32_t note, std::int32_t velocity);
 // Empties `pendingNotes`, then, while the audio system plays, appends a circle for every note-on
 // of every active, charted stem (index 0..7) that sounds within the next second (or sounded at
 // most 1 ms ago), unless a circle of the same stem and key number already lies within 10 ms of
-// it. Looping stems repeat their chart every `audioLength` seconds. Reads the drawable size from
-// `render`. Cost: a binary search per stem plus the notes inside the window; the charts must be
-// sorted by time (as the chart loader leaves them). Logic thread, game mutex held.
-void spawnTick(GameState& game, const RenderState& render, const AudioSystem& audio);
+// it. Looping stems repeat their chart every `audioLength` seconds. New circles are placed in a
+// drawable area of `width` x `height` pixels. Cost: a binary search per stem plus the notes inside the
+// window; the charts must be sorted by time (as the chart loader leaves them). Logic thread, game mutex held.
+void spawnTick(GameState& game, std::int32_t width, std::int32_t height, const AudioSystem& audio);
 
 // Appends one circle for chart note `note` of stem `stemIndex`, due at `dueTime` (song clock
 // seconds), placed by key number (x) and velocity (y) in a drawable area of width x height pixels.

@@ -5,6 +5,8 @@
 // save; a save re-reads the file and changes only its own key, so the other settings and keys this version
 // does not know survive. Nothing is cached. A problem never stops the game: loads fall back to the caller's
 // default, saves report. Main thread.
+#include "game/calibration.hpp"
+
 #include <nlohmann/json.hpp>
 
 #include <cstddef>
@@ -23,11 +25,7 @@ bool loadKeyboardGameplay(bool fallback);
 // The stored "musicVolume" when it is a number (clamped to 0..1), else `fallback`.
 float loadMusicVolume(float fallback);
 
-// The player's audio offset: milliseconds by which the game clock runs behind the sound it hears
-// (positive: the player hears late and presses late, so the notes are judged later).
-constexpr int kAudioOffsetMinMs = -300;
-constexpr int kAudioOffsetMaxMs = 300;
-
+// The player's audio offset (kAudioOffsetMinMs..kAudioOffsetMaxMs, game/calibration.hpp).
 // The stored "audioOffsetMs" when it is a number (rounded, clamped to -300..300), else `fallback`.
 int loadAudioOffsetMs(int fallback);
 

@@ -1,7 +1,8 @@
 // The calibration screen without a window: which inputs are taps, opening it, and Save.
+#include "app/logic_thread.hpp"
 #include "app_test_support.hpp"
-#include "game/master_clock.hpp"
 #include "game/judgement.hpp"
+#include "game/master_clock.hpp"
 #include "prefs/preferences.hpp"
 
 #include <SDL3/SDL.h>
