@@ -67,6 +67,11 @@
     X(glUniformMatrix4fv, PFNGLUNIFORMMATRIX4FVPROC, false)                                                  \
     X(glGetUniformLocation, PFNGLGETUNIFORMLOCATIONPROC, true)                                               \
     X(glCopyBufferSubData, PFNGLCOPYBUFFERSUBDATAPROC, true)                                                 \
+    X(glGenFramebuffers, PFNGLGENFRAMEBUFFERSPROC, false)                                                    \
+    X(glDeleteFramebuffers, PFNGLDELETEFRAMEBUFFERSPROC, false)                                              \
+    X(glBindFramebuffer, PFNGLBINDFRAMEBUFFERPROC, false)                                                    \
+    X(glFramebufferTexture2D, PFNGLFRAMEBUFFERTEXTURE2DPROC, false)                                          \
+    X(glCheckFramebufferStatus, PFNGLCHECKFRAMEBUFFERSTATUSPROC, false)                                      \
     X(glIsEnabled, decltype(&::glIsEnabled), false)
 
 struct GLFunctions {
