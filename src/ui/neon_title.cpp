@@ -42,16 +42,16 @@ GlowEntry& glowEntryFor(GlowCache& cache, const std::string& text) {
     return entry;
 }
 
-GlowStep nextGlowStep(GlowEntry& entry, const GlowKey& key, bool canBake) {
+GlowStep nextGlowStep(GlowEntry& entry, const GlowKey& key, bool canBake, std::int64_t frame) {
     if (entry.texture != 0 && sameGlow(entry.baked, key)) {
         return GlowStep::UseTexture;
     }
     const bool failedBefore = entry.hasFailed && sameGlow(entry.failed, key);
-    if (canBake && !failedBefore && entry.hasDrawn && sameGlow(entry.drawn, key)) {
+    if (canBake && !failedBefore && entry.drawnFrame + 1 == frame && sameGlow(entry.drawn, key)) {
         return GlowStep::Bake;
     }
     entry.drawn = key;
-    entry.hasDrawn = true;
+    entry.drawnFrame = frame;
     return GlowStep::DrawCopies;
 }
 
@@ -106,7 +106,8 @@ void addGlowCopies(ImDrawList& draw, const char* text, const ImVec2& p, float s,
     }
 }
 
-// Baking draws from the font atlas's texture in GL: it must exist, made by an earlier frame.
+// Baking draws from the font atlas's texture in GL: it must hold what the atlas says it holds,
+// with nothing added or moved since the last upload.
 bool canBakeGlow() {
     if (ImGui::GetIO().BackendRendererUserData == nullptr || gGL.glGenFramebuffers == nullptr ||
         gGL.glBindFramebuffer == nullptr || gGL.glFramebufferTexture2D == nullptr ||
@@ -115,8 +116,7 @@ bool canBakeGlow() {
         return false;
     }
     const ImTextureData* atlas = ImGui::GetIO().Fonts->TexData;
-    return atlas != nullptr && atlas->TexID != ImTextureID_Invalid &&
-           atlas->Status != ImTextureStatus_WantCreate && atlas->Status != ImTextureStatus_WantDestroy;
+    return atlas != nullptr && atlas->TexID != ImTextureID_Invalid && atlas->Status == ImTextureStatus_OK;
 }
 
 // The GL state the bake changes beyond what the GUI's renderer puts back itself.
@@ -249,7 +249,7 @@ void drawNeonGlow(ImDrawList* draw, const char* text, const ImVec2& textPos, flo
         releaseRetired();
     }
     GlowEntry& entry = glowEntryFor(cache, key.text);
-    GlowStep step = nextGlowStep(entry, key, canBake);
+    GlowStep step = nextGlowStep(entry, key, canBake, ImGui::GetFrameCount());
     if (step == GlowStep::Bake) {
         GLuint texture = 0;
         ImVec2 min, max;

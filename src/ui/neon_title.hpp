@@ -31,9 +31,9 @@ struct GlowEntry {
     std::uint32_t texture = 0;  // GL name; 0 while nothing is baked
     float x0 = 0.0f, y0 = 0.0f; // where the texture goes, GUI pixels
     float x1 = 0.0f, y1 = 0.0f;
-    GlowKey drawn; // the key last drawn copy by copy: the font atlas holds its glyphs since
-    bool hasDrawn = false;
-    GlowKey failed; // a key whose baking failed: drawn copy by copy, not baked again
+    GlowKey drawn;                // the key last drawn copy by copy
+    std::int64_t drawnFrame = -2; // the GUI frame that drew it
+    GlowKey failed;               // a key whose baking failed: drawn copy by copy, not baked again
     bool hasFailed = false;
     std::uint64_t lastUsed = 0; // frame counter of the cache, for eviction
 };
@@ -52,14 +52,15 @@ GlowEntry& glowEntryFor(GlowCache& cache, const std::string& text);
 
 // How this frame draws the glow of `key`:
 //   UseTexture  the texture baked for this very key;
-//   Bake        bake it now (the copies of this key were drawn in an earlier frame, so the font
-//               atlas's texture holds its glyphs) and draw the result;
+//   Bake        bake it now and draw the result: the frame just before drew the copies of this
+//               key, so the font atlas's texture holds their glyphs where the atlas says;
 //   DrawCopies  draw the copies one by one, as the first frame of a key does, a frame where
-//               baking cannot happen (`canBake` false: no GL renderer, or the atlas's texture is
-//               being made again), and every frame of a key whose baking failed.
-// Plain code: no GL. Whoever bakes records the outcome with glowBaked or glowBakeFailed.
+//               baking cannot happen (`canBake` false: no GL renderer, or the atlas's texture
+//               has changes not yet uploaded), and every frame of a key whose baking failed.
+// `frame` counts GUI frames (ImGui::GetFrameCount()). Plain code: no GL. Whoever bakes records
+// the outcome with glowBaked or glowBakeFailed.
 enum class GlowStep { UseTexture, Bake, DrawCopies };
-GlowStep nextGlowStep(GlowEntry& entry, const GlowKey& key, bool canBake);
+GlowStep nextGlowStep(GlowEntry& entry, const GlowKey& key, bool canBake, std::int64_t frame);
 
 // Records a successful bake of `key` into `texture`, placed at (x0, y0)-(x1, y1); the texture it
 // replaces goes to `cache.retired`.

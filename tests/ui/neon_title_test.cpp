@@ -15,34 +15,35 @@ TEST(NeonGlowCache, BakesEachKeyOnceAfterItsCopiesWereDrawnAndKeepsItUntilTheKey
     moved.x = 738.0f;
     sharper.framebufferScale = 2.0f;
     const struct {
+        std::int64_t frame;
         const GlowKey& key;
         bool canBake, bakeWorks;
         GlowStep expected;
     } frames[] = {
-        {title, true, true, GlowStep::DrawCopies}, // the atlas may not hold the glyphs yet
-        {title, true, true, GlowStep::Bake},
-        {title, true, true, GlowStep::UseTexture},
-        {title, false, true, GlowStep::UseTexture}, // a baked glow needs no baking
-        {larger, true, true, GlowStep::DrawCopies},
-        {larger, true, true, GlowStep::Bake},
-        {larger, true, true, GlowStep::UseTexture},
-        {wider, true, true, GlowStep::DrawCopies},
-        {wider, false, true, GlowStep::DrawCopies}, // no GL renderer, or the atlas being made again
-        {wider, true, false, GlowStep::Bake},
-        {wider, true, true, GlowStep::DrawCopies}, // a failed key is not baked again
-        {moved, true, true, GlowStep::DrawCopies},
-        {moved, true, true, GlowStep::Bake},
-        {sharper, true, true, GlowStep::DrawCopies},
-        {title, true, true, GlowStep::DrawCopies}, // back: the copies of the other key came between
-        {title, true, true, GlowStep::Bake},
+        {1, title, true, true, GlowStep::DrawCopies}, // the atlas may not hold the glyphs yet
+        {2, title, true, true, GlowStep::Bake},
+        {3, title, true, true, GlowStep::UseTexture},
+        {4, title, false, true, GlowStep::UseTexture}, // a baked glow needs no baking
+        {5, larger, true, true, GlowStep::DrawCopies},
+        {7, larger, true, true, GlowStep::DrawCopies}, // not the frame before: its glyphs may be gone
+        {8, larger, true, true, GlowStep::Bake},
+        {9, larger, true, true, GlowStep::UseTexture},
+        {10, wider, true, true, GlowStep::DrawCopies},
+        {11, wider, false, true, GlowStep::DrawCopies}, // no GL renderer, or the atlas not uploaded
+        {12, wider, true, false, GlowStep::Bake},
+        {13, wider, true, true, GlowStep::DrawCopies}, // a failed key is not baked again
+        {14, moved, true, true, GlowStep::DrawCopies},
+        {15, moved, true, true, GlowStep::Bake},
+        {16, sharper, true, true, GlowStep::DrawCopies},
+        {17, title, true, true, GlowStep::DrawCopies},
+        {18, title, true, true, GlowStep::Bake},
     };
     GlowCache cache;
     std::uint32_t nextTexture = 1;
-    int frame = 0;
     for (const auto& f : frames) {
-        SCOPED_TRACE(testing::Message() << "frame " << frame++);
+        SCOPED_TRACE(testing::Message() << "frame " << f.frame);
         GlowEntry& entry = glowEntryFor(cache, f.key.text);
-        const GlowStep step = nextGlowStep(entry, f.key, f.canBake);
+        const GlowStep step = nextGlowStep(entry, f.key, f.canBake, f.frame);
         ASSERT_EQ(step, f.expected);
         if (step == GlowStep::Bake && f.bakeWorks) {
             glowBaked(cache, entry, f.key, nextTexture++, 0.0f, 0.0f, 1.0f, 1.0f);
@@ -64,8 +65,8 @@ TEST(NeonGlowCache, KeepsATextureForEachTitleAndDropsTheLeastRecentlyUsedPastIts
             glowEntryFor(cache, "TITLE 1"); // the first is back on screen just before
         }
         GlowEntry& entry = glowEntryFor(cache, key.text);
-        nextGlowStep(entry, key, true);
-        ASSERT_EQ(nextGlowStep(entry, key, true), GlowStep::Bake);
+        nextGlowStep(entry, key, true, 2 * i);
+        ASSERT_EQ(nextGlowStep(entry, key, true, 2 * i + 1), GlowStep::Bake);
         glowBaked(cache, entry, key, i, 0.0f, 0.0f, 1.0f, 1.0f);
     }
     ASSERT_EQ(cache.entries.size(), kGlowCacheEntries);
