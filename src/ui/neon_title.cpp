@@ -143,14 +143,14 @@ struct SavedBakeState {
 // colour white (white over white) and builds the opacity up as copies pile on. The texture covers
 // whole GUI pixels and is placed on them, so that its texels fall on the screen's pixels. False,
 // with nothing made, when the copies fall outside the screen or GL refuses.
-bool bakeGlow(const GlowKey& key, float s, GLuint& texture, ImVec2& min, ImVec2& max, const char*& why) {
+bool bakeGlow(const GlowKey& key, GLuint& texture, ImVec2& min, ImVec2& max, const char*& why) {
     const ImGuiViewport* viewport = ImGui::GetMainViewport();
     ImDrawList list(ImGui::GetDrawListSharedData());
     list._ResetForNewFrame();
     list.PushTexture(ImGui::GetIO().Fonts->TexRef);
     list.PushClipRect(viewport->Pos,
                       ImVec2(viewport->Pos.x + viewport->Size.x, viewport->Pos.y + viewport->Size.y), false);
-    addGlowCopies(list, key.text.c_str(), ImVec2(key.x, key.y), s, IM_COL32(255, 255, 255, 0));
+    addGlowCopies(list, key.text.c_str(), ImVec2(key.x, key.y), key.uiScale, IM_COL32(255, 255, 255, 0));
     list._PopUnusedDrawCmd();
     if (list.VtxBuffer.Size == 0) {
         why = "nothing on screen";
@@ -223,7 +223,8 @@ void releaseRetired() {
     cache.retired.clear();
 }
 
-ImU32 opaque(float r, float g, float b) {
+// The colour (r, g, b) (0..1) with no alpha, for the copies to add theirs.
+ImU32 colourWithoutAlpha(float r, float g, float b) {
     return IM_COL32(static_cast<int>(r * 255.0f), static_cast<int>(g * 255.0f), static_cast<int>(b * 255.0f),
                     0);
 }
@@ -254,7 +255,7 @@ void drawNeonGlow(ImDrawList* draw, const char* text, const ImVec2& textPos, flo
         GLuint texture = 0;
         ImVec2 min, max;
         const char* why = "";
-        if (bakeGlow(key, uiScale, texture, min, max, why)) {
+        if (bakeGlow(key, texture, min, max, why)) {
             glowBaked(cache, entry, key, texture, min.x, min.y, max.x, max.y);
             step = GlowStep::UseTexture;
         } else {
@@ -267,9 +268,9 @@ void drawNeonGlow(ImDrawList* draw, const char* text, const ImVec2& textPos, flo
         // The texture's rows run bottom up, as GL draws them.
         draw->AddImage(ImTextureRef(static_cast<ImTextureID>(entry.texture)), ImVec2(entry.x0, entry.y0),
                        ImVec2(entry.x1, entry.y1), ImVec2(0.0f, 1.0f), ImVec2(1.0f, 0.0f),
-                       opaque(r, g, b) | IM_COL32_A_MASK);
+                       colourWithoutAlpha(r, g, b) | IM_COL32_A_MASK);
     } else {
-        addGlowCopies(*draw, text, textPos, uiScale, opaque(r, g, b));
+        addGlowCopies(*draw, text, textPos, uiScale, colourWithoutAlpha(r, g, b));
     }
 }
 
