@@ -41,6 +41,8 @@
     X(glEnable, decltype(&::glEnable), true)                                                                 \
     X(glDisable, decltype(&::glDisable), true)                                                               \
     X(glBlendFunc, decltype(&::glBlendFunc), true)                                                           \
+    X(glBlendFuncSeparate, PFNGLBLENDFUNCSEPARATEPROC, false)                                                \
+    X(glBlendColor, PFNGLBLENDCOLORPROC, false)                                                              \
     X(glBlendEquation, PFNGLBLENDEQUATIONPROC, true)                                                         \
     X(glDepthFunc, decltype(&::glDepthFunc), true)                                                           \
     X(glDepthMask, decltype(&::glDepthMask), true)                                                           \

@@ -4,6 +4,7 @@
 #include "render/background.hpp"
 #include "render/circle_renderer.hpp"
 #include "render/gl_functions.hpp"
+#include "render/screen_dim.hpp"
 #include "render/text_renderer.hpp"
 
 #include <SDL3/SDL.h>
@@ -149,6 +150,9 @@ void beginFrame(RenderState& render) {
     // Without a background program there is nothing to stretch over the screen: a core
     // profile draw with program 0 is undefined.
     if (render.backgroundProgram != 0) {
+        // After a menu frame the menu is most likely still up: the background comes out already
+        // darkened as it would under the menu's pass, and that pass is spared (screen_dim.hpp).
+        const float keep = backgroundDimForFrame(gGL.glBlendColor != nullptr);
         gGL.glUseProgram(render.backgroundProgram);
         // The block carries each slot's value and active flag; the colours come as the same
         // array the circles get, for any background that declares it.
@@ -157,12 +161,30 @@ void beginFrame(RenderState& render) {
             gGL.glUniform4fv(colors, kStemSlots, &render.stemColors[0][0]);
         }
         gGL.glBindVertexArray(render.backgroundVertexArray);
-        gGL.glDrawArrays(GL_TRIANGLES, 0, 3);
+        if (keep < 1.0f) {
+            GLint source = 0, destination = 0;
+            gGL.glGetIntegerv(GL_BLEND_SRC_RGB, &source);
+            gGL.glGetIntegerv(GL_BLEND_DST_RGB, &destination);
+            const bool blend = gGL.glIsEnabled != nullptr && gGL.glIsEnabled(GL_BLEND) == GL_TRUE;
+            gGL.glEnable(GL_BLEND);
+            gGL.glBlendColor(keep, keep, keep, 1.0f);
+            gGL.glBlendFunc(GL_CONSTANT_COLOR, GL_ZERO);
+            gGL.glDrawArrays(GL_TRIANGLES, 0, 3);
+            gGL.glBlendFunc(static_cast<GLenum>(source), static_cast<GLenum>(destination));
+            blend ? gGL.glEnable(GL_BLEND) : gGL.glDisable(GL_BLEND);
+        } else {
+            gGL.glDrawArrays(GL_TRIANGLES, 0, 3);
+        }
+    } else {
+        backgroundDimForFrame(false); // only the clear colour: the menu's pass darkens it
     }
     checkGLError("Frame rendering");
 }
 
-void swapBuffers(RenderState& render) { SDL_GL_SwapWindow(render.window); }
+void swapBuffers(RenderState& render) {
+    settleSceneDim(); // a frame without its menu after all shows its scene undarkened
+    SDL_GL_SwapWindow(render.window);
+}
 
 // ---- Shut-down ----
 

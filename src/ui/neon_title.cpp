@@ -229,8 +229,17 @@ ImU32 colourWithoutAlpha(float r, float g, float b) {
                     0);
 }
 
-void dimCallback(const ImDrawList*, const ImDrawCmd* command) {
-    drawScreenDim(*static_cast<const float*>(command->UserCallbackData));
+void menuDimCallback(const ImDrawList*, const ImDrawCmd*) { drawMenuDim(); }
+
+void settleCallback(const ImDrawList*, const ImDrawCmd*) { settleSceneDim(); }
+
+// Every frame of the GUI, menu or not, starts its drawing by settling the scene: a background
+// darkened ahead for a menu that is no longer up is brought back before the GUI draws over it.
+ImGuiContext* settlingContext = nullptr;
+void addSettleStep(ImGuiContext*, ImGuiContextHook*) {
+    ImDrawList* first = ImGui::GetBackgroundDrawList();
+    first->AddCallback(settleCallback, nullptr);
+    first->AddCallback(ImDrawCallback_ResetRenderState, nullptr);
 }
 
 } // namespace
@@ -274,16 +283,24 @@ void drawNeonGlow(ImDrawList* draw, const char* text, const ImVec2& textPos, flo
     }
 }
 
-void dimScreenUnder(ImDrawList* draw, float alpha) {
+void dimScreenUnder(ImDrawList* draw) {
     if (ImGui::GetIO().BackendRendererUserData != nullptr && prepareScreenDim()) {
-        draw->AddCallback(dimCallback, &alpha, sizeof alpha);
+        if (settlingContext != ImGui::GetCurrentContext()) {
+            ImGuiContextHook hook;
+            hook.Type = ImGuiContextHookType_NewFramePost;
+            hook.Callback = addSettleStep;
+            ImGui::AddContextHook(ImGui::GetCurrentContext(), &hook);
+            settlingContext = ImGui::GetCurrentContext();
+        }
+        sceneDimWanted(gameSceneDim());
+        draw->AddCallback(menuDimCallback, nullptr);
         draw->AddCallback(ImDrawCallback_ResetRenderState, nullptr);
         return;
     }
     const ImGuiViewport* viewport = ImGui::GetMainViewport();
     draw->AddRectFilled(viewport->Pos,
                         ImVec2(viewport->Pos.x + viewport->Size.x, viewport->Pos.y + viewport->Size.y),
-                        IM_COL32(0, 0, 0, static_cast<int>(alpha * 255.0f + 0.5f)));
+                        IM_COL32(0, 0, 0, static_cast<int>(kMenuDimAlpha * 255.0f + 0.5f)));
 }
 
 void releaseNeonTitle() {
@@ -295,6 +312,7 @@ void releaseNeonTitle() {
     cache.entries.clear();
     releaseRetired();
     releaseScreenDim();
+    settlingContext = nullptr; // the hook went with the GUI's context
 }
 
 GlowCache& neonGlowCache() { return cache; }

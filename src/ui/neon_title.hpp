@@ -4,8 +4,8 @@
 // another they equal one layer of that colour whose opacity is 1 - the product of (1 - each
 // copy's). That opacity is baked once into a texture, by drawing the copies in white into it, and
 // each frame draws one quad of it tinted with the frame's colour: software GL no longer blends 64
-// screens' worth of glyphs a frame. The dimming of the scene under the menus is drawn without a
-// texture (render/screen_dim.hpp). Main thread only.
+// screens' worth of glyphs a frame. The darkening of the scene under the menus is drawn without a
+// texture, mostly with the background's own pass (render/screen_dim.hpp). Main thread only.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -78,10 +78,10 @@ void glowBakeFailed(GlowCache& cache, GlowEntry& entry, const GlowKey& key);
 void drawNeonGlow(ImDrawList* draw, const char* text, const ImVec2& textPos, float uiScale, float r, float g,
                   float b);
 
-// Adds, to `draw`, black of opacity `alpha` (0..1) over the whole screen: with the textureless
-// pass when the GUI has its GL renderer and the pass could be built, else as a rectangle of the
-// GUI's own.
-void dimScreenUnder(ImDrawList* draw, float alpha);
+// Adds to `draw` the menus' darkening of the scene (black of opacity kMenuDimAlpha over the whole
+// screen): with the textureless passes of render/screen_dim.hpp when the GUI has its GL renderer
+// and they could be built, else as a rectangle of the GUI's own. Inside a GUI frame.
+void dimScreenUnder(ImDrawList* draw);
 
 // Deletes every baked glow and the dimming pass (before the GL context goes).
 void releaseNeonTitle();

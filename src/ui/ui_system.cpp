@@ -412,7 +412,7 @@ void uiRender() {
 
 void drawNeonTitle(const char* text, float hueSpeed, float saturation) {
     const ImGuiViewport* viewport = ImGui::GetMainViewport();
-    dimScreenUnder(ImGui::GetBackgroundDrawList(), 128.0f / 255.0f);
+    dimScreenUnder(ImGui::GetBackgroundDrawList());
     ImFont* font = gUI.fonts.titleFont;
     ImGui::PushFont(font, font ? font->LegacySize : 0.0f);
     const ImVec2 size = ImGui::CalcTextSize(text);

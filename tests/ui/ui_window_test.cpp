@@ -2,7 +2,9 @@
 // checked in tests/app/input_test.cpp and, with real key events, in the end-to-end tests.
 #include "ui/ui_system.hpp"
 
+#include "render/background.hpp"
 #include "render/gl_test_fixture.hpp"
+#include "render/screen_dim.hpp"
 #include "ui/neon_title.hpp"
 
 #include <imgui.h>
@@ -73,17 +75,41 @@ TEST_F(GuiWindow, TheTitleGlowIsBakedOnceAndAgainOnlyWhenTheScaleChanges) {
     EXPECT_TRUE(checkGLError("title frames"));
 }
 
-TEST_F(GuiWindow, TheMenusDimTheSceneToHalfWithoutTheGuisQuad) {
-    gGL.glClearColor(0.8f, 0.4f, 0.2f, 1.0f);
-    gGL.glClear(GL_COLOR_BUFFER_BIT);
-    uiBeginFrame();
-    dimScreenUnder(ImGui::GetBackgroundDrawList(), 128.0f / 255.0f);
-    EXPECT_EQ(ImGui::GetBackgroundDrawList()->VtxBuffer.Size, 0) << "drawn by its own pass";
-    uiRender();
-    // As black at 128 of 255 over the scene: 204, 102, 51 keep 127 parts in 255.
-    EXPECT_TRUE(near(pixelAt(render.width / 2, render.height / 2), Pixel{102, 51, 25}, 1));
-    EXPECT_TRUE(near(pixelAt(0, 0), Pixel{102, 51, 25}, 1)) << "up to the corners";
-    EXPECT_TRUE(checkGLError("dimming"));
+TEST_F(GuiWindow, MenusDarkenTheSceneToHalfOnlyWhileTheyAreUp) {
+    // A background of one colour, so that half of it is plain to see.
+    ASSERT_TRUE(replaceBackgroundFragmentShader(
+        render, "#version 330 core\nout vec4 c;\nvoid main() { c = vec4(0.8, 0.4, 0.2, 1.0); }\n"));
+    const struct {
+        bool menu, shown, darkenedAhead;
+    } frames[] = {
+        {false, true, false}, {true, true, false},                       // the menu's own pass
+        {true, true, true},   {true, true, true},                        // the background comes darkened
+        {false, true, true},                                             // play: brought back before the HUD
+        {true, true, false},  {true, true, true},  {false, false, true}, // interface hidden
+        {false, true, false},
+    };
+    beginFrame(render); // a frame without the GUI: whatever the tests before drew is over
+    settleSceneDim();
+    int frame = 0;
+    for (const auto& f : frames) {
+        SCOPED_TRACE(testing::Message() << "frame " << frame++);
+        beginFrame(render);
+        EXPECT_EQ(gameSceneDim().darkened, f.darkenedAhead);
+        if (f.shown) {
+            uiBeginFrame();
+            if (f.menu) {
+                dimScreenUnder(ImGui::GetBackgroundDrawList());
+            }
+            uiRender(); // what the GUI draws over the scene must find it right already
+        } else {
+            settleSceneDim(); // as the swap does
+        }
+        const Pixel expected = f.menu ? Pixel{102, 51, 25} : Pixel{204, 102, 51};
+        EXPECT_TRUE(near(pixelAt(render.width / 2, render.height / 2), expected, 2));
+        EXPECT_TRUE(near(pixelAt(0, 0), expected, 2)) << "up to the corners";
+    }
+    restoreBuiltinBackground(render);
+    EXPECT_TRUE(checkGLError("darkening"));
 }
 
 } // namespace
