@@ -161,20 +161,7 @@ void beginFrame(RenderState& render) {
             gGL.glUniform4fv(colors, kStemSlots, &render.stemColors[0][0]);
         }
         gGL.glBindVertexArray(render.backgroundVertexArray);
-        if (keep < 1.0f) {
-            GLint source = 0, destination = 0;
-            gGL.glGetIntegerv(GL_BLEND_SRC_RGB, &source);
-            gGL.glGetIntegerv(GL_BLEND_DST_RGB, &destination);
-            const bool blend = gGL.glIsEnabled != nullptr && gGL.glIsEnabled(GL_BLEND) == GL_TRUE;
-            gGL.glEnable(GL_BLEND);
-            gGL.glBlendColor(keep, keep, keep, 1.0f);
-            gGL.glBlendFunc(GL_CONSTANT_COLOR, GL_ZERO);
-            gGL.glDrawArrays(GL_TRIANGLES, 0, 3);
-            gGL.glBlendFunc(static_cast<GLenum>(source), static_cast<GLenum>(destination));
-            blend ? gGL.glEnable(GL_BLEND) : gGL.glDisable(GL_BLEND);
-        } else {
-            gGL.glDrawArrays(GL_TRIANGLES, 0, 3);
-        }
+        drawFullScreenTriangle(keep);
     } else {
         backgroundDimForFrame(false); // only the clear colour: the menu's pass darkens it
     }

@@ -159,6 +159,18 @@ float backgroundDimForFrame(bool canFold) {
     return sceneDimFrameStart(scene, canFold && program.program != 0);
 }
 
+void drawFullScreenTriangle(float keep) {
+    if (keep >= 1.0f) {
+        gGL.glDrawArrays(GL_TRIANGLES, 0, 3);
+        return;
+    }
+    const SavedPassState saved;
+    gGL.glEnable(GL_BLEND);
+    gGL.glBlendColor(keep, keep, keep, 1.0f);
+    gGL.glBlendFunc(GL_CONSTANT_COLOR, GL_ZERO);
+    gGL.glDrawArrays(GL_TRIANGLES, 0, 3);
+}
+
 void settleSceneDimBeforeDrawingOver() { drawDimPass(sceneDimBeforeDrawingOver(scene)); }
 
 void drawMenuDim() { drawDimPass(sceneDimMenuPass(scene)); }

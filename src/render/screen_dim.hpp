@@ -56,6 +56,11 @@ void drawDimPass(DimPass pass);
 // beginFrame's share: starts the frame's record and answers the factor for the background.
 float backgroundDimForFrame(bool canFold);
 
+// Draws the bound program's full-screen triangle (vertices 0 to 2) with its colour multiplied by
+// `keep` (0..1, through blending with a constant colour; 1 draws it as it is), putting back the
+// blending it changes.
+void drawFullScreenTriangle(float keep);
+
 // drawCircles' share: brings a darkened background back before the circles go over it.
 void settleSceneDimBeforeDrawingOver();
 
