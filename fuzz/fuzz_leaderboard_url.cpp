@@ -61,10 +61,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     check(parsed.scheme == "http" || parsed.scheme == "https");
-    check(!parsed.host.empty() && parsed.host.find_first_of(":/") == std::string::npos);
     check(parsed.port >= 1 && parsed.port <= 65535);
     check(parsed.explicitPort || parsed.port == (parsed.scheme == "https" ? 443 : 80));
-    check(url.rfind(parsed.scheme + "://" + parsed.host, 0) == 0);
+    // A bracketed host is an IPv6 address, given without its brackets.
+    const bool bracketed = url.compare(parsed.scheme.size() + 3, 1, "[") == 0;
+    const std::string spelledHost = bracketed ? "[" + parsed.host + "]" : parsed.host;
+    check(url.rfind(parsed.scheme + "://" + spelledHost, 0) == 0);
+    check(!parsed.host.empty() && parsed.host.find('/') == std::string::npos);
+    check(bracketed || parsed.host.find(':') == std::string::npos);
     const std::size_t pathStart = url.find('/', parsed.scheme.size() + 3);
     check(pathStart == std::string::npos ? parsed.path == "/"
                                          : url.compare(pathStart, std::string::npos, parsed.path) == 0);

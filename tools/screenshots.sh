@@ -2,7 +2,7 @@
 # Renders named scenes of the game to PNG under Xvfb with software GL, for looking at the frames
 # and for the README's pictures.
 #
-# Usage: tools/screenshots.sh [-o OUTDIR] [SCENE...]
+# Usage: tools/screenshots.sh [-o OUTDIR] [--size WxH] [SCENE...]
 #   menu        the main menu with the level table (after 3 s)
 #   settings    the settings screen; credits: the credits (after 3 s)
 #   calibration the calibration screen, listening to the click (after 3 s)
@@ -10,15 +10,39 @@
 #   background  the background alone, nothing playing, interface hidden (after 2 s)
 #   keyboard    the default level early in autoplay: few circles, their key letters (after 9 s)
 #   midplay     the default level mid-play under autoplay with the HUD, most layers in (after 40 s)
-# Without scenes, all of them. Pictures are 1920x1080 (the game's full screen on a virtual display)
-# and go to OUTDIR (default: build/screenshots). The game is the release build, built first when
+#   leaderboard the leaderboard screen (after 3 s); tutorial0 .. tutorial4: each tutorial page
+# Without scenes, all of them but leaderboard and the single tutorial pages. Pictures are 1920x1080
+# (the game's full screen on a virtual display) unless --size asks for a window of WxH pixels
+# (e.g. 1280x720, 720x1280), and go to OUTDIR (default: build/screenshots), named SCENE.png at
+# 1920x1080 and SCENE-WxH.png at other sizes. The game is the release build, built first when
 # needed; VIBRELLE_BINARY names another one.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 out="$root/build/screenshots"
-if [ "${1:-}" = "-o" ]; then
-    out=$(mkdir -p "$2" && cd "$2" && pwd)
-    shift 2
+size=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+    -o)
+        out=$(mkdir -p "$2" && cd "$2" && pwd)
+        shift 2
+        ;;
+    --size)
+        [[ "${2:-}" =~ ^[0-9]+x[0-9]+$ ]] || { echo "screenshots: --size takes WIDTHxHEIGHT, e.g. 1280x720" >&2; exit 2; }
+        size=$2
+        shift 2
+        ;;
+    *) break ;;
+    esac
+done
+# The virtual display is at least as large as the window, and 1920x1080 for the full screen.
+screen=1920x1080
+window=()
+suffix=""
+if [ -n "$size" ] && [ "$size" != 1920x1080 ]; then
+    w=${size%x*} h=${size#*x}
+    screen="$((w > 1920 ? w : 1920))x$((h > 1080 ? h : 1080))"
+    window=(--window-size "$size")
+    suffix="-$size"
 fi
 scenes=("$@")
 [ ${#scenes[@]} -gt 0 ] || scenes=(menu settings calibration credits tutorial background keyboard midplay)
@@ -35,25 +59,26 @@ data=$(mktemp -d)
 trap 'rm -rf "$data"' EXIT
 
 shoot() {
-    local name=$1
+    local name=$1$suffix
     shift
     echo "screenshots: $name"
     (cd "$root/assets" && SDL_AUDIO_DRIVER=dummy LIBGL_ALWAYS_SOFTWARE=1 XDG_DATA_HOME="$data" \
-        xvfb-run -a -s "-screen 0 1920x1080x24 -nolisten tcp" \
-        "$binary" --screenshot "$out/$name.png" "$@" >"$out/$name.log" 2>&1) ||
+        xvfb-run -a -s "-screen 0 ${screen}x24 -nolisten tcp" \
+        "$binary" "${window[@]}" --screenshot "$out/$name.png" "$@" >"$out/$name.log" 2>&1) ||
         { echo "screenshots: $name failed, see $out/$name.log" >&2; return 1; }
 }
 
 for scene in "${scenes[@]}"; do
     case "$scene" in
     menu) shoot menu --quit-after 3 ;;
-    settings | calibration | credits) shoot "$scene" --screen "$scene" --quit-after 3 ;;
+    settings | calibration | credits | leaderboard) shoot "$scene" --screen "$scene" --quit-after 3 ;;
     tutorial) shoot tutorial --screen tutorial:3 --quit-after 4 ;;
+    tutorial[0-4]) shoot "$scene" --screen "tutorial:${scene#tutorial}" --quit-after 4 ;;
     background) shoot background --hide-gui --quit-after 2 ;;
     keyboard) shoot keyboard --autoplay --quit-after 9 ;;
     midplay) shoot midplay --autoplay --quit-after 40 ;;
     *)
-        echo "screenshots: unknown scene '$scene' (menu, settings, calibration, credits, tutorial, background, keyboard, midplay)" >&2
+        echo "screenshots: unknown scene '$scene' (menu, settings, calibration, credits, leaderboard, tutorial, tutorial0..4, background, keyboard, midplay)" >&2
         exit 2
         ;;
     esac

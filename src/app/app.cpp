@@ -65,6 +65,26 @@ static unsigned envAudioPeriod() {
     return frames;
 }
 
+bool parseWindowSize(const char* text, int& width, int& height) {
+    const auto side = [](const char*& at, int& value) {
+        long long n = 0;
+        const char* start = at;
+        while (*at >= '0' && *at <= '9' && at - start < 6) {
+            n = n * 10 + (*at++ - '0');
+        }
+        value = static_cast<int>(n);
+        return at != start && n >= kMinWindowSide && n <= kMaxWindowSide;
+    };
+    int w = 0, h = 0;
+    const char* at = text;
+    if (text == nullptr || !side(at, w) || (*at != 'x' && *at != 'X') || !side(++at, h) || *at != '\0') {
+        return false;
+    }
+    width = w;
+    height = h;
+    return true;
+}
+
 AppOptions parseAppOptions(int argc, char** argv) {
     AppOptions options;
     options.windowed = envFlag("VIBRELLE_WINDOWED");
@@ -82,6 +102,17 @@ AppOptions parseAppOptions(int argc, char** argv) {
             options.judgeStats = true;
         } else if (std::strcmp(argv[i], "--hide-gui") == 0) {
             options.hideGui = true;
+        } else if (std::strcmp(argv[i], "--window-size") == 0) {
+            const char* value = hasValue ? argv[++i] : "";
+            if (!parseWindowSize(value, options.windowWidth, options.windowHeight)) {
+                options.startupError = std::string("Bad --window-size '") + value +
+                                       "': expected WIDTHxHEIGHT in pixels, each from " +
+                                       std::to_string(kMinWindowSide) + " to " +
+                                       std::to_string(kMaxWindowSide) + " (for example 1280x720)";
+            }
+            options.windowed = true;
+        } else if (std::strcmp(argv[i], "--screen-tour") == 0) {
+            options.screenTour = true;
         } else if (std::strcmp(argv[i], "--screen") == 0 && hasValue) {
             options.screen = argv[++i];
         } else if (std::strcmp(argv[i], "--screenshot") == 0 && hasValue) {
@@ -145,8 +176,11 @@ bool appInit(App& app) {
 
     WindowOptions window;
     window.fullscreen = !app.options.windowed;
-    const int width = app.options.windowed ? 1280 : 1920;
-    const int height = app.options.windowed ? 720 : 1080;
+    const bool sized = app.options.windowWidth > 0 && app.options.windowHeight > 0;
+    const int width = sized ? app.options.windowWidth : app.options.windowed ? 1280 : 1920;
+    const int height = sized ? app.options.windowHeight : app.options.windowed ? 720 : 1080;
+    // The player's own factor on the GUI's scale, before the GUI chooses its scale.
+    gUI.userScale = loadUiScale(1.0f);
     if (!renderInit(app.render, "Vibrelle v0.0.1", width, height, window)) {
         logError(stderr, "Failed to initialize render system");
         return false;
@@ -266,6 +300,9 @@ void runFrame(App& app, float dt) {
     if (storeReceivedPlayerKeys(app.prefsPath) > 0) {
         settingsKeyState.loaded = false; // Settings shows the new key
     }
+    if (app.options.screenTour) {
+        screenTourFrame(app);
+    }
     app.input.calibrating = app.showCalibration;
     pollInput(app.input, app.uiVisible);
     noticeAudioUnderruns(app.audio);
@@ -287,6 +324,8 @@ void runFrame(App& app, float dt) {
     gGL.glDisable(GL_BLEND);
     // The GUI, over the scene; it takes the game mutex itself for what it reads and changes.
     if (app.uiVisible) {
+        // A resized window, one moved to a display of another density, or a new UI Scale.
+        uiFollowWindow(app.render.window);
         uiBeginFrame();
         drawUI(app);
         uiRender();
@@ -391,6 +430,10 @@ void applyAudioBufferSetting(App& app, unsigned periodFrames) {
 int vibrelleMain(int argc, char** argv) {
     auto app = std::make_unique<App>();
     app->options = parseAppOptions(argc, argv);
+    if (!app->options.startupError.empty()) {
+        logError(stderr, "%s", app->options.startupError.c_str());
+        return 2;
+    }
     if (!appInit(*app)) {
         logError(stderr, "Failed to initialize application");
         return -1;

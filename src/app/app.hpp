@@ -8,6 +8,7 @@
 #include "render/render_system.hpp"
 
 #include "app/frame_stats.hpp"
+#include "app/screen_tour.hpp"
 
 #include <atomic>
 #include <cstdint>
@@ -16,7 +17,11 @@
 
 // Choices made on the command line or in the environment.
 struct AppOptions {
-    bool windowed = false;      // --windowed or VIBRELLE_WINDOWED=1: a resizable 1280x720 window
+    bool windowed = false; // --windowed or VIBRELLE_WINDOWED=1: a resizable 1280x720 window
+    int windowWidth = 0;   // --window-size WxH: the window's drawable size (implies --windowed)
+    int windowHeight = 0;
+    bool screenTour = false;    // --screen-tour: every screen in turn, then quit (screen_tour.hpp)
+    std::string startupError;   // a value the game cannot start with, as the message to print
     bool autoplay = false;      // --autoplay or VIBRELLE_AUTOPLAY=1: a bot plays the default level
     std::string screenshotPath; // --screenshot FILE: write the last frame as PNG, then quit
     double quitAfter = -1.0;    // --quit-after SECONDS: quit after this long (< 0: never)
@@ -30,8 +35,15 @@ struct AppOptions {
 };
 
 // Reads the options above (and their environment variables). --screenshot without --quit-after
-// takes its picture after 3 seconds. Unknown arguments and bad values are reported and ignored.
+// takes its picture after 3 seconds. Unknown arguments and bad values are reported and ignored,
+// except a bad --window-size, which is set in startupError: the game does not start.
 AppOptions parseAppOptions(int argc, char** argv);
+
+// "WxH" (decimal, e.g. 1280x720) as a window size of kMinWindowSide to kMaxWindowSide pixels a side;
+// false for anything else, the sizes then untouched.
+constexpr int kMinWindowSide = 240;
+constexpr int kMaxWindowSide = 16384;
+bool parseWindowSize(const char* text, int& width, int& height);
 
 // The one application record. Large: keep it in static or heap storage. Created by the main
 // function and passed by pointer to every subsystem routine.
@@ -64,6 +76,8 @@ struct App {
     bool levelLoadedThisFrame = false;        // a level was loaded after this frame's swap
     double levelSwitchLockSeconds = 0.0;      // how long the last level start held the game mutex
     std::string prefsPath;                    // prefs.json in the player's data folder (set at start)
+    bool holdLevelStart = false;              // the screen tour keeps the loading notice up
+    ScreenTour tour;                          // with options.screenTour
 };
 
 // Brings the subsystems up in order; on failure logs the failing step and returns false at once,

@@ -6,6 +6,7 @@
 #include "net/credential_policy.hpp"
 #include "net/request_threads.hpp"
 
+#include <arpa/inet.h>
 #include <httplib.h>
 
 #include <chrono>
@@ -84,6 +85,12 @@ bool parseUrl(const std::string& url, ParsedUrl& parsed) {
             return false;
         }
         parsed.host = authority.substr(1, close - 1);
+        // Only an address belongs there: a name or stray bytes would reach the resolver as a
+        // host that no URL can spell.
+        in6_addr address;
+        if (inet_pton(AF_INET6, parsed.host.c_str(), &address) != 1) {
+            return false;
+        }
         colon = close + 1 < authority.size() ? close + 1 : std::string::npos;
     } else {
         parsed.host = authority.substr(0, colon);

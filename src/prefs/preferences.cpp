@@ -331,3 +331,47 @@ void saveAudioPeriodFrames(unsigned frames) {
         logMessage("Audio buffer saved to %s: %u frames", path.c_str(), clamped);
     }
 }
+
+// ---- The GUI's scale ----
+
+float loadUiScale(float fallback) {
+    json document;
+    std::string error;
+    switch (readPrefs(getPrefsPath(), document, error)) {
+    case PrefsRead::Missing:
+        logMessage("No prefs file found \xE2\x80\x93 using default UI scale (%d%%)",
+                   static_cast<int>(std::lround(fallback * 100.0f)));
+        return fallback;
+    case PrefsRead::Corrupt:
+        logError(stderr, "Failed to parse prefs JSON for UI scale: %s", error.c_str());
+        return fallback;
+    case PrefsRead::Ok:
+        break;
+    }
+    return storedUiScale(document, fallback);
+}
+
+float storedUiScale(const json& document, float fallback) {
+    if (document.is_object()) {
+        const auto scale = document.find("uiScale");
+        if (scale != document.end() && scale->is_number()) {
+            const double value = scale->get<double>();
+            if (std::isfinite(value)) {
+                return static_cast<float>(
+                    std::clamp(value, double(kMinStoredUiScale), double(kMaxStoredUiScale)));
+            }
+        }
+    }
+    return fallback;
+}
+
+void saveUiScale(float scale) {
+    const float clamped =
+        std::isfinite(scale) ? std::clamp(scale, kMinStoredUiScale, kMaxStoredUiScale) : 1.0f;
+    const int percent = static_cast<int>(std::lround(clamped * 100.0f));
+    std::string path;
+    if (saveSetting("Failed to parse existing prefs when saving UI scale: %s", "uiScale", percent / 100.0,
+                    path)) {
+        logMessage("UI scale saved to %s: %d%%", path.c_str(), percent);
+    }
+}

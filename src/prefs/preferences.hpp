@@ -1,10 +1,10 @@
 #pragma once
 // The player's settings that outlive the process, in "prefs.json" in the per-user folder SDL gives
 // the game (organisation "Kvo", application "Vibrelle"): the player's name, keyboard gameplay and
-// the music volume, the audio offset. Each setting has its own load and save; a save re-reads the file and
-// changes only its own key, so the other settings and keys this version does not know survive. Nothing is
-// cached. A problem never stops the game: loads fall back to the caller's default, saves report.
-// Main thread.
+// the music volume, the audio offset, the audio buffer and the GUI scale. Each setting has its own load and
+// save; a save re-reads the file and changes only its own key, so the other settings and keys this version
+// does not know survive. Nothing is cached. A problem never stops the game: loads fall back to the caller's
+// default, saves report. Main thread.
 #include <nlohmann/json.hpp>
 
 #include <cstddef>
@@ -81,3 +81,17 @@ unsigned storedAudioPeriodFrames(const nlohmann::json& document, unsigned fallba
 
 // Stores the period (clamped to the range above). Logs "Audio buffer saved to %s: %u frames".
 void saveAudioPeriodFrames(unsigned frames);
+
+// ---- The GUI's scale ----
+
+// The player's "UI Scale" setting: a factor on the scale the GUI fits to the window.
+constexpr float kMinStoredUiScale = 0.8f;
+constexpr float kMaxStoredUiScale = 1.5f;
+
+// The stored "uiScale" when it is a finite number (clamped to 0.8..1.5), else `fallback`. Logs like
+// the other loads when the file is missing or not JSON.
+float loadUiScale(float fallback);
+float storedUiScale(const nlohmann::json& document, float fallback);
+
+// Stores the factor (clamped to 0.8..1.5, rounded to whole percent). Logs "UI scale saved to %s: %d%%".
+void saveUiScale(float scale);

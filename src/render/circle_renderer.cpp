@@ -105,6 +105,35 @@ bool initCircleRenderer(RenderState& render) {
 
 // ---- Per frame ----
 
+void mapToCircleArea(const CircleArea& area, int width, int height, float& x, float& y, float& radius) {
+    if (!area.enabled || width <= 0 || height <= 0) {
+        return;
+    }
+    const float u = std::clamp(x / static_cast<float>(width), 0.0f, 1.0f);
+    const float v = std::clamp(y / static_cast<float>(height), 0.0f, 1.0f);
+    x = area.left + u * (area.right - area.left);
+    y = area.bottom + v * (area.top - area.bottom);
+    radius *= area.radiusScale;
+}
+
+// The batch as drawn: moved into the tutorial's demonstration area when it has one.
+static void placeBatch(CircleBatch& batch, const RenderState& render) {
+    if (!render.circleArea.enabled) {
+        return;
+    }
+    for (int i = 0; i < batch.count; ++i) {
+        float target = batch.targetRadii[i];
+        float x = batch.centers[i][0], y = batch.centers[i][1];
+        if (x == kOffScreen) {
+            continue; // judged this frame: not drawn anywhere
+        }
+        mapToCircleArea(render.circleArea, render.width, render.height, batch.centers[i][0],
+                        batch.centers[i][1], batch.radii[i]);
+        mapToCircleArea(render.circleArea, render.width, render.height, x, y, target);
+        batch.targetRadii[i] = target;
+    }
+}
+
 // Locations are looked up by name every frame: a level's shader may have replaced any program,
 // and the lookup is cheap next to the draw.
 static void uploadBatch(GLuint program, const CircleBatch& batch, const RenderState& render) {
@@ -145,7 +174,7 @@ static void uploadBatch(GLuint program, const CircleBatch& batch, const RenderSt
 }
 
 // The bursts ride in the same draw call as extra instances after the circles.
-static void uploadBursts(GLuint program, const CircleEffects& effects, float now) {
+static void uploadBursts(GLuint program, const CircleEffects& effects, float now, const RenderState& render) {
     float centers[kMaxHitBursts][2];
     float radii[kMaxHitBursts];
     float ages[kMaxHitBursts];
@@ -156,6 +185,8 @@ static void uploadBursts(GLuint program, const CircleEffects& effects, float now
         centers[i][0] = burst.x;
         centers[i][1] = burst.y;
         radii[i] = burst.radius;
+        mapToCircleArea(render.circleArea, render.width, render.height, centers[i][0], centers[i][1],
+                        radii[i]);
         ages[i] = (now - burst.bornAt) / kHitBurstLife; // 0 at the hit, 1 when gone
         stems[i] = burst.stemIndex;
     }
@@ -193,7 +224,9 @@ static void drawKeyLetters(const GameState& game, const CircleBatch& batch, Rend
             continue;
         }
         float penX = 0.0f, penY = 0.0f;
-        keyLetterPen(glyph->second, circle.x, circle.y, render.height, kLetterScale, penX, penY);
+        float x = circle.x, y = circle.y, scale = kLetterScale;
+        mapToCircleArea(render.circleArea, render.width, render.height, x, y, scale);
+        keyLetterPen(glyph->second, x, y, render.height, scale, penX, penY);
         float r = 1.0f, g = 1.0f, b = 1.0f;
         if (circle.stemIndex >= 0 && circle.stemIndex < kStemSlots) {
             r = render.stemColors[circle.stemIndex][0];
@@ -201,7 +234,7 @@ static void drawKeyLetters(const GameState& game, const CircleBatch& batch, Rend
             b = render.stemColors[circle.stemIndex][2];
         }
         const char text[2] = {circle.keyLabel, '\0'};
-        drawText(render, text, penX, penY, r, g, b, 1.0f, kLetterScale);
+        drawText(render, text, penX, penY, r, g, b, 1.0f, scale);
     }
 }
 
@@ -217,10 +250,11 @@ void drawCircles(const GameState& game, RenderState& render) {
     settleSceneDimBeforeDrawingOver();
     CircleBatch batch;
     buildCircleBatch(game, batch);
+    placeBatch(batch, render);
 
     gGL.glUseProgram(render.circleProgram);
     uploadBatch(render.circleProgram, batch, render);
-    uploadBursts(render.circleProgram, effects, render.time);
+    uploadBursts(render.circleProgram, effects, render.time, render);
     gGL.glEnable(GL_BLEND);
     gGL.glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     gGL.glBindVertexArray(render.circleVertexArray);

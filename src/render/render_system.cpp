@@ -50,6 +50,17 @@ bool renderInit(RenderState& render, const char* title, int width, int height, c
     SDL_GL_SetSwapInterval(1);
     // Pixels, not points: the viewport, the uniforms, circle placement and input all share it.
     SDL_GetWindowSizeInPixels(render.window, &render.width, &render.height);
+    if (!options.fullscreen && render.width > 0 && render.height > 0 &&
+        (render.width != width || render.height != height)) {
+        // A window on a high-density display is sized in points: ask again so that its drawable
+        // area has the pixels asked for.
+        int pointWidth = 0, pointHeight = 0;
+        SDL_GetWindowSize(render.window, &pointWidth, &pointHeight);
+        SDL_SetWindowSize(render.window, width * pointWidth / render.width,
+                          height * pointHeight / render.height);
+        SDL_SyncWindow(render.window);
+        SDL_GetWindowSizeInPixels(render.window, &render.width, &render.height);
+    }
     if (!initGLState(render)) {
         logError(stderr, "Failed to initialize OpenGL");
         return false;

@@ -33,6 +33,20 @@ struct Glyph {
     float xOffset = 0.0f, yOffset = 0.0f; // box's top left from the pen on the baseline
 };
 
+// Where the circles are drawn while the tutorial shows them as a demonstration, clear of its text
+// and buttons: a circle placed anywhere in the drawable area is drawn at the same relative place in
+// `centres`, its radii multiplied by `radiusScale` (so that its ring and glow stay in the area the
+// tutorial keeps free). Off: circles are drawn where they are.
+struct CircleArea {
+    bool enabled = false;
+    float left = 0.0f, bottom = 0.0f, right = 0.0f, top = 0.0f; // centres' range: pixels, origin bottom left
+    float radiusScale = 1.0f;
+};
+
+// Where a circle at (x, y) with radius `radius` (drawable pixels, origin bottom left, in a drawable
+// area of width x height) is drawn under `area`: unchanged when the area is off.
+void mapToCircleArea(const CircleArea& area, int width, int height, float& x, float& y, float& radius);
+
 // Everything the drawing routines work on. Starts zeroed; GL names are 0 when absent.
 // Owned by App; main thread only, except the stem slots (see the game mutex in app.hpp).
 struct RenderState {
@@ -75,12 +89,13 @@ struct RenderState {
     int glMajorVersion = 0, glMinorVersion = 0; // of the context actually obtained
     float previousFillTime = 0.0f;              // render time at the previous uniform fill
     CircleEffects circleEffects;                // hit bursts drawn with the circles
+    CircleArea circleArea;                      // set by the tutorial's pages, off otherwise
     std::vector<float> textVertices;            // drawText's scratch, kept between calls
 };
 
 // Options of the window, chosen on the command line.
 struct WindowOptions {
-    bool fullscreen = true; // false: a resizable window of the given size
+    bool fullscreen = true; // false: a resizable window of the given size in drawable pixels
 };
 
 // Opens the window and its GL context (4.6 core requested; 4.5, 4.3, 4.1 and 3.3 core tried in

@@ -74,8 +74,12 @@ void drawErrorScale(const CalibrationSession& session, float s) {
 
 // The taps so far as numbers, newest last.
 void drawErrorList(const CalibrationSession& session) {
+    // Eight to a row, fewer where the panel is narrow.
+    const float itemWidth = ImGui::CalcTextSize("-150 ms ").x + ImGui::GetStyle().ItemSpacing.x;
+    const std::size_t perRow = static_cast<std::size_t>(
+        std::clamp(static_cast<int>(ImGui::GetContentRegionAvail().x / itemWidth), 1, 8));
     for (std::size_t i = 0; i < session.errorsMs.size(); ++i) {
-        if (i % 8 != 0) {
+        if (i % perRow != 0) {
             ImGui::SameLine();
         }
         char text[16];
@@ -153,8 +157,10 @@ void drawCalibrationScreen(App& app) {
     const ImGuiViewport& viewport = *ImGui::GetMainViewport();
     const ImVec2 work = viewport.WorkSize;
     drawNeonTitle("CALIBRATION", 0.35f, 1.0f);
-    const float top = viewport.WorkPos.y + 0.08f * work.y + ImGui::CalcTextSize("CALIBRATION").y + 60.0f * s;
-    const float width = 0.75f * work.x;
+    const float top =
+        std::max(viewport.WorkPos.y + 0.08f * work.y + ImGui::CalcTextSize("CALIBRATION").y + 60.0f * s,
+                 neonTitleRect("CALIBRATION").y1);
+    const float width = panelWidthFraction(0.75f) * work.x;
     ImGui::SetNextWindowPos(ImVec2(viewport.WorkPos.x + (work.x - width) / 2.0f, top), ImGuiCond_Always);
     ImGui::SetNextWindowSize(ImVec2(width, work.y - top - 40.0f * s));
     bool back = false, retry = false, save = false;
@@ -170,6 +176,8 @@ void drawCalibrationScreen(App& app) {
         ImGui::PushStyleColor(ImGuiCol_Border, ImVec4(0.3f, 0.3f, 0.5f, 0.5f));
         const float contentHeight = ImGui::GetContentRegionAvail().y - button.y - 30.0f * s;
         if (ImGui::BeginChild("CalibrationContent", ImVec2(0.0f, contentHeight), ImGuiChildFlags_Borders)) {
+            const ImVec2 at = ImGui::GetWindowPos(), size = ImGui::GetWindowSize();
+            uiTraceRect("calibration_panel", at.x, at.y, at.x + size.x, at.y + size.y);
             pushFont(gUI.fonts.defaultFont);
             ImGui::TextWrapped(
                 "Listen to the click, then tap on every beat: Space, any letter key, or the pad. "

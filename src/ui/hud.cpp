@@ -10,6 +10,7 @@
 
 #include <imgui.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 
@@ -75,20 +76,30 @@ void drawScoreHud(App& app) {
                                    ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_AlwaysAutoResize |
                                    ImGuiWindowFlags_NoSavedSettings;
     if (ImGui::Begin("##ScoreHUD", nullptr, flags)) {
-        ImFont* font = gUI.fonts.scoreFont;
-        ImGui::PushFont(font, font != nullptr ? font->LegacySize : 0.0f);
-        bool first = true;
-        for (const HudText& item : scoreHudTexts(score, highScore, multiplier, combo, app.options.autoplay)) {
-            if (!first) {
+        ImGui::PushFont(gUI.fonts.scoreFont, kScoreFontPixels);
+        const std::vector<HudText> texts =
+            scoreHudTexts(score, highScore, multiplier, combo, app.options.autoplay);
+        // One line where it fits between the exit buttons' places on both sides (the panel stays
+        // centred), else two.
+        float line = 0.0f;
+        for (const HudText& item : texts) {
+            line += ImGui::CalcTextSize(item.text.c_str()).x + 30.0f * s;
+        }
+        const float room = viewport.WorkSize.x - 2.0f * (hudExitButtonSpace(s) + 40.0f * s);
+        const bool twoLines = line > room;
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            const HudText& item = texts[i];
+            if (i > 0 && !(twoLines && i == 2)) {
                 ImGui::SameLine();
             }
-            first = false;
             ImGui::PushStyleColor(ImGuiCol_Text,
                                   ImVec4(item.color[0], item.color[1], item.color[2], item.color[3]));
             ImGui::TextUnformatted(item.text.c_str());
             ImGui::PopStyleColor();
         }
         ImGui::PopFont();
+        const ImVec2 at = ImGui::GetWindowPos(), size = ImGui::GetWindowSize();
+        uiTraceRect("hud_score", at.x, at.y, at.x + size.x, at.y + size.y);
     }
     ImGui::End();
     ImGui::PopStyleColor();
@@ -114,10 +125,18 @@ void drawStemProgressBar(App& app) {
     const ImVec2 origin = ImGui::GetWindowPos();
     const float height = 40.0f * s;
     const float y0 = origin.y + (ImGui::GetWindowHeight() - height) / 2.0f; // taller than its window
-    for (const StemSegment& segment : stemSegments(stems, layers, width, s)) {
+    const std::vector<StemSegment> segments = stemSegments(stems, layers, width, s);
+    for (const StemSegment& segment : segments) {
         const ImVec2 a(origin.x + segment.x0, y0), b(origin.x + segment.x1, y0 + height);
         draw->AddRectFilled(a, b, segment.lit ? 0xFF64C864u : 0xFF282828u, 4.0f * s);
         draw->AddRect(a, b, 0xFF141414u, 4.0f * s, 0, 1.0f);
+    }
+    if (!segments.empty()) {
+        // What shows of the bar: its window clips it.
+        const ImVec2 clipMin = draw->GetClipRectMin(), clipMax = draw->GetClipRectMax();
+        uiTraceRect("hud_layers", std::max(clipMin.x, origin.x + segments.front().x0),
+                    std::max(clipMin.y, y0), std::min(clipMax.x, origin.x + segments.back().x1),
+                    std::min(clipMax.y, y0 + height));
     }
     ImGui::End();
 }
@@ -140,6 +159,8 @@ void endRound(App& app) {
     resetRound(app.game);
     app.game.playing = false;
 }
+
+float hudExitButtonSpace(float s) { return 80.0f * s; }
 
 void drawExitButton(App& app) {
     const float s = gUI.uiScale;

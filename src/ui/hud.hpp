@@ -32,6 +32,10 @@ struct StemSegment {
 // followed by a gap of 2 s. None for no stems.
 std::vector<StemSegment> stemSegments(int stems, int activeLayers, float width, float s);
 
+// The width the exit button takes at the right edge, margin included, at scale `s`: the score panel
+// keeps clear of it (and of as much on the left, to stay centred), going to two lines if need be.
+float hudExitButtonSpace(float s);
+
 void drawScoreHud(App& app);
 void drawStemProgressBar(App& app);
 void drawExitButton(App& app);

@@ -194,10 +194,14 @@ void drawLeaderboardScreen(App& app) {
     const ImGuiViewport& viewport = *ImGui::GetMainViewport();
     const ImVec2 work = viewport.WorkSize;
     drawNeonTitle("LEADERBOARD", 0.3f, 0.8f);
-    const float top = viewport.WorkPos.y + 0.08f * work.y + ImGui::CalcTextSize("LEADERBOARD").y + 60.0f * s;
+    const float top =
+        std::max(viewport.WorkPos.y + 0.08f * work.y + ImGui::CalcTextSize("LEADERBOARD").y + 60.0f * s,
+                 neonTitleRect("LEADERBOARD").y1);
     const float height = work.y - (top - viewport.WorkPos.y) - 40.0f * s;
-    ImGui::SetNextWindowPos(ImVec2(viewport.WorkPos.x + 0.125f * work.x, top), ImGuiCond_Always);
-    ImGui::SetNextWindowSize(ImVec2(0.75f * work.x, height), ImGuiCond_Always);
+    const float fraction = panelWidthFraction(0.75f);
+    ImGui::SetNextWindowPos(ImVec2(viewport.WorkPos.x + (1.0f - fraction) / 2.0f * work.x, top),
+                            ImGuiCond_Always);
+    ImGui::SetNextWindowSize(ImVec2(fraction * work.x, height), ImGuiCond_Always);
     bool back = false;
     if (ImGui::Begin("##LeaderboardPanel", nullptr,
                      ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
@@ -208,11 +212,13 @@ void drawLeaderboardScreen(App& app) {
             ImGui::PushTextWrapPos(0.0f);
             ImGui::TextColored(ImVec4(1.0f, 0.5f, 0.4f, 1.0f), "%s", notice.c_str());
             ImGui::PopTextWrapPos();
+            uiTraceLastItem("leaderboard_notice");
             ImGui::Dummy(ImVec2(0.0f, 10.0f * s));
         }
         pushFont(gUI.fonts.buttonFont);
         ImGui::TextUnformatted("Select Level:");
         ImGui::PopFont();
+        uiTraceLastItem("leaderboard_heading");
         ImGui::Dummy(ImVec2(0.0f, 10.0f * s));
 
         ImGui::PushStyleVar(ImGuiStyleVar_FrameRounding, 8.0f);
@@ -241,6 +247,7 @@ void drawLeaderboardScreen(App& app) {
             }
             ImGui::EndCombo();
         }
+        uiTraceLastItem("leaderboard_level");
         ImGui::PopStyleColor(2);
         ImGui::PopStyleVar();
         ImGui::Dummy(ImVec2(0.0f, 20.0f * s));
@@ -249,8 +256,11 @@ void drawLeaderboardScreen(App& app) {
         ImGui::PushStyleVar(ImGuiStyleVar_ChildRounding, 12.0f);
         ImGui::PushStyleColor(ImGuiCol_ChildBg, ImVec4(0.05f, 0.05f, 0.1f, 0.85f));
         ImGui::PushStyleColor(ImGuiCol_Border, ImVec4(0.3f, 0.3f, 0.5f, 0.5f));
-        if (ImGui::BeginChild("ScoresList", ImVec2(0.0f, remaining - 125.2f * s - 60.0f * s),
+        if (ImGui::BeginChild("ScoresList",
+                              ImVec2(0.0f, std::max(60.0f * s, remaining - 125.2f * s - 60.0f * s)),
                               ImGuiChildFlags_Borders)) {
+            const ImVec2 at = ImGui::GetWindowPos(), extent = ImGui::GetWindowSize();
+            uiTraceRect("leaderboard_scores", at.x, at.y, at.x + extent.x, at.y + extent.y);
             if (levels.empty()) {
                 const char* text = "No leaderboard data available.";
                 const ImVec2 size = ImGui::CalcTextSize(text);
@@ -269,7 +279,7 @@ void drawLeaderboardScreen(App& app) {
         if (gap > 0.0f) {
             ImGui::Dummy(ImVec2(0.0f, gap));
         }
-        const ImVec2 size(400.0f * s, 125.2f * s);
+        const ImVec2 size(std::min(400.0f * s, ImGui::GetContentRegionAvail().x), 125.2f * s);
         const RowButton row[] = {{"##back", "Back"}};
         back = drawButtonRow(row, 1, size, 0.0f) == 0;
     }

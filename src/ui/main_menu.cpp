@@ -10,6 +10,7 @@
 
 #include <SDL3/SDL.h>
 #include <imgui.h>
+#include <imgui_internal.h>
 
 #include <algorithm>
 #include <mutex>
@@ -20,15 +21,17 @@ int selectedLevelIndex = 0;
 
 namespace {
 
-void pushFont(ImFont* font) { ImGui::PushFont(font, font != nullptr ? font->LegacySize : 0.0f); }
+void pushFont(ImFont* font) { pushUIFont(font); }
 
-void drawButtonStack(App& app, float titleBottom, const ImGuiViewport& viewport) {
+// The stack's height for buttons `buttonHeight` high (the 2 s between them taken as 1 pixel, as the
+// landscape layout has always placed it).
+float buttonStackHeight(float buttonHeight) { return 5.0f * buttonHeight + 4.0f; }
+
+// The five buttons, their top at `top` (window units, screen space).
+void drawButtonStack(App& app, float top) {
     const float s = gUI.uiScale;
     const ImVec2 size(400.0f * s, 125.2f * s);
-    const float stackHeight = 5.0f * size.y + 4.0f;
-    const float bottom = viewport.WorkPos.y + viewport.WorkSize.y;
-    ImGui::SetCursorPosY(titleBottom + std::max(0.0f, (bottom - titleBottom - stackHeight) / 2.0f) -
-                         ImGui::GetWindowPos().y);
+    ImGui::SetCursorPosY(top - ImGui::GetWindowPos().y + ImGui::GetScrollY());
     pushClearButtonColours();
     const float x = ImGui::GetCursorPosX() + (ImGui::GetColumnWidth() - size.x) / 2.0f;
     const float savedSpacing = ImGui::GetStyle().ItemSpacing.y;
@@ -65,8 +68,11 @@ void drawButtonStack(App& app, float titleBottom, const ImGuiViewport& viewport)
 void drawLevelTable(float listHeight) {
     const float s = gUI.uiScale;
     pushFont(gUI.fonts.defaultFont);
-    if (ImGui::BeginChild("LevelSelectionChild", ImVec2(0, listHeight), ImGuiChildFlags_None,
-                          ImGuiWindowFlags_NoBackground)) {
+    const bool shown = ImGui::BeginChild("LevelSelectionChild", ImVec2(0, listHeight), ImGuiChildFlags_None,
+                                         ImGuiWindowFlags_NoBackground);
+    const ImVec2 panel = ImGui::GetWindowPos(), panelSize = ImGui::GetWindowSize();
+    uiTraceRect("menu_levels", panel.x, panel.y, panel.x + panelSize.x, panel.y + panelSize.y);
+    if (shown) {
         if (ImGui::BeginTable("LevelsTable", 2, ImGuiTableFlags_ScrollY | ImGuiTableFlags_PadOuterX)) {
             ImGui::TableSetupColumn("Level", ImGuiTableColumnFlags_WidthStretch);
             ImGui::TableSetupColumn("Difficulty", ImGuiTableColumnFlags_WidthFixed,
@@ -82,13 +88,16 @@ void drawLevelTable(float listHeight) {
                 // only after a frame of hover, which a tap on a touch screen never gives).
                 ImGui::PushID(i);
                 const ImVec2 text = ImGui::GetCursorScreenPos();
+                const float cellRight = text.x + ImGui::GetContentRegionAvail().x;
                 if (ImGui::Selectable("##row", i == selectedLevelIndex, ImGuiSelectableFlags_SpanAllColumns,
                                       ImVec2(0.0f, ImGui::GetTextLineHeight()))) {
                     selectedLevelIndex = i;
                 }
                 uiTraceLastItem(("level_row_" + std::to_string(i)).c_str());
-                ImGui::GetWindowDrawList()->AddText(text, ImGui::GetColorU32(ImGuiCol_Text),
-                                                    entry.name.c_str());
+                // A name longer than its cell ends in an ellipsis rather than run under the stars.
+                ImGui::RenderTextEllipsis(ImGui::GetWindowDrawList(), text,
+                                          ImVec2(cellRight, text.y + ImGui::GetTextLineHeight()), cellRight,
+                                          entry.name.c_str(), nullptr, nullptr);
                 ImGui::PopID();
                 ImGui::TableSetColumnIndex(1);
                 const int stars = std::min(std::max(entry.difficulty, 1), 5);
@@ -106,8 +115,12 @@ void drawLevelTable(float listHeight) {
 
 void drawLevelDetails(float detailsHeight) {
     pushFont(gUI.fonts.defaultFont);
-    if (ImGui::BeginChild("LevelDetails", ImVec2(0, detailsHeight), ImGuiChildFlags_None,
-                          ImGuiWindowFlags_NoBackground | ImGuiWindowFlags_NoScrollbar)) {
+    // A description longer than the panel scrolls in it rather than being cut.
+    const bool shown = ImGui::BeginChild("LevelDetails", ImVec2(0, detailsHeight), ImGuiChildFlags_None,
+                                         ImGuiWindowFlags_NoBackground);
+    const ImVec2 panel = ImGui::GetWindowPos(), panelSize = ImGui::GetWindowSize();
+    uiTraceRect("menu_details", panel.x, panel.y, panel.x + panelSize.x, panel.y + panelSize.y);
+    if (shown) {
         if (!levelList.empty() && selectedLevelIndex >= 0 &&
             selectedLevelIndex < static_cast<int>(levelList.size())) {
             const LevelListEntry& entry = levelList[static_cast<size_t>(selectedLevelIndex)];
@@ -121,40 +134,68 @@ void drawLevelDetails(float detailsHeight) {
     ImGui::PopFont();
 }
 
+// A heading in the button font, traced under `id`.
+void heading(const char* text, const char* id) {
+    pushFont(gUI.fonts.buttonFont);
+    ImGui::TextUnformatted(text);
+    ImGui::PopFont();
+    uiTraceLastItem(id);
+}
+
+// The level table and the details below it, `top` their top (screen space).
+void drawLevelBlock(float top, float listHeight, float detailsHeight) {
+    ImGui::SetCursorPosY(top - ImGui::GetWindowPos().y + ImGui::GetScrollY());
+    heading("Select Level", "menu_levels_heading");
+    drawLevelTable(listHeight);
+    heading("Details", "menu_details_heading");
+    drawLevelDetails(detailsHeight);
+}
+
 } // namespace
 
 void drawMainMenu(App& app) {
+    const float s = gUI.uiScale;
     const ImGuiViewport& viewport = *ImGui::GetMainViewport();
     const ImVec2 work = viewport.WorkSize;
     drawNeonTitle("VIBRELLE", 0.5f, 1.0f);
-    ImGui::SetNextWindowPos(ImVec2(viewport.WorkPos.x + (work.x - 0.75f * work.x) / 2.0f, viewport.WorkPos.y),
+    const float width = (gUI.portrait ? 0.92f : 0.75f) * work.x;
+    ImGui::SetNextWindowPos(ImVec2(viewport.WorkPos.x + (work.x - width) / 2.0f, viewport.WorkPos.y),
                             ImGuiCond_Always);
-    ImGui::SetNextWindowSize(ImVec2(0.75f * work.x, work.y));
+    ImGui::SetNextWindowSize(ImVec2(width, work.y));
+    // Scrolls only where the window is too small for the smallest text (see computeUiScale).
     const ImGuiWindowFlags flags = ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize |
                                    ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoCollapse |
-                                   ImGuiWindowFlags_AlwaysAutoResize | ImGuiWindowFlags_NoBackground;
+                                   ImGuiWindowFlags_NoBackground;
     if (ImGui::Begin("##MainMenu", nullptr, flags)) {
-        ImGui::Columns(2, "MainMenuColumns", false);
-        const float titleBottom = viewport.WorkPos.y + 0.08f * work.y + ImGui::CalcTextSize("VIBRELLE").y;
-        drawButtonStack(app, titleBottom, viewport);
-
-        ImGui::NextColumn();
         const float lineH = ImGui::GetTextLineHeightWithSpacing();
         const float listHeight = 4.0f * ImGui::GetStyle().ItemSpacing.y + 5.0f * lineH;
-        const float detailsHeight = 0.125f * work.y;
-        const float blockHeight = listHeight + lineH + detailsHeight;
         const float bottom = viewport.WorkPos.y + work.y;
-        ImGui::SetCursorPosY(titleBottom + std::max(0.0f, (bottom - titleBottom - blockHeight) / 2.0f) -
-                             ImGui::GetWindowPos().y);
-        pushFont(gUI.fonts.buttonFont);
-        ImGui::TextUnformatted("Select Level");
-        ImGui::PopFont();
-        drawLevelTable(listHeight);
-        pushFont(gUI.fonts.buttonFont);
-        ImGui::TextUnformatted("Details");
-        ImGui::PopFont();
-        drawLevelDetails(detailsHeight);
-        ImGui::Columns(1);
+        const float buttonHeight = 125.2f * s;
+        const float stack = buttonStackHeight(buttonHeight);
+        if (!gUI.portrait) {
+            // Two columns, each block centred in the height under the title.
+            ImGui::Columns(2, "MainMenuColumns", false);
+            const float detailsHeight = 0.125f * work.y;
+            const float titleBottom = viewport.WorkPos.y + 0.08f * work.y + ImGui::CalcTextSize("VIBRELLE").y;
+            drawButtonStack(app, titleBottom + std::max(0.0f, (bottom - titleBottom - stack) / 2.0f));
+            ImGui::NextColumn();
+            const float blockHeight = listHeight + lineH + detailsHeight;
+            drawLevelBlock(titleBottom + std::max(0.0f, (bottom - titleBottom - blockHeight) / 2.0f),
+                           listHeight, detailsHeight);
+            ImGui::Columns(1);
+        } else {
+            // One column: the buttons, then the levels, the whole centred under the title.
+            pushFont(gUI.fonts.buttonFont);
+            const float headingH = ImGui::GetTextLineHeightWithSpacing();
+            ImGui::PopFont();
+            const float detailsHeight = 3.0f * lineH;
+            const float gap = 30.0f * s;
+            const float titleBottom = neonTitleRect("VIBRELLE").y1 + gap;
+            const float blockHeight = stack + gap + 2.0f * headingH + listHeight + detailsHeight;
+            const float top = titleBottom + std::max(0.0f, (bottom - titleBottom - blockHeight) / 2.0f);
+            drawButtonStack(app, top);
+            drawLevelBlock(top + stack + gap, listHeight, detailsHeight);
+        }
     }
     ImGui::End();
 }
@@ -176,15 +217,21 @@ void drawLoadingOverlay(const App& app) {
                      ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_AlwaysAutoResize |
                      ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_NoInputs);
     pushFont(gUI.fonts.buttonFont);
+    // A long level name wraps within 80 % of the window instead of running past it.
+    const float room = 0.8f * viewport.WorkSize.x - 80.0f * s;
+    ImGui::PushTextWrapPos(ImGui::GetCursorPosX() + std::min(ImGui::CalcTextSize(text.c_str()).x, room));
     ImGui::TextUnformatted(text.c_str());
+    ImGui::PopTextWrapPos();
     ImGui::PopFont();
+    const ImVec2 at = ImGui::GetWindowPos(), size = ImGui::GetWindowSize();
+    uiTraceRect("loading", at.x, at.y, at.x + size.x, at.y + size.y);
     ImGui::End();
     ImGui::PopStyleVar();
 }
 
 void runPendingLevelStart(App& app) {
     const int index = app.pendingLevelStart;
-    if (index < 0) {
+    if (index < 0 || app.holdLevelStart) {
         return;
     }
     app.pendingLevelStart = -1;

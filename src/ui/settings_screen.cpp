@@ -9,6 +9,7 @@
 #include <imgui.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -72,7 +73,17 @@ void drawPlayerKey(App& app, float s) {
     }
     const float fieldWidth = 300.0f * s;
     const float width = 360.0f * s + fieldWidth;
-    ImGui::SameLine(std::max(ImGui::GetCursorPosX() + 20.0f * s, ImGui::GetContentRegionMax().x - width));
+    // Beside the heading where there is room for it (as in landscape), else on a line of its own.
+    const float lineStart = ImGui::GetCursorPosX();
+    const float right = ImGui::GetContentRegionMax().x;
+    ImGui::SameLine();
+    const float headingEnd = ImGui::GetCursorPosX();
+    if (headingEnd + 20.0f * s + width > right) {
+        ImGui::NewLine();
+        ImGui::SetCursorPosX(std::max(lineStart, right - width));
+    } else {
+        ImGui::SetCursorPosX(std::max(lineStart + 20.0f * s, right - width));
+    }
     if (!state.message.empty()) {
         ImGui::TextColored(ImVec4(1.0f, 0.5f, 0.4f, 1.0f), "%s", state.message.c_str());
     } else if (state.key.empty()) {
@@ -92,6 +103,29 @@ void drawPlayerKey(App& app, float s) {
     ImGui::InputTextWithHint("##playerkey", "Paste a key here", state.pasted, sizeof state.pasted);
     uiTraceLastItem("##playerkey");
     ImGui::PopStyleColor();
+}
+
+// The player's factor on the fitted GUI scale, in percent. Applied and stored when the slider is let
+// go: the screen re-laid out under a dragging finger would move the slider away from it.
+void drawUiScaleSetting(float width) {
+    static int dragged = -1; // what the slider shows while it is held, -1 when it is not
+    int percent = dragged >= 0 ? dragged : static_cast<int>(std::lround(gUI.userScale * 100.0f));
+    ImGui::BeginGroup();
+    ImGui::TextUnformatted("UI Scale");
+    ImGui::SameLine();
+    ImGui::PushStyleColor(ImGuiCol_Text, ImVec4(0.7f, 0.7f, 0.7f, 1.0f));
+    ImGui::TextUnformatted("(as far as the window allows)");
+    ImGui::PopStyleColor();
+    ImGui::SetNextItemWidth(width);
+    ImGui::SliderInt("##uiscale", &percent, static_cast<int>(kMinUserUiScale * 100.0f + 0.5f),
+                     static_cast<int>(kMaxUserUiScale * 100.0f + 0.5f), "%d%%", ImGuiSliderFlags_AlwaysClamp);
+    uiTraceLastItem("##uiscale");
+    dragged = ImGui::IsItemActive() ? percent : -1;
+    if (ImGui::IsItemDeactivatedAfterEdit()) {
+        gUI.userScale = static_cast<float>(percent) / 100.0f;
+        saveUiScale(gUI.userScale);
+    }
+    ImGui::EndGroup();
 }
 
 void drawGameplaySettings(App& app, float s) {
@@ -119,14 +153,20 @@ void drawGameplaySettings(App& app, float s) {
     ImGui::PopStyleColor();
 
     // The loudness of the whole game: applied while dragging, stored once the slider is let go.
+    // The GUI's scale beside it where the panel is wide, under it where it is not.
     ImGui::Dummy(ImVec2(0.0f, 20.0f * s));
+    const float gap = 40.0f * s;
+    const bool sideBySide = ImGui::GetContentRegionAvail().x >= 1100.0f * s;
+    const float half = sideBySide ? (ImGui::GetContentRegionAvail().x - gap) / 2.0f : -1.0f;
+    const ImVec2 rowStart = ImGui::GetCursorPos();
+    ImGui::BeginGroup();
     ImGui::TextUnformatted("Music Volume");
     AudioEngine* engine = app.audio.engine.get();
     int percent = engine != nullptr ? static_cast<int>(std::lround(engine->getGlobalVolume() * 100.0f)) : 100;
     ImGui::PushStyleColor(ImGuiCol_FrameBg, ImVec4(0.15f, 0.15f, 0.2f, 0.9f));
     ImGui::PushStyleColor(ImGuiCol_SliderGrab, ImVec4(0.0f, 1.0f, 0.5f, 1.0f));
     ImGui::PushStyleColor(ImGuiCol_SliderGrabActive, ImVec4(0.3f, 1.0f, 0.7f, 1.0f));
-    ImGui::SetNextItemWidth(-1.0f);
+    ImGui::SetNextItemWidth(half);
     if (ImGui::SliderInt("##musicvolume", &percent, 0, 100, "%d%%") && engine != nullptr) {
         engine->setGlobalVolume(static_cast<float>(percent) / 100.0f);
     }
@@ -134,13 +174,20 @@ void drawGameplaySettings(App& app, float s) {
     if (ImGui::IsItemDeactivatedAfterEdit()) {
         saveMusicVolume(static_cast<float>(percent) / 100.0f);
     }
+    ImGui::EndGroup();
+    if (sideBySide) {
+        ImGui::SetCursorPos(ImVec2(rowStart.x + half + gap, rowStart.y));
+    } else {
+        ImGui::Dummy(ImVec2(0.0f, 20.0f * s));
+    }
+    drawUiScaleSetting(half);
 
     // How far the game clock runs behind the sound: applied while dragging, stored once let go.
     ImGui::Dummy(ImVec2(0.0f, 20.0f * s));
     ImGui::TextUnformatted("Audio Offset");
     ImGui::SameLine();
     ImGui::PushStyleColor(ImGuiCol_Text, ImVec4(0.7f, 0.7f, 0.7f, 1.0f));
-    ImGui::TextUnformatted("(more if you hit late, less if early, or let Calibrate find it)");
+    ImGui::TextWrapped("%s", "(more if you hit late, less if early, or let Calibrate find it)");
     ImGui::PopStyleColor();
     int offsetMs;
     {
@@ -190,10 +237,15 @@ void drawAudioBufferSetting(App& app, float s) {
     ImGui::SameLine();
     ImGui::PushStyleColor(ImGuiCol_Text, ImVec4(0.7f, 0.7f, 0.7f, 1.0f));
     const bool scripted = app.options.audioPeriodFrames != 0;
-    ImGui::TextUnformatted(scripted ? "(set by VIBRELLE_AUDIO_PERIOD)" : "(larger if the sound crackles)");
+    ImGui::TextWrapped("%s", scripted ? "(set by VIBRELLE_AUDIO_PERIOD)" : "(larger if the sound crackles)");
     ImGui::PopStyleColor();
-    ImGui::SameLine(0.0f, 20.0f * s);
     const unsigned current = app.audio.devicePeriodFrames;
+    // The choice beside the label where it shows whole, else on the next line.
+    ImGui::SameLine(0.0f, 20.0f * s);
+    if (ImGui::GetContentRegionAvail().x <
+        ImGui::CalcTextSize(audioBufferLabel(current).c_str()).x + ImGui::GetFrameHeight() + 20.0f * s) {
+        ImGui::NewLine();
+    }
     ImGui::PushStyleColor(ImGuiCol_FrameBg, ImVec4(0.15f, 0.15f, 0.2f, 0.9f));
     ImGui::PushStyleColor(ImGuiCol_FrameBgHovered, ImVec4(0.2f, 0.2f, 0.3f, 0.9f));
     ImGui::BeginDisabled(scripted);
@@ -246,8 +298,10 @@ void drawSettingsScreen(App& app) {
     const ImGuiViewport& viewport = *ImGui::GetMainViewport();
     const ImVec2 work = viewport.WorkSize;
     drawNeonTitle("SETTINGS", 0.35f, 1.0f);
-    const float width = 0.75f * work.x;
-    const float top = viewport.WorkPos.y + 0.08f * work.y + ImGui::CalcTextSize("SETTINGS").y + 80.0f * s;
+    const float width = panelWidthFraction(0.75f) * work.x;
+    const float top =
+        std::max(viewport.WorkPos.y + 0.08f * work.y + ImGui::CalcTextSize("SETTINGS").y + 80.0f * s,
+                 neonTitleRect("SETTINGS").y1);
     ImGui::SetNextWindowPos(ImVec2(viewport.WorkPos.x + (work.x - width) / 2.0f, top), ImGuiCond_Always);
     ImGui::SetNextWindowSize(ImVec2(width, work.y - top - 60.0f * s));
 
@@ -272,8 +326,20 @@ void drawSettingsScreen(App& app) {
         ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(40.0f * s, 40.0f * s));
         ImGui::PushStyleColor(ImGuiCol_ChildBg, ImVec4(0.05f, 0.05f, 0.1f, 0.85f));
         ImGui::PushStyleColor(ImGuiCol_Border, ImVec4(0.3f, 0.3f, 0.5f, 0.5f));
+        // As tall as the settings, or as the panel allows above the smallest row of buttons: then
+        // the settings scroll.
+        const float minRow = 0.5f * 125.2f * s;
+        const float most = std::max(60.0f * s, ImGui::GetContentRegionAvail().y - minRow - 10.0f * s);
+        ImGui::SetNextWindowSizeConstraints(ImVec2(0.0f, 0.0f), ImVec2(FLT_MAX, most));
+        // A scroll bar only when the settings are held down (the auto-fitted height is whole pixels,
+        // a fraction short of the content, which must not count).
+        static bool heldDown = false;
         if (ImGui::BeginChild("SettingsContent", ImVec2(0, 0),
-                              ImGuiChildFlags_Borders | ImGuiChildFlags_AutoResizeY)) {
+                              ImGuiChildFlags_Borders | ImGuiChildFlags_AutoResizeY,
+                              heldDown ? ImGuiWindowFlags_None : ImGuiWindowFlags_NoScrollbar)) {
+            const ImVec2 at = ImGui::GetWindowPos(), size = ImGui::GetWindowSize();
+            heldDown = size.y >= most - 1.0f;
+            uiTraceRect("settings_panel", at.x, at.y, at.x + size.x, at.y + size.y);
             drawNameField(app, s);
             drawGameplaySettings(app, s);
             drawAudioBufferSetting(app, s);

@@ -24,5 +24,7 @@ struct CreditLine {
 };
 const std::vector<CreditLine>& creditLines();
 
-void drawTutorialScreen();
+// The tutorial's page, its buttons, and the band under the text where the circles are shown
+// (app.render.circleArea, set here every frame the tutorial is drawn).
+void drawTutorialScreen(App& app);
 void drawCreditsScreen(App& app);

@@ -31,11 +31,16 @@ UIState gUI;
 
 // ---- Plain rules ----
 
-float computeUiScale(float contentScale, int pixelWidth, int pixelHeight) {
+float computeUiScale(float contentScale, int pixelWidth, int pixelHeight, float userScale) {
+    const float longSide = static_cast<float>(std::max(pixelWidth, pixelHeight));
+    const float shortSide = static_cast<float>(std::min(pixelWidth, pixelHeight));
+    const float fit = std::min(longSide / kDesignLongSide, shortSide / kDesignShortSide);
     const float display = std::max(contentScale, 1.0f);
-    const float fit = std::max(
-        std::min(static_cast<float>(pixelWidth) / 550.0f, static_cast<float>(pixelHeight) / 900.0f), 1.0f);
-    return std::min(display, fit);
+    // A setting from a hand-edited file, or none at all, never makes the GUI vanish or explode.
+    const float user =
+        std::isfinite(userScale) ? std::clamp(userScale, kMinUserUiScale, kMaxUserUiScale) : 1.0f;
+    const float base = std::min(display, fit);
+    return std::max(kMinUiScale, std::min(base * user, fit));
 }
 
 UIScreen screenFor(bool playing, bool showLeaderboard, bool showTutorial, bool showCalibration,
@@ -162,32 +167,38 @@ static ImFont* loadFontOr(const char* path, float size, const char* failure, ImF
     return font;
 }
 
+// Each font is loaded once, at its size for scale 1; the GUI draws it at any size (the scale goes
+// through style.FontScaleMain), so a new scale rebuilds nothing.
 static void loadFonts() {
     ImFontAtlas& atlas = *ImGui::GetIO().Fonts;
     atlas.Clear();
-    const float s = gUI.uiScale;
     UIFonts& fonts = gUI.fonts;
-    fonts.defaultFont = loadUIFont("fonts/Roboto-Regular.ttf", 36.0f * s);
+    fonts.defaultFont = loadUIFont("fonts/Roboto-Regular.ttf", 36.0f);
     if (fonts.defaultFont == nullptr) {
         logError(stderr, "Failed to load default font: %s. Using fallback.", "fonts/Roboto-Regular.ttf");
-        fonts.defaultFont = atlas.AddFontDefault();
+        ImFontConfig config;
+        config.SizePixels = 36.0f;
+        fonts.defaultFont = atlas.AddFontDefault(&config);
     }
-    fonts.boldFont = loadFontOr("fonts/Roboto-Bold.ttf", 36.0f * s,
+    fonts.boldFont = loadFontOr("fonts/Roboto-Bold.ttf", 36.0f,
                                 "Failed to load bold font: %s. Using fallback.", fonts.defaultFont);
-    fonts.titleFont = loadFontOr("fonts/Orbitron-Regular.ttf", 96.0f * s,
+    fonts.titleFont = loadFontOr("fonts/Orbitron-Regular.ttf", 96.0f,
                                  "Failed to load title font: %s. Using default.", fonts.defaultFont);
-    fonts.scoreFont = loadFontOr("fonts/Roboto-Regular.ttf", 48.0f * s,
-                                 "Failed to load score font: %s. Using default.", fonts.defaultFont);
-    fonts.buttonFont = loadFontOr("fonts/Roboto-Medium.ttf", 42.0f * s,
+    fonts.scoreFont = fonts.defaultFont; // the same face, drawn at kScoreFontPixels
+    fonts.buttonFont = loadFontOr("fonts/Roboto-Medium.ttf", 42.0f,
                                   "Failed to load button font: %s. Using default.", fonts.defaultFont);
-    atlas.Build();
+    ImGui::GetIO().FontDefault = fonts.defaultFont;
 }
 
+// From the library's defaults each time, so that a new scale does not compound the previous one.
 static void applyStyle() {
-    ImGui::StyleColorsDark();
     ImGuiStyle& style = ImGui::GetStyle();
+    style = ImGuiStyle();
+    ImGui::StyleColorsDark(&style);
     const float s = gUI.uiScale;
     style.ScaleAllSizes(s);
+    style.FontSizeBase = 36.0f;
+    style.FontScaleMain = s;
     style.Alpha = 0.85f;
     style.WindowPadding = ImVec2(8.0f * s, 8.0f * s);
     style.WindowRounding = 8.0f;
@@ -235,6 +246,7 @@ static void loadButtonTextures() {
 static void setUpGui() {
     loadFonts();
     applyStyle();
+    gUI.portrait = false;
     loadLevelList();
     const char* trace = std::getenv("VIBRELLE_UI_TRACE");
     gUI.trace = trace != nullptr && std::strcmp(trace, "1") == 0;
@@ -248,13 +260,39 @@ bool uiInit(RenderState& render) {
     ImGui_ImplOpenGL3_Init(guiShaderVersion(render.glMajorVersion, render.glMinorVersion,
                                             hasExtension("GL_ARB_ES3_compatibility")));
 
-    const float content = SDL_GetDisplayContentScale(SDL_GetDisplayForWindow(render.window));
-    int width = 0, height = 0;
-    SDL_GetWindowSizeInPixels(render.window, &width, &height);
-    gUI.uiScale = computeUiScale(content, width, height);
     setUpGui();
+    gUI.pixelWidth = gUI.pixelHeight = 0; // chosen afresh for this window
+    uiFollowWindow(render.window);
     loadButtonTextures();
     return true;
+}
+
+void uiApplyScale(float uiScale) {
+    gUI.uiScale = uiScale;
+    applyStyle();
+}
+
+void uiFollowWindow(SDL_Window* window) {
+    const float userScale = gUI.userScale;
+    int width = 0, height = 0, pointWidth = 0, pointHeight = 0;
+    SDL_GetWindowSizeInPixels(window, &width, &height);
+    SDL_GetWindowSize(window, &pointWidth, &pointHeight);
+    const float content = SDL_GetDisplayContentScale(SDL_GetDisplayForWindow(window));
+    if (width == gUI.pixelWidth && height == gUI.pixelHeight && content == gUI.contentScale &&
+        userScale == gUI.appliedUserScale) {
+        return;
+    }
+    gUI.pixelWidth = width;
+    gUI.pixelHeight = height;
+    gUI.contentScale = content;
+    gUI.appliedUserScale = userScale;
+    gUI.portrait = height > width;
+    const float pixels = computeUiScale(content, width, height, userScale);
+    // The GUI works in window points; on a high-density window a point is several pixels.
+    const float density = pointWidth > 0 && width > 0 ? static_cast<float>(width) / pointWidth : 1.0f;
+    uiApplyScale(pixels / density);
+    logMessage("UI scale: %.3f for %d x %d (content scale %.2f, player's scale %.2f)", pixels, width, height,
+               content, userScale);
 }
 
 void uiInitWithoutWindow(float uiScale) {
@@ -264,6 +302,10 @@ void uiInitWithoutWindow(float uiScale) {
     gUI.uiScale = uiScale;
     setUpGui();
 }
+
+void pushUIFont(ImFont* font) { ImGui::PushFont(font, font != nullptr ? font->LegacySize : 0.0f); }
+
+float panelWidthFraction(float landscape) { return gUI.portrait ? 0.92f : landscape; }
 
 void uiShutdown() {
     if (ImGui::GetCurrentContext() == nullptr) {
@@ -305,13 +347,25 @@ void drawUI(App& app) {
         screen = screenFor(app.game.playing, app.showLeaderboard, gUI.showTutorial, app.showCalibration,
                            app.showSettings, app.showCredits);
     }
-    if (screen != gUI.tracedScreen || (screen == UIScreen::Tutorial && gUI.tutorialPage != gUI.tracedPage)) {
+    // The loading notice covers the menu: it is a screen of its own for tracing.
+    const bool loading = screen == UIScreen::MainMenu && app.pendingLevelStart >= 0 &&
+                         app.pendingLevelStart < static_cast<int>(levelList.size());
+    if (screen != gUI.tracedScreen || (screen == UIScreen::Tutorial && gUI.tutorialPage != gUI.tracedPage) ||
+        loading != gUI.tracedLoading) {
         gUI.tracedScreen = screen;
         gUI.tracedPage = gUI.tutorialPage;
+        gUI.tracedLoading = loading;
         gUI.screenFrames = 0;
         gUI.tracedItems.clear();
     }
     ++gUI.screenFrames;
+    if (gUI.trace && gUI.screenFrames == 3) {
+        logMessage("UI screen: %s %d %d", tracedScreenName(screen, gUI.tutorialPage, loading),
+                   static_cast<int>(ImGui::GetIO().DisplaySize.x * ImGui::GetIO().DisplayFramebufferScale.x),
+                   static_cast<int>(ImGui::GetIO().DisplaySize.y * ImGui::GetIO().DisplayFramebufferScale.y));
+    }
+    gUI.traceSuspended = loading;
+    app.render.circleArea.enabled = false; // the tutorial's pages set it again
 
     switch (screen) {
     case UIScreen::Playing:
@@ -326,7 +380,7 @@ void drawUI(App& app) {
         drawLeaderboardScreen(app);
         break;
     case UIScreen::Tutorial:
-        drawTutorialScreen();
+        drawTutorialScreen(app);
         break;
     case UIScreen::Calibration:
         drawCalibrationScreen(app);
@@ -338,6 +392,7 @@ void drawUI(App& app) {
         drawCreditsScreen(app);
         break;
     }
+    gUI.traceSuspended = false;
     drawLoadingOverlay(app);
 
     // The tutorial song follows the tutorial's page; leaving the tutorial puts back the level it
@@ -356,6 +411,27 @@ void drawUI(App& app) {
             drawStemProgressBar(app); // the page explains it
         }
     }
+}
+
+const char* tracedScreenName(UIScreen screen, int tutorialPage, bool loading) {
+    static const char* const pages[] = {"tutorial:0", "tutorial:1", "tutorial:2", "tutorial:3", "tutorial:4"};
+    switch (screen) {
+    case UIScreen::Playing:
+        return "playing";
+    case UIScreen::Leaderboard:
+        return "leaderboard";
+    case UIScreen::Tutorial:
+        return tutorialPage >= 0 && tutorialPage < 5 ? pages[tutorialPage] : "tutorial";
+    case UIScreen::Calibration:
+        return "calibration";
+    case UIScreen::Settings:
+        return "settings";
+    case UIScreen::Credits:
+        return "credits";
+    case UIScreen::MainMenu:
+        break;
+    }
+    return loading ? "loading" : "menu";
 }
 
 void uiRender() {
@@ -410,14 +486,42 @@ void uiRender() {
 
 // ---- Shared widgets ----
 
-void drawNeonTitle(const char* text, float hueSpeed, float saturation) {
+// The title's font size for scale 1 (pushed; the GUI scale applies on top) and its top left: the
+// title font's 96 pixels unless the text would be wider than 90 % of the window, centred, 8 % of
+// the window's height down.
+static float neonTitlePlace(const char* text, ImVec2& topLeft, ImVec2& size) {
     const ImGuiViewport* viewport = ImGui::GetMainViewport();
-    dimScreenUnder(ImGui::GetBackgroundDrawList());
     ImFont* font = gUI.fonts.titleFont;
-    ImGui::PushFont(font, font ? font->LegacySize : 0.0f);
-    const ImVec2 size = ImGui::CalcTextSize(text);
-    const ImVec2 p(viewport->WorkPos.x + (viewport->WorkSize.x - size.x) / 2.0f,
-                   viewport->WorkPos.y + 0.08f * viewport->WorkSize.y);
+    const float full = font ? font->LegacySize : 96.0f;
+    ImGui::PushFont(font, full);
+    size = ImGui::CalcTextSize(text);
+    ImGui::PopFont();
+    const float room = 0.9f * viewport->WorkSize.x;
+    const float pixels = size.x > room ? full * room / size.x : full;
+    if (pixels != full) {
+        size = ImVec2(size.x * pixels / full, size.y * pixels / full);
+    }
+    topLeft = ImVec2(viewport->WorkPos.x + (viewport->WorkSize.x - size.x) / 2.0f,
+                     viewport->WorkPos.y + 0.08f * viewport->WorkSize.y);
+    return pixels;
+}
+
+TitleRect neonTitleRect(const char* text) {
+    ImVec2 p, size;
+    neonTitlePlace(text, p, size);
+    // The line's box: the glow (6 pixels x scale round the letters) stays inside it, since the
+    // capitals leave the line's leading above them and its descent below.
+    return TitleRect{p.x, p.y, p.x + size.x, p.y + size.y};
+}
+
+void drawNeonTitle(const char* text, float hueSpeed, float saturation) {
+    dimScreenUnder(ImGui::GetBackgroundDrawList());
+    ImVec2 p, size;
+    const float pixels = neonTitlePlace(text, p, size);
+    const TitleRect box = neonTitleRect(text);
+    uiTraceRect("title", box.x0, box.y0, box.x1, box.y1);
+    ImFont* font = gUI.fonts.titleFont;
+    ImGui::PushFont(font, pixels);
     ImDrawList* draw = ImGui::GetForegroundDrawList();
     const float t = static_cast<float>(SDL_GetTicks()) / 1000.0f;
     float r = 1.0f, g = 1.0f, b = 1.0f;
@@ -443,7 +547,7 @@ bool labeledImageButton(const char* id, const char* label, const ImVec2& size, s
                            ImVec2(1, 1), ImVec4(0, 0, 0, 0), ImVec4(1, 1, 1, 1));
     uiTraceLastItem(id);
     ImFont* font = gUI.fonts.buttonFont;
-    ImGui::PushFont(font, font ? font->LegacySize : 0.0f);
+    ImGui::PushFont(font, font ? font->LegacySize : 0.0f); // at its scale-1 size: the GUI scale applies
     const ImVec2 min = ImGui::GetItemRectMin(), max = ImGui::GetItemRectMax();
     const ImVec2 text = ImGui::CalcTextSize(label);
     ImGui::GetForegroundDrawList()->AddText(
@@ -475,17 +579,4 @@ int drawButtonRow(const RowButton* buttons, int count, const ImVec2& size, float
     }
     ImGui::PopStyleColor(3);
     return clicked;
-}
-
-void uiTraceLastItem(const char* id) {
-    // Auto-sized windows settle over their first frames; from the third frame on the layout is the
-    // real one. Each item is traced once per appearance of its screen, also when it shows up later
-    // (the tutorial's Finish, say).
-    if (!gUI.trace || gUI.screenFrames < 3 || !gUI.tracedItems.insert(id).second) {
-        return;
-    }
-    const ImVec2 min = ImGui::GetItemRectMin(), max = ImGui::GetItemRectMax();
-    const ImVec2 scale = ImGui::GetIO().DisplayFramebufferScale;
-    logMessage("UI: %s %d %d %d %d", id, static_cast<int>(min.x * scale.x), static_cast<int>(min.y * scale.y),
-               static_cast<int>((max.x - min.x) * scale.x), static_cast<int>((max.y - min.y) * scale.y));
 }

@@ -3,6 +3,8 @@
 // button textures), the GUI part of each frame, and what every screen shares: the choice of the
 // screen from the flags, the scale, the fonts and textures, the glowing title and the labelled
 // image button. Main thread only.
+#include "ui/ui_trace.hpp"
+
 #include <cstdint>
 #include <set>
 #include <string>
@@ -11,10 +13,14 @@ struct App;
 struct ImFont;
 struct ImVec2;
 struct RenderState;
+struct SDL_Window;
 
 // The screen drawn in a frame, derived from the flags; the first that applies wins.
 enum class UIScreen { Playing, Leaderboard, Tutorial, Calibration, Settings, Credits, MainMenu };
 
+// The GUI's fonts, each loaded once at its size for scale 1 (default and bold 36 pixels, title 96,
+// buttons 42); the score is the default face drawn at kScoreFontPixels.
+constexpr float kScoreFontPixels = 48.0f;
 struct UIFonts {
     ImFont* defaultFont = nullptr;
     ImFont* boldFont = nullptr;
@@ -32,7 +38,12 @@ struct ButtonTextures {
 
 // The GUI's state, one for the process (the GUI library's context is process-wide too).
 struct UIState {
-    float uiScale = 1.0f; // multiplies every GUI size and font size
+    float uiScale = 1.0f;                // multiplies every GUI size and font size (GUI units: window points)
+    float userScale = 1.0f;              // the player's "UI Scale" setting, kMinUserUiScale..kMaxUserUiScale
+    bool portrait = false;               // the window is taller than wide: the menu lays out in one column
+    int pixelWidth = 0, pixelHeight = 0; // the drawable size the scale was chosen for
+    float contentScale = 0.0f;           // and the display's content scale
+    float appliedUserScale = 0.0f;       // and the player's scale
     UIFonts fonts;
     ButtonTextures textures;
     bool showTutorial = false;
@@ -41,14 +52,46 @@ struct UIState {
     bool trace = false;               // VIBRELLE_UI_TRACE=1: log where buttons and rows are
     UIScreen tracedScreen = UIScreen::MainMenu;
     int tracedPage = 0;                // the tutorial page traced (a page is a screen of its own)
+    bool tracedLoading = false;        // the loading notice traced (a screen of its own too)
     int screenFrames = 0;              // frames the current screen has been shown in a row
     std::set<std::string> tracedItems; // ids already traced in this appearance
+    bool traceSuspended = false;       // items drawn under an overlay are not traced
 };
 extern UIState gUI;
 
-// min(display content scale (at least 1), max(min(w / 550, h / 900), 1)) for a window of w x h
-// drawable pixels: never below 1, never above the display's own scale, held down on small windows.
-float computeUiScale(float contentScale, int pixelWidth, int pixelHeight);
+// Every screen is laid out for a 1920 x 1080 window (landscape) or 1080 x 1920 (portrait) at
+// scale 1: measured at scale 1, the tallest screen (Settings) needs 1080 lines and the widest rows
+// (the main menu's two columns, the Settings rows) 1920 pixels, and in portrait the one-column
+// menu and the wrapped panels fit 1080 pixels across and 1920 down.
+constexpr float kDesignLongSide = 1920.0f;
+constexpr float kDesignShortSide = 1080.0f;
+// No text is drawn smaller than this; the smallest font is 36 pixels at scale 1.
+constexpr float kMinFontPixels = 14.0f;
+constexpr float kMinUiScale = kMinFontPixels / 36.0f;
+// The player's "UI Scale" setting, a factor on the fitted scale.
+constexpr float kMinUserUiScale = 0.8f;
+constexpr float kMaxUserUiScale = 1.5f;
+
+// The GUI scale, in drawable pixels per design pixel, for a window of w x h drawable pixels on a
+// display of `contentScale` with the player's `userScale`:
+//   fit  = min(long side / 1920, short side / 1080)   the largest scale at which every screen fits
+//   base = min(max(contentScale, 1), fit)             the display's own scale, held down to fit
+//   scale = max(kMinUiScale, min(base * userScale, fit))
+// So the GUI shrinks with a small window and grows with a dense display, but never past what the
+// window holds; the player's factor works within that. Below 747 x 420 (420 x 747 upright) the
+// fit is under kMinUiScale: text stays at 14 pixels and the screens' panels scroll instead.
+float computeUiScale(float contentScale, int pixelWidth, int pixelHeight, float userScale = 1.0f);
+
+// Follows the window: when its drawable size, its display's content scale or the player's scale
+// (gUI.userScale) differ from those the scale was chosen for, chooses it again and re-applies the style and
+// the font scale (fonts are drawn at any size from the one loaded copy: nothing is rebuilt). Logs "UI scale:
+// S for W x H (content scale C, player's scale U)" when it changes. Cheap when nothing changed: call once per
+// frame before uiBeginFrame. Main thread.
+void uiFollowWindow(SDL_Window* window);
+
+// Sets the scale directly (GUI units per design pixel), re-applying style and font scale. Main
+// thread, with a GUI context.
+void uiApplyScale(float uiScale);
 
 // The screen for these flags: Playing, Leaderboard, Tutorial, Calibration, Settings, Credits, else
 // MainMenu.
@@ -71,8 +114,8 @@ bool uiInit(RenderState& render);
 // textures. The caller sets the display size and renders (or not) itself.
 void uiInitWithoutWindow(float uiScale);
 
-// Adds a TrueType file to the GUI's font atlas at `sizePixels`; null, with its line on stderr, when
-// the file is missing or not a font.
+// Adds a TrueType file to the GUI's font atlas at `sizePixels` (its size at scale 1); null, with its line on
+// stderr, when the file is missing or not a font.
 ImFont* loadUIFont(const char* path, float sizePixels);
 
 // Loads a PNG (or any image stb_image reads) into a new RGBA texture. False when the file is
@@ -92,8 +135,25 @@ void uiRender();
 // Releases the back-ends (those that were brought up), the GUI context and the button textures.
 void uiShutdown();
 
-// The animated, glowing title of the full-screen menus, centred near the top.
+// The animated, glowing title of the full-screen menus, centred near the top (8 % of the window
+// down), in the title font at 96 pixels x scale, smaller when the text would not fit 90 % of the
+// window's width. Traced as "title".
 void drawNeonTitle(const char* text, float hueSpeed, float saturation);
+
+// The line box drawNeonTitle puts `text` in (its glow stays inside), in GUI units; the screens place their
+// panels below its bottom. Inside a GUI frame.
+struct TitleRect {
+    float x0, y0, x1, y1;
+};
+TitleRect neonTitleRect(const char* text);
+
+// Pushes `font` at its own size (the size it was loaded at, scale 1); the GUI's scale applies on
+// top (style.FontScaleMain). Pop with ImGui::PopFont. A null font keeps the current one.
+void pushUIFont(ImFont* font);
+
+// The fraction of the window's width a screen's panel takes: `landscape` in a landscape window,
+// 0.92 in a portrait one, where the panels take nearly all of it.
+float panelWidthFraction(float landscape);
 
 // An image button showing `activeTexture` while pressed and `inactiveTexture` otherwise, with
 // `label` centred on it in the button font. True when clicked.
@@ -116,7 +176,7 @@ struct RowButton {
 // button clicked this frame, or -1. Main thread, inside a window.
 int drawButtonRow(const RowButton* buttons, int count, const ImVec2& size, float gap);
 
-// With VIBRELLE_UI_TRACE=1, logs "UI: <id> <x> <y> <w> <h>" for the last item drawn, in window
-// pixels, once per appearance of its screen (once its layout has settled; a tutorial page counts as
-// a screen), so that tests and scripts can click it.
-void uiTraceLastItem(const char* id);
+// With VIBRELLE_UI_TRACE=1, "UI screen: <name> <w> <h>" starts each screen's traced items:
+// menu, loading, playing, settings, calibration, credits, leaderboard or tutorial:<page>, with the
+// window's drawable size. Logged by drawUI once the screen has settled.
+const char* tracedScreenName(UIScreen screen, int tutorialPage, bool loading);

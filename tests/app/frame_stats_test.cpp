@@ -62,6 +62,46 @@ TEST(AppOptions, ScreenshotQuitAfterAndFrameStats) {
 }
 
 // VIBRELLE_AUDIO_PERIOD: a whole number of frames from 64 to 8192, or it is reported and ignored.
+TEST(AppOptions, WindowSizeInPixelsOrAClearStartUpError) {
+    const struct {
+        const char* text;
+        bool ok;
+        int width, height;
+    } cases[] = {
+        {"1280x720", true, 1280, 720},
+        {"720X1280", true, 720, 1280},
+        {"240x240", true, 240, 240},
+        {"16384x16384", true, 16384, 16384},
+        {"239x600", false, 0, 0},
+        {"1280x16385", false, 0, 0},
+        {"1280", false, 0, 0},
+        {"1280x", false, 0, 0},
+        {"x720", false, 0, 0},
+        {"1280x720x2", false, 0, 0},
+        {"-1280x720", false, 0, 0},
+        {"1280 x 720", false, 0, 0},
+        {"99999999999x720", false, 0, 0},
+        {"", false, 0, 0},
+    };
+    for (const auto& c : cases) {
+        int width = 0, height = 0;
+        EXPECT_EQ(parseWindowSize(c.text, width, height), c.ok) << c.text;
+        EXPECT_EQ(width, c.width) << c.text;
+        EXPECT_EQ(height, c.height) << c.text;
+    }
+    const char* sized[] = {"vibrelle", "--window-size", "720x1280"};
+    AppOptions options = parseAppOptions(3, const_cast<char**>(sized));
+    EXPECT_TRUE(options.windowed) << "a size is a window's";
+    EXPECT_EQ(options.windowWidth, 720);
+    EXPECT_EQ(options.startupError, "");
+    const char* bad[] = {"vibrelle", "--window-size", "big"};
+    EXPECT_EQ(parseAppOptions(3, const_cast<char**>(bad)).startupError,
+              "Bad --window-size 'big': expected WIDTHxHEIGHT in pixels, each from 240 to 16384 (for example "
+              "1280x720)");
+    const char* missing[] = {"vibrelle", "--window-size"};
+    EXPECT_NE(parseAppOptions(2, const_cast<char**>(missing)).startupError, "");
+}
+
 TEST(AppOptions, AudioPeriodFromTheEnvironment) {
     const char* args[] = {"vibrelle"};
     const std::pair<const char*, unsigned> cases[] = {{"2048", 2048}, {"64", 64}, {"", 0},     {"63", 0},

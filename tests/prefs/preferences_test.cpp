@@ -179,6 +179,26 @@ TEST_F(Prefs, TheAudioBufferIsAWholeNumberOfFramesInRange) {
     EXPECT_EQ(loadAudioPeriodFrames(1024), 64u);
 }
 
+TEST_F(Prefs, TheUiScaleIsAFactorFrom80To150Percent) {
+    float scale = 0.0f;
+    EXPECT_EQ(printedBy([&] { scale = loadUiScale(1.0f); }).out,
+              "No prefs file found \xE2\x80\x93 using default UI scale (100%)\n");
+    EXPECT_FLOAT_EQ(scale, 1.0f);
+    const std::pair<const char*, float> cases[] = {
+        {R"({"uiScale": 1.25})", 1.25f}, {R"({"uiScale": 0.5})", 0.8f},  {R"({"uiScale": 9})", 1.5f},
+        {R"({"uiScale": "1.2"})", 1.0f}, {R"({"uiScale": null})", 1.0f}, {R"({"uiScale": 1e400})", 1.0f},
+    };
+    for (const auto& [file, expected] : cases) {
+        write(file);
+        EXPECT_FLOAT_EQ(loadUiScale(1.0f), expected) << file;
+    }
+    write(R"({"playerName": "Ann"})");
+    EXPECT_EQ(printedBy([] { saveUiScale(1.234f); }).out, "UI scale saved to " + path + ": 123%\n");
+    EXPECT_EQ(json::parse(text()), json::parse(R"({"playerName": "Ann", "uiScale": 1.23})"));
+    printedBy([] { saveUiScale(NAN); });
+    EXPECT_FLOAT_EQ(loadUiScale(0.9f), 1.0f) << "nothing that is not a number is stored";
+}
+
 // A save killed at any moment leaves the old file or the new one, whole.
 TEST_F(Prefs, AKilledSaveLeavesAWholeFile) {
     printedBy([] { savePlayerName("start"); });

@@ -125,3 +125,32 @@ TEST(HitBursts, AHitCircleOrACompletedHoldLeavesOneBurstWhereItWasDrawn) {
 }
 
 } // namespace
+
+namespace {
+
+// The tutorial's band: a circle anywhere in the window keeps its relative place within the band's
+// centre range, its radius scaled; off, nothing moves.
+TEST(CircleArea, MapsTheWindowIntoTheBandAndScalesTheRadius) {
+    CircleArea area;
+    float x = 960.0f, y = 540.0f, r = 100.0f;
+    mapToCircleArea(area, 1920, 1080, x, y, r);
+    EXPECT_EQ(std::vector<float>({x, y, r}), std::vector<float>({960.0f, 540.0f, 100.0f}));
+    area = CircleArea{true, 100.0f, 200.0f, 1100.0f, 400.0f, 0.5f};
+    const struct {
+        float x, y, mappedX, mappedY;
+    } cases[] = {
+        {0.0f, 0.0f, 100.0f, 200.0f},
+        {1920.0f, 1080.0f, 1100.0f, 400.0f},
+        {960.0f, 270.0f, 600.0f, 250.0f},
+        {-50.0f, 2000.0f, 100.0f, 400.0f}, // held to the band
+    };
+    for (const auto& c : cases) {
+        float cx = c.x, cy = c.y, radius = 100.0f;
+        mapToCircleArea(area, 1920, 1080, cx, cy, radius);
+        EXPECT_FLOAT_EQ(cx, c.mappedX) << c.x << "," << c.y;
+        EXPECT_FLOAT_EQ(cy, c.mappedY) << c.x << "," << c.y;
+        EXPECT_FLOAT_EQ(radius, 50.0f);
+    }
+}
+
+} // namespace

@@ -3,26 +3,55 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <string>
 
 namespace {
 
-TEST(UiScale, FollowsTheDisplayButNeverItsWindow) {
+// The checked window sizes at content scales 1, 1.5 and 2: the GUI shrinks to fit, grows with the
+// display's scale only as far as the window holds it.
+TEST(UiScale, FitsEveryWindowAndFollowsTheDisplayWithin) {
+    const struct {
+        int width, height;
+        float at1, at15, at2;
+    } sizes[] = {
+        {1024, 600, 1024.0f / 1920, 1024.0f / 1920, 1024.0f / 1920}, // narrower than 16:9: the width holds it
+        {1280, 720, 2.0f / 3, 2.0f / 3, 2.0f / 3},
+        {1366, 768, 768.0f / 1080, 768.0f / 1080, 768.0f / 1080},
+        {1920, 1080, 1.0f, 1.0f, 1.0f},
+        {2560, 1440, 1.0f, 4.0f / 3, 4.0f / 3},
+        {3840, 2160, 1.0f, 1.5f, 2.0f},
+        {720, 1280, 2.0f / 3, 2.0f / 3, 2.0f / 3}, // upright: 1080 across, 1920 down at scale 1
+    };
+    for (const auto& c : sizes) {
+        EXPECT_FLOAT_EQ(computeUiScale(1.0f, c.width, c.height), c.at1) << c.width << "x" << c.height;
+        EXPECT_FLOAT_EQ(computeUiScale(1.5f, c.width, c.height), c.at15) << c.width << "x" << c.height;
+        EXPECT_FLOAT_EQ(computeUiScale(2.0f, c.width, c.height), c.at2) << c.width << "x" << c.height;
+    }
+}
+
+TEST(UiScale, ThePlayersFactorWorksWithinTheWindowAndTextNeverGoesBelow14Pixels) {
     const struct {
         float content;
         int width, height;
-        float scale;
+        float user, scale;
     } cases[] = {
-        {1.0f, 1920, 1080, 1.0f}, // a full-HD screen
-        {2.0f, 3840, 2160, 2.0f}, // the same at double density
-        {3.0f, 1100, 1350, 1.5f}, // held down by a window too small for 3
-        {0.5f, 1920, 1080, 1.0f}, // never below 1
-        {2.0f, 400, 300, 1.0f},   // nor on a tiny window
+        {1.0f, 3840, 2160, 1.5f, 1.5f},        // room to grow
+        {1.0f, 1920, 1080, 1.5f, 1.0f},        // none
+        {1.0f, 1920, 1080, 0.8f, 0.8f},        // smaller is always allowed
+        {1.0f, 1280, 720, 0.8f, 0.8f * 2 / 3}, // on top of the fit
+        {1.0f, 640, 360, 1.0f, 14.0f / 36},    // too small a window: the floor, and the screens scroll
+        {1.0f, 800, 450, 0.8f, 14.0f / 36},    // nor does the factor go under it
+        {1.0f, 1920, 1080, 9.0f, 1.0f},        // a factor from a hand-edited file is held to 80..150 %
+        {1.0f, 1920, 1080, NAN, 1.0f},
+        {0.5f, 1920, 1080, 1.0f, 1.0f}, // a display scale under 1 counts as 1
     };
     for (const auto& c : cases) {
-        EXPECT_FLOAT_EQ(computeUiScale(c.content, c.width, c.height), c.scale)
-            << c.content << " " << c.width << "x" << c.height;
+        EXPECT_FLOAT_EQ(computeUiScale(c.content, c.width, c.height, c.user), c.scale)
+            << c.content << " " << c.width << "x" << c.height << " x" << c.user;
     }
+    EXPECT_FLOAT_EQ(36.0f * kMinUiScale, kMinFontPixels);
 }
 
 TEST(UiScreens, TheFirstFlagThatAppliesWins) {
