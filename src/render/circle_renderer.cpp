@@ -4,6 +4,7 @@
 #include "game/game_state.hpp"
 #include "render/gl_functions.hpp"
 #include "render/render_system.hpp"
+#include "render/screen_dim.hpp"
 #include "render/shader_utils.hpp"
 #include "render/text_renderer.hpp"
 
@@ -245,6 +246,8 @@ void drawCircles(const GameState& game, RenderState& render) {
     if (!anyActive && effects.burstCount == 0) {
         return;
     }
+    // A background darkened ahead for a menu comes back first: the menu darkens the circles too.
+    settleSceneDimBeforeDrawingOver();
     CircleBatch batch;
     buildCircleBatch(game, batch);
     placeBatch(batch, render);

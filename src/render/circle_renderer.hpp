@@ -49,5 +49,6 @@ void keyLetterPen(const Glyph& glyph, float x, float y, int height, float scale,
 bool initCircleRenderer(RenderState& render);
 
 // Draws the circles of `game` over the background: nothing at all when no circle is active and
-// no hit burst is fading out. Key letters follow in keyboard gameplay.
+// no hit burst is fading out. Key letters follow in keyboard gameplay. A background darkened
+// ahead for a menu is brought back first (the menu's pass then darkens both).
 void drawCircles(const GameState& game, RenderState& render);

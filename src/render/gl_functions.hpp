@@ -41,6 +41,8 @@
     X(glEnable, decltype(&::glEnable), true)                                                                 \
     X(glDisable, decltype(&::glDisable), true)                                                               \
     X(glBlendFunc, decltype(&::glBlendFunc), true)                                                           \
+    X(glBlendFuncSeparate, PFNGLBLENDFUNCSEPARATEPROC, false)                                                \
+    X(glBlendColor, PFNGLBLENDCOLORPROC, false)                                                              \
     X(glBlendEquation, PFNGLBLENDEQUATIONPROC, true)                                                         \
     X(glDepthFunc, decltype(&::glDepthFunc), true)                                                           \
     X(glDepthMask, decltype(&::glDepthMask), true)                                                           \
@@ -67,6 +69,11 @@
     X(glUniformMatrix4fv, PFNGLUNIFORMMATRIX4FVPROC, false)                                                  \
     X(glGetUniformLocation, PFNGLGETUNIFORMLOCATIONPROC, true)                                               \
     X(glCopyBufferSubData, PFNGLCOPYBUFFERSUBDATAPROC, true)                                                 \
+    X(glGenFramebuffers, PFNGLGENFRAMEBUFFERSPROC, false)                                                    \
+    X(glDeleteFramebuffers, PFNGLDELETEFRAMEBUFFERSPROC, false)                                              \
+    X(glBindFramebuffer, PFNGLBINDFRAMEBUFFERPROC, false)                                                    \
+    X(glFramebufferTexture2D, PFNGLFRAMEBUFFERTEXTURE2DPROC, false)                                          \
+    X(glCheckFramebufferStatus, PFNGLCHECKFRAMEBUFFERSTATUSPROC, false)                                      \
     X(glIsEnabled, decltype(&::glIsEnabled), false)
 
 struct GLFunctions {

@@ -4,6 +4,7 @@
 #include "render/background.hpp"
 #include "render/circle_renderer.hpp"
 #include "render/gl_functions.hpp"
+#include "render/screen_dim.hpp"
 #include "render/text_renderer.hpp"
 
 #include <SDL3/SDL.h>
@@ -160,6 +161,9 @@ void beginFrame(RenderState& render) {
     // Without a background program there is nothing to stretch over the screen: a core
     // profile draw with program 0 is undefined.
     if (render.backgroundProgram != 0) {
+        // After a menu frame the menu is most likely still up: the background comes out already
+        // darkened as it would under the menu's pass, and that pass is spared (screen_dim.hpp).
+        const float keep = backgroundDimForFrame(gGL.glBlendColor != nullptr);
         gGL.glUseProgram(render.backgroundProgram);
         // The block carries each slot's value and active flag; the colours come as the same
         // array the circles get, for any background that declares it.
@@ -168,12 +172,17 @@ void beginFrame(RenderState& render) {
             gGL.glUniform4fv(colors, kStemSlots, &render.stemColors[0][0]);
         }
         gGL.glBindVertexArray(render.backgroundVertexArray);
-        gGL.glDrawArrays(GL_TRIANGLES, 0, 3);
+        drawFullScreenTriangle(keep);
+    } else {
+        backgroundDimForFrame(false); // only the clear colour: the menu's pass darkens it
     }
     checkGLError("Frame rendering");
 }
 
-void swapBuffers(RenderState& render) { SDL_GL_SwapWindow(render.window); }
+void swapBuffers(RenderState& render) {
+    settleSceneDim(); // a frame without its menu after all shows its scene undarkened
+    SDL_GL_SwapWindow(render.window);
+}
 
 // ---- Shut-down ----
 

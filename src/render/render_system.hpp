@@ -115,11 +115,13 @@ bool initGLState(RenderState& render);
 bool checkGLVersion(int major, int minor);
 
 // Start of each frame: follows the drawable size (viewport and a refill of the uniform block when
-// it changed), uploads the uniform block, clears and draws the background. The drawable size is
-// shared with the logic thread's spawner: call with the game mutex held.
+// it changed), uploads the uniform block, clears and draws the background, already darkened when
+// the last frame's menu is likely still up (render/screen_dim.hpp). The drawable size is shared
+// with the logic thread's spawner: call with the game mutex held.
 void beginFrame(RenderState& render);
 
-// Presents the frame; the last call of each frame.
+// Presents the frame; the last call of each frame. A background darkened ahead for a menu that
+// did not come is brought back first.
 void swapBuffers(RenderState& render);
 
 // Releases every non-zero GL name, the context and the window, zeroing each. Safe on a partly

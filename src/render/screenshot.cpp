@@ -3,6 +3,7 @@
 #include "base/log.hpp"
 #include "render/gl_functions.hpp"
 #include "render/render_system.hpp"
+#include "render/screen_dim.hpp"
 
 #include <stb_image_write.h>
 
@@ -16,6 +17,7 @@ bool saveScreenshot(const RenderState& render, const std::string& path) {
         logError(stderr, "Failed to save screenshot: %s (no frame to read)", path.c_str());
         return false;
     }
+    settleSceneDim(); // the picture shows what the swap will
     const std::size_t row = static_cast<std::size_t>(width) * 3;
     std::vector<std::uint8_t> pixels(row * static_cast<std::size_t>(height));
     glPixelStorei(GL_PACK_ALIGNMENT, 1);

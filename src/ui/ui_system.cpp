@@ -10,6 +10,7 @@
 #include "ui/hud.hpp"
 #include "ui/leaderboard_screen.hpp"
 #include "ui/main_menu.hpp"
+#include "ui/neon_title.hpp"
 #include "ui/settings_screen.hpp"
 #include "ui/tutorial_screen.hpp"
 
@@ -325,6 +326,7 @@ void uiShutdown() {
             *name = 0;
         }
     }
+    releaseNeonTitle();
 }
 
 // ---- Per frame ----
@@ -513,10 +515,7 @@ TitleRect neonTitleRect(const char* text) {
 }
 
 void drawNeonTitle(const char* text, float hueSpeed, float saturation) {
-    const ImGuiViewport* viewport = ImGui::GetMainViewport();
-    ImGui::GetBackgroundDrawList()->AddRectFilled(
-        viewport->Pos, ImVec2(viewport->Pos.x + viewport->Size.x, viewport->Pos.y + viewport->Size.y),
-        0x80000000u);
+    dimScreenUnder(ImGui::GetBackgroundDrawList());
     ImVec2 p, size;
     const float pixels = neonTitlePlace(text, p, size);
     const TitleRect box = neonTitleRect(text);
@@ -533,23 +532,7 @@ void drawNeonTitle(const char* text, float hueSpeed, float saturation) {
                         static_cast<int>(cb * 255.0f), alpha);
     };
     draw->AddText(ImVec2(p.x + 2.0f * s, p.y + 2.0f * s), IM_COL32(0, 0, 0, 150), text);
-    constexpr float kTau = 6.2831853f;
-    for (int ring = 1; ring <= 4; ++ring) {
-        const int alpha = 120 - 20 * ring;
-        const float d = 1.5f * static_cast<float>(ring) * s;
-        for (int k = 0; k < 12; ++k) {
-            const float angle = kTau * static_cast<float>(k) / 12.0f;
-            draw->AddText(ImVec2(p.x + d * std::cos(angle), p.y + d * std::sin(angle)),
-                          colour(r, g, b, alpha), text);
-        }
-        if (ring <= 2) {
-            for (int k = 0; k < 8; ++k) {
-                const float angle = kTau * static_cast<float>(k) / 8.0f;
-                draw->AddText(ImVec2(p.x + 0.7f * d * std::cos(angle), p.y + 0.7f * d * std::sin(angle)),
-                              colour(r, g, b, alpha + 20), text);
-            }
-        }
-    }
+    drawNeonGlow(draw, text, p, s, r, g, b);
     const float pulse = 0.8f + 0.2f * std::sin(3.0f * t);
     draw->AddText(p, colour(r * pulse, g * pulse, b * pulse, 255), text);
     ImGui::PopFont();
