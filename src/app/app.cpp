@@ -2,12 +2,12 @@
 
 #include "app/logic_thread.hpp"
 #include "app/player_key_handover.hpp"
-#include "game/master_clock.hpp"
 #include "audio/stem_layering.hpp"
 #include "base/log.hpp"
 #include "game/circles.hpp"
 #include "game/game_state.hpp"
 #include "game/judgement.hpp"
+#include "game/master_clock.hpp"
 #include "leaderboard/leaderboard_cache.hpp"
 #include "leaderboard/leaderboard_document.hpp"
 #include "level/level_manifest.hpp"
@@ -20,6 +20,7 @@
 #include "render/shader_uniforms.hpp"
 #include "ui/leaderboard_screen.hpp"
 #include "ui/main_menu.hpp"
+#include "ui/screen_switch.hpp"
 #include "ui/settings_screen.hpp"
 #include "ui/ui_system.hpp"
 

@@ -7,6 +7,7 @@
 #include "prefs/player_keys.hpp"
 #include "prefs/preferences.hpp"
 #include "ui/ui_system.hpp"
+#include "ui/widgets.hpp"
 
 #include <imgui.h>
 

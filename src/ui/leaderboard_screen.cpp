@@ -5,6 +5,7 @@
 #include "level/level_list.hpp"
 #include "net/http_database.hpp"
 #include "ui/ui_system.hpp"
+#include "ui/widgets.hpp"
 
 #include <imgui.h>
 

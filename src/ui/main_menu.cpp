@@ -7,6 +7,7 @@
 #include "level/level_package.hpp"
 #include "ui/leaderboard_screen.hpp"
 #include "ui/ui_system.hpp"
+#include "ui/widgets.hpp"
 
 #include <SDL3/SDL.h>
 #include <imgui.h>

@@ -2,6 +2,7 @@
 
 #include "app/app.hpp"
 #include "ui/ui_system.hpp"
+#include "ui/widgets.hpp"
 
 #include <imgui.h>
 

@@ -6,6 +6,7 @@
 #include "level/level_list.hpp"
 #include "level/level_package.hpp"
 #include "net/http_database.hpp"
+#include "ui/screen_switch.hpp"
 #include "ui/ui_system.hpp"
 
 #include "temp_assets.hpp"

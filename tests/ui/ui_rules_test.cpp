@@ -1,4 +1,5 @@
 #include "ui/hud.hpp"
+#include "ui/screen_switch.hpp"
 #include "ui/ui_system.hpp"
 
 #include <gtest/gtest.h>
