@@ -10,7 +10,6 @@
 namespace {
 
 constexpr AudioHandle kGroupBit = 0x80000000u;
-constexpr float kMaxSpeed = 16.0f; // keeps the mixer's work per block bounded
 
 bool isGroupHandle(AudioHandle handle) { return (handle & kGroupBit) != 0; }
 
@@ -93,9 +92,8 @@ void AudioEngine::SpinLock::lock() {
 
 AudioEngine::~AudioEngine() { deinit(); }
 
-AudioResult AudioEngine::init(unsigned flags, AudioBackend backend, unsigned sampleRate, unsigned bufferSize,
+AudioResult AudioEngine::init(AudioBackend backend, unsigned sampleRate, unsigned bufferSize,
                               unsigned channels) {
-    (void)flags;
     if (initialized_) {
         return AudioResult::InvalidParameter;
     }
@@ -469,15 +467,6 @@ float AudioEngine::getVolume(AudioHandle handle) const {
     return voice ? voice->volume : 0.0f;
 }
 
-void AudioEngine::setPan(AudioHandle handle, float pan) {
-    if (!std::isfinite(pan)) {
-        return;
-    }
-    pan = std::clamp(pan, -1.0f, 1.0f);
-    std::lock_guard<SpinLock> guard(lock_);
-    forEachVoice(handle, [pan](Voice& voice) { voice.pan = pan; });
-}
-
 void AudioEngine::setPause(AudioHandle handle, bool paused) {
     std::lock_guard<SpinLock> guard(lock_);
     forEachVoice(handle, [paused](Voice& voice) { voice.paused = paused; });
@@ -487,15 +476,6 @@ bool AudioEngine::getPause(AudioHandle handle) const {
     std::lock_guard<SpinLock> guard(lock_);
     const Voice* voice = firstVoice(handle);
     return voice && voice->paused;
-}
-
-void AudioEngine::setRelativePlaySpeed(AudioHandle handle, float speed) {
-    if (!std::isfinite(speed) || speed <= 0.0f) {
-        return;
-    }
-    speed = std::min(speed, kMaxSpeed);
-    std::lock_guard<SpinLock> guard(lock_);
-    forEachVoice(handle, [speed](Voice& voice) { voice.speed = speed; });
 }
 
 bool AudioEngine::isValidVoiceHandle(AudioHandle handle) const {

@@ -2,6 +2,7 @@
 // An app on the null audio driver, no window, its data folder in a scratch directory.
 #include "app/app.hpp"
 #include "audio/audio_test_util.hpp"
+#include "audio/stem_loaders.hpp"
 #include "game/game_test_support.hpp"
 
 #include <SDL3/SDL.h>
