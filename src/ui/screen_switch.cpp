@@ -3,7 +3,7 @@
 #include "app/app.hpp"
 #include "base/log.hpp"
 #include "level/level_list.hpp"
-#include "level/tutorial_song.hpp"
+#include "app/round.hpp"
 #include "ui/calibration_screen.hpp"
 #include "ui/hud.hpp"
 #include "ui/leaderboard_screen.hpp"

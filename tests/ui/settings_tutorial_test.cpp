@@ -1,5 +1,5 @@
 // The settings, credits and tutorial screens, driven headless.
-#include "level/tutorial_song.hpp"
+#include "app/round.hpp"
 #include "net/http_database.hpp"
 #include "prefs/player_keys.hpp"
 #include "prefs/preferences.hpp"

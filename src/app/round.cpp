@@ -1,4 +1,4 @@
-#include "level/tutorial_song.hpp"
+#include "app/round.hpp"
 
 #include "app/app.hpp"
 #include "audio/stem_layering.hpp"
