@@ -2,6 +2,7 @@
 
 #include "app/logic_thread.hpp"
 #include "app/player_key_handover.hpp"
+#include "app/round.hpp"
 #include "audio/stem_layering.hpp"
 #include "base/log.hpp"
 #include "game/circles.hpp"

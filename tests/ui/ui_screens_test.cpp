@@ -1,4 +1,5 @@
 // The main menu, the level start, the HUD and the leaderboard screen, driven headless.
+#include "app/round.hpp"
 #include "leaderboard/leaderboard_document.hpp"
 #include "ui/leaderboard_screen.hpp"
 #include "ui/main_menu.hpp"
