@@ -11,7 +11,7 @@
 #include "app/app.hpp"
 #include "app/calibration_session.hpp"
 #include "app/frame_stats.hpp"
-#include "net/http_database.hpp"
+#include "leaderboard/leaderboard_client.hpp"
 #include "ui/leaderboard_screen.hpp"
 #include "ui/ui_system.hpp"
 

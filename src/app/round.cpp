@@ -3,10 +3,10 @@
 #include "app/app.hpp"
 #include "audio/stem_layering.hpp"
 #include "base/log.hpp"
+#include "leaderboard/leaderboard_client.hpp"
 #include "leaderboard/round_save.hpp"
 #include "level/level_list.hpp"
 #include "level/level_package.hpp"
-#include "net/http_database.hpp"
 #include "prefs/player_keys.hpp"
 #include "prefs/preferences.hpp"
 

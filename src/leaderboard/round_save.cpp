@@ -3,7 +3,7 @@
 #include "base/json_text.hpp"
 #include "base/utf8.hpp"
 #include "game/game_state.hpp"
-#include "net/http_database.hpp"
+#include "leaderboard/leaderboard_client.hpp"
 
 #include <cmath>
 #include <limits>

@@ -2,8 +2,8 @@
 
 #include "base/file_io.hpp"
 #include "base/log.hpp"
+#include "leaderboard/leaderboard_client.hpp"
 #include "leaderboard/leaderboard_names.hpp"
-#include "net/http_database.hpp"
 #include "prefs/preferences.hpp"
 
 using nlohmann::json;

@@ -1,9 +1,9 @@
 #include "ui/leaderboard_screen.hpp"
 
 #include "app/app.hpp"
+#include "leaderboard/leaderboard_client.hpp"
 #include "leaderboard/leaderboard_document.hpp"
 #include "level/level_list.hpp"
-#include "net/http_database.hpp"
 #include "ui/ui_system.hpp"
 #include "ui/widgets.hpp"
 

@@ -1,7 +1,7 @@
 #include "ui/settings_screen.hpp"
 
 #include "app/app.hpp"
-#include "net/http_database.hpp"
+#include "leaderboard/leaderboard_client.hpp"
 #include "prefs/player_keys.hpp"
 #include "prefs/preferences.hpp"
 #include "ui/ui_system.hpp"

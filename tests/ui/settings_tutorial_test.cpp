@@ -1,6 +1,6 @@
 // The settings, credits and tutorial screens, driven headless.
 #include "app/round.hpp"
-#include "net/http_database.hpp"
+#include "leaderboard/leaderboard_client.hpp"
 #include "prefs/player_keys.hpp"
 #include "prefs/preferences.hpp"
 #include "ui/main_menu.hpp"
