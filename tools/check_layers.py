@@ -40,6 +40,7 @@ ALLOWED = {
     ("ui/main_menu.cpp", "app/app.hpp"),
     ("ui/settings_screen.cpp", "app/app.hpp"),
     ("ui/tutorial_screen.cpp", "app/app.hpp"),
+    ("ui/credits_screen.cpp", "app/app.hpp"),
     ("ui/screen_switch.cpp", "app/app.hpp"),
     ("ui/screen_switch.cpp", "app/round.hpp"),
 }

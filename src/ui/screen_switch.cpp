@@ -1,10 +1,11 @@
 #include "ui/screen_switch.hpp"
 
 #include "app/app.hpp"
+#include "app/round.hpp"
 #include "base/log.hpp"
 #include "level/level_list.hpp"
-#include "app/round.hpp"
 #include "ui/calibration_screen.hpp"
+#include "ui/credits_screen.hpp"
 #include "ui/hud.hpp"
 #include "ui/leaderboard_screen.hpp"
 #include "ui/main_menu.hpp"

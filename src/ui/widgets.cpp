@@ -8,7 +8,9 @@
 #include <imgui_internal.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
+#include <cstring>
 
 float panelWidthFraction(float landscape) { return gUI.portrait ? 0.92f : landscape; }
 
@@ -107,4 +109,60 @@ int drawButtonRow(const RowButton* buttons, int count, const ImVec2& size, float
     }
     ImGui::PopStyleColor(3);
     return clicked;
+}
+
+// The bordered, rounded text area both screens share, as tall as its text within the size
+// range from `least` to `most` (GUI units); returns whether it is visible. It scrolls
+// only when it was held at `most` in the frame before (`heldDown`, the caller's to keep): the
+// auto-fitted height is whole pixels, a fraction short of the text, which must not bring a bar.
+bool beginContent(const char* id, float least, float most, bool& heldDown, float s) {
+    ImGui::PushStyleVar(ImGuiStyleVar_ChildRounding, 12.0f);
+    ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(40.0f * s, 40.0f * s));
+    ImGui::PushStyleColor(ImGuiCol_ChildBg, ImVec4(0.05f, 0.05f, 0.1f, 0.85f));
+    ImGui::PushStyleColor(ImGuiCol_Border, ImVec4(0.3f, 0.3f, 0.5f, 0.5f));
+    ImGui::SetNextWindowSizeConstraints(ImVec2(0.0f, least), ImVec2(FLT_MAX, most));
+    const bool shown =
+        ImGui::BeginChild(id, ImVec2(0.0f, 0.0f), ImGuiChildFlags_Borders | ImGuiChildFlags_AutoResizeY,
+                          heldDown ? ImGuiWindowFlags_None : ImGuiWindowFlags_NoScrollbar);
+    heldDown = ImGui::GetWindowSize().y >= most - 1.0f;
+    return shown;
+}
+
+void endContent(float buttonHeight, float s) {
+    ImGui::EndChild();
+    ImGui::PopStyleColor(2);
+    ImGui::PopStyleVar(2);
+    const float gap = ImGui::GetContentRegionAvail().y - buttonHeight - 10.0f * s;
+    if (gap > 0.0f) {
+        ImGui::Dummy(ImVec2(0.0f, gap));
+    }
+}
+
+// Centred; a line wider than the panel wraps, each of its lines centred.
+void centredText(const char* text, const float color[4]) {
+    ImGui::PushStyleColor(ImGuiCol_Text, ImVec4(color[0], color[1], color[2], color[3]));
+    const float left = ImGui::GetCursorPosX();
+    const float room = ImGui::GetContentRegionAvail().x;
+    const char* end = text + std::strlen(text);
+    ImFont* font = ImGui::GetFont();
+    const float size = ImGui::GetFontSize();
+    for (const char* line = text; line < end;) {
+        const char* lineEnd = font->CalcWordWrapPosition(size, line, end, room);
+        if (lineEnd == line) {
+            lineEnd = line + 1; // a character wider than the panel still moves on
+        }
+        const float width = ImGui::CalcTextSize(line, lineEnd).x;
+        ImGui::SetCursorPosX(left + std::max(0.0f, (room - width) / 2.0f));
+        ImGui::TextUnformatted(line, lineEnd);
+        line = lineEnd;
+        while (line < end && *line == ' ') {
+            ++line;
+        }
+    }
+    ImGui::PopStyleColor();
+}
+
+int screenPanelFlags() {
+    return ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
+           ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_NoBackground;
 }

@@ -49,3 +49,18 @@ struct RowButton {
 // window, on transparent button colours so that only the neon images show. Returns the index of the
 // button clicked this frame, or -1. Main thread, inside a window.
 int drawButtonRow(const RowButton* buttons, int count, const ImVec2& size, float gap);
+
+// The window flags of a full-screen panel: no title bar, background, scroll bar, resizing,
+// moving or collapsing.
+int screenPanelFlags();
+
+// The bordered, rounded text area the tutorial and the credits share, as tall as its text within
+// the size range from `least` to `most` (GUI units); returns whether it is visible. It scrolls
+// only when it was held at `most` in the frame before (`heldDown`, the caller's to keep). Close it
+// with endContent, which also leaves `buttonHeight` (plus a margin) free below it at scale `s`.
+bool beginContent(const char* id, float least, float most, bool& heldDown, float s);
+void endContent(float buttonHeight, float s);
+
+// `text` centred in the current window in `color` (RGBA); a line wider than the window wraps, each
+// of its lines centred.
+void centredText(const char* text, const float color[4]);

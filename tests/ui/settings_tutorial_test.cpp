@@ -3,6 +3,7 @@
 #include "leaderboard/leaderboard_client.hpp"
 #include "prefs/player_keys.hpp"
 #include "prefs/preferences.hpp"
+#include "ui/credits_screen.hpp"
 #include "ui/main_menu.hpp"
 #include "ui/settings_screen.hpp"
 #include "ui/tutorial_screen.hpp"
