@@ -36,11 +36,9 @@ ALLOWED = {
     ("ui/calibration_screen.cpp", "app/app.hpp"),
     ("ui/hud.cpp", "app/app.hpp"),
     ("ui/hud.cpp", "app/round.hpp"),  # the exit button ends the round
-    ("ui/leaderboard_screen.cpp", "app/app.hpp"),
     ("ui/main_menu.cpp", "app/app.hpp"),
     ("ui/settings_screen.cpp", "app/app.hpp"),
     ("ui/tutorial_screen.cpp", "app/app.hpp"),
-    ("ui/credits_screen.cpp", "app/app.hpp"),
     ("ui/screen_switch.cpp", "app/app.hpp"),
     ("ui/screen_switch.cpp", "app/round.hpp"),
 }

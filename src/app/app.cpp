@@ -142,16 +142,15 @@ static void openScreen(App& app, const std::string& screen) {
         return;
     }
     if (screen == "settings") {
-        app.showSettings = true;
+        goToScreen(UIScreen::Settings);
     } else if (screen == "calibration") {
-        app.showSettings = true;
         calibrationOpen(app);
     } else if (screen == "credits") {
-        app.showCredits = true;
+        goToScreen(UIScreen::Credits);
     } else if (screen == "leaderboard") {
-        openLeaderboard(app);
+        openLeaderboard();
     } else if (screen.rfind("tutorial", 0) == 0) {
-        gUI.showTutorial = true;
+        goToScreen(UIScreen::Tutorial);
         const int page = screen.size() == 10 && screen[8] == ':' ? screen[9] - '0' : 0;
         gUI.tutorialPage = page >= 0 && page <= 4 ? page : 0;
     } else {
@@ -273,7 +272,7 @@ void runFrameGameplay(App& app, float dt) {
     updateStemVolumes(app.audio, dt);
     // The tutorial's song belongs to the tutorial (even with the interface hidden): Space does not
     // turn it into a round.
-    if (app.input.togglePlayback && !gUI.showTutorial) {
+    if (app.input.togglePlayback && gUI.screen != UIScreen::Tutorial) {
         togglePlayback(app);
     }
     if (app.input.toggleGui) {
@@ -305,7 +304,7 @@ void runFrame(App& app, float dt) {
     if (app.options.screenTour) {
         screenTourFrame(app);
     }
-    app.input.calibrating = app.showCalibration;
+    app.input.calibrating = gUI.screen == UIScreen::Calibration;
     pollInput(app.input, app.uiVisible);
     noticeAudioUnderruns(app.audio);
     // Drawable pixels, origin top left, as the input record holds them.
@@ -317,7 +316,7 @@ void runFrame(App& app, float dt) {
         beginFrame(app.render);
         drawCircles(app.game, app.render);
     }
-    if (app.showCalibration) {
+    if (gUI.screen == UIScreen::Calibration) {
         calibrationFrame(app);
     }
     gGL.glUseProgram(0);

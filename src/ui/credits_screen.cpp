@@ -1,6 +1,5 @@
 #include "ui/credits_screen.hpp"
 
-#include "app/app.hpp"
 #include "ui/ui_system.hpp"
 #include "ui/widgets.hpp"
 
@@ -20,7 +19,7 @@ const std::vector<CreditLine>& creditLines() {
     return lines;
 }
 
-void drawCreditsScreen(App& app) {
+void drawCreditsScreen() {
     const float s = gUI.uiScale;
     const ImGuiViewport& viewport = *ImGui::GetMainViewport();
     const ImVec2 work = viewport.WorkSize;
@@ -64,7 +63,6 @@ void drawCreditsScreen(App& app) {
     }
     ImGui::End();
     if (back) {
-        app.showCredits = false;
-        app.showSettings = true;
+        goToScreen(UIScreen::Settings);
     }
 }

@@ -3,8 +3,6 @@
 // a GUI frame.
 #include <vector>
 
-struct App;
-
 // One line of the credits after the title.
 struct CreditLine {
     const char* text;
@@ -12,4 +10,4 @@ struct CreditLine {
 };
 const std::vector<CreditLine>& creditLines();
 
-void drawCreditsScreen(App& app);
+void drawCreditsScreen();

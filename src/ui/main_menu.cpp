@@ -47,15 +47,15 @@ void drawButtonStack(App& app, float top) {
     }
     ImGui::SetCursorPosX(x);
     if (labeledImageButton("##settings", "Settings", size, t.normalInactive, t.normalActive)) {
-        app.showSettings = true;
+        goToScreen(UIScreen::Settings);
     }
     ImGui::SetCursorPosX(x);
     if (labeledImageButton("##leaderboard", "Leaderboard", size, t.normalInactive, t.normalActive)) {
-        openLeaderboard(app);
+        openLeaderboard();
     }
     ImGui::SetCursorPosX(x);
     if (labeledImageButton("##tutorial", "Tutorial", size, t.normalInactive, t.normalActive)) {
-        gUI.showTutorial = true;
+        goToScreen(UIScreen::Tutorial);
         gUI.tutorialPage = 0;
     }
     ImGui::SetCursorPosX(x);

@@ -16,29 +16,6 @@
 
 #include <mutex>
 
-UIScreen screenFor(bool playing, bool showLeaderboard, bool showTutorial, bool showCalibration,
-                   bool showSettings, bool showCredits) {
-    if (playing) {
-        return UIScreen::Playing;
-    }
-    if (showLeaderboard) {
-        return UIScreen::Leaderboard;
-    }
-    if (showTutorial) {
-        return UIScreen::Tutorial;
-    }
-    if (showCalibration) {
-        return UIScreen::Calibration;
-    }
-    if (showSettings) {
-        return UIScreen::Settings;
-    }
-    if (showCredits) {
-        return UIScreen::Credits;
-    }
-    return UIScreen::MainMenu;
-}
-
 void drawUI(App& app) {
     if (!app.uiVisible) {
         return;
@@ -46,8 +23,7 @@ void drawUI(App& app) {
     UIScreen screen;
     {
         std::lock_guard<std::mutex> lock(app.gameMutex);
-        screen = screenFor(app.game.playing, app.showLeaderboard, gUI.showTutorial, app.showCalibration,
-                           app.showSettings, app.showCredits);
+        screen = app.game.playing ? UIScreen::Playing : gUI.screen;
     }
     // The loading notice covers the menu: it is a screen of its own for tracing.
     const bool loading = screen == UIScreen::MainMenu && app.pendingLevelStart >= 0 &&
@@ -79,7 +55,7 @@ void drawUI(App& app) {
         drawMainMenu(app);
         break;
     case UIScreen::Leaderboard:
-        drawLeaderboardScreen(app);
+        drawLeaderboardScreen();
         break;
     case UIScreen::Tutorial:
         drawTutorialScreen(app);
@@ -91,7 +67,7 @@ void drawUI(App& app) {
         drawSettingsScreen(app);
         break;
     case UIScreen::Credits:
-        drawCreditsScreen(app);
+        drawCreditsScreen();
         break;
     }
     gUI.traceSuspended = false;
@@ -99,7 +75,7 @@ void drawUI(App& app) {
 
     // The tutorial song follows the tutorial's page; leaving the tutorial puts back the level it
     // replaced.
-    if (!gUI.showTutorial) {
+    if (gUI.screen != UIScreen::Tutorial) {
         if (gUI.lastAppliedTutorialPage != -1) {
             leaveTutorial(app);
         }

@@ -5,11 +5,6 @@
 
 struct App;
 
-// The screen for these flags: Playing, Leaderboard, Tutorial, Calibration, Settings, Credits, else
-// MainMenu.
-UIScreen screenFor(bool playing, bool showLeaderboard, bool showTutorial, bool showCalibration,
-                   bool showSettings, bool showCredits);
-
 // Builds the GUI of this frame: the screen the flags choose. Takes the game mutex for what it reads
 // of the game and the audio system and for what it changes there.
 void drawUI(App& app);

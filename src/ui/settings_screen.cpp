@@ -363,8 +363,7 @@ void drawSettingsScreen(App& app) {
         const int clicked = drawButtonRow(row, 3, button, gap);
         back = clicked == 0;
         if (clicked == 1) {
-            app.showSettings = false;
-            app.showCredits = true;
+            goToScreen(UIScreen::Credits);
             playerNameBufferLoaded = false;
             resetKeyState();
         } else if (clicked == 2) {
@@ -382,7 +381,7 @@ void drawSettingsScreen(App& app) {
     }
     ImGui::End();
     if (back) {
-        app.showSettings = false;
+        goToScreen(UIScreen::MainMenu);
         playerNameBufferLoaded = false;
         resetKeyState();
     }

@@ -159,7 +159,7 @@ void drawTutorialScreen(App& app) {
                 gUI.tutorialPage += 1;
             }
         } else if (labeledImageButton("##nav_finish", "Finish", button, t.normalInactive, t.normalActive)) {
-            gUI.showTutorial = false;
+            goToScreen(UIScreen::MainMenu);
         }
         pushFont(gUI.fonts.defaultFont);
         ImGui::SetCursorPos(ImVec2((ImGui::GetWindowWidth() - size.x) / 2.0f, indicatorY));

@@ -352,3 +352,9 @@ void uiRender() {
     gGL.glUseProgram(static_cast<GLuint>(program));
     gGL.glBindVertexArray(static_cast<GLuint>(vertexArray));
 }
+
+void goToScreen(UIScreen next) {
+    if (next != UIScreen::Playing) {
+        gUI.screen = next;
+    }
+}

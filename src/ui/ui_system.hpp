@@ -11,7 +11,8 @@ struct ImFont;
 struct RenderState;
 struct SDL_Window;
 
-// The screen drawn in a frame, derived from the flags; the first that applies wins.
+// The screens. A frame shows Playing while a round is in play, else the screen chosen (gUI.screen,
+// never Playing itself).
 enum class UIScreen { Playing, Leaderboard, Tutorial, Calibration, Settings, Credits, MainMenu };
 
 // The GUI's fonts, each loaded once at its size for scale 1 (default and bold 36 pixels, title 96,
@@ -42,10 +43,10 @@ struct UIState {
     float appliedUserScale = 0.0f;       // and the player's scale
     UIFonts fonts;
     ButtonTextures textures;
-    bool showTutorial = false;
-    int tutorialPage = 0;             // 0..4
-    int lastAppliedTutorialPage = -1; // -1 while the tutorial is closed
-    bool trace = false;               // VIBRELLE_UI_TRACE=1: log where buttons and rows are
+    UIScreen screen = UIScreen::MainMenu; // the screen chosen: changed only through goToScreen
+    int tutorialPage = 0;                 // 0..4
+    int lastAppliedTutorialPage = -1;     // -1 while the tutorial is closed
+    bool trace = false;                   // VIBRELLE_UI_TRACE=1: log where buttons and rows are
     UIScreen tracedScreen = UIScreen::MainMenu;
     int tracedPage = 0;                // the tutorial page traced (a page is a screen of its own)
     bool tracedLoading = false;        // the loading notice traced (a screen of its own too)
@@ -121,3 +122,10 @@ void uiRender();
 
 // Releases the back-ends (those that were brought up), the GUI context and the button textures.
 void uiShutdown();
+
+// Chooses the screen the GUI shows when no round is in play. The one way screens, hot keys and the
+// app change screens: the steps that go with a screen are its openers' (openLeaderboard fetches
+// the boards, calibrationOpen starts the click) and the screen switch's (the tutorial's song
+// follows gUI.screen and the page each frame). `next` must not be Playing: a round shows by itself.
+// Main thread.
+void goToScreen(UIScreen next);

@@ -63,7 +63,7 @@ protected:
         levelList = shippedLevels;
         selectedLevelIndex = 0;
         packageLoaded = false;
-        gUI.showTutorial = false;
+        goToScreen(UIScreen::MainMenu);
         gUI.tutorialPage = 0;
         gUI.lastAppliedTutorialPage = -1;
         gUI.trace = true;

@@ -55,18 +55,6 @@ TEST(UiScale, ThePlayersFactorWorksWithinTheWindowAndTextNeverGoesBelow14Pixels)
     EXPECT_FLOAT_EQ(36.0f * kMinUiScale, kMinFontPixels);
 }
 
-TEST(UiScreens, TheFirstFlagThatAppliesWins) {
-    // Flags: playing, leaderboard, tutorial, calibration, settings, credits.
-    EXPECT_EQ(screenFor(false, false, false, false, false, false), UIScreen::MainMenu);
-    EXPECT_EQ(screenFor(true, true, true, true, true, true), UIScreen::Playing);
-    EXPECT_EQ(screenFor(false, true, true, true, true, true), UIScreen::Leaderboard);
-    EXPECT_EQ(screenFor(false, false, true, true, true, true), UIScreen::Tutorial);
-    EXPECT_EQ(screenFor(false, false, false, true, true, true), UIScreen::Calibration)
-        << "drawn over Settings";
-    EXPECT_EQ(screenFor(false, false, false, false, true, true), UIScreen::Settings);
-    EXPECT_EQ(screenFor(false, false, false, false, false, true), UIScreen::Credits);
-}
-
 TEST(UiShaderVersion, FitsTheContextObtained) {
     EXPECT_STREQ(guiShaderVersion(4, 3, false), "#version 300 es");
     EXPECT_STREQ(guiShaderVersion(4, 1, false), "#version 330 core") << "macOS's 4.1 takes no ES shaders";
