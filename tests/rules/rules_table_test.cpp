@@ -5,22 +5,30 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <map>
-#include <regex>
-#include <sstream>
 #include <string>
 
 TEST(RulesTable, TheContentSimulatorUsesTheGamesNumbers) {
     std::ifstream file(VIBRELLE_ASSETS "/../tools/content/simulate.py");
     ASSERT_TRUE(file) << "tools/content/simulate.py";
-    // Module-level assignments "NAME = number".
+    // Module-level assignments "NAME = number", maybe followed by a comment.
     std::map<std::string, double> script;
-    const std::regex assignment(R"(^([A-Z_]+) = (-?[0-9.]+)\s*(#.*)?$)");
     for (std::string line; std::getline(file, line);) {
-        std::smatch m;
-        if (std::regex_match(line, m, assignment)) {
-            script[m[1]] = std::stod(m[2]);
+        const std::size_t equals = line.find(" = ");
+        if (equals == std::string::npos || equals == 0 ||
+            line.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ_") != equals) {
+            continue;
+        }
+        const char* number = line.c_str() + equals + 3;
+        char* end = nullptr;
+        const double value = std::strtod(number, &end);
+        while (*end == ' ') {
+            ++end;
+        }
+        if (end != number && (*end == '\0' || *end == '#')) {
+            script[line.substr(0, equals)] = value;
         }
     }
     const std::pair<const char*, double> rules[] = {
