@@ -152,8 +152,3 @@ bool loadLevelListFrom(const char* path) {
 }
 
 bool loadLevelList() { return loadLevelListFrom("levels/levels.json"); }
-
-void resetLevelListForTesting() {
-    levelList.clear();
-    levelListLoaded = false;
-}
