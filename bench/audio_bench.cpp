@@ -55,7 +55,7 @@ size_t heapInUse() {
 size_t residentBytes() {
     long pages = 0;
     long resident = 0;
-    if (FILE *f = std::fopen("/proc/self/statm", "r")) {
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
         if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) {
             resident = 0;
         }
@@ -67,7 +67,7 @@ size_t residentBytes() {
 // Loads a 3-minute stereo stem the way loadStem does (file bytes freed right after decoding) and
 // reports what stays resident per second of audio. The budget is 4 bytes per sample per channel:
 // 352 800 bytes per second of 44.1 kHz stereo.
-void BM_StemMemoryThreeMinutes(benchmark::State &state) {
+void BM_StemMemoryThreeMinutes(benchmark::State& state) {
     const double seconds = 180.0;
     double heapPerSecond = 0.0;
     double rssPerSecond = 0.0;
@@ -101,9 +101,9 @@ void BM_StemMemoryThreeMinutes(benchmark::State &state) {
 BENCHMARK(BM_StemMemoryThreeMinutes)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 // Mixing cost of state.range(0) looping stereo stems, per 1024-frame device buffer.
-void BM_MixStems(benchmark::State &state) {
+void BM_MixStems(benchmark::State& state) {
     AudioEngine engine;
-    engine.init(kClipRoundoff, AudioBackend::NullDriver);
+    engine.init(AudioBackend::NullDriver);
     std::vector<unsigned char> bytes = makeWav16(10.0);
     std::vector<std::unique_ptr<Wav>> stems;
     for (int i = 0; i < state.range(0); ++i) {
@@ -123,7 +123,7 @@ BENCHMARK(BM_MixStems)->Arg(1)->Arg(4)->Arg(8);
 
 // Opens the default playback device with the driver SDL picks (set SDL_AUDIO_DRIVER to choose)
 // and reports its buffer size in sample frames and in milliseconds at 44.1 kHz.
-void BM_DeviceBufferFrames(benchmark::State &state) {
+void BM_DeviceBufferFrames(benchmark::State& state) {
     AudioEngine engine;
     if (engine.init() != AudioResult::Ok) {
         state.SkipWithError("no audio device could be opened");

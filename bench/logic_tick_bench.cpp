@@ -1,9 +1,10 @@
 // One logic tick (master clock, spawn step and layer step) on a dense level: 8 looping stems with
 // 20 000 note-ons each (and their note-offs), with the fast spawn step and with the plain one that
 // scans every note and compares each candidate with every live circle.
+#include "app/logic_thread.hpp"
 #include "audio/audio_system.hpp"
-#include "audio/master_clock.hpp"
 #include "game/circles.hpp"
+#include "game/master_clock.hpp"
 #include "game/scoring.hpp"
 #include "reference_spawn.hpp"
 
@@ -19,7 +20,7 @@ constexpr int kNotesPerStem = 20000;
 constexpr double kSongLength = 300.0; // seconds: about 67 notes a second on every stem
 constexpr double kTickPeriod = 1.0 / 120.0;
 
-void buildLevel(AudioSystem &audio) {
+void buildLevel(AudioSystem& audio) {
     std::mt19937 rng(7);
     std::uniform_real_distribution<double> time(0.0, kSongLength);
     std::uniform_int_distribution<int> key(0, 127);
@@ -28,12 +29,12 @@ void buildLevel(AudioSystem &audio) {
     audio.playing = true;
     audio.looping = true;
     for (int s = 0; s < kStems; ++s) {
-        LoadedStem &stem = audio.stems.emplace_back();
+        LoadedStem& stem = audio.stems.emplace_back();
         stem.index = s;
         stem.active = true;
         stem.chart.loaded = true;
         stem.chart.audioLength = kSongLength;
-        std::vector<MidiNoteEvent> &notes = stem.chart.notes;
+        std::vector<MidiNoteEvent>& notes = stem.chart.notes;
         for (int i = 0; i < kNotesPerStem; ++i) {
             MidiNoteEvent on;
             on.note = key(rng);
@@ -51,21 +52,21 @@ void buildLevel(AudioSystem &audio) {
             notes.push_back(off);
         }
         std::sort(notes.begin(), notes.end(),
-                  [](const MidiNoteEvent &a, const MidiNoteEvent &b) { return a.time < b.time; });
+                  [](const MidiNoteEvent& a, const MidiNoteEvent& b) { return a.time < b.time; });
     }
 }
 
 // What the main thread's circle update does to the list between ticks, kept outside the timing:
 // circles leave 0.2 s after their time.
-void retireOldCircles(GameState &game) {
+void retireOldCircles(GameState& game) {
     const double limit = game.songTime - 0.2;
     game.circles.erase(std::remove_if(game.circles.begin(), game.circles.end(),
-                                      [limit](const Circle &c) { return c.time < limit; }),
+                                      [limit](const Circle& c) { return c.time < limit; }),
                        game.circles.end());
 }
 
-template <void (*Spawn)(GameState &, const RenderState &, const AudioSystem &)>
-void logicTick(benchmark::State &state) {
+template <void (*Spawn)(GameState&, std::int32_t, std::int32_t, const AudioSystem&)>
+void logicTick(benchmark::State& state) {
     AudioSystem audio;
     buildLevel(audio);
     RenderState render;
@@ -75,21 +76,21 @@ void logicTick(benchmark::State &state) {
     initGameState(game, 8);
     game.playing = true;
     // Stands in for the background pulse the program installs: a write into the stem's slot.
-    game.noteCallback = [](const MidiNoteEvent &note, RenderState *target) {
+    game.noteCallback = [](const MidiNoteEvent& note, RenderState* target) {
         if (note.isNoteOn && note.stemIndex >= 0 && note.stemIndex < kStemSlots) {
             target->stemTarget[note.stemIndex] += 0.01f * static_cast<float>(note.velocity);
         }
     };
     double clock = 100.0;
     advanceMasterClockTo(audio, game, &render, clock);
-    Spawn(game, render, audio); // fill the first second of circles
+    Spawn(game, render.width, render.height, audio); // fill the first second of circles
     std::size_t liveCircles = 0;
     for (auto _ : state) {
         // The engine's stream time is what advanceMasterClock reads; here the clock is given.
         clock += kTickPeriod;
         advanceMasterClockTo(audio, game, &render, clock);
-        Spawn(game, render, audio);
-        layerStep(game, audio);
+        Spawn(game, render.width, render.height, audio);
+        layerStep(game, audio, audioLayerRequests(audio));
         benchmark::ClobberMemory();
         state.PauseTiming();
         liveCircles = game.circles.size();

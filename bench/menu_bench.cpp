@@ -11,7 +11,7 @@
 #include "app/app.hpp"
 #include "app/calibration_session.hpp"
 #include "app/frame_stats.hpp"
-#include "net/http_database.hpp"
+#include "leaderboard/leaderboard_client.hpp"
 #include "ui/leaderboard_screen.hpp"
 #include "ui/ui_system.hpp"
 
@@ -53,24 +53,22 @@ const char* const kScreens[] = {"hidden gui",  "main menu",   "settings",   "cre
 
 // Leaves whatever screen is open and opens screen `index` of kScreens, as its buttons would.
 void showScreen(App& app, int index) {
-    if (app.showCalibration) {
+    if (gUI.screen == UIScreen::Calibration) {
         calibrationClose(app);
     }
-    app.showSettings = app.showCredits = app.showLeaderboard = false;
-    gUI.showTutorial = false;
+    goToScreen(UIScreen::MainMenu);
     app.uiVisible = index != 0;
     const std::string name = kScreens[index];
     if (name == "settings") {
-        app.showSettings = true;
+        goToScreen(UIScreen::Settings);
     } else if (name == "credits") {
-        app.showCredits = true;
+        goToScreen(UIScreen::Credits);
     } else if (name == "calibration") {
-        app.showSettings = true;
         calibrationOpen(app);
     } else if (name == "leaderboard") {
-        openLeaderboard(app);
+        openLeaderboard();
     } else if (name.rfind("tutorial", 0) == 0) {
-        gUI.showTutorial = true;
+        goToScreen(UIScreen::Tutorial);
         gUI.tutorialPage = name.back() - '0';
     }
 }

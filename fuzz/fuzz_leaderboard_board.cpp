@@ -4,7 +4,7 @@
 // input's first line is the level name asked for, the rest the reply. Checks: every kept entry
 // passes the rules and at most kMaxCachedEntriesPerLevel are kept, one per folded player name, and
 // what the cache would write parses back to the same document.
-#include "app/json_text.hpp"
+#include "base/json_text.hpp"
 #include "leaderboard/leaderboard_cache.hpp"
 #include "leaderboard/leaderboard_document.hpp"
 #include "leaderboard/leaderboard_names.hpp"

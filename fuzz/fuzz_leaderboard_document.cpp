@@ -7,7 +7,7 @@
 // Both texts are parsed as the game parses them. Checks: a save leaves the player's best score
 // at least the result's, the merge keeps the higher score of every level and player, merging
 // the same reply again changes nothing, and what is written parses back.
-#include "app/json_text.hpp"
+#include "base/json_text.hpp"
 #include "leaderboard/leaderboard_document.hpp"
 
 #include <cstddef>

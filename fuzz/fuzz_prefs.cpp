@@ -2,6 +2,7 @@
 // the first line as a player name to save. Checks: every setting read is in its range; every save
 // writes an object that parses back with its own key set to the value saved and, when the old text
 // was an object, every other key kept as it was; a stored name is whole UTF-8 that fits the field.
+#include "base/utf8.hpp"
 #include "prefs/preferences.hpp"
 
 #include <cstddef>
@@ -56,9 +57,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const json before = parsed ? document : json();
 
-    // The name as the settings screen stores it: whole characters, at most 63 bytes.
+    // The name as the settings screen stores it: whole characters, at most kMaxNameBytes bytes.
     const std::string stored = storablePlayerName(name);
-    check(stored.size() <= 63);
+    check(stored.size() <= kMaxNameBytes);
     try {
         check(json(stored).dump() == json(stored).dump(-1, ' ', false, json::error_handler_t::strict));
     } catch (const json::exception&) {
@@ -70,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const json::exception&) {
         nameIsUtf8 = false;
     }
-    check(!nameIsUtf8 || name.size() > 63 || stored == name);
+    check(!nameIsUtf8 || name.size() > kMaxNameBytes || stored == name);
     const std::string cut = cutToCharacters(name, name.size() / 2);
     check(cut.size() <= name.size() / 2 && name.compare(0, cut.size(), cut) == 0);
 

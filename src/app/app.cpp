@@ -1,17 +1,18 @@
 #include "app/app.hpp"
 
-#include "app/log.hpp"
 #include "app/logic_thread.hpp"
 #include "app/player_key_handover.hpp"
-#include "audio/master_clock.hpp"
+#include "app/round.hpp"
 #include "audio/stem_layering.hpp"
+#include "base/log.hpp"
 #include "game/circles.hpp"
 #include "game/game_state.hpp"
 #include "game/judgement.hpp"
+#include "game/master_clock.hpp"
 #include "leaderboard/leaderboard_cache.hpp"
+#include "leaderboard/leaderboard_client.hpp"
 #include "leaderboard/leaderboard_document.hpp"
 #include "level/level_manifest.hpp"
-#include "net/http_database.hpp"
 #include "prefs/preferences.hpp"
 #include "render/background.hpp"
 #include "render/circle_renderer.hpp"
@@ -20,6 +21,7 @@
 #include "render/shader_uniforms.hpp"
 #include "ui/leaderboard_screen.hpp"
 #include "ui/main_menu.hpp"
+#include "ui/screen_switch.hpp"
 #include "ui/settings_screen.hpp"
 #include "ui/ui_system.hpp"
 
@@ -140,16 +142,15 @@ static void openScreen(App& app, const std::string& screen) {
         return;
     }
     if (screen == "settings") {
-        app.showSettings = true;
+        goToScreen(UIScreen::Settings);
     } else if (screen == "calibration") {
-        app.showSettings = true;
         calibrationOpen(app);
     } else if (screen == "credits") {
-        app.showCredits = true;
+        goToScreen(UIScreen::Credits);
     } else if (screen == "leaderboard") {
-        openLeaderboard(app);
+        openLeaderboard();
     } else if (screen.rfind("tutorial", 0) == 0) {
-        gUI.showTutorial = true;
+        goToScreen(UIScreen::Tutorial);
         const int page = screen.size() == 10 && screen[8] == ':' ? screen[9] - '0' : 0;
         gUI.tutorialPage = page >= 0 && page <= 4 ? page : 0;
     } else {
@@ -271,7 +272,7 @@ void runFrameGameplay(App& app, float dt) {
     updateStemVolumes(app.audio, dt);
     // The tutorial's song belongs to the tutorial (even with the interface hidden): Space does not
     // turn it into a round.
-    if (app.input.togglePlayback && !gUI.showTutorial) {
+    if (app.input.togglePlayback && gUI.screen != UIScreen::Tutorial) {
         togglePlayback(app);
     }
     if (app.input.toggleGui) {
@@ -303,7 +304,7 @@ void runFrame(App& app, float dt) {
     if (app.options.screenTour) {
         screenTourFrame(app);
     }
-    app.input.calibrating = app.showCalibration;
+    app.input.calibrating = gUI.screen == UIScreen::Calibration;
     pollInput(app.input, app.uiVisible);
     noticeAudioUnderruns(app.audio);
     // Drawable pixels, origin top left, as the input record holds them.
@@ -315,7 +316,7 @@ void runFrame(App& app, float dt) {
         beginFrame(app.render);
         drawCircles(app.game, app.render);
     }
-    if (app.showCalibration) {
+    if (gUI.screen == UIScreen::Calibration) {
         calibrationFrame(app);
     }
     gGL.glUseProgram(0);

@@ -57,11 +57,7 @@ struct App {
     AudioSystem audio;
     RenderState render;
     InputState input;
-    bool showLeaderboard = false;
     bool uiVisible = false;
-    bool showSettings = false;
-    bool showCredits = false;
-    bool showCalibration = false;   // the calibration screen, over Settings
     CalibrationSession calibration; // its run, while it is open
     bool running = false;
     AppOptions options;

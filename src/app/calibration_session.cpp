@@ -1,10 +1,11 @@
 #include "app/calibration_session.hpp"
 
 #include "app/app.hpp"
-#include "app/log.hpp"
 #include "audio/heard_clock.hpp"
 #include "audio/stem_layering.hpp"
+#include "base/log.hpp"
 #include "prefs/preferences.hpp"
+#include "ui/ui_system.hpp"
 
 #include <algorithm>
 #include <mutex>
@@ -77,13 +78,13 @@ void calibrationOpen(App& app) {
             clearRunState(app.game);
         }
     }
-    app.showCalibration = true;
+    goToScreen(UIScreen::Calibration);
     calibrationRetry(app);
 }
 
 void calibrationClose(App& app) {
     stopClick(app);
-    app.showCalibration = false;
+    goToScreen(UIScreen::Settings); // calibration opens over Settings
 }
 
 void calibrationSave(App& app) {

@@ -1,6 +1,6 @@
 #include "app/frame_stats.hpp"
 
-#include "app/log.hpp"
+#include "base/log.hpp"
 
 #include <sys/resource.h>
 

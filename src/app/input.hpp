@@ -1,47 +1,11 @@
 #pragma once
+// The frame's input from SDL's events: the record lives in game/input_state.hpp (the rules judge
+// it); filling it from SDL is here.
+#include "game/input_state.hpp"
+
 #include <SDL3/SDL_events.h>
 
 #include <cstdint>
-#include <map>
-#include <set>
-
-// One finger on a touch screen, in drawable pixels (y downward, as SDL reports it).
-struct TouchPoint {
-    bool held = false;
-    bool pressed = false;  // went down this frame
-    bool released = false; // went up this frame
-    float x = 0.0f;
-    float y = 0.0f;
-    std::uint64_t pressNs = 0;   // SDL timestamp of the last press (nanoseconds)
-    std::uint64_t releaseNs = 0; // and of the last release
-};
-
-// This frame's input, filled from SDL events by pollInput on the main thread.
-struct InputState {
-    bool quitRequested = false;
-    bool togglePlayback = false;
-    bool toggleGui = false;
-    bool mousePressed = false;
-    bool mouseReleased = false;
-    bool mouseHeld = false;
-    float mouseX = 0.0f;
-    float mouseY = 0.0f;
-    std::map<std::uint64_t, TouchPoint> touches;
-    std::set<std::uint32_t> keysHeld;
-    std::set<std::uint32_t> keysPressed;
-    std::set<std::uint32_t> keysReleased;
-    bool screenshotRequested = false; // Print Screen went down this frame
-    // Set by the app while the calibration screen is open: Space is then a tap (no playback), and
-    // Escape sets leaveCalibration instead of quitting.
-    bool calibrating = false;
-    bool leaveCalibration = false;
-    // When each press and release happened (SDL event timestamps, nanoseconds), so that it is
-    // judged at its own moment rather than the frame's.
-    std::uint64_t mousePressNs = 0;
-    std::uint64_t mouseReleaseNs = 0;
-    std::map<std::uint32_t, std::uint64_t> keyPressNs;   // of the keys in keysPressed
-    std::map<std::uint32_t, std::uint64_t> keyReleaseNs; // of the keys in keysReleased
-};
 
 // How SDL's window coordinates map to drawable pixels: SDL reports the mouse in points (pixels /
 // density) and fingers normalised to the window, while the game places everything in drawable

@@ -1,9 +1,11 @@
 #include "app/logic_thread.hpp"
 
 #include "app/app.hpp"
-#include "app/log.hpp"
-#include "audio/master_clock.hpp"
+#include "audio/audio_system.hpp"
+#include "audio/stem_layering.hpp"
+#include "base/log.hpp"
 #include "game/circles.hpp"
+#include "game/master_clock.hpp"
 #include "game/scoring.hpp"
 
 #include <mutex>
@@ -16,8 +18,8 @@ void logicTick(App& app) {
     if (app.audio.playing) {
         advanceMasterClock(app.audio, app.game, &app.render);
     }
-    spawnTick(app.game, app.render, app.audio);
-    layerStep(app.game, app.audio);
+    spawnTick(app.game, app.render.width, app.render.height, app.audio);
+    layerStep(app.game, app.audio, audioLayerRequests(app.audio));
     app.logicTicks.fetch_add(1, std::memory_order_relaxed);
 }
 
@@ -32,4 +34,33 @@ void logicThreadMain(App* app) {
         logicTick(*app);
         std::this_thread::sleep_until(tickStart + kLogicTickPeriod);
     }
+}
+
+void refreshSongTime(AudioSystem& audio, GameState& game) {
+    double now = 0.0, rate = 1.0;
+    std::uint64_t at = 0;
+    if (readMasterClock(audio, &now, &at, &rate)) {
+        game.songTime = now;
+        game.songTimeNs = at;
+        game.songRate = rate;
+    }
+}
+
+void advanceMasterClock(AudioSystem& audio, GameState& game, RenderState* render) {
+    double now = 0.0, rate = 1.0;
+    std::uint64_t at = 0;
+    if (!readMasterClock(audio, &now, &at, &rate)) {
+        return;
+    }
+    advanceMasterClockTo(audio, game, render, now);
+    if (game.songTime == now) {
+        // The moment that reading belongs to, and the clock's pace, for judging inputs by theirs.
+        game.songTimeNs = at;
+        game.songRate = rate;
+    }
+}
+
+LayerRequests audioLayerRequests(AudioSystem& audio) {
+    return {[&audio](int index, float seconds) { fadeInStem(audio, index, seconds); },
+            [&audio](int index) { deactivateStem(audio, index); }};
 }

@@ -1,6 +1,6 @@
 #include "app/player_key_handover.hpp"
 
-#include "net/http_database.hpp"
+#include "leaderboard/leaderboard_client.hpp"
 #include "prefs/player_keys.hpp"
 
 int storeReceivedPlayerKeys(const std::string& prefsPath) {

@@ -1,8 +1,8 @@
 #include "app/screen_tour.hpp"
 
 #include "app/app.hpp"
-#include "app/log.hpp"
 #include "audio/stem_layering.hpp"
+#include "base/log.hpp"
 #include "ui/leaderboard_screen.hpp"
 #include "ui/tutorial_screen.hpp"
 #include "ui/ui_system.hpp"
@@ -35,23 +35,20 @@ void enter(App& app, int step) {
         break;
     case Settings:
         endTourRound(app);
-        app.showSettings = true;
+        goToScreen(UIScreen::Settings);
         break;
     case Calibration:
         calibrationOpen(app);
         break;
     case Credits:
         calibrationClose(app);
-        app.showSettings = false;
-        app.showCredits = true;
+        goToScreen(UIScreen::Credits);
         break;
     case Leaderboard:
-        app.showCredits = false;
-        openLeaderboard(app);
+        openLeaderboard();
         break;
     default: // a tutorial page
-        app.showLeaderboard = false;
-        gUI.showTutorial = true;
+        goToScreen(UIScreen::Tutorial);
         gUI.tutorialPage = step - FirstTutorialPage;
         break;
     }
@@ -70,7 +67,7 @@ void screenTourFrame(App& app) {
     tour.frames = 0;
     ++tour.step;
     if (tour.step == kSteps) {
-        gUI.showTutorial = false;
+        goToScreen(UIScreen::MainMenu);
         logMessage("Screen tour: done");
         app.input.quitRequested = true;
         return;

@@ -1,6 +1,8 @@
 #pragma once
 // Whole-file decoding of stem audio (WAV, FLAC, MP3, Ogg Vorbis) into float samples at the
 // engine's rate. Plain code without a device: any thread may call it, nothing here is shared.
+#include "audio/audio_format.hpp"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -32,19 +34,6 @@ struct DecodedAudio {
     uint64_t frames = 0;
     uint32_t channels = 0; // 1 or 2
 };
-
-// Encoder delay and padding of an MP3 with a Xing/Info header, in decoder output frames: the
-// frames to drop at the start (the header frame itself, the encoder delay and the decoder's own
-// delay) and at the end. found is false when the stream carries no such header.
-struct Mp3Trim {
-    bool found = false;
-    uint64_t leadingFrames = 0;
-    uint64_t trailingFrames = 0;
-};
-
-// Reads the Xing/Info (and LAME) header of the first MP3 frame, found behind any ID3v2 tags,
-// padding and junk. Returns the trim to apply; never reads past size.
-Mp3Trim readMp3Trim(const unsigned char* data, size_t size);
 
 // Decodes a whole file held in memory, detecting the format from its bytes (an MP3 is found behind
 // tags, padding and junk at its start). The bytes are only read during the call; the caller keeps

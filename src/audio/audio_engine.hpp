@@ -84,10 +84,6 @@ private:
 
 // ---- Engine ----
 
-// init flags. The mix always goes through a soft limiter (untouched up to 0.8, then bent smoothly
-// towards ±1 without reaching it); the round-off flag is accepted for the record.
-enum AudioEngineFlags : unsigned { kClipRoundoff = 1 };
-
 // Where the mix goes. NullDriver opens no device: the caller pulls the mix with mix().
 enum class AudioBackend : unsigned { Auto = 0, NullDriver = 1 };
 
@@ -109,8 +105,10 @@ public:
     // AudioBackend::Auto, initialises SDL's audio subsystem and opens the default playback device
     // as an SDL audio stream (44100 Hz, stereo, 32-bit float); SDL_AUDIO_DRIVER picks the driver.
     // Returns Ok, InvalidParameter, or BackendFailed when SDL cannot open a device. Main thread.
-    AudioResult init(unsigned flags = kClipRoundoff, AudioBackend backend = AudioBackend::Auto,
-                     unsigned sampleRate = 0, unsigned bufferSize = 0, unsigned channels = 2);
+    // The mix always goes through a soft limiter (untouched up to 0.8, then bent smoothly towards
+    // ±1 without reaching it).
+    AudioResult init(AudioBackend backend = AudioBackend::Auto, unsigned sampleRate = 0,
+                     unsigned bufferSize = 0, unsigned channels = 2);
 
     // Closes the device (waiting for a running mix to end), stops every voice, forgets groups and
     // sources, and releases SDL's audio subsystem. Safe to call twice. Main thread.
@@ -157,14 +155,9 @@ public:
     // Volume of a voice, or of a group's first voice; 0 for an invalid handle.
     float getVolume(AudioHandle handle) const;
 
-    void setPan(AudioHandle handle, float pan);
-
     // Pauses or resumes a voice, or every voice of a group at the same sample.
     void setPause(AudioHandle handle, bool paused);
     bool getPause(AudioHandle handle) const;
-
-    // Play speed relative to the source's own (> 0; 1 = native). Voice or group.
-    void setRelativePlaySpeed(AudioHandle handle, float speed);
 
     // Whether handle names a voice that is still playing (or paused). False for 0, for groups,
     // and for voices that were stopped, replaced or have ended.

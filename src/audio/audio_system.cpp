@@ -1,7 +1,7 @@
 #include "audio/audio_system.hpp"
 
-#include "app/log.hpp"
 #include "audio/asset_path.hpp"
+#include "base/log.hpp"
 
 #include <SDL3/SDL.h>
 
@@ -54,7 +54,7 @@ bool audioInit(AudioSystem& audio, AudioBackend backend, unsigned periodFrames) 
     }
     audio.devicePeriodFrames = periodFrames;
     audio.underrunsLogged = false;
-    AudioResult result = audio.engine->init(kClipRoundoff, backend, 0, periodFrames, 2);
+    AudioResult result = audio.engine->init(backend, 0, periodFrames, 2);
     if (result != AudioResult::Ok) {
         logError(stderr, "Failed to initialize miniaudio: Error code %u", static_cast<unsigned>(result));
         return false;
@@ -68,7 +68,6 @@ bool audioInit(AudioSystem& audio, AudioBackend backend, unsigned periodFrames) 
     audio.looping = true;
     audio.masterVolume = 1.0f;
     audio.bpm = 120.0f;
-    audio.speedFactor = 1.0f;
     audio.engine->setGlobalVolume(1.0f);
     logMessage("miniaudio audio system initialized successfully.");
     if (backend != AudioBackend::NullDriver) {
@@ -302,11 +301,6 @@ bool addDecodedStem(AudioSystem& audio, DecodedStem& decoded) {
     return true;
 }
 
-bool loadStem(AudioSystem& audio, const std::string& path) {
-    std::vector<DecodedStem> decoded = decodeStemFiles(audio, {path}, 1);
-    return addDecodedStem(audio, decoded[0]);
-}
-
 void padStemsToLongest(AudioSystem& audio) {
     const LoadedStem* longest = nullptr;
     for (const LoadedStem& stem : audio.stems) {
@@ -331,13 +325,6 @@ void padStemsToLongest(AudioSystem& audio) {
             stem.chart.audioLength = stem.source->getLength();
         }
     }
-}
-
-bool loadStemWithMidi(AudioSystem& audio, const std::string& audioPath, const std::string& midiPath) {
-    if (!loadStem(audio, audioPath)) {
-        return false;
-    }
-    return loadMidiChart(audio.stems.back().chart, midiPath);
 }
 
 void playAllStems(AudioSystem& audio) {
@@ -369,7 +356,6 @@ void playAllStems(AudioSystem& audio) {
         }
         allGrouped = engine.addVoiceToGroup(audio.voiceGroup, stem.voice) == AudioResult::Ok && allGrouped;
         engine.setVolume(stem.voice, stem.active ? audio.masterVolume * stem.volume : 0.0f);
-        engine.setRelativePlaySpeed(stem.voice, audio.speedFactor);
     }
     engine.setPause(audio.voiceGroup, false);
     if (!allGrouped) {
@@ -399,18 +385,10 @@ void stopAllStems(AudioSystem& audio) {
 
 void setBpm(AudioSystem& audio, float bpm) {
     audio.bpm = bpm;
+    // Stems always play at their native tempo: the BPM is recorded, never applied as a speed.
     std::ostringstream line;
-    if (std::fabs(1.0f - audio.speedFactor) <= 0.01f) {
-        line << "BPM set to " << bpm << " (no playback speed change needed)";
-        logMessage("%s", line.str().c_str());
-        return;
-    }
-    audio.speedFactor = 1.0f;
-    line << "Set BPM to " << bpm << " (native tempo, speed factor: " << audio.speedFactor << ")";
+    line << "BPM set to " << bpm << " (no playback speed change needed)";
     logMessage("%s", line.str().c_str());
-    if (audio.engine && audio.voiceGroup != 0 && audio.engine->isVoiceGroup(audio.voiceGroup)) {
-        audio.engine->setRelativePlaySpeed(audio.voiceGroup, audio.speedFactor);
-    }
 }
 
 void updateStemVolumes(AudioSystem& audio, float dt) {
@@ -485,4 +463,13 @@ void audioShutdown(AudioSystem& audio) {
         audio.engine.reset();
     }
     logMessage("miniaudio audio system shut down.");
+}
+
+bool readMasterClock(AudioSystem& audio, double* songTime, std::uint64_t* atNs, double* rate) {
+    if (!audio.playing || audio.voiceGroup == 0 || !audio.engine ||
+        !audio.engine->isVoiceGroup(audio.voiceGroup)) {
+        return false;
+    }
+    *songTime = audio.engine->getStreamTime(audio.voiceGroup, atNs, rate) - audio.clockOffset;
+    return true;
 }

@@ -42,7 +42,6 @@ struct AudioSystem {
     bool playing = false;          // playback started and not stopped
     bool looping = true;           // stems loop and the master clock wraps; never changed
     float bpm = 120.0f;            // the level's BPM as last given to setBpm
-    float speedFactor = 1.0f;      // relative play speed of every voice
     float masterVolume = 1.0f;     // multiplies every layer volume
     double clockOffset = 0.0;      // seconds the game clock runs behind what is heard (the player's offset)
     std::unique_ptr<AudioEngine> engine;
@@ -73,14 +72,8 @@ bool audioSetDevicePeriod(AudioSystem& audio, unsigned periodFrames);
 // every frame; cheap.
 void noticeAudioUnderruns(AudioSystem& audio);
 
-// Loads and decodes the audio file at path (backslashes become '/', double quotes are dropped)
-// and appends it as a new inactive stem at layer volume 1. Returns false, with the reason on
-// stderr, when the file is missing, too large, empty or not decodable, or when its audio would take
-// the stems over audio.limits.maxLevelBytes; nothing is added then. Main thread.
-bool loadStem(AudioSystem& audio, const std::string& path);
-
-// A stem file read and decoded but not yet added: the slow half of loadStem, done off the main
-// thread. It logs nothing; addDecodedStem reports the outcome.
+// A stem file read and decoded but not yet added: the slow half of loading a stem, done off the
+// main thread. It logs nothing; addDecodedStem reports the outcome.
 struct DecodedStem {
     enum class Outcome {
         Decoded,
@@ -109,7 +102,7 @@ struct DecodedStem {
 std::vector<DecodedStem> decodeStemFiles(const AudioSystem& audio, const std::vector<std::string>& paths,
                                          unsigned threads = 0);
 
-// The rest of loadStem for a decoded file: logs "Loading stem: " and the failure or "Successfully
+// The rest of loading a stem for a decoded file: logs "Loading stem: " and the failure or "Successfully
 // loaded stem: ", and appends the stem when it was decoded (taking its source). Main thread.
 bool addDecodedStem(AudioSystem& audio, DecodedStem& decoded);
 
@@ -118,10 +111,6 @@ bool addDecodedStem(AudioSystem& audio, DecodedStem& decoded);
 // logs a warning with both lengths on stderr for each, and sets each chart's audioLength to its
 // stem's new length. Main thread, before the stems play.
 void padStemsToLongest(AudioSystem& audio);
-
-// loadStem, then loadMidiChart into the new stem's chart. False when the audio failed (nothing
-// added); otherwise the chart load's result (a stem whose chart failed stays, without notes).
-bool loadStemWithMidi(AudioSystem& audio, const std::string& audioPath, const std::string& midiPath);
 
 // Restarts every stem from its beginning, silent unless active, all in the voice group and all
 // starting on the same output sample; resets every chart's clock state. Layer states are kept.
@@ -150,3 +139,10 @@ void retireStems(AudioSystem& audio, std::vector<LoadedStem>& retired);
 // Stops everything, destroys the voice group, releases the stems and shuts the engine down.
 // Main thread, once, after the logic thread has been joined.
 void audioShutdown(AudioSystem& audio);
+
+// The game clock: what the player hears of the voice group now, less the player's offset
+// (`clockOffset`), in seconds; `atNs` receives the SDL tick it belongs to and `rate` how fast it
+// runs on from there against SDL's clock (the device's rate; 0 while it stands still, waiting for
+// the sound to reach the ear). False, and nothing read, unless playback runs and
+// the voice group exists. Any thread that holds what serialises the audio system's members.
+bool readMasterClock(AudioSystem& audio, double* songTime, std::uint64_t* atNs, double* rate);

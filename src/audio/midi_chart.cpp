@@ -1,7 +1,7 @@
 #include "audio/midi_chart.hpp"
 
-#include "app/log.hpp"
 #include "audio/asset_path.hpp"
+#include "base/log.hpp"
 
 #include <SDL3/SDL.h>
 
@@ -13,9 +13,9 @@
 namespace {
 
 // Existence as the asset loader sees it: the whole file can be loaded.
-bool midiFileExists(const std::string &path) {
+bool midiFileExists(const std::string& path) {
     size_t size = 0;
-    void *data = SDL_LoadFile(path.c_str(), &size);
+    void* data = SDL_LoadFile(path.c_str(), &size);
     if (!data) {
         return false;
     }
@@ -24,11 +24,11 @@ bool midiFileExists(const std::string &path) {
 }
 
 // The first tempo event in track order decides the chart's native BPM; 120 when there is none.
-float findChartTempo(const MidiFile &midi) {
+float findChartTempo(const MidiFile& midi) {
     float bpm = 120.0f;
     for (int t = 0; t < midi.getTrackCount() && bpm == 120.0f; ++t) {
         for (int i = 0; i < midi.getEventCount(t); ++i) {
-            const SmfEvent &event = midi.getEvent(t, i);
+            const SmfEvent& event = midi.getEvent(t, i);
             // A tempo of 0 microseconds has no BPM; the next tempo event may still give one.
             if (isTempo(event) && tempoBpm(event) > 0.0) {
                 bpm = static_cast<float>(tempoBpm(event));
@@ -42,8 +42,8 @@ float findChartTempo(const MidiFile &midi) {
 
 } // namespace
 
-bool readMidiFileBytes(const std::string &path, MidiFile &midi) {
-    SDL_IOStream *io = SDL_IOFromFile(path.c_str(), "rb");
+bool readMidiFileBytes(const std::string& path, MidiFile& midi) {
+    SDL_IOStream* io = SDL_IOFromFile(path.c_str(), "rb");
     if (!io) {
         SDL_Log("ERROR: Could not open MIDI file %s: %s", path.c_str(), SDL_GetError());
         return false;
@@ -70,7 +70,7 @@ bool readMidiFileBytes(const std::string &path, MidiFile &midi) {
             SDL_Log("ERROR: MidiFile failed to parse data from %s", path.c_str());
         }
         return ok;
-    } catch (const std::exception &e) {
+    } catch (const std::exception& e) {
         // Out of memory for a huge file, mostly; the stem then plays as audio only.
         if (io) {
             SDL_CloseIO(io);
@@ -80,8 +80,8 @@ bool readMidiFileBytes(const std::string &path, MidiFile &midi) {
     }
 }
 
-void buildChartFromMidi(MidiChart &chart) {
-    MidiFile &midi = *chart.midi;
+void buildChartFromMidi(MidiChart& chart) {
+    MidiFile& midi = *chart.midi;
     midi.doTimeAnalysis();
     midi.linkNotePairs();
     midi.joinTracks();
@@ -93,7 +93,7 @@ void buildChartFromMidi(MidiChart &chart) {
     std::fill(std::begin(pan), std::end(pan), 64);
     for (int t = 0; t < midi.getTrackCount(); ++t) {
         for (int i = 0; i < midi.getEventCount(t); ++i) {
-            const SmfEvent &event = midi.getEvent(t, i);
+            const SmfEvent& event = midi.getEvent(t, i);
             if (isController(event) && controllerNumber(event) == 10) {
                 pan[eventChannel(event)] = controllerValue(event);
             }
@@ -116,10 +116,10 @@ void buildChartFromMidi(MidiChart &chart) {
     }
     // Stable, so that notes at one time keep the file's order from run to run.
     std::stable_sort(chart.notes.begin(), chart.notes.end(),
-                     [](const MidiNoteEvent &a, const MidiNoteEvent &b) { return a.time < b.time; });
+                     [](const MidiNoteEvent& a, const MidiNoteEvent& b) { return a.time < b.time; });
 }
 
-bool loadMidiChart(MidiChart &chart, const std::string &path) {
+bool loadMidiChart(MidiChart& chart, const std::string& path) {
     const std::string clean = cleanAssetPath(path);
     logMessage("Loading MIDI file: %s", clean.c_str());
     if (!midiFileExists(clean)) {
@@ -143,7 +143,7 @@ bool loadMidiChart(MidiChart &chart, const std::string &path) {
     return true;
 }
 
-void scaleChartToBpm(MidiChart &chart, float audioBpm) {
+void scaleChartToBpm(MidiChart& chart, float audioBpm) {
     if (!chart.loaded || chart.notes.empty()) {
         return;
     }
@@ -160,7 +160,7 @@ void scaleChartToBpm(MidiChart &chart, float audioBpm) {
     logMessage("Scaling MIDI timing: MIDI BPM %.1f -> Audio BPM %.1f (ratio: %.3f)", chart.midiBpm, audioBpm,
                ratio);
     const double factor = static_cast<double>(ratio);
-    for (MidiNoteEvent &note : chart.notes) {
+    for (MidiNoteEvent& note : chart.notes) {
         note.time *= factor;
         note.duration *= factor;
     }
@@ -168,7 +168,7 @@ void scaleChartToBpm(MidiChart &chart, float audioBpm) {
     logMessage("MIDI events scaled to match audio BPM (%.1f)", audioBpm);
 }
 
-void releaseMidiChart(MidiChart &chart) {
+void releaseMidiChart(MidiChart& chart) {
     chart.midi.reset();
     std::vector<MidiNoteEvent>().swap(chart.notes);
     std::string().swap(chart.midiPath);

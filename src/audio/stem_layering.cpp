@@ -1,14 +1,14 @@
 #include "audio/stem_layering.hpp"
 
-#include "app/log.hpp"
+#include "base/log.hpp"
 
 #include <sstream>
 
-void fadeInStem(AudioSystem &audio, int index, float seconds) {
+void fadeInStem(AudioSystem& audio, int index, float seconds) {
     if (index < 0 || index >= static_cast<int>(audio.stems.size())) {
         return;
     }
-    LoadedStem &stem = audio.stems[static_cast<size_t>(index)];
+    LoadedStem& stem = audio.stems[static_cast<size_t>(index)];
     if (stem.active) {
         return;
     }
@@ -23,11 +23,11 @@ void fadeInStem(AudioSystem &audio, int index, float seconds) {
     logMessage("%s", line.str().c_str());
 }
 
-void deactivateStem(AudioSystem &audio, int index) {
+void deactivateStem(AudioSystem& audio, int index) {
     if (index < 0 || index >= static_cast<int>(audio.stems.size())) {
         return;
     }
-    LoadedStem &stem = audio.stems[static_cast<size_t>(index)];
+    LoadedStem& stem = audio.stems[static_cast<size_t>(index)];
     stem.volume = 0.0f;
     stem.active = false;
     stem.fading = false;
@@ -38,7 +38,7 @@ void deactivateStem(AudioSystem &audio, int index) {
     logMessage("Deactivated stem: %s", stem.name.c_str());
 }
 
-void activateFirstStem(AudioSystem &audio) {
+void activateFirstStem(AudioSystem& audio) {
     if (audio.stems.empty()) {
         return;
     }

@@ -1,11 +1,11 @@
 #include "authoring/level_author.hpp"
 
-#include "app/json_text.hpp"
 #include "authoring/chart_writer.hpp"
 #include "authoring/stem_audio.hpp"
 #include "authoring/tempo.hpp"
-#include "leaderboard/leaderboard_names.hpp"
-#include "render/circle_renderer.hpp"
+#include "base/json_text.hpp"
+#include "base/utf8.hpp"
+#include "game/game_rules.hpp"
 
 #include <nlohmann/json.hpp>
 

@@ -1,17 +1,19 @@
 #include "authoring/playability.hpp"
 
+#include "game/game_rules.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
 namespace {
 
-// The game's timing: a circle spawns one second ahead, can be pressed from 0.1 s before its time,
-// and is removed 0.2 s after it (a tap) or up to 0.3 s past its end (a hold).
-constexpr double kLookAhead = 1.0;
-constexpr double kEarlyPress = 0.1;
-constexpr double kTapLife = 0.2;
-constexpr double kHoldGrace = 0.3;
+// The game's timing (game/game_rules.hpp): a circle spawns one second ahead, can be pressed from
+// 0.1 s before its time, and is removed 0.2 s after it (a tap) or up to 0.3 s past its end (a hold).
+constexpr double kLookAhead = kSpawnLookAhead;
+constexpr double kEarlyPress = kEarlyPressLimit;
+constexpr double kTapLife = kTapLifetime;
+constexpr double kHoldGrace = kHoldOverrun;
 // Slack around each judgement window.
 constexpr double kMargin = 0.05;
 
@@ -39,6 +41,19 @@ double aliveEnd(const Candidate& c) { return c.time + life(c); }
 
 bool overlaps(double a0, double a1, double b0, double b1) { return a0 < b1 && b0 < a1; }
 
+// The time shifts at which a chart's notes recur: the notes themselves, and for a looping chart
+// its copies one loop earlier and later. A chart that does not loop has no copies (its shifts
+// would be -0.0 and 0.0, which compare equal to the notes' own and would count them thrice).
+struct LoopShifts {
+    double values[3];
+    int count;
+    const double* begin() const { return values; }
+    const double* end() const { return values + count; }
+};
+LoopShifts loopShifts(double loop) {
+    return loop > 0.0 ? LoopShifts{{0.0, -loop, loop}, 3} : LoopShifts{{0.0, 0.0, 0.0}, 1};
+}
+
 // One stem: keeps the strongest notes at least minGap apart, then fits the holds in.
 std::vector<Candidate> thinStem(const std::vector<DetectedNote>& notes, size_t stem,
                                 const PlayabilityRules& rules, PlayabilityReport& report) {
@@ -54,10 +69,7 @@ std::vector<Candidate> thinStem(const std::vector<DetectedNote>& notes, size_t s
         const DetectedNote& n = notes[i];
         bool clear = true;
         // Neighbours in time, the loop's wrap included.
-        for (double shift : {0.0, -rules.loopSeconds, rules.loopSeconds}) {
-            if (shift != 0.0 && rules.loopSeconds <= 0.0) {
-                continue;
-            }
+        for (const double shift : loopShifts(rules.loopSeconds)) {
             auto it = std::lower_bound(keptTimes.begin(), keptTimes.end(), n.time + shift - rules.minGap);
             if (it != keptTimes.end() && *it < n.time + shift + rules.minGap) {
                 clear = false;
@@ -121,10 +133,7 @@ struct Placed {
     // Calls visit(circle, shift) for every placed circle, or loop copy of one, whose time + shift
     // lies within [from, to].
     template <typename Visit> void near(double from, double to, double loop, Visit visit) const {
-        for (double shift : {0.0, -loop, loop}) {
-            if (shift != 0.0 && loop <= 0.0) {
-                continue;
-            }
+        for (const double shift : loopShifts(loop)) {
             auto it = std::lower_bound(circles.begin(), circles.end(), from - shift,
                                        [](const Candidate& c, double t) { return c.time < t; });
             for (; it != circles.end() && it->time + shift <= to; ++it) {
@@ -164,8 +173,8 @@ int peakAlive(std::vector<std::pair<double, double>>& intervals, double from, do
 } // namespace
 
 int keyboardSlot(int key, int velocity) {
-    const int row = velocity < 42 ? 0 : (velocity <= 85 ? 1 : 2);
-    return (std::clamp(key, 0, 127) / 16) * 3 + row;
+    const int row = velocity < kLowRowBelow ? 0 : (velocity <= kMiddleRowThrough ? 1 : 2);
+    return (std::clamp(key, 0, 127) / kKeysPerLane) * 3 + row;
 }
 
 std::vector<std::vector<ChartNote>> makePlayable(const std::vector<std::vector<DetectedNote>>& stems,

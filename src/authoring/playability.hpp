@@ -12,6 +12,7 @@
 // - No more circles are alive at once than the circle renderer draws: a circle lives from one
 //   second before its note to its removal (0.2 s after a tap, 0.3 s after a hold's end).
 #include "authoring/stem_analysis.hpp"
+#include "game/game_rules.hpp"
 
 #include <vector>
 
@@ -26,10 +27,10 @@ struct ChartNote {
 };
 
 struct PlayabilityRules {
-    double loopSeconds = 0.0;  // the charts repeat with this period; 0 when they do not loop
-    double minGap = 0.15;      // seconds between two circles of one stem
-    int maxCircles = 64;       // circles alive at once, all stems together
-    double screenWidth = 1280; // the smallest screen the spacing is checked on (pixels)
+    double loopSeconds = 0.0;     // the charts repeat with this period; 0 when they do not loop
+    double minGap = 0.15;         // seconds between two circles of one stem
+    int maxCircles = kMaxCircles; // circles alive at once, all stems together
+    double screenWidth = 1280;    // the smallest screen the spacing is checked on (pixels)
     double screenHeight = 720;
     double separation = 153; // pixels between the centres of circles that can take one press
                              // (a press reaches 102 px: the target radius 100 + 2)

@@ -1,6 +1,6 @@
 #include "game/autoplay.hpp"
 
-#include "app/log.hpp"
+#include "base/log.hpp"
 
 #include <algorithm>
 

@@ -1,7 +1,5 @@
 #include "game/calibration.hpp"
 
-#include "prefs/preferences.hpp"
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>

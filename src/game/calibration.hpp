@@ -5,6 +5,11 @@
 #include <cstdint>
 #include <vector>
 
+// The player's audio offset: milliseconds by which the game clock runs behind the sound it hears
+// (positive: the player hears late and presses late, so the notes are judged later).
+constexpr int kAudioOffsetMinMs = -300;
+constexpr int kAudioOffsetMaxMs = 300;
+
 constexpr double kCalibrationBpm = 100.0;
 constexpr double kCalibrationBeat = 60.0 / kCalibrationBpm; // seconds between clicks
 constexpr int kCalibrationTaps = 16;

@@ -2,17 +2,15 @@
 
 #include "audio/audio_system.hpp"
 #include "game/scoring.hpp"
-#include "render/render_system.hpp"
 
 #include <algorithm>
 #include <cmath>
 
 namespace {
 
-constexpr std::int32_t kStemRange = 8;  // stems 0..7 make circles
-constexpr std::int32_t kKeyRange = 128; // MIDI key numbers
+constexpr std::int32_t kStemRange = kMaxLayers; // stems 0..7 make circles
+constexpr std::int32_t kKeyRange = 128;         // MIDI key numbers
 constexpr float kSpawnRadius = 40.0f;
-constexpr float kTargetRadius = 100.0f;
 constexpr float kGrowthStartRadius = 20.0f;
 constexpr float kJudgedRadius = 5.0f; // a tap circle this small has been judged
 // A circle is never removed until the spawn window has passed its time (plus float noise):
@@ -88,7 +86,7 @@ IndexRange notesBetween(const std::vector<MidiNoteEvent>& notes, double low, dou
 
 // Spawns one candidate note if it lies inside the window and is not a duplicate. The arithmetic
 // is exactly the plain rule's, so a note near an edge is decided the same way however it was found.
-void considerNote(GameState& game, const RenderState& render, const MidiNoteEvent& note,
+void considerNote(GameState& game, std::int32_t width, std::int32_t height, const MidiNoteEvent& note,
                   std::int32_t stemIndex, bool wraps, double loopLength, double loopPosition,
                   bool& indexBuilt) {
     if (!note.isNoteOn || note.velocity == 0) {
@@ -117,7 +115,7 @@ void considerNote(GameState& game, const RenderState& render, const MidiNoteEven
     if (hasDuplicate(game, stemIndex, note.note, due)) {
         return;
     }
-    spawnCircle(game, note, stemIndex, render.width, render.height, due);
+    spawnCircle(game, note, stemIndex, width, height, due);
     SpawnIndex& index = game.spawnIndex;
     index.next.push_back(-1);
     indexCircle(index, game.circles.back(), static_cast<std::int32_t>(game.circles.size() - 1));
@@ -138,12 +136,12 @@ NoteKey keyForNote(std::int32_t note, std::int32_t velocity) {
     if (lane == nullptr) {
         // Key numbers outside 0..127 only come from hand-made charts; keep the lane index
         // non-negative for negative numbers too.
-        lane = &keyLanes[((note % 8) + 8) % 8];
+        lane = &keyLanes[((note % kKeyLaneCount) + kKeyLaneCount) % kKeyLaneCount];
     }
-    if (velocity < 42) {
+    if (velocity < kLowRowBelow) {
         return {lane->lowVelocityKey, lane->lowVelocityLabel};
     }
-    if (velocity <= 85) {
+    if (velocity <= kMiddleRowThrough) {
         return {lane->middleVelocityKey, lane->middleVelocityLabel};
     }
     return {lane->highVelocityKey, lane->highVelocityLabel};
@@ -164,7 +162,8 @@ void spawnCircle(GameState& game, const MidiNoteEvent& note, std::int32_t stemIn
     circle.y = static_cast<float>(static_cast<std::int64_t>(note.velocity) * height) * (1.0f / 128.0f);
     circle.radius = kSpawnRadius;
     circle.targetRadius = kTargetRadius;
-    circle.holdDuration = note.channel == kHoldChannel ? static_cast<float>(note.duration) : kTapLifetime;
+    circle.holdDuration =
+        note.channel == kHoldChannel ? static_cast<float>(note.duration) : static_cast<float>(kTapLifetime);
     circle.active = true;
     circle.time = dueTime;
     circle.note = note.note;
@@ -173,7 +172,7 @@ void spawnCircle(GameState& game, const MidiNoteEvent& note, std::int32_t stemIn
     game.circles.push_back(std::move(circle));
 }
 
-void spawnTick(GameState& game, const RenderState& render, const AudioSystem& audio) {
+void spawnTick(GameState& game, std::int32_t width, std::int32_t height, const AudioSystem& audio) {
     game.pendingNotes.clear(); // the fired notes only drive the visual pulses; circles come from the charts
     if (!audio.playing || !std::isfinite(game.songTime)) {
         return;
@@ -202,10 +201,12 @@ void spawnTick(GameState& game, const RenderState& render, const AudioSystem& au
         // Chart order matters (the duplicate rule keeps the first of two close notes), and the
         // wrapped range always comes first in the chart; visit each note once.
         for (std::size_t i = wrapped.begin; i < wrapped.end; ++i) {
-            considerNote(game, render, notes[i], stem.index, wraps, loopLength, loopPosition, indexBuilt);
+            considerNote(game, width, height, notes[i], stem.index, wraps, loopLength, loopPosition,
+                         indexBuilt);
         }
         for (std::size_t i = std::max(current.begin, wrapped.end); i < current.end; ++i) {
-            considerNote(game, render, notes[i], stem.index, wraps, loopLength, loopPosition, indexBuilt);
+            considerNote(game, width, height, notes[i], stem.index, wraps, loopLength, loopPosition,
+                         indexBuilt);
         }
     }
 }

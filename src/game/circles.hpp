@@ -2,18 +2,10 @@
 // Making and retiring circles: the logic thread's spawn step looks one second ahead into the
 // active stems' charts; the main thread's update grows circles, counts hold time and removes
 // circles whose time is over, turning unanswered ones into misses.
+#include "game/game_rules.hpp"
 #include "game/game_state.hpp"
 
 struct AudioSystem;
-struct RenderState;
-
-// Timing of the spawn and expiry rules, in seconds on the song clock.
-constexpr double kSpawnLookAhead = 1.0;   // a note becomes a circle this long before it sounds
-constexpr double kSpawnLateLimit = 0.001; // a note this far in the past still spawns
-constexpr double kDuplicateWindow = 0.01; // same stem and key closer than this: one circle
-constexpr double kArrivalWindow = 0.1;    // a circle arrives within this long after its time
-constexpr double kHoldOverrun = 0.3;      // a hold may be held this long past its end
-constexpr float kTapLifetime = 0.2f;      // a tap circle stays this long after its time
 
 // The keyboard key and label of a note in keyboard gameplay: the lane of its key number (a key
 // number outside 0..127 takes lane `note` mod 8) and the row of its velocity (below 42, 42..85,
@@ -27,10 +19,10 @@ NoteKey keyForNote(std::int32_t note, std::int32_t velocity);
 // Empties `pendingNotes`, then, while the audio system plays, appends a circle for every note-on
 // of every active, charted stem (index 0..7) that sounds within the next second (or sounded at
 // most 1 ms ago), unless a circle of the same stem and key number already lies within 10 ms of
-// it. Looping stems repeat their chart every `audioLength` seconds. Reads the drawable size from
-// `render`. Cost: a binary search per stem plus the notes inside the window; the charts must be
-// sorted by time (as the chart loader leaves them). Logic thread, game mutex held.
-void spawnTick(GameState& game, const RenderState& render, const AudioSystem& audio);
+// it. Looping stems repeat their chart every `audioLength` seconds. New circles are placed in a
+// drawable area of `width` x `height` pixels. Cost: a binary search per stem plus the notes inside the
+// window; the charts must be sorted by time (as the chart loader leaves them). Logic thread, game mutex held.
+void spawnTick(GameState& game, std::int32_t width, std::int32_t height, const AudioSystem& audio);
 
 // Appends one circle for chart note `note` of stem `stemIndex`, due at `dueTime` (song clock
 // seconds), placed by key number (x) and velocity (y) in a drawable area of width x height pixels.

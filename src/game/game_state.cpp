@@ -1,6 +1,6 @@
 #include "game/game_state.hpp"
 
-const KeyLane keyLanes[8] = {
+const KeyLane keyLanes[kKeyLaneCount] = {
     {0, 15, 'z', 'Z', 'a', 'A', 'q', 'Q'},   {16, 31, 'x', 'X', 's', 'S', 'w', 'W'},
     {32, 47, 'c', 'C', 'd', 'D', 'e', 'E'},  {48, 63, 'v', 'V', 'f', 'F', 'r', 'R'},
     {64, 79, 'b', 'B', 'g', 'G', 't', 'T'},  {80, 95, 'n', 'N', 'h', 'H', 'y', 'Y'},
@@ -33,7 +33,7 @@ void initGameState(GameState& game, std::int32_t totalLayers) {
     game.playerName = "Player";
     game.keyboardGameplay = false;
     clearCircles(game);
-    game.comboPerLayer = 5;
+    game.comboPerLayer = kComboPerLayer;
     game.missesPerLayerDrop = 3;
 }
 

@@ -7,6 +7,7 @@
 // judges and draws them. Nothing here locks: every caller holds the one game mutex while it
 // touches a GameState.
 #include "audio/midi_chart.hpp"
+#include "game/game_rules.hpp"
 
 #include <cstdint>
 #include <functional>
@@ -20,24 +21,24 @@ struct RenderState;
 // One note target on screen. Positions and sizes are drawable pixels with y measured upward from
 // the bottom edge; times are seconds on the song clock.
 struct Circle {
-    float x = 0.0f;                  // centre from the left edge; 1 000 000 once judged (off screen)
-    float y = 0.0f;                  // centre from the bottom edge; 1 000 000 once judged
-    float radius = 40.0f;            // current drawn radius; 0 once judged
-    float targetRadius = 100.0f;     // radius at the note time, and the hit radius
-    float holdDuration = 0.2f;       // hold circle: the note's duration; tap circle: 0.2 s of grace
-    bool active = true;              // every rule treats an inactive circle as absent
-    bool hit = false;                // a press has been judged on it
-    float heldTime = 0.0f;           // seconds it has been held, on the song clock
-    double holdFrom = 0.0;           // song time its hold began counting (the press, or the note)
-    bool holdComplete = false;       // the hold has been credited
-    std::set<std::uint64_t> holders; // the inputs pressing it now (mouse, fingers, keys)
-    double time = 0.0;               // the note's time on the song clock
-    std::int32_t note = 0;           // MIDI key number of its note
-    std::int32_t stemIndex = 0;      // index of the stem whose chart made it
-    std::int32_t channel = 0;        // MIDI channel; 1 makes a hold circle, anything else a tap circle
-    bool arrived = false;            // the song clock has reached its time
-    std::uint32_t key = 0;           // keycode that hits it in keyboard gameplay; 0 when off at spawn
-    char keyLabel = 0;               // the key's upper-case label; 0 when off at spawn
+    float x = 0.0f;                     // centre from the left edge; 1 000 000 once judged (off screen)
+    float y = 0.0f;                     // centre from the bottom edge; 1 000 000 once judged
+    float radius = 40.0f;               // current drawn radius; 0 once judged
+    float targetRadius = kTargetRadius; // radius at the note time, and the hit radius
+    float holdDuration = 0.2f;          // hold circle: the note's duration; tap circle: 0.2 s of grace
+    bool active = true;                 // every rule treats an inactive circle as absent
+    bool hit = false;                   // a press has been judged on it
+    float heldTime = 0.0f;              // seconds it has been held, on the song clock
+    double holdFrom = 0.0;              // song time its hold began counting (the press, or the note)
+    bool holdComplete = false;          // the hold has been credited
+    std::set<std::uint64_t> holders;    // the inputs pressing it now (mouse, fingers, keys)
+    double time = 0.0;                  // the note's time on the song clock
+    std::int32_t note = 0;              // MIDI key number of its note
+    std::int32_t stemIndex = 0;         // index of the stem whose chart made it
+    std::int32_t channel = 0;           // MIDI channel; 1 makes a hold circle, anything else a tap circle
+    bool arrived = false;               // the song clock has reached its time
+    std::uint32_t key = 0;              // keycode that hits it in keyboard gameplay; 0 when off at spawn
+    char keyLabel = 0;                  // the key's upper-case label; 0 when off at spawn
 };
 
 // Circles whose channel is this are hold circles.
@@ -86,7 +87,7 @@ struct GameState {
     double songRate = 1.0;                   // song seconds per second of SDL's clock at that reading
     NoteCallback noteCallback;
     std::vector<Circle> circles; // live circles in spawn order
-    std::uint32_t comboPerLayer = 5;
+    std::uint32_t comboPerLayer = kComboPerLayer;
     std::uint32_t missesPerLayerDrop = 3;
     std::uint32_t missStreak = 0;
     std::int32_t comboAtLayerCheck = 0;
@@ -121,7 +122,7 @@ struct KeyLane {
 
 // Eight lanes of sixteen key numbers each, left to right across the keyboard. SDL keycodes of
 // these keys are their characters' codes.
-extern const KeyLane keyLanes[8];
+extern const KeyLane keyLanes[kKeyLaneCount];
 
 // Start-up state of the game state, with `totalLayers` layers at most. Main thread, once.
 void initGameState(GameState& game, std::int32_t totalLayers);

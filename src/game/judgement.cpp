@@ -1,9 +1,9 @@
 #include "game/judgement.hpp"
 
-#include "app/input.hpp"
-#include "app/log.hpp"
 #include "audio/heard_clock.hpp"
+#include "base/log.hpp"
 #include "game/circles.hpp"
+#include "game/input_state.hpp"
 #include "game/scoring.hpp"
 
 #include <algorithm>

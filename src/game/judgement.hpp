@@ -1,6 +1,7 @@
 #pragma once
 // Hit judgement: this frame's key presses, finger touches and mouse clicks become presses and
 // releases on circles, graded by how close they land to the note time.
+#include "game/game_rules.hpp"
 #include "game/game_state.hpp"
 
 #include <cstdint>
@@ -9,14 +10,6 @@ struct InputState;
 
 // The grade of a judged press; it only scales the points.
 enum class Judgement { PERFECT, GREAT, GOOD, OK };
-
-// Press windows for hold circles (seconds either side of the note time).
-constexpr double kFingerHoldPressWindow = 0.4;
-constexpr double kHoldPressWindow = 0.1; // mouse and keys
-// A circle may be pressed from this long before its note time.
-constexpr double kEarlyPressLimit = 0.1;
-// Extra reach of a pointer press beyond the target radius, in pixels.
-constexpr float kPressReach = 2.0f;
 
 // 1 - |time - songTime|, limited to 0..1.
 double accuracyAt(const Circle& circle, double songTime);

@@ -1,8 +1,7 @@
 #include "game/scoring.hpp"
 
-#include "app/log.hpp"
 #include "audio/audio_system.hpp"
-#include "audio/stem_layering.hpp"
+#include "base/log.hpp"
 
 #include <cmath>
 #include <limits>
@@ -15,7 +14,7 @@ static std::int32_t clampToScore(double value) {
     return static_cast<std::int32_t>(value > kMax ? kMax : (value < kMin ? kMin : value));
 }
 
-void addScore(GameState &game, std::int32_t points) {
+void addScore(GameState& game, std::int32_t points) {
     const float product = game.multiplier * static_cast<float>(points); // computed in f32
     const std::int32_t added = std::isnan(product) ? 0 : clampToScore(std::trunc(product));
     game.score = clampToScore(static_cast<double>(game.score) + added);
@@ -26,7 +25,7 @@ void addScore(GameState &game, std::int32_t points) {
     logMessage("Score added: %d (Total: %d)", added, game.score);
 }
 
-void registerSuccess(GameState &game) {
+void registerSuccess(GameState& game) {
     ++game.combo;
     if (game.combo > game.highestCombo) {
         game.highestCombo = game.combo;
@@ -34,7 +33,7 @@ void registerSuccess(GameState &game) {
     game.missStreak = 0;
 }
 
-void registerMiss(GameState &game) {
+void registerMiss(GameState& game) {
     game.combo = 0;
     ++game.missStreak;
     game.comboAtLayerCheck = 0;
@@ -43,14 +42,14 @@ void registerMiss(GameState &game) {
 
 // ---- Layer step ----
 
-static void riseLayer(GameState &game, AudioSystem &audio) {
+static void riseLayer(GameState& game, const AudioSystem& audio, const LayerRequests& requests) {
     if (game.activeLayers < static_cast<std::int32_t>(audio.stems.size())) {
         for (std::size_t i = 0; i < audio.stems.size(); ++i) {
-            const LoadedStem &stem = audio.stems[i];
+            const LoadedStem& stem = audio.stems[i];
             if (stem.active || stem.fading) {
                 continue;
             }
-            fadeInStem(audio, static_cast<std::int32_t>(i), stem.fadeDuration);
+            requests.fadeIn(static_cast<int>(i), stem.fadeDuration);
             ++game.activeLayers;
             if (game.activeLayers > game.highestLayer) {
                 game.highestLayer = game.activeLayers;
@@ -62,14 +61,14 @@ static void riseLayer(GameState &game, AudioSystem &audio) {
     game.comboAtLayerCheck = game.combo;
 }
 
-static void dropLayer(GameState &game, AudioSystem &audio) {
+static void dropLayer(GameState& game, const AudioSystem& audio, const LayerRequests& requests) {
     for (std::size_t i = audio.stems.size(); i-- > 0;) {
         if (!audio.stems[i].active) {
             continue;
         }
         // Copied first: the stem list belongs to the audio system.
         const std::string name = audio.stems[i].name;
-        deactivateStem(audio, static_cast<std::int32_t>(i));
+        requests.deactivate(static_cast<int>(i));
         --game.activeLayers;
         logMessage("Deactivated stem %zu/%zu (%s)", i + 1, audio.stems.size(), name.c_str());
         break;
@@ -77,17 +76,17 @@ static void dropLayer(GameState &game, AudioSystem &audio) {
     game.missStreak = 0;
 }
 
-void layerStep(GameState &game, AudioSystem &audio) {
+void layerStep(GameState& game, const AudioSystem& audio, const LayerRequests& requests) {
     if (!game.playing) {
         return;
     }
     const std::int64_t needed = static_cast<std::int64_t>(game.comboPerLayer) * game.activeLayers;
     if (static_cast<std::int64_t>(game.combo) - game.comboAtLayerCheck >= needed &&
         game.activeLayers < game.totalLayers) {
-        riseLayer(game, audio);
+        riseLayer(game, audio, requests);
     }
     if (game.missStreak >= game.missesPerLayerDrop && game.activeLayers >= 2) {
-        dropLayer(game, audio);
+        dropLayer(game, audio, requests);
     }
     game.multiplier = (1.0f + 0.1f * static_cast<float>(game.combo)) * static_cast<float>(game.activeLayers);
 }

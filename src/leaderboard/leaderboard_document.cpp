@@ -1,8 +1,8 @@
 #include "leaderboard/leaderboard_document.hpp"
 
-#include "app/file_io.hpp"
-#include "app/json_text.hpp"
-#include "app/log.hpp"
+#include "base/file_io.hpp"
+#include "base/json_text.hpp"
+#include "base/log.hpp"
 
 #include <atomic>
 #include <cerrno>

@@ -1,62 +1,10 @@
 #include "leaderboard/leaderboard_names.hpp"
 
+#include "base/utf8.hpp"
+
 #include <utf8proc.h>
 
 #include <cstdlib>
-
-namespace {
-
-// The code point of the UTF-8 sequence at `text[at]`, and its length in `length`; false when the
-// bytes there are not a well-formed sequence.
-bool decodeSequence(std::string_view text, std::size_t at, char32_t& codePoint, std::size_t& length) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(at);
-    char32_t minimum = 0;
-    if (lead < 0x80) {
-        codePoint = lead;
-        length = 1;
-        return true;
-    }
-    if ((lead & 0xE0) == 0xC0) {
-        codePoint = lead & 0x1F;
-        length = 2;
-        minimum = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        codePoint = lead & 0x0F;
-        length = 3;
-        minimum = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        codePoint = lead & 0x07;
-        length = 4;
-        minimum = 0x10000;
-    } else {
-        return false; // a continuation byte, or 0xF8..0xFF
-    }
-    if (length > text.size() - at) {
-        return false;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80) {
-            return false;
-        }
-        codePoint = (codePoint << 6) | (byte(at + i) & 0x3F);
-    }
-    // Overlong forms, surrogates and values past the last code point are all refused.
-    return codePoint >= minimum && codePoint <= 0x10FFFF && (codePoint < 0xD800 || codePoint > 0xDFFF);
-}
-
-} // namespace
-
-bool isValidUtf8(std::string_view text) {
-    char32_t codePoint = 0;
-    std::size_t length = 0;
-    for (std::size_t at = 0; at < text.size(); at += length) {
-        if (!decodeSequence(text, at, codePoint, length)) {
-            return false;
-        }
-    }
-    return true;
-}
 
 bool checkLeaderboardName(std::string_view name, std::string& reason) {
     reason.clear();
@@ -64,14 +12,15 @@ bool checkLeaderboardName(std::string_view name, std::string& reason) {
         reason = "is empty";
         return false;
     }
-    if (name.size() > kMaxLeaderboardNameBytes) {
-        reason = "is longer than " + std::to_string(kMaxLeaderboardNameBytes) + " bytes";
+    if (name.size() > kMaxNameBytes) {
+        reason = "is longer than " + std::to_string(kMaxNameBytes) + " bytes";
         return false;
     }
     char32_t codePoint = 0;
     std::size_t length = 0;
     for (std::size_t at = 0; at < name.size(); at += length) {
-        if (!decodeSequence(name, at, codePoint, length)) {
+        length = utf8SequenceAt(name, at, codePoint);
+        if (length == 0) {
             reason = "is not valid UTF-8";
             return false;
         }
@@ -90,7 +39,7 @@ bool checkPlayerName(std::string_view name, std::string& reason) {
     char32_t codePoint = 0;
     std::size_t length = 0;
     for (std::size_t at = 0; at < name.size(); at += length) {
-        decodeSequence(name, at, codePoint, length); // well-formed: checked above
+        length = utf8SequenceAt(name, at, codePoint); // well-formed: checked above
         const utf8proc_category_t category = utf8proc_category(static_cast<utf8proc_int32_t>(codePoint));
         if (category == UTF8PROC_CATEGORY_CF) {
             reason = "contains a format character";

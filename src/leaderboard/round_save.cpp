@@ -1,8 +1,9 @@
 #include "leaderboard/round_save.hpp"
 
-#include "app/json_text.hpp"
+#include "base/json_text.hpp"
+#include "base/utf8.hpp"
 #include "game/game_state.hpp"
-#include "net/http_database.hpp"
+#include "leaderboard/leaderboard_client.hpp"
 
 #include <cmath>
 #include <limits>

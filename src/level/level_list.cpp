@@ -1,6 +1,6 @@
 #include "level/level_list.hpp"
 
-#include "app/log.hpp"
+#include "base/log.hpp"
 
 #include <SDL3/SDL.h>
 
@@ -152,8 +152,3 @@ bool loadLevelListFrom(const char* path) {
 }
 
 bool loadLevelList() { return loadLevelListFrom("levels/levels.json"); }
-
-void resetLevelListForTesting() {
-    levelList.clear();
-    levelListLoaded = false;
-}

@@ -31,12 +31,8 @@ bool loadLevelList();
 // loadLevelList() against the file at `path` (not owned, read during the call). The game itself
 // goes through loadLevelList(); tests use this to point the process-wide load at a file of their
 // own. The read-once rule applies as well: only the first load since start-up (or since
-// resetLevelListForTesting()) reads a file. Main thread only.
+// `levelList` was emptied and `levelListLoaded` cleared) reads a file. Main thread only.
 bool loadLevelListFrom(const char* path);
-
-// For tests only: empties `levelList` and clears `levelListLoaded`, so that the next load reads
-// its file again. Main thread only.
-void resetLevelListForTesting();
 
 // Appends to `entries` every entry of a levels.json text, in text order: each object that has a
 // non-empty "name" and "file". Objects without them are skipped silently. Returns the number

@@ -1,11 +1,11 @@
 #include "audio/audio_system.hpp"
 #include "audio/midi_chart.hpp"
+#include "base/log.hpp"
 #include "level/level_manifest.hpp"
 #include "render/background.hpp"
 #include "render/stem_slots.hpp"
 
 #include <algorithm>
-#include <iostream>
 
 // A path from the manifest, relative to the manifest's folder (as written when it has none).
 static std::string joinPath(const std::string& base, const std::string& path) {
@@ -36,7 +36,7 @@ bool readLevel(const std::string& path, bool looping, StagedLevel& staged, unsig
     for (size_t i = 0; i < count; ++i) {
         const Stem& stem = stems[i];
         if (!addDecodedStem(scratch, decoded[i])) {
-            std::cerr << "Failed to load stem: " << stem.file << std::endl;
+            logError(stderr, "Failed to load stem: %s", stem.file.c_str());
             continue;
         }
         // A stem whose chart failed is still in the list as an audio layer (the chart loader has
@@ -75,8 +75,7 @@ bool installLevel(StagedLevel& staged, AudioSystem& audio, RenderState& render,
             scaleChartToBpm(stem.chart, bpm);
         }
     }
-    std::cout << "Loaded " << audio.stems.size() << " stem(s) from level JSON: " << staged.manifestPath
-              << std::endl;
+    logMessage("Loaded %zu stem(s) from level JSON: %s", audio.stems.size(), staged.manifestPath.c_str());
     return !audio.stems.empty();
 }
 

@@ -1,6 +1,8 @@
 #include "level/level_manifest.hpp"
 
-#include "app/json_text.hpp"
+#include "base/log.hpp"
+
+#include "base/json_text.hpp"
 
 #include <SDL3/SDL.h>
 #include <nlohmann/json.hpp>
@@ -8,7 +10,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <iostream>
 
 using nlohmann::json;
 
@@ -79,7 +80,7 @@ float readBpm(const json& root, const std::string& path) {
             return bpm;
         }
     }
-    std::cerr << "Invalid bpm in level JSON " << path << ": " << it->dump() << " (using 120)" << std::endl;
+    logError(stderr, "Invalid bpm in level JSON %s: %s (using 120)", path.c_str(), it->dump().c_str());
     return 120.0f;
 }
 
@@ -100,11 +101,11 @@ bool parseLevelManifestText(const std::string& text, const std::string& path, Le
     json root;
     std::string error;
     if (!parseJsonText(text, root, error)) {
-        std::cerr << "JSON parse error in " << path << ": " << error << std::endl;
+        logError(stderr, "JSON parse error in %s: %s", path.c_str(), error.c_str());
         return false;
     }
     if (!root.is_object() || !root.contains("stems") || !root["stems"].is_array()) {
-        std::cerr << "Invalid level JSON: missing 'stems' array" << std::endl;
+        logError(stderr, "Invalid level JSON: missing 'stems' array");
         return false;
     }
     level.stems.clear();
@@ -115,7 +116,7 @@ bool parseLevelManifestText(const std::string& text, const std::string& path, Le
                 level.stems.push_back(std::move(stem));
             }
         } catch (const json::exception& e) {
-            std::cerr << "Error reading stem entry: " << e.what() << std::endl;
+            logError(stderr, "Error reading stem entry: %s", e.what());
         }
     }
     std::stable_sort(level.stems.begin(), level.stems.end(),
@@ -130,7 +131,7 @@ bool parseLevelManifest(const std::string& path, LevelDefinition& level) {
     void* data = SDL_LoadFile(path.c_str(), &size);
     if (!data || size == 0) {
         SDL_free(data);
-        std::cerr << "Failed to read level JSON: " << path << std::endl;
+        logError(stderr, "Failed to read level JSON: %s", path.c_str());
         return false;
     }
     const std::string text(static_cast<const char*>(data), size);

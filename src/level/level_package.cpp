@@ -1,7 +1,7 @@
 #include "level/level_package.hpp"
 
-#include "app/log.hpp"
 #include "audio/audio_system.hpp"
+#include "base/log.hpp"
 #include "render/background.hpp"
 
 #include <SDL3/SDL.h>

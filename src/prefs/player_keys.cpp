@@ -1,9 +1,9 @@
 #include "prefs/player_keys.hpp"
 
-#include "app/file_io.hpp"
-#include "app/log.hpp"
+#include "base/file_io.hpp"
+#include "base/log.hpp"
+#include "leaderboard/leaderboard_client.hpp"
 #include "leaderboard/leaderboard_names.hpp"
-#include "net/http_database.hpp"
 #include "prefs/preferences.hpp"
 
 using nlohmann::json;

@@ -1,9 +1,10 @@
 #include "prefs/preferences.hpp"
 
-#include "app/file_io.hpp"
-#include "app/json_text.hpp"
-#include "app/log.hpp"
 #include "audio/device_period.hpp"
+#include "base/file_io.hpp"
+#include "base/json_text.hpp"
+#include "base/log.hpp"
+#include "base/utf8.hpp"
 
 #include <SDL3/SDL.h>
 #include <nlohmann/json.hpp>
@@ -15,8 +16,6 @@
 using nlohmann::json;
 
 namespace {
-
-constexpr std::size_t kNameBytes = 63; // the settings field holds 63 bytes and a terminating zero
 
 // What a load found in the file.
 enum class PrefsRead { Ok, Missing, Corrupt };
@@ -43,42 +42,6 @@ bool saveSetting(const char* parseFailure, const char* key, const json& value, s
         return false;
     }
     return true;
-}
-
-// Length of the UTF-8 sequence starting at `at`, or 0 when the bytes there are not one. Overlong
-// forms, UTF-16 surrogates and code points past U+10FFFF are not UTF-8 (RFC 3629): the second
-// byte's range depends on the lead byte.
-std::size_t sequenceLength(const std::string& text, std::size_t at) {
-    const unsigned char lead = static_cast<unsigned char>(text[at]);
-    if (lead < 0x80) {
-        return 1;
-    }
-    std::size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : 0x80;
-        high = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;
-    }
-    if (length == 0 || at + length > text.size()) {
-        return 0;
-    }
-    const unsigned char second = static_cast<unsigned char>(text[at + 1]);
-    if (second < low || second > high) {
-        return 0;
-    }
-    for (std::size_t i = 2; i < length; ++i) {
-        if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80) {
-            return 0;
-        }
-    }
-    return length;
 }
 
 } // namespace
@@ -197,31 +160,8 @@ void saveAudioOffsetMs(int offsetMs) {
     }
 }
 
-std::string cutToCharacters(const std::string& text, std::size_t maxBytes) {
-    std::size_t end = 0;
-    while (end < text.size()) {
-        const std::size_t length = std::max<std::size_t>(sequenceLength(text, end), 1);
-        if (end + length > maxBytes) {
-            break;
-        }
-        end += length;
-    }
-    return text.substr(0, end);
-}
-
 std::string storablePlayerName(const std::string& name) {
-    std::string valid;
-    for (std::size_t at = 0; at < name.size();) {
-        const std::size_t length = sequenceLength(name, at);
-        if (length == 0) {
-            valid += "\xEF\xBF\xBD"; // U+FFFD for a byte that starts no character
-            ++at;
-        } else {
-            valid.append(name, at, length);
-            at += length;
-        }
-    }
-    return cutToCharacters(valid, kNameBytes);
+    return cutToCharacters(withEachBadByteReplaced(name), kMaxNameBytes);
 }
 
 bool parsePrefsText(const std::string& text, json& document, std::string& error) {

@@ -5,6 +5,8 @@
 // save; a save re-reads the file and changes only its own key, so the other settings and keys this version
 // does not know survive. Nothing is cached. A problem never stops the game: loads fall back to the caller's
 // default, saves report. Main thread.
+#include "game/calibration.hpp"
+
 #include <nlohmann/json.hpp>
 
 #include <cstddef>
@@ -23,11 +25,7 @@ bool loadKeyboardGameplay(bool fallback);
 // The stored "musicVolume" when it is a number (clamped to 0..1), else `fallback`.
 float loadMusicVolume(float fallback);
 
-// The player's audio offset: milliseconds by which the game clock runs behind the sound it hears
-// (positive: the player hears late and presses late, so the notes are judged later).
-constexpr int kAudioOffsetMinMs = -300;
-constexpr int kAudioOffsetMaxMs = 300;
-
+// The player's audio offset (kAudioOffsetMinMs..kAudioOffsetMaxMs, game/calibration.hpp).
 // The stored "audioOffsetMs" when it is a number (rounded, clamped to -300..300), else `fallback`.
 int loadAudioOffsetMs(int fallback);
 
@@ -43,18 +41,14 @@ void saveKeyboardGameplay(bool enabled);
 // Stores the volume (0..1). Logs "Music volume saved to %s: %d%%".
 void saveMusicVolume(float volume);
 
-// At most `maxBytes` bytes of `text`, cut before a character that would not fit whole, so that
-// no UTF-8 sequence is split (bytes that are not UTF-8 count as characters of one byte).
-std::string cutToCharacters(const std::string& text, std::size_t maxBytes);
-
-// The name as the file can hold it: bytes that are not UTF-8 replaced by U+FFFD, then cut to 63
-// bytes at a character boundary (the settings field's size).
+// The name as the file can hold it: each byte that is not UTF-8 replaced by U+FFFD, then cut to
+// kMaxNameBytes (64) bytes at a character boundary (base/utf8.hpp).
 std::string storablePlayerName(const std::string& name);
 
 // ---- The file's text: what the loads and saves above do once the file has been read ----
 
 // Parses a prefs.json text. False, with the reason in `error`, when it is not JSON or nests
-// deeper than kMaxJsonDepth (app/json_text.hpp).
+// deeper than kMaxJsonDepth (base/json_text.hpp).
 bool parsePrefsText(const std::string& text, nlohmann::json& document, std::string& error);
 
 // What each load returns for a parsed file (any JSON value): the setting when it is there and of

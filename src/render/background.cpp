@@ -1,6 +1,6 @@
 #include "render/background.hpp"
 
-#include "app/log.hpp"
+#include "base/log.hpp"
 #include "render/gl_functions.hpp"
 #include "render/render_system.hpp"
 #include "render/shader_utils.hpp"

@@ -1,6 +1,6 @@
 #include "render/circle_renderer.hpp"
 
-#include "app/log.hpp"
+#include "base/log.hpp"
 #include "game/game_state.hpp"
 #include "render/gl_functions.hpp"
 #include "render/render_system.hpp"

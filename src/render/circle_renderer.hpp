@@ -3,6 +3,8 @@
 // quad per circle covering its ring and glow, shaded by shaders/circle_sdf.frag from uniform
 // arrays; then, in keyboard gameplay, each circle's key letter through the text renderer.
 // Main thread only (GL), with the game mutex held while the game state is read.
+#include "game/game_rules.hpp"
+
 #include <cstdint>
 
 struct Circle;
@@ -10,9 +12,9 @@ struct GameState;
 struct Glyph;
 struct RenderState;
 
-// Length of the uniform arrays the circle shaders declare (MAX_CIRCLES there). The densest
-// shipped level has 24 circles alive at once; beyond the limit the circles due soonest are kept.
-constexpr int kMaxCircles = 64;
+// The uniform arrays below and the circle shaders (MAX_CIRCLES there) hold kMaxCircles
+// (game/game_rules.hpp). The densest shipped level has 24 circles alive at once; beyond the limit
+// the circles due soonest are kept.
 
 // The per-circle uniform arrays of one frame, one element per uploaded circle in list order.
 struct CircleBatch {

@@ -1,6 +1,6 @@
 #include "render/gl_functions.hpp"
 
-#include "app/log.hpp"
+#include "base/log.hpp"
 
 #include <SDL3/SDL_video.h>
 

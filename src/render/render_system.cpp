@@ -1,6 +1,6 @@
 #include "render/render_system.hpp"
 
-#include "app/log.hpp"
+#include "base/log.hpp"
 #include "render/background.hpp"
 #include "render/circle_renderer.hpp"
 #include "render/gl_functions.hpp"

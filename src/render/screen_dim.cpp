@@ -1,6 +1,6 @@
 #include "render/screen_dim.hpp"
 
-#include "app/log.hpp"
+#include "base/log.hpp"
 #include "render/gl_functions.hpp"
 #include "render/shader_utils.hpp"
 

@@ -1,6 +1,6 @@
 #include "render/screenshot.hpp"
 
-#include "app/log.hpp"
+#include "base/log.hpp"
 #include "render/gl_functions.hpp"
 #include "render/render_system.hpp"
 #include "render/screen_dim.hpp"

@@ -1,6 +1,6 @@
 #include "render/shader_utils.hpp"
 
-#include "app/log.hpp"
+#include "base/log.hpp"
 #include "render/gl_functions.hpp"
 
 #include <SDL3/SDL.h>

@@ -1,6 +1,6 @@
 #include "render/text_renderer.hpp"
 
-#include "app/log.hpp"
+#include "base/log.hpp"
 #include "render/font_file.hpp"
 #include "render/gl_functions.hpp"
 #include "render/render_system.hpp"

@@ -1,6 +1,6 @@
 #include "server/admin_commands.hpp"
 
-#include "app/log.hpp"
+#include "base/log.hpp"
 #include "leaderboard/leaderboard_names.hpp"
 #include "server/leaderboard_store.hpp"
 

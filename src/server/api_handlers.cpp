@@ -1,6 +1,6 @@
 #include "server/api_handlers.hpp"
 
-#include "app/log.hpp"
+#include "base/log.hpp"
 #include "leaderboard/leaderboard_document.hpp"
 #include "leaderboard/leaderboard_names.hpp"
 #include "server/player_keys.hpp"

@@ -1,6 +1,6 @@
 #include "server/leaderboard_server.hpp"
 
-#include "app/log.hpp"
+#include "base/log.hpp"
 #include "server/api_handlers.hpp"
 #include "server/client_address.hpp"
 #include "server/connection_stream.hpp"

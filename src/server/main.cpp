@@ -1,6 +1,6 @@
 // vibrelle-leaderboard-server: the leaderboard the game's online client talks to. Opens the
 // database, listens, and serves until SIGINT or SIGTERM.
-#include "app/log.hpp"
+#include "base/log.hpp"
 #include "server/admin_commands.hpp"
 #include "server/leaderboard_server.hpp"
 

@@ -4,7 +4,7 @@
 // name win.
 #include "server/store_backends.hpp"
 
-#include "app/log.hpp"
+#include "base/log.hpp"
 #include "leaderboard/leaderboard_document.hpp"
 #include "server/schema_migration.hpp"
 

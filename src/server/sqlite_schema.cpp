@@ -1,7 +1,7 @@
 // The SQLite store's helpers and its schema: creation and the move from the first schema.
 #include "server/sqlite_schema.hpp"
 
-#include "app/log.hpp"
+#include "base/log.hpp"
 #include "server/schema_migration.hpp"
 #include "server/store_backends.hpp"
 

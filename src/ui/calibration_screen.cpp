@@ -3,6 +3,7 @@
 #include "app/app.hpp"
 #include "ui/settings_screen.hpp"
 #include "ui/ui_system.hpp"
+#include "ui/widgets.hpp"
 
 #include <imgui.h>
 

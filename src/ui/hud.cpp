@@ -1,12 +1,14 @@
 #include "ui/hud.hpp"
 
 #include "app/app.hpp"
-#include "app/log.hpp"
+#include "app/round.hpp"
+#include "base/log.hpp"
+#include "leaderboard/leaderboard_client.hpp"
 #include "leaderboard/round_save.hpp"
-#include "net/http_database.hpp"
 #include "prefs/player_keys.hpp"
 #include "prefs/preferences.hpp"
 #include "ui/ui_system.hpp"
+#include "ui/widgets.hpp"
 
 #include <imgui.h>
 
@@ -139,25 +141,6 @@ void drawStemProgressBar(App& app) {
                     std::min(clipMax.y, y0 + height));
     }
     ImGui::End();
-}
-
-void endRound(App& app) {
-    RoundResult result;
-    {
-        std::lock_guard<std::mutex> lock(app.gameMutex);
-        stopAllStems(app.audio);
-        result = roundResultOf(app.game);
-    }
-    // The file is read and written without the game mutex; nothing plays meanwhile.
-    if (app.options.autoplay) {
-        logMessage("Autoplay round ended; its result is not saved");
-    } else {
-        const std::string prefs = app.prefsPath.empty() ? getPrefsPath() : app.prefsPath;
-        saveRoundResult(result, kLeaderboardPath, loadPlayerKey(prefs, serverBaseUrl, result.player));
-    }
-    std::lock_guard<std::mutex> lock(app.gameMutex);
-    resetRound(app.game);
-    app.game.playing = false;
 }
 
 float hudExitButtonSpace(float s) { return 80.0f * s; }

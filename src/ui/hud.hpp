@@ -39,10 +39,3 @@ float hudExitButtonSpace(float s);
 void drawScoreHud(App& app);
 void drawStemProgressBar(App& app);
 void drawExitButton(App& app);
-
-// Ends the round from the HUD: stops the stems, saves the round's result (into the leaderboard
-// file, and up to the server with the player's key for the current server), resets the round and
-// clears `playing` (the menu follows). A round under autoplay is the bot's: nothing is saved or
-// uploaded ("Autoplay round ended; its result is not saved"). Takes the game mutex, but not across
-// the file's reading and writing.
-void endRound(App& app);

@@ -1,10 +1,10 @@
 #include "ui/leaderboard_screen.hpp"
 
-#include "app/app.hpp"
+#include "leaderboard/leaderboard_client.hpp"
 #include "leaderboard/leaderboard_document.hpp"
 #include "level/level_list.hpp"
-#include "net/http_database.hpp"
 #include "ui/ui_system.hpp"
+#include "ui/widgets.hpp"
 
 #include <imgui.h>
 
@@ -136,9 +136,9 @@ std::vector<std::string> leaderboardLevelNames() {
     return names;
 }
 
-void openLeaderboard(App& app) {
+void openLeaderboard() {
     fetchLeaderboardAsync(leaderboardLevelNames(), receiveLeaderboard);
-    app.showLeaderboard = true;
+    goToScreen(UIScreen::Leaderboard);
 }
 
 std::string leaderboardScreenNotice() { return leaderboardOwnershipNotice(); }
@@ -188,7 +188,7 @@ static void drawScoresTable(const LeaderboardLevel& level) {
     ImGui::PopStyleColor(3);
 }
 
-void drawLeaderboardScreen(App& app) {
+void drawLeaderboardScreen() {
     const std::vector<LeaderboardLevel>& levels = shownLeaderboardLevels();
     const float s = gUI.uiScale;
     const ImGuiViewport& viewport = *ImGui::GetMainViewport();
@@ -285,6 +285,6 @@ void drawLeaderboardScreen(App& app) {
     }
     ImGui::End();
     if (back) {
-        app.showLeaderboard = false;
+        goToScreen(UIScreen::MainMenu);
     }
 }

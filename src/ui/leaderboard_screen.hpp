@@ -8,8 +8,6 @@
 #include <string>
 #include <vector>
 
-struct App;
-
 struct LeaderboardRow {
     std::string player;
     std::int32_t score = 0;
@@ -46,11 +44,11 @@ std::vector<std::string> leaderboardLevelNames();
 
 // The main menu's Leaderboard button: starts the fetch (leaderboardLevelNames) and shows the
 // screen.
-void openLeaderboard(App& app);
+void openLeaderboard();
 
 // The text shown above the table: the last refused upload's ownership message
 // (leaderboardOwnershipNotice), "" when there is none. Any thread.
 std::string leaderboardScreenNotice();
 
 // Draws the screen; Back hides it. Main thread, in a GUI frame.
-void drawLeaderboardScreen(App& app);
+void drawLeaderboardScreen();

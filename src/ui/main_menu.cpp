@@ -1,12 +1,13 @@
 #include "ui/main_menu.hpp"
 
 #include "app/app.hpp"
-#include "app/log.hpp"
 #include "audio/stem_layering.hpp"
+#include "base/log.hpp"
 #include "level/level_list.hpp"
 #include "level/level_package.hpp"
 #include "ui/leaderboard_screen.hpp"
 #include "ui/ui_system.hpp"
+#include "ui/widgets.hpp"
 
 #include <SDL3/SDL.h>
 #include <imgui.h>
@@ -46,15 +47,15 @@ void drawButtonStack(App& app, float top) {
     }
     ImGui::SetCursorPosX(x);
     if (labeledImageButton("##settings", "Settings", size, t.normalInactive, t.normalActive)) {
-        app.showSettings = true;
+        goToScreen(UIScreen::Settings);
     }
     ImGui::SetCursorPosX(x);
     if (labeledImageButton("##leaderboard", "Leaderboard", size, t.normalInactive, t.normalActive)) {
-        openLeaderboard(app);
+        openLeaderboard();
     }
     ImGui::SetCursorPosX(x);
     if (labeledImageButton("##tutorial", "Tutorial", size, t.normalInactive, t.normalActive)) {
-        gUI.showTutorial = true;
+        goToScreen(UIScreen::Tutorial);
         gUI.tutorialPage = 0;
     }
     ImGui::SetCursorPosX(x);
@@ -227,54 +228,4 @@ void drawLoadingOverlay(const App& app) {
     uiTraceRect("loading", at.x, at.y, at.x + size.x, at.y + size.y);
     ImGui::End();
     ImGui::PopStyleVar();
-}
-
-void runPendingLevelStart(App& app) {
-    const int index = app.pendingLevelStart;
-    if (index < 0 || app.holdLevelStart) {
-        return;
-    }
-    app.pendingLevelStart = -1;
-    startLevel(app, index);
-    app.levelLoadedThisFrame = true;
-}
-
-bool startLevel(App& app, int index) {
-    if (index < 0 || index >= static_cast<int>(levelList.size())) {
-        return false;
-    }
-    const LevelListEntry& entry = levelList[static_cast<size_t>(index)];
-    const std::string directory = "levels/" + entry.file;
-    if (packageLoaded) {
-        currentLevelPackage = LevelPackage{};
-    }
-    if (!prepareLevelPackage(directory, currentLevelPackage)) {
-        logError(stderr, "Failed to load level package: %s", directory.c_str());
-        return false;
-    }
-    packageLoaded = true;
-
-    // The slow part, without the game mutex: the logic thread plays on meanwhile.
-    PackageLoad load;
-    stageLevelPackage(currentLevelPackage, app.render, app.audio.looping, load);
-
-    std::vector<LoadedStem> retired; // freed after the mutex is released
-    bool started = false;
-    {
-        std::lock_guard<std::mutex> lock(app.gameMutex);
-        const Uint64 locked = SDL_GetPerformanceCounter();
-        if (commitLevelPackage(currentLevelPackage, load, app.audio, app.render, retired)) {
-            if (!app.audio.stems.empty()) {
-                playAllStems(app.audio);
-                activateFirstStem(app.audio);
-            }
-            app.game.levelName = entry.name;
-            resetRound(app.game);
-            app.game.playing = true;
-            started = true;
-        }
-        app.levelSwitchLockSeconds = static_cast<double>(SDL_GetPerformanceCounter() - locked) /
-                                     static_cast<double>(SDL_GetPerformanceFrequency());
-    }
-    return started;
 }

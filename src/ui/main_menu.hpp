@@ -14,13 +14,3 @@ void drawMainMenu(App& app);
 
 // While a level start is pending, a centred "Loading <name>..." panel over the frame.
 void drawLoadingOverlay(const App& app);
-
-// Runs the level start the menu asked for, if any. Call after the frame has been swapped.
-void runPendingLevelStart(App& app);
-
-// Starts level `index` of the level list: prepares its package under levels/, reads and decodes it
-// without the game mutex, then under the mutex stops the playing level, swaps the new stems in,
-// starts playback with the first layer fading in, names the round and starts it. Nothing happens
-// for an index outside the list; a level that cannot be loaded leaves the menu up with nothing
-// playing. True when the round started. Stores how long the game mutex was held.
-bool startLevel(App& app, int index);

@@ -1,6 +1,6 @@
 #include "ui/neon_title.hpp"
 
-#include "app/log.hpp"
+#include "base/log.hpp"
 #include "render/gl_functions.hpp"
 #include "render/screen_dim.hpp"
 

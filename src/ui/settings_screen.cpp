@@ -1,10 +1,11 @@
 #include "ui/settings_screen.hpp"
 
 #include "app/app.hpp"
-#include "net/http_database.hpp"
+#include "leaderboard/leaderboard_client.hpp"
 #include "prefs/player_keys.hpp"
 #include "prefs/preferences.hpp"
 #include "ui/ui_system.hpp"
+#include "ui/widgets.hpp"
 
 #include <imgui.h>
 
@@ -362,8 +363,7 @@ void drawSettingsScreen(App& app) {
         const int clicked = drawButtonRow(row, 3, button, gap);
         back = clicked == 0;
         if (clicked == 1) {
-            app.showSettings = false;
-            app.showCredits = true;
+            goToScreen(UIScreen::Credits);
             playerNameBufferLoaded = false;
             resetKeyState();
         } else if (clicked == 2) {
@@ -381,7 +381,7 @@ void drawSettingsScreen(App& app) {
     }
     ImGui::End();
     if (back) {
-        app.showSettings = false;
+        goToScreen(UIScreen::MainMenu);
         playerNameBufferLoaded = false;
         resetKeyState();
     }

@@ -3,13 +3,15 @@
 // music volume, the audio offset and the audio buffer (applied and stored at once), and the ways
 // on to the calibration screen and the credits.
 // Main thread, in a GUI frame.
+#include "base/utf8.hpp"
+
 #include <cstddef>
 #include <string>
 
 struct App;
 
-// The name field's text: at most 63 bytes and a terminating zero.
-constexpr std::size_t kPlayerNameBufferSize = 64;
+// The name field's text: at most kMaxNameBytes (64) bytes and a terminating zero.
+constexpr std::size_t kPlayerNameBufferSize = kMaxNameBytes + 1;
 extern char playerNameBuffer[kPlayerNameBufferSize];
 // The buffer holds the stored name; cleared by Back and Credits so that unsaved edits are dropped.
 extern bool playerNameBufferLoaded;

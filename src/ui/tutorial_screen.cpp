@@ -2,6 +2,7 @@
 
 #include "app/app.hpp"
 #include "ui/ui_system.hpp"
+#include "ui/widgets.hpp"
 
 #include <imgui.h>
 
@@ -46,77 +47,10 @@ const TutorialPage kEmptyPage = {"", {1.0f, 1.0f, 1.0f, 1.0f}, {}};
 
 void pushFont(ImFont* font) { ImGui::PushFont(font, font != nullptr ? font->LegacySize : 0.0f); }
 
-// The bordered, rounded text area both screens share, as tall as its text within the size
-// range from `least` to `most` (GUI units); returns whether it is visible. It scrolls
-// only when it was held at `most` in the frame before (`heldDown`, the caller's to keep): the
-// auto-fitted height is whole pixels, a fraction short of the text, which must not bring a bar.
-bool beginContent(const char* id, float least, float most, bool& heldDown, float s) {
-    ImGui::PushStyleVar(ImGuiStyleVar_ChildRounding, 12.0f);
-    ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(40.0f * s, 40.0f * s));
-    ImGui::PushStyleColor(ImGuiCol_ChildBg, ImVec4(0.05f, 0.05f, 0.1f, 0.85f));
-    ImGui::PushStyleColor(ImGuiCol_Border, ImVec4(0.3f, 0.3f, 0.5f, 0.5f));
-    ImGui::SetNextWindowSizeConstraints(ImVec2(0.0f, least), ImVec2(FLT_MAX, most));
-    const bool shown =
-        ImGui::BeginChild(id, ImVec2(0.0f, 0.0f), ImGuiChildFlags_Borders | ImGuiChildFlags_AutoResizeY,
-                          heldDown ? ImGuiWindowFlags_None : ImGuiWindowFlags_NoScrollbar);
-    heldDown = ImGui::GetWindowSize().y >= most - 1.0f;
-    return shown;
-}
-
-void endContent(float buttonHeight, float s) {
-    ImGui::EndChild();
-    ImGui::PopStyleColor(2);
-    ImGui::PopStyleVar(2);
-    const float gap = ImGui::GetContentRegionAvail().y - buttonHeight - 10.0f * s;
-    if (gap > 0.0f) {
-        ImGui::Dummy(ImVec2(0.0f, gap));
-    }
-}
-
-// Centred; a line wider than the panel wraps, each of its lines centred.
-void centredText(const char* text, const float color[4]) {
-    ImGui::PushStyleColor(ImGuiCol_Text, ImVec4(color[0], color[1], color[2], color[3]));
-    const float left = ImGui::GetCursorPosX();
-    const float room = ImGui::GetContentRegionAvail().x;
-    const char* end = text + std::strlen(text);
-    ImFont* font = ImGui::GetFont();
-    const float size = ImGui::GetFontSize();
-    for (const char* line = text; line < end;) {
-        const char* lineEnd = font->CalcWordWrapPosition(size, line, end, room);
-        if (lineEnd == line) {
-            lineEnd = line + 1; // a character wider than the panel still moves on
-        }
-        const float width = ImGui::CalcTextSize(line, lineEnd).x;
-        ImGui::SetCursorPosX(left + std::max(0.0f, (room - width) / 2.0f));
-        ImGui::TextUnformatted(line, lineEnd);
-        line = lineEnd;
-        while (line < end && *line == ' ') {
-            ++line;
-        }
-    }
-    ImGui::PopStyleColor();
-}
-
-constexpr ImGuiWindowFlags kPanelFlags = ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize |
-                                         ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoScrollbar |
-                                         ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_NoBackground;
-
 } // namespace
 
 const TutorialPage& tutorialPage(int index) {
     return index >= 0 && index < kTutorialPages ? kPages[static_cast<size_t>(index)] : kEmptyPage;
-}
-
-const std::vector<CreditLine>& creditLines() {
-    static const std::vector<CreditLine> lines = {
-        {"Developed by: the Vibrelle developers", {0.8f, 0.8f, 1.0f, 1.0f}},
-        {"Music & Audio: songs written for Vibrelle, played with the FluidR3_GM soundfont",
-         {0.8f, 1.0f, 0.8f, 1.0f}},
-        {"Powered by SDL3, Dear ImGui and miniaudio", {1.0f, 0.8f, 0.8f, 1.0f}},
-        {"Fonts: Orbitron and Roboto", {0.8f, 0.9f, 1.0f, 1.0f}},
-        {"Licences: see LICENSE and THIRD_PARTY.md", {0.7f, 0.7f, 0.7f, 1.0f}},
-    };
-    return lines;
 }
 
 // The circles' reach beyond their centre at radius scale k: the largest target radius (100), as a
@@ -162,7 +96,7 @@ void drawTutorialScreen(App& app) {
     ImGui::SetNextWindowPos(ImVec2(viewport.WorkPos.x + (1.0f - fraction) / 2.0f * work.x, y),
                             ImGuiCond_Always, ImVec2(0, 0));
     ImGui::SetNextWindowSize(ImVec2(fraction * work.x, work.y - (y - viewport.WorkPos.y) - 70.0f * s));
-    if (ImGui::Begin("##TutorialPanel", nullptr, kPanelFlags)) {
+    if (ImGui::Begin("##TutorialPanel", nullptr, screenPanelFlags())) {
         const float b = 125.2f * s;
         const ImVec2 button(std::min(300.0f * s, 0.3f * ImGui::GetWindowWidth()), b);
         // The page's text sets the panel's height; the rest, down to the buttons, shows the circles.
@@ -225,7 +159,7 @@ void drawTutorialScreen(App& app) {
                 gUI.tutorialPage += 1;
             }
         } else if (labeledImageButton("##nav_finish", "Finish", button, t.normalInactive, t.normalActive)) {
-            gUI.showTutorial = false;
+            goToScreen(UIScreen::MainMenu);
         }
         pushFont(gUI.fonts.defaultFont);
         ImGui::SetCursorPos(ImVec2((ImGui::GetWindowWidth() - size.x) / 2.0f, indicatorY));
@@ -235,53 +169,4 @@ void drawTutorialScreen(App& app) {
         ImGui::PopStyleColor(3);
     }
     ImGui::End();
-}
-
-void drawCreditsScreen(App& app) {
-    const float s = gUI.uiScale;
-    const ImGuiViewport& viewport = *ImGui::GetMainViewport();
-    const ImVec2 work = viewport.WorkSize;
-    drawNeonTitle("CREDITS", 0.25f, 1.0f);
-    const float y =
-        std::max(viewport.WorkPos.y + 0.08f * work.y + ImGui::CalcTextSize("CREDITS").y + 60.0f * s,
-                 neonTitleRect("CREDITS").y1);
-    const float fraction = panelWidthFraction(0.75f);
-    ImGui::SetNextWindowPos(ImVec2(viewport.WorkPos.x + (1.0f - fraction) / 2.0f * work.x, y),
-                            ImGuiCond_Always, ImVec2(0, 0));
-    ImGui::SetNextWindowSize(ImVec2(fraction * work.x, work.y - (y - viewport.WorkPos.y) - 40.0f * s));
-    bool back = false;
-    if (ImGui::Begin("##CreditsPanel", nullptr, kPanelFlags)) {
-        const float b = 125.2f * s;
-        // The panel fills the height above the button: held there, it scrolls when the lines need more.
-        const float height = std::max(60.0f * s, ImGui::GetContentRegionAvail().y - b - 60.0f * s);
-        bool heldDown = true;
-        if (beginContent("CreditsContent", height, height, heldDown, s)) {
-            const ImVec2 at = ImGui::GetWindowPos(), size = ImGui::GetWindowSize();
-            uiTraceRect("credits_panel", at.x, at.y, at.x + size.x, at.y + size.y);
-            pushFont(gUI.fonts.defaultFont);
-            pushFont(gUI.fonts.buttonFont);
-            const float gold[4] = {1.0f, 0.8f, 0.0f, 1.0f};
-            centredText("Vibrelle", gold);
-            ImGui::PopFont();
-            ImGui::Dummy(ImVec2(0.0f, 30.0f * s));
-            bool first = true;
-            for (const CreditLine& line : creditLines()) {
-                if (!first) {
-                    ImGui::Dummy(ImVec2(0.0f, 20.0f * s));
-                }
-                first = false;
-                centredText(line.text, line.color);
-            }
-            ImGui::PopFont();
-        }
-        endContent(b, s);
-        const ImVec2 button(std::min(400.0f * s, ImGui::GetContentRegionAvail().x), b);
-        const RowButton row[] = {{"##back", "Back"}};
-        back = drawButtonRow(row, 1, button, 0.0f) == 0;
-    }
-    ImGui::End();
-    if (back) {
-        app.showCredits = false;
-        app.showSettings = true;
-    }
 }

@@ -1,6 +1,6 @@
 #pragma once
-// The tutorial (five pages with Back and Next, the tutorial song following the page) and the
-// credits. Main thread, in a GUI frame.
+// The tutorial: five pages with Back and Next, the tutorial song following the page. Main thread,
+// in a GUI frame.
 #include <vector>
 
 struct App;
@@ -17,14 +17,6 @@ struct TutorialPage {
 // The page at `index` (0..4); an empty page outside that range.
 const TutorialPage& tutorialPage(int index);
 
-// One line of the credits after the title.
-struct CreditLine {
-    const char* text;
-    float color[4];
-};
-const std::vector<CreditLine>& creditLines();
-
 // The tutorial's page, its buttons, and the band under the text where the circles are shown
 // (app.render.circleArea, set here every frame the tutorial is drawn).
 void drawTutorialScreen(App& app);
-void drawCreditsScreen(App& app);

@@ -1,18 +1,11 @@
 #include "ui/ui_system.hpp"
 
-#include "app/app.hpp"
-#include "app/log.hpp"
+#include "base/log.hpp"
 #include "level/level_list.hpp"
-#include "level/tutorial_song.hpp"
 #include "render/font_file.hpp"
 #include "render/gl_functions.hpp"
-#include "ui/calibration_screen.hpp"
-#include "ui/hud.hpp"
-#include "ui/leaderboard_screen.hpp"
-#include "ui/main_menu.hpp"
+#include "render/render_system.hpp"
 #include "ui/neon_title.hpp"
-#include "ui/settings_screen.hpp"
-#include "ui/tutorial_screen.hpp"
 
 #include <SDL3/SDL.h>
 #include <imgui.h>
@@ -41,29 +34,6 @@ float computeUiScale(float contentScale, int pixelWidth, int pixelHeight, float 
         std::isfinite(userScale) ? std::clamp(userScale, kMinUserUiScale, kMaxUserUiScale) : 1.0f;
     const float base = std::min(display, fit);
     return std::max(kMinUiScale, std::min(base * user, fit));
-}
-
-UIScreen screenFor(bool playing, bool showLeaderboard, bool showTutorial, bool showCalibration,
-                   bool showSettings, bool showCredits) {
-    if (playing) {
-        return UIScreen::Playing;
-    }
-    if (showLeaderboard) {
-        return UIScreen::Leaderboard;
-    }
-    if (showTutorial) {
-        return UIScreen::Tutorial;
-    }
-    if (showCalibration) {
-        return UIScreen::Calibration;
-    }
-    if (showSettings) {
-        return UIScreen::Settings;
-    }
-    if (showCredits) {
-        return UIScreen::Credits;
-    }
-    return UIScreen::MainMenu;
 }
 
 const char* guiShaderVersion(int major, int minor, bool es3Compatible) {
@@ -303,10 +273,6 @@ void uiInitWithoutWindow(float uiScale) {
     setUpGui();
 }
 
-void pushUIFont(ImFont* font) { ImGui::PushFont(font, font != nullptr ? font->LegacySize : 0.0f); }
-
-float panelWidthFraction(float landscape) { return gUI.portrait ? 0.92f : landscape; }
-
 void uiShutdown() {
     if (ImGui::GetCurrentContext() == nullptr) {
         return;
@@ -335,103 +301,6 @@ void uiBeginFrame() {
     ImGui_ImplOpenGL3_NewFrame();
     ImGui_ImplSDL3_NewFrame();
     ImGui::NewFrame();
-}
-
-void drawUI(App& app) {
-    if (!app.uiVisible) {
-        return;
-    }
-    UIScreen screen;
-    {
-        std::lock_guard<std::mutex> lock(app.gameMutex);
-        screen = screenFor(app.game.playing, app.showLeaderboard, gUI.showTutorial, app.showCalibration,
-                           app.showSettings, app.showCredits);
-    }
-    // The loading notice covers the menu: it is a screen of its own for tracing.
-    const bool loading = screen == UIScreen::MainMenu && app.pendingLevelStart >= 0 &&
-                         app.pendingLevelStart < static_cast<int>(levelList.size());
-    if (screen != gUI.tracedScreen || (screen == UIScreen::Tutorial && gUI.tutorialPage != gUI.tracedPage) ||
-        loading != gUI.tracedLoading) {
-        gUI.tracedScreen = screen;
-        gUI.tracedPage = gUI.tutorialPage;
-        gUI.tracedLoading = loading;
-        gUI.screenFrames = 0;
-        gUI.tracedItems.clear();
-    }
-    ++gUI.screenFrames;
-    if (gUI.trace && gUI.screenFrames == 3) {
-        logMessage("UI screen: %s %d %d", tracedScreenName(screen, gUI.tutorialPage, loading),
-                   static_cast<int>(ImGui::GetIO().DisplaySize.x * ImGui::GetIO().DisplayFramebufferScale.x),
-                   static_cast<int>(ImGui::GetIO().DisplaySize.y * ImGui::GetIO().DisplayFramebufferScale.y));
-    }
-    gUI.traceSuspended = loading;
-    app.render.circleArea.enabled = false; // the tutorial's pages set it again
-
-    switch (screen) {
-    case UIScreen::Playing:
-        drawScoreHud(app);
-        drawStemProgressBar(app);
-        drawExitButton(app);
-        break;
-    case UIScreen::MainMenu:
-        drawMainMenu(app);
-        break;
-    case UIScreen::Leaderboard:
-        drawLeaderboardScreen(app);
-        break;
-    case UIScreen::Tutorial:
-        drawTutorialScreen(app);
-        break;
-    case UIScreen::Calibration:
-        drawCalibrationScreen(app);
-        break;
-    case UIScreen::Settings:
-        drawSettingsScreen(app);
-        break;
-    case UIScreen::Credits:
-        drawCreditsScreen(app);
-        break;
-    }
-    gUI.traceSuspended = false;
-    drawLoadingOverlay(app);
-
-    // The tutorial song follows the tutorial's page; leaving the tutorial puts back the level it
-    // replaced.
-    if (!gUI.showTutorial) {
-        if (gUI.lastAppliedTutorialPage != -1) {
-            leaveTutorial(app);
-        }
-        gUI.lastAppliedTutorialPage = -1;
-    } else {
-        if (gUI.tutorialPage != gUI.lastAppliedTutorialPage) {
-            applyTutorialPage(app, gUI.tutorialPage);
-            gUI.lastAppliedTutorialPage = gUI.tutorialPage;
-        }
-        if (gUI.tutorialPage == 3) {
-            drawStemProgressBar(app); // the page explains it
-        }
-    }
-}
-
-const char* tracedScreenName(UIScreen screen, int tutorialPage, bool loading) {
-    static const char* const pages[] = {"tutorial:0", "tutorial:1", "tutorial:2", "tutorial:3", "tutorial:4"};
-    switch (screen) {
-    case UIScreen::Playing:
-        return "playing";
-    case UIScreen::Leaderboard:
-        return "leaderboard";
-    case UIScreen::Tutorial:
-        return tutorialPage >= 0 && tutorialPage < 5 ? pages[tutorialPage] : "tutorial";
-    case UIScreen::Calibration:
-        return "calibration";
-    case UIScreen::Settings:
-        return "settings";
-    case UIScreen::Credits:
-        return "credits";
-    case UIScreen::MainMenu:
-        break;
-    }
-    return loading ? "loading" : "menu";
 }
 
 void uiRender() {
@@ -484,99 +353,8 @@ void uiRender() {
     gGL.glBindVertexArray(static_cast<GLuint>(vertexArray));
 }
 
-// ---- Shared widgets ----
-
-// The title's font size for scale 1 (pushed; the GUI scale applies on top) and its top left: the
-// title font's 96 pixels unless the text would be wider than 90 % of the window, centred, 8 % of
-// the window's height down.
-static float neonTitlePlace(const char* text, ImVec2& topLeft, ImVec2& size) {
-    const ImGuiViewport* viewport = ImGui::GetMainViewport();
-    ImFont* font = gUI.fonts.titleFont;
-    const float full = font ? font->LegacySize : 96.0f;
-    ImGui::PushFont(font, full);
-    size = ImGui::CalcTextSize(text);
-    ImGui::PopFont();
-    const float room = 0.9f * viewport->WorkSize.x;
-    const float pixels = size.x > room ? full * room / size.x : full;
-    if (pixels != full) {
-        size = ImVec2(size.x * pixels / full, size.y * pixels / full);
+void goToScreen(UIScreen next) {
+    if (next != UIScreen::Playing) {
+        gUI.screen = next;
     }
-    topLeft = ImVec2(viewport->WorkPos.x + (viewport->WorkSize.x - size.x) / 2.0f,
-                     viewport->WorkPos.y + 0.08f * viewport->WorkSize.y);
-    return pixels;
-}
-
-TitleRect neonTitleRect(const char* text) {
-    ImVec2 p, size;
-    neonTitlePlace(text, p, size);
-    // The line's box: the glow (6 pixels x scale round the letters) stays inside it, since the
-    // capitals leave the line's leading above them and its descent below.
-    return TitleRect{p.x, p.y, p.x + size.x, p.y + size.y};
-}
-
-void drawNeonTitle(const char* text, float hueSpeed, float saturation) {
-    dimScreenUnder(ImGui::GetBackgroundDrawList());
-    ImVec2 p, size;
-    const float pixels = neonTitlePlace(text, p, size);
-    const TitleRect box = neonTitleRect(text);
-    uiTraceRect("title", box.x0, box.y0, box.x1, box.y1);
-    ImFont* font = gUI.fonts.titleFont;
-    ImGui::PushFont(font, pixels);
-    ImDrawList* draw = ImGui::GetForegroundDrawList();
-    const float t = static_cast<float>(SDL_GetTicks()) / 1000.0f;
-    float r = 1.0f, g = 1.0f, b = 1.0f;
-    ImGui::ColorConvertHSVtoRGB(t * hueSpeed - std::floor(t * hueSpeed), saturation, 1.0f, r, g, b);
-    const float s = gUI.uiScale;
-    const auto colour = [](float cr, float cg, float cb, int alpha) {
-        return IM_COL32(static_cast<int>(cr * 255.0f), static_cast<int>(cg * 255.0f),
-                        static_cast<int>(cb * 255.0f), alpha);
-    };
-    draw->AddText(ImVec2(p.x + 2.0f * s, p.y + 2.0f * s), IM_COL32(0, 0, 0, 150), text);
-    drawNeonGlow(draw, text, p, s, r, g, b);
-    const float pulse = 0.8f + 0.2f * std::sin(3.0f * t);
-    draw->AddText(p, colour(r * pulse, g * pulse, b * pulse, 255), text);
-    ImGui::PopFont();
-}
-
-bool labeledImageButton(const char* id, const char* label, const ImVec2& size, std::uint32_t inactiveTexture,
-                        std::uint32_t activeTexture) {
-    const bool pressed = ImGui::GetCurrentContext()->ActiveId == ImGui::GetID(id);
-    const std::uint32_t texture = pressed ? activeTexture : inactiveTexture;
-    const bool clicked =
-        ImGui::ImageButton(id, ImTextureRef(static_cast<ImTextureID>(texture)), size, ImVec2(0, 0),
-                           ImVec2(1, 1), ImVec4(0, 0, 0, 0), ImVec4(1, 1, 1, 1));
-    uiTraceLastItem(id);
-    ImFont* font = gUI.fonts.buttonFont;
-    ImGui::PushFont(font, font ? font->LegacySize : 0.0f); // at its scale-1 size: the GUI scale applies
-    const ImVec2 min = ImGui::GetItemRectMin(), max = ImGui::GetItemRectMax();
-    const ImVec2 text = ImGui::CalcTextSize(label);
-    ImGui::GetForegroundDrawList()->AddText(
-        ImVec2((min.x + max.x - text.x) / 2.0f, (min.y + max.y - text.y) / 2.0f), IM_COL32_WHITE, label);
-    ImGui::PopFont();
-    return clicked;
-}
-
-void pushClearButtonColours() {
-    ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0, 0, 0, 0));
-    ImGui::PushStyleColor(ImGuiCol_ButtonActive, ImVec4(0, 0, 0, 0));
-    ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ImVec4(0, 0, 0, 0));
-}
-
-int drawButtonRow(const RowButton* buttons, int count, const ImVec2& size, float gap) {
-    pushClearButtonColours();
-    ImGui::SetCursorPosX((ImGui::GetWindowWidth() - ((count - 1) * gap + count * size.x)) / 2.0f);
-    int clicked = -1;
-    for (int i = 0; i < count; ++i) {
-        if (i > 0) {
-            ImGui::SameLine(0.0f, gap);
-        }
-        ImGui::BeginDisabled(!buttons[i].enabled);
-        if (labeledImageButton(buttons[i].id, buttons[i].label, size, gUI.textures.normalInactive,
-                               gUI.textures.normalActive)) {
-            clicked = i;
-        }
-        ImGui::EndDisabled();
-    }
-    ImGui::PopStyleColor(3);
-    return clicked;
 }

@@ -1,21 +1,18 @@
 #pragma once
 // The GUI core on Dear ImGui: bring-up (context, SDL3 and OpenGL3 back-ends, scale, fonts, style,
-// button textures), the GUI part of each frame, and what every screen shares: the choice of the
-// screen from the flags, the scale, the fonts and textures, the glowing title and the labelled
-// image button. Main thread only.
-#include "ui/ui_trace.hpp"
-
+// button textures), the start and rendering of each GUI frame, and the GUI's state (gUI): the
+// scale, the fonts and textures, which screen was traced. The shared widgets are in widgets.hpp,
+// the choice and drawing of the screen in screen_switch.hpp. Main thread only.
 #include <cstdint>
 #include <set>
 #include <string>
 
-struct App;
 struct ImFont;
-struct ImVec2;
 struct RenderState;
 struct SDL_Window;
 
-// The screen drawn in a frame, derived from the flags; the first that applies wins.
+// The screens. A frame shows Playing while a round is in play, else the screen chosen (gUI.screen,
+// never Playing itself).
 enum class UIScreen { Playing, Leaderboard, Tutorial, Calibration, Settings, Credits, MainMenu };
 
 // The GUI's fonts, each loaded once at its size for scale 1 (default and bold 36 pixels, title 96,
@@ -46,10 +43,10 @@ struct UIState {
     float appliedUserScale = 0.0f;       // and the player's scale
     UIFonts fonts;
     ButtonTextures textures;
-    bool showTutorial = false;
-    int tutorialPage = 0;             // 0..4
-    int lastAppliedTutorialPage = -1; // -1 while the tutorial is closed
-    bool trace = false;               // VIBRELLE_UI_TRACE=1: log where buttons and rows are
+    UIScreen screen = UIScreen::MainMenu; // the screen chosen: changed only through goToScreen
+    int tutorialPage = 0;                 // 0..4
+    int lastAppliedTutorialPage = -1;     // -1 while the tutorial is closed
+    bool trace = false;                   // VIBRELLE_UI_TRACE=1: log where buttons and rows are
     UIScreen tracedScreen = UIScreen::MainMenu;
     int tracedPage = 0;                // the tutorial page traced (a page is a screen of its own)
     bool tracedLoading = false;        // the loading notice traced (a screen of its own too)
@@ -93,11 +90,6 @@ void uiFollowWindow(SDL_Window* window);
 // thread, with a GUI context.
 void uiApplyScale(float uiScale);
 
-// The screen for these flags: Playing, Leaderboard, Tutorial, Calibration, Settings, Credits, else
-// MainMenu.
-UIScreen screenFor(bool playing, bool showLeaderboard, bool showTutorial, bool showCalibration,
-                   bool showSettings, bool showCredits);
-
 // The shader version line for the GUI's renderer that a context of this version accepts:
 // "#version 300 es" where ES 3.0 shaders are accepted (4.3 and later, or the ES3 compatibility
 // extension), else the newest desktop version of the context ("#version 330 core" on 3.3 to 4.2,
@@ -125,58 +117,15 @@ bool loadTextureFromFile(const char* path, std::uint32_t& texture, int& width, i
 // Starts a GUI frame: the GL back-end, the SDL back-end, then the library.
 void uiBeginFrame();
 
-// Builds the GUI of this frame: the screen the flags choose. Takes the game mutex for what it reads
-// of the game and the audio system and for what it changes there.
-void drawUI(App& app);
-
 // Renders the GUI over the scene, saving and restoring the GL state it changes.
 void uiRender();
 
 // Releases the back-ends (those that were brought up), the GUI context and the button textures.
 void uiShutdown();
 
-// The animated, glowing title of the full-screen menus, centred near the top (8 % of the window
-// down), in the title font at 96 pixels x scale, smaller when the text would not fit 90 % of the
-// window's width. Traced as "title".
-void drawNeonTitle(const char* text, float hueSpeed, float saturation);
-
-// The line box drawNeonTitle puts `text` in (its glow stays inside), in GUI units; the screens place their
-// panels below its bottom. Inside a GUI frame.
-struct TitleRect {
-    float x0, y0, x1, y1;
-};
-TitleRect neonTitleRect(const char* text);
-
-// Pushes `font` at its own size (the size it was loaded at, scale 1); the GUI's scale applies on
-// top (style.FontScaleMain). Pop with ImGui::PopFont. A null font keeps the current one.
-void pushUIFont(ImFont* font);
-
-// The fraction of the window's width a screen's panel takes: `landscape` in a landscape window,
-// 0.92 in a portrait one, where the panels take nearly all of it.
-float panelWidthFraction(float landscape);
-
-// An image button showing `activeTexture` while pressed and `inactiveTexture` otherwise, with
-// `label` centred on it in the button font. True when clicked.
-bool labeledImageButton(const char* id, const char* label, const ImVec2& size, std::uint32_t inactiveTexture,
-                        std::uint32_t activeTexture);
-
-// Pushes transparent colours for buttons in all their states (3 style colours to pop), so that
-// only a button's image shows.
-void pushClearButtonColours();
-
-// One button of a row drawn by drawButtonRow.
-struct RowButton {
-    const char* id;    // the ImGui id, also what the trace logs ("##back")
-    const char* label; // the text on the button
-    bool enabled = true;
-};
-
-// A row of `count` labeled image buttons of `size` pixels, `gap` apart, centred in the current
-// window, on transparent button colours so that only the neon images show. Returns the index of the
-// button clicked this frame, or -1. Main thread, inside a window.
-int drawButtonRow(const RowButton* buttons, int count, const ImVec2& size, float gap);
-
-// With VIBRELLE_UI_TRACE=1, "UI screen: <name> <w> <h>" starts each screen's traced items:
-// menu, loading, playing, settings, calibration, credits, leaderboard or tutorial:<page>, with the
-// window's drawable size. Logged by drawUI once the screen has settled.
-const char* tracedScreenName(UIScreen screen, int tutorialPage, bool loading);
+// Chooses the screen the GUI shows when no round is in play. The one way screens, hot keys and the
+// app change screens: the steps that go with a screen are its openers' (openLeaderboard fetches
+// the boards, calibrationOpen starts the click) and the screen switch's (the tutorial's song
+// follows gUI.screen and the page each frame). `next` must not be Playing: a round shows by itself.
+// Main thread.
+void goToScreen(UIScreen next);

@@ -1,6 +1,6 @@
 #include "ui/ui_trace.hpp"
 
-#include "app/log.hpp"
+#include "base/log.hpp"
 #include "ui/ui_system.hpp"
 
 #include <imgui.h>

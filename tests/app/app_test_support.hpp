@@ -2,7 +2,9 @@
 // An app on the null audio driver, no window, its data folder in a scratch directory.
 #include "app/app.hpp"
 #include "audio/audio_test_util.hpp"
+#include "audio/stem_loaders.hpp"
 #include "game/game_test_support.hpp"
+#include "ui/ui_system.hpp"
 
 #include <SDL3/SDL.h>
 #include <gtest/gtest.h>
@@ -15,6 +17,7 @@ protected:
         setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
         SDL_SetEnvironmentVariable(SDL_GetEnvironment(), "XDG_DATA_HOME", dir.path().c_str(), true);
         app = std::make_unique<App>();
+        goToScreen(UIScreen::MainMenu); // the GUI's screen is process-wide, the app is per test
         stdoutOf([&] { ASSERT_TRUE(audioInit(app->audio, AudioBackend::NullDriver)); });
         initGameState(app->game, 8);
         app->render = gametest::fullHdRender();

@@ -1,7 +1,8 @@
 // The calibration screen without a window: which inputs are taps, opening it, and Save.
+#include "app/logic_thread.hpp"
 #include "app_test_support.hpp"
-#include "audio/master_clock.hpp"
 #include "game/judgement.hpp"
+#include "game/master_clock.hpp"
 #include "prefs/preferences.hpp"
 
 #include <SDL3/SDL.h>
@@ -54,7 +55,7 @@ TEST_F(CalibrationApp, OpeningStopsTheRoundAndStartsTheClickAndEscapeSilencesIt)
     app->game.pointerHolds[1] = 0;
     app->game.missStreak = 2;
     stdoutOf([&] { calibrationOpen(*app); });
-    EXPECT_TRUE(app->showCalibration);
+    EXPECT_EQ(gUI.screen, UIScreen::Calibration);
     EXPECT_FALSE(app->audio.playing || app->game.playing);
     EXPECT_TRUE(app->game.circles.empty() && app->game.pointerHolds.empty() && app->game.missStreak == 0);
     EXPECT_EQ(app->game.score, 700);
@@ -63,19 +64,19 @@ TEST_F(CalibrationApp, OpeningStopsTheRoundAndStartsTheClickAndEscapeSilencesIt)
 
     app->input.leaveCalibration = true; // Escape, as the input record has it on this screen
     calibrationFrame(*app);
-    EXPECT_FALSE(app->showCalibration);
+    EXPECT_NE(gUI.screen, UIScreen::Calibration);
     EXPECT_FALSE(app->audio.engine->isValidVoiceHandle(click));
 }
 
 TEST_F(CalibrationApp, SaveStoresTheOffsetAndTheClockRunsBehindByExactlyThat) {
     calibrationOpen(*app);
     calibrationSave(*app);
-    EXPECT_TRUE(app->showCalibration) << "nothing to save before the run is complete";
+    EXPECT_EQ(gUI.screen, UIScreen::Calibration) << "nothing to save before the run is complete";
 
     app->calibration.result =
         calibrationResult({18, 22, 20, 250, 19, 21, 20, 23, 17, 20, -200, 21, 19, 20, 22, 18});
     stdoutOf([&] { calibrationSave(*app); });
-    EXPECT_FALSE(app->showCalibration);
+    EXPECT_NE(gUI.screen, UIScreen::Calibration);
     EXPECT_DOUBLE_EQ(app->audio.clockOffset, 0.020);
     std::ifstream file(getPrefsPath());
     EXPECT_EQ(nlohmann::json::parse(file).at("audioOffsetMs"), 20);

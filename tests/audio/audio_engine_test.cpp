@@ -17,9 +17,7 @@ namespace {
 // An engine without a device: the tests pull the mix themselves.
 struct EngineTest : ::testing::Test {
     AudioEngine engine;
-    void SetUp() override {
-        ASSERT_EQ(engine.init(kClipRoundoff, AudioBackend::NullDriver), AudioResult::Ok);
-    }
+    void SetUp() override { ASSERT_EQ(engine.init(AudioBackend::NullDriver), AudioResult::Ok); }
 
     static std::unique_ptr<Wav> makeSource(const std::vector<float>& samples, uint16_t channels,
                                            bool looping) {

@@ -4,6 +4,7 @@
 // engine's null driver (the test pulls the mix).
 #include "audio/audio_system.hpp"
 #include "audio/stem_layering.hpp"
+#include "audio/stem_loaders.hpp"
 #include "capture.hpp"
 #include "temp_dir.hpp"
 

@@ -2,6 +2,7 @@
 // the limits on what a level's audio may take, and stems of unequal length padded to loop together.
 #include "level/level_manifest.hpp"
 
+#include "audio/stem_loaders.hpp"
 #include "audio_test_util.hpp"
 
 #include <cstring>

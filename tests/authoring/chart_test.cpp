@@ -114,6 +114,43 @@ TEST(Playability, ChartsKeepTheGamesRules) {
     }
 }
 
+// Groups of four taps, one per stem on lanes far apart, every 0.41 s: no two groups share a press
+// or a key, and a circle alive from one second ahead to 0.2 s after sees three groups, 12 circles.
+std::vector<std::vector<DetectedNote>> steadyGroups(int groups) {
+    std::vector<std::vector<DetectedNote>> stems(4);
+    for (int g = 0; g < groups; ++g) {
+        for (size_t s = 0; s < stems.size(); ++s) {
+            DetectedNote note;
+            note.time = 0.41 * g;
+            note.key = 8 + 32 * static_cast<int>(s);
+            note.strength = 0.5f;
+            stems[s].push_back(note);
+        }
+    }
+    return stems;
+}
+
+TEST(Playability, TheCircleLimitCountsEachLiveCircleOnce) {
+    const int groups = 30;
+    // Without a loop, and looping with the same spacing across the loop's end.
+    for (const double loop : {0.0, 0.41 * groups}) {
+        for (const int limit : {12, 11}) {
+            PlayabilityRules rules;
+            rules.loopSeconds = loop;
+            rules.maxCircles = limit;
+            PlayabilityReport report;
+            makePlayable(steadyGroups(groups), rules, &report);
+            EXPECT_EQ(report.crowded, 0) << "loop " << loop;
+            if (limit == 12) {
+                EXPECT_EQ(report.overLimit, 0)
+                    << "a chart at exactly its limit keeps every circle, loop " << loop;
+            } else {
+                EXPECT_GT(report.overLimit, 0) << "one below its peak, loop " << loop;
+            }
+        }
+    }
+}
+
 TEST(ChartWriter, WrittenChartsReadBackThroughTheGamesLoader) {
     const double bpm = 97.3; // ticks that do not fall on round seconds
     const std::vector<ChartNote> notes = {

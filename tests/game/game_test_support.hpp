@@ -1,6 +1,7 @@
 #pragma once
 // Builders for the gameplay tests (stems, charts, circles), and the autoplay bot playing a level.
 #include "app/input.hpp"
+#include "app/logic_thread.hpp"
 #include "audio/audio_system.hpp"
 #include "capture.hpp"
 #include "game/autoplay.hpp"
@@ -103,8 +104,8 @@ inline void playWithBot(AudioSystem& audio, GameState& game, double end, double 
         } else if (nextTick <= nextFrame) {
             game.songTime = nextTick;
             game.songTimeNs = ticksAt(nextTick);
-            spawnTick(game, render, audio);
-            layerStep(game, audio);
+            spawnTick(game, render.width, render.height, audio);
+            layerStep(game, audio, audioLayerRequests(audio));
             nextTick += 1.0 / 120.0;
         } else {
             game.songTime = nextFrame;

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
-void referenceSpawnTick(GameState& game, const RenderState& render, const AudioSystem& audio) {
+void referenceSpawnTick(GameState& game, std::int32_t width, std::int32_t height, const AudioSystem& audio) {
     game.pendingNotes.clear();
     for (const LoadedStem& stem : audio.stems) {
         if (!audio.playing || !stem.active || !stem.chart.loaded || stem.index < 0 || stem.index > 7) {
@@ -29,7 +29,7 @@ void referenceSpawnTick(GameState& game, const RenderState& render, const AudioS
                            std::fabs(c.time - due) < 0.01;
                 });
             if (ahead >= -0.001 && ahead <= 1.0 && !duplicate) {
-                spawnCircle(game, note, stem.index, render.width, render.height, due);
+                spawnCircle(game, note, stem.index, width, height, due);
             }
         }
     }

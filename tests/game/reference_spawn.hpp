@@ -4,4 +4,4 @@
 #include "game/game_state.hpp"
 #include "render/render_system.hpp"
 
-void referenceSpawnTick(GameState& game, const RenderState& render, const AudioSystem& audio);
+void referenceSpawnTick(GameState& game, std::int32_t width, std::int32_t height, const AudioSystem& audio);

@@ -16,7 +16,7 @@ TEST(Score, PointsAreScaledByTheMultiplierOfTheLastTickAndTruncated) {
         game.combo = c.combo;
         game.activeLayers = c.layers;
         game.totalLayers = c.layers; // no rise in this step
-        layerStep(game, audio);
+        layerStep(game, audio, audioLayerRequests(audio));
         stdoutOf([&] { addScore(game, c.points); });
         EXPECT_EQ(game.score, c.added) << c.combo << " x " << c.layers;
     }
@@ -108,7 +108,7 @@ TEST(Layers, TheStepRisesAndDropsByTheRules) {
             for (int i = 0; i < c.successes + c.misses; ++i) {
                 i < c.successes ? registerSuccess(game) : registerMiss(game);
             }
-            layerStep(game, audio);
+            layerStep(game, audio, audioLayerRequests(audio));
         });
         EXPECT_NE(out.find(c.says), std::string::npos) << out;
         EXPECT_EQ(game.activeLayers, c.wantLayers);

@@ -33,7 +33,7 @@ TEST_F(SpawnFixture, ACircleIsPlacedByKeyAndVelocityAndOnlyChannelOneHolds) {
         audio.stems.clear();
         addStem(audio, 0.0).chart.notes = {noteOn(0.5, 64, 100), noteOn(0.6, 127, 20, 1, 1.25),
                                            noteOn(0.7, 0, 86, 2, 1.25)};
-        spawnTick(game, render, audio);
+        spawnTick(game, render.width, render.height, audio);
         ASSERT_EQ(game.circles.size(), 3u);
         for (std::size_t i = 0; i < 3; ++i) {
             const Circle& circle = game.circles[i];
@@ -72,7 +72,7 @@ TEST_F(SpawnFixture, EmptiesPendingNotesAndSpawnsNothingWhenStopped) {
     addStem(audio, 0.0).chart.notes = {noteOn(0.5, 1)};
     game.pendingNotes = {noteOn(0.1, 1), noteOn(0.2, 2)};
     audio.playing = false;
-    spawnTick(game, render, audio);
+    spawnTick(game, render.width, render.height, audio);
     EXPECT_TRUE(game.pendingNotes.empty());
     EXPECT_TRUE(game.circles.empty());
 }
@@ -144,8 +144,8 @@ TEST(SpawnEquivalence, FastSpawnMatchesThePlainRuleTickForTick) {
         // A run of ticks, with the main thread's removals in between, so that circles come and
         // go (and some are removed while their notes are still inside the window).
         for (int tick = 0; tick < 60; ++tick) {
-            spawnTick(fast, render, audio);
-            referenceSpawnTick(plain, render, audio);
+            spawnTick(fast, render.width, render.height, audio);
+            referenceSpawnTick(plain, render.width, render.height, audio);
             ASSERT_EQ(spawned(fast), spawned(plain)) << "trial " << trial << " tick " << tick;
             const double step = unit(rng) < 0.05 ? -30.0 * unit(rng) : unit(rng) * 0.05;
             fast.songTime = std::max(0.0, fast.songTime + step);
@@ -180,8 +180,8 @@ TEST(SpawnEquivalence, WindowEdgesMatchThePlainRuleExactly) {
             GameState fast = playingGame();
             fast.songTime = now;
             GameState plain = fast;
-            spawnTick(fast, render, audio);
-            referenceSpawnTick(plain, render, audio);
+            spawnTick(fast, render.width, render.height, audio);
+            referenceSpawnTick(plain, render.width, render.height, audio);
             EXPECT_EQ(spawned(fast), spawned(plain)) << "loop " << length << " at " << now;
         }
     }

@@ -1,4 +1,5 @@
 #include "level/level_list.hpp"
+#include "level/level_list_reset.hpp"
 
 #include "temp_dir.hpp"
 

@@ -1,6 +1,7 @@
 #include "audio/audio_system.hpp"
 #include "capture.hpp"
 #include "level/level_list.hpp"
+#include "level/level_list_reset.hpp"
 #include "level/level_manifest.hpp"
 #include "render/render_system.hpp"
 

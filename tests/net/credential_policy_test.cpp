@@ -1,7 +1,7 @@
 // Where the leaderboard credentials may go: the address rule as a table, names resolved only for
 // "localhost", and a loopback request that carries them.
-#include "net/credential_policy.hpp"
-#include "net/http_database.hpp"
+#include "leaderboard/credential_policy.hpp"
+#include "leaderboard/leaderboard_client.hpp"
 #include "net_test_support.hpp"
 
 #include <gtest/gtest.h>

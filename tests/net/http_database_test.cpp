@@ -2,8 +2,8 @@
 // folder: server answers, every kind of failure and its fall-back, and the shut-down gate.
 #include "app/player_key_handover.hpp"
 #include "leaderboard/leaderboard_cache.hpp"
+#include "leaderboard/leaderboard_client.hpp"
 #include "leaderboard/leaderboard_document.hpp"
-#include "net/http_database.hpp"
 #include "net_test_support.hpp"
 #include "prefs/player_keys.hpp"
 #include "ui/leaderboard_screen.hpp"

@@ -1,5 +1,5 @@
 // httpRequest and percentEncode against real cpp-httplib servers on loopback ports.
-#include "net/http_database.hpp"
+#include "leaderboard/leaderboard_client.hpp"
 #include "net_test_support.hpp"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+#include "base/utf8.hpp"
 #include "prefs/preferences.hpp"
 
 #include "capture.hpp"
@@ -126,9 +127,10 @@ TEST_F(Prefs, AnUnreadableFileIsReportedAndReplacedByTheKeyBeingSaved) {
 }
 
 TEST_F(Prefs, NamesAreCutAtACharacterAndNeverStoredAsBrokenText) {
-    const std::string sixtyTwo(62, 'a');
-    EXPECT_EQ(storablePlayerName(sixtyTwo + "é"), sixtyTwo) << "a two-byte character at byte 63 goes whole";
-    EXPECT_EQ(storablePlayerName(sixtyTwo + "b" + "é"), sixtyTwo + "b");
+    const std::string sixtyThree(63, 'a');
+    EXPECT_EQ(storablePlayerName(sixtyThree + "é"), sixtyThree)
+        << "a two-byte character at byte 64 goes whole";
+    EXPECT_EQ(storablePlayerName(sixtyThree + "b" + "é"), sixtyThree + "b");
     EXPECT_EQ(storablePlayerName("Ann\xFF"), "Ann\xEF\xBF\xBD") << "a byte that is not UTF-8 is replaced";
     // Neither are overlong forms, surrogates and code points past U+10FFFF: each of their bytes goes.
     for (const std::string bad :
@@ -141,7 +143,7 @@ TEST_F(Prefs, NamesAreCutAtACharacterAndNeverStoredAsBrokenText) {
     }
     EXPECT_EQ(cutToCharacters("\xE2\x82\xAC\xE2\x82\xAC", 4), "\xE2\x82\xAC");
     printedBy([] { savePlayerName(std::string(70, 'x') + "\xC3"); });
-    EXPECT_EQ(loadPlayerName("Player"), std::string(63, 'x'));
+    EXPECT_EQ(loadPlayerName("Player"), std::string(kMaxNameBytes, 'x'));
 }
 
 TEST_F(Prefs, ASaveThatCannotBeWrittenIsReportedAndTheGameGoesOn) {

@@ -1,8 +1,8 @@
 // The server's API on both databases: the endpoints, the merge rules, names that need
 // percent-encoding, every refusal, and the game's own client code against the running server.
+#include "leaderboard/leaderboard_client.hpp"
 #include "leaderboard/leaderboard_document.hpp"
 #include "leaderboard/round_save.hpp"
-#include "net/http_database.hpp"
 #include "server_test_support.hpp"
 
 #include <gtest/gtest.h>

@@ -3,9 +3,10 @@
 // the screens' traced rectangles used as click targets. The suite runs in a temporary copy of
 // assets/ (the game writes its leaderboard there) with a private data folder for the preferences.
 #include "app/app.hpp"
+#include "leaderboard/leaderboard_client.hpp"
 #include "level/level_list.hpp"
 #include "level/level_package.hpp"
-#include "net/http_database.hpp"
+#include "ui/screen_switch.hpp"
 #include "ui/ui_system.hpp"
 
 #include "temp_assets.hpp"
@@ -62,7 +63,7 @@ protected:
         levelList = shippedLevels;
         selectedLevelIndex = 0;
         packageLoaded = false;
-        gUI.showTutorial = false;
+        goToScreen(UIScreen::MainMenu);
         gUI.tutorialPage = 0;
         gUI.lastAppliedTutorialPage = -1;
         gUI.trace = true;

@@ -1,8 +1,9 @@
 // The settings, credits and tutorial screens, driven headless.
-#include "level/tutorial_song.hpp"
-#include "net/http_database.hpp"
+#include "app/round.hpp"
+#include "leaderboard/leaderboard_client.hpp"
 #include "prefs/player_keys.hpp"
 #include "prefs/preferences.hpp"
+#include "ui/credits_screen.hpp"
 #include "ui/main_menu.hpp"
 #include "ui/settings_screen.hpp"
 #include "ui/tutorial_screen.hpp"
@@ -19,7 +20,7 @@ protected:
     void SetUp() override {
         Screens::SetUp();
         playerNameBufferLoaded = false;
-        app->showSettings = true;
+        goToScreen(UIScreen::Settings);
     }
     void type(const char* name) { std::strncpy(playerNameBuffer, name, sizeof playerNameBuffer - 1); }
 };
@@ -28,10 +29,10 @@ TEST_F(Settings, OnlySaveTakesTheNameAndBackOrCreditsDropAnEdit) {
     settle();
     type("Typed but not saved");
     click("##back");
-    EXPECT_FALSE(app->showSettings);
+    EXPECT_NE(gUI.screen, UIScreen::Settings);
     EXPECT_EQ(app->game.playerName, "Player");
 
-    app->showSettings = true;
+    goToScreen(UIScreen::Settings);
     settle();
     EXPECT_STREQ(playerNameBuffer, "Player") << "a new visit starts from the stored name";
     type("Ann");
@@ -39,16 +40,16 @@ TEST_F(Settings, OnlySaveTakesTheNameAndBackOrCreditsDropAnEdit) {
     EXPECT_EQ(app->game.playerName, "Ann");
     EXPECT_NE(log.find("Player name saved to "), std::string::npos) << log;
     EXPECT_EQ(loadPlayerName("Player"), "Ann");
-    EXPECT_TRUE(app->showSettings) << "Save keeps the screen open";
+    EXPECT_EQ(gUI.screen, UIScreen::Settings) << "Save keeps the screen open";
 
     type("Typed again");
     click("##credits");
-    EXPECT_TRUE(app->showCredits);
-    EXPECT_FALSE(app->showSettings);
+    EXPECT_EQ(gUI.screen, UIScreen::Credits);
+    EXPECT_NE(gUI.screen, UIScreen::Settings);
     settle();
     click("##back");
-    EXPECT_TRUE(app->showSettings);
-    EXPECT_FALSE(app->showCredits);
+    EXPECT_EQ(gUI.screen, UIScreen::Settings);
+    EXPECT_NE(gUI.screen, UIScreen::Credits);
     frame();
     EXPECT_STREQ(playerNameBuffer, "Ann");
 }
@@ -135,9 +136,9 @@ TEST_F(Settings, AnAudioBufferChoiceIsStored) {
 }
 
 TEST_F(Settings, ALongNameEntersTheFieldCutWhereACharacterEnds) {
-    app->game.playerName = std::string(62, 'a') + "\xC3\xA9"; // "é" would end at byte 64
+    app->game.playerName = std::string(63, 'a') + "\xC3\xA9"; // "é" would end at byte 65
     settle();
-    EXPECT_EQ(std::string(playerNameBuffer), std::string(62, 'a'));
+    EXPECT_EQ(std::string(playerNameBuffer), std::string(63, 'a'));
 }
 
 TEST_F(Settings, TheButtonRowShrinksToFitANarrowWindow) {
@@ -156,7 +157,7 @@ class Tutorial : public Screens {
 protected:
     void TearDown() override {
         // Whatever a test leaves open, the tutorial is left the way the game leaves it.
-        gUI.showTutorial = false;
+        goToScreen(UIScreen::MainMenu);
         settle();
         Screens::TearDown();
     }
@@ -183,7 +184,7 @@ TEST_F(Tutorial, EachPageSetsTheSongsLayersOnceAndFinishBringsTheMenuLevelBack) 
     const size_t stems = app->audio.stems.size();
     ASSERT_EQ(app->game.levelName, level);
     app->game.playing = false; // back in the menu
-    gUI.showTutorial = true;
+    goToScreen(UIScreen::Tutorial);
     settle();
     EXPECT_FALSE(app->audio.playing) << "page 0 is silent";
     EXPECT_EQ(traced.count("##nav_back"), 0u) << "no Back on the first page";
@@ -225,18 +226,18 @@ TEST_F(Tutorial, EachPageSetsTheSongsLayersOnceAndFinishBringsTheMenuLevelBack) 
 
     click("##nav_finish");
     settle();
-    EXPECT_FALSE(gUI.showTutorial);
+    EXPECT_NE(gUI.screen, UIScreen::Tutorial);
     EXPECT_TRUE(packageLoaded);
     EXPECT_EQ(currentLevelPackage.name, levelList[2].file);
     EXPECT_EQ(app->audio.stems.size(), stems);
 
     const std::uint64_t round = app->game.round;
-    gUI.showTutorial = true;
+    goToScreen(UIScreen::Tutorial);
     gUI.tutorialPage = 0;
     settle();
     EXPECT_EQ(app->game.round, round + 1) << "reopened on the same page: applied again";
 
-    gUI.showTutorial = false;
+    goToScreen(UIScreen::MainMenu);
     settle();
     spaceFrame();
     EXPECT_TRUE(app->game.playing);

@@ -1,4 +1,5 @@
 #include "ui/hud.hpp"
+#include "ui/screen_switch.hpp"
 #include "ui/ui_system.hpp"
 
 #include <gtest/gtest.h>
@@ -52,18 +53,6 @@ TEST(UiScale, ThePlayersFactorWorksWithinTheWindowAndTextNeverGoesBelow14Pixels)
             << c.content << " " << c.width << "x" << c.height << " x" << c.user;
     }
     EXPECT_FLOAT_EQ(36.0f * kMinUiScale, kMinFontPixels);
-}
-
-TEST(UiScreens, TheFirstFlagThatAppliesWins) {
-    // Flags: playing, leaderboard, tutorial, calibration, settings, credits.
-    EXPECT_EQ(screenFor(false, false, false, false, false, false), UIScreen::MainMenu);
-    EXPECT_EQ(screenFor(true, true, true, true, true, true), UIScreen::Playing);
-    EXPECT_EQ(screenFor(false, true, true, true, true, true), UIScreen::Leaderboard);
-    EXPECT_EQ(screenFor(false, false, true, true, true, true), UIScreen::Tutorial);
-    EXPECT_EQ(screenFor(false, false, false, true, true, true), UIScreen::Calibration)
-        << "drawn over Settings";
-    EXPECT_EQ(screenFor(false, false, false, false, true, true), UIScreen::Settings);
-    EXPECT_EQ(screenFor(false, false, false, false, false, true), UIScreen::Credits);
 }
 
 TEST(UiShaderVersion, FitsTheContextObtained) {

@@ -1,4 +1,5 @@
 // The main menu, the level start, the HUD and the leaderboard screen, driven headless.
+#include "app/round.hpp"
 #include "leaderboard/leaderboard_document.hpp"
 #include "ui/leaderboard_screen.hpp"
 #include "ui/main_menu.hpp"
@@ -25,14 +26,14 @@ TEST_F(Screens, TheMenuTracesItsButtonsOnceAndEachLeadsToItsScreen) {
     EXPECT_TRUE(drawnLastFrame("##MainMenu"));
 
     click("##settings");
-    EXPECT_TRUE(app->showSettings);
-    app->showSettings = false;
+    EXPECT_EQ(gUI.screen, UIScreen::Settings);
+    goToScreen(UIScreen::MainMenu);
     settle();
     gUI.tutorialPage = 3;
     click("##tutorial");
-    EXPECT_TRUE(gUI.showTutorial);
+    EXPECT_EQ(gUI.screen, UIScreen::Tutorial);
     EXPECT_EQ(gUI.tutorialPage, 0) << "the tutorial opens on its first page";
-    gUI.showTutorial = false;
+    goToScreen(UIScreen::MainMenu);
     gUI.lastAppliedTutorialPage = -1;
     settle();
     click("##exit");
@@ -122,7 +123,7 @@ TEST_F(Screens, TheLeaderboardShowsTheFetchedLevelsAndBackReturnsToTheMenu) {
     click("##leaderboard");
     EXPECT_TRUE(httpDatabaseWait(15.0));
     ::testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(app->showLeaderboard);
+    EXPECT_EQ(gUI.screen, UIScreen::Leaderboard);
     receiveLeaderboard(
         nlohmann::json::parse(R"({"levels": [{"name": "A", "scores": [{"player": "p", "score": 1}]},
                                                               {"name": "B", "scores": []}]})"));
@@ -132,7 +133,7 @@ TEST_F(Screens, TheLeaderboardShowsTheFetchedLevelsAndBackReturnsToTheMenu) {
     EXPECT_FALSE(drawnLastFrame("##MainMenu"));
     EXPECT_EQ(selectedLeaderboardLevel, 0);
     click("##back");
-    EXPECT_FALSE(app->showLeaderboard);
+    EXPECT_NE(gUI.screen, UIScreen::Leaderboard);
     frame();
     EXPECT_TRUE(drawnLastFrame("##MainMenu"));
 }

@@ -1,6 +1,7 @@
 // The GUI on a real window and GL context (Xvfb + Mesa in CI). Hot keys typed into a text field are
 // checked in tests/app/input_test.cpp and, with real key events, in the end-to-end tests.
 #include "ui/ui_system.hpp"
+#include "ui/widgets.hpp"
 
 #include "render/background.hpp"
 #include "render/gl_test_fixture.hpp"

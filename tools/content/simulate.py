@@ -21,17 +21,26 @@ import sys
 
 import mido
 
+# The game's rules, copied from src/game/game_rules.hpp (this script runs without the game);
+# tests/game/rules_table_test.cpp reads these lines and compares them with the header.
 TICK = 1.0 / 120.0
-LOOKAHEAD = 1.0
-COMBO_PER_LAYER = 5
-MAX_LAYERS = 8
-REACH_EXTRA = 2.0
-TARGET_RADIUS = 100.0
+LOOKAHEAD = 1.0  # kSpawnLookAhead
+SPAWN_LATE_LIMIT = 0.001  # kSpawnLateLimit
+DUPLICATE_WINDOW = 0.01  # kDuplicateWindow
+EARLY_PRESS = 0.1  # kEarlyPressLimit
+TAP_LIFETIME = 0.2  # kTapLifetime
+COMBO_PER_LAYER = 5  # kComboPerLayer
+MAX_LAYERS = 8  # kMaxLayers
+REACH_EXTRA = 2.0  # kPressReach
+TARGET_RADIUS = 100.0  # kTargetRadius
+KEYS_PER_LANE = 16  # kKeysPerLane
+LOW_ROW_BELOW = 42  # kLowRowBelow
+MIDDLE_ROW_THROUGH = 85  # kMiddleRowThrough
 SCREENS = ((1280, 720), (1920, 1080))
 
 
 def keyboardKey(note, velocity):
-    return (note // 16, 0 if velocity < 42 else (1 if velocity <= 85 else 2))
+    return (note // KEYS_PER_LANE, 0 if velocity < LOW_ROW_BELOW else (1 if velocity <= MIDDLE_ROW_THROUGH else 2))
 
 
 def audioSeconds(path):
@@ -106,7 +115,7 @@ class Circle:
     def __init__(self, stem, n, due):
         self.stem, self.note, self.vel, self.time = stem, n["note"], n["vel"], due
         self.channel = n["channel"]
-        self.hold = n["dur"] if n["channel"] == 1 else 0.2
+        self.hold = n["dur"] if n["channel"] == 1 else TAP_LIFETIME
         self.pressed = False
         self.done = False
 
@@ -157,12 +166,12 @@ def simulate(stems, seconds):
             m = math.fmod(now, length)
             for n in stem["notes"]:
                 ahead = n["time"] - m
-                if ahead < -0.001:
+                if ahead < -SPAWN_LATE_LIMIT:
                     ahead += length
-                if ahead < -0.001 or ahead > LOOKAHEAD:
+                if ahead < -SPAWN_LATE_LIMIT or ahead > LOOKAHEAD:
                     continue
                 due = now + ahead
-                if any(c.stem == s and c.note == n["note"] and abs(c.time - due) < 0.01 for c in circles):
+                if any(c.stem == s and c.note == n["note"] and abs(c.time - due) < DUPLICATE_WINDOW for c in circles):
                     continue
                 circles.append(Circle(s, n, due))
         if combo - comboAtCheck >= COMBO_PER_LAYER * layers and layers < MAX_LAYERS:
@@ -182,7 +191,7 @@ def checkPress(circles, meant, now, heldKeys):
         px, py = position(meant, w, h)
         best, bestD = None, None
         for c in circles:
-            if c.pressed or c.done or c.time - now > 0.1:
+            if c.pressed or c.done or c.time - now > EARLY_PRESS:
                 continue
             x, y = position(c, w, h)
             d = math.hypot(x - px, y - py)
@@ -196,7 +205,7 @@ def checkPress(circles, meant, now, heldKeys):
     k = keyboardKey(meant.note, meant.vel)
     if k in heldKeys:
         faults.append("%.3fs: keyboard key of stem %d note %d is held by a hold note" % (now, meant.stem, meant.note))
-    first = next((c for c in circles if not c.pressed and not c.done and c.time - now <= 0.1 and
+    first = next((c for c in circles if not c.pressed and not c.done and c.time - now <= EARLY_PRESS and
                   keyboardKey(c.note, c.vel) == k), None)
     if first is not meant:
         faults.append("%.3fs: keyboard key of stem %d note %d picks another circle" % (now, meant.stem, meant.note))

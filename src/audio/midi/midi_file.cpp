@@ -1,37 +1,30 @@
 #include "audio/midi/midi_file.hpp"
 
+#include "base/log.hpp"
+
 #include <algorithm>
 #include <cmath>
-#include <iostream>
 #include <unordered_map>
 
 // ---- Message accessors ----
 
-static int statusByte(const SmfEvent &event) {
-    return event.bytes.empty() ? -1 : event.bytes[0];
-}
+static int statusByte(const SmfEvent& event) { return event.bytes.empty() ? -1 : event.bytes[0]; }
 
-int eventChannel(const SmfEvent &event) {
-    return event.bytes.empty() ? -1 : (event.bytes[0] & 0x0F);
-}
+int eventChannel(const SmfEvent& event) { return event.bytes.empty() ? -1 : (event.bytes[0] & 0x0F); }
 
-bool isController(const SmfEvent &event) {
+bool isController(const SmfEvent& event) {
     return event.bytes.size() == 3 && (event.bytes[0] & 0xF0) == 0xB0;
 }
 
-int controllerNumber(const SmfEvent &event) {
-    return isController(event) ? (event.bytes[1] & 0x7F) : -1;
-}
+int controllerNumber(const SmfEvent& event) { return isController(event) ? (event.bytes[1] & 0x7F) : -1; }
 
-int controllerValue(const SmfEvent &event) {
-    return isController(event) ? (event.bytes[2] & 0x7F) : -1;
-}
+int controllerValue(const SmfEvent& event) { return isController(event) ? (event.bytes[2] & 0x7F) : -1; }
 
-bool isNoteOn(const SmfEvent &event) {
+bool isNoteOn(const SmfEvent& event) {
     return event.bytes.size() == 3 && (event.bytes[0] & 0xF0) == 0x90 && event.bytes[2] != 0;
 }
 
-bool isNoteOff(const SmfEvent &event) {
+bool isNoteOff(const SmfEvent& event) {
     if (event.bytes.size() != 3) {
         return false;
     }
@@ -39,7 +32,7 @@ bool isNoteOff(const SmfEvent &event) {
     return command == 0x80 || (command == 0x90 && event.bytes[2] == 0);
 }
 
-int keyNumber(const SmfEvent &event) {
+int keyNumber(const SmfEvent& event) {
     if (event.bytes.size() != 3) {
         return -1;
     }
@@ -47,7 +40,7 @@ int keyNumber(const SmfEvent &event) {
     return (command == 0x80 || command == 0x90 || command == 0xA0) ? event.bytes[1] : -1;
 }
 
-int velocity(const SmfEvent &event) {
+int velocity(const SmfEvent& event) {
     if (event.bytes.size() != 3) {
         return -1;
     }
@@ -55,33 +48,29 @@ int velocity(const SmfEvent &event) {
     return (command == 0x80 || command == 0x90) ? event.bytes[2] : -1;
 }
 
-bool isMeta(const SmfEvent &event) {
-    return event.bytes.size() >= 2 && event.bytes[0] == 0xFF;
-}
+bool isMeta(const SmfEvent& event) { return event.bytes.size() >= 2 && event.bytes[0] == 0xFF; }
 
-bool isEndOfTrack(const SmfEvent &event) {
-    return isMeta(event) && event.bytes[1] == 0x2F;
-}
+bool isEndOfTrack(const SmfEvent& event) { return isMeta(event) && event.bytes[1] == 0x2F; }
 
-bool isTempo(const SmfEvent &event) {
+bool isTempo(const SmfEvent& event) {
     return event.bytes.size() == 6 && event.bytes[0] == 0xFF && event.bytes[1] == 0x51;
 }
 
-int tempoMicroseconds(const SmfEvent &event) {
+int tempoMicroseconds(const SmfEvent& event) {
     if (!isTempo(event)) {
         return -1;
     }
     return (event.bytes[3] << 16) | (event.bytes[4] << 8) | event.bytes[5];
 }
 
-double tempoBpm(const SmfEvent &event) {
+double tempoBpm(const SmfEvent& event) {
     // A tempo of 0 microseconds per quarter note has no BPM; answering infinity would spread
     // through every time computed from it.
     const int microseconds = tempoMicroseconds(event);
     return microseconds > 0 ? 60000000.0 / microseconds : -1.0;
 }
 
-double secondsPerTick(const SmfEvent &event, int ticksPerQuarterNote) {
+double secondsPerTick(const SmfEvent& event, int ticksPerQuarterNote) {
     const int microseconds = tempoMicroseconds(event);
     if (microseconds < 0 || ticksPerQuarterNote <= 0) {
         return -1.0;
@@ -89,33 +78,27 @@ double secondsPerTick(const SmfEvent &event, int ticksPerQuarterNote) {
     return microseconds / 1000000.0 / ticksPerQuarterNote;
 }
 
-double durationSeconds(const SmfEvent &event) {
+double durationSeconds(const SmfEvent& event) {
     return event.partner ? std::fabs(event.partner->seconds - event.seconds) : 0.0;
 }
 
 // ---- Construction and access ----
 
-MidiFile::MidiFile() {
-    tracks.push_back(std::make_unique<SmfTrack>());
-}
+MidiFile::MidiFile() { tracks.push_back(std::make_unique<SmfTrack>()); }
 
-int MidiFile::getEventCount(int track) const {
-    return static_cast<int>(tracks[track]->events.size());
-}
+int MidiFile::getEventCount(int track) const { return static_cast<int>(tracks[track]->events.size()); }
 
-const SmfEvent &MidiFile::getEvent(int track, int index) const {
-    return *tracks[track]->events[index];
-}
+const SmfEvent& MidiFile::getEvent(int track, int index) const { return *tracks[track]->events[index]; }
 
 // ---- Tick modes ----
 
-static void makeAbsoluteTicks(MidiFile &midi) {
+static void makeAbsoluteTicks(MidiFile& midi) {
     if (midi.tickState == TickState::Absolute) {
         return;
     }
-    for (auto &track : midi.tracks) {
+    for (auto& track : midi.tracks) {
         int64_t tick = 0;
-        for (auto &event : track->events) {
+        for (auto& event : track->events) {
             tick += event->tick;
             event->tick = static_cast<int32_t>(std::min<int64_t>(tick, INT32_MAX));
         }
@@ -123,13 +106,13 @@ static void makeAbsoluteTicks(MidiFile &midi) {
     midi.tickState = TickState::Absolute;
 }
 
-static void makeDeltaTicks(MidiFile &midi) {
+static void makeDeltaTicks(MidiFile& midi) {
     if (midi.tickState == TickState::Delta) {
         return;
     }
-    for (auto &track : midi.tracks) {
+    for (auto& track : midi.tracks) {
         int32_t previous = 0;
-        for (auto &event : track->events) {
+        for (auto& event : track->events) {
             const int32_t absolute = event->tick;
             event->tick = absolute - previous;
             previous = absolute;
@@ -140,13 +123,11 @@ static void makeDeltaTicks(MidiFile &midi) {
 
 // ---- Sorting, joining and splitting ----
 
-static bool isNoteMessage(const SmfEvent &event) {
-    return isNoteOn(event) || isNoteOff(event);
-}
+static bool isNoteMessage(const SmfEvent& event) { return isNoteOn(event) || isNoteOff(event); }
 
 // Order of events within a track: by tick; events read from a file then by reading order. The
 // remaining rules give events made by hand a musically sensible order at equal ticks.
-static bool eventBefore(const SmfEvent &a, const SmfEvent &b) {
+static bool eventBefore(const SmfEvent& a, const SmfEvent& b) {
     if (a.tick != b.tick) {
         return a.tick < b.tick;
     }
@@ -187,14 +168,14 @@ static bool eventBefore(const SmfEvent &a, const SmfEvent &b) {
 
 void MidiFile::sortTracks() {
     if (tickState != TickState::Absolute) {
-        std::cerr << "Warning: Sorting only allowed in absolute tick mode." << std::endl;
+        logError(stderr, "Warning: Sorting only allowed in absolute tick mode.");
         return;
     }
     // A merge sort: the mixed rules above are not a strict weak order when events with and
     // without sequence numbers meet, and a merge sort stays within bounds even then.
-    for (auto &track : tracks) {
+    for (auto& track : tracks) {
         std::stable_sort(track->events.begin(), track->events.end(),
-                         [](const std::unique_ptr<SmfEvent> &a, const std::unique_ptr<SmfEvent> &b) {
+                         [](const std::unique_ptr<SmfEvent>& a, const std::unique_ptr<SmfEvent>& b) {
                              return eventBefore(*a, *b);
                          });
     }
@@ -210,12 +191,12 @@ void MidiFile::joinTracks() {
     }
     auto joined = std::make_unique<SmfTrack>();
     size_t total = 0;
-    for (const auto &track : tracks) {
+    for (const auto& track : tracks) {
         total += track->events.size();
     }
     joined->events.reserve(total);
-    for (auto &track : tracks) {
-        for (auto &event : track->events) {
+    for (auto& track : tracks) {
+        for (auto& event : track->events) {
             joined->events.push_back(std::move(event));
         }
     }
@@ -232,8 +213,8 @@ void MidiFile::splitTracks() {
         return;
     }
     int32_t largest = 0;
-    for (const auto &track : tracks) {
-        for (const auto &event : track->events) {
+    for (const auto& track : tracks) {
+        for (const auto& event : track->events) {
             largest = std::max(largest, event->track);
         }
     }
@@ -246,8 +227,8 @@ void MidiFile::splitTracks() {
     for (int32_t i = 0; i < count; ++i) {
         split.push_back(std::make_unique<SmfTrack>());
     }
-    for (auto &track : tracks) {
-        for (auto &event : track->events) {
+    for (auto& track : tracks) {
+        for (auto& event : track->events) {
             const int32_t target = std::max<int32_t>(event->track, 0);
             split[static_cast<size_t>(target)]->events.push_back(std::move(event));
         }
@@ -271,8 +252,8 @@ void MidiFile::doTimeAnalysis() {
     double lastSeconds = 0.0;
     bool first = true;
     timeMap.clear();
-    for (auto &track : tracks) {
-        for (auto &event : track->events) {
+    for (auto& track : tracks) {
+        for (auto& event : track->events) {
             if (first || event->tick > lastTick) {
                 lastSeconds += static_cast<double>(event->tick - lastTick) * spt;
                 lastTick = event->tick;
@@ -299,31 +280,31 @@ void MidiFile::doTimeAnalysis() {
 // ---- Note pairs ----
 
 int MidiFile::linkNotePairs() {
-    for (auto &track : tracks) {
-        for (auto &event : track->events) {
+    for (auto& track : tracks) {
+        for (auto& event : track->events) {
             event->partner = nullptr;
         }
     }
     // One first-in-first-out queue of unpaired note-ons per channel and key, made only for the
     // keys that occur.
     struct Queue {
-        std::vector<SmfEvent *> waiting;
+        std::vector<SmfEvent*> waiting;
         size_t head = 0;
     };
     std::unordered_map<int, Queue> queues;
     int pairs = 0;
-    for (auto &track : tracks) {
+    for (auto& track : tracks) {
         queues.clear();
-        for (auto &event : track->events) {
+        for (auto& event : track->events) {
             const bool on = isNoteOn(*event);
             if (!on && !isNoteOff(*event)) {
                 continue;
             }
-            Queue &queue = queues[eventChannel(*event) * 128 + keyNumber(*event)];
+            Queue& queue = queues[eventChannel(*event) * 128 + keyNumber(*event)];
             if (on) {
                 queue.waiting.push_back(event.get());
             } else if (queue.head < queue.waiting.size()) {
-                SmfEvent *noteOn = queue.waiting[queue.head++];
+                SmfEvent* noteOn = queue.waiting[queue.head++];
                 noteOn->partner = event.get();
                 event->partner = noteOn;
                 ++pairs;

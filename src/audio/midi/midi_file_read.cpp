@@ -1,6 +1,7 @@
 // Reading a Standard MIDI File (or its text rendering) into a MidiFile.
 #include "audio/midi/midi_file.hpp"
 #include "audio/midi/midi_text_converter.hpp"
+#include "base/log.hpp"
 
 #include <algorithm>
 #include <climits>
@@ -14,10 +15,10 @@ namespace {
 // Takes bytes one at a time from a stream. Knows how many bytes are left when the stream can
 // tell, so that lengths written in the file are never trusted beyond the data.
 struct ByteSource {
-    std::istream &in;
+    std::istream& in;
     uint64_t left = 0; // bytes left after the current position, 0 when the stream cannot tell
 
-    explicit ByteSource(std::istream &input) : in(input) {
+    explicit ByteSource(std::istream& input) : in(input) {
         const std::streampos here = in.tellg();
         if (here != std::streampos(-1) && in.seekg(0, std::ios::end)) {
             const std::streampos end = in.tellg();
@@ -42,27 +43,25 @@ struct ByteSource {
     }
 };
 
-const char *const kOrdinals[4] = {"first", "second", "third", "fourth"};
+const char* const kOrdinals[4] = {"first", "second", "third", "fourth"};
 
-void reportEnd() {
-    std::cerr << "Error: unexpected end of file." << std::endl;
-}
+void reportEnd() { logError(stderr, "Error: unexpected end of file."); }
 
 // Expects the four magic letters of the header ("MThd") or of a track ("MTrk").
-bool expectMagic(ByteSource &src, const char *magic, const std::string &name, bool inTrack) {
-    const char *where = inTrack ? " in track" : "";
+bool expectMagic(ByteSource& src, const char* magic, const std::string& name, bool inTrack) {
+    const char* where = inTrack ? " in track" : "";
     for (int i = 0; i < 4; ++i) {
         const int c = src.take();
         if (c < 0) {
-            std::cerr << "In file " << name << ": unexpected end of file." << std::endl;
-            std::cerr << "Expecting '" << magic[i] << "' at " << kOrdinals[i] << " byte" << where
-                      << ", but found nothing." << std::endl;
+            logError(stderr, "In file %s: unexpected end of file.", name.c_str());
+            logError(stderr, "Expecting '%c' at %s byte%s, but found nothing.", magic[i], kOrdinals[i],
+                     where);
             return false;
         }
         if (c != static_cast<unsigned char>(magic[i])) {
-            std::cerr << "File " << name << " is not a MIDI file" << std::endl;
-            std::cerr << "Expecting '" << magic[i] << "' at " << kOrdinals[i] << " byte" << where
-                      << " but got '" << static_cast<char>(c) << "'" << std::endl;
+            logError(stderr, "File %s is not a MIDI file", name.c_str());
+            logError(stderr, "Expecting '%c' at %s byte%s but got '%c'", magic[i], kOrdinals[i], where,
+                     static_cast<char>(c));
             return false;
         }
     }
@@ -70,7 +69,7 @@ bool expectMagic(ByteSource &src, const char *magic, const std::string &name, bo
 }
 
 // A big-endian number of `count` bytes (1..4). False at the end of the data.
-bool takeBigEndian(ByteSource &src, int count, uint32_t &value) {
+bool takeBigEndian(ByteSource& src, int count, uint32_t& value) {
     value = 0;
     for (int i = 0; i < count; ++i) {
         const int c = src.take();
@@ -85,7 +84,7 @@ bool takeBigEndian(ByteSource &src, int count, uint32_t &value) {
 
 // A variable-length quantity of at most 5 bytes (delta times, system exclusive lengths). Problems
 // clear `status` and count as 0, as the caller goes on to read the message.
-uint64_t takeVariableLength(ByteSource &src, bool &status) {
+uint64_t takeVariableLength(ByteSource& src, bool& status) {
     uint64_t value = 0;
     for (int i = 0; i < 5; ++i) {
         const int c = src.take();
@@ -99,14 +98,14 @@ uint64_t takeVariableLength(ByteSource &src, bool &status) {
             return value;
         }
     }
-    std::cerr << "VLV number is too large" << std::endl;
+    logError(stderr, "VLV number is too large");
     status = false;
     return 0;
 }
 
 // `count` bytes appended to `bytes`, one at a time so that a forged length costs nothing beyond
 // the data actually present.
-bool takeBytes(ByteSource &src, uint64_t count, std::vector<uint8_t> &bytes, bool &status) {
+bool takeBytes(ByteSource& src, uint64_t count, std::vector<uint8_t>& bytes, bool& status) {
     for (uint64_t i = 0; i < count; ++i) {
         const int c = src.take();
         if (c < 0) {
@@ -122,7 +121,7 @@ bool takeBytes(ByteSource &src, uint64_t count, std::vector<uint8_t> &bytes, boo
 // ---- Messages ----
 
 // One message into `bytes`, given the running status byte of the track (0 for none).
-bool takeMessage(ByteSource &src, int &runningStatus, std::vector<uint8_t> &bytes, bool &status) {
+bool takeMessage(ByteSource& src, int& runningStatus, std::vector<uint8_t>& bytes, bool& status) {
     int c = src.take();
     if (c < 0) {
         reportEnd();
@@ -134,13 +133,12 @@ bool takeMessage(ByteSource &src, int &runningStatus, std::vector<uint8_t> &byte
         runningStatus = c;
     } else {
         if (runningStatus == 0) {
-            std::cerr << "Error: running command with no previous command" << std::endl;
+            logError(stderr, "Error: running command with no previous command");
             return false;
         }
         if (runningStatus >= 0xF0) {
-            std::cerr << "Error: running status not permitted with meta and sysex"
-                      << " event." << std::endl;
-            std::cerr << "Byte is 0x" << std::hex << c << std::dec << std::endl;
+            logError(stderr, "Error: running status not permitted with meta and sysex event.");
+            logError(stderr, "Byte is 0x%x", static_cast<unsigned>(c));
             return false;
         }
         command = runningStatus;
@@ -176,7 +174,7 @@ bool takeMessage(ByteSource &src, int &runningStatus, std::vector<uint8_t> &byte
                 }
             }
             if (data >= 0x80) {
-                std::cerr << "MIDI data byte too large: " << data << std::endl;
+                logError(stderr, "MIDI data byte too large: %d", data);
                 status = false;
                 return false;
             }
@@ -211,7 +209,7 @@ bool takeMessage(ByteSource &src, int &runningStatus, std::vector<uint8_t> &byte
                 break;
             }
             if (i == 3) {
-                std::cerr << "Error: cannot handle large VLVs" << std::endl;
+                logError(stderr, "Error: cannot handle large VLVs");
                 status = false;
                 return false;
             }
@@ -224,7 +222,7 @@ bool takeMessage(ByteSource &src, int &runningStatus, std::vector<uint8_t> &byte
 
 // ---- Chunks ----
 
-bool readTrack(MidiFile &midi, ByteSource &src, int32_t trackIndex) {
+bool readTrack(MidiFile& midi, ByteSource& src, int32_t trackIndex) {
     if (!expectMagic(src, "MTrk", midi.fileName, true)) {
         return false;
     }
@@ -235,7 +233,7 @@ bool readTrack(MidiFile &midi, ByteSource &src, int32_t trackIndex) {
     // The length is only a hint for the reservation (every event takes at least two bytes), and a
     // forged one must not reserve more than the data left can hold.
     const uint64_t hinted = std::min<uint64_t>(chunkLength, src.left) / 2;
-    SmfTrack &track = *midi.tracks[static_cast<size_t>(trackIndex)];
+    SmfTrack& track = *midi.tracks[static_cast<size_t>(trackIndex)];
     track.events.reserve(track.events.size() + hinted);
 
     int runningStatus = 0;
@@ -243,7 +241,7 @@ bool readTrack(MidiFile &midi, ByteSource &src, int32_t trackIndex) {
     for (;;) {
         tick += static_cast<int64_t>(takeVariableLength(src, midi.status));
         if (tick > INT32_MAX) {
-            std::cerr << "Error: tick value too large in track " << trackIndex << std::endl;
+            logError(stderr, "Error: tick value too large in track %lld", static_cast<long long>(trackIndex));
             return false;
         }
         auto event = std::make_unique<SmfEvent>();
@@ -260,8 +258,8 @@ bool readTrack(MidiFile &midi, ByteSource &src, int32_t trackIndex) {
     }
 }
 
-bool readBinary(MidiFile &midi, ByteSource &src) {
-    const std::string &name = midi.fileName;
+bool readBinary(MidiFile& midi, ByteSource& src) {
+    const std::string& name = midi.fileName;
     if (!expectMagic(src, "MThd", name, false)) {
         return false;
     }
@@ -270,8 +268,8 @@ bool readBinary(MidiFile &midi, ByteSource &src) {
         return false;
     }
     if (headerSize != 6) {
-        std::cerr << "File " << name << " is not a MIDI 1.0 Standard MIDI file." << std::endl;
-        std::cerr << "The header size is " << headerSize << " bytes." << std::endl;
+        logError(stderr, "File %s is not a MIDI 1.0 Standard MIDI file.", name.c_str());
+        logError(stderr, "The header size is %u bytes.", static_cast<unsigned>(headerSize));
         return false;
     }
 
@@ -285,8 +283,8 @@ bool readBinary(MidiFile &midi, ByteSource &src) {
             return false;
         }
         if (trackCount != 1) {
-            std::cerr << "Error: Type 0 MIDI file can only contain one track" << std::endl;
-            std::cerr << "Instead track count is: " << trackCount << std::endl;
+            logError(stderr, "Error: Type 0 MIDI file can only contain one track");
+            logError(stderr, "Instead track count is: %lld", static_cast<long long>(trackCount));
             return false;
         }
     } else if (format == 1) {
@@ -294,7 +292,7 @@ bool readBinary(MidiFile &midi, ByteSource &src) {
             return false;
         }
     } else {
-        std::cerr << "Error: cannot handle a type-" << format << " MIDI file" << std::endl;
+        logError(stderr, "Error: cannot handle a type-%u MIDI file", static_cast<unsigned>(format));
         return false;
     }
 
@@ -324,14 +322,14 @@ bool readBinary(MidiFile &midi, ByteSource &src) {
         const int fps = 256 - high;
         const int subframes = static_cast<int>(division & 0xFF);
         if (high != 0xE2 && high != 0xE3 && high != 0xE7 && high != 0xE8) {
-            std::cerr << "Warning: unknown FPS: " << fps << std::endl;
-            std::cerr << "Using non-standard FPS: " << fps << std::endl;
+            logError(stderr, "Warning: unknown FPS: %d", fps);
+            logError(stderr, "Using non-standard FPS: %d", fps);
         }
         midi.ticksPerQuarterNote = (subframes * fps) & 0xFFFF;
     }
     // Every time in seconds is divided by the ticks per quarter note.
     if (midi.ticksPerQuarterNote == 0) {
-        std::cerr << "Error: the division gives 0 ticks per quarter note" << std::endl;
+        logError(stderr, "Error: the division gives 0 ticks per quarter note");
         return false;
     }
 
@@ -343,8 +341,8 @@ bool readBinary(MidiFile &midi, ByteSource &src) {
 
     midi.tickState = TickState::Absolute;
     int32_t seq = 1;
-    for (auto &track : midi.tracks) {
-        for (auto &event : track->events) {
+    for (auto& track : midi.tracks) {
+        for (auto& event : track->events) {
             event->seq = seq++;
         }
     }
@@ -355,7 +353,7 @@ bool readBinary(MidiFile &midi, ByteSource &src) {
 
 // ---- MidiFile::read ----
 
-bool MidiFile::read(std::istream &input) {
+bool MidiFile::read(std::istream& input) {
     status = true;
     if (input.peek() == 'M') {
         ByteSource src(input);
@@ -367,7 +365,7 @@ bool MidiFile::read(std::istream &input) {
     converter.convert(input, bytes);
     std::istringstream converted(bytes);
     if (converted.peek() != 'M') {
-        std::cerr << "Bad MIDI data input" << std::endl;
+        logError(stderr, "Bad MIDI data input");
         status = false;
         return false;
     }

@@ -1,5 +1,7 @@
 #include "audio/midi/midi_text_converter.hpp"
 
+#include "base/log.hpp"
+
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -8,15 +10,11 @@
 
 namespace {
 
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Appends the low `count` bytes of `value`, most significant first unless `lsbFirst`.
-void putBytes(std::string &out, uint64_t value, int count, bool lsbFirst) {
+void putBytes(std::string& out, uint64_t value, int count, bool lsbFirst) {
     for (int i = 0; i < count; ++i) {
         const int shift = lsbFirst ? 8 * i : 8 * (count - 1 - i);
         out.push_back(static_cast<char>((value >> shift) & 0xFF));
@@ -25,7 +23,7 @@ void putBytes(std::string &out, uint64_t value, int count, bool lsbFirst) {
 
 // ---- Number tokens: v, t, p ----
 
-void putVariableLength(std::string &out, uint64_t value) {
+void putVariableLength(std::string& out, uint64_t value) {
     uint8_t groups[10];
     int count = 0;
     do {
@@ -38,17 +36,16 @@ void putVariableLength(std::string &out, uint64_t value) {
     }
 }
 
-bool convertVariableLength(const std::string &token, int line, std::string &out) {
+bool convertVariableLength(const std::string& token, int line, std::string& out) {
     if (token.size() < 2 || !isDigit(token[1])) {
-        std::cerr << "Error on line: " << line << ": 'v' needs to be followed immediately by a decimal digit"
-                  << std::endl;
+        logError(stderr, "Error on line: %d: 'v' needs to be followed immediately by a decimal digit", line);
         return false;
     }
     uint64_t value = 0;
     for (size_t i = 1; i < token.size() && isDigit(token[i]); ++i) {
         value = value * 10 + static_cast<uint64_t>(token[i] - '0');
         if (value > 0xFFFFFFFFu) {
-            std::cerr << "Error on line: " << line << ": 'v' number is larger than 4294967295" << std::endl;
+            logError(stderr, "Error on line: %d: 'v' number is larger than 4294967295", line);
             return false;
         }
     }
@@ -57,7 +54,7 @@ bool convertVariableLength(const std::string &token, int line, std::string &out)
 }
 
 // The number after the 't' or 'p' of `token`; false unless it starts like a number and is finite.
-bool tokenNumber(const std::string &token, double &number) {
+bool tokenNumber(const std::string& token, double& number) {
     if (token.size() < 2) {
         return false;
     }
@@ -69,29 +66,29 @@ bool tokenNumber(const std::string &token, double &number) {
     return std::isfinite(number);
 }
 
-bool convertTempo(const std::string &token, int line, std::string &out) {
+bool convertTempo(const std::string& token, int line, std::string& out) {
     double bpm = 0.0;
     if (!tokenNumber(token, bpm)) {
-        std::cerr << "Error on line: " << line << ": 't' needs to be followed immediately by "
-                  << "a floating-point number" << std::endl;
+        logError(stderr, "Error on line: %d: 't' needs to be followed immediately by a floating-point number",
+                 line);
         return false;
     }
     // Three bytes hold 1..16777215 microseconds per quarter note; a BPM of 0 has no tempo at all.
     const double microseconds = bpm == 0.0 ? HUGE_VAL : std::round(60000000.0 / std::fabs(bpm));
     if (!(microseconds >= 1.0 && microseconds <= 16777215.0)) {
-        std::cerr << "Error on line: " << line
-                  << ": 't' tempo must give 1 to 16777215 microseconds per quarter note" << std::endl;
+        logError(stderr, "Error on line: %d: 't' tempo must give 1 to 16777215 microseconds per quarter note",
+                 line);
         return false;
     }
     putBytes(out, static_cast<uint64_t>(microseconds), 3, false);
     return true;
 }
 
-bool convertPitchBend(const std::string &token, int line, std::string &out) {
+bool convertPitchBend(const std::string& token, int line, std::string& out) {
     double number = 0.0;
     if (!tokenNumber(token, number)) {
-        std::cerr << "Error on line: " << line << ": 'p' needs to be followed immediately by "
-                  << "a floating-point number" << std::endl;
+        logError(stderr, "Error on line: %d: 'p' needs to be followed immediately by a floating-point number",
+                 line);
         return false;
     }
     number = std::min(1.0, std::max(-1.0, number));
@@ -104,7 +101,7 @@ bool convertPitchBend(const std::string &token, int line, std::string &out) {
 // ---- Word tokens: decimal, binary, hexadecimal ----
 // Each answers an empty string on success, else the reason.
 
-std::string convertDecimal(const std::string &word, std::string &out) {
+std::string convertDecimal(const std::string& word, std::string& out) {
     const size_t quote = word.find('\'');
     if (quote == std::string::npos) {
         return "there must be a quote to signify a decimal number";
@@ -166,7 +163,7 @@ std::string convertDecimal(const std::string &word, std::string &out) {
         return "there must be a decimal number after the quote";
     }
 
-    const char *text = word.c_str() + quote + 1;
+    const char* text = word.c_str() + quote + 1;
     if (floating) {
         if (byteCount == 0 || byteCount == 4) {
             const float value = std::strtof(text, nullptr);
@@ -188,7 +185,7 @@ std::string convertDecimal(const std::string &word, std::string &out) {
     // `huge` remembers that it went past what any range check allows.
     uint64_t magnitude = 0;
     bool huge = false;
-    for (const char *p = negative ? text + 1 : text; *p; ++p) {
+    for (const char* p = negative ? text + 1 : text; *p; ++p) {
         magnitude = magnitude * 10 + static_cast<uint64_t>(*p - '0');
         huge = huge || magnitude > 0xFFFFFFFFu;
     }
@@ -222,7 +219,7 @@ std::string convertDecimal(const std::string &word, std::string &out) {
     }
 }
 
-std::string convertBinary(const std::string &word, std::string &out) {
+std::string convertBinary(const std::string& word, std::string& out) {
     if (word.front() == ',') {
         return "cannot start binary number with a comma";
     }
@@ -267,7 +264,7 @@ std::string convertBinary(const std::string &word, std::string &out) {
     return {};
 }
 
-std::string convertHex(const std::string &word, std::string &out) {
+std::string convertHex(const std::string& word, std::string& out) {
     unsigned value = 0;
     for (char c : word) {
         unsigned digit = 0;
@@ -289,7 +286,7 @@ std::string convertHex(const std::string &word, std::string &out) {
     return {};
 }
 
-bool convertWord(const std::string &word, int line, std::string &out) {
+bool convertWord(const std::string& word, int line, std::string& out) {
     std::string reason;
     if (word[0] == '+') {
         if (word.size() > 2) {
@@ -307,14 +304,14 @@ bool convertWord(const std::string &word, int line, std::string &out) {
     if (reason.empty()) {
         return true;
     }
-    std::cerr << "Error on line " << line << " at token: " << word << std::endl;
-    std::cerr << reason << std::endl;
+    logError(stderr, "Error on line %d at token: %s", line, word.c_str());
+    logError(stderr, "%s", reason.c_str());
     return false;
 }
 
 // ---- Lines ----
 
-bool convertLine(const std::string &text, int line, std::string &out) {
+bool convertLine(const std::string& text, int line, std::string& out) {
     size_t i = 0;
     while (i < text.size()) {
         if (isBlank(text[i])) {
@@ -358,7 +355,7 @@ bool convertLine(const std::string &text, int line, std::string &out) {
 
 } // namespace
 
-bool MidiTextConverter::convert(std::istream &input, std::string &output) {
+bool MidiTextConverter::convert(std::istream& input, std::string& output) {
     line = 0;
     std::string text;
     while (std::getline(input, text)) {

@@ -1,4 +1,4 @@
-#include "app/file_io.hpp"
+#include "base/file_io.hpp"
 
 #include <atomic>
 #include <cerrno>

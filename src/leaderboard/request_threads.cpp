@@ -1,7 +1,7 @@
-#include "net/request_threads.hpp"
+#include "leaderboard/request_threads.hpp"
 
-#include "app/log.hpp"
-#include "net/http_database.hpp"
+#include "base/log.hpp"
+#include "leaderboard/leaderboard_client.hpp"
 
 #include <pthread.h>
 #include <signal.h>

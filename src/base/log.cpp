@@ -1,4 +1,4 @@
-#include "app/log.hpp"
+#include "base/log.hpp"
 
 #include <cstdarg>
 

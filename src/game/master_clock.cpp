@@ -1,7 +1,7 @@
-#include "audio/master_clock.hpp"
+#include "game/master_clock.hpp"
 
-#include "app/log.hpp"
 #include "audio/audio_system.hpp"
+#include "base/log.hpp"
 #include "game/game_state.hpp"
 
 #include <algorithm>
@@ -86,38 +86,5 @@ void advanceMasterClockTo(AudioSystem& audio, GameState& game, RenderState* rend
     }
     if (!fired.empty()) {
         game.pendingNotes.insert(game.pendingNotes.end(), fired.begin(), fired.end());
-    }
-}
-
-bool readMasterClock(AudioSystem& audio, double* songTime, std::uint64_t* atNs, double* rate) {
-    if (!audio.playing || audio.voiceGroup == 0 || !audio.engine ||
-        !audio.engine->isVoiceGroup(audio.voiceGroup)) {
-        return false;
-    }
-    *songTime = audio.engine->getStreamTime(audio.voiceGroup, atNs, rate) - audio.clockOffset;
-    return true;
-}
-
-void refreshSongTime(AudioSystem& audio, GameState& game) {
-    double now = 0.0, rate = 1.0;
-    std::uint64_t at = 0;
-    if (readMasterClock(audio, &now, &at, &rate)) {
-        game.songTime = now;
-        game.songTimeNs = at;
-        game.songRate = rate;
-    }
-}
-
-void advanceMasterClock(AudioSystem& audio, GameState& game, RenderState* render) {
-    double now = 0.0, rate = 1.0;
-    std::uint64_t at = 0;
-    if (!readMasterClock(audio, &now, &at, &rate)) {
-        return;
-    }
-    advanceMasterClockTo(audio, game, render, now);
-    if (game.songTime == now) {
-        // The moment that reading belongs to, and the clock's pace, for judging inputs by theirs.
-        game.songTimeNs = at;
-        game.songRate = rate;
     }
 }

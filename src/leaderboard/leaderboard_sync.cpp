@@ -1,13 +1,13 @@
-// The leaderboard client's board fetch and upload (declared in http_database.hpp): the per-level
+// The leaderboard client's board fetch and upload (declared in leaderboard_client.hpp): the per-level
 // fetch into the cache, the upload with the player's key, and what an upload hands back to the
 // main thread (keys to store, the ownership message to show).
-#include "app/json_text.hpp"
-#include "app/log.hpp"
+#include "base/json_text.hpp"
+#include "base/log.hpp"
 #include "leaderboard/leaderboard_cache.hpp"
+#include "leaderboard/leaderboard_client.hpp"
 #include "leaderboard/leaderboard_document.hpp"
 #include "leaderboard/leaderboard_names.hpp"
-#include "net/http_database.hpp"
-#include "net/request_threads.hpp"
+#include "leaderboard/request_threads.hpp"
 
 #include <cstdio>
 #include <map>

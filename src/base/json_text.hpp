@@ -2,22 +2,13 @@
 // Parsing the JSON texts the game reads from its files and from the leaderboard server. The JSON
 // library parses any nesting without recursion, but copying, comparing and writing a value recurse
 // once per level: a few hundred kilobytes of '[' parse fine and then overflow the stack at the
-// first copy. Such texts are refused when they are read. Header only, so that the document
-// library (also linked by the leaderboard server) can use it without the rest of the game.
+// first copy. Such texts are refused when they are read. Header only.
 #include <nlohmann/json.hpp>
 
 #include <string>
 
 // How deep arrays and objects may nest; the game's own documents use five levels at most.
 constexpr int kMaxJsonDepth = 64;
-
-// `text` as a written JSON string holds it: bytes that are not UTF-8 become U+FFFD, as the JSON
-// library writes them with its replacing error handler. Throws only std::bad_alloc.
-inline std::string withUtf8Replacements(const std::string& text) {
-    const std::string quoted =
-        nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    return nlohmann::json::parse(quoted).get<std::string>();
-}
 
 // Parses `text` as strict JSON (no comments). False, with `document` null and the reason in
 // `error`, when it is not JSON (the library's message) or nests deeper than kMaxJsonDepth

@@ -1,4 +1,4 @@
-#include "net/credential_policy.hpp"
+#include "leaderboard/credential_policy.hpp"
 
 #include <arpa/inet.h>
 #include <netdb.h>

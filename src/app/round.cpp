@@ -1,10 +1,19 @@
-#include "level/tutorial_song.hpp"
+#include "app/round.hpp"
 
 #include "app/app.hpp"
 #include "audio/stem_layering.hpp"
+#include "base/log.hpp"
+#include "leaderboard/leaderboard_client.hpp"
+#include "leaderboard/round_save.hpp"
+#include "level/level_list.hpp"
 #include "level/level_package.hpp"
+#include "prefs/player_keys.hpp"
+#include "prefs/preferences.hpp"
+
+#include <SDL3/SDL.h>
 
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace {
@@ -129,4 +138,73 @@ void leaveTutorial(App& app) {
     }
     currentLevelPackage = replaced.package;
     packageLoaded = replaced.packageLoaded;
+}
+
+bool startLevel(App& app, int index) {
+    if (index < 0 || index >= static_cast<int>(levelList.size())) {
+        return false;
+    }
+    const LevelListEntry& entry = levelList[static_cast<size_t>(index)];
+    const std::string directory = "levels/" + entry.file;
+    if (packageLoaded) {
+        currentLevelPackage = LevelPackage{};
+    }
+    if (!prepareLevelPackage(directory, currentLevelPackage)) {
+        logError(stderr, "Failed to load level package: %s", directory.c_str());
+        return false;
+    }
+    packageLoaded = true;
+
+    // The slow part, without the game mutex: the logic thread plays on meanwhile.
+    PackageLoad load;
+    stageLevelPackage(currentLevelPackage, app.render, app.audio.looping, load);
+
+    std::vector<LoadedStem> retired; // freed after the mutex is released
+    bool started = false;
+    {
+        std::lock_guard<std::mutex> lock(app.gameMutex);
+        const Uint64 locked = SDL_GetPerformanceCounter();
+        if (commitLevelPackage(currentLevelPackage, load, app.audio, app.render, retired)) {
+            if (!app.audio.stems.empty()) {
+                playAllStems(app.audio);
+                activateFirstStem(app.audio);
+            }
+            app.game.levelName = entry.name;
+            resetRound(app.game);
+            app.game.playing = true;
+            started = true;
+        }
+        app.levelSwitchLockSeconds = static_cast<double>(SDL_GetPerformanceCounter() - locked) /
+                                     static_cast<double>(SDL_GetPerformanceFrequency());
+    }
+    return started;
+}
+
+void runPendingLevelStart(App& app) {
+    const int index = app.pendingLevelStart;
+    if (index < 0 || app.holdLevelStart) {
+        return;
+    }
+    app.pendingLevelStart = -1;
+    startLevel(app, index);
+    app.levelLoadedThisFrame = true;
+}
+
+void endRound(App& app) {
+    RoundResult result;
+    {
+        std::lock_guard<std::mutex> lock(app.gameMutex);
+        stopAllStems(app.audio);
+        result = roundResultOf(app.game);
+    }
+    // The file is read and written without the game mutex; nothing plays meanwhile.
+    if (app.options.autoplay) {
+        logMessage("Autoplay round ended; its result is not saved");
+    } else {
+        const std::string prefs = app.prefsPath.empty() ? getPrefsPath() : app.prefsPath;
+        saveRoundResult(result, kLeaderboardPath, loadPlayerKey(prefs, serverBaseUrl, result.player));
+    }
+    std::lock_guard<std::mutex> lock(app.gameMutex);
+    resetRound(app.game);
+    app.game.playing = false;
 }

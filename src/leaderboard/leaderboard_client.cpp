@@ -1,10 +1,10 @@
-#include "net/http_database.hpp"
+#include "leaderboard/leaderboard_client.hpp"
 
-#include "app/json_text.hpp"
-#include "app/log.hpp"
+#include "base/json_text.hpp"
+#include "base/log.hpp"
+#include "leaderboard/credential_policy.hpp"
 #include "leaderboard/leaderboard_document.hpp"
-#include "net/credential_policy.hpp"
-#include "net/request_threads.hpp"
+#include "leaderboard/request_threads.hpp"
 
 #include <arpa/inet.h>
 #include <httplib.h>

@@ -1,6 +1,7 @@
+#include "app/logic_thread.hpp"
 #include "audio/audio_system.hpp"
-#include "audio/master_clock.hpp"
 #include "game/game_state.hpp"
+#include "game/master_clock.hpp"
 #include "render/render_system.hpp"
 
 #include "audio/audio_test_util.hpp"

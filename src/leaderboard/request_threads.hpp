@@ -1,7 +1,7 @@
 #pragma once
 // The leaderboard client's request threads: each request runs on a tracked, detached thread of
-// its own and calls back through a gate that httpDatabaseShutdown closes (see http_database.hpp
-// for the wait, shut-down and reset that act on them). Internal to src/net.
+// its own and calls back through a gate that httpDatabaseShutdown closes (see leaderboard_client.hpp
+// for the wait, shut-down and reset that act on them). Internal to the client.
 #include <functional>
 #include <mutex>
 

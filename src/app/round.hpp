@@ -1,0 +1,41 @@
+#pragma once
+// A round's life: starting a level from the list, ending the round (saving and uploading its
+// result), and the tutorial's song in place of the menu's level. The menu, the HUD's exit button
+// and the tutorial call these; the level list and package state they use are the level session's.
+// Main thread; each takes the game mutex for what it changes, never across file or decoding work.
+//
+// The tutorial's music: the shipped package levels/tutorialsong, whose layers come and go with the
+// tutorial's pages (page 1: the second stem; page 2: the first; page 3: both; page 4: none). While
+// it plays no round runs. Main thread; the routines take the game mutex for what they change, and
+// read and decode the song's files before taking it.
+struct App;
+
+// Where the tutorial song lives, relative to the working directory.
+constexpr const char* kTutorialSongFolder = "levels/tutorialsong";
+
+// Applies tutorial page `page` (0..4): page 0 stops the music and forgets a loaded package; other
+// pages load the tutorial song when it is not loaded (replacing a level from the menu), start it
+// when it is not playing, make audible the stems of that page, and reset the round (not playing)
+// with as many layers as stems are audible.
+void applyTutorialPage(App& app, int page);
+
+// The tutorial has been left: when its song was loaded, the level that was loaded before it comes
+// back (stopped, with its name), so that Space plays that level again and not the tutorial song.
+void leaveTutorial(App& app);
+
+// Starts level `index` of the level list: prepares its package under levels/, reads and decodes it
+// without the game mutex, then under the mutex stops the playing level, swaps the new stems in,
+// starts playback with the first layer fading in, names the round and starts it. Nothing happens
+// for an index outside the list; a level that cannot be loaded leaves the menu up with nothing
+// playing. True when the round started. Stores how long the game mutex was held.
+bool startLevel(App& app, int index);
+
+// Runs the level start the menu asked for, if any. Call after the frame has been swapped.
+void runPendingLevelStart(App& app);
+
+// Ends the round from the HUD: stops the stems, saves the round's result (into the leaderboard
+// file, and up to the server with the player's key for the current server), resets the round and
+// clears `playing` (the menu follows). A round under autoplay is the bot's: nothing is saved or
+// uploaded ("Autoplay round ended; its result is not saved"). Takes the game mutex, but not across
+// the file's reading and writing.
+void endRound(App& app);
