@@ -2,6 +2,7 @@
 // line) and a level and player name (the next two). Checks the parts against the text, and that
 // the player-score URL built from an accepted base keeps its host and port and holds each name
 // as one encoded path segment, whatever bytes the names contain.
+#include "base/percent_encoding.hpp"
 #include "leaderboard/leaderboard_client.hpp"
 
 #include <cstddef>

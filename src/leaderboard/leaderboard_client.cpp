@@ -2,6 +2,7 @@
 
 #include "base/json_text.hpp"
 #include "base/log.hpp"
+#include "base/percent_encoding.hpp"
 #include "leaderboard/credential_policy.hpp"
 #include "leaderboard/leaderboard_document.hpp"
 #include "leaderboard/request_threads.hpp"
@@ -359,26 +360,6 @@ bool httpExchange(const std::string& url, const std::string& method, const std::
         logError(stderr, "HTTP request exception: %s", "unknown exception");
     }
     return false;
-}
-
-std::string percentEncode(const std::string& text) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string encoded;
-    encoded.reserve(text.size() * 3);
-    for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        const bool unreserved = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
-                                (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' || byte == '_' ||
-                                byte == '~';
-        if (unreserved) {
-            encoded += c;
-        } else {
-            encoded += '%';
-            encoded += kHex[byte >> 4];
-            encoded += kHex[byte & 0x0F];
-        }
-    }
-    return encoded;
 }
 
 void fetchPlayerScoreAsync(const std::string& levelName, const std::string& playerName,

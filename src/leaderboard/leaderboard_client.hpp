@@ -105,9 +105,6 @@ struct ParsedUrl {
 // 1..65535.
 bool parseUrl(const std::string& url, ParsedUrl& parsed);
 
-// RFC 3986 percent-encoding of every byte outside the unreserved set (A-Z a-z 0-9 - . _ ~).
-std::string percentEncode(const std::string& text);
-
 // Where the operations keep and read the local file and the cache, and their limits; tests point
 // these at a temporary folder and a small deadline. An empty cache path keeps no cache (the game
 // sets it at start-up to leaderboard_cache.json in the player's data folder).

@@ -3,6 +3,7 @@
 // main thread (keys to store, the ownership message to show).
 #include "base/json_text.hpp"
 #include "base/log.hpp"
+#include "base/percent_encoding.hpp"
 #include "leaderboard/leaderboard_cache.hpp"
 #include "leaderboard/leaderboard_client.hpp"
 #include "leaderboard/leaderboard_document.hpp"

@@ -1,5 +1,7 @@
 #include "server/web_page.hpp"
 
+#include "base/percent_encoding.hpp"
+
 #include <algorithm>
 
 using nlohmann::json;
@@ -55,8 +57,8 @@ void appendTable(std::string& page, const std::vector<StoredEntry>& entries, std
 }
 
 std::string rankingLink(const std::string& level, std::int64_t pageNumber, const std::string& text) {
-    return "<a href=\"/?level=" + percentEncodeQuery(level) + "&amp;page=" + std::to_string(pageNumber) +
-           "\">" + text + "</a>";
+    return "<a href=\"/?level=" + percentEncode(level) + "&amp;page=" + std::to_string(pageNumber) + "\">" +
+           text + "</a>";
 }
 
 std::string entriesText(std::int64_t total) {
@@ -90,23 +92,6 @@ std::string htmlEscape(std::string_view text) {
         }
     }
     return escaped;
-}
-
-std::string percentEncodeQuery(std::string_view text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string encoded;
-    for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-            c == '.' || c == '_' || c == '~') {
-            encoded += c;
-        } else {
-            encoded += '%';
-            encoded += kHex[byte >> 4];
-            encoded += kHex[byte & 0x0F];
-        }
-    }
-    return encoded;
 }
 
 std::string renderLeaderboardPage(const std::vector<LevelPage>& levels) {

@@ -10,9 +10,6 @@
 // `text` with &, <, >, " and ' replaced by character references, for HTML text and attributes.
 std::string htmlEscape(std::string_view text);
 
-// `text` with every byte but A-Z a-z 0-9 - . _ ~ written as %XX, for a value in a link's query.
-std::string percentEncodeQuery(std::string_view text);
-
 // Entries a level's ranking shows per page.
 constexpr std::size_t kRankingPageSize = 50;
 

@@ -1,4 +1,5 @@
 // httpRequest and percentEncode against real cpp-httplib servers on loopback ports.
+#include "base/percent_encoding.hpp"
 #include "leaderboard/leaderboard_client.hpp"
 #include "net_test_support.hpp"
 

@@ -1,5 +1,6 @@
 // The server's API on both databases: the endpoints, the merge rules, names that need
 // percent-encoding, every refusal, and the game's own client code against the running server.
+#include "base/percent_encoding.hpp"
 #include "leaderboard/leaderboard_client.hpp"
 #include "leaderboard/leaderboard_document.hpp"
 #include "leaderboard/round_save.hpp"
