@@ -6,11 +6,10 @@
 #include "audio/audio_system.hpp"
 #include "audio/stem_layering.hpp"
 #include "level/level_manifest.hpp"
+#include "quiet_stdout.hpp"
 #include "render/render_system.hpp"
 
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -21,28 +20,11 @@ namespace {
 const char* const kLevels[] = {"levels/level.json", "levels/sunrise_groove/level.json",
                                "levels/neon_drive/level.json", "levels/hyperlane/level.json"};
 
-// The loaders log every stem; the figures would drown in it.
-struct Quiet {
-    int saved = -1;
-    Quiet() {
-        std::fflush(stdout);
-        saved = dup(STDOUT_FILENO);
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, STDOUT_FILENO);
-        close(null);
-    }
-    ~Quiet() {
-        std::fflush(stdout);
-        dup2(saved, STDOUT_FILENO);
-        close(saved);
-    }
-};
-
 // range(1): decoding threads, 1 (one stem after another) or 0 (one per hardware thread).
 void BM_ReadAndDecodeLevel(benchmark::State& state) {
     const std::string path = kLevels[state.range(0)];
     const unsigned threads = static_cast<unsigned>(state.range(1));
-    Quiet quiet;
+    QuietStdout quiet;
     for (auto _ : state) {
         StagedLevel staged;
         benchmark::DoNotOptimize(readLevel(path, true, staged, threads));
@@ -57,7 +39,7 @@ BENCHMARK(BM_ReadAndDecodeLevel)
 
 void BM_SwapInAndStartUnderTheMutex(benchmark::State& state) {
     const std::string path = kLevels[state.range(0)];
-    Quiet quiet;
+    QuietStdout quiet;
     AudioSystem audio;
     RenderState render;
     audioInit(audio, AudioBackend::NullDriver);

@@ -12,13 +12,12 @@
 #include "app/calibration_session.hpp"
 #include "app/frame_stats.hpp"
 #include "leaderboard/leaderboard_client.hpp"
+#include "quiet_stdout.hpp"
 #include "ui/leaderboard_screen.hpp"
 #include "ui/ui_system.hpp"
 
 #include <SDL3/SDL.h>
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -29,23 +28,6 @@
 namespace {
 
 App* gApp = nullptr;
-
-// The start-up and screen changes log a lot; the figures would drown in it.
-struct Quiet {
-    int saved = -1;
-    Quiet() {
-        std::fflush(stdout);
-        saved = dup(STDOUT_FILENO);
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, STDOUT_FILENO);
-        close(null);
-    }
-    ~Quiet() {
-        std::fflush(stdout);
-        dup2(saved, STDOUT_FILENO);
-        close(saved);
-    }
-};
 
 const char* const kScreens[] = {"hidden gui",  "main menu",   "settings",   "credits",
                                 "calibration", "leaderboard", "tutorial 0", "tutorial 1",
@@ -77,7 +59,7 @@ void BM_ScreenFrame(benchmark::State& state) {
     App& app = *gApp;
     const int index = static_cast<int>(state.range(0));
     {
-        Quiet quiet;
+        QuietStdout quiet;
         showScreen(app, index);
         // Settle the layout, the tutorial's song and the glyphs the screen bakes.
         for (int i = 0; i < 30; ++i) {
@@ -114,7 +96,7 @@ int main(int argc, char** argv) {
     app->options.windowed = true;
     bool ok = false;
     {
-        Quiet quiet;
+        QuietStdout quiet;
         ok = appInit(*app);
     }
     if (!ok) {
@@ -127,7 +109,7 @@ int main(int argc, char** argv) {
     gApp = app.get();
     benchmark::RunSpecifiedBenchmarks();
     {
-        Quiet quiet;
+        QuietStdout quiet;
         showScreen(*app, 1);
         httpDatabaseShutdown(1.0);
         appShutdown(*app);
