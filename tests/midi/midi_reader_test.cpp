@@ -235,7 +235,7 @@ TEST(MidiForgedLength, HugeChunkLengthOrTrackCountReservesOnlyWhatTheDataCanHold
         errorsOf([&] { ok = readInto(midi, file(header(1, 0xFFFF, 96), track({}))); }),
         "In file : unexpected end of file.\nExpecting 'M' at first byte in track, but found nothing.\n");
     EXPECT_FALSE(ok);
-    EXPECT_EQ(midi.getTrackCount(), 0xFFFF);
+    EXPECT_LT(midi.getTrackCount(), 4) << "tracks are made only as far as the data could hold them";
     EXPECT_LT(reservedEvents(midi), 64u);
 }
 

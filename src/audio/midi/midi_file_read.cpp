@@ -303,10 +303,13 @@ bool readBinary(MidiFile& midi, ByteSource& src) {
     midi.timeMap.clear();
     midi.notesLinked = false;
     // Room for 10 000 events per track, but never more than the data left could fill: a forged
-    // track count must not reserve gigabytes.
+    // track count must not reserve gigabytes. Nor are tracks made ahead beyond what the data left
+    // could hold (each takes at least its 8-byte header): the rest, if the file really has them,
+    // are made as they are read.
     const uint64_t perTrack = trackCount > 0 ? std::min<uint64_t>(10000, src.left / 2 / trackCount) : 0;
-    midi.tracks.reserve(trackCount);
-    for (uint32_t t = 0; t < trackCount; ++t) {
+    const uint64_t madeAhead = src.left > 0 ? std::min<uint64_t>(trackCount, src.left / 8) : trackCount;
+    midi.tracks.reserve(static_cast<std::size_t>(madeAhead));
+    for (uint64_t t = 0; t < madeAhead; ++t) {
         midi.tracks.push_back(std::make_unique<SmfTrack>());
         midi.tracks.back()->events.reserve(perTrack);
     }
@@ -334,6 +337,9 @@ bool readBinary(MidiFile& midi, ByteSource& src) {
     }
 
     for (uint32_t t = 0; t < trackCount; ++t) {
+        if (t >= midi.tracks.size()) {
+            midi.tracks.push_back(std::make_unique<SmfTrack>());
+        }
         if (!readTrack(midi, src, static_cast<int32_t>(t))) {
             return false;
         }
