@@ -231,10 +231,10 @@ bool appInit(App& app) {
     // file from before that split gives the other players' entries to the cache once.
     app.prefsPath = getPrefsPath();
     const std::size_t folder = app.prefsPath.find_last_of('/');
-    httpDatabaseConfig.cachePath =
+    gLeaderboardClient.cachePath =
         (folder == std::string::npos ? std::string() : app.prefsPath.substr(0, folder + 1)) +
         "leaderboard_cache.json";
-    separateOwnResults(httpDatabaseConfig.leaderboardPath, httpDatabaseConfig.cachePath, app.game.playerName);
+    separateOwnResults(gLeaderboardClient.leaderboardPath, gLeaderboardClient.cachePath, app.game.playerName);
     openScreen(app, app.options.screen);
     return true;
 }

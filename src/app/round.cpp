@@ -202,7 +202,8 @@ void endRound(App& app) {
         logMessage("Autoplay round ended; its result is not saved");
     } else {
         const std::string prefs = app.prefsPath.empty() ? getPrefsPath() : app.prefsPath;
-        saveRoundResult(result, kLeaderboardPath, loadPlayerKey(prefs, serverBaseUrl, result.player));
+        saveRoundResult(result, kLeaderboardPath,
+                        loadPlayerKey(prefs, gLeaderboardClient.serverBaseUrl, result.player));
     }
     std::lock_guard<std::mutex> lock(app.gameMutex);
     resetRound(app.game);

@@ -26,8 +26,7 @@
 #error "VIBRELLE_LEADERBOARD_URL must be defined by the build (see src/CMakeLists.txt)"
 #endif
 
-std::string serverBaseUrl = VIBRELLE_LEADERBOARD_URL;
-HttpDatabaseConfig httpDatabaseConfig;
+LeaderboardClientConfig gLeaderboardClient{VIBRELLE_LEADERBOARD_URL};
 
 namespace {
 
@@ -227,9 +226,9 @@ std::int32_t fetchPlayerScore(const std::string& url, const std::string& path, c
 
 void httpDatabaseInit() {
     const char* fromEnvironment = std::getenv("VIBRELLE_LEADERBOARD_URL");
-    serverBaseUrl =
+    gLeaderboardClient.serverBaseUrl =
         fromEnvironment != nullptr && fromEnvironment[0] != '\0' ? fromEnvironment : VIBRELLE_LEADERBOARD_URL;
-    logMessage("HTTP Database initialized (pointing to %s)", serverBaseUrl.c_str());
+    logMessage("HTTP Database initialized (pointing to %s)", gLeaderboardClient.serverBaseUrl.c_str());
 }
 
 bool httpRequest(const std::string& url, const std::string& method, const std::string& body,
@@ -364,9 +363,10 @@ bool httpExchange(const std::string& url, const std::string& method, const std::
 
 void fetchPlayerScoreAsync(const std::string& levelName, const std::string& playerName,
                            std::function<void(std::int32_t)> callback) {
-    std::string url = serverBaseUrl + "/player/" + percentEncode(levelName) + "/" + percentEncode(playerName);
-    std::string path = httpDatabaseConfig.leaderboardPath;
-    HttpLimits limits = httpDatabaseConfig.limits;
+    std::string url = gLeaderboardClient.serverBaseUrl + "/player/" + percentEncode(levelName) + "/" +
+                      percentEncode(playerName);
+    std::string path = gLeaderboardClient.leaderboardPath;
+    HttpLimits limits = gLeaderboardClient.limits;
     startRequestThread([url = std::move(url), path = std::move(path), limits = std::move(limits),
                         level = levelName, player = playerName,
                         callback = std::move(callback)](CallbackGate& gate) {

@@ -21,12 +21,6 @@
 #include <utility>
 #include <vector>
 
-// Where the server is, set once at start-up: VIBRELLE_LEADERBOARD_URL when set, else the build's
-// default (a CMake cache variable, http://127.0.0.1:8420/api unless configured otherwise).
-// Uploads carry `Authorization: Bearer <token>` when VIBRELLE_LEADERBOARD_TOKEN is set and not
-// empty, for a server started with --upload-token, where credentialRoute allows it.
-extern std::string serverBaseUrl;
-
 // Limits of one request.
 struct HttpLimits {
     int timeoutSeconds = 10;                    // connect, read and write time-outs, each
@@ -35,7 +29,8 @@ struct HttpLimits {
     std::string caCertificateFile;              // https: trusted instead of the system's CAs (tests), or ""
 };
 
-// Sets serverBaseUrl (as above) and logs "HTTP Database initialized (pointing to %s)".
+// Sets gLeaderboardClient.serverBaseUrl (see LeaderboardClientConfig) and logs
+// "HTTP Database initialized (pointing to %s)".
 void httpDatabaseInit();
 
 // Waits up to `waitSeconds` for the request threads to end, then closes the callback gate: from
@@ -105,15 +100,23 @@ struct ParsedUrl {
 // 1..65535.
 bool parseUrl(const std::string& url, ParsedUrl& parsed);
 
-// Where the operations keep and read the local file and the cache, and their limits; tests point
-// these at a temporary folder and a small deadline. An empty cache path keeps no cache (the game
-// sets it at start-up to leaderboard_cache.json in the player's data folder).
-struct HttpDatabaseConfig {
+// The client's configuration: where the server is, where the operations keep and read the local
+// file and the cache, and their limits. One for the process, owned by this module like its request
+// threads and callback gate; set at start-up (tests point it at a loopback server, a temporary
+// folder and a small deadline). Main thread; each operation copies what it needs when it starts.
+struct LeaderboardClientConfig {
+    // Where the server is, set by httpDatabaseInit: VIBRELLE_LEADERBOARD_URL when set, else the
+    // build's default (a CMake cache variable, http://127.0.0.1:8420/api unless configured
+    // otherwise). Uploads carry `Authorization: Bearer <token>` when VIBRELLE_LEADERBOARD_TOKEN is
+    // set and not empty, for a server started with --upload-token, where credentialRoute allows it.
+    std::string serverBaseUrl;
     std::string leaderboardPath = "levels/leaderboard.json";
+    // An empty path keeps no cache (the game sets it at start-up to leaderboard_cache.json in the
+    // player's data folder).
     std::string cachePath;
     HttpLimits limits;
 };
-extern HttpDatabaseConfig httpDatabaseConfig;
+extern LeaderboardClientConfig gLeaderboardClient;
 
 // Fetches the board of each level in `levelNames`, one request per level, in order. Each reply is
 // parsed with parseJsonText and read with readServerBoardLevel (a reply that is not JSON, nests
@@ -156,7 +159,7 @@ void uploadLeaderboardAsync(const nlohmann::json& document, const std::string& p
                             const std::string& heldKey = std::string());
 
 // A key the server handed out, waiting for the main thread to store it: for `name` on the server
-// at `baseUrl` (serverBaseUrl when the upload started).
+// at `baseUrl` (gLeaderboardClient.serverBaseUrl when the upload started).
 struct ReceivedPlayerKey {
     std::string baseUrl;
     std::string name;

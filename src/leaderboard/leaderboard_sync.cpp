@@ -185,8 +185,9 @@ void uploadLeaderboard(const std::string& baseUrl, const std::string& body, cons
 void fetchLeaderboardAsync(const std::vector<std::string>& levelNames,
                            std::function<void(const json&)> callback) {
     // Copied now: a thread abandoned at shut-down must not read the globals.
-    startRequestThread([baseUrl = serverBaseUrl, levelNames, localPath = httpDatabaseConfig.leaderboardPath,
-                        cachePath = httpDatabaseConfig.cachePath, limits = httpDatabaseConfig.limits,
+    startRequestThread([baseUrl = gLeaderboardClient.serverBaseUrl, levelNames,
+                        localPath = gLeaderboardClient.leaderboardPath,
+                        cachePath = gLeaderboardClient.cachePath, limits = gLeaderboardClient.limits,
                         callback = std::move(callback)](CallbackGate& gate) {
         const json document = fetchBoard(baseUrl, levelNames, localPath, cachePath, limits);
         deliver(gate, [&] {
@@ -198,12 +199,12 @@ void fetchLeaderboardAsync(const std::vector<std::string>& levelNames,
 }
 
 void fetchLeaderboardAsync(std::function<void(const json&)> callback) {
-    fetchLeaderboardAsync(localLevelNames(httpDatabaseConfig.leaderboardPath), std::move(callback));
+    fetchLeaderboardAsync(localLevelNames(gLeaderboardClient.leaderboardPath), std::move(callback));
 }
 
 void uploadLeaderboardAsync(const json& document, const std::string& player, const std::string& heldKey) {
-    startRequestThread([baseUrl = serverBaseUrl, body = serializeLeaderboard(document, -1), player, heldKey,
-                        limits = httpDatabaseConfig.limits](CallbackGate&) {
+    startRequestThread([baseUrl = gLeaderboardClient.serverBaseUrl, body = serializeLeaderboard(document, -1),
+                        player, heldKey, limits = gLeaderboardClient.limits](CallbackGate&) {
         uploadLeaderboard(baseUrl, body, player, heldKey, limits);
     });
 }

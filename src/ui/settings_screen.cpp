@@ -68,8 +68,8 @@ void drawPlayerKey(App& app, float s) {
             std::lock_guard<std::mutex> lock(app.gameMutex);
             name = app.game.playerName;
         }
-        state.key =
-            loadPlayerKey(app.prefsPath.empty() ? getPrefsPath() : app.prefsPath, serverBaseUrl, name);
+        state.key = loadPlayerKey(app.prefsPath.empty() ? getPrefsPath() : app.prefsPath,
+                                  gLeaderboardClient.serverBaseUrl, name);
         state.loaded = true;
     }
     const float fieldWidth = 300.0f * s;
@@ -374,8 +374,8 @@ void drawSettingsScreen(App& app) {
             }
             savePlayerName(name);
             // The key goes with the name just saved, as the file stores it.
-            storePastedPlayerKey(app.prefsPath.empty() ? getPrefsPath() : app.prefsPath, serverBaseUrl,
-                                 storablePlayerName(name));
+            storePastedPlayerKey(app.prefsPath.empty() ? getPrefsPath() : app.prefsPath,
+                                 gLeaderboardClient.serverBaseUrl, storablePlayerName(name));
             settingsKeyState.loaded = false;
         }
     }

@@ -36,10 +36,10 @@ const json kServer = json::parse(R"({"levels": [
 class HttpDatabase : public testing::Test {
 protected:
     void SetUp() override {
-        httpDatabaseConfig.leaderboardPath = localPath();
-        httpDatabaseConfig.cachePath = folder.file("leaderboard_cache.json");
-        httpDatabaseConfig.limits = HttpLimits{3, 6.0};
-        serverBaseUrl = closed.url("/api");
+        gLeaderboardClient.leaderboardPath = localPath();
+        gLeaderboardClient.cachePath = folder.file("leaderboard_cache.json");
+        gLeaderboardClient.limits = HttpLimits{3, 6.0};
+        gLeaderboardClient.serverBaseUrl = closed.url("/api");
         writeLocal(kLocal.dump(4));
     }
     void TearDown() override {
@@ -47,8 +47,7 @@ protected:
         server.stop();
         httpDatabaseShutdown(30.0); // no late callback may reach this fixture once it is gone
         httpDatabaseReset();
-        serverBaseUrl = savedUrl_;
-        httpDatabaseConfig = savedConfig_;
+        gLeaderboardClient = savedConfig_;
     }
 
     // Starts the server with `handler` on every GET and POST under "/api" (by default one that
@@ -61,7 +60,7 @@ protected:
         server.on("GET", "/api/.*", handler);
         server.on("POST", "/api/.*", handler);
         server.start();
-        serverBaseUrl = server.url("/api");
+        gLeaderboardClient.serverBaseUrl = server.url("/api");
     }
     void reply(int status, const std::string& body) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -120,8 +119,7 @@ private:
     std::mutex mutex_;
     int status_ = 200;
     std::string body_;
-    std::string savedUrl_ = serverBaseUrl;
-    HttpDatabaseConfig savedConfig_ = httpDatabaseConfig;
+    LeaderboardClientConfig savedConfig_ = gLeaderboardClient;
 };
 
 } // namespace
@@ -133,11 +131,12 @@ TEST_F(HttpDatabase, InitTakesTheUrlFromTheEnvironmentUnlessItIsEmpty) {
                          : unsetenv("VIBRELLE_LEADERBOARD_URL");
         const std::string logged = printedBy(httpDatabaseInit).out;
         if (value == nullptr) {
-            builtIn = serverBaseUrl;
+            builtIn = gLeaderboardClient.serverBaseUrl;
             EXPECT_EQ(builtIn.rfind("http", 0), 0u) << builtIn;
         }
-        EXPECT_EQ(serverBaseUrl, value != nullptr && *value != '\0' ? value : builtIn);
-        EXPECT_EQ(logged, "HTTP Database initialized (pointing to " + serverBaseUrl + ")\n");
+        EXPECT_EQ(gLeaderboardClient.serverBaseUrl, value != nullptr && *value != '\0' ? value : builtIn);
+        EXPECT_EQ(logged,
+                  "HTTP Database initialized (pointing to " + gLeaderboardClient.serverBaseUrl + ")\n");
     }
     unsetenv("VIBRELLE_LEADERBOARD_URL");
 }
@@ -175,7 +174,7 @@ TEST_F(HttpDatabase, TheBoardOfEachLevelGoesToTheCacheAndTheOwnFileIsOnlyRead) {
                                                  "/api/leaderboard?level=Drift&limit=100",
                                                  "/api/leaderboard?level=Nowhere&limit=100"}));
     EXPECT_EQ(readText(localPath()), before) << "the player's own file is only read";
-    const json cache = readLeaderboardCache(httpDatabaseConfig.cachePath);
+    const json cache = readLeaderboardCache(gLeaderboardClient.cachePath);
     EXPECT_EQ(cache["levels"][0], json::parse(R"({"name": "Neon", "scores": [
         {"player": "ANN", "score": 70, "time": 90, "highestLayer": "5/8"}, {"player": "bo", "score": 50}]})"));
     EXPECT_EQ(findPlayerScore(cache, "Drift", "cy"), 5);
@@ -192,7 +191,7 @@ TEST_F(HttpDatabase, TheBoardOfEachLevelGoesToTheCacheAndTheOwnFileIsOnlyRead) {
         neon = json::parse(R"([{"player": "dee", "score": 3}])");
     }
     runAndWait([&] { fetchLeaderboardAsync({"Neon"}, toBoards()); });
-    const json updated = readLeaderboardCache(httpDatabaseConfig.cachePath);
+    const json updated = readLeaderboardCache(gLeaderboardClient.cachePath);
     EXPECT_EQ(updated["levels"][0]["scores"], json::parse(R"([{"player": "dee", "score": 3}])"));
     EXPECT_EQ(findPlayerScore(updated, "Drift", "cy"), 5);
     EXPECT_EQ(readText(localPath()), before);
@@ -212,13 +211,13 @@ TEST_F(HttpDatabase, LeaderboardRepliesThatAreNotADocumentFallBackAndLeaveTheFil
     };
     serve();
     const std::string cached = R"({"levels":[{"name":"Neon","scores":[{"player":"web","score":1}]}]})";
-    std::ofstream(httpDatabaseConfig.cachePath) << cached;
+    std::ofstream(gLeaderboardClient.cachePath) << cached;
     for (const auto& [status, body] : cases) {
         SCOPED_TRACE(body.substr(0, 80));
         reply(status, body);
         runAndWait([&] { fetchLeaderboardAsync(toBoards()); });
         EXPECT_EQ(boards, std::vector<json>{mergeForDisplay(kLocal, json::parse(cached))});
-        EXPECT_EQ(readText(httpDatabaseConfig.cachePath), cached);
+        EXPECT_EQ(readText(gLeaderboardClient.cachePath), cached);
         EXPECT_PRED2(contains, out,
                      "Falling back to local leaderboard file\nLoaded leaderboard from local file\n");
         EXPECT_FALSE(contains(out, "Loaded leaderboard from HTTP server"));
@@ -231,7 +230,7 @@ TEST_F(HttpDatabase, LeaderboardRepliesThatAreNotADocumentFallBackAndLeaveTheFil
 
 // The configured limits reach every request: a reply longer than the cap counts as none.
 TEST_F(HttpDatabase, RepliesLongerThanTheConfiguredCapFallBack) {
-    httpDatabaseConfig.limits.maxBodyBytes = 64;
+    gLeaderboardClient.limits.maxBodyBytes = 64;
     json accepted = kServer;
     accepted["score"] = 77;
     accepted["success"] = true;
@@ -370,15 +369,15 @@ TEST_F(HttpDatabase, UploadPostsTheCompactDocumentAndIsConfirmedOnlyByABooleanTr
 // Overlapping requests, half against nothing at all, each call back once; a callback that throws
 // does not end the program.
 TEST_F(HttpDatabase, EveryCallbackRunsOnceWhenRequestsOverlapAndAThrowingOneIsContained) {
-    const std::string down = serverBaseUrl;
+    const std::string down = gLeaderboardClient.serverBaseUrl;
     reply(200, kServer.dump());
     serve();
-    const std::string working = serverBaseUrl;
+    const std::string working = gLeaderboardClient.serverBaseUrl;
     runAndWait([&] {
         fetchLeaderboardAsync([](const json&) { throw std::runtime_error("callback failed"); });
         fetchPlayerScoreAsync("Neon", "ann", [](std::int32_t) { throw 42; });
         for (int i = 0; i < 6; ++i) {
-            serverBaseUrl = i % 2 == 0 ? working : down;
+            gLeaderboardClient.serverBaseUrl = i % 2 == 0 ? working : down;
             fetchLeaderboardAsync(toBoards());
             fetchPlayerScoreAsync("Neon", "ann", toScores());
             uploadLeaderboardAsync(kLocal);
@@ -446,16 +445,20 @@ TEST_F(HttpDatabase, AClaimedKeyIsHandedOverStoredAndSentWithTheNextUpload) {
     std::ofstream(prefsPath) << R"({"playerName": "ann", "musicVolume": 0.5})";
     runAndWait([&] { uploadLeaderboardAsync(kLocal, "ann"); });
     EXPECT_PRED2(contains, out, "Received a player key for 'ann' from the leaderboard server\n");
-    EXPECT_EQ(loadPlayerKey(prefsPath, serverBaseUrl, "ann"), "") << "no network thread writes prefs.json";
+    EXPECT_EQ(loadPlayerKey(prefsPath, gLeaderboardClient.serverBaseUrl, "ann"), "")
+        << "no network thread writes prefs.json";
     runAndWait([&] { uploadLeaderboardAsync(kLocal, "ann"); });
 
     const Printed stored = printedBy([&] { EXPECT_EQ(storeReceivedPlayerKeys(prefsPath), 1); });
     EXPECT_PRED2(contains, stored.out, "Player key for 'ann' saved to " + prefsPath + "\n");
     EXPECT_EQ(storeReceivedPlayerKeys(prefsPath), 0) << "each key is handed over once";
-    EXPECT_EQ(loadPlayerKey(prefsPath, serverBaseUrl, "ANN"), key) << "names compare folded";
+    EXPECT_EQ(loadPlayerKey(prefsPath, gLeaderboardClient.serverBaseUrl, "ANN"), key)
+        << "names compare folded";
     EXPECT_EQ(json::parse(readText(prefsPath))["musicVolume"], 0.5) << "other settings survive";
-    runAndWait(
-        [&] { uploadLeaderboardAsync(kLocal, "ann", loadPlayerKey(prefsPath, serverBaseUrl, "ann")); });
+    runAndWait([&] {
+        uploadLeaderboardAsync(kLocal, "ann",
+                               loadPlayerKey(prefsPath, gLeaderboardClient.serverBaseUrl, "ann"));
+    });
     std::lock_guard<std::mutex> lock(keysMutex);
     EXPECT_EQ(sent, (std::vector<std::string>{"new", key, key}));
 }

@@ -286,18 +286,17 @@ TEST_P(ServerApi, EachAddressIsRateLimited) {
 
 TEST_P(ServerApi, TheGamesClientClaimsItsNameUploadsAndReadsTheBoard) {
     start({"--upload-token", "t0ken"});
-    const std::string savedUrl = serverBaseUrl;
-    const HttpDatabaseConfig savedConfig = httpDatabaseConfig;
-    serverBaseUrl = "http://127.0.0.1:" + std::to_string(server->port()) + "/api";
-    httpDatabaseConfig.leaderboardPath = folder.file("leaderboard.json");
-    httpDatabaseConfig.cachePath = folder.file("leaderboard_cache.json");
+    const LeaderboardClientConfig savedConfig = gLeaderboardClient;
+    gLeaderboardClient.serverBaseUrl = "http://127.0.0.1:" + std::to_string(server->port()) + "/api";
+    gLeaderboardClient.leaderboardPath = folder.file("leaderboard.json");
+    gLeaderboardClient.cachePath = folder.file("leaderboard_cache.json");
     setenv("VIBRELLE_LEADERBOARD_TOKEN", "t0ken", 1);
     takeReceivedPlayerKeys();
     // A level name that needs every kind of encoding in a path and in a query.
     const std::string level = "Neon Drive+/ 100% & co?";
 
     // A round left with the exit button: saved to the local file, then uploaded, claiming the name.
-    saveRoundResult(RoundResult{level, "Zoë 100%", 900, 61, 3, 8, 14}, httpDatabaseConfig.leaderboardPath);
+    saveRoundResult(RoundResult{level, "Zoë 100%", 900, 61, 3, 8, 14}, gLeaderboardClient.leaderboardPath);
     ASSERT_TRUE(httpDatabaseWait(30.0));
     EXPECT_EQ(scoreOf(level, "zoË 100%"), 900);
     const std::vector<ReceivedPlayerKey> keys = takeReceivedPlayerKeys();
@@ -321,8 +320,7 @@ TEST_P(ServerApi, TheGamesClientClaimsItsNameUploadsAndReadsTheBoard) {
                           [document](const json& value) { *document = value; });
     ASSERT_TRUE(httpDatabaseWait(30.0));
     unsetenv("VIBRELLE_LEADERBOARD_TOKEN");
-    serverBaseUrl = savedUrl;
-    httpDatabaseConfig = savedConfig;
+    gLeaderboardClient = savedConfig;
 
     EXPECT_EQ(*score, 950);
     EXPECT_EQ(findPlayerScore(*document, level, "bob"), 1000) << document->dump();

@@ -58,7 +58,7 @@ TEST_F(Settings, OnlySaveTakesTheNameAndBackOrCreditsDropAnEdit) {
 // stored with the name Save stores, so that the name can move to another computer.
 TEST_F(Settings, ShowsTheHeldKeyOnRequestAndStoresAPastedOneWithTheName) {
     const std::string key = "AbCdEfGhIjKlMnOpQrSt_w", other = "zyxwvutsrqponmlkjih-_A";
-    quietly([&] { savePlayerKey(getPrefsPath(), serverBaseUrl, "Player", key); });
+    quietly([&] { savePlayerKey(getPrefsPath(), gLeaderboardClient.serverBaseUrl, "Player", key); });
     settingsKeyState = SettingsKeyState{};
     settle();
     EXPECT_EQ(settingsKeyState.key, key);
@@ -79,8 +79,8 @@ TEST_F(Settings, ShowsTheHeldKeyOnRequestAndStoresAPastedOneWithTheName) {
     frame();
     EXPECT_EQ(settingsKeyState.message, "");
     EXPECT_STREQ(settingsKeyState.pasted, "");
-    EXPECT_EQ(loadPlayerKey(getPrefsPath(), serverBaseUrl, "bea"), other);
-    EXPECT_EQ(loadPlayerKey(getPrefsPath(), serverBaseUrl, "Player"), key)
+    EXPECT_EQ(loadPlayerKey(getPrefsPath(), gLeaderboardClient.serverBaseUrl, "bea"), other);
+    EXPECT_EQ(loadPlayerKey(getPrefsPath(), gLeaderboardClient.serverBaseUrl, "Player"), key)
         << "the earlier name keeps its key";
     EXPECT_EQ(settingsKeyState.key, other) << "the screen shows the key of the name now saved";
     click("##back");
