@@ -9,6 +9,7 @@
 //       xvfb-run -a -s "-screen 0 1920x1080x24" ../build/dev/bench/bench_menu
 // The player's data folder is a temporary one and the leaderboard server a closed loopback port.
 #include "app/app.hpp"
+#include "app/app_screens.hpp"
 #include "app/calibration_session.hpp"
 #include "app/frame_stats.hpp"
 #include "leaderboard/leaderboard_client.hpp"
@@ -35,23 +36,19 @@ const char* const kScreens[] = {"hidden gui",  "main menu",   "settings",   "cre
 
 // Leaves whatever screen is open and opens screen `index` of kScreens, as its buttons would.
 void showScreen(App& app, int index) {
-    if (gUI.screen == UIScreen::Calibration) {
-        calibrationClose(app);
-    }
-    goToScreen(UIScreen::MainMenu);
+    goToScreen(app, UIScreen::MainMenu);
     app.uiVisible = index != 0;
     const std::string name = kScreens[index];
     if (name == "settings") {
-        goToScreen(UIScreen::Settings);
+        goToScreen(app, UIScreen::Settings);
     } else if (name == "credits") {
-        goToScreen(UIScreen::Credits);
+        goToScreen(app, UIScreen::Credits);
     } else if (name == "calibration") {
         calibrationOpen(app);
     } else if (name == "leaderboard") {
-        openLeaderboard();
+        goToScreen(app, UIScreen::Leaderboard);
     } else if (name.rfind("tutorial", 0) == 0) {
-        goToScreen(UIScreen::Tutorial);
-        gUI.tutorialPage = name.back() - '0';
+        goToScreen(app, UIScreen::Tutorial, name.back() - '0');
     }
 }
 

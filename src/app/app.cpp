@@ -1,5 +1,6 @@
 #include "app/app.hpp"
 
+#include "app/app_screens.hpp"
 #include "app/logic_thread.hpp"
 #include "app/player_key_handover.hpp"
 #include "app/round.hpp"
@@ -142,17 +143,16 @@ static void openScreen(App& app, const std::string& screen) {
         return;
     }
     if (screen == "settings") {
-        goToScreen(UIScreen::Settings);
+        goToScreen(app, UIScreen::Settings);
     } else if (screen == "calibration") {
         calibrationOpen(app);
     } else if (screen == "credits") {
-        goToScreen(UIScreen::Credits);
+        goToScreen(app, UIScreen::Credits);
     } else if (screen == "leaderboard") {
-        openLeaderboard();
+        goToScreen(app, UIScreen::Leaderboard);
     } else if (screen.rfind("tutorial", 0) == 0) {
-        goToScreen(UIScreen::Tutorial);
         const int page = screen.size() == 10 && screen[8] == ':' ? screen[9] - '0' : 0;
-        gUI.tutorialPage = page >= 0 && page <= 4 ? page : 0;
+        goToScreen(app, UIScreen::Tutorial, page >= 0 && page < kTutorialPages ? page : 0);
     } else {
         logError(stderr, "Ignoring --screen %s: expected settings, credits, leaderboard or tutorial[:0-4]",
                  screen.c_str());
@@ -190,6 +190,7 @@ bool appInit(App& app) {
         logError(stderr, "Failed to initialize UI system");
         return false;
     }
+    app.levels.list = loadLevelList();
     resetInput(app.input);
     initGameState(app.game, 8);
     app.game.playerName = loadPlayerName("Player");
@@ -299,7 +300,7 @@ static std::string userScreenshotPath() {
 void runFrame(App& app, float dt) {
     // Only this thread writes prefs.json: keys the uploads received are stored here.
     if (storeReceivedPlayerKeys(app.prefsPath) > 0) {
-        settingsKeyState.loaded = false; // Settings shows the new key
+        gUI.settings.key.loaded = false; // Settings shows the new key
     }
     if (app.options.screenTour) {
         screenTourFrame(app);

@@ -5,6 +5,7 @@
 #include "app/input.hpp"
 #include "audio/audio_system.hpp"
 #include "game/game_state.hpp"
+#include "level/level_session.hpp"
 #include "render/render_system.hpp"
 
 #include "app/frame_stats.hpp"
@@ -62,17 +63,16 @@ struct App {
     bool running = false;
     AppOptions options;
     GameState game;
+    LevelSession levels; // the menu's list, the level being played, the tutorial's swap
     std::mutex gameMutex;
     std::atomic<std::uint64_t> logicTicks{0}; // ticks the logic thread has run
     AutoplayBot autoplay;                     // the bot's thread and plan, with options.autoplay
     std::string pendingScreenshot;            // written after the current frame is drawn
     FrameStats frameStats;                    // with options.frameStats
     int exitCode = 0;                         // 1 when a requested screenshot could not be written
-    int pendingLevelStart = -1;               // level list index the menu asked to start, or -1
     bool levelLoadedThisFrame = false;        // a level was loaded after this frame's swap
     double levelSwitchLockSeconds = 0.0;      // how long the last level start held the game mutex
     std::string prefsPath;                    // prefs.json in the player's data folder (set at start)
-    bool holdLevelStart = false;              // the screen tour keeps the loading notice up
     ScreenTour tour;                          // with options.screenTour
 };
 

@@ -1,11 +1,11 @@
 #include "app/calibration_session.hpp"
 
 #include "app/app.hpp"
+#include "app/app_screens.hpp"
 #include "audio/heard_clock.hpp"
 #include "audio/stem_layering.hpp"
 #include "base/log.hpp"
 #include "prefs/preferences.hpp"
-#include "ui/ui_system.hpp"
 
 #include <algorithm>
 #include <mutex>
@@ -68,7 +68,9 @@ void calibrationRetry(App& app) {
     session.voice = engine->play(*session.click);
 }
 
-void calibrationOpen(App& app) {
+void calibrationOpen(App& app) { goToScreen(app, UIScreen::Calibration); }
+
+void calibrationStart(App& app) {
     {
         std::lock_guard<std::mutex> lock(app.gameMutex);
         if (app.audio.playing) {
@@ -78,13 +80,13 @@ void calibrationOpen(App& app) {
             clearRunState(app.game);
         }
     }
-    goToScreen(UIScreen::Calibration);
     calibrationRetry(app);
 }
 
+void calibrationStop(App& app) { stopClick(app); }
+
 void calibrationClose(App& app) {
-    stopClick(app);
-    goToScreen(UIScreen::Settings); // calibration opens over Settings
+    goToScreen(app, UIScreen::Settings); // calibration opens over Settings
 }
 
 void calibrationSave(App& app) {

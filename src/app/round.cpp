@@ -18,17 +18,6 @@
 
 namespace {
 
-// The level the tutorial song replaced, to be put back when the tutorial is left.
-struct ReplacedLevel {
-    bool remembered = false;            // the tutorial is open and what it replaces is known
-    bool tutorialSongInstalled = false; // the audio system holds the tutorial song's stems
-    std::string manifestPath;           // of the level before it
-    std::string levelName;
-    LevelPackage package; // and the package record that went with it
-    bool packageLoaded = false;
-};
-ReplacedLevel replaced;
-
 // The stems each page makes audible.
 std::vector<int> audibleStems(int page) {
     switch (page) {
@@ -45,30 +34,31 @@ std::vector<int> audibleStems(int page) {
 
 // Notes the level in place when the tutorial opens: a menu level's package, else the default level.
 void rememberLevel(App& app) {
-    if (replaced.remembered) {
+    if (app.levels.beforeTutorial.remembered) {
         return;
     }
-    replaced.remembered = true;
-    const bool menuLevel = packageLoaded && currentLevelPackage.name != "tutorialsong";
-    replaced.manifestPath = menuLevel ? currentLevelPackage.manifestPath : "levels/level.json";
-    replaced.package = menuLevel ? currentLevelPackage : LevelPackage{};
-    replaced.packageLoaded = menuLevel;
+    app.levels.beforeTutorial.remembered = true;
+    const bool menuLevel = app.levels.packageLoaded && app.levels.package.name != "tutorialsong";
+    app.levels.beforeTutorial.manifestPath =
+        menuLevel ? app.levels.package.manifestPath : "levels/level.json";
+    app.levels.beforeTutorial.package = menuLevel ? app.levels.package : LevelPackage{};
+    app.levels.beforeTutorial.packageLoaded = menuLevel;
     std::lock_guard<std::mutex> lock(app.gameMutex);
-    replaced.levelName = app.game.levelName;
+    app.levels.beforeTutorial.levelName = app.game.levelName;
 }
 
 void loadTutorialSong(App& app) {
-    if (!prepareLevelPackage(kTutorialSongFolder, currentLevelPackage)) {
+    if (!prepareLevelPackage(kTutorialSongFolder, app.levels.package)) {
         return;
     }
     // The song is read and decoded first; the game mutex is held only for the swap.
     PackageLoad load;
-    stageLevelPackage(currentLevelPackage, app.render, app.audio.looping, load);
+    stageLevelPackage(app.levels.package, app.render, app.audio.looping, load);
     std::vector<LoadedStem> retired;
     std::lock_guard<std::mutex> lock(app.gameMutex);
-    if (commitLevelPackage(currentLevelPackage, load, app.audio, app.render, retired)) {
-        packageLoaded = true;
-        replaced.tutorialSongInstalled = true;
+    if (commitLevelPackage(app.levels.package, load, app.audio, app.render, retired)) {
+        app.levels.packageLoaded = true;
+        app.levels.beforeTutorial.tutorialSongInstalled = true;
     }
 }
 
@@ -82,17 +72,17 @@ void applyTutorialPage(App& app, int page) {
             stopAllStems(app.audio);
         }
         resetRound(app.game);
-        if (packageLoaded) {
-            currentLevelPackage = LevelPackage{};
-            packageLoaded = false;
+        if (app.levels.packageLoaded) {
+            app.levels.package = LevelPackage{};
+            app.levels.packageLoaded = false;
         }
         return;
     }
-    if (packageLoaded && currentLevelPackage.name != "tutorialsong") {
-        currentLevelPackage = LevelPackage{}; // a level from the menu: the tutorial song replaces it
-        packageLoaded = false;
+    if (app.levels.packageLoaded && app.levels.package.name != "tutorialsong") {
+        app.levels.package = LevelPackage{}; // a level from the menu: the tutorial song replaces it
+        app.levels.packageLoaded = false;
     }
-    if (!packageLoaded) {
+    if (!app.levels.packageLoaded) {
         loadTutorialSong(app);
     }
     std::lock_guard<std::mutex> lock(app.gameMutex);
@@ -116,14 +106,14 @@ void applyTutorialPage(App& app, int page) {
 }
 
 void leaveTutorial(App& app) {
-    if (!replaced.remembered) {
+    if (!app.levels.beforeTutorial.remembered) {
         return;
     }
-    replaced.remembered = false;
-    if (replaced.tutorialSongInstalled) {
-        replaced.tutorialSongInstalled = false;
+    app.levels.beforeTutorial.remembered = false;
+    if (app.levels.beforeTutorial.tutorialSongInstalled) {
+        app.levels.beforeTutorial.tutorialSongInstalled = false;
         StagedLevel staged;
-        const bool read = readLevel(replaced.manifestPath, app.audio.looping, staged);
+        const bool read = readLevel(app.levels.beforeTutorial.manifestPath, app.audio.looping, staged);
         std::vector<LoadedStem> retired;
         std::lock_guard<std::mutex> lock(app.gameMutex);
         stopAllStems(app.audio);
@@ -132,39 +122,39 @@ void leaveTutorial(App& app) {
         } else {
             retireStems(app.audio, retired); // the tutorial song does not stay on as a level
         }
-        app.game.levelName = replaced.levelName;
+        app.game.levelName = app.levels.beforeTutorial.levelName;
         app.game.totalLayers = 8;
         resetRound(app.game);
     }
-    currentLevelPackage = replaced.package;
-    packageLoaded = replaced.packageLoaded;
+    app.levels.package = app.levels.beforeTutorial.package;
+    app.levels.packageLoaded = app.levels.beforeTutorial.packageLoaded;
 }
 
 bool startLevel(App& app, int index) {
-    if (index < 0 || index >= static_cast<int>(levelList.size())) {
+    if (index < 0 || index >= static_cast<int>(app.levels.list.size())) {
         return false;
     }
-    const LevelListEntry& entry = levelList[static_cast<size_t>(index)];
+    const LevelListEntry& entry = app.levels.list[static_cast<size_t>(index)];
     const std::string directory = "levels/" + entry.file;
-    if (packageLoaded) {
-        currentLevelPackage = LevelPackage{};
+    if (app.levels.packageLoaded) {
+        app.levels.package = LevelPackage{};
     }
-    if (!prepareLevelPackage(directory, currentLevelPackage)) {
+    if (!prepareLevelPackage(directory, app.levels.package)) {
         logError(stderr, "Failed to load level package: %s", directory.c_str());
         return false;
     }
-    packageLoaded = true;
+    app.levels.packageLoaded = true;
 
     // The slow part, without the game mutex: the logic thread plays on meanwhile.
     PackageLoad load;
-    stageLevelPackage(currentLevelPackage, app.render, app.audio.looping, load);
+    stageLevelPackage(app.levels.package, app.render, app.audio.looping, load);
 
     std::vector<LoadedStem> retired; // freed after the mutex is released
     bool started = false;
     {
         std::lock_guard<std::mutex> lock(app.gameMutex);
         const Uint64 locked = SDL_GetPerformanceCounter();
-        if (commitLevelPackage(currentLevelPackage, load, app.audio, app.render, retired)) {
+        if (commitLevelPackage(app.levels.package, load, app.audio, app.render, retired)) {
             if (!app.audio.stems.empty()) {
                 playAllStems(app.audio);
                 activateFirstStem(app.audio);
@@ -181,11 +171,11 @@ bool startLevel(App& app, int index) {
 }
 
 void runPendingLevelStart(App& app) {
-    const int index = app.pendingLevelStart;
-    if (index < 0 || app.holdLevelStart) {
+    const int index = app.levels.pendingStart;
+    if (index < 0 || app.levels.holdStart) {
         return;
     }
-    app.pendingLevelStart = -1;
+    app.levels.pendingStart = -1;
     startLevel(app, index);
     app.levelLoadedThisFrame = true;
 }

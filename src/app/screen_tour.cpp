@@ -1,9 +1,9 @@
 #include "app/screen_tour.hpp"
 
 #include "app/app.hpp"
+#include "app/app_screens.hpp"
 #include "audio/stem_layering.hpp"
 #include "base/log.hpp"
-#include "ui/leaderboard_screen.hpp"
 #include "ui/tutorial_screen.hpp"
 #include "ui/ui_system.hpp"
 
@@ -27,29 +27,27 @@ void enter(App& app, int step) {
     case Menu:
         break;
     case Loading:
-        app.pendingLevelStart = 0;
-        app.holdLevelStart = true; // the notice stays up until the next step
+        app.levels.pendingStart = 0;
+        app.levels.holdStart = true; // the notice stays up until the next step
         break;
     case Playing:
-        app.holdLevelStart = false;
+        app.levels.holdStart = false;
         break;
     case Settings:
         endTourRound(app);
-        goToScreen(UIScreen::Settings);
+        goToScreen(app, UIScreen::Settings);
         break;
     case Calibration:
         calibrationOpen(app);
         break;
     case Credits:
-        calibrationClose(app);
-        goToScreen(UIScreen::Credits);
+        goToScreen(app, UIScreen::Credits); // leaving calibration stops its click
         break;
     case Leaderboard:
-        openLeaderboard();
+        goToScreen(app, UIScreen::Leaderboard);
         break;
     default: // a tutorial page
-        goToScreen(UIScreen::Tutorial);
-        gUI.tutorialPage = step - FirstTutorialPage;
+        goToScreen(app, UIScreen::Tutorial, step - FirstTutorialPage);
         break;
     }
 }
@@ -67,7 +65,7 @@ void screenTourFrame(App& app) {
     tour.frames = 0;
     ++tour.step;
     if (tour.step == kSteps) {
-        goToScreen(UIScreen::MainMenu);
+        goToScreen(app, UIScreen::MainMenu);
         logMessage("Screen tour: done");
         app.input.quitRequested = true;
         return;

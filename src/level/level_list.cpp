@@ -6,9 +6,6 @@
 
 #include <limits>
 
-std::vector<LevelListEntry> levelList;
-bool levelListLoaded = false;
-
 namespace {
 
 // The six ASCII bytes a regular expression's \s matches in this text.
@@ -127,19 +124,15 @@ void appendSampleLevels(std::vector<LevelListEntry>& entries) {
     entries.push_back({"Sample Level C", "sample_c.zip", 3, "Hard \xE2\x80\x93 lots of notes"});
 }
 
-bool loadLevelListFrom(const char* path) {
-    if (levelListLoaded) {
-        return !levelList.empty();
-    }
-    levelListLoaded = true;
-
+std::vector<LevelListEntry> loadLevelList(const char* path) {
+    std::vector<LevelListEntry> levelList;
     std::size_t size = 0;
     void* data = SDL_LoadFile(path, &size);
     if (data == nullptr || size == 0) {
         SDL_free(data);
         logError(stderr, "Level list not found");
         appendSampleLevels(levelList);
-        return true;
+        return levelList;
     }
     const std::string text(static_cast<const char*>(data), size);
     SDL_free(data);
@@ -148,7 +141,5 @@ bool loadLevelListFrom(const char* path) {
         logError(stderr, "Level list JSON parse produced no entries, filling fallback samples.");
         appendSampleLevels(levelList);
     }
-    return true;
+    return levelList;
 }
-
-bool loadLevelList() { return loadLevelListFrom("levels/levels.json"); }

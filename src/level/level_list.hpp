@@ -16,23 +16,13 @@ struct LevelListEntry {
     std::string description; // raw bytes of the value (UTF-8 passes through, escapes are not decoded)
 };
 
-// The game's one level list, in file order; filled by the first load and then left alone.
-// Main thread only.
-extern std::vector<LevelListEntry> levelList;
-// False until the first load attempt; true from then on (whether or not that attempt found a file).
-extern bool levelListLoaded;
+// Where the menu's list lives, relative to the working directory.
+constexpr const char* kLevelListPath = "levels/levels.json";
 
-// Loads "levels/levels.json" (relative to the working directory) into `levelList`, once per
-// process. A missing or empty file, or one without a usable entry, yields the three built-in
-// samples and a line on stderr. Later calls read nothing and return whether the list has entries.
-// True on the first call in every case. Main thread only.
-bool loadLevelList();
-
-// loadLevelList() against the file at `path` (not owned, read during the call). The game itself
-// goes through loadLevelList(); tests use this to point the process-wide load at a file of their
-// own. The read-once rule applies as well: only the first load since start-up (or since
-// `levelList` was emptied and `levelListLoaded` cleared) reads a file. Main thread only.
-bool loadLevelListFrom(const char* path);
+// The entries of the level list at `path`, in file order. A missing or empty file, or one without
+// a usable entry, yields the three built-in samples and a line on stderr ("Level list not found",
+// or "Level list JSON parse produced no entries, filling fallback samples."). Any thread.
+std::vector<LevelListEntry> loadLevelList(const char* path = kLevelListPath);
 
 // Appends to `entries` every entry of a levels.json text, in text order: each object that has a
 // non-empty "name" and "file". Objects without them are skipped silently. Returns the number

@@ -6,9 +6,6 @@
 
 #include <SDL3/SDL.h>
 
-LevelPackage currentLevelPackage;
-bool packageLoaded = false;
-
 // "levels/neon_drive" -> "neon_drive"; "levels/x.zip" -> "x"; a trailing separator gives "".
 static std::string packageName(const std::string& directory) {
     const size_t slash = directory.find_last_of("/\\");

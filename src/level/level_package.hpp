@@ -19,11 +19,6 @@ struct LevelPackage {
     std::string manifestPath; // folder + "/level.json"
 };
 
-// The package of the level being played (menu or tutorial song) and whether it was prepared and
-// applied. One of each for the process; main thread.
-extern LevelPackage currentLevelPackage;
-extern bool packageLoaded;
-
 // Reads `directory`'s background.frag (if any) and records where its manifest is; does not check
 // that the manifest exists. Logs what it found. Always true. Main thread.
 bool prepareLevelPackage(const std::string& directory, LevelPackage& package);

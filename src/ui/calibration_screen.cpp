@@ -1,6 +1,6 @@
 #include "ui/calibration_screen.hpp"
 
-#include "app/app.hpp"
+#include "ui/screen_context.hpp"
 #include "ui/settings_screen.hpp"
 #include "ui/ui_system.hpp"
 #include "ui/widgets.hpp"
@@ -152,8 +152,8 @@ void drawStatus(const CalibrationSession& session) {
 
 } // namespace
 
-void drawCalibrationScreen(App& app) {
-    CalibrationSession& session = app.calibration;
+void drawCalibrationScreen(ScreenContext& context) {
+    CalibrationSession& session = *context.calibration;
     const float s = gUI.uiScale;
     const ImGuiViewport& viewport = *ImGui::GetMainViewport();
     const ImVec2 work = viewport.WorkSize;
@@ -211,10 +211,10 @@ void drawCalibrationScreen(App& app) {
     }
     ImGui::End();
     if (save) {
-        calibrationSave(app);
+        context.saveCalibration();
     } else if (retry) {
-        calibrationRetry(app);
+        context.retryCalibration();
     } else if (back) {
-        calibrationClose(app);
+        goToScreen(context, UIScreen::Settings); // calibration opens over Settings
     }
 }

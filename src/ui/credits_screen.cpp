@@ -1,5 +1,6 @@
 #include "ui/credits_screen.hpp"
 
+#include "ui/screen_context.hpp"
 #include "ui/ui_system.hpp"
 #include "ui/widgets.hpp"
 
@@ -19,7 +20,7 @@ const std::vector<CreditLine>& creditLines() {
     return lines;
 }
 
-void drawCreditsScreen() {
+void drawCreditsScreen(const ScreenContext& context) {
     const float s = gUI.uiScale;
     const ImGuiViewport& viewport = *ImGui::GetMainViewport();
     const ImVec2 work = viewport.WorkSize;
@@ -63,6 +64,6 @@ void drawCreditsScreen() {
     }
     ImGui::End();
     if (back) {
-        goToScreen(UIScreen::Settings);
+        goToScreen(context, UIScreen::Settings);
     }
 }

@@ -10,4 +10,6 @@ struct CreditLine {
 };
 const std::vector<CreditLine>& creditLines();
 
-void drawCreditsScreen();
+struct ScreenContext;
+
+void drawCreditsScreen(const ScreenContext& context);

@@ -1,12 +1,13 @@
 #include "ui/hud.hpp"
 
-#include "app/app.hpp"
-#include "app/round.hpp"
+#include "audio/audio_system.hpp"
 #include "base/log.hpp"
+#include "game/game_state.hpp"
 #include "leaderboard/leaderboard_client.hpp"
 #include "leaderboard/round_save.hpp"
 #include "prefs/player_keys.hpp"
 #include "prefs/preferences.hpp"
+#include "ui/screen_context.hpp"
 #include "ui/ui_system.hpp"
 #include "ui/widgets.hpp"
 
@@ -53,15 +54,15 @@ std::vector<StemSegment> stemSegments(int stems, int activeLayers, float width, 
     return segments;
 }
 
-void drawScoreHud(App& app) {
+void drawScoreHud(ScreenContext& context) {
     std::int32_t score, highScore, combo;
     float multiplier;
     {
-        std::lock_guard<std::mutex> lock(app.gameMutex);
-        score = app.game.score;
-        highScore = app.game.highScore;
-        combo = app.game.combo;
-        multiplier = app.game.multiplier;
+        std::lock_guard<std::mutex> lock(*context.gameMutex);
+        score = context.game->score;
+        highScore = context.game->highScore;
+        combo = context.game->combo;
+        multiplier = context.game->multiplier;
     }
     const float s = gUI.uiScale;
     const ImGuiViewport& viewport = *ImGui::GetMainViewport();
@@ -80,7 +81,7 @@ void drawScoreHud(App& app) {
     if (ImGui::Begin("##ScoreHUD", nullptr, flags)) {
         ImGui::PushFont(gUI.fonts.scoreFont, kScoreFontPixels);
         const std::vector<HudText> texts =
-            scoreHudTexts(score, highScore, multiplier, combo, app.options.autoplay);
+            scoreHudTexts(score, highScore, multiplier, combo, context.autoplay);
         // One line where it fits between the exit buttons' places on both sides (the panel stays
         // centred), else two.
         float line = 0.0f;
@@ -108,12 +109,12 @@ void drawScoreHud(App& app) {
     ImGui::PopStyleVar(3);
 }
 
-void drawStemProgressBar(App& app) {
+void drawStemProgressBar(ScreenContext& context) {
     int stems, layers;
     {
-        std::lock_guard<std::mutex> lock(app.gameMutex);
-        stems = static_cast<int>(app.audio.stems.size());
-        layers = app.game.activeLayers;
+        std::lock_guard<std::mutex> lock(*context.gameMutex);
+        stems = static_cast<int>(context.audio->stems.size());
+        layers = context.game->activeLayers;
     }
     const float s = gUI.uiScale;
     const float width = ImGui::GetIO().DisplaySize.x;
@@ -145,7 +146,7 @@ void drawStemProgressBar(App& app) {
 
 float hudExitButtonSpace(float s) { return 80.0f * s; }
 
-void drawExitButton(App& app) {
+void drawExitButton(ScreenContext& context) {
     const float s = gUI.uiScale;
     const float b = 60.0f * s;
     ImGui::SetNextWindowPos(ImVec2(ImGui::GetIO().DisplaySize.x - b - 20.0f * s, 20.0f * s), ImGuiCond_Always,
@@ -163,7 +164,7 @@ void drawExitButton(App& app) {
     const bool clicked = ImGui::Button("X", ImVec2(b - 12.0f, b - 12.0f));
     uiTraceLastItem("hud_exit");
     if (clicked) {
-        endRound(app);
+        context.endRound();
     }
     ImGui::PopStyleVar(2);
     ImGui::PopStyleColor(3);

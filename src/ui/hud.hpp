@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-struct App;
+struct ScreenContext;
 struct GameState;
 
 // One coloured text of the score panel.
@@ -36,6 +36,6 @@ std::vector<StemSegment> stemSegments(int stems, int activeLayers, float width, 
 // keeps clear of it (and of as much on the left, to stay centred), going to two lines if need be.
 float hudExitButtonSpace(float s);
 
-void drawScoreHud(App& app);
-void drawStemProgressBar(App& app);
-void drawExitButton(App& app);
+void drawScoreHud(ScreenContext& context);
+void drawStemProgressBar(ScreenContext& context);
+void drawExitButton(ScreenContext& context);

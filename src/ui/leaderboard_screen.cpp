@@ -15,8 +15,6 @@
 #include <mutex>
 #include <set>
 
-int selectedLeaderboardLevel = 0;
-
 namespace {
 
 std::vector<LeaderboardLevel> shownLevels; // main thread
@@ -125,7 +123,7 @@ const std::vector<LeaderboardLevel>& shownLeaderboardLevels() {
     return shownLevels;
 }
 
-std::vector<std::string> leaderboardLevelNames() {
+std::vector<std::string> leaderboardLevelNames(const std::vector<LevelListEntry>& levelList) {
     std::vector<std::string> names;
     std::set<std::string> seen;
     for (const LevelListEntry& entry : levelList) {
@@ -136,9 +134,8 @@ std::vector<std::string> leaderboardLevelNames() {
     return names;
 }
 
-void openLeaderboard() {
-    fetchLeaderboardAsync(leaderboardLevelNames(), receiveLeaderboard);
-    goToScreen(UIScreen::Leaderboard);
+void leaderboardScreenEnter(const std::vector<LevelListEntry>& levelList) {
+    fetchLeaderboardAsync(leaderboardLevelNames(levelList), receiveLeaderboard);
 }
 
 std::string leaderboardScreenNotice() { return leaderboardOwnershipNotice(); }
@@ -188,7 +185,7 @@ static void drawScoresTable(const LeaderboardLevel& level) {
     ImGui::PopStyleColor(3);
 }
 
-void drawLeaderboardScreen() {
+void drawLeaderboardScreen(const ScreenContext& context) {
     const std::vector<LeaderboardLevel>& levels = shownLeaderboardLevels();
     const float s = gUI.uiScale;
     const ImGuiViewport& viewport = *ImGui::GetMainViewport();
@@ -225,18 +222,17 @@ void drawLeaderboardScreen() {
         ImGui::PushStyleColor(ImGuiCol_FrameBg, ImVec4(0.15f, 0.15f, 0.2f, 0.9f));
         ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0.2f, 0.2f, 0.3f, 0.9f));
         ImGui::SetNextItemWidth(-1.0f);
-        if (!levels.empty() && selectedLeaderboardLevel >= static_cast<int>(levels.size())) {
-            selectedLeaderboardLevel = 0;
+        if (!levels.empty() && gUI.leaderboardLevel >= static_cast<int>(levels.size())) {
+            gUI.leaderboardLevel = 0;
         }
-        const char* preview = levels.empty()
-                                  ? "No levels found"
-                                  : levels[static_cast<size_t>(selectedLeaderboardLevel)].name.c_str();
+        const char* preview = levels.empty() ? "No levels found"
+                                             : levels[static_cast<size_t>(gUI.leaderboardLevel)].name.c_str();
         if (ImGui::BeginCombo("##LeaderboardLevelSelect", preview)) {
             for (int i = 0; i < static_cast<int>(levels.size()); ++i) {
                 ImGui::PushID(i);
-                const bool chosen = i == selectedLeaderboardLevel;
+                const bool chosen = i == gUI.leaderboardLevel;
                 if (ImGui::Selectable("##level", chosen)) {
-                    selectedLeaderboardLevel = i;
+                    gUI.leaderboardLevel = i;
                 }
                 ImGui::SameLine(0.0f, 0.0f);
                 ImGui::TextUnformatted(levels[static_cast<size_t>(i)].name.c_str());
@@ -268,7 +264,7 @@ void drawLeaderboardScreen() {
                 ImGui::SetCursorPos(ImVec2((area.x - size.x) / 2.0f, (area.y - size.y) / 2.0f));
                 ImGui::TextColored(ImVec4(0.6f, 0.6f, 0.6f, 1.0f), "%s", text);
             } else {
-                drawScoresTable(levels[static_cast<size_t>(selectedLeaderboardLevel)]);
+                drawScoresTable(levels[static_cast<size_t>(gUI.leaderboardLevel)]);
             }
         }
         ImGui::EndChild();
@@ -285,6 +281,6 @@ void drawLeaderboardScreen() {
     }
     ImGui::End();
     if (back) {
-        goToScreen(UIScreen::MainMenu);
+        goToScreen(context, UIScreen::MainMenu);
     }
 }

@@ -2,6 +2,9 @@
 // The leaderboard screen: a level chooser and the ranked table of that level's players with
 // score, time, layer and combo, filled by the leaderboard client's fetch (the player's own results
 // and the server's cached board, merged), and the message of an upload refused for the name.
+#include "level/level_list.hpp"
+#include "ui/screen_context.hpp"
+
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
@@ -35,20 +38,19 @@ std::string formatSongTime(std::int32_t seconds);
 // there and the result handed to the main thread under the screen's lock.
 void receiveLeaderboard(const nlohmann::json& document);
 
-// The levels shown, as last received (main thread), and the one chosen.
+// The levels shown, as last received (main thread); gUI.leaderboardLevel is the one chosen.
 const std::vector<LeaderboardLevel>& shownLeaderboardLevels();
-extern int selectedLeaderboardLevel;
 
 // The level names whose boards the screen fetches: those of the menu's level list, each once.
-std::vector<std::string> leaderboardLevelNames();
+std::vector<std::string> leaderboardLevelNames(const std::vector<LevelListEntry>& levelList);
 
-// The main menu's Leaderboard button: starts the fetch (leaderboardLevelNames) and shows the
-// screen.
-void openLeaderboard();
+// The screen's step on being entered: starts the fetch of the boards of `levelList`
+// (leaderboardLevelNames); receiveLeaderboard hands them over.
+void leaderboardScreenEnter(const std::vector<LevelListEntry>& levelList);
 
 // The text shown above the table: the last refused upload's ownership message
 // (leaderboardOwnershipNotice), "" when there is none. Any thread.
 std::string leaderboardScreenNotice();
 
 // Draws the screen; Back hides it. Main thread, in a GUI frame.
-void drawLeaderboardScreen();
+void drawLeaderboardScreen(const ScreenContext& context);

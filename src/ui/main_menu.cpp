@@ -1,11 +1,11 @@
 #include "ui/main_menu.hpp"
 
-#include "app/app.hpp"
 #include "audio/stem_layering.hpp"
 #include "base/log.hpp"
-#include "level/level_list.hpp"
-#include "level/level_package.hpp"
+#include "game/input_state.hpp"
+#include "level/level_session.hpp"
 #include "ui/leaderboard_screen.hpp"
+#include "ui/screen_context.hpp"
 #include "ui/ui_system.hpp"
 #include "ui/widgets.hpp"
 
@@ -18,8 +18,6 @@
 #include <string>
 #include <vector>
 
-int selectedLevelIndex = 0;
-
 namespace {
 
 void pushFont(ImFont* font) { pushUIFont(font); }
@@ -29,7 +27,7 @@ void pushFont(ImFont* font) { pushUIFont(font); }
 float buttonStackHeight(float buttonHeight) { return 5.0f * buttonHeight + 4.0f; }
 
 // The five buttons, their top at `top` (window units, screen space).
-void drawButtonStack(App& app, float top) {
+void drawButtonStack(ScreenContext& context, float top) {
     const float s = gUI.uiScale;
     const ImVec2 size(400.0f * s, 125.2f * s);
     ImGui::SetCursorPosY(top - ImGui::GetWindowPos().y + ImGui::GetScrollY());
@@ -41,32 +39,32 @@ void drawButtonStack(App& app, float top) {
 
     ImGui::SetCursorPosX(x);
     if (labeledImageButton("##start", "Start Level", size, t.startInactive, t.startActive) &&
-        app.pendingLevelStart < 0 && selectedLevelIndex >= 0 &&
-        selectedLevelIndex < static_cast<int>(levelList.size())) {
-        app.pendingLevelStart = selectedLevelIndex; // loaded once this frame, with its notice, is shown
+        context.levels->pendingStart < 0 && context.levels->selected >= 0 &&
+        context.levels->selected < static_cast<int>(context.levels->list.size())) {
+        context.levels->pendingStart =
+            context.levels->selected; // loaded once this frame, with its notice, is shown
     }
     ImGui::SetCursorPosX(x);
     if (labeledImageButton("##settings", "Settings", size, t.normalInactive, t.normalActive)) {
-        goToScreen(UIScreen::Settings);
+        goToScreen(context, UIScreen::Settings);
     }
     ImGui::SetCursorPosX(x);
     if (labeledImageButton("##leaderboard", "Leaderboard", size, t.normalInactive, t.normalActive)) {
-        openLeaderboard();
+        goToScreen(context, UIScreen::Leaderboard);
     }
     ImGui::SetCursorPosX(x);
     if (labeledImageButton("##tutorial", "Tutorial", size, t.normalInactive, t.normalActive)) {
-        goToScreen(UIScreen::Tutorial);
-        gUI.tutorialPage = 0;
+        goToScreen(context, UIScreen::Tutorial, 0);
     }
     ImGui::SetCursorPosX(x);
     if (labeledImageButton("##exit", "Exit", size, t.exitInactive, t.exitActive)) {
-        app.input.quitRequested = true;
+        context.input->quitRequested = true;
     }
     ImGui::GetStyle().ItemSpacing.y = savedSpacing;
     ImGui::PopStyleColor(3);
 }
 
-void drawLevelTable(float listHeight) {
+void drawLevelTable(LevelSession& levels, float listHeight) {
     const float s = gUI.uiScale;
     pushFont(gUI.fonts.defaultFont);
     const bool shown = ImGui::BeginChild("LevelSelectionChild", ImVec2(0, listHeight), ImGuiChildFlags_None,
@@ -80,8 +78,8 @@ void drawLevelTable(float listHeight) {
                                     ImGui::CalcTextSize("Difficulty").x + 12.0f * s);
             ImGui::TableSetupScrollFreeze(0, 1);
             ImGui::TableHeadersRow();
-            for (int i = 0; i < static_cast<int>(levelList.size()); ++i) {
-                const LevelListEntry& entry = levelList[static_cast<size_t>(i)];
+            for (int i = 0; i < static_cast<int>(levels.list.size()); ++i) {
+                const LevelListEntry& entry = levels.list[static_cast<size_t>(i)];
                 ImGui::TableNextRow();
                 ImGui::TableSetColumnIndex(0);
                 // The row's id is its index; the name, which comes from a file, is only text, drawn
@@ -90,9 +88,9 @@ void drawLevelTable(float listHeight) {
                 ImGui::PushID(i);
                 const ImVec2 text = ImGui::GetCursorScreenPos();
                 const float cellRight = text.x + ImGui::GetContentRegionAvail().x;
-                if (ImGui::Selectable("##row", i == selectedLevelIndex, ImGuiSelectableFlags_SpanAllColumns,
+                if (ImGui::Selectable("##row", i == levels.selected, ImGuiSelectableFlags_SpanAllColumns,
                                       ImVec2(0.0f, ImGui::GetTextLineHeight()))) {
-                    selectedLevelIndex = i;
+                    levels.selected = i;
                 }
                 uiTraceLastItem(("level_row_" + std::to_string(i)).c_str());
                 // A name longer than its cell ends in an ellipsis rather than run under the stars.
@@ -114,7 +112,7 @@ void drawLevelTable(float listHeight) {
     ImGui::PopFont();
 }
 
-void drawLevelDetails(float detailsHeight) {
+void drawLevelDetails(const LevelSession& levels, float detailsHeight) {
     pushFont(gUI.fonts.defaultFont);
     // A description longer than the panel scrolls in it rather than being cut.
     const bool shown = ImGui::BeginChild("LevelDetails", ImVec2(0, detailsHeight), ImGuiChildFlags_None,
@@ -122,9 +120,9 @@ void drawLevelDetails(float detailsHeight) {
     const ImVec2 panel = ImGui::GetWindowPos(), panelSize = ImGui::GetWindowSize();
     uiTraceRect("menu_details", panel.x, panel.y, panel.x + panelSize.x, panel.y + panelSize.y);
     if (shown) {
-        if (!levelList.empty() && selectedLevelIndex >= 0 &&
-            selectedLevelIndex < static_cast<int>(levelList.size())) {
-            const LevelListEntry& entry = levelList[static_cast<size_t>(selectedLevelIndex)];
+        if (!levels.list.empty() && levels.selected >= 0 &&
+            levels.selected < static_cast<int>(levels.list.size())) {
+            const LevelListEntry& entry = levels.list[static_cast<size_t>(levels.selected)];
             ImGui::Text("Difficulty: %d/5", entry.difficulty);
             if (!entry.description.empty()) {
                 ImGui::TextWrapped("Description: %s", entry.description.c_str());
@@ -144,17 +142,17 @@ void heading(const char* text, const char* id) {
 }
 
 // The level table and the details below it, `top` their top (screen space).
-void drawLevelBlock(float top, float listHeight, float detailsHeight) {
+void drawLevelBlock(LevelSession& levels, float top, float listHeight, float detailsHeight) {
     ImGui::SetCursorPosY(top - ImGui::GetWindowPos().y + ImGui::GetScrollY());
     heading("Select Level", "menu_levels_heading");
-    drawLevelTable(listHeight);
+    drawLevelTable(levels, listHeight);
     heading("Details", "menu_details_heading");
-    drawLevelDetails(detailsHeight);
+    drawLevelDetails(levels, detailsHeight);
 }
 
 } // namespace
 
-void drawMainMenu(App& app) {
+void drawMainMenu(ScreenContext& context) {
     const float s = gUI.uiScale;
     const ImGuiViewport& viewport = *ImGui::GetMainViewport();
     const ImVec2 work = viewport.WorkSize;
@@ -178,10 +176,11 @@ void drawMainMenu(App& app) {
             ImGui::Columns(2, "MainMenuColumns", false);
             const float detailsHeight = 0.125f * work.y;
             const float titleBottom = viewport.WorkPos.y + 0.08f * work.y + ImGui::CalcTextSize("VIBRELLE").y;
-            drawButtonStack(app, titleBottom + std::max(0.0f, (bottom - titleBottom - stack) / 2.0f));
+            drawButtonStack(context, titleBottom + std::max(0.0f, (bottom - titleBottom - stack) / 2.0f));
             ImGui::NextColumn();
             const float blockHeight = listHeight + lineH + detailsHeight;
-            drawLevelBlock(titleBottom + std::max(0.0f, (bottom - titleBottom - blockHeight) / 2.0f),
+            drawLevelBlock(*context.levels,
+                           titleBottom + std::max(0.0f, (bottom - titleBottom - blockHeight) / 2.0f),
                            listHeight, detailsHeight);
             ImGui::Columns(1);
         } else {
@@ -194,18 +193,19 @@ void drawMainMenu(App& app) {
             const float titleBottom = neonTitleRect("VIBRELLE").y1 + gap;
             const float blockHeight = stack + gap + 2.0f * headingH + listHeight + detailsHeight;
             const float top = titleBottom + std::max(0.0f, (bottom - titleBottom - blockHeight) / 2.0f);
-            drawButtonStack(app, top);
-            drawLevelBlock(top + stack + gap, listHeight, detailsHeight);
+            drawButtonStack(context, top);
+            drawLevelBlock(*context.levels, top + stack + gap, listHeight, detailsHeight);
         }
     }
     ImGui::End();
 }
 
-void drawLoadingOverlay(const App& app) {
-    if (app.pendingLevelStart < 0 || app.pendingLevelStart >= static_cast<int>(levelList.size())) {
+void drawLoadingOverlay(const ScreenContext& context) {
+    if (!levelStartPending(*context.levels)) {
         return;
     }
-    const std::string text = "Loading " + levelList[static_cast<size_t>(app.pendingLevelStart)].name + "...";
+    const std::string text =
+        "Loading " + context.levels->list[static_cast<size_t>(context.levels->pendingStart)].name + "...";
     const ImGuiViewport& viewport = *ImGui::GetMainViewport();
     ImGui::SetNextWindowPos(ImVec2(viewport.WorkPos.x + viewport.WorkSize.x / 2.0f,
                                    viewport.WorkPos.y + viewport.WorkSize.y / 2.0f),

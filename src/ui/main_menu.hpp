@@ -4,13 +4,10 @@
 // frame shows "Loading <name>..."; after that frame is on screen the level is read and decoded
 // (without the game mutex) and then swapped in and started (with it).
 // Main thread only.
-struct App;
-
-// Index into the level list of the selected level; the first level at start, never reset.
-extern int selectedLevelIndex;
+struct ScreenContext;
 
 // Draws the menu; a click on a button acts (or asks for a level start). Needs a GUI frame.
-void drawMainMenu(App& app);
+void drawMainMenu(ScreenContext& context);
 
 // While a level start is pending, a centred "Loading <name>..." panel over the frame.
-void drawLoadingOverlay(const App& app);
+void drawLoadingOverlay(const ScreenContext& context);

@@ -1,14 +1,15 @@
 #include "ui/screen_switch.hpp"
 
-#include "app/app.hpp"
-#include "app/round.hpp"
 #include "base/log.hpp"
-#include "level/level_list.hpp"
+#include "game/game_state.hpp"
+#include "level/level_session.hpp"
+#include "render/render_system.hpp"
 #include "ui/calibration_screen.hpp"
 #include "ui/credits_screen.hpp"
 #include "ui/hud.hpp"
 #include "ui/leaderboard_screen.hpp"
 #include "ui/main_menu.hpp"
+#include "ui/screen_context.hpp"
 #include "ui/settings_screen.hpp"
 #include "ui/tutorial_screen.hpp"
 
@@ -16,18 +17,14 @@
 
 #include <mutex>
 
-void drawUI(App& app) {
-    if (!app.uiVisible) {
-        return;
-    }
+void drawScreens(ScreenContext& context) {
     UIScreen screen;
     {
-        std::lock_guard<std::mutex> lock(app.gameMutex);
-        screen = app.game.playing ? UIScreen::Playing : gUI.screen;
+        std::lock_guard<std::mutex> lock(*context.gameMutex);
+        screen = context.game->playing ? UIScreen::Playing : gUI.screen;
     }
     // The loading notice covers the menu: it is a screen of its own for tracing.
-    const bool loading = screen == UIScreen::MainMenu && app.pendingLevelStart >= 0 &&
-                         app.pendingLevelStart < static_cast<int>(levelList.size());
+    const bool loading = screen == UIScreen::MainMenu && levelStartPending(*context.levels);
     if (screen != gUI.tracedScreen || (screen == UIScreen::Tutorial && gUI.tutorialPage != gUI.tracedPage) ||
         loading != gUI.tracedLoading) {
         gUI.tracedScreen = screen;
@@ -43,51 +40,37 @@ void drawUI(App& app) {
                    static_cast<int>(ImGui::GetIO().DisplaySize.y * ImGui::GetIO().DisplayFramebufferScale.y));
     }
     gUI.traceSuspended = loading;
-    app.render.circleArea.enabled = false; // the tutorial's pages set it again
+    context.render->circleArea.enabled = false; // the tutorial's pages set it again
 
     switch (screen) {
     case UIScreen::Playing:
-        drawScoreHud(app);
-        drawStemProgressBar(app);
-        drawExitButton(app);
+        drawScoreHud(context);
+        drawStemProgressBar(context);
+        drawExitButton(context);
         break;
     case UIScreen::MainMenu:
-        drawMainMenu(app);
+        drawMainMenu(context);
         break;
     case UIScreen::Leaderboard:
-        drawLeaderboardScreen();
+        drawLeaderboardScreen(context);
         break;
     case UIScreen::Tutorial:
-        drawTutorialScreen(app);
+        drawTutorialScreen(context);
         break;
     case UIScreen::Calibration:
-        drawCalibrationScreen(app);
+        drawCalibrationScreen(context);
         break;
     case UIScreen::Settings:
-        drawSettingsScreen(app);
+        drawSettingsScreen(context);
         break;
     case UIScreen::Credits:
-        drawCreditsScreen();
+        drawCreditsScreen(context);
         break;
     }
     gUI.traceSuspended = false;
-    drawLoadingOverlay(app);
-
-    // The tutorial song follows the tutorial's page; leaving the tutorial puts back the level it
-    // replaced.
-    if (gUI.screen != UIScreen::Tutorial) {
-        if (gUI.lastAppliedTutorialPage != -1) {
-            leaveTutorial(app);
-        }
-        gUI.lastAppliedTutorialPage = -1;
-    } else {
-        if (gUI.tutorialPage != gUI.lastAppliedTutorialPage) {
-            applyTutorialPage(app, gUI.tutorialPage);
-            gUI.lastAppliedTutorialPage = gUI.tutorialPage;
-        }
-        if (gUI.tutorialPage == 3) {
-            drawStemProgressBar(app); // the page explains it
-        }
+    drawLoadingOverlay(context);
+    if (screen == UIScreen::Tutorial && gUI.tutorialPage == 3) {
+        drawStemProgressBar(context); // the page explains it
     }
 }
 

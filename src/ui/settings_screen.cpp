@@ -1,9 +1,11 @@
 #include "ui/settings_screen.hpp"
 
-#include "app/app.hpp"
+#include "audio/audio_system.hpp"
+#include "game/game_state.hpp"
 #include "leaderboard/leaderboard_client.hpp"
 #include "prefs/player_keys.hpp"
 #include "prefs/preferences.hpp"
+#include "ui/screen_context.hpp"
 #include "ui/ui_system.hpp"
 #include "ui/widgets.hpp"
 
@@ -17,17 +19,13 @@
 #include <mutex>
 #include <string>
 
-char playerNameBuffer[kPlayerNameBufferSize] = {};
-bool playerNameBufferLoaded = false;
-SettingsKeyState settingsKeyState;
-
 float settingsButtonRowFactor(float availableWidth, float s) {
     return std::min(1.0f, availableWidth / (1280.0f * s));
 }
 
 namespace {
 
-void drawPlayerKey(App& app, float s);
+void drawPlayerKey(ScreenContext& context, float s);
 
 void pushFont(ImFont* font) { ImGui::PushFont(font, font != nullptr ? font->LegacySize : 0.0f); }
 
@@ -37,9 +35,9 @@ void heading(const char* text) {
     ImGui::PopFont();
 }
 
-void drawNameField(App& app, float s) {
+void drawNameField(ScreenContext& context, float s) {
     heading("Player Name");
-    drawPlayerKey(app, s);
+    drawPlayerKey(context, s);
     ImGui::Dummy(ImVec2(0.0f, 20.0f * s));
     ImGui::PushStyleVar(ImGuiStyleVar_FrameRounding, 8.0f);
     ImGui::PushStyleVar(ImGuiStyleVar_FramePadding, ImVec2(15.0f * s, 12.0f * s));
@@ -47,7 +45,7 @@ void drawNameField(App& app, float s) {
     ImGui::PushStyleColor(ImGuiCol_FrameBgHovered, ImVec4(0.2f, 0.2f, 0.3f, 0.9f));
     ImGui::PushStyleColor(ImGuiCol_FrameBgActive, ImVec4(0.25f, 0.25f, 0.35f, 0.9f));
     ImGui::SetNextItemWidth(-1.0f);
-    ImGui::InputText("##playername", playerNameBuffer, sizeof playerNameBuffer);
+    ImGui::InputText("##playername", gUI.settings.playerName, sizeof gUI.settings.playerName);
     uiTraceLastItem("##playername");
     ImGui::PopStyleColor(3);
     ImGui::PopStyleVar(2);
@@ -56,19 +54,19 @@ void drawNameField(App& app, float s) {
 
 // ---- The player key ----
 
-void resetKeyState() { settingsKeyState = SettingsKeyState{}; }
+void resetKeyState() { gUI.settings.key = SettingsKeyState{}; }
 
 // On the heading's line, right-aligned, so that the panel keeps its height: the key (hidden until
 // "Show key"), or what Save said about a pasted one, and the paste field.
-void drawPlayerKey(App& app, float s) {
-    SettingsKeyState& state = settingsKeyState;
+void drawPlayerKey(ScreenContext& context, float s) {
+    SettingsKeyState& state = gUI.settings.key;
     if (!state.loaded) {
         std::string name;
         {
-            std::lock_guard<std::mutex> lock(app.gameMutex);
-            name = app.game.playerName;
+            std::lock_guard<std::mutex> lock(*context.gameMutex);
+            name = context.game->playerName;
         }
-        state.key = loadPlayerKey(app.prefsPath.empty() ? getPrefsPath() : app.prefsPath,
+        state.key = loadPlayerKey(context.prefsPath.empty() ? getPrefsPath() : context.prefsPath,
                                   gLeaderboardClient.serverBaseUrl, name);
         state.loaded = true;
     }
@@ -129,7 +127,7 @@ void drawUiScaleSetting(float width) {
     ImGui::EndGroup();
 }
 
-void drawGameplaySettings(App& app, float s) {
+void drawGameplaySettings(ScreenContext& context, float s) {
     heading("Gameplay Settings");
     ImGui::Dummy(ImVec2(0.0f, 20.0f * s));
     ImGui::PushStyleColor(ImGuiCol_FrameBg, ImVec4(0.15f, 0.15f, 0.2f, 0.9f));
@@ -137,13 +135,13 @@ void drawGameplaySettings(App& app, float s) {
     ImGui::PushStyleColor(ImGuiCol_CheckMark, ImVec4(0.0f, 1.0f, 0.5f, 1.0f));
     bool keyboard;
     {
-        std::lock_guard<std::mutex> lock(app.gameMutex);
-        keyboard = app.game.keyboardGameplay;
+        std::lock_guard<std::mutex> lock(*context.gameMutex);
+        keyboard = context.game->keyboardGameplay;
     }
     if (ImGui::Checkbox("Enable Keyboard Gameplay", &keyboard)) {
         {
-            std::lock_guard<std::mutex> lock(app.gameMutex);
-            app.game.keyboardGameplay = keyboard;
+            std::lock_guard<std::mutex> lock(*context.gameMutex);
+            context.game->keyboardGameplay = keyboard;
         }
         saveKeyboardGameplay(keyboard);
     }
@@ -162,7 +160,7 @@ void drawGameplaySettings(App& app, float s) {
     const ImVec2 rowStart = ImGui::GetCursorPos();
     ImGui::BeginGroup();
     ImGui::TextUnformatted("Music Volume");
-    AudioEngine* engine = app.audio.engine.get();
+    AudioEngine* engine = context.audio->engine.get();
     int percent = engine != nullptr ? static_cast<int>(std::lround(engine->getGlobalVolume() * 100.0f)) : 100;
     ImGui::PushStyleColor(ImGuiCol_FrameBg, ImVec4(0.15f, 0.15f, 0.2f, 0.9f));
     ImGui::PushStyleColor(ImGuiCol_SliderGrab, ImVec4(0.0f, 1.0f, 0.5f, 1.0f));
@@ -192,14 +190,14 @@ void drawGameplaySettings(App& app, float s) {
     ImGui::PopStyleColor();
     int offsetMs;
     {
-        std::lock_guard<std::mutex> lock(app.gameMutex);
-        offsetMs = static_cast<int>(std::lround(app.audio.clockOffset * 1000.0));
+        std::lock_guard<std::mutex> lock(*context.gameMutex);
+        offsetMs = static_cast<int>(std::lround(context.audio->clockOffset * 1000.0));
     }
     const float calibrateWidth = ImGui::CalcTextSize("Calibrate").x + 60.0f * s;
     ImGui::SetNextItemWidth(ImGui::GetContentRegionAvail().x - calibrateWidth - 20.0f * s);
     if (ImGui::SliderInt("##audiooffset", &offsetMs, kAudioOffsetMinMs, kAudioOffsetMaxMs, "%+d ms")) {
-        std::lock_guard<std::mutex> lock(app.gameMutex);
-        app.audio.clockOffset = offsetMs / 1000.0;
+        std::lock_guard<std::mutex> lock(*context.gameMutex);
+        context.audio->clockOffset = offsetMs / 1000.0;
     }
     uiTraceLastItem("##audiooffset");
     if (ImGui::IsItemDeactivatedAfterEdit()) {
@@ -211,7 +209,7 @@ void drawGameplaySettings(App& app, float s) {
     ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ImVec4(0.2f, 0.3f, 0.4f, 0.9f));
     ImGui::PushStyleColor(ImGuiCol_ButtonActive, ImVec4(0.0f, 0.6f, 0.4f, 1.0f));
     if (ImGui::Button("Calibrate", ImVec2(calibrateWidth, 0.0f))) {
-        calibrationOpen(app);
+        goToScreen(context, UIScreen::Calibration);
     }
     uiTraceLastItem("calibrate");
     ImGui::PopStyleColor(3);
@@ -231,16 +229,16 @@ std::string audioBufferLabel(unsigned frames) {
 
 // Applied (the device reopens) and stored as soon as a choice is made. One line, label and choice
 // side by side, so that the panel keeps its height.
-void drawAudioBufferSetting(App& app, float s) {
+void drawAudioBufferSetting(ScreenContext& context, float s) {
     ImGui::Dummy(ImVec2(0.0f, 20.0f * s));
     ImGui::AlignTextToFramePadding();
     ImGui::TextUnformatted("Audio Buffer");
     ImGui::SameLine();
     ImGui::PushStyleColor(ImGuiCol_Text, ImVec4(0.7f, 0.7f, 0.7f, 1.0f));
-    const bool scripted = app.options.audioPeriodFrames != 0;
+    const bool scripted = context.audioPeriodOverride != 0;
     ImGui::TextWrapped("%s", scripted ? "(set by VIBRELLE_AUDIO_PERIOD)" : "(larger if the sound crackles)");
     ImGui::PopStyleColor();
-    const unsigned current = app.audio.devicePeriodFrames;
+    const unsigned current = context.audio->devicePeriodFrames;
     // The choice beside the label where it shows whole, else on the next line.
     ImGui::SameLine(0.0f, 20.0f * s);
     if (ImGui::GetContentRegionAvail().x <
@@ -255,7 +253,7 @@ void drawAudioBufferSetting(App& app, float s) {
         for (unsigned frames : kAudioBufferChoices) {
             const bool chosen = frames == current;
             if (ImGui::Selectable(audioBufferLabel(frames).c_str(), chosen) && !chosen) {
-                applyAudioBufferSetting(app, frames);
+                context.applyAudioBuffer(frames);
             }
             uiTraceLastItem(("audiobuffer:" + std::to_string(frames)).c_str());
             if (chosen) {
@@ -272,7 +270,7 @@ void drawAudioBufferSetting(App& app, float s) {
 } // namespace
 
 bool storePastedPlayerKey(const std::string& prefsPath, const std::string& baseUrl, const std::string& name) {
-    SettingsKeyState& state = settingsKeyState;
+    SettingsKeyState& state = gUI.settings.key;
     std::string text(state.pasted, strnlen(state.pasted, sizeof state.pasted));
     const std::size_t first = text.find_first_not_of(" \t\r\n");
     text = first == std::string::npos ? std::string()
@@ -294,7 +292,7 @@ bool storePastedPlayerKey(const std::string& prefsPath, const std::string& baseU
     return true;
 }
 
-void drawSettingsScreen(App& app) {
+void drawSettingsScreen(ScreenContext& context) {
     const float s = gUI.uiScale;
     const ImGuiViewport& viewport = *ImGui::GetMainViewport();
     const ImVec2 work = viewport.WorkSize;
@@ -306,16 +304,16 @@ void drawSettingsScreen(App& app) {
     ImGui::SetNextWindowPos(ImVec2(viewport.WorkPos.x + (work.x - width) / 2.0f, top), ImGuiCond_Always);
     ImGui::SetNextWindowSize(ImVec2(width, work.y - top - 60.0f * s));
 
-    if (!playerNameBufferLoaded) {
+    if (!gUI.settings.playerNameLoaded) {
         std::string name;
         {
-            std::lock_guard<std::mutex> lock(app.gameMutex);
-            name = app.game.playerName;
+            std::lock_guard<std::mutex> lock(*context.gameMutex);
+            name = context.game->playerName;
         }
         // Cut where a character ends, never inside one.
         const std::string fitted = cutToCharacters(name, kPlayerNameBufferSize - 1);
-        std::memcpy(playerNameBuffer, fitted.c_str(), fitted.size() + 1);
-        playerNameBufferLoaded = true;
+        std::memcpy(gUI.settings.playerName, fitted.c_str(), fitted.size() + 1);
+        gUI.settings.playerNameLoaded = true;
     }
 
     bool back = false;
@@ -341,9 +339,9 @@ void drawSettingsScreen(App& app) {
             const ImVec2 at = ImGui::GetWindowPos(), size = ImGui::GetWindowSize();
             heldDown = size.y >= most - 1.0f;
             uiTraceRect("settings_panel", at.x, at.y, at.x + size.x, at.y + size.y);
-            drawNameField(app, s);
-            drawGameplaySettings(app, s);
-            drawAudioBufferSetting(app, s);
+            drawNameField(context, s);
+            drawGameplaySettings(context, s);
+            drawAudioBufferSetting(context, s);
         }
         ImGui::EndChild();
         ImGui::PopStyleColor(2);
@@ -363,26 +361,27 @@ void drawSettingsScreen(App& app) {
         const int clicked = drawButtonRow(row, 3, button, gap);
         back = clicked == 0;
         if (clicked == 1) {
-            goToScreen(UIScreen::Credits);
-            playerNameBufferLoaded = false;
+            goToScreen(context, UIScreen::Credits);
+            gUI.settings.playerNameLoaded = false;
             resetKeyState();
         } else if (clicked == 2) {
-            const std::string name(playerNameBuffer, strnlen(playerNameBuffer, sizeof playerNameBuffer));
+            const std::string name(gUI.settings.playerName,
+                                   strnlen(gUI.settings.playerName, sizeof gUI.settings.playerName));
             {
-                std::lock_guard<std::mutex> lock(app.gameMutex);
-                app.game.playerName = name;
+                std::lock_guard<std::mutex> lock(*context.gameMutex);
+                context.game->playerName = name;
             }
             savePlayerName(name);
             // The key goes with the name just saved, as the file stores it.
-            storePastedPlayerKey(app.prefsPath.empty() ? getPrefsPath() : app.prefsPath,
+            storePastedPlayerKey(context.prefsPath.empty() ? getPrefsPath() : context.prefsPath,
                                  gLeaderboardClient.serverBaseUrl, storablePlayerName(name));
-            settingsKeyState.loaded = false;
+            gUI.settings.key.loaded = false;
         }
     }
     ImGui::End();
     if (back) {
-        goToScreen(UIScreen::MainMenu);
-        playerNameBufferLoaded = false;
+        goToScreen(context, UIScreen::MainMenu);
+        gUI.settings.playerNameLoaded = false;
         resetKeyState();
     }
 }

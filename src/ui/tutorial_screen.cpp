@@ -1,6 +1,7 @@
 #include "ui/tutorial_screen.hpp"
 
-#include "app/app.hpp"
+#include "render/render_system.hpp"
+#include "ui/screen_context.hpp"
 #include "ui/ui_system.hpp"
 #include "ui/widgets.hpp"
 
@@ -59,8 +60,8 @@ static float circleReach(float k) { return std::max(100.0f * k + 22.0f, 145.0f *
 
 // The band between the text panel and the buttons where the tutorial shows the circles, in GUI
 // units: the circles of the whole window are drawn in it, smaller where it is low.
-static void placeDemonstrationCircles(App& app, float x0, float y0, float x1, float y1) {
-    CircleArea& area = app.render.circleArea;
+static void placeDemonstrationCircles(ScreenContext& context, float x0, float y0, float x1, float y1) {
+    CircleArea& area = context.render->circleArea;
     const ImVec2 px = ImGui::GetIO().DisplayFramebufferScale;
     const float width = (x1 - x0) * px.x, height = (y1 - y0) * px.y;
     // As large as in play where the band allows, never larger than the GUI's scale makes them.
@@ -71,10 +72,10 @@ static void placeDemonstrationCircles(App& app, float x0, float y0, float x1, fl
     const float reach = circleReach(k);
     if (2.0f * reach > std::min(width, height)) {
         area.enabled = false; // no room at all: no circles rather than circles over the text
-        app.render.circleArea = area;
+        context.render->circleArea = area;
         return;
     }
-    const float windowHeight = static_cast<float>(app.render.height);
+    const float windowHeight = static_cast<float>(context.render->height);
     area.enabled = true;
     area.radiusScale = k;
     area.left = x0 * px.x + reach;
@@ -84,7 +85,7 @@ static void placeDemonstrationCircles(App& app, float x0, float y0, float x1, fl
     uiTraceRect("tutorial_circles", x0, y0, x1, y1);
 }
 
-void drawTutorialScreen(App& app) {
+void drawTutorialScreen(ScreenContext& context) {
     const float s = gUI.uiScale;
     const ImGuiViewport& viewport = *ImGui::GetMainViewport();
     const ImVec2 work = viewport.WorkSize;
@@ -142,7 +143,7 @@ void drawTutorialScreen(App& app) {
         const float windowTop = ImGui::GetWindowPos().y;
         const float bandTop = panelBottom + 20.0f * s;
         const float bandBottom = windowTop + (between ? rowY : indicatorY) - 20.0f * s;
-        placeDemonstrationCircles(app, viewport.WorkPos.x + 0.05f * work.x, bandTop,
+        placeDemonstrationCircles(context, viewport.WorkPos.x + 0.05f * work.x, bandTop,
                                   viewport.WorkPos.x + 0.95f * work.x, bandBottom);
 
         const ButtonTextures& t = gUI.textures;
@@ -150,16 +151,16 @@ void drawTutorialScreen(App& app) {
         if (gUI.tutorialPage > 0) {
             ImGui::SetCursorPos(ImVec2(side, rowY));
             if (labeledImageButton("##nav_back", "Back", button, t.normalInactive, t.normalActive)) {
-                gUI.tutorialPage -= 1;
+                goToScreen(context, UIScreen::Tutorial, gUI.tutorialPage - 1);
             }
         }
         ImGui::SetCursorPos(ImVec2(ImGui::GetWindowWidth() - button.x - side, rowY));
         if (gUI.tutorialPage < kTutorialPages - 1) {
             if (labeledImageButton("##nav_next", "Next", button, t.normalInactive, t.normalActive)) {
-                gUI.tutorialPage += 1;
+                goToScreen(context, UIScreen::Tutorial, gUI.tutorialPage + 1);
             }
         } else if (labeledImageButton("##nav_finish", "Finish", button, t.normalInactive, t.normalActive)) {
-            goToScreen(UIScreen::MainMenu);
+            goToScreen(context, UIScreen::MainMenu);
         }
         pushFont(gUI.fonts.defaultFont);
         ImGui::SetCursorPos(ImVec2((ImGui::GetWindowWidth() - size.x) / 2.0f, indicatorY));

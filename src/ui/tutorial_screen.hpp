@@ -3,9 +3,7 @@
 // in a GUI frame.
 #include <vector>
 
-struct App;
-
-constexpr int kTutorialPages = 5;
+struct ScreenContext;
 
 // One page of the tutorial.
 struct TutorialPage {
@@ -18,5 +16,5 @@ struct TutorialPage {
 const TutorialPage& tutorialPage(int index);
 
 // The tutorial's page, its buttons, and the band under the text where the circles are shown
-// (app.render.circleArea, set here every frame the tutorial is drawn).
-void drawTutorialScreen(App& app);
+// (context.render->circleArea, set here every frame the tutorial is drawn).
+void drawTutorialScreen(ScreenContext& context);

@@ -1,11 +1,11 @@
 #include "ui/ui_system.hpp"
 
 #include "base/log.hpp"
-#include "level/level_list.hpp"
 #include "render/font_file.hpp"
 #include "render/gl_functions.hpp"
 #include "render/render_system.hpp"
 #include "ui/neon_title.hpp"
+#include "ui/screen_context.hpp"
 
 #include <SDL3/SDL.h>
 #include <imgui.h>
@@ -217,7 +217,6 @@ static void setUpGui() {
     loadFonts();
     applyStyle();
     gUI.portrait = false;
-    loadLevelList();
     const char* trace = std::getenv("VIBRELLE_UI_TRACE");
     gUI.trace = trace != nullptr && std::strcmp(trace, "1") == 0;
 }
@@ -353,8 +352,19 @@ void uiRender() {
     gGL.glBindVertexArray(static_cast<GLuint>(vertexArray));
 }
 
-void goToScreen(UIScreen next) {
-    if (next != UIScreen::Playing) {
-        gUI.screen = next;
+void goToScreen(const ScreenContext& context, UIScreen next, int tutorialPage) {
+    if (next == UIScreen::Playing) {
+        return;
+    }
+    const UIScreen left = gUI.screen;
+    const int page =
+        next == UIScreen::Tutorial ? std::clamp(tutorialPage, 0, kTutorialPages - 1) : gUI.tutorialPage;
+    if (next == left && page == gUI.tutorialPage) {
+        return;
+    }
+    gUI.screen = next;
+    gUI.tutorialPage = page;
+    if (context.screenChanged) {
+        context.screenChanged(left, next);
     }
 }

@@ -3,6 +3,9 @@
 // button textures), the start and rendering of each GUI frame, and the GUI's state (gUI): the
 // scale, the fonts and textures, which screen was traced. The shared widgets are in widgets.hpp,
 // the choice and drawing of the screen in screen_switch.hpp. Main thread only.
+#include "base/utf8.hpp"
+
+#include <cstddef>
 #include <cstdint>
 #include <set>
 #include <string>
@@ -10,10 +13,6 @@
 struct ImFont;
 struct RenderState;
 struct SDL_Window;
-
-// The screens. A frame shows Playing while a round is in play, else the screen chosen (gUI.screen,
-// never Playing itself).
-enum class UIScreen { Playing, Leaderboard, Tutorial, Calibration, Settings, Credits, MainMenu };
 
 // The GUI's fonts, each loaded once at its size for scale 1 (default and bold 36 pixels, title 96,
 // buttons 42); the score is the default face drawn at kScoreFontPixels.
@@ -33,6 +32,33 @@ struct ButtonTextures {
     int width = 0, height = 0; // of the last image loaded
 };
 
+// The screens. A frame shows Playing while a round is in play, else the screen chosen (gUI.screen,
+// never Playing itself).
+enum class UIScreen { Playing, Leaderboard, Tutorial, Calibration, Settings, Credits, MainMenu };
+// The tutorial's pages; gUI.tutorialPage is one of 0..kTutorialPages-1.
+constexpr int kTutorialPages = 5;
+
+// The name field's text: at most kMaxNameBytes (64) bytes and a terminating zero.
+constexpr std::size_t kPlayerNameBufferSize = kMaxNameBytes + 1;
+
+// The player key, on the Settings name heading's line: the key the player holds for the current
+// leaderboard server and name, hidden until "Show key" is pressed, and a field that takes a key
+// pasted from another computer, stored with the name by Save. Reset when the screen is left.
+struct SettingsKeyState {
+    bool loaded = false;   // read from prefs.json for this visit (cleared when a new key is stored)
+    std::string key;       // held for the current server and name, "" when none
+    bool revealed = false; // "Show key" pressed in this visit
+    char pasted[64] = {};  // the paste field (longer than a key, so that a wrong paste shows as one)
+    std::string message;   // what the last Save said about a pasted key, "" when nothing
+};
+
+// The Settings screen's fields for one visit.
+struct SettingsScreenState {
+    char playerName[kPlayerNameBufferSize] = {}; // the name field
+    bool playerNameLoaded = false; // holds the stored name; cleared by Back and Credits (edits dropped)
+    SettingsKeyState key;
+};
+
 // The GUI's state, one for the process (the GUI library's context is process-wide too).
 struct UIState {
     float uiScale = 1.0f;                // multiplies every GUI size and font size (GUI units: window points)
@@ -44,8 +70,9 @@ struct UIState {
     UIFonts fonts;
     ButtonTextures textures;
     UIScreen screen = UIScreen::MainMenu; // the screen chosen: changed only through goToScreen
-    int tutorialPage = 0;                 // 0..4
-    int lastAppliedTutorialPage = -1;     // -1 while the tutorial is closed
+    int tutorialPage = 0;                 // 0..kTutorialPages-1, changed only through goToScreen
+    SettingsScreenState settings;         // the Settings screen's fields
+    int leaderboardLevel = 0;             // the leaderboard screen's chosen level
     bool trace = false;                   // VIBRELLE_UI_TRACE=1: log where buttons and rows are
     UIScreen tracedScreen = UIScreen::MainMenu;
     int tracedPage = 0;                // the tutorial page traced (a page is a screen of its own)
@@ -97,12 +124,12 @@ void uiApplyScale(float uiScale);
 const char* guiShaderVersion(int major, int minor, bool es3Compatible);
 
 // Brings the GUI up on the render system's window and context. Missing fonts and textures fall
-// back (each with its line on stderr); always true. Reads fonts/, textures/ and levels/levels.json
-// relative to the working directory.
+// back (each with its line on stderr); always true. Reads fonts/ and textures/ relative to the
+// working directory.
 bool uiInit(RenderState& render);
 
 // The GUI without a window or GL, for tests and tools that build screens and read what they
-// would draw: the context, fonts, style and level list at the given scale; no back-ends, no
+// would draw: the context, fonts and style at the given scale; no back-ends, no
 // textures. The caller sets the display size and renders (or not) itself.
 void uiInitWithoutWindow(float uiScale);
 
@@ -123,9 +150,10 @@ void uiRender();
 // Releases the back-ends (those that were brought up), the GUI context and the button textures.
 void uiShutdown();
 
-// Chooses the screen the GUI shows when no round is in play. The one way screens, hot keys and the
-// app change screens: the steps that go with a screen are its openers' (openLeaderboard fetches
-// the boards, calibrationOpen starts the click) and the screen switch's (the tutorial's song
-// follows gUI.screen and the page each frame). `next` must not be Playing: a round shows by itself.
-// Main thread.
-void goToScreen(UIScreen next);
+// Chooses the screen the GUI shows when no round is in play, and for the tutorial its page (0 to
+// kTutorialPages - 1; ignored for other screens). The one way screens, hot keys and the app change
+// screens: when the screen or the tutorial's page changed, it calls context.screenChanged (when
+// set), which runs the steps that go with leaving and entering screens. `next` must not be
+// Playing: a round shows by itself (nothing happens then). Main thread.
+struct ScreenContext;
+void goToScreen(const ScreenContext& context, UIScreen next, int tutorialPage = 0);

@@ -17,7 +17,7 @@ protected:
         setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
         SDL_SetEnvironmentVariable(SDL_GetEnvironment(), "XDG_DATA_HOME", dir.path().c_str(), true);
         app = std::make_unique<App>();
-        goToScreen(UIScreen::MainMenu); // the GUI's screen is process-wide, the app is per test
+        gUI.screen = UIScreen::MainMenu; // the GUI's screen is process-wide, the app is per test
         stdoutOf([&] { ASSERT_TRUE(audioInit(app->audio, AudioBackend::NullDriver)); });
         initGameState(app->game, 8);
         app->render = gametest::fullHdRender();

@@ -1,5 +1,4 @@
 #include "level/level_list.hpp"
-#include "level/level_list_reset.hpp"
 
 #include "temp_dir.hpp"
 
@@ -100,23 +99,8 @@ TEST(LevelListText, ReadsMegabyteObjectsAndIgnoresOneLeftOpen) {
     EXPECT_TRUE(parse(std::string(megabyte, '{')).empty());
 }
 
-// The process-wide list, reset around each test so that every one starts as at start-up.
-class LevelList : public ::testing::Test {
-protected:
-    void SetUp() override { resetLevelListForTesting(); }
-    void TearDown() override { resetLevelListForTesting(); }
-
-    // Runs the load, returning its result and what it wrote to stderr.
-    static bool load(const std::string& path, std::string& errors) {
-        CaptureStderr();
-        const bool ok = loadLevelListFrom(path.c_str());
-        errors = GetCapturedStderr();
-        return ok;
-    }
+TEST(LevelList, FallsBackToTheSamplesWhenNoEntryCanBeRead) {
     TempDir dir;
-};
-
-TEST_F(LevelList, FallsBackToTheSamplesWhenNoEntryCanBeRead) {
     Entries samples;
     appendSampleLevels(samples);
     ASSERT_EQ(samples.size(), 3u);
@@ -127,36 +111,16 @@ TEST_F(LevelList, FallsBackToTheSamplesWhenNoEntryCanBeRead) {
          "Level list JSON parse produced no entries, filling fallback samples.\n"}};
     for (const auto& [text, message] : cases) {
         SCOPED_TRACE(text == nullptr ? "no file" : text);
-        resetLevelListForTesting();
         const std::string path = dir.file(text == nullptr ? "absent.json" : "levels.json");
         if (text != nullptr) {
             std::ofstream(path, std::ios::binary) << text;
         }
-        std::string errors;
-        EXPECT_TRUE(load(path, errors));
-        EXPECT_EQ(errors, message);
-        EXPECT_TRUE(levelListLoaded);
-        EXPECT_EQ(levelList, samples);
+        Entries loaded;
+        CaptureStderr();
+        loaded = loadLevelList(path.c_str());
+        EXPECT_EQ(GetCapturedStderr(), message);
+        EXPECT_EQ(loaded, samples);
     }
-}
-
-TEST_F(LevelList, ReadsTheFileOnlyOnce) {
-    const std::string path = dir.file("levels.json");
-    std::ofstream(path, std::ios::binary) << R"([{"name": "First", "file": "first"}])";
-    std::string errors;
-    EXPECT_FALSE(levelListLoaded);
-    ASSERT_TRUE(load(path, errors));
-    EXPECT_EQ(errors, "");
-
-    std::ofstream(path, std::ios::binary) << R"([{"name": "X", "file": "x"}, {"name": "Y", "file": "y"}])";
-    EXPECT_TRUE(load(path, errors));
-    EXPECT_EQ(levelList, Entries({{"First", "first", 1, ""}}));
-
-    // Later calls only report whether the list has entries.
-    levelList.clear();
-    EXPECT_FALSE(load(path, errors));
-    EXPECT_TRUE(levelList.empty());
-    EXPECT_EQ(errors, "");
 }
 
 } // namespace

@@ -3,10 +3,8 @@
 // the screens' traced rectangles used as click targets. The suite runs in a temporary copy of
 // assets/ (the game writes its leaderboard there) with a private data folder for the preferences.
 #include "app/app.hpp"
+#include "app/app_screens.hpp"
 #include "leaderboard/leaderboard_client.hpp"
-#include "level/level_list.hpp"
-#include "level/level_package.hpp"
-#include "ui/screen_switch.hpp"
 #include "ui/ui_system.hpp"
 
 #include "temp_assets.hpp"
@@ -41,12 +39,14 @@ protected:
         setenv("XDG_DATA_HOME", data.c_str(), 1);
         SDL_SetEnvironmentVariable(SDL_GetEnvironment(), "XDG_DATA_HOME", data.c_str(), true);
         httpDatabaseInit();
-        quietly([] { uiInitWithoutWindow(1.0f); });
+        quietly([] {
+            uiInitWithoutWindow(1.0f);
+            shippedLevels = loadLevelList();
+        });
         ImGuiIO& io = ImGui::GetIO();
         io.DisplaySize = ImVec2(1920.0f, 1080.0f);
         // A null renderer: it takes every texture the library asks for and draws nothing.
         io.BackendFlags |= ImGuiBackendFlags_RendererHasTextures;
-        shippedLevels = levelList;
     }
     static void TearDownTestSuite() {
         uiShutdown();
@@ -60,12 +60,9 @@ protected:
         quietly([&] { ASSERT_TRUE(audioInit(app->audio, AudioBackend::NullDriver)); });
         initGameState(app->game, 8);
         app->uiVisible = true;
-        levelList = shippedLevels;
-        selectedLevelIndex = 0;
-        packageLoaded = false;
-        goToScreen(UIScreen::MainMenu);
+        app->levels.list = shippedLevels;
+        gUI.screen = UIScreen::MainMenu; // the GUI's screen is process-wide, the app is per test
         gUI.tutorialPage = 0;
-        gUI.lastAppliedTutorialPage = -1;
         gUI.trace = true;
         gUI.screenFrames = 0;
         gUI.tracedItems.clear();
@@ -74,7 +71,6 @@ protected:
     void TearDown() override {
         quietly([&] { audioShutdown(app->audio); });
         gUI.trace = false;
-        levelList = shippedLevels;
     }
 
     // One GUI frame with the mouse at (x, y), its left button down or up. Returns what it logged.

@@ -19,10 +19,12 @@ class Settings : public Screens {
 protected:
     void SetUp() override {
         Screens::SetUp();
-        playerNameBufferLoaded = false;
-        goToScreen(UIScreen::Settings);
+        gUI.settings.playerNameLoaded = false;
+        goToScreen(*app, UIScreen::Settings);
     }
-    void type(const char* name) { std::strncpy(playerNameBuffer, name, sizeof playerNameBuffer - 1); }
+    void type(const char* name) {
+        std::strncpy(gUI.settings.playerName, name, sizeof gUI.settings.playerName - 1);
+    }
 };
 
 TEST_F(Settings, OnlySaveTakesTheNameAndBackOrCreditsDropAnEdit) {
@@ -32,9 +34,9 @@ TEST_F(Settings, OnlySaveTakesTheNameAndBackOrCreditsDropAnEdit) {
     EXPECT_NE(gUI.screen, UIScreen::Settings);
     EXPECT_EQ(app->game.playerName, "Player");
 
-    goToScreen(UIScreen::Settings);
+    goToScreen(*app, UIScreen::Settings);
     settle();
-    EXPECT_STREQ(playerNameBuffer, "Player") << "a new visit starts from the stored name";
+    EXPECT_STREQ(gUI.settings.playerName, "Player") << "a new visit starts from the stored name";
     type("Ann");
     const std::string log = click("##save");
     EXPECT_EQ(app->game.playerName, "Ann");
@@ -51,7 +53,7 @@ TEST_F(Settings, OnlySaveTakesTheNameAndBackOrCreditsDropAnEdit) {
     EXPECT_EQ(gUI.screen, UIScreen::Settings);
     EXPECT_NE(gUI.screen, UIScreen::Credits);
     frame();
-    EXPECT_STREQ(playerNameBuffer, "Ann");
+    EXPECT_STREQ(gUI.settings.playerName, "Ann");
 }
 
 // The key held for this server and name shows hidden until asked; a pasted key is checked and
@@ -59,32 +61,32 @@ TEST_F(Settings, OnlySaveTakesTheNameAndBackOrCreditsDropAnEdit) {
 TEST_F(Settings, ShowsTheHeldKeyOnRequestAndStoresAPastedOneWithTheName) {
     const std::string key = "AbCdEfGhIjKlMnOpQrSt_w", other = "zyxwvutsrqponmlkjih-_A";
     quietly([&] { savePlayerKey(getPrefsPath(), gLeaderboardClient.serverBaseUrl, "Player", key); });
-    settingsKeyState = SettingsKeyState{};
+    gUI.settings.key = SettingsKeyState{};
     settle();
-    EXPECT_EQ(settingsKeyState.key, key);
-    EXPECT_FALSE(settingsKeyState.revealed);
+    EXPECT_EQ(gUI.settings.key.key, key);
+    EXPECT_FALSE(gUI.settings.key.revealed);
     click("show_key");
-    EXPECT_TRUE(settingsKeyState.revealed);
+    EXPECT_TRUE(gUI.settings.key.revealed);
 
     for (const char* bad : {"too short", "AbCdEfGhIjKlMnOpQrSt+w", "AbCdEfGhIjKlMnOpQrSt_wX"}) {
-        std::strncpy(settingsKeyState.pasted, bad, sizeof settingsKeyState.pasted - 1);
+        std::strncpy(gUI.settings.key.pasted, bad, sizeof gUI.settings.key.pasted - 1);
         quietly([&] { click("##save"); }, true);
-        EXPECT_EQ(settingsKeyState.message, "Not a key: 22 of A-Z a-z 0-9 - _") << bad;
-        EXPECT_STREQ(settingsKeyState.pasted, bad) << "a wrong paste stays to be mended";
-        std::memset(settingsKeyState.pasted, 0, sizeof settingsKeyState.pasted);
+        EXPECT_EQ(gUI.settings.key.message, "Not a key: 22 of A-Z a-z 0-9 - _") << bad;
+        EXPECT_STREQ(gUI.settings.key.pasted, bad) << "a wrong paste stays to be mended";
+        std::memset(gUI.settings.key.pasted, 0, sizeof gUI.settings.key.pasted);
     }
     type("Bea");
-    std::strncpy(settingsKeyState.pasted, (" " + other + "\n").c_str(), sizeof settingsKeyState.pasted - 1);
+    std::strncpy(gUI.settings.key.pasted, (" " + other + "\n").c_str(), sizeof gUI.settings.key.pasted - 1);
     const std::string log = quietly([&] { click("##save"); }, true);
     frame();
-    EXPECT_EQ(settingsKeyState.message, "");
-    EXPECT_STREQ(settingsKeyState.pasted, "");
+    EXPECT_EQ(gUI.settings.key.message, "");
+    EXPECT_STREQ(gUI.settings.key.pasted, "");
     EXPECT_EQ(loadPlayerKey(getPrefsPath(), gLeaderboardClient.serverBaseUrl, "bea"), other);
     EXPECT_EQ(loadPlayerKey(getPrefsPath(), gLeaderboardClient.serverBaseUrl, "Player"), key)
         << "the earlier name keeps its key";
-    EXPECT_EQ(settingsKeyState.key, other) << "the screen shows the key of the name now saved";
+    EXPECT_EQ(gUI.settings.key.key, other) << "the screen shows the key of the name now saved";
     click("##back");
-    EXPECT_FALSE(settingsKeyState.revealed) << "leaving hides the key again";
+    EXPECT_FALSE(gUI.settings.key.revealed) << "leaving hides the key again";
 }
 
 TEST_F(Settings, TheCheckBoxAppliesAndStoresEachToggle) {
@@ -138,7 +140,7 @@ TEST_F(Settings, AnAudioBufferChoiceIsStored) {
 TEST_F(Settings, ALongNameEntersTheFieldCutWhereACharacterEnds) {
     app->game.playerName = std::string(63, 'a') + "\xC3\xA9"; // "é" would end at byte 65
     settle();
-    EXPECT_EQ(std::string(playerNameBuffer), std::string(63, 'a'));
+    EXPECT_EQ(std::string(gUI.settings.playerName), std::string(63, 'a'));
 }
 
 TEST_F(Settings, TheButtonRowShrinksToFitANarrowWindow) {
@@ -157,7 +159,7 @@ class Tutorial : public Screens {
 protected:
     void TearDown() override {
         // Whatever a test leaves open, the tutorial is left the way the game leaves it.
-        goToScreen(UIScreen::MainMenu);
+        goToScreen(*app, UIScreen::MainMenu);
         settle();
         Screens::TearDown();
     }
@@ -180,11 +182,11 @@ protected:
 // once, and Finish brings the level back for Space to play under its own name.
 TEST_F(Tutorial, EachPageSetsTheSongsLayersOnceAndFinishBringsTheMenuLevelBack) {
     quietly([&] { ASSERT_TRUE(startLevel(*app, 2)); });
-    const std::string level = levelList[2].name;
+    const std::string level = app->levels.list[2].name;
     const size_t stems = app->audio.stems.size();
     ASSERT_EQ(app->game.levelName, level);
     app->game.playing = false; // back in the menu
-    goToScreen(UIScreen::Tutorial);
+    goToScreen(*app, UIScreen::Tutorial);
     settle();
     EXPECT_FALSE(app->audio.playing) << "page 0 is silent";
     EXPECT_EQ(traced.count("##nav_back"), 0u) << "no Back on the first page";
@@ -198,7 +200,7 @@ TEST_F(Tutorial, EachPageSetsTheSongsLayersOnceAndFinishBringsTheMenuLevelBack) 
         settle();
         EXPECT_EQ(gUI.tutorialPage, page);
         EXPECT_EQ(app->game.round, round + 1) << "one application per page change";
-        EXPECT_EQ(currentLevelPackage.name, "tutorialsong");
+        EXPECT_EQ(app->levels.package.name, "tutorialsong");
         ASSERT_EQ(app->audio.stems.size(), 3u) << "the tutorial song";
         EXPECT_EQ(audible(), layers[page - 1]) << "page " << page;
         if (song == nullptr) {
@@ -227,17 +229,16 @@ TEST_F(Tutorial, EachPageSetsTheSongsLayersOnceAndFinishBringsTheMenuLevelBack) 
     click("##nav_finish");
     settle();
     EXPECT_NE(gUI.screen, UIScreen::Tutorial);
-    EXPECT_TRUE(packageLoaded);
-    EXPECT_EQ(currentLevelPackage.name, levelList[2].file);
+    EXPECT_TRUE(app->levels.packageLoaded);
+    EXPECT_EQ(app->levels.package.name, app->levels.list[2].file);
     EXPECT_EQ(app->audio.stems.size(), stems);
 
     const std::uint64_t round = app->game.round;
-    goToScreen(UIScreen::Tutorial);
-    gUI.tutorialPage = 0;
+    goToScreen(*app, UIScreen::Tutorial, 0);
     settle();
     EXPECT_EQ(app->game.round, round + 1) << "reopened on the same page: applied again";
 
-    goToScreen(UIScreen::MainMenu);
+    goToScreen(*app, UIScreen::MainMenu);
     settle();
     spaceFrame();
     EXPECT_TRUE(app->game.playing);

@@ -27,14 +27,13 @@ TEST_F(Screens, TheMenuTracesItsButtonsOnceAndEachLeadsToItsScreen) {
 
     click("##settings");
     EXPECT_EQ(gUI.screen, UIScreen::Settings);
-    goToScreen(UIScreen::MainMenu);
+    goToScreen(*app, UIScreen::MainMenu);
     settle();
     gUI.tutorialPage = 3;
     click("##tutorial");
     EXPECT_EQ(gUI.screen, UIScreen::Tutorial);
     EXPECT_EQ(gUI.tutorialPage, 0) << "the tutorial opens on its first page";
-    goToScreen(UIScreen::MainMenu);
-    gUI.lastAppliedTutorialPage = -1;
+    goToScreen(*app, UIScreen::MainMenu);
     settle();
     click("##exit");
     EXPECT_TRUE(app->input.quitRequested);
@@ -43,21 +42,21 @@ TEST_F(Screens, TheMenuTracesItsButtonsOnceAndEachLeadsToItsScreen) {
 // A click on a row only selects it, and so does a tap (a pointer position and a press in the same
 // frame, with no hover before it). Names from the file are neither formats nor ids.
 TEST_F(Screens, AClickOrATapOnARowOnlySelectsIt) {
-    levelList = {{"%n%n%s%s", "a", 1, "%n%s"}, {"Same##x", "b", 7, ""}, {"Same##x", "c", 0, ""}};
+    app->levels.list = {{"%n%n%s%s", "a", 1, "%n%s"}, {"Same##x", "b", 7, ""}, {"Same##x", "c", 0, ""}};
     settle();
     EXPECT_NE(traced["level_row_1"].y, traced["level_row_2"].y) << "two rows, not one";
     for (int row : {2, 1}) {
         click("level_row_" + std::to_string(row));
-        EXPECT_EQ(selectedLevelIndex, row);
+        EXPECT_EQ(app->levels.selected, row);
     }
     for (int row : {2, 0}) {
         const Rect r = traced["level_row_" + std::to_string(row)];
         frame(r.x + r.w / 2, r.y + r.h / 2, true);
         frame(r.x + r.w / 2, r.y + r.h / 2, false);
-        EXPECT_EQ(selectedLevelIndex, row);
+        EXPECT_EQ(app->levels.selected, row);
         frame(-1, -1, false); // the finger leaves
     }
-    EXPECT_EQ(app->pendingLevelStart, -1);
+    EXPECT_EQ(app->levels.pendingStart, -1);
     EXPECT_TRUE(app->audio.stems.empty()) << "nothing loads before Start";
     EXPECT_FALSE(app->game.playing);
 }
@@ -66,7 +65,7 @@ TEST_F(Screens, StartLoadsTheSelectedLevelAndTheHudsExitReturnsToTheMenu) {
     settle();
     click("level_row_1");
     click("##start");
-    EXPECT_EQ(app->pendingLevelStart, 1);
+    EXPECT_EQ(app->levels.pendingStart, 1);
     EXPECT_TRUE(drawnLastFrame("##Loading")) << "the frame before the load says it is loading";
     EXPECT_TRUE(app->audio.stems.empty()) << "the load waits for that frame to be shown";
 
@@ -75,10 +74,10 @@ TEST_F(Screens, StartLoadsTheSelectedLevelAndTheHudsExitReturnsToTheMenu) {
     EXPECT_TRUE(app->audio.playing);
     EXPECT_TRUE(app->audio.stems[0].active) << "the first layer fades in";
     EXPECT_TRUE(app->game.playing);
-    EXPECT_EQ(app->game.levelName, levelList[1].name);
-    EXPECT_EQ(app->pendingLevelStart, -1);
-    EXPECT_TRUE(packageLoaded);
-    EXPECT_EQ(currentLevelPackage.name, levelList[1].file);
+    EXPECT_EQ(app->game.levelName, app->levels.list[1].name);
+    EXPECT_EQ(app->levels.pendingStart, -1);
+    EXPECT_TRUE(app->levels.packageLoaded);
+    EXPECT_EQ(app->levels.package.name, app->levels.list[1].file);
 
     app->game.score = 1234;
     settle();
@@ -95,7 +94,7 @@ TEST_F(Screens, StartLoadsTheSelectedLevelAndTheHudsExitReturnsToTheMenu) {
     nlohmann::json saved;
     std::string error;
     ASSERT_EQ(readLeaderboardFile(kLeaderboardPath, saved, error), LeaderboardRead::Ok);
-    EXPECT_EQ(findPlayerScore(saved, levelList[1].name, "Player"), 1234);
+    EXPECT_EQ(findPlayerScore(saved, app->levels.list[1].name, "Player"), 1234);
 }
 
 // A round under autoplay is the bot's: leaving it saves and uploads nothing.
@@ -127,11 +126,11 @@ TEST_F(Screens, TheLeaderboardShowsTheFetchedLevelsAndBackReturnsToTheMenu) {
     receiveLeaderboard(
         nlohmann::json::parse(R"({"levels": [{"name": "A", "scores": [{"player": "p", "score": 1}]},
                                                               {"name": "B", "scores": []}]})"));
-    selectedLeaderboardLevel = 5; // past the levels: the chooser falls back to the first
+    gUI.leaderboardLevel = 5; // past the levels: the chooser falls back to the first
     settle();
     EXPECT_TRUE(drawnLastFrame("##LeaderboardPanel"));
     EXPECT_FALSE(drawnLastFrame("##MainMenu"));
-    EXPECT_EQ(selectedLeaderboardLevel, 0);
+    EXPECT_EQ(gUI.leaderboardLevel, 0);
     click("##back");
     EXPECT_NE(gUI.screen, UIScreen::Leaderboard);
     frame();
@@ -143,7 +142,7 @@ TEST_F(Screens, AFailedStartLeavesTheMenuUsable) {
     std::error_code exists;
     std::filesystem::create_directory_symlink(VIBRELLE_TEST_DATA "/level/sub", "levels/small_test_level",
                                               exists);
-    levelList = {{"Gone", "no_such_level", 1, ""}, {"Small", "small_test_level", 1, ""}};
+    app->levels.list = {{"Gone", "no_such_level", 1, ""}, {"Small", "small_test_level", 1, ""}};
     EXPECT_NE(quietly([&] {
                   EXPECT_FALSE(startLevel(*app, 0));
               }).find("CRITICAL: Failed to load level from manifest: levels/no_such_level/level.json"),

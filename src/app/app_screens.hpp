@@ -1,0 +1,26 @@
+#pragma once
+// The app's side of the GUI: the screen context it lends the screens (its records and the
+// routines a screen may ask for), the GUI part of a frame, and the steps that go with entering
+// and leaving screens (the leaderboard's fetch, the calibration's click, the tutorial's song).
+// Main thread.
+#include "ui/screen_context.hpp"
+#include "ui/ui_system.hpp"
+
+struct App;
+
+// The context for the screens of `app`: pointers into `app`, and routines bound to it. Valid
+// while `app` is.
+ScreenContext screenContext(App& app);
+
+// Builds the GUI of this frame (drawScreens) when the interface is shown.
+void drawUI(App& app);
+
+// goToScreen with `app`'s context: changes the screen (and the tutorial's page), then runs the
+// steps of leaving the old screen and entering the new one.
+void goToScreen(App& app, UIScreen next, int tutorialPage = 0);
+
+// Those steps, in this order: leaving Calibration stops its click; leaving the tutorial puts back
+// the level its song replaced; entering the leaderboard fetches the boards of the level list;
+// entering Calibration stops a playing level and starts a run; entering a tutorial page applies
+// its song's layers.
+void runScreenSteps(App& app, UIScreen left, UIScreen entered);

@@ -1,0 +1,35 @@
+#pragma once
+// The levels of one run of the game: the menu's list and its chosen row, the start the menu asked
+// for, the package being played, and the level the tutorial's song stands in for. One record,
+// owned by App. Main thread only: the menu chooses and asks, the round's routines (app/round.*)
+// load, swap and put back.
+#include "level/level_list.hpp"
+#include "level/level_package.hpp"
+
+#include <string>
+#include <vector>
+
+// The level the tutorial's song replaced, put back when the tutorial is left.
+struct ReplacedLevel {
+    bool remembered = false;            // the tutorial is open and what it replaces is known
+    bool tutorialSongInstalled = false; // the audio system holds the tutorial song's stems
+    std::string manifestPath;           // of the level before it
+    std::string levelName;
+    LevelPackage package; // and the package record that went with it
+    bool packageLoaded = false;
+};
+
+struct LevelSession {
+    std::vector<LevelListEntry> list; // the menu's levels, read at start-up
+    int selected = 0;                 // the menu's chosen row
+    int pendingStart = -1;            // the list index the menu asked to start, or -1
+    bool holdStart = false;           // the screen tour keeps the loading notice up
+    LevelPackage package;             // of the level being played (a menu level or the tutorial song)
+    bool packageLoaded = false;       // `package` was prepared and applied
+    ReplacedLevel beforeTutorial;
+};
+
+// True while a start the menu asked for waits for the frame to be shown: the loading notice is up.
+inline bool levelStartPending(const LevelSession& session) {
+    return session.pendingStart >= 0 && session.pendingStart < static_cast<int>(session.list.size());
+}

@@ -1,0 +1,44 @@
+#pragma once
+// What the screens draw and change: the app's records, lent to the GUI, and the app's routines
+// for what a screen asks of the rest of the game. The app builds one for each call into the GUI
+// (app/app_screens.hpp); the screens keep no pointer to it. Main thread.
+//
+// Locks: `gameMutex` guards `game`, `audio` and the render state's stems, as everywhere; a screen
+// takes it for what it reads and changes there, never across file or network work. The level
+// session, the input record, the calibration run and the GUI state are the main thread's alone.
+#include <functional>
+#include <mutex>
+#include <string>
+
+struct AudioSystem;
+struct CalibrationSession;
+struct GameState;
+struct InputState;
+struct LevelSession;
+struct RenderState;
+enum class UIScreen;
+
+struct ScreenContext {
+    std::mutex* gameMutex = nullptr;
+    GameState* game = nullptr;
+    AudioSystem* audio = nullptr;
+    RenderState* render = nullptr;
+    InputState* input = nullptr;
+    LevelSession* levels = nullptr;
+    CalibrationSession* calibration = nullptr;
+    std::string prefsPath;            // prefs.json in the player's data folder
+    bool autoplay = false;            // the bot plays: its rounds are not the player's
+    unsigned audioPeriodOverride = 0; // VIBRELLE_AUDIO_PERIOD's frames, or 0 when it is not set
+
+    // Ends the round in play, saving its result (the HUD's exit button).
+    std::function<void()> endRound;
+    // Stores the Audio Buffer setting and reopens the output device with it.
+    std::function<void(unsigned periodFrames)> applyAudioBuffer;
+    // The calibration screen's buttons: a new run, and storing the result (which leaves the screen).
+    std::function<void()> retryCalibration;
+    std::function<void()> saveCalibration;
+    // Runs the steps that go with leaving `left` and entering `entered` (the leaderboard's fetch,
+    // the calibration's click, the tutorial's song and its page): goToScreen calls it after the
+    // screen, or the tutorial's page, has changed.
+    std::function<void(UIScreen left, UIScreen entered)> screenChanged;
+};
