@@ -155,15 +155,7 @@ void drawStatus(const CalibrationSession& session) {
 void drawCalibrationScreen(ScreenContext& context) {
     CalibrationSession& session = *context.calibration;
     const float s = gUI.uiScale;
-    const ImGuiViewport& viewport = *ImGui::GetMainViewport();
-    const ImVec2 work = viewport.WorkSize;
-    drawNeonTitle("CALIBRATION", 0.35f, 1.0f);
-    const float top =
-        std::max(viewport.WorkPos.y + 0.08f * work.y + ImGui::CalcTextSize("CALIBRATION").y + 60.0f * s,
-                 neonTitleRect("CALIBRATION").y1);
-    const float width = panelWidthFraction(0.75f) * work.x;
-    ImGui::SetNextWindowPos(ImVec2(viewport.WorkPos.x + (work.x - width) / 2.0f, top), ImGuiCond_Always);
-    ImGui::SetNextWindowSize(ImVec2(width, work.y - top - 40.0f * s));
+    drawTitleAndPlacePanel("CALIBRATION", 0.35f, 1.0f, 0.75f, 60.0f, 40.0f);
     bool back = false, retry = false, save = false;
     if (ImGui::Begin("##CalibrationPanel", nullptr,
                      ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |

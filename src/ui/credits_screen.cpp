@@ -22,16 +22,7 @@ const std::vector<CreditLine>& creditLines() {
 
 void drawCreditsScreen(const ScreenContext& context) {
     const float s = gUI.uiScale;
-    const ImGuiViewport& viewport = *ImGui::GetMainViewport();
-    const ImVec2 work = viewport.WorkSize;
-    drawNeonTitle("CREDITS", 0.25f, 1.0f);
-    const float y =
-        std::max(viewport.WorkPos.y + 0.08f * work.y + ImGui::CalcTextSize("CREDITS").y + 60.0f * s,
-                 neonTitleRect("CREDITS").y1);
-    const float fraction = panelWidthFraction(0.75f);
-    ImGui::SetNextWindowPos(ImVec2(viewport.WorkPos.x + (1.0f - fraction) / 2.0f * work.x, y),
-                            ImGuiCond_Always, ImVec2(0, 0));
-    ImGui::SetNextWindowSize(ImVec2(fraction * work.x, work.y - (y - viewport.WorkPos.y) - 40.0f * s));
+    drawTitleAndPlacePanel("CREDITS", 0.25f, 1.0f, 0.75f, 60.0f, 40.0f);
     bool back = false;
     if (ImGui::Begin("##CreditsPanel", nullptr, screenPanelFlags())) {
         const float b = 125.2f * s;

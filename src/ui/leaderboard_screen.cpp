@@ -188,17 +188,7 @@ static void drawScoresTable(const LeaderboardLevel& level) {
 void drawLeaderboardScreen(const ScreenContext& context) {
     const std::vector<LeaderboardLevel>& levels = shownLeaderboardLevels();
     const float s = gUI.uiScale;
-    const ImGuiViewport& viewport = *ImGui::GetMainViewport();
-    const ImVec2 work = viewport.WorkSize;
-    drawNeonTitle("LEADERBOARD", 0.3f, 0.8f);
-    const float top =
-        std::max(viewport.WorkPos.y + 0.08f * work.y + ImGui::CalcTextSize("LEADERBOARD").y + 60.0f * s,
-                 neonTitleRect("LEADERBOARD").y1);
-    const float height = work.y - (top - viewport.WorkPos.y) - 40.0f * s;
-    const float fraction = panelWidthFraction(0.75f);
-    ImGui::SetNextWindowPos(ImVec2(viewport.WorkPos.x + (1.0f - fraction) / 2.0f * work.x, top),
-                            ImGuiCond_Always);
-    ImGui::SetNextWindowSize(ImVec2(fraction * work.x, height), ImGuiCond_Always);
+    drawTitleAndPlacePanel("LEADERBOARD", 0.3f, 0.8f, 0.75f, 60.0f, 40.0f);
     bool back = false;
     if (ImGui::Begin("##LeaderboardPanel", nullptr,
                      ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |

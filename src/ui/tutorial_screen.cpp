@@ -89,14 +89,7 @@ void drawTutorialScreen(ScreenContext& context) {
     const float s = gUI.uiScale;
     const ImGuiViewport& viewport = *ImGui::GetMainViewport();
     const ImVec2 work = viewport.WorkSize;
-    drawNeonTitle("TUTORIAL", 0.4f, 0.9f);
-    const float y =
-        std::max(viewport.WorkPos.y + 0.08f * work.y + ImGui::CalcTextSize("TUTORIAL").y + 120.0f * s,
-                 neonTitleRect("TUTORIAL").y1);
-    const float fraction = panelWidthFraction(0.65f);
-    ImGui::SetNextWindowPos(ImVec2(viewport.WorkPos.x + (1.0f - fraction) / 2.0f * work.x, y),
-                            ImGuiCond_Always, ImVec2(0, 0));
-    ImGui::SetNextWindowSize(ImVec2(fraction * work.x, work.y - (y - viewport.WorkPos.y) - 70.0f * s));
+    drawTitleAndPlacePanel("TUTORIAL", 0.4f, 0.9f, 0.65f, 120.0f, 70.0f);
     if (ImGui::Begin("##TutorialPanel", nullptr, screenPanelFlags())) {
         const float b = 125.2f * s;
         const ImVec2 button(std::min(300.0f * s, 0.3f * ImGui::GetWindowWidth()), b);

@@ -14,6 +14,21 @@
 
 float panelWidthFraction(float landscape) { return gUI.portrait ? 0.92f : landscape; }
 
+void drawTitleAndPlacePanel(const char* title, float hueSpeed, float saturation, float widthFraction,
+                            float gap, float bottomMargin) {
+    const float s = gUI.uiScale;
+    const ImGuiViewport& viewport = *ImGui::GetMainViewport();
+    const ImVec2 work = viewport.WorkSize;
+    drawNeonTitle(title, hueSpeed, saturation);
+    const float top = std::max(viewport.WorkPos.y + 0.08f * work.y + ImGui::CalcTextSize(title).y + gap * s,
+                               neonTitleRect(title).y1);
+    const float fraction = panelWidthFraction(widthFraction);
+    ImGui::SetNextWindowPos(ImVec2(viewport.WorkPos.x + (1.0f - fraction) / 2.0f * work.x, top),
+                            ImGuiCond_Always, ImVec2(0, 0));
+    ImGui::SetNextWindowSize(
+        ImVec2(fraction * work.x, work.y - (top - viewport.WorkPos.y) - bottomMargin * s), ImGuiCond_Always);
+}
+
 void pushUIFont(ImFont* font) { ImGui::PushFont(font, font != nullptr ? font->LegacySize : 0.0f); }
 
 // The title's font size for scale 1 (pushed; the GUI scale applies on top) and its top left: the

@@ -21,6 +21,14 @@ struct TitleRect {
 };
 TitleRect neonTitleRect(const char* text);
 
+// Draws a full-screen menu's title (drawNeonTitle) and places the next window, the screen's panel,
+// under it: centred, panelWidthFraction(widthFraction) of the window across, its top `gap` design
+// pixels below the title's text line in the current font (or at the glow's bottom when that is
+// lower), its bottom `bottomMargin` design pixels above the window's bottom. Call just before the
+// panel's ImGui::Begin.
+void drawTitleAndPlacePanel(const char* title, float hueSpeed, float saturation, float widthFraction,
+                            float gap, float bottomMargin);
+
 // Pushes `font` at its own size (the size it was loaded at, scale 1); the GUI's scale applies on
 // top (style.FontScaleMain). Pop with ImGui::PopFont. A null font keeps the current one.
 void pushUIFont(ImFont* font);
