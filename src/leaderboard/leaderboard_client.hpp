@@ -42,8 +42,6 @@ void httpDatabaseShutdown(double waitSeconds = 1.0);
 // left running. Leaves the gate open (tests use it to wait for an upload).
 bool httpDatabaseWait(double waitSeconds);
 
-// Opens the gate again and forgets finished threads (for tests that start several clients).
-void httpDatabaseReset();
 
 // What proves who the game is, sent only where credentialRoute allows it (else the request goes
 // without them, logging "Not sending the leaderboard credentials over plain HTTP to %s" once per

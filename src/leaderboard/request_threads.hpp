@@ -16,6 +16,10 @@ struct CallbackGate {
 // thread abandoned at shut-down may outlive everything else). Any thread.
 void startRequestThread(std::function<void(CallbackGate&)> work);
 
+// Opens the gate again and forgets finished threads, so that a test can start the client afresh
+// after httpDatabaseShutdown. Tests only; main thread, with no request running.
+void httpDatabaseReset();
+
 // Calls `call` under the gate, unless the game has shut down.
 template <class Call> void deliver(CallbackGate& gate, Call&& call) {
     std::lock_guard<std::mutex> lock(gate.mutex);

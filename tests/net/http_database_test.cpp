@@ -4,6 +4,7 @@
 #include "leaderboard/leaderboard_cache.hpp"
 #include "leaderboard/leaderboard_client.hpp"
 #include "leaderboard/leaderboard_document.hpp"
+#include "leaderboard/request_threads.hpp"
 #include "net_test_support.hpp"
 #include "prefs/player_keys.hpp"
 #include "ui/leaderboard_screen.hpp"
