@@ -408,7 +408,7 @@ void runMainLoop(App& app) {
 // ---- Shut-down ----
 
 void appShutdown(App& app) {
-    std::fputs("Shutting down application...\n", stdout);
+    logMessage("Shutting down application...");
     std::fflush(stdout);
     audioShutdown(app.audio);
     uiShutdown();

@@ -27,7 +27,7 @@ template <typename F> SDL_FunctionPointer* slotOf(F& member) {
 bool loadGLFunctions() { return loadGLFunctionsWith(SDL_GL_GetProcAddress); }
 
 bool loadGLFunctionsWith(GLProcLookup lookup) {
-    std::fputs("Loading OpenGL functions...\n", stdout);
+    logMessage("Loading OpenGL functions...");
     const GLEntry entries[] = {
 #define VIBRELLE_GL_ENTRY(name, type, critical) {#name, critical, slotOf(gGL.name)},
         VIBRELLE_GL_FUNCTIONS(VIBRELLE_GL_ENTRY)
@@ -41,14 +41,14 @@ bool loadGLFunctionsWith(GLProcLookup lookup) {
         }
     }
     if (allCritical) {
-        std::fputs("OpenGL functions loaded successfully!\n", stdout);
+        logMessage("OpenGL functions loaded successfully!");
         std::fflush(stdout);
         return true;
     }
-    std::fputs("Failed to load critical OpenGL functions\n", stderr);
+    logError(stderr, "Failed to load critical OpenGL functions");
     for (const GLEntry& entry : entries) {
         if (entry.critical && *entry.slot == nullptr) {
-            std::fprintf(stderr, "  %s failed to load\n", entry.name);
+            logError(stderr, "  %s failed to load", entry.name);
         }
     }
     std::fflush(stderr);

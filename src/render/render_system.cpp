@@ -122,9 +122,9 @@ bool checkGLVersion(int major, int minor) {
 }
 
 bool initGLState(RenderState& render) {
-    std::printf("OpenGL Vendor: %s\n", glText(GL_VENDOR));
-    std::printf("OpenGL Renderer: %s\n", glText(GL_RENDERER));
-    std::printf("OpenGL Version: %s\n", glText(GL_VERSION));
+    logMessage("OpenGL Vendor: %s", glText(GL_VENDOR));
+    logMessage("OpenGL Renderer: %s", glText(GL_RENDERER));
+    logMessage("OpenGL Version: %s", glText(GL_VERSION));
     std::fflush(stdout);
     GLint major = 0, minor = 0;
     if (gGL.glGetIntegerv) {
