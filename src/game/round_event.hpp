@@ -1,0 +1,31 @@
+#pragma once
+// The player's inputs as a round takes them: each press or release with its own moment on the song
+// clock, the device it came from and what it pressed (a key, or a point of the drawable area).
+// Plain data: the input layer makes them from the platform's events, a round applies them in time
+// order, and a replay stores them.
+#include <cstdint>
+
+// Press or release.
+enum class InputKind : std::uint8_t { Press = 0, Release = 1 };
+
+// Where an input came from. Pointers (mouse, finger) carry a position; keys and gamepad buttons
+// carry a key or button code.
+enum class InputDevice : std::uint8_t { Key = 0, Mouse = 1, Finger = 2, Gamepad = 3 };
+
+// One input event of a round.
+struct RoundEvent {
+    std::int64_t songTimeUs = 0; // its moment on the song clock, in whole microseconds
+    InputKind kind = InputKind::Press;
+    InputDevice device = InputDevice::Key;
+    std::uint64_t id = 0;  // which finger (its platform id); 0 for the mouse, keys and buttons
+    std::uint32_t key = 0; // the key or button code (Key, Gamepad); 0 for pointers
+    float x = 0.0f;        // pointers: drawable pixels from the left edge
+    float y = 0.0f;        // pointers: drawable pixels from the bottom edge (the circles' space)
+};
+
+// A pause within a round: the song stopped at `atUs` and play went on from `resumeUs` (at most
+// `atUs`: a rewind), both on the song clock in microseconds.
+struct RoundPause {
+    std::int64_t atUs = 0;
+    std::int64_t resumeUs = 0;
+};
