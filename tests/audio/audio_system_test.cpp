@@ -151,7 +151,7 @@ TEST_F(AudioSystemTest, StopThenPlayRestartsStemsAndKeepsLayersUntilUnloaded) {
     EXPECT_EQ(audio.engine, nullptr);
 }
 
-TEST_F(AudioSystemTest, SetBpmRecordsTheTempoAndKeepsNativeSpeed) {
+TEST_F(AudioSystemTest, SetBpmLogsTheTempoAndKeepsNativeSpeed) {
     EXPECT_EQ(stdoutOf([&] { setBpm(audio, 95.0f); }), "BPM set to 95 (no playback speed change needed)\n");
     addStem("a.wav", 1000, 0.1f);
     stdoutOf([&] { playAllStems(audio); });
