@@ -40,9 +40,11 @@ json accepted(int accepted, int skipped, const json& errors = json::array(), int
 // The reply of a refusal: the status and a JSON body saying why.
 void expectRefusal(const Reply& reply, int status, const std::string& what) {
     EXPECT_EQ(reply.status, status) << what << ": " << reply.body;
+    // value(), not a const operator[], which is undefined for a missing key.
     const json body = json::parse(reply.body, nullptr, false);
-    EXPECT_TRUE(body.is_object() && body["success"] == false && body["error"].is_string() &&
-                !body["error"].get<std::string>().empty())
+    const json error = body.is_object() ? body.value("error", json()) : json();
+    EXPECT_TRUE(body.is_object() && body.value("success", json()) == false && error.is_string() &&
+                !error.get<std::string>().empty())
         << what << ": " << reply.body;
 }
 
