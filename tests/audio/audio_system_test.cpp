@@ -151,9 +151,8 @@ TEST_F(AudioSystemTest, StopThenPlayRestartsStemsAndKeepsLayersUntilUnloaded) {
     EXPECT_EQ(audio.engine, nullptr);
 }
 
-TEST_F(AudioSystemTest, SetBpmRecordsTheTempoAndKeepsNativeSpeed) {
+TEST_F(AudioSystemTest, SetBpmLogsTheTempoAndKeepsNativeSpeed) {
     EXPECT_EQ(stdoutOf([&] { setBpm(audio, 95.0f); }), "BPM set to 95 (no playback speed change needed)\n");
-    EXPECT_EQ(audio.bpm, 95.0f);
     addStem("a.wav", 1000, 0.1f);
     stdoutOf([&] { playAllStems(audio); });
     EXPECT_EQ(stdoutOf([&] { setBpm(audio, 128.5f); }),
@@ -162,64 +161,13 @@ TEST_F(AudioSystemTest, SetBpmRecordsTheTempoAndKeepsNativeSpeed) {
     EXPECT_DOUBLE_EQ(audio.engine->getStreamTime(audio.voiceGroup), 100.0 / 44100.0);
 }
 
-TEST_F(AudioSystemTest, StemWithMidiKeepsItsAudioWhenTheChartFails) {
-    // One track: middle C on at tick 0, off at tick 96 (a quarter note at 120 BPM).
-    std::vector<unsigned char> midi = {'M', 'T', 'h',  'd',  0,   0,   0,    6,    0,    0,   0,    1,
-                                       0,   96,  'M',  'T',  'r', 'k', 0,    0,    0,    12,  0x00, 0x90,
-                                       60,  100, 0x60, 0x80, 60,  64,  0x00, 0xFF, 0x2F, 0x00};
-    const std::string midiPath = dir.write("chart.mid", midi), audioPath = audioFixturePath("stem.ogg");
-    ::testing::internal::CaptureStderr();
-    stdoutOf([&] {
-        EXPECT_FALSE(loadStemWithMidi(audio, audioPath, dir.path().string() + "/missing.mid"));
-        EXPECT_FALSE(loadStemWithMidi(audio, audioFixturePath("missing.ogg"), midiPath));
-        EXPECT_TRUE(loadStemWithMidi(audio, audioPath, midiPath));
-    });
-    ::testing::internal::GetCapturedStderr();
-    ASSERT_EQ(audio.stems.size(), 2u);
-    EXPECT_FALSE(audio.stems[0].chart.loaded);
-    EXPECT_TRUE(audio.stems[1].chart.loaded);
-    EXPECT_EQ(audio.stems[1].chart.notes.size(), 2u);
-    EXPECT_DOUBLE_EQ(audio.stems[1].chart.audioLength, 0.1);
-}
-
 // ---- Through SDL's output device ----
 
-TEST(AudioSystemDevice, PlaysThroughTheDummyDriver) {
-    setenv("SDL_AUDIO_DRIVER", "dummy", 0);
-    AudioSystem audio;
-    bool ok = false;
-    const std::string log = stdoutOf([&] { ok = audioInit(audio); });
-    ASSERT_TRUE(ok);
-    // The default device period, and the latency the clock takes off (at least a period).
-    EXPECT_EQ(log.rfind("miniaudio audio system initialized successfully.\n"
-                        "Audio device: 1024 frames per period (23.2 ms), output latency ",
-                        0),
-              0u)
-        << log;
-    EXPECT_EQ(audio.engine->getBackendBufferFrames(), 1024);
-    EXPECT_GE(audio.engine->lastMixReport().latency, 1024.0 / 44100.0);
-
-    stdoutOf([&] {
-        ok = loadStem(audio, audioFixturePath("stem.wav"));
-        playAllStems(audio);
-    });
-    ASSERT_TRUE(ok);
-    // The device's own thread drives the mix: the group clock starts moving.
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (audio.engine->getStreamTime(audio.voiceGroup) == 0.0 &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::yield();
-    }
-    EXPECT_GT(audio.engine->getStreamTime(audio.voiceGroup), 0.0);
-    EXPECT_TRUE(audio.engine->isValidVoiceHandle(audio.stems[0].voice));
-
-    EXPECT_EQ(stdoutOf([&] { audioShutdown(audio); }), "miniaudio audio system shut down.\n");
-}
-
-// The device closed and opened again with a shorter, then a longer period while a stem plays
-// (SDL's dummy driver plays in real time; heard_clock_test follows the clock across a reopen on a
-// simulated device). The clock, read all along on another thread, never steps back, does not
-// skip what the old device held and never played, and goes on with the new device.
+// The device's own thread drives the mix (SDL's dummy driver plays in real time). The device is
+// closed and opened again with a shorter, then a longer period while a stem plays
+// (heard_clock_test follows the clock across a reopen on a simulated device). The clock, read all
+// along on another thread, never steps back, does not skip what the old device held and never
+// played, and goes on with the new device.
 TEST(AudioSystemDevice, TheClockGoesOnWithoutASkipAcrossAReopen) {
     setenv("SDL_AUDIO_DRIVER", "dummy", 0);
     AudioSystem audio;
@@ -275,6 +223,7 @@ TEST(AudioSystemDevice, TheClockGoesOnWithoutASkipAcrossAReopen) {
         EXPECT_EQ(engine.getBackendBufferFrames(), int(period));
         EXPECT_EQ(audio.devicePeriodFrames, period);
         EXPECT_TRUE(reaches(held + 0.2)) << "the new device plays on";
+        EXPECT_GE(engine.lastMixReport().latency, period / 44100.0) << "the latency the clock takes off";
     }
     done = true;
     reader.join();

@@ -1,8 +1,7 @@
 #pragma once
 // One stem at a time, as the tests load them: the level loader decodes all of a level's stems at
-// once (decodeStemFiles) and adds them (addDecodedStem); these do both for a single file.
+// once (decodeStemFiles) and adds them (addDecodedStem); this does both for a single file.
 #include "audio/audio_system.hpp"
-#include "audio/midi_chart.hpp"
 
 #include <string>
 
@@ -13,13 +12,4 @@
 inline bool loadStem(AudioSystem& audio, const std::string& path) {
     std::vector<DecodedStem> decoded = decodeStemFiles(audio, {path}, 1);
     return addDecodedStem(audio, decoded[0]);
-}
-
-// loadStem, then loadMidiChart into the new stem's chart. False when the audio failed (nothing
-// added); otherwise the chart load's result (a stem whose chart failed stays, without notes).
-inline bool loadStemWithMidi(AudioSystem& audio, const std::string& audioPath, const std::string& midiPath) {
-    if (!loadStem(audio, audioPath)) {
-        return false;
-    }
-    return loadMidiChart(audio.stems.back().chart, midiPath);
 }

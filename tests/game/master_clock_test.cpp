@@ -5,6 +5,7 @@
 #include "render/render_system.hpp"
 
 #include "audio/audio_test_util.hpp"
+#include "game_test_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -16,17 +17,12 @@
 
 namespace {
 
-// A stem with a loaded chart of the given note times (sorted, as charts are), no audio.
+// A stem with a loaded chart of notes at `times` (sorted, as charts are), each on a key of its own.
 void addStem(AudioSystem& audio, double length, std::vector<double> times) {
-    LoadedStem& stem = audio.stems.emplace_back();
-    stem.active = true;
-    stem.chart.loaded = true;
-    stem.chart.audioLength = length;
     std::sort(times.begin(), times.end());
+    std::vector<MidiNoteEvent>& notes = gametest::addStem(audio, length).chart.notes;
     for (double t : times) {
-        MidiNoteEvent& note = stem.chart.notes.emplace_back();
-        note.time = t;
-        note.note = 60 + static_cast<int>(stem.chart.notes.size());
+        notes.push_back(gametest::noteOn(t, 61 + static_cast<int>(notes.size())));
     }
 }
 
