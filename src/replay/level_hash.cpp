@@ -36,8 +36,12 @@ bool readHashedFile(const std::string& path, bool missingIsEmpty, std::string& b
         return false;
     }
     // The game plays a stem whose chart is not a file it can load (a folder, say) without notes.
-    if (missingIsEmpty && !S_ISREG(info.st_mode)) {
-        return true;
+    // Nothing else is opened: a named pipe would block the read for ever.
+    if (!S_ISREG(info.st_mode)) {
+        if (!missingIsEmpty) {
+            error = path + ": not a regular file";
+        }
+        return missingIsEmpty;
     }
     if (static_cast<std::uint64_t>(info.st_size) > kMaxHashedFileBytes) {
         error = path + ": " + std::to_string(info.st_size) + " bytes, more than the " +

@@ -21,7 +21,8 @@ bool levelHash(const std::string& manifestBytes, const std::vector<std::string>&
 // and cleaned as the game loads it. `loopLengthUs` is the caller's: the level's loop length once
 // loaded (every chart's audioLength after padStemsToLongest, the longest stem's length, in
 // seconds) times 1 000 000, rounded to the nearest whole number (std::llround). False, with the
-// reason in `error` and logged with logError, when the manifest cannot be read or parsed, or a
-// file is larger than kMaxHashedFileBytes or cannot be read for another reason than being missing.
+// reason in `error` and logged with logError, when the manifest is not a regular file or cannot be
+// read or parsed, or a file is larger than kMaxHashedFileBytes or cannot be read for another reason
+// than being missing. A chart that is not a regular file (a folder, a named pipe) counts as empty.
 bool levelHashOfFolder(const std::string& folder, std::int64_t loopLengthUs, std::string& hash,
                        std::string& error);

@@ -429,7 +429,8 @@ namespace {
 bool readUpTo(const std::string& path, std::uint64_t limit, bool whole, std::string& bytes,
               std::string& error) {
     bytes.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a named pipe is refused below rather than waited on for ever.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         error = fileErrorText(errno);
         return false;

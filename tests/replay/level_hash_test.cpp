@@ -3,6 +3,8 @@
 #include "capture.hpp"
 #include "temp_dir.hpp"
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 namespace {
@@ -45,6 +47,7 @@ TEST(LevelHash, AFolderHashesItsManifestAndChartsInStemOrder) {
     writeText(level.file("a.mid"), "chart A");
     std::filesystem::create_directory(level.path() / "charts");
     writeText(level.file("charts/b.mid"), "chart B");
+    ASSERT_EQ(::mkfifo(level.file("gone.mid").c_str(), 0600), 0); // read, it would block: not a chart
     std::string hash, error;
     ASSERT_TRUE(levelHashOfFolder(level.path().string(), 90000000, hash, error)) << error;
     EXPECT_EQ(hash, hashOf(manifest, {"chart A", "chart B", "", ""}, 90000000));
@@ -53,6 +56,9 @@ TEST(LevelHash, AFolderHashesItsManifestAndChartsInStemOrder) {
         errorsOf([&] { EXPECT_FALSE(levelHashOfFolder(level.file("nowhere"), 90000000, hash, error)); });
     EXPECT_NE(error.find("level.json"), std::string::npos) << error;
     EXPECT_NE(logged.find(error), std::string::npos);
+    std::filesystem::create_directory(level.path() / "piped");
+    ASSERT_EQ(::mkfifo(level.file("piped/level.json").c_str(), 0600), 0);
+    errorsOf([&] { EXPECT_FALSE(levelHashOfFolder(level.file("piped"), 90000000, hash, error)); });
 }
 
 } // namespace

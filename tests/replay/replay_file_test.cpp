@@ -4,6 +4,7 @@
 #include "replay/replay_test_support.hpp"
 #include "temp_dir.hpp"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -131,6 +132,11 @@ TEST(ReplayFile, AHugeFileIsRefusedByItsSize) {
     EXPECT_NE(error.find("the file is 100000000 bytes, more than the 16777216"), std::string::npos) << error;
     EXPECT_NE(error.find(path), std::string::npos);
     EXPECT_NE(logged.find(error), std::string::npos) << logged;
+
+    // A named pipe with no writer would block a plain open for ever.
+    ASSERT_EQ(::mkfifo(folder.file("pipe.vbr").c_str(), 0600), 0);
+    errorsOf([&] { EXPECT_FALSE(readReplayFile(folder.file("pipe.vbr"), read, error)); });
+    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
 }
 
 } // namespace
