@@ -81,8 +81,9 @@ bool decodeReplay(std::string_view bytes, Replay& replay, std::string& error);
 // refused (checkReplay) or the file could not be written.
 bool writeReplayFile(const std::string& path, const Replay& replay, std::string& error);
 
-// Reads the replay file at `path`. Refuses a file larger than kMaxReplayFileBytes by its size,
-// before reading any of it, and everything decodeReplay refuses. False, with the reason (naming
+// Reads the replay file at `path`. Refuses what is not a regular file (without waiting on a named
+// pipe), a file larger than kMaxReplayFileBytes by its size, before reading any of it, and
+// everything decodeReplay refuses. False, with the reason (naming
 // the path) in `error` and logged with logError.
 bool readReplayFile(const std::string& path, Replay& replay, std::string& error);
 

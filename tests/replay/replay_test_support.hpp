@@ -9,30 +9,27 @@
 #include <tuple>
 #include <vector>
 
-// Pointer play with a rewinding pause: the events after it go back in song time.
+// Keyboard play by the bot, with a rewinding pause: the events after it go back in song time.
 inline Replay sampleReplay() {
-    Replay replay;
-    replay.levelName = "Neon Drive \xE2\x99\xAA"; // "♪"
-    replay.levelHash = std::string(62, 'a') + "0f";
-    replay.gameVersion = "0.0.1";
-    replay.inputMode = ReplayInputMode::Keyboard;
-    replay.audioOffsetMs = -42;
-    replay.drawableWidth = 1920;
-    replay.drawableHeight = 1080;
-    replay.startedAtMs = 1796600000123;
-    replay.endedAtMs = 1796600065456;
-    replay.bot = true;
-    replay.result = {12345, 67, 5, 8, 120, 7};
-    replay.events = {
-        {1000000, InputKind::Press, InputDevice::Key, 0, 97, 0.0f, 0.0f},
-        {1100000, InputKind::Release, InputDevice::Key, 0, 97, 0.0f, 0.0f},
-        {2000000, InputKind::Press, InputDevice::Finger, 0x1234567890ABCDEFull, 0, 512.5f, 300.25f},
-        {2000000, InputKind::Press, InputDevice::Mouse, 0, 0, 10.0f, 1079.0f},
-        {1500000, InputKind::Press, InputDevice::Gamepad, 0, 3, 0.0f, 0.0f}, // after the rewind
-        {-500, InputKind::Release, InputDevice::Finger, 0x1234567890ABCDEFull, 0, -1.5f, 2e6f},
-    };
-    replay.pauses = {{2500000, 1400000}, {1600000, -1000}};
-    return replay;
+    Replay r{"Neon Drive \u266A",
+             "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef",
+             "0.0.1",
+             ReplayInputMode::Keyboard,
+             -42,
+             1920,
+             1080,
+             1796600000123,
+             1796600065456,
+             true};
+    r.result = {12345, 67, 5, 8, 120, 7};
+    r.events = {{1000000, InputKind::Press, InputDevice::Key, 0, 97, 0.0f, 0.0f},
+                {1100000, InputKind::Release, InputDevice::Key, 0, 97, 0.0f, 0.0f},
+                {2000000, InputKind::Press, InputDevice::Finger, 0x1234567890ABCDEFull, 0, 512.5f, 300.25f},
+                {2000000, InputKind::Press, InputDevice::Mouse, 0, 0, 10.0f, 1079.0f},
+                {1500000, InputKind::Press, InputDevice::Gamepad, 0, 3, 0.0f, 0.0f},
+                {-500, InputKind::Release, InputDevice::Finger, 0x1234567890ABCDEFull, 0, -1.5f, 2e6f}};
+    r.pauses = {{2500000, 1400000}, {1600000, -1000}}; // the fifth event and the sixth come after each
+    return r;
 }
 
 // Every field of a replay, for comparing two whole.
