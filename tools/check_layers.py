@@ -21,7 +21,7 @@ FLOORS = [
     ["base"],  # logging, file I/O, JSON text, UTF-8
     ["audio"],  # decoding, mixing, MIDI and charts (audio/midi belongs to audio)
     ["game"],  # the rules: circles, judgement, scoring, the game state and its clock step
-    ["render", "level", "leaderboard", "prefs", "authoring"],
+    ["render", "level", "leaderboard", "prefs", "authoring", "replay"],
     ["ui"],  # the GUI core, shared widgets and screens
     ["app", "server"],  # wiring, main loop and threads; the leaderboard server program
 ]
@@ -39,8 +39,9 @@ ALLOWED_CIRCLES = {
 }
 
 # Folders whose files, and every file of ours they include, reach no windowing, GL, GUI, audio
-# device or HTTP library: the rules link alone (the leaderboard server links them too).
-PURE_FOLDERS = ["base", "game"]
+# device or HTTP library: the rules and the replays link alone (the leaderboard server and
+# command-line tools link them too).
+PURE_FOLDERS = ["base", "game", "replay"]
 IMPURE_HEADERS = re.compile(r"^(SDL|imgui|GL/|miniaudio|httplib)")
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')

@@ -1,10 +1,9 @@
 #include "level/level_manifest.hpp"
 
+#include "base/file_io.hpp"
+#include "base/json_text.hpp"
 #include "base/log.hpp"
 
-#include "base/json_text.hpp"
-
-#include <SDL3/SDL.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -127,14 +126,12 @@ bool parseLevelManifestText(const std::string& text, const std::string& path, Le
 }
 
 bool parseLevelManifest(const std::string& path, LevelDefinition& level) {
-    size_t size = 0;
-    void* data = SDL_LoadFile(path.c_str(), &size);
-    if (!data || size == 0) {
-        SDL_free(data);
+    // Plain file reading, not SDL's: the replay library reads manifests for the level hash in
+    // programs that have no SDL (the replay checker, the leaderboard server).
+    std::string text;
+    if (!readWholeFile(path, text) || text.empty()) {
         logError(stderr, "Failed to read level JSON: %s", path.c_str());
         return false;
     }
-    const std::string text(static_cast<const char*>(data), size);
-    SDL_free(data);
     return parseLevelManifestText(text, path, level);
 }

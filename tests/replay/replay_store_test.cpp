@@ -1,0 +1,89 @@
+#include "replay/replay_store.hpp"
+
+#include "capture.hpp"
+#include "replay/replay_test_support.hpp"
+#include "temp_dir.hpp"
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(ReplayStore, LevelFolderNamesAreSafeAndDistinct) {
+    std::vector<std::string> names = {"a/b",  "a_b",  "a?b",    "..",      "../..",    ".",          "",
+                                      "a\nb", "a\\b", "C:evil", "Caf\xE9", "a\u202Eb", "\u66F2 Neon"};
+    names.push_back(std::string(300, 'x'));
+    std::set<std::string> seen;
+    for (const std::string& name : names) {
+        const std::string folder = replayLevelFolderName(name);
+        SCOPED_TRACE(folder);
+        EXPECT_TRUE(seen.insert(folder).second) << "shared by two names";
+        EXPECT_LE(folder.size(), kMaxReplayFolderNameBytes + 13);
+        EXPECT_EQ(folder.find_first_of("/\\.:?"), std::string::npos);
+        EXPECT_TRUE(std::none_of(folder.begin(), folder.end(), [](char c) { return c >= 0 && c < 0x20; }));
+    }
+    EXPECT_EQ(replayLevelFolderName("a/b"), "a_b-c14cddc033f6");
+    EXPECT_EQ(replayLevelFolderName("\u66F2 Neon").substr(0, 8), "\u66F2_Neon");
+}
+
+Replay roundOf(const std::string& level, std::int64_t endSeconds, std::int32_t score) {
+    Replay replay = sampleReplay();
+    replay.levelName = level;
+    replay.startedAtMs = (1796600000 + endSeconds) * 1000 - 60000;
+    replay.endedAtMs = (1796600000 + endSeconds) * 1000;
+    replay.result.score = score;
+    return replay;
+}
+
+std::string saved(const std::string& data, const Replay& replay) {
+    std::string path, error;
+    EXPECT_TRUE(saveReplay(data, replay, path, error)) << error;
+    return path;
+}
+
+TEST(ReplayStore, AHostileLevelNameStaysInsideTheStore) {
+    TempDir data;
+    const std::string path = saved(data.path().string(), roundOf("../../escape", 0, 5));
+    EXPECT_EQ(fs::path(path).parent_path().parent_path(), data.path() / "replays");
+    EXPECT_EQ(fs::path(path).filename(), "20261206-233220-5.vbr");
+    // The same second and score again: a second file, not a replacement.
+    const std::string again = saved(data.path().string(), roundOf("../../escape", 0, 5));
+    EXPECT_EQ(fs::path(again).filename(), "20261206-233220-5-2.vbr");
+    EXPECT_EQ(listReplays(data.path().string(), "../../escape").size(), 2u);
+}
+
+// Level A's fifteen rounds are its oldest: it keeps its ten best. B's twenty are the latest, all
+// kept, until a newer round of A pushes B's oldest (and worst) out. Foreign files stay.
+TEST(ReplayStore, PruningKeepsTheBestOfEachLevelAndTheLatestRounds) {
+    TempDir data;
+    const std::string root = data.path().string();
+    for (int t = 1; t <= 15; ++t) {
+        saved(root, roundOf("A", t, 100 - t));
+    }
+    const fs::path folderA = replayLevelFolder(root, "A");
+    writeText((folderA / "notes.txt").string(), "mine");
+    writeText((folderA / "broken.vbr").string(), "not a replay");
+    for (int t = 16; t <= 35; ++t) {
+        saved(root, roundOf("B", t, t));
+    }
+    auto scoresOf = [&](const std::string& level) { // latest first
+        std::vector<std::int32_t> scores;
+        for (const StoredReplay& replay : listReplays(root, level)) {
+            scores.push_back(replay.summary.score);
+        }
+        return scores;
+    };
+    EXPECT_EQ(scoresOf("A"), (std::vector<std::int32_t>{90, 91, 92, 93, 94, 95, 96, 97, 98, 99}));
+    EXPECT_EQ(scoresOf("B").size(), 20u);
+
+    saved(root, roundOf("A", 36, 0));
+    EXPECT_EQ(scoresOf("A"), (std::vector<std::int32_t>{0, 90, 91, 92, 93, 94, 95, 96, 97, 98, 99}));
+    EXPECT_EQ(scoresOf("B").size(), 19u);
+    EXPECT_EQ(scoresOf("B").back(), 17);
+    EXPECT_TRUE(fs::exists(folderA / "notes.txt") && fs::exists(folderA / "broken.vbr"));
+}
+
+} // namespace
