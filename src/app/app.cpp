@@ -10,6 +10,7 @@
 #include "game/game_state.hpp"
 #include "game/judgement.hpp"
 #include "game/master_clock.hpp"
+#include "game/round_progress.hpp"
 #include "leaderboard/leaderboard_cache.hpp"
 #include "leaderboard/leaderboard_client.hpp"
 #include "leaderboard/leaderboard_document.hpp"
@@ -248,6 +249,10 @@ static void togglePlayback(App& app) {
         playAllStems(app.audio);
         activateFirstStem(app.audio);
         app.game.playing = true;
+        // The song starts from its top: this frame's clock reading belonged to the run before.
+        app.game.songTime = 0.0;
+        app.game.songTimeNs = 0;
+        beginRound(app.game, roundSetupOf(app.audio, app.render.width, app.render.height), 0.0);
     } else {
         stopAllStems(app.audio);
         app.game.playing = false;
@@ -279,10 +284,14 @@ void runFrameGameplay(App& app, float dt) {
     if (app.input.toggleGui) {
         app.uiVisible = !app.uiVisible;
     }
-    // The presses first, each at its own time: one that came before a circle's time was over
-    // still finds the circle, though this frame's clock has gone past it.
-    handleGameplayInput(app.game, app.input, app.render.height);
-    updateCircles(app.game, dt);
+    // The frame's presses and releases join the round at their own song times; the round then
+    // applies everything due up to the frame's clock, in time order. Circles spawn into the
+    // window as it is now.
+    app.game.setup.width = app.render.width;
+    app.game.setup.height = app.render.height;
+    queueRoundInputs(app.game, gameplayInputEvents(app.game, app.input, app.render.height), app.game.songTime);
+    advanceRound(app.game, app.game.songTime, audioLayerRequests(app.audio));
+    updateCircleLook(app.game, app.game.songTime);
 }
 
 // Print Screen: a picture named after the local time in the player's data folder.

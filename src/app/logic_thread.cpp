@@ -4,9 +4,10 @@
 #include "audio/audio_system.hpp"
 #include "audio/stem_layering.hpp"
 #include "base/log.hpp"
-#include "game/circles.hpp"
 #include "game/master_clock.hpp"
-#include "game/scoring.hpp"
+#include "game/round_progress.hpp"
+
+#include <algorithm>
 
 #include <mutex>
 #include <thread>
@@ -17,9 +18,8 @@ void logicTick(App& app) {
     std::lock_guard<std::mutex> lock(app.gameMutex);
     if (app.audio.playing) {
         advanceMasterClock(app.audio, app.game, &app.render);
+        advanceRound(app.game, app.game.songTime, audioLayerRequests(app.audio));
     }
-    spawnTick(app.game, app.render.width, app.render.height, app.audio);
-    layerStep(app.game, app.audio, audioLayerRequests(app.audio));
     app.logicTicks.fetch_add(1, std::memory_order_relaxed);
 }
 
@@ -61,6 +61,28 @@ void advanceMasterClock(AudioSystem& audio, GameState& game, RenderState* render
 }
 
 LayerRequests audioLayerRequests(AudioSystem& audio) {
-    return {[&audio](int index, float seconds) { fadeInStem(audio, index, seconds); },
+    return {[&audio](int index) {
+                if (index >= 0 && index < static_cast<int>(audio.stems.size())) {
+                    fadeInStem(audio, index, audio.stems[static_cast<std::size_t>(index)].fadeDuration);
+                }
+            },
             [&audio](int index) { deactivateStem(audio, index); }};
+}
+
+RoundSetup roundSetupOf(const AudioSystem& audio, std::int32_t width, std::int32_t height) {
+    RoundSetup setup;
+    setup.looping = audio.looping;
+    setup.width = width;
+    setup.height = height;
+    for (const LoadedStem& stem : audio.stems) {
+        RoundStem round;
+        round.name = stem.name;
+        if (stem.chart.loaded) {
+            round.notes = stem.chart.notes;
+        }
+        const double length = stem.source ? stem.source->getLength() : stem.chart.audioLength;
+        setup.loopLength = std::max(setup.loopLength, std::max(length, stem.chart.audioLength));
+        setup.stems.push_back(std::move(round));
+    }
+    return setup;
 }

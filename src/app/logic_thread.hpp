@@ -1,6 +1,7 @@
 #pragma once
-// The 120 Hz game logic thread: master clock, circle spawning and the layer step, apart from the
-// frame rate.
+// The 120 Hz game logic thread: the master clock (the song time and the notes' pulses) and the
+// round advanced to it, apart from the frame rate.
+#include "game/game_state.hpp"
 #include "game/scoring.hpp"
 
 #include <atomic>
@@ -19,8 +20,8 @@ extern std::atomic<bool> gLogicStopRequested;
 // 120 ticks a second, rounded down to whole microseconds.
 constexpr std::chrono::nanoseconds kLogicTickPeriod{8333000};
 
-// One tick's work under the game mutex: the master clock (only while playing), the spawn step and
-// the layer step. Logic thread.
+// One tick's work under the game mutex: the master clock (only while playing), then the round
+// advanced to its song time (as far as the inputs are known). Logic thread.
 void logicTick(App& app);
 
 // The thread's body: ticks until gLogicStopRequested is set or the app stops running; each tick's
@@ -37,5 +38,10 @@ void refreshSongTime(AudioSystem& audio, GameState& game);
 // nothing unless playback runs and the voice group exists. Logic thread, with the game mutex held.
 void advanceMasterClock(AudioSystem& audio, GameState& game, RenderState* render);
 
-// The layer step's requests applied to `audio` at once: fadeInStem and deactivateStem.
+// The layer step's requests applied to `audio` at once: fadeInStem (over the stem's fade length)
+// and deactivateStem.
 LayerRequests audioLayerRequests(AudioSystem& audio);
+
+// The round's setup from the level in `audio`: each stem's name and chart (copied), the level's loop
+// (its longest stem) and whether it loops, and the drawable area `width` x `height`. Game mutex held.
+RoundSetup roundSetupOf(const AudioSystem& audio, std::int32_t width, std::int32_t height);

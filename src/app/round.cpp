@@ -1,9 +1,11 @@
 #include "app/round.hpp"
 
 #include "app/app.hpp"
+#include "app/logic_thread.hpp"
 #include "audio/stem_layering.hpp"
 #include "base/log.hpp"
 #include "leaderboard/leaderboard_client.hpp"
+#include "game/round_progress.hpp"
 #include "leaderboard/round_save.hpp"
 #include "level/level_list.hpp"
 #include "level/level_package.hpp"
@@ -162,6 +164,9 @@ bool startLevel(App& app, int index) {
             app.game.levelName = entry.name;
             resetRound(app.game);
             app.game.playing = true;
+            app.game.songTime = 0.0; // the new stems start from their top
+            app.game.songTimeNs = 0;
+            beginRound(app.game, roundSetupOf(app.audio, app.render.width, app.render.height), 0.0);
             started = true;
         }
         app.levelSwitchLockSeconds = static_cast<double>(SDL_GetPerformanceCounter() - locked) /

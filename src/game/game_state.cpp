@@ -25,6 +25,8 @@ static void clearCircles(GameState& game) {
     game.keyHolds.clear();
     game.missStreak = 0;
     game.comboAtLayerCheck = 0;
+    game.progress = RoundProgress{};
+    game.outcomes.clear();
 }
 
 void initGameState(GameState& game, std::int32_t totalLayers) {
@@ -50,6 +52,7 @@ void resetRound(GameState& game) {
 }
 
 void clearRunState(GameState& game) {
+    game.progress = RoundProgress{};
     game.circles.clear();
     game.pointerHolds.clear();
     game.keyHolds.clear();

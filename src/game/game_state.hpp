@@ -1,15 +1,18 @@
 #pragma once
-// The gameplay record: the round's counters, the names, the song clock, and the live circles that
-// the player taps or holds. Plain data; the routines that work on it live in circles.hpp,
-// judgement.hpp and scoring.hpp.
+// The gameplay record: the round's counters, the names, the song clock, the live circles that
+// the player taps or holds, and what the round is computed from (its charts, its inputs and how
+// far it has been applied). Plain data; the routines that work on it live in round_progress.hpp,
+// circles.hpp, judgement.hpp and scoring.hpp.
 //
-// Threads: the logic thread spawns circles and runs the layer step, the main thread updates,
-// judges and draws them. Nothing here locks: every caller holds the one game mutex while it
-// touches a GameState.
+// Threads: the logic thread and the main thread both advance the round (round_progress.hpp); the main
+// thread queues the inputs and draws the circles. Nothing here locks: every caller holds the one
+// game mutex while it touches a GameState.
 #include "audio/midi_chart.hpp"
 #include "game/game_rules.hpp"
+#include "game/round_event.hpp"
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <set>
@@ -37,6 +40,8 @@ struct Circle {
     std::int32_t stemIndex = 0;         // index of the stem whose chart made it
     std::int32_t channel = 0;           // MIDI channel; 1 makes a hold circle, anything else a tap circle
     bool arrived = false;               // the song clock has reached its time
+    bool retired = false;               // judged and taken off the screen (see retiredAt)
+    double retiredAt = 0.0;             // song time it was judged and retired
     std::uint32_t key = 0;              // keycode that hits it in keyboard gameplay; 0 when off at spawn
     char keyLabel = 0;                  // the key's upper-case label; 0 when off at spawn
 };
@@ -58,13 +63,53 @@ using HighScoreRequest =
 // Called for every note the master clock fires, with the render state (may be null).
 using NoteCallback = std::function<void(const MidiNoteEvent& note, RenderState* render)>;
 
-// Scratch of spawnTick: the live circles grouped by (stem, key number) so that the duplicate test
-// does not compare every candidate note with every circle. Rebuilt on each tick that needs it;
-// the buffers keep their capacity between ticks. Logic thread only.
-struct SpawnIndex {
-    std::vector<std::int32_t> head;    // per (stem 0..7, key 0..127): first circle, or -1
-    std::vector<std::int32_t> next;    // per circle: next circle with the same key, or -1
-    std::vector<std::int32_t> unusual; // circles whose stem or key lies outside the table
+// How a circle's press was graded (by accuracy: 0.9, 0.75, 0.5 and below), or that it was missed.
+enum class CircleGrade : std::uint8_t { Perfect, Great, Good, Ok, Miss };
+
+// One decision about a circle: a graded press (with how far it lay from the note: press time minus
+// note time, in milliseconds), or a miss (offset 0): unanswered, released too early, or held too
+// long. A hold's press and its miss are two decisions.
+struct CircleOutcome {
+    double noteTime = 0.0; // the circle's time on the song clock
+    std::int32_t stemIndex = 0;
+    std::int32_t note = 0;
+    CircleGrade grade = CircleGrade::Miss;
+    float offsetMs = 0.0f;
+};
+
+// One stem as a round sees it: its name (for the log) and its chart, sorted by time (empty: the
+// stem makes no circles).
+struct RoundStem {
+    std::string name;
+    std::vector<MidiNoteEvent> notes;
+};
+
+// What a round is played on, fixed when it begins (beginRound, round_progress.hpp).
+struct RoundSetup {
+    std::vector<RoundStem> stems; // in stem order: the layers; stems 0..kMaxLayers-1 make circles
+    double loopLength = 0.0;      // seconds: the level's loop, the longest stem's length
+    bool looping = true;          // false: the charts play once
+    std::int32_t width = 0;       // the drawable area circles are placed in, in pixels
+    std::int32_t height = 0;
+};
+
+// Where a stem's chart is read next: its next note occurrence, due at pass x loopLength + that
+// note's time. A stopped cursor (its layer is not unlocked) spawns nothing.
+struct StemCursor {
+    bool running = false;
+    bool exhausted = false; // the chart is over (or has no note that spawns) while the layer is unlocked
+    std::int64_t pass = 0;  // loop passes before the next note's
+    std::size_t next = 0;   // index of the next note in the stem's chart
+    double from = 0.0;      // song time the layer was unlocked: nothing spawns before it
+};
+
+// How far the round has been applied, and the inputs not applied yet.
+struct RoundProgress {
+    double applied = 0.0;             // everything due up to this song time has been applied
+    double inputsKnownUntil = 0.0;    // inputs up to this song time have been queued
+    std::deque<RoundEvent> queued;    // inputs waiting for their time, in time order
+    std::vector<RoundEvent> recorded; // every input applied this round, in order (the replay's)
+    std::vector<StemCursor> cursors;  // one per stem of the setup
 };
 
 struct GameState {
@@ -81,30 +126,32 @@ struct GameState {
     std::string levelName;
     std::string playerName;
     bool keyboardGameplay = false;
-    std::vector<MidiNoteEvent> pendingNotes; // fired by the master clock, emptied by spawnTick
+    std::vector<MidiNoteEvent> pendingNotes; // what the master clock's last step fired
     double songTime = 0.0;                   // seconds; written by the master clock
     std::uint64_t songTimeNs = 0;            // SDL tick (ns) `songTime` belongs to; 0: none yet
     double songRate = 1.0;                   // song seconds per second of SDL's clock at that reading
     NoteCallback noteCallback;
     std::vector<Circle> circles; // live circles in spawn order
+    RoundSetup setup;       // what the round is played on
+    RoundProgress progress; // how far it has been applied
     std::uint32_t comboPerLayer = kComboPerLayer;
     std::uint32_t missesPerLayerDrop = 3;
     std::uint32_t missStreak = 0;
     std::int32_t comboAtLayerCheck = 0;
 
     // Which circle (index into `circles`) each input holds. Pointer ids are the mouse
-    // (kMouseInputId) or SDL finger ids; key ids are SDL keycodes. Main thread.
+    // (kMouseInputId) or SDL finger ids; key ids are SDL keycodes.
     std::map<std::uint64_t, std::int32_t> pointerHolds;
     std::map<std::uint32_t, std::int32_t> keyHolds;
 
     // Installed by the online leaderboard client; empty means no server is asked.
     HighScoreRequest requestHighScore;
 
-    SpawnIndex spawnIndex;
-
     // How far each graded press lay from its note (press time minus note time, milliseconds), for
-    // --judge-stats. Main thread.
+    // --judge-stats.
     std::vector<float> pressOffsetsMs;
+    // Every press graded and every miss of this round, in the order they were decided.
+    std::vector<CircleOutcome> outcomes;
 };
 
 // One row of the keyboard layout: key numbers lowKey..highKey, then the keycode and label for low,

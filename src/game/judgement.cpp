@@ -61,6 +61,20 @@ std::int32_t pressPoints(double accuracy, std::int32_t note) {
     return timing * notePoints(note) * tierFactor(judgementFor(accuracy));
 }
 
+static CircleGrade gradeOf(double accuracy) {
+    switch (judgementFor(accuracy)) {
+    case Judgement::PERFECT:
+        return CircleGrade::Perfect;
+    case Judgement::GREAT:
+        return CircleGrade::Great;
+    case Judgement::GOOD:
+        return CircleGrade::Good;
+    case Judgement::OK:
+        break;
+    }
+    return CircleGrade::Ok;
+}
+
 // ---- Finding circles ----
 
 double inputSongTime(const GameState& game, std::uint64_t eventNs) {
@@ -92,7 +106,7 @@ std::int32_t findCircleAt(const GameState& game, float x, float y, double at) {
     return best;
 }
 
-static std::int32_t findCircleForKey(const GameState& game, std::uint32_t key, double at) {
+std::int32_t findCircleForKey(const GameState& game, std::uint32_t key, double at) {
     for (std::size_t i = 0; i < game.circles.size(); ++i) {
         const Circle& circle = game.circles[i];
         if (circle.active && !circle.hit && circle.key == key && circle.time - at <= kEarlyPressLimit &&
@@ -105,7 +119,9 @@ static std::int32_t findCircleForKey(const GameState& game, std::uint32_t key, d
 
 // ---- Judging ----
 
-static void retireCircle(Circle& circle) {
+static void retireCircle(Circle& circle, double at) {
+    circle.retired = true;
+    circle.retiredAt = at;
     circle.radius = 0.0f;
     circle.x = kOffScreen;
     circle.y = kOffScreen;
@@ -145,7 +161,9 @@ static void judgeHoldPress(GameState& game, Circle& circle, std::int32_t index, 
     circle.hit = true;
     // The hold runs on the song clock from the press, or from the note when pressed early.
     circle.holdFrom = std::max(at, circle.time);
-    game.pressOffsetsMs.push_back(static_cast<float>((at - circle.time) * 1000.0));
+    const float offset = static_cast<float>((at - circle.time) * 1000.0);
+    game.pressOffsetsMs.push_back(offset);
+    recordOutcome(game, circle, gradeOf(accuracy), offset);
     const double window = isFinger ? kFingerHoldPressWindow : kHoldPressWindow;
     if (std::fabs(at - circle.time) <= window) {
         addScore(game, pressPoints(accuracy, circle.note));
@@ -172,7 +190,7 @@ static void judgeHoldRelease(GameState& game, Circle& circle, bool isFinger, boo
     }
     circle.heldTime = std::max(circle.heldTime, static_cast<float>(at - circle.holdFrom));
     if (circle.holdComplete) {
-        retireCircle(circle);
+        retireCircle(circle, at);
         return;
     }
     if (isFinger) {
@@ -191,9 +209,10 @@ static void judgeHoldRelease(GameState& game, Circle& circle, bool isFinger, boo
         if (isFinger) {
             logError(stderr, "Not held long enough");
         }
+        recordOutcome(game, circle, CircleGrade::Miss);
         registerMiss(game);
     }
-    retireCircle(circle);
+    retireCircle(circle, at);
 }
 
 void judgeInput(GameState& game, std::int32_t index, bool isFinger, std::uint64_t inputId, bool isPress,
@@ -214,8 +233,10 @@ void judgeInput(GameState& game, std::int32_t index, bool isFinger, std::uint64_
             return;
         }
         circle.hit = true;
-        game.pressOffsetsMs.push_back(static_cast<float>((at - circle.time) * 1000.0));
-        retireCircle(circle);
+        const float offset = static_cast<float>((at - circle.time) * 1000.0);
+        game.pressOffsetsMs.push_back(offset);
+        recordOutcome(game, circle, gradeOf(accuracy), offset);
+        retireCircle(circle, at);
         addScore(game, pressPoints(accuracy, circle.note));
         registerSuccess(game);
         return;
@@ -235,64 +256,68 @@ static std::uint64_t stampOf(const std::map<std::uint32_t, std::uint64_t>& stamp
     return found == stamps.end() ? 0 : found->second;
 }
 
-void handleGameplayInput(GameState& game, const InputState& input, std::int32_t windowHeight) {
+static RoundEvent eventAt(const GameState& game, std::uint64_t eventNs, InputKind kind, InputDevice device) {
+    RoundEvent event;
+    event.songTimeUs = songTimeToMicros(inputSongTime(game, eventNs));
+    event.kind = kind;
+    event.device = device;
+    return event;
+}
+
+std::vector<RoundEvent> gameplayInputEvents(const GameState& game, const InputState& input,
+                                            std::int32_t windowHeight) {
+    std::vector<RoundEvent> events;
     if (!game.playing) {
-        return;
+        return events;
     }
     if (game.keyboardGameplay) {
         for (std::uint32_t key : input.keysPressed) {
-            // Keycode 0 is SDL's unknown key; circles spawned without keyboard gameplay carry 0.
-            if (key == 0) {
-                continue;
-            }
-            const double at = inputSongTime(game, stampOf(input.keyPressNs, key));
-            const std::int32_t index = findCircleForKey(game, key, at);
-            if (index >= 0 && game.keyHolds.count(key) == 0) {
-                judgeInput(game, index, false, key, true, at);
-            }
+            RoundEvent event = eventAt(game, stampOf(input.keyPressNs, key), InputKind::Press, InputDevice::Key);
+            event.key = key;
+            events.push_back(event);
         }
         for (std::uint32_t key : input.keysReleased) {
-            const auto held = game.keyHolds.find(key);
-            if (held != game.keyHolds.end()) {
-                judgeInput(game, held->second, false, key, false,
-                           inputSongTime(game, stampOf(input.keyReleaseNs, key)));
-            }
+            RoundEvent event =
+                eventAt(game, stampOf(input.keyReleaseNs, key), InputKind::Release, InputDevice::Key);
+            event.key = key;
+            events.push_back(event);
         }
     }
     const float height = static_cast<float>(windowHeight);
     for (const auto& [fingerId, touch] : input.touches) {
+        // A finger may come down and go up within one frame (a quick tap, a slow frame): both count.
         if (touch.pressed) {
-            const double at = inputSongTime(game, touch.pressNs);
-            const std::int32_t index = findCircleAt(game, touch.x, height - touch.y, at);
-            if (index >= 0) {
-                judgeInput(game, index, true, fingerId, true, at);
-            }
+            RoundEvent event = eventAt(game, touch.pressNs, InputKind::Press, InputDevice::Finger);
+            event.id = fingerId;
+            event.x = touch.x;
+            event.y = height - touch.y;
+            events.push_back(event);
         }
-        // A finger may come down and go up within one frame (a quick tap, a slow frame): its
-        // release still ends the hold its press began.
         if (touch.released) {
-            const auto held = game.pointerHolds.find(fingerId);
-            if (held != game.pointerHolds.end()) {
-                judgeInput(game, held->second, true, fingerId, false, inputSongTime(game, touch.releaseNs));
-            }
+            RoundEvent event = eventAt(game, touch.releaseNs, InputKind::Release, InputDevice::Finger);
+            event.id = fingerId;
+            event.x = touch.x;
+            event.y = height - touch.y;
+            events.push_back(event);
         }
     }
     // Touches also arrive as mouse events; while any finger is tracked the mouse is ignored.
-    if (!input.touches.empty()) {
-        return;
-    }
-    if (input.mousePressed) {
-        const double at = inputSongTime(game, input.mousePressNs);
-        const std::int32_t index = findCircleAt(game, input.mouseX, height - input.mouseY, at);
-        if (index >= 0) {
-            judgeInput(game, index, false, kMouseInputId, true, at);
+    if (input.touches.empty()) {
+        if (input.mousePressed) {
+            RoundEvent event = eventAt(game, input.mousePressNs, InputKind::Press, InputDevice::Mouse);
+            event.x = input.mouseX;
+            event.y = height - input.mouseY;
+            events.push_back(event);
+        }
+        if (input.mouseReleased) {
+            RoundEvent event = eventAt(game, input.mouseReleaseNs, InputKind::Release, InputDevice::Mouse);
+            event.x = input.mouseX;
+            event.y = height - input.mouseY;
+            events.push_back(event);
         }
     }
-    if (input.mouseReleased) {
-        const auto held = game.pointerHolds.find(kMouseInputId);
-        if (held != game.pointerHolds.end()) {
-            judgeInput(game, held->second, false, kMouseInputId, false,
-                       inputSongTime(game, input.mouseReleaseNs));
-        }
-    }
+    // In time order; the order above (keys, fingers, mouse; presses before releases) among equals.
+    std::stable_sort(events.begin(), events.end(),
+                     [](const RoundEvent& a, const RoundEvent& b) { return a.songTimeUs < b.songTimeUs; });
+    return events;
 }

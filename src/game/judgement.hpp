@@ -1,10 +1,13 @@
 #pragma once
-// Hit judgement: this frame's key presses, finger touches and mouse clicks become presses and
-// releases on circles, graded by how close they land to the note time.
+// Hit judgement: presses and releases of keys, fingers and the mouse on circles, graded by how close
+// they land to the note time; and the frame's input turned into the round's events.
 #include "game/game_rules.hpp"
 #include "game/game_state.hpp"
 
+#include "game/round_event.hpp"
+
 #include <cstdint>
+#include <vector>
 
 struct InputState;
 
@@ -28,12 +31,12 @@ std::int32_t pressPoints(double accuracy, std::int32_t note);
 // timestamp (0), or a clock never read, is taken at the clock's last value.
 double inputSongTime(const GameState& game, std::uint64_t eventNs);
 
-// The frame's gameplay input: keys (in keyboard gameplay), then fingers, then the mouse (only
-// while no finger is tracked), each judged at the song time of its own event, not of the frame.
-// Pointer y is measured downward in a window `windowHeight` pixels high and flipped to the
-// circles' upward space. Does nothing unless a round is playing.
-// Main thread, before the frame's updateCircles, game mutex held.
-void handleGameplayInput(GameState& game, const InputState& input, std::int32_t windowHeight);
+// The frame's gameplay input as the round's events, in time order: keys (in keyboard gameplay),
+// fingers, and the mouse (only while no finger is tracked), each at the song time of its own event
+// (inputSongTime), pointers in the circles' space (y flipped upward in a window `windowHeight`
+// pixels high). None unless a round is playing. Main thread, game mutex held.
+std::vector<RoundEvent> gameplayInputEvents(const GameState& game, const InputState& input,
+                                            std::int32_t windowHeight);
 
 // The index of the nearest pressable circle whose centre lies within its target radius + 2 px of
 // (x, y) (circle space, y upward), the older one on a tie; -1 when there is none. Pressable at song
@@ -43,8 +46,11 @@ inline std::int32_t findCircleAt(const GameState& game, float x, float y) {
     return findCircleAt(game, x, y, game.songTime);
 }
 
+// The first pressable circle (as above) whose key is `key`, in keyboard gameplay; -1 when none.
+std::int32_t findCircleForKey(const GameState& game, std::uint32_t key, double at);
+
 // One press or release of input `inputId` on circle `index` at song time `at`; `isFinger` selects
-// the finger rules (wider hold press window, messages on stderr). Main thread.
+// the finger rules (wider hold press window, messages on stderr). Game mutex held.
 void judgeInput(GameState& game, std::int32_t index, bool isFinger, std::uint64_t inputId, bool isPress,
                 double at);
 inline void judgeInput(GameState& game, std::int32_t index, bool isFinger, std::uint64_t inputId,

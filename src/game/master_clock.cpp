@@ -53,6 +53,7 @@ int dueRanges(const std::vector<MidiNoteEvent>& notes, double lastPosition, doub
 } // namespace
 
 void advanceMasterClockTo(AudioSystem& audio, GameState& game, RenderState* render, double now) {
+    game.pendingNotes.clear();
     std::vector<MidiNoteEvent> fired;
     for (size_t s = 0; s < audio.stems.size(); ++s) {
         LoadedStem& stem = audio.stems[s];

@@ -10,6 +10,7 @@ struct RenderState;
 
 // Fires the due notes of every active stem with a loaded chart, with the song time given by the
 // caller (seconds since playback started; grows across loops), to the game state's noteCallback
-// (with `render`, which the game passes on unread; no callback without one) and its pendingNotes.
+// (with `render`, which the game passes on unread; no callback without one) and into its
+// pendingNotes (which then hold this step's notes only).
 // Reads the stems' charts and flags only. Logic thread, with the game mutex held.
 void advanceMasterClockTo(AudioSystem& audio, GameState& game, RenderState* render, double now);

@@ -3,6 +3,7 @@
 // clock, the device it came from and what it pressed (a key, or a point of the drawable area).
 // Plain data: the input layer makes them from the platform's events, a round applies them in time
 // order, and a replay stores them.
+#include <cmath>
 #include <cstdint>
 
 // Press or release.
@@ -22,6 +23,16 @@ struct RoundEvent {
     float x = 0.0f;        // pointers: drawable pixels from the left edge
     float y = 0.0f;        // pointers: drawable pixels from the bottom edge (the circles' space)
 };
+
+// A song time in whole microseconds, as events carry it (rounded to the nearest; a time that is not
+// finite goes to the far end it points at).
+inline std::int64_t songTimeToMicros(double seconds) {
+    constexpr double kFar = 4e12; // seconds: past any song, and well inside the range of the microseconds
+    if (!(std::fabs(seconds) < kFar)) {
+        return seconds > 0 ? static_cast<std::int64_t>(kFar * 1e6) : -static_cast<std::int64_t>(kFar * 1e6);
+    }
+    return static_cast<std::int64_t>(std::llround(seconds * 1e6));
+}
 
 // A pause within a round: the song stopped at `atUs` and play went on from `resumeUs` (at most
 // `atUs`: a rewind), both on the song clock in microseconds.

@@ -1,6 +1,5 @@
 #include "game/scoring.hpp"
 
-#include "audio/audio_system.hpp"
 #include "base/log.hpp"
 
 #include <cmath>
@@ -42,51 +41,44 @@ void registerMiss(GameState& game) {
 
 // ---- Layer step ----
 
-static void riseLayer(GameState& game, const AudioSystem& audio, const LayerRequests& requests) {
-    if (game.activeLayers < static_cast<std::int32_t>(audio.stems.size())) {
-        for (std::size_t i = 0; i < audio.stems.size(); ++i) {
-            const LoadedStem& stem = audio.stems[i];
-            if (stem.active || stem.fading) {
-                continue;
-            }
-            requests.fadeIn(static_cast<int>(i), stem.fadeDuration);
-            ++game.activeLayers;
-            if (game.activeLayers > game.highestLayer) {
-                game.highestLayer = game.activeLayers;
-            }
-            break;
+static void riseLayer(GameState& game, const LayerRequests& requests) {
+    if (game.activeLayers < static_cast<std::int32_t>(game.setup.stems.size())) {
+        if (requests.fadeIn) {
+            requests.fadeIn(game.activeLayers);
+        }
+        ++game.activeLayers;
+        if (game.activeLayers > game.highestLayer) {
+            game.highestLayer = game.activeLayers;
         }
     }
     // Moves on even when no stem was free, so the next rise needs a whole new run.
     game.comboAtLayerCheck = game.combo;
 }
 
-static void dropLayer(GameState& game, const AudioSystem& audio, const LayerRequests& requests) {
-    for (std::size_t i = audio.stems.size(); i-- > 0;) {
-        if (!audio.stems[i].active) {
-            continue;
+static void dropLayer(GameState& game, const LayerRequests& requests) {
+    const std::size_t stems = game.setup.stems.size();
+    const std::size_t newest = static_cast<std::size_t>(game.activeLayers - 1);
+    if (newest < stems) {
+        if (requests.deactivate) {
+            requests.deactivate(static_cast<int>(newest));
         }
-        // Copied first: the stem list belongs to the audio system.
-        const std::string name = audio.stems[i].name;
-        requests.deactivate(static_cast<int>(i));
         --game.activeLayers;
-        logMessage("Deactivated stem %zu/%zu (%s)", i + 1, audio.stems.size(), name.c_str());
-        break;
+        logMessage("Deactivated stem %zu/%zu (%s)", newest + 1, stems, game.setup.stems[newest].name.c_str());
     }
     game.missStreak = 0;
 }
 
-void layerStep(GameState& game, const AudioSystem& audio, const LayerRequests& requests) {
+void layerStep(GameState& game, const LayerRequests& requests) {
     if (!game.playing) {
         return;
     }
     const std::int64_t needed = static_cast<std::int64_t>(game.comboPerLayer) * game.activeLayers;
     if (static_cast<std::int64_t>(game.combo) - game.comboAtLayerCheck >= needed &&
         game.activeLayers < game.totalLayers) {
-        riseLayer(game, audio, requests);
+        riseLayer(game, requests);
     }
     if (game.missStreak >= game.missesPerLayerDrop && game.activeLayers >= 2) {
-        dropLayer(game, audio, requests);
+        dropLayer(game, requests);
     }
     game.multiplier = (1.0f + 0.1f * static_cast<float>(game.combo)) * static_cast<float>(game.activeLayers);
 }

@@ -97,7 +97,11 @@ TEST_F(CalibrationApp, SaveStoresTheOffsetAndTheClockRunsBehindByExactlyThat) {
         refreshSongTime(app->audio, game);
         InputState input;
         input.touches[1] = TouchPoint{true, true, false, 100, 980, game.songTimeNs + 5'000'000};
-        stdoutOf([&] { handleGameplayInput(game, input, 1080); });
+        const double at = game.songTime + 0.005;
+        stdoutOf([&] {
+            queueRoundInputs(game, gameplayInputEvents(game, input, 1080), at);
+            advanceRound(game, at, LayerRequests{});
+        });
         return game.pressOffsetsMs.empty() ? 1e9f : game.pressOffsetsMs[0];
     };
     EXPECT_NEAR(judgedMs(0.0), 5.0, 1e-3);

@@ -8,6 +8,7 @@
 #include "game/circles.hpp"
 #include "game/game_state.hpp"
 #include "game/judgement.hpp"
+#include "game/round_progress.hpp"
 #include "game/scoring.hpp"
 #include "render/render_system.hpp"
 
@@ -72,10 +73,22 @@ inline Circle holdAt(float x, float y, double time, float duration, int note = 4
     return circle;
 }
 
+// One frame's gameplay at song time `at`: the frame's input joins the round, which is applied up
+// to `at` (with the audio following its layers when `audio` is given).
+inline void frameAt(GameState& game, const InputState& input, double at, AudioSystem* audio = nullptr,
+                    std::int32_t height = 1080) {
+    game.songTime = at;
+    queueRoundInputs(game, gameplayInputEvents(game, input, height), at);
+    advanceRound(game, at, audio != nullptr ? audioLayerRequests(*audio) : LayerRequests{});
+    updateCircleLook(game, at);
+}
+
 // Plays the level to `end` s of song time as the game's threads would: 120 Hz logic ticks, frames
-// every `frameDt`, and the bot's finger events in between, stamped at their own song times.
+// every `frameDt`, and the bot's finger events in between, stamped at their own song times. The
+// round begins at the game's song time on the level in `audio`.
 inline void playWithBot(AudioSystem& audio, GameState& game, double end, double frameDt = 1.0 / 60.0) {
     const RenderState render = fullHdRender();
+    beginRound(game, roundSetupOf(audio, render.width, render.height), game.songTime);
     const PointerScale scale{1.0f, static_cast<float>(render.width), static_cast<float>(render.height)};
     auto ticksAt = [](double songTime) {
         return 5'000'000'000ull + static_cast<std::uint64_t>(std::llround(songTime * 1e9));
@@ -104,14 +117,11 @@ inline void playWithBot(AudioSystem& audio, GameState& game, double end, double 
         } else if (nextTick <= nextFrame) {
             game.songTime = nextTick;
             game.songTimeNs = ticksAt(nextTick);
-            spawnTick(game, render.width, render.height, audio);
-            layerStep(game, audio, audioLayerRequests(audio));
+            advanceRound(game, nextTick, audioLayerRequests(audio));
             nextTick += 1.0 / 120.0;
         } else {
-            game.songTime = nextFrame;
             game.songTimeNs = ticksAt(nextFrame);
-            handleGameplayInput(game, input, render.height);
-            updateCircles(game, static_cast<float>(frameDt));
+            frameAt(game, input, nextFrame, &audio, render.height);
             endInputFrame(input);
             nextFrame += frameDt;
         }

@@ -61,7 +61,16 @@ struct Judge : ::testing::Test {
         game.songTimeNs = kClockNs;
         return game;
     }
-    void frame(const InputState& input) { handleGameplayInput(game, input, kHeight); }
+    // The input joins the round, which is applied up to the last of its events.
+    void frame(const InputState& input) {
+        const std::vector<RoundEvent> events = gameplayInputEvents(game, input, kHeight);
+        double until = game.progress.applied;
+        for (const RoundEvent& event : events) {
+            until = std::max(until, static_cast<double>(event.songTimeUs) / 1e6);
+        }
+        queueRoundInputs(game, events, until);
+        advanceRound(game, until, LayerRequests{});
+    }
 };
 
 } // namespace
@@ -185,7 +194,7 @@ TEST_F(Judge, AHoldLetGoWithinThreeTenthsOfItsLengthIsCredited) {
         bool creditedBefore; // by the frame, while held
         int score, combo;
         unsigned misses;
-    } cases[] = {{"in time", 10.75, false, 550, 2, 0},
+    } cases[] = {{"in time", 10.75, false, 560, 2, 0}, // 100 x 1.1: the press's combo counts
                  {"too early", 10.5, false, 450, 0, 1},
                  {"after its credit", 11.2, true, 450, 1, 0}};
     for (Via via : {Via::Finger, Via::Mouse, Via::Key}) {
@@ -256,8 +265,9 @@ TEST_F(Judge, PressesInOneFrameAreGradedAtTheirOwnTimes) {
     InputState input = pressAt(Via::Finger, 10.0);
     input.touches[9] = TouchPoint{true, true, false, 900, kHeight - 300.0f, stampAt(10.03)};
     stdoutOf([&] { frame(input); });
-    // 20 points a note: exact press 3 x 20 x 3; 30 ms late, accuracy 0.97: 2 x 20 x 3.
-    EXPECT_EQ(game.score, 180 + 120);
+    // 20 points a note: exact press 3 x 20 x 3; 30 ms late, accuracy 0.97: 2 x 20 x 3, times 1.1 for
+    // the combo of the press before it.
+    EXPECT_EQ(game.score, 180 + 132);
     ASSERT_EQ(game.pressOffsetsMs.size(), 2u);
     EXPECT_NEAR(game.pressOffsetsMs[0], 0.0f, 1e-3f);
     EXPECT_NEAR(game.pressOffsetsMs[1], 30.0f, 1e-3f);

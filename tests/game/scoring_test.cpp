@@ -6,21 +6,20 @@
 
 using namespace gametest;
 
-TEST(Score, PointsAreScaledByTheMultiplierOfTheLastTickAndTruncated) {
+TEST(Score, PointsAreScaledByTheMultiplierOfTheLastStepAndTruncated) {
     const struct {
         int combo, layers, points, added;
     } cases[] = {{0, 1, 450, 450}, {1, 1, 450, 495}, {10, 2, 300, 1200}, {3, 1, 100, 130}, {1, 1, 5, 5}};
     for (const auto& c : cases) {
-        AudioSystem audio;
         GameState game = playingGame();
         game.combo = c.combo;
         game.activeLayers = c.layers;
         game.totalLayers = c.layers; // no rise in this step
-        layerStep(game, audio, audioLayerRequests(audio));
+        layerStep(game, LayerRequests{});
         stdoutOf([&] { addScore(game, c.points); });
         EXPECT_EQ(game.score, c.added) << c.combo << " x " << c.layers;
     }
-    // The success's own combo step counts only from the next tick.
+    // The success's own combo step counts only from the next layer step.
     GameState game = playingGame();
     registerSuccess(game);
     stdoutOf([&] { addScore(game, 100); });
@@ -70,57 +69,52 @@ TEST(Layers, TheStepRisesAndDropsByTheRules) {
     const struct {
         const char* what;
         int layers, total;
-        unsigned active, fading; // stems by bit
         bool playing;
         int check, successes, misses; // combo at the last rise, then hits and misses
         int wantLayers, wantCheck;
-        unsigned wantActive, wantStreak;
+        unsigned wantStreak;
+        const char* wantRequest; // what the audio is asked for
         const char* says;
     } cases[] = {
-        {"4 hits: no rise", 1, 8, 0b0001, 0, true, 0, 4, 0, 1, 0, 0b0001, 0, ""},
-        {"5 hits: the next stem fades in", 1, 8, 0b0001, 0, true, 0, 5, 0, 2, 5, 0b0011, 0, ""},
-        {"2 layers, 9 hits since the last rise", 2, 8, 0b0011, 0, true, 5, 9, 0, 2, 5, 0b0011, 0, ""},
-        {"2 layers, 10 hits since the last rise", 2, 8, 0b0011, 0, true, 5, 10, 0, 3, 15, 0b0111, 0, ""},
-        {"a fading stem is not free", 1, 8, 0b0001, 0b0010, true, 0, 5, 0, 2, 5, 0b0101, 0, ""},
-        {"no rise beyond the total", 1, 1, 0b0001, 0, true, 0, 5, 0, 1, 0, 0b0001, 0, ""},
-        {"no free stem: the count starts again", 2, 8, 0b1111, 0, true, 0, 10, 0, 2, 10, 0b1111, 0, ""},
-        {"2 misses: no drop", 3, 8, 0b0111, 0, true, 0, 0, 2, 3, 0, 0b0111, 2, ""},
-        {"3 misses: the newest stem goes", 3, 8, 0b0111, 0, true, 0, 0, 3, 2, 0, 0b0011, 0,
+        {"4 hits: no rise", 1, 8, true, 0, 4, 0, 1, 0, 0, "", ""},
+        {"5 hits: the next stem fades in", 1, 8, true, 0, 5, 0, 2, 5, 0, "in 1 ", ""},
+        {"2 layers, 9 hits since the last rise", 2, 8, true, 5, 9, 0, 2, 5, 0, "", ""},
+        {"2 layers, 10 hits since the last rise", 2, 8, true, 5, 10, 0, 3, 15, 0, "in 2 ", ""},
+        {"no rise beyond the total", 1, 1, true, 0, 5, 0, 1, 0, 0, "", ""},
+        {"every stem unlocked: the count starts again", 4, 8, true, 0, 20, 0, 4, 20, 0, "", ""},
+        {"2 misses: no drop", 3, 8, true, 0, 0, 2, 3, 0, 2, "", ""},
+        {"3 misses: the newest stem goes", 3, 8, true, 0, 0, 3, 2, 0, 0, "cut 2 ",
          "Deactivated stem 3/4 (stem2.ogg)\n"},
-        {"the last layer stays", 1, 8, 0b0001, 0, true, 0, 0, 3, 1, 0, 0b0001, 3, ""},
-        {"no stem to cut: the streak clears", 2, 8, 0b0000, 0, true, 0, 0, 3, 2, 0, 0b0000, 0, ""},
-        {"no round: no rise", 1, 8, 0b0001, 0, false, 0, 5, 0, 1, 0, 0b0001, 0, ""},
-        {"no round: no drop", 2, 8, 0b0011, 0, false, 0, 0, 3, 2, 0, 0b0011, 3, ""},
+        {"the last layer stays", 1, 8, true, 0, 0, 3, 1, 0, 3, "", ""},
+        {"no round: no rise", 1, 8, false, 0, 5, 0, 1, 0, 0, "", ""},
+        {"no round: no drop", 2, 8, false, 0, 0, 3, 2, 0, 3, "", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        AudioSystem audio;
         GameState game = playingGame();
         game.playing = c.playing;
         game.activeLayers = game.highestLayer = c.layers;
         game.totalLayers = c.total;
         game.combo = game.comboAtLayerCheck = c.check;
         for (int i = 0; i < 4; ++i) {
-            LoadedStem& stem = addStem(audio, 10.0, (c.active >> i) & 1);
-            stem.fading = (c.fading >> i) & 1;
+            game.setup.stems.push_back(RoundStem{"stem" + std::to_string(i) + ".ogg", {}});
         }
+        std::string requested;
+        const LayerRequests requests{[&](int i) { requested += "in " + std::to_string(i) + " "; },
+                                     [&](int i) { requested += "cut " + std::to_string(i) + " "; }};
         const std::string out = stdoutOf([&] {
             for (int i = 0; i < c.successes + c.misses; ++i) {
                 i < c.successes ? registerSuccess(game) : registerMiss(game);
             }
-            layerStep(game, audio, audioLayerRequests(audio));
+            layerStep(game, requests);
         });
         EXPECT_NE(out.find(c.says), std::string::npos) << out;
+        EXPECT_EQ(requested, c.wantRequest);
         EXPECT_EQ(game.activeLayers, c.wantLayers);
         EXPECT_EQ(game.highestLayer, std::max(c.layers, c.wantLayers));
         EXPECT_EQ(game.comboAtLayerCheck, c.wantCheck);
         EXPECT_EQ(game.missStreak, c.wantStreak);
-        const unsigned risen = c.wantActive & ~c.active;
-        for (std::size_t i = 0; i < 4; ++i) {
-            EXPECT_EQ(audio.stems[i].active, bool((c.wantActive >> i) & 1)) << "stem " << i;
-            EXPECT_EQ(audio.stems[i].fading, bool(((c.fading | risen) >> i) & 1)) << "stem " << i;
-        }
-        // Worked out after the step: a rise counts at once; with no round, the last tick's stays.
+        // Worked out after the step: a rise counts at once; with no round, the last step's stays.
         const float multiplier =
             (1.0f + 0.1f * static_cast<float>(game.combo)) * static_cast<float>(c.wantLayers);
         EXPECT_FLOAT_EQ(game.multiplier, c.playing ? multiplier : 1.0f);

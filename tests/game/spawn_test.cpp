@@ -1,39 +1,55 @@
-// Spawning: placement, keyboard lanes, and the fast spawn step against the plain rule.
+// Spawning: placement, keyboard lanes, and the round's spawns against the plain rule.
 #include "game/circles.hpp"
 #include "game_test_support.hpp"
-#include "reference_spawn.hpp"
+#include "game/round_progress.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cctype>
 #include <random>
-#include <tuple>
+#include <algorithm>
+#include <iterator>
+#include <utility>
+#include <vector>
 
 using namespace gametest;
 
 namespace {
 
-struct SpawnFixture : ::testing::Test {
-    AudioSystem audio;
-    RenderState render = fullHdRender();
+// A round on one chart per stem, looping every `loop` seconds (0: once), with `layers` unlocked from
+// song time `start`, in a 1920 x 1080 window.
+GameState roundOn(std::vector<std::vector<MidiNoteEvent>> charts, double loop, int layers = 1,
+                  double start = 0.0, bool keyboard = false) {
     GameState game = playingGame();
+    game.keyboardGameplay = keyboard;
+    RoundSetup setup;
+    setup.loopLength = loop;
+    setup.looping = loop > 0.0;
+    setup.width = 1920;
+    setup.height = 1080;
+    for (auto& chart : charts) {
+        setup.stems.push_back(RoundStem{"stem", std::move(chart)});
+    }
+    beginRound(game, std::move(setup), start, layers);
+    return game;
+}
 
-    void SetUp() override { audio.playing = true; }
-};
+void advance(GameState& game, double to) {
+    queueRoundInputs(game, {}, to);
+    stdoutOf([&] { advanceRound(game, to, LayerRequests{}); });
+}
 
-TEST_F(SpawnFixture, ACircleIsPlacedByKeyAndVelocityAndOnlyChannelOneHolds) {
+TEST(Spawning, ACircleIsPlacedByKeyAndVelocityAndOnlyChannelOneHolds) {
     const struct {
         float x, y, holdDuration;
         char label; // of its key in keyboard gameplay
     } want[] = {{960.0f, 843.75f, 0.2f, 'T'}, {1905.0f, 168.75f, 1.25f, ','}, {0.0f, 725.625f, 0.2f, 'Q'}};
     for (const bool keyboard : {false, true}) {
         SCOPED_TRACE(keyboard ? "keyboard gameplay" : "pointer gameplay");
-        game.circles.clear();
-        game.keyboardGameplay = keyboard;
-        audio.stems.clear();
-        addStem(audio, 0.0).chart.notes = {noteOn(0.5, 64, 100), noteOn(0.6, 127, 20, 1, 1.25),
-                                           noteOn(0.7, 0, 86, 2, 1.25)};
-        spawnTick(game, render.width, render.height, audio);
+        GameState game = roundOn(
+            {{noteOn(0.5, 64, 100), noteOn(0.6, 127, 20, 1, 1.25), noteOn(0.7, 0, 86, 2, 1.25)}}, 0.0, 1, 0.0,
+            keyboard);
+        advance(game, 0.0);
         ASSERT_EQ(game.circles.size(), 3u);
         for (std::size_t i = 0; i < 3; ++i) {
             const Circle& circle = game.circles[i];
@@ -68,21 +84,11 @@ TEST(KeyLanes, SixteenKeyNumbersMakeALaneAndTheVelocityPicksTheRow) {
     EXPECT_EQ(keyForNote(-3, 60).label, 'H');  // and still a lane for negative numbers: 5
 }
 
-TEST_F(SpawnFixture, EmptiesPendingNotesAndSpawnsNothingWhenStopped) {
-    addStem(audio, 0.0).chart.notes = {noteOn(0.5, 1)};
-    game.pendingNotes = {noteOn(0.1, 1), noteOn(0.2, 2)};
-    audio.playing = false;
-    spawnTick(game, render.width, render.height, audio);
-    EXPECT_TRUE(game.pendingNotes.empty());
-    EXPECT_TRUE(game.circles.empty());
-}
-
-void fillRandomChart(LoadedStem& stem, std::mt19937& rng, double span) {
+void fillRandomChart(std::vector<MidiNoteEvent>& notes, std::mt19937& rng, double span) {
     std::uniform_real_distribution<double> time(0.0, span);
     std::uniform_int_distribution<int> count(0, 300);
     std::uniform_int_distribution<int> key(0, 127);
     std::uniform_int_distribution<int> coin(0, 9);
-    std::vector<MidiNoteEvent>& notes = stem.chart.notes;
     const int n = count(rng);
     for (int i = 0; i < n; ++i) {
         // Few keys and clustered times so the duplicate rule is exercised often; now and then a
@@ -105,84 +111,100 @@ void fillRandomChart(LoadedStem& stem, std::mt19937& rng, double span) {
                      [](const MidiNoteEvent& a, const MidiNoteEvent& b) { return a.time < b.time; });
 }
 
-// Everything a circle is spawned with, circle by circle.
-auto spawned(const GameState& game) {
-    std::vector<std::tuple<double, int, int, float, float, std::uint32_t, int, float>> circles;
-    for (const Circle& c : game.circles) {
-        circles.emplace_back(c.time, c.note, c.stemIndex, c.x, c.y, c.key, c.channel, c.holdDuration);
+// The circles a round on `chart` spawns by song time `until`, by the plain rule: every note-on
+// occurrence (pass by pass when looping, only notes inside the loop) due no earlier than the late
+// limit before `start`, once the look-ahead reaches it, unless one of the same key lies within the
+// duplicate window of it; as (time, key) in due order.
+std::vector<std::pair<double, int>> plainSpawns(const std::vector<MidiNoteEvent>& chart, double loop,
+                                                double start, double until) {
+    std::vector<std::pair<double, int>> due;
+    const std::int64_t passes = loop > 0.0 ? static_cast<std::int64_t>((until + kSpawnLookAhead) / loop) + 2 : 1;
+    for (std::int64_t pass = loop > 0.0 ? static_cast<std::int64_t>(start / loop) - 1 : 0; pass < passes; ++pass) {
+        for (const MidiNoteEvent& note : chart) {
+            if (!note.isNoteOn || note.velocity == 0 || (loop > 0.0 && (note.time < 0.0 || note.time >= loop))) {
+                continue;
+            }
+            const double t = loop > 0.0 ? static_cast<double>(pass) * loop + note.time : note.time;
+            if (t >= start - kSpawnLateLimit && t - kSpawnLookAhead <= until) {
+                due.emplace_back(t, note.note);
+            }
+        }
     }
-    return circles;
+    std::stable_sort(due.begin(), due.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<std::pair<double, int>> spawned;
+    for (const auto& candidate : due) {
+        const bool twin = std::any_of(spawned.begin(), spawned.end(), [&](const auto& earlier) {
+            return earlier.second == candidate.second && std::fabs(earlier.first - candidate.first) < kDuplicateWindow;
+        });
+        if (!twin) {
+            spawned.push_back(candidate);
+        }
+    }
+    return spawned;
 }
 
 } // namespace
 
-TEST(SpawnEquivalence, FastSpawnMatchesThePlainRuleTickForTick) {
+TEST(Spawning, EveryNoteSpawnsOnceWhenTheLookAheadReachesItWhateverTheSteps) {
     std::mt19937 rng(20240611);
-    const RenderState render = fullHdRender();
-    for (int trial = 0; trial < 300; ++trial) {
-        AudioSystem audio;
-        audio.playing = true;
-        audio.looping = trial % 5 != 0;
-        std::uniform_int_distribution<int> stemCount(1, 10);
-        std::uniform_real_distribution<double> unit(0.0, 1.0);
-        const int stems = stemCount(rng);
-        for (int s = 0; s < stems; ++s) {
-            // Loop lengths from sub-second (windows overlapping the wrap) to long songs; some stems
-            // have no length, so their charts do not wrap.
-            const double length =
-                s % 4 == 3 ? 0.0 : (unit(rng) < 0.2 ? 0.2 + unit(rng) : 2.0 + 40.0 * unit(rng));
-            // Some stems are inactive or have no chart; a ninth and a tenth make no circles.
-            LoadedStem& stem = addStem(audio, length, unit(rng) < 0.85);
-            stem.chart.loaded = unit(rng) < 0.9;
-            // Charts may run past the audio's end, as a careless MIDI file does.
-            fillRandomChart(stem, rng, (length > 0.0 ? length : 20.0) * (0.5 + unit(rng)));
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int trial = 0; trial < 200; ++trial) {
+        // Loop lengths from sub-second (the look-ahead spans several passes) to long songs, or none.
+        const double loop = trial % 5 == 0 ? 0.0 : (unit(rng) < 0.2 ? 0.2 + unit(rng) : 2.0 + 40.0 * unit(rng));
+        std::vector<MidiNoteEvent> chart;
+        // Charts may run past the audio's end, as a careless MIDI file does.
+        fillRandomChart(chart, rng, (loop > 0.0 ? loop : 20.0) * (0.5 + unit(rng)));
+        const double start = trial % 3 == 0 ? 0.0 : 50.0 * unit(rng);
+        GameState game = roundOn({chart}, loop, 1, start);
+        std::vector<std::pair<double, int>> seen;
+        double now = start;
+        for (int step = 0; step < 40; ++step) {
+            now += unit(rng) < 0.1 ? 0.0 : 0.4 * unit(rng);
+            advance(game, now);
         }
-        GameState fast = playingGame();
-        fast.keyboardGameplay = trial % 2 == 0;
-        fast.songTime = 100.0 * unit(rng);
-        GameState plain = fast;
-        // A run of ticks, with the main thread's removals in between, so that circles come and
-        // go (and some are removed while their notes are still inside the window).
-        for (int tick = 0; tick < 60; ++tick) {
-            spawnTick(fast, render.width, render.height, audio);
-            referenceSpawnTick(plain, render.width, render.height, audio);
-            ASSERT_EQ(spawned(fast), spawned(plain)) << "trial " << trial << " tick " << tick;
-            const double step = unit(rng) < 0.05 ? -30.0 * unit(rng) : unit(rng) * 0.05;
-            fast.songTime = std::max(0.0, fast.songTime + step);
-            plain.songTime = fast.songTime;
-            for (std::size_t i = fast.circles.size(); i-- > 0;) {
-                if (unit(rng) < 0.1) {
-                    fast.circles.erase(fast.circles.begin() + static_cast<long>(i));
-                    plain.circles.erase(plain.circles.begin() + static_cast<long>(i));
-                }
-            }
+        // Each circle is either still there or was removed as a miss (nobody plays).
+        for (const CircleOutcome& gone : game.outcomes) {
+            seen.emplace_back(gone.noteTime, gone.note);
         }
+        for (const Circle& circle : game.circles) {
+            seen.emplace_back(circle.time, circle.note);
+        }
+        std::sort(seen.begin(), seen.end());
+        std::vector<std::pair<double, int>> want = plainSpawns(chart, loop, start, now);
+        std::sort(want.begin(), want.end());
+        std::vector<std::pair<double, int>> extra, missing;
+        std::set_difference(seen.begin(), seen.end(), want.begin(), want.end(), std::back_inserter(extra));
+        std::set_difference(want.begin(), want.end(), seen.begin(), seen.end(), std::back_inserter(missing));
+        ASSERT_EQ(seen, want) << extra.size() << " extra, first " << (extra.empty() ? -1 : extra[0].first) << " "
+                              << (extra.empty() ? -1 : extra[0].second) << "; " << missing.size() << " missing, first "
+                              << (missing.empty() ? -1 : missing[0].first) << " " << (missing.empty() ? -1 : missing[0].second) << "; trial " << trial << ", loop " << loop << ", from " << start << " to " << now;
     }
 }
 
-TEST(SpawnEquivalence, WindowEdgesMatchThePlainRuleExactly) {
-    // Notes placed right on the window's edges, where only the exact arithmetic decides.
-    const RenderState render = fullHdRender();
-    for (double length : {0.0, 3.0, 7.3, 0.9995}) {
-        for (double now : {0.0, 2.0, 6.999, 14.6, 100.25}) {
-            AudioSystem audio;
-            audio.playing = true;
-            LoadedStem& stem = addStem(audio, length);
-            const double position = length > 0.0 ? std::fmod(now, length) : now;
-            int key = 0;
-            for (double base : {position, position - length, position + length}) {
-                for (double offset : {-0.0011, -0.001, -0.0009, 0.0, 0.9999, 1.0, 1.0001}) {
-                    stem.chart.notes.push_back(noteOn(base + offset, key++ % 128));
-                }
-            }
-            std::sort(stem.chart.notes.begin(), stem.chart.notes.end(),
-                      [](const MidiNoteEvent& a, const MidiNoteEvent& b) { return a.time < b.time; });
-            GameState fast = playingGame();
-            fast.songTime = now;
-            GameState plain = fast;
-            spawnTick(fast, render.width, render.height, audio);
-            referenceSpawnTick(plain, render.width, render.height, audio);
-            EXPECT_EQ(spawned(fast), spawned(plain)) << "loop " << length << " at " << now;
+TEST(Spawning, TheWindowsEdgesAndAnUnlockedLayerSpawnFromTheirMoment) {
+    // From 2 s: a note 1.1 ms past is too late, 1 ms past is not; one exactly a second ahead spawns.
+    const std::vector<MidiNoteEvent> edges = {noteOn(1.9989, 1), noteOn(1.999, 2), noteOn(3.0, 3),
+                                              noteOn(3.0001, 4)};
+    for (const double loop : {0.0, 4.0}) {
+        GameState game = roundOn({edges}, loop, 1, 2.0);
+        advance(game, 2.0);
+        std::vector<int> keys;
+        for (const Circle& circle : game.circles) {
+            keys.push_back(circle.note);
         }
+        EXPECT_EQ(keys, (std::vector<int>{2, 3})) << "loop " << loop;
+        advance(game, 2.0001);
+        EXPECT_EQ(game.circles.size(), 3u);
     }
+    // Stem 1 is locked until its layer unlocks: only then does its chart start, from that moment.
+    GameState game = roundOn({{}, {noteOn(0.5, 1), noteOn(1.5, 2)}}, 10.0, 1);
+    advance(game, 1.0);
+    EXPECT_TRUE(game.circles.empty());
+    game.combo = 5; // the fifth hit in a row: the next layer
+    layerStep(game, LayerRequests{});
+    queueRoundInputs(game, {RoundEvent{1'200'000}}, 1.2); // the step follows an applied input
+    advance(game, 1.2);
+    ASSERT_EQ(game.activeLayers, 2);
+    ASSERT_EQ(game.circles.size(), 1u);
+    EXPECT_EQ(game.circles[0].note, 2);
 }

@@ -1,0 +1,328 @@
+#include "game/round_progress.hpp"
+
+#include "game/circles.hpp"
+#include "game/judgement.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// ---- Chart cursors ----
+
+bool loops(const RoundSetup& setup) { return setup.looping && setup.loopLength > 0.0; }
+
+// Notes that make circles: sounding note-ons, and with looping only those inside the loop (a chart
+// longer than its song would otherwise lay passes over each other).
+bool spawns(const RoundSetup& setup, const MidiNoteEvent& note) {
+    if (!note.isNoteOn || note.velocity == 0) {
+        return false;
+    }
+    return !loops(setup) || (note.time >= 0.0 && note.time < setup.loopLength);
+}
+
+double dueOf(const RoundSetup& setup, const StemCursor& cursor, const MidiNoteEvent& note) {
+    return loops(setup) ? static_cast<double>(cursor.pass) * setup.loopLength + note.time : note.time;
+}
+
+// Moves the cursor onto the next note that spawns, from its current place: over the loop point into
+// the next pass when looping. At the end of a chart that plays once, or when no note of the chart
+// spawns at all, the cursor stops for good (exhausted).
+void settleCursor(const RoundSetup& setup, const std::vector<MidiNoteEvent>& notes, StemCursor& cursor) {
+    bool wrapped = false;
+    while (cursor.running) {
+        if (cursor.next < notes.size()) {
+            if (spawns(setup, notes[cursor.next])) {
+                return;
+            }
+            ++cursor.next;
+        } else if (loops(setup) && !wrapped) {
+            wrapped = true;
+            ++cursor.pass;
+            cursor.next = 0;
+        } else {
+            cursor.running = false;
+            cursor.exhausted = true;
+        }
+    }
+}
+
+// Unlocks stem `stem` at song time `from`: its first note is the first due no earlier than the
+// late limit before `from`.
+void startCursor(const RoundSetup& setup, std::size_t stem, StemCursor& cursor, double from) {
+    const std::vector<MidiNoteEvent>& notes = setup.stems[stem].notes;
+    cursor = StemCursor{};
+    cursor.running = true;
+    cursor.from = from;
+    const double earliest = from - kSpawnLateLimit;
+    double position = earliest;
+    if (loops(setup)) {
+        cursor.pass = static_cast<std::int64_t>(std::floor(earliest / setup.loopLength));
+        position = earliest - static_cast<double>(cursor.pass) * setup.loopLength;
+    }
+    cursor.next = static_cast<std::size_t>(
+        std::lower_bound(notes.begin(), notes.end(), position,
+                         [](const MidiNoteEvent& note, double t) { return note.time < t; }) -
+        notes.begin());
+    settleCursor(setup, notes, cursor);
+    // The division above may round either way; the due time decides.
+    while (cursor.running && dueOf(setup, cursor, notes[cursor.next]) < earliest) {
+        ++cursor.next;
+        settleCursor(setup, notes, cursor);
+    }
+}
+
+double cursorSpawnTime(const RoundSetup& setup, std::size_t stem, const StemCursor& cursor) {
+    const double due = dueOf(setup, cursor, setup.stems[stem].notes[cursor.next]);
+    return std::max(due - kSpawnLookAhead, cursor.from);
+}
+
+// Unlocked layers have running cursors, the others none: a layer unlocked again starts afresh.
+void followLayers(GameState& game, double at) {
+    RoundProgress& progress = game.progress;
+    const std::size_t stems = game.setup.stems.size();
+    progress.cursors.resize(stems);
+    for (std::size_t s = 0; s < stems; ++s) {
+        StemCursor& cursor = progress.cursors[s];
+        const bool unlocked = static_cast<std::int32_t>(s) < game.activeLayers &&
+                              static_cast<std::int32_t>(s) < kMaxLayers && !game.setup.stems[s].notes.empty();
+        if (!unlocked) {
+            cursor = StemCursor{};
+        } else if (!cursor.running && !cursor.exhausted) {
+            startCursor(game.setup, s, cursor, at);
+        }
+    }
+}
+
+void spawnNext(GameState& game, std::size_t stem) {
+    StemCursor& cursor = game.progress.cursors[stem];
+    const std::vector<MidiNoteEvent>& notes = game.setup.stems[stem].notes;
+    const MidiNoteEvent& note = notes[cursor.next];
+    const double due = dueOf(game.setup, cursor, note);
+    const std::int32_t index = static_cast<std::int32_t>(stem);
+    // Two notes of one stem and key number closer than the duplicate window make one circle.
+    const bool duplicate = std::any_of(game.circles.begin(), game.circles.end(), [&](const Circle& circle) {
+        return circle.active && circle.stemIndex == index && circle.note == note.note &&
+               std::fabs(circle.time - due) < kDuplicateWindow;
+    });
+    if (!duplicate) {
+        spawnCircle(game, note, index, game.setup.width, game.setup.height, due);
+    }
+    ++cursor.next;
+    settleCursor(game.setup, notes, cursor);
+}
+
+// ---- Inputs ----
+
+void applyInput(GameState& game, const RoundEvent& event) {
+    const double at = static_cast<double>(event.songTimeUs) / 1e6;
+    const bool press = event.kind == InputKind::Press;
+    switch (event.device) {
+    case InputDevice::Key: {
+        // Keycode 0 is the unknown key; circles spawned without keyboard gameplay carry 0.
+        if (event.key == 0) {
+            return;
+        }
+        if (press) {
+            const std::int32_t index = findCircleForKey(game, event.key, at);
+            if (index >= 0 && game.keyHolds.count(event.key) == 0) {
+                judgeInput(game, index, false, event.key, true, at);
+            }
+        } else {
+            const auto held = game.keyHolds.find(event.key);
+            if (held != game.keyHolds.end()) {
+                judgeInput(game, held->second, false, event.key, false, at);
+            }
+        }
+        return;
+    }
+    case InputDevice::Finger:
+    case InputDevice::Mouse: {
+        const bool finger = event.device == InputDevice::Finger;
+        const std::uint64_t id = finger ? event.id : kMouseInputId;
+        if (press) {
+            const std::int32_t index = findCircleAt(game, event.x, event.y, at);
+            if (index >= 0) {
+                judgeInput(game, index, finger, id, true, at);
+            }
+        } else {
+            const auto held = game.pointerHolds.find(id);
+            if (held != game.pointerHolds.end()) {
+                judgeInput(game, held->second, finger, id, false, at);
+            }
+        }
+        return;
+    }
+    case InputDevice::Gamepad:
+        return; // no pad plays yet
+    }
+}
+
+// ---- The next thing to happen ----
+
+enum Order { SpawnOrder = 1, ArrivalOrder, InputOrder, HoldOrder, RemovalOrder };
+
+struct Happening {
+    double at = std::numeric_limits<double>::infinity();
+    int order = 0;
+    std::size_t index = 0;
+};
+
+void consider(Happening& best, double at, int order, std::size_t index) {
+    if (at < best.at || (at == best.at && (order < best.order || (order == best.order && index < best.index)))) {
+        best = Happening{at, order, index};
+    }
+}
+
+Happening nextHappening(const GameState& game) {
+    Happening best;
+    const RoundProgress& progress = game.progress;
+    for (std::size_t s = 0; s < progress.cursors.size(); ++s) {
+        if (progress.cursors[s].running) {
+            consider(best, cursorSpawnTime(game.setup, s, progress.cursors[s]), SpawnOrder, s);
+        }
+    }
+    for (std::size_t i = 0; i < game.circles.size(); ++i) {
+        const Circle& circle = game.circles[i];
+        if (!circle.active) {
+            continue;
+        }
+        if (!circle.arrived) {
+            consider(best, circle.time, ArrivalOrder, i);
+        }
+        if (circle.channel == kHoldChannel && !circle.holders.empty() && !circle.holdComplete) {
+            consider(best, std::max(circle.holdFrom, circle.time) + circle.holdDuration, HoldOrder, i);
+        }
+        consider(best, circleRemovalTime(circle), RemovalOrder, i);
+    }
+    if (!progress.queued.empty()) {
+        consider(best, static_cast<double>(progress.queued.front().songTimeUs) / 1e6, InputOrder, 0);
+    }
+    return best;
+}
+
+} // namespace
+
+// ---- Removal ----
+
+double circleRemovalTime(const Circle& circle, bool* heldTooLong) {
+    bool tooLong = false;
+    double at;
+    if (circle.retired) {
+        // Judged: a tap at once, a hold once nothing holds it (it is retired only then) and its
+        // hold was credited, else when its time is over.
+        at = circle.channel != kHoldChannel || circle.holdComplete ? circle.retiredAt
+                                                                   : circle.time + circle.holdDuration;
+    } else if (circle.channel != kHoldChannel) {
+        at = circle.time + circle.holdDuration;
+    } else if (!circle.holders.empty()) {
+        // Held: until the hold's end plus its overrun, and never past twice its length.
+        const double hold = circle.holdDuration;
+        tooLong = hold + kHoldOverrun <= 2.0 * hold;
+        at = circle.time + (tooLong ? hold + kHoldOverrun : 2.0 * hold);
+    } else {
+        at = circle.time + circle.holdDuration;
+    }
+    if (heldTooLong != nullptr) {
+        *heldTooLong = tooLong;
+    }
+    // Never before the spawn window has passed its time: its note would be found again.
+    return std::max(at, circle.time + kRemovalGuard);
+}
+
+// ---- The round ----
+
+void beginRound(GameState& game, RoundSetup setup, double start, std::int32_t layers) {
+    game.setup = std::move(setup);
+    game.circles.clear();
+    game.pointerHolds.clear();
+    game.keyHolds.clear();
+    game.missStreak = 0;
+    game.comboAtLayerCheck = game.combo;
+    game.activeLayers = layers;
+    RoundProgress& progress = game.progress;
+    progress = RoundProgress{};
+    progress.applied = start;
+    progress.inputsKnownUntil = start;
+    progress.cursors.assign(game.setup.stems.size(), StemCursor{});
+    followLayers(game, start);
+}
+
+void queueRoundInputs(GameState& game, const std::vector<RoundEvent>& events, double knownUntil) {
+    RoundProgress& progress = game.progress;
+    const std::int64_t appliedUs = songTimeToMicros(progress.applied);
+    for (RoundEvent event : events) {
+        event.songTimeUs = std::max(event.songTimeUs, appliedUs);
+        if (!progress.queued.empty()) {
+            event.songTimeUs = std::max(event.songTimeUs, progress.queued.back().songTimeUs);
+        }
+        progress.queued.push_back(event);
+    }
+    progress.inputsKnownUntil = std::max(progress.inputsKnownUntil, knownUntil);
+}
+
+void advanceRound(GameState& game, double songTime, const LayerRequests& requests) {
+    if (!game.playing || !std::isfinite(songTime)) {
+        return;
+    }
+    RoundProgress& progress = game.progress;
+    const double limit = std::min(songTime, progress.inputsKnownUntil);
+    if (!(limit >= progress.applied)) {
+        return;
+    }
+    for (;;) {
+        const Happening next = nextHappening(game);
+        if (!(next.at <= limit)) {
+            break;
+        }
+        const double at = std::max(next.at, progress.applied);
+        progress.applied = at;
+        switch (next.order) {
+        case SpawnOrder:
+            spawnNext(game, next.index);
+            continue; // nothing scored
+        case ArrivalOrder:
+            game.circles[next.index].arrived = true;
+            continue;
+        case InputOrder:
+            progress.recorded.push_back(progress.queued.front());
+            progress.queued.pop_front();
+            applyInput(game, progress.recorded.back());
+            break;
+        case HoldOrder: {
+            Circle& circle = game.circles[next.index];
+            circle.heldTime = std::max(circle.heldTime, circle.holdDuration);
+            circle.holdComplete = true;
+            addScore(game, 100);
+            registerSuccess(game);
+            break;
+        }
+        case RemovalOrder: {
+            bool heldTooLong = false;
+            circleRemovalTime(game.circles[next.index], &heldTooLong);
+            if (heldTooLong) {
+                recordOutcome(game, game.circles[next.index], CircleGrade::Miss);
+                registerMiss(game);
+            }
+            removeCircle(game, static_cast<std::int32_t>(next.index));
+            break;
+        }
+        }
+        layerStep(game, requests);
+        followLayers(game, at);
+    }
+    progress.applied = std::max(progress.applied, limit);
+}
+
+void updateCircleLook(GameState& game, double songTime) {
+    for (Circle& circle : game.circles) {
+        if (circle.retired) {
+            circle.radius = 0.0f;
+            continue;
+        }
+        // Grows from 20 px a second ahead to the target radius at the note time.
+        const float progress = static_cast<float>(std::clamp(1.0 - (circle.time - songTime), 0.0, 1.0));
+        circle.radius = kGrowthStartRadius + (circle.targetRadius - kGrowthStartRadius) * progress;
+    }
+}

@@ -1,0 +1,57 @@
+#pragma once
+// A round as a function of song time and the player's inputs. Everything that happens in a round
+// (a circle spawning, arriving, being pressed, released, completed or missed, a layer rising or
+// falling, the multiplier changing) happens at its own moment on the song clock, applied in time
+// order by advanceRound, so the same inputs give the same round however often and whenever it is
+// advanced: at a frame, at a logic tick, or in one call for a whole replay.
+//
+// What happens at one and the same song time is applied in this order:
+//   1. spawns (stem by stem, then chart order),
+//   2. arrivals (older circles first),
+//   3. inputs (in the order they were queued),
+//   4. completed holds (older circles first),
+//   5. removals: circles whose time is over, each a miss when nobody answered it.
+// So a press at the very moment a circle's time ends still finds it, and a circle exists for a
+// press at the moment it spawns. The layer step (and with it the multiplier) runs after every
+// press, release, completed hold and removal, so each point scored uses the multiplier of the
+// hits and misses before it.
+//
+// The round never runs ahead of its inputs: advanceRound applies what is due up to the song time
+// given or up to the time its inputs are known until (queueRoundInputs), whichever is earlier. The
+// main thread queues each frame's inputs and advances; the logic thread's call applies what the
+// inputs already allow.
+//
+// Threads: any, with the game mutex held (the state is the GameState's). Plain code: the round
+// asks for layer changes through LayerRequests and reads no clock of its own.
+#include "game/game_state.hpp"
+#include "game/round_event.hpp"
+#include "game/scoring.hpp"
+
+#include <cstdint>
+#include <vector>
+
+// Starts the round's run at song time `start` on `setup`: the first `layers` stems unlocked (the
+// game starts with one), no circles, no inputs queued or recorded, every unlocked stem's chart read
+// from `start` on. Counters (score, combo) are the caller's: resetRound clears them for a new
+// round; a restart of the song (Space) keeps them.
+void beginRound(GameState& game, RoundSetup setup, double start, std::int32_t layers = 1);
+
+// Queues inputs and says that no input before song time `knownUntil` is still to come. Events
+// must be in time order among themselves; one timed before what has been applied already is
+// taken at that time instead (it came too late to be judged at its own). The times are whole
+// microseconds, so that a recorded round replays bit for bit.
+void queueRoundInputs(GameState& game, const std::vector<RoundEvent>& events, double knownUntil);
+
+// Applies everything due up to song time `songTime` (and no further than the inputs are known),
+// in the order above. Does nothing unless the round is playing. Layer changes are asked of
+// `requests` as they happen.
+void advanceRound(GameState& game, double songTime, const LayerRequests& requests);
+
+// The circles' look, for drawing: each unjudged circle grows from 20 pixels a second ahead of its
+// time to its target radius at its time; a judged one is not drawn (radius 0). The rules never
+// read the radius. Any thread with the game mutex.
+void updateCircleLook(GameState& game, double songTime);
+
+// The song time a circle is removed at when nothing more happens to it (removals, order 5 above),
+// and whether it counts as held too long then. Exposed for tests.
+double circleRemovalTime(const Circle& circle, bool* heldTooLong = nullptr);
