@@ -17,6 +17,7 @@ static void clearRoundCounters(GameState& game) {
     game.highestLayer = 1;
     game.playing = false;
     game.multiplier = 1.0f;
+    game.previousBest = -1;
 }
 
 static void clearCircles(GameState& game) {
@@ -27,6 +28,7 @@ static void clearCircles(GameState& game) {
     game.comboAtLayerCheck = 0;
     game.progress = RoundProgress{};
     game.outcomes.clear();
+    game.layerTimeline.clear();
 }
 
 void initGameState(GameState& game, std::int32_t totalLayers) {
@@ -66,5 +68,6 @@ void acceptHighScore(GameState& game, std::uint64_t round, std::int32_t answer) 
     if (round != game.round) {
         return; // a later round has begun, perhaps on another level: the answer is stale
     }
+    game.previousBest = answer;
     game.highScore = answer > game.score ? answer : game.score;
 }

@@ -77,6 +77,12 @@ struct CircleOutcome {
     float offsetMs = 0.0f;
 };
 
+// The unlocked layers from song time `at` on (the round's layer timeline).
+struct LayerChange {
+    double at = 0.0;
+    std::int32_t layers = 1;
+};
+
 // One stem as a round sees it: its name (for the log) and its chart, sorted by time (empty: the
 // stem makes no circles).
 struct RoundStem {
@@ -132,8 +138,8 @@ struct GameState {
     double songRate = 1.0;                   // song seconds per second of SDL's clock at that reading
     NoteCallback noteCallback;
     std::vector<Circle> circles; // live circles in spawn order
-    RoundSetup setup;       // what the round is played on
-    RoundProgress progress; // how far it has been applied
+    RoundSetup setup;            // what the round is played on
+    RoundProgress progress;      // how far it has been applied
     std::uint32_t comboPerLayer = kComboPerLayer;
     std::uint32_t missesPerLayerDrop = 3;
     std::uint32_t missStreak = 0;
@@ -152,6 +158,10 @@ struct GameState {
     std::vector<float> pressOffsetsMs;
     // Every press graded and every miss of this round, in the order they were decided.
     std::vector<CircleOutcome> outcomes;
+    // The unlocked layers over the round: where it began, then every rise and drop.
+    std::vector<LayerChange> layerTimeline;
+    // The player's best on this level before the round, as the leaderboard answered (-1: no answer).
+    std::int32_t previousBest = -1;
 };
 
 // One row of the keyboard layout: key numbers lowKey..highKey, then the keycode and label for low,

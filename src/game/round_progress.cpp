@@ -170,7 +170,8 @@ struct Happening {
 };
 
 void consider(Happening& best, double at, int order, std::size_t index) {
-    if (at < best.at || (at == best.at && (order < best.order || (order == best.order && index < best.index)))) {
+    if (at < best.at ||
+        (at == best.at && (order < best.order || (order == best.order && index < best.index)))) {
         best = Happening{at, order, index};
     }
 }
@@ -246,6 +247,7 @@ void beginRound(GameState& game, RoundSetup setup, double start, std::int32_t la
     progress.applied = start;
     progress.inputsKnownUntil = start;
     progress.cursors.assign(game.setup.stems.size(), StemCursor{});
+    game.layerTimeline.push_back(LayerChange{start, layers});
     followLayers(game, start);
 }
 
@@ -309,7 +311,11 @@ void advanceRound(GameState& game, double songTime, const LayerRequests& request
             break;
         }
         }
+        const std::int32_t layersBefore = game.activeLayers;
         layerStep(game, requests);
+        if (game.activeLayers != layersBefore) {
+            game.layerTimeline.push_back(LayerChange{at, game.activeLayers});
+        }
         followLayers(game, at);
     }
     progress.applied = std::max(progress.applied, limit);
