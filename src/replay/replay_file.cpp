@@ -255,6 +255,11 @@ bool checkReplay(const Replay& replay, std::string& error) {
                replay.drawableHeight > kMaxReplayDrawableSide) {
         error = formatted("drawable size %" PRIu32 "x%" PRIu32 " is outside 1..%" PRIu32 " pixels a side",
                           replay.drawableWidth, replay.drawableHeight, kMaxReplayDrawableSide);
+    } else if (replay.songStartUs < kMinReplaySongTimeUs || replay.songEndUs > kMaxReplaySongTimeUs ||
+               replay.songEndUs < replay.songStartUs) {
+        error = formatted("the round's song times are out of range or order (start %" PRId64
+                          " us, end %" PRId64 " us)",
+                          replay.songStartUs, replay.songEndUs);
     } else if (replay.startedAtMs < 0 || replay.endedAtMs < replay.startedAtMs) {
         error = formatted("the round's wall-clock times are not in order (start %" PRId64 " ms, end %" PRId64
                           " ms)",
@@ -296,6 +301,8 @@ bool encodeReplay(const Replay& replay, std::string& bytes, std::string& error) 
     put(out, static_cast<std::uint32_t>(replay.audioOffsetMs), 4);
     put(out, replay.drawableWidth, 4);
     put(out, replay.drawableHeight, 4);
+    put(out, static_cast<std::uint64_t>(replay.songStartUs), 8);
+    put(out, static_cast<std::uint64_t>(replay.songEndUs), 8);
     for (std::size_t i = 0; i < 64; i += 2) {
         out += static_cast<char>(hexDigit(replay.levelHash[i]) << 4 | hexDigit(replay.levelHash[i + 1]));
     }
@@ -356,6 +363,8 @@ bool decodeReplay(std::string_view bytes, Replay& replay, std::string& error) {
     read.audioOffsetMs = in.i32("the audio offset");
     read.drawableWidth = static_cast<std::uint32_t>(in.take(4, "the drawable width"));
     read.drawableHeight = static_cast<std::uint32_t>(in.take(4, "the drawable height"));
+    read.songStartUs = in.i64("the song start");
+    read.songEndUs = in.i64("the song end");
     const std::string hash = in.text(32, "the level hash");
     read.levelHash = lowercaseHex(reinterpret_cast<const unsigned char*>(hash.data()), hash.size());
     read.gameVersion = in.text(static_cast<std::size_t>(in.take(1, "the game version")), "the game version");

@@ -52,6 +52,8 @@ struct Replay {
     std::int32_t audioOffsetMs = 0;  // the player's audio offset (positive: notes later)
     std::uint32_t drawableWidth = 0; // pixels, the drawable size the round was played at
     std::uint32_t drawableHeight = 0;
+    std::int64_t songStartUs = 0; // the song time the round began at (microseconds)
+    std::int64_t songEndUs = 0;   // and the song time it ended at: the round ran from one to the other
     std::int64_t startedAtMs = 0; // wall clock, Unix time in milliseconds
     std::int64_t endedAtMs = 0;   // wall clock, at or after startedAtMs
     bool bot = false;             // the autoplay bot played

@@ -17,8 +17,8 @@ namespace {
 // Where the sample's fields lie in its file (docs/replay-format.md).
 constexpr std::size_t kVersionAt = 4;
 constexpr std::size_t kBotAt = 47;
-constexpr std::size_t kEventCountAt = 114; // after "0.0.1" and the 14-byte level name
-constexpr std::size_t kFirstEventAt = 118;
+constexpr std::size_t kEventCountAt = 130; // after "0.0.1" and the 14-byte level name
+constexpr std::size_t kFirstEventAt = 134;
 constexpr std::size_t kEventBytes = 30;
 
 std::string sampleBytes() {
@@ -134,3 +134,13 @@ TEST(ReplayFile, AHugeFileIsRefusedByItsSize) {
 }
 
 } // namespace
+
+TEST(ReplayFile, TheFuzzSeedsAreReplaysOfThisFormat) {
+    for (const char* seed : {"no_events.vbr", "pauses_and_rewind.vbr"}) {
+        Replay read;
+        std::string error;
+        EXPECT_TRUE(readReplayFile(
+            std::string(VIBRELLE_TEST_DATA "/../../fuzz/corpus/fuzz_replay_file/") + seed, read, error))
+            << seed << ": " << error;
+    }
+}

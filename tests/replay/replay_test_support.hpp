@@ -18,6 +18,8 @@ inline Replay sampleReplay() {
              -42,
              1920,
              1080,
+             -250000,
+             2600000,
              1796600000123,
              1796600065456,
              true};
@@ -43,9 +45,9 @@ inline auto fieldsOf(const Replay& r) {
         pauses.emplace_back(p.atUs, p.resumeUs);
     }
     return std::make_tuple(r.levelName, r.levelHash, r.gameVersion, int(r.inputMode), r.audioOffsetMs,
-                           r.drawableWidth, r.drawableHeight, r.startedAtMs, r.endedAtMs, r.bot,
-                           r.result.score, r.result.highestCombo, r.result.highestLayer, r.result.totalLayers,
-                           r.result.hits, r.result.misses, events, pauses);
+                           r.drawableWidth, r.drawableHeight, r.songStartUs, r.songEndUs, r.startedAtMs,
+                           r.endedAtMs, r.bot, r.result.score, r.result.highestCombo, r.result.highestLayer,
+                           r.result.totalLayers, r.result.hits, r.result.misses, events, pauses);
 }
 
 // `bytes` with its trailing checksum made to match again, so that a test's edit reaches the
