@@ -15,6 +15,7 @@
 #include "leaderboard/leaderboard_client.hpp"
 #include "leaderboard/leaderboard_document.hpp"
 #include "level/level_manifest.hpp"
+#include "level/round_setup.hpp"
 #include "prefs/preferences.hpp"
 #include "render/background.hpp"
 #include "render/circle_renderer.hpp"
@@ -30,9 +31,11 @@
 #include <SDL3/SDL.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <memory>
 #include <thread>
 
@@ -253,6 +256,7 @@ static void togglePlayback(App& app) {
         app.game.songTime = 0.0;
         app.game.songTimeNs = 0;
         beginRound(app.game, roundSetupOf(app.audio, app.render.width, app.render.height), 0.0);
+        app.roundStartedAtMs = wallClockMs();
     } else {
         stopAllStems(app.audio);
         app.game.playing = false;
@@ -289,8 +293,19 @@ void runFrameGameplay(App& app, float dt) {
     // window as it is now.
     app.game.setup.width = app.render.width;
     app.game.setup.height = app.render.height;
-    queueRoundInputs(app.game, gameplayInputEvents(app.game, app.input, app.render.height), app.game.songTime);
-    advanceRound(app.game, app.game.songTime, audioLayerRequests(app.audio));
+    // Every input up to this frame's clock reading has been polled: the round runs through it, and
+    // through the frame's own inputs (a clock that has not moved since the last frame must not
+    // leave them waiting).
+    constexpr double kForever = std::numeric_limits<double>::infinity();
+    double through = std::nextafter(app.game.songTime, kForever);
+    queueRoundInputs(app.game, gameplayInputEvents(app.game, app.input, app.render.height), through);
+    if (!app.game.progress.queued.empty()) {
+        through = std::max(
+            through,
+            std::nextafter(static_cast<double>(app.game.progress.queued.back().songTimeUs) / 1e6, kForever));
+        queueRoundInputs(app.game, {}, through);
+    }
+    advanceRound(app.game, through, audioLayerRequests(app.audio));
     updateCircleLook(app.game, app.game.songTime);
 }
 

@@ -74,6 +74,8 @@ struct App {
     double levelSwitchLockSeconds = 0.0;      // how long the last level start held the game mutex
     std::string prefsPath;                    // prefs.json in the player's data folder (set at start)
     ScreenTour tour;                          // with options.screenTour
+    std::int64_t roundStartedAtMs = 0;        // wall clock (Unix ms) the round in play began at
+    std::string lastReplayPath;               // the replay of the last round that ended, or ""
 };
 
 // Brings the subsystems up in order; on failure logs the failing step and returns false at once,

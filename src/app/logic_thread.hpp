@@ -41,7 +41,3 @@ void advanceMasterClock(AudioSystem& audio, GameState& game, RenderState* render
 // The layer step's requests applied to `audio` at once: fadeInStem (over the stem's fade length)
 // and deactivateStem.
 LayerRequests audioLayerRequests(AudioSystem& audio);
-
-// The round's setup from the level in `audio`: each stem's name and chart (copied), the level's loop
-// (its longest stem) and whether it loops, and the drawable area `width` x `height`. Game mutex held.
-RoundSetup roundSetupOf(const AudioSystem& audio, std::int32_t width, std::int32_t height);

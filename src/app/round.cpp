@@ -4,15 +4,21 @@
 #include "app/logic_thread.hpp"
 #include "audio/stem_layering.hpp"
 #include "base/log.hpp"
-#include "leaderboard/leaderboard_client.hpp"
 #include "game/round_progress.hpp"
+#include "leaderboard/leaderboard_client.hpp"
 #include "leaderboard/round_save.hpp"
 #include "level/level_list.hpp"
 #include "level/level_package.hpp"
+#include "level/round_setup.hpp"
 #include "prefs/player_keys.hpp"
 #include "prefs/preferences.hpp"
+#include "replay/level_hash.hpp"
+#include "replay/replay_store.hpp"
 
 #include <SDL3/SDL.h>
+
+#include <chrono>
+#include <cmath>
 
 #include <mutex>
 #include <string>
@@ -65,6 +71,42 @@ void loadTutorialSong(App& app) {
 }
 
 } // namespace
+
+std::int64_t wallClockMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string currentLevelFolder(const App& app) {
+    if (!app.levels.packageLoaded) {
+        return "levels"; // the default level, levels/level.json
+    }
+    const std::string& manifest = app.levels.package.manifestPath;
+    const std::size_t slash = manifest.find_last_of('/');
+    return slash == std::string::npos ? std::string(".") : manifest.substr(0, slash);
+}
+
+void saveRoundReplay(App& app, Replay& replay, double loopLength) {
+    app.lastReplayPath.clear();
+    if (replay.levelName.empty()) {
+        return; // a round without a level name is not stored anywhere
+    }
+    std::string error;
+    if (!levelHashOfFolder(currentLevelFolder(app), std::llround(loopLength * 1e6), replay.levelHash,
+                           error)) {
+        logError(stderr, "Replay not saved: %s", error.c_str());
+        return;
+    }
+    const std::string prefs = app.prefsPath.empty() ? getPrefsPath() : app.prefsPath;
+    const std::size_t slash = prefs.find_last_of('/');
+    const std::string dataFolder = slash == std::string::npos ? std::string(".") : prefs.substr(0, slash);
+    std::string path;
+    if (saveReplay(dataFolder, replay, path, error)) {
+        app.lastReplayPath = path;
+        logMessage("Replay saved: %s", path.c_str());
+    }
+}
 
 void applyTutorialPage(App& app, int page) {
     rememberLevel(app);
@@ -167,6 +209,7 @@ bool startLevel(App& app, int index) {
             app.game.songTime = 0.0; // the new stems start from their top
             app.game.songTimeNs = 0;
             beginRound(app.game, roundSetupOf(app.audio, app.render.width, app.render.height), 0.0);
+            app.roundStartedAtMs = wallClockMs();
             started = true;
         }
         app.levelSwitchLockSeconds = static_cast<double>(SDL_GetPerformanceCounter() - locked) /
@@ -187,11 +230,27 @@ void runPendingLevelStart(App& app) {
 
 void endRound(App& app) {
     RoundResult result;
+    Replay replay;
+    double loopLength = 0.0;
     {
         std::lock_guard<std::mutex> lock(app.gameMutex);
+        // The round runs on to a whole microsecond, where its replay (which keeps whole
+        // microseconds) will end too.
+        const std::int64_t endUs = roundEndMicros(app.game.progress.applied);
+        queueRoundInputs(app.game, {}, static_cast<double>(endUs) / 1e6);
+        advanceRound(app.game, static_cast<double>(endUs) / 1e6, audioLayerRequests(app.audio));
         stopAllStems(app.audio);
         result = roundResultOf(app.game);
+        ReplayOrigin origin;
+        origin.levelName = result.level;
+        origin.audioOffsetMs = static_cast<std::int32_t>(std::lround(app.audio.clockOffset * 1000.0));
+        origin.bot = app.options.autoplay;
+        origin.startedAtMs = app.roundStartedAtMs;
+        origin.endedAtMs = wallClockMs();
+        replay = replayOfRound(app.game, origin, endUs);
+        loopLength = app.game.setup.loopLength;
     }
+    saveRoundReplay(app, replay, loopLength);
     // The file is read and written without the game mutex; nothing plays meanwhile.
     if (app.options.autoplay) {
         logMessage("Autoplay round ended; its result is not saved");

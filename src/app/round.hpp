@@ -8,6 +8,11 @@
 // tutorial's pages (page 1: the second stem; page 2: the first; page 3: both; page 4: none). While
 // it plays no round runs. Main thread; the routines take the game mutex for what they change, and
 // read and decode the song's files before taking it.
+#include "replay/round_replay.hpp"
+
+#include <cstdint>
+#include <string>
+
 struct App;
 
 // Where the tutorial song lives, relative to the working directory.
@@ -32,6 +37,19 @@ bool startLevel(App& app, int index);
 
 // Runs the level start the menu asked for, if any. Call after the frame has been swapped.
 void runPendingLevelStart(App& app);
+
+// The wall clock now, in Unix milliseconds (a replay's start and end).
+std::int64_t wallClockMs();
+
+// The folder of the level being played: a menu level's package folder, else "levels" (the default
+// level, levels/level.json).
+std::string currentLevelFolder(const App& app);
+
+// Completes `replay` with the level's hash (of the current level's folder, with the round's loop
+// length in seconds) and saves it among the player's replays (in the folder of prefs.json), noting
+// its path in app.lastReplayPath ("" when none was saved). Logs "Replay saved: <path>", or why
+// not. File work: call without the game mutex.
+void saveRoundReplay(App& app, Replay& replay, double loopLength);
 
 // Ends the round from the HUD: stops the stems, saves the round's result (into the leaderboard
 // file, and up to the server with the player's key for the current server), resets the round and

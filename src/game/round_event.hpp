@@ -34,6 +34,19 @@ inline std::int64_t songTimeToMicros(double seconds) {
     return static_cast<std::int64_t>(std::llround(seconds * 1e6));
 }
 
+// The first whole microsecond at or after song time `seconds` (as a double, microseconds / 1e6
+// compares at least `seconds`).
+inline std::int64_t firstMicrosFrom(double seconds) {
+    std::int64_t us = songTimeToMicros(seconds);
+    while (static_cast<double>(us) / 1e6 < seconds && us < songTimeToMicros(1e300)) {
+        ++us;
+    }
+    while (static_cast<double>(us - 1) / 1e6 >= seconds) {
+        --us;
+    }
+    return us;
+}
+
 // A pause within a round: the song stopped at `atUs` and play went on from `resumeUs` (at most
 // `atUs`: a rewind), both on the song clock in microseconds.
 struct RoundPause {

@@ -253,9 +253,9 @@ void beginRound(GameState& game, RoundSetup setup, double start, std::int32_t la
 
 void queueRoundInputs(GameState& game, const std::vector<RoundEvent>& events, double knownUntil) {
     RoundProgress& progress = game.progress;
-    const std::int64_t appliedUs = songTimeToMicros(progress.applied);
+    const std::int64_t earliestUs = firstMicrosFrom(progress.applied);
     for (RoundEvent event : events) {
-        event.songTimeUs = std::max(event.songTimeUs, appliedUs);
+        event.songTimeUs = std::max(event.songTimeUs, earliestUs);
         if (!progress.queued.empty()) {
             event.songTimeUs = std::max(event.songTimeUs, progress.queued.back().songTimeUs);
         }
@@ -275,7 +275,7 @@ void advanceRound(GameState& game, double songTime, const LayerRequests& request
     }
     for (;;) {
         const Happening next = nextHappening(game);
-        if (!(next.at <= limit)) {
+        if (!(next.at < limit || (next.at == limit && next.order <= ArrivalOrder))) {
             break;
         }
         const double at = std::max(next.at, progress.applied);

@@ -36,15 +36,17 @@
 // round; a restart of the song (Space) keeps them.
 void beginRound(GameState& game, RoundSetup setup, double start, std::int32_t layers = 1);
 
-// Queues inputs and says that no input before song time `knownUntil` is still to come. Events
-// must be in time order among themselves; one timed before what has been applied already is
-// taken at that time instead (it came too late to be judged at its own). The times are whole
-// microseconds, so that a recorded round replays bit for bit.
+// Queues inputs and says that no input before song time `knownUntil` is still to come. Events must
+// be in time order among themselves; one timed before what has been applied already came too late
+// to be judged at its own time, and is taken at the first microsecond from there instead.
+// The times are whole microseconds, and the queued (so recorded) events carry the times they are
+// applied at, so that a recorded round replays bit for bit.
 void queueRoundInputs(GameState& game, const std::vector<RoundEvent>& events, double knownUntil);
 
-// Applies everything due up to song time `songTime` (and no further than the inputs are known),
-// in the order above. Does nothing unless the round is playing. Layer changes are asked of
-// `requests` as they happen.
+// Applies everything due before song time `songTime` (and no further than the inputs are known),
+// in the order above, and at that very time the spawns and arrivals only: inputs, completed holds
+// and removals at it wait, since an input at that instant may still come and goes first. Does nothing
+// unless the round is playing. Layer changes are asked of `requests` as they happen.
 void advanceRound(GameState& game, double songTime, const LayerRequests& requests);
 
 // The circles' look, for drawing: each unjudged circle grows from 20 pixels a second ahead of its

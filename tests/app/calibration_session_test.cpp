@@ -97,7 +97,7 @@ TEST_F(CalibrationApp, SaveStoresTheOffsetAndTheClockRunsBehindByExactlyThat) {
         refreshSongTime(app->audio, game);
         InputState input;
         input.touches[1] = TouchPoint{true, true, false, 100, 980, game.songTimeNs + 5'000'000};
-        const double at = game.songTime + 0.005;
+        const double at = std::nextafter(game.songTime + 0.005, 1.0); // through the press's instant
         stdoutOf([&] {
             queueRoundInputs(game, gameplayInputEvents(game, input, 1080), at);
             advanceRound(game, at, LayerRequests{});

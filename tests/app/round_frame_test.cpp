@@ -55,7 +55,7 @@ TEST_F(RoundFrames, SpaceStopAndRestartLeaveNothingOfTheOldRun) {
 
         pressSpace(); // stop
     });
-    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_FALSE(HasFatalFailure()) << firstRun;
     EXPECT_NE(firstRun.find("Miss registered (1/3)"), std::string::npos);
     EXPECT_FALSE(app->game.playing);
     EXPECT_TRUE(app->game.circles.empty() && app->game.pendingNotes.empty());

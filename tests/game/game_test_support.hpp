@@ -10,6 +10,7 @@
 #include "game/judgement.hpp"
 #include "game/round_progress.hpp"
 #include "game/scoring.hpp"
+#include "level/round_setup.hpp"
 #include "render/render_system.hpp"
 
 #include <SDL3/SDL_events.h>
@@ -74,12 +75,13 @@ inline Circle holdAt(float x, float y, double time, float duration, int note = 4
 }
 
 // One frame's gameplay at song time `at`: the frame's input joins the round, which is applied up
-// to `at` (with the audio following its layers when `audio` is given).
+// to and including `at` (with the audio following its layers when `audio` is given).
 inline void frameAt(GameState& game, const InputState& input, double at, AudioSystem* audio = nullptr,
                     std::int32_t height = 1080) {
     game.songTime = at;
-    queueRoundInputs(game, gameplayInputEvents(game, input, height), at);
-    advanceRound(game, at, audio != nullptr ? audioLayerRequests(*audio) : LayerRequests{});
+    const double through = std::nextafter(at, 1e300); // what falls on `at` itself too
+    queueRoundInputs(game, gameplayInputEvents(game, input, height), through);
+    advanceRound(game, through, audio != nullptr ? audioLayerRequests(*audio) : LayerRequests{});
     updateCircleLook(game, at);
 }
 
@@ -101,7 +103,8 @@ inline void playWithBot(AudioSystem& audio, GameState& game, double end, double 
     for (;;) {
         autoplayPlan(plan, game, render.width, render.height);
         AutoplayAction action;
-        const bool acting = autoplayNext(plan, &action) && action.at < std::min(nextTick, nextFrame);
+        // An event at a frame's very moment is in that frame's input (it was queued before the poll).
+        const bool acting = autoplayNext(plan, &action) && action.at <= std::min(nextTick, nextFrame);
         if ((acting ? action.at : std::min(nextTick, nextFrame)) >= end) {
             break;
         }

@@ -68,6 +68,7 @@ struct Judge : ::testing::Test {
         for (const RoundEvent& event : events) {
             until = std::max(until, static_cast<double>(event.songTimeUs) / 1e6);
         }
+        until = std::nextafter(until, 1e300); // the last event's own instant too
         queueRoundInputs(game, events, until);
         advanceRound(game, until, LayerRequests{});
     }

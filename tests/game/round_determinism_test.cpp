@@ -2,6 +2,7 @@
 // the round with calls at other rates and at random moments, give the same round bit for bit.
 #include "game/round_progress.hpp"
 #include "game_test_support.hpp"
+#include "level/round_setup.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,14 +1,14 @@
 // Spawning: placement, keyboard lanes, and the round's spawns against the plain rule.
 #include "game/circles.hpp"
-#include "game_test_support.hpp"
 #include "game/round_progress.hpp"
+#include "game_test_support.hpp"
 
 #include <gtest/gtest.h>
 
-#include <cctype>
-#include <random>
 #include <algorithm>
+#include <cctype>
 #include <iterator>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -34,9 +34,11 @@ GameState roundOn(std::vector<std::vector<MidiNoteEvent>> charts, double loop, i
     return game;
 }
 
+// Everything up to and including song time `to`.
 void advance(GameState& game, double to) {
-    queueRoundInputs(game, {}, to);
-    stdoutOf([&] { advanceRound(game, to, LayerRequests{}); });
+    const double through = std::nextafter(to, 1e300);
+    queueRoundInputs(game, {}, through);
+    stdoutOf([&] { advanceRound(game, through, LayerRequests{}); });
 }
 
 TEST(Spawning, ACircleIsPlacedByKeyAndVelocityAndOnlyChannelOneHolds) {
@@ -46,9 +48,9 @@ TEST(Spawning, ACircleIsPlacedByKeyAndVelocityAndOnlyChannelOneHolds) {
     } want[] = {{960.0f, 843.75f, 0.2f, 'T'}, {1905.0f, 168.75f, 1.25f, ','}, {0.0f, 725.625f, 0.2f, 'Q'}};
     for (const bool keyboard : {false, true}) {
         SCOPED_TRACE(keyboard ? "keyboard gameplay" : "pointer gameplay");
-        GameState game = roundOn(
-            {{noteOn(0.5, 64, 100), noteOn(0.6, 127, 20, 1, 1.25), noteOn(0.7, 0, 86, 2, 1.25)}}, 0.0, 1, 0.0,
-            keyboard);
+        GameState game =
+            roundOn({{noteOn(0.5, 64, 100), noteOn(0.6, 127, 20, 1, 1.25), noteOn(0.7, 0, 86, 2, 1.25)}}, 0.0,
+                    1, 0.0, keyboard);
         advance(game, 0.0);
         ASSERT_EQ(game.circles.size(), 3u);
         for (std::size_t i = 0; i < 3; ++i) {
@@ -118,10 +120,13 @@ void fillRandomChart(std::vector<MidiNoteEvent>& notes, std::mt19937& rng, doubl
 std::vector<std::pair<double, int>> plainSpawns(const std::vector<MidiNoteEvent>& chart, double loop,
                                                 double start, double until) {
     std::vector<std::pair<double, int>> due;
-    const std::int64_t passes = loop > 0.0 ? static_cast<std::int64_t>((until + kSpawnLookAhead) / loop) + 2 : 1;
-    for (std::int64_t pass = loop > 0.0 ? static_cast<std::int64_t>(start / loop) - 1 : 0; pass < passes; ++pass) {
+    const std::int64_t passes =
+        loop > 0.0 ? static_cast<std::int64_t>((until + kSpawnLookAhead) / loop) + 2 : 1;
+    for (std::int64_t pass = loop > 0.0 ? static_cast<std::int64_t>(start / loop) - 1 : 0; pass < passes;
+         ++pass) {
         for (const MidiNoteEvent& note : chart) {
-            if (!note.isNoteOn || note.velocity == 0 || (loop > 0.0 && (note.time < 0.0 || note.time >= loop))) {
+            if (!note.isNoteOn || note.velocity == 0 ||
+                (loop > 0.0 && (note.time < 0.0 || note.time >= loop))) {
                 continue;
             }
             const double t = loop > 0.0 ? static_cast<double>(pass) * loop + note.time : note.time;
@@ -134,7 +139,8 @@ std::vector<std::pair<double, int>> plainSpawns(const std::vector<MidiNoteEvent>
     std::vector<std::pair<double, int>> spawned;
     for (const auto& candidate : due) {
         const bool twin = std::any_of(spawned.begin(), spawned.end(), [&](const auto& earlier) {
-            return earlier.second == candidate.second && std::fabs(earlier.first - candidate.first) < kDuplicateWindow;
+            return earlier.second == candidate.second &&
+                   std::fabs(earlier.first - candidate.first) < kDuplicateWindow;
         });
         if (!twin) {
             spawned.push_back(candidate);
@@ -150,7 +156,8 @@ TEST(Spawning, EveryNoteSpawnsOnceWhenTheLookAheadReachesItWhateverTheSteps) {
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     for (int trial = 0; trial < 200; ++trial) {
         // Loop lengths from sub-second (the look-ahead spans several passes) to long songs, or none.
-        const double loop = trial % 5 == 0 ? 0.0 : (unit(rng) < 0.2 ? 0.2 + unit(rng) : 2.0 + 40.0 * unit(rng));
+        const double loop =
+            trial % 5 == 0 ? 0.0 : (unit(rng) < 0.2 ? 0.2 + unit(rng) : 2.0 + 40.0 * unit(rng));
         std::vector<MidiNoteEvent> chart;
         // Charts may run past the audio's end, as a careless MIDI file does.
         fillRandomChart(chart, rng, (loop > 0.0 ? loop : 20.0) * (0.5 + unit(rng)));
@@ -175,9 +182,11 @@ TEST(Spawning, EveryNoteSpawnsOnceWhenTheLookAheadReachesItWhateverTheSteps) {
         std::vector<std::pair<double, int>> extra, missing;
         std::set_difference(seen.begin(), seen.end(), want.begin(), want.end(), std::back_inserter(extra));
         std::set_difference(want.begin(), want.end(), seen.begin(), seen.end(), std::back_inserter(missing));
-        ASSERT_EQ(seen, want) << extra.size() << " extra, first " << (extra.empty() ? -1 : extra[0].first) << " "
-                              << (extra.empty() ? -1 : extra[0].second) << "; " << missing.size() << " missing, first "
-                              << (missing.empty() ? -1 : missing[0].first) << " " << (missing.empty() ? -1 : missing[0].second) << "; trial " << trial << ", loop " << loop << ", from " << start << " to " << now;
+        ASSERT_EQ(seen, want) << extra.size() << " extra, first " << (extra.empty() ? -1 : extra[0].first)
+                              << " " << (extra.empty() ? -1 : extra[0].second) << "; " << missing.size()
+                              << " missing, first " << (missing.empty() ? -1 : missing[0].first) << " "
+                              << (missing.empty() ? -1 : missing[0].second) << "; trial " << trial
+                              << ", loop " << loop << ", from " << start << " to " << now;
     }
 }
 

@@ -1,0 +1,64 @@
+#include "replay/round_replay.hpp"
+
+#include "base/version.hpp"
+#include "game/round_progress.hpp"
+
+#include <algorithm>
+
+namespace {
+
+ReplayResult resultOf(const GameState& game) {
+    ReplayResult result;
+    result.score = game.score;
+    result.highestCombo = game.highestCombo;
+    result.highestLayer = game.highestLayer;
+    result.totalLayers =
+        std::clamp(static_cast<std::int32_t>(game.setup.stems.size()), std::int32_t{1}, kMaxReplayLayers);
+    for (const CircleOutcome& outcome : game.outcomes) {
+        ++(outcome.grade == CircleGrade::Miss ? result.misses : result.hits);
+    }
+    return result;
+}
+
+} // namespace
+
+std::int64_t roundEndMicros(double applied) { return firstMicrosFrom(applied); }
+
+Replay replayOfRound(const GameState& game, const ReplayOrigin& origin, std::int64_t endUs) {
+    Replay replay;
+    replay.levelName = origin.levelName;
+    replay.levelHash = origin.levelHash;
+    replay.gameVersion = kGameVersion;
+    replay.inputMode = game.keyboardGameplay ? ReplayInputMode::Keyboard : ReplayInputMode::Pointer;
+    replay.audioOffsetMs = origin.audioOffsetMs;
+    replay.drawableWidth = static_cast<std::uint32_t>(std::max(1, game.setup.width));
+    replay.drawableHeight = static_cast<std::uint32_t>(std::max(1, game.setup.height));
+    replay.songStartUs = game.layerTimeline.empty() ? 0 : songTimeToMicros(game.layerTimeline.front().at);
+    replay.songEndUs = std::max(endUs, replay.songStartUs);
+    replay.startedAtMs = origin.startedAtMs;
+    replay.endedAtMs = std::max(origin.endedAtMs, origin.startedAtMs);
+    replay.bot = origin.bot;
+    replay.result = resultOf(game);
+    replay.events = game.progress.recorded;
+    return replay;
+}
+
+ReplayResult rerunReplay(const Replay& replay, RoundSetup setup) {
+    GameState game;
+    const auto layers = static_cast<std::int32_t>(setup.stems.size());
+    initGameState(game, std::clamp(layers, std::int32_t{1}, kMaxLayers));
+    game.keyboardGameplay = replay.inputMode == ReplayInputMode::Keyboard;
+    game.playing = true;
+    setup.width = static_cast<std::int32_t>(replay.drawableWidth);
+    setup.height = static_cast<std::int32_t>(replay.drawableHeight);
+    const double end = static_cast<double>(replay.songEndUs) / 1e6;
+    beginRound(game, std::move(setup), static_cast<double>(replay.songStartUs) / 1e6);
+    queueRoundInputs(game, replay.events, end);
+    advanceRound(game, end, LayerRequests{});
+    return resultOf(game);
+}
+
+bool sameResult(const ReplayResult& a, const ReplayResult& b) {
+    return a.score == b.score && a.highestCombo == b.highestCombo && a.highestLayer == b.highestLayer &&
+           a.totalLayers == b.totalLayers && a.hits == b.hits && a.misses == b.misses;
+}

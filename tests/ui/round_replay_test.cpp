@@ -1,0 +1,102 @@
+// A round played through the app ends with a replay in the player's data folder, and
+// vibrelle-replay runs it again to the same result; an edited replay does not check out.
+#include "app/round.hpp"
+#include "game/round_progress.hpp"
+#include "replay/replay_file.hpp"
+
+#include "screen_fixture.hpp"
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+struct ToolRun {
+    int exitCode = -1;
+    std::string output;
+};
+
+// vibrelle-replay check on `file`, from this suite's copy of the game's data.
+ToolRun checkReplay(const std::string& file) {
+    const std::string command = std::string("'") + VIBRELLE_REPLAY_TOOL + "' check '" + file +
+                                "' --assets '" + std::filesystem::current_path().string() + "' 2>/dev/null";
+    ToolRun run;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        for (int c = 0; (c = std::fgetc(pipe)) != EOF;) {
+            run.output += static_cast<char>(c);
+        }
+        const int status = pclose(pipe);
+        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    return run;
+}
+
+} // namespace
+
+TEST_F(Screens, ARoundEndsWithAReplayThatTheCheckerReproduces) {
+    app->render.width = 1280; // the drawable area circles are placed in
+    app->render.height = 720;
+    quietly([&] { ASSERT_TRUE(startLevel(*app, 0)); });
+    // A player who presses each circle 30 ms late by finger, and lets go of holds at once, for 12 s
+    // of song; the round is advanced as the frames would, the song clock given.
+    std::int32_t score = 0;
+    quietly([&] {
+        std::lock_guard<std::mutex> lock(app->gameMutex);
+        std::vector<double> pressed;
+        std::uint64_t finger = 1;
+        for (double t = 0.0; t <= 12.0; t += 1.0 / 60.0) {
+            std::vector<RoundEvent> events;
+            for (const Circle& circle : app->game.circles) {
+                const double at = circle.time + 0.03;
+                if (at <= t && at > t - 1.0 / 60.0 && !circle.hit) {
+                    RoundEvent press{songTimeToMicros(at),
+                                     InputKind::Press,
+                                     InputDevice::Finger,
+                                     finger,
+                                     0,
+                                     circle.x,
+                                     circle.y};
+                    RoundEvent release = press;
+                    release.kind = InputKind::Release;
+                    release.songTimeUs += 1000;
+                    events.push_back(press);
+                    events.push_back(release);
+                    ++finger;
+                }
+            }
+            std::sort(events.begin(), events.end(),
+                      [](const RoundEvent& a, const RoundEvent& b) { return a.songTimeUs < b.songTimeUs; });
+            app->game.songTime = t;
+            queueRoundInputs(app->game, events, t);
+            advanceRound(app->game, t, LayerRequests{});
+        }
+        score = app->game.score;
+    });
+    ASSERT_GT(score, 0);
+    quietly([&] { endRound(*app); }, true);
+    const std::string path = app->lastReplayPath;
+    ASSERT_FALSE(path.empty());
+    EXPECT_EQ(path.find(std::filesystem::current_path().string() + "/data/"), 0u) << "in the player's folder";
+
+    const ToolRun genuine = checkReplay(path);
+    EXPECT_EQ(genuine.exitCode, 0) << genuine.output;
+    EXPECT_EQ(genuine.output.rfind("Replay: score " + std::to_string(score) + ", combo ", 0), 0u)
+        << genuine.output;
+
+    // The same file with its score raised by one (and its checksum made to match again).
+    Replay replay;
+    std::string error;
+    ASSERT_TRUE(readReplayFile(path, replay, error)) << error;
+    replay.result.score += 1;
+    const std::string edited = path + ".edited.vbr";
+    ASSERT_TRUE(writeReplayFile(edited, replay, error)) << error;
+    const ToolRun forged = checkReplay(edited);
+    EXPECT_EQ(forged.exitCode, 1) << forged.output;
+    EXPECT_NE(forged.output.find("Stored: score " + std::to_string(score + 1)), std::string::npos)
+        << forged.output;
+
+    EXPECT_EQ(checkReplay(path + ".missing").exitCode, 2);
+}

@@ -1,0 +1,170 @@
+// vibrelle-replay: checks a replay by running its round again, without a window or a sound device.
+//
+//   vibrelle-replay check FILE [--assets DIR]
+//
+// Reads the replay FILE, finds its level by name in DIR (the game's data folder, assets/ in a
+// checkout; the working directory when not given): a level of levels/levels.json, or the default
+// level levels/level.json by its title. Loads the level's charts and stems as the game does,
+// checks that the level is the one the replay was recorded on (its level hash), runs the round
+// again from the recorded inputs with the game's own round code and prints
+//   Replay: score S, combo C, layer L, hits H, misses M
+// Exit status: 0 when that is the result stored in the file, 1 when it is not (or the level has
+// changed since), 2 when the file or its level cannot be read or the arguments are wrong. The
+// loader's log lines go to standard error.
+#include "audio/audio_system.hpp"
+#include "level/level_list.hpp"
+#include "level/level_manifest.hpp"
+#include "level/round_setup.hpp"
+#include "render/render_system.hpp"
+#include "replay/level_hash.hpp"
+#include "replay/replay_file.hpp"
+#include "replay/round_replay.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+void printUsage(std::FILE* to) { std::fputs("Usage: vibrelle-replay check FILE [--assets DIR]\n", to); }
+
+// Standard output sent elsewhere (standard error, or nowhere) while one lives, so that the loader's
+// and the round's log lines cannot mix with the tool's own line.
+struct StdoutAside {
+    int saved = -1;
+    explicit StdoutAside(bool toNowhere) {
+        std::fflush(stdout);
+        saved = dup(STDOUT_FILENO);
+        const int target = toNowhere ? open("/dev/null", O_WRONLY) : dup(STDERR_FILENO);
+        if (saved >= 0 && target >= 0) {
+            dup2(target, STDOUT_FILENO);
+        }
+        if (target >= 0) {
+            close(target);
+        }
+    }
+    ~StdoutAside() {
+        std::fflush(stdout);
+        if (saved >= 0) {
+            dup2(saved, STDOUT_FILENO);
+            close(saved);
+        }
+    }
+    StdoutAside(const StdoutAside&) = delete;
+    StdoutAside& operator=(const StdoutAside&) = delete;
+};
+
+// The folder of the level named `name`, as the game names its levels; "" when none is.
+std::string levelFolderNamed(const std::string& name) {
+    for (const LevelListEntry& entry : loadLevelList()) {
+        if (entry.name == name) {
+            return "levels/" + entry.file;
+        }
+    }
+    LevelDefinition level;
+    if (parseLevelManifest("levels/level.json", level) &&
+        (level.title.empty() ? "levels" : level.title) == name) {
+        return "levels";
+    }
+    return std::string();
+}
+
+void printResult(const char* what, const ReplayResult& r) {
+    std::printf("%s: score %d, combo %d, layer %d, hits %u, misses %u\n", what, r.score, r.highestCombo,
+                r.highestLayer, r.hits, r.misses);
+}
+
+int check(const std::string& file) {
+    Replay replay;
+    std::string error;
+    {
+        StdoutAside aside(false);
+        if (!readReplayFile(file, replay, error)) {
+            return 2; // readReplayFile said why
+        }
+    }
+    const std::string folder = levelFolderNamed(replay.levelName);
+    if (folder.empty()) {
+        std::fprintf(stderr, "vibrelle-replay: no level named %s here\n", replay.levelName.c_str());
+        return 2;
+    }
+    AudioSystem audio;
+    RenderState render;
+    RoundSetup setup;
+    bool loaded = false;
+    {
+        StdoutAside aside(false);
+        if (audioInit(audio, AudioBackend::NullDriver)) {
+            loaded = loadLevelFromManifest(folder + "/level.json", audio, render);
+            setup = roundSetupOf(audio, 1, 1);
+        }
+        audioShutdown(audio);
+    }
+    if (!loaded) {
+        std::fprintf(stderr, "vibrelle-replay: the level %s could not be loaded from %s\n",
+                     replay.levelName.c_str(), folder.c_str());
+        return 2;
+    }
+    std::string hash;
+    {
+        StdoutAside aside(false);
+        if (!levelHashOfFolder(folder, std::llround(setup.loopLength * 1e6), hash, error)) {
+            return 2;
+        }
+    }
+    if (hash != replay.levelHash) {
+        std::printf("This replay was recorded on a different version of the level\n");
+        return 1;
+    }
+    ReplayResult result;
+    {
+        StdoutAside aside(true);
+        result = rerunReplay(replay, std::move(setup));
+    }
+    printResult("Replay", result);
+    if (!sameResult(result, replay.result)) {
+        printResult("Stored", replay.result);
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string command, file, assets;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "-h" || arg == "--help") {
+            printUsage(stdout);
+            return 0;
+        }
+        if (arg == "--assets" && i + 1 < argc) {
+            assets = argv[++i];
+        } else if (command.empty()) {
+            command = arg;
+        } else if (file.empty()) {
+            file = arg;
+        } else {
+            std::fprintf(stderr, "vibrelle-replay: unexpected argument: %s\n", arg.c_str());
+            printUsage(stderr);
+            return 2;
+        }
+    }
+    if (command != "check" || file.empty()) {
+        printUsage(stderr);
+        return 2;
+    }
+    std::error_code ignored;
+    file =
+        std::filesystem::absolute(file, ignored).string(); // before the data folder becomes the working one
+    if (!assets.empty() && chdir(assets.c_str()) != 0) {
+        std::fprintf(stderr, "vibrelle-replay: cannot use %s as the game's data folder\n", assets.c_str());
+        return 2;
+    }
+    return check(file);
+}
