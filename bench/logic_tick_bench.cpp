@@ -4,10 +4,11 @@
 #include "app/logic_thread.hpp"
 #include "audio/audio_system.hpp"
 #include "game/master_clock.hpp"
-#include "render/render_system.hpp"
 #include "game/round_progress.hpp"
 #include "game/scoring.hpp"
+#include "level/round_setup.hpp"
 #include "quiet_stdout.hpp"
+#include "render/render_system.hpp"
 
 #include <benchmark/benchmark.h>
 
