@@ -3,15 +3,19 @@
 #include "app/app.hpp"
 #include "audio/stem_layering.hpp"
 #include "base/log.hpp"
+#include "game/game_rules.hpp"
 #include "leaderboard/leaderboard_client.hpp"
 #include "leaderboard/round_save.hpp"
 #include "level/level_list.hpp"
+#include "level/level_manifest.hpp"
 #include "level/level_package.hpp"
 #include "prefs/player_keys.hpp"
 #include "prefs/preferences.hpp"
+#include "render/background.hpp"
 
 #include <SDL3/SDL.h>
 
+#include <algorithm>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -64,6 +68,25 @@ void loadTutorialSong(App& app) {
 
 } // namespace
 
+std::int32_t levelLayerCount(const AudioSystem& audio) {
+    return static_cast<std::int32_t>(std::min<std::size_t>(audio.stems.size(), kMaxLayers));
+}
+
+bool loadDefaultLevel(App& app) {
+    std::lock_guard<std::mutex> lock(app.gameMutex);
+    std::string title;
+    const bool loaded = loadLevelFromManifest("levels/level.json", app.audio, app.render, &title);
+    if (!loaded) {
+        logError(stderr, "Failed to load default level JSON definition (levels/level.json)");
+    }
+    // A round started with Space needs a name for its result: the song's title, else the folder the
+    // manifest lies in.
+    app.game.levelName = title.empty() ? "levels" : title;
+    app.game.totalLayers = levelLayerCount(app.audio);
+    refreshUniformBindings(app.render);
+    return loaded;
+}
+
 void applyTutorialPage(App& app, int page) {
     rememberLevel(app);
     if (page == 0) {
@@ -102,7 +125,7 @@ void applyTutorialPage(App& app, int page) {
     }
     resetRound(app.game); // no round runs during the tutorial
     app.game.activeLayers = audible;
-    app.game.totalLayers = stems;
+    app.game.totalLayers = levelLayerCount(app.audio);
 }
 
 void leaveTutorial(App& app) {
@@ -123,7 +146,7 @@ void leaveTutorial(App& app) {
             retireStems(app.audio, retired); // the tutorial song does not stay on as a level
         }
         app.game.levelName = app.levels.beforeTutorial.levelName;
-        app.game.totalLayers = 8;
+        app.game.totalLayers = levelLayerCount(app.audio);
         resetRound(app.game);
     }
     app.levels.package = app.levels.beforeTutorial.package;
@@ -160,6 +183,7 @@ bool startLevel(App& app, int index) {
                 activateFirstStem(app.audio);
             }
             app.game.levelName = entry.name;
+            app.game.totalLayers = levelLayerCount(app.audio);
             resetRound(app.game);
             app.game.playing = true;
             started = true;

@@ -8,7 +8,21 @@
 // tutorial's pages (page 1: the second stem; page 2: the first; page 3: both; page 4: none). While
 // it plays no round runs. Main thread; the routines take the game mutex for what they change, and
 // read and decode the song's files before taking it.
+#include <cstdint>
+
 struct App;
+struct AudioSystem;
+
+// The layers a round of the loaded level can reach: one per stem, at most kMaxLayers
+// (game/game_rules.hpp), 0 without stems. Every load of a level sets GameState::totalLayers to
+// it, so that a round's result counts the level's own layers. Game mutex held.
+std::int32_t levelLayerCount(const AudioSystem& audio);
+
+// Loads levels/level.json, the level Space plays before one is chosen from the menu: its stems,
+// the round's name (the song's title, else "levels") and its layer count. False, with the reason
+// on stderr, when no stem loaded. Main thread; takes the game mutex for the whole load (start-up:
+// nothing else runs yet).
+bool loadDefaultLevel(App& app);
 
 // Where the tutorial song lives, relative to the working directory.
 constexpr const char* kTutorialSongFolder = "levels/tutorialsong";
