@@ -60,9 +60,10 @@ void loadTutorialSong(App& app) {
     stageLevelPackage(app.levels.package, app.render, app.audio.looping, load);
     std::vector<LoadedStem> retired;
     std::lock_guard<std::mutex> lock(app.gameMutex);
+    // The level before goes whether or not the song loads: it must come back on leaving either way.
+    app.levels.beforeTutorial.levelRetired = true;
     if (commitLevelPackage(app.levels.package, load, app.audio, app.render, retired)) {
         app.levels.packageLoaded = true;
-        app.levels.beforeTutorial.tutorialSongInstalled = true;
     }
 }
 
@@ -133,8 +134,8 @@ void leaveTutorial(App& app) {
         return;
     }
     app.levels.beforeTutorial.remembered = false;
-    if (app.levels.beforeTutorial.tutorialSongInstalled) {
-        app.levels.beforeTutorial.tutorialSongInstalled = false;
+    if (app.levels.beforeTutorial.levelRetired) {
+        app.levels.beforeTutorial.levelRetired = false;
         StagedLevel staged;
         const bool read = readLevel(app.levels.beforeTutorial.manifestPath, app.audio.looping, staged);
         std::vector<LoadedStem> retired;

@@ -33,8 +33,9 @@ constexpr const char* kTutorialSongFolder = "levels/tutorialsong";
 // with as many layers as stems are audible.
 void applyTutorialPage(App& app, int page);
 
-// The tutorial has been left: when its song was loaded, the level that was loaded before it comes
-// back (stopped, with its name), so that Space plays that level again and not the tutorial song.
+// The tutorial has been left: when its song took the place of a level (whether the song then
+// loaded or not), that level is loaded again (stopped, with its name and layer count), so that
+// Space plays it and neither the tutorial song nor silence.
 void leaveTutorial(App& app);
 
 // Starts level `index` of the level list: prepares its package under levels/, reads and decodes it
