@@ -216,17 +216,7 @@ bool appInit(App& app) {
         });
     };
 
-    {
-        std::lock_guard<std::mutex> lock(app.gameMutex);
-        std::string title;
-        if (!loadLevelFromManifest("levels/level.json", app.audio, app.render, &title)) {
-            logError(stderr, "Failed to load default level JSON definition (levels/level.json)");
-        }
-        // A round started with Space needs a name for its result: the song's title, else the
-        // folder the manifest lies in.
-        app.game.levelName = title.empty() ? "levels" : title;
-        refreshUniformBindings(app.render);
-    }
+    loadDefaultLevel(app);
 
     app.uiVisible = !app.options.hideGui;
     app.running = true;

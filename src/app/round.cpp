@@ -4,22 +4,25 @@
 #include "app/logic_thread.hpp"
 #include "audio/stem_layering.hpp"
 #include "base/log.hpp"
+#include "game/game_rules.hpp"
 #include "game/round_progress.hpp"
 #include "leaderboard/leaderboard_client.hpp"
 #include "leaderboard/round_save.hpp"
 #include "level/level_list.hpp"
+#include "level/level_manifest.hpp"
 #include "level/level_package.hpp"
 #include "level/round_setup.hpp"
 #include "prefs/player_keys.hpp"
 #include "prefs/preferences.hpp"
+#include "render/background.hpp"
 #include "replay/level_hash.hpp"
 #include "replay/replay_store.hpp"
 
 #include <SDL3/SDL.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
-
 #include <mutex>
 #include <string>
 #include <vector>
@@ -64,9 +67,10 @@ void loadTutorialSong(App& app) {
     stageLevelPackage(app.levels.package, app.render, app.audio.looping, load);
     std::vector<LoadedStem> retired;
     std::lock_guard<std::mutex> lock(app.gameMutex);
+    // The level before goes whether or not the song loads: it must come back on leaving either way.
+    app.levels.beforeTutorial.levelRetired = true;
     if (commitLevelPackage(app.levels.package, load, app.audio, app.render, retired)) {
         app.levels.packageLoaded = true;
-        app.levels.beforeTutorial.tutorialSongInstalled = true;
     }
 }
 
@@ -108,6 +112,25 @@ void saveRoundReplay(App& app, Replay& replay, double loopLength) {
     }
 }
 
+std::int32_t levelLayerCount(const AudioSystem& audio) {
+    return static_cast<std::int32_t>(std::min<std::size_t>(audio.stems.size(), kMaxLayers));
+}
+
+bool loadDefaultLevel(App& app) {
+    std::lock_guard<std::mutex> lock(app.gameMutex);
+    std::string title;
+    const bool loaded = loadLevelFromManifest("levels/level.json", app.audio, app.render, &title);
+    if (!loaded) {
+        logError(stderr, "Failed to load default level JSON definition (levels/level.json)");
+    }
+    // A round started with Space needs a name for its result: the song's title, else the folder the
+    // manifest lies in.
+    app.game.levelName = title.empty() ? "levels" : title;
+    app.game.totalLayers = levelLayerCount(app.audio);
+    refreshUniformBindings(app.render);
+    return loaded;
+}
+
 void applyTutorialPage(App& app, int page) {
     rememberLevel(app);
     if (page == 0) {
@@ -146,7 +169,7 @@ void applyTutorialPage(App& app, int page) {
     }
     resetRound(app.game); // no round runs during the tutorial
     app.game.activeLayers = audible;
-    app.game.totalLayers = stems;
+    app.game.totalLayers = levelLayerCount(app.audio);
 }
 
 void leaveTutorial(App& app) {
@@ -154,8 +177,8 @@ void leaveTutorial(App& app) {
         return;
     }
     app.levels.beforeTutorial.remembered = false;
-    if (app.levels.beforeTutorial.tutorialSongInstalled) {
-        app.levels.beforeTutorial.tutorialSongInstalled = false;
+    if (app.levels.beforeTutorial.levelRetired) {
+        app.levels.beforeTutorial.levelRetired = false;
         StagedLevel staged;
         const bool read = readLevel(app.levels.beforeTutorial.manifestPath, app.audio.looping, staged);
         std::vector<LoadedStem> retired;
@@ -167,7 +190,7 @@ void leaveTutorial(App& app) {
             retireStems(app.audio, retired); // the tutorial song does not stay on as a level
         }
         app.game.levelName = app.levels.beforeTutorial.levelName;
-        app.game.totalLayers = 8;
+        app.game.totalLayers = levelLayerCount(app.audio);
         resetRound(app.game);
     }
     app.levels.package = app.levels.beforeTutorial.package;
@@ -204,6 +227,7 @@ bool startLevel(App& app, int index) {
                 activateFirstStem(app.audio);
             }
             app.game.levelName = entry.name;
+            app.game.totalLayers = levelLayerCount(app.audio);
             resetRound(app.game);
             app.game.playing = true;
             app.game.songTime = 0.0; // the new stems start from their top

@@ -14,6 +14,18 @@
 #include <string>
 
 struct App;
+struct AudioSystem;
+
+// The layers a round of the loaded level can reach: one per stem, at most kMaxLayers
+// (game/game_rules.hpp), 0 without stems. Every load of a level sets GameState::totalLayers to
+// it, so that a round's result counts the level's own layers. Game mutex held.
+std::int32_t levelLayerCount(const AudioSystem& audio);
+
+// Loads levels/level.json, the level Space plays before one is chosen from the menu: its stems,
+// the round's name (the song's title, else "levels") and its layer count. False, with the reason
+// on stderr, when no stem loaded. Main thread; takes the game mutex for the whole load (start-up:
+// nothing else runs yet).
+bool loadDefaultLevel(App& app);
 
 // Where the tutorial song lives, relative to the working directory.
 constexpr const char* kTutorialSongFolder = "levels/tutorialsong";
@@ -24,8 +36,9 @@ constexpr const char* kTutorialSongFolder = "levels/tutorialsong";
 // with as many layers as stems are audible.
 void applyTutorialPage(App& app, int page);
 
-// The tutorial has been left: when its song was loaded, the level that was loaded before it comes
-// back (stopped, with its name), so that Space plays that level again and not the tutorial song.
+// The tutorial has been left: when its song took the place of a level (whether the song then
+// loaded or not), that level is loaded again (stopped, with its name and layer count), so that
+// Space plays it and neither the tutorial song nor silence.
 void leaveTutorial(App& app);
 
 // Starts level `index` of the level list: prepares its package under levels/, reads and decodes it

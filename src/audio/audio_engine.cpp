@@ -9,9 +9,7 @@
 
 namespace {
 
-constexpr AudioHandle kGroupBit = 0x80000000u;
-
-bool isGroupHandle(AudioHandle handle) { return (handle & kGroupBit) != 0; }
+bool isGroupHandle(AudioHandle handle) { return (handle & kGroupHandleBit) != 0; }
 
 } // namespace
 
@@ -300,23 +298,6 @@ const AudioEngine::Group* AudioEngine::findGroup(AudioHandle handle) const {
     return const_cast<AudioEngine*>(this)->findGroup(handle);
 }
 
-// Calls fn on the voice, or on every voice of the group, that handle names. The group's members
-// are walked from a copy: fn may end a voice, which takes it out of the group's array.
-template <typename Fn> void AudioEngine::forEachVoice(AudioHandle handle, Fn fn) {
-    if (Group* group = findGroup(handle)) {
-        AudioHandle members[kMaxVoices];
-        const unsigned count = group->count;
-        std::copy(group->members, group->members + count, members);
-        for (unsigned i = 0; i < count; ++i) {
-            if (Voice* voice = findVoice(members[i])) {
-                fn(*voice);
-            }
-        }
-    } else if (Voice* voice = findVoice(handle)) {
-        fn(*voice);
-    }
-}
-
 const AudioEngine::Voice* AudioEngine::firstVoice(AudioHandle handle) const {
     if (const Group* group = findGroup(handle)) {
         // Ended voices leave their groups at once, so the first member is the first voice
@@ -364,7 +345,7 @@ AudioHandle AudioEngine::play(Wav& source, float volume, float pan, bool paused)
         voice.handle = nextVoiceHandle_;
         // Voice handles count up through the 31-bit range (about two billion starts) before any
         // value comes back.
-        nextVoiceHandle_ = (nextVoiceHandle_ + 1) & ~kGroupBit;
+        nextVoiceHandle_ = (nextVoiceHandle_ + 1) & ~kGroupHandleBit;
         if (nextVoiceHandle_ == 0) {
             nextVoiceHandle_ = 1;
         }
@@ -511,72 +492,4 @@ unsigned AudioEngine::getActiveVoiceCount() const {
         count += voice.handle != 0 ? 1 : 0;
     }
     return count;
-}
-
-// ---- Groups ----
-
-AudioHandle AudioEngine::createVoiceGroup() {
-    if (!initialized_) {
-        return 0;
-    }
-    std::lock_guard<SpinLock> guard(lock_);
-    for (Group& group : groups_) {
-        if (group.handle == 0) {
-            group = Group{};
-            group.handle = kGroupBit | nextGroupHandle_;
-            nextGroupHandle_ = (nextGroupHandle_ + 1) & ~kGroupBit;
-            if (nextGroupHandle_ == 0) {
-                nextGroupHandle_ = 1;
-            }
-            return group.handle;
-        }
-    }
-    return 0;
-}
-
-AudioResult AudioEngine::destroyVoiceGroup(AudioHandle handle) {
-    std::lock_guard<SpinLock> guard(lock_);
-    Group* group = findGroup(handle);
-    if (!group) {
-        return AudioResult::InvalidParameter;
-    }
-    *group = Group{};
-    return AudioResult::Ok;
-}
-
-bool AudioEngine::isVoiceGroup(AudioHandle handle) const {
-    std::lock_guard<SpinLock> guard(lock_);
-    return findGroup(handle) != nullptr;
-}
-
-AudioResult AudioEngine::addVoiceToGroup(AudioHandle groupHandle, AudioHandle voiceHandle) {
-    std::lock_guard<SpinLock> guard(lock_);
-    Group* group = findGroup(groupHandle);
-    if (!group || !findVoice(voiceHandle)) {
-        return AudioResult::InvalidParameter;
-    }
-    for (unsigned i = 0; i < group->count; ++i) {
-        if (group->members[i] == voiceHandle) {
-            return AudioResult::Ok;
-        }
-    }
-    // A group can hold every voice slot, and ended voices leave it, so there is always room.
-    group->members[group->count++] = voiceHandle;
-    return AudioResult::Ok;
-}
-
-bool AudioEngine::isVoiceInGroup(AudioHandle groupHandle, AudioHandle voiceHandle) const {
-    std::lock_guard<SpinLock> guard(lock_);
-    const Group* group = findGroup(groupHandle);
-    if (!group || voiceHandle == 0) {
-        return false;
-    }
-    return std::find(group->members, group->members + group->count, voiceHandle) !=
-           group->members + group->count;
-}
-
-unsigned AudioEngine::getVoiceGroupVoiceCount(AudioHandle groupHandle) const {
-    std::lock_guard<SpinLock> guard(lock_);
-    const Group* group = findGroup(groupHandle);
-    return group ? group->count : 0;
 }

@@ -35,6 +35,7 @@ class AudioEngine;
 // handles have it set. Handles count up through the 31-bit range (two billion starts) before
 // any value comes back, so a stopped voice's handle stays invalid.
 using AudioHandle = uint32_t;
+constexpr AudioHandle kGroupHandleBit = 0x80000000u; // set in group handles only
 
 // ---- Sound source ----
 
@@ -188,6 +189,16 @@ public:
     // Voices in the group that are still playing.
     unsigned getVoiceGroupVoiceCount(AudioHandle group) const;
 
+    // Moves a voice, or every voice of a group, to source frame `frame` (at kEngineSampleRate),
+    // counted from the voice's start with its loops as getStreamTime counts: the voices play on
+    // from frame modulo their padded length, sample-exact and locked together (one lock hold, so
+    // the mixer plays every voice's new frame on the same output sample). A voice that does not
+    // loop, sought to or past its end, ends. Paused voices stay paused, volumes and pans stay.
+    // The voices' clocks read the new position at once (the only way they go back); on a device
+    // they stand there, as after play(), until the sound from the new position reaches the ear.
+    // Ok, or InvalidParameter when the handle names no voice or group. Any thread.
+    AudioResult seek(AudioHandle handle, std::uint64_t frame);
+
     // Voices playing or paused.
     unsigned getActiveVoiceCount() const;
 
@@ -290,3 +301,20 @@ private:
     static constexpr unsigned kOutputChunkFrames = 1024;
     float outputBuffer_[kOutputChunkFrames * 2] = {}; // audio thread only
 };
+
+// Calls fn (lock held) on the voice, or on every voice of the group, that handle names. The group's members
+// are walked from a copy: fn may end a voice, which takes it out of the group's array.
+template <typename Fn> void AudioEngine::forEachVoice(AudioHandle handle, Fn fn) {
+    if (Group* group = findGroup(handle)) {
+        AudioHandle members[kMaxVoices];
+        const unsigned count = group->count;
+        std::copy(group->members, group->members + count, members);
+        for (unsigned i = 0; i < count; ++i) {
+            if (Voice* voice = findVoice(members[i])) {
+                fn(*voice);
+            }
+        }
+    } else if (Voice* voice = findVoice(handle)) {
+        fn(*voice);
+    }
+}

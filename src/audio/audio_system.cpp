@@ -25,6 +25,43 @@ void resetChartClock(MidiChart& chart) {
     chart.lastClock = 0.0;
 }
 
+// A chart whose clock has reached `songTime` (seconds, the master clock's count that never wraps):
+// the notes up to it count as fired, the loops before it as seen.
+void moveChartClock(MidiChart& chart, double songTime, bool looping) {
+    chart.lastPosition = songTime;
+    chart.lastClock = songTime;
+    chart.loopCount = looping && chart.audioLength > 0.0 && songTime > 0.0
+                          ? static_cast<uint32_t>(std::min(std::floor(songTime / chart.audioLength), 4e9))
+                          : 0;
+}
+
+// The engine frame of a song position, or false for a position no song has: negative, not a
+// number, or beyond what a double counts frame-exactly (2^53 frames, some 6000 years).
+bool seekFrame(double seconds, std::uint64_t& frame) {
+    const double frames = std::round(seconds * kEngineSampleRate);
+    if (!std::isfinite(seconds) || seconds < 0.0 || frames > 9007199254740992.0) {
+        logError(stderr, "Cannot seek to %g s: not a position in the song", seconds);
+        return false;
+    }
+    frame = static_cast<std::uint64_t>(frames);
+    return true;
+}
+
+// Moves the group, and any stem voice the group could not take, to `frame`; the charts follow.
+void seekVoices(AudioSystem& audio, std::uint64_t frame) {
+    AudioEngine& engine = *audio.engine;
+    engine.seek(audio.voiceGroup, frame);
+    for (LoadedStem& stem : audio.stems) {
+        if (stem.voice != 0 && !engine.isVoiceInGroup(audio.voiceGroup, stem.voice)) {
+            engine.seek(stem.voice, frame);
+        }
+    }
+    const double songTime = static_cast<double>(frame) / kEngineSampleRate - audio.clockOffset;
+    for (LoadedStem& stem : audio.stems) {
+        moveChartClock(stem.chart, songTime, audio.looping);
+    }
+}
+
 } // namespace
 
 // The device's period and the latency the clock takes off, as the first callbacks report them (a
@@ -327,14 +364,18 @@ void padStemsToLongest(AudioSystem& audio) {
     }
 }
 
-void playAllStems(AudioSystem& audio) {
+bool playAllStems(AudioSystem& audio, double fromSeconds) {
+    std::uint64_t from = 0;
+    if (!seekFrame(fromSeconds, from)) {
+        return false;
+    }
     logMessage("Playing all stems with voice group.");
     if (audio.stems.empty()) {
         logMessage("No stems to play.");
-        return;
+        return false;
     }
     if (!audio.engine) {
-        return; // audioInit never ran: nothing can play
+        return false; // audioInit never ran: nothing can play
     }
     AudioEngine& engine = *audio.engine;
     engine.stopAll();
@@ -357,6 +398,9 @@ void playAllStems(AudioSystem& audio) {
         allGrouped = engine.addVoiceToGroup(audio.voiceGroup, stem.voice) == AudioResult::Ok && allGrouped;
         engine.setVolume(stem.voice, stem.active ? audio.masterVolume * stem.volume : 0.0f);
     }
+    if (from > 0) {
+        seekVoices(audio, from); // while paused: the first frame mixed is the start position's
+    }
     engine.setPause(audio.voiceGroup, false);
     if (!allGrouped) {
         // A voice the group could not take still has to play.
@@ -367,7 +411,9 @@ void playAllStems(AudioSystem& audio) {
         }
     }
     audio.playing = true;
+    audio.paused = false;
     logMessage("Playback initiated for %zu stem(s) using voice group.", audio.stems.size());
+    return true;
 }
 
 void stopAllStems(AudioSystem& audio) {
@@ -380,8 +426,43 @@ void stopAllStems(AudioSystem& audio) {
         resetChartClock(stem.chart);
     }
     audio.playing = false;
+    audio.paused = false;
     logMessage("Playback stopped.");
 }
+
+bool seekAllStems(AudioSystem& audio, double seconds) {
+    std::uint64_t frame = 0;
+    if (!seekFrame(seconds, frame)) {
+        return false;
+    }
+    if (!audio.playing || !audio.engine) {
+        logError(stderr, "Cannot seek: no stems are playing");
+        return false;
+    }
+    seekVoices(audio, frame);
+    logMessage("All stems moved to %.3f s", static_cast<double>(frame) / kEngineSampleRate);
+    return true;
+}
+
+// Pausing and resuming go through the group, so every stem stops and starts on the same sample;
+// a stem voice the group could not take follows on its own.
+static void pauseVoices(AudioSystem& audio, bool paused) {
+    if (!audio.playing || !audio.engine) {
+        return;
+    }
+    AudioEngine& engine = *audio.engine;
+    engine.setPause(audio.voiceGroup, paused);
+    for (LoadedStem& stem : audio.stems) {
+        if (stem.voice != 0 && !engine.isVoiceInGroup(audio.voiceGroup, stem.voice)) {
+            engine.setPause(stem.voice, paused);
+        }
+    }
+    audio.paused = paused;
+}
+
+void pauseAllStems(AudioSystem& audio) { pauseVoices(audio, true); }
+
+void resumeAllStems(AudioSystem& audio) { pauseVoices(audio, false); }
 
 void setBpm(AudioSystem& audio, float bpm) {
     audio.bpm = bpm;

@@ -40,6 +40,7 @@ struct AudioLimits {
 struct AudioSystem {
     std::vector<LoadedStem> stems; // the current level's stems in manifest order
     bool playing = false;          // playback started and not stopped
+    bool paused = false;           // playing, but every stem held where it stands (pauseAllStems)
     bool looping = true;           // stems loop and the master clock wraps; never changed
     float bpm = 120.0f;            // the level's BPM as last given to setBpm
     float masterVolume = 1.0f;     // multiplies every layer volume
@@ -112,13 +113,35 @@ bool addDecodedStem(AudioSystem& audio, DecodedStem& decoded);
 // stem's new length. Main thread, before the stems play.
 void padStemsToLongest(AudioSystem& audio);
 
-// Restarts every stem from its beginning, silent unless active, all in the voice group and all
-// starting on the same output sample; resets every chart's clock state. Layer states are kept.
-// Main thread.
-void playAllStems(AudioSystem& audio);
+// Restarts every stem, silent unless active, all in the voice group and all starting on the same
+// output sample: from the beginning, or from `fromSeconds` of the song (as seekAllStems, which
+// refuses the same positions; then nothing plays and false is returned). Resets every chart's
+// clock state to the start position. Layer states are kept. Main thread, with what serialises the
+// audio system's members.
+bool playAllStems(AudioSystem& audio, double fromSeconds = 0.0);
 
 // Stops every voice and resets the charts' clock state; layer states are kept. Main thread.
 void stopAllStems(AudioSystem& audio);
+
+// Moves every stem to `seconds` of the song (the position the group clock counts, loops included:
+// a looping stem plays on from `seconds` modulo its length), all on the same frame and the same
+// output sample, paused or not. The song clock reads the new position at once (less clockOffset,
+// as readMasterClock does): a seek is the only thing that moves it back. The charts' clock state
+// moves there too, so that the notes between the old and new positions do not fire. Logs
+// "All stems moved to S s". False, with the reason on stderr, when nothing plays ("Cannot seek: no
+// stems are playing") or `seconds` is not a position ("Cannot seek to S s: not a position in the
+// song", for a negative, non-finite or absurdly large value). Main thread, with what serialises the
+// audio system's members (the game mutex).
+bool seekAllStems(AudioSystem& audio, double seconds);
+
+// Holds every stem where it stands, all on the same sample; the song clock stands still (at rate 0)
+// until resumeAllStems. Does nothing unless playing. Main thread, with what serialises the audio
+// system's members.
+void pauseAllStems(AudioSystem& audio);
+
+// Lets the paused stems play on, all from the same output sample, from where they stand (or from
+// where seekAllStems put them meanwhile). Does nothing unless playing. Main thread, as above.
+void resumeAllStems(AudioSystem& audio);
 
 // Records the level's BPM. The audio always plays at its native speed. Main thread.
 void setBpm(AudioSystem& audio, float bpm);

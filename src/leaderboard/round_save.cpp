@@ -5,6 +5,7 @@
 #include "game/game_state.hpp"
 #include "leaderboard/leaderboard_client.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -20,7 +21,8 @@ RoundResult roundResultOf(const GameState& game) {
         std::isfinite(seconds) && seconds >= 0.0 && seconds < std::numeric_limits<std::int32_t>::max()
             ? static_cast<std::int32_t>(seconds)
             : 0;
-    result.highestLayer = game.highestLayer;
+    // A round starts on its first layer, but a level without stems has none to reach.
+    result.highestLayer = std::min(game.highestLayer, game.totalLayers);
     result.totalLayers = game.totalLayers;
     result.highestCombo = game.highestCombo;
     return result;

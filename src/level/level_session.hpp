@@ -11,9 +11,11 @@
 
 // The level the tutorial's song replaced, put back when the tutorial is left.
 struct ReplacedLevel {
-    bool remembered = false;            // the tutorial is open and what it replaces is known
-    bool tutorialSongInstalled = false; // the audio system holds the tutorial song's stems
-    std::string manifestPath;           // of the level before it
+    bool remembered = false; // the tutorial is open and what it replaces is known
+    // The level before was taken out of the audio system for the tutorial song (which holds its
+    // stems, or nothing when the song failed to load): leaving the tutorial loads it again.
+    bool levelRetired = false;
+    std::string manifestPath; // of the level before it
     std::string levelName;
     LevelPackage package; // and the package record that went with it
     bool packageLoaded = false;

@@ -26,15 +26,18 @@ const std::vector<TutorialPage> kPages = {
       "Timing is everything! Hit the circles precisely when they align with the target."}},
     {"Hold Notes",
      {1.0f, 0.5f, 0.0f, 1.0f},
-     {"Some circles are filled - these are hold notes!",
-      "Keep your finger down until the circle completely shrinks to the edge for maximum points."}},
-    // The miss rule is the game's: three misses in a row (missesPerLayerDrop) take a layer away.
+     {"Some circles have drifting stripes - these are hold notes!",
+      "Press one when it reaches its ring, then keep your finger down while the arc around it fills. "
+      "Let go once the arc has gone all the way round: letting go too early counts as a miss."}},
+    // The layer rule is the game's (layerStep): a combo of kComboPerLayer per layer already
+    // unlocked, counted since the last layer change, and missesPerLayerDrop misses in a row take
+    // the newest layer away, never the last.
     {"Stem Progress",
      {0.5f, 0.8f, 1.0f, 1.0f},
      {"Build your combo to unlock more musical layers!",
-      "Once you achieve a 5 beat combo you can progress to the next layer. However, if you miss 3 beats in a "
-      "row "
-      "you are downgraded one layer.",
+      "Each new layer needs a combo of 5 times the layers you have, built since your last new layer: 5 "
+      "hits bring the second layer, 10 more the third. But if you miss 3 beats in a row you lose your "
+      "newest layer (never your last one).",
       "The progress bar at the top shows how many layers you've unlocked. More layers = more complex "
       "music!"}},
     {"Ready to Play!",

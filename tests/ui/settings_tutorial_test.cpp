@@ -1,5 +1,6 @@
 // The settings, credits and tutorial screens, driven headless.
 #include "app/round.hpp"
+#include "game/game_rules.hpp"
 #include "leaderboard/leaderboard_client.hpp"
 #include "prefs/player_keys.hpp"
 #include "prefs/preferences.hpp"
@@ -246,11 +247,27 @@ TEST_F(Tutorial, EachPageSetsTheSongsLayersOnceAndFinishBringsTheMenuLevelBack) 
     EXPECT_EQ(app->audio.stems.size(), stems);
 }
 
-// The tutorial's count of misses is the game's own, and the credits name the audio library in use.
+// The tutorial describes hold circles as they are drawn and the layer rule as it is played (a combo
+// of kComboPerLayer per layer held, a drop after missesPerLayerDrop misses that spares the last
+// layer), and the credits name the audio library in use.
 TEST(TutorialText, StatesTheRulesTheGamePlays) {
-    const std::string misses =
-        "if you miss " + std::to_string(GameState{}.missesPerLayerDrop) + " beats in a row";
-    EXPECT_NE(std::string(tutorialPage(3).paragraphs[1]).find(misses), std::string::npos);
+    const std::string holds = std::string(tutorialPage(2).paragraphs[0]) + tutorialPage(2).paragraphs[1];
+    const std::string layers = tutorialPage(3).paragraphs[1];
+    const std::string perLayer = std::to_string(kComboPerLayer);
+    for (const std::string& fact :
+         {"if you miss " + std::to_string(GameState{}.missesPerLayerDrop) + " beats in a row",
+          "a combo of " + perLayer + " times the layers you have", std::string("since your last new layer"),
+          perLayer + " hits bring the second layer, " + std::to_string(2 * kComboPerLayer) +
+              " more the third",
+          std::string("your newest layer"), std::string("never your last")}) {
+        EXPECT_NE(layers.find(fact), std::string::npos) << fact;
+    }
+    for (const char* fact : {"stripes", "arc around it fills", "all the way round", "too early"}) {
+        EXPECT_NE(holds.find(fact), std::string::npos) << fact;
+    }
+    for (const char* wrong : {"filled", "shrink"}) {
+        EXPECT_EQ(holds.find(wrong), std::string::npos) << wrong;
+    }
     EXPECT_TRUE(tutorialPage(5).paragraphs.empty());
     const std::vector<CreditLine>& credits = creditLines();
     EXPECT_TRUE(std::any_of(credits.begin(), credits.end(), [](const CreditLine& line) {
