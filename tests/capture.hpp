@@ -1,7 +1,11 @@
 #pragma once
 // What code printed (standard output and error captured around a call with gtest's capture, one
-// of each at a time), and what files hold.
+// of each at a time), what a program prints, and what files hold.
 #include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
 
 #include <fstream>
 #include <iterator>
@@ -45,4 +49,21 @@ inline std::string readText(const std::string& path) {
 }
 inline void writeText(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
+}
+
+// What a shell command printed on standard output, and its exit status (-1 when it did not exit).
+struct CommandRun {
+    int exitCode = -1;
+    std::string output;
+};
+inline CommandRun runShellCommand(const std::string& command) {
+    CommandRun run;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        for (int c = 0; (c = std::fgetc(pipe)) != EOF;) {
+            run.output += static_cast<char>(c);
+        }
+        const int status = pclose(pipe);
+        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    return run;
 }

@@ -1,35 +1,19 @@
 // vibrelle-chart, run as a separate program: stdout holds exactly the chart the game loads.
 #include "audio/midi_chart.hpp"
+#include "capture.hpp"
 #include "midi_bytes.hpp"
 
 #include <gtest/gtest.h>
-
-#include <cstdio>
-#include <sys/wait.h>
 
 using namespace midibytes;
 
 namespace {
 
-struct RunResult {
-    int exitCode = -1;
-    std::string output;
-};
-
 // Runs the tool with `arguments` (already quoted for the shell) and collects its standard output,
 // or its standard error when `stderrOnly`.
-RunResult runTool(const std::string& arguments, bool stderrOnly = false) {
-    const std::string command = std::string("'") + VIBRELLE_CHART_TOOL + "' " + arguments +
-                                (stderrOnly ? " 2>&1 >/dev/null" : " 2>/dev/null");
-    RunResult result;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        for (int c = 0; (c = std::fgetc(pipe)) != EOF;) {
-            result.output += static_cast<char>(c);
-        }
-        const int status = pclose(pipe);
-        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    return result;
+CommandRun runTool(const std::string& arguments, bool stderrOnly = false) {
+    return runShellCommand(std::string("'") + VIBRELLE_CHART_TOOL + "' " + arguments +
+                           (stderrOnly ? " 2>&1 >/dev/null" : " 2>/dev/null"));
 }
 
 const std::string kFixture = std::string(VIBRELLE_TEST_DATA) + "/midi/format1_tempo_map.mid";
@@ -39,7 +23,7 @@ const std::string kFixture = std::string(VIBRELLE_TEST_DATA) + "/midi/format1_te
 TEST(ChartTool, PrintsTheChartAsTheGameLoadsItAsOneJsonObject) {
     for (const float bpm : {100.0f, 0.0f}) { // 0: no --bpm, the file's own tempo (90 BPM)
         SCOPED_TRACE(bpm);
-        const RunResult run = runTool((bpm > 0 ? "--bpm 100 '" : "'") + kFixture + "'");
+        const CommandRun run = runTool((bpm > 0 ? "--bpm 100 '" : "'") + kFixture + "'");
         ASSERT_EQ(run.exitCode, 0);
         ASSERT_FALSE(run.output.empty());
         EXPECT_EQ(run.output.find('\n'), run.output.size() - 1); // one line, nothing else
@@ -58,7 +42,7 @@ TEST(ChartTool, PrintsTheChartAsTheGameLoadsItAsOneJsonObject) {
 TEST(ChartTool, RefusedFilesAndBadArgumentsExitWithOne) {
     const std::string refused = std::string(VIBRELLE_TEST_DATA) + "/midi/running_status_after_sysex.mid";
     EXPECT_EQ(runTool("'" + refused + "'").output, "");
-    const RunResult run = runTool("'" + refused + "'", true);
+    const CommandRun run = runTool("'" + refused + "'", true);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.output.find("Error: running status not permitted with meta and sysex event.\n"),
               std::string::npos);

@@ -4,34 +4,15 @@
 #include "game/round_progress.hpp"
 #include "replay/replay_file.hpp"
 
+#include "capture.hpp"
 #include "screen_fixture.hpp"
-
-#include <sys/wait.h>
-
-#include <cstdio>
-#include <fstream>
-#include <iterator>
 
 namespace {
 
-struct ToolRun {
-    int exitCode = -1;
-    std::string output;
-};
-
 // vibrelle-replay check on `file`, from this suite's copy of the game's data.
-ToolRun checkReplay(const std::string& file) {
-    const std::string command = std::string("'") + VIBRELLE_REPLAY_TOOL + "' check '" + file +
-                                "' --assets '" + std::filesystem::current_path().string() + "' 2>/dev/null";
-    ToolRun run;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        for (int c = 0; (c = std::fgetc(pipe)) != EOF;) {
-            run.output += static_cast<char>(c);
-        }
-        const int status = pclose(pipe);
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    return run;
+CommandRun checkReplay(const std::string& file) {
+    return runShellCommand(std::string("'") + VIBRELLE_REPLAY_TOOL + "' check '" + file + "' --assets '" +
+                           std::filesystem::current_path().string() + "' 2>/dev/null");
 }
 
 } // namespace
@@ -81,7 +62,7 @@ TEST_F(Screens, ARoundEndsWithAReplayThatTheCheckerReproduces) {
     ASSERT_FALSE(path.empty());
     EXPECT_EQ(path.find(std::filesystem::current_path().string() + "/data/"), 0u) << "in the player's folder";
 
-    const ToolRun genuine = checkReplay(path);
+    const CommandRun genuine = checkReplay(path);
     EXPECT_EQ(genuine.exitCode, 0) << genuine.output;
     EXPECT_EQ(genuine.output.rfind("Replay: score " + std::to_string(score) + ", combo ", 0), 0u)
         << genuine.output;
@@ -93,7 +74,7 @@ TEST_F(Screens, ARoundEndsWithAReplayThatTheCheckerReproduces) {
     replay.result.score += 1;
     const std::string edited = path + ".edited.vbr";
     ASSERT_TRUE(writeReplayFile(edited, replay, error)) << error;
-    const ToolRun forged = checkReplay(edited);
+    const CommandRun forged = checkReplay(edited);
     EXPECT_EQ(forged.exitCode, 1) << forged.output;
     EXPECT_NE(forged.output.find("Stored: score " + std::to_string(score + 1)), std::string::npos)
         << forged.output;
