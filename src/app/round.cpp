@@ -1,11 +1,13 @@
 #include "app/round.hpp"
 
 #include "app/app.hpp"
+#include "app/app_screens.hpp"
 #include "app/logic_thread.hpp"
 #include "audio/stem_layering.hpp"
 #include "base/log.hpp"
 #include "leaderboard/leaderboard_client.hpp"
 #include "game/round_progress.hpp"
+#include "game/round_summary.hpp"
 #include "leaderboard/round_save.hpp"
 #include "level/level_list.hpp"
 #include "level/level_package.hpp"
@@ -146,6 +148,7 @@ bool startLevel(App& app, int index) {
         return false;
     }
     app.levels.packageLoaded = true;
+    app.levels.lastStarted = index;
 
     // The slow part, without the game mutex: the logic thread plays on meanwhile.
     PackageLoad load;
@@ -191,6 +194,8 @@ void endRound(App& app) {
         std::lock_guard<std::mutex> lock(app.gameMutex);
         stopAllStems(app.audio);
         result = roundResultOf(app.game);
+        app.lastResults = summarizeRound(app.game); // before resetRound clears what it reads
+        app.hasResults = true;
     }
     // The file is read and written without the game mutex; nothing plays meanwhile.
     if (app.options.autoplay) {
@@ -200,7 +205,10 @@ void endRound(App& app) {
         saveRoundResult(result, kLeaderboardPath,
                         loadPlayerKey(prefs, gLeaderboardClient.serverBaseUrl, result.player));
     }
-    std::lock_guard<std::mutex> lock(app.gameMutex);
-    resetRound(app.game);
-    app.game.playing = false;
+    {
+        std::lock_guard<std::mutex> lock(app.gameMutex);
+        resetRound(app.game);
+        app.game.playing = false;
+    }
+    goToScreen(app, UIScreen::Results); // autoplay's rounds too: their figures are worth seeing
 }
