@@ -31,8 +31,8 @@ namespace {
 App* gApp = nullptr;
 
 const char* const kScreens[] = {"hidden gui",  "main menu",   "settings",   "credits",
-                                "calibration", "leaderboard", "tutorial 0", "tutorial 1",
-                                "tutorial 2",  "tutorial 3",  "tutorial 4"};
+                                "calibration", "leaderboard", "results",    "tutorial 0",
+                                "tutorial 1",  "tutorial 2",  "tutorial 3", "tutorial 4"};
 
 // Leaves whatever screen is open and opens screen `index` of kScreens, as its buttons would.
 void showScreen(App& app, int index) {
@@ -47,6 +47,8 @@ void showScreen(App& app, int index) {
         calibrationOpen(app);
     } else if (name == "leaderboard") {
         goToScreen(app, UIScreen::Leaderboard);
+    } else if (name == "results") {
+        showSampleResults(app);
     } else if (name.rfind("tutorial", 0) == 0) {
         goToScreen(app, UIScreen::Tutorial, name.back() - '0');
     }
