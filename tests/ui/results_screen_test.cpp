@@ -77,6 +77,16 @@ TEST_F(Screens, TheResultsFollowTheRoundAndLeadToARetryOrTheMenu) {
 
     click("##replay");
     EXPECT_EQ(gUI.screen, UIScreen::Results) << "no replay to watch: the button is disabled";
+    // And it looks it: its label fades with its image (white at the disabled alpha).
+    const ImU32 faded =
+        IM_COL32(255, 255, 255, static_cast<int>(ImGui::GetStyle().DisabledAlpha * 255.0f + 0.5f));
+    bool fadedLabel = false;
+    for (const ImDrawList* list : ImGui::GetDrawData()->CmdLists) {
+        for (const ImDrawVert& vertex : list->VtxBuffer) {
+            fadedLabel = fadedLabel || vertex.col == faded;
+        }
+    }
+    EXPECT_TRUE(fadedLabel);
     click("##retry");
     EXPECT_EQ(app->levels.pendingStart, 1) << "the same level starts again";
     EXPECT_EQ(gUI.screen, UIScreen::MainMenu);
