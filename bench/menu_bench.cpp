@@ -1,10 +1,10 @@
 // Whole frames of the game's screens at 1280x720, as the main loop runs them (gameplay steps, the
 // background, the GUI, the buffer swap) without the pacing sleep: the main menu, Settings,
-// Credits, Calibration, the Leaderboard, each tutorial page, and the background with the GUI
-// hidden for reference. Time is wall time per frame; "cpu_ms" is the whole process's CPU time per
-// frame, every thread counted (software GL draws on threads of its own), so cpu_ms / 16.7 is the
-// share of one core the screen would take at 60 frames a second. Run from assets/ under an X
-// display, with software GL for the figures the README quotes:
+// Credits, Calibration, the Leaderboard, the results (of a sample round), each tutorial page, and
+// the background with the GUI hidden for reference. Time is wall time per frame; "cpu_ms" is the
+// whole process's CPU time per frame, every thread counted (software GL draws on threads of its
+// own), so cpu_ms / 16.7 is the share of one core the screen would take at 60 frames a second. Run
+// from assets/ under an X display, with software GL for the figures the README quotes:
 //   cd assets && SDL_AUDIO_DRIVER=dummy LIBGL_ALWAYS_SOFTWARE=1
 //       xvfb-run -a -s "-screen 0 1920x1080x24" ../build/dev/bench/bench_menu
 // The player's data folder is a temporary one and the leaderboard server a closed loopback port.
@@ -31,8 +31,8 @@ namespace {
 App* gApp = nullptr;
 
 const char* const kScreens[] = {"hidden gui",  "main menu",   "settings",   "credits",
-                                "calibration", "leaderboard", "tutorial 0", "tutorial 1",
-                                "tutorial 2",  "tutorial 3",  "tutorial 4"};
+                                "calibration", "leaderboard", "results",    "tutorial 0",
+                                "tutorial 1",  "tutorial 2",  "tutorial 3", "tutorial 4"};
 
 // Leaves whatever screen is open and opens screen `index` of kScreens, as its buttons would.
 void showScreen(App& app, int index) {
@@ -47,6 +47,8 @@ void showScreen(App& app, int index) {
         calibrationOpen(app);
     } else if (name == "leaderboard") {
         goToScreen(app, UIScreen::Leaderboard);
+    } else if (name == "results") {
+        showSampleResults(app);
     } else if (name.rfind("tutorial", 0) == 0) {
         goToScreen(app, UIScreen::Tutorial, name.back() - '0');
     }

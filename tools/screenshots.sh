@@ -10,6 +10,7 @@
 #   background  the background alone, nothing playing, interface hidden (after 2 s)
 #   keyboard    the default level early in autoplay: few circles, their key letters (after 9 s)
 #   midplay     the default level mid-play under autoplay with the HUD, most layers in (after 40 s)
+#   results     the results screen of a made-up sample round (after 3 s)
 #   leaderboard the leaderboard screen (after 3 s); tutorial0 .. tutorial4: each tutorial page
 # Without scenes, all of them but leaderboard and the single tutorial pages. Pictures are 1920x1080
 # (the game's full screen on a virtual display) unless --size asks for a window of WxH pixels
@@ -45,7 +46,7 @@ if [ -n "$size" ] && [ "$size" != 1920x1080 ]; then
     suffix="-$size"
 fi
 scenes=("$@")
-[ ${#scenes[@]} -gt 0 ] || scenes=(menu settings calibration credits tutorial background keyboard midplay)
+[ ${#scenes[@]} -gt 0 ] || scenes=(menu settings calibration credits results tutorial background keyboard midplay)
 
 binary="${VIBRELLE_BINARY:-}"
 if [ -z "$binary" ]; then
@@ -71,14 +72,14 @@ shoot() {
 for scene in "${scenes[@]}"; do
     case "$scene" in
     menu) shoot menu --quit-after 3 ;;
-    settings | calibration | credits | leaderboard) shoot "$scene" --screen "$scene" --quit-after 3 ;;
+    settings | calibration | credits | leaderboard | results) shoot "$scene" --screen "$scene" --quit-after 3 ;;
     tutorial) shoot tutorial --screen tutorial:3 --quit-after 4 ;;
     tutorial[0-4]) shoot "$scene" --screen "tutorial:${scene#tutorial}" --quit-after 4 ;;
     background) shoot background --hide-gui --quit-after 2 ;;
     keyboard) shoot keyboard --autoplay --quit-after 9 ;;
     midplay) shoot midplay --autoplay --quit-after 40 ;;
     *)
-        echo "screenshots: unknown scene '$scene' (menu, settings, calibration, credits, leaderboard, tutorial, tutorial0..4, background, keyboard, midplay)" >&2
+        echo "screenshots: unknown scene '$scene' (menu, settings, calibration, credits, results, leaderboard, tutorial, tutorial0..4, background, keyboard, midplay)" >&2
         exit 2
         ;;
     esac

@@ -154,11 +154,14 @@ static void openScreen(App& app, const std::string& screen) {
         goToScreen(app, UIScreen::Credits);
     } else if (screen == "leaderboard") {
         goToScreen(app, UIScreen::Leaderboard);
+    } else if (screen == "results") {
+        showSampleResults(app);
     } else if (screen.rfind("tutorial", 0) == 0) {
         const int page = screen.size() == 10 && screen[8] == ':' ? screen[9] - '0' : 0;
         goToScreen(app, UIScreen::Tutorial, page >= 0 && page < kTutorialPages ? page : 0);
     } else {
-        logError(stderr, "Ignoring --screen %s: expected settings, credits, leaderboard or tutorial[:0-4]",
+        logError(stderr,
+                 "Ignoring --screen %s: expected settings, credits, leaderboard, results or tutorial[:0-4]",
                  screen.c_str());
     }
 }
@@ -320,7 +323,11 @@ void runFrame(App& app, float dt) {
         screenTourFrame(app);
     }
     app.input.calibrating = gUI.screen == UIScreen::Calibration;
+    app.input.showingResults = resultsShown(app);
     pollInput(app.input, app.uiVisible);
+    if (app.input.leaveResults) {
+        goToScreen(app, UIScreen::MainMenu);
+    }
     noticeAudioUnderruns(app.audio);
     // Drawable pixels, origin top left, as the input record holds them.
     setPointer(app.render, app.input.mouseX, app.input.mouseY, app.input.mousePressed);

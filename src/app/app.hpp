@@ -5,6 +5,7 @@
 #include "app/input.hpp"
 #include "audio/audio_system.hpp"
 #include "game/game_state.hpp"
+#include "game/round_summary.hpp"
 #include "level/level_session.hpp"
 #include "render/render_system.hpp"
 
@@ -29,7 +30,8 @@ struct AppOptions {
     bool frameStats = false;    // --frame-stats: print frame time and CPU use at exit
     bool judgeStats = false;    // --judge-stats: print how far the presses lay from their notes
     bool hideGui = false;       // --hide-gui: start with the interface hidden (F12 shows it)
-    std::string screen; // --screen NAME: settings, calibration, credits, leaderboard or tutorial[:PAGE]
+    // --screen NAME: settings, calibration, credits, leaderboard, results or tutorial[:PAGE]
+    std::string screen;
     // VIBRELLE_AUDIO_PERIOD=N: the output device's period in frames, over the Audio Buffer
     // setting (0: the setting's).
     unsigned audioPeriodFrames = 0;
@@ -76,6 +78,8 @@ struct App {
     ScreenTour tour;                          // with options.screenTour
     std::int64_t roundStartedAtMs = 0;        // wall clock (Unix ms) the round in play began at
     std::string lastReplayPath;               // the replay of the last round that ended, or ""
+    RoundSummary lastResults;                 // the last round's figures, for the results screen
+    bool hasResults = false;                  // lastResults holds a round (or the sample)
 };
 
 // Brings the subsystems up in order; on failure logs the failing step and returns false at once,

@@ -2,8 +2,12 @@
 
 #include "app/app.hpp"
 #include "app/round.hpp"
+#include "game/round_summary.hpp"
 #include "ui/leaderboard_screen.hpp"
 #include "ui/screen_switch.hpp"
+
+#include <algorithm>
+#include <mutex>
 
 ScreenContext screenContext(App& app) {
     ScreenContext context;
@@ -24,6 +28,10 @@ ScreenContext screenContext(App& app) {
     };
     context.retryCalibration = [owner] { calibrationRetry(*owner); };
     context.saveCalibration = [owner] { calibrationSave(*owner); };
+    context.results = app.hasResults ? &app.lastResults : nullptr;
+    context.replayAvailable = false; // no round is kept for watching: the button stays disabled
+    context.retryLevel = [owner] { retryLastLevel(*owner); };
+    context.watchReplay = [] {};
     context.screenChanged = [owner](UIScreen left, UIScreen entered) {
         runScreenSteps(*owner, left, entered);
     };
@@ -58,4 +66,31 @@ void runScreenSteps(App& app, UIScreen left, UIScreen entered) {
     if (entered == UIScreen::Tutorial) {
         applyTutorialPage(app, gUI.tutorialPage);
     }
+}
+
+void retryLastLevel(App& app) {
+    const int index = app.levels.lastStarted;
+    if (index < 0 || index >= static_cast<int>(app.levels.list.size()) || levelStartPending(app.levels)) {
+        return;
+    }
+    app.levels.pendingStart = index;
+    goToScreen(app, UIScreen::MainMenu); // the loading notice shows over the menu
+}
+
+void showSampleResults(App& app) {
+    app.lastResults = sampleRoundSummary();
+    app.hasResults = true;
+    if (app.levels.lastStarted < 0 && !app.levels.list.empty()) {
+        app.levels.lastStarted =
+            std::clamp(app.levels.selected, 0, static_cast<int>(app.levels.list.size()) - 1);
+    }
+    goToScreen(app, UIScreen::Results);
+}
+
+bool resultsShown(App& app) {
+    if (gUI.screen != UIScreen::Results) {
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(app.gameMutex);
+    return !app.game.playing; // a round started with Space shows over it
 }

@@ -19,6 +19,19 @@ void drawUI(App& app);
 // steps of leaving the old screen and entering the new one.
 void goToScreen(App& app, UIScreen next, int tutorialPage = 0);
 
+// The results screen's Retry: asks for the level started last (LevelSession::lastStarted) to start
+// again, as the menu's Start does, and goes to the menu, where its loading notice shows. Nothing
+// happens when that level is not in the list or a start is already pending.
+void retryLastLevel(App& app);
+
+// --screen results and the screen tour: the results screen with sampleRoundSummary(), a made-up
+// round for pictures and layout checks. Retry then starts the menu's chosen level, the sample
+// having none of its own.
+void showSampleResults(App& app);
+
+// True while the results screen is up: chosen, and no round in play over it. Takes the game mutex.
+bool resultsShown(App& app);
+
 // Those steps, in this order: leaving Calibration stops its click; leaving the tutorial puts back
 // the level its song replaced; entering the leaderboard fetches the boards of the level list;
 // entering Calibration stops a playing level and starts a run; entering a tutorial page applies

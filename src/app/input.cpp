@@ -38,9 +38,11 @@ void applyInputEvent(InputState& input, const SDL_Event& event, const PointerSca
             break; // typed into the GUI's text field
         }
         if (event.key.key == SDLK_ESCAPE) {
-            // On the calibration screen Escape leaves the screen, not the game.
+            // On the calibration and results screens Escape leaves the screen, not the game.
             if (input.calibrating) {
                 input.leaveCalibration = true;
+            } else if (input.showingResults) {
+                input.leaveResults = true;
             } else {
                 input.quitRequested = true;
             }
@@ -150,6 +152,7 @@ void pollInput(InputState& input, bool uiVisible) {
 void endInputFrame(InputState& input) {
     input.togglePlayback = false;
     input.leaveCalibration = false;
+    input.leaveResults = false;
     input.toggleGui = false;
     input.screenshotRequested = false;
     input.mousePressed = false;

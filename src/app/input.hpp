@@ -28,7 +28,8 @@ void resetInput(InputState& input);
 // Applies one SDL event to the input record (no GUI involvement), turning mouse and finger
 // positions into drawable pixels with `scale`, the scale of the event's window. While the GUI has
 // a text field in use (`guiTextInput`), Space, Escape and F12 belong to it: they neither start
-// playback, nor quit, nor hide the GUI. Plain code.
+// playback, nor quit, nor hide the GUI. Escape quits, except on the calibration screen
+// (leaveCalibration) and the results screen (leaveResults). Plain code.
 void applyInputEvent(InputState& input, const SDL_Event& event, const PointerScale& scale,
                      bool guiTextInput = false);
 

@@ -1,11 +1,13 @@
 #include "app/round.hpp"
 
 #include "app/app.hpp"
+#include "app/app_screens.hpp"
 #include "app/logic_thread.hpp"
 #include "audio/stem_layering.hpp"
 #include "base/log.hpp"
 #include "game/game_rules.hpp"
 #include "game/round_progress.hpp"
+#include "game/round_summary.hpp"
 #include "leaderboard/leaderboard_client.hpp"
 #include "leaderboard/round_save.hpp"
 #include "level/level_list.hpp"
@@ -211,6 +213,7 @@ bool startLevel(App& app, int index) {
         return false;
     }
     app.levels.packageLoaded = true;
+    app.levels.lastStarted = index;
 
     // The slow part, without the game mutex: the logic thread plays on meanwhile.
     PackageLoad load;
@@ -273,6 +276,8 @@ void endRound(App& app) {
         origin.endedAtMs = wallClockMs();
         replay = replayOfRound(app.game, origin, endUs);
         loopLength = app.game.setup.loopLength;
+        app.lastResults = summarizeRound(app.game); // before resetRound clears what it reads
+        app.hasResults = true;
     }
     saveRoundReplay(app, replay, loopLength);
     // The file is read and written without the game mutex; nothing plays meanwhile.
@@ -283,7 +288,10 @@ void endRound(App& app) {
         saveRoundResult(result, kLeaderboardPath,
                         loadPlayerKey(prefs, gLeaderboardClient.serverBaseUrl, result.player));
     }
-    std::lock_guard<std::mutex> lock(app.gameMutex);
-    resetRound(app.game);
-    app.game.playing = false;
+    {
+        std::lock_guard<std::mutex> lock(app.gameMutex);
+        resetRound(app.game);
+        app.game.playing = false;
+    }
+    goToScreen(app, UIScreen::Results); // autoplay's rounds too: their figures are worth seeing
 }

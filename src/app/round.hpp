@@ -45,7 +45,8 @@ void leaveTutorial(App& app);
 // without the game mutex, then under the mutex stops the playing level, swaps the new stems in,
 // starts playback with the first layer fading in, names the round and starts it. Nothing happens
 // for an index outside the list; a level that cannot be loaded leaves the menu up with nothing
-// playing. True when the round started. Stores how long the game mutex was held.
+// playing. True when the round started. Stores how long the game mutex was held, and the index as
+// the level session's lastStarted (what Retry starts again).
 bool startLevel(App& app, int index);
 
 // Runs the level start the menu asked for, if any. Call after the frame has been swapped.
@@ -64,9 +65,10 @@ std::string currentLevelFolder(const App& app);
 // not. File work: call without the game mutex.
 void saveRoundReplay(App& app, Replay& replay, double loopLength);
 
-// Ends the round from the HUD: stops the stems, saves the round's result (into the leaderboard
-// file, and up to the server with the player's key for the current server), resets the round and
-// clears `playing` (the menu follows). A round under autoplay is the bot's: nothing is saved or
-// uploaded ("Autoplay round ended; its result is not saved"). Takes the game mutex, but not across
-// the file's reading and writing.
+// Ends the round from the HUD: stops the stems, keeps the round's figures (App::lastResults),
+// saves the round's result (into the leaderboard file, and up to the server with the player's key
+// for the current server), saves its replay (saveRoundReplay), resets the round, clears `playing`
+// and shows the results screen. A round under autoplay is the bot's: its result is neither saved
+// nor uploaded ("Autoplay round ended; its result is not saved"); its replay is kept, marked as the
+// bot's. Takes the game mutex, but not across the files' reading and writing.
 void endRound(App& app);

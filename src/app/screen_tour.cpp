@@ -11,7 +11,7 @@
 
 namespace {
 
-enum Step { Menu, Loading, Playing, Settings, Calibration, Credits, Leaderboard, FirstTutorialPage };
+enum Step { Menu, Loading, Playing, Results, Settings, Calibration, Credits, Leaderboard, FirstTutorialPage };
 constexpr int kSteps = FirstTutorialPage + kTutorialPages;
 
 // The round the tour started is the tour's: it ends without a result saved.
@@ -33,8 +33,11 @@ void enter(App& app, int step) {
     case Playing:
         app.levels.holdStart = false;
         break;
-    case Settings:
+    case Results:
         endTourRound(app);
+        showSampleResults(app); // a full screen of figures, where the tour's round has few
+        break;
+    case Settings:
         goToScreen(app, UIScreen::Settings);
         break;
     case Calibration:

@@ -36,6 +36,10 @@ struct InputState {
     // Escape sets leaveCalibration instead of quitting.
     bool calibrating = false;
     bool leaveCalibration = false;
+    // Set by the app while the results screen is up: Escape then sets leaveResults (to the menu)
+    // instead of quitting.
+    bool showingResults = false;
+    bool leaveResults = false;
     // When each press and release happened (SDL event timestamps, nanoseconds), so that it is
     // judged at its own moment rather than the frame's.
     std::uint64_t mousePressNs = 0;

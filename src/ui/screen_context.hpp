@@ -16,6 +16,7 @@ struct GameState;
 struct InputState;
 struct LevelSession;
 struct RenderState;
+struct RoundSummary;
 enum class UIScreen;
 
 struct ScreenContext {
@@ -26,9 +27,11 @@ struct ScreenContext {
     InputState* input = nullptr;
     LevelSession* levels = nullptr;
     CalibrationSession* calibration = nullptr;
-    std::string prefsPath;            // prefs.json in the player's data folder
-    bool autoplay = false;            // the bot plays: its rounds are not the player's
-    unsigned audioPeriodOverride = 0; // VIBRELLE_AUDIO_PERIOD's frames, or 0 when it is not set
+    std::string prefsPath;                 // prefs.json in the player's data folder
+    bool autoplay = false;                 // the bot plays: its rounds are not the player's
+    unsigned audioPeriodOverride = 0;      // VIBRELLE_AUDIO_PERIOD's frames, or 0 when it is not set
+    const RoundSummary* results = nullptr; // the last round's figures, null before any round ended
+    bool replayAvailable = false;          // the last round can be watched again
 
     // Ends the round in play, saving its result (the HUD's exit button).
     std::function<void()> endRound;
@@ -37,6 +40,10 @@ struct ScreenContext {
     // The calibration screen's buttons: a new run, and storing the result (which leaves the screen).
     std::function<void()> retryCalibration;
     std::function<void()> saveCalibration;
+    // The results screen's buttons: start the last round's level again (through the menu's loading
+    // notice), and watch the last round's replay.
+    std::function<void()> retryLevel;
+    std::function<void()> watchReplay;
     // Runs the steps that go with leaving `left` and entering `entered` (the leaderboard's fetch,
     // the calibration's click, the tutorial's song and its page): goToScreen calls it after the
     // screen, or the tutorial's page, has changed.

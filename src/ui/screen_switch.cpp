@@ -9,6 +9,7 @@
 #include "ui/hud.hpp"
 #include "ui/leaderboard_screen.hpp"
 #include "ui/main_menu.hpp"
+#include "ui/results_screen.hpp"
 #include "ui/screen_context.hpp"
 #include "ui/settings_screen.hpp"
 #include "ui/tutorial_screen.hpp"
@@ -66,6 +67,9 @@ void drawScreens(ScreenContext& context) {
     case UIScreen::Credits:
         drawCreditsScreen(context);
         break;
+    case UIScreen::Results:
+        drawResultsScreen(context);
+        break;
     }
     gUI.traceSuspended = false;
     drawLoadingOverlay(context);
@@ -89,6 +93,8 @@ const char* tracedScreenName(UIScreen screen, int tutorialPage, bool loading) {
         return "settings";
     case UIScreen::Credits:
         return "credits";
+    case UIScreen::Results:
+        return "results";
     case UIScreen::MainMenu:
         break;
     }

@@ -10,6 +10,6 @@
 void drawScreens(ScreenContext& context);
 
 // With VIBRELLE_UI_TRACE=1, "UI screen: <name> <w> <h>" starts each screen's traced items:
-// menu, loading, playing, settings, calibration, credits, leaderboard or tutorial:<page>, with the
-// window's drawable size. Logged by drawScreens once the screen has settled.
+// menu, loading, playing, results, settings, calibration, credits, leaderboard or tutorial:<page>,
+// with the window's drawable size. Logged by drawScreens once the screen has settled.
 const char* tracedScreenName(UIScreen screen, int tutorialPage, bool loading);

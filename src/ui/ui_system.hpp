@@ -33,8 +33,8 @@ struct ButtonTextures {
 };
 
 // The screens. A frame shows Playing while a round is in play, else the screen chosen (gUI.screen,
-// never Playing itself).
-enum class UIScreen { Playing, Leaderboard, Tutorial, Calibration, Settings, Credits, MainMenu };
+// never Playing itself). Results follows every round.
+enum class UIScreen { Playing, Leaderboard, Tutorial, Calibration, Settings, Credits, Results, MainMenu };
 // The tutorial's pages; gUI.tutorialPage is one of 0..kTutorialPages-1.
 constexpr int kTutorialPages = 5;
 

@@ -95,8 +95,12 @@ bool labeledImageButton(const char* id, const char* label, const ImVec2& size, s
     ImGui::PushFont(font, font ? font->LegacySize : 0.0f); // at its scale-1 size: the GUI scale applies
     const ImVec2 min = ImGui::GetItemRectMin(), max = ImGui::GetItemRectMax();
     const ImVec2 text = ImGui::CalcTextSize(label);
+    // White, faded as a disabled button's image is.
+    const bool disabled = (ImGui::GetCurrentContext()->CurrentItemFlags & ImGuiItemFlags_Disabled) != 0;
+    const int alpha = disabled ? static_cast<int>(ImGui::GetStyle().DisabledAlpha * 255.0f + 0.5f) : 255;
     ImGui::GetForegroundDrawList()->AddText(
-        ImVec2((min.x + max.x - text.x) / 2.0f, (min.y + max.y - text.y) / 2.0f), IM_COL32_WHITE, label);
+        ImVec2((min.x + max.x - text.x) / 2.0f, (min.y + max.y - text.y) / 2.0f),
+        IM_COL32(255, 255, 255, alpha), label);
     ImGui::PopFont();
     return clicked;
 }

@@ -38,7 +38,8 @@ void pushUIFont(ImFont* font);
 float panelWidthFraction(float landscape);
 
 // An image button showing `activeTexture` while pressed and `inactiveTexture` otherwise, with
-// `label` centred on it in the button font. True when clicked.
+// `label` centred on it in the button font (white, faded inside a disabled block as the image is).
+// True when clicked.
 bool labeledImageButton(const char* id, const char* label, const ImVec2& size, std::uint32_t inactiveTexture,
                         std::uint32_t activeTexture);
 

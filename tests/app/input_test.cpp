@@ -74,38 +74,42 @@ TEST(Input, AKeyCountsOncePerPressAndRepeatsAreIgnored) {
 }
 
 TEST(Input, EachHotKeySetsItsFlagForOneFrameAndQuitStays) {
-    enum Flag { None, Playback, Gui, Quit, Leave, Screenshot };
+    enum Flag { None, Playback, Gui, Quit, Leave, Menu, Screenshot };
     const struct {
         const char* what;
         SDL_Keycode key;
-        bool calibrating, textField;
+        bool calibrating, results, textField;
         Flag flag;
     } cases[] = {
-        {"Space starts or stops the song", SDLK_SPACE, false, false, Playback},
-        {"F12 hides the interface", SDLK_F12, false, false, Gui},
-        {"Escape quits", SDLK_ESCAPE, false, false, Quit},
-        {"Print Screen takes a picture", SDLK_PRINTSCREEN, false, false, Screenshot},
-        {"a letter is only a key", SDLK_Q, false, false, None},
-        {"Space is a tap when calibrating", SDLK_SPACE, true, false, None},
-        {"Escape leaves the calibration", SDLK_ESCAPE, true, false, Leave},
-        {"Space typed into a field", SDLK_SPACE, false, true, None},
-        {"Escape typed into a field", SDLK_ESCAPE, false, true, None},
-        {"F12 typed into a field", SDLK_F12, false, true, None},
+        {"Space starts or stops the song", SDLK_SPACE, false, false, false, Playback},
+        {"F12 hides the interface", SDLK_F12, false, false, false, Gui},
+        {"Escape quits", SDLK_ESCAPE, false, false, false, Quit},
+        {"Print Screen takes a picture", SDLK_PRINTSCREEN, false, false, false, Screenshot},
+        {"a letter is only a key", SDLK_Q, false, false, false, None},
+        {"Space is a tap when calibrating", SDLK_SPACE, true, false, false, None},
+        {"Escape leaves the calibration", SDLK_ESCAPE, true, false, false, Leave},
+        {"Escape leaves the results for the menu", SDLK_ESCAPE, false, true, false, Menu},
+        {"Space on the results starts the song", SDLK_SPACE, false, true, false, Playback},
+        {"Space typed into a field", SDLK_SPACE, false, false, true, None},
+        {"Escape typed into a field", SDLK_ESCAPE, false, false, true, None},
+        {"F12 typed into a field", SDLK_F12, false, false, true, None},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         InputState input;
         input.calibrating = c.calibrating;
+        input.showingResults = c.results;
         applyInputEvent(input, key(SDL_EVENT_KEY_DOWN, c.key), PointerScale{}, c.textField);
         EXPECT_EQ(input.keysPressed.count(c.key), 1u) << "still a key press";
         EXPECT_EQ(input.togglePlayback, c.flag == Playback);
         EXPECT_EQ(input.toggleGui, c.flag == Gui);
         EXPECT_EQ(input.quitRequested, c.flag == Quit);
         EXPECT_EQ(input.leaveCalibration, c.flag == Leave);
+        EXPECT_EQ(input.leaveResults, c.flag == Menu);
         EXPECT_EQ(input.screenshotRequested, c.flag == Screenshot);
         endInputFrame(input);
         EXPECT_FALSE(input.togglePlayback || input.toggleGui || input.leaveCalibration ||
-                     input.screenshotRequested);
+                     input.leaveResults || input.screenshotRequested);
         EXPECT_EQ(input.quitRequested, c.flag == Quit);
     }
     InputState input;

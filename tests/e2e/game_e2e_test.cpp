@@ -140,7 +140,7 @@ TEST(GameEndToEnd, APlayersSessionsCarryOverRestarts) {
     Clock::time_point started{};
     double allInAfter = -1.0;
     long stems = 0;
-    int exitPolls = 0;
+    int exitPolls = 0, escapePolls = 0;
     const GameRun second = runGameIn(
         assets, "--windowed --autoplay --judge-stats", env,
         [&](unsigned long window, const std::string& output) {
@@ -154,8 +154,18 @@ TEST(GameEndToEnd, APlayersSessionsCarryOverRestarts) {
             if (allIn && allInAfter < 0.0) {
                 allInAfter = std::chrono::duration<double>(Clock::now() - started).count();
             }
-            if (has(output, "Autoplay round ended; its result is not saved")) {
-                sendKey(window, "Escape");
+            const std::size_t ended = output.find("Autoplay round ended; its result is not saved");
+            const std::size_t results =
+                ended == std::string::npos ? ended : output.find("UI screen: results ", ended);
+            if (results != std::string::npos) {
+                // Escape on the results screen leads to the menu, and on the menu quits.
+                if (output.find("UI screen: menu ", results) != std::string::npos) {
+                    sendKey(window, "Escape");
+                } else if (escapePolls++ % 4 == 0) {
+                    sendKey(window, "Escape");
+                }
+            } else if (ended != std::string::npos) {
+                // The results screen settles first.
             } else if ((allIn || (started != Clock::time_point{} &&
                                   Clock::now() - started > std::chrono::seconds(95))) &&
                        exitPolls++ % 4 == 0) {
@@ -186,6 +196,8 @@ TEST(GameEndToEnd, APlayersSessionsCarryOverRestarts) {
                   20)
             << second.output;
         EXPECT_TRUE(has(second.output, "Autoplay round ended; its result is not saved\n")) << second.output;
+        expectInOrder(second.output, {"Autoplay round ended; its result is not saved\n",
+                                      "UI screen: results ", "UI: results_score ", "UI screen: menu "});
         // The bot's round: nothing saved, nothing uploaded, the player's own file as it was.
         EXPECT_FALSE(has(second.output, "Leaderboard successfully saved")) << second.output;
         EXPECT_FALSE(has(second.output, "upload leaderboard")) << second.output;
@@ -214,25 +226,29 @@ TEST(GameEndToEnd, APlayersSessionsCarryOverRestarts) {
                 menus = count(output, "UI: ##start ");
                 clickTraced(window, output, "hud_exit");
                 stage = 5;
-            } else if (stage == 5 && count(output, "UI: ##start ") > menus) {
+            } else if (stage == 5 && has(output.substr(output.rfind("UI: hud_exit ")), "UI: ##menu ") &&
+                       clickTraced(window, output, "##menu")) {
+                stage = 6; // from the round's results to the menu
+            } else if (stage == 6 && count(output, "UI: ##start ") > menus) {
                 sendKey(window, "Escape"); // the menu is back
-                stage = 6;
+                stage = 7;
             }
         },
         90);
     SCOPED_TRACE("the next run");
     EXPECT_EQ(third.exitCode, 0) << third.output;
-    EXPECT_EQ(stage, 6) << third.output;
+    EXPECT_EQ(stage, 7) << third.output;
     EXPECT_EQ(firstNumber(third.output, "Found local player score: Ann Vibe on Neon Drive = (\\d+)\n"),
               lastScore)
         << third.output;
     EXPECT_GE(firstNumber(third.output,
                           "Loaded (\\d+) stem\\(s\\) from level JSON: levels/neon_drive/level.json\n"),
               5);
-    expectInOrder(third.output, {"Loading level package from conventional paths in: levels/neon_drive",
-                                 "Loaded stems successfully via level.json manifest.",
-                                 "Playing all stems with voice group.", "Fading in stem: drums.ogg",
-                                 "UI: hud_exit ", "Stopping all stems.", "Playback stopped."});
+    expectInOrder(third.output,
+                  {"Loading level package from conventional paths in: levels/neon_drive",
+                   "Loaded stems successfully via level.json manifest.",
+                   "Playing all stems with voice group.", "Fading in stem: drums.ogg", "UI: hud_exit ",
+                   "Stopping all stems.", "Playback stopped.", "UI screen: results ", "UI: ##retry "});
     std::filesystem::remove_all(assets);
 }
 

@@ -119,9 +119,9 @@ TEST_P(ScreensFit, EveryScreenStaysInTheWindowWithNothingOverlapping) {
             ADD_FAILURE() << size << " " << problem;
         }
     }
-    const std::set<std::string> expected = {"menu",        "loading",    "playing",     "settings",
-                                            "calibration", "credits",    "leaderboard", "tutorial:0",
-                                            "tutorial:1",  "tutorial:2", "tutorial:3",  "tutorial:4"};
+    const std::set<std::string> expected = {
+        "menu",        "loading",    "playing",    "results",    "settings",   "calibration", "credits",
+        "leaderboard", "tutorial:0", "tutorial:1", "tutorial:2", "tutorial:3", "tutorial:4"};
     EXPECT_EQ(seen, expected);
     // Each screen shows what it is for: its title (the HUD has none) and its panels.
     const std::set<std::string> required = {"title",
@@ -129,6 +129,10 @@ TEST_P(ScreensFit, EveryScreenStaysInTheWindowWithNothingOverlapping) {
                                             "calibration_panel",
                                             "credits_panel",
                                             "leaderboard_scores",
+                                            "results_panel",
+                                            "results_histogram",
+                                            "results_timeline",
+                                            "##menu",
                                             "tutorial_panel",
                                             "tutorial_circles",
                                             "menu_levels",

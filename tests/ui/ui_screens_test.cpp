@@ -61,7 +61,7 @@ TEST_F(Screens, AClickOrATapOnARowOnlySelectsIt) {
     EXPECT_FALSE(app->game.playing);
 }
 
-TEST_F(Screens, StartLoadsTheSelectedLevelAndTheHudsExitReturnsToTheMenu) {
+TEST_F(Screens, StartLoadsTheSelectedLevelAndTheHudsExitShowsTheResults) {
     settle();
     click("level_row_1");
     click("##start");
@@ -89,7 +89,8 @@ TEST_F(Screens, StartLoadsTheSelectedLevelAndTheHudsExitReturnsToTheMenu) {
     EXPECT_FALSE(app->game.playing);
     EXPECT_EQ(app->game.score, 0) << "the round was reset";
     frame();
-    EXPECT_TRUE(drawnLastFrame("##MainMenu"));
+    EXPECT_TRUE(drawnLastFrame("##ResultsPanel"));
+    EXPECT_EQ(app->lastResults.score, 1234);
     // The round's result was saved under the level's name (in this test's copy of assets/).
     nlohmann::json saved;
     std::string error;
