@@ -4,6 +4,7 @@
 #include "app/logic_thread.hpp"
 #include "app/player_key_handover.hpp"
 #include "app/round.hpp"
+#include "app/round_pause.hpp"
 #include "audio/stem_layering.hpp"
 #include "base/log.hpp"
 #include "game/circles.hpp"
@@ -275,7 +276,7 @@ void runFrameGameplay(App& app, float dt) {
     updateStemVolumes(app.audio, dt);
     // The tutorial's song belongs to the tutorial (even with the interface hidden): Space does not
     // turn it into a round.
-    if (app.input.togglePlayback && gUI.screen != UIScreen::Tutorial) {
+    if (app.input.togglePlayback && gUI.screen != UIScreen::Tutorial && !app.pause.paused) {
         togglePlayback(app);
     }
     if (app.input.toggleGui) {
@@ -291,7 +292,11 @@ void runFrameGameplay(App& app, float dt) {
     // leave them waiting).
     constexpr double kForever = std::numeric_limits<double>::infinity();
     double through = std::nextafter(app.game.songTime, kForever);
-    queueRoundInputs(app.game, gameplayInputEvents(app.game, app.input, app.render.height), through);
+    // While paused (and counting down) presses do nothing.
+    queueRoundInputs(app.game,
+                     app.pause.paused ? std::vector<RoundEvent>{}
+                                      : gameplayInputEvents(app.game, app.input, app.render.height),
+                     through);
     if (!app.game.progress.queued.empty()) {
         through = std::max(
             through,
@@ -324,7 +329,13 @@ void runFrame(App& app, float dt) {
     }
     app.input.calibrating = gUI.screen == UIScreen::Calibration;
     app.input.showingResults = resultsShown(app);
+    {
+        std::lock_guard<std::mutex> lock(app.gameMutex);
+        app.input.inRound = roundInPlay(app);
+    }
     pollInput(app.input, app.uiVisible);
+    handlePauseKeys(app);
+    pauseFrame(app, dt);
     if (app.input.leaveResults) {
         goToScreen(app, UIScreen::MainMenu);
     }

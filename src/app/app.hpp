@@ -11,6 +11,7 @@
 
 #include "app/frame_stats.hpp"
 #include "app/screen_tour.hpp"
+#include "ui/screen_context.hpp"
 
 #include <atomic>
 #include <cstdint>
@@ -79,7 +80,9 @@ struct App {
     std::int64_t roundStartedAtMs = 0;        // wall clock (Unix ms) the round in play began at
     std::string lastReplayPath;               // the replay of the last round that ended, or ""
     RoundSummary lastResults;                 // the last round's figures, for the results screen
-    bool hasResults = false;                  // lastResults holds a round (or the sample)
+    bool hasResults = false;
+    PauseState pause; // the round's pause (app/round_pause.hpp)                  // lastResults holds a round
+                      // (or the sample)
 };
 
 // Brings the subsystems up in order; on failure logs the failing step and returns false at once,

@@ -2,6 +2,7 @@
 
 #include "app/app.hpp"
 #include "app/round.hpp"
+#include "app/round_pause.hpp"
 #include "game/round_summary.hpp"
 #include "ui/leaderboard_screen.hpp"
 #include "ui/screen_switch.hpp"
@@ -32,6 +33,10 @@ ScreenContext screenContext(App& app) {
     context.replayAvailable = false; // no round is kept for watching: the button stays disabled
     context.retryLevel = [owner] { retryLastLevel(*owner); };
     context.watchReplay = [] {};
+    context.pause = &app.pause;
+    context.resumeRound = [owner] { resumeRound(*owner); };
+    context.restartRound = [owner] { restartRound(*owner); };
+    context.quitRound = [owner] { quitRound(*owner); };
     context.screenChanged = [owner](UIScreen left, UIScreen entered) {
         runScreenSteps(*owner, left, entered);
     };

@@ -26,6 +26,9 @@ void applyInputEvent(InputState& input, const SDL_Event& event, const PointerSca
     case SDL_EVENT_QUIT:
         input.quitRequested = true;
         break;
+    case SDL_EVENT_WINDOW_FOCUS_LOST:
+        input.focusLost = true;
+        break;
     case SDL_EVENT_KEY_DOWN:
         if (event.key.repeat) {
             break;
@@ -43,6 +46,8 @@ void applyInputEvent(InputState& input, const SDL_Event& event, const PointerSca
                 input.leaveCalibration = true;
             } else if (input.showingResults) {
                 input.leaveResults = true;
+            } else if (input.inRound) {
+                input.pauseRequested = true;
             } else {
                 input.quitRequested = true;
             }
@@ -153,6 +158,8 @@ void endInputFrame(InputState& input) {
     input.togglePlayback = false;
     input.leaveCalibration = false;
     input.leaveResults = false;
+    input.pauseRequested = false;
+    input.focusLost = false;
     input.toggleGui = false;
     input.screenshotRequested = false;
     input.mousePressed = false;

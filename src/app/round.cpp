@@ -233,6 +233,7 @@ bool startLevel(App& app, int index) {
             app.game.totalLayers = levelLayerCount(app.audio);
             resetRound(app.game);
             app.game.playing = true;
+            app.pause = PauseState{};
             app.game.songTime = 0.0; // the new stems start from their top
             app.game.songTimeNs = 0;
             beginRound(app.game, roundSetupOf(app.audio, app.render.width, app.render.height), 0.0);
@@ -292,6 +293,7 @@ void endRound(App& app) {
         std::lock_guard<std::mutex> lock(app.gameMutex);
         resetRound(app.game);
         app.game.playing = false;
+        app.pause = PauseState{};
     }
     goToScreen(app, UIScreen::Results); // autoplay's rounds too: their figures are worth seeing
 }

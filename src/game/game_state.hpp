@@ -116,6 +116,10 @@ struct RoundProgress {
     std::deque<RoundEvent> queued;    // inputs waiting for their time, in time order
     std::vector<RoundEvent> recorded; // every input applied this round, in order (the replay's)
     std::vector<StemCursor> cursors;  // one per stem of the setup
+    std::vector<RoundPause> pauses;   // the round's pauses, in order (a replay's)
+    // Inputs before this song time are dropped: after a pause's rewind the song plays again what
+    // the round has already judged, and nothing may be scored twice.
+    double ignoreInputsBefore = -1e300;
 };
 
 struct GameState {

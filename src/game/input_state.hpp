@@ -40,6 +40,11 @@ struct InputState {
     // instead of quitting.
     bool showingResults = false;
     bool leaveResults = false;
+    // Set by the app while a round is in play (paused or not): Escape then sets pauseRequested (a
+    // pause, or on the pause overlay a resume) instead of quitting.
+    bool inRound = false;
+    bool pauseRequested = false;
+    bool focusLost = false; // the window lost the keyboard focus this frame
     // When each press and release happened (SDL event timestamps, nanoseconds), so that it is
     // judged at its own moment rather than the frame's.
     std::uint64_t mousePressNs = 0;

@@ -255,6 +255,9 @@ void queueRoundInputs(GameState& game, const std::vector<RoundEvent>& events, do
     RoundProgress& progress = game.progress;
     const std::int64_t earliestUs = firstMicrosFrom(progress.applied);
     for (RoundEvent event : events) {
+        if (static_cast<double>(event.songTimeUs) / 1e6 < progress.ignoreInputsBefore) {
+            continue; // in a span the song plays again after a rewind
+        }
         event.songTimeUs = std::max(event.songTimeUs, earliestUs);
         if (!progress.queued.empty()) {
             event.songTimeUs = std::max(event.songTimeUs, progress.queued.back().songTimeUs);

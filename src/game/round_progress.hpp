@@ -40,7 +40,8 @@ void beginRound(GameState& game, RoundSetup setup, double start, std::int32_t la
 // be in time order among themselves; one timed before what has been applied already came too late
 // to be judged at its own time, and is taken at the first microsecond from there instead.
 // The times are whole microseconds, and the queued (so recorded) events carry the times they are
-// applied at, so that a recorded round replays bit for bit.
+// applied at, so that a recorded round replays bit for bit. Events before
+// `progress.ignoreInputsBefore` (a span a pause's rewind plays again) are dropped.
 void queueRoundInputs(GameState& game, const std::vector<RoundEvent>& events, double knownUntil);
 
 // Applies everything due before song time `songTime` (and no further than the inputs are known),

@@ -40,6 +40,7 @@ Replay replayOfRound(const GameState& game, const ReplayOrigin& origin, std::int
     replay.bot = origin.bot;
     replay.result = resultOf(game);
     replay.events = game.progress.recorded;
+    replay.pauses = game.progress.pauses;
     return replay;
 }
 

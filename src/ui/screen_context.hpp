@@ -19,6 +19,15 @@ struct RenderState;
 struct RoundSummary;
 enum class UIScreen;
 
+// A round's pause, owned by the app (app/round_pause.hpp): held, or counting down to play on.
+struct PauseState {
+    bool paused = false;        // the music stands and the circles are frozen
+    bool countingDown = false;  // resumed: the 3-2-1 before the song plays on
+    float countdownLeft = 0.0f; // seconds of the countdown still to go
+    double at = 0.0;            // the song time the round was paused at
+    double resumeFrom = 0.0;    // and the song time it plays on from (2 s back, not before the start)
+};
+
 struct ScreenContext {
     std::mutex* gameMutex = nullptr;
     GameState* game = nullptr;
@@ -48,4 +57,10 @@ struct ScreenContext {
     // the calibration's click, the tutorial's song and its page): goToScreen calls it after the
     // screen, or the tutorial's page, has changed.
     std::function<void(UIScreen left, UIScreen entered)> screenChanged;
+    // The round's pause, and the overlay's buttons: play on (after the rewind and the countdown),
+    // the level again from its start, and end the round (to the results).
+    const PauseState* pause = nullptr;
+    std::function<void()> resumeRound;
+    std::function<void()> restartRound;
+    std::function<void()> quitRound;
 };

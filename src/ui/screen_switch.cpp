@@ -9,6 +9,7 @@
 #include "ui/hud.hpp"
 #include "ui/leaderboard_screen.hpp"
 #include "ui/main_menu.hpp"
+#include "ui/pause_overlay.hpp"
 #include "ui/results_screen.hpp"
 #include "ui/screen_context.hpp"
 #include "ui/settings_screen.hpp"
@@ -48,6 +49,7 @@ void drawScreens(ScreenContext& context) {
         drawScoreHud(context);
         drawStemProgressBar(context);
         drawExitButton(context);
+        drawPauseOverlay(context);
         break;
     case UIScreen::MainMenu:
         drawMainMenu(context);

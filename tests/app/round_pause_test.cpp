@@ -1,0 +1,128 @@
+// Pausing a round: the song holds, Resume rewinds 2 s and counts down, the replayed span can be
+// neither hit nor missed again, and the pause goes into the round's record.
+#include "app/logic_thread.hpp"
+#include "app/round_pause.hpp"
+#include "app_test_support.hpp"
+
+#include <gtest/gtest.h>
+
+using namespace gametest;
+
+namespace {
+
+class PausedRound : public AudioApp {
+protected:
+    void SetUp() override {
+        AudioApp::SetUp();
+        loadSong(8.0).chart.notes = {noteOn(1.0, 20, 64), noteOn(1.5, 40, 64), noteOn(3.5, 60, 64)};
+        app->running = true;
+        app->input.togglePlayback = true; // Space: the round starts
+        frame();
+    }
+    void frame() {
+        {
+            std::lock_guard<std::mutex> lock(app->gameMutex);
+            runFrameGameplay(*app, 0.01f);
+        }
+        endInputFrame(app->input);
+    }
+    // 10 ms of sound, a logic tick and a frame, until the song clock reaches `until`.
+    void playUntil(double until) {
+        while (app->game.songTime < until) {
+            mix(441);
+            logicTick(*app);
+            frame();
+        }
+    }
+    // A finger press, this frame, on the circle of key number `note` (it must be on screen).
+    void pressCircle(int note) {
+        for (const Circle& circle : app->game.circles) {
+            if (circle.note == note && !circle.hit) {
+                app->input.touches[7] = TouchPoint{false, true, true, circle.x, 1080.0f - circle.y};
+                return;
+            }
+        }
+        ADD_FAILURE() << "no circle of note " << note;
+    }
+};
+
+} // namespace
+
+TEST_F(PausedRound, ResumeRewindsAndNothingIsScoredTwice) {
+    stdoutOf([&] {
+        playUntil(1.5);
+        pressCircle(40); // the second tap, on time; the first has been missed
+        frame();
+        playUntil(3.44); // just before the third tap
+    });
+    const std::int32_t score = app->game.score;
+    const std::size_t decisions = app->game.outcomes.size();
+    ASSERT_GT(score, 0);
+    ASSERT_EQ(decisions, 2u);
+
+    stdoutOf([&] { pauseRound(*app); });
+    const double pausedAt = app->game.songTime;
+    EXPECT_TRUE(app->pause.paused && app->audio.paused);
+    stdoutOf([&] {
+        mix(4410); // the song holds, whatever the device mixes
+        frame();
+    });
+    EXPECT_NEAR(app->game.songTime, pausedAt, 1e-9);
+
+    stdoutOf([&] { resumeRound(*app); });
+    EXPECT_TRUE(app->pause.countingDown);
+    EXPECT_NEAR(app->pause.resumeFrom, pausedAt - kPauseRewindSeconds, 1e-9);
+    stdoutOf([&] {
+        mix(441);
+        frame();
+    });
+    EXPECT_NEAR(app->game.songTime, pausedAt - kPauseRewindSeconds, 0.002) << "the clock went back 2 s";
+    // The countdown runs on frame time; presses meanwhile do nothing.
+    stdoutOf([&] {
+        pauseFrame(*app, 2.0f);
+        EXPECT_TRUE(app->pause.paused);
+        pauseFrame(*app, 1.0f);
+    });
+    EXPECT_FALSE(app->pause.paused || app->audio.paused);
+
+    // The song plays the rewound span again: its circles are neither hit nor missed again, and a
+    // press in it does not count, not even on the circle just after it.
+    stdoutOf([&] {
+        playUntil(1.5);
+        app->input.touches[7] = TouchPoint{false, true, true, 600.0f, 540.0f}; // the second tap's place
+        frame();
+        playUntil(3.41);
+        pressCircle(60);
+        frame();
+    });
+    EXPECT_EQ(app->game.score, score);
+    EXPECT_EQ(app->game.outcomes.size(), decisions);
+    // Past where it was paused, the round goes on: the third tap is hit.
+    stdoutOf([&] {
+        playUntil(3.49);
+        pressCircle(60);
+        frame();
+    });
+    EXPECT_GT(app->game.score, score);
+    EXPECT_EQ(app->game.outcomes.size(), decisions + 1);
+    ASSERT_EQ(app->game.progress.pauses.size(), 1u);
+    EXPECT_EQ(app->game.progress.pauses[0].atUs, songTimeToMicros(pausedAt));
+    EXPECT_EQ(app->game.progress.pauses[0].resumeUs, songTimeToMicros(pausedAt - kPauseRewindSeconds));
+}
+
+TEST_F(PausedRound, EscapePausesARoundAndResumesAPausedOne) {
+    app->input.pauseRequested = true;
+    stdoutOf([&] { handlePauseKeys(*app); });
+    EXPECT_TRUE(app->pause.paused);
+    stdoutOf([&] { handlePauseKeys(*app); });
+    EXPECT_TRUE(app->pause.countingDown) << "Escape on the overlay is Resume";
+    app->pause = PauseState{};
+    app->input.pauseRequested = false;
+    app->input.focusLost = true;
+    app->options.autoplay = true;
+    stdoutOf([&] { handlePauseKeys(*app); });
+    EXPECT_FALSE(app->pause.paused) << "the bot plays on without the focus";
+    app->options.autoplay = false;
+    stdoutOf([&] { handlePauseKeys(*app); });
+    EXPECT_TRUE(app->pause.paused);
+}
