@@ -3,6 +3,7 @@
 #include "app/app_screens.hpp"
 #include "app/logic_thread.hpp"
 #include "app/player_key_handover.hpp"
+#include "app/replay_watch.hpp"
 #include "app/round.hpp"
 #include "app/round_pause.hpp"
 #include "audio/stem_layering.hpp"
@@ -276,7 +277,8 @@ void runFrameGameplay(App& app, float dt) {
     updateStemVolumes(app.audio, dt);
     // The tutorial's song belongs to the tutorial (even with the interface hidden): Space does not
     // turn it into a round.
-    if (app.input.togglePlayback && gUI.screen != UIScreen::Tutorial && !app.pause.paused) {
+    if (app.input.togglePlayback && gUI.screen != UIScreen::Tutorial && !app.pause.paused &&
+        !app.watch.active) {
         togglePlayback(app);
     }
     if (app.input.toggleGui) {
@@ -292,11 +294,15 @@ void runFrameGameplay(App& app, float dt) {
     // leave them waiting).
     constexpr double kForever = std::numeric_limits<double>::infinity();
     double through = std::nextafter(app.game.songTime, kForever);
-    // While paused (and counting down) presses do nothing.
-    queueRoundInputs(app.game,
-                     app.pause.paused ? std::vector<RoundEvent>{}
-                                      : gameplayInputEvents(app.game, app.input, app.render.height),
-                     through);
+    if (app.watch.active) {
+        watchFrame(app, through); // the recorded inputs, in place of the player's
+    } else {
+        // While paused (and counting down) presses do nothing.
+        queueRoundInputs(app.game,
+                         app.pause.paused ? std::vector<RoundEvent>{}
+                                          : gameplayInputEvents(app.game, app.input, app.render.height),
+                         through);
+    }
     if (!app.game.progress.queued.empty()) {
         through = std::max(
             through,
@@ -342,12 +348,23 @@ void runFrame(App& app, float dt) {
     noticeAudioUnderruns(app.audio);
     // Drawable pixels, origin top left, as the input record holds them.
     setPointer(app.render, app.input.mouseX, app.input.mouseY, app.input.mousePressed);
+    bool watchedToTheEnd = false;
     {
         // Gameplay steps and the circle drawing, in frame order, under the game mutex.
         std::lock_guard<std::mutex> lock(app.gameMutex);
         runFrameGameplay(app, dt);
+        if (app.watch.active) {
+            // A watched press glows where it landed for a moment.
+            if (app.game.songTime <= app.watch.markerUntil) {
+                setPointer(app.render, app.watch.markerX, app.watch.markerY, true);
+            }
+            watchedToTheEnd = app.game.songTime >= static_cast<double>(app.watch.replay.songEndUs) / 1e6;
+        }
         beginFrame(app.render);
         drawCircles(app.game, app.render);
+    }
+    if (watchedToTheEnd) {
+        stopWatching(app);
     }
     if (gUI.screen == UIScreen::Calibration) {
         calibrationFrame(app);

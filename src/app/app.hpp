@@ -10,6 +10,7 @@
 #include "render/render_system.hpp"
 
 #include "app/frame_stats.hpp"
+#include "app/replay_watch.hpp"
 #include "app/screen_tour.hpp"
 #include "ui/screen_context.hpp"
 
@@ -80,9 +81,10 @@ struct App {
     std::int64_t roundStartedAtMs = 0;        // wall clock (Unix ms) the round in play began at
     std::string lastReplayPath;               // the replay of the last round that ended, or ""
     RoundSummary lastResults;                 // the last round's figures, for the results screen
-    bool hasResults = false;
-    PauseState pause; // the round's pause (app/round_pause.hpp)                  // lastResults holds a round
-                      // (or the sample)
+    bool hasResults = false;                  // lastResults holds a round (or the sample)
+    PauseState pause;                         // the round's pause (app/round_pause.hpp)
+    ReplayWatch watch;                        // the replay being watched (app/replay_watch.hpp)
+    std::string watchNotice;                  // why the last replay could not be watched, or ""
 };
 
 // Brings the subsystems up in order; on failure logs the failing step and returns false at once,

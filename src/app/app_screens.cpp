@@ -1,6 +1,7 @@
 #include "app/app_screens.hpp"
 
 #include "app/app.hpp"
+#include "app/replay_watch.hpp"
 #include "app/round.hpp"
 #include "app/round_pause.hpp"
 #include "game/round_summary.hpp"
@@ -23,16 +24,18 @@ ScreenContext screenContext(App& app) {
     context.autoplay = app.options.autoplay;
     context.audioPeriodOverride = app.options.audioPeriodFrames;
     App* owner = &app;
-    context.endRound = [owner] { endRound(*owner); };
+    // While a replay is watched the exit button ends the watching, which saves nothing.
+    context.endRound = [owner] { owner->watch.active ? stopWatching(*owner) : endRound(*owner); };
     context.applyAudioBuffer = [owner](unsigned periodFrames) {
         applyAudioBufferSetting(*owner, periodFrames);
     };
     context.retryCalibration = [owner] { calibrationRetry(*owner); };
     context.saveCalibration = [owner] { calibrationSave(*owner); };
     context.results = app.hasResults ? &app.lastResults : nullptr;
-    context.replayAvailable = false; // no round is kept for watching: the button stays disabled
+    context.replayAvailable = !app.lastReplayPath.empty();
+    context.resultsNotice = app.watchNotice;
     context.retryLevel = [owner] { retryLastLevel(*owner); };
-    context.watchReplay = [] {};
+    context.watchReplay = [owner] { startWatching(*owner, owner->lastReplayPath, owner->watchNotice); };
     context.pause = &app.pause;
     context.resumeRound = [owner] { resumeRound(*owner); };
     context.restartRound = [owner] { restartRound(*owner); };

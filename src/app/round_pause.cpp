@@ -1,6 +1,7 @@
 #include "app/round_pause.hpp"
 
 #include "app/app.hpp"
+#include "app/replay_watch.hpp"
 #include "app/round.hpp"
 #include "audio/stem_layering.hpp"
 #include "base/log.hpp"
@@ -59,6 +60,12 @@ void pauseFrame(App& app, float dt) {
 }
 
 void handlePauseKeys(App& app) {
+    if (app.watch.active) {
+        if (app.input.pauseRequested) {
+            stopWatching(app); // Escape leaves a replay; nothing to pause
+        }
+        return;
+    }
     if (app.input.pauseRequested) {
         if (app.pause.paused) {
             resumeRound(app);

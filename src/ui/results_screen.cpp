@@ -290,6 +290,10 @@ void drawResultsScreen(ScreenContext& context) {
         ImGui::PopStyleVar(2);
 
         ImGui::Dummy(ImVec2(0.0f, 10.0f * s));
+        if (!context.resultsNotice.empty()) {
+            const float notice[4] = {1.0f, 0.5f, 0.4f, 1.0f};
+            centredText(context.resultsNotice.c_str(), notice);
+        }
         const LevelSession& levels = *context.levels;
         const bool canRetry = levels.lastStarted >= 0 &&
                               levels.lastStarted < static_cast<int>(levels.list.size()) &&

@@ -60,6 +60,7 @@ struct ScreenContext {
     // The round's pause, and the overlay's buttons: play on (after the rewind and the countdown),
     // the level again from its start, and end the round (to the results).
     const PauseState* pause = nullptr;
+    std::string resultsNotice; // shown on the results screen (a replay that cannot be watched)
     std::function<void()> resumeRound;
     std::function<void()> restartRound;
     std::function<void()> quitRound;

@@ -1,7 +1,10 @@
-// A round played through the app ends with a replay in the player's data folder, and
-// vibrelle-replay runs it again to the same result; an edited replay does not check out.
+// A round played through the app ends with a replay in the player's data folder; vibrelle-replay
+// runs it again to the same result (an edited replay does not check out), and watching it in the
+// game counts the same score and saves nothing.
+#include "app/replay_watch.hpp"
 #include "app/round.hpp"
 #include "game/round_progress.hpp"
+#include "leaderboard/round_save.hpp"
 #include "replay/replay_file.hpp"
 
 #include "capture.hpp"
@@ -80,4 +83,36 @@ TEST_F(Screens, ARoundEndsWithAReplayThatTheCheckerReproduces) {
         << forged.output;
 
     EXPECT_EQ(checkReplay(path + ".missing").exitCode, 2);
+
+    // Watched in the game: the recorded inputs run through the round again, to the same score,
+    // and nothing is saved.
+    const std::string board = readText(kLeaderboardPath);
+    std::string notice;
+    quietly([&] { ASSERT_TRUE(startWatching(*app, path, notice)) << notice; });
+    EXPECT_TRUE(app->watch.active && app->game.playing);
+    EXPECT_EQ(app->game.score, 0);
+    quietly([&] {
+        std::lock_guard<std::mutex> lock(app->gameMutex);
+        const double end = static_cast<double>(app->watch.replay.songEndUs) / 1e6;
+        for (double t = 0.0; t <= end + 0.1; t += 1.0 / 30.0) {
+            app->game.songTime = t;
+            watchFrame(*app, t);
+            advanceRound(app->game, t, LayerRequests{});
+        }
+    });
+    EXPECT_EQ(app->game.score, score) << "the HUD counts as it did";
+    quietly([&] { stopWatching(*app); }, true);
+    EXPECT_FALSE(app->watch.active || app->game.playing);
+    EXPECT_EQ(gUI.screen, UIScreen::Results);
+    EXPECT_EQ(app->lastReplayPath, path);
+    EXPECT_EQ(readText(kLeaderboardPath), board) << "watching saves nothing";
+
+    // A level changed since the round does not play its replay.
+    const std::string manifest = currentLevelFolder(*app) + "/level.json";
+    const std::string original = readText(manifest);
+    writeText(manifest, original + "\n");
+    quietly([&] { EXPECT_FALSE(startWatching(*app, path, notice)); });
+    writeText(manifest, original);
+    EXPECT_EQ(notice, kReplayLevelChanged);
+    EXPECT_FALSE(app->watch.active);
 }

@@ -1,0 +1,96 @@
+#include "app/replay_watch.hpp"
+
+#include "app/app.hpp"
+#include "app/app_screens.hpp"
+#include "app/round.hpp"
+#include "audio/stem_layering.hpp"
+#include "base/log.hpp"
+#include "game/round_progress.hpp"
+#include "level/round_setup.hpp"
+#include "replay/level_hash.hpp"
+
+#include <cmath>
+#include <mutex>
+#include <vector>
+
+bool startWatching(App& app, const std::string& path, std::string& notice) {
+    notice.clear();
+    Replay replay;
+    std::string error;
+    if (!readReplayFile(path, replay, error)) {
+        return false; // logged by the reader
+    }
+    double loopLength = 0.0;
+    {
+        std::lock_guard<std::mutex> lock(app.gameMutex);
+        loopLength = roundSetupOf(app.audio, 1, 1).loopLength;
+    }
+    std::string hash;
+    if (!levelHashOfFolder(currentLevelFolder(app), std::llround(loopLength * 1e6), hash, error)) {
+        return false;
+    }
+    if (hash != replay.levelHash || replay.levelName != app.game.levelName) {
+        notice = kReplayLevelChanged;
+        logMessage("%s", kReplayLevelChanged);
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(app.gameMutex);
+    ReplayWatch& watch = app.watch;
+    watch = ReplayWatch{};
+    watch.playerKeyboardGameplay = app.game.keyboardGameplay;
+    stopAllStems(app.audio);
+    resetRound(app.game);
+    app.game.keyboardGameplay = replay.inputMode == ReplayInputMode::Keyboard;
+    const double start = static_cast<double>(replay.songStartUs) / 1e6;
+    playAllStems(app.audio, std::max(0.0, start + app.audio.clockOffset));
+    activateFirstStem(app.audio);
+    app.game.playing = true;
+    app.game.songTime = start;
+    app.game.songTimeNs = 0;
+    RoundSetup setup = roundSetupOf(app.audio, static_cast<std::int32_t>(replay.drawableWidth),
+                                    static_cast<std::int32_t>(replay.drawableHeight));
+    beginRound(app.game, std::move(setup), start);
+    watch.replay = std::move(replay);
+    watch.active = true;
+    logMessage("Watching replay %s", path.c_str());
+    return true;
+}
+
+void watchFrame(App& app, double through) {
+    ReplayWatch& watch = app.watch;
+    const std::vector<RoundEvent>& events = watch.replay.events;
+    std::vector<RoundEvent> due;
+    while (watch.next < events.size() && static_cast<double>(events[watch.next].songTimeUs) / 1e6 < through) {
+        const RoundEvent& event = events[watch.next++];
+        due.push_back(event);
+        if (event.kind == InputKind::Press && event.device != InputDevice::Key) {
+            // The round's drawable size is the recording's; the glow goes where it lands on screen.
+            const float sx = app.render.width > 0
+                                 ? static_cast<float>(app.render.width) / watch.replay.drawableWidth
+                                 : 1.0f;
+            const float sy = app.render.height > 0
+                                 ? static_cast<float>(app.render.height) / watch.replay.drawableHeight
+                                 : 1.0f;
+            watch.markerX = event.x * sx;
+            watch.markerY = (static_cast<float>(watch.replay.drawableHeight) - event.y) * sy;
+            watch.markerUntil = static_cast<double>(event.songTimeUs) / 1e6 + 0.15;
+        }
+    }
+    queueRoundInputs(app.game, due, through);
+}
+
+void stopWatching(App& app) {
+    {
+        std::lock_guard<std::mutex> lock(app.gameMutex);
+        if (!app.watch.active) {
+            return;
+        }
+        stopAllStems(app.audio);
+        resetRound(app.game);
+        app.game.playing = false;
+        app.game.keyboardGameplay = app.watch.playerKeyboardGameplay;
+        app.watch = ReplayWatch{};
+    }
+    logMessage("Replay watched");
+    goToScreen(app, UIScreen::Results);
+}

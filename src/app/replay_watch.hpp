@@ -1,0 +1,39 @@
+#pragma once
+// Watching a replay: the level plays with its music and the recorded inputs run through the same
+// round code, so circles are hit as they were and the HUD counts as it did; each recorded press
+// shows as a brief glow where it landed. Watching never saves or uploads anything. It ends at the
+// replay's end, with Escape or with the HUD's exit button, back on the results screen. Main
+// thread; each routine takes the game mutex for what it changes.
+#include "replay/replay_file.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+struct App;
+
+// What is being watched, owned by App.
+struct ReplayWatch {
+    bool active = false;
+    Replay replay;
+    std::size_t next = 0;                 // the next recorded event to hand to the round
+    bool playerKeyboardGameplay = false;  // the player's own setting, back when watching ends
+    float markerX = 0.0f, markerY = 0.0f; // the last recorded press (drawable pixels, y downward)
+    double markerUntil = -1.0;            // song time the press's glow lasts until
+};
+
+// The text shown (and logged) when a replay's level has changed since it was recorded.
+constexpr const char* kReplayLevelChanged = "This replay was recorded on a different version of the level";
+
+// Starts watching the replay at `path` on the level loaded now (the one its round was played on):
+// reads it, checks its level hash against the level's, and plays it from its start. False, with
+// the reason logged (kReplayLevelChanged for a changed level, in `notice` too), when it cannot.
+bool startWatching(App& app, const std::string& path, std::string& notice);
+
+// The recorded inputs due up to song time `through` go to the round (in place of the player's),
+// and the glow follows the last press. Game mutex held; called by the frame while watching.
+void watchFrame(App& app, double through);
+
+// Stops watching: the stems stop, the round is cleared, the player's setting comes back, and the
+// results screen shows again. Nothing is saved.
+void stopWatching(App& app);
