@@ -289,11 +289,14 @@ void runFrameGameplay(App& app, float dt) {
     // window as it is now.
     app.game.setup.width = app.render.width;
     app.game.setup.height = app.render.height;
-    // Every input up to this frame's clock reading has been polled: the round runs through it, and
-    // through the frame's own inputs (a clock that has not moved since the last frame must not
+    // The inputs are known up to the moment they were polled (a little before the clock was read):
+    // the round runs through that, so that one that came later is still on time in the next frame,
+    // and through the frame's own inputs (a clock that has not moved since the last frame must not
     // leave them waiting).
     constexpr double kForever = std::numeric_limits<double>::infinity();
-    double through = std::nextafter(app.game.songTime, kForever);
+    const double polled =
+        app.input.polledNs != 0 ? inputSongTime(app.game, app.input.polledNs) : app.game.songTime;
+    double through = std::nextafter(std::min(polled, app.game.songTime), kForever);
     if (app.watch.active) {
         watchFrame(app, through); // the recorded inputs, in place of the player's
     } else {

@@ -141,6 +141,8 @@ static bool guiTakesEvents(bool uiVisible) {
 }
 
 void pollInput(InputState& input, bool uiVisible) {
+    // Every event that happened before this moment is in the queue now.
+    input.polledNs = SDL_GetTicksNS();
     const bool gui = guiTakesEvents(uiVisible);
     SDL_Event event;
     while (SDL_PollEvent(&event)) {

@@ -47,6 +47,7 @@ struct InputState {
     bool focusLost = false; // the window lost the keyboard focus this frame
     // When each press and release happened (SDL event timestamps, nanoseconds), so that it is
     // judged at its own moment rather than the frame's.
+    std::uint64_t polledNs = 0; // SDL tick (ns) of this frame's poll: every earlier input is in it
     std::uint64_t mousePressNs = 0;
     std::uint64_t mouseReleaseNs = 0;
     std::map<std::uint32_t, std::uint64_t> keyPressNs;   // of the keys in keysPressed
