@@ -244,14 +244,7 @@ bool appInit(App& app) {
 // Space: start every stem from the top with the first layer fading in, or stop them all.
 static void togglePlayback(App& app) {
     if (!app.audio.playing) {
-        playAllStems(app.audio);
-        activateFirstStem(app.audio);
-        app.game.playing = true;
-        // The song starts from its top: this frame's clock reading belonged to the run before.
-        app.game.songTime = 0.0;
-        app.game.songTimeNs = 0;
-        beginRound(app.game, roundSetupOf(app.audio, app.render.width, app.render.height), 0.0);
-        app.roundStartedAtMs = wallClockMs();
+        startRunFromTop(app);
     } else {
         stopAllStems(app.audio);
         app.game.playing = false;

@@ -78,6 +78,17 @@ void loadTutorialSong(App& app) {
 
 } // namespace
 
+void startRunFromTop(App& app) {
+    playAllStems(app.audio);
+    activateFirstStem(app.audio);
+    app.game.playing = true;
+    // The song starts from its top: a clock reading of this frame belonged to the run before.
+    app.game.songTime = 0.0;
+    app.game.songTimeNs = 0;
+    beginRound(app.game, roundSetupOf(app.audio, app.render.width, app.render.height), 0.0);
+    app.roundStartedAtMs = wallClockMs();
+}
+
 std::int64_t wallClockMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::system_clock::now().time_since_epoch())

@@ -52,6 +52,10 @@ bool startLevel(App& app, int index);
 // Runs the level start the menu asked for, if any. Call after the frame has been swapped.
 void runPendingLevelStart(App& app);
 
+// Plays the loaded level from its top with its first layer fading in and begins a run of the round
+// there (counters as they stand: resetRound first for a new round). Game mutex held.
+void startRunFromTop(App& app);
+
 // The wall clock now, in Unix milliseconds (a replay's start and end).
 std::int64_t wallClockMs();
 

@@ -6,7 +6,6 @@
 #include "audio/stem_layering.hpp"
 #include "base/log.hpp"
 #include "game/round_progress.hpp"
-#include "level/round_setup.hpp"
 
 #include <algorithm>
 #include <mutex>
@@ -91,13 +90,7 @@ void restartRound(App& app) {
     // The default level (or the tutorial's): from the top, as Space starts it.
     stopAllStems(app.audio);
     resetRound(app.game);
-    playAllStems(app.audio);
-    activateFirstStem(app.audio);
-    app.game.playing = true;
-    app.game.songTime = 0.0;
-    app.game.songTimeNs = 0;
-    beginRound(app.game, roundSetupOf(app.audio, app.render.width, app.render.height), 0.0);
-    app.roundStartedAtMs = wallClockMs();
+    startRunFromTop(app);
 }
 
 void quitRound(App& app) {
