@@ -20,7 +20,7 @@ ScreenContext screenContext(App& app) {
     context.input = &app.input;
     context.levels = &app.levels;
     context.calibration = &app.calibration;
-    context.prefsPath = app.prefsPath;
+    context.prefsPath = &app.prefsPath; // pointers: the context is built every frame, without copies
     context.autoplay = app.options.autoplay;
     context.audioPeriodOverride = app.options.audioPeriodFrames;
     App* owner = &app;
@@ -33,7 +33,7 @@ ScreenContext screenContext(App& app) {
     context.saveCalibration = [owner] { calibrationSave(*owner); };
     context.results = app.hasResults ? &app.lastResults : nullptr;
     context.replayAvailable = !app.lastReplayPath.empty();
-    context.resultsNotice = app.watchNotice;
+    context.resultsNotice = &app.watchNotice;
     context.retryLevel = [owner] { retryLastLevel(*owner); };
     context.watchReplay = [owner] { startWatching(*owner, owner->lastReplayPath, owner->watchNotice); };
     context.pause = &app.pause;

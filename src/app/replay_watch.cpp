@@ -23,7 +23,7 @@ bool startWatching(App& app, const std::string& path, std::string& notice) {
     double loopLength = 0.0;
     {
         std::lock_guard<std::mutex> lock(app.gameMutex);
-        loopLength = roundSetupOf(app.audio, 1, 1).loopLength;
+        loopLength = levelLoopLength(app.audio);
     }
     std::string hash;
     if (!levelHashOfFolder(currentLevelFolder(app), std::llround(loopLength * 1e6), hash, error)) {

@@ -2,6 +2,15 @@
 
 #include <algorithm>
 
+double levelLoopLength(const AudioSystem& audio) {
+    double loop = 0.0;
+    for (const LoadedStem& stem : audio.stems) {
+        const double length = stem.source ? stem.source->getLength() : stem.chart.audioLength;
+        loop = std::max(loop, std::max(length, stem.chart.audioLength));
+    }
+    return loop;
+}
+
 RoundSetup roundSetupOf(const AudioSystem& audio, std::int32_t width, std::int32_t height) {
     RoundSetup setup;
     setup.looping = audio.looping;
@@ -13,9 +22,8 @@ RoundSetup roundSetupOf(const AudioSystem& audio, std::int32_t width, std::int32
         if (stem.chart.loaded) {
             round.notes = stem.chart.notes;
         }
-        const double length = stem.source ? stem.source->getLength() : stem.chart.audioLength;
-        setup.loopLength = std::max(setup.loopLength, std::max(length, stem.chart.audioLength));
         setup.stems.push_back(std::move(round));
     }
+    setup.loopLength = levelLoopLength(audio);
     return setup;
 }

@@ -163,14 +163,7 @@ void drawCalibrationScreen(ScreenContext& context) {
                          ImGuiWindowFlags_NoBackground)) {
         const float k = settingsButtonRowFactor(ImGui::GetContentRegionAvail().x, s);
         const ImVec2 button(400.0f * s * k, 125.2f * s * k);
-        ImGui::PushStyleVar(ImGuiStyleVar_ChildRounding, 12.0f);
-        ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(40.0f * s, 30.0f * s));
-        ImGui::PushStyleColor(ImGuiCol_ChildBg, ImVec4(0.05f, 0.05f, 0.1f, 0.85f));
-        ImGui::PushStyleColor(ImGuiCol_Border, ImVec4(0.3f, 0.3f, 0.5f, 0.5f));
-        const float contentHeight = ImGui::GetContentRegionAvail().y - button.y - 30.0f * s;
-        if (ImGui::BeginChild("CalibrationContent", ImVec2(0.0f, contentHeight), ImGuiChildFlags_Borders)) {
-            const ImVec2 at = ImGui::GetWindowPos(), size = ImGui::GetWindowSize();
-            uiTraceRect("calibration_panel", at.x, at.y, at.x + size.x, at.y + size.y);
+        if (beginPanelContent("CalibrationContent", "calibration_panel", button.y, s)) {
             pushFont(gUI.fonts.defaultFont);
             ImGui::TextWrapped(
                 "Listen to the click, then tap on every beat: Space, any letter key, or the pad. "
@@ -188,9 +181,7 @@ void drawCalibrationScreen(ScreenContext& context) {
             ImGui::Dummy(ImVec2(0.0f, 10.0f * s));
             drawTapPad(session, std::max(80.0f * s, ImGui::GetContentRegionAvail().y - 10.0f * s), s);
         }
-        ImGui::EndChild();
-        ImGui::PopStyleColor(2);
-        ImGui::PopStyleVar(2);
+        endPanelContent();
 
         ImGui::Dummy(ImVec2(0.0f, 10.0f * s));
         const float gap = 40.0f * s * k;

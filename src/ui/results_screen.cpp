@@ -270,14 +270,7 @@ void drawResultsScreen(ScreenContext& context) {
     if (ImGui::Begin("##ResultsPanel", nullptr, screenPanelFlags())) {
         const float k = settingsButtonRowFactor(ImGui::GetContentRegionAvail().x, s);
         const ImVec2 button(400.0f * s * k, 125.2f * s * k);
-        ImGui::PushStyleVar(ImGuiStyleVar_ChildRounding, 12.0f);
-        ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(40.0f * s, 30.0f * s));
-        ImGui::PushStyleColor(ImGuiCol_ChildBg, ImVec4(0.05f, 0.05f, 0.1f, 0.85f));
-        ImGui::PushStyleColor(ImGuiCol_Border, ImVec4(0.3f, 0.3f, 0.5f, 0.5f));
-        const float contentHeight = ImGui::GetContentRegionAvail().y - button.y - 30.0f * s;
-        if (ImGui::BeginChild("ResultsContent", ImVec2(0.0f, contentHeight), ImGuiChildFlags_Borders)) {
-            const ImVec2 at = ImGui::GetWindowPos(), size = ImGui::GetWindowSize();
-            uiTraceRect("results_panel", at.x, at.y, at.x + size.x, at.y + size.y);
+        if (beginPanelContent("ResultsContent", "results_panel", button.y, s)) {
             if (context.results != nullptr) {
                 drawSummary(context, *context.results, s);
             } else {
@@ -285,14 +278,12 @@ void drawResultsScreen(ScreenContext& context) {
                 centredText("No round has been played yet.", grey);
             }
         }
-        ImGui::EndChild();
-        ImGui::PopStyleColor(2);
-        ImGui::PopStyleVar(2);
+        endPanelContent();
 
         ImGui::Dummy(ImVec2(0.0f, 10.0f * s));
-        if (!context.resultsNotice.empty()) {
+        if (context.resultsNotice != nullptr && !context.resultsNotice->empty()) {
             const float notice[4] = {1.0f, 0.5f, 0.4f, 1.0f};
-            centredText(context.resultsNotice.c_str(), notice);
+            centredText(context.resultsNotice->c_str(), notice);
         }
         const LevelSession& levels = *context.levels;
         const bool canRetry = levels.lastStarted >= 0 &&

@@ -36,11 +36,11 @@ struct ScreenContext {
     InputState* input = nullptr;
     LevelSession* levels = nullptr;
     CalibrationSession* calibration = nullptr;
-    std::string prefsPath;                 // prefs.json in the player's data folder
-    bool autoplay = false;                 // the bot plays: its rounds are not the player's
-    unsigned audioPeriodOverride = 0;      // VIBRELLE_AUDIO_PERIOD's frames, or 0 when it is not set
-    const RoundSummary* results = nullptr; // the last round's figures, null before any round ended
-    bool replayAvailable = false;          // the last round can be watched again
+    const std::string* prefsPath = nullptr; // prefs.json in the player's data folder (the app's)
+    bool autoplay = false;                  // the bot plays: its rounds are not the player's
+    unsigned audioPeriodOverride = 0;       // VIBRELLE_AUDIO_PERIOD's frames, or 0 when it is not set
+    const RoundSummary* results = nullptr;  // the last round's figures, null before any round ended
+    bool replayAvailable = false;           // the last round can be watched again
 
     // Ends the round in play, saving its result (the HUD's exit button).
     std::function<void()> endRound;
@@ -60,7 +60,8 @@ struct ScreenContext {
     // The round's pause, and the overlay's buttons: play on (after the rewind and the countdown),
     // the level again from its start, and end the round (to the results).
     const PauseState* pause = nullptr;
-    std::string resultsNotice; // shown on the results screen (a replay that cannot be watched)
+    const std::string* resultsNotice =
+        nullptr; // shown on the results screen (a replay that cannot be watched)
     std::function<void()> resumeRound;
     std::function<void()> restartRound;
     std::function<void()> quitRound;

@@ -66,8 +66,9 @@ void drawPlayerKey(ScreenContext& context, float s) {
             std::lock_guard<std::mutex> lock(*context.gameMutex);
             name = context.game->playerName;
         }
-        state.key = loadPlayerKey(context.prefsPath.empty() ? getPrefsPath() : context.prefsPath,
-                                  gLeaderboardClient.serverBaseUrl, name);
+        state.key = loadPlayerKey(
+            context.prefsPath == nullptr || context.prefsPath->empty() ? getPrefsPath() : *context.prefsPath,
+            gLeaderboardClient.serverBaseUrl, name);
         state.loaded = true;
     }
     const float fieldWidth = 300.0f * s;
@@ -373,7 +374,9 @@ void drawSettingsScreen(ScreenContext& context) {
             }
             savePlayerName(name);
             // The key goes with the name just saved, as the file stores it.
-            storePastedPlayerKey(context.prefsPath.empty() ? getPrefsPath() : context.prefsPath,
+            storePastedPlayerKey(context.prefsPath == nullptr || context.prefsPath->empty()
+                                     ? getPrefsPath()
+                                     : *context.prefsPath,
                                  gLeaderboardClient.serverBaseUrl, storablePlayerName(name));
             gUI.settings.key.loaded = false;
         }

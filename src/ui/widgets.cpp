@@ -29,6 +29,26 @@ void drawTitleAndPlacePanel(const char* title, float hueSpeed, float saturation,
         ImVec2(fraction * work.x, work.y - (top - viewport.WorkPos.y) - bottomMargin * s), ImGuiCond_Always);
 }
 
+bool beginPanelContent(const char* id, const char* traceId, float buttonHeight, float s) {
+    ImGui::PushStyleVar(ImGuiStyleVar_ChildRounding, 12.0f);
+    ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(40.0f * s, 30.0f * s));
+    ImGui::PushStyleColor(ImGuiCol_ChildBg, ImVec4(0.05f, 0.05f, 0.1f, 0.85f));
+    ImGui::PushStyleColor(ImGuiCol_Border, ImVec4(0.3f, 0.3f, 0.5f, 0.5f));
+    const float height = ImGui::GetContentRegionAvail().y - buttonHeight - 30.0f * s;
+    const bool shown = ImGui::BeginChild(id, ImVec2(0.0f, height), ImGuiChildFlags_Borders);
+    if (shown) {
+        const ImVec2 at = ImGui::GetWindowPos(), size = ImGui::GetWindowSize();
+        uiTraceRect(traceId, at.x, at.y, at.x + size.x, at.y + size.y);
+    }
+    return shown;
+}
+
+void endPanelContent() {
+    ImGui::EndChild();
+    ImGui::PopStyleColor(2);
+    ImGui::PopStyleVar(2);
+}
+
 void pushUIFont(ImFont* font) { ImGui::PushFont(font, font != nullptr ? font->LegacySize : 0.0f); }
 
 // The title's font size for scale 1 (pushed; the GUI scale applies on top) and its top left: the

@@ -63,6 +63,12 @@ int drawButtonRow(const RowButton* buttons, int count, const ImVec2& size, float
 // moving or collapsing.
 int screenPanelFlags();
 
+// The bordered, rounded content box of a panel with a row of buttons `buttonHeight` high below it
+// (calibration, results): it fills the panel's height down to the buttons and is traced as
+// `traceId`. Returns whether it is visible; close it with endPanelContent in every case.
+bool beginPanelContent(const char* id, const char* traceId, float buttonHeight, float s);
+void endPanelContent();
+
 // The bordered, rounded text area the tutorial and the credits share, as tall as its text within
 // the size range from `least` to `most` (GUI units); returns whether it is visible. It scrolls
 // only when it was held at `most` in the frame before (`heldDown`, the caller's to keep). Close it
