@@ -4,6 +4,7 @@
 // target ring that brightens as the note nears. A hold circle has a striped disc and an outer
 // track whose arc fills clockwise with the hold's progress; held, it glows white-hot.
 // A burst is a ring flying outward from where a circle was hit, with a flash, fading as it goes.
+// A ghost (a judged circle shown again while a pause's rewind replays its span) is drawn faded.
 //
 // The uniforms are declared for the game to fill; this stage reads its instance's values from
 // the flat inputs the vertex stage hands over.
@@ -119,6 +120,9 @@ vec4 shadeCircle(vec3 tint, float r) {
 void main() {
     float r = length(vLocal);
     vec4 c = vTint.a > 0.5 ? shadeBurst(vTint.rgb, vShape.x, vShape.y, r) : shadeCircle(vTint.rgb, r);
+    if (vTint.a < 0.5 && vShape.w > 0.5) {
+        c *= 0.3; // a ghost: a circle already judged, shown again as its span replays
+    }
     // Back to straight alpha for the game's SRC_ALPHA, ONE_MINUS_SRC_ALPHA blending.
     fragColor = c.a > 0.0 ? vec4(c.rgb / c.a, c.a) : vec4(0.0);
 }

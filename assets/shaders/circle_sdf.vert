@@ -42,7 +42,7 @@ uniform int uBurstStemIndex[MAX_BURSTS];
 
 out vec2 vLocal;        // pixels from the centre
 flat out vec4 vTint;    // rgb: the stem's colour; a: 0 circle, 1 burst
-flat out vec4 vShape;   // circle: radius, target radius, approach 0..1, 0 | burst: radius, age 0..1
+flat out vec4 vShape;   // circle: radius, target radius, approach 0..1, ghost 0/1 | burst: radius, age 0..1
 flat out vec4 vFlags;   // x: hold circle, y: held, z: the time (for the held glow and the stripes)
 flat out vec4 vHold;    // xy: direction where the hold's arc ends, z: 1 past half way, w: 1 once begun
 
@@ -77,7 +77,7 @@ void main() {
         vTint = vec4(stemColor(uCircleStemIndex[i]), 0.0);
         // 0 when the circle appears (20 px), 1 when it reaches its ring.
         float approach = clamp((radius - 20.0) / max(target - 20.0, 1.0), 0.0, 1.0);
-        vShape = vec4(radius, target, approach, 0.0);
+        vShape = vec4(radius, target, approach, uCircleActive[i] == 2 ? 1.0 : 0.0); // 2: a ghost
         vFlags = vec4(hold ? 1.0 : 0.0, uCircleHit[i] != 0 ? 1.0 : 0.0, time, 0.0);
         // The arc runs clockwise from the top: its end, as a direction, saves an atan per pixel.
         float progress = clamp(uCircleHoldProgress[i], 0.0, 1.0);

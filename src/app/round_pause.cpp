@@ -39,9 +39,7 @@ void resumeRound(App& app) {
     app.pause.resumeFrom = from;
     app.pause.countingDown = true;
     app.pause.countdownLeft = kResumeCountdownSeconds;
-    RoundProgress& progress = app.game.progress;
-    progress.ignoreInputsBefore = std::max(progress.ignoreInputsBefore, app.pause.at);
-    progress.pauses.push_back(RoundPause{songTimeToMicros(app.pause.at), songTimeToMicros(from)});
+    rewindRound(app.game, app.pause.at, from);
     logMessage("Round resumes from %.3f s", from);
 }
 

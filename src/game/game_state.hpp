@@ -120,6 +120,13 @@ struct RoundProgress {
     // Inputs before this song time are dropped: after a pause's rewind the song plays again what
     // the round has already judged, and nothing may be scored twice.
     double ignoreInputsBefore = -1e300;
+    // The circles spawned in the last seconds of song (kRewindMemory), as they were spawned: what a
+    // rewind shows again.
+    std::deque<Circle> recentSpawns;
+    // The circles of a rewound span that were already judged when the round paused: drawn as the
+    // song plays the span again (updateCircleLook marks which are on screen), never judged. Cleared
+    // once the round goes on past the pause.
+    std::vector<Circle> ghosts;
 };
 
 struct GameState {

@@ -108,6 +108,13 @@ void spawnNext(GameState& game, std::size_t stem) {
     });
     if (!duplicate) {
         spawnCircle(game, note, index, game.setup.width, game.setup.height, due);
+        // Remembered for a rewind's ghosts; circles over longer ago than the memory are let go.
+        std::deque<Circle>& recent = game.progress.recentSpawns;
+        recent.push_back(game.circles.back());
+        const double forgetBefore = game.progress.applied - kRewindMemory;
+        while (!recent.empty() && recent.front().time + recent.front().holdDuration < forgetBefore) {
+            recent.pop_front();
+        }
     }
     ++cursor.next;
     settleCursor(game.setup, notes, cursor);
@@ -322,16 +329,59 @@ void advanceRound(GameState& game, double songTime, const LayerRequests& request
         followLayers(game, at);
     }
     progress.applied = std::max(progress.applied, limit);
+    if (progress.applied > progress.ignoreInputsBefore) {
+        progress.ghosts.clear(); // the rewound span is over
+    }
+}
+
+void rewindRound(GameState& game, double pausedAt, double from) {
+    RoundProgress& progress = game.progress;
+    progress.ignoreInputsBefore = std::max(progress.ignoreInputsBefore, pausedAt);
+    progress.pauses.push_back(RoundPause{songTimeToMicros(pausedAt), songTimeToMicros(from)});
+    progress.ghosts.clear();
+    for (const Circle& spawned : progress.recentSpawns) {
+        if (spawned.time + spawned.holdDuration < from) {
+            continue; // over before the span the song plays again
+        }
+        // A circle still live is drawn as itself, and can still be answered after the span.
+        const bool live = std::any_of(game.circles.begin(), game.circles.end(), [&](const Circle& circle) {
+            return circle.active && !circle.retired && circle.stemIndex == spawned.stemIndex &&
+                   circle.note == spawned.note && circle.time == spawned.time;
+        });
+        if (!live) {
+            progress.ghosts.push_back(spawned);
+        }
+    }
+}
+
+namespace {
+
+// Grows from 20 px a second ahead to the target radius at the note time.
+float growingRadius(const Circle& circle, double songTime) {
+    const float progress = static_cast<float>(std::clamp(1.0 - (circle.time - songTime), 0.0, 1.0));
+    return kGrowthStartRadius + (circle.targetRadius - kGrowthStartRadius) * progress;
+}
+
+bool replayingAt(const GameState& game, double songTime) {
+    return songTime < game.progress.ignoreInputsBefore;
+}
+
+bool beforeSpawn(const Circle& circle, double songTime) { return circle.time - songTime > kSpawnLookAhead; }
+
+} // namespace
+
+bool awaitingSpawn(const GameState& game, const Circle& circle) {
+    return replayingAt(game, game.songTime) && beforeSpawn(circle, game.songTime);
 }
 
 void updateCircleLook(GameState& game, double songTime) {
     for (Circle& circle : game.circles) {
-        if (circle.retired) {
-            circle.radius = 0.0f;
-            continue;
-        }
-        // Grows from 20 px a second ahead to the target radius at the note time.
-        const float progress = static_cast<float>(std::clamp(1.0 - (circle.time - songTime), 0.0, 1.0));
-        circle.radius = kGrowthStartRadius + (circle.targetRadius - kGrowthStartRadius) * progress;
+        circle.radius = circle.retired ? 0.0f : growingRadius(circle, songTime);
+    }
+    const bool replaying = replayingAt(game, songTime);
+    for (Circle& ghost : game.progress.ghosts) {
+        ghost.active =
+            replaying && !beforeSpawn(ghost, songTime) && songTime <= ghost.time + ghost.holdDuration;
+        ghost.radius = growingRadius(ghost, songTime);
     }
 }

@@ -50,10 +50,24 @@ void queueRoundInputs(GameState& game, const std::vector<RoundEvent>& events, do
 // unless the round is playing. Layer changes are asked of `requests` as they happen.
 void advanceRound(GameState& game, double songTime, const LayerRequests& requests);
 
+// How far back a rewind can show the circles it plays again (seconds of song before the pause).
+constexpr double kRewindMemory = 4.0;
+
+// A pause at song time `pausedAt` resumed from the earlier song time `from`: the song plays the
+// span again, but the round goes on from where it paused. Inputs before `pausedAt` are dropped from
+// now on (nothing is scored twice), the pause is recorded (progress.pauses), and the span's circles
+// that were already judged become ghosts (progress.ghosts): shown, never hit or missed again.
+void rewindRound(GameState& game, double pausedAt, double from);
+
 // The circles' look, for drawing: each unjudged circle grows from 20 pixels a second ahead of its
-// time to its target radius at its time; a judged one is not drawn (radius 0). The rules never
-// read the radius. Any thread with the game mutex.
+// time to its target radius at its time; a judged one is not drawn (radius 0). While the song plays
+// a rewound span again, a ghost is on screen (`active`) from its spawn until its time is over. The
+// rules never read the radius or a ghost. Any thread with the game mutex.
 void updateCircleLook(GameState& game, double songTime);
+
+// True while the song plays a rewound span again and has not reached the live `circle`'s spawn
+// yet (game.songTime): it is not drawn until then. Any thread with the game mutex.
+bool awaitingSpawn(const GameState& game, const Circle& circle);
 
 // The song time a circle is removed at when nothing more happens to it (removals, order 5 above),
 // and whether it counts as held too long then. Exposed for tests.

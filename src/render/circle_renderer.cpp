@@ -2,6 +2,7 @@
 
 #include "base/log.hpp"
 #include "game/game_state.hpp"
+#include "game/round_progress.hpp"
 #include "render/gl_functions.hpp"
 #include "render/render_system.hpp"
 #include "render/screen_dim.hpp"
@@ -24,49 +25,57 @@ float holdProgress(const Circle& circle, double songTime) {
     return static_cast<float>(std::min(1.0, elapsed / static_cast<double>(circle.holdDuration)));
 }
 
-static void addToBatch(CircleBatch& batch, const Circle& circle, std::size_t index, double songTime) {
+static void addToBatch(CircleBatch& batch, const Circle& circle, std::int32_t source, double songTime) {
     const int i = batch.count++;
     batch.centers[i][0] = circle.x;
     batch.centers[i][1] = circle.y;
     batch.radii[i] = circle.radius;
     batch.targetRadii[i] = circle.targetRadius;
     batch.holdProgress[i] = holdProgress(circle, songTime);
-    batch.active[i] = circle.active ? 1 : 0;
+    batch.active[i] = !circle.active ? 0 : source == kGhostSource ? kGhostActive : 1;
     batch.hit[i] = circle.hit ? 1 : 0;
     batch.stemIndex[i] = circle.stemIndex;
     batch.isHold[i] = circle.channel == kHoldChannel ? 1 : 0;
-    batch.source[i] = static_cast<std::int32_t>(index);
+    batch.source[i] = source;
 }
 
 void buildCircleBatch(const GameState& game, CircleBatch& batch) {
     batch.count = 0;
     const std::vector<Circle>& circles = game.circles;
-    if (circles.size() <= static_cast<std::size_t>(kMaxCircles)) {
-        for (std::size_t i = 0; i < circles.size(); ++i) {
-            addToBatch(batch, circles[i], i, game.songTime);
+    std::vector<std::size_t> order;
+    order.reserve(circles.size());
+    for (std::size_t i = 0; i < circles.size(); ++i) {
+        if (!awaitingSpawn(game, circles[i])) {
+            order.push_back(i);
         }
-        return;
     }
-    // More circles than the shader holds (only a hand-made chart gets here): keep the live
-    // circles due soonest, since those are the ones the player must hit next.
-    std::vector<std::size_t> order(circles.size());
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        order[i] = i;
+    if (order.size() > static_cast<std::size_t>(kMaxCircles)) {
+        // More circles than the shader holds (only a hand-made chart gets here): keep the live
+        // circles due soonest, since those are the ones the player must hit next.
+        const auto sooner = [&circles](std::size_t a, std::size_t b) {
+            if (circles[a].active != circles[b].active) {
+                return circles[a].active;
+            }
+            if (circles[a].time != circles[b].time) {
+                return circles[a].time < circles[b].time;
+            }
+            return a < b;
+        };
+        std::nth_element(order.begin(), order.begin() + kMaxCircles, order.end(), sooner);
+        order.resize(kMaxCircles);
+        std::sort(order.begin(), order.end());
     }
-    const auto sooner = [&circles](std::size_t a, std::size_t b) {
-        if (circles[a].active != circles[b].active) {
-            return circles[a].active;
-        }
-        if (circles[a].time != circles[b].time) {
-            return circles[a].time < circles[b].time;
-        }
-        return a < b;
-    };
-    std::nth_element(order.begin(), order.begin() + kMaxCircles, order.end(), sooner);
-    order.resize(kMaxCircles);
-    std::sort(order.begin(), order.end());
     for (std::size_t i : order) {
-        addToBatch(batch, circles[i], i, game.songTime);
+        addToBatch(batch, circles[i], static_cast<std::int32_t>(i), game.songTime);
+    }
+    // The ghosts of a rewound span take what room is left: the live circles matter more.
+    for (const Circle& ghost : game.progress.ghosts) {
+        if (batch.count == kMaxCircles) {
+            break;
+        }
+        if (ghost.active) {
+            addToBatch(batch, ghost, kGhostSource, game.songTime);
+        }
     }
 }
 
@@ -214,6 +223,9 @@ static void uploadBursts(GLuint program, const CircleEffects& effects, float now
 static void drawKeyLetters(const GameState& game, const CircleBatch& batch, RenderState& render) {
     constexpr float kLetterScale = 2.5f;
     for (int i = 0; i < batch.count; ++i) {
+        if (batch.source[i] == kGhostSource) {
+            continue; // a ghost is answered by no key
+        }
         const Circle& circle = game.circles[static_cast<std::size_t>(batch.source[i])];
         // A circle judged this frame has already left the screen.
         if (!circle.active || circle.x == kOffScreen || render.fontTexture == 0) {

@@ -27,16 +27,22 @@ struct CircleBatch {
     std::int32_t hit[kMaxCircles];
     std::int32_t stemIndex[kMaxCircles];
     std::int32_t isHold[kMaxCircles];
-    std::int32_t source[kMaxCircles]; // index of each element's circle in the game's list
+    std::int32_t source[kMaxCircles]; // index of each element's circle in the game's list, or kGhostSource
 };
+
+// A ghost's `source` (it is in the round's ghosts, not its circles) and its `active` value, which
+// the shaders draw faded.
+constexpr std::int32_t kGhostSource = -1;
+constexpr std::int32_t kGhostActive = 2;
 
 // How far a hold circle's hold has run at `songTime`: 0 before its note time, rising to 1 when
 // the hold is due to end. Always 0 for tap circles and for holds of no length.
 float holdProgress(const Circle& circle, double songTime);
 
-// Fills the arrays from the game's circles in list order, inactive circles included. With more
-// than kMaxCircles circles, the kMaxCircles whose note times come soonest are kept (list order
-// among them).
+// Fills the arrays from the game's circles in list order, inactive circles included, but not those
+// a rewound span has not spawned yet (awaitingSpawn). With more than kMaxCircles circles, the
+// kMaxCircles whose note times come soonest are kept (list order among them). Then the round's
+// ghosts on screen, while room is left.
 void buildCircleBatch(const GameState& game, CircleBatch& batch);
 
 // Pen position for drawText that centres the glyph's box on the circle at (x, y) (pixels, origin

@@ -1,8 +1,10 @@
 // Pausing a round: the song holds, Resume rewinds 2 s and counts down, the replayed span can be
-// neither hit nor missed again, and the pause goes into the round's record.
+// neither hit nor missed again (its judged circles come back as ghosts), and the pause goes into the
+// round's record.
 #include "app/logic_thread.hpp"
 #include "app/round_pause.hpp"
 #include "app_test_support.hpp"
+#include "render/circle_renderer.hpp"
 
 #include <gtest/gtest.h>
 
@@ -77,6 +79,14 @@ TEST_F(PausedRound, ResumeRewindsAndNothingIsScoredTwice) {
         frame();
     });
     EXPECT_NEAR(app->game.songTime, pausedAt - kPauseRewindSeconds, 0.002) << "the clock went back 2 s";
+    // On screen at 1.44 s: the tap hit at 1.5 s, as a ghost; not the one missed at 1.0 s (over by
+    // 1.2 s), nor the live one of 3.5 s, whose spawn the song has not reached again.
+    CircleBatch batch;
+    buildCircleBatch(app->game, batch);
+    ASSERT_EQ(batch.count, 1);
+    EXPECT_EQ(batch.source[0], kGhostSource);
+    EXPECT_EQ(batch.active[0], kGhostActive);
+    EXPECT_EQ(app->game.progress.ghosts.at(0).note, 40);
     // The countdown runs on frame time; presses meanwhile do nothing.
     stdoutOf([&] {
         pauseFrame(*app, 2.0f);
@@ -92,9 +102,12 @@ TEST_F(PausedRound, ResumeRewindsAndNothingIsScoredTwice) {
         app->input.touches[7] = TouchPoint{false, true, true, 600.0f, 540.0f}; // the second tap's place
         frame();
         playUntil(3.41);
+        buildCircleBatch(app->game, batch);
         pressCircle(60);
         frame();
     });
+    ASSERT_EQ(batch.count, 1) << "the ghost's time is over; the live circle is back";
+    EXPECT_EQ(batch.active[0], 1);
     EXPECT_EQ(app->game.score, score);
     EXPECT_EQ(app->game.outcomes.size(), decisions);
     // Past where it was paused, the round goes on: the third tap is hit.
@@ -105,6 +118,7 @@ TEST_F(PausedRound, ResumeRewindsAndNothingIsScoredTwice) {
     });
     EXPECT_GT(app->game.score, score);
     EXPECT_EQ(app->game.outcomes.size(), decisions + 1);
+    EXPECT_TRUE(app->game.progress.ghosts.empty());
     ASSERT_EQ(app->game.progress.pauses.size(), 1u);
     EXPECT_EQ(app->game.progress.pauses[0].atUs, songTimeToMicros(pausedAt));
     EXPECT_EQ(app->game.progress.pauses[0].resumeUs, songTimeToMicros(pausedAt - kPauseRewindSeconds));
