@@ -279,9 +279,10 @@ void runFrameGameplay(App& app, float dt) {
     }
     // The frame's presses and releases join the round at their own song times; the round then
     // applies everything due up to the frame's clock, in time order. Circles spawn into the
-    // window as it is now.
-    app.game.setup.width = app.render.width;
-    app.game.setup.height = app.render.height;
+    // window as it is now (a watched replay keeps the sizes it recorded).
+    if (!app.watch.active) {
+        resizeRound(app.game, app.render.width, app.render.height);
+    }
     // The inputs are known up to the moment they were polled (a little before the clock was read):
     // the round runs through that, so that one that came later is still on time in the next frame,
     // and through the frame's own inputs (a clock that has not moved since the last frame must not

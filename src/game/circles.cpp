@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 
-
 // ---- Spawning ----
 
 NoteKey keyForNote(std::int32_t note, std::int32_t velocity) {

@@ -95,8 +95,8 @@ struct RoundSetup {
     std::vector<RoundStem> stems; // in stem order: the layers; stems 0..kMaxLayers-1 make circles
     double loopLength = 0.0;      // seconds: the level's loop, the longest stem's length
     bool looping = true;          // false: the charts play once
-    std::int32_t width = 0;       // the drawable area circles are placed in, in pixels
-    std::int32_t height = 0;
+    std::int32_t width = 0;       // the drawable area circles are placed in, in pixels (resizeRound
+    std::int32_t height = 0;      // changes it during a round)
 };
 
 // Where a stem's chart is read next: its next note occurrence, due at pass x loopLength + that
@@ -117,6 +117,8 @@ struct RoundProgress {
     std::vector<RoundEvent> recorded; // every input applied this round, in order (the replay's)
     std::vector<StemCursor> cursors;  // one per stem of the setup
     std::vector<RoundPause> pauses;   // the round's pauses, in order (a replay's)
+    std::int32_t startWidth = 0;      // the drawable area the round began in (a replay's), in pixels
+    std::int32_t startHeight = 0;
     // Inputs before this song time are dropped: after a pause's rewind the song plays again what
     // the round has already judged, and nothing may be scored twice.
     double ignoreInputsBefore = -1e300;

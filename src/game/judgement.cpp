@@ -272,7 +272,8 @@ std::vector<RoundEvent> gameplayInputEvents(const GameState& game, const InputSt
     }
     if (game.keyboardGameplay) {
         for (std::uint32_t key : input.keysPressed) {
-            RoundEvent event = eventAt(game, stampOf(input.keyPressNs, key), InputKind::Press, InputDevice::Key);
+            RoundEvent event =
+                eventAt(game, stampOf(input.keyPressNs, key), InputKind::Press, InputDevice::Key);
             event.key = key;
             events.push_back(event);
         }

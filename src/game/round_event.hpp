@@ -6,8 +6,9 @@
 #include <cmath>
 #include <cstdint>
 
-// Press or release.
-enum class InputKind : std::uint8_t { Press = 0, Release = 1 };
+// Press or release; or the drawable area changing size (the window was resized): circles spawn into
+// the new area from then on, and pointer positions are in its pixels.
+enum class InputKind : std::uint8_t { Press = 0, Release = 1, Resize = 2 };
 
 // Where an input came from. Pointers (mouse, finger) carry a position; keys and gamepad buttons
 // carry a key or button code.
@@ -20,8 +21,8 @@ struct RoundEvent {
     InputDevice device = InputDevice::Key;
     std::uint64_t id = 0;  // which finger (its platform id); 0 for the mouse, keys and buttons
     std::uint32_t key = 0; // the key or button code (Key, Gamepad); 0 for pointers
-    float x = 0.0f;        // pointers: drawable pixels from the left edge
-    float y = 0.0f;        // pointers: drawable pixels from the bottom edge (the circles' space)
+    float x = 0.0f;        // pointers: drawable pixels from the left edge; Resize: the new width
+    float y = 0.0f; // pointers: drawable pixels from the bottom edge (the circles' space); Resize: height
 };
 
 // A song time in whole microseconds, as events carry it (rounded to the nearest; a time that is not

@@ -123,6 +123,11 @@ void spawnNext(GameState& game, std::size_t stem) {
 // ---- Inputs ----
 
 void applyInput(GameState& game, const RoundEvent& event) {
+    if (event.kind == InputKind::Resize) {
+        game.setup.width = static_cast<std::int32_t>(event.x);
+        game.setup.height = static_cast<std::int32_t>(event.y);
+        return;
+    }
     const double at = static_cast<double>(event.songTimeUs) / 1e6;
     const bool press = event.kind == InputKind::Press;
     switch (event.device) {
@@ -254,6 +259,8 @@ void beginRound(GameState& game, RoundSetup setup, double start, std::int32_t la
     progress.applied = start;
     progress.inputsKnownUntil = start;
     progress.cursors.assign(game.setup.stems.size(), StemCursor{});
+    progress.startWidth = game.setup.width;
+    progress.startHeight = game.setup.height;
     game.layerTimeline.push_back(LayerChange{start, layers});
     followLayers(game, start);
 }
@@ -331,6 +338,37 @@ void advanceRound(GameState& game, double songTime, const LayerRequests& request
     progress.applied = std::max(progress.applied, limit);
     if (progress.applied > progress.ignoreInputsBefore) {
         progress.ghosts.clear(); // the rewound span is over
+    }
+}
+
+void resizeRound(GameState& game, std::int32_t width, std::int32_t height) {
+    RoundProgress& progress = game.progress;
+    // The size the round will have once its queued inputs are applied.
+    std::int32_t w = game.setup.width, h = game.setup.height;
+    for (const RoundEvent& queued : progress.queued) {
+        if (queued.kind == InputKind::Resize) {
+            w = static_cast<std::int32_t>(queued.x);
+            h = static_cast<std::int32_t>(queued.y);
+        }
+    }
+    if (w == width && h == height) {
+        return;
+    }
+    if (!game.playing) {
+        game.setup.width = width;
+        game.setup.height = height;
+        return;
+    }
+    RoundEvent resize;
+    resize.songTimeUs = firstMicrosFrom(progress.applied);
+    resize.kind = InputKind::Resize;
+    resize.x = static_cast<float>(width);
+    resize.y = static_cast<float>(height);
+    // Known no further than it was: the frame's own inputs and clock say how far the round may go.
+    progress.queued.push_back(resize);
+    if (progress.queued.size() > 1) {
+        progress.queued.back().songTimeUs =
+            std::max(resize.songTimeUs, progress.queued[progress.queued.size() - 2].songTimeUs);
     }
 }
 

@@ -50,6 +50,11 @@ void queueRoundInputs(GameState& game, const std::vector<RoundEvent>& events, do
 // unless the round is playing. Layer changes are asked of `requests` as they happen.
 void advanceRound(GameState& game, double songTime, const LayerRequests& requests);
 
+// The drawable area is now `width` x `height` pixels. Outside a round the setup just takes the size;
+// in a round the change is an input at the first microsecond not yet applied, so that the circles
+// spawned before it keep the old area and a replay resizes where the round did.
+void resizeRound(GameState& game, std::int32_t width, std::int32_t height);
+
 // How far back a rewind can show the circles it plays again (seconds of song before the pause).
 constexpr double kRewindMemory = 4.0;
 

@@ -73,13 +73,23 @@ bool checkEvents(const Replay& replay, std::string& error) {
                               i, event.songTimeUs);
             return false;
         }
-        if (static_cast<unsigned>(event.kind) > 1 || static_cast<unsigned>(event.device) > 3) {
+        if (static_cast<unsigned>(event.kind) > 2 || static_cast<unsigned>(event.device) > 3) {
             error = formatted("event %zu has an unknown kind (%u) or device (%u)", i,
                               static_cast<unsigned>(event.kind), static_cast<unsigned>(event.device));
             return false;
         }
         if (!std::isfinite(event.x) || !std::isfinite(event.y)) {
             error = formatted("event %zu has a position that is not a finite number", i);
+            return false;
+        }
+        const auto side = [](float v) {
+            return v >= 1.0f && v <= kMaxReplayDrawableSide && v == std::floor(v);
+        };
+        if (event.kind == InputKind::Resize && !(side(event.x) && side(event.y))) {
+            error = formatted(
+                "event %zu resizes the drawable area to %gx%g; each side must be a whole number "
+                "of pixels from 1 to %u",
+                i, static_cast<double>(event.x), static_cast<double>(event.y), kMaxReplayDrawableSide);
             return false;
         }
     }

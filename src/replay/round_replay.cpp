@@ -31,8 +31,9 @@ Replay replayOfRound(const GameState& game, const ReplayOrigin& origin, std::int
     replay.gameVersion = kGameVersion;
     replay.inputMode = game.keyboardGameplay ? ReplayInputMode::Keyboard : ReplayInputMode::Pointer;
     replay.audioOffsetMs = origin.audioOffsetMs;
-    replay.drawableWidth = static_cast<std::uint32_t>(std::max(1, game.setup.width));
-    replay.drawableHeight = static_cast<std::uint32_t>(std::max(1, game.setup.height));
+    // Where the round began; its resizes are among the events.
+    replay.drawableWidth = static_cast<std::uint32_t>(std::max(1, game.progress.startWidth));
+    replay.drawableHeight = static_cast<std::uint32_t>(std::max(1, game.progress.startHeight));
     replay.songStartUs = game.layerTimeline.empty() ? 0 : songTimeToMicros(game.layerTimeline.front().at);
     replay.songEndUs = std::max(endUs, replay.songStartUs);
     replay.startedAtMs = origin.startedAtMs;

@@ -98,6 +98,8 @@ TEST(ReplayFile, TheWriterRefusesWhatTheReaderWould) {
         {[](Replay& r) { r.result.highestLayer = 9; }, "highest layer 9 of 8"},
         {[](Replay& r) { r.events[2].x = std::nanf(""); }, "finite"},
         {[](Replay& r) { r.events[5].songTimeUs = kMaxReplaySongTimeUs + 1; }, "outside"},
+        {[](Replay& r) { r.events[6].x = 0.0f; }, "resizes the drawable area to 0x720"},
+        {[](Replay& r) { r.events[6].y = 720.5f; }, "resizes the drawable area to 1280x720.5"},
         {[](Replay& r) { r.pauses[0].resumeUs = 2600000; }, "pause 0 resumes"},
         {[](Replay& r) { r.pauses.clear(); }, "events out of order"},                 // back without a pause
         {[](Replay& r) { r.events[4].songTimeUs = 1300000; }, "events out of order"}, // before the rewind

@@ -29,7 +29,8 @@ inline Replay sampleReplay() {
                 {2000000, InputKind::Press, InputDevice::Finger, 0x1234567890ABCDEFull, 0, 512.5f, 300.25f},
                 {2000000, InputKind::Press, InputDevice::Mouse, 0, 0, 10.0f, 1079.0f},
                 {1500000, InputKind::Press, InputDevice::Gamepad, 0, 3, 0.0f, 0.0f},
-                {-500, InputKind::Release, InputDevice::Finger, 0x1234567890ABCDEFull, 0, -1.5f, 2e6f}};
+                {-500, InputKind::Release, InputDevice::Finger, 0x1234567890ABCDEFull, 0, -1.5f, 2e6f},
+                {-400, InputKind::Resize, InputDevice::Key, 0, 0, 1280.0f, 720.0f}};
     r.pauses = {{2500000, 1400000}, {1600000, -1000}}; // the fifth event and the sixth come after each
     return r;
 }
