@@ -2,6 +2,7 @@
 
 #include "app/app.hpp"
 #include "app/app_screens.hpp"
+#include "app/logic_thread.hpp"
 #include "app/round.hpp"
 #include "audio/stem_layering.hpp"
 #include "base/log.hpp"
@@ -34,6 +35,12 @@ bool startWatching(App& app, const std::string& path, std::string& notice) {
         logMessage("%s", kReplayLevelChanged);
         return false;
     }
+    watchReplay(app, std::move(replay));
+    logMessage("Watching replay %s", path.c_str());
+    return true;
+}
+
+void watchReplay(App& app, Replay replay) {
     std::lock_guard<std::mutex> lock(app.gameMutex);
     ReplayWatch& watch = app.watch;
     watch = ReplayWatch{};
@@ -50,33 +57,54 @@ bool startWatching(App& app, const std::string& path, std::string& notice) {
     RoundSetup setup = roundSetupOf(app.audio, static_cast<std::int32_t>(replay.drawableWidth),
                                     static_cast<std::int32_t>(replay.drawableHeight));
     beginRound(app.game, std::move(setup), start);
+    watch.width = static_cast<float>(replay.drawableWidth);
+    watch.height = static_cast<float>(replay.drawableHeight);
     watch.replay = std::move(replay);
     watch.active = true;
-    logMessage("Watching replay %s", path.c_str());
-    return true;
 }
 
 void watchFrame(App& app, double through) {
     ReplayWatch& watch = app.watch;
-    const std::vector<RoundEvent>& events = watch.replay.events;
+    const Replay& replay = watch.replay;
+    bool pausing = false;
+    if (watch.nextPause < replay.pauses.size()) {
+        const double at = static_cast<double>(replay.pauses[watch.nextPause].atUs) / 1e6;
+        if (through >= at) {
+            through = at; // the round goes exactly as far as it went before the pause
+            pausing = true;
+        }
+    }
+    const std::vector<RoundEvent>& events = replay.events;
     std::vector<RoundEvent> due;
     while (watch.next < events.size() && static_cast<double>(events[watch.next].songTimeUs) / 1e6 < through) {
         const RoundEvent& event = events[watch.next++];
         due.push_back(event);
-        if (event.kind == InputKind::Press && event.device != InputDevice::Key) {
+        if (event.kind == InputKind::Resize) {
+            watch.width = event.x;
+            watch.height = event.y;
+        } else if (event.kind == InputKind::Press && event.device != InputDevice::Key) {
             // The round's drawable size is the recording's; the glow goes where it lands on screen.
-            const float sx = app.render.width > 0
-                                 ? static_cast<float>(app.render.width) / watch.replay.drawableWidth
-                                 : 1.0f;
-            const float sy = app.render.height > 0
-                                 ? static_cast<float>(app.render.height) / watch.replay.drawableHeight
-                                 : 1.0f;
+            const float sx = app.render.width > 0 ? static_cast<float>(app.render.width) / watch.width : 1.0f;
+            const float sy =
+                app.render.height > 0 ? static_cast<float>(app.render.height) / watch.height : 1.0f;
             watch.markerX = event.x * sx;
-            watch.markerY = (static_cast<float>(watch.replay.drawableHeight) - event.y) * sy;
+            watch.markerY = (watch.height - event.y) * sy;
             watch.markerUntil = static_cast<double>(event.songTimeUs) / 1e6 + 0.15;
         }
     }
     queueRoundInputs(app.game, due, through);
+    if (!pausing) {
+        return;
+    }
+    const RoundPause& pause = replay.pauses[watch.nextPause++];
+    const double at = static_cast<double>(pause.atUs) / 1e6;
+    const double from = static_cast<double>(pause.resumeUs) / 1e6;
+    advanceRound(app.game, at, audioLayerRequests(app.audio));
+    if (seekAllStems(app.audio, std::max(0.0, from + app.audio.clockOffset))) {
+        app.game.songTime = from;
+        app.game.songTimeNs = 0;
+    }
+    rewindRound(app.game, at, from);
 }
 
 void stopWatching(App& app) {

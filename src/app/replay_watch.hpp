@@ -1,9 +1,9 @@
 #pragma once
 // Watching a replay: the level plays with its music and the recorded inputs run through the same
 // round code, so circles are hit as they were and the HUD counts as it did; each recorded press
-// shows as a brief glow where it landed. Watching never saves or uploads anything. It ends at the
-// replay's end, with Escape or with the HUD's exit button, back on the results screen. Main
-// thread; each routine takes the game mutex for what it changes.
+// shows as a brief glow where it landed, and each pause's rewind is played again. Watching never saves or
+// uploads anything. It ends at the replay's end, with Escape or with the HUD's exit button, back on the
+// results screen. Main thread; each routine takes the game mutex for what it changes.
 #include "replay/replay_file.hpp"
 
 #include <cstddef>
@@ -17,7 +17,9 @@ struct ReplayWatch {
     bool active = false;
     Replay replay;
     std::size_t next = 0;                 // the next recorded event to hand to the round
+    std::size_t nextPause = 0;            // the next recorded pause to act out
     bool playerKeyboardGameplay = false;  // the player's own setting, back when watching ends
+    float width = 1.0f, height = 1.0f;    // the drawable area of the recorded round at this point
     float markerX = 0.0f, markerY = 0.0f; // the last recorded press (drawable pixels, y downward)
     double markerUntil = -1.0;            // song time the press's glow lasts until
 };
@@ -30,8 +32,14 @@ constexpr const char* kReplayLevelChanged = "This replay was recorded on a diffe
 // the reason logged (kReplayLevelChanged for a changed level, in `notice` too), when it cannot.
 bool startWatching(App& app, const std::string& path, std::string& notice);
 
+// Plays `replay` on the level loaded now, from its start, without checking it: startWatching's
+// second half. Takes the game mutex.
+void watchReplay(App& app, Replay replay);
+
 // The recorded inputs due up to song time `through` go to the round (in place of the player's),
-// and the glow follows the last press. Game mutex held; called by the frame while watching.
+// and the glow follows the last press. A recorded pause is acted out when the song reaches it: the
+// round is brought to the pause, and the song rewinds to where play went on (the span played again
+// shows its judged circles as ghosts, as it did). Game mutex held; called by the frame while watching.
 void watchFrame(App& app, double through);
 
 // Stops watching: the stems stop, the round is cleared, the player's setting comes back, and the

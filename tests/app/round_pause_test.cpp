@@ -2,9 +2,11 @@
 // neither hit nor missed again (its judged circles come back as ghosts), and the pause goes into the
 // round's record.
 #include "app/logic_thread.hpp"
+#include "app/replay_watch.hpp"
 #include "app/round_pause.hpp"
 #include "app_test_support.hpp"
 #include "render/circle_renderer.hpp"
+#include "replay/round_replay.hpp"
 
 #include <gtest/gtest.h>
 
@@ -50,7 +52,7 @@ protected:
 
 } // namespace
 
-TEST_F(PausedRound, ResumeRewindsAndNothingIsScoredTwice) {
+TEST_F(PausedRound, ResumeRewindsNothingIsScoredTwiceAndItsReplayRewindsAlike) {
     stdoutOf([&] {
         playUntil(1.5);
         pressCircle(40); // the second tap, on time; the first has been missed
@@ -122,6 +124,30 @@ TEST_F(PausedRound, ResumeRewindsAndNothingIsScoredTwice) {
     ASSERT_EQ(app->game.progress.pauses.size(), 1u);
     EXPECT_EQ(app->game.progress.pauses[0].atUs, songTimeToMicros(pausedAt));
     EXPECT_EQ(app->game.progress.pauses[0].resumeUs, songTimeToMicros(pausedAt - kPauseRewindSeconds));
+
+    // Watched, the round's replay rewinds where it did, shows the same ghost, and counts the same.
+    const std::int64_t end = roundEndMicros(app->game.progress.applied);
+    advanceRound(app->game, static_cast<double>(end) / 1e6, LayerRequests{});
+    const Replay replay = replayOfRound(app->game, ReplayOrigin{}, end);
+    stdoutOf([&] { watchReplay(*app, replay); });
+    double previous = 0.0, rewoundFrom = -1.0;
+    std::size_t ghosts = 0;
+    stdoutOf([&] {
+        while (app->game.songTime < static_cast<double>(end) / 1e6) {
+            mix(441);
+            logicTick(*app);
+            frame();
+            if (app->game.songTime < previous - 1.0) {
+                rewoundFrom = previous;
+            }
+            previous = app->game.songTime;
+            ghosts = std::max(ghosts, app->game.progress.ghosts.size());
+        }
+    });
+    EXPECT_NEAR(rewoundFrom, pausedAt, 0.02);
+    EXPECT_EQ(ghosts, 1u);
+    EXPECT_EQ(app->game.score, replay.result.score);
+    EXPECT_EQ(app->game.outcomes.size(), decisions + 1);
 }
 
 TEST_F(PausedRound, EscapePausesARoundAndResumesAPausedOne) {
