@@ -18,7 +18,15 @@ bool startWatching(App& app, const std::string& path, std::string& notice) {
     Replay replay;
     std::string error;
     if (!readReplayFile(path, replay, error)) {
-        return false; // logged by the reader
+        notice = kReplayUnreadable; // the reason is logged by the reader
+        return false;
+    }
+    // A replay from the leaderboard may be of another level than the one loaded: that one is
+    // loaded first, stopped.
+    if (replay.levelName != app.game.levelName && !loadLevelStopped(app, replay.levelName)) {
+        notice = kReplayLevelMissing;
+        logMessage("%s: %s", kReplayLevelMissing, replay.levelName.c_str());
+        return false;
     }
     double loopLength = 0.0;
     {
@@ -27,6 +35,8 @@ bool startWatching(App& app, const std::string& path, std::string& notice) {
     }
     std::string hash;
     if (!levelHashOfFolder(currentLevelFolder(app), std::llround(loopLength * 1e6), hash, error)) {
+        notice = kReplayLevelMissing;
+        logMessage("%s: %s", kReplayLevelMissing, error.c_str());
         return false;
     }
     if (hash != replay.levelHash || replay.levelName != app.game.levelName) {
@@ -38,6 +48,7 @@ bool startWatching(App& app, const std::string& path, std::string& notice) {
     ReplayWatch& watch = app.watch;
     watch = ReplayWatch{};
     watch.playerKeyboardGameplay = app.game.keyboardGameplay;
+    watch.returnTo = gUI.screen;
     stopAllStems(app.audio);
     resetRound(app.game);
     app.game.keyboardGameplay = replay.inputMode == ReplayInputMode::Keyboard;
@@ -80,6 +91,7 @@ void watchFrame(App& app, double through) {
 }
 
 void stopWatching(App& app) {
+    UIScreen back = UIScreen::Results;
     {
         std::lock_guard<std::mutex> lock(app.gameMutex);
         if (!app.watch.active) {
@@ -89,8 +101,9 @@ void stopWatching(App& app) {
         resetRound(app.game);
         app.game.playing = false;
         app.game.keyboardGameplay = app.watch.playerKeyboardGameplay;
+        back = app.watch.returnTo;
         app.watch = ReplayWatch{};
     }
     logMessage("Replay watched");
-    goToScreen(app, UIScreen::Results);
+    goToScreen(app, back);
 }
