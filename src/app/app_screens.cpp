@@ -5,6 +5,7 @@
 #include "app/round.hpp"
 #include "app/round_pause.hpp"
 #include "game/round_summary.hpp"
+#include "replay/replay_store.hpp"
 #include "ui/leaderboard_screen.hpp"
 #include "ui/screen_switch.hpp"
 
@@ -33,9 +34,15 @@ ScreenContext screenContext(App& app) {
     context.saveCalibration = [owner] { calibrationSave(*owner); };
     context.results = app.hasResults ? &app.lastResults : nullptr;
     context.replayAvailable = !app.lastReplayPath.empty();
-    context.resultsNotice = &app.watchNotice;
+    context.watchNotice = &app.watchNotice;
     context.retryLevel = [owner] { retryLastLevel(*owner); };
     context.watchReplay = [owner] { startWatching(*owner, owner->lastReplayPath, owner->watchNotice); };
+    context.findOwnReplay = [owner](const ReplayEntry& entry) {
+        return findReplayFor(playerDataFolder(*owner), entry);
+    };
+    context.watchReplayFile = [owner](const std::string& path) {
+        startWatching(*owner, path, owner->watchNotice);
+    };
     context.pause = &app.pause;
     context.resumeRound = [owner] { resumeRound(*owner); };
     context.restartRound = [owner] { restartRound(*owner); };
@@ -59,6 +66,9 @@ void goToScreen(App& app, UIScreen next, int tutorialPage) {
 }
 
 void runScreenSteps(App& app, UIScreen left, UIScreen entered) {
+    if (left != entered) {
+        app.watchNotice.clear(); // it spoke of a replay asked for on the screen left
+    }
     if (left == UIScreen::Calibration && entered != UIScreen::Calibration) {
         calibrationStop(app);
     }

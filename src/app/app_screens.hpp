@@ -32,8 +32,8 @@ void showSampleResults(App& app);
 // True while the results screen is up: chosen, and no round in play over it. Takes the game mutex.
 bool resultsShown(App& app);
 
-// Those steps, in this order: leaving Calibration stops its click; leaving the tutorial puts back
-// the level its song replaced; entering the leaderboard fetches the boards of the level list;
-// entering Calibration stops a playing level and starts a run; entering a tutorial page applies
-// its song's layers.
+// Those steps, in this order: a change of screen clears the watch notice; leaving Calibration stops its
+// click; leaving the tutorial puts back the level its song replaced; entering the leaderboard fetches the
+// boards of the level list; entering Calibration stops a playing level and starts a run; entering a tutorial
+// page applies its song's layers.
 void runScreenSteps(App& app, UIScreen left, UIScreen entered);

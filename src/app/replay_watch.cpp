@@ -19,7 +19,15 @@ bool startWatching(App& app, const std::string& path, std::string& notice) {
     Replay replay;
     std::string error;
     if (!readReplayFile(path, replay, error)) {
-        return false; // logged by the reader
+        notice = kReplayUnreadable; // the reason is logged by the reader
+        return false;
+    }
+    // A replay from the leaderboard may be of another level than the one loaded: that one is
+    // loaded first, stopped.
+    if (replay.levelName != app.game.levelName && !loadLevelStopped(app, replay.levelName)) {
+        notice = kReplayLevelMissing;
+        logMessage("%s: %s", kReplayLevelMissing, replay.levelName.c_str());
+        return false;
     }
     double loopLength = 0.0;
     {
@@ -28,6 +36,8 @@ bool startWatching(App& app, const std::string& path, std::string& notice) {
     }
     std::string hash;
     if (!levelHashOfFolder(currentLevelFolder(app), std::llround(loopLength * 1e6), hash, error)) {
+        notice = kReplayLevelMissing;
+        logMessage("%s: %s", kReplayLevelMissing, error.c_str());
         return false;
     }
     if (hash != replay.levelHash || replay.levelName != app.game.levelName) {
@@ -45,6 +55,7 @@ void watchReplay(App& app, Replay replay) {
     ReplayWatch& watch = app.watch;
     watch = ReplayWatch{};
     watch.playerKeyboardGameplay = app.game.keyboardGameplay;
+    watch.returnTo = gUI.screen;
     stopAllStems(app.audio);
     resetRound(app.game);
     app.game.keyboardGameplay = replay.inputMode == ReplayInputMode::Keyboard;
@@ -108,6 +119,7 @@ void watchFrame(App& app, double through) {
 }
 
 void stopWatching(App& app) {
+    UIScreen back = UIScreen::Results;
     {
         std::lock_guard<std::mutex> lock(app.gameMutex);
         if (!app.watch.active) {
@@ -117,8 +129,9 @@ void stopWatching(App& app) {
         resetRound(app.game);
         app.game.playing = false;
         app.game.keyboardGameplay = app.watch.playerKeyboardGameplay;
+        back = app.watch.returnTo;
         app.watch = ReplayWatch{};
     }
     logMessage("Replay watched");
-    goToScreen(app, UIScreen::Results);
+    goToScreen(app, back);
 }

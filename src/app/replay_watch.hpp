@@ -1,10 +1,12 @@
 #pragma once
 // Watching a replay: the level plays with its music and the recorded inputs run through the same
 // round code, so circles are hit as they were and the HUD counts as it did; each recorded press
-// shows as a brief glow where it landed, and each pause's rewind is played again. Watching never saves or
-// uploads anything. It ends at the replay's end, with Escape or with the HUD's exit button, back on the
-// results screen. Main thread; each routine takes the game mutex for what it changes.
+// shows as a brief glow where it landed, and each pause's rewind is played again. Watching never
+// saves or uploads anything. It ends at the replay's end, with Escape or with the HUD's exit button,
+// back on the screen it was started from (the results or the leaderboard). Main thread; each routine
+// takes the game mutex for what it changes.
 #include "replay/replay_file.hpp"
+#include "ui/ui_system.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -16,20 +18,29 @@ struct App;
 struct ReplayWatch {
     bool active = false;
     Replay replay;
-    std::size_t next = 0;                 // the next recorded event to hand to the round
-    std::size_t nextPause = 0;            // the next recorded pause to act out
-    bool playerKeyboardGameplay = false;  // the player's own setting, back when watching ends
-    float width = 1.0f, height = 1.0f;    // the drawable area of the recorded round at this point
-    float markerX = 0.0f, markerY = 0.0f; // the last recorded press (drawable pixels, y downward)
-    double markerUntil = -1.0;            // song time the press's glow lasts until
+    std::size_t next = 0;                  // the next recorded event to hand to the round
+    std::size_t nextPause = 0;             // the next recorded pause to act out
+    bool playerKeyboardGameplay = false;   // the player's own setting, back when watching ends
+    float width = 1.0f, height = 1.0f;     // the drawable area of the recorded round at this point
+    float markerX = 0.0f, markerY = 0.0f;  // the last recorded press (drawable pixels, y downward)
+    double markerUntil = -1.0;             // song time the press's glow lasts until
+    UIScreen returnTo = UIScreen::Results; // the screen watching was started from, shown at its end
 };
 
 // The text shown (and logged) when a replay's level has changed since it was recorded.
 constexpr const char* kReplayLevelChanged = "This replay was recorded on a different version of the level";
 
-// Starts watching the replay at `path` on the level loaded now (the one its round was played on):
-// reads it, checks its level hash against the level's, and plays it from its start. False, with
-// the reason logged (kReplayLevelChanged for a changed level, in `notice` too), when it cannot.
+// The texts shown (and logged) when a replay cannot be read, and when the level it was played on
+// is not in the level list or cannot be loaded.
+constexpr const char* kReplayUnreadable = "This replay cannot be read";
+constexpr const char* kReplayLevelMissing = "The level this replay was played on cannot be loaded";
+
+// Starts watching the replay at `path`: reads it, loads the level it was played on (by name, from
+// the level list, stopped) when another is loaded, checks its level hash against the level's, and
+// plays it from its start. Notes the screen up now (gUI.screen) to come back to. `notice` is
+// cleared, or on failure holds why (kReplayUnreadable, kReplayLevelMissing, kReplayLevelChanged),
+// and false is returned with the reason logged. Reads and decodes files: call without the game
+// mutex.
 bool startWatching(App& app, const std::string& path, std::string& notice);
 
 // Plays `replay` on the level loaded now, from its start, without checking it: startWatching's
@@ -43,5 +54,5 @@ void watchReplay(App& app, Replay replay);
 void watchFrame(App& app, double through);
 
 // Stops watching: the stems stop, the round is cleared, the player's setting comes back, and the
-// results screen shows again. Nothing is saved.
+// screen watching was started from shows again. Nothing is saved.
 void stopWatching(App& app);

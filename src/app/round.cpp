@@ -104,6 +104,12 @@ std::string currentLevelFolder(const App& app) {
     return slash == std::string::npos ? std::string(".") : manifest.substr(0, slash);
 }
 
+std::string playerDataFolder(const App& app) {
+    const std::string prefs = app.prefsPath.empty() ? getPrefsPath() : app.prefsPath;
+    const std::size_t slash = prefs.find_last_of('/');
+    return slash == std::string::npos ? std::string(".") : prefs.substr(0, slash);
+}
+
 void saveRoundReplay(App& app, Replay& replay, double loopLength) {
     app.lastReplayPath.clear();
     if (replay.levelName.empty()) {
@@ -115,11 +121,8 @@ void saveRoundReplay(App& app, Replay& replay, double loopLength) {
         logError(stderr, "Replay not saved: %s", error.c_str());
         return;
     }
-    const std::string prefs = app.prefsPath.empty() ? getPrefsPath() : app.prefsPath;
-    const std::size_t slash = prefs.find_last_of('/');
-    const std::string dataFolder = slash == std::string::npos ? std::string(".") : prefs.substr(0, slash);
     std::string path;
-    if (saveReplay(dataFolder, replay, path, error)) {
+    if (saveReplay(playerDataFolder(app), replay, path, error)) {
         app.lastReplayPath = path;
         logMessage("Replay saved: %s", path.c_str());
     }
@@ -210,7 +213,11 @@ void leaveTutorial(App& app) {
     app.levels.packageLoaded = app.levels.beforeTutorial.packageLoaded;
 }
 
-bool startLevel(App& app, int index) {
+namespace {
+
+// Loads level `index` of the list (see startLevel); with `start` it then plays and a round begins,
+// else it stays stopped with no round.
+bool loadListedLevel(App& app, int index, bool start) {
     if (index < 0 || index >= static_cast<int>(app.levels.list.size())) {
         return false;
     }
@@ -224,37 +231,52 @@ bool startLevel(App& app, int index) {
         return false;
     }
     app.levels.packageLoaded = true;
-    app.levels.lastStarted = index;
+    if (start) {
+        app.levels.lastStarted = index;
+    }
 
     // The slow part, without the game mutex: the logic thread plays on meanwhile.
     PackageLoad load;
     stageLevelPackage(app.levels.package, app.render, app.audio.looping, load);
 
     std::vector<LoadedStem> retired; // freed after the mutex is released
-    bool started = false;
+    bool loaded = false;
     {
         std::lock_guard<std::mutex> lock(app.gameMutex);
         const Uint64 locked = SDL_GetPerformanceCounter();
         if (commitLevelPackage(app.levels.package, load, app.audio, app.render, retired)) {
-            if (!app.audio.stems.empty()) {
+            if (start && !app.audio.stems.empty()) {
                 playAllStems(app.audio);
                 activateFirstStem(app.audio);
             }
             app.game.levelName = entry.name;
             app.game.totalLayers = levelLayerCount(app.audio);
             resetRound(app.game);
-            app.game.playing = true;
+            app.game.playing = start;
             app.pause = PauseState{};
             app.game.songTime = 0.0; // the new stems start from their top
             app.game.songTimeNs = 0;
-            beginRound(app.game, roundSetupOf(app.audio, app.render.width, app.render.height), 0.0);
-            app.roundStartedAtMs = wallClockMs();
-            started = true;
+            if (start) {
+                beginRound(app.game, roundSetupOf(app.audio, app.render.width, app.render.height), 0.0);
+                app.roundStartedAtMs = wallClockMs();
+            }
+            loaded = true;
         }
         app.levelSwitchLockSeconds = static_cast<double>(SDL_GetPerformanceCounter() - locked) /
                                      static_cast<double>(SDL_GetPerformanceFrequency());
     }
-    return started;
+    return loaded;
+}
+
+} // namespace
+
+bool startLevel(App& app, int index) { return loadListedLevel(app, index, true); }
+
+bool loadLevelStopped(App& app, const std::string& levelName) {
+    const std::vector<LevelListEntry>& list = app.levels.list;
+    const auto entry = std::find_if(list.begin(), list.end(),
+                                    [&](const LevelListEntry& listed) { return listed.name == levelName; });
+    return entry != list.end() && loadListedLevel(app, static_cast<int>(entry - list.begin()), false);
 }
 
 void runPendingLevelStart(App& app) {

@@ -49,6 +49,11 @@ void leaveTutorial(App& app);
 // the level session's lastStarted (what Retry starts again).
 bool startLevel(App& app, int index);
 
+// Loads the level of the list named `levelName` as startLevel does, but leaves it stopped with no
+// round (its name and layer count set), for a replay to play on. Does not change lastStarted.
+// False when no level of the list has that name or it cannot be loaded (logged).
+bool loadLevelStopped(App& app, const std::string& levelName);
+
 // Runs the level start the menu asked for, if any. Call after the frame has been swapped.
 void runPendingLevelStart(App& app);
 
@@ -62,6 +67,10 @@ std::int64_t wallClockMs();
 // The folder of the level being played: a menu level's package folder, else "levels" (the default
 // level, levels/level.json).
 std::string currentLevelFolder(const App& app);
+
+// The player's data folder: the folder of prefs.json (getPrefsPath() when app.prefsPath is unset),
+// where the replays are kept.
+std::string playerDataFolder(const App& app);
 
 // Completes `replay` with the level's hash (of the current level's folder, with the round's loop
 // length in seconds) and saves it among the player's replays (in the folder of prefs.json), noting

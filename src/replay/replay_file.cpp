@@ -21,8 +21,9 @@
 namespace {
 
 constexpr char kMagic[4] = {'V', 'B', 'R', 'P'};
-// Magic, version, then the summary (start, end, score): docs/replay-format.md.
-constexpr std::size_t kSummaryEnd = 4 + 2 + 8 + 8 + 4;
+// Magic, version, then the summary: start, end, score, ... through the song end at byte 68
+// (docs/replay-format.md).
+constexpr std::size_t kSummaryEnd = 76;
 constexpr std::size_t kEventBytes = 8 + 1 + 1 + 8 + 4 + 4 + 4;
 constexpr std::size_t kPauseBytes = 8 + 8;
 constexpr std::size_t kChecksumBytes = 32;
@@ -517,6 +518,11 @@ bool readReplaySummary(const std::string& path, ReplaySummary& summary, std::str
     read.startedAtMs = in.i64("the start time");
     read.endedAtMs = in.i64("the end time");
     read.score = in.i32("the score");
+    read.highestCombo = in.i32("the highest combo");
+    in.take(4 + 4 + 4 + 4 + 1, "the layers, hits, misses and input mode");
+    read.bot = in.take(1, "the bot flag") != 0;
+    in.take(4 + 4 + 4 + 8, "the audio offset, drawable size and song start");
+    read.songEndUs = in.i64("the song end");
     if (!in.error.empty()) {
         error = in.error;
         return false;

@@ -90,11 +90,14 @@ bool writeReplayFile(const std::string& path, const Replay& replay, std::string&
 bool readReplayFile(const std::string& path, Replay& replay, std::string& error);
 
 // What the start of a replay file says of its round, enough to sort and prune stored replays
-// without reading their events.
+// and to match them to leaderboard entries without reading their events.
 struct ReplaySummary {
     std::int64_t startedAtMs = 0;
     std::int64_t endedAtMs = 0;
     std::int32_t score = 0;
+    std::int32_t highestCombo = 0;
+    bool bot = false;
+    std::int64_t songEndUs = 0; // the song time the round ended at, microseconds
 };
 
 // Reads the summary from the first bytes of the file at `path`. False, with the reason in `error`

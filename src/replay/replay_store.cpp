@@ -155,6 +155,26 @@ std::vector<StoredReplay> listReplays(const std::string& dataFolder, const std::
     return found;
 }
 
+std::string findReplayFor(const std::string& dataFolder, const ReplayEntry& entry) {
+    std::vector<StoredReplay> found;
+    collectReplays(replayLevelFolder(dataFolder, entry.levelName), found);
+    const StoredReplay* best = nullptr;
+    for (const StoredReplay& stored : found) {
+        const ReplaySummary& summary = stored.summary;
+        const std::int64_t endSeconds = summary.songEndUs / 1000000; // truncated, as the entry's time
+        if (summary.bot || summary.score != entry.score || summary.highestCombo != entry.highestCombo ||
+            endSeconds < std::int64_t{entry.timeSeconds} - 1 ||
+            endSeconds > std::int64_t{entry.timeSeconds} + 1) {
+            continue;
+        }
+        if (best == nullptr || summary.startedAtMs < best->summary.startedAtMs ||
+            (summary.startedAtMs == best->summary.startedAtMs && stored.path < best->path)) {
+            best = &stored;
+        }
+    }
+    return best != nullptr ? best->path : std::string();
+}
+
 bool pruneReplays(const std::string& dataFolder, const std::string& keepPath) {
     std::map<std::string, std::vector<StoredReplay>> byLevel;
     std::vector<StoredReplay> all;

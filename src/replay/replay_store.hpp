@@ -7,6 +7,7 @@
 #include "replay/replay_file.hpp"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,26 @@ bool saveReplay(const std::string& dataFolder, const Replay& replay, std::string
 // The replays of `levelName` under `dataFolder`, latest wall-clock end first. Files that do not
 // read as replays of this format version are left out. Empty when there is no folder.
 std::vector<StoredReplay> listReplays(const std::string& dataFolder, const std::string& levelName);
+
+// A leaderboard entry of the player's own, as the local leaderboard file keeps a round's result
+// (leaderboard/round_save.hpp, roundResultOf): the level, the score, the song time at the round's
+// end in whole seconds (truncated) and the highest combo.
+struct ReplayEntry {
+    std::string levelName;
+    std::int32_t score = 0;
+    std::int32_t timeSeconds = 0;
+    std::int32_t highestCombo = 0;
+};
+
+// The path of the stored replay of the round that made `entry`, or "" when there is none (an
+// entry older than replays, one from another computer, or a replay pruned since). Lists the
+// level's folder under `dataFolder` and reads only each file's summary: a match is a replay
+// the player played (not the bot) with the entry's score and highest combo whose song end,
+// truncated to seconds, lies within a second of the entry's time (the entry's time and the
+// replay's end come from two readings of the song clock a frame apart, which may fall on either
+// side of a whole second). Of several matches, the earliest start: a later round with an equal
+// score does not rewrite the entry.
+std::string findReplayFor(const std::string& dataFolder, const ReplayEntry& entry);
 
 // Removes every replay under `dataFolder`/replays that is neither among the kBestReplaysKeptPerLevel
 // best of its level (by score; the later end first among equal scores) nor among the

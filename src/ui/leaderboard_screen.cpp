@@ -1,9 +1,13 @@
 #include "ui/leaderboard_screen.hpp"
 
+#include "base/utf8.hpp"
+#include "game/game_state.hpp"
 #include "leaderboard/leaderboard_client.hpp"
 #include "leaderboard/leaderboard_document.hpp"
 #include "level/level_list.hpp"
+#include "replay/replay_store.hpp"
 #include "ui/ui_system.hpp"
+#include "ui/ui_trace.hpp"
 #include "ui/widgets.hpp"
 
 #include <imgui.h>
@@ -18,6 +22,19 @@
 namespace {
 
 std::vector<LeaderboardLevel> shownLevels; // main thread
+std::uint64_t shownBoard = 0;              // counts the boards shown (main thread)
+
+// The stored replays of the chosen level's rows (one path per row, "" for a row that is not the
+// player's own or has no replay), looked up again only when another board arrives, another level
+// is chosen, the player's name changes or the screen is entered: not in every frame.
+struct OwnReplays {
+    bool valid = false;
+    std::uint64_t board = 0;
+    int level = -1;
+    std::string player;
+    std::vector<std::string> paths;
+};
+OwnReplays ownReplays; // main thread
 
 // What the last fetch brought, waiting for the main thread.
 std::mutex receivedMutex;
@@ -116,6 +133,7 @@ void receiveLeaderboard(const nlohmann::json& document) {
 const std::vector<LeaderboardLevel>& shownLeaderboardLevels() {
     std::lock_guard<std::mutex> lock(receivedMutex);
     if (received) {
+        ++shownBoard;
         shownLevels = std::move(receivedLevels);
         receivedLevels.clear();
         received = false;
@@ -135,18 +153,44 @@ std::vector<std::string> leaderboardLevelNames(const std::vector<LevelListEntry>
 }
 
 void leaderboardScreenEnter(const std::vector<LevelListEntry>& levelList) {
+    ownReplays.valid = false; // rounds played since may have saved or pruned replays
     fetchLeaderboardAsync(leaderboardLevelNames(levelList), receiveLeaderboard);
 }
 
 std::string leaderboardScreenNotice() { return leaderboardOwnershipNotice(); }
 
-static void drawScoresTable(const LeaderboardLevel& level) {
+// The replay path of each row of `level` (the chosen one, `index`), refreshed as OwnReplays says.
+static const std::vector<std::string>& ownReplayPaths(const ScreenContext& context,
+                                                      const LeaderboardLevel& level, int index) {
+    std::string player;
+    {
+        std::lock_guard<std::mutex> lock(*context.gameMutex);
+        player = withUtf8Replacements(context.game->playerName); // as the file stores the name
+    }
+    if (ownReplays.valid && ownReplays.board == shownBoard && ownReplays.level == index &&
+        ownReplays.player == player) {
+        return ownReplays.paths;
+    }
+    ownReplays = OwnReplays{true, shownBoard, index, player, {}};
+    for (const LeaderboardRow& row : level.rows) {
+        std::string path;
+        if (row.player == player && !player.empty() && context.findOwnReplay) {
+            path = context.findOwnReplay(ReplayEntry{level.name, row.score, row.time, row.combo});
+        }
+        ownReplays.paths.push_back(std::move(path));
+    }
+    return ownReplays.paths;
+}
+
+// Draws the table; answers the replay path of the row whose Watch button was clicked, or "".
+static std::string drawScoresTable(const LeaderboardLevel& level, const std::vector<std::string>& replays) {
+    std::string watch;
     const float s = gUI.uiScale;
     ImGui::PushStyleColor(ImGuiCol_TableHeaderBg, ImVec4(0.2f, 0.2f, 0.3f, 0.8f));
     ImGui::PushStyleColor(ImGuiCol_TableRowBg, ImVec4(0.1f, 0.1f, 0.15f, 0.4f));
     ImGui::PushStyleColor(ImGuiCol_TableRowBgAlt, ImVec4(0.15f, 0.15f, 0.2f, 0.4f));
     ImGui::PushStyleVar(ImGuiStyleVar_CellPadding, ImVec2(12.0f * s, 8.0f * s));
-    if (ImGui::BeginTable("ScoresTable", 6,
+    if (ImGui::BeginTable("ScoresTable", 7,
                           ImGuiTableFlags_SizingFixedFit | ImGuiTableFlags_BordersInnerV |
                               ImGuiTableFlags_RowBg)) {
         ImGui::TableSetupColumn("#", ImGuiTableColumnFlags_WidthFixed, 40.0f * s);
@@ -155,6 +199,7 @@ static void drawScoresTable(const LeaderboardLevel& level) {
         ImGui::TableSetupColumn("Time");
         ImGui::TableSetupColumn("Layer");
         ImGui::TableSetupColumn("Combo");
+        ImGui::TableSetupColumn("Replay");
         ImGui::TableHeadersRow();
         const ImVec4 medals[] = {ImVec4(1.0f, 0.84f, 0.0f, 1.0f), ImVec4(0.75f, 0.75f, 0.75f, 1.0f),
                                  ImVec4(0.8f, 0.5f, 0.2f, 1.0f)};
@@ -177,12 +222,24 @@ static void drawScoresTable(const LeaderboardLevel& level) {
             ImGui::PopStyleColor();
             ImGui::TableSetColumnIndex(5);
             ImGui::TextColored(ImVec4(1.0f, 0.8f, 0.0f, 1.0f), "%d", row.combo);
+            if (i < replays.size() && !replays[i].empty()) {
+                ImGui::TableSetColumnIndex(6);
+                ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0.2f, 0.25f, 0.45f, 0.9f));
+                ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ImVec4(0.3f, 0.4f, 0.7f, 1.0f));
+                if (ImGui::SmallButton("Watch##watch")) {
+                    watch = replays[i];
+                }
+                ImGui::PopStyleColor(2);
+                const std::string traceId = "##watch_" + std::to_string(i + 1);
+                uiTraceLastItem(traceId.c_str());
+            }
             ImGui::PopID();
         }
         ImGui::EndTable();
     }
     ImGui::PopStyleVar();
     ImGui::PopStyleColor(3);
+    return watch;
 }
 
 void drawLeaderboardScreen(const ScreenContext& context) {
@@ -190,11 +247,15 @@ void drawLeaderboardScreen(const ScreenContext& context) {
     const float s = gUI.uiScale;
     drawTitleAndPlacePanel("LEADERBOARD", 0.3f, 0.8f, 0.75f, 60.0f, 40.0f);
     bool back = false;
+    std::string watch;
     if (ImGui::Begin("##LeaderboardPanel", nullptr,
                      ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
                          ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoCollapse |
                          ImGuiWindowFlags_NoBackground)) {
-        const std::string notice = leaderboardScreenNotice();
+        std::string notice = leaderboardScreenNotice();
+        if (context.watchNotice != nullptr && !context.watchNotice->empty()) {
+            notice = notice.empty() ? *context.watchNotice : notice + "\n" + *context.watchNotice;
+        }
         if (!notice.empty()) {
             ImGui::PushTextWrapPos(0.0f);
             ImGui::TextColored(ImVec4(1.0f, 0.5f, 0.4f, 1.0f), "%s", notice.c_str());
@@ -254,7 +315,8 @@ void drawLeaderboardScreen(const ScreenContext& context) {
                 ImGui::SetCursorPos(ImVec2((area.x - size.x) / 2.0f, (area.y - size.y) / 2.0f));
                 ImGui::TextColored(ImVec4(0.6f, 0.6f, 0.6f, 1.0f), "%s", text);
             } else {
-                drawScoresTable(levels[static_cast<size_t>(gUI.leaderboardLevel)]);
+                const LeaderboardLevel& level = levels[static_cast<size_t>(gUI.leaderboardLevel)];
+                watch = drawScoresTable(level, ownReplayPaths(context, level, gUI.leaderboardLevel));
             }
         }
         ImGui::EndChild();
@@ -272,5 +334,7 @@ void drawLeaderboardScreen(const ScreenContext& context) {
     ImGui::End();
     if (back) {
         goToScreen(context, UIScreen::MainMenu);
+    } else if (!watch.empty() && context.watchReplayFile) {
+        context.watchReplayFile(watch);
     }
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The leaderboard screen: a level chooser and the ranked table of that level's players with
 // score, time, layer and combo, filled by the leaderboard client's fetch (the player's own results
-// and the server's cached board, merged), and the message of an upload refused for the name.
+// and the server's cached board, merged), a Watch button on the player's own rows whose rounds are
+// kept as replays, and the message of an upload refused for the name.
 #include "level/level_list.hpp"
 #include "ui/screen_context.hpp"
 
@@ -52,5 +53,8 @@ void leaderboardScreenEnter(const std::vector<LevelListEntry>& levelList);
 // (leaderboardOwnershipNotice), "" when there is none. Any thread.
 std::string leaderboardScreenNotice();
 
-// Draws the screen; Back hides it. Main thread, in a GUI frame.
+// Draws the screen; Back hides it. Each row of the player's own (context.game->playerName, as the
+// file stores it) with a stored replay (context.findOwnReplay) has a Watch button (traced as
+// "##watch_<rank>") that asks context.watchReplayFile to play it; context.watchNotice shows above
+// the table. Main thread, in a GUI frame; takes the game mutex to read the player's name.
 void drawLeaderboardScreen(const ScreenContext& context);

@@ -281,9 +281,9 @@ void drawResultsScreen(ScreenContext& context) {
         endPanelContent();
 
         ImGui::Dummy(ImVec2(0.0f, 10.0f * s));
-        if (context.resultsNotice != nullptr && !context.resultsNotice->empty()) {
+        if (context.watchNotice != nullptr && !context.watchNotice->empty()) {
             const float notice[4] = {1.0f, 0.5f, 0.4f, 1.0f};
-            centredText(context.resultsNotice->c_str(), notice);
+            centredText(context.watchNotice->c_str(), notice);
         }
         const LevelSession& levels = *context.levels;
         const bool canRetry = levels.lastStarted >= 0 &&

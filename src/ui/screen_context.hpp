@@ -16,6 +16,7 @@ struct GameState;
 struct InputState;
 struct LevelSession;
 struct RenderState;
+struct ReplayEntry;
 struct RoundSummary;
 enum class UIScreen;
 
@@ -53,6 +54,12 @@ struct ScreenContext {
     // notice), and watch the last round's replay.
     std::function<void()> retryLevel;
     std::function<void()> watchReplay;
+    // The leaderboard's rows of the player's own: the path of the stored replay of the round that
+    // made the entry, or "" (replay/replay_store.hpp, findReplayFor; reads a folder); and watching
+    // the replay at a path, its level loaded first when another is, back on the screen it was
+    // started from at its end (app/replay_watch.hpp, startWatching).
+    std::function<std::string(const ReplayEntry& entry)> findOwnReplay;
+    std::function<void(const std::string& path)> watchReplayFile;
     // Runs the steps that go with leaving `left` and entering `entered` (the leaderboard's fetch,
     // the calibration's click, the tutorial's song and its page): goToScreen calls it after the
     // screen, or the tutorial's page, has changed.
@@ -60,8 +67,9 @@ struct ScreenContext {
     // The round's pause, and the overlay's buttons: play on (after the rewind and the countdown),
     // the level again from its start, and end the round (to the results).
     const PauseState* pause = nullptr;
-    const std::string* resultsNotice =
-        nullptr; // shown on the results screen (a replay that cannot be watched)
+    // Why the replay asked for last cannot be watched, or "": shown on the results and leaderboard
+    // screens, cleared when the screen changes.
+    const std::string* watchNotice = nullptr;
     std::function<void()> resumeRound;
     std::function<void()> restartRound;
     std::function<void()> quitRound;

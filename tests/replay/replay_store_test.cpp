@@ -86,4 +86,44 @@ TEST(ReplayStore, PruningKeepsTheBestOfEachLevelAndTheLatestRounds) {
     EXPECT_TRUE(fs::exists(folderA / "notes.txt") && fs::exists(folderA / "broken.vbr"));
 }
 
+// A leaderboard row finds the player's replay of it by level, score, combo and song end (to a
+// second either way); the bot's rounds, other rounds and pruned replays are not it.
+TEST(ReplayStore, AnEntryFindsTheReplayOfItsRound) {
+    TempDir data;
+    const std::string root = data.path().string();
+    auto own = [](std::int64_t endSeconds, std::int32_t score, std::int64_t songEndUs) {
+        Replay replay = roundOf("A", endSeconds, score);
+        replay.bot = false;
+        replay.songEndUs = songEndUs;
+        return replay;
+    };
+    const std::string first = saved(root, own(1, 500, 61900000)); // the song ended at 61.9 s
+    saved(root, own(2, 500, 61400000));                           // a later round, equal score
+    Replay bot = own(3, 700, 61900000);
+    bot.bot = true;
+    saved(root, bot);
+    const std::string pruned = saved(root, own(4, 300, 61900000));
+    for (int t = 5; t <= 14; ++t) {
+        saved(root, own(t, 400, 5000000)); // ten better rounds of A push the 300 out of its best ten
+    }
+    for (int t = 15; t <= 34; ++t) {
+        saved(root, roundOf("B", t, 1)); // and twenty later rounds of B out of the latest twenty
+    }
+    ASSERT_FALSE(fs::exists(pruned));
+    const struct {
+        ReplayEntry entry;
+        std::string expected;
+    } cases[] = {
+        {{"A", 500, 61, 67}, first}, {{"A", 500, 60, 67}, first}, {{"A", 500, 62, 67}, first},
+        {{"A", 500, 63, 67}, ""},    {{"A", 500, 59, 67}, ""},    {{"A", 500, 61, 66}, ""},
+        {{"A", 501, 61, 67}, ""},    {{"A", 700, 61, 67}, ""},    {{"A", 300, 61, 67}, ""},
+        {{"B", 500, 61, 67}, ""},    {{"C", 500, 61, 67}, ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(findReplayFor(root, c.entry), c.expected)
+            << c.entry.levelName << " " << c.entry.score << " " << c.entry.timeSeconds << " "
+            << c.entry.highestCombo;
+    }
+}
+
 } // namespace
