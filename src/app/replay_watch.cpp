@@ -14,6 +14,28 @@
 #include <mutex>
 #include <vector>
 
+namespace {
+
+// True when the level loaded now is the one `replay` was played on: its name, and its hash.
+bool isLoadedLevel(App& app, const Replay& replay) {
+    if (replay.levelName != app.game.levelName) {
+        return false;
+    }
+    double loopLength = 0.0;
+    {
+        std::lock_guard<std::mutex> lock(app.gameMutex);
+        loopLength = levelLoopLength(app.audio);
+    }
+    std::string hash, error;
+    if (!levelHashOfFolder(currentLevelFolder(app), std::llround(loopLength * 1e6), hash, error)) {
+        logMessage("Replay level not hashed: %s", error.c_str());
+        return false;
+    }
+    return hash == replay.levelHash;
+}
+
+} // namespace
+
 bool startWatching(App& app, const std::string& path, std::string& notice) {
     notice.clear();
     Replay replay;
@@ -22,27 +44,21 @@ bool startWatching(App& app, const std::string& path, std::string& notice) {
         notice = kReplayUnreadable; // the reason is logged by the reader
         return false;
     }
-    // A replay from the leaderboard may be of another level than the one loaded: that one is
-    // loaded first, stopped.
-    if (replay.levelName != app.game.levelName && !loadLevelStopped(app, replay.levelName)) {
-        notice = kReplayLevelMissing;
-        logMessage("%s: %s", kReplayLevelMissing, replay.levelName.c_str());
-        return false;
+    // A replay from the leaderboard may be of another level than the one loaded: the list's level
+    // of its name is loaded first, stopped; and the default level (Space's) bears the title of a
+    // listed level with a manifest of its own, so it is tried last.
+    bool found = isLoadedLevel(app, replay);
+    if (!found && !(app.levels.packageLoaded && app.game.levelName == replay.levelName) &&
+        loadLevelStopped(app, replay.levelName)) {
+        found = isLoadedLevel(app, replay);
     }
-    double loopLength = 0.0;
-    {
-        std::lock_guard<std::mutex> lock(app.gameMutex);
-        loopLength = levelLoopLength(app.audio);
+    if (!found && app.levels.packageLoaded && app.levels.defaultLevelName == replay.levelName &&
+        loadDefaultLevelStopped(app)) {
+        found = isLoadedLevel(app, replay);
     }
-    std::string hash;
-    if (!levelHashOfFolder(currentLevelFolder(app), std::llround(loopLength * 1e6), hash, error)) {
-        notice = kReplayLevelMissing;
-        logMessage("%s: %s", kReplayLevelMissing, error.c_str());
-        return false;
-    }
-    if (hash != replay.levelHash || replay.levelName != app.game.levelName) {
-        notice = kReplayLevelChanged;
-        logMessage("%s", kReplayLevelChanged);
+    if (!found) {
+        notice = app.game.levelName == replay.levelName ? kReplayLevelChanged : kReplayLevelMissing;
+        logMessage("%s: %s", notice.c_str(), replay.levelName.c_str());
         return false;
     }
     watchReplay(app, std::move(replay));

@@ -142,6 +142,7 @@ bool loadDefaultLevel(App& app) {
     // A round started with Space needs a name for its result: the song's title, else the folder the
     // manifest lies in.
     app.game.levelName = title.empty() ? "levels" : title;
+    app.levels.defaultLevelName = app.game.levelName;
     app.game.totalLayers = levelLayerCount(app.audio);
     refreshUniformBindings(app.render);
     return loaded;
@@ -277,6 +278,21 @@ bool loadLevelStopped(App& app, const std::string& levelName) {
     const auto entry = std::find_if(list.begin(), list.end(),
                                     [&](const LevelListEntry& listed) { return listed.name == levelName; });
     return entry != list.end() && loadListedLevel(app, static_cast<int>(entry - list.begin()), false);
+}
+
+bool loadDefaultLevelStopped(App& app) {
+    {
+        std::lock_guard<std::mutex> lock(app.gameMutex);
+        if (app.audio.playing) {
+            stopAllStems(app.audio);
+        }
+        resetRound(app.game);
+        app.game.playing = false;
+        app.pause = PauseState{};
+    }
+    app.levels.package = LevelPackage{};
+    app.levels.packageLoaded = false;
+    return loadDefaultLevel(app);
 }
 
 void runPendingLevelStart(App& app) {

@@ -54,6 +54,10 @@ bool startLevel(App& app, int index);
 // False when no level of the list has that name or it cannot be loaded (logged).
 bool loadLevelStopped(App& app, const std::string& levelName);
 
+// Back to the default level (levels/level.json), stopped with no round, in place of a level of the
+// list: for a replay of a round Space started. False, logged, when it cannot be loaded.
+bool loadDefaultLevelStopped(App& app);
+
 // Runs the level start the menu asked for, if any. Call after the frame has been swapped.
 void runPendingLevelStart(App& app);
 

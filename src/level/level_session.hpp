@@ -29,6 +29,7 @@ struct LevelSession {
     bool holdStart = false;           // the screen tour keeps the loading notice up
     LevelPackage package;             // of the level being played (a menu level or the tutorial song)
     bool packageLoaded = false;       // `package` was prepared and applied
+    std::string defaultLevelName;     // the round name of the default level (Space's), once loaded
     ReplacedLevel beforeTutorial;
 };
 

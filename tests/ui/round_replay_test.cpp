@@ -116,3 +116,25 @@ TEST_F(Screens, ARoundEndsWithAReplayThatTheCheckerReproduces) {
     EXPECT_EQ(notice, kReplayLevelChanged);
     EXPECT_FALSE(app->watch.active);
 }
+
+// Space's default level bears the title of a listed level but has a manifest of its own: its
+// round's replay still plays after the listed level of that name has been loaded.
+TEST_F(Screens, TheDefaultLevelsReplayPlaysAfterTheListedLevelOfItsName) {
+    quietly([&] {
+        ASSERT_TRUE(loadDefaultLevel(*app));
+        std::lock_guard<std::mutex> lock(app->gameMutex);
+        startRunFromTop(*app);
+        app->game.songTime = 2.0;
+        advanceRound(app->game, 2.0, LayerRequests{});
+    });
+    quietly([&] { endRound(*app); }, true);
+    const std::string path = app->lastReplayPath;
+    ASSERT_FALSE(path.empty());
+    quietly([&] { ASSERT_TRUE(loadLevelStopped(*app, app->game.levelName)); });
+    ASSERT_TRUE(app->levels.packageLoaded);
+    std::string notice;
+    quietly([&] { EXPECT_TRUE(startWatching(*app, path, notice)) << notice; });
+    EXPECT_TRUE(app->watch.active);
+    EXPECT_FALSE(app->levels.packageLoaded) << "the default level is back";
+    quietly([&] { stopWatching(*app); }, true);
+}
