@@ -33,32 +33,8 @@ TEST_F(Screens, TheLeaderboardWatchesThePlayersOwnReplay) {
     app->game.playerName = "Watcher";
     const std::string level = app->levels.list.at(0).name;
     quietly([&] { ASSERT_TRUE(startLevel(*app, 0)); });
-    // Each circle pressed on time with the mouse for 6 s of song, the round advanced as frames would.
-    quietly([&] {
-        std::lock_guard<std::mutex> lock(app->gameMutex);
-        for (double t = 0.0; t <= 6.0; t += 1.0 / 60.0) {
-            std::vector<RoundEvent> events;
-            for (const Circle& circle : app->game.circles) {
-                if (circle.time <= t && circle.time > t - 1.0 / 60.0 && !circle.hit) {
-                    RoundEvent press{songTimeToMicros(circle.time),
-                                     InputKind::Press,
-                                     InputDevice::Mouse,
-                                     0,
-                                     0,
-                                     circle.x,
-                                     circle.y};
-                    RoundEvent release = press;
-                    release.kind = InputKind::Release;
-                    release.songTimeUs += 1000;
-                    events.push_back(press);
-                    events.push_back(release);
-                }
-            }
-            app->game.songTime = t;
-            queueRoundInputs(app->game, events, t);
-            advanceRound(app->game, t, LayerRequests{});
-        }
-    });
+    // Each circle pressed on time with the mouse for 6 s of song.
+    quietly([&] { playCircles(6.0, InputDevice::Mouse); });
     quietly([&] { endRound(*app); }, true);
     const std::string replay = app->lastReplayPath;
     ASSERT_FALSE(replay.empty());

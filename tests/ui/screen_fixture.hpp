@@ -4,6 +4,7 @@
 // assets/ (the game writes its leaderboard there) with a private data folder for the preferences.
 #include "app/app.hpp"
 #include "app/app_screens.hpp"
+#include "game/round_progress.hpp"
 #include "leaderboard/leaderboard_client.hpp"
 #include "ui/ui_system.hpp"
 
@@ -102,6 +103,34 @@ protected:
             lines.ignore(1 << 20, '\n');
         }
         return out;
+    }
+    // A player who presses each circle `late` seconds after its time with `device` (each finger a
+    // new id) and lets go 1 ms later, for `seconds` of song; the round is advanced as 60 Hz frames
+    // would, the song clock given. Takes the game mutex.
+    void playCircles(double seconds, InputDevice device, double late = 0.0) {
+        std::lock_guard<std::mutex> lock(app->gameMutex);
+        std::uint64_t finger = 1;
+        for (double t = 0.0; t <= seconds; t += 1.0 / 60.0) {
+            std::vector<RoundEvent> events;
+            for (const Circle& circle : app->game.circles) {
+                const double at = circle.time + late;
+                if (at <= t && at > t - 1.0 / 60.0 && !circle.hit) {
+                    const std::uint64_t id = device == InputDevice::Finger ? finger++ : 0;
+                    RoundEvent press{
+                        songTimeToMicros(at), InputKind::Press, device, id, 0, circle.x, circle.y};
+                    RoundEvent release = press;
+                    release.kind = InputKind::Release;
+                    release.songTimeUs += 1000;
+                    events.push_back(press);
+                    events.push_back(release);
+                }
+            }
+            std::sort(events.begin(), events.end(),
+                      [](const RoundEvent& a, const RoundEvent& b) { return a.songTimeUs < b.songTimeUs; });
+            app->game.songTime = t;
+            queueRoundInputs(app->game, events, t);
+            advanceRound(app->game, t, LayerRequests{});
+        }
     }
     // Frames until the screen has been traced (and the tutorial's page applied, quietly).
     void settle() {
