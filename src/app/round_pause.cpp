@@ -6,8 +6,10 @@
 #include "audio/stem_layering.hpp"
 #include "base/log.hpp"
 #include "game/round_progress.hpp"
+#include "ui/ui_system.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <mutex>
 
 bool roundInPlay(const App& app) { return app.game.playing && app.audio.playing; }
@@ -44,6 +46,15 @@ void resumeRound(App& app) {
 }
 
 void pauseFrame(App& app, float dt) {
+    if (app.pause.paused && !app.pause.countingDown) {
+        const float before = app.pause.heldFor;
+        app.pause.heldFor += dt;
+        if (gUI.trace && std::floor(app.pause.heldFor) > std::floor(before)) {
+            std::lock_guard<std::mutex> lock(app.gameMutex);
+            logMessage("Round held at %.3f s", app.game.songTime);
+        }
+        return;
+    }
     if (!app.pause.countingDown) {
         return;
     }

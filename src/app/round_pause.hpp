@@ -24,7 +24,8 @@ void pauseRound(App& app);
 void resumeRound(App& app);
 
 // One frame of the pause: the countdown runs on by `dt` seconds of frame time, and at its end the
-// song plays on. Nothing happens unless counting down.
+// song plays on. While the overlay is up, with VIBRELLE_UI_TRACE=1, logs "Round held at S s" (the
+// song time the frames read) at each whole second of the pause, so that scripts can see it stand.
 void pauseFrame(App& app, float dt);
 
 // The frame's pause keys: Escape pauses a round in play and resumes a paused one (not during the

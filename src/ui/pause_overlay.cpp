@@ -11,6 +11,37 @@
 
 int countdownFigure(float secondsLeft) { return std::clamp(static_cast<int>(std::ceil(secondsLeft)), 1, 3); }
 
+namespace {
+
+// The overlay's own tracing. It comes and goes within the round's screen, so each showing of the
+// panel, and of the countdown, is an appearance of its own: its items are traced again, and only
+// from its third frame on, once its auto-sized window has its real size and place (on its first
+// frame it stands at the library's default corner, hidden, with no size yet).
+struct OverlayTrace {
+    int lastFrame = -2; // the GUI frame it was last drawn in
+    bool countdown = false;
+    int frames = 0; // frames of this appearance, this one included
+};
+OverlayTrace gOverlayTrace; // main thread
+
+// Counts the frame into the appearance of the panel (or the countdown) and answers whether its
+// layout has settled; a new appearance forgets that its items were traced.
+bool overlaySettled(bool countdown) {
+    OverlayTrace& trace = gOverlayTrace;
+    const int frame = ImGui::GetFrameCount();
+    if (frame != trace.lastFrame + 1 || countdown != trace.countdown) {
+        trace.countdown = countdown;
+        trace.frames = 0;
+        for (const char* id : {"pause_panel", "##resume", "##restart", "##quit", "pause_countdown"}) {
+            gUI.tracedItems.erase(id);
+        }
+    }
+    trace.lastFrame = frame;
+    return ++trace.frames >= 3;
+}
+
+} // namespace
+
 // A dark veil over the frozen scene, so that the overlay reads as a pause.
 static void drawVeil(float alpha) {
     const ImGuiViewport& viewport = *ImGui::GetMainViewport();
@@ -42,9 +73,13 @@ void drawPauseOverlay(ScreenContext& context) {
     if (context.pause == nullptr || !context.pause->paused) {
         return;
     }
+    // Items of a layout still settling are not traced (the screen's trace goes on after).
+    const bool suspended = gUI.traceSuspended;
+    gUI.traceSuspended = suspended || !overlaySettled(context.pause->countingDown);
     if (context.pause->countingDown) {
         drawVeil(0.25f);
         drawCountdown(*context.pause);
+        gUI.traceSuspended = suspended;
         return;
     }
     drawVeil(0.55f);
@@ -80,6 +115,7 @@ void drawPauseOverlay(ScreenContext& context) {
     }
     ImGui::End();
     ImGui::PopStyleVar();
+    gUI.traceSuspended = suspended;
     // Acted on after the window is closed: each may start a level or leave the screen.
     if (clicked == 0) {
         context.resumeRound();

@@ -27,6 +27,7 @@ struct PauseState {
     float countdownLeft = 0.0f; // seconds of the countdown still to go
     double at = 0.0;            // the song time the round was paused at
     double resumeFrom = 0.0;    // and the song time it plays on from (2 s back, not before the start)
+    float heldFor = 0.0f;       // seconds of frame time the overlay has been up (counts while held)
 };
 
 struct ScreenContext {

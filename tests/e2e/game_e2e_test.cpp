@@ -1,3 +1,4 @@
+#include "game_output.hpp"
 #include "game_process.hpp"
 #include "level/level_manifest.hpp"
 #include "temp_assets.hpp"
@@ -14,50 +15,10 @@
 
 namespace {
 
-bool has(const std::string& output, const std::string& text) {
-    return output.find(text) != std::string::npos;
-}
-
-size_t count(const std::string& output, const std::string& text) {
-    size_t n = 0;
-    for (size_t at = output.find(text); at != std::string::npos; at = output.find(text, at + 1)) {
-        ++n;
-    }
-    return n;
-}
-
-// The lines must appear in this order, followed by the orderly shutdown.
-void expectInOrder(const std::string& output, std::vector<std::string> lines) {
-    lines.insert(lines.end(), {"Game logic thread ended", "Game logic thread joined successfully",
-                               "Shutting down application...\n", "miniaudio audio system shut down."});
-    size_t from = 0;
-    for (const std::string& line : lines) {
-        const size_t at = output.find(line, from);
-        ASSERT_NE(at, std::string::npos) << "missing or out of order: " << line << "\n" << output;
-        from = at + 1;
-    }
-}
-
 // The first number the pattern's group captures in the output, or -1.
 long firstNumber(const std::string& output, const std::string& pattern) {
     std::smatch match;
     return std::regex_search(output, match, std::regex(pattern)) ? std::stol(match[1]) : -1;
-}
-
-// Clicks the centre of the last rectangle the game traced for a button or row
-// (VIBRELLE_UI_TRACE=1); answers whether there was one.
-bool clickTraced(unsigned long window, const std::string& output, const std::string& id) {
-    const std::regex line("UI: " + id + " (-?\\d+) (-?\\d+) (\\d+) (\\d+)\n");
-    std::smatch last;
-    for (auto it = std::sregex_iterator(output.begin(), output.end(), line); it != std::sregex_iterator();
-         ++it) {
-        last = *it;
-    }
-    if (last.empty()) {
-        return false;
-    }
-    clickAt(window, std::stoi(last[1]) + std::stoi(last[3]) / 2, std::stoi(last[2]) + std::stoi(last[4]) / 2);
-    return true;
 }
 
 // One player's sessions in one folder, no server answering: a first start names the player (Escape, a
