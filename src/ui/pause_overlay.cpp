@@ -13,21 +13,13 @@ int countdownFigure(float secondsLeft) { return std::clamp(static_cast<int>(std:
 
 namespace {
 
-// The overlay's own tracing. It comes and goes within the round's screen, so each showing of the
-// panel, and of the countdown, is an appearance of its own: its items are traced again, and only
-// from its third frame on, once its auto-sized window has its real size and place (on its first
-// frame it stands at the library's default corner, hidden, with no size yet).
-struct OverlayTrace {
-    int lastFrame = -2; // the GUI frame it was last drawn in
-    bool countdown = false;
-    int frames = 0; // frames of this appearance, this one included
-};
-OverlayTrace gOverlayTrace; // main thread
-
-// Counts the frame into the appearance of the panel (or the countdown) and answers whether its
-// layout has settled; a new appearance forgets that its items were traced.
+// Each showing of the panel, and of the countdown, is an appearance of its own: its items are
+// traced again, and only from its third frame on, once its auto-sized window has its real size and
+// place (on its first frame it stands at the library's default corner, hidden, with no size yet).
+// This counts the frame into the appearance of the panel (or the countdown) and answers whether
+// its layout has settled; a new appearance forgets that its items were traced.
 bool overlaySettled(bool countdown) {
-    OverlayTrace& trace = gOverlayTrace;
+    OverlayTrace& trace = gUI.pauseTrace;
     const int frame = ImGui::GetFrameCount();
     if (frame != trace.lastFrame + 1 || countdown != trace.countdown) {
         trace.countdown = countdown;

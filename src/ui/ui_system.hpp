@@ -60,6 +60,14 @@ struct SettingsScreenState {
 };
 
 // The GUI's state, one for the process (the GUI library's context is process-wide too).
+// The pause overlay's tracing: it comes and goes within the round's screen, so each showing of the
+// panel, or of the countdown, is an appearance of its own (ui/pause_overlay.cpp).
+struct OverlayTrace {
+    int lastFrame = -2;     // the GUI frame it was last drawn in
+    bool countdown = false; // the appearance is the countdown's
+    int frames = 0;         // frames of this appearance, this one included
+};
+
 struct UIState {
     float uiScale = 1.0f;                // multiplies every GUI size and font size (GUI units: window points)
     float userScale = 1.0f;              // the player's "UI Scale" setting, kMinUserUiScale..kMaxUserUiScale
@@ -80,6 +88,7 @@ struct UIState {
     int screenFrames = 0;              // frames the current screen has been shown in a row
     std::set<std::string> tracedItems; // ids already traced in this appearance
     bool traceSuspended = false;       // items drawn under an overlay are not traced
+    OverlayTrace pauseTrace;           // the pause overlay's appearances
 };
 extern UIState gUI;
 
