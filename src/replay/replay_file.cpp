@@ -174,7 +174,12 @@ struct ByteReader {
         }
         return true;
     }
+    // Up to 8 bytes, little-endian.
     std::uint64_t take(int count, const char* field) {
+        if (count > 8) {
+            error = formatted("reader fault: %d bytes taken as one value (%s)", count, field);
+            return 0;
+        }
         if (!need(static_cast<std::size_t>(count), field)) {
             return 0;
         }
@@ -184,6 +189,11 @@ struct ByteReader {
         }
         at += static_cast<std::size_t>(count);
         return value;
+    }
+    void skip(std::size_t count, const char* field) {
+        if (need(count, field)) {
+            at += count;
+        }
     }
     std::int32_t i32(const char* field) { return static_cast<std::int32_t>(take(4, field)); }
     std::int64_t i64(const char* field) { return static_cast<std::int64_t>(take(8, field)); }
@@ -519,9 +529,9 @@ bool readReplaySummary(const std::string& path, ReplaySummary& summary, std::str
     read.endedAtMs = in.i64("the end time");
     read.score = in.i32("the score");
     read.highestCombo = in.i32("the highest combo");
-    in.take(4 + 4 + 4 + 4 + 1, "the layers, hits, misses and input mode");
+    in.skip(4 + 4 + 4 + 4 + 1, "the layers, hits, misses and input mode");
     read.bot = in.take(1, "the bot flag") != 0;
-    in.take(4 + 4 + 4 + 8, "the audio offset, drawable size and song start");
+    in.skip(4 + 4 + 4 + 8, "the audio offset, drawable size and song start");
     read.songEndUs = in.i64("the song end");
     if (!in.error.empty()) {
         error = in.error;
