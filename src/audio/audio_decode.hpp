@@ -56,11 +56,13 @@ struct AudioLength {
 };
 
 // What decodeAudio would give the same bytes, without decoding where the file records its length:
-// a WAV's data size, a FLAC's STREAMINFO total, an Ogg Vorbis stream's last granule position, as
-// the decoder reads them when it opens the file, once it has sought to that last frame and read it
-// (a truncated file fails there). MP3s, and files with no length up front or a length their bytes
-// do not hold, are decoded whole (and `decoded` is set). Returns what decodeAudio returns, with
-// `out` zero on failure. A FLAC or Ogg Vorbis file damaged in its middle, whose decoding drops
-// what it cannot read, is measured at its header's length. Any thread.
+// a WAV's data size and a FLAC's STREAMINFO total as the decoder reads them when it opens the
+// file, an Ogg Vorbis stream's total from its granule positions as libvorbisfile computes it,
+// taken once the decoder has sought to that last frame, read it and found nothing after it (a
+// truncated file fails there). A resampled stem's count is decodeAudio's: its frames times 44100
+// over its rate, rounded up. MP3s, and files with no length up front, a length their bytes do not
+// hold or one near the 20-minute limit, are decoded whole (and `decoded` is set). Returns what
+// decodeAudio returns, with `out` zero on failure. A FLAC or Ogg Vorbis file damaged in its
+// middle, whose decoding drops what it cannot read, is measured at its header's length. Any thread.
 AudioResult measureAudio(const unsigned char* data, size_t size, AudioLength& out,
                          double maxSeconds = kMaxDecodedSeconds);
