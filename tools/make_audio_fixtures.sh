@@ -30,6 +30,15 @@ lame --quiet -b 96 --resample 44.1 "$work/source.wav" "$out/stem.mp3"
 # Mono at 22.05 kHz: 1102 frames of a 500 Hz tone, loaded through the resampler and upmix.
 sox -r 22050 -c 1 -n -b 16 "$out/mono_22k.wav" synth 1102s sine 500 vol 0.5
 
+# Compressed stems at other rates, whose lengths the level check reads from their headers: 4801
+# frames at 48 kHz (resampled to 4411 at 44.1 kHz, a count that rounds up) in FLAC and Ogg Vorbis,
+# and 2207 frames of stereo at 22.05 kHz in Ogg Vorbis.
+sox -r 48000 -c 2 -n -b 16 "$work/source48.wav" synth 3361s sine 1000 sine 1500 vol 0.5 pad 1440s
+flac --silent --force --best -o "$out/stem_48k.flac" "$work/source48.wav"
+oggenc --quiet -q 0 --serial 1 -o "$out/stem_48k.ogg" "$work/source48.wav"
+sox -r 22050 -c 2 -n -b 16 "$work/source22.wav" synth 2207s sine 700 sine 900 vol 0.5
+oggenc --quiet -q 0 --serial 1 -o "$out/stem_22k.ogg" "$work/source22.wav"
+
 # Refused inputs: an empty file and bytes in no audio format.
 : >"$out/empty.wav"
 printf 'This is a text file, not audio.\n' >"$out/not_audio.wav"

@@ -4,26 +4,24 @@
 //
 // Reads the replay FILE, finds its level by name in DIR (the game's data folder, assets/ in a
 // checkout; the working directory when not given): a level of levels/levels.json, or the default
-// level levels/level.json by its title. Loads the level's charts and stems as the game does,
-// checks that the level is the one the replay was recorded on (its level hash), runs the round
+// level levels/level.json by its title. Reads the level's charts and stem lengths as the game has
+// them once loaded (replay/level_check.hpp: no sound device, and the stems are measured from their
+// headers rather than decoded where they can be), checks that the level is the one the replay was
+// recorded on (its level hash), runs the round
 // again from the recorded inputs with the game's own round code and prints
 //   Replay: score S, combo C, layer L, hits H, misses M
 // Exit status: 0 when that is the result stored in the file, 1 when it is not (or the level has
-// changed since), 2 when the file or its level cannot be read or the arguments are wrong. The
-// loader's log lines go to standard error.
-#include "audio/audio_system.hpp"
+// changed since), 2 when the file or its level cannot be read or the arguments are wrong. Log
+// lines go to standard error.
 #include "level/level_list.hpp"
 #include "level/level_manifest.hpp"
-#include "level/round_setup.hpp"
-#include "render/render_system.hpp"
-#include "replay/level_hash.hpp"
+#include "replay/level_check.hpp"
 #include "replay/replay_file.hpp"
 #include "replay/round_replay.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -92,38 +90,28 @@ int check(const std::string& file) {
         std::fprintf(stderr, "vibrelle-replay: no level named %s here\n", replay.levelName.c_str());
         return 2;
     }
-    AudioSystem audio;
-    RenderState render;
-    RoundSetup setup;
+    // The level as the game loads it, read without the audio engine: its stems' lengths come from
+    // their files' headers.
+    CheckedLevel level;
     bool loaded = false;
     {
         StdoutAside aside(false);
-        if (audioInit(audio, AudioBackend::NullDriver)) {
-            loaded = loadLevelFromManifest(folder + "/level.json", audio, render);
-            setup = roundSetupOf(audio, 1, 1);
-        }
-        audioShutdown(audio);
+        loaded = readCheckedLevel(folder, replay.levelName, level, error);
     }
     if (!loaded) {
+        std::fprintf(stderr, "vibrelle-replay: %s\n", error.c_str());
         std::fprintf(stderr, "vibrelle-replay: the level %s could not be loaded from %s\n",
                      replay.levelName.c_str(), folder.c_str());
         return 2;
     }
-    std::string hash;
-    {
-        StdoutAside aside(false);
-        if (!levelHashOfFolder(folder, std::llround(setup.loopLength * 1e6), hash, error)) {
-            return 2;
-        }
-    }
-    if (hash != replay.levelHash) {
+    if (level.hash != replay.levelHash) {
         std::printf("This replay was recorded on a different version of the level\n");
         return 1;
     }
     ReplayResult result;
     {
         StdoutAside aside(true);
-        result = rerunReplay(replay, std::move(setup));
+        result = rerunReplay(replay, std::move(level.setup));
     }
     printResult("Replay", result);
     if (!sameResult(result, replay.result)) {

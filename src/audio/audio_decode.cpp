@@ -357,6 +357,129 @@ void useVorbisBackend(ma_decoder_config& config) {
     config.customBackendCount = 1;
 }
 
+// ---- Opening a file ----
+
+namespace {
+
+// A file opened for decoding, with what decodeAudio reads from it before the first sample. Not
+// movable: the decoder reads the bytes through `guard.file` by address.
+struct OpenedAudio {
+    DecoderGuard guard;
+    ma_encoding_format format = ma_encoding_format_unknown;
+    uint32_t channels = 0;  // as decoded: 1 or 2
+    uint32_t rate = 0;      // the file's own (Hz)
+    uint64_t declared = 0;  // the length the decoder reports (frames at `rate`); 0: not known
+    uint64_t maxNative = 0; // the most frames at `rate` accepted
+    uint64_t keep = 0;      // frames kept after the `skip` first
+    uint64_t skip = 0;      // MP3 encoder delay
+};
+
+// Recognises the bytes, opens the decoder on them and reads the length and trim; the refusals are
+// decodeAudio's. `data` and `size` must outlive `opened`.
+AudioResult openAudio(const unsigned char* data, size_t size, double maxSeconds, OpenedAudio& opened) {
+    switch (detectContainer(data, size)) {
+    case AudioContainer::Wav:
+        if (!wavEncodingAccepted(data, size)) {
+            return AudioResult::FileLoadFailed;
+        }
+        opened.format = ma_encoding_format_wav;
+        break;
+    case AudioContainer::Flac:
+        opened.format = ma_encoding_format_flac;
+        break;
+    case AudioContainer::Mp3: {
+        // The decoder starts on the first real frame, past whatever tags and junk come first.
+        const size_t start = findMp3Stream(data, size);
+        data += start;
+        size -= start;
+        opened.format = ma_encoding_format_mp3;
+        break;
+    }
+    case AudioContainer::Vorbis:
+        opened.format = ma_encoding_format_vorbis;
+        break;
+    case AudioContainer::Unknown:
+        return AudioResult::FileLoadFailed;
+    }
+
+    DecoderGuard& guard = opened.guard;
+    if (!guard.init(data, size, opened.format, 0)) {
+        return AudioResult::FileLoadFailed;
+    }
+    uint32_t channels = guard.decoder.outputChannels;
+    const uint32_t rate = guard.decoder.outputSampleRate;
+    if (channels == 0 || channels > kMaxFileChannels || rate < kMinFileRate || rate > kMaxFileRate) {
+        return AudioResult::FileLoadFailed;
+    }
+    if (channels > 2) {
+        // Let miniaudio's channel converter fold surround files down to stereo.
+        if (!guard.init(data, size, opened.format, 2)) {
+            return AudioResult::FileLoadFailed;
+        }
+        channels = 2;
+    }
+    opened.channels = channels;
+    opened.rate = rate;
+
+    ma_uint64 declared = 0;
+    if (ma_decoder_get_length_in_pcm_frames(&guard.decoder, &declared) != MA_SUCCESS) {
+        declared = 0;
+    }
+    opened.declared = declared;
+    opened.maxNative = uint64_t(maxSeconds * rate);
+    if (declared > opened.maxNative) {
+        return AudioResult::OutOfMemory;
+    }
+
+    // MP3 decoders emit the encoder's delay and padding as extra silence; drop them so that the
+    // stem has its true length and loops without a gap.
+    opened.keep = declared > 0 ? declared : opened.maxNative + 1;
+    if (opened.format == ma_encoding_format_mp3) {
+        Mp3Trim trim = readMp3Trim(data, size);
+        if (trim.found && declared > 0) {
+            opened.skip = std::min<uint64_t>(trim.leadingFrames, declared);
+            opened.keep = declared - opened.skip;
+            opened.keep -= std::min(opened.keep, trim.trailingFrames);
+        }
+    }
+    return AudioResult::Ok;
+}
+
+// Frames at kEngineSampleRate that `frames` frames at `rate` are resampled to (resampleLoop's count).
+uint64_t engineFrames(uint64_t frames, uint32_t rate) {
+    return rate == kEngineSampleRate ? frames : (frames * kEngineSampleRate + rate - 1) / rate;
+}
+
+// Whether the decoder can seek to the last of `frames` frames and read it, and no frame follows:
+// then the bytes hold that whole length (a truncated file fails the seek or the read).
+bool lastFrameReadable(ma_decoder& decoder, uint64_t frames) {
+    float frame[2];
+    ma_uint64 got = 0, after = 0;
+    return frames > 0 && ma_decoder_seek_to_pcm_frame(&decoder, frames - 1) == MA_SUCCESS &&
+           ma_decoder_read_pcm_frames(&decoder, frame, 1, &got) == MA_SUCCESS && got == 1 &&
+           ma_decoder_read_pcm_frames(&decoder, frame, 1, &after) != MA_SUCCESS && after == 0;
+}
+
+// The length an opened file records up front, in frames at its own rate; 0 when it records none
+// that the decoder is sure to reach. miniaudio reports none for Ogg Vorbis, which the decoder then
+// reads to its end: libvorbisfile's total is the stream's last granule position less its first
+// page's offset, which is where that reading stops.
+uint64_t recordedLength(OpenedAudio& opened) {
+    if (opened.format != ma_encoding_format_vorbis) {
+        return opened.format == ma_encoding_format_mp3 ? 0 : opened.declared;
+    }
+    OggVorbis_File& file = static_cast<ma_libvorbis*>(opened.guard.decoder.pBackend)->vf;
+    if (ov_seekable(&file) == 0 || ov_streams(&file) != 1) {
+        return 0; // chained streams may change their format from link to link
+    }
+    const ogg_int64_t total = ov_pcm_total(&file, -1);
+    // Reading to the end asks for a whole chunk past the last frame, which the 20-minute limit may
+    // refuse: near it, only decoding tells.
+    return total > 0 && uint64_t(total) + kChunkFrames <= opened.maxNative ? uint64_t(total) : 0;
+}
+
+} // namespace
+
 // ---- Public interface ----
 
 AudioResult decodeAudio(const unsigned char* data, size_t size, DecodedAudio& out, double maxSeconds) {
@@ -365,80 +488,26 @@ AudioResult decodeAudio(const unsigned char* data, size_t size, DecodedAudio& ou
         return AudioResult::InvalidParameter;
     }
     maxSeconds = std::min(maxSeconds, kMaxDecodedSeconds);
-    ma_encoding_format format = ma_encoding_format_unknown;
-    switch (detectContainer(data, size)) {
-    case AudioContainer::Wav:
-        if (!wavEncodingAccepted(data, size)) {
-            return AudioResult::FileLoadFailed;
-        }
-        format = ma_encoding_format_wav;
-        break;
-    case AudioContainer::Flac:
-        format = ma_encoding_format_flac;
-        break;
-    case AudioContainer::Mp3: {
-        // The decoder starts on the first real frame, past whatever tags and junk come first.
-        const size_t start = findMp3Stream(data, size);
-        data += start;
-        size -= start;
-        format = ma_encoding_format_mp3;
-        break;
+    OpenedAudio opened;
+    if (const AudioResult result = openAudio(data, size, maxSeconds, opened); result != AudioResult::Ok) {
+        return result;
     }
-    case AudioContainer::Vorbis:
-        format = ma_encoding_format_vorbis;
-        break;
-    case AudioContainer::Unknown:
-        return AudioResult::FileLoadFailed;
-    }
-
-    DecoderGuard guard;
-    if (!guard.init(data, size, format, 0)) {
-        return AudioResult::FileLoadFailed;
-    }
-    uint32_t channels = guard.decoder.outputChannels;
-    uint32_t rate = guard.decoder.outputSampleRate;
-    if (channels == 0 || channels > kMaxFileChannels || rate < kMinFileRate || rate > kMaxFileRate) {
-        return AudioResult::FileLoadFailed;
-    }
-    if (channels > 2) {
-        // Let miniaudio's channel converter fold surround files down to stereo.
-        if (!guard.init(data, size, format, 2)) {
-            return AudioResult::FileLoadFailed;
-        }
-        channels = 2;
-    }
-
-    ma_uint64 declared = 0;
-    if (ma_decoder_get_length_in_pcm_frames(&guard.decoder, &declared) != MA_SUCCESS) {
-        declared = 0;
-    }
-    const uint64_t maxNative = uint64_t(maxSeconds * rate);
+    ma_decoder& decoder = opened.guard.decoder;
+    const uint32_t channels = opened.channels;
+    const uint32_t rate = opened.rate;
+    const uint64_t declared = opened.declared;
+    const uint64_t maxNative = opened.maxNative;
+    const uint64_t keep = opened.keep;
     const uint64_t maxOutput = uint64_t(maxSeconds * kEngineSampleRate) + 1;
-    if (declared > maxNative) {
-        return AudioResult::OutOfMemory;
-    }
-
-    // MP3 decoders emit the encoder's delay and padding as extra silence; drop them so that the
-    // stem has its true length and loops without a gap.
-    uint64_t keep = declared > 0 ? declared : maxNative + 1;
-    uint64_t skip = 0;
-    if (format == ma_encoding_format_mp3) {
-        Mp3Trim trim = readMp3Trim(data, size);
-        if (trim.found && declared > 0) {
-            skip = std::min<uint64_t>(trim.leadingFrames, declared);
-            keep = declared - skip;
-            keep -= std::min(keep, trim.trailingFrames);
-        }
-    }
     std::vector<float> scratch;
-    skipFrames(guard.decoder, skip, scratch, channels);
+    skipFrames(decoder, opened.skip, scratch, channels);
 
     FrameBuffer buffer(channels, rate == kEngineSampleRate ? maxNative : maxOutput);
     if (rate == kEngineSampleRate) {
         if (declared > 0 && !buffer.reserve(std::min({keep, maxNative, kMaxReservedFrames}))) {
             return AudioResult::OutOfMemory;
         }
-        if (!decodeDirect(guard.decoder, keep, buffer)) {
+        if (!decodeDirect(decoder, keep, buffer)) {
             return AudioResult::OutOfMemory;
         }
     } else {
@@ -447,11 +516,11 @@ AudioResult decodeAudio(const unsigned char* data, size_t size, DecodedAudio& ou
         if (declared > 0 && !native.reserve(std::min({keep, maxNative, kMaxReservedFrames}))) {
             return AudioResult::OutOfMemory;
         }
-        if (!decodeDirect(guard.decoder, keep, native)) {
+        if (!decodeDirect(decoder, keep, native)) {
             return AudioResult::OutOfMemory;
         }
         if (native.used() > 0) {
-            const uint64_t expected = (native.used() * kEngineSampleRate + rate - 1) / rate;
+            const uint64_t expected = engineFrames(native.used(), rate);
             if (!buffer.reserve(std::min(expected, maxOutput)) ||
                 !resampleLoop(native.data(), native.used(), channels, rate, buffer)) {
                 return AudioResult::OutOfMemory;
@@ -471,4 +540,35 @@ AudioResult decodeAudio(const unsigned char* data, size_t size, DecodedAudio& ou
         }
     }
     return AudioResult::Ok;
+}
+
+AudioResult measureAudio(const unsigned char* data, size_t size, AudioLength& out, double maxSeconds) {
+    out = AudioLength{};
+    if (!data || size == 0 || !(maxSeconds > 0.0)) {
+        return AudioResult::InvalidParameter;
+    }
+    maxSeconds = std::min(maxSeconds, kMaxDecodedSeconds);
+    {
+        OpenedAudio opened;
+        if (const AudioResult result = openAudio(data, size, maxSeconds, opened); result != AudioResult::Ok) {
+            return result;
+        }
+        // An MP3 records no length the decoder goes by: it counts the stream's frames by walking
+        // all of them, and a frame that does not decode shortens the stem. Decoded below, as is a
+        // file whose header gives no length or more than its bytes hold.
+        const uint64_t recorded = recordedLength(opened);
+        if (recorded > 0 && lastFrameReadable(opened.guard.decoder, recorded)) {
+            out.frames = engineFrames(recorded, opened.rate);
+            out.channels = opened.channels;
+            return AudioResult::Ok;
+        }
+    }
+    DecodedAudio decoded;
+    const AudioResult result = decodeAudio(data, size, decoded, maxSeconds);
+    if (result == AudioResult::Ok) {
+        out.frames = decoded.frames;
+        out.channels = decoded.channels;
+        out.decoded = true;
+    }
+    return result;
 }

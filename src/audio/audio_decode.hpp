@@ -46,3 +46,23 @@ struct DecodedAudio {
 // failure code (out is then left empty). Any thread.
 AudioResult decodeAudio(const unsigned char* data, size_t size, DecodedAudio& out,
                         double maxSeconds = kMaxDecodedSeconds);
+
+// The length decodeAudio gives the same bytes: frames at kEngineSampleRate (resampled counts
+// included) and channels (1 or 2).
+struct AudioLength {
+    uint64_t frames = 0;
+    uint32_t channels = 0;
+    bool decoded = false; // the whole file had to be decoded to know it
+};
+
+// What decodeAudio would give the same bytes, without decoding where the file records its length:
+// a WAV's data size and a FLAC's STREAMINFO total as the decoder reads them when it opens the
+// file, an Ogg Vorbis stream's total from its granule positions as libvorbisfile computes it,
+// taken once the decoder has sought to that last frame, read it and found nothing after it (a
+// truncated file fails there). A resampled stem's count is decodeAudio's: its frames times 44100
+// over its rate, rounded up. MP3s, and files with no length up front, a length their bytes do not
+// hold or one near the 20-minute limit, are decoded whole (and `decoded` is set). Returns what
+// decodeAudio returns, with `out` zero on failure. A FLAC or Ogg Vorbis file damaged in its
+// middle, whose decoding drops what it cannot read, is measured at its header's length. Any thread.
+AudioResult measureAudio(const unsigned char* data, size_t size, AudioLength& out,
+                         double maxSeconds = kMaxDecodedSeconds);

@@ -1,30 +1,19 @@
 #include "audio/midi_chart.hpp"
 
 #include "audio/asset_path.hpp"
+#include "base/file_io.hpp"
 #include "base/log.hpp"
 
-#include <SDL3/SDL.h>
-
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <exception>
 #include <sstream>
 
 namespace {
 
-// Existence as the asset loader sees it: the whole file can be loaded.
-bool midiFileExists(const std::string& path) {
-    size_t size = 0;
-    void* data = SDL_LoadFile(path.c_str(), &size);
-    if (!data) {
-        return false;
-    }
-    SDL_free(data);
-    return true;
-}
-
 // The first tempo event in track order decides the chart's native BPM; 120 when there is none.
-float findChartTempo(const MidiFile& midi) {
+float findChartTempo(const MidiFile& midi, ChartLog log) {
     float bpm = 120.0f;
     for (int t = 0; t < midi.getTrackCount() && bpm == 120.0f; ++t) {
         for (int i = 0; i < midi.getEventCount(t); ++i) {
@@ -32,7 +21,9 @@ float findChartTempo(const MidiFile& midi) {
             // A tempo of 0 microseconds has no BPM; the next tempo event may still give one.
             if (isTempo(event) && tempoBpm(event) > 0.0) {
                 bpm = static_cast<float>(tempoBpm(event));
-                logMessage("Found MIDI tempo: %.1f BPM", bpm);
+                if (log == ChartLog::Progress) {
+                    logMessage("Found MIDI tempo: %.1f BPM", bpm);
+                }
                 break;
             }
         }
@@ -42,51 +33,42 @@ float findChartTempo(const MidiFile& midi) {
 
 } // namespace
 
-bool readMidiFileBytes(const std::string& path, MidiFile& midi) {
-    SDL_IOStream* io = SDL_IOFromFile(path.c_str(), "rb");
-    if (!io) {
-        SDL_Log("ERROR: Could not open MIDI file %s: %s", path.c_str(), SDL_GetError());
-        return false;
-    }
-    const Sint64 size = SDL_GetIOSize(io);
-    if (size < 0) {
-        SDL_Log("ERROR: Could not get size of MIDI file %s: %s", path.c_str(), SDL_GetError());
-        SDL_CloseIO(io);
-        return false;
-    }
+// Parses a whole file's bytes into `midi`; false, with a line on stderr, when they are refused.
+static bool parseMidiBytes(std::string bytes, const std::string& path, MidiFile& midi) {
     try {
-        std::string buffer(static_cast<size_t>(size), '\0');
-        const size_t got = size > 0 ? SDL_ReadIO(io, buffer.data(), buffer.size()) : 0;
-        SDL_CloseIO(io);
-        io = nullptr;
-        if (got != static_cast<size_t>(size)) {
-            SDL_Log("ERROR: Failed to read the entire MIDI file %s. Read %zu of %lld bytes.", path.c_str(),
-                    got, static_cast<long long>(size));
-            return false;
+        std::istringstream stream(std::move(bytes));
+        if (midi.read(stream)) {
+            return true;
         }
-        std::istringstream stream(std::move(buffer));
-        const bool ok = midi.read(stream);
-        if (!ok) {
-            SDL_Log("ERROR: MidiFile failed to parse data from %s", path.c_str());
-        }
-        return ok;
-    } catch (const std::exception& e) {
+    } catch (const std::exception&) {
         // Out of memory for a huge file, mostly; the stem then plays as audio only.
-        if (io) {
-            SDL_CloseIO(io);
-        }
-        SDL_Log("ERROR: MidiFile failed to parse data from %s", path.c_str());
-        return false;
     }
+    logError(stderr, "ERROR: MidiFile failed to parse data from %s", path.c_str());
+    return false;
 }
 
-void buildChartFromMidi(MidiChart& chart) {
+bool readMidiFileBytes(const std::string& path, MidiFile& midi) {
+    std::string bytes;
+    try {
+        if (!readWholeFile(path, bytes)) {
+            logError(stderr, "ERROR: Could not open MIDI file %s: %s", path.c_str(),
+                     fileErrorText(errno).c_str());
+            return false;
+        }
+    } catch (const std::exception&) {
+        logError(stderr, "ERROR: MidiFile failed to parse data from %s", path.c_str());
+        return false;
+    }
+    return parseMidiBytes(std::move(bytes), path, midi);
+}
+
+void buildChartFromMidi(MidiChart& chart, ChartLog log) {
     MidiFile& midi = *chart.midi;
     midi.doTimeAnalysis();
     midi.linkNotePairs();
     midi.joinTracks();
 
-    chart.midiBpm = findChartTempo(midi);
+    chart.midiBpm = findChartTempo(midi, log);
 
     chart.notes.clear();
     int pan[16];
@@ -119,31 +101,48 @@ void buildChartFromMidi(MidiChart& chart) {
                      [](const MidiNoteEvent& a, const MidiNoteEvent& b) { return a.time < b.time; });
 }
 
-bool loadMidiChart(MidiChart& chart, const std::string& path) {
+bool loadMidiChart(MidiChart& chart, const std::string& path, ChartLog log) {
+    const bool progress = log == ChartLog::Progress;
     const std::string clean = cleanAssetPath(path);
-    logMessage("Loading MIDI file: %s", clean.c_str());
-    if (!midiFileExists(clean)) {
+    if (progress) {
+        logMessage("Loading MIDI file: %s", clean.c_str());
+    }
+    // Read once, as a whole: a file that cannot be read through (a folder, say) does not exist as
+    // far as the chart is concerned.
+    std::string bytes;
+    bool read = false;
+    try {
+        read = readWholeFile(clean, bytes);
+    } catch (const std::exception&) {
+        read = false;
+    }
+    if (!read) {
         logError(stderr, "Error: MIDI file does not exist: %s", clean.c_str());
         return false;
     }
     chart.midi = std::make_unique<MidiFile>();
-    if (!readMidiFileBytes(clean, *chart.midi)) {
+    if (!parseMidiBytes(std::move(bytes), clean, *chart.midi)) {
         logError(stderr, "Failed to load MIDI file using asset loader: %s", clean.c_str());
         return false;
     }
-    logMessage("Loaded MIDI file: %s", clean.c_str());
+    if (progress) {
+        logMessage("Loaded MIDI file: %s", clean.c_str());
+    }
     chart.midiPath = clean;
     chart.lastPosition = 0.0;
     chart.loaded = true;
 
-    buildChartFromMidi(chart);
+    buildChartFromMidi(chart, log);
 
-    logMessage("Successfully loaded MIDI file: %s with %zu note events (native BPM: %.1f)",
-               assetBaseName(clean).c_str(), chart.notes.size(), chart.midiBpm);
+    if (progress) {
+        logMessage("Successfully loaded MIDI file: %s with %zu note events (native BPM: %.1f)",
+                   assetBaseName(clean).c_str(), chart.notes.size(), chart.midiBpm);
+    }
     return true;
 }
 
-void scaleChartToBpm(MidiChart& chart, float audioBpm) {
+void scaleChartToBpm(MidiChart& chart, float audioBpm, ChartLog log) {
+    const bool progress = log == ChartLog::Progress;
     if (!chart.loaded || chart.notes.empty()) {
         return;
     }
@@ -154,18 +153,25 @@ void scaleChartToBpm(MidiChart& chart, float audioBpm) {
     }
     const float ratio = chart.midiBpm / audioBpm;
     if (std::fabs(ratio - 1.0f) < 0.01f) {
-        logMessage("MIDI BPM (%.1f) matches audio BPM (%.1f), no scaling needed", chart.midiBpm, audioBpm);
+        if (progress) {
+            logMessage("MIDI BPM (%.1f) matches audio BPM (%.1f), no scaling needed", chart.midiBpm,
+                       audioBpm);
+        }
         return;
     }
-    logMessage("Scaling MIDI timing: MIDI BPM %.1f -> Audio BPM %.1f (ratio: %.3f)", chart.midiBpm, audioBpm,
-               ratio);
+    if (progress) {
+        logMessage("Scaling MIDI timing: MIDI BPM %.1f -> Audio BPM %.1f (ratio: %.3f)", chart.midiBpm,
+                   audioBpm, ratio);
+    }
     const double factor = static_cast<double>(ratio);
     for (MidiNoteEvent& note : chart.notes) {
         note.time *= factor;
         note.duration *= factor;
     }
     chart.midiBpm = audioBpm;
-    logMessage("MIDI events scaled to match audio BPM (%.1f)", audioBpm);
+    if (progress) {
+        logMessage("MIDI events scaled to match audio BPM (%.1f)", audioBpm);
+    }
 }
 
 void releaseMidiChart(MidiChart& chart) {

@@ -23,6 +23,10 @@ struct MidiNoteEvent {
     int32_t stemIndex = -1; // stem that fired the note; set by the master clock on its copies
 };
 
+// Which lines loading and scaling a chart log: each step on stdout and every failure on stderr (the
+// game), or the failures alone (reading levels to check rounds, where a line per chart is noise).
+enum class ChartLog { Progress, ErrorsOnly };
+
 // One per loaded stem. Default-constructible and movable.
 struct MidiChart {
     std::unique_ptr<MidiFile> midi;   // the parsed file, replaced on each load
@@ -37,23 +41,25 @@ struct MidiChart {
 };
 
 // Loads the MIDI file at `path` (backslashes become '/', double quotes are dropped) into the chart
-// and builds its note list. Logs progress on stdout and failures on stderr; returns false when the
-// file is missing or refused (the chart is then not `loaded`). Main thread.
-bool loadMidiChart(MidiChart &chart, const std::string &path);
+// and builds its note list. Logs progress on stdout (unless `log` is ErrorsOnly) and failures on
+// stderr; returns false when the file is missing, cannot be read whole (a folder) or is refused
+// (the chart is then not `loaded`). Plain file reading: any thread, on the caller's chart.
+bool loadMidiChart(MidiChart& chart, const std::string& path, ChartLog log = ChartLog::Progress);
 
-// Reads the whole file with SDL's I/O calls and lets `midi` parse it from memory. Failures are
-// reported through SDL_Log. Any thread.
-bool readMidiFileBytes(const std::string &path, MidiFile &midi);
+// Reads the whole file and lets `midi` parse it from memory. Failures are reported on stderr
+// ("ERROR: Could not open MIDI file <path>: <reason>", "ERROR: MidiFile failed to parse data from
+// <path>"). Any thread.
+bool readMidiFileBytes(const std::string& path, MidiFile& midi);
 
 // Runs the chart sequence on `chart.midi` (time analysis, note pairs, join), finds the tempo and
 // rebuilds `notes`. Used by loadMidiChart after a successful read. `chart.midi` must be set.
-void buildChartFromMidi(MidiChart &chart);
+void buildChartFromMidi(MidiChart& chart, ChartLog log = ChartLog::Progress);
 
 // Rescales note times and durations of a loaded chart from its `midiBpm` to `audioBpm`, unless the
-// two are within 1 % of each other. A BPM that is not a positive finite number changes nothing.
-// Main thread, at level load.
-void scaleChartToBpm(MidiChart &chart, float audioBpm);
+// two are within 1 % of each other. A BPM that is not a positive finite number changes nothing
+// (and says so on stderr). At level load, on the caller's chart.
+void scaleChartToBpm(MidiChart& chart, float audioBpm, ChartLog log = ChartLog::Progress);
 
 // Frees the MIDI file, the note list and the path, and marks the chart not loaded. Used when a
 // stem is released.
-void releaseMidiChart(MidiChart &chart);
+void releaseMidiChart(MidiChart& chart);

@@ -1,8 +1,7 @@
 #include "level/level_list.hpp"
 
+#include "base/file_io.hpp"
 #include "base/log.hpp"
-
-#include <SDL3/SDL.h>
 
 #include <limits>
 
@@ -126,16 +125,13 @@ void appendSampleLevels(std::vector<LevelListEntry>& entries) {
 
 std::vector<LevelListEntry> loadLevelList(const char* path) {
     std::vector<LevelListEntry> levelList;
-    std::size_t size = 0;
-    void* data = SDL_LoadFile(path, &size);
-    if (data == nullptr || size == 0) {
-        SDL_free(data);
+    // Plain file reading: the replay checker and the leaderboard server read the list without SDL.
+    std::string text;
+    if (!readWholeFile(path, text) || text.empty()) {
         logError(stderr, "Level list not found");
         appendSampleLevels(levelList);
         return levelList;
     }
-    const std::string text(static_cast<const char*>(data), size);
-    SDL_free(data);
 
     if (parseLevelListText(text, levelList) == 0) {
         logError(stderr, "Level list JSON parse produced no entries, filling fallback samples.");

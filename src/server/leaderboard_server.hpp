@@ -28,6 +28,7 @@
 #include "server/connection_limit.hpp"
 #include "server/leaderboard_store.hpp"
 #include "server/rate_limiter.hpp"
+#include "server/server_levels.hpp"
 #include "server/server_options.hpp"
 
 #include <httplib.h>
@@ -42,6 +43,7 @@ struct ServerContext {
     RateLimiter limiter;
     ConnectionLimiter connections;
     RefusalLog refusals; // of the rate and connection limits
+    ServerLevels levels; // read at start (--levels), for checking uploaded rounds; fixed after
 };
 
 // cpp-httplib's server with a connection loop of our own, run on the worker thread that takes

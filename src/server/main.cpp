@@ -40,6 +40,7 @@ int serve(const ServerOptions& options) {
     ServerContext context;
     context.options = options;
     context.store = store.get();
+    context.levels = loadServerLevels(options.levelDirs);
     LeaderboardHttpServer http;
     configureServer(http, context);
     int port = options.port;

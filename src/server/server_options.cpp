@@ -7,7 +7,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <optional>
+#include <system_error>
 
 namespace {
 
@@ -122,6 +124,10 @@ std::string serverUsage() {
            "                      IPv6 address or block (192.0.2.7, 10.0.0.0/8, 2001:db8::/32); repeatable\n"
            "  --max-entries N     score entries per upload (default 1000)\n"
            "  --threads N         HTTP worker threads (default 32)\n"
+           "  --levels DIR        a folder of levels to check uploaded rounds against, read at start:\n"
+           "                      the levels its levels.json lists (without one, each subfolder\n"
+           "                      holding a level.json) and its own level.json; repeatable\n"
+           "                      (default: none; scripts/run-server gives the checkout's assets/levels)\n"
            "  --synchronous MODE  SQLite: normal (default) or full. Both keep every acknowledged upload\n"
            "                      when the server process dies; after a power cut or OS crash, normal\n"
            "                      may lose the uploads of the last moments before it (never the file's\n"
@@ -172,7 +178,7 @@ bool parseServerOptions(int argc, const char* const* argv, ServerOptions& option
                            name == "--prefix" || name == "--upload-token" || name == "--rate-limit" ||
                            name == "--max-entries" || name == "--threads" || name == "--upload-token-file" ||
                            name == "--max-connections-per-address" || name == "--trusted-proxy" ||
-                           name == "--synchronous";
+                           name == "--synchronous" || name == "--levels";
         if (!known) {
             error = "unknown option " + name;
             return false;
@@ -242,6 +248,13 @@ bool parseServerOptions(int argc, const char* const* argv, ServerOptions& option
             options.bind = *value;
         } else if (name == "--database") {
             options.database = *value;
+        } else if (name == "--levels") {
+            std::error_code ec;
+            if (!std::filesystem::is_directory(*value, ec)) {
+                error = "--levels: " + *value + " is not a folder";
+                return false;
+            }
+            options.levelDirs.push_back(*value);
         } else if (name == "--upload-token-file") {
             tokenFile = *value;
         } else {

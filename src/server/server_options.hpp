@@ -1,7 +1,7 @@
 #pragma once
 // The leaderboard server's command line: its options, their defaults and the --help text. Any
-// thread; parseServerOptions reads the token file when one is named, nothing else touches the
-// system.
+// thread; parseServerOptions reads the token file when one is named and looks whether each
+// --levels is a folder, nothing else touches the system.
 #include "server/client_address.hpp"
 
 #include <cstddef>
@@ -19,6 +19,7 @@ struct ServerOptions {
     int threads = 32;                        // HTTP worker threads
     bool fullSync = false;                   // --synchronous full (SQLite): sync the WAL at every commit
     bool help = false;                       // --help was given
+    std::vector<std::string> levelDirs;      // --levels: folders of levels to check rounds against
 
     // Client addresses and connections (see client_address.hpp and connection_limit.hpp).
     std::size_t maxConnectionsPerAddress = 16; // open connections per client address; 0: off
@@ -33,5 +34,6 @@ std::string serverUsage();
 // Reads the command line (argv[0] is the program), and the token file once when
 // --upload-token-file names one (its first line, at most 4 KB, white space around it trimmed).
 // False, with a message naming the option, for an unknown option, a missing or malformed value,
-// a value out of range, an unreadable or unfit token file, or both token options at once.
+// a value out of range, an unreadable or unfit token file, both token options at once, or a
+// --levels that is not a folder.
 bool parseServerOptions(int argc, const char* const* argv, ServerOptions& options, std::string& error);
