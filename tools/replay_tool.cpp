@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -56,19 +57,21 @@ struct StdoutAside {
     StdoutAside& operator=(const StdoutAside&) = delete;
 };
 
-// The folder of the level named `name`, as the game names its levels; "" when none is.
-std::string levelFolderNamed(const std::string& name) {
+// The folders of the levels named `name`, as the game names its levels: the list's, then the
+// default level (levels/level.json), which may bear the title of a listed level.
+std::vector<std::string> levelFoldersNamed(const std::string& name) {
+    std::vector<std::string> folders;
     for (const LevelListEntry& entry : loadLevelList()) {
         if (entry.name == name) {
-            return "levels/" + entry.file;
+            folders.push_back("levels/" + entry.file);
         }
     }
     LevelDefinition level;
     if (parseLevelManifest("levels/level.json", level) &&
         (level.title.empty() ? "levels" : level.title) == name) {
-        return "levels";
+        folders.push_back("levels");
     }
-    return std::string();
+    return folders;
 }
 
 void printResult(const char* what, const ReplayResult& r) {
@@ -85,26 +88,37 @@ int check(const std::string& file) {
             return 2; // readReplayFile said why
         }
     }
-    const std::string folder = levelFolderNamed(replay.levelName);
-    if (folder.empty()) {
+    const std::vector<std::string> folders = levelFoldersNamed(replay.levelName);
+    if (folders.empty()) {
         std::fprintf(stderr, "vibrelle-replay: no level named %s here\n", replay.levelName.c_str());
         return 2;
     }
     // The level as the game loads it, read without the audio engine: its stems' lengths come from
-    // their files' headers.
+    // their files' headers. Of the levels bearing the name, the one the round was played on.
     CheckedLevel level;
-    bool loaded = false;
-    {
-        StdoutAside aside(false);
-        loaded = readCheckedLevel(folder, replay.levelName, level, error);
+    bool loaded = false, found = false;
+    for (const std::string& folder : folders) {
+        bool read = false;
+        {
+            StdoutAside aside(false);
+            read = readCheckedLevel(folder, replay.levelName, level, error);
+        }
+        if (!read) {
+            std::fprintf(stderr, "vibrelle-replay: %s\n", error.c_str());
+            std::fprintf(stderr, "vibrelle-replay: the level %s could not be loaded from %s\n",
+                         replay.levelName.c_str(), folder.c_str());
+            continue;
+        }
+        loaded = true;
+        if (level.hash == replay.levelHash) {
+            found = true;
+            break;
+        }
     }
     if (!loaded) {
-        std::fprintf(stderr, "vibrelle-replay: %s\n", error.c_str());
-        std::fprintf(stderr, "vibrelle-replay: the level %s could not be loaded from %s\n",
-                     replay.levelName.c_str(), folder.c_str());
         return 2;
     }
-    if (level.hash != replay.levelHash) {
+    if (!found) {
         std::printf("This replay was recorded on a different version of the level\n");
         return 1;
     }

@@ -89,7 +89,7 @@ TEST_F(Screens, ARoundEndsWithAReplayThatTheCheckerReproduces) {
 }
 
 // Space's default level bears the title of a listed level but has a manifest of its own: its
-// round's replay still plays after the listed level of that name has been loaded.
+// round's replay checks out, and still plays after the listed level of that name has been loaded.
 TEST_F(Screens, TheDefaultLevelsReplayPlaysAfterTheListedLevelOfItsName) {
     quietly([&] {
         ASSERT_TRUE(loadDefaultLevel(*app));
@@ -103,6 +103,8 @@ TEST_F(Screens, TheDefaultLevelsReplayPlaysAfterTheListedLevelOfItsName) {
     ASSERT_FALSE(path.empty());
     quietly([&] { ASSERT_TRUE(loadLevelStopped(*app, app->game.levelName)); });
     ASSERT_TRUE(app->levels.packageLoaded);
+    const CommandRun checked = checkReplay(path);
+    EXPECT_EQ(checked.exitCode, 0) << checked.output;
     std::string notice;
     quietly([&] { EXPECT_TRUE(startWatching(*app, path, notice)) << notice; });
     EXPECT_TRUE(app->watch.active);
