@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -96,7 +97,7 @@ TEST(GameEndToEnd, ARoundPausesResumesEndsAndIsWatchedAgain) {
             ++polls;
             switch (stage) {
             case Playing: // a few presses in, and the first layers up
-                if (count(output, "Score added: ") >= 4 && has(output, "UI: hud_exit ")) {
+                if (count(output, "Score added: ") >= 8 && has(output, "UI: hud_exit ")) {
                     sendKey(window, "Escape");
                     next(Paused, output);
                 }
@@ -156,13 +157,14 @@ TEST(GameEndToEnd, ARoundPausesResumesEndsAndIsWatchedAgain) {
     ASSERT_EQ(pausedAt.size(), 1u) << out;
     ASSERT_GE(held.size(), 2u) << out;
     ASSERT_EQ(resumedFrom.size(), 1u) << out;
-    EXPECT_GT(pausedAt[0], 2.0) << "paused after a few presses";
+    EXPECT_GT(pausedAt[0], 0.5) << "paused after a few presses";
     EXPECT_EQ(held[0], held[1]) << out;
     EXPECT_EQ(held.back(), held[0]) << out;
     // The clock may still catch up with the last sound mixed before the pause, not more.
     EXPECT_GE(held[0], pausedAt[0]);
     EXPECT_LT(held[0], pausedAt[0] + 0.1);
-    EXPECT_NEAR(resumedFrom[0], pausedAt[0] - 2.0, 0.0011);
+    // 2 s back, but not before the round's start (the song's top under autoplay).
+    EXPECT_NEAR(resumedFrom[0], std::max(0.0, pausedAt[0] - 2.0), 0.0011);
     // The overlay's items, traced where they are drawn: the buttons on the panel, the panel and the
     // countdown over the window's centre.
     const std::string paused = from(out, "Round paused at ");
