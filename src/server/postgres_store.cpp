@@ -30,6 +30,8 @@ constexpr const char* kCreateTables =
     " score INTEGER NOT NULL,"
     " stored_at BIGINT NOT NULL,"
     " entry TEXT NOT NULL,"
+    " verified BOOLEAN NOT NULL DEFAULT false,"
+    " replay BYTEA,"
     " UNIQUE (level, player_key));"
     "CREATE INDEX leaderboard_entries_rank ON leaderboard_entries (level, score DESC, stored_at, id);"
     "CREATE TABLE player_owners ("
@@ -37,11 +39,18 @@ constexpr const char* kCreateTables =
     " key_hash TEXT NOT NULL,"
     " claimed_at BIGINT NOT NULL);";
 
+// The columns a table made before replays were uploaded lacks.
+constexpr const char* kAddReplayColumns =
+    "ALTER TABLE leaderboard_entries ADD COLUMN IF NOT EXISTS verified BOOLEAN NOT NULL DEFAULT false,"
+    " ADD COLUMN IF NOT EXISTS replay BYTEA";
+
+// The replay ($8) goes as binary, the other parameters as text.
 constexpr const char* kUpsert =
-    "INSERT INTO leaderboard_entries AS stored (level, player, player_key, score, stored_at, entry)"
-    " VALUES ($1, $2, $3, $4::integer, $5::bigint, $6)"
+    "INSERT INTO leaderboard_entries AS stored (level, player, player_key, score, stored_at, entry, verified,"
+    " replay) VALUES ($1, $2, $3, $4::integer, $5::bigint, $6, $7::boolean, $8::bytea)"
     " ON CONFLICT (level, player_key) DO UPDATE SET player = excluded.player, score = excluded.score,"
-    " stored_at = excluded.stored_at, entry = excluded.entry"
+    " stored_at = excluded.stored_at, entry = excluded.entry, verified = excluded.verified,"
+    " replay = excluded.replay"
     " WHERE excluded.score > stored.score";
 // A second claim of one name waits on the first's row lock and then does nothing.
 constexpr const char* kClaim =
@@ -201,6 +210,8 @@ bool ensureSchema(PGconn* connection, std::string& error) {
     if (create) {
         ok = succeeded(execute(connection, kCreateTables));
         ok = ok && (!migrate || migrateLegacy(connection, counts, error));
+    } else if (ok) {
+        ok = succeeded(execute(connection, kAddReplayColumns));
     }
     ok = ok && succeeded(execute(connection, "COMMIT"));
     if (!ok) {
@@ -521,10 +532,23 @@ private:
             if (result.refused[static_cast<std::size_t>(stored - request.entries.data())]) {
                 continue;
             }
-            const Result upserted =
-                run(connection, "upsert",
-                    {stored->level, stored->player, stored->playerKey, std::to_string(stored->score), now,
-                     serializeLeaderboard(stored->entry, -1)});
+            const std::string text[] = {stored->level,
+                                        stored->player,
+                                        stored->playerKey,
+                                        std::to_string(stored->score),
+                                        now,
+                                        serializeLeaderboard(stored->entry, -1),
+                                        stored->verified ? "true" : "false"};
+            const char* values[8] = {};
+            int lengths[8] = {};
+            int formats[8] = {0, 0, 0, 0, 0, 0, 0, 1};
+            for (std::size_t i = 0; i < 7; ++i) {
+                values[i] = text[i].c_str();
+            }
+            // No replay: NULL.
+            values[7] = stored->replay.empty() ? nullptr : stored->replay.data();
+            lengths[7] = static_cast<int>(stored->replay.size());
+            const Result upserted(PQexecPrepared(connection, "upsert", 8, values, lengths, formats, 0));
             if (!succeeded(upserted)) {
                 return fail(upserted, "cannot store a score");
             }
