@@ -101,11 +101,8 @@ inline std::string inflationBomb(std::size_t megabytes) {
     return out;
 }
 
-// A round of `game` (made ready here) on a one-stem level of 16 circles, the first `taps` of them
-// tapped on time by finger, ended (its song clock too) and made a replay of `level` played from
-// wall-clock `startedAtMs` for as long as its song ran.
-inline Replay playedReplay(GameState& game, const std::string& level, std::int64_t startedAtMs,
-                           int taps = 16) {
+// A level of one stem with 16 circles, played once through in a 1920x1080 window.
+inline RoundSetup sixteenCircles() {
     RoundSetup setup;
     setup.stems.push_back(RoundStem{"lead", {}});
     for (int i = 0; i < 16; ++i) {
@@ -119,12 +116,23 @@ inline Replay playedReplay(GameState& game, const std::string& level, std::int64
     setup.looping = false;
     setup.width = 1920;
     setup.height = 1080;
+    return setup;
+}
+
+// A round of `game` (made ready here) on sixteenCircles, the first `taps` circles tapped on time by
+// finger (the window shrunk to 1280x720 at 3 s when `resize`), ended (its song clock too) and made
+// a replay of `level` played from wall-clock `startedAtMs` for as long as its song ran.
+inline Replay playedReplay(GameState& game, const std::string& level, std::int64_t startedAtMs, int taps = 16,
+                           bool resize = false) {
     initGameState(game, 1);
     game.levelName = level;
     game.playing = true;
-    beginRound(game, setup, 0.0);
+    beginRound(game, sixteenCircles(), 0.0);
     std::uint64_t finger = 1;
     for (double t = 0.0; t <= 7.5; t += 1.0 / 60.0) {
+        if (resize && t >= 3.0 && game.setup.width == 1920) {
+            resizeRound(game, 1280, 720);
+        }
         std::vector<RoundEvent> events;
         for (const Circle& circle : game.circles) {
             if (circle.time <= t && circle.time > t - 1.0 / 60.0 &&

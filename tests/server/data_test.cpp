@@ -1,10 +1,5 @@
 // The server's data on both databases: owned names, the bounded board and its pages, the move
 // from the first schema, and the admin commands.
-#include "leaderboard/leaderboard_client.hpp"
-#include "leaderboard/round_save.hpp"
-#include "replay/replay_store.hpp"
-#include "replay/replay_test_support.hpp"
-#include "replay/replay_upload.hpp"
 #include "server_fixture.hpp"
 
 #include <gtest/gtest.h>
@@ -12,9 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <sqlite3.h>
 
-#include <chrono>
 #include <fstream>
-#include <functional>
 #include <thread>
 
 using namespace servertest;
@@ -38,66 +31,6 @@ bool executeSql(const std::string& database, const std::string& sql) {
                     sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
     sqlite3_close(db);
     return ok;
-}
-
-// The first column of the first row `sql` answers on a SQLite file or a PostgreSQL URL, as text;
-// "" for none or NULL.
-std::string queryText(const std::string& database, const std::string& sql) {
-    std::string value;
-    if (database.rfind("postgresql://", 0) == 0) {
-        PGconn* connection = PQconnectdb(database.c_str());
-        PGresult* result = PQexec(connection, sql.c_str());
-        if (PQresultStatus(result) == PGRES_TUPLES_OK && PQntuples(result) > 0) {
-            value = PQgetvalue(result, 0, 0);
-        }
-        PQclear(result);
-        PQfinish(connection);
-        return value;
-    }
-    sqlite3* db = nullptr;
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_open(database.c_str(), &db) == SQLITE_OK &&
-        sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK &&
-        sqlite3_step(statement) == SQLITE_ROW && sqlite3_column_text(statement, 0) != nullptr) {
-        value = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-    }
-    sqlite3_finalize(statement);
-    sqlite3_close(db);
-    return value;
-}
-
-// "<bytes of the stored replay> <verified 0 or 1>" of one entry, by its folded player name.
-std::string storedReplayOf(const std::string& database, const std::string& player) {
-    return queryText(database,
-                     "SELECT coalesce(length(replay), 0) || ' ' || CASE WHEN verified THEN 1 ELSE 0 END"
-                     " FROM leaderboard_entries WHERE player_key = '" +
-                         player + "'");
-}
-
-// A score entry of `player`'s with the result of `replay`, and the replay packed as the game sends it.
-json entryWithReplay(const std::string& player, const Replay& replay) {
-    std::string bytes, text, error;
-    EXPECT_TRUE(encodeReplay(replay, bytes, error) && packReplay(bytes, text, error)) << error;
-    return {{"player", player},
-            {"score", replay.result.score},
-            {"time", replay.songEndUs / 1000000},
-            {"highestLayer",
-             std::to_string(replay.result.highestLayer) + "/" + std::to_string(replay.result.totalLayers)},
-            {"highestCombo", replay.result.highestCombo},
-            {"replay", text}};
-}
-
-// The size of the zlib stream the server keeps of `entry`'s replay.
-std::size_t packedSize(const json& entry) {
-    std::string compressed, error;
-    EXPECT_TRUE(decodeBase64(entry["replay"].get<std::string>(), compressed, error));
-    return compressed.size();
-}
-
-std::int64_t nowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
 }
 
 class ServerData : public ServerCase {
@@ -369,154 +302,6 @@ TEST(ServerOptionsSynchronous, FullIsTakenAndNamedAtStart) {
     EXPECT_NE(server.output().find("synchronous full"), std::string::npos) << server.output();
     std::string output;
     EXPECT_EQ(runCommand({VIBRELLE_SERVER_BINARY, "--synchronous", "off"}, output), 2) << output;
-}
-
-TEST_P(ServerData, ReplaysAreCheckedAndTheBestEntrysReplayIsKeptBesideIt) {
-    const std::string database = newDatabase();
-    start({}, database);
-    GameState game;
-    const Replay played = playedReplay(game, "Neon", nowMs() - 60000);
-    ASSERT_GT(played.result.score, 0);
-    const json genuine = entryWithReplay("ann", played);
-    const auto edited = [&](const std::function<void(Replay&)>& edit) {
-        Replay replay = played;
-        edit(replay);
-        return entryWithReplay("ann", replay);
-    };
-    json bomb = genuine;
-    bomb["replay"] = encodeBase64(inflationBomb(1024)); // 1 GB of zeros in 1 MB
-    json garbage = genuine;
-    garbage["replay"] = "not base64!";
-    json higher = genuine;
-    higher["score"] = played.result.score + 1;
-    const struct {
-        const char* what;
-        json document;
-        const char* reason;
-    } refused[] = {
-        {"edited score", upload("Neon", {higher}), "the replay's score"},
-        {"another level", upload("Drift", {genuine}), "the replay is of another level"},
-        {"the bot's", upload("Neon", {edited([](Replay& r) { r.bot = true; })}), "autoplay bot"},
-        {"played fast", upload("Neon", {edited([](Replay& r) { r.endedAtMs = r.startedAtMs + 1000; })}),
-         "ms of wall-clock time"},
-        {"inflation bomb", upload("Neon", {bomb}), "the replay inflates past 8388608 bytes"},
-        {"garbage", upload("Neon", {garbage}), "the replay is not base64"},
-    };
-    for (const auto& c : refused) {
-        const auto [status, reply] = post(c.document);
-        ASSERT_EQ(status, 200) << c.what << ": " << reply;
-        EXPECT_EQ(std::make_tuple(reply["accepted"], reply["skipped"], reply["verified"]),
-                  std::make_tuple(json(0), json(1), json(0)))
-            << c.what << ": " << reply;
-        EXPECT_NE(reply["errors"][0].value("error", "").find(c.reason), std::string::npos) << reply;
-    }
-    EXPECT_EQ(scoreOf("Neon", "ann"), 0);
-    EXPECT_EQ(scoreOf("Drift", "ann"), 0);
-
-    // The genuine round is stored, unverified, its replay beside it; the entry on the board has none.
-    const auto [status, reply] = post(upload("Neon", {genuine}));
-    ASSERT_EQ(status, 200) << reply;
-    EXPECT_EQ(std::make_tuple(reply["accepted"], reply["skipped"], reply["verified"]),
-              std::make_tuple(json(1), json(0), json(0)));
-    EXPECT_EQ(scoreOf("Neon", "ann"), played.result.score);
-    EXPECT_EQ(storedReplayOf(database, "ann"), std::to_string(packedSize(genuine)) + " 0");
-    EXPECT_FALSE(json::parse(get("/api/leaderboard").body)["levels"][0]["scores"][0].contains("replay"));
-    // A lower entry leaves it; a better one replaces the entry and its replay, here with none, as an
-    // older game uploads.
-    json lower = entry("ann", 1);
-    EXPECT_EQ(post(upload("Neon", {lower})).first, 200);
-    EXPECT_EQ(storedReplayOf(database, "ann"), std::to_string(packedSize(genuine)) + " 0");
-    const auto [olderStatus, older] = post(upload("Neon", {entry("ANN", played.result.score + 5)}));
-    EXPECT_EQ(olderStatus, 200);
-    EXPECT_EQ(older["accepted"], 1);
-    EXPECT_EQ(scoreOf("Neon", "ann"), played.result.score + 5);
-    EXPECT_EQ(storedReplayOf(database, "ann"), "0 0");
-}
-
-TEST_P(ServerData, VerifiedOnlyRefusesEveryUnverifiedEntry) {
-    start({"--verified-only"});
-    GameState game;
-    const Replay played = playedReplay(game, "Neon", nowMs() - 60000);
-    const auto [status, reply] = post(upload("Neon", {entryWithReplay("ann", played), entry("bob", 5)}));
-    ASSERT_EQ(status, 200) << reply;
-    EXPECT_EQ(std::make_tuple(reply["accepted"], reply["skipped"], reply["verified"]),
-              std::make_tuple(json(0), json(2), json(0)));
-    for (const json& error : reply["errors"]) {
-        EXPECT_NE(error.value("error", "").find("only verified rounds"), std::string::npos) << error;
-    }
-    EXPECT_EQ(scoreOf("Neon", "ann"), 0);
-    EXPECT_EQ(scoreOf("Neon", "bob"), 0);
-}
-
-TEST_P(ServerData, ATableMadeBeforeReplaysGainsTheirColumns) {
-    const std::string database = newDatabase();
-    const bool sqlite = GetParam() == Backend::Sqlite;
-    const std::string text = sqlite ? "TEXT" : "TEXT COLLATE \"C\"";
-    ASSERT_TRUE(executeSql(
-        database,
-        "CREATE TABLE leaderboard_entries (id " + std::string(sqlite ? "INTEGER" : "BIGSERIAL") +
-            " PRIMARY KEY, level " + text + " NOT NULL, player " + text + " NOT NULL, player_key " + text +
-            " NOT NULL, score INTEGER NOT NULL, stored_at BIGINT NOT NULL, entry TEXT NOT NULL,"
-            " UNIQUE (level, player_key));"
-            "CREATE INDEX leaderboard_entries_rank ON leaderboard_entries (level, score DESC, stored_at, id);"
-            "CREATE TABLE player_owners (name_key " +
-            text +
-            " PRIMARY KEY, key_hash TEXT NOT NULL,"
-            " claimed_at BIGINT NOT NULL);"
-            "INSERT INTO leaderboard_entries (level, player, player_key, score, stored_at, entry)"
-            " VALUES ('Neon', 'Bob', 'bob', 7, 1, '{\"player\":\"Bob\",\"score\":7}');"));
-    start({}, database);
-    EXPECT_EQ(scoreOf("Neon", "bob"), 7);
-    EXPECT_EQ(storedReplayOf(database, "bob"), "0 0");
-    GameState game;
-    const json genuine = entryWithReplay("ann", playedReplay(game, "Neon", nowMs() - 60000));
-    EXPECT_EQ(post(upload("Neon", {genuine})).second["accepted"], 1);
-    EXPECT_EQ(storedReplayOf(database, "ann"), std::to_string(packedSize(genuine)) + " 0");
-}
-
-// The game uploads a round with its replay; a better round whose upload was lost goes up, with its
-// own replay, the next time the level is played.
-TEST_P(ServerData, TheGamesRoundGoesUpWithItsReplayAndALostBetterOneFollows) {
-    const std::string database = newDatabase();
-    start({}, database);
-    const LeaderboardClientConfig savedConfig = gLeaderboardClient;
-    gLeaderboardClient.serverBaseUrl = "http://127.0.0.1:" + std::to_string(server->port()) + "/api";
-    gLeaderboardClient.leaderboardPath = folder.file("leaderboard.json");
-    const std::string dataFolder = folder.file("data");
-    // A round of the player's own, a better one whose upload never happened (its result and its
-    // replay kept on this computer), then a lesser one.
-    const auto play = [&](const std::string& player, int taps, Replay& replay) {
-        GameState game;
-        replay = playedReplay(game, "Neon", nowMs() - 60000, taps);
-        game.playerName = player;
-        return roundResultOf(game);
-    };
-    const auto bytesOf = [](const Replay& replay) {
-        std::string bytes, error;
-        EXPECT_TRUE(encodeReplay(replay, bytes, error)) << error;
-        return bytes;
-    };
-    Replay bobs, best, lesser;
-    const RoundResult bob = play("Bob", 16, bobs);
-    saveRoundResult(bob, gLeaderboardClient.leaderboardPath, "", bytesOf(bobs), dataFolder);
-    const RoundResult lost = play("Ann", 16, best);
-    json saved;
-    std::string path, error;
-    ASSERT_TRUE(saveRoundResultTo(gLeaderboardClient.leaderboardPath, lost, saved));
-    ASSERT_TRUE(saveReplay(dataFolder, best, path, error)) << error;
-    const RoundResult worse = play("Ann", 6, lesser);
-    ASSERT_LT(worse.score, lost.score);
-    saveRoundResult(worse, gLeaderboardClient.leaderboardPath, "", bytesOf(lesser), dataFolder);
-    ASSERT_TRUE(httpDatabaseWait(30.0));
-    gLeaderboardClient = savedConfig;
-
-    std::string packed;
-    ASSERT_TRUE(deflateBytes(bytesOf(bobs), packed, error));
-    EXPECT_EQ(scoreOf("Neon", "bob"), bob.score);
-    EXPECT_EQ(storedReplayOf(database, "bob"), std::to_string(packed.size()) + " 0");
-    ASSERT_TRUE(deflateBytes(bytesOf(best), packed, error));
-    EXPECT_EQ(scoreOf("Neon", "ann"), lost.score);
-    EXPECT_EQ(storedReplayOf(database, "ann"), std::to_string(packed.size()) + " 0");
 }
 
 INSTANTIATE_TEST_SUITE_P(Sqlite, ServerData, testing::Values(Backend::Sqlite));
