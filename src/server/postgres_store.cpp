@@ -112,17 +112,25 @@ std::string whereOf(PGconn* connection) {
 
 Result execute(PGconn* connection, const char* sql) { return Result(PQexec(connection, sql)); }
 
-// A prepared statement (by name) or, when `prepared` is false, an SQL text, with text parameters.
+// A prepared statement (by name) or, when `prepared` is false, an SQL text, with text parameters
+// and, when `binary` is given, one binary parameter after them (NULL when it is empty).
 Result run(PGconn* connection, const char* statement, const std::vector<std::string>& values,
-           bool prepared = true) {
+           bool prepared = true, const std::string* binary = nullptr) {
     std::vector<const char*> pointers;
     for (const std::string& value : values) {
         pointers.push_back(value.c_str());
     }
-    const int count = static_cast<int>(values.size());
-    return Result(
-        prepared ? PQexecPrepared(connection, statement, count, pointers.data(), nullptr, nullptr, 0)
-                 : PQexecParams(connection, statement, count, nullptr, pointers.data(), nullptr, nullptr, 0));
+    std::vector<int> lengths(values.size() + 1, 0), formats(values.size() + 1, 0);
+    if (binary != nullptr) {
+        pointers.push_back(binary->empty() ? nullptr : binary->data());
+        lengths.back() = static_cast<int>(binary->size());
+        formats.back() = 1;
+    }
+    const int count = static_cast<int>(pointers.size());
+    return Result(prepared ? PQexecPrepared(connection, statement, count, pointers.data(), lengths.data(),
+                                            formats.data(), 0)
+                           : PQexecParams(connection, statement, count, nullptr, pointers.data(),
+                                          lengths.data(), formats.data(), 0));
 }
 
 std::string textOf(const Result& result, int row, int column) {
@@ -532,23 +540,11 @@ private:
             if (result.refused[static_cast<std::size_t>(stored - request.entries.data())]) {
                 continue;
             }
-            const std::string text[] = {stored->level,
-                                        stored->player,
-                                        stored->playerKey,
-                                        std::to_string(stored->score),
-                                        now,
-                                        serializeLeaderboard(stored->entry, -1),
-                                        stored->verified ? "true" : "false"};
-            const char* values[8] = {};
-            int lengths[8] = {};
-            int formats[8] = {0, 0, 0, 0, 0, 0, 0, 1};
-            for (std::size_t i = 0; i < 7; ++i) {
-                values[i] = text[i].c_str();
-            }
-            // No replay: NULL.
-            values[7] = stored->replay.empty() ? nullptr : stored->replay.data();
-            lengths[7] = static_cast<int>(stored->replay.size());
-            const Result upserted(PQexecPrepared(connection, "upsert", 8, values, lengths, formats, 0));
+            const Result upserted =
+                run(connection, "upsert",
+                    {stored->level, stored->player, stored->playerKey, std::to_string(stored->score), now,
+                     serializeLeaderboard(stored->entry, -1), stored->verified ? "true" : "false"},
+                    true, &stored->replay);
             if (!succeeded(upserted)) {
                 return fail(upserted, "cannot store a score");
             }
