@@ -14,9 +14,10 @@
 // dense play (36 000 inputs, a 1.1 MB file: packed, 0.24 MB of keyboard play, 0.64 MB of pointer
 // play, 1.44 MB if it did not compress at all).
 constexpr std::size_t kMaxUploadBytes = 2 * 1024 * 1024;
-// The most score entries with a "replay" one upload may carry: each may take the server up to
-// kMaxInflatedReplayBytes of inflating, and the game sends one.
-constexpr std::size_t kMaxUploadReplays = 16;
+// The most score entries with a "replay" one upload may carry. Each may take the server up to
+// kMaxInflatedReplayBytes of inflating and reading (some 20 ms for a stream that only inflates, 70
+// ms for the largest replay read, on one core), and the game sends one.
+constexpr std::size_t kMaxUploadReplays = 4;
 // The deepest nesting of arrays and objects an upload may have (the document itself is depth 1,
 // a score entry depth 5); a deeper body is refused before it is used.
 constexpr int kMaxUploadDepth = 32;

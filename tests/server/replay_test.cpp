@@ -5,6 +5,7 @@
 #include "replay/replay_store.hpp"
 #include "replay/replay_test_support.hpp"
 #include "replay/replay_upload.hpp"
+#include "server/score_entries.hpp"
 #include "server_fixture.hpp"
 
 #include <libpq-fe.h>
@@ -128,6 +129,8 @@ TEST_P(ServerReplays, OnlyReplaysThatStandBehindTheirEntriesAreTakenAndTheBestOn
         EXPECT_NE(reply["errors"][0].value("error", "").find(reason), std::string::npos) << reply;
     }
     EXPECT_EQ(scoreOf("Neon", "ann") + scoreOf("Drift", "ann"), 0);
+    const std::string tooMany = upload("Neon", std::vector<json>(kMaxUploadReplays + 1, garbage)).dump();
+    EXPECT_EQ(request(server->port(), "POST", "/api/leaderboard", tooMany).status, 413);
 
     // Stored unverified with its replay beside it, which the board never shows; a lower entry leaves
     // it, a better one (here without a replay, as an older game uploads) replaces both.
