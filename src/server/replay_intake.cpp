@@ -1,7 +1,9 @@
 #include "server/replay_intake.hpp"
 
+#include "game/game_rules.hpp"
 #include "replay/replay_upload.hpp"
 
+#include <algorithm>
 #include <utility>
 
 using nlohmann::json;
@@ -22,8 +24,11 @@ std::int64_t entryCount(const json& entry, const char* key) {
 bool replayMatchesEntry(const Replay& replay, const StoredEntry& stored, std::string& why) {
     const ReplayResult& result = replay.result;
     const auto layer = stored.entry.find("highestLayer");
+    // The game's entry counts the layers a round can reach, at most kMaxLayers of the level's stems;
+    // the replay keeps the level's own count.
+    const std::int32_t layers = std::min(result.totalLayers, kMaxLayers);
     const std::string layerText =
-        std::to_string(result.highestLayer) + "/" + std::to_string(result.totalLayers);
+        std::to_string(std::min(result.highestLayer, layers)) + "/" + std::to_string(layers);
     if (replay.levelName != stored.level) {
         why = "the replay is of another level";
     } else if (replay.bot) {

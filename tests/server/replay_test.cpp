@@ -5,6 +5,7 @@
 #include "replay/replay_store.hpp"
 #include "replay/replay_test_support.hpp"
 #include "replay/replay_upload.hpp"
+#include "server/replay_intake.hpp"
 #include "server/score_entries.hpp"
 #include "server_fixture.hpp"
 
@@ -144,6 +145,24 @@ TEST_P(ServerReplays, OnlyReplaysThatStandBehindTheirEntriesAreTakenAndTheBestOn
     EXPECT_EQ(post(upload("Neon", {entry("ANN", genuine.result.score + 5)}))["accepted"], 1);
     EXPECT_EQ(keptReplay(database, "ann"), "0 0");
     EXPECT_EQ(scoreOf("Neon", "ann"), genuine.result.score + 5);
+}
+
+// The game counts at most 8 layers however many stems a level has, and its entry says so; the
+// replay keeps the level's own count.
+TEST(ServerUnits, AnEntryCountsAtMostEightLayersAsTheGameDoes) {
+    Replay replay = played();
+    StoredEntry stored;
+    stored.level = "Neon";
+    stored.score = replay.result.score;
+    stored.entry = {{"highestCombo", replay.result.highestCombo}, {"highestLayer", "1/8"}};
+    std::string why;
+    for (const auto& [layers, text, stands] :
+         {std::make_tuple(10, "1/8", true), std::make_tuple(10, "1/10", false),
+          std::make_tuple(8, "1/8", true), std::make_tuple(3, "1/8", false)}) {
+        replay.result.totalLayers = layers;
+        stored.entry["highestLayer"] = text;
+        EXPECT_EQ(replayMatchesEntry(replay, stored, why), stands) << layers << " " << text << ": " << why;
+    }
 }
 
 TEST_P(ServerReplays, VerifiedOnlyRefusesEveryUnverifiedEntry) {
