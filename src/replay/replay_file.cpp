@@ -174,6 +174,13 @@ struct ByteReader {
         }
         return true;
     }
+    // Steps over `count` bytes of fields not wanted here.
+    void skip(std::size_t count, const char* field) {
+        if (need(count, field)) {
+            at += count;
+        }
+    }
+    // A field of `count` bytes, 1 to 8: the value has 64 bits.
     std::uint64_t take(int count, const char* field) {
         if (!need(static_cast<std::size_t>(count), field)) {
             return 0;
@@ -519,9 +526,9 @@ bool readReplaySummary(const std::string& path, ReplaySummary& summary, std::str
     read.endedAtMs = in.i64("the end time");
     read.score = in.i32("the score");
     read.highestCombo = in.i32("the highest combo");
-    in.take(4 + 4 + 4 + 4 + 1, "the layers, hits, misses and input mode");
+    in.skip(4 + 4 + 4 + 4 + 1, "the layers, hits, misses and input mode");
     read.bot = in.take(1, "the bot flag") != 0;
-    in.take(4 + 4 + 4 + 8, "the audio offset, drawable size and song start");
+    in.skip(4 + 4 + 4 + 8, "the audio offset, drawable size and song start");
     read.songEndUs = in.i64("the song end");
     if (!in.error.empty()) {
         error = in.error;
