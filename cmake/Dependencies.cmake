@@ -40,6 +40,8 @@ pkg_check_modules(UTF8PROC REQUIRED IMPORTED_TARGET libutf8proc)
 #   - keep-alive: 2 s idle, 100 requests per connection; 5 s read and write time-outs;
 #   - the listening socket's backlog large enough for a burst of clients connecting at once.
 find_package(OpenSSL REQUIRED)
+# zlib packs the replay a leaderboard upload carries (src/replay/replay_upload).
+find_package(ZLIB REQUIRED)
 set(_httplib "${VIBRELLE_DEPS_PREFIX}/httplib")
 if(NOT EXISTS "${_httplib}/httplib.cc")
     message(FATAL_ERROR "cpp-httplib not found in ${_httplib}; run scripts/setup")

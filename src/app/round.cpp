@@ -335,8 +335,17 @@ void endRound(App& app) {
         logMessage("Autoplay round ended; its result is not saved");
     } else {
         const std::string prefs = app.prefsPath.empty() ? getPrefsPath() : app.prefsPath;
+        // The replay goes up with the result (the same bytes as its file); one that could not be
+        // tied to its level (no level hash) cannot be checked by anyone, and goes nowhere.
+        std::string replayBytes;
+        std::string error;
+        if (!replay.levelHash.empty() && !encodeReplay(replay, replayBytes, error)) {
+            logError(stderr, "The round's replay is not uploaded: %s", error.c_str());
+            replayBytes.clear();
+        }
         saveRoundResult(result, kLeaderboardPath,
-                        loadPlayerKey(prefs, gLeaderboardClient.serverBaseUrl, result.player));
+                        loadPlayerKey(prefs, gLeaderboardClient.serverBaseUrl, result.player),
+                        std::move(replayBytes), playerDataFolder(app));
     }
     {
         std::lock_guard<std::mutex> lock(app.gameMutex);

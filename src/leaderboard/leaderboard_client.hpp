@@ -42,7 +42,6 @@ void httpDatabaseShutdown(double waitSeconds = 1.0);
 // left running. Leaves the gate open (tests use it to wait for an upload).
 bool httpDatabaseWait(double waitSeconds);
 
-
 // What proves who the game is, sent only where credentialRoute allows it (else the request goes
 // without them, logging "Not sending the leaderboard credentials over plain HTTP to %s" once per
 // process and URL): header names and values.
@@ -155,6 +154,15 @@ void fetchPlayerScoreAsync(const std::string& levelName, const std::string& play
 // clears it.
 void uploadLeaderboardAsync(const nlohmann::json& document, const std::string& player = std::string(),
                             const std::string& heldKey = std::string());
+
+// Uploads one score entry of `player`'s, `entry` (an object with "player", "score" and the
+// details) of the level `level`, with the replay of the round that made it: `replayBytes`, a replay
+// file's bytes ("" for none: the entry goes without), packed on the upload's own thread (zlib, then
+// base64: packReplay) into the entry's "replay" member. Otherwise as uploadLeaderboardAsync: the
+// same key handling, one upload at a time, the same messages. A replay that cannot be packed is
+// left off, logging "Uploading the round without its replay: %s" on stderr.
+void uploadRoundAsync(const std::string& level, const nlohmann::json& entry, std::string replayBytes,
+                      const std::string& player, const std::string& heldKey = std::string());
 
 // A key the server handed out, waiting for the main thread to store it: for `name` on the server
 // at `baseUrl` (gLeaderboardClient.serverBaseUrl when the upload started).

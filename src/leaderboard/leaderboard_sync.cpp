@@ -9,6 +9,7 @@
 #include "leaderboard/leaderboard_document.hpp"
 #include "leaderboard/leaderboard_names.hpp"
 #include "leaderboard/request_threads.hpp"
+#include "replay/replay_upload.hpp"
 
 #include <cstdio>
 #include <map>
@@ -206,6 +207,24 @@ void uploadLeaderboardAsync(const json& document, const std::string& player, con
     startRequestThread([baseUrl = gLeaderboardClient.serverBaseUrl, body = serializeLeaderboard(document, -1),
                         player, heldKey, limits = gLeaderboardClient.limits](CallbackGate&) {
         uploadLeaderboard(baseUrl, body, player, heldKey, limits);
+    });
+}
+
+void uploadRoundAsync(const std::string& level, const json& entry, std::string replayBytes,
+                      const std::string& player, const std::string& heldKey) {
+    startRequestThread([baseUrl = gLeaderboardClient.serverBaseUrl, level, entry,
+                        replayBytes = std::move(replayBytes), player, heldKey,
+                        limits = gLeaderboardClient.limits](CallbackGate&) {
+        json scored = entry;
+        std::string text;
+        std::string error;
+        if (!replayBytes.empty() && packReplay(replayBytes, text, error)) {
+            scored["replay"] = std::move(text);
+        } else if (!replayBytes.empty()) {
+            logError(stderr, "Uploading the round without its replay: %s", error.c_str());
+        }
+        const json document = {{"levels", {{{"name", level}, {"scores", json::array({std::move(scored)})}}}}};
+        uploadLeaderboard(baseUrl, serializeLeaderboard(document, -1), player, heldKey, limits);
     });
 }
 

@@ -4,6 +4,7 @@
 #include "base/utf8.hpp"
 #include "game/game_state.hpp"
 #include "leaderboard/leaderboard_client.hpp"
+#include "replay/replay_store.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -28,12 +29,60 @@ RoundResult roundResultOf(const GameState& game) {
     return result;
 }
 
-void saveRoundResult(const RoundResult& result, const std::string& path, const std::string& heldKey) {
+namespace {
+
+// The player's entry on the result's level in `saved`, when it scores above the result and the
+// replay of its round is still kept: the entry, with that replay's file bytes. Null otherwise.
+nlohmann::json betterKeptEntry(const nlohmann::json& saved, const RoundResult& result,
+                               const std::string& dataFolder, std::string& replayBytes) {
+    if (dataFolder.empty() || findPlayerScore(saved, result.level, result.player) <= result.score) {
+        return nullptr;
+    }
+    const nlohmann::json own = playerEntries(saved, result.player);
+    for (const nlohmann::json& level : own["levels"]) {
+        if (level.value("name", std::string()) != result.level) {
+            continue;
+        }
+        const nlohmann::json& entry = level["scores"].front();
+        const auto count = [&entry](const char* key) {
+            const auto found = entry.find(key);
+            return found != entry.end() && found->is_number_integer() ? found->get<std::int32_t>() : -1;
+        };
+        const std::string replayPath = findReplayFor(
+            dataFolder, ReplayEntry{result.level, findPlayerScore(saved, result.level, result.player),
+                                    count("time"), count("highestCombo")});
+        Replay replay;
+        std::string error;
+        if (!replayPath.empty() && readReplayFile(replayPath, replay, error) &&
+            encodeReplay(replay, replayBytes, error)) {
+            return entry;
+        }
+        return nullptr;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+void saveRoundResult(const RoundResult& result, const std::string& path, const std::string& heldKey,
+                     std::string replayBytes, const std::string& dataFolder) {
     if (result.level.empty() || result.player.empty()) {
         return; // an entry nobody could look up again
     }
     nlohmann::json saved;
     saveRoundResultTo(path, result, saved);
     // Uploaded even when the file could not be written: the server may still keep the result.
-    uploadLeaderboardAsync(playerEntries(saved, result.player), result.player, heldKey);
+    std::string betterBytes;
+    const nlohmann::json better = betterKeptEntry(saved, result, dataFolder, betterBytes);
+    if (!better.is_null()) {
+        uploadRoundAsync(result.level, better, std::move(betterBytes), result.player, heldKey);
+        return;
+    }
+    const nlohmann::json entry = {
+        {"player", result.player},
+        {"score", result.score},
+        {"time", result.time},
+        {"highestLayer", std::to_string(result.highestLayer) + "/" + std::to_string(result.totalLayers)},
+        {"highestCombo", result.highestCombo}};
+    uploadRoundAsync(result.level, entry, std::move(replayBytes), result.player, heldKey);
 }

@@ -14,8 +14,13 @@ struct GameState;
 RoundResult roundResultOf(const GameState& game);
 
 // Saves `result` into the leaderboard file at `path` (see saveRoundResultTo) and starts the upload
-// of the player's own entries, with `heldKey`, the player's key for the current server and name
-// ("" when none is held: the upload asks for one). Does nothing for a result without a level or
-// player name. Main thread, without the game mutex (it reads and writes a file).
+// (uploadRoundAsync) of one entry with its replay, with `heldKey`, the player's key for the current
+// server and name ("" when none is held: the upload asks for one): this round's entry with
+// `replayBytes` (its replay file's bytes; "" when it has none). When the file holds a better entry
+// of the player's on this level whose round's replay is still kept under `dataFolder`
+// (findReplayFor; "" looks nowhere), that entry goes up instead, with that replay: an upload that
+// failed earlier is made good the next time the level is played. Does nothing for a result
+// without a level or player name. Main thread, without the game mutex (it reads and writes files).
 void saveRoundResult(const RoundResult& result, const std::string& path = kLeaderboardPath,
-                     const std::string& heldKey = std::string());
+                     const std::string& heldKey = std::string(), std::string replayBytes = std::string(),
+                     const std::string& dataFolder = std::string());

@@ -174,7 +174,7 @@ struct ByteReader {
         }
         return true;
     }
-    // Up to 8 bytes, little-endian.
+    // A field of `count` bytes, 1 to 8: the value has 64 bits.
     std::uint64_t take(int count, const char* field) {
         if (count > 8) {
             error = formatted("reader fault: %d bytes taken as one value (%s)", count, field);

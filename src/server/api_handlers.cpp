@@ -4,6 +4,7 @@
 #include "leaderboard/leaderboard_document.hpp"
 #include "leaderboard/leaderboard_names.hpp"
 #include "server/player_keys.hpp"
+#include "server/replay_intake.hpp"
 #include "server/web_page.hpp"
 
 #include <optional>
@@ -140,11 +141,16 @@ void answerUpload(ServerContext& context, const httplib::Request& req, const std
         refuse(res, status, error);
         return;
     }
+    // Before the claim: a claim needs an entry the server takes.
+    const std::size_t verified = takeInReplays(upload, context.options.verifiedOnly);
     MergeRequest request;
     std::string newKey;
     if (header.kind == PlayerKeyKind::New) {
         if (upload.entries.empty()) {
-            refuse(res, 400, "a claim needs at least one valid score entry");
+            replyJson(res, 400,
+                      {{"success", false},
+                       {"error", "a claim needs at least one valid score entry"},
+                       {"errors", upload.errors}});
             return;
         }
         for (const StoredEntry& stored : upload.entries) {
@@ -191,6 +197,7 @@ void answerUpload(ServerContext& context, const httplib::Request& req, const std
                   {"accepted", merged.accepted},
                   {"skipped", upload.skipped + owned},
                   {"droppedKeys", upload.droppedKeys},
+                  {"verified", verified},
                   {"errors", std::move(errors)}};
     if (merged.claimed) {
         reply["playerKey"] = newKey;

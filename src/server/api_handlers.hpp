@@ -28,9 +28,11 @@ void answerPlayerScore(ServerContext& context, const Route& route, httplib::Resp
 void answerLeaderboard(ServerContext& context, const Route& route, httplib::Response& res);
 
 // POST <prefix>/leaderboard with its whole `body` read, and its X-Vibrelle-Player-Key header
-// ("new", a key, or none): makes the claim, merges the entries the key may write, and answers
-// {"success": true, "accepted": m, "skipped": n, "droppedKeys": k, "errors": [...]}, with
-// "playerKey" and "player" after a claim; 403 when entries were refused for their owned names and
-// none taken; other refusals 400, 413, 500.
+// ("new", a key, or none): takes in the entries' replays (takeInReplays: an entry whose replay
+// fails is skipped; with --verified-only so is every unverified entry), makes the claim, merges
+// the entries the key may write with their replays, and answers {"success": true, "accepted": m,
+// "skipped": n, "droppedKeys": k, "verified": v, "errors": [...]}, with "playerKey" and "player"
+// after a claim; 403 when entries were refused for their owned names and none taken; other
+// refusals 400 (a claim with no entry left carries the "errors" too), 413, 500.
 void answerUpload(ServerContext& context, const httplib::Request& req, const std::string& body,
                   httplib::Response& res);

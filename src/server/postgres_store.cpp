@@ -30,6 +30,8 @@ constexpr const char* kCreateTables =
     " score INTEGER NOT NULL,"
     " stored_at BIGINT NOT NULL,"
     " entry TEXT NOT NULL,"
+    " verified BOOLEAN NOT NULL DEFAULT false,"
+    " replay BYTEA,"
     " UNIQUE (level, player_key));"
     "CREATE INDEX leaderboard_entries_rank ON leaderboard_entries (level, score DESC, stored_at, id);"
     "CREATE TABLE player_owners ("
@@ -37,11 +39,18 @@ constexpr const char* kCreateTables =
     " key_hash TEXT NOT NULL,"
     " claimed_at BIGINT NOT NULL);";
 
+// The columns a table made before replays were uploaded lacks.
+constexpr const char* kAddReplayColumns =
+    "ALTER TABLE leaderboard_entries ADD COLUMN IF NOT EXISTS verified BOOLEAN NOT NULL DEFAULT false,"
+    " ADD COLUMN IF NOT EXISTS replay BYTEA";
+
+// The replay ($8) goes as binary, the other parameters as text.
 constexpr const char* kUpsert =
-    "INSERT INTO leaderboard_entries AS stored (level, player, player_key, score, stored_at, entry)"
-    " VALUES ($1, $2, $3, $4::integer, $5::bigint, $6)"
+    "INSERT INTO leaderboard_entries AS stored (level, player, player_key, score, stored_at, entry, verified,"
+    " replay) VALUES ($1, $2, $3, $4::integer, $5::bigint, $6, $7::boolean, $8::bytea)"
     " ON CONFLICT (level, player_key) DO UPDATE SET player = excluded.player, score = excluded.score,"
-    " stored_at = excluded.stored_at, entry = excluded.entry"
+    " stored_at = excluded.stored_at, entry = excluded.entry, verified = excluded.verified,"
+    " replay = excluded.replay"
     " WHERE excluded.score > stored.score";
 // A second claim of one name waits on the first's row lock and then does nothing.
 constexpr const char* kClaim =
@@ -103,17 +112,25 @@ std::string whereOf(PGconn* connection) {
 
 Result execute(PGconn* connection, const char* sql) { return Result(PQexec(connection, sql)); }
 
-// A prepared statement (by name) or, when `prepared` is false, an SQL text, with text parameters.
+// A prepared statement (by name) or, when `prepared` is false, an SQL text, with text parameters
+// and, when `binary` is given, one binary parameter after them (NULL when it is empty).
 Result run(PGconn* connection, const char* statement, const std::vector<std::string>& values,
-           bool prepared = true) {
+           bool prepared = true, const std::string* binary = nullptr) {
     std::vector<const char*> pointers;
     for (const std::string& value : values) {
         pointers.push_back(value.c_str());
     }
-    const int count = static_cast<int>(values.size());
-    return Result(
-        prepared ? PQexecPrepared(connection, statement, count, pointers.data(), nullptr, nullptr, 0)
-                 : PQexecParams(connection, statement, count, nullptr, pointers.data(), nullptr, nullptr, 0));
+    std::vector<int> lengths(values.size() + 1, 0), formats(values.size() + 1, 0);
+    if (binary != nullptr) {
+        pointers.push_back(binary->empty() ? nullptr : binary->data());
+        lengths.back() = static_cast<int>(binary->size());
+        formats.back() = 1;
+    }
+    const int count = static_cast<int>(pointers.size());
+    return Result(prepared ? PQexecPrepared(connection, statement, count, pointers.data(), lengths.data(),
+                                            formats.data(), 0)
+                           : PQexecParams(connection, statement, count, nullptr, pointers.data(),
+                                          lengths.data(), formats.data(), 0));
 }
 
 std::string textOf(const Result& result, int row, int column) {
@@ -201,6 +218,8 @@ bool ensureSchema(PGconn* connection, std::string& error) {
     if (create) {
         ok = succeeded(execute(connection, kCreateTables));
         ok = ok && (!migrate || migrateLegacy(connection, counts, error));
+    } else if (ok) {
+        ok = succeeded(execute(connection, kAddReplayColumns));
     }
     ok = ok && succeeded(execute(connection, "COMMIT"));
     if (!ok) {
@@ -524,7 +543,8 @@ private:
             const Result upserted =
                 run(connection, "upsert",
                     {stored->level, stored->player, stored->playerKey, std::to_string(stored->score), now,
-                     serializeLeaderboard(stored->entry, -1)});
+                     serializeLeaderboard(stored->entry, -1), stored->verified ? "true" : "false"},
+                    true, &stored->replay);
             if (!succeeded(upserted)) {
                 return fail(upserted, "cannot store a score");
             }

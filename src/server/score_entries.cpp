@@ -107,25 +107,39 @@ bool readEntry(const std::string& level, const json& element, StoredEntry& store
         why = "the score is missing or not a number from 0 to 2147483647";
         return false;
     }
+    const auto replay = element.find("replay");
+    if (replay != element.end() && (!replay->is_string() || replay->get_ref<const std::string&>().empty())) {
+        why = "the replay is not a text, or an empty one";
+        return false;
+    }
     stored.level = level;
     stored.player = player->get<std::string>();
     stored.playerKey = foldPlayerName(stored.player);
     stored.entry = element;
     stored.entry["score"] = stored.score;
+    if (replay != element.end()) {
+        stored.replay = replay->get<std::string>();
+        stored.entry.erase("replay");
+    }
     return true;
 }
 
-std::size_t countEntries(const json& levels) {
+// The score entries of a document's levels, and how many of them carry a "replay".
+std::pair<std::size_t, std::size_t> countEntries(const json& levels) {
     std::size_t count = 0;
+    std::size_t replays = 0;
     for (const json& level : levels) {
         if (level.is_object()) {
             const auto scores = level.find("scores");
             if (scores != level.end() && scores->is_array()) {
                 count += scores->size();
+                for (const json& element : *scores) {
+                    replays += element.is_object() && element.contains("replay") ? 1 : 0;
+                }
             }
         }
     }
-    return count;
+    return {count, replays};
 }
 
 } // namespace
@@ -183,9 +197,15 @@ bool readUpload(std::string_view body, std::size_t maxEntries, Upload& upload, i
         error = "the body is not a leaderboard document (an object with a \"levels\" array)";
         return false;
     }
-    if (countEntries(*levels) > maxEntries) {
+    const auto [count, replays] = countEntries(*levels);
+    if (count > maxEntries) {
         status = 413;
         error = "the upload has more than " + std::to_string(maxEntries) + " score entries";
+        return false;
+    }
+    if (replays > kMaxUploadReplays) {
+        status = 413;
+        error = "the upload carries more than " + std::to_string(kMaxUploadReplays) + " replays";
         return false;
     }
     std::map<std::pair<std::string, std::string>, std::size_t> taken;

@@ -10,8 +10,14 @@
 #include <string_view>
 #include <vector>
 
-// The largest upload body the server reads, in bytes.
-constexpr std::size_t kMaxUploadBytes = 1024 * 1024;
+// The largest upload body the server reads, in bytes: room for the replay of a 30-minute round of
+// dense play (36 000 inputs, a 1.1 MB file: packed, 0.24 MB of keyboard play, 0.64 MB of pointer
+// play, 1.44 MB if it did not compress at all).
+constexpr std::size_t kMaxUploadBytes = 2 * 1024 * 1024;
+// The most score entries with a "replay" one upload may carry. Each may take the server up to
+// kMaxInflatedReplayBytes of inflating and reading (some 20 ms for a stream that only inflates, 70
+// ms for the largest replay read, on one core), and the game sends one.
+constexpr std::size_t kMaxUploadReplays = 4;
 // The deepest nesting of arrays and objects an upload may have (the document itself is depth 1,
 // a score entry depth 5); a deeper body is refused before it is used.
 constexpr int kMaxUploadDepth = 32;
@@ -27,7 +33,11 @@ struct StoredEntry {
     std::string player;     // the entry's "player" as uploaded
     std::string playerKey;  // foldPlayerName(player): what entries and owners are matched by
     std::int32_t score = 0; // the entry's "score", 0..INT32_MAX
-    nlohmann::json entry;   // the whole score entry object; its "score" is the integer above
+    nlohmann::json entry;   // the whole score entry object without "replay"; its "score" is the integer above
+    // The entry's "replay": as uploaded (base64 text) after readUpload, the zlib stream it decodes
+    // to once the replay has been checked (replay_intake.hpp); "" for an entry without one.
+    std::string replay;
+    bool verified = false; // its round was run again and came to its result
 };
 
 // What an upload holds.
@@ -47,17 +57,18 @@ bool uploadScore(const nlohmann::json& value, std::int32_t& score);
 
 // Reads an upload body. It must be JSON (at most kMaxUploadDepth deep) whose top level is an
 // object with a "levels" array: otherwise false with `status` 400 and the reason in `error`. An
-// upload of more than `maxEntries` score entries (counted before any check) is refused with
-// `status` 413. Inside a good document, bad parts are skipped, counted in `upload.skipped` and
-// explained in `upload.errors`: each score entry that is not an object, whose "player" fails
-// checkPlayerName or whose level "name" fails checkLeaderboardName, or whose score fails
-// uploadScore; and each level entry that is not an object or has no "scores" array (counted
-// once). A kept entry loses, counted in `upload.droppedKeys`: a "time" or "highestCombo" that is
-// not an integer from 0 to INT32_MAX, a "highestLayer" that is not a valid name of at most
-// kMaxLayerTextBytes bytes, and the unknown keys past kMaxExtraKeyBytes: they are taken in byte
-// order of their names, and the first that would overrun the room is dropped with every key after
-// it. Several entries for one (level, folded player) keep the highest score (the first of equal
-// ones), and count as taken, not skipped.
+// upload of more than `maxEntries` score entries, or more than kMaxUploadReplays of them with a
+// "replay" member (counted before any check), is refused with `status` 413. Inside a good document, bad parts
+// are skipped, counted in `upload.skipped` and explained in `upload.errors`: each score entry that is not an
+// object, whose "player" fails checkPlayerName or whose level "name" fails checkLeaderboardName, or whose
+// score fails uploadScore, or whose "replay" is there but not a non-empty string; and each level entry that
+// is not an object or has no "scores" array (counted once). A kept entry loses, counted in
+// `upload.droppedKeys`: a "time" or "highestCombo" that is not an integer from 0 to INT32_MAX, a
+// "highestLayer" that is not a valid name of at most kMaxLayerTextBytes bytes, and the unknown keys past
+// kMaxExtraKeyBytes: they are taken in byte order of their names, and the first that would overrun the room
+// is dropped with every key after it. A kept entry's "replay" moves out of its JSON into `replay`, unchecked.
+// Several entries for one (level, folded player) keep the highest score (the first of equal ones), and count
+// as taken, not skipped.
 bool readUpload(std::string_view body, std::size_t maxEntries, Upload& upload, int& status,
                 std::string& error);
 

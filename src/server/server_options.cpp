@@ -133,6 +133,9 @@ std::string serverUsage() {
            "                      may lose the uploads of the last moments before it (never the file's\n"
            "                      consistency), full loses none but syncs the disk at every upload.\n"
            "                      No effect on PostgreSQL, where its synchronous_commit governs.\n"
+           "  --verified-only     store only entries whose replay was run again and came to their\n"
+           "                      result; rounds are not run again yet, so for now every entry is\n"
+           "                      refused (an entry without a replay always is)\n"
            "  --help              print this and exit\n"
            "\n"
            "Clients: an IPv6 client is counted per /64, an IPv4-mapped IPv6 address as IPv4. Through a\n"
@@ -146,7 +149,7 @@ std::string serverUsage() {
            "with X-Vibrelle-Player-Key: <key>.\n"
            "\n"
            "Limits: a request line or header line is at most 8 KB, with at most 100 headers; a body\n"
-           "at most 1 MB, and an upload's body must arrive within 10 s. A connection is closed after\n"
+           "at most 2 MB, and an upload's body must arrive within 10 s. A connection is closed after\n"
            "2 s without a request, 5 s of silence within one, or 100 requests. A connection over the\n"
            "per-address limit is answered 503 and closed; at most 16 x --threads accepted\n"
            "connections wait for a worker, and the library closes those past that unanswered.\n"
@@ -172,6 +175,10 @@ bool parseServerOptions(int argc, const char* const* argv, ServerOptions& option
         }
         if (name == "--help" || name == "-h") {
             options.help = true;
+            continue;
+        }
+        if (name == "--verified-only" && !value) {
+            options.verifiedOnly = true;
             continue;
         }
         const bool known = name == "--port" || name == "--bind" || name == "--database" ||

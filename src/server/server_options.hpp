@@ -18,8 +18,9 @@ struct ServerOptions {
     std::size_t maxEntries = 1000;           // score entries per upload
     int threads = 32;                        // HTTP worker threads
     bool fullSync = false;                   // --synchronous full (SQLite): sync the WAL at every commit
-    bool help = false;                       // --help was given
-    std::vector<std::string> levelDirs;      // --levels: folders of levels to check rounds against
+    bool verifiedOnly = false;          // --verified-only: store only entries whose rounds were run again
+    bool help = false;                  // --help was given
+    std::vector<std::string> levelDirs; // --levels: folders of levels to check rounds against
 
     // Client addresses and connections (see client_address.hpp and connection_limit.hpp).
     std::size_t maxConnectionsPerAddress = 16; // open connections per client address; 0: off

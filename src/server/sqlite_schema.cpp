@@ -86,6 +86,9 @@ constexpr const char* kCreateTables =
     " score INTEGER NOT NULL,"
     " stored_at INTEGER NOT NULL," // microseconds since the epoch
     " entry TEXT NOT NULL,"
+    // Last, so that reading the columns before them never walks the replay's overflow pages.
+    " verified INTEGER NOT NULL DEFAULT 0," // 1: the round was run again and came to its result
+    " replay BLOB,"                         // the zlib stream of its replay as uploaded, or NULL
     " UNIQUE (level, player_key));"
     // The rank order, so that a page of a level is a bounded read of this index.
     "CREATE INDEX leaderboard_entries_rank ON leaderboard_entries (level, score DESC, stored_at, id);"
@@ -145,6 +148,21 @@ bool migrateLegacy(sqlite3* db, MigrationCounts& counts, std::string& error) {
     return flush() && execute(db, "DROP TABLE leaderboard_scores", error);
 }
 
+// Adds the columns a table made before replays were uploaded lacks. Runs inside the schema
+// transaction.
+bool addReplayColumns(sqlite3* db, std::string& error) {
+    std::vector<std::string> found;
+    if (!queryTexts(db, "SELECT name FROM pragma_table_info('leaderboard_entries') WHERE name = 'verified'",
+                    found, error)) {
+        return false;
+    }
+    return !found.empty() ||
+           execute(db,
+                   "ALTER TABLE leaderboard_entries ADD COLUMN verified INTEGER NOT NULL DEFAULT 0;"
+                   "ALTER TABLE leaderboard_entries ADD COLUMN replay BLOB;",
+                   error);
+}
+
 } // namespace
 
 bool ensureSchema(sqlite3* db, const std::string& path, std::string& error) {
@@ -161,6 +179,8 @@ bool ensureSchema(sqlite3* db, const std::string& path, std::string& error) {
     const bool migrate = ok && current.empty() && !legacy.empty();
     if (ok && current.empty()) {
         ok = execute(db, kCreateTables, error) && (!migrate || migrateLegacy(db, counts, error));
+    } else if (ok) {
+        ok = addReplayColumns(db, error);
     }
     ok = ok && execute(db, "COMMIT", error);
     if (!ok) {

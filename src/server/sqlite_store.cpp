@@ -19,10 +19,11 @@ namespace {
 // The merge of one entry. The WHERE clause makes a lower or equal score a no-op, so the rule holds
 // whatever order uploads arrive in.
 constexpr const char* kUpsert =
-    "INSERT INTO leaderboard_entries (level, player, player_key, score, stored_at, entry)"
-    " VALUES (?1, ?2, ?3, ?4, ?5, ?6)"
+    "INSERT INTO leaderboard_entries (level, player, player_key, score, stored_at, entry, verified, replay)"
+    " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)"
     " ON CONFLICT (level, player_key) DO UPDATE SET player = excluded.player, score = excluded.score,"
-    " stored_at = excluded.stored_at, entry = excluded.entry"
+    " stored_at = excluded.stored_at, entry = excluded.entry, verified = excluded.verified,"
+    " replay = excluded.replay"
     " WHERE excluded.score > leaderboard_entries.score";
 constexpr const char* kClaim =
     "INSERT INTO player_owners (name_key, key_hash, claimed_at) VALUES (?1, ?2, ?3)"
@@ -359,6 +360,10 @@ private:
         sqlite3_bind_int64(statement, 4, stored.score);
         sqlite3_bind_int64(statement, 5, now);
         bindText(statement, 6, entry);
+        sqlite3_bind_int(statement, 7, stored.verified ? 1 : 0);
+        if (!stored.replay.empty()) {
+            sqlite3_bind_blob64(statement, 8, stored.replay.data(), stored.replay.size(), SQLITE_STATIC);
+        }
         return runOnce(c.db, statement, "cannot store a score", error);
     }
 

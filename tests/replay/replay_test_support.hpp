@@ -1,9 +1,13 @@
 #pragma once
-// A replay with every field set away from its default, and resealing bytes after a test edits them.
+// A replay with every field set away from its default, resealing bytes after a test edits them, a
+// played round's replay and a zlib stream that inflates past any bound.
+#include "game/round_progress.hpp"
 #include "replay/replay_file.hpp"
+#include "replay/round_replay.hpp"
 #include "replay/sha256.hpp"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <string>
 #include <tuple>
@@ -67,4 +71,86 @@ inline void patch(std::string& bytes, std::size_t at, std::uint64_t value, int c
     for (int i = 0; i < count; ++i) {
         bytes[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
     }
+}
+
+// A zlib stream that inflates to about `megabytes` MB of zeros and then just stops (no end, no
+// checksum): a reader that inflates it whole spends a second per GB and then finds it truncated,
+// one that stops at its bound says so at once. Each further megabyte costs about 1 KB.
+inline std::string inflationBomb(std::size_t megabytes) {
+    z_stream stream{};
+    EXPECT_EQ(deflateInit(&stream, Z_BEST_COMPRESSION), Z_OK);
+    std::string zeros(std::size_t(1) << 20, '\0');
+    std::string out;
+    std::string block; // one megabyte of zeros after zeros: the same bytes every time
+    for (int i = 0; i < 2; ++i) {
+        std::string piece(4096, '\0');
+        std::string& into = i == 0 ? out : block;
+        stream.next_in = reinterpret_cast<Bytef*>(zeros.data());
+        stream.avail_in = static_cast<uInt>(zeros.size());
+        do {
+            stream.next_out = reinterpret_cast<Bytef*>(piece.data());
+            stream.avail_out = static_cast<uInt>(piece.size());
+            deflate(&stream, Z_SYNC_FLUSH);
+            into.append(piece.data(), piece.size() - stream.avail_out);
+        } while (stream.avail_out == 0);
+    }
+    deflateEnd(&stream);
+    for (std::size_t i = 1; i < megabytes; ++i) {
+        out += block;
+    }
+    return out;
+}
+
+// A level of one stem with 16 circles, played once through in a 1920x1080 window.
+inline RoundSetup sixteenCircles() {
+    RoundSetup setup;
+    setup.stems.push_back(RoundStem{"lead", {}});
+    for (int i = 0; i < 16; ++i) {
+        MidiNoteEvent note;
+        note.time = 0.5 + 0.4 * i;
+        note.note = 10 + 7 * i;
+        note.velocity = 20 + 6 * i;
+        note.isNoteOn = true;
+        setup.stems[0].notes.push_back(note);
+    }
+    setup.looping = false;
+    setup.width = 1920;
+    setup.height = 1080;
+    return setup;
+}
+
+// A round of `game` (made ready here) on sixteenCircles, the first `taps` circles tapped on time by
+// finger (the window shrunk to 1280x720 at 3 s when `resize`), ended (its song clock too) and made
+// a replay of `level` played from wall-clock `startedAtMs` for as long as its song ran.
+inline Replay playedReplay(GameState& game, const std::string& level, std::int64_t startedAtMs, int taps = 16,
+                           bool resize = false) {
+    initGameState(game, 1);
+    game.levelName = level;
+    game.playing = true;
+    beginRound(game, sixteenCircles(), 0.0);
+    std::uint64_t finger = 1;
+    for (double t = 0.0; t <= 7.5; t += 1.0 / 60.0) {
+        if (resize && t >= 3.0 && game.setup.width == 1920) {
+            resizeRound(game, 1280, 720);
+        }
+        std::vector<RoundEvent> events;
+        for (const Circle& circle : game.circles) {
+            if (circle.time <= t && circle.time > t - 1.0 / 60.0 &&
+                finger <= static_cast<std::uint64_t>(taps)) {
+                events.push_back({songTimeToMicros(circle.time), InputKind::Press, InputDevice::Finger,
+                                  finger++, 0, circle.x, circle.y});
+            }
+        }
+        queueRoundInputs(game, events, t);
+        advanceRound(game, t, LayerRequests{});
+    }
+    const std::int64_t end = roundEndMicros(game.progress.applied);
+    advanceRound(game, static_cast<double>(end) / 1e6, LayerRequests{});
+    game.songTime = static_cast<double>(end) / 1e6;
+    ReplayOrigin origin;
+    origin.levelName = level;
+    origin.levelHash = std::string(64, 'a');
+    origin.startedAtMs = startedAtMs;
+    origin.endedAtMs = startedAtMs + end / 1000 + 1;
+    return replayOfRound(game, origin, end);
 }

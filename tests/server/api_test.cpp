@@ -3,6 +3,7 @@
 #include "leaderboard/leaderboard_client.hpp"
 #include "leaderboard/leaderboard_document.hpp"
 #include "leaderboard/round_save.hpp"
+#include "server/score_entries.hpp"
 #include "server_fixture.hpp"
 
 #include <gtest/gtest.h>
@@ -30,11 +31,8 @@ json board(const std::string& level, const json& entries) {
 
 // A successful upload's reply.
 json accepted(int accepted, int skipped, const json& errors = json::array(), int droppedKeys = 0) {
-    return {{"success", true},
-            {"accepted", accepted},
-            {"skipped", skipped},
-            {"droppedKeys", droppedKeys},
-            {"errors", errors}};
+    return {{"success", true}, {"accepted", accepted}, {"skipped", skipped}, {"droppedKeys", droppedKeys},
+            {"verified", 0},   {"errors", errors}};
 }
 
 // The reply of a refusal: the status and a JSON body saying why.
@@ -174,7 +172,7 @@ TEST_P(ServerApi, RefusalsHaveTheirStatusAndAJsonReason) {
         int status;
     };
     const std::vector<Case> cases = {
-        {"oversized body", "POST", "/api/leaderboard", std::string(1024 * 1024 + 1, ' '), 413},
+        {"oversized body", "POST", "/api/leaderboard", std::string(kMaxUploadBytes + 1, ' '), 413},
         {"too many entries", "POST", "/api/leaderboard", four.dump(), 413},
         {"bad JSON", "POST", "/api/leaderboard", "{\"levels\": [", 400},
         {"array document", "POST", "/api/leaderboard", "[]", 400},
