@@ -294,11 +294,18 @@ void runFrameGameplay(App& app, float dt) {
     if (app.watch.active) {
         watchFrame(app, through); // the recorded inputs, in place of the player's
     } else {
-        // While paused (and counting down) presses do nothing.
-        queueRoundInputs(app.game,
-                         app.pause.paused ? std::vector<RoundEvent>{}
-                                          : gameplayInputEvents(app.game, app.input, app.render.height),
-                         through);
+        std::vector<RoundEvent> events = gameplayInputEvents(app.game, app.input, app.render.height);
+        if (app.pause.paused) {
+            // The round stands where it was paused: presses made before that moment (polled with
+            // the Escape that paused) still count, later ones (and the countdown's) do nothing, and
+            // a clock still settling after the stop does not carry the round on.
+            const std::int64_t pausedUs = songTimeToMicros(app.pause.at);
+            events.erase(std::remove_if(events.begin(), events.end(),
+                                        [&](const RoundEvent& e) { return e.songTimeUs >= pausedUs; }),
+                         events.end());
+            through = std::min(through, app.pause.at);
+        }
+        queueRoundInputs(app.game, events, through);
     }
     if (!app.game.progress.queued.empty()) {
         through = std::max(

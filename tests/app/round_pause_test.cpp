@@ -72,6 +72,17 @@ TEST_F(PausedRound, ResumeRewindsNothingIsScoredTwiceAndItsReplayRewindsAlike) {
         frame();
     });
     EXPECT_NEAR(app->game.songTime, pausedAt, 1e-9);
+    // A clock still settling after the stop (a device's last period) does not carry the round on:
+    // the tap of 3.5 s, over at 3.7 s, is not missed while paused.
+    stdoutOf([&] {
+        resumeAllStems(app->audio); // the sound runs on 0.3 s under the paused round
+        mix(13230);
+        logicTick(*app);
+        frame();
+        pauseAllStems(app->audio);
+    });
+    EXPECT_EQ(app->game.outcomes.size(), decisions);
+    EXPECT_LT(app->game.progress.applied, pausedAt + 0.001);
 
     stdoutOf([&] { resumeRound(*app); });
     EXPECT_TRUE(app->pause.countingDown);
