@@ -42,14 +42,17 @@ static void addToBatch(CircleBatch& batch, const Circle& circle, std::int32_t so
 void buildCircleBatch(const GameState& game, CircleBatch& batch) {
     batch.count = 0;
     const std::vector<Circle>& circles = game.circles;
+    const auto shown = [&game](const Circle& circle) { return !awaitingSpawn(game, circle); };
+    const auto count = static_cast<std::size_t>(std::count_if(circles.begin(), circles.end(), shown));
+    // The usual frame: every shown circle fits, in list order, with no list of its own to build.
     std::vector<std::size_t> order;
-    order.reserve(circles.size());
-    for (std::size_t i = 0; i < circles.size(); ++i) {
-        if (!awaitingSpawn(game, circles[i])) {
-            order.push_back(i);
+    if (count > static_cast<std::size_t>(kMaxCircles)) {
+        order.reserve(count);
+        for (std::size_t i = 0; i < circles.size(); ++i) {
+            if (shown(circles[i])) {
+                order.push_back(i);
+            }
         }
-    }
-    if (order.size() > static_cast<std::size_t>(kMaxCircles)) {
         // More circles than the shader holds (only a hand-made chart gets here): keep the live
         // circles due soonest, since those are the ones the player must hit next.
         const auto sooner = [&circles](std::size_t a, std::size_t b) {
@@ -64,9 +67,15 @@ void buildCircleBatch(const GameState& game, CircleBatch& batch) {
         std::nth_element(order.begin(), order.begin() + kMaxCircles, order.end(), sooner);
         order.resize(kMaxCircles);
         std::sort(order.begin(), order.end());
-    }
-    for (std::size_t i : order) {
-        addToBatch(batch, circles[i], static_cast<std::int32_t>(i), game.songTime);
+        for (std::size_t i : order) {
+            addToBatch(batch, circles[i], static_cast<std::int32_t>(i), game.songTime);
+        }
+    } else {
+        for (std::size_t i = 0; i < circles.size(); ++i) {
+            if (shown(circles[i])) {
+                addToBatch(batch, circles[i], static_cast<std::int32_t>(i), game.songTime);
+            }
+        }
     }
     // The ghosts of a rewound span take what room is left: the live circles matter more.
     for (const Circle& ghost : game.progress.ghosts) {
