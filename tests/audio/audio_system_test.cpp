@@ -151,16 +151,6 @@ TEST_F(AudioSystemTest, StopThenPlayRestartsStemsAndKeepsLayersUntilUnloaded) {
     EXPECT_EQ(audio.engine, nullptr);
 }
 
-TEST_F(AudioSystemTest, SetBpmLogsTheTempoAndKeepsNativeSpeed) {
-    EXPECT_EQ(stdoutOf([&] { setBpm(audio, 95.0f); }), "BPM set to 95 (no playback speed change needed)\n");
-    addStem("a.wav", 1000, 0.1f);
-    stdoutOf([&] { playAllStems(audio); });
-    EXPECT_EQ(stdoutOf([&] { setBpm(audio, 128.5f); }),
-              "BPM set to 128.5 (no playback speed change needed)\n");
-    render(100);
-    EXPECT_DOUBLE_EQ(audio.engine->getStreamTime(audio.voiceGroup), 100.0 / 44100.0);
-}
-
 // ---- Through SDL's output device ----
 
 // The device's own thread drives the mix (SDL's dummy driver plays in real time). The device is
