@@ -9,6 +9,7 @@
 //      verified and how many unverified (not run again within the budget).
 // Usage: bench_verify [--quick]   (--quick: fewer runs and shorter loads, for a smoke check)
 // Run from the checkout's assets/ folder.
+#include "quantile.hpp"
 #include "replay/replay_upload.hpp"
 #include "replay/replay_verify.hpp"
 #include "replay/simulated_round.hpp"
@@ -28,15 +29,6 @@ using nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-double quantile(std::vector<double> values, double q) {
-    if (values.empty()) {
-        return 0.0;
-    }
-    std::sort(values.begin(), values.end());
-    const auto rank = static_cast<std::size_t>(q * static_cast<double>(values.size() - 1) + 0.5);
-    return values[std::min(rank, values.size() - 1)];
-}
 
 double msSince(Clock::time_point begin) {
     return std::chrono::duration<double, std::milli>(Clock::now() - begin).count();
