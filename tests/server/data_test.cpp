@@ -44,12 +44,6 @@ protected:
         const Reply reply = request(server->port(), "POST", "/api/leaderboard", document.dump(), headers);
         return {reply.status, json::parse(reply.body, nullptr, false)};
     }
-    // vibrelle-leaderboard-server admin `words`; the exit status, with the output in `output`.
-    int admin(std::vector<std::string> words, const std::string& database, std::string& output) {
-        words.insert(words.begin(), {VIBRELLE_SERVER_BINARY, "admin"});
-        words.insert(words.end(), {"--database", database});
-        return runCommand(words, output);
-    }
 };
 
 } // namespace

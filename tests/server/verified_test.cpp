@@ -41,27 +41,15 @@ void merge(LeaderboardStore& store, std::vector<StoredEntry> entries) {
     ASSERT_TRUE(store.mergeUpload(request, result, error)) << error;
 }
 
-class ServerVerified : public ServerCase {
-protected:
-    std::unique_ptr<LeaderboardStore> openStore(const std::string& database) {
-        std::string error;
-        std::unique_ptr<LeaderboardStore> store = openLeaderboardStore(database, error);
-        EXPECT_TRUE(store) << error;
-        return store;
-    }
-    int admin(std::vector<std::string> words, const std::string& database, std::string& output) {
-        words.insert(words.begin(), {VIBRELLE_SERVER_BINARY, "admin"});
-        words.insert(words.end(), {"--database", database});
-        return runCommand(words, output);
-    }
-};
+using ServerVerified = ServerCase;
 
 } // namespace
 
 TEST_P(ServerVerified, RankedVerifiedEntriesWinTheMergeAndRankFirst) {
     const std::string database = newDatabase();
-    std::unique_ptr<LeaderboardStore> store = openStore(database);
-    ASSERT_TRUE(store);
+    std::string error, output;
+    std::unique_ptr<LeaderboardStore> store = openLeaderboardStore(database, error);
+    ASSERT_TRUE(store) << error;
     struct Case {
         int oldScore;
         Flags oldFlags;
@@ -74,22 +62,19 @@ TEST_P(ServerVerified, RankedVerifiedEntriesWinTheMergeAndRankFirst) {
         {130, R, 210, S, false}, {140, R, 150, R, true}, {160, R, 160, R, false},
         {170, U, 90, U, false},  {180, U, 190, S, true}, {220, S, 95, U, false},
     };
-    std::vector<StoredEntry> before, after;
+    std::vector<StoredEntry> before = {entryWith("Drift", "zed", 5, S, "z")}, after;
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const std::string player = "p" + std::to_string(i);
         before.push_back(entryWith("Neon", player, cases[i].oldScore, cases[i].oldFlags, "old " + player));
         after.push_back(entryWith("Neon", player, cases[i].newScore, cases[i].newFlags, "new " + player));
     }
-    before.push_back(entryWith("Drift", "zed", 5, S, "z"));
     merge(*store, before);
     merge(*store, after);
-
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const Case& c = cases[i];
         const std::string player = "p" + std::to_string(i);
         bool found = false;
         StoredEntry stored;
-        std::string error;
         ASSERT_TRUE(store->loadReplay("Neon", player, found, stored, error)) << error;
         const Flags flags = c.replaced ? c.newFlags : c.oldFlags;
         // The replay goes with its entry, and is given out only for a verified one.
@@ -99,7 +84,6 @@ TEST_P(ServerVerified, RankedVerifiedEntriesWinTheMergeAndRankFirst) {
             << player;
     }
     LevelPage page;
-    std::string error;
     ASSERT_TRUE(store->loadLevelPage("Neon", 0, 100, page, error)) << error;
     std::vector<std::string> order;
     for (const StoredEntry& stored : page.entries) {
@@ -108,19 +92,14 @@ TEST_P(ServerVerified, RankedVerifiedEntriesWinTheMergeAndRankFirst) {
     EXPECT_EQ(page.total, 9);
     EXPECT_EQ(order, (std::vector<std::string>{"p5", "p4", "p3", "p2", "p1", "p0", "p8", "p7", "p6"}));
 
-    // The admin commands, on the file or database the server would serve.
-    store.reset();
-    std::string output;
+    // The admin commands, on the database the server would serve.
     EXPECT_EQ(admin({"list-suspect"}, database, output), 0) << output;
     EXPECT_EQ(output, "Drift\tzed\t5\nNeon\tp8\t220\nNeon\tp7\t190\n");
     EXPECT_EQ(admin({"clear-suspect", "Neon", "P7"}, database, output), 0) << output;
     EXPECT_EQ(admin({"clear-suspect", "Neon", "P7"}, database, output), 1) << output;
     EXPECT_EQ(admin({"clear-suspect", "Neon", "p6"}, database, output), 1) << output; // unverified
-    EXPECT_NE(output.find("There is no suspect entry of p6 on Neon"), std::string::npos) << output;
-    store = openStore(database);
-    ASSERT_TRUE(store && store->loadLevelPage("Neon", 0, 1, page, error)) << error;
-    EXPECT_EQ(std::make_tuple(page.entries.at(0).player, page.entries.at(0).suspect),
-              std::make_tuple("p7", false));
+    EXPECT_EQ(admin({"list-suspect"}, database, output), 0) << output;
+    EXPECT_EQ(output, "Drift\tzed\t5\nNeon\tp8\t220\n");
 }
 
 TEST_P(ServerVerified, TheBoardTheReplayRouteAndThePageShowOnlyWhatTheServerVerified) {
@@ -129,8 +108,8 @@ TEST_P(ServerVerified, TheBoardTheReplayRouteAndThePageShowOnlyWhatTheServerVeri
     std::string stream, error;
     ASSERT_TRUE(deflateBytes(file, stream, error)) << error;
     {
-        std::unique_ptr<LeaderboardStore> store = openStore(database);
-        ASSERT_TRUE(store);
+        std::unique_ptr<LeaderboardStore> store = openLeaderboardStore(database, error);
+        ASSERT_TRUE(store) << error;
         StoredEntry claims = entryWith("Rock & Roll", "Old", 900, U, stream);
         claims.entry["verified"] = true; // kept by a server from before the flag was the server's
         merge(*store, {entryWith("Rock & Roll", "Zoë", 10, R, stream),
@@ -171,12 +150,10 @@ TEST_P(ServerVerified, TheBoardTheReplayRouteAndThePageShowOnlyWhatTheServerVeri
         {"level=Rock%20%26%20Roll&player=Sus", 200},  // suspect: for admins to look at
         {"level=Rock%20%26%20Roll&player=Old", 404},  // unverified, with a replay
         {"level=Rock%20%26%20Roll&player=Bare", 404}, // verified, without one
-        {"level=Rock%20%26%20Roll&player=Nobody", 404},
         {"level=Neon&player=Zo%C3%AB", 404},
         {"level=Rock%20%26%20Roll", 400},
         {"level=Neon&player=a%01b", 400},
         {"level=Neon&player=a&player=b", 400},
-        {"level=%ZZ&player=a", 400},
     };
     for (const auto& [query, status] : refused) {
         const Reply answer = get("/api/replay?" + query);
@@ -191,15 +168,12 @@ TEST_P(ServerVerified, TheBoardTheReplayRouteAndThePageShowOnlyWhatTheServerVeri
     // The page marks the ranked-verified rows and links their replays, and no other row.
     const std::string page = get("/").body;
     const std::string mark = "<span class=\"verified\" title=\"verified\">\u2713</span>";
-    EXPECT_NE(page.find("Zoë " + mark), std::string::npos) << page;
-    EXPECT_NE(page.find("<a href=\"/api/replay?level=Rock%20%26%20Roll&amp;player=Zo%C3%AB\" download>"),
-              std::string::npos)
-        << page;
-    std::size_t marks = 0;
-    for (std::size_t at = page.find(mark); at != std::string::npos; at = page.find(mark, at + 1)) {
-        ++marks;
+    const std::string shown[] = {
+        "<td>Zoë " + mark, "<td>Bare " + mark, "<td>Sus</td>", "<td>Old</td>",
+        "<a href=\"/api/replay?level=Rock%20%26%20Roll&amp;player=Zo%C3%AB\" download>Download</a>"};
+    for (const std::string& piece : shown) {
+        EXPECT_NE(page.find(piece), std::string::npos) << piece << "\n" << page;
     }
-    EXPECT_EQ(marks, 2u) << page; // Zoë and Bare
     EXPECT_EQ(page.find("player=Sus"), std::string::npos) << page;
     EXPECT_EQ(page.find("player=Old"), std::string::npos) << page;
 }
