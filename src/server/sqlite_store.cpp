@@ -238,8 +238,10 @@ public:
             stored.verified = sqlite3_column_int(statement.get(), 2) != 0;
             stored.suspect = sqlite3_column_int(statement.get(), 3) != 0;
             const void* blob = sqlite3_column_blob(statement.get(), 4);
-            stored.replay.assign(static_cast<const char*>(blob),
-                                 blob == nullptr ? 0 : sqlite3_column_bytes(statement.get(), 4));
+            if (blob != nullptr) {
+                stored.replay.assign(static_cast<const char*>(blob),
+                                     sqlite3_column_bytes(statement.get(), 4));
+            }
         } else if (!ok && error.empty()) {
             error = errorOf(connection->db, "cannot read a replay");
         }
