@@ -152,10 +152,11 @@ bool migrateLegacy(sqlite3* db, MigrationCounts& counts, std::string& error) {
     return flush() && execute(db, "DROP TABLE leaderboard_scores", error);
 }
 
-// Brings a table made before the suspect mark (or before replays) to the current columns. The
-// table is rebuilt rather than altered: a column added by ALTER TABLE would come after the replay,
-// and reading it would walk each replay's overflow pages. Runs inside the schema transaction.
-bool addVerificationColumns(sqlite3* db, std::string& error) {
+// Brings a table made before the suspect mark (or before replays) to the current columns; the
+// entries it moved in `rebuilt` ("" when the table was current). The table is rebuilt rather than
+// altered: a column added by ALTER TABLE would come after the replay, and reading it would walk
+// each replay's overflow pages. Runs inside the schema transaction.
+bool addVerificationColumns(sqlite3* db, std::string& rebuilt, std::string& error) {
     std::vector<std::string> columns;
     if (!queryTexts(db, "SELECT name FROM pragma_table_info('leaderboard_entries')", columns, error, 64)) {
         return false;
@@ -174,7 +175,13 @@ bool addVerificationColumns(sqlite3* db, std::string& error) {
                                 ") SELECT " + kept +
                                 " FROM leaderboard_entries_old;"
                                 "DROP TABLE leaderboard_entries_old;";
-    return execute(db, rebuild.c_str(), error);
+    std::vector<std::string> count;
+    if (!execute(db, rebuild.c_str(), error) ||
+        !queryTexts(db, "SELECT count(*) FROM leaderboard_entries", count, error)) {
+        return false;
+    }
+    rebuilt = count.empty() ? "0" : count.front();
+    return true;
 }
 
 } // namespace
@@ -190,12 +197,13 @@ bool ensureSchema(sqlite3* db, const std::string& path, std::string& error) {
         queryTexts(db, "SELECT name FROM sqlite_master WHERE type = 'table' AND name = 'leaderboard_scores'",
                    legacy, error);
     MigrationCounts counts;
+    std::string rebuilt;
     const bool migrate = ok && current.empty() && !legacy.empty();
     if (ok && current.empty()) {
         ok = execute(db, kCreateEntries, error) && execute(db, kCreateOwners, error) &&
              (!migrate || migrateLegacy(db, counts, error));
     } else if (ok) {
-        ok = addVerificationColumns(db, error);
+        ok = addVerificationColumns(db, rebuilt, error);
     }
     ok = ok && execute(db, "COMMIT", error);
     if (!ok) {
@@ -205,6 +213,12 @@ bool ensureSchema(sqlite3* db, const std::string& path, std::string& error) {
     }
     if (migrate) {
         logMessage("%s (%s)", migrationSummary(counts).c_str(), path.c_str());
+    }
+    if (!rebuilt.empty()) {
+        // The old table's pages stay in the file as free space, which later entries fill.
+        logMessage("Copied %s score entries to a table with the suspect mark (%s); the file keeps the old "
+                   "table's space for new entries (admin backup writes a compacted copy)",
+                   rebuilt.c_str(), path.c_str());
     }
     return true;
 }

@@ -202,6 +202,10 @@ TEST_P(ServerReplays, TablesMadeBeforeReplaysOrTheSuspectMarkGainTheirColumns) {
                  : sqlite     ? "UPDATE leaderboard_entries SET verified = 1, replay = x'0102'"
                               : "UPDATE leaderboard_entries SET verified = true, replay = '\\x0102'"));
         start({}, database);
+        EXPECT_EQ(server->output().find("Copied 1 score entries to a table with the suspect mark") !=
+                      std::string::npos,
+                  sqlite)
+            << server->output();
         EXPECT_EQ(scoreOf("Neon", "bob"), 7);
         EXPECT_EQ(keptReplay(database, "bob"), withReplays ? "2 1" : "0 0");
         EXPECT_EQ(post(upload("Neon", {entryOf("ann", genuine)}))["accepted"], 1);
