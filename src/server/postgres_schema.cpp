@@ -84,9 +84,10 @@ constexpr const char* kCreateTables = "CREATE TABLE leaderboard_entries ("
                                       " key_hash TEXT NOT NULL,"
                                       " claimed_at BIGINT NOT NULL);";
 
-// The rank order, so that a page of a level is a bounded read of this index; it replaces the one
-// of scores alone that tables made before the suspect mark have. (A large replay lives out of line
-// in PostgreSQL, so a column added after it costs nothing to read.)
+// The columns a table made before replays or the suspect mark lacks (a large replay lives out of
+// line in PostgreSQL, so a column added after it costs nothing to read), and the rank order as an
+// index, so that a page of a level is a bounded read of it; it replaces the index of scores alone
+// that tables made before the suspect mark have. Run at every start, under the schema lock.
 constexpr const char* kAddVerificationColumns =
     "ALTER TABLE leaderboard_entries ADD COLUMN IF NOT EXISTS verified BOOLEAN NOT NULL DEFAULT false,"
     " ADD COLUMN IF NOT EXISTS suspect BOOLEAN NOT NULL DEFAULT false, ADD COLUMN IF NOT EXISTS replay BYTEA;"
