@@ -27,9 +27,9 @@ StoredEntry entryWith(const std::string& level, const std::string& player, int s
     stored.playerKey = foldPlayerName(player);
     stored.score = score;
     stored.entry = {{"player", player}, {"score", score}};
+    stored.replay = replay;
     stored.verified = flags != U;
     stored.suspect = flags == S;
-    stored.replay = replay;
     return stored;
 }
 
@@ -50,37 +50,32 @@ TEST_P(ServerVerified, RankedVerifiedEntriesWinTheMergeAndRankFirst) {
     std::string error, output;
     std::unique_ptr<LeaderboardStore> store = openLeaderboardStore(database, error);
     ASSERT_TRUE(store) << error;
-    struct Case {
-        int oldScore;
-        Flags oldFlags;
-        int newScore;
-        Flags newFlags;
-        bool replaced;
-    };
-    const Case cases[] = {
+    // Each player's stored entry, the one merged over it, and whether it replaced the stored one.
+    const std::tuple<int, Flags, int, Flags, bool> cases[] = {
         {100, U, 50, R, true},   {110, S, 60, R, true},  {120, R, 200, U, false},
         {130, R, 210, S, false}, {140, R, 150, R, true}, {160, R, 160, R, false},
         {170, U, 90, U, false},  {180, U, 190, S, true}, {220, S, 95, U, false},
     };
     std::vector<StoredEntry> before = {entryWith("Drift", "zed", 5, S, "z")}, after;
     for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const auto& [oldScore, oldFlags, newScore, newFlags, replaced] = cases[i];
         const std::string player = "p" + std::to_string(i);
-        before.push_back(entryWith("Neon", player, cases[i].oldScore, cases[i].oldFlags, "old " + player));
-        after.push_back(entryWith("Neon", player, cases[i].newScore, cases[i].newFlags, "new " + player));
+        before.push_back(entryWith("Neon", player, oldScore, oldFlags, "old " + player));
+        after.push_back(entryWith("Neon", player, newScore, newFlags, "new " + player));
     }
     merge(*store, before);
     merge(*store, after);
     for (std::size_t i = 0; i < std::size(cases); ++i) {
-        const Case& c = cases[i];
+        const auto& [oldScore, oldFlags, newScore, newFlags, replaced] = cases[i];
         const std::string player = "p" + std::to_string(i);
         bool found = false;
         StoredEntry stored;
         ASSERT_TRUE(store->loadReplay("Neon", player, found, stored, error)) << error;
-        const Flags flags = c.replaced ? c.newFlags : c.oldFlags;
+        const Flags flags = replaced ? newFlags : oldFlags;
         // The replay goes with its entry, and is given out only for a verified one.
-        const std::string replay = flags == U ? "" : (c.replaced ? "new " : "old ") + player;
+        const std::string replay = flags == U ? "" : (replaced ? "new " : "old ") + player;
         EXPECT_EQ(std::make_tuple(found, stored.score, stored.verified, stored.suspect, stored.replay),
-                  std::make_tuple(true, c.replaced ? c.newScore : c.oldScore, flags != U, flags == S, replay))
+                  std::make_tuple(true, replaced ? newScore : oldScore, flags != U, flags == S, replay))
             << player;
     }
     LevelPage page;
