@@ -146,9 +146,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         levels.back().entries.push_back(entry);
         ++levels.back().total;
     }
-    renderLeaderboardPage(levels);
+    renderLeaderboardPage(levels, "/api");
     if (!levels.empty()) {
-        renderRankingPage(levels.front(), 2);
+        renderRankingPage(levels.front(), 2, "/api");
     }
     // The game matches names exactly: the two merges agree where no two spellings fold together.
     std::map<Key, std::string> spelling;

@@ -3,6 +3,7 @@
 #include "base/log.hpp"
 #include "leaderboard/leaderboard_names.hpp"
 #include "server/leaderboard_store.hpp"
+#include "server/score_entries.hpp"
 
 #include <sys/stat.h>
 
@@ -99,6 +100,25 @@ int run(const std::string& command, const AdminArguments& arguments, Leaderboard
         std::printf(change.deleted > 0 ? "Deleted the entry of %s on %s\n"
                                        : "There is no entry of %s on %s; nothing changed\n",
                     words[2].c_str(), words[1].c_str());
+    } else if (command == "list-suspect") {
+        std::vector<StoredEntry> entries;
+        if (!store.listSuspect(entries, error)) {
+            return failed("list the suspect entries", error);
+        }
+        for (const StoredEntry& stored : entries) {
+            std::printf("%s\t%s\t%d\n", stored.level.c_str(), stored.player.c_str(), stored.score);
+        }
+    } else if (command == "clear-suspect") {
+        if (!store.clearSuspect(words[1], foldPlayerName(words[2]), change, error)) {
+            return failed("clear the suspect mark", error);
+        }
+        if (change.cleared == 0) {
+            std::printf("There is no suspect entry of %s on %s; nothing changed\n", words[2].c_str(),
+                        words[1].c_str());
+            return 1;
+        }
+        std::printf("Cleared the suspect mark of %s on %s: the entry ranks as verified\n", words[2].c_str(),
+                    words[1].c_str());
     } else if (command == "backup") {
         std::string report;
         if (!store.backup(words[1], report)) {
@@ -123,6 +143,10 @@ const char* adminUsage() {
            "  release-name NAME           free a player name: its key is dropped, its entries kept\n"
            "  delete-player NAME          free a player name and delete all its entries\n"
            "  delete-entry LEVEL NAME     delete one player's entry on one level\n"
+           "  list-suspect                print each suspect entry (verified, but its hit offsets are\n"
+           "                              too even for a person) as LEVEL<TAB>PLAYER<TAB>SCORE\n"
+           "  clear-suspect LEVEL NAME    clear that entry's suspect mark, so that it ranks as verified;\n"
+           "                              exit 1 when there is no such suspect entry\n"
            "  backup DEST                 SQLite: write a consistent copy to DEST (a new file);\n"
            "                              PostgreSQL: print the pg_dump command to use, write nothing\n"
            "                              (and exit 1, since no copy was made)\n"
@@ -149,11 +173,10 @@ int runAdminCommand(int argc, const char* const* argv) {
         std::size_t words;
         const char* names; // which words are names: "p" player, "l" level, "-" neither
     };
-    static const Shape kShapes[] = {{"release-name", 2, "-p"},
-                                    {"delete-player", 2, "-p"},
-                                    {"delete-entry", 3, "-lp"},
-                                    {"backup", 2, "--"},
-                                    {"check", 1, "-"}};
+    static const Shape kShapes[] = {
+        {"release-name", 2, "-p"}, {"delete-player", 2, "-p"},  {"delete-entry", 3, "-lp"},
+        {"list-suspect", 1, "-"},  {"clear-suspect", 3, "-lp"}, {"backup", 2, "--"},
+        {"check", 1, "-"}};
     const Shape* shape = nullptr;
     for (const Shape& candidate : kShapes) {
         shape = command == candidate.command ? &candidate : shape;

@@ -3,6 +3,7 @@
 #include "base/log.hpp"
 #include "leaderboard/leaderboard_document.hpp"
 #include "leaderboard/leaderboard_names.hpp"
+#include "replay/replay_upload.hpp"
 #include "server/player_keys.hpp"
 #include "server/replay_intake.hpp"
 #include "server/web_page.hpp"
@@ -51,6 +52,75 @@ void answerPlayerScore(ServerContext& context, const Route& route, httplib::Resp
         return;
     }
     replyJson(res, 200, {{"score", score}});
+}
+
+namespace {
+
+// `name` as a piece of a file name: ASCII letters, digits, "-", "_" and "." kept (a "." not
+// first), every run of other bytes one "_", at most `limit` bytes.
+std::string fileNamePiece(const std::string& name, std::size_t limit) {
+    std::string piece;
+    for (const char c : name) {
+        const bool kept = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                          c == '-' || c == '_' || (c == '.' && !piece.empty());
+        if (piece.size() >= limit) {
+            break;
+        }
+        if (kept) {
+            piece += c;
+        } else if (piece.empty() || piece.back() != '_') {
+            piece += '_';
+        }
+    }
+    return piece;
+}
+
+} // namespace
+
+std::string replayFileName(const std::string& level, const std::string& player) {
+    return fileNamePiece(level, 60) + "-" + fileNamePiece(player, 40) + ".vbr";
+}
+
+void answerReplay(ServerContext& context, const Route& route, httplib::Response& res) {
+    std::string level, player, error, reason;
+    if (!parseReplayQuery(route.query, level, player, error)) {
+        refuse(res, 400, error);
+        return;
+    }
+    if (!checkLeaderboardName(level, reason)) {
+        refuse(res, 400, "the level name " + reason);
+        return;
+    }
+    // Only the old rules, as for a player's score: an entry stored before the player-name rules.
+    if (!checkLeaderboardName(player, reason)) {
+        refuse(res, 400, "the player name " + reason);
+        return;
+    }
+    bool found = false;
+    StoredEntry stored;
+    if (!context.store->loadReplay(level, foldPlayerName(player), found, stored, error)) {
+        logError(stderr, "Cannot read a replay: %s", error.c_str());
+        refuse(res, 500, "the database failed");
+        return;
+    }
+    if (!found || !stored.verified || stored.replay.empty()) {
+        refuse(res, 404, "no verified replay for that entry");
+        return;
+    }
+    // The stream was inflated within this bound when it was taken in; a stored one that no longer
+    // inflates is damage, not the client's fault.
+    std::string bytes;
+    if (!inflateBounded(stored.replay, kMaxInflatedReplayBytes, bytes, error)) {
+        logError(stderr, "Cannot inflate the stored replay of %s on %s: %s", stored.player.c_str(),
+                 level.c_str(), error.c_str());
+        refuse(res, 500, "the stored replay cannot be read");
+        return;
+    }
+    res.status = 200;
+    res.set_header("Cache-Control", "no-store");
+    res.set_header("Content-Disposition",
+                   "attachment; filename=\"" + replayFileName(level, stored.player) + "\"");
+    res.set_content(std::move(bytes), "application/octet-stream");
 }
 
 namespace {
@@ -111,8 +181,8 @@ void answerLeaderboard(ServerContext& context, const Route& route, httplib::Resp
         replyJson(res, 200, documentOfPages(std::move(levels), !query.level.empty()));
     } else {
         replyPage(res, 200,
-                  query.level.empty() ? renderLeaderboardPage(levels)
-                                      : renderRankingPage(levels[0], query.page));
+                  query.level.empty() ? renderLeaderboardPage(levels, context.options.prefix)
+                                      : renderRankingPage(levels[0], query.page, context.options.prefix));
     }
 }
 

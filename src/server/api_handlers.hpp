@@ -22,6 +22,17 @@ void refuse(httplib::Response& res, int status, const std::string& error);
 // there is none; 400 for a bad name, 500 when the database fails.
 void answerPlayerScore(ServerContext& context, const Route& route, httplib::Response& res);
 
+// GET <prefix>/replay?level=L&player=P: the replay file of the player's entry (found by folded
+// name) as the game writes it, the stored zlib stream inflated, as an attachment named by
+// replayFileName, not to be cached; only for a verified entry (suspect ones too) with a replay.
+// 404 {"success": false, "error": "no verified replay for that entry"} otherwise; 400 for a bad
+// query or name; 500 when the database fails or the stored stream does not inflate.
+void answerReplay(ServerContext& context, const Route& route, httplib::Response& res);
+
+// The file name a downloaded replay gets: "<level>-<player>.vbr", each name cut to ASCII letters,
+// digits and "-_." (a run of anything else one "_", no leading "."), at most 60 and 40 bytes.
+std::string replayFileName(const std::string& level, const std::string& player);
+
 // GET <prefix>/leaderboard (the document) or GET / (the web page), by `route.kind`, for the query
 // in `route.query` (see parseBoardQuery): without a level, each level's best 100 (the page: 10)
 // with its total; with one, that level's entries from "offset" ("page") on. 400 for a bad query.

@@ -195,6 +195,8 @@ httplib::Server::HandlerResponse preRoute(ServerContext& context, const httplib:
     }
     if (route.kind == RouteKind::PlayerScore) {
         answerPlayerScore(context, route, res);
+    } else if (route.kind == RouteKind::Replay) {
+        answerReplay(context, route, res);
     } else {
         answerLeaderboard(context, route, res);
     }

@@ -2,9 +2,12 @@
 // Where the leaderboard server keeps its scores: one small interface over two databases, SQLite
 // (a file, the default) and PostgreSQL (a URL, shared by several server processes).
 //
-// The merge rule both keep: per (level, folded player name), the entry with the higher score is
-// stored whole (with the spelling it was uploaded with, and the time it was stored); an equal or
-// lower score changes nothing, and nothing is removed but by an admin command. Each merge is
+// The merge rule both keep: per (level, folded player name), the entry that is greater in
+// (rankedVerified, score), compared in that order, is stored whole (with the spelling it was
+// uploaded with, its flags, its replay or none, and the time it was stored): a ranked-verified entry
+// replaces an unverified or suspect one whatever the scores, an unverified one never replaces a
+// ranked-verified one, and within one group an equal or lower score changes nothing. Nothing is
+// removed but by an admin command. Each merge is
 // atomic: all of an upload's accepted entries are stored, and its claim made, or nothing is.
 //
 // A player name may have an owner: a row of the name's folded form and the SHA-256 of its key.
@@ -36,6 +39,7 @@ struct MergeResult {
 struct AdminChange {
     bool released = false;    // an owner row was removed
     std::int64_t deleted = 0; // score entries removed
+    std::int64_t cleared = 0; // suspect marks taken off
 };
 
 // How a store writes. SQLite only; PostgreSQL's own settings (synchronous_commit) govern there.
@@ -54,14 +58,29 @@ public:
     // Every level (in byte order of the names) with its total and its best `perLevel` entries.
     virtual bool loadBoard(std::size_t perLevel, std::vector<LevelPage>& levels, std::string& error) = 0;
 
-    // One level's entries ranked `offset` to `offset + limit - 1`, and its total (0 for a level
-    // without entries). Rank order: score descending, then the time stored, then the row id.
+    // One level's entries ranked `offset` to `offset + limit - 1` (with their flags, without their
+    // replays), and its total (0 for a level without entries). Rank order: ranked-verified entries
+    // first, then the others; within each, score descending, then the time stored, then the row id.
     virtual bool loadLevelPage(const std::string& level, std::int64_t offset, std::size_t limit,
                                LevelPage& page, std::string& error) = 0;
 
     // The stored score of one folded player name on one level; 0 when there is none.
     virtual bool playerScore(const std::string& level, const std::string& playerKey, std::int32_t& score,
                              std::string& error) = 0;
+
+    // One entry's flags and, when it is verified (suspect or not), its replay's zlib stream ("" when
+    // it has none). `found` false when the level has no entry of that folded name.
+    virtual bool loadReplay(const std::string& level, const std::string& playerKey, bool& found,
+                            StoredEntry& stored, std::string& error) = 0;
+
+    // Every suspect entry (without its JSON or replay), by level in byte order, then score
+    // descending, then the time stored.
+    virtual bool listSuspect(std::vector<StoredEntry>& entries, std::string& error) = 0;
+
+    // Takes the suspect mark off one entry (`change.cleared` 1), so that it ranks as verified; 0
+    // when there is no such suspect entry.
+    virtual bool clearSuspect(const std::string& level, const std::string& playerKey, AdminChange& change,
+                              std::string& error) = 0;
 
     // Admin commands, by folded name: drops a name's owner; drops it and all its entries; drops one
     // entry.

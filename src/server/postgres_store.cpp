@@ -1,57 +1,30 @@
 // The PostgreSQL store: libpq connections in a pool, prepared statements for the requests. Several
 // server processes may share one database; the merge's WHERE clause and PostgreSQL's row locks keep
-// the better score whichever upload commits first, and the owner table's key lets one claim of a
-// name win.
+// the better entry (the merge rule of leaderboard_store.hpp) whichever upload commits first, and the
+// owner table's key lets one claim of a name win. The schema and its migrations: postgres_schema.cpp.
 #include "server/store_backends.hpp"
 
-#include "base/log.hpp"
 #include "leaderboard/leaderboard_document.hpp"
-#include "server/schema_migration.hpp"
-
-#include <libpq-fe.h>
+#include "server/postgres_schema.hpp"
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 namespace {
 
-// Taken while the tables are created or migrated, so that processes starting at once take turns.
-constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(8420014)";
-constexpr const char* kCreateTables =
-    "CREATE TABLE leaderboard_entries ("
-    " id BIGSERIAL PRIMARY KEY,"
-    " level TEXT COLLATE \"C\" NOT NULL,"
-    " player TEXT COLLATE \"C\" NOT NULL,"
-    " player_key TEXT COLLATE \"C\" NOT NULL,"
-    " score INTEGER NOT NULL,"
-    " stored_at BIGINT NOT NULL,"
-    " entry TEXT NOT NULL,"
-    " verified BOOLEAN NOT NULL DEFAULT false,"
-    " replay BYTEA,"
-    " UNIQUE (level, player_key));"
-    "CREATE INDEX leaderboard_entries_rank ON leaderboard_entries (level, score DESC, stored_at, id);"
-    "CREATE TABLE player_owners ("
-    " name_key TEXT COLLATE \"C\" PRIMARY KEY,"
-    " key_hash TEXT NOT NULL,"
-    " claimed_at BIGINT NOT NULL);";
-
-// The columns a table made before replays were uploaded lacks.
-constexpr const char* kAddReplayColumns =
-    "ALTER TABLE leaderboard_entries ADD COLUMN IF NOT EXISTS verified BOOLEAN NOT NULL DEFAULT false,"
-    " ADD COLUMN IF NOT EXISTS replay BYTEA";
-
-// The replay ($8) goes as binary, the other parameters as text.
+// The replay ($9) goes as binary, the other parameters as text. The WHERE clause makes an entry
+// that is not greater in (ranked verified, score) a no-op.
 constexpr const char* kUpsert =
     "INSERT INTO leaderboard_entries AS stored (level, player, player_key, score, stored_at, entry, verified,"
-    " replay) VALUES ($1, $2, $3, $4::integer, $5::bigint, $6, $7::boolean, $8::bytea)"
+    " suspect, replay) VALUES ($1, $2, $3, $4::integer, $5::bigint, $6, $7::boolean, $8::boolean, $9::bytea)"
     " ON CONFLICT (level, player_key) DO UPDATE SET player = excluded.player, score = excluded.score,"
     " stored_at = excluded.stored_at, entry = excluded.entry, verified = excluded.verified,"
-    " replay = excluded.replay"
-    " WHERE excluded.score > stored.score";
+    " suspect = excluded.suspect, replay = excluded.replay"
+    " WHERE (excluded.verified AND NOT excluded.suspect, excluded.score) >"
+    " (stored.verified AND NOT stored.suspect, stored.score)";
 // A second claim of one name waits on the first's row lock and then does nothing.
 constexpr const char* kClaim =
     "INSERT INTO player_owners (name_key, key_hash, claimed_at) VALUES ($1, $2, $3::bigint)"
@@ -62,176 +35,22 @@ constexpr const char* kSelectScore =
 constexpr const char* kSelectLevels =
     "SELECT level, count(*) FROM leaderboard_entries GROUP BY level ORDER BY level";
 constexpr const char* kCountLevel = "SELECT count(*) FROM leaderboard_entries WHERE level = $1";
-constexpr const char* kSelectPage = "SELECT player, player_key, score, entry FROM leaderboard_entries"
-                                    " WHERE level = $1 ORDER BY score DESC, stored_at, id LIMIT $2::bigint"
-                                    " OFFSET $3::bigint";
-constexpr const char* kInsertMigrated =
-    "INSERT INTO leaderboard_entries (id, level, player, player_key, score, stored_at, entry)"
-    " VALUES ($1::bigint, $2, $3, $4, $5::integer, $6::bigint, $7)";
-
+// In the order of the index leaderboard_entries_ranked, expression and all, so that it is used.
+constexpr const char* kSelectPage =
+    "SELECT player, player_key, score, entry, verified, suspect FROM leaderboard_entries WHERE level = $1"
+    " ORDER BY (verified AND NOT suspect) DESC, score DESC, stored_at, id LIMIT $2::bigint OFFSET $3::bigint";
+// The replay is read only where it may be served. Read in binary (the replay's bytes as they are),
+// so the other columns come as text.
+constexpr const char* kSelectReplay =
+    "SELECT player, score::text, verified::text, suspect::text, CASE WHEN verified THEN replay END"
+    " FROM leaderboard_entries WHERE level = $1 AND player_key = $2";
+constexpr const char* kSelectSuspect = "SELECT level, player, player_key, score FROM leaderboard_entries"
+                                       " WHERE suspect ORDER BY level, score DESC, stored_at, id";
 // Connections one server process opens at most; requests beyond wait for one to come free.
 constexpr std::size_t kMaxConnections = 8;
 constexpr std::chrono::seconds kConnectionWait{10};
 // Attempts of a merge that PostgreSQL ended as a deadlock or serialisation failure.
 constexpr int kMergeAttempts = 3;
-
-struct ConnectionCloser {
-    void operator()(PGconn* connection) const { PQfinish(connection); }
-};
-using Connection = std::unique_ptr<PGconn, ConnectionCloser>;
-
-struct ResultClearer {
-    void operator()(PGresult* result) const { PQclear(result); }
-};
-using Result = std::unique_ptr<PGresult, ResultClearer>;
-
-// The server's message without its trailing newline.
-std::string messageOf(PGconn* connection) {
-    std::string text = PQerrorMessage(connection);
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
-        text.pop_back();
-    }
-    return text;
-}
-
-bool succeeded(const Result& result) {
-    const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
-    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
-}
-
-bool isRetryable(const Result& result) {
-    const char* state = result ? PQresultErrorField(result.get(), PG_DIAG_SQLSTATE) : nullptr;
-    return state != nullptr && (std::string(state) == "40P01" || std::string(state) == "40001");
-}
-
-// "host:port/database" of a connection, for the start-up line (no user or password).
-std::string whereOf(PGconn* connection) {
-    const auto text = [](const char* value) { return std::string(value == nullptr ? "" : value); };
-    return text(PQhost(connection)) + ":" + text(PQport(connection)) + "/" + text(PQdb(connection));
-}
-
-Result execute(PGconn* connection, const char* sql) { return Result(PQexec(connection, sql)); }
-
-// A prepared statement (by name) or, when `prepared` is false, an SQL text, with text parameters
-// and, when `binary` is given, one binary parameter after them (NULL when it is empty).
-Result run(PGconn* connection, const char* statement, const std::vector<std::string>& values,
-           bool prepared = true, const std::string* binary = nullptr) {
-    std::vector<const char*> pointers;
-    for (const std::string& value : values) {
-        pointers.push_back(value.c_str());
-    }
-    std::vector<int> lengths(values.size() + 1, 0), formats(values.size() + 1, 0);
-    if (binary != nullptr) {
-        pointers.push_back(binary->empty() ? nullptr : binary->data());
-        lengths.back() = static_cast<int>(binary->size());
-        formats.back() = 1;
-    }
-    const int count = static_cast<int>(pointers.size());
-    return Result(prepared ? PQexecPrepared(connection, statement, count, pointers.data(), lengths.data(),
-                                            formats.data(), 0)
-                           : PQexecParams(connection, statement, count, nullptr, pointers.data(),
-                                          lengths.data(), formats.data(), 0));
-}
-
-std::string textOf(const Result& result, int row, int column) {
-    return std::string(PQgetvalue(result.get(), row, column),
-                       static_cast<std::size_t>(PQgetlength(result.get(), row, column)));
-}
-
-std::int64_t numberOf(const Result& result, int row, int column) {
-    return std::strtoll(PQgetvalue(result.get(), row, column), nullptr, 10);
-}
-
-// Rows a command changed (its tag's count).
-std::int64_t changesOf(const Result& result) { return std::strtoll(PQcmdTuples(result.get()), nullptr, 10); }
-
-// Moves the rows of the first schema's table into leaderboard_entries, level by level through a
-// cursor (see mergeLegacyLevel), then drops it. Runs inside the schema transaction.
-bool migrateLegacy(PGconn* connection, MigrationCounts& counts, std::string& error) {
-    if (!succeeded(execute(connection, "DECLARE legacy NO SCROLL CURSOR FOR SELECT id, level, player, score,"
-                                       " entry FROM leaderboard_scores ORDER BY level, id"))) {
-        error = "cannot read the old scores: " + messageOf(connection);
-        return false;
-    }
-    const std::string now = std::to_string(storedAtNow());
-    std::vector<LegacyRow> level;
-    const auto flush = [&]() {
-        for (const LegacyRow& row : mergeLegacyLevel(std::move(level), counts)) {
-            if (!succeeded(run(connection, kInsertMigrated,
-                               {std::to_string(row.id), row.level, row.player, row.playerKey,
-                                std::to_string(row.score), now, row.entry},
-                               false))) {
-                error = "cannot move a score entry: " + messageOf(connection);
-                return false;
-            }
-        }
-        level.clear();
-        return true;
-    };
-    for (;;) {
-        const Result batch = execute(connection, "FETCH 10000 FROM legacy");
-        if (!succeeded(batch)) {
-            error = "cannot read the old scores: " + messageOf(connection);
-            return false;
-        }
-        const int rows = PQntuples(batch.get());
-        for (int i = 0; i < rows; ++i) {
-            LegacyRow row;
-            row.id = numberOf(batch, i, 0);
-            row.level = textOf(batch, i, 1);
-            row.player = textOf(batch, i, 2);
-            row.score = static_cast<std::int32_t>(numberOf(batch, i, 3));
-            row.entry = textOf(batch, i, 4);
-            if (!level.empty() && level.front().level != row.level && !flush()) {
-                return false;
-            }
-            level.push_back(std::move(row));
-        }
-        if (rows == 0) {
-            break;
-        }
-    }
-    if (!flush() ||
-        !succeeded(execute(connection, "CLOSE legacy; DROP TABLE leaderboard_scores;"
-                                       "SELECT setval(pg_get_serial_sequence('leaderboard_entries', 'id'),"
-                                       " coalesce(max(id), 0) + 1, false) FROM leaderboard_entries"))) {
-        error = error.empty() ? "cannot finish the migration: " + messageOf(connection) : error;
-        return false;
-    }
-    return true;
-}
-
-// Creates the tables when missing and migrates the first schema's, in one transaction under the
-// advisory lock, so that server processes starting at once on one database take turns.
-bool ensureSchema(PGconn* connection, std::string& error) {
-    if (!succeeded(execute(connection, "BEGIN")) || !succeeded(execute(connection, kSchemaLock))) {
-        error = "cannot lock the schema: " + messageOf(connection);
-        execute(connection, "ROLLBACK");
-        return false;
-    }
-    const Result found = execute(connection, "SELECT to_regclass('leaderboard_entries') IS NULL,"
-                                             " to_regclass('leaderboard_scores') IS NOT NULL");
-    bool ok = succeeded(found);
-    const bool create = ok && std::string(PQgetvalue(found.get(), 0, 0)) == "t";
-    const bool migrate = create && std::string(PQgetvalue(found.get(), 0, 1)) == "t";
-    MigrationCounts counts;
-    if (create) {
-        ok = succeeded(execute(connection, kCreateTables));
-        ok = ok && (!migrate || migrateLegacy(connection, counts, error));
-    } else if (ok) {
-        ok = succeeded(execute(connection, kAddReplayColumns));
-    }
-    ok = ok && succeeded(execute(connection, "COMMIT"));
-    if (!ok) {
-        error = error.empty() ? "cannot create the tables: " + messageOf(connection) : error;
-        execute(connection, "ROLLBACK");
-        return false;
-    }
-    if (migrate) {
-        logMessage("%s (%s)", migrationSummary(counts).c_str(), whereOf(connection).c_str());
-    }
-    return true;
-}
 
 class PostgresStore : public LeaderboardStore {
 public:
@@ -335,6 +154,66 @@ public:
         }
         release(std::move(connection));
         return ok;
+    }
+
+    bool loadReplay(const std::string& level, const std::string& playerKey, bool& found, StoredEntry& stored,
+                    std::string& error) override {
+        found = false;
+        stored = StoredEntry{};
+        Connection connection = acquire(error);
+        if (!connection) {
+            return false;
+        }
+        const std::vector<const char*> values = {level.c_str(), playerKey.c_str()};
+        const Result result(
+            PQexecParams(connection.get(), kSelectReplay, 2, nullptr, values.data(), nullptr, nullptr, 1));
+        const bool ok = succeeded(result);
+        if (ok && PQntuples(result.get()) > 0) {
+            found = true;
+            stored.level = level;
+            stored.playerKey = playerKey;
+            stored.player = textOf(result, 0, 0);
+            stored.score = static_cast<std::int32_t>(numberOf(result, 0, 1));
+            stored.verified = textOf(result, 0, 2) == "true";
+            stored.suspect = textOf(result, 0, 3) == "true";
+            stored.replay = textOf(result, 0, 4);
+        } else if (!ok) {
+            error = "cannot read a replay: " + messageOf(connection.get());
+        }
+        release(std::move(connection));
+        return ok;
+    }
+
+    bool listSuspect(std::vector<StoredEntry>& entries, std::string& error) override {
+        entries.clear();
+        Connection connection = acquire(error);
+        if (!connection) {
+            return false;
+        }
+        const Result rows = execute(connection.get(), kSelectSuspect);
+        const bool ok = succeeded(rows);
+        for (int row = 0; ok && row < PQntuples(rows.get()); ++row) {
+            StoredEntry stored;
+            stored.level = textOf(rows, row, 0);
+            stored.player = textOf(rows, row, 1);
+            stored.playerKey = textOf(rows, row, 2);
+            stored.score = static_cast<std::int32_t>(numberOf(rows, row, 3));
+            stored.verified = stored.suspect = true;
+            entries.push_back(std::move(stored));
+        }
+        if (!ok) {
+            error = "cannot read the suspect entries: " + messageOf(connection.get());
+        }
+        release(std::move(connection));
+        return ok;
+    }
+
+    bool clearSuspect(const std::string& level, const std::string& playerKey, AdminChange& change,
+                      std::string& error) override {
+        return adminWrite({{"UPDATE leaderboard_entries SET suspect = false"
+                            " WHERE player_key = $1 AND level = $2 AND suspect",
+                            {playerKey, level}}},
+                          change, error);
     }
 
     bool releaseName(const std::string& playerKey, AdminChange& change, std::string& error) override {
@@ -492,6 +371,8 @@ private:
             stored.playerKey = textOf(rows, row, 1);
             stored.score = static_cast<std::int32_t>(numberOf(rows, row, 2));
             stored.entry = entryFromRow(textOf(rows, row, 3), stored.player, stored.score);
+            stored.verified = textOf(rows, row, 4) == "t";
+            stored.suspect = textOf(rows, row, 5) == "t";
             page.entries.push_back(std::move(stored));
         }
         return true;
@@ -543,7 +424,8 @@ private:
             const Result upserted =
                 run(connection, "upsert",
                     {stored->level, stored->player, stored->playerKey, std::to_string(stored->score), now,
-                     serializeLeaderboard(stored->entry, -1), stored->verified ? "true" : "false"},
+                     serializeLeaderboard(stored->entry, -1), stored->verified ? "true" : "false",
+                     stored->suspect ? "true" : "false"},
                     true, &stored->replay);
             if (!succeeded(upserted)) {
                 return fail(upserted, "cannot store a score");
@@ -561,7 +443,7 @@ private:
     }
 
     // An admin command's statements in one transaction. A statement on player_owners says whether
-    // an owner went; the others' counts add to the deleted.
+    // an owner went, an UPDATE's count is of marks cleared, and the others' add to the deleted.
     struct AdminStatement {
         const char* sql;
         std::vector<std::string> values;
@@ -578,6 +460,8 @@ private:
             ok = ok && succeeded(done);
             if (ok && std::string(admin.sql).find("player_owners") != std::string::npos) {
                 change.released = changesOf(done) > 0;
+            } else if (ok && std::string(admin.sql).rfind("UPDATE", 0) == 0) {
+                change.cleared += changesOf(done);
             } else if (ok) {
                 change.deleted += changesOf(done);
             }

@@ -44,6 +44,35 @@ std::vector<std::string_view> splitSegments(std::string_view path) {
     }
 }
 
+// The parameters of a raw query, in order: separated by "&", each name and value decoded as a
+// form's ("+" is a space, "%2B" a plus); empty parameters are left out. False for a malformed
+// escape.
+bool readQuery(std::string_view query, std::vector<std::pair<std::string, std::string>>& parameters,
+               std::string& error) {
+    for (std::size_t start = 0; start <= query.size();) {
+        const std::size_t end = std::min(query.find('&', start), query.size());
+        const std::string_view part = query.substr(start, end - start);
+        start = end + 1;
+        if (part.empty()) {
+            continue;
+        }
+        const std::size_t equals = part.find('=');
+        // Form encoding: "+" is a space (HTTP clients, cpp-httplib's among them, send a space so).
+        std::string plain(part);
+        std::replace(plain.begin(), plain.end(), '+', ' ');
+        const std::string_view text = plain;
+        std::string name, value;
+        if (!percentDecode(text.substr(0, equals), name) ||
+            !percentDecode(equals == std::string_view::npos ? std::string_view() : text.substr(equals + 1),
+                           value)) {
+            error = "the query has a malformed percent escape";
+            return false;
+        }
+        parameters.emplace_back(std::move(name), std::move(value));
+    }
+    return true;
+}
+
 } // namespace
 
 bool percentDecode(std::string_view text, std::string& decoded) {
@@ -127,6 +156,8 @@ bool routeTarget(std::string_view target, std::string_view prefix, Route& route,
     const std::size_t left = segments.size() - next;
     if (left == 1 && segments[next] == "leaderboard") {
         route.kind = RouteKind::Leaderboard;
+    } else if (left == 1 && segments[next] == "replay") {
+        route.kind = RouteKind::Replay;
     } else if (left == 3 && segments[next] == "player") {
         route.kind = RouteKind::PlayerScore;
         route.level = std::move(segments[next + 1]);
@@ -143,25 +174,11 @@ bool parseBoardQuery(std::string_view query, BoardQuery& board, std::string& err
     const std::int64_t highest[4] = {0, kMaxBoardOffset, static_cast<std::int64_t>(kMaxBoardLimit),
                                      kMaxBoardOffset};
     std::int64_t numbers[4] = {0, 0, static_cast<std::int64_t>(kMaxBoardLimit), 1};
-    for (std::size_t start = 0; start <= query.size();) {
-        const std::size_t end = std::min(query.find('&', start), query.size());
-        const std::string_view part = query.substr(start, end - start);
-        start = end + 1;
-        if (part.empty()) {
-            continue;
-        }
-        const std::size_t equals = part.find('=');
-        // Form encoding: "+" is a space (HTTP clients, cpp-httplib's among them, send a space so).
-        std::string plain(part);
-        std::replace(plain.begin(), plain.end(), '+', ' ');
-        const std::string_view text = plain;
-        std::string name, value;
-        if (!percentDecode(text.substr(0, equals), name) ||
-            !percentDecode(equals == std::string_view::npos ? std::string_view() : text.substr(equals + 1),
-                           value)) {
-            error = "the query has a malformed percent escape";
-            return false;
-        }
+    std::vector<std::pair<std::string, std::string>> parameters;
+    if (!readQuery(query, parameters, error)) {
+        return false;
+    }
+    for (auto& [name, value] : parameters) {
         int which = 0;
         while (which < 4 && name != kNames[which]) {
             ++which;
@@ -202,6 +219,33 @@ bool parseBoardQuery(std::string_view query, BoardQuery& board, std::string& err
     board.offset = numbers[1];
     board.limit = static_cast<std::size_t>(numbers[2]);
     board.page = numbers[3];
+    return true;
+}
+
+bool parseReplayQuery(std::string_view query, std::string& level, std::string& player, std::string& error) {
+    level.clear();
+    player.clear();
+    std::vector<std::pair<std::string, std::string>> parameters;
+    if (!readQuery(query, parameters, error)) {
+        return false;
+    }
+    bool seen[2] = {false, false};
+    for (auto& [name, value] : parameters) {
+        const int which = name == "level" ? 0 : name == "player" ? 1 : -1;
+        if (which < 0) {
+            continue; // not ours: ignored
+        }
+        if (seen[which]) {
+            error = "the parameter \"" + name + "\" is given twice";
+            return false;
+        }
+        seen[which] = true;
+        (which == 0 ? level : player) = std::move(value);
+    }
+    if (!seen[0] || !seen[1]) {
+        error = "a replay needs \"level\" and \"player\"";
+        return false;
+    }
     return true;
 }
 

@@ -21,6 +21,7 @@ enum class RouteKind {
     Page,        // "/": the web page
     Leaderboard, // <prefix>/leaderboard
     PlayerScore, // <prefix>/player/<level>/<player>
+    Replay,      // <prefix>/replay
     NotFound,
 };
 
@@ -50,6 +51,11 @@ struct BoardQuery {
 // a number out of range or not a number, a known parameter given twice, an empty "level", or
 // "offset", "limit" or "page" without "level".
 bool parseBoardQuery(std::string_view query, BoardQuery& board, std::string& error);
+
+// Reads the query of GET <prefix>/replay ("level=Neon&player=Ann"), decoded as parseBoardQuery
+// does; unknown names are ignored. False, with the reason, for a malformed escape, a parameter
+// given twice, or "level" or "player" missing. The names are not checked here.
+bool parseReplayQuery(std::string_view query, std::string& level, std::string& player, std::string& error);
 
 // Routes a raw request target (origin form: a path, then optionally "?query"; a "#fragment" is
 // ignored) under `prefix` (normalised, see normalizePrefix). The path is split at "/", each

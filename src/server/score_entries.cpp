@@ -63,7 +63,9 @@ std::size_t trimEntry(json& entry) {
     for (auto it = entry.begin(); it != entry.end();) {
         const std::string& key = it.key();
         bool keep = true;
-        if (key == "time" || key == "highestCombo") {
+        if (key == "verified" || key == "suspect") {
+            keep = false; // the server's to decide, never the uploader's
+        } else if (key == "time" || key == "highestCombo") {
             keep = isCount(*it);
         } else if (key == "highestLayer") {
             keep = validName(*it) && it->get_ref<const std::string&>().size() <= kMaxLayerTextBytes;
@@ -269,6 +271,8 @@ json documentOfPages(std::vector<LevelPage> levels, bool withOffset) {
         json& scores = level["scores"];
         scores.get_ref<json::array_t&>().reserve(page.entries.size());
         for (StoredEntry& stored : page.entries) {
+            stored.entry.erase("suspect");
+            stored.entry["verified"] = rankedVerified(stored);
             scores.push_back(std::move(stored.entry));
         }
         document["levels"].push_back(std::move(level));

@@ -41,6 +41,9 @@ struct StoredEntry {
     bool suspect = false;  // verified, but its hit offsets are too even for a person (see replay_verify.hpp)
 };
 
+// Verified and not suspect: what ranks an entry above the others and shows it as verified.
+inline bool rankedVerified(const StoredEntry& stored) { return stored.verified && !stored.suspect; }
+
 // What an upload holds.
 struct Upload {
     std::vector<StoredEntry>
@@ -67,7 +70,9 @@ bool uploadScore(const nlohmann::json& value, std::int32_t& score);
 // `upload.droppedKeys`: a "time" or "highestCombo" that is not an integer from 0 to INT32_MAX, a
 // "highestLayer" that is not a valid name of at most kMaxLayerTextBytes bytes, and the unknown keys past
 // kMaxExtraKeyBytes: they are taken in byte order of their names, and the first that would overrun the room
-// is dropped with every key after it. A kept entry's "replay" moves out of its JSON into `replay`, unchecked.
+// is dropped with every key after it; and a "verified" or "suspect" member, which only the server decides
+// (the entry is stored with both flags false). A kept entry's "replay" moves out of its JSON into `replay`,
+// unchecked.
 // Several entries for one (level, folded player) keep the highest score (the first of equal ones), and count
 // as taken, not skipped.
 bool readUpload(std::string_view body, std::size_t maxEntries, Upload& upload, int& status,
@@ -82,6 +87,8 @@ struct LevelPage {
 };
 
 // A leaderboard document of `levels`: {"levels": [{"name", "total", "scores"}, ...]} in the order
-// given, with "offset" on each level too when `withOffset`.
+// given, with "offset" on each level too when `withOffset`. Each score entry carries "verified":
+// rankedVerified (replacing whatever an entry stored by an older server kept under that name), and
+// never a "suspect".
 // The entries are moved into the document, not copied: a whole board is some 100 000 of them.
 nlohmann::json documentOfPages(std::vector<LevelPage> levels, bool withOffset);

@@ -5,6 +5,8 @@
 #include "server/schema_migration.hpp"
 #include "server/store_backends.hpp"
 
+#include <algorithm>
+
 std::string errorOf(sqlite3* db, const char* what) { return std::string(what) + ": " + sqlite3_errmsg(db); }
 
 bool prepare(sqlite3* db, const char* sql, Statement& statement, std::string& error, bool persistent) {
@@ -77,7 +79,8 @@ bool execute(sqlite3* db, const char* sql, std::string& error) {
 
 namespace {
 
-constexpr const char* kCreateTables =
+// The entries, with the rank order as an index, so that a page of a level is a bounded read of it.
+constexpr const char* kCreateEntries =
     "CREATE TABLE leaderboard_entries ("
     " id INTEGER PRIMARY KEY,"
     " level TEXT NOT NULL,"
@@ -86,16 +89,17 @@ constexpr const char* kCreateTables =
     " score INTEGER NOT NULL,"
     " stored_at INTEGER NOT NULL," // microseconds since the epoch
     " entry TEXT NOT NULL,"
-    // Last, so that reading the columns before them never walks the replay's overflow pages.
     " verified INTEGER NOT NULL DEFAULT 0," // 1: the round was run again and came to its result
-    " replay BLOB,"                         // the zlib stream of its replay as uploaded, or NULL
+    " suspect INTEGER NOT NULL DEFAULT 0,"  // 1: verified, but its hit offsets are too even
+    // Last, so that reading the columns before it never walks the replay's overflow pages.
+    " replay BLOB," // the zlib stream of its replay as uploaded, or NULL
     " UNIQUE (level, player_key));"
-    // The rank order, so that a page of a level is a bounded read of this index.
-    "CREATE INDEX leaderboard_entries_rank ON leaderboard_entries (level, score DESC, stored_at, id);"
-    "CREATE TABLE player_owners ("
-    " name_key TEXT PRIMARY KEY," // the folded name
-    " key_hash TEXT NOT NULL,"    // SHA-256 of the key, hex
-    " claimed_at INTEGER NOT NULL);";
+    "CREATE INDEX leaderboard_entries_ranked ON leaderboard_entries"
+    " (level, (verified AND NOT suspect) DESC, score DESC, stored_at, id);";
+constexpr const char* kCreateOwners = "CREATE TABLE player_owners ("
+                                      " name_key TEXT PRIMARY KEY," // the folded name
+                                      " key_hash TEXT NOT NULL,"    // SHA-256 of the key, hex
+                                      " claimed_at INTEGER NOT NULL);";
 
 // Moves the rows of the first schema's table into leaderboard_entries, level by level (see
 // mergeLegacyLevel), then drops it. Runs inside the schema transaction.
@@ -148,19 +152,36 @@ bool migrateLegacy(sqlite3* db, MigrationCounts& counts, std::string& error) {
     return flush() && execute(db, "DROP TABLE leaderboard_scores", error);
 }
 
-// Adds the columns a table made before replays were uploaded lacks. Runs inside the schema
-// transaction.
-bool addReplayColumns(sqlite3* db, std::string& error) {
-    std::vector<std::string> found;
-    if (!queryTexts(db, "SELECT name FROM pragma_table_info('leaderboard_entries') WHERE name = 'verified'",
-                    found, error)) {
+// Brings a table made before the suspect mark (or before replays) to the current columns; the
+// entries it moved in `rebuilt` ("" when the table was current). The table is rebuilt rather than
+// altered: a column added by ALTER TABLE would come after the replay, and reading it would walk
+// each replay's overflow pages. Runs inside the schema transaction.
+bool addVerificationColumns(sqlite3* db, std::string& rebuilt, std::string& error) {
+    std::vector<std::string> columns;
+    if (!queryTexts(db, "SELECT name FROM pragma_table_info('leaderboard_entries')", columns, error, 64)) {
         return false;
     }
-    return !found.empty() ||
-           execute(db,
-                   "ALTER TABLE leaderboard_entries ADD COLUMN verified INTEGER NOT NULL DEFAULT 0;"
-                   "ALTER TABLE leaderboard_entries ADD COLUMN replay BLOB;",
-                   error);
+    const auto has = [&](const char* name) {
+        return std::find(columns.begin(), columns.end(), name) != columns.end();
+    };
+    if (has("suspect")) {
+        return true;
+    }
+    const std::string kept = std::string("id, level, player, player_key, score, stored_at, entry") +
+                             (has("verified") ? ", verified, replay" : "");
+    const std::string rebuild = "DROP INDEX IF EXISTS leaderboard_entries_rank;"
+                                "ALTER TABLE leaderboard_entries RENAME TO leaderboard_entries_old;" +
+                                std::string(kCreateEntries) + "INSERT INTO leaderboard_entries (" + kept +
+                                ") SELECT " + kept +
+                                " FROM leaderboard_entries_old;"
+                                "DROP TABLE leaderboard_entries_old;";
+    std::vector<std::string> count;
+    if (!execute(db, rebuild.c_str(), error) ||
+        !queryTexts(db, "SELECT count(*) FROM leaderboard_entries", count, error)) {
+        return false;
+    }
+    rebuilt = count.empty() ? "0" : count.front();
+    return true;
 }
 
 } // namespace
@@ -176,11 +197,13 @@ bool ensureSchema(sqlite3* db, const std::string& path, std::string& error) {
         queryTexts(db, "SELECT name FROM sqlite_master WHERE type = 'table' AND name = 'leaderboard_scores'",
                    legacy, error);
     MigrationCounts counts;
+    std::string rebuilt;
     const bool migrate = ok && current.empty() && !legacy.empty();
     if (ok && current.empty()) {
-        ok = execute(db, kCreateTables, error) && (!migrate || migrateLegacy(db, counts, error));
+        ok = execute(db, kCreateEntries, error) && execute(db, kCreateOwners, error) &&
+             (!migrate || migrateLegacy(db, counts, error));
     } else if (ok) {
-        ok = addReplayColumns(db, error);
+        ok = addVerificationColumns(db, rebuilt, error);
     }
     ok = ok && execute(db, "COMMIT", error);
     if (!ok) {
@@ -190,6 +213,12 @@ bool ensureSchema(sqlite3* db, const std::string& path, std::string& error) {
     }
     if (migrate) {
         logMessage("%s (%s)", migrationSummary(counts).c_str(), path.c_str());
+    }
+    if (!rebuilt.empty()) {
+        // The old table's pages stay in the file as free space, which later entries fill.
+        logMessage("Copied %s score entries to a table with the suspect mark (%s); the file keeps the old "
+                   "table's space for new entries (admin backup writes a compacted copy)",
+                   rebuilt.c_str(), path.c_str());
     }
     return true;
 }

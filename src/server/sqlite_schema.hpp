@@ -35,8 +35,8 @@ bool queryTexts(sqlite3* db, const char* sql, std::vector<std::string>& values, 
 // Runs `sql` (one or more statements, no parameters).
 bool execute(sqlite3* db, const char* sql, std::string& error);
 
-// Creates the tables when missing, migrates the first schema's (see mergeLegacyLevel) and adds
-// the replay columns (verified, replay) to a table made before them, all in
-// one write transaction, so that a second process opening the file at once waits and then finds
-// the work done. Logs the migration's summary line with `path`.
+// Creates the tables when missing, migrates the first schema's (see mergeLegacyLevel) and brings a
+// table made before the replay columns (verified, replay) or the suspect mark to the current
+// columns (rebuilding it, its rows and ids kept), all in one write transaction, so that a second process
+// opening the file at once waits and then finds the work done. Logs the migration's summary line with `path`.
 bool ensureSchema(sqlite3* db, const std::string& path, std::string& error);

@@ -16,15 +16,16 @@
 
 namespace {
 
-// The merge of one entry. The WHERE clause makes a lower or equal score a no-op, so the rule holds
-// whatever order uploads arrive in.
+// The merge of one entry. The WHERE clause makes an entry that is not greater in (ranked verified,
+// score) a no-op, so the rule holds whatever order uploads arrive in.
 constexpr const char* kUpsert =
-    "INSERT INTO leaderboard_entries (level, player, player_key, score, stored_at, entry, verified, replay)"
-    " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)"
+    "INSERT INTO leaderboard_entries (level, player, player_key, score, stored_at, entry, verified, suspect,"
+    " replay) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)"
     " ON CONFLICT (level, player_key) DO UPDATE SET player = excluded.player, score = excluded.score,"
     " stored_at = excluded.stored_at, entry = excluded.entry, verified = excluded.verified,"
-    " replay = excluded.replay"
-    " WHERE excluded.score > leaderboard_entries.score";
+    " suspect = excluded.suspect, replay = excluded.replay"
+    " WHERE (excluded.verified AND NOT excluded.suspect, excluded.score) >"
+    " (leaderboard_entries.verified AND NOT leaderboard_entries.suspect, leaderboard_entries.score)";
 constexpr const char* kClaim =
     "INSERT INTO player_owners (name_key, key_hash, claimed_at) VALUES (?1, ?2, ?3)"
     " ON CONFLICT (name_key) DO NOTHING";
@@ -34,8 +35,16 @@ constexpr const char* kSelectScore =
 constexpr const char* kSelectLevels =
     "SELECT level, count(*) FROM leaderboard_entries GROUP BY level ORDER BY level";
 constexpr const char* kCountLevel = "SELECT count(*) FROM leaderboard_entries WHERE level = ?1";
-constexpr const char* kSelectPage = "SELECT player, player_key, score, entry FROM leaderboard_entries"
-                                    " WHERE level = ?1 ORDER BY score DESC, stored_at, id LIMIT ?2 OFFSET ?3";
+// In the order of the index leaderboard_entries_ranked, expression and all, so that it is used.
+constexpr const char* kSelectPage =
+    "SELECT player, player_key, score, entry, verified, suspect FROM leaderboard_entries WHERE level = ?1"
+    " ORDER BY (verified AND NOT suspect) DESC, score DESC, stored_at, id LIMIT ?2 OFFSET ?3";
+// The replay is read only where it may be served.
+constexpr const char* kSelectReplay =
+    "SELECT player, score, verified, suspect, CASE WHEN verified THEN replay END FROM leaderboard_entries"
+    " WHERE level = ?1 AND player_key = ?2";
+constexpr const char* kSelectSuspect = "SELECT level, player, player_key, score FROM leaderboard_entries"
+                                       " WHERE suspect ORDER BY level, score DESC, stored_at, id";
 
 // WAL files are cut back to this after a checkpoint, rather than staying at their largest.
 constexpr const char* kJournalSizeLimit = "PRAGMA journal_size_limit=67108864"; // 64 MiB
@@ -203,6 +212,80 @@ public:
         return ok;
     }
 
+    bool loadReplay(const std::string& level, const std::string& playerKey, bool& found, StoredEntry& stored,
+                    std::string& error) override {
+        found = false;
+        stored = StoredEntry{};
+        std::unique_ptr<Connection> connection = acquire(error);
+        if (!connection) {
+            return false;
+        }
+        Statement statement;
+        bool ok = prepare(connection->db, kSelectReplay, statement, error, false);
+        int result = SQLITE_DONE;
+        if (ok) {
+            bindText(statement.get(), 1, level);
+            bindText(statement.get(), 2, playerKey);
+            result = sqlite3_step(statement.get());
+            ok = result == SQLITE_ROW || result == SQLITE_DONE;
+        }
+        if (result == SQLITE_ROW) {
+            found = true;
+            stored.level = level;
+            stored.playerKey = playerKey;
+            stored.player = textColumn(statement.get(), 0);
+            stored.score = static_cast<std::int32_t>(sqlite3_column_int64(statement.get(), 1));
+            stored.verified = sqlite3_column_int(statement.get(), 2) != 0;
+            stored.suspect = sqlite3_column_int(statement.get(), 3) != 0;
+            const void* blob = sqlite3_column_blob(statement.get(), 4);
+            if (blob != nullptr) {
+                stored.replay.assign(static_cast<const char*>(blob),
+                                     sqlite3_column_bytes(statement.get(), 4));
+            }
+        } else if (!ok && error.empty()) {
+            error = errorOf(connection->db, "cannot read a replay");
+        }
+        statement.reset();
+        release(std::move(connection));
+        return ok;
+    }
+
+    bool listSuspect(std::vector<StoredEntry>& entries, std::string& error) override {
+        entries.clear();
+        std::unique_ptr<Connection> connection = acquire(error);
+        if (!connection) {
+            return false;
+        }
+        Statement statement;
+        bool ok = prepare(connection->db, kSelectSuspect, statement, error, false);
+        int result = SQLITE_DONE;
+        while (ok && (result = sqlite3_step(statement.get())) == SQLITE_ROW) {
+            StoredEntry stored;
+            stored.level = textColumn(statement.get(), 0);
+            stored.player = textColumn(statement.get(), 1);
+            stored.playerKey = textColumn(statement.get(), 2);
+            stored.score = static_cast<std::int32_t>(sqlite3_column_int64(statement.get(), 3));
+            stored.verified = stored.suspect = true;
+            entries.push_back(std::move(stored));
+        }
+        if (ok && result != SQLITE_DONE) {
+            ok = false;
+            error = errorOf(connection->db, "cannot read the suspect entries");
+        }
+        statement.reset();
+        release(std::move(connection));
+        return ok;
+    }
+
+    bool clearSuspect(const std::string& level, const std::string& playerKey, AdminChange& change,
+                      std::string& error) override {
+        change = AdminChange{};
+        return adminWrite({{"UPDATE leaderboard_entries SET suspect = 0"
+                            " WHERE player_key = ?1 AND level = ?2 AND suspect",
+                            playerKey, level}},
+                          change, error);
+    }
+
     bool releaseName(const std::string& playerKey, AdminChange& change, std::string& error) override {
         change = AdminChange{};
         return adminWrite({{"DELETE FROM player_owners WHERE name_key = ?1", playerKey, ""}}, change, error);
@@ -361,8 +444,9 @@ private:
         sqlite3_bind_int64(statement, 5, now);
         bindText(statement, 6, entry);
         sqlite3_bind_int(statement, 7, stored.verified ? 1 : 0);
+        sqlite3_bind_int(statement, 8, stored.suspect ? 1 : 0);
         if (!stored.replay.empty()) {
-            sqlite3_bind_blob64(statement, 8, stored.replay.data(), stored.replay.size(), SQLITE_STATIC);
+            sqlite3_bind_blob64(statement, 9, stored.replay.data(), stored.replay.size(), SQLITE_STATIC);
         }
         return runOnce(c.db, statement, "cannot store a score", error);
     }
@@ -382,6 +466,8 @@ private:
             stored.playerKey = textColumn(statement, 1);
             stored.score = static_cast<std::int32_t>(sqlite3_column_int64(statement, 2));
             stored.entry = entryFromRow(textColumn(statement, 3), stored.player, stored.score);
+            stored.verified = sqlite3_column_int(statement, 4) != 0;
+            stored.suspect = sqlite3_column_int(statement, 5) != 0;
             page.entries.push_back(std::move(stored));
         }
         sqlite3_reset(statement);
@@ -393,8 +479,9 @@ private:
         return true;
     }
 
-    // An admin command's statements, each with up to two text parameters, in one transaction. The
-    // first statement's change count says whether an owner went; the others' add to the deleted.
+    // An admin command's statements, each with up to two text parameters, in one transaction. A
+    // statement on player_owners says whether an owner went, an UPDATE's count is of marks cleared,
+    // and the others' add to the deleted.
     struct AdminStatement {
         const char* sql;
         std::string first, second;
@@ -419,6 +506,8 @@ private:
             const bool owners = std::string(admin.sql).find("player_owners") != std::string::npos;
             if (ok && owners) {
                 change.released = sqlite3_changes(connection->db) > 0;
+            } else if (ok && std::string(admin.sql).rfind("UPDATE", 0) == 0) {
+                change.cleared += sqlite3_changes(connection->db);
             } else if (ok) {
                 change.deleted += sqlite3_changes(connection->db);
             }

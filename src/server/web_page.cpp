@@ -22,6 +22,7 @@ h2 { color: #4fe3ff; margin-top: 1.5em; }
 table { border-collapse: collapse; width: 100%; }
 th, td { padding: 0.3em 0.8em; text-align: left; border-bottom: 1px solid #33335a; }
 td.number { text-align: right; font-variant-numeric: tabular-nums; }
+.verified { color: #7dff9a; }
 </style>
 </head>
 <body>
@@ -42,16 +43,25 @@ std::string detailText(const json& entry, const char* key) {
     return "-";
 }
 
-// The table of `entries`, ranks from `firstRank`.
-void appendTable(std::string& page, const std::vector<StoredEntry>& entries, std::int64_t firstRank) {
-    page += "<table>\n<tr><th>#</th><th>Player</th><th>Score</th><th>Layers</th><th>Combo</th></tr>\n";
+// The table of `entries`, ranks from `firstRank`; replay links under `prefix`.
+void appendTable(std::string& page, const std::vector<StoredEntry>& entries, std::int64_t firstRank,
+                 const std::string& prefix) {
+    page += "<table>\n<tr><th>#</th><th>Player</th><th>Score</th><th>Layers</th><th>Combo</th>"
+            "<th>Replay</th></tr>\n";
     std::int64_t rank = firstRank;
     for (const StoredEntry& stored : entries) {
+        const bool verified = rankedVerified(stored);
         page += "<tr><td class=\"number\">" + std::to_string(rank++) + "</td><td>" +
-                htmlEscape(stored.player) + "</td><td class=\"number\">" + std::to_string(stored.score) +
-                "</td><td>" + htmlEscape(detailText(stored.entry, "highestLayer")) +
-                "</td><td class=\"number\">" + htmlEscape(detailText(stored.entry, "highestCombo")) +
-                "</td></tr>\n";
+                htmlEscape(stored.player) +
+                (verified ? " <span class=\"verified\" title=\"verified\">\u2713</span>" : "") +
+                "</td><td class=\"number\">" + std::to_string(stored.score) + "</td><td>" +
+                htmlEscape(detailText(stored.entry, "highestLayer")) + "</td><td class=\"number\">" +
+                htmlEscape(detailText(stored.entry, "highestCombo")) + "</td><td>";
+        if (verified) {
+            page += "<a href=\"" + prefix + "/replay?level=" + percentEncode(stored.level) +
+                    "&amp;player=" + percentEncode(stored.player) + "\" download>Download</a>";
+        }
+        page += "</td></tr>\n";
     }
     page += "</table>\n";
 }
@@ -94,7 +104,7 @@ std::string htmlEscape(std::string_view text) {
     return escaped;
 }
 
-std::string renderLeaderboardPage(const std::vector<LevelPage>& levels) {
+std::string renderLeaderboardPage(const std::vector<LevelPage>& levels, const std::string& prefix) {
     std::string page = kHead;
     page += "<h1>Vibrelle leaderboard</h1>\n";
     if (levels.empty()) {
@@ -102,7 +112,7 @@ std::string renderLeaderboardPage(const std::vector<LevelPage>& levels) {
     }
     for (const LevelPage& level : levels) {
         page += "<section>\n<h2>" + htmlEscape(level.level) + "</h2>\n";
-        appendTable(page, level.entries, 1);
+        appendTable(page, level.entries, 1, prefix);
         page += "<p>" + entriesText(level.total) + " · " + rankingLink(level.level, 1, "Full ranking") +
                 "</p>\n</section>\n";
     }
@@ -110,7 +120,7 @@ std::string renderLeaderboardPage(const std::vector<LevelPage>& levels) {
     return page;
 }
 
-std::string renderRankingPage(const LevelPage& level, std::int64_t pageNumber) {
+std::string renderRankingPage(const LevelPage& level, std::int64_t pageNumber, const std::string& prefix) {
     std::string page = kHead;
     page += "<h1><a href=\"/\">Vibrelle leaderboard</a></h1>\n<section>\n<h2>" + htmlEscape(level.level) +
             "</h2>\n";
@@ -121,7 +131,7 @@ std::string renderRankingPage(const LevelPage& level, std::int64_t pageNumber) {
         const std::int64_t last = level.offset + static_cast<std::int64_t>(level.entries.size());
         page += "<p>Ranks " + std::to_string(first) + " to " + std::to_string(last) + " of " +
                 entriesText(level.total) + ".</p>\n";
-        appendTable(page, level.entries, first);
+        appendTable(page, level.entries, first, prefix);
     }
     page += "<p>";
     const auto pageSize = static_cast<std::int64_t>(kRankingPageSize);

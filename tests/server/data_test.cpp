@@ -44,12 +44,6 @@ protected:
         const Reply reply = request(server->port(), "POST", "/api/leaderboard", document.dump(), headers);
         return {reply.status, json::parse(reply.body, nullptr, false)};
     }
-    // vibrelle-leaderboard-server admin `words`; the exit status, with the output in `output`.
-    int admin(std::vector<std::string> words, const std::string& database, std::string& output) {
-        words.insert(words.begin(), {VIBRELLE_SERVER_BINARY, "admin"});
-        words.insert(words.end(), {"--database", database});
-        return runCommand(words, output);
-    }
 };
 
 } // namespace
@@ -154,7 +148,7 @@ TEST_P(ServerData, TheBoardIsBoundedAndPagedInRankOrder) {
     EXPECT_EQ(page["levels"][0]["scores"].size(), 21u);
     EXPECT_EQ(
         json::parse(get("/api/leaderboard?level=Rock%20%26%20Roll&limit=1").body)["levels"][0]["scores"],
-        json::array({entry("x", 1)}));
+        json::array({{{"player", "x"}, {"score", 1}, {"verified", false}}}));
     EXPECT_EQ(json::parse(get("/api/leaderboard?level=Nowhere").body),
               json::parse(R"({"levels": [{"name": "Nowhere", "total": 0, "offset": 0, "scores": []}]})"));
     for (const char* bad :
@@ -213,9 +207,9 @@ TEST_P(ServerData, TheFirstSchemaIsMigratedWithNamesFolded) {
     server = std::move(servers.back());
     const json neon = json::parse(get("/api/leaderboard?level=Neon").body)["levels"][0];
     EXPECT_EQ(neon["total"], 3);
-    EXPECT_EQ(neon["scores"], json::parse("[{\"player\":\"ANN\",\"score\":20,\"time\":1},"
-                                          "{\"player\":\"ZOE\u0308\",\"score\":6},"
-                                          "{\"player\":\"a\u200bb\",\"score\":1}]"));
+    EXPECT_EQ(neon["scores"], json::parse("[{\"player\":\"ANN\",\"score\":20,\"time\":1,\"verified\":false},"
+                                          "{\"player\":\"ZOE\u0308\",\"score\":6,\"verified\":false},"
+                                          "{\"player\":\"a\u200bb\",\"score\":1,\"verified\":false}]"));
     EXPECT_EQ(scoreOf("Drift", "ann"), 3);
     EXPECT_EQ(scoreOf("Neon", "a\u200bb"), 1); // readable, never claimable
     EXPECT_EQ(post(upload("Neon", {entry("a\u200bb", 9)}), "new").first, 400);
@@ -243,8 +237,10 @@ TEST_P(ServerData, AdminCommandsReleaseAndDeleteByFoldedName) {
     EXPECT_EQ(scoreOf("Drift", "bob"), 4);
     EXPECT_EQ(admin({"delete-player", "Ann"}, database, output), 0);
     EXPECT_NE(output.find("Released the name Ann and deleted 2 score entries"), std::string::npos) << output;
-    EXPECT_EQ(json::parse(get("/api/leaderboard").body)["levels"],
-              json::parse(R"([{"name": "Drift", "total": 1, "scores": [{"player": "bob", "score": 4}]}])"));
+    EXPECT_EQ(
+        json::parse(get("/api/leaderboard").body)["levels"],
+        json::parse(
+            R"([{"name": "Drift", "total": 1, "scores": [{"player": "bob", "score": 4, "verified": false}]}])"));
 
     for (const std::vector<std::string>& usage : std::vector<std::vector<std::string>>{
              {"release-name"}, {"rename", "x"}, {"check", "x"}, {"check", "--force"}}) {

@@ -17,12 +17,14 @@ namespace {
 
 using Key = std::pair<std::string, std::string>;
 
-// Every (level, player) of a document with its whole entry.
+// Every (level, player) of a document with its whole entry as it was sent (without the server's
+// "verified").
 std::map<Key, json> entriesOf(const json& document) {
     std::map<Key, json> entries;
     for (const json& level : document["levels"]) {
-        for (const json& entry : level["scores"]) {
-            entries.emplace(Key{level["name"], entry["player"]}, entry);
+        for (json entry : level["scores"]) {
+            entry.erase("verified");
+            entries.emplace(Key{level["name"], entry["player"]}, std::move(entry));
         }
     }
     return entries;

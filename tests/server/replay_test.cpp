@@ -174,26 +174,46 @@ TEST_P(ServerReplays, VerifiedOnlyRefusesEveryUnverifiedEntry) {
     EXPECT_EQ(scoreOf("Neon", "ann") + scoreOf("Neon", "bob"), 0);
 }
 
-TEST_P(ServerReplays, ATableMadeBeforeReplaysGainsTheirColumns) {
-    const std::string database = newDatabase();
+// Tables made before replays and before the suspect mark gain the columns, keep their rows, and
+// rank by the flag.
+TEST_P(ServerReplays, TablesMadeBeforeReplaysOrTheSuspectMarkGainTheirColumns) {
     const bool sqlite = GetParam() == Backend::Sqlite;
     const std::string text = sqlite ? " TEXT" : " TEXT COLLATE \"C\"";
-    runSql(database,
-           "CREATE TABLE leaderboard_entries (id " + std::string(sqlite ? "INTEGER" : "BIGSERIAL") +
-               " PRIMARY KEY, level" + text + " NOT NULL, player" + text + " NOT NULL, player_key" + text +
-               " NOT NULL, score INTEGER NOT NULL, stored_at BIGINT NOT NULL, entry TEXT NOT NULL,"
-               " UNIQUE (level, player_key));"
-               "CREATE TABLE player_owners (name_key" +
-               text +
-               " PRIMARY KEY, key_hash TEXT NOT NULL, claimed_at BIGINT NOT NULL);"
-               "INSERT INTO leaderboard_entries (level, player, player_key, score, stored_at, entry)"
-               " VALUES ('Neon', 'Bob', 'bob', 7, 1, '{\"player\":\"Bob\",\"score\":7}');");
-    start({}, database);
-    EXPECT_EQ(scoreOf("Neon", "bob"), 7);
-    EXPECT_EQ(keptReplay(database, "bob"), "0 0");
     const Replay genuine = played();
-    EXPECT_EQ(post(upload("Neon", {entryOf("ann", genuine)}))["accepted"], 1);
-    EXPECT_EQ(keptReplay(database, "ann"), keptAs(genuine));
+    for (const bool withReplays : {false, true}) {
+        const std::string database = newDatabase();
+        runSql(
+            database,
+            "CREATE TABLE leaderboard_entries (id " + std::string(sqlite ? "INTEGER" : "BIGSERIAL") +
+                " PRIMARY KEY, level" + text + " NOT NULL, player" + text + " NOT NULL, player_key" + text +
+                " NOT NULL, score INTEGER NOT NULL, stored_at BIGINT NOT NULL, entry TEXT NOT NULL," +
+                (!withReplays ? ""
+                 : sqlite     ? " verified INTEGER NOT NULL DEFAULT 0, replay BLOB,"
+                              : " verified BOOLEAN NOT NULL DEFAULT false, replay BYTEA,") +
+                " UNIQUE (level, player_key));"
+                "CREATE INDEX leaderboard_entries_rank ON leaderboard_entries (level, score DESC, stored_at, "
+                "id);"
+                "CREATE TABLE player_owners (name_key" +
+                text +
+                " PRIMARY KEY, key_hash TEXT NOT NULL, claimed_at BIGINT NOT NULL);"
+                "INSERT INTO leaderboard_entries (level, player, player_key, score, stored_at, entry) VALUES"
+                " ('Neon', 'Bob', 'bob', 7, 1, '{\"player\":\"Bob\",\"score\":7}');" +
+                (!withReplays ? ""
+                 : sqlite     ? "UPDATE leaderboard_entries SET verified = 1, replay = x'0102'"
+                              : "UPDATE leaderboard_entries SET verified = true, replay = '\\x0102'"));
+        start({}, database);
+        EXPECT_EQ(server->output().find("Copied 1 score entries to a table with the suspect mark") !=
+                      std::string::npos,
+                  sqlite)
+            << server->output();
+        EXPECT_EQ(scoreOf("Neon", "bob"), 7);
+        EXPECT_EQ(keptReplay(database, "bob"), withReplays ? "2 1" : "0 0");
+        EXPECT_EQ(post(upload("Neon", {entryOf("ann", genuine)}))["accepted"], 1);
+        EXPECT_EQ(keptReplay(database, "ann"), keptAs(genuine));
+        // The verified entry ranks above the higher unverified one.
+        const json scores = json::parse(get("/api/leaderboard?level=Neon").body)["levels"][0]["scores"];
+        EXPECT_EQ(scores[0]["player"], withReplays ? "Bob" : "ann") << scores;
+    }
 }
 
 // The game uploads a round with its replay; a better round whose upload was lost goes up, with its

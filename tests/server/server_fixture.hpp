@@ -52,6 +52,13 @@ protected:
         return score.is_number_integer() ? score.get<int>() : -1;
     }
 
+    // vibrelle-leaderboard-server admin `words`; the exit status, with the output in `output`.
+    int admin(std::vector<std::string> words, const std::string& database, std::string& output) {
+        words.insert(words.begin(), {VIBRELLE_SERVER_BINARY, "admin"});
+        words.insert(words.end(), {"--database", database});
+        return runCommand(words, output);
+    }
+
     TempDir folder;
     std::unique_ptr<ServerProcess> server;
 };

@@ -30,6 +30,7 @@ TEST(ServerUnits, RoutesSplitTheRawTargetBeforeDecoding) {
         {"/api/player/A%2FB/%25%20x", "/api", true, RouteKind::PlayerScore, "A/B", "% x"},
         {"/api/player/a+b/%c3%a9", "/api", true, RouteKind::PlayerScore, "a+b", "\xC3\xA9"},
         {"/api/player//x", "/api", true, RouteKind::PlayerScore, "", "x"},
+        {"/api/replay?level=a&player=b", "/api", true, RouteKind::Replay, "", ""},
         {"/api/player/A/B/C", "/api", true, RouteKind::NotFound, "", ""},
         {"/api/leaderboard/", "/api", true, RouteKind::NotFound, "", ""},
         {"/api%2Fleaderboard", "/api", true, RouteKind::NotFound, "", ""},
