@@ -5,6 +5,7 @@
 #include "replay/replay_store.hpp"
 #include "replay/replay_test_support.hpp"
 #include "replay/replay_upload.hpp"
+#include "replay_entry.hpp"
 #include "server/replay_intake.hpp"
 #include "server/score_entries.hpp"
 #include "server_fixture.hpp"
@@ -51,12 +52,6 @@ std::string keptReplay(const std::string& database, const std::string& player) {
                       player + "'");
 }
 
-std::string fileBytes(const Replay& replay) {
-    std::string bytes, error;
-    EXPECT_TRUE(encodeReplay(replay, bytes, error)) << error;
-    return bytes;
-}
-
 // keptReplay of an unverified entry holding `replay`.
 std::string keptAs(const Replay& replay) {
     std::string compressed, error;
@@ -75,18 +70,6 @@ Replay played(int taps = 16, RoundResult* result = nullptr, const std::string& p
         *result = roundResultOf(game);
     }
     return replay;
-}
-
-// `player`'s entry with `replay`'s result, and the replay packed as the game sends it.
-json entryOf(const std::string& player, const Replay& replay) {
-    std::string text, error;
-    EXPECT_TRUE(packReplay(fileBytes(replay), text, error)) << error;
-    const ReplayResult& r = replay.result;
-    return {{"player", player},
-            {"score", r.score},
-            {"highestLayer", std::to_string(r.highestLayer) + "/" + std::to_string(r.totalLayers)},
-            {"highestCombo", r.highestCombo},
-            {"replay", text}};
 }
 
 class ServerReplays : public ServerCase {

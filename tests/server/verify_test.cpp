@@ -1,8 +1,8 @@
 // A server that has the shipped levels runs uploaded rounds again: a person's round is stored
 // verified, and each forgery of it is refused with its reason; entries it cannot run again are
 // stored unverified, or refused under --verified-only.
-#include "replay/replay_upload.hpp"
 #include "replay/simulated_round.hpp"
+#include "replay_entry.hpp"
 #include "server_fixture.hpp"
 
 #include <filesystem>
@@ -26,18 +26,6 @@ struct ShippedLevels {
 const ShippedLevels& shipped() {
     static const ShippedLevels levels;
     return levels;
-}
-
-// `player`'s entry with `replay`'s result and the replay packed as the game sends it.
-json entryOf(const std::string& player, const Replay& replay) {
-    std::string bytes, text, error;
-    EXPECT_TRUE(encodeReplay(replay, bytes, error) && packReplay(bytes, text, error)) << error;
-    const ReplayResult& r = replay.result;
-    return {{"player", player},
-            {"score", r.score},
-            {"highestLayer", std::to_string(r.highestLayer) + "/" + std::to_string(r.totalLayers)},
-            {"highestCombo", r.highestCombo},
-            {"replay", text}};
 }
 
 class ServerVerify : public ServerCase {
@@ -80,10 +68,21 @@ TEST_P(ServerVerify, APersonsRoundIsVerifiedAndEachForgeryOfItIsRefused) {
         expectRefused(document, reason);
     }
     EXPECT_EQ(scoreOf("Neon Drive", "eve"), 0);
-    const json reply = post(upload("Neon Drive", {entryOf("ann", genuine)}));
-    EXPECT_EQ(std::make_tuple(reply["accepted"], reply["verified"]), std::make_tuple(json(1), json(1)))
-        << reply;
-    EXPECT_EQ(scoreOf("Neon Drive", "ann"), genuine.result.score);
+    // The genuine round ranks verified; one whose every press is exactly on its note is stored but
+    // flagged suspect, and ranks among the unverified however high its score.
+    const Replay exact = simulatedRound(shipped().neon, 40.0, 1, 0.0, 1000);
+    ASSERT_GT(exact.result.score, genuine.result.score);
+    for (const auto& [player, replay] : {std::make_pair("ann", genuine), std::make_pair("max", exact)}) {
+        const json reply = post(upload("Neon Drive", {entryOf(player, replay)}));
+        EXPECT_EQ(std::make_tuple(reply["accepted"], reply["verified"]), std::make_tuple(json(1), json(1)))
+            << reply;
+    }
+    const json board = json::parse(get("/api/leaderboard?level=Neon%20Drive").body)["levels"][0]["scores"];
+    ASSERT_EQ(board.size(), 2u) << board;
+    EXPECT_EQ(std::make_tuple(board[0]["player"], board[0]["score"], board[0]["verified"]),
+              std::make_tuple(json("ann"), json(genuine.result.score), json(true)));
+    EXPECT_EQ(std::make_tuple(board[1]["player"], board[1]["verified"]),
+              std::make_tuple(json("max"), json(false)));
 }
 
 TEST_P(ServerVerify, WhatCannotBeRunAgainIsUnverifiedOrRefusedUnderVerifiedOnly) {
