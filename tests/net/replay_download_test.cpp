@@ -82,7 +82,10 @@ TEST(ReplayDownload, SavesAReplayOfTheLevelAndRefusesAnythingElse) {
             EXPECT_EQ(filesIn(folder), 0u) << "nothing is kept of a refused download";
         }
     }
-    EXPECT_EQ(asked.at(0), std::make_pair(std::string("Neon Drive"), std::string("Zo\u00EB+1 &a=b")));
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        EXPECT_EQ(asked.at(0), std::make_pair(std::string("Neon Drive"), std::string("Zo\u00EB+1 &a=b")));
+    }
 
     ClosedPort closed;
     TempDir data;
