@@ -345,6 +345,10 @@ void runFrame(App& app, float dt) {
     }
     pollInput(app.input, app.uiVisible);
     handlePauseKeys(app);
+    if (!app.input.droppedFiles.empty()) {
+        // Of several files dropped at once, the last is watched: one replay plays at a time.
+        watchDroppedReplay(app, app.input.droppedFiles.back());
+    }
     pauseFrame(app, dt);
     if (app.input.leaveResults) {
         goToScreen(app, UIScreen::MainMenu);

@@ -5,6 +5,7 @@
 #include "app/round.hpp"
 #include "app/round_pause.hpp"
 #include "game/round_summary.hpp"
+#include "leaderboard/replay_download.hpp"
 #include "replay/replay_store.hpp"
 #include "ui/leaderboard_screen.hpp"
 #include "ui/screen_switch.hpp"
@@ -42,6 +43,9 @@ ScreenContext screenContext(App& app) {
     };
     context.watchReplayFile = [owner](const std::string& path) {
         startWatching(*owner, path, owner->watchNotice);
+    };
+    context.downloadReplay = [owner](const std::string& level, const std::string& player) {
+        downloadReplayAsync(level, player, playerDataFolder(*owner), receiveReplayDownload);
     };
     context.pause = &app.pause;
     context.resumeRound = [owner] { resumeRound(*owner); };

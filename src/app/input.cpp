@@ -112,6 +112,11 @@ void applyInputEvent(InputState& input, const SDL_Event& event, const PointerSca
         touch.releaseNs = event.tfinger.timestamp;
         break;
     }
+    case SDL_EVENT_DROP_FILE:
+        if (event.drop.data != nullptr) {
+            input.droppedFiles.emplace_back(event.drop.data);
+        }
+        break;
     default:
         break;
     }
@@ -170,6 +175,7 @@ void endInputFrame(InputState& input) {
     input.keysReleased.clear();
     input.keyPressNs.clear();
     input.keyReleaseNs.clear();
+    input.droppedFiles.clear();
     for (auto it = input.touches.begin(); it != input.touches.end();) {
         it->second.pressed = false;
         if (!it->second.held) {

@@ -29,7 +29,8 @@ void resetInput(InputState& input);
 // positions into drawable pixels with `scale`, the scale of the event's window. While the GUI has
 // a text field in use (`guiTextInput`), Space, Escape and F12 belong to it: they neither start
 // playback, nor quit, nor hide the GUI. Escape quits, except on the calibration screen
-// (leaveCalibration) and the results screen (leaveResults). Plain code.
+// (leaveCalibration) and the results screen (leaveResults). A file dropped on the window adds its
+// path to droppedFiles. Plain code.
 void applyInputEvent(InputState& input, const SDL_Event& event, const PointerScale& scale,
                      bool guiTextInput = false);
 

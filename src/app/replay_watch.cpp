@@ -4,6 +4,7 @@
 #include "app/app_screens.hpp"
 #include "app/logic_thread.hpp"
 #include "app/round.hpp"
+#include "app/round_pause.hpp"
 #include "audio/stem_layering.hpp"
 #include "base/log.hpp"
 #include "game/round_progress.hpp"
@@ -57,13 +58,37 @@ bool startWatching(App& app, const std::string& path, std::string& notice) {
         found = isLoadedLevel(app, replay);
     }
     if (!found) {
-        notice = app.game.levelName == replay.levelName ? kReplayLevelChanged : kReplayLevelMissing;
+        // A replay from elsewhere (downloaded, dropped) may be of a level this game does not have.
+        const bool changed = app.game.levelName == replay.levelName;
+        notice = changed ? kReplayLevelChanged : kReplayLevelMissing;
         logMessage("%s: %s", notice.c_str(), replay.levelName.c_str());
+        if (!changed) {
+            notice += ": " + replay.levelName;
+        }
         return false;
     }
     watchReplay(app, std::move(replay));
     logMessage("Watching replay %s", path.c_str());
     return true;
+}
+
+bool dropWatchable(UIScreen screen, bool uiVisible, bool roundInPlay, bool watching) {
+    return uiVisible && !roundInPlay && !watching &&
+           (screen == UIScreen::MainMenu || screen == UIScreen::Leaderboard);
+}
+
+bool watchDroppedReplay(App& app, const std::string& path) {
+    bool busy = false;
+    {
+        std::lock_guard<std::mutex> lock(app.gameMutex);
+        busy = roundInPlay(app) || app.watch.active;
+    }
+    if (!dropWatchable(gUI.screen, app.uiVisible, busy, false)) {
+        logMessage("Ignoring the dropped file %s: replays are watched from the menu or the leaderboard",
+                   path.c_str());
+        return false;
+    }
+    return startWatching(app, path, app.watchNotice);
 }
 
 void watchReplay(App& app, Replay replay) {

@@ -31,7 +31,7 @@ struct ReplayWatch {
 constexpr const char* kReplayLevelChanged = "This replay was recorded on a different version of the level";
 
 // The texts shown (and logged) when a replay cannot be read, and when the level it was played on
-// is not in the level list or cannot be loaded.
+// is not in the level list or cannot be loaded (followed by ": " and the level's name).
 constexpr const char* kReplayUnreadable = "This replay cannot be read";
 constexpr const char* kReplayLevelMissing = "The level this replay was played on cannot be loaded";
 
@@ -42,6 +42,18 @@ constexpr const char* kReplayLevelMissing = "The level this replay was played on
 // and false is returned with the reason logged. Reads and decodes files: call without the game
 // mutex.
 bool startWatching(App& app, const std::string& path, std::string& notice);
+
+// True when a replay file dropped on the window may be watched now: the main menu or the
+// leaderboard is shown (the interface visible), no round is in play and none is being watched.
+bool dropWatchable(UIScreen screen, bool uiVisible, bool roundInPlay, bool watching);
+
+// A file dropped on the window (SDL_EVENT_DROP_FILE): when dropWatchable, watched as the
+// leaderboard's Watch button watches a stored replay (startWatching: read and checked as untrusted
+// input, its level loaded by name and hash, app.watchNotice saying why when it cannot be watched,
+// shown on the menu or the leaderboard); otherwise logs "Ignoring the dropped file %s: replays are
+// watched from the menu or the leaderboard" and does nothing. True when watching started. Main
+// thread, without the game mutex.
+bool watchDroppedReplay(App& app, const std::string& path);
 
 // Plays `replay` on the level loaded now, from its start, without checking it: startWatching's
 // second half. Takes the game mutex.

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <map>
 #include <set>
+#include <string>
+#include <vector>
 
 // One finger on a touch screen, in drawable pixels (y downward, as SDL reports it).
 struct TouchPoint {
@@ -52,4 +54,6 @@ struct InputState {
     std::uint64_t mouseReleaseNs = 0;
     std::map<std::uint32_t, std::uint64_t> keyPressNs;   // of the keys in keysPressed
     std::map<std::uint32_t, std::uint64_t> keyReleaseNs; // of the keys in keysReleased
+    // The files dropped on the window this frame (their paths as the system gave them, UTF-8).
+    std::vector<std::string> droppedFiles;
 };

@@ -66,6 +66,9 @@ std::optional<json> checkedEntry(const json& entry) {
         }
         kept["highestLayer"] = *layer;
     }
+    if (isVerifiedEntry(entry)) {
+        kept[kVerifiedKey] = true;
+    }
     return kept;
 }
 
@@ -74,7 +77,8 @@ struct LevelEntries {
     std::vector<json> entries;
     std::map<std::string, std::size_t> byPlayer;
 
-    void add(const json& entry) {
+    // `fromServer`: the entry may say it is verified; an entry of the player's own file may not.
+    void add(const json& entry, bool fromServer) {
         const std::string* player = stringAt(entry, "player");
         if (player == nullptr) {
             return;
@@ -83,19 +87,29 @@ struct LevelEntries {
         if (score == entry.end() || !storedScore(*score)) {
             return;
         }
+        json taken = entry;
+        if (!fromServer) {
+            taken.erase(kVerifiedKey);
+        }
         const std::string key = foldPlayerName(*player);
         const auto found = byPlayer.find(key);
         if (found == byPlayer.end()) {
             byPlayer.emplace(key, entries.size());
-            entries.push_back(entry);
-        } else if (*storedScore(entries[found->second]["score"]) < *storedScore(*score)) {
-            entries[found->second] = entry;
+            entries.push_back(std::move(taken));
+            return;
+        }
+        json& kept = entries[found->second];
+        const std::int32_t keptScore = *storedScore(kept["score"]);
+        if (keptScore < *storedScore(*score)) {
+            kept = std::move(taken);
+        } else if (keptScore == *storedScore(*score) && isVerifiedEntry(taken)) {
+            kept[kVerifiedKey] = true; // the server verified this very score
         }
     }
 };
 
 // Adds every level and entry of `document` to `levels` (ordered by first appearance in `order`).
-void collect(const json& document, std::vector<std::string>& order,
+void collect(const json& document, bool fromServer, std::vector<std::string>& order,
              std::map<std::string, LevelEntries>& levels) {
     if (!isDocument(document)) {
         return;
@@ -112,7 +126,7 @@ void collect(const json& document, std::vector<std::string>& order,
         const auto scores = level.find("scores");
         if (scores != level.end() && scores->is_array()) {
             for (const json& entry : *scores) {
-                entries.add(entry);
+                entries.add(entry, fromServer);
             }
         }
     }
@@ -124,6 +138,16 @@ json documentOf(const std::vector<std::string>& order, std::map<std::string, Lev
         document["levels"].push_back({{"name", name}, {"scores", std::move(levels[name].entries)}});
     }
     return document;
+}
+
+// `first`'s levels and entries, then `second`'s, merged as mergeForDisplay merges them; each side
+// says whether its entries may carry the server's "verified".
+json mergeDocuments(const json& first, bool firstFromServer, const json& second, bool secondFromServer) {
+    std::vector<std::string> order;
+    std::map<std::string, LevelEntries> levels;
+    collect(first, firstFromServer, order, levels);
+    collect(second, secondFromServer, order, levels);
+    return documentOf(order, levels);
 }
 
 // Writes a cache document when it fits the cap. Caller holds the cache lock.
@@ -246,11 +270,7 @@ bool updateLeaderboardCache(const std::string& path, const std::vector<json>& fe
 }
 
 json mergeForDisplay(const json& local, const json& cache) {
-    std::vector<std::string> order;
-    std::map<std::string, LevelEntries> levels;
-    collect(local, order, levels);
-    collect(cache, order, levels);
-    return documentOf(order, levels);
+    return mergeDocuments(local, false, cache, true);
 }
 
 bool separateOwnResults(const std::string& localPath, const std::string& cachePath,
@@ -293,7 +313,8 @@ bool separateOwnResults(const std::string& localPath, const std::string& cachePa
         }
         {
             const std::lock_guard<std::mutex> lock(cacheMutex());
-            const json cache = mergeForDisplay(readCacheUnlocked(cachePath), others);
+            // Both sides are the server's board: the cache keeps what it says of verified entries.
+            const json cache = mergeDocuments(readCacheUnlocked(cachePath), true, others, true);
             if (moved > 0 && !writeCacheUnlocked(cachePath, cache)) {
                 return false;
             }

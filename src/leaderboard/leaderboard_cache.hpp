@@ -27,7 +27,9 @@ constexpr std::size_t kMaxCachedEntriesPerLevel = 100;
 // (no such element: the level has no entries). Each score entry is kept only when it is an object
 // with a "player" that passes checkPlayerName, a numeric "score", and (when present) a numeric
 // "time" and "highestCombo" and a "highestLayer" text of at most 16 bytes that passes
-// checkLeaderboardName; only these five fields are kept. Entries after the first of a folded
+// checkLeaderboardName; only these five fields are kept, and "verified": true when the entry's
+// "verified" is the JSON value true (isVerifiedEntry; otherwise the key is left out, which reads as
+// unverified). Entries after the first of a folded
 // player name and entries past kMaxCachedEntriesPerLevel are dropped too. `level` receives
 // {"name": levelName, "scores": [...]}; `dropped` is increased by the entries dropped. False, with
 // the reason in `error`, when the reply is not such a document or `levelName` fails
@@ -57,7 +59,9 @@ bool updateLeaderboardCache(const std::string& path, const std::vector<nlohmann:
 // The leaderboard screen's view: every level of `local`, then the levels only `cache` has; for
 // each level the entries of both, one per folded player name, the higher score winning (a tie
 // keeps the local entry). Elements without a string name (levels) or player, or without a
-// readable score, are left out. Either side may be null or not a document.
+// readable score, are left out. Either side may be null or not a document. Only the server says
+// what is verified: a "verified" in `local` is dropped, and a local entry that ties a verified
+// cached entry of the same player takes its "verified": true (the server ran that very score).
 nlohmann::json mergeForDisplay(const nlohmann::json& local, const nlohmann::json& cache);
 
 // The first start of this version on a local file written by an older one, which merged the

@@ -190,6 +190,14 @@ std::optional<std::int32_t> storedScore(const json& value) {
     }
 }
 
+bool isVerifiedEntry(const json& entry) {
+    if (!entry.is_object()) {
+        return false;
+    }
+    const auto found = entry.find(kVerifiedKey);
+    return found != entry.end() && found->is_boolean() && found->get<bool>();
+}
+
 bool applyRoundResult(json& document, const RoundResult& result) {
     if (result.level.empty() || result.player.empty()) {
         return false;

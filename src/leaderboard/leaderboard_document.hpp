@@ -5,7 +5,9 @@
 //
 // The document: an object whose "levels" is an array of level entries {"name": string,
 // "scores": [score entries]}; a score entry is {"player": string, "score": integer, "time":
-// integer seconds, "highestLayer": text "3/8", "highestCombo": integer}. Keys this program does
+// integer seconds, "highestLayer": text "3/8", "highestCombo": integer}; an entry of a server's board
+// also carries "verified" (true when the server ran the round again from its replay and got the
+// entry's result, and found nothing suspect in it). Keys this program does
 // not know are kept wherever they are. Level entries match by "name", score entries by "player"
 // (exact, case-sensitive); the first match in array order wins; elements that are not objects,
 // or whose key is missing or not a string, never match.
@@ -43,6 +45,13 @@ struct RoundResult {
 // A stored "score" read the way the file allows it: any JSON number (a floating value counts by
 // its integer part, clamped to the int32 range) or a boolean (0 or 1). Anything else: nullopt.
 std::optional<std::int32_t> storedScore(const nlohmann::json& value);
+
+// The key of a server's entry that says it is verified.
+constexpr const char* kVerifiedKey = "verified";
+
+// True when `entry` is an object whose "verified" is the JSON value true; anything else (absent,
+// false, 1, "true") counts as unverified.
+bool isVerifiedEntry(const nlohmann::json& entry);
 
 // Applies a result to a document in memory, by the save rules: a document that is not an object
 // becomes an empty one; a "levels" or "scores" that is not an array becomes an empty one; the

@@ -141,6 +141,32 @@ void heading(const char* text, const char* id) {
     uiTraceLastItem(id);
 }
 
+// Why a replay dropped on the menu cannot be watched: one line at the foot of the window, over
+// everything, until the screen changes (traced as "menu_notice").
+void drawMenuNotice(const ScreenContext& context) {
+    if (context.watchNotice == nullptr || context.watchNotice->empty()) {
+        return;
+    }
+    const ImGuiViewport& viewport = *ImGui::GetMainViewport();
+    const float s = gUI.uiScale;
+    ImGui::SetNextWindowPos(ImVec2(viewport.WorkPos.x + viewport.WorkSize.x / 2.0f,
+                                   viewport.WorkPos.y + viewport.WorkSize.y - 16.0f * s),
+                            ImGuiCond_Always, ImVec2(0.5f, 1.0f));
+    ImGui::SetNextWindowBgAlpha(0.9f);
+    ImGui::Begin("##MenuNotice", nullptr,
+                 ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
+                     ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_AlwaysAutoResize |
+                     ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_NoInputs);
+    const std::string& text = *context.watchNotice;
+    const float room = 0.9f * viewport.WorkSize.x;
+    ImGui::PushTextWrapPos(ImGui::GetCursorPosX() + std::min(ImGui::CalcTextSize(text.c_str()).x, room));
+    ImGui::TextColored(ImVec4(1.0f, 0.5f, 0.4f, 1.0f), "%s", text.c_str());
+    ImGui::PopTextWrapPos();
+    const ImVec2 at = ImGui::GetWindowPos(), size = ImGui::GetWindowSize();
+    uiTraceRect("menu_notice", at.x, at.y, at.x + size.x, at.y + size.y);
+    ImGui::End();
+}
+
 // The level table and the details below it, `top` their top (screen space).
 void drawLevelBlock(LevelSession& levels, float top, float listHeight, float detailsHeight) {
     ImGui::SetCursorPosY(top - ImGui::GetWindowPos().y + ImGui::GetScrollY());
@@ -198,6 +224,7 @@ void drawMainMenu(ScreenContext& context) {
         }
     }
     ImGui::End();
+    drawMenuNotice(context);
 }
 
 void drawLoadingOverlay(const ScreenContext& context) {

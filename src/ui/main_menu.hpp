@@ -6,7 +6,9 @@
 // Main thread only.
 struct ScreenContext;
 
-// Draws the menu; a click on a button acts (or asks for a level start). Needs a GUI frame.
+// Draws the menu; a click on a button acts (or asks for a level start). Why a replay dropped on
+// the window could not be watched (context.watchNotice) shows at the window's foot. Needs a GUI
+// frame.
 void drawMainMenu(ScreenContext& context);
 
 // While a level start is pending, a centred "Loading <name>..." panel over the frame.

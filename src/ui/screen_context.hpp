@@ -61,6 +61,9 @@ struct ScreenContext {
     // started from at its end (app/replay_watch.hpp, startWatching).
     std::function<std::string(const ReplayEntry& entry)> findOwnReplay;
     std::function<void(const std::string& path)> watchReplayFile;
+    // Another player's verified row: downloads its replay from the leaderboard server on a request
+    // thread (leaderboard/replay_download.hpp) and hands the outcome to receiveReplayDownload.
+    std::function<void(const std::string& level, const std::string& player)> downloadReplay;
     // Runs the steps that go with leaving `left` and entering `entered` (the leaderboard's fetch,
     // the calibration's click, the tutorial's song and its page): goToScreen calls it after the
     // screen, or the tutorial's page, has changed.

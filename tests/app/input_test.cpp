@@ -175,3 +175,18 @@ TEST(Input, AFingerIsTrackedInDrawablePixelsUntilTheEndOfTheFrameItWasLiftedIn) 
 }
 
 } // namespace
+
+TEST(Input, DroppedFilesAreKeptForTheFrameTheyCameIn) {
+    InputState input;
+    char first[] = "/tmp/a b.vbr", second[] = "/tmp/\xC3\xA9.vbr";
+    SDL_Event drop{SDL_EVENT_DROP_FILE};
+    drop.drop.data = first;
+    SDL_Event again = drop;
+    again.drop.data = second;
+    SDL_Event empty = drop;
+    empty.drop.data = nullptr;
+    apply(input, {drop, empty, again});
+    EXPECT_EQ(input.droppedFiles, (std::vector<std::string>{first, second}));
+    endInputFrame(input);
+    EXPECT_TRUE(input.droppedFiles.empty());
+}

@@ -1,4 +1,6 @@
+#include "leaderboard/leaderboard_cache.hpp"
 #include "leaderboard/leaderboard_test_support.hpp"
+#include "ui/leaderboard_screen.hpp"
 
 #include <cmath>
 #include <limits>
@@ -261,6 +263,52 @@ TEST(LeaderboardMerge, KeepsTheHigherEntryOfEveryLevelAndPlayer) {
         EXPECT_TRUE(mergeLeaderboards(local, json::parse(server))) << before << " + " << server;
         EXPECT_EQ(local, json::parse(after)) << before << " + " << server;
     }
+}
+
+// "verified" counts only as the JSON value true: by the document's rule, in what the cache keeps of
+// a server's entry, and on the row the screen shows.
+TEST(LeaderboardVerified, OnlyAJsonTrueCounts) {
+    const std::pair<const char*, bool> cases[] = {
+        {R"(,"verified":true)", true},   {R"(,"verified":false)", false},  {"", false},
+        {R"(,"verified":1)", false},     {R"(,"verified":"true")", false}, {R"(,"verified":null)", false},
+        {R"(,"verified":[true])", false}};
+    for (const auto& [member, verified] : cases) {
+        SCOPED_TRACE(member);
+        const json entry = json::parse(std::string(R"({"player":"Ann","score":5)") + member + "}");
+        EXPECT_EQ(isVerifiedEntry(entry), verified);
+        json level;
+        int dropped = 0;
+        std::string error;
+        ASSERT_TRUE(readServerBoardLevel(json::parse(intro(entry.dump())), "Intro", level, dropped, error));
+        const json expected = verified ? json::parse(R"({"player":"Ann","score":5,"verified":true})")
+                                       : json::parse(R"({"player":"Ann","score":5})");
+        EXPECT_EQ(level["scores"], json::array({expected}));
+        EXPECT_EQ(parseLeaderboardForDisplay(json::parse(intro(entry.dump()))).at(0).rows.at(0).verified,
+                  verified);
+    }
+    EXPECT_FALSE(isVerifiedEntry(json(true)));
+}
+
+// The player's own file cannot make a row verified; a tie with the server's verified entry does.
+// Verified rows come first, each group by score, the server's order kept among equals.
+TEST(LeaderboardVerified, OnlyTheServerSaysSoAndItsRowsComeFirst) {
+    const json local =
+        json::parse(intro(R"({"player":"ann","score":40},{"player":"me","score":90,"verified":true})"));
+    const json cache =
+        json::parse(intro(R"({"player":"bo","score":30,"verified":true},)"
+                          R"({"player":"ANN","score":40,"verified":true},{"player":"cy","score":99},)"
+                          R"({"player":"dee","score":30,"verified":true},)"
+                          R"({"player":"me","score":50,"verified":true})"));
+    const std::vector<LeaderboardRow> rows =
+        parseLeaderboardForDisplay(mergeForDisplay(local, cache)).at(0).rows;
+    std::vector<std::tuple<std::string, int, bool>> shown;
+    for (const LeaderboardRow& row : rows) {
+        shown.emplace_back(row.player, row.score, row.verified);
+    }
+    EXPECT_EQ(
+        shown,
+        (std::vector<std::tuple<std::string, int, bool>>{
+            {"ann", 40, true}, {"bo", 30, true}, {"dee", 30, true}, {"cy", 99, false}, {"me", 90, false}}));
 }
 
 // A server answer that is not a leaderboard changes nothing.
