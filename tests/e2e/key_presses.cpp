@@ -193,7 +193,12 @@ bool focusWindow(unsigned long window) {
     if (display == nullptr) {
         return false;
     }
-    XSetInputFocus(display, window, RevertToParent, CurrentTime);
+    Window focused = 0;
+    int revert = 0;
+    XGetInputFocus(display, &focused, &revert);
+    if (focused != window) {
+        XSetInputFocus(display, window, RevertToParent, CurrentTime);
+    }
     XCloseDisplay(display); // flushes
     return true;
 }

@@ -74,6 +74,6 @@ void stopPressing(KeyPresser& presser);
 // released. Runs on the caller's thread.
 void pressKeys(KeyPresser& presser, const std::vector<KeyStep>& steps);
 
-// Gives `window` the keyboard focus, as a click on it would under a window manager; false when
-// the display cannot be opened.
+// Gives `window` the keyboard focus, as a click on it would under a window manager, unless it has
+// it; false when the display cannot be opened.
 bool focusWindow(unsigned long window);
