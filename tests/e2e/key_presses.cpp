@@ -27,6 +27,8 @@ std::int64_t monotonicNow() {
     return static_cast<std::int64_t>(now.tv_sec) * 1000000000LL + now.tv_nsec;
 }
 
+bool earlierStep(const KeyStep& a, const KeyStep& b) { return a.at < b.at; }
+
 RoundEvent keyEvent(const KeyStep& step) {
     RoundEvent event;
     event.songTimeUs = songTimeToMicros(step.at);
@@ -56,10 +58,10 @@ KeyPlan planKeyRound(RoundSetup setup, double from, double until, double jitter,
     int candidates = 0;
     // The round runs on song time with the planned keys as its inputs, so the circles it spawns
     // are the ones the game will show for them: later layers come in only with the combo.
-    for (double now = 0.0; now < until + 1.0; now += kPlanStep) {
+    for (int step = 1; step * kPlanStep < until + kSpawnLookAhead; ++step) {
+        const double now = step * kPlanStep;
         std::vector<RoundEvent> due;
-        std::sort(pending.begin(), pending.end(),
-                  [](const KeyStep& a, const KeyStep& b) { return a.at < b.at; });
+        std::stable_sort(pending.begin(), pending.end(), earlierStep);
         while (!pending.empty() && pending.front().at < now) {
             due.push_back(keyEvent(pending.front()));
             plan.steps.push_back(pending.front());
@@ -87,7 +89,7 @@ KeyPlan planKeyRound(RoundSetup setup, double from, double until, double jitter,
             ++plan.answered;
         }
     }
-    std::sort(pending.begin(), pending.end(), [](const KeyStep& a, const KeyStep& b) { return a.at < b.at; });
+    std::stable_sort(pending.begin(), pending.end(), earlierStep);
     plan.steps.insert(plan.steps.end(), pending.begin(), pending.end()); // the last holds' releases
     return plan;
 }
