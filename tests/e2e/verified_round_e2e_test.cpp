@@ -28,7 +28,8 @@ namespace {
 using nlohmann::json;
 
 constexpr const char* kLevel = "Neon Drive"; // the default level, by its song's title
-constexpr double kRoundSeconds = 15.0;       // song time the rounds are left at
+constexpr double kRoundSeconds = 15.0;       // song time the keyboard round is left at
+constexpr double kBotRoundSeconds = 6.0;     // and the bot's
 
 // Sets the player's name in prefs.json in the game's data folder under `assets`, keeping whatever
 // else the game stored there.
@@ -86,9 +87,9 @@ std::vector<json> boardEntriesOf(int port, const std::string& player) {
 
 // Plays one round of the default level in the game at `assets`: Space starts it from the menu
 // (autoplay starts it by itself), every song clock the game traces goes to `clock`, the HUD's exit
-// button ends it at kRoundSeconds, and once any of `settled` has been logged Escape leaves the
+// button ends it at song time `endAt`, and once any of `settled` has been logged Escape leaves the
 // results and the menu. What never arrived (the window busy on a slow frame) is sent again a few polls later.
-GameRun playRound(const std::string& assets, const std::string& args, const std::string& env,
+GameRun playRound(const std::string& assets, const std::string& args, const std::string& env, double endAt,
                   const std::vector<std::string>& settled,
                   const std::function<void(const SongClockReading&)>& clock) {
     enum Stage { Menu, Playing, Ended, Leaving };
@@ -118,7 +119,7 @@ GameRun playRound(const std::string& assets, const std::string& args, const std:
             case Playing:
                 if (has(output, "UI screen: results ")) {
                     stage = Ended;
-                } else if (clockRuns && reading.song >= kRoundSeconds && resend) {
+                } else if (clockRuns && reading.song >= endAt && resend) {
                     clickTraced(window, output, "hud_exit");
                 }
                 break;
@@ -166,7 +167,7 @@ TEST(GameEndToEnd, AKeyPlayedRoundIsVerifiedAndAnAutoplayRoundIsRefused) {
     KeyPresser presser;
     std::thread pressing([&] { pressKeys(presser, plan.steps); });
     const GameRun played =
-        playRound(assets, "--windowed --judge-stats", env,
+        playRound(assets, "--windowed --judge-stats", env, kRoundSeconds,
                   {"Server confirmed leaderboard upload\n", "Failed to upload leaderboard",
                    "Server rejected leaderboard upload"},
                   [&](const SongClockReading& reading) { feedSongClock(presser, reading); });
@@ -194,8 +195,8 @@ TEST(GameEndToEnd, AKeyPlayedRoundIsVerifiedAndAnAutoplayRoundIsRefused) {
 
     setPlayerName(assets, "Bot Player");
     const GameRun bot =
-        playRound(assets, "--windowed --autoplay", env, {"Autoplay round ended; its result is not saved\n"},
-                  [](const SongClockReading&) {});
+        playRound(assets, "--windowed --autoplay", env, kBotRoundSeconds,
+                  {"Autoplay round ended; its result is not saved\n"}, [](const SongClockReading&) {});
     SCOPED_TRACE("the bot's round");
     EXPECT_EQ(bot.exitCode, 0) << bot.output;
     // The game sent nothing: the server saw the keyboard round's upload only (its log is short
