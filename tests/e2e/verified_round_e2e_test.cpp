@@ -55,14 +55,18 @@ int loggedScore(const std::string& output) {
     return score;
 }
 
-// The replay the game saved at the round's end (an empty one, bot unset, when there is none).
-Replay savedReplay(const std::string& output) {
+// The replay file the game saved at the round's end ("" when it logged none).
+std::string savedReplayPath(const std::string& output) {
     std::smatch saved;
+    return std::regex_search(output, saved, std::regex("Replay saved: (.*\\.vbr)\n")) ? saved[1].str() : "";
+}
+
+// That replay, read (an empty one when there is none, with a failure).
+Replay savedReplay(const std::string& output) {
     Replay replay;
     std::string error;
-    if (!std::regex_search(output, saved, std::regex("Replay saved: (.*\\.vbr)\n")) ||
-        !readReplayFile(saved[1], replay, error)) {
-        ADD_FAILURE() << "no replay saved " << error << "\n" << output;
+    if (!readReplayFile(savedReplayPath(output), replay, error)) {
+        ADD_FAILURE() << "no replay saved: " << error << "\n" << output;
     }
     return replay;
 }
@@ -184,7 +188,7 @@ TEST(GameEndToEnd, AKeyPlayedRoundIsVerifiedAndAnAutoplayRoundIsRefused) {
         EXPECT_EQ(replay.inputMode, ReplayInputMode::Keyboard);
         EXPECT_FALSE(replay.bot);
         EXPECT_EQ(replay.result.score, score);
-        EXPECT_GT(replay.result.hits, 0u);
+        EXPECT_GT(replay.result.hits, 0u) << presser.late << " key steps sent over 20 ms late";
         EXPECT_GT(replay.result.misses, 0u) << "the notes let go are missed";
         EXPECT_FALSE(has(played.output, "skipped")) << played.output;
         const std::vector<json> entries = boardEntriesOf(server.port(), "Key Player");
@@ -207,9 +211,7 @@ TEST(GameEndToEnd, AKeyPlayedRoundIsVerifiedAndAnAutoplayRoundIsRefused) {
     EXPECT_TRUE(boardEntriesOf(server.port(), "Bot Player").empty());
     // Its replay sent as the game would send a round: skipped, for the bot played it.
     std::string packed;
-    std::smatch saved;
-    ASSERT_TRUE(std::regex_search(bot.output, saved, std::regex("Replay saved: (.*\\.vbr)\n")));
-    ASSERT_TRUE(packReplay(readText(saved[1]), packed, error)) << error;
+    ASSERT_TRUE(packReplay(readText(savedReplayPath(bot.output)), packed, error)) << error;
     const json entry = {{"player", "Bot Player"},
                         {"score", botReplay.result.score},
                         {"time", botReplay.songEndUs / 1000000},
@@ -221,6 +223,7 @@ TEST(GameEndToEnd, AKeyPlayedRoundIsVerifiedAndAnAutoplayRoundIsRefused) {
     const servertest::Reply reply =
         servertest::request(server.port(), "POST", "/api/leaderboard", upload.dump());
     const json answer = json::parse(reply.body, nullptr, false);
+    ASSERT_TRUE(answer.is_object()) << reply.body;
     EXPECT_EQ(answer.value("accepted", -1), 0) << reply.body;
     EXPECT_TRUE(has(reply.body, "the replay was played by the autoplay bot")) << reply.body;
     EXPECT_TRUE(boardEntriesOf(server.port(), "Bot Player").empty());
