@@ -8,6 +8,7 @@
 // one level's ranking page.
 // Usage: bench_server [--uploads N] [--threads N] [--only sqlite|postgres] [--board-entries N]
 #include "load_support.hpp"
+#include "quantile.hpp"
 #include "server/leaderboard_store.hpp"
 #include "server_test_support.hpp"
 
@@ -26,16 +27,6 @@ using namespace servertest;
 using nlohmann::json;
 
 namespace {
-
-// The q-quantile (0..1) of `values`, nearest rank; 0 for none.
-double quantile(std::vector<double> values, double q) {
-    if (values.empty()) {
-        return 0.0;
-    }
-    std::sort(values.begin(), values.end());
-    const auto rank = static_cast<std::size_t>(q * static_cast<double>(values.size() - 1) + 0.5);
-    return values[std::min(rank, values.size() - 1)];
-}
 
 // True when the server's document holds exactly the best score of every (level, player) sent.
 bool bestsMatch(int port, const LoadResult& load) {

@@ -11,7 +11,17 @@ static void logTo(std::FILE* stream, const char* format, va_list args) {
     std::fflush(stream);
 }
 
+namespace {
+thread_local int mutedDepth = 0;
+} // namespace
+
+LogMessagesMuted::LogMessagesMuted() { ++mutedDepth; }
+LogMessagesMuted::~LogMessagesMuted() { --mutedDepth; }
+
 void logMessage(const char* format, ...) {
+    if (mutedDepth > 0) {
+        return;
+    }
     va_list args;
     va_start(args, format);
     logTo(stdout, format, args);

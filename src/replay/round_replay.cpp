@@ -46,6 +46,13 @@ Replay replayOfRound(const GameState& game, const ReplayOrigin& origin, std::int
 }
 
 ReplayResult rerunReplay(const Replay& replay, RoundSetup setup) {
+    ReplayResult result;
+    rerunReplayBy(replay, std::move(setup), std::chrono::steady_clock::time_point::max(), result);
+    return result;
+}
+
+bool rerunReplayBy(const Replay& replay, RoundSetup setup, std::chrono::steady_clock::time_point deadline,
+                   ReplayResult& result, RoundSummary* summary) {
     GameState game;
     const auto layers = static_cast<std::int32_t>(setup.stems.size());
     initGameState(game, std::clamp(layers, std::int32_t{1}, kMaxLayers));
@@ -53,11 +60,23 @@ ReplayResult rerunReplay(const Replay& replay, RoundSetup setup) {
     game.playing = true;
     setup.width = static_cast<std::int32_t>(replay.drawableWidth);
     setup.height = static_cast<std::int32_t>(replay.drawableHeight);
+    const double start = static_cast<double>(replay.songStartUs) / 1e6;
     const double end = static_cast<double>(replay.songEndUs) / 1e6;
-    beginRound(game, std::move(setup), static_cast<double>(replay.songStartUs) / 1e6);
+    beginRound(game, std::move(setup), start);
     queueRoundInputs(game, replay.events, end);
+    // The game itself advances a frame at a time; a round comes to the same whatever the steps.
+    for (double to = start + kRerunStepSeconds; to < end; to += kRerunStepSeconds) {
+        advanceRound(game, to, LayerRequests{});
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+    }
     advanceRound(game, end, LayerRequests{});
-    return resultOf(game);
+    result = resultOf(game);
+    if (summary != nullptr) {
+        *summary = summarizeRound(game);
+    }
+    return true;
 }
 
 bool sameResult(const ReplayResult& a, const ReplayResult& b) {

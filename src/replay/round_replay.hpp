@@ -4,8 +4,10 @@
 // check` (and the leaderboard server) run the other. Plain code: any thread, on the caller's
 // records.
 #include "game/game_state.hpp"
+#include "game/round_summary.hpp"
 #include "replay/replay_file.hpp"
 
+#include <chrono>
 #include <cstdint>
 
 // What a replay takes from outside the round: who played, with which offset, and when.
@@ -32,6 +34,15 @@ Replay replayOfRound(const GameState& game, const ReplayOrigin& origin, std::int
 // and input mode are used): from its song start to its song end, its events applied in order.
 // Returns what it came to, as a replay's result. Logs what the round logs (scores, misses).
 ReplayResult rerunReplay(const Replay& replay, RoundSetup setup);
+
+// rerunReplay within a time limit: the round is run in steps of kRerunStepSeconds of song time and
+// given up, returning false with `result` untouched, when `deadline` (steady clock) has passed
+// after a step. The steps end where the whole run ends and apply the same events: the result is
+// rerunReplay's. `summary`, when given, gets the run round's figures (summarizeRound: the graded
+// presses and their offsets' spread among them).
+constexpr double kRerunStepSeconds = 1.0;
+bool rerunReplayBy(const Replay& replay, RoundSetup setup, std::chrono::steady_clock::time_point deadline,
+                   ReplayResult& result, RoundSummary* summary = nullptr);
 
 // True when two results are the same in every figure.
 bool sameResult(const ReplayResult& a, const ReplayResult& b);

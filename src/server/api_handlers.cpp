@@ -142,7 +142,9 @@ void answerUpload(ServerContext& context, const httplib::Request& req, const std
         return;
     }
     // Before the claim: a claim needs an entry the server takes.
-    const std::size_t verified = takeInReplays(upload, context.options.verifiedOnly);
+    const std::size_t verified =
+        takeInReplays(upload, context.levels, *context.verifier, context.options.verifiedOnly,
+                      VerifyClock::now() + kVerifyBudget);
     MergeRequest request;
     std::string newKey;
     if (header.kind == PlayerKeyKind::New) {

@@ -25,6 +25,7 @@
 //
 // Threads: the HTTP library's worker pool runs the connections and handlers; the context is
 // shared read-only except for the limiters, the refusal log and the store, which lock themselves.
+#include "replay/replay_verify.hpp"
 #include "server/connection_limit.hpp"
 #include "server/leaderboard_store.hpp"
 #include "server/rate_limiter.hpp"
@@ -42,8 +43,9 @@ struct ServerContext {
     LeaderboardStore* store = nullptr; // not owned
     RateLimiter limiter;
     ConnectionLimiter connections;
-    RefusalLog refusals; // of the rate and connection limits
-    ServerLevels levels; // read at start (--levels), for checking uploaded rounds; fixed after
+    RefusalLog refusals;            // of the rate and connection limits
+    ServerLevels levels;            // read at start (--levels), for checking uploaded rounds; fixed after
+    VerifyPool* verifier = nullptr; // runs uploaded rounds again; not owned, outlives the HTTP server
 };
 
 // cpp-httplib's server with a connection loop of our own, run on the worker thread that takes

@@ -41,6 +41,9 @@ int serve(const ServerOptions& options) {
     context.options = options;
     context.store = store.get();
     context.levels = loadServerLevels(options.levelDirs);
+    VerifyPool verifier(options.verifyThreads > 0 ? static_cast<std::size_t>(options.verifyThreads)
+                                                  : defaultVerifyThreads());
+    context.verifier = &verifier;
     LeaderboardHttpServer http;
     configureServer(http, context);
     int port = options.port;

@@ -38,6 +38,7 @@ struct StoredEntry {
     // to once the replay has been checked (replay_intake.hpp); "" for an entry without one.
     std::string replay;
     bool verified = false; // its round was run again and came to its result
+    bool suspect = false;  // verified, but its hit offsets are too even for a person (see replay_verify.hpp)
 };
 
 // What an upload holds.

@@ -113,3 +113,12 @@ const CheckedLevel* findServerLevel(const ServerLevels& levels, const std::strin
     }
     return nullptr;
 }
+
+bool serverKnowsLevel(const ServerLevels& levels, const std::string& name) {
+    for (const CheckedLevel& level : levels.levels) {
+        if (level.name == name) {
+            return true;
+        }
+    }
+    return false;
+}

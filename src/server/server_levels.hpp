@@ -25,3 +25,6 @@ ServerLevels loadServerLevels(const std::vector<std::string>& dirs);
 // The level named `name` whose hash is `hash` (a replay's), or null. Any thread.
 const CheckedLevel* findServerLevel(const ServerLevels& levels, const std::string& name,
                                     const std::string& hash);
+
+// True when `levels` has a level named `name`, whatever its hash. Any thread.
+bool serverKnowsLevel(const ServerLevels& levels, const std::string& name);

@@ -133,9 +133,11 @@ std::string serverUsage() {
            "                      may lose the uploads of the last moments before it (never the file's\n"
            "                      consistency), full loses none but syncs the disk at every upload.\n"
            "                      No effect on PostgreSQL, where its synchronous_commit governs.\n"
+           "  --verify-threads N  threads that run uploaded rounds again, at a lower priority than\n"
+           "                      the HTTP workers (default: one fewer than the cores, at least 1)\n"
            "  --verified-only     store only entries whose replay was run again and came to their\n"
-           "                      result; rounds are not run again yet, so for now every entry is\n"
-           "                      refused (an entry without a replay always is)\n"
+           "                      result (an entry without a replay, of a level not given with\n"
+           "                      --levels, or not run again within the time allowed is refused)\n"
            "  --help              print this and exit\n"
            "\n"
            "Clients: an IPv6 client is counted per /64, an IPv4-mapped IPv6 address as IPv4. Through a\n"
@@ -185,7 +187,7 @@ bool parseServerOptions(int argc, const char* const* argv, ServerOptions& option
                            name == "--prefix" || name == "--upload-token" || name == "--rate-limit" ||
                            name == "--max-entries" || name == "--threads" || name == "--upload-token-file" ||
                            name == "--max-connections-per-address" || name == "--trusted-proxy" ||
-                           name == "--synchronous" || name == "--levels";
+                           name == "--synchronous" || name == "--levels" || name == "--verify-threads";
         if (!known) {
             error = "unknown option " + name;
             return false;
@@ -222,6 +224,12 @@ bool parseServerOptions(int argc, const char* const* argv, ServerOptions& option
                 return false;
             }
             options.threads = static_cast<int>(number);
+        } else if (name == "--verify-threads") {
+            if (!parseNumber(*value, 1, 256, number)) {
+                error = "--verify-threads needs a number from 1 to 256";
+                return false;
+            }
+            options.verifyThreads = static_cast<int>(number);
         } else if (name == "--synchronous") {
             if (*value != "full" && *value != "normal") {
                 error = "--synchronous needs full or normal";

@@ -19,6 +19,7 @@ struct ServerOptions {
     int threads = 32;                        // HTTP worker threads
     bool fullSync = false;                   // --synchronous full (SQLite): sync the WAL at every commit
     bool verifiedOnly = false;          // --verified-only: store only entries whose rounds were run again
+    int verifyThreads = 0;              // --verify-threads: threads running rounds again; 0: the default
     bool help = false;                  // --help was given
     std::vector<std::string> levelDirs; // --levels: folders of levels to check rounds against
 

@@ -10,12 +10,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 inline std::string audioFixturePath(const std::string& name) {
@@ -53,6 +56,34 @@ inline std::vector<float> rampSamples(uint32_t frames, float base) {
         samples[i * 2 + 1] = -samples[i * 2];
     }
     return samples;
+}
+
+// Opens SDL's dummy output device, which plays in real time, with `periodFrames` frames a period,
+// and plays the fixture stem.wav on it as the only stem; false if either fails. Log quietened.
+inline bool playOnDummyDevice(AudioSystem& audio, unsigned periodFrames) {
+    setenv("SDL_AUDIO_DRIVER", "dummy", 0);
+    bool ok = false;
+    stdoutOf([&] {
+        ok = audioInit(audio, AudioBackend::Auto, periodFrames) &&
+             loadStem(audio, audioFixturePath("stem.wav"));
+        playAllStems(audio);
+    });
+    return ok;
+}
+
+// Reads the song group's clock until it reaches `seconds`, for at most 10 s; false if it did not,
+// or if it ever went back on the way.
+inline bool clockClimbsTo(const AudioSystem& audio, double seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    double last = audio.engine->getStreamTime(audio.voiceGroup);
+    bool forward = true;
+    while (last < seconds && std::chrono::steady_clock::now() < deadline) {
+        const double now = audio.engine->getStreamTime(audio.voiceGroup);
+        forward = forward && now >= last;
+        last = now;
+        std::this_thread::yield();
+    }
+    return forward && last >= seconds;
 }
 
 // A fresh temporary folder that writes files of bytes.

@@ -1,5 +1,6 @@
-// The heard clock on plain values: positions between callbacks, the latency taken off, slewing,
-// and simulated devices whose callbacks come early and late, one of them reopened.
+// The heard clock on plain values: positions between callbacks, the latency taken off, slewing
+// (and its promises about targets behind it, value for value), and simulated devices whose
+// callbacks come early and late, one of them reopened.
 #include "audio/heard_clock.hpp"
 
 #include <gtest/gtest.h>
@@ -56,19 +57,43 @@ TEST(HeardClock, SlewsCorrectionsAndNeverGoesBack) {
     }
     EXPECT_NEAR(value, 2.030 + 0.490, 1e-9) << "caught up within 0.4 s";
 
-    // 20 ms behind: slowed down, never turned back.
-    const double before = value;
-    value = slewToward(clock, before - 0.020, now + kMs);
-    EXPECT_NEAR(value, before + 0.00095, 1e-9);
-    EXPECT_GE(slewToward(clock, 0.0, now + 2 * kMs), value) << "even a target far behind";
+    // Far ahead (a new start, a stall): taken at once. Targets behind: HeardClockPromises below.
+    EXPECT_DOUBLE_EQ(slewToward(clock, value + 0.5, now + kMs), value + 0.5);
+}
 
-    // Far ahead (a new start, a stall): taken at once.
-    EXPECT_DOUBLE_EQ(slewToward(clock, value + 0.5, now + 3 * kMs), value + 0.5);
+// A paused clock given a lower target stays where it stands.
+TEST(HeardClockPromises, APausedClockGivenALowerTargetStaysWhereItIs) {
+    for (const double target : {1.0, 0.999, 0.5, 0.0}) {
+        SlewedClock clock;
+        slewToward(clock, 1.0, 100 * kMs);
+        EXPECT_EQ(slewToward(clock, target, 200 * kMs, false), 1.0) << target;
+        EXPECT_EQ(slewToward(clock, target, 300 * kMs, false), 1.0) << target << ", read again";
+    }
+}
 
-    // Paused: the clock stands at the target.
-    SlewedClock paused;
-    slewToward(paused, 1.0, 0, false);
-    EXPECT_DOUBLE_EQ(slewToward(paused, 1.0, 50 * kMs, false), 1.0);
+// A running clock behind its target is slowed by exactly the slew rate however far behind the
+// target is: never frozen, never turned back.
+TEST(HeardClockPromises, ARunningClockBehindItsTargetSlowsByTheSlewRateHoweverFarBehind) {
+    // 10 ms pass: the clock would reach 2.010; it may be slowed by at most 5 % of 10 ms.
+    const double slowed = 2.010 - kClockSlewRate * 0.010;
+    const struct {
+        double target;
+        double expected;
+    } cases[] = {
+        {2.0098, 2.0098}, // behind by less than the allowed correction: the target itself
+        {2.0, slowed},    // 10 ms behind
+        {1.5, slowed},    // far behind (past kClockResyncSeconds): slewed too, not frozen
+        {0.0, slowed},
+    };
+    for (const auto& c : cases) {
+        SlewedClock clock;
+        slewToward(clock, 2.0, 100 * kMs);
+        EXPECT_NEAR(slewToward(clock, c.target, 110 * kMs), c.expected, 1e-12) << c.target;
+    }
+    // At a device rate other than 1 the clock's own progress is at that rate, slowed the same.
+    SlewedClock fast;
+    slewToward(fast, 2.0, 100 * kMs);
+    EXPECT_NEAR(slewToward(fast, 0.0, 110 * kMs, true, 1.5), 2.015 - kClockSlewRate * 0.010, 1e-12);
 }
 
 namespace {

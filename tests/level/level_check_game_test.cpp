@@ -1,6 +1,8 @@
 // A level read for checking rounds (replay/level_check.hpp) is the level the game loads: the same
 // stems and charts, and the game's decoded loop length to the bit, for every shipped level and for
-// stems of every format and rate (the longest here 4801 frames at 48 kHz, resampled).
+// stems of every format and rate (the longest here 4801 frames at 48 kHz, resampled). The shipped
+// levels also load whole: the menu's list, every stem, a chart for every charted stem, and stems
+// of equal length.
 #include "audio/audio_system.hpp"
 #include "capture.hpp"
 #include "level/level_list.hpp"
@@ -29,22 +31,44 @@ TEST(LevelCheckMatchesTheGame, EveryShippedLevelAndEveryStemFormat) {
                  {"file": "mono_22k.wav"}, {"file": "stem_48k.flac"}, {"file": "stem_48k.ogg"},
                  {"file": "stem_22k.ogg", "midi": "chart.mid"}, {"file": "ninth.wav"}]})");
     // Found as the game finds them from its working directory (assets/).
-    std::vector<std::string> folders = {"levels", "levels/tutorialsong", VIBRELLE_TEST_DATA "/level/sub",
-                                        formats.path().string()};
-    for (const LevelListEntry& entry : loadLevelList()) {
+    std::vector<std::string> folders = {"levels", "levels/tutorialsong"};
+    std::vector<LevelListEntry> levelList;
+    EXPECT_EQ(stderrOf([&] { levelList = loadLevelList(); }), "")
+        << "the shipped list must not fall back to the samples";
+    ASSERT_EQ(levelList.size(), 3u);
+    for (const LevelListEntry& entry : levelList) {
+        EXPECT_GE(entry.difficulty, 1) << entry.name;
         folders.push_back("levels/" + entry.file);
     }
-    for (const std::string& folder : folders) {
+    const std::size_t shipped = folders.size();
+    folders.insert(folders.end(), {VIBRELLE_TEST_DATA "/level/sub", formats.path().string()});
+    for (std::size_t f = 0; f < folders.size(); ++f) {
+        const std::string& folder = folders[f];
         SCOPED_TRACE(folder);
         AudioSystem audio;
         RenderState render;
         RoundSetup game;
-        printedBy([&] {
-            ASSERT_TRUE(audioInit(audio, AudioBackend::NullDriver));
-            ASSERT_TRUE(loadLevelFromManifest(folder + "/level.json", audio, render));
-            game = roundSetupOf(audio, 0, 0);
-            audioShutdown(audio);
-        });
+        const std::string loadErrors =
+            printedBy([&] {
+                ASSERT_TRUE(audioInit(audio, AudioBackend::NullDriver));
+                ASSERT_TRUE(loadLevelFromManifest(folder + "/level.json", audio, render));
+                game = roundSetupOf(audio, 0, 0);
+            }).err;
+        if (f < shipped) {
+            EXPECT_EQ(loadErrors, "");
+            LevelDefinition level;
+            ASSERT_TRUE(parseLevelManifest(folder + "/level.json", level));
+            ASSERT_EQ(audio.stems.size(), std::min<std::size_t>(level.stems.size(), 8));
+            for (std::size_t i = 0; i < audio.stems.size(); ++i) {
+                const LoadedStem& stem = audio.stems[i];
+                const bool charted = !level.stems[i].midi.empty() && level.stems[i].playsNotes;
+                EXPECT_EQ(stem.chart.loaded, charted) << stem.name;
+                EXPECT_TRUE(!charted || !stem.chart.notes.empty()) << stem.name;
+                // Stems loop together only when they have exactly the same number of samples.
+                EXPECT_EQ(stem.source->frameCount(), audio.stems[0].source->frameCount()) << stem.name;
+            }
+        }
+        stdoutOf([&] { audioShutdown(audio); });
         CheckedLevel checked;
         std::string error, hash;
         EXPECT_EQ(stdoutOf([&] { ASSERT_TRUE(readCheckedLevel(folder, "L", checked, error)) << error; }), "");

@@ -1,4 +1,4 @@
-// Where the leaderboard credentials may go: the address rule as a table, names resolved only for
+// Where the leaderboard credentials may go: the address rule, names resolved only for
 // "localhost", and a loopback request that carries them.
 #include "leaderboard/credential_policy.hpp"
 #include "leaderboard/leaderboard_client.hpp"
@@ -8,43 +8,20 @@
 
 using namespace nettest;
 
+// Addresses inside each allowed range and at its edges, those just outside, and text that is no
+// bare address (brackets, a port, a zone, a name, a shortened form).
 TEST(CredentialPolicy, AllowsOnlyLoopbackPrivateAndLinkLocalAddresses) {
-    const std::pair<const char*, bool> cases[] = {{"127.0.0.1", true},
-                                                  {"127.255.255.254", true},
-                                                  {"10.0.0.1", true},
-                                                  {"10.255.255.255", true},
-                                                  {"172.16.0.1", true},
-                                                  {"172.31.255.255", true},
-                                                  {"172.15.255.255", false},
-                                                  {"172.32.0.1", false},
-                                                  {"192.168.1.20", true},
-                                                  {"192.169.0.1", false},
-                                                  {"169.254.10.1", true},
-                                                  {"169.253.0.1", false},
-                                                  {"8.8.8.8", false},
-                                                  {"0.0.0.0", false},
-                                                  {"100.64.0.1", false},
-                                                  {"11.0.0.1", false},
-                                                  {"::1", true},
-                                                  {"::", false},
-                                                  {"::2", false},
-                                                  {"fc00::1", true},
-                                                  {"fd12:3456::1", true},
-                                                  {"fe00::1", false},
-                                                  {"fe80::1", true},
-                                                  {"febf::1", true},
-                                                  {"fec0::1", false},
-                                                  {"2001:db8::1", false},
-                                                  {"::ffff:192.168.0.1", true},
-                                                  {"::ffff:8.8.8.8", false},
-                                                  {"[::1]", false},
-                                                  {"localhost", false},
-                                                  {"127.0.0.1:80", false},
-                                                  {"", false},
-                                                  {"fe80::1%eth0", false},
-                                                  {"127.1", false}};
-    for (const auto& [address, allowed] : cases) {
-        EXPECT_EQ(isPrivateNetworkAddress(address), allowed) << address;
+    for (const char* address : {"127.0.0.1", "127.255.255.254", "10.0.0.1", "10.255.255.255", "172.16.0.1",
+                                "172.31.255.255", "192.168.1.20", "169.254.10.1", "::1", "fc00::1",
+                                "fd12:3456::1", "fe80::1", "febf::1", "::ffff:192.168.0.1"}) {
+        EXPECT_TRUE(isPrivateNetworkAddress(address)) << address;
+    }
+    for (const char* address :
+         {"172.15.255.255", "172.32.0.1",     "192.169.0.1", "169.253.0.1", "8.8.8.8",      "0.0.0.0",
+          "100.64.0.1",     "11.0.0.1",       "::",          "::2",         "fe00::1",      "fec0::1",
+          "2001:db8::1",    "::ffff:8.8.8.8", "[::1]",       "localhost",   "127.0.0.1:80", "",
+          "fe80::1%eth0",   "127.1"}) {
+        EXPECT_FALSE(isPrivateNetworkAddress(address)) << address;
     }
 }
 
