@@ -254,10 +254,31 @@ static void togglePlayback(App& app) {
     }
 }
 
+// With VIBRELLE_UI_TRACE=1, once per second of song while a round is played: the song time at a
+// moment of CLOCK_MONOTONIC, "Song clock: S s at T ns", so that a script can time its key presses
+// to the notes. The song time is the one an input at that moment is judged at.
+static void traceSongClock(App& app) {
+    if (!gUI.trace || !roundInPlay(app) || app.pause.paused || app.watch.active) {
+        app.songClockTracedAt = -1.0;
+        return;
+    }
+    const double second = std::floor(app.game.songTime);
+    if (second == app.songClockTracedAt) {
+        return;
+    }
+    app.songClockTracedAt = second;
+    timespec monotonic{};
+    clock_gettime(CLOCK_MONOTONIC, &monotonic);
+    const std::uint64_t ticks = SDL_GetTicksNS();
+    logMessage("Song clock: %.6f s at %lld ns", inputSongTime(app.game, ticks),
+               static_cast<long long>(monotonic.tv_sec) * 1000000000LL + monotonic.tv_nsec);
+}
+
 void runFrameGameplay(App& app, float dt) {
     // The frame's own song time, read now: circles grow, holds fill and the HUD moves with the
     // clock between the logic thread's ticks.
     refreshSongTime(app.audio, app.game);
+    traceSongClock(app);
     int activeCount = 0;
     for (int i = 0; i < kStemSlots; ++i) {
         const bool active = i < static_cast<int>(app.audio.stems.size()) && app.audio.stems[i].active;

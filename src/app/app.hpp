@@ -85,6 +85,7 @@ struct App {
     PauseState pause;                         // the round's pause (app/round_pause.hpp)
     ReplayWatch watch;                        // the replay being watched (app/replay_watch.hpp)
     std::string watchNotice;                  // why the last replay could not be watched, or ""
+    double songClockTracedAt = -1.0;          // the whole song second last traced (VIBRELLE_UI_TRACE)
 };
 
 // Brings the subsystems up in order; on failure logs the failing step and returns false at once,
