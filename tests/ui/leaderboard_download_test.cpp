@@ -11,23 +11,6 @@
 #include "replay/replay_test_support.hpp"
 #include "screen_fixture.hpp"
 
-namespace {
-
-// The suite's tests share levels/leaderboard.json: this one's entries go when it ends.
-struct LeaderboardKept {
-    const bool existed = std::filesystem::exists(kLeaderboardPath);
-    const std::string text = existed ? readText(kLeaderboardPath) : std::string();
-    ~LeaderboardKept() {
-        if (existed) {
-            writeText(kLeaderboardPath, text);
-        } else {
-            std::filesystem::remove(kLeaderboardPath);
-        }
-    }
-};
-
-} // namespace
-
 class ReplaysFromElsewhere : public Screens {
 protected:
     // A round of the first listed level played here for 4 s; its replay's path.

@@ -9,23 +9,6 @@
 #include "capture.hpp"
 #include "screen_fixture.hpp"
 
-namespace {
-
-// The suite's tests share levels/leaderboard.json: this one's entries go when it ends.
-struct LeaderboardKept {
-    const bool existed = std::filesystem::exists(kLeaderboardPath);
-    const std::string text = existed ? readText(kLeaderboardPath) : std::string();
-    ~LeaderboardKept() {
-        if (existed) {
-            writeText(kLeaderboardPath, text);
-        } else {
-            std::filesystem::remove(kLeaderboardPath);
-        }
-    }
-};
-
-} // namespace
-
 TEST_F(Screens, TheLeaderboardWatchesThePlayersOwnReplay) {
     const LeaderboardKept kept;
     app->render.width = 1280;

@@ -6,8 +6,10 @@
 #include "app/app_screens.hpp"
 #include "game/round_progress.hpp"
 #include "leaderboard/leaderboard_client.hpp"
+#include "leaderboard/leaderboard_document.hpp"
 #include "ui/ui_system.hpp"
 
+#include "capture.hpp"
 #include "temp_assets.hpp"
 
 #include <SDL3/SDL.h>
@@ -21,6 +23,20 @@
 #include <memory>
 #include <sstream>
 #include <string>
+
+// The suite's tests share levels/leaderboard.json: a test that saves results into it keeps one of
+// these, and the file is put back as it was when the test ends.
+struct LeaderboardKept {
+    const bool existed = std::filesystem::exists(kLeaderboardPath);
+    const std::string text = existed ? readText(kLeaderboardPath) : std::string();
+    ~LeaderboardKept() {
+        if (existed) {
+            writeText(kLeaderboardPath, text);
+        } else {
+            std::filesystem::remove(kLeaderboardPath);
+        }
+    }
+};
 
 struct Rect {
     float x = 0, y = 0, w = 0, h = 0;
