@@ -81,17 +81,36 @@ TEST(LeaderboardFileCrash, AKilledSaveLeavesTheOldOrTheNewFile) {
     ASSERT_TRUE(quietly([&] { return save("Parent", 0); }));
     std::int32_t childBest = 0;
     for (int round = 1; round <= 20; ++round) {
+        // The child says when its first save is done. On a loaded machine it may not run at all
+        // before a kill that comes a few milliseconds after the fork, so every other round waits
+        // for that word first: then some kills surely fall on later saves, the others may fall on
+        // the first.
+        int saved[2];
+        ASSERT_EQ(::pipe(saved), 0);
         // The parent has no other thread at the fork, so the allocator and the file lock are free.
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
+            ::close(saved[0]);
             const int null = ::open("/dev/null", O_WRONLY);
             ::dup2(null, STDOUT_FILENO);
             ::dup2(null, STDERR_FILENO);
             for (std::int32_t score = round * 100000;; ++score) {
                 save("Child", score);
+                if (saved[1] >= 0) {
+                    const char done = 1;
+                    (void)!::write(saved[1], &done, 1);
+                    ::close(saved[1]);
+                    saved[1] = -1;
+                }
             }
         }
+        ::close(saved[1]);
+        if (round % 2 == 1) {
+            char done = 0;
+            (void)!::read(saved[0], &done, 1); // 0 bytes if the child died first: the checks below say so
+        }
+        ::close(saved[0]);
         std::this_thread::sleep_for(std::chrono::microseconds(delayMicroseconds(random)));
         ::kill(child, SIGKILL);
         int status = 0;
