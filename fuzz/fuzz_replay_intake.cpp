@@ -7,7 +7,7 @@
 #include "game/game_rules.hpp"
 #include "replay/replay_upload.hpp"
 #include "replay/sha256.hpp"
-#include "server/replay_intake.hpp"
+#include "server/replay_facts.hpp"
 
 #include <algorithm>
 #include <cstddef>

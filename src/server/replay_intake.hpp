@@ -7,23 +7,11 @@
 // the entry is verified when the run comes to the entry's result. Any thread.
 #include "replay/replay_file.hpp"
 #include "replay/replay_verify.hpp"
+#include "server/replay_facts.hpp"
 #include "server/score_entries.hpp"
 #include "server/server_levels.hpp"
 
 #include <string>
-
-// The song time a round may run ahead of the wall clock between its start and its end, in
-// milliseconds: the two are read at slightly different moments, in whole milliseconds, and a sound
-// card's clock may run a little fast (far less than this share).
-constexpr std::int64_t kReplayClockSlackMs = 250;
-constexpr std::int64_t kReplayClockSlackPerMille = 2;
-
-// True when `replay` can stand behind `stored`: its level name is the entry's level (bytes), its
-// result's score, highest combo and "highestLayer" text are the entry's (the text as the game
-// writes it: "H/T", T the level's layers up to kMaxLayers, H the result's highest layer up to T), it was not
-// played by the bot, and its wall-clock duration (endedAt - startedAt) is not shorter than its song time
-// (songEnd - songStart) less the slack above. Otherwise false with the first fact that fails in `why`.
-bool replayMatchesEntry(const Replay& replay, const StoredEntry& stored, std::string& why);
 
 // Takes in the replays of `upload`'s entries, one at a time, all within `deadline`. Each entry's
 // replay text is unpacked and checked (unpackReplay, replayMatchesEntry) and replaced by its zlib
