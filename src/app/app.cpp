@@ -204,6 +204,8 @@ bool appInit(App& app) {
     initGameState(app.game, 8);
     app.game.playerName = loadPlayerName("Player");
     app.game.keyboardGameplay = loadKeyboardGameplay(true);
+    // The circles show what the player's own layout prints on the grid's keys.
+    app.game.cellLabels = cellLabels(app.input.bindings);
     // Before any sound: the loudness the player chose.
     app.audio.engine->setGlobalVolume(loadMusicVolume(1.0f));
     app.audio.clockOffset = loadAudioOffsetMs(0) / 1000.0;
@@ -365,6 +367,12 @@ void runFrame(App& app, float dt) {
         app.input.inRound = roundInPlay(app);
     }
     pollInput(app.input, app.uiVisible);
+    if (app.input.keymapChanged) {
+        // Circles spawned from now on carry the new layout's letters.
+        const std::array<std::string, kGridCells> labels = cellLabels(app.input.bindings);
+        std::lock_guard<std::mutex> lock(app.gameMutex);
+        app.game.cellLabels = labels;
+    }
     handlePauseKeys(app);
     if (!app.input.droppedFiles.empty()) {
         // Of several files dropped at once, the last is watched: one replay plays at a time.

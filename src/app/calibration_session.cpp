@@ -12,26 +12,29 @@
 
 std::vector<std::uint64_t> calibrationTapTimes(const InputState& input, const CalibrationSession& session) {
     std::vector<std::uint64_t> taps;
-    for (std::uint32_t key : input.keysPressed) {
-        if (key == SDLK_SPACE || (key >= SDLK_A && key <= SDLK_Z)) {
-            const auto stamp = input.keyPressNs.find(key);
-            taps.push_back(stamp != input.keyPressNs.end() ? stamp->second : 0);
-        }
+    // Space is no key of the grid: on this screen it is a tap too.
+    if (input.keysPressed.count(SDLK_SPACE) != 0) {
+        const auto stamp = input.keyPressNs.find(SDLK_SPACE);
+        taps.push_back(stamp != input.keyPressNs.end() ? stamp->second : 0);
     }
     const bool anywhere = !(session.padRight > session.padLeft && session.padBottom > session.padTop);
     const auto inPad = [&](float x, float y) {
         return anywhere || (x >= session.padLeft && x <= session.padRight && y >= session.padTop &&
                             y <= session.padBottom);
     };
-    // A finger also arrives as a mouse press: while fingers are tracked the mouse does not count.
-    if (!input.touches.empty()) {
-        for (const auto& entry : input.touches) {
-            if (entry.second.pressed && inPad(entry.second.x, entry.second.y)) {
-                taps.push_back(entry.second.pressNs);
-            }
+    // The presses a round would take: the grid's keys, gamepad buttons, and pointers on the pad. A
+    // finger also arrives as a mouse press: while fingers are tracked the mouse does not count.
+    for (const InputAction& action : input.actions) {
+        if (action.kind != InputKind::Press) {
+            continue;
         }
-    } else if (input.mousePressed && inPad(input.mouseX, input.mouseY)) {
-        taps.push_back(input.mousePressNs);
+        const bool pointer = action.device == InputDevice::Finger || action.device == InputDevice::Mouse;
+        if (action.device == InputDevice::Mouse && !input.touches.empty()) {
+            continue;
+        }
+        if (!pointer || inPad(action.x, action.y)) {
+            taps.push_back(action.ns);
+        }
     }
     std::sort(taps.begin(), taps.end());
     return taps;

@@ -12,8 +12,9 @@
 struct App;
 struct InputState;
 
-// This frame's taps on the calibration screen, as SDL timestamps in the order they happened:
-// Space and letter keys; finger presses, or else left mouse presses, inside the pad area.
+// This frame's taps on the calibration screen, as SDL timestamps in the order they happened: Space,
+// the presses a round takes (the grid's keys and gamepad buttons; finger presses, or else left
+// mouse presses, inside the pad area).
 std::vector<std::uint64_t> calibrationTapTimes(const InputState& input, const CalibrationSession& session);
 
 // Opens the screen (goToScreen; its enter step is calibrationStart).

@@ -4,7 +4,33 @@
 #include <imgui.h>
 #include <imgui_impl_sdl3.h>
 
-void resetInput(InputState& input) { input = InputState{}; }
+void resetInput(InputState& input) {
+    const KeyBindings bindings = input.bindings; // the player's, not the frame's
+    input = InputState{};
+    input.bindings = bindings;
+}
+
+std::uint32_t layoutKeycode(std::uint16_t scancode) {
+    return SDL_GetKeyFromScancode(static_cast<SDL_Scancode>(scancode), SDL_KMOD_NONE, false);
+}
+
+std::string cellLabel(const KeyBindings& bindings, std::uint32_t cell, const KeycodeLookup& lookup) {
+    if (!isCell(cell)) {
+        return std::string();
+    }
+    const std::uint32_t keycode = lookup(bindings.scancodes[cell]);
+    const char* name =
+        SDL_GetKeyName(keycode != SDLK_UNKNOWN ? keycode : SDL_SCANCODE_TO_KEYCODE(bindings.scancodes[cell]));
+    return keyLabelText(keycode, name != nullptr ? name : "");
+}
+
+std::array<std::string, kGridCells> cellLabels(const KeyBindings& bindings, const KeycodeLookup& lookup) {
+    std::array<std::string, kGridCells> labels;
+    for (std::size_t cell = 0; cell < labels.size(); ++cell) {
+        labels[cell] = cellLabel(bindings, static_cast<std::uint32_t>(cell), lookup);
+    }
+    return labels;
+}
 
 PointerScale pointerScaleOf(SDL_Window* window) {
     PointerScale scale;
@@ -20,8 +46,20 @@ PointerScale pointerScaleOf(SDL_Window* window) {
     return scale;
 }
 
+// SDL's scancodes are USB usage numbers, as the plain grid code assumes.
+static_assert(SDL_SCANCODE_A == 4 && SDL_SCANCODE_Z == 29 && SDL_SCANCODE_COMMA == 54 &&
+                  SDL_SCANCODE_ESCAPE == 41 && SDL_SCANCODE_SPACE == 44 && SDL_SCANCODE_F12 == 69 &&
+                  SDL_SCANCODE_PRINTSCREEN == 70,
+              "scancode numbers");
+
+static void addAction(InputState& input, InputKind kind, InputDevice device, std::uint64_t id,
+                      std::uint32_t code, float x, float y, std::uint64_t ns) {
+    input.actions.push_back(InputAction{kind, device, id, code, x, y, ns});
+}
+
 void applyInputEvent(InputState& input, const SDL_Event& event, const PointerScale& scale,
                      bool guiTextInput) {
+    const InputKind press = InputKind::Press, release = InputKind::Release;
     switch (event.type) {
     case SDL_EVENT_QUIT:
         input.quitRequested = true;
@@ -36,6 +74,10 @@ void applyInputEvent(InputState& input, const SDL_Event& event, const PointerSca
         input.keysHeld.insert(event.key.key);
         input.keysPressed.insert(event.key.key);
         input.keyPressNs[event.key.key] = event.key.timestamp;
+        // The grid goes by the key's position, whatever the layout prints on it.
+        if (const std::uint32_t cell = cellForScancode(input.bindings, event.key.scancode); isCell(cell)) {
+            addAction(input, press, InputDevice::Key, 0, cell, 0.0f, 0.0f, event.key.timestamp);
+        }
         if (guiTextInput &&
             (event.key.key == SDLK_ESCAPE || event.key.key == SDLK_SPACE || event.key.key == SDLK_F12)) {
             break; // typed into the GUI's text field
@@ -65,7 +107,17 @@ void applyInputEvent(InputState& input, const SDL_Event& event, const PointerSca
         }
         input.keysHeld.erase(event.key.key);
         input.keysReleased.insert(event.key.key);
-        input.keyReleaseNs[event.key.key] = event.key.timestamp;
+        if (const std::uint32_t cell = cellForScancode(input.bindings, event.key.scancode); isCell(cell)) {
+            addAction(input, release, InputDevice::Key, 0, cell, 0.0f, 0.0f, event.key.timestamp);
+        }
+        break;
+    case SDL_EVENT_KEYMAP_CHANGED:
+        input.keymapChanged = true;
+        break;
+    case SDL_EVENT_GAMEPAD_BUTTON_DOWN:
+    case SDL_EVENT_GAMEPAD_BUTTON_UP:
+        addAction(input, event.gbutton.down ? press : release, InputDevice::Gamepad, 0, event.gbutton.button,
+                  0.0f, 0.0f, event.gbutton.timestamp);
         break;
     case SDL_EVENT_MOUSE_MOTION:
         input.mouseX = pointsToPixels(event.motion.x, scale.density);
@@ -75,18 +127,20 @@ void applyInputEvent(InputState& input, const SDL_Event& event, const PointerSca
         if (event.button.button == SDL_BUTTON_LEFT) {
             input.mousePressed = true;
             input.mouseHeld = true;
-            input.mousePressNs = event.button.timestamp;
             input.mouseX = pointsToPixels(event.button.x, scale.density);
             input.mouseY = pointsToPixels(event.button.y, scale.density);
+            addAction(input, press, InputDevice::Mouse, 0, 0, input.mouseX, input.mouseY,
+                      event.button.timestamp);
         }
         break;
     case SDL_EVENT_MOUSE_BUTTON_UP:
         if (event.button.button == SDL_BUTTON_LEFT) {
             input.mouseReleased = true;
             input.mouseHeld = false;
-            input.mouseReleaseNs = event.button.timestamp;
             input.mouseX = pointsToPixels(event.button.x, scale.density);
             input.mouseY = pointsToPixels(event.button.y, scale.density);
+            addAction(input, release, InputDevice::Mouse, 0, 0, input.mouseX, input.mouseY,
+                      event.button.timestamp);
         }
         break;
     case SDL_EVENT_FINGER_DOWN: {
@@ -94,9 +148,10 @@ void applyInputEvent(InputState& input, const SDL_Event& event, const PointerSca
         touch.held = true;
         touch.pressed = true;
         touch.released = false;
-        touch.pressNs = event.tfinger.timestamp;
         touch.x = event.tfinger.x * scale.pixelWidth;
         touch.y = event.tfinger.y * scale.pixelHeight;
+        addAction(input, press, InputDevice::Finger, event.tfinger.fingerID, 0, touch.x, touch.y,
+                  event.tfinger.timestamp);
         break;
     }
     case SDL_EVENT_FINGER_MOTION: {
@@ -109,7 +164,8 @@ void applyInputEvent(InputState& input, const SDL_Event& event, const PointerSca
         TouchPoint& touch = input.touches[event.tfinger.fingerID];
         touch.held = false;
         touch.released = true;
-        touch.releaseNs = event.tfinger.timestamp;
+        addAction(input, release, InputDevice::Finger, event.tfinger.fingerID, 0, touch.x, touch.y,
+                  event.tfinger.timestamp);
         break;
     }
     case SDL_EVENT_DROP_FILE:
@@ -171,10 +227,11 @@ void endInputFrame(InputState& input) {
     input.screenshotRequested = false;
     input.mousePressed = false;
     input.mouseReleased = false;
+    input.actions.clear();
+    input.keymapChanged = false;
     input.keysPressed.clear();
     input.keysReleased.clear();
     input.keyPressNs.clear();
-    input.keyReleaseNs.clear();
     input.droppedFiles.clear();
     for (auto it = input.touches.begin(); it != input.touches.end();) {
         it->second.pressed = false;

@@ -5,7 +5,10 @@
 
 #include <SDL3/SDL_events.h>
 
+#include <array>
 #include <cstdint>
+#include <functional>
+#include <string>
 
 // How SDL's window coordinates map to drawable pixels: SDL reports the mouse in points (pixels /
 // density) and fingers normalised to the window, while the game places everything in drawable
@@ -22,15 +25,16 @@ PointerScale pointerScaleOf(SDL_Window* window);
 // A coordinate in points as drawable pixels at the given density.
 inline float pointsToPixels(float points, float density) { return points * density; }
 
-// Back to the start-up state: all flags false, positions 0, containers empty.
+// Back to the start-up state: all flags false, positions 0, containers empty; the key bindings stay.
 void resetInput(InputState& input);
 
 // Applies one SDL event to the input record (no GUI involvement), turning mouse and finger
-// positions into drawable pixels with `scale`, the scale of the event's window. While the GUI has
-// a text field in use (`guiTextInput`), Space, Escape and F12 belong to it: they neither start
-// playback, nor quit, nor hide the GUI. Escape quits, except on the calibration screen
-// (leaveCalibration) and the results screen (leaveResults). A file dropped on the window adds its
-// path to droppedFiles. Plain code.
+// positions into drawable pixels with `scale`, the scale of the event's window. Presses and
+// releases of keys, the left mouse button, fingers and gamepad buttons join `actions`: a key by
+// the grid cell its scancode is bound to (not at all when none is), a button by its SDL number. While the GUI
+// has a text field in use (`guiTextInput`), Space, Escape and F12 belong to it: they neither start playback,
+// nor quit, nor hide the GUI. Escape quits, except on the calibration screen (leaveCalibration) and the
+// results screen (leaveResults). A file dropped on the window adds its path to droppedFiles. Plain code.
 void applyInputEvent(InputState& input, const SDL_Event& event, const PointerScale& scale,
                      bool guiTextInput = false);
 
@@ -41,3 +45,17 @@ void pollInput(InputState& input, bool uiVisible);
 
 // Clears the per-frame flags and forgets fingers that were lifted. Main thread, end of frame.
 void endInputFrame(InputState& input);
+
+// The keycode the current keyboard layout gives a key position (unshifted). Main thread.
+std::uint32_t layoutKeycode(std::uint16_t scancode);
+using KeycodeLookup = std::function<std::uint32_t(std::uint16_t scancode)>;
+
+// What the key bound to `cell` prints, as the circles show it (UTF-8: an upper-case letter, or a
+// short name such as "Spc" when the key prints nothing), on the layout `lookup` reads; empty for a
+// value that is no cell. Main thread.
+std::string cellLabel(const KeyBindings& bindings, std::uint32_t cell,
+                      const KeycodeLookup& lookup = layoutKeycode);
+
+// The labels of every cell, in cell order (what GameState::cellLabels holds). Main thread.
+std::array<std::string, kGridCells> cellLabels(const KeyBindings& bindings,
+                                               const KeycodeLookup& lookup = layoutKeycode);

@@ -7,35 +7,12 @@
 
 // ---- Spawning ----
 
-NoteKey keyForNote(std::int32_t note, std::int32_t velocity) {
-    const KeyLane* lane = nullptr;
-    for (const KeyLane& row : keyLanes) {
-        if (note >= row.lowKey && note <= row.highKey) {
-            lane = &row;
-            break;
-        }
-    }
-    if (lane == nullptr) {
-        // Key numbers outside 0..127 only come from hand-made charts; keep the lane index
-        // non-negative for negative numbers too.
-        lane = &keyLanes[((note % kKeyLaneCount) + kKeyLaneCount) % kKeyLaneCount];
-    }
-    if (velocity < kLowRowBelow) {
-        return {lane->lowVelocityKey, lane->lowVelocityLabel};
-    }
-    if (velocity <= kMiddleRowThrough) {
-        return {lane->middleVelocityKey, lane->middleVelocityLabel};
-    }
-    return {lane->highVelocityKey, lane->highVelocityLabel};
-}
-
 void spawnCircle(GameState& game, const MidiNoteEvent& note, std::int32_t stemIndex, std::int32_t width,
                  std::int32_t height, double dueTime) {
     Circle circle;
     if (game.keyboardGameplay) {
-        const NoteKey key = keyForNote(note.note, note.velocity);
-        circle.key = key.key;
-        circle.keyLabel = key.label;
+        circle.cell = cellForNote(note.note, note.velocity);
+        circle.keyLabel = game.cellLabels[circle.cell];
     }
     // The products are whole numbers before the division, so a chart draws the same pattern at
     // every window size up to the rounding of the last step. 64-bit keeps odd charts from
@@ -65,13 +42,9 @@ void removeCircle(GameState& game, std::int32_t index) {
         return;
     }
     Circle& circle = game.circles[static_cast<std::size_t>(index)];
-    // Every input still holding this circle lets go of it. Matching on the map's value (rather
-    // than erasing each holder id) keeps a finger whose id happens to equal a held key's code.
-    for (auto it = game.pointerHolds.begin(); it != game.pointerHolds.end();) {
-        it = it->second == index ? game.pointerHolds.erase(it) : std::next(it);
-    }
-    for (auto it = game.keyHolds.begin(); it != game.keyHolds.end();) {
-        it = it->second == index ? game.keyHolds.erase(it) : std::next(it);
+    // Every input still holding this circle lets go of it.
+    for (auto it = game.holds.begin(); it != game.holds.end();) {
+        it = it->second == index ? game.holds.erase(it) : std::next(it);
     }
     circle.holders.clear();
     if (circle.arrived && !circle.hit && !circle.holdComplete) {
@@ -79,12 +52,7 @@ void removeCircle(GameState& game, std::int32_t index) {
         registerMiss(game); // a note nobody answered
     }
     game.circles.erase(game.circles.begin() + index);
-    for (auto& entry : game.pointerHolds) {
-        if (entry.second > index) {
-            --entry.second;
-        }
-    }
-    for (auto& entry : game.keyHolds) {
+    for (auto& entry : game.holds) {
         if (entry.second > index) {
             --entry.second;
         }

@@ -13,17 +13,9 @@ constexpr double kRemovalGuard = kSpawnLateLimit + 0.001;
 constexpr float kSpawnRadius = 40.0f;
 constexpr float kGrowthStartRadius = 20.0f;
 
-// The keyboard key and label of a note in keyboard gameplay: the lane of its key number (a key
-// number outside 0..127 takes lane `note` mod 8) and the row of its velocity (below 42, 42..85,
-// above 85).
-struct NoteKey {
-    std::uint32_t key;
-    char label;
-};
-NoteKey keyForNote(std::int32_t note, std::int32_t velocity);
-
 // Appends one circle for chart note `note` of stem `stemIndex`, due at `dueTime` (song clock
 // seconds), placed by key number (x) and velocity (y) in a drawable area of width x height pixels.
+// In keyboard gameplay it takes the note's grid cell (cellForNote) and that cell's label.
 void spawnCircle(GameState& game, const MidiNoteEvent& note, std::int32_t stemIndex, std::int32_t width,
                  std::int32_t height, double dueTime);
 

@@ -1,12 +1,5 @@
 #include "game/game_state.hpp"
 
-const KeyLane keyLanes[kKeyLaneCount] = {
-    {0, 15, 'z', 'Z', 'a', 'A', 'q', 'Q'},   {16, 31, 'x', 'X', 's', 'S', 'w', 'W'},
-    {32, 47, 'c', 'C', 'd', 'D', 'e', 'E'},  {48, 63, 'v', 'V', 'f', 'F', 'r', 'R'},
-    {64, 79, 'b', 'B', 'g', 'G', 't', 'T'},  {80, 95, 'n', 'N', 'h', 'H', 'y', 'Y'},
-    {96, 111, 'm', 'M', 'j', 'J', 'u', 'U'}, {112, 127, ',', ',', 'k', 'K', 'i', 'I'},
-};
-
 // ---- Shared by start-up and round start ----
 
 static void clearRoundCounters(GameState& game) {
@@ -22,8 +15,7 @@ static void clearRoundCounters(GameState& game) {
 
 static void clearCircles(GameState& game) {
     game.circles.clear(); // each circle's holders go with it
-    game.pointerHolds.clear();
-    game.keyHolds.clear();
+    game.holds.clear();
     game.missStreak = 0;
     game.comboAtLayerCheck = 0;
     game.progress = RoundProgress{};
@@ -56,8 +48,7 @@ void resetRound(GameState& game) {
 void clearRunState(GameState& game) {
     game.progress = RoundProgress{};
     game.circles.clear();
-    game.pointerHolds.clear();
-    game.keyHolds.clear();
+    game.holds.clear();
     game.missStreak = 0;
     game.pendingNotes.clear();
     game.songTimeNs = 0;

@@ -9,8 +9,10 @@
 // game mutex while it touches a GameState.
 #include "audio/midi_chart.hpp"
 #include "game/game_rules.hpp"
+#include "game/key_grid.hpp"
 #include "game/round_event.hpp"
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -21,34 +23,39 @@
 
 struct RenderState;
 
+// A circle no gamepad button hits.
+constexpr std::uint32_t kNoPadButton = 0xFF;
+
 // One note target on screen. Positions and sizes are drawable pixels with y measured upward from
 // the bottom edge; times are seconds on the song clock.
 struct Circle {
-    float x = 0.0f;                     // centre from the left edge; 1 000 000 once judged (off screen)
-    float y = 0.0f;                     // centre from the bottom edge; 1 000 000 once judged
-    float radius = 40.0f;               // current drawn radius; 0 once judged
-    float targetRadius = kTargetRadius; // radius at the note time, and the hit radius
-    float holdDuration = 0.2f;          // hold circle: the note's duration; tap circle: 0.2 s of grace
-    bool active = true;                 // every rule treats an inactive circle as absent
-    bool hit = false;                   // a press has been judged on it
-    float heldTime = 0.0f;              // seconds it has been held, on the song clock
-    double holdFrom = 0.0;              // song time its hold began counting (the press, or the note)
-    bool holdComplete = false;          // the hold has been credited
-    std::set<std::uint64_t> holders;    // the inputs pressing it now (mouse, fingers, keys)
-    double time = 0.0;                  // the note's time on the song clock
-    std::int32_t note = 0;              // MIDI key number of its note
-    std::int32_t stemIndex = 0;         // index of the stem whose chart made it
-    std::int32_t channel = 0;           // MIDI channel; 1 makes a hold circle, anything else a tap circle
-    bool arrived = false;               // the song clock has reached its time
-    bool retired = false;               // judged and taken off the screen (see retiredAt)
-    double retiredAt = 0.0;             // song time it was judged and retired
-    std::uint32_t key = 0;              // keycode that hits it in keyboard gameplay; 0 when off at spawn
-    char keyLabel = 0;                  // the key's upper-case label; 0 when off at spawn
+    float x = 0.0f;                         // centre from the left edge; 1 000 000 once judged (off screen)
+    float y = 0.0f;                         // centre from the bottom edge; 1 000 000 once judged
+    float radius = 40.0f;                   // current drawn radius; 0 once judged
+    float targetRadius = kTargetRadius;     // radius at the note time, and the hit radius
+    float holdDuration = 0.2f;              // hold circle: the note's duration; tap circle: 0.2 s of grace
+    bool active = true;                     // every rule treats an inactive circle as absent
+    bool hit = false;                       // a press has been judged on it
+    float heldTime = 0.0f;                  // seconds it has been held, on the song clock
+    double holdFrom = 0.0;                  // song time its hold began counting (the press, or the note)
+    bool holdComplete = false;              // the hold has been credited
+    std::set<InputRef> holders;             // the inputs pressing it now (mouse, fingers, keys, buttons)
+    double time = 0.0;                      // the note's time on the song clock
+    std::int32_t note = 0;                  // MIDI key number of its note
+    std::int32_t stemIndex = 0;             // index of the stem whose chart made it
+    std::int32_t channel = 0;               // MIDI channel; 1 makes a hold circle, anything else a tap circle
+    bool arrived = false;                   // the song clock has reached its time
+    bool retired = false;                   // judged and taken off the screen (see retiredAt)
+    double retiredAt = 0.0;                 // song time it was judged and retired
+    std::uint32_t cell = kNoCell;           // the grid cell whose key hits it (key_grid.hpp); kNoCell when
+                                            // keyboard gameplay was off at spawn
+    std::string keyLabel;                   // what that key prints (UTF-8); empty when off at spawn
+    std::uint32_t padButton = kNoPadButton; // the gamepad button that hits it; kNoPadButton: none
 };
 
 // Circles whose channel is this are hold circles.
 constexpr std::int32_t kHoldChannel = 1;
-// The mouse's input id in the hold maps and in `holders`: all 64 bits set.
+// The mouse's input id in the hold map and in `holders`: all 64 bits set.
 constexpr std::uint64_t kMouseInputId = ~std::uint64_t{0};
 // Where judged circles are moved (both coordinates), far off any screen.
 constexpr float kOffScreen = 1000000.0f;
@@ -158,10 +165,12 @@ struct GameState {
     std::uint32_t missStreak = 0;
     std::int32_t comboAtLayerCheck = 0;
 
-    // Which circle (index into `circles`) each input holds. Pointer ids are the mouse
-    // (kMouseInputId) or SDL finger ids; key ids are SDL keycodes.
-    std::map<std::uint64_t, std::int32_t> pointerHolds;
-    std::map<std::uint32_t, std::int32_t> keyHolds;
+    // Which circle (index into `circles`) each input holds, by device and id: the mouse
+    // (kMouseInputId), a finger (its SDL id), a key (its cell), a gamepad button (its number).
+    std::map<InputRef, std::int32_t> holds;
+    // What each cell's key prints on the player's layout, copied onto each circle spawned in
+    // keyboard gameplay (the US letters until the app sets them).
+    std::array<std::string, kGridCells> cellLabels = usCellLabels();
 
     // Installed by the online leaderboard client; empty means no server is asked.
     HighScoreRequest requestHighScore;
@@ -177,32 +186,15 @@ struct GameState {
     std::int32_t previousBest = -1;
 };
 
-// One row of the keyboard layout: key numbers lowKey..highKey, then the keycode and label for low,
-// middle and high velocity.
-struct KeyLane {
-    std::int32_t lowKey;
-    std::int32_t highKey;
-    std::uint32_t lowVelocityKey;
-    char lowVelocityLabel;
-    std::uint32_t middleVelocityKey;
-    char middleVelocityLabel;
-    std::uint32_t highVelocityKey;
-    char highVelocityLabel;
-};
-
-// Eight lanes of sixteen key numbers each, left to right across the keyboard. SDL keycodes of
-// these keys are their characters' codes.
-extern const KeyLane keyLanes[kKeyLaneCount];
-
 // Start-up state of the game state, with `totalLayers` layers at most. Main thread, once.
 void initGameState(GameState& game, std::int32_t totalLayers);
 
-// Back to the start of a round: counters, circles and hold maps cleared, a new round number, and
+// Back to the start of a round: counters, circles and the hold map cleared, a new round number, and
 // the round's high score requested (when a request is installed and both names are set). Names,
 // `totalLayers`, `keyboardGameplay` and `highScore` stay. Main thread, game mutex held.
 void resetRound(GameState& game);
 
-// Forgets what belongs to the song's current run: circles, pending notes, both hold maps, the
+// Forgets what belongs to the song's current run: circles, pending notes, the hold map, the
 // miss streak. Score, combo and layers stay. For playback that stops and will restart from the
 // beginning. Game mutex held.
 void clearRunState(GameState& game);

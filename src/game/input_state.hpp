@@ -1,7 +1,10 @@
 #pragma once
-// The frame's input as the rules judge it: keys, fingers and the mouse, in drawable pixels, with
-// the moments each press and release happened. Plain data; app/input.hpp fills it from SDL's
-// events on the main thread.
+// The frame's input: every press and release of every device in one list (what the round and the
+// calibration screen take), with what each device holds, in drawable pixels, and the frame's hot
+// keys. Plain data; app/input.hpp fills it from SDL's events on the main thread.
+#include "game/key_grid.hpp"
+#include "game/round_event.hpp"
+
 #include <cstdint>
 #include <map>
 #include <set>
@@ -15,12 +18,28 @@ struct TouchPoint {
     bool released = false; // went up this frame
     float x = 0.0f;
     float y = 0.0f;
-    std::uint64_t pressNs = 0;   // SDL timestamp of the last press (nanoseconds)
-    std::uint64_t releaseNs = 0; // and of the last release
+};
+
+// One press or release of any device, as the input layer read it from its SDL event.
+struct InputAction {
+    InputKind kind = InputKind::Press; // Press or Release
+    InputDevice device = InputDevice::Key;
+    std::uint64_t id = 0;   // a finger's SDL id; 0 for the other devices
+    std::uint32_t code = 0; // a key's grid cell (through `bindings`), a gamepad button; 0 for pointers
+    float x = 0.0f;         // pointers: drawable pixels from the left
+    float y = 0.0f;         // and from the top (SDL's way up)
+    std::uint64_t ns = 0;   // the event's SDL timestamp, nanoseconds (0: none)
 };
 
 // This frame's input, filled from SDL events by pollInput on the main thread.
 struct InputState {
+    // The frame's presses and releases from every device, in the order SDL delivered them. Keys
+    // bound to no cell are not among them (they may still be hot keys, below).
+    std::vector<InputAction> actions;
+    // The player's grid: which key position plays which cell.
+    KeyBindings bindings = defaultKeyBindings();
+    // Set when the keyboard layout changed this frame: what the grid's keys print may be new.
+    bool keymapChanged = false;
     bool quitRequested = false;
     bool togglePlayback = false;
     bool toggleGui = false;
@@ -30,6 +49,7 @@ struct InputState {
     float mouseX = 0.0f;
     float mouseY = 0.0f;
     std::map<std::uint64_t, TouchPoint> touches;
+    // Keys by keycode (what the layout prints), for the hot keys and the GUI's keys.
     std::set<std::uint32_t> keysHeld;
     std::set<std::uint32_t> keysPressed;
     std::set<std::uint32_t> keysReleased;
@@ -46,14 +66,11 @@ struct InputState {
     // pause, or on the pause overlay a resume) instead of quitting.
     bool inRound = false;
     bool pauseRequested = false;
-    bool focusLost = false; // the window lost the keyboard focus this frame
-    // When each press and release happened (SDL event timestamps, nanoseconds), so that it is
-    // judged at its own moment rather than the frame's.
+    bool focusLost = false;     // the window lost the keyboard focus this frame
     std::uint64_t polledNs = 0; // SDL tick (ns) of this frame's poll: every earlier input is in it
-    std::uint64_t mousePressNs = 0;
-    std::uint64_t mouseReleaseNs = 0;
-    std::map<std::uint32_t, std::uint64_t> keyPressNs;   // of the keys in keysPressed
-    std::map<std::uint32_t, std::uint64_t> keyReleaseNs; // of the keys in keysReleased
+    // When each key of keysPressed went down (SDL timestamps, nanoseconds): Space is a tap on the
+    // calibration screen. The round's inputs carry their own (actions).
+    std::map<std::uint32_t, std::uint64_t> keyPressNs;
     // The files dropped on the window this frame (their paths as the system gave them, UTF-8).
     std::vector<std::string> droppedFiles;
 };

@@ -106,10 +106,17 @@ std::int32_t findCircleAt(const GameState& game, float x, float y, double at) {
     return best;
 }
 
-std::int32_t findCircleForKey(const GameState& game, std::uint32_t key, double at) {
+std::int32_t findCircleForButton(const GameState& game, InputDevice device, std::uint32_t code, double at) {
+    // Circles spawned without keyboard gameplay (or without a button) carry the "none" codes:
+    // nothing presses them by name.
+    if ((device != InputDevice::Key || !isCell(code)) &&
+        (device != InputDevice::Gamepad || code == kNoPadButton)) {
+        return -1;
+    }
     for (std::size_t i = 0; i < game.circles.size(); ++i) {
         const Circle& circle = game.circles[i];
-        if (circle.active && !circle.hit && circle.key == key && circle.time - at <= kEarlyPressLimit &&
+        const std::uint32_t circleCode = device == InputDevice::Key ? circle.cell : circle.padButton;
+        if (circle.active && !circle.hit && circleCode == code && circle.time - at <= kEarlyPressLimit &&
             !circleOverAt(circle, at)) {
             return static_cast<std::int32_t>(i);
         }
@@ -127,34 +134,14 @@ static void retireCircle(Circle& circle, double at) {
     circle.y = kOffScreen;
 }
 
-static bool inHoldMap(const GameState& game, bool isKey, std::uint64_t inputId) {
-    return isKey ? game.keyHolds.count(static_cast<std::uint32_t>(inputId)) != 0
-                 : game.pointerHolds.count(inputId) != 0;
-}
-
-static void setHold(GameState& game, bool isKey, std::uint64_t inputId, std::int32_t index) {
-    if (isKey) {
-        game.keyHolds[static_cast<std::uint32_t>(inputId)] = index;
-    } else {
-        game.pointerHolds[inputId] = index;
-    }
-}
-
-static void clearHold(GameState& game, bool isKey, std::uint64_t inputId) {
-    if (isKey) {
-        game.keyHolds.erase(static_cast<std::uint32_t>(inputId));
-    } else {
-        game.pointerHolds.erase(inputId);
-    }
-}
-
-static void judgeHoldPress(GameState& game, Circle& circle, std::int32_t index, bool isFinger, bool isKey,
-                           std::uint64_t inputId, double accuracy, double at) {
-    if (inHoldMap(game, isKey, inputId) || (isFinger && !circle.holders.empty())) {
+static void judgeHoldPress(GameState& game, Circle& circle, std::int32_t index, InputRef input,
+                           double accuracy, double at) {
+    const bool isFinger = input.device == InputDevice::Finger;
+    if (game.holds.count(input) != 0 || (isFinger && !circle.holders.empty())) {
         return;
     }
-    circle.holders.insert(inputId);
-    setHold(game, isKey, inputId, index);
+    circle.holders.insert(input);
+    game.holds[input] = index;
     if (circle.hit) {
         return; // joins a hold whose press was already graded
     }
@@ -164,6 +151,8 @@ static void judgeHoldPress(GameState& game, Circle& circle, std::int32_t index, 
     const float offset = static_cast<float>((at - circle.time) * 1000.0);
     game.pressOffsetsMs.push_back(offset);
     recordOutcome(game, circle, gradeOf(accuracy), offset);
+    // Keys, the mouse and gamepad buttons share the narrow window; a finger covers the note less
+    // precisely.
     const double window = isFinger ? kFingerHoldPressWindow : kHoldPressWindow;
     if (std::fabs(at - circle.time) <= window) {
         addScore(game, pressPoints(accuracy, circle.note));
@@ -175,16 +164,16 @@ static void judgeHoldPress(GameState& game, Circle& circle, std::int32_t index, 
     }
 }
 
-static void judgeHoldRelease(GameState& game, Circle& circle, bool isFinger, bool isKey,
-                             std::uint64_t inputId, double at) {
-    if (circle.holders.count(inputId) == 0) {
+static void judgeHoldRelease(GameState& game, Circle& circle, InputRef input, double at) {
+    if (circle.holders.count(input) == 0) {
         return; // only an input that holds this circle can let go of it
     }
+    const bool isFinger = input.device == InputDevice::Finger;
     if (isFinger) {
         logError(stderr, "Touch released on hold note");
     }
-    circle.holders.erase(inputId);
-    clearHold(game, isKey, inputId);
+    circle.holders.erase(input);
+    game.holds.erase(input);
     if (!circle.holders.empty()) {
         return;
     }
@@ -215,21 +204,18 @@ static void judgeHoldRelease(GameState& game, Circle& circle, bool isFinger, boo
     retireCircle(circle, at);
 }
 
-void judgeInput(GameState& game, std::int32_t index, bool isFinger, std::uint64_t inputId, bool isPress,
-                double at) {
+void judgeInput(GameState& game, std::int32_t index, InputRef input, bool isPress, double at) {
     if (index < 0 || static_cast<std::size_t>(index) >= game.circles.size()) {
-        if (isFinger) {
-            game.pointerHolds.erase(inputId);
+        if (input.device == InputDevice::Finger) {
+            game.holds.erase(input);
         }
         return;
     }
     Circle& circle = game.circles[static_cast<std::size_t>(index)];
     const double accuracy = accuracyAt(circle, at);
-    // Keys are neither fingers nor the mouse; they keep their holds in the key map.
-    const bool isKey = !isFinger && inputId != kMouseInputId;
 
     if (circle.channel != kHoldChannel) {
-        if (!isPress || circle.hit || inHoldMap(game, isKey, inputId)) {
+        if (!isPress || circle.hit || game.holds.count(input) != 0) {
             return;
         }
         circle.hit = true;
@@ -242,27 +228,50 @@ void judgeInput(GameState& game, std::int32_t index, bool isFinger, std::uint64_
         return;
     }
     if (isPress) {
-        judgeHoldPress(game, circle, index, isFinger, isKey, inputId, accuracy, at);
+        judgeHoldPress(game, circle, index, input, accuracy, at);
     } else {
-        judgeHoldRelease(game, circle, isFinger, isKey, inputId, at);
+        judgeHoldRelease(game, circle, input, at);
     }
 }
 
 // ---- Frame input ----
 
-// The timestamp an input's event carried (0 when it has none).
-static std::uint64_t stampOf(const std::map<std::uint32_t, std::uint64_t>& stamps, std::uint32_t key) {
-    const auto found = stamps.find(key);
-    return found == stamps.end() ? 0 : found->second;
+namespace {
+
+// Among events at one song time: keys, fingers, the mouse, then buttons.
+int deviceRank(InputDevice device) {
+    switch (device) {
+    case InputDevice::Key:
+        return 0;
+    case InputDevice::Finger:
+        return 1;
+    case InputDevice::Mouse:
+        return 2;
+    case InputDevice::Gamepad:
+        break;
+    }
+    return 3;
 }
 
-static RoundEvent eventAt(const GameState& game, std::uint64_t eventNs, InputKind kind, InputDevice device) {
-    RoundEvent event;
-    event.songTimeUs = songTimeToMicros(inputSongTime(game, eventNs));
-    event.kind = kind;
-    event.device = device;
-    return event;
+// The order of events at one song time: by device; keys and buttons all presses first, each kind
+// by code; fingers by id, each one's press before its release.
+bool comesFirst(const RoundEvent& a, const RoundEvent& b) {
+    if (a.songTimeUs != b.songTimeUs) {
+        return a.songTimeUs < b.songTimeUs;
+    }
+    if (a.device != b.device) {
+        return deviceRank(a.device) < deviceRank(b.device);
+    }
+    if (a.device == InputDevice::Finger && a.id != b.id) {
+        return a.id < b.id;
+    }
+    if (a.kind != b.kind) {
+        return a.kind < b.kind;
+    }
+    return a.key < b.key;
 }
+
+} // namespace
 
 std::vector<RoundEvent> gameplayInputEvents(const GameState& game, const InputState& input,
                                             std::int32_t windowHeight) {
@@ -270,55 +279,26 @@ std::vector<RoundEvent> gameplayInputEvents(const GameState& game, const InputSt
     if (!game.playing) {
         return events;
     }
-    if (game.keyboardGameplay) {
-        for (std::uint32_t key : input.keysPressed) {
-            RoundEvent event =
-                eventAt(game, stampOf(input.keyPressNs, key), InputKind::Press, InputDevice::Key);
-            event.key = key;
-            events.push_back(event);
-        }
-        for (std::uint32_t key : input.keysReleased) {
-            RoundEvent event =
-                eventAt(game, stampOf(input.keyReleaseNs, key), InputKind::Release, InputDevice::Key);
-            event.key = key;
-            events.push_back(event);
-        }
-    }
     const float height = static_cast<float>(windowHeight);
-    for (const auto& [fingerId, touch] : input.touches) {
-        // A finger may come down and go up within one frame (a quick tap, a slow frame): both count.
-        if (touch.pressed) {
-            RoundEvent event = eventAt(game, touch.pressNs, InputKind::Press, InputDevice::Finger);
-            event.id = fingerId;
-            event.x = touch.x;
-            event.y = height - touch.y;
-            events.push_back(event);
+    for (const InputAction& action : input.actions) {
+        if (action.device == InputDevice::Key && !game.keyboardGameplay) {
+            continue;
         }
-        if (touch.released) {
-            RoundEvent event = eventAt(game, touch.releaseNs, InputKind::Release, InputDevice::Finger);
-            event.id = fingerId;
-            event.x = touch.x;
-            event.y = height - touch.y;
-            events.push_back(event);
+        // Touches also arrive as mouse events; while any finger is tracked the mouse is ignored.
+        if (action.device == InputDevice::Mouse && !input.touches.empty()) {
+            continue;
         }
+        RoundEvent event;
+        event.songTimeUs = songTimeToMicros(inputSongTime(game, action.ns));
+        event.kind = action.kind;
+        event.device = action.device;
+        const bool pointer = action.device == InputDevice::Finger || action.device == InputDevice::Mouse;
+        event.id = action.device == InputDevice::Finger ? action.id : 0;
+        event.key = pointer ? 0 : action.code;
+        event.x = pointer ? action.x : 0.0f;
+        event.y = pointer ? height - action.y : 0.0f;
+        events.push_back(event);
     }
-    // Touches also arrive as mouse events; while any finger is tracked the mouse is ignored.
-    if (input.touches.empty()) {
-        if (input.mousePressed) {
-            RoundEvent event = eventAt(game, input.mousePressNs, InputKind::Press, InputDevice::Mouse);
-            event.x = input.mouseX;
-            event.y = height - input.mouseY;
-            events.push_back(event);
-        }
-        if (input.mouseReleased) {
-            RoundEvent event = eventAt(game, input.mouseReleaseNs, InputKind::Release, InputDevice::Mouse);
-            event.x = input.mouseX;
-            event.y = height - input.mouseY;
-            events.push_back(event);
-        }
-    }
-    // In time order; the order above (keys, fingers, mouse; presses before releases) among equals.
-    std::stable_sort(events.begin(), events.end(),
-                     [](const RoundEvent& a, const RoundEvent& b) { return a.songTimeUs < b.songTimeUs; });
+    std::stable_sort(events.begin(), events.end(), comesFirst);
     return events;
 }

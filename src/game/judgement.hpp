@@ -1,6 +1,7 @@
 #pragma once
-// Hit judgement: presses and releases of keys, fingers and the mouse on circles, graded by how close
-// they land to the note time; and the frame's input turned into the round's events.
+// Hit judgement: presses and releases of keys, gamepad buttons, fingers and the mouse on circles,
+// graded by how close they land to the note time; and the frame's input turned into the round's
+// events. Every input is judged as the device it names.
 #include "game/game_rules.hpp"
 #include "game/game_state.hpp"
 
@@ -31,10 +32,12 @@ std::int32_t pressPoints(double accuracy, std::int32_t note);
 // timestamp (0), or a clock never read, is taken at the clock's last value.
 double inputSongTime(const GameState& game, std::uint64_t eventNs);
 
-// The frame's gameplay input as the round's events, in time order: keys (in keyboard gameplay),
-// fingers, and the mouse (only while no finger is tracked), each at the song time of its own event
-// (inputSongTime), pointers in the circles' space (y flipped upward in a window `windowHeight`
-// pixels high). None unless a round is playing. Main thread, game mutex held.
+// The frame's presses and releases (InputState::actions) as the round's events, in time order:
+// keys (in keyboard gameplay), fingers, the mouse (only while no finger is tracked) and gamepad
+// buttons, each at the song time of its own event (inputSongTime), pointers in the circles' space
+// (y flipped upward in a window `windowHeight` pixels high). Among events at one time: keys,
+// fingers, mouse, buttons; a key's or button's press before its release. None unless a round is
+// playing. Main thread, game mutex held.
 std::vector<RoundEvent> gameplayInputEvents(const GameState& game, const InputState& input,
                                             std::int32_t windowHeight);
 
@@ -46,14 +49,15 @@ inline std::int32_t findCircleAt(const GameState& game, float x, float y) {
     return findCircleAt(game, x, y, game.songTime);
 }
 
-// The first pressable circle (as above) whose key is `key`, in keyboard gameplay; -1 when none.
-std::int32_t findCircleForKey(const GameState& game, std::uint32_t key, double at);
+// The first pressable circle (as above, in spawn order) that `code` of `device` hits: a key's grid
+// cell, or a gamepad button. Circles sharing a cell or a button are taken oldest first. -1 when
+// none, and always for pointers (they aim: findCircleAt).
+std::int32_t findCircleForButton(const GameState& game, InputDevice device, std::uint32_t code, double at);
 
-// One press or release of input `inputId` on circle `index` at song time `at`; `isFinger` selects
-// the finger rules (wider hold press window, messages on stderr). Game mutex held.
-void judgeInput(GameState& game, std::int32_t index, bool isFinger, std::uint64_t inputId, bool isPress,
-                double at);
-inline void judgeInput(GameState& game, std::int32_t index, bool isFinger, std::uint64_t inputId,
-                       bool isPress) {
-    judgeInput(game, index, isFinger, inputId, isPress, game.songTime);
+// One press or release of `input` on circle `index` at song time `at`. A finger has the wider
+// hold press window and its messages on stderr; the mouse, keys and gamepad buttons the narrower
+// window. Game mutex held.
+void judgeInput(GameState& game, std::int32_t index, InputRef input, bool isPress, double at);
+inline void judgeInput(GameState& game, std::int32_t index, InputRef input, bool isPress) {
+    judgeInput(game, index, input, isPress, game.songTime);
 }

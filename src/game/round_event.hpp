@@ -10,9 +10,21 @@
 // the new area from then on, and pointer positions are in its pixels.
 enum class InputKind : std::uint8_t { Press = 0, Release = 1, Resize = 2 };
 
-// Where an input came from. Pointers (mouse, finger) carry a position; keys and gamepad buttons
-// carry a key or button code.
+// Where an input came from. Pointers (mouse, finger) carry a position; keys carry the grid cell
+// their key is bound to, gamepad buttons the button.
 enum class InputDevice : std::uint8_t { Key = 0, Mouse = 1, Finger = 2, Gamepad = 3 };
+
+// One input as the hold map and a circle's holders know it: its device and its id there (a finger's
+// platform id, kMouseInputId for the mouse, a key's cell, a gamepad button's number), so that a
+// finger whose id equals a key's cell is still another input.
+struct InputRef {
+    InputDevice device = InputDevice::Key;
+    std::uint64_t id = 0;
+    bool operator<(const InputRef& other) const {
+        return device != other.device ? device < other.device : id < other.id;
+    }
+    bool operator==(const InputRef& other) const { return device == other.device && id == other.id; }
+};
 
 // One input event of a round.
 struct RoundEvent {
@@ -20,7 +32,7 @@ struct RoundEvent {
     InputKind kind = InputKind::Press;
     InputDevice device = InputDevice::Key;
     std::uint64_t id = 0;  // which finger (its platform id); 0 for the mouse, keys and buttons
-    std::uint32_t key = 0; // the key or button code (Key, Gamepad); 0 for pointers
+    std::uint32_t key = 0; // Key: the grid cell pressed (key_grid.hpp); Gamepad: the button; 0 for pointers
     float x = 0.0f;        // pointers: drawable pixels from the left edge; Resize: the new width
     float y = 0.0f; // pointers: drawable pixels from the bottom edge (the circles' space); Resize: height
 };

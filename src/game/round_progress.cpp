@@ -130,44 +130,24 @@ void applyInput(GameState& game, const RoundEvent& event) {
     }
     const double at = static_cast<double>(event.songTimeUs) / 1e6;
     const bool press = event.kind == InputKind::Press;
-    switch (event.device) {
-    case InputDevice::Key: {
-        // Keycode 0 is the unknown key; circles spawned without keyboard gameplay carry 0.
-        if (event.key == 0) {
-            return;
-        }
-        if (press) {
-            const std::int32_t index = findCircleForKey(game, event.key, at);
-            if (index >= 0 && game.keyHolds.count(event.key) == 0) {
-                judgeInput(game, index, false, event.key, true, at);
-            }
-        } else {
-            const auto held = game.keyHolds.find(event.key);
-            if (held != game.keyHolds.end()) {
-                judgeInput(game, held->second, false, event.key, false, at);
-            }
-        }
-        return;
+    const bool pointer = event.device == InputDevice::Finger || event.device == InputDevice::Mouse;
+    // A pointer aims at a place; a key or a button names its circles (a cell, a button).
+    InputRef input{event.device, pointer ? event.id : event.key};
+    if (event.device == InputDevice::Mouse) {
+        input.id = kMouseInputId;
     }
-    case InputDevice::Finger:
-    case InputDevice::Mouse: {
-        const bool finger = event.device == InputDevice::Finger;
-        const std::uint64_t id = finger ? event.id : kMouseInputId;
-        if (press) {
-            const std::int32_t index = findCircleAt(game, event.x, event.y, at);
-            if (index >= 0) {
-                judgeInput(game, index, finger, id, true, at);
-            }
-        } else {
-            const auto held = game.pointerHolds.find(id);
-            if (held != game.pointerHolds.end()) {
-                judgeInput(game, held->second, finger, id, false, at);
-            }
+    if (press) {
+        const std::int32_t index = pointer ? findCircleAt(game, event.x, event.y, at)
+                                           : findCircleForButton(game, event.device, event.key, at);
+        // A key or button holding a hold circle presses nothing else until it lets go.
+        if (index >= 0 && (pointer || game.holds.count(input) == 0)) {
+            judgeInput(game, index, input, true, at);
         }
-        return;
-    }
-    case InputDevice::Gamepad:
-        return; // no pad plays yet
+    } else {
+        const auto held = game.holds.find(input);
+        if (held != game.holds.end()) {
+            judgeInput(game, held->second, input, false, at);
+        }
     }
 }
 
@@ -249,8 +229,7 @@ double circleRemovalTime(const Circle& circle, bool* heldTooLong) {
 void beginRound(GameState& game, RoundSetup setup, double start, std::int32_t layers) {
     game.setup = std::move(setup);
     game.circles.clear();
-    game.pointerHolds.clear();
-    game.keyHolds.clear();
+    game.holds.clear();
     game.missStreak = 0;
     game.comboAtLayerCheck = game.combo;
     game.activeLayers = layers;

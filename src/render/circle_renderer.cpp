@@ -240,7 +240,11 @@ static void drawKeyLetters(const GameState& game, const CircleBatch& batch, Rend
         if (!circle.active || circle.x == kOffScreen || render.fontTexture == 0) {
             continue;
         }
-        const auto glyph = render.glyphs.find(static_cast<int>(static_cast<signed char>(circle.keyLabel)));
+        // The label is UTF-8 text; the pen is placed by its first character's glyph.
+        if (circle.keyLabel.empty()) {
+            continue;
+        }
+        const auto glyph = render.glyphs.find(static_cast<int>(static_cast<signed char>(circle.keyLabel[0])));
         if (glyph == render.glyphs.end()) {
             continue;
         }
@@ -254,8 +258,7 @@ static void drawKeyLetters(const GameState& game, const CircleBatch& batch, Rend
             g = render.stemColors[circle.stemIndex][1];
             b = render.stemColors[circle.stemIndex][2];
         }
-        const char text[2] = {circle.keyLabel, '\0'};
-        drawText(render, text, penX, penY, r, g, b, 1.0f, scale);
+        drawText(render, circle.keyLabel.c_str(), penX, penY, r, g, b, 1.0f, scale);
     }
 }
 

@@ -3,6 +3,7 @@
 #include "base/file_io.hpp"
 #include "base/log.hpp"
 #include "base/utf8.hpp"
+#include "game/key_grid.hpp"
 #include "replay/sha256.hpp"
 
 #include <algorithm>
@@ -232,7 +233,7 @@ struct ByteReader {
     }
 };
 
-bool checkMagicAndVersion(ByteReader& in, std::string& error) {
+bool checkMagicAndVersion(ByteReader& in, std::string& error, std::uint16_t* versionRead = nullptr) {
     if (in.bytes.size() < sizeof kMagic || std::memcmp(in.bytes.data(), kMagic, sizeof kMagic) != 0) {
         error = "not a Vibrelle replay (it does not start with \"VBRP\")";
         return false;
@@ -243,10 +244,15 @@ bool checkMagicAndVersion(ByteReader& in, std::string& error) {
         error = in.error;
         return false;
     }
-    if (version != kReplayFormatVersion) {
-        error = formatted("replay format version %u, which this game does not read (it reads version %u)",
-                          static_cast<unsigned>(version), static_cast<unsigned>(kReplayFormatVersion));
+    if (version < kOldestReplayFormatVersion || version > kReplayFormatVersion) {
+        error =
+            formatted("replay format version %u, which this game does not read (it reads versions %u to %u)",
+                      static_cast<unsigned>(version), static_cast<unsigned>(kOldestReplayFormatVersion),
+                      static_cast<unsigned>(kReplayFormatVersion));
         return false;
+    }
+    if (versionRead != nullptr) {
+        *versionRead = version;
     }
     return true;
 }
@@ -367,7 +373,8 @@ bool decodeReplay(std::string_view bytes, Replay& replay, std::string& error) {
         return false;
     }
     ByteReader in{bytes, 0, {}};
-    if (!checkMagicAndVersion(in, error)) {
+    std::uint16_t version = 0;
+    if (!checkMagicAndVersion(in, error, &version)) {
         return false;
     }
     Replay read;
@@ -405,6 +412,10 @@ bool decodeReplay(std::string_view bytes, Replay& replay, std::string& error) {
             event.key = static_cast<std::uint32_t>(in.take(4, "an event"));
             event.x = in.f32("an event");
             event.y = in.f32("an event");
+            // Version 1 recorded the key a US layout prints; the round now goes by the grid's cell.
+            if (version == 1 && event.device == InputDevice::Key && event.kind != InputKind::Resize) {
+                event.key = cellForUsKeycode(event.key);
+            }
         }
     }
     std::uint32_t pauses = 0;

@@ -12,9 +12,11 @@
 #include <string_view>
 #include <vector>
 
-// The format version this code writes; it reads this one only (see the version rule in
-// docs/replay-format.md).
-constexpr std::uint16_t kReplayFormatVersion = 1;
+// The format version this code writes (see the version rule in docs/replay-format.md). It reads
+// this one and version 1, whose key events name keycodes of the US grid: read, they are mapped to
+// the grid's cells (cellForUsKeycode), as version 2 records them.
+constexpr std::uint16_t kReplayFormatVersion = 2;
+constexpr std::uint16_t kOldestReplayFormatVersion = 1;
 
 // Limits. A file past any of them is refused whole; the writer refuses what the reader would.
 constexpr std::uint64_t kMaxReplayFileBytes = std::uint64_t(16) << 20; // 16 MiB
@@ -71,8 +73,9 @@ bool checkReplay(const Replay& replay, std::string& error);
 // replay the reader would refuse. Does not log.
 bool encodeReplay(const Replay& replay, std::string& bytes, std::string& error);
 
-// Reads a replay from a file's bytes. False, with a clear reason in `error` and `replay` left
-// empty, for bytes that are not a replay of this format version or break a rule or limit: a
+// Reads a replay from a file's bytes (of either version read). False, with a clear reason in
+// `error` and `replay` left empty, for bytes that are not a replay of a version read or break a
+// rule or limit: a
 // wrong magic, another version, a truncated file, bytes after its end, a failed checksum, events
 // out of order, a count or a string past its limit. Never allocates more than `bytes` warrants.
 // Does not log (a server answers its client; the file reader below logs).
@@ -101,6 +104,6 @@ struct ReplaySummary {
 };
 
 // Reads the summary from the first bytes of the file at `path`. False, with the reason in `error`
-// (not logged), when the file cannot be read or does not start as a replay of this format
-// version; the rest of the file is not checked.
+// (not logged), when the file cannot be read or does not start as a replay of a format version
+// read; the rest of the file is not checked.
 bool readReplaySummary(const std::string& path, ReplaySummary& summary, std::string& error);

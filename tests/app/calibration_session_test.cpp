@@ -15,31 +15,35 @@ using namespace gametest;
 
 namespace {
 
-TEST(CalibrationTaps, SpaceLettersAndPressesOnThePadCountInTheOrderTheyHappened) {
+TEST(CalibrationTaps, SpaceGridKeysButtonsAndPressesOnThePadCountInTheOrderTheyHappened) {
     CalibrationSession session;
     session.padLeft = session.padTop = 100;
     session.padRight = 500;
     session.padBottom = 300;
     InputState input;
     const std::pair<std::uint32_t, std::uint64_t> keys[] = {
-        {SDLK_SPACE, 30}, {SDLK_K, 10}, {SDLK_ESCAPE, 5}, {SDLK_1, 6}, {SDLK_F12, 7}};
+        {SDLK_SPACE, 30}, {SDLK_ESCAPE, 5}, {SDLK_F12, 7}};
     for (const auto& [key, ns] : keys) {
         input.keysPressed.insert(key);
         input.keyPressNs[key] = ns;
     }
-    input.mousePressed = true;
-    input.mousePressNs = 20;
-    input.mouseX = input.mouseY = 200;
-    EXPECT_EQ(calibrationTapTimes(input, session), (std::vector<std::uint64_t>{10, 20, 30}));
+    const InputAction mouse{InputKind::Press, InputDevice::Mouse, 0, 0, 200, 200, 20};
+    input.actions = {{InputKind::Press, InputDevice::Key, 0, 4, 0, 0, 10},
+                     {InputKind::Release, InputDevice::Key, 0, 4, 0, 0, 11},
+                     {InputKind::Press, InputDevice::Gamepad, 0, 2, 0, 0, 12},
+                     mouse};
+    EXPECT_EQ(calibrationTapTimes(input, session), (std::vector<std::uint64_t>{10, 12, 20, 30}));
 
-    input.mouseX = 600; // beside the pad: a button, perhaps
-    EXPECT_EQ(calibrationTapTimes(input, session), (std::vector<std::uint64_t>{10, 30}));
+    input.actions.back().x = 600; // beside the pad: a button, perhaps
+    EXPECT_EQ(calibrationTapTimes(input, session), (std::vector<std::uint64_t>{10, 12, 30}));
 
     // A finger comes with a mouse press of its own; only the finger counts.
     input.keysPressed.clear();
-    input.mouseX = 200;
-    input.touches[9] = TouchPoint{true, true, false, 300, 150, 15};
-    input.touches[8] = TouchPoint{true, true, false, 900, 150, 16};
+    input.touches[9] = TouchPoint{true, true, false, 300, 150};
+    input.touches[8] = TouchPoint{true, true, false, 900, 150};
+    input.actions = {mouse,
+                     {InputKind::Press, InputDevice::Finger, 9, 0, 300, 150, 15},
+                     {InputKind::Press, InputDevice::Finger, 8, 0, 900, 150, 16}};
     EXPECT_EQ(calibrationTapTimes(input, session), (std::vector<std::uint64_t>{15}));
 
     session = CalibrationSession{}; // the interface hidden: a press anywhere is a tap
@@ -52,12 +56,12 @@ TEST_F(CalibrationApp, OpeningStopsTheRoundAndStartsTheClickAndEscapeSilencesIt)
     app->audio.playing = app->game.playing = true;
     app->game.score = 700;
     app->game.circles.resize(3);
-    app->game.pointerHolds[1] = 0;
+    app->game.holds[{InputDevice::Finger, 1}] = 0;
     app->game.missStreak = 2;
     stdoutOf([&] { calibrationOpen(*app); });
     EXPECT_EQ(gUI.screen, UIScreen::Calibration);
     EXPECT_FALSE(app->audio.playing || app->game.playing);
-    EXPECT_TRUE(app->game.circles.empty() && app->game.pointerHolds.empty() && app->game.missStreak == 0);
+    EXPECT_TRUE(app->game.circles.empty() && app->game.holds.empty() && app->game.missStreak == 0);
     EXPECT_EQ(app->game.score, 700);
     const AudioHandle click = app->calibration.voice;
     EXPECT_TRUE(app->audio.engine->isValidVoiceHandle(click));
@@ -96,7 +100,9 @@ TEST_F(CalibrationApp, SaveStoresTheOffsetAndTheClockRunsBehindByExactlyThat) {
         game.circles = {tapAt(100, 100, 0.1)};
         refreshSongTime(app->audio, game);
         InputState input;
-        input.touches[1] = TouchPoint{true, true, false, 100, 980, game.songTimeNs + 5'000'000};
+        input.touches[1] = TouchPoint{true, true, false, 100, 980};
+        input.actions.push_back(
+            {InputKind::Press, InputDevice::Finger, 1, 0, 100, 980, game.songTimeNs + 5'000'000});
         const double at = std::nextafter(game.songTime + 0.005, 1.0); // through the press's instant
         stdoutOf([&] {
             queueRoundInputs(game, gameplayInputEvents(game, input, 1080), at);

@@ -1,5 +1,6 @@
 // The frame's input record from SDL events, with the moments they happened, and the frame's end.
 #include "app/input.hpp"
+#include "game/judgement.hpp"
 
 #include <SDL3/SDL.h>
 #include <gtest/gtest.h>
@@ -7,10 +8,12 @@
 namespace {
 
 // Events as SDL delivers them, stamped at `ns`.
-SDL_Event key(SDL_EventType type, SDL_Keycode code, std::uint64_t ns = 0, bool repeat = false) {
+SDL_Event key(SDL_EventType type, SDL_Keycode code, std::uint64_t ns = 0, bool repeat = false,
+              SDL_Scancode scancode = SDL_SCANCODE_UNKNOWN) {
     SDL_Event event{type};
     event.key.timestamp = ns;
     event.key.key = code;
+    event.key.scancode = scancode;
     event.key.repeat = repeat;
     return event;
 }
@@ -47,14 +50,16 @@ TEST(Input, PolledEventsKeepTheTimestampsSDLGaveThem) {
     pollInput(input, false);
     SDL_Quit();
     EXPECT_GT(input.keyPressNs.at(SDLK_A), 0u);
-    EXPECT_GT(input.mousePressNs, 0u);
-    EXPECT_GE(input.touches.at(3).releaseNs, input.touches.at(3).pressNs);
-    EXPECT_GE(input.touches.at(3).pressNs, input.mousePressNs);
+    ASSERT_EQ(input.actions.size(), 3u) << "a key bound to no cell is no round input";
+    EXPECT_GT(input.actions[0].ns, 0u);
+    EXPECT_TRUE(input.actions[0].ns <= input.actions[1].ns && input.actions[1].ns <= input.actions[2].ns);
 }
 
 TEST(Input, AKeyCountsOncePerPressAndRepeatsAreIgnored) {
     InputState input;
-    apply(input, {key(SDL_EVENT_KEY_DOWN, SDLK_A, 10), key(SDL_EVENT_KEY_DOWN, SDLK_A, 11, true)});
+    apply(input, {key(SDL_EVENT_KEY_DOWN, SDLK_A, 10, false, SDL_SCANCODE_A),
+                  key(SDL_EVENT_KEY_DOWN, SDLK_A, 11, true, SDL_SCANCODE_A)});
+    EXPECT_EQ(input.actions.size(), 1u);
     EXPECT_EQ(input.keysPressed, std::set<std::uint32_t>{SDLK_A});
     EXPECT_EQ(input.keysHeld, std::set<std::uint32_t>{SDLK_A});
     EXPECT_EQ(input.keyPressNs.at(SDLK_A), 10u);
@@ -67,10 +72,9 @@ TEST(Input, AKeyCountsOncePerPressAndRepeatsAreIgnored) {
 
     apply(input, {key(SDL_EVENT_KEY_UP, SDLK_A, 30)});
     EXPECT_EQ(input.keysReleased, std::set<std::uint32_t>{SDLK_A});
-    EXPECT_EQ(input.keyReleaseNs.at(SDLK_A), 30u);
     EXPECT_TRUE(input.keysHeld.empty());
     endInputFrame(input);
-    EXPECT_TRUE(input.keysReleased.empty() && input.keyReleaseNs.empty());
+    EXPECT_TRUE(input.keysReleased.empty() && input.actions.empty());
 }
 
 TEST(Input, EachHotKeySetsItsFlagForOneFrameAndQuitStays) {
@@ -125,7 +129,7 @@ const PointerScale kRetina{2.0f, 2560.0f, 1440.0f};
 TEST(Input, TheLeftMouseButtonPressesHoldsAndReleasesInDrawablePixels) {
     InputState input;
     apply(input, {button(SDL_EVENT_MOUSE_BUTTON_DOWN, SDL_BUTTON_LEFT, 10, 20.5f, 5)}, kRetina);
-    EXPECT_TRUE(input.mousePressed && input.mouseHeld && input.mousePressNs == 5);
+    EXPECT_TRUE(input.mousePressed && input.mouseHeld && input.actions.at(0).ns == 5);
     EXPECT_TRUE(input.mouseX == 20.0f && input.mouseY == 41.0f);
     endInputFrame(input);
     EXPECT_TRUE(!input.mousePressed && input.mouseHeld);
@@ -138,7 +142,7 @@ TEST(Input, TheLeftMouseButtonPressesHoldsAndReleasesInDrawablePixels) {
     EXPECT_TRUE(input.mouseX == 60.0f && input.mouseY == 80.0f);
 
     apply(input, {button(SDL_EVENT_MOUSE_BUTTON_UP, SDL_BUTTON_LEFT, 50, 60, 9)}, kRetina);
-    EXPECT_TRUE(input.mouseReleased && !input.mouseHeld && input.mouseReleaseNs == 9);
+    EXPECT_TRUE(input.mouseReleased && !input.mouseHeld && input.actions.at(0).ns == 9);
     EXPECT_TRUE(input.mouseX == 100.0f && input.mouseY == 120.0f);
     endInputFrame(input);
     EXPECT_FALSE(input.mouseReleased);
@@ -147,7 +151,7 @@ TEST(Input, TheLeftMouseButtonPressesHoldsAndReleasesInDrawablePixels) {
 TEST(Input, AFingerIsTrackedInDrawablePixelsUntilTheEndOfTheFrameItWasLiftedIn) {
     InputState input;
     apply(input, {finger(SDL_EVENT_FINGER_DOWN, 7, 0.25f, 0.5f, 5)}, kRetina);
-    EXPECT_TRUE(input.touches[7].held && input.touches[7].pressed && input.touches[7].pressNs == 5);
+    EXPECT_TRUE(input.touches[7].held && input.touches[7].pressed && input.actions.at(0).ns == 5);
     EXPECT_TRUE(input.touches[7].x == 640.0f && input.touches[7].y == 720.0f);
     endInputFrame(input);
     EXPECT_TRUE(input.touches[7].held && !input.touches[7].pressed);
@@ -160,7 +164,7 @@ TEST(Input, AFingerIsTrackedInDrawablePixelsUntilTheEndOfTheFrameItWasLiftedIn) 
     EXPECT_FALSE(input.touches[11].held || input.touches[11].pressed) << "motion of a finger never seen down";
 
     apply(input, {finger(SDL_EVENT_FINGER_UP, 7, 0.2f, 0.3f, 9)});
-    EXPECT_TRUE(!input.touches[7].held && input.touches[7].released && input.touches[7].releaseNs == 9);
+    EXPECT_TRUE(!input.touches[7].held && input.touches[7].released && input.actions.at(0).ns == 9);
     endInputFrame(input);
     EXPECT_TRUE(input.touches.empty()) << "lifted and unknown fingers are forgotten";
 
@@ -168,10 +172,79 @@ TEST(Input, AFingerIsTrackedInDrawablePixelsUntilTheEndOfTheFrameItWasLiftedIn) 
     apply(input,
           {finger(SDL_EVENT_FINGER_DOWN, 3, 0.1f, 0.1f, 10), finger(SDL_EVENT_FINGER_UP, 3, 0.1f, 0.1f, 20)});
     const TouchPoint touch = input.touches.at(3);
-    EXPECT_TRUE(touch.pressed && touch.released && !touch.held && touch.pressNs == 10 &&
-                touch.releaseNs == 20);
+    EXPECT_TRUE(touch.pressed && touch.released && !touch.held);
+    ASSERT_EQ(input.actions.size(), 2u);
+    EXPECT_TRUE(input.actions[0].ns == 10 && input.actions[1].ns == 20);
     endInputFrame(input);
     EXPECT_TRUE(input.touches.empty());
+}
+
+// AZERTY moves letters, not positions: what each US-grid position prints there.
+std::uint32_t azerty(std::uint16_t scancode) {
+    switch (scancode) {
+    case SDL_SCANCODE_Q:
+        return 'a';
+    case SDL_SCANCODE_A:
+        return 'q';
+    case SDL_SCANCODE_W:
+        return 'z';
+    case SDL_SCANCODE_Z:
+        return 'w';
+    case SDL_SCANCODE_M:
+        return ',';
+    case SDL_SCANCODE_COMMA:
+        return ';';
+    default:
+        return layoutKeycode(scancode);
+    }
+}
+
+TEST(Input, EveryDeviceBecomesTheRoundsEventsWithItsDeviceIdAndTime) {
+    InputState input;
+    SDL_Event pad{SDL_EVENT_GAMEPAD_BUTTON_DOWN};
+    pad.gbutton.timestamp = 6'000'000'000ull; // song time 11 s
+    pad.gbutton.button = SDL_GAMEPAD_BUTTON_SOUTH;
+    pad.gbutton.down = true;
+    // On AZERTY the key under US 'q' prints 'a': it still plays the cell of that position.
+    const PointerScale scale{1.0f, 1000.0f, 800.0f};
+    apply(input,
+          {key(SDL_EVENT_KEY_DOWN, 'a', 5'500'000'000ull, false, SDL_SCANCODE_Q),
+           key(SDL_EVENT_KEY_DOWN, 'p', 5'600'000'000ull, false, SDL_SCANCODE_P), pad,
+           finger(SDL_EVENT_FINGER_DOWN, 9, 0.5f, 0.25f, 5'700'000'000ull),
+           finger(SDL_EVENT_FINGER_UP, 9, 0.5f, 0.25f, 5'750'000'000ull)},
+          scale);
+    GameState game;
+    game.playing = game.keyboardGameplay = true;
+    game.songTime = 10.0;
+    game.songTimeNs = 5'000'000'000ull;
+    std::vector<RoundEvent> events = gameplayInputEvents(game, input, 800);
+    const auto fields = [](const RoundEvent& e) {
+        return std::make_tuple(e.songTimeUs, e.kind, e.device, e.id, e.key, e.x, e.y);
+    };
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(fields(events[0]), fields({10'500'000, InputKind::Press, InputDevice::Key, 0, cellOf(0, 2)}));
+    EXPECT_EQ(fields(events[2]),
+              fields({10'750'000, InputKind::Release, InputDevice::Finger, 9, 0, 500.0f, 600.0f}));
+    EXPECT_EQ(fields(events[3]),
+              fields({11'000'000, InputKind::Press, InputDevice::Gamepad, 0, SDL_GAMEPAD_BUTTON_SOUTH}));
+    endInputFrame(input); // the finger is gone: the mouse counts again
+    apply(input, {button(SDL_EVENT_MOUSE_BUTTON_DOWN, SDL_BUTTON_LEFT, 100, 200, 5'250'000'000ull)}, scale);
+    events = gameplayInputEvents(game, input, 800);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(fields(events[0]),
+              fields({10'250'000, InputKind::Press, InputDevice::Mouse, 0, 0, 100.0f, 600.0f}));
+}
+
+TEST(Input, ACellIsLabelledWithWhatThePlayersLayoutPrintsThere) {
+    const KeyBindings grid = defaultKeyBindings();
+    EXPECT_EQ(cellLabel(grid, cellOf(0, 2), azerty), "A") << "US q's place";
+    EXPECT_EQ(cellLabel(grid, cellOf(0, 1), azerty), "Q");
+    EXPECT_EQ(cellLabel(grid, cellOf(7, 0), azerty), ";");
+    EXPECT_EQ(cellLabel(grid, cellOf(6, 0), azerty), ",");
+    KeyBindings spaced = grid;
+    spaced.scancodes[0] = SDL_SCANCODE_RETURN;
+    EXPECT_EQ(cellLabel(spaced, 0, [](std::uint16_t) { return SDLK_RETURN; }), "Ret");
+    EXPECT_EQ(cellLabel(grid, kNoCell), "");
 }
 
 } // namespace

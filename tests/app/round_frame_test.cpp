@@ -48,8 +48,10 @@ TEST_F(RoundFrames, SpaceStopAndRestartLeaveNothingOfTheOldRun) {
                                        [](const Circle& circle) { return circle.channel == kHoldChannel; });
         ASSERT_NE(hold, app->game.circles.end());
         app->input.touches[5] = TouchPoint{true, true, false, hold->x, 1080.0f - hold->y};
+        app->input.actions.push_back(
+            {InputKind::Press, InputDevice::Finger, 5, 0, hold->x, 1080.0f - hold->y, 0});
         frame();
-        ASSERT_EQ(app->game.pointerHolds.count(5), 1u);
+        ASSERT_EQ(app->game.holds.count({InputDevice::Finger, 5}), 1u);
         score = app->game.score;
         ASSERT_GT(score, 0);
 
@@ -59,7 +61,7 @@ TEST_F(RoundFrames, SpaceStopAndRestartLeaveNothingOfTheOldRun) {
     EXPECT_NE(firstRun.find("Miss registered (1/3)"), std::string::npos);
     EXPECT_FALSE(app->game.playing);
     EXPECT_TRUE(app->game.circles.empty() && app->game.pendingNotes.empty());
-    EXPECT_TRUE(app->game.pointerHolds.empty() && app->game.keyHolds.empty());
+    EXPECT_TRUE(app->game.holds.empty());
     EXPECT_EQ(app->game.missStreak, 0u);
     EXPECT_EQ(app->game.score, score) << "the score stays";
 
@@ -72,6 +74,7 @@ TEST_F(RoundFrames, SpaceStopAndRestartLeaveNothingOfTheOldRun) {
         }
         app->input.touches[5].held = false;
         app->input.touches[5].released = true;
+        app->input.actions.push_back({InputKind::Release, InputDevice::Finger, 5, 0, 0, 0, 0});
         frame();
         playUntil(0.95);
     });

@@ -38,11 +38,17 @@ protected:
             frame();
         }
     }
+    // Finger 7 comes down and goes up this frame at (x, y) (drawable pixels, y downward).
+    void tap(float x, float y) {
+        app->input.touches[7] = TouchPoint{false, true, true, x, y};
+        app->input.actions.push_back({InputKind::Press, InputDevice::Finger, 7, 0, x, y, 0});
+        app->input.actions.push_back({InputKind::Release, InputDevice::Finger, 7, 0, x, y, 0});
+    }
     // A finger press, this frame, on the circle of key number `note` (it must be on screen).
     void pressCircle(int note) {
         for (const Circle& circle : app->game.circles) {
             if (circle.note == note && !circle.hit) {
-                app->input.touches[7] = TouchPoint{false, true, true, circle.x, 1080.0f - circle.y};
+                tap(circle.x, 1080.0f - circle.y);
                 return;
             }
         }
@@ -112,7 +118,7 @@ TEST_F(PausedRound, ResumeRewindsNothingIsScoredTwiceAndItsReplayRewindsAlike) {
     // press in it does not count, not even on the circle just after it.
     stdoutOf([&] {
         playUntil(1.5);
-        app->input.touches[7] = TouchPoint{false, true, true, 600.0f, 540.0f}; // the second tap's place
+        tap(600.0f, 540.0f); // the second tap's place
         frame();
         playUntil(3.41);
         buildCircleBatch(app->game, batch);

@@ -34,7 +34,7 @@ RoundEvent keyEvent(const KeyStep& step) {
     event.songTimeUs = songTimeToMicros(step.at);
     event.kind = step.down ? InputKind::Press : InputKind::Release;
     event.device = InputDevice::Key;
-    event.key = step.key;
+    event.key = cellForUsKeycode(step.key); // the round goes by the key's cell
     return event;
 }
 
@@ -70,12 +70,15 @@ KeyPlan planKeyRound(RoundSetup setup, double from, double until, double jitter,
         queueRoundInputs(game, due, now);
         advanceRound(game, now, LayerRequests{});
         for (const Circle& circle : game.circles) {
-            if (circle.hit || !seen.insert({circle.stemIndex, circle.note, circle.time}).second) {
+            if (circle.hit || !isCell(circle.cell) ||
+                !seen.insert({circle.stemIndex, circle.note, circle.time}).second) {
                 continue;
             }
+            // The X server's layout is US: the key of a cell prints its US character.
+            const std::uint32_t key = static_cast<unsigned char>(kUsGridCharacters[circle.cell]);
             const double press = circle.time + offset(random);
             const bool inRange = circle.time >= from && circle.time <= until;
-            const bool keyFree = press >= keyFreeFrom[circle.key] + kKeyRest;
+            const bool keyFree = press >= keyFreeFrom[key] + kKeyRest;
             if (!inRange || !keyFree || (++candidates % leaveOutEvery) == 0) {
                 ++plan.leftOut;
                 continue;
@@ -83,9 +86,9 @@ KeyPlan planKeyRound(RoundSetup setup, double from, double until, double jitter,
             const double release = circle.channel == kHoldChannel
                                        ? circle.time + circle.holdDuration + kAutoplayHoldRelease
                                        : press + kAutoplayTapRelease;
-            pending.push_back({press, circle.key, true});
-            pending.push_back({release, circle.key, false});
-            keyFreeFrom[circle.key] = release;
+            pending.push_back({press, key, true});
+            pending.push_back({release, key, false});
+            keyFreeFrom[key] = release;
             ++plan.answered;
         }
     }

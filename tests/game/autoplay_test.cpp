@@ -62,7 +62,7 @@ TEST(Autoplay, PressesEveryNoteAtItsTimeWhateverTheFrameRate) {
         EXPECT_EQ(game.combo, int(stem.chart.notes.size() + holds))
             << "a success per press and per held hold";
         EXPECT_TRUE(game.circles.empty());
-        EXPECT_TRUE(game.pointerHolds.empty());
+        EXPECT_TRUE(game.holds.empty());
         ASSERT_FALSE(game.pressOffsetsMs.empty());
         for (float offset : game.pressOffsetsMs) {
             EXPECT_LT(std::fabs(offset), 0.001f);

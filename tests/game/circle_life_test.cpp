@@ -16,7 +16,7 @@ Circle heldHold(float duration) {
     Circle circle = holdAt(500, 500, 1.0, duration);
     circle.hit = true;
     circle.holdFrom = 1.0;
-    circle.holders.insert(7);
+    circle.holders.insert({InputDevice::Finger, 7});
     return circle;
 }
 
@@ -70,7 +70,7 @@ TEST(CircleLife, ACircleLeavesWhenItsTimeIsOver) {
         GameState game = playingGame();
         game.circles = {c.circle};
         if (!c.circle.holders.empty()) {
-            game.pointerHolds[7] = 0;
+            game.holds[{InputDevice::Finger, 7}] = 0;
         }
         stdoutOf([&] {
             frameAt(game, c.firstAt);
@@ -80,7 +80,7 @@ TEST(CircleLife, ACircleLeavesWhenItsTimeIsOver) {
         });
         EXPECT_TRUE(game.circles.empty());
         EXPECT_EQ(game.missStreak, c.misses);
-        EXPECT_TRUE(game.pointerHolds.empty());
+        EXPECT_TRUE(game.holds.empty());
     }
 }
 
@@ -102,24 +102,21 @@ TEST(CircleLife, AHeldHoldIsCreditedOnTheSongClock) {
     EXPECT_EQ(game.combo, 1);
 }
 
-TEST(CircleLife, RemovalRenumbersBothHoldMapsAndKeepsAFingerWithAKeysCode) {
+TEST(CircleLife, RemovalRenumbersTheHoldMapAndKeepsAFingerWithAKeysCell) {
     GameState game = playingGame();
     for (int i = 0; i < 6; ++i) {
         game.circles.push_back(holdAt(500, 500, 5.0 + i, 1.0f));
     }
-    game.circles[2].time = 0.0; // held by key 'a' (97) far too long: it goes
-    game.circles[2].holders.insert('a');
-    game.keyHolds['a'] = 2;
-    game.keyHolds['z'] = 5;
-    game.keyHolds['b'] = 1;
-    game.pointerHolds['a'] = 4; // a finger whose id is the held key's code
-    game.pointerHolds[kMouseInputId] = 3;
-    game.pointerHolds[11] = 0;
+    const auto key = [](std::uint64_t cell) { return InputRef{InputDevice::Key, cell}; };
+    const auto finger = [](std::uint64_t id) { return InputRef{InputDevice::Finger, id}; };
+    const InputRef mouse{InputDevice::Mouse, kMouseInputId};
+    game.circles[2].time = 0.0; // held by the key of cell 1 far too long: it goes
+    game.circles[2].holders.insert(key(1));
+    game.holds = {{key(1), 2}, {key(0), 5}, {key(12), 1}, {finger(1), 4}, {mouse, 3}, {finger(11), 0}};
     stdoutOf([&] { frameAt(game, 3.0); });
     ASSERT_EQ(game.circles.size(), 5u);
-    EXPECT_EQ(game.keyHolds, (std::map<std::uint32_t, std::int32_t>{{'b', 1}, {'z', 4}}));
-    EXPECT_EQ(game.pointerHolds,
-              (std::map<std::uint64_t, std::int32_t>{{11, 0}, {'a', 3}, {kMouseInputId, 2}}));
+    EXPECT_EQ(game.holds, (std::map<InputRef, std::int32_t>{
+                              {key(12), 1}, {key(0), 4}, {finger(11), 0}, {finger(1), 3}, {mouse, 2}}));
     EXPECT_EQ(game.missStreak, 1u) << "held too long";
 }
 
@@ -135,7 +132,7 @@ TEST(RoundReset, ClearsTheRoundKeepsTheBestAndAsksForTheNewRoundsBest) {
     game.multiplier = 2.5f;
     game.missStreak = 2;
     game.circles = {tapAt(500, 500, 1.0)};
-    game.pointerHolds[1] = game.keyHolds['q'] = 0;
+    game.holds[{InputDevice::Finger, 1}] = game.holds[{InputDevice::Key, 2}] = 0;
     std::vector<std::string> asked;
     game.requestHighScore = [&](const std::string& level, const std::string& player, std::uint64_t round) {
         asked.push_back(level + "/" + player + "/" + std::to_string(round));
@@ -145,7 +142,7 @@ TEST(RoundReset, ClearsTheRoundKeepsTheBestAndAsksForTheNewRoundsBest) {
     EXPECT_TRUE(game.score == 0 && game.combo == 0 && game.highestCombo == 0 && game.comboAtLayerCheck == 0);
     EXPECT_TRUE(game.activeLayers == 1 && game.highestLayer == 1 && game.missStreak == 0u && !game.playing);
     EXPECT_FLOAT_EQ(game.multiplier, 1.0f);
-    EXPECT_TRUE(game.circles.empty() && game.pointerHolds.empty() && game.keyHolds.empty());
+    EXPECT_TRUE(game.circles.empty() && game.holds.empty());
     EXPECT_EQ(game.highScore, 1234) << "kept until the answer arrives";
     EXPECT_TRUE(game.totalLayers == 3 && game.keyboardGameplay);
     EXPECT_EQ(asked, std::vector<std::string>{"Song/Ann/" + std::to_string(round + 1)});

@@ -55,20 +55,22 @@ inline GameState playingGame() {
     return game;
 }
 
-// A tap circle of key number `note` due at `time`, centred on (x, y) (y upward), hit by `key`.
-inline Circle tapAt(float x, float y, double time, int note = 40, std::uint32_t key = 0) {
+// A tap circle of key number `note` due at `time`, centred on (x, y) (y upward), hit by the key of
+// grid cell `cell`.
+inline Circle tapAt(float x, float y, double time, int note = 40, std::uint32_t cell = kNoCell) {
     Circle circle;
     circle.x = x;
     circle.y = y;
     circle.time = time;
     circle.note = note;
-    circle.key = key;
+    circle.cell = cell;
     return circle;
 }
 
 // A hold circle `duration` seconds long.
-inline Circle holdAt(float x, float y, double time, float duration, int note = 40, std::uint32_t key = 0) {
-    Circle circle = tapAt(x, y, time, note, key);
+inline Circle holdAt(float x, float y, double time, float duration, int note = 40,
+                     std::uint32_t cell = kNoCell) {
+    Circle circle = tapAt(x, y, time, note, cell);
     circle.channel = kHoldChannel;
     circle.holdDuration = duration;
     return circle;

@@ -14,7 +14,8 @@ namespace {
 constexpr int kHeight = 1080;
 constexpr std::uint64_t kClockNs = 7'000'000'000ull; // the SDL tick at which the clock read 10 s
 constexpr std::uint64_t kFinger = 5;
-constexpr std::uint32_t kKey = 'd';
+constexpr std::uint32_t kKey = cellOf(2, 1); // the cell of 'd' on the default grid
+constexpr std::uint32_t kButton = 3;
 
 // The SDL timestamp of song time `songTime`.
 std::uint64_t stampAt(double songTime) {
@@ -22,34 +23,50 @@ std::uint64_t stampAt(double songTime) {
                                       std::llround((songTime - 10.0) * 1e9));
 }
 
-enum class Via { Finger, Mouse, Key };
-const char* nameOf(Via via) { return via == Via::Finger ? "finger" : via == Via::Mouse ? "mouse" : "key"; }
+enum class Via { Finger, Mouse, Key, Pad };
+const char* nameOf(Via via) {
+    return via == Via::Finger ? "finger" : via == Via::Mouse ? "mouse" : via == Via::Key ? "key" : "pad";
+}
+InputDevice deviceOf(Via via) {
+    return via == Via::Finger  ? InputDevice::Finger
+           : via == Via::Mouse ? InputDevice::Mouse
+           : via == Via::Key   ? InputDevice::Key
+                               : InputDevice::Gamepad;
+}
 
-// A press or a release by `via` at song time `at`: a pointer on (x, y) (y upward), or the key 'd'.
+// A press or a release by `via` at song time `at`: a pointer on (x, y) (y upward), the key of
+// cell kKey, or gamepad button kButton.
 InputState inputAt(Via via, bool press, double at, float x = 300, float y = 300) {
     InputState input;
-    const std::uint64_t ns = stampAt(at);
+    const InputKind kind = press ? InputKind::Press : InputKind::Release;
     if (via == Via::Finger) {
-        input.touches[kFinger] =
-            TouchPoint{press, press, !press, x, kHeight - y, press ? ns : 0, press ? 0 : ns};
+        input.touches[kFinger] = TouchPoint{press, press, !press, x, kHeight - y};
+        input.actions.push_back({kind, InputDevice::Finger, kFinger, 0, x, kHeight - y, stampAt(at)});
     } else if (via == Via::Mouse) {
-        (press ? input.mousePressed : input.mouseReleased) = true;
-        (press ? input.mousePressNs : input.mouseReleaseNs) = ns;
-        input.mouseX = x;
-        input.mouseY = kHeight - y;
+        input.actions.push_back({kind, InputDevice::Mouse, 0, 0, x, kHeight - y, stampAt(at)});
     } else {
-        (press ? input.keysPressed : input.keysReleased).insert(kKey);
-        (press ? input.keyPressNs : input.keyReleaseNs)[kKey] = ns;
+        input.actions.push_back(
+            {kind, deviceOf(via), 0, via == Via::Key ? kKey : kButton, 0, 0, stampAt(at)});
     }
     return input;
 }
 InputState pressAt(Via via, double at) { return inputAt(via, true, at); }
 InputState releaseAt(Via via, double at) { return inputAt(via, false, at); }
 
-// Circles on (300, 300) that the key 'd' hits.
-Circle tap(double time = 10.0) { return tapAt(300, 300, time, 40, kKey); }
-Circle hold(double time = 10.0) { return holdAt(300, 300, time, 1.0f, 40, kKey); }
-std::uint64_t idOf(Via via) { return via == Via::Key ? kKey : via == Via::Finger ? kFinger : kMouseInputId; }
+// Circles on (300, 300) that the key of cell kKey and button kButton hit.
+Circle withButton(Circle circle) {
+    circle.padButton = kButton;
+    return circle;
+}
+Circle tap(double time = 10.0) { return withButton(tapAt(300, 300, time, 40, kKey)); }
+Circle hold(double time = 10.0) { return withButton(holdAt(300, 300, time, 1.0f, 40, kKey)); }
+InputRef idOf(Via via) {
+    const std::uint64_t id = via == Via::Key      ? kKey
+                             : via == Via::Pad    ? kButton
+                             : via == Via::Finger ? kFinger
+                                                  : kMouseInputId;
+    return InputRef{deviceOf(via), id};
+}
 
 // A round in keyboard gameplay whose clock last read 10 s; every input carries its own timestamp.
 struct Judge : ::testing::Test {
@@ -117,7 +134,7 @@ TEST_F(Judge, ATapIsPressableFromATenthEarlyToTheEndOfItsGraceAndOnlyOnce) {
         double at;
         int score; // 0: not pressed
     } cases[] = {{9.85, 0}, {9.91, 300}, {10.0, 450}, {10.15, 200}, {10.25, 0}};
-    for (Via via : {Via::Mouse, Via::Finger, Via::Key}) {
+    for (Via via : {Via::Mouse, Via::Finger, Via::Key, Via::Pad}) {
         for (const auto& c : cases) {
             SCOPED_TRACE(std::string(nameOf(via)) + " at " + std::to_string(c.at));
             game = fresh();
@@ -131,7 +148,7 @@ TEST_F(Judge, ATapIsPressableFromATenthEarlyToTheEndOfItsGraceAndOnlyOnce) {
                 EXPECT_EQ(game.combo, 1);
                 ASSERT_EQ(game.pressOffsetsMs.size(), 1u);
                 EXPECT_NEAR(game.pressOffsetsMs[0], (c.at - 10.0) * 1000.0, 1e-3);
-                EXPECT_TRUE(game.pointerHolds.empty() && game.keyHolds.empty()) << "taps hold nothing";
+                EXPECT_TRUE(game.holds.empty()) << "taps hold nothing";
                 stdoutOf([&] { frame(pressAt(via, 10.0)); });
                 EXPECT_EQ(game.score, c.score) << "a judged circle is not offered again";
             }
@@ -145,7 +162,7 @@ TEST_F(Judge, APointerFindsTheNearestCircleWithinReachTheOlderOnATie) {
     EXPECT_EQ(findCircleAt(game, 401, 300), 0);
     EXPECT_EQ(findCircleAt(game, 300, 198), 0);
     EXPECT_EQ(findCircleAt(game, 403, 300), -1);
-    game.circles[0].holders.insert(1);
+    game.circles[0].holders.insert({InputDevice::Finger, 1});
     EXPECT_EQ(findCircleAt(game, 300, 300), -1) << "held circles are not offered";
 
     game.circles = {tapAt(300, 300, 10.0), tapAt(360, 300, 10.0), tapAt(240, 300, 10.0)};
@@ -156,15 +173,16 @@ TEST_F(Judge, APointerFindsTheNearestCircleWithinReachTheOlderOnATie) {
 }
 
 TEST_F(Judge, AHoldPressInsideItsWindowScoresAndOtherwiseBreaksTheRun) {
-    // Fingers have 0.4 s either side of the note, the mouse and keys 0.1 s; the hold runs either way.
+    // Fingers have 0.4 s either side of the note, the mouse, keys and buttons 0.1 s; the hold runs
+    // either way.
     const struct {
         Via via;
         double at;
         int score, combo, comboAtLayerCheck;
-    } cases[] = {{Via::Finger, 10.3, 100, 5, 2}, {Via::Finger, 9.95, 300, 5, 2},
-                 {Via::Finger, 10.45, 0, 0, 0},  {Via::Mouse, 10.05, 300, 5, 2},
-                 {Via::Mouse, 10.3, 0, 0, 0},    {Via::Key, 9.95, 300, 5, 2},
-                 {Via::Key, 10.3, 0, 0, 0}};
+    } cases[] = {
+        {Via::Finger, 10.3, 100, 5, 2}, {Via::Finger, 9.95, 300, 5, 2}, {Via::Finger, 10.45, 0, 0, 0},
+        {Via::Mouse, 10.05, 300, 5, 2}, {Via::Mouse, 10.3, 0, 0, 0},    {Via::Key, 9.95, 300, 5, 2},
+        {Via::Key, 10.3, 0, 0, 0},      {Via::Pad, 9.95, 300, 5, 2},    {Via::Pad, 10.3, 0, 0, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(nameOf(c.via)) + " at " + std::to_string(c.at));
         game = fresh();
@@ -177,13 +195,10 @@ TEST_F(Judge, AHoldPressInsideItsWindowScoresAndOtherwiseBreaksTheRun) {
         EXPECT_EQ(game.comboAtLayerCheck, c.comboAtLayerCheck);
         EXPECT_EQ(game.missStreak, 0u) << "a press off its window is no miss";
         EXPECT_TRUE(game.circles[0].hit);
-        EXPECT_EQ(game.circles[0].holders, std::set<std::uint64_t>{idOf(c.via)});
-        const bool key = c.via == Via::Key;
-        EXPECT_EQ(game.keyHolds, (key ? decltype(game.keyHolds){{kKey, 0}} : decltype(game.keyHolds){}));
-        EXPECT_EQ(game.pointerHolds,
-                  (key ? decltype(game.pointerHolds){} : decltype(game.pointerHolds){{idOf(c.via), 0}}));
+        EXPECT_EQ(game.circles[0].holders, std::set<InputRef>{idOf(c.via)});
+        EXPECT_EQ(game.holds, (std::map<InputRef, std::int32_t>{{idOf(c.via), 0}}));
         EXPECT_DOUBLE_EQ(game.circles[0].holdFrom, std::max(c.at, 10.0)) << "from the press, or the note";
-        judgeInput(game, 0, true, 99, true, c.at);
+        judgeInput(game, 0, {InputDevice::Finger, 99}, true, c.at);
         EXPECT_EQ(game.circles[0].holders.size(), 1u) << "no finger joins a hold already held";
     }
 }
@@ -198,7 +213,7 @@ TEST_F(Judge, AHoldLetGoWithinThreeTenthsOfItsLengthIsCredited) {
     } cases[] = {{"in time", 10.75, false, 560, 2, 0}, // 100 x 1.1: the press's combo counts
                  {"too early", 10.5, false, 450, 0, 1},
                  {"after its credit", 11.2, true, 450, 1, 0}};
-    for (Via via : {Via::Finger, Via::Mouse, Via::Key}) {
+    for (Via via : {Via::Finger, Via::Mouse, Via::Key, Via::Pad}) {
         for (const auto& c : cases) {
             SCOPED_TRACE(std::string(nameOf(via)) + " " + c.what);
             game = fresh();
@@ -215,7 +230,7 @@ TEST_F(Judge, AHoldLetGoWithinThreeTenthsOfItsLengthIsCredited) {
             EXPECT_EQ(game.combo, c.combo);
             EXPECT_EQ(game.missStreak, c.misses);
             EXPECT_TRUE(circle.radius == 0.0f && circle.x == kOffScreen) << "retired";
-            EXPECT_TRUE(game.pointerHolds.empty() && game.keyHolds.empty() && circle.holders.empty());
+            EXPECT_TRUE(game.holds.empty() && circle.holders.empty());
         }
     }
 }
@@ -225,7 +240,7 @@ TEST_F(Judge, AKeyHoldingAHoldCannotJudgeAnotherCircle) {
     stdoutOf([&] {
         frame(pressAt(Via::Key, 10.0));
         frame(pressAt(Via::Key, 10.2)); // a second key-down while held
-        judgeInput(game, 1, false, kKey, true, 10.2);
+        judgeInput(game, 1, {InputDevice::Key, kKey}, true, 10.2);
         EXPECT_FALSE(game.circles[1].hit);
         frame(releaseAt(Via::Key, 10.2));
         frame(pressAt(Via::Key, 10.21));
@@ -233,11 +248,25 @@ TEST_F(Judge, AKeyHoldingAHoldCannotJudgeAnotherCircle) {
     EXPECT_TRUE(game.circles[1].hit);
 }
 
-TEST_F(Judge, AKeyPicksTheFirstMatchingCircleNotTheNearestInTime) {
-    game.circles = {tap(10.05), tap(10.0)};
+TEST_F(Judge, AKeyOrButtonPicksTheFirstMatchingCircleNotTheNearestInTime) {
+    for (Via via : {Via::Key, Via::Pad}) {
+        game = fresh();
+        game.circles = {tap(10.05), tap(10.0)};
+        stdoutOf([&] { frame(pressAt(via, 10.0)); });
+        EXPECT_TRUE(game.circles[0].hit) << nameOf(via);
+        EXPECT_FALSE(game.circles[1].hit) << nameOf(via);
+    }
+}
+
+TEST_F(Judge, AFingerWhoseIdIsAKeysCellIsAnotherInput) {
+    // The key of cell kKey holds the hold; a release of finger kKey on it lets nothing go.
+    game.circles = {hold()};
     stdoutOf([&] { frame(pressAt(Via::Key, 10.0)); });
-    EXPECT_TRUE(game.circles[0].hit);
-    EXPECT_FALSE(game.circles[1].hit);
+    stderrOf([&] { judgeInput(game, 0, {InputDevice::Finger, kKey}, false, 10.3); });
+    EXPECT_EQ(game.circles[0].holders, std::set<InputRef>{idOf(Via::Key)});
+    EXPECT_EQ(game.missStreak, 0u);
+    stdoutOf([&] { frame(releaseAt(Via::Key, 11.0)); });
+    EXPECT_TRUE(game.circles[0].holdComplete);
 }
 
 TEST_F(Judge, SomeInputsJudgeNothing) {
@@ -255,16 +284,20 @@ TEST_F(Judge, SomeInputsJudgeNothing) {
     game.playing = false;
     EXPECT_FALSE(judges(pressAt(Via::Finger, 10.0)) || judges(pressAt(Via::Key, 10.0))) << "no round";
     game.playing = true;
-    game.circles[0].key = 0; // spawned without keyboard gameplay
+    game.circles[0].cell = kNoCell; // spawned without keyboard gameplay
+    game.circles[0].padButton = kNoPadButton;
     InputState unknown;
-    unknown.keysPressed = {0};
-    EXPECT_FALSE(judges(unknown)) << "SDL's unknown key";
+    unknown.actions = {{InputKind::Press, InputDevice::Key, 0, kNoCell, 0, 0, stampAt(10.0)},
+                       {InputKind::Press, InputDevice::Gamepad, 0, kNoPadButton, 0, 0, stampAt(10.0)}};
+    EXPECT_FALSE(judges(unknown)) << "no cell and no button name nothing";
 }
 
 TEST_F(Judge, PressesInOneFrameAreGradedAtTheirOwnTimes) {
     game.circles = {tapAt(300, 300, 10.0, 60), tapAt(900, 300, 10.0, 60)};
     InputState input = pressAt(Via::Finger, 10.0);
-    input.touches[9] = TouchPoint{true, true, false, 900, kHeight - 300.0f, stampAt(10.03)};
+    input.touches[9] = TouchPoint{true, true, false, 900, kHeight - 300.0f};
+    input.actions.push_back(
+        {InputKind::Press, InputDevice::Finger, 9, 0, 900, kHeight - 300.0f, stampAt(10.03)});
     stdoutOf([&] { frame(input); });
     // 20 points a note: exact press 3 x 20 x 3; 30 ms late, accuracy 0.97: 2 x 20 x 3, times 1.1 for
     // the combo of the press before it.
@@ -279,9 +312,10 @@ TEST_F(Judge, AReleaseEndsTheHoldAtItsOwnTime) {
     game.circles = {hold()};
     InputState input = pressAt(Via::Finger, 10.0);
     input.touches[kFinger].released = true;
-    input.touches[kFinger].releaseNs = stampAt(10.05);
+    input.actions.push_back(
+        {InputKind::Release, InputDevice::Finger, kFinger, 0, 300, kHeight - 300.0f, stampAt(10.05)});
     stdoutOf([&] { stderrOf([&] { frame(input); }); });
-    EXPECT_TRUE(game.pointerHolds.empty());
+    EXPECT_TRUE(game.holds.empty());
     EXPECT_EQ(game.missStreak, 1u) << "a 1 s hold let go after 50 ms";
 
     // Let go on time, handled by a frame 0.5 s late (past the 0.3 s overrun): still complete.

@@ -61,8 +61,10 @@ TEST(Spawning, ACircleIsPlacedByKeyAndVelocityAndOnlyChannelOneHolds) {
             EXPECT_DOUBLE_EQ(circle.time, 0.5 + 0.1 * static_cast<double>(i));
             EXPECT_EQ(circle.channel, static_cast<int>(i));
             EXPECT_EQ(circle.stemIndex, 0);
-            EXPECT_EQ(circle.keyLabel, keyboard ? want[i].label : 0);
-            EXPECT_EQ(circle.key, keyboard ? static_cast<std::uint32_t>(std::tolower(want[i].label)) : 0u);
+            EXPECT_EQ(circle.keyLabel, keyboard ? std::string(1, want[i].label) : "");
+            EXPECT_EQ(circle.cell,
+                      keyboard ? cellForUsKeycode(static_cast<std::uint32_t>(std::tolower(want[i].label)))
+                               : kNoCell);
         }
     }
 }
@@ -74,16 +76,17 @@ TEST(KeyLanes, SixteenKeyNumbersMakeALaneAndTheVelocityPicksTheRow) {
         for (int row = 0; row < 3; ++row) {
             for (int note : {lane * 16, lane * 16 + 15}) {
                 for (int velocity : velocities[row]) {
-                    const NoteKey key = keyForNote(note, velocity);
-                    EXPECT_EQ(key.key, static_cast<std::uint32_t>(rows[row][lane]))
-                        << note << " " << velocity;
-                    EXPECT_EQ(key.label, static_cast<char>(std::toupper(rows[row][lane])));
+                    const std::uint32_t cell = cellForNote(note, velocity);
+                    EXPECT_EQ(cell, cellOf(lane, row)) << note << " " << velocity;
+                    EXPECT_EQ(kUsGridCharacters[cell], rows[row][lane]);
+                    EXPECT_EQ(cellForUsKeycode(static_cast<std::uint32_t>(rows[row][lane])), cell);
                 }
             }
         }
     }
-    EXPECT_EQ(keyForNote(130, 60).label, 'D'); // outside the table: lane 130 mod 8 = 2
-    EXPECT_EQ(keyForNote(-3, 60).label, 'H');  // and still a lane for negative numbers: 5
+    EXPECT_EQ(cellForNote(130, 60), cellOf(2, 1)); // outside the table: lane 130 mod 8 = 2
+    EXPECT_EQ(cellForNote(-3, 60), cellOf(5, 1));  // and still a lane for negative numbers: 5
+    EXPECT_EQ(cellForUsKeycode('p'), kNoCell);
 }
 
 void fillRandomChart(std::vector<MidiNoteEvent>& notes, std::mt19937& rng, double span) {

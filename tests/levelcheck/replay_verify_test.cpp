@@ -1,6 +1,7 @@
 // Rounds run again as the leaderboard server runs them: a person's round of a shipped level comes
 // to its own result on the pool's threads, an edited one does not, a deadline stops a run, and a
 // round whose presses are all exactly on their notes is suspect.
+#include "replay/replay_test_support.hpp"
 #include "replay/replay_verify.hpp"
 #include "replay/simulated_round.hpp"
 
@@ -68,4 +69,24 @@ TEST(ReplayVerify, PressesAllOnTheirNotesAreSuspect) {
     EXPECT_EQ(outcome.verdict, VerifyVerdict::Verified);
     EXPECT_GE(outcome.presses, kSuspectMinPresses);
     EXPECT_TRUE(outcome.suspect) << outcome.spreadMs;
+}
+
+// A round stored by a game that wrote version 1 (key events name the keys' US characters) reads
+// and runs again to the result it recorded.
+TEST(ReplayVerify, AVersionOneReplayRunsAgainToItsResult) {
+    const Replay played = simulatedRound(neonDrive(), 10.0);
+    std::string bytes, error;
+    ASSERT_TRUE(encodeReplay(played, bytes, error)) << error;
+    patch(bytes, 4, 1, 2);
+    std::size_t at = 109 + played.gameVersion.size() + 2 + played.levelName.size() + 4; // the events
+    for (const RoundEvent& event : played.events) {
+        ASSERT_EQ(event.device, InputDevice::Key);
+        patch(bytes, at + 18, static_cast<unsigned char>(kUsGridCharacters[event.key]), 4);
+        at += 30;
+    }
+    Replay old;
+    ASSERT_TRUE(decodeReplay(resealed(bytes), old, error)) << error;
+    EXPECT_EQ(fieldsOf(old), fieldsOf(played));
+    EXPECT_TRUE(sameResult(rerunReplay(old, neonDrive().setup), played.result));
+    EXPECT_GT(played.result.hits, 5u);
 }

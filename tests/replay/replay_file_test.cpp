@@ -1,6 +1,7 @@
 #include "replay/replay_file.hpp"
 
 #include "capture.hpp"
+#include "game/key_grid.hpp"
 #include "replay/replay_test_support.hpp"
 #include "temp_dir.hpp"
 
@@ -56,7 +57,7 @@ TEST(ReplayFile, RefusesBytesThatAreNotThisFormat) {
         const char* reason;
     } cases[] = {
         {0, 'X', 1, false, "not a Vibrelle replay"},
-        {kVersionAt, 2, 2, false, "version 2, which this game does not read"},
+        {kVersionAt, 3, 2, false, "version 3, which this game does not read"},
         {kAtEnd, 0, 1, false, "1 bytes follow the end"},
         {kFirstEventAt, 0x41, 1, false, "checksum does not match"}, // was 0x40
         {kBotAt, 2, 1, false, "bot flag is 2"},
@@ -77,6 +78,20 @@ TEST(ReplayFile, RefusesBytesThatAreNotThisFormat) {
         EXPECT_NE(error.find(c.reason), std::string::npos) << error;
         EXPECT_TRUE(read.events.empty() && read.levelName.empty());
     }
+}
+
+// Version 1 recorded the key a US layout prints; read, each is the grid's cell of that key.
+TEST(ReplayFile, AVersionOneReplayReadsItsKeysAsCells) {
+    std::string bytes = sampleBytes();
+    patch(bytes, kVersionAt, 1, 2);
+    patch(bytes, kFirstEventAt + 18, 'a', 4);
+    patch(bytes, kFirstEventAt + kEventBytes + 18, 'p', 4); // no key of the grid
+    Replay read;
+    std::string error;
+    ASSERT_TRUE(decodeReplay(resealed(bytes), read, error)) << error;
+    EXPECT_EQ(read.events[0].key, cellOf(0, 1));
+    EXPECT_EQ(read.events[1].key, kNoCell);
+    EXPECT_EQ(read.events[4].key, 3u) << "a gamepad's button is no key";
 }
 
 TEST(ReplayFile, EveryShorterPrefixIsRefused) {

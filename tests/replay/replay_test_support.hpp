@@ -28,8 +28,8 @@ inline Replay sampleReplay() {
              1796600065456,
              true};
     r.result = {12345, 67, 5, 8, 120, 7};
-    r.events = {{1000000, InputKind::Press, InputDevice::Key, 0, 97, 0.0f, 0.0f},
-                {1100000, InputKind::Release, InputDevice::Key, 0, 97, 0.0f, 0.0f},
+    r.events = {{1000000, InputKind::Press, InputDevice::Key, 0, 4, 0.0f, 0.0f},
+                {1100000, InputKind::Release, InputDevice::Key, 0, 4, 0.0f, 0.0f},
                 {2000000, InputKind::Press, InputDevice::Finger, 0x1234567890ABCDEFull, 0, 512.5f, 300.25f},
                 {2000000, InputKind::Press, InputDevice::Mouse, 0, 0, 10.0f, 1079.0f},
                 {1500000, InputKind::Press, InputDevice::Gamepad, 0, 3, 0.0f, 0.0f},

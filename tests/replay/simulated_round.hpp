@@ -38,7 +38,7 @@ inline Replay simulatedRound(const CheckedLevel& level, double seconds, unsigned
     constexpr double kStep = 1.0 / 120.0;
     for (double t = kStep; t < seconds; t += kStep) {
         for (const Circle& circle : game.circles) {
-            if (circle.key == 0 || circle.hit ||
+            if (!isCell(circle.cell) || circle.hit ||
                 !seen.insert({circle.time, circle.stemIndex, circle.note}).second ||
                 ++circles % missEvery == 0) {
                 continue;
@@ -49,9 +49,9 @@ inline Replay simulatedRound(const CheckedLevel& level, double seconds, unsigned
             }
             const double release =
                 circle.channel == kHoldChannel ? circle.time + circle.holdDuration + 0.03 : press + 0.05;
-            planned.push_back({songTimeToMicros(press), InputKind::Press, InputDevice::Key, 0, circle.key});
+            planned.push_back({songTimeToMicros(press), InputKind::Press, InputDevice::Key, 0, circle.cell});
             planned.push_back(
-                {songTimeToMicros(release), InputKind::Release, InputDevice::Key, 0, circle.key});
+                {songTimeToMicros(release), InputKind::Release, InputDevice::Key, 0, circle.cell});
         }
         std::vector<RoundEvent> due;
         const auto dueNow = [&](const RoundEvent& event) { return event.songTimeUs < songTimeToMicros(t); };

@@ -1,0 +1,43 @@
+// The keyboard grid: stored bindings and what a key's label reads.
+#include "game/key_grid.hpp"
+
+#include <gtest/gtest.h>
+
+TEST(KeyGrid, StoredBindingsThatCannotBeAGridFallBackToTheDefaultWithAMessage) {
+    const KeyBindings grid = defaultKeyBindings();
+    std::vector<std::int64_t> stored(grid.scancodes.begin(), grid.scancodes.end());
+    std::swap(stored[0], stored[1]);
+    KeyBindings bindings;
+    std::string message;
+    ASSERT_TRUE(keyBindingsFrom(stored, bindings, message));
+    EXPECT_EQ(cellForScancode(bindings, defaultKeyBindings().scancodes[0]), 1u);
+    EXPECT_EQ(cellForScancode(bindings, 19), kNoCell) << "P plays no cell";
+
+    const struct {
+        std::size_t cell;
+        std::int64_t scancode;
+    } broken[] = {{3, 1000}, {3, -4}, {3, 44 /* Space */}, {3, stored[5]}};
+    for (const auto& b : broken) {
+        std::vector<std::int64_t> bad = stored;
+        bad[b.cell] = b.scancode;
+        EXPECT_FALSE(keyBindingsFrom(bad, bindings, message)) << b.scancode;
+        EXPECT_EQ(bindings.scancodes, defaultKeyBindings().scancodes);
+        EXPECT_NE(message.find("using the default grid"), std::string::npos);
+    }
+    EXPECT_FALSE(keyBindingsFrom({4, 5}, bindings, message));
+    EXPECT_EQ(message, "Key bindings need 24 keys, found 2: using the default grid");
+}
+
+TEST(KeyGrid, ALabelIsTheKeysCapitalOrAShortName) {
+    const struct {
+        std::uint32_t keycode;
+        const char* name;
+        const char* label;
+    } cases[] = {{'q', "Q", "Q"},         {',', ",", ","},         {0xE9, "\xC3\xA9", "\xC3\x89"},
+                 {0x17C, "", "\xC5\xBB"}, {0x3C9, "", "\xCE\xA9"}, {0x439, "", "\xD0\x99"},
+                 {' ', "Space", "Spc"},   {'\t', "Tab", "Tab"},    {0x40000039, "CapsLock", "Cap"},
+                 {0x40000039, "", "?"}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(keyLabelText(c.keycode, c.name), c.label) << c.keycode;
+    }
+}
