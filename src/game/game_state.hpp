@@ -38,6 +38,7 @@ struct Circle {
     double time = 0.0;                  // the note's time on the song clock
     std::int32_t note = 0;              // MIDI key number of its note
     std::int32_t stemIndex = 0;         // index of the stem whose chart made it
+    std::int32_t padButton = -1;        // pad button drawn on it (game/pad_buttons.hpp); -1: none
     std::int32_t channel = 0;           // MIDI channel; 1 makes a hold circle, anything else a tap circle
     bool arrived = false;               // the song clock has reached its time
     bool retired = false;               // judged and taken off the screen (see retiredAt)
