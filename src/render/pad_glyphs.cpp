@@ -127,27 +127,20 @@ std::vector<Point> disc(Point c, float radius) {
     return outline;
 }
 
-// (dx, dy) of a direction or face button in screen terms (y downward); false for other buttons.
-bool directionOf(PadButton button, Point& d) {
+// The way a face button or D-pad direction points from the pad's centre, on screen (y downward).
+Point directionOf(PadButton button) {
     switch (button) {
     case kPadNorth:
     case kPadDpadUp:
-        d = {0.0f, -1.0f};
-        return true;
+        return {0.0f, -1.0f};
     case kPadSouth:
     case kPadDpadDown:
-        d = {0.0f, 1.0f};
-        return true;
+        return {0.0f, 1.0f};
     case kPadWest:
     case kPadDpadLeft:
-        d = {-1.0f, 0.0f};
-        return true;
-    case kPadEast:
-    case kPadDpadRight:
-        d = {1.0f, 0.0f};
-        return true;
+        return {-1.0f, 0.0f};
     default:
-        return false;
+        return {1.0f, 0.0f}; // east, D-pad right
     }
 }
 
@@ -190,21 +183,20 @@ void dpad(const ShapeSink& sink, Point c, Point pressed, float size, float alpha
         alpha);
 }
 
-void labelledBar(const RenderState& render, const ShapeSink& sink, Point c, const char* text, bool trigger,
-                 float size, float alpha, std::vector<float>& vertices) {
+void labelledBar(const ShapeSink& sink, Point c, const char* text, bool trigger, float size, float alpha) {
     const float halfWidth = 0.62f * size;
     const float halfHeight = (trigger ? 0.36f : 0.28f) * size;
     const float corner = trigger ? 0.14f * size : halfHeight;
     sink.fill(c, roundedBox(c, halfWidth, halfHeight, corner), alpha);
-    const TextExtent unit = measureText(render, text, 1.0f);
+    const TextExtent unit = measureText(sink.render, text, 1.0f);
     if (!unit.inked) {
         return;
     }
     const float scale =
         std::min(1.5f * halfWidth / (unit.right - unit.left), 1.2f * halfHeight / (unit.bottom - unit.top));
     const float ink[4] = {0.04f, 0.04f, 0.08f, alpha};
-    appendTextVertices(render, text, c.x - (unit.left + unit.right) * 0.5f * scale,
-                       c.y - (unit.top + unit.bottom) * 0.5f * scale, ink, scale, vertices);
+    appendTextVertices(sink.render, text, c.x - (unit.left + unit.right) * 0.5f * scale,
+                       c.y - (unit.top + unit.bottom) * 0.5f * scale, ink, scale, sink.vertices);
 }
 
 } // namespace
@@ -213,33 +205,30 @@ bool appendPadGlyph(const RenderState& render, PadButton button, float x, float 
                     const float rgba[4], std::vector<float>& vertices) {
     const ShapeSink sink{render, vertices, rgba};
     const Point c{x, y};
-    Point d{};
     switch (button) {
     case kPadSouth:
     case kPadEast:
     case kPadWest:
     case kPadNorth:
-        directionOf(button, d);
-        faceButtons(sink, c, d, size, rgba[3]);
+        faceButtons(sink, c, directionOf(button), size, rgba[3]);
         return true;
     case kPadDpadUp:
     case kPadDpadDown:
     case kPadDpadLeft:
     case kPadDpadRight:
-        directionOf(button, d);
-        dpad(sink, c, d, size, rgba[3]);
+        dpad(sink, c, directionOf(button), size, rgba[3]);
         return true;
     case kPadLeftShoulder:
-        labelledBar(render, sink, c, "LB", false, size, rgba[3], vertices);
+        labelledBar(sink, c, "LB", false, size, rgba[3]);
         return true;
     case kPadRightShoulder:
-        labelledBar(render, sink, c, "RB", false, size, rgba[3], vertices);
+        labelledBar(sink, c, "RB", false, size, rgba[3]);
         return true;
     case kPadLeftTrigger:
-        labelledBar(render, sink, c, "LT", true, size, rgba[3], vertices);
+        labelledBar(sink, c, "LT", true, size, rgba[3]);
         return true;
     case kPadRightTrigger:
-        labelledBar(render, sink, c, "RT", true, size, rgba[3], vertices);
+        labelledBar(sink, c, "RT", true, size, rgba[3]);
         return true;
     default:
         return false;
