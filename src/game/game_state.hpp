@@ -10,6 +10,7 @@
 #include "audio/midi_chart.hpp"
 #include "game/game_rules.hpp"
 #include "game/key_grid.hpp"
+#include "game/pad_buttons.hpp"
 #include "game/round_event.hpp"
 
 #include <array>
@@ -22,9 +23,6 @@
 #include <vector>
 
 struct RenderState;
-
-// A circle no gamepad button hits.
-constexpr std::uint32_t kNoPadButton = 0xFF;
 
 // One note target on screen. Positions and sizes are drawable pixels with y measured upward from
 // the bottom edge; times are seconds on the song clock.
@@ -50,7 +48,7 @@ struct Circle {
     std::uint32_t cell = kNoCell;           // the grid cell whose key hits it (key_grid.hpp); kNoCell when
                                             // keyboard gameplay was off at spawn
     std::string keyLabel;                   // what that key prints (UTF-8); empty when off at spawn
-    std::uint32_t padButton = kNoPadButton; // the gamepad button that hits it; kNoPadButton: none
+    PadButton padButton = kNoPadButton;     // the gamepad button that hits it (pad_buttons.hpp)
 };
 
 // Circles whose channel is this are hold circles.

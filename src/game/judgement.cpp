@@ -110,13 +110,14 @@ std::int32_t findCircleForButton(const GameState& game, InputDevice device, std:
     // Circles spawned without keyboard gameplay (or without a button) carry the "none" codes:
     // nothing presses them by name.
     if ((device != InputDevice::Key || !isCell(code)) &&
-        (device != InputDevice::Gamepad || code == kNoPadButton)) {
+        (device != InputDevice::Gamepad || static_cast<PadButton>(code) == kNoPadButton)) {
         return -1;
     }
     for (std::size_t i = 0; i < game.circles.size(); ++i) {
         const Circle& circle = game.circles[i];
-        const std::uint32_t circleCode = device == InputDevice::Key ? circle.cell : circle.padButton;
-        if (circle.active && !circle.hit && circleCode == code && circle.time - at <= kEarlyPressLimit &&
+        const bool named = device == InputDevice::Key ? circle.cell == code
+                                                      : circle.padButton == static_cast<PadButton>(code);
+        if (circle.active && !circle.hit && named && circle.time - at <= kEarlyPressLimit &&
             !circleOverAt(circle, at)) {
             return static_cast<std::int32_t>(i);
         }

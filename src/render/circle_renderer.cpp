@@ -4,12 +4,14 @@
 #include "game/game_state.hpp"
 #include "game/round_progress.hpp"
 #include "render/gl_functions.hpp"
+#include "render/pad_glyphs.hpp"
 #include "render/render_system.hpp"
 #include "render/screen_dim.hpp"
 #include "render/shader_utils.hpp"
 #include "render/text_renderer.hpp"
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 // ---- Per-frame arrays ----
@@ -88,11 +90,21 @@ void buildCircleBatch(const GameState& game, CircleBatch& batch) {
     }
 }
 
-void keyLetterPen(const Glyph& glyph, float x, float y, int height, float scale, float& penX, float& penY) {
-    // drawText puts the box's top left at pen + offset × scale, so the box's centre lies at
-    // pen + (offset + size / 2) × scale.
-    penX = x - (glyph.xOffset + glyph.width * 0.5f) * scale;
-    penY = (static_cast<float>(height) - y) - (glyph.yOffset + glyph.height * 0.5f) * scale;
+LabelPlacement placeLabel(const TextExtent& unit, float x, float y, int height, float preferredScale,
+                          float maxWidth, float maxHeight) {
+    LabelPlacement placement;
+    placement.scale = preferredScale;
+    const float width = unit.right - unit.left, tall = unit.bottom - unit.top;
+    if (width * placement.scale > maxWidth && width > 0.0f) {
+        placement.scale = maxWidth / width;
+    }
+    if (tall * placement.scale > maxHeight && tall > 0.0f) {
+        placement.scale = maxHeight / tall;
+    }
+    // The ink box scales with the pen at its origin: its centre lies at pen + centre × scale.
+    placement.penX = x - (unit.left + unit.right) * 0.5f * placement.scale;
+    placement.penY = (static_cast<float>(height) - y) - (unit.top + unit.bottom) * 0.5f * placement.scale;
+    return placement;
 }
 
 // ---- Start-up ----
@@ -229,36 +241,49 @@ static void uploadBursts(GLuint program, const CircleEffects& effects, float now
     }
 }
 
-static void drawKeyLetters(const GameState& game, const CircleBatch& batch, RenderState& render) {
+// A label's ink may span this much of its circle's target ring: room to spare inside the ring.
+constexpr float kLabelWidthOfRadius = 1.3f;
+constexpr float kLabelHeightOfRadius = 1.0f;
+
+static void drawCircleLabels(const GameState& game, const CircleBatch& batch, RenderState& render) {
     constexpr float kLetterScale = 2.5f;
+    std::vector<float>& vertices = render.textVertices;
+    vertices.clear();
     for (int i = 0; i < batch.count; ++i) {
         if (batch.source[i] == kGhostSource) {
             continue; // a ghost is answered by no key
         }
         const Circle& circle = game.circles[static_cast<std::size_t>(batch.source[i])];
         // A circle judged this frame has already left the screen.
-        if (!circle.active || circle.x == kOffScreen || render.fontTexture == 0) {
+        if (!circle.active || circle.x == kOffScreen) {
             continue;
         }
-        // The label is UTF-8 text; the pen is placed by its first character's glyph.
-        if (circle.keyLabel.empty()) {
-            continue;
-        }
-        const auto glyph = render.glyphs.find(static_cast<int>(static_cast<signed char>(circle.keyLabel[0])));
-        if (glyph == render.glyphs.end()) {
-            continue;
-        }
-        float penX = 0.0f, penY = 0.0f;
-        float x = circle.x, y = circle.y, scale = kLetterScale;
-        mapToCircleArea(render.circleArea, render.width, render.height, x, y, scale);
-        keyLetterPen(glyph->second, x, y, render.height, scale, penX, penY);
-        float r = 1.0f, g = 1.0f, b = 1.0f;
+        float x = circle.x, y = circle.y, radius = circle.targetRadius;
+        mapToCircleArea(render.circleArea, render.width, render.height, x, y, radius);
+        // The letter's size follows the circle's in the tutorial's area; its place is taken above.
+        float placeX = circle.x, placeY = circle.y, scale = kLetterScale;
+        mapToCircleArea(render.circleArea, render.width, render.height, placeX, placeY, scale);
+        float rgba[4] = {1.0f, 1.0f, 1.0f, 1.0f};
         if (circle.stemIndex >= 0 && circle.stemIndex < kStemSlots) {
-            r = render.stemColors[circle.stemIndex][0];
-            g = render.stemColors[circle.stemIndex][1];
-            b = render.stemColors[circle.stemIndex][2];
+            std::copy(render.stemColors[circle.stemIndex], render.stemColors[circle.stemIndex] + 3, rgba);
         }
-        drawText(render, circle.keyLabel.c_str(), penX, penY, r, g, b, 1.0f, scale);
+        const float top = static_cast<float>(render.height) - y;
+        if (appendPadGlyph(render, circle.padButton, x, top, radius, rgba, vertices) ||
+            !game.keyboardGameplay) {
+            continue;
+        }
+        // The key's label as UTF-8: the layout's letter, or the key's short name.
+        const std::string& label = circle.keyLabel;
+        const TextExtent unit = measureText(render, label, 1.0f);
+        if (!unit.inked) {
+            continue;
+        }
+        const LabelPlacement place = placeLabel(unit, x, y, render.height, scale,
+                                                radius * kLabelWidthOfRadius, radius * kLabelHeightOfRadius);
+        appendTextVertices(render, label, place.penX, place.penY, rgba, place.scale, vertices);
+    }
+    if (!vertices.empty()) {
+        drawTextVertices(render, vertices);
     }
 }
 
@@ -288,8 +313,8 @@ void drawCircles(const GameState& game, RenderState& render) {
     gGL.glUseProgram(0);
     gGL.glDisable(GL_BLEND);
 
-    if (game.keyboardGameplay) {
-        drawKeyLetters(game, batch, render);
+    if (render.fontTexture != 0) {
+        drawCircleLabels(game, batch, render);
     }
     checkGLError("Circle SDF rendering");
 }

@@ -1,15 +1,16 @@
 #pragma once
 // The circle renderer: every live circle (and every hit burst) as one instanced draw call, one
 // quad per circle covering its ring and glow, shaded by shaders/circle_sdf.frag from uniform
-// arrays; then, in keyboard gameplay, each circle's key letter through the text renderer.
+// arrays; then each circle's gamepad glyph (when it carries a pad button) or, in keyboard gameplay,
+// its key label, through the text renderer in one more draw call.
 // Main thread only (GL), with the game mutex held while the game state is read.
 #include "game/game_rules.hpp"
+#include "render/text_renderer.hpp"
 
 #include <cstdint>
 
 struct Circle;
 struct GameState;
-struct Glyph;
 struct RenderState;
 
 // The uniform arrays below and the circle shaders (MAX_CIRCLES there) hold kMaxCircles
@@ -45,16 +46,23 @@ float holdProgress(const Circle& circle, double songTime);
 // ghosts on screen, while room is left.
 void buildCircleBatch(const GameState& game, CircleBatch& batch);
 
-// Pen position for drawText that centres the glyph's box on the circle at (x, y) (pixels, origin
-// bottom left) in a drawable `height` pixels high, with every metric multiplied by `scale`.
-// The pen is in the text renderer's space (origin top left).
-void keyLetterPen(const Glyph& glyph, float x, float y, int height, float scale, float& penX, float& penY);
+// Where and how large a circle's label is drawn: `unit` is the label's ink box measured at scale 1
+// (measureText), centred on (x, y) (pixels, origin bottom left) in a drawable `height` pixels
+// high, at `preferredScale` or smaller so that the box fits `maxWidth` x `maxHeight` pixels (a key
+// name such as "Spc" shrinks to the circle). The pen is in the text renderer's space (origin top
+// left).
+struct LabelPlacement {
+    float scale = 0.0f;
+    float penX = 0.0f, penY = 0.0f;
+};
+LabelPlacement placeLabel(const TextExtent& unit, float x, float y, int height, float preferredScale,
+                          float maxWidth, float maxHeight);
 
 // Reads shaders/circle_sdf.vert and .frag, links the circle program, binds its uniform block
 // (or warns) and makes the empty vertex array. False, with its line on stderr, on failure.
 bool initCircleRenderer(RenderState& render);
 
 // Draws the circles of `game` over the background: nothing at all when no circle is active and
-// no hit burst is fading out. Key letters follow in keyboard gameplay. A background darkened
+// no hit burst is fading out. Labels and gamepad glyphs follow. A background darkened
 // ahead for a menu is brought back first (the menu's pass then darkens both).
 void drawCircles(const GameState& game, RenderState& render);

@@ -78,7 +78,7 @@ bool renderInit(RenderState& render, const char* title, int width, int height, c
         logError(stderr, "Failed to initialize text rendering");
         return false;
     }
-    if (!loadFontAtlas(render, "fonts/Orbitron-Regular.ttf", 32.0f)) {
+    if (!loadFontAtlas(render, "fonts/Orbitron-Regular.ttf", 32.0f, "fonts/Roboto-Regular.ttf")) {
         logError(stderr, "Failed to load font atlas, trying fallback font");
         if (!loadFontAtlas(render, "fonts/Roboto-Regular.ttf", 32.0f)) {
             logError(stderr, "Failed to load fallback font atlas");

@@ -58,7 +58,8 @@ struct RenderState {
     std::uint32_t textVertexArray = 0, textVertexBuffer = 0;
     std::uint32_t fontTexture = 0;
     int fontAtlasWidth = 0, fontAtlasHeight = 0;
-    std::map<int, Glyph> glyphs; // by character code, 32..126 once an atlas is loaded
+    std::map<int, Glyph> glyphs;        // by Unicode code point, once an atlas is loaded
+    float solidU = 0.0f, solidV = 0.0f; // texture coordinate inside the atlas's solid block
     std::uint32_t backgroundVertexArray = 0;
     std::uint32_t uniformBuffer = 0;
     std::uint32_t circleVertexArray = 0;
@@ -100,10 +101,10 @@ struct WindowOptions {
 
 // Opens the window and its GL context (4.6 core requested; 4.5, 4.3, 4.1 and 3.3 core tried in
 // turn when a driver refuses it), loads the entry points, sets the base GL state, builds the
-// background, circle and text programs, bakes the font atlas (Orbitron, else Roboto, from fonts/),
-// creates the uniform buffer and gives the stem slots their defaults. Shader and font paths are
-// relative to the working directory. Each failure writes its line to stderr and returns false,
-// leaving what it made for renderShutdown.
+// background, circle and text programs, bakes the font atlas (Orbitron with Roboto for the letters
+// it lacks, else Roboto alone, from fonts/), creates the uniform buffer and gives the stem slots
+// their defaults. Shader and font paths are relative to the working directory. Each failure writes
+// its line to stderr and returns false, leaving what it made for renderShutdown.
 bool renderInit(RenderState& render, const char* title, int width, int height,
                 const WindowOptions& options = WindowOptions{});
 

@@ -1,6 +1,7 @@
 #include "render/text_renderer.hpp"
 
 #include "base/log.hpp"
+#include "base/utf8.hpp"
 #include "render/font_file.hpp"
 #include "render/gl_functions.hpp"
 #include "render/render_system.hpp"
@@ -9,6 +10,7 @@
 #include <SDL3/SDL.h>
 #include <stb_truetype.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -40,29 +42,126 @@ bool initTextRenderer(RenderState& render) {
     return true;
 }
 
-bool loadFontAtlas(RenderState& render, const char* path, float pixelHeight) {
+// ---- The atlas ----
+
+char32_t readCodePoint(std::string_view text, std::size_t& at) {
+    char32_t codePoint = 0;
+    const std::size_t length = utf8SequenceAt(text, at, codePoint);
+    if (length == 0) {
+        ++at;
+        return 0xFFFD;
+    }
+    at += length;
+    return codePoint;
+}
+
+namespace {
+
+// The letters a keyboard layout's keys may print in the languages players use most, and the mark
+// that stands for bytes that are not UTF-8.
+constexpr char32_t kBakedRanges[][2] = {{0x20, 0x7E},   {0xA0, 0xFF},   {0x100, 0x17F},
+                                        {0x370, 0x3FF}, {0x400, 0x4FF}, {0xFFFD, 0xFFFD}};
+
+// A font file read whole, freed with the record.
+struct FontFile {
+    void* data = nullptr;
+    stbtt_fontinfo info{};
+    FontFile() = default;
+    FontFile(const FontFile&) = delete;
+    FontFile& operator=(const FontFile&) = delete;
+    ~FontFile() { SDL_free(data); }
+};
+
+bool readFont(const char* path, FontFile& font) {
     size_t size = 0;
-    void* data = SDL_LoadFile(path, &size);
-    if (data == nullptr || size == 0) {
+    font.data = SDL_LoadFile(path, &size);
+    if (font.data == nullptr || size == 0) {
         logError(stderr, "Failed to load font file: %s", path);
-        SDL_free(data);
         return false;
     }
-    const unsigned char* font = static_cast<const unsigned char*>(data);
-    stbtt_fontinfo info;
-    if (!fontDirectoryFits(font, size) || stbtt_InitFont(&info, font, 0) == 0) {
+    const unsigned char* bytes = static_cast<const unsigned char*>(font.data);
+    if (!fontDirectoryFits(bytes, size) || stbtt_InitFont(&font.info, bytes, 0) == 0) {
         logError(stderr, "Failed to initialize font: %s", path);
-        SDL_free(data);
         return false;
     }
-    std::vector<unsigned char> bitmap(static_cast<size_t>(kFontAtlasSize) * kFontAtlasSize, 0);
-    stbtt_bakedchar baked[kGlyphCount];
-    const int result = stbtt_BakeFontBitmap(font, 0, pixelHeight, bitmap.data(), kFontAtlasSize,
-                                            kFontAtlasSize, kFirstGlyph, kGlyphCount, baked);
-    if (result <= 0) {
-        logError(stderr, "Failed to bake font bitmap: %s", path);
-        SDL_free(data);
+    return true;
+}
+
+// Packs `codePoints` of `font` into the atlas being built; false when not all of them fit.
+bool packFont(stbtt_pack_context& pack, const FontFile& font, float pixelHeight, std::vector<int>& codePoints,
+              std::vector<stbtt_packedchar>& packed) {
+    packed.assign(codePoints.size(), stbtt_packedchar{});
+    if (codePoints.empty()) {
+        return true;
+    }
+    stbtt_pack_range range{};
+    range.font_size = pixelHeight;
+    range.array_of_unicode_codepoints = codePoints.data();
+    range.num_chars = static_cast<int>(codePoints.size());
+    range.chardata_for_range = packed.data();
+    return stbtt_PackFontRanges(&pack, static_cast<const unsigned char*>(font.data), 0, &range, 1) != 0;
+}
+
+void addGlyphs(RenderState& render, const std::vector<int>& codePoints,
+               const std::vector<stbtt_packedchar>& packed) {
+    const float texelU = 1.0f / static_cast<float>(kFontAtlasWidth);
+    const float texelV = 1.0f / static_cast<float>(kFontAtlasHeight);
+    for (std::size_t k = 0; k < codePoints.size(); ++k) {
+        const stbtt_packedchar& c = packed[k];
+        Glyph glyph;
+        glyph.width = static_cast<float>(c.x1 - c.x0);
+        glyph.height = static_cast<float>(c.y1 - c.y0);
+        glyph.uMin = static_cast<float>(c.x0) * texelU;
+        glyph.vMin = static_cast<float>(c.y0) * texelV;
+        glyph.uMax = static_cast<float>(c.x1) * texelU;
+        glyph.vMax = static_cast<float>(c.y1) * texelV;
+        glyph.advance = c.xadvance;
+        glyph.xOffset = c.xoff;
+        glyph.yOffset = c.yoff;
+        render.glyphs[codePoints[k]] = glyph;
+    }
+}
+
+} // namespace
+
+bool loadFontAtlas(RenderState& render, const char* path, float pixelHeight, const char* fallbackPath) {
+    FontFile primary, fallback;
+    if (!readFont(path, primary)) {
         return false;
+    }
+    const bool haveFallback = fallbackPath != nullptr && readFont(fallbackPath, fallback);
+    // Each letter from the first font that has it, so that the font's own look is kept wherever it
+    // can be; letters neither font has are left out.
+    std::vector<int> fromPrimary, fromFallback;
+    for (const auto& range : kBakedRanges) {
+        for (char32_t c = range[0]; c <= range[1]; ++c) {
+            const int code = static_cast<int>(c);
+            if (stbtt_FindGlyphIndex(&primary.info, code) != 0) {
+                fromPrimary.push_back(code);
+            } else if (haveFallback && stbtt_FindGlyphIndex(&fallback.info, code) != 0) {
+                fromFallback.push_back(code);
+            }
+        }
+    }
+
+    // The glyphs are packed above the solid block's rows, which the packer never sees.
+    std::vector<unsigned char> bitmap(static_cast<size_t>(kFontAtlasWidth) * kFontAtlasHeight, 0);
+    stbtt_pack_context pack{};
+    std::vector<stbtt_packedchar> packedPrimary, packedFallback;
+    bool packed = stbtt_PackBegin(&pack, bitmap.data(), kFontAtlasWidth, kFontAtlasHeight - kSolidBlockSize,
+                                  kFontAtlasWidth, 1, nullptr) != 0;
+    if (packed) {
+        packed = packFont(pack, primary, pixelHeight, fromPrimary, packedPrimary) &&
+                 packFont(pack, fallback, pixelHeight, fromFallback, packedFallback);
+        stbtt_PackEnd(&pack);
+    }
+    if (!packed) {
+        logError(stderr, "Failed to bake font bitmap: %s", path);
+        return false;
+    }
+    for (int row = kFontAtlasHeight - kSolidBlockSize; row < kFontAtlasHeight; ++row) {
+        std::fill_n(bitmap.begin() + static_cast<std::ptrdiff_t>(row) * kFontAtlasWidth, kSolidBlockSize,
+                    255);
     }
 
     if (render.fontTexture != 0) {
@@ -72,7 +171,7 @@ bool loadFontAtlas(RenderState& render, const char* path, float pixelHeight) {
     glGenTextures(1, &render.fontTexture);
     gGL.glBindTexture(GL_TEXTURE_2D, render.fontTexture);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1); // rows of single bytes
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_R8, kFontAtlasSize, kFontAtlasSize, 0, GL_RED, GL_UNSIGNED_BYTE,
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_R8, kFontAtlasWidth, kFontAtlasHeight, 0, GL_RED, GL_UNSIGNED_BYTE,
                  bitmap.data());
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
@@ -81,41 +180,48 @@ bool loadFontAtlas(RenderState& render, const char* path, float pixelHeight) {
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
     gGL.glBindTexture(GL_TEXTURE_2D, 0);
 
-    render.fontAtlasWidth = kFontAtlasSize;
-    render.fontAtlasHeight = kFontAtlasSize;
+    render.fontAtlasWidth = kFontAtlasWidth;
+    render.fontAtlasHeight = kFontAtlasHeight;
+    // The middle of the solid block: bilinear sampling there reads full coverage only.
+    render.solidU = 0.5f * kSolidBlockSize / static_cast<float>(kFontAtlasWidth);
+    render.solidV = 1.0f - 0.5f * kSolidBlockSize / static_cast<float>(kFontAtlasHeight);
     render.glyphs.clear();
-    const float texel = 1.0f / static_cast<float>(kFontAtlasSize);
-    for (int k = 0; k < kGlyphCount; ++k) {
-        const stbtt_bakedchar& c = baked[k];
-        Glyph glyph;
-        glyph.width = static_cast<float>(c.x1 - c.x0);
-        glyph.height = static_cast<float>(c.y1 - c.y0);
-        glyph.uMin = static_cast<float>(c.x0) * texel;
-        glyph.vMin = static_cast<float>(c.y0) * texel;
-        glyph.uMax = static_cast<float>(c.x1) * texel;
-        glyph.vMax = static_cast<float>(c.y1) * texel;
-        glyph.advance = c.xadvance;
-        glyph.xOffset = c.xoff;
-        glyph.yOffset = c.yoff;
-        render.glyphs[kFirstGlyph + k] = glyph;
-    }
-    SDL_free(data);
-    logMessage("Font atlas loaded successfully: %dx%d, %d characters", kFontAtlasSize, kFontAtlasSize,
-               kGlyphCount);
+    addGlyphs(render, fromPrimary, packedPrimary);
+    addGlyphs(render, fromFallback, packedFallback);
+    logMessage("Font atlas loaded successfully: %dx%d, %d characters", kFontAtlasWidth, kFontAtlasHeight,
+               static_cast<int>(render.glyphs.size()));
     return true;
 }
 
 // ---- Drawing ----
 
-void buildTextVertices(const RenderState& render, const char* text, float x, float y, const float rgba[4],
-                       float scale, std::vector<float>& vertices) {
-    vertices.clear();
-    if (text == nullptr) {
-        return;
+TextExtent measureText(const RenderState& render, std::string_view text, float scale) {
+    TextExtent extent;
+    for (std::size_t at = 0; at < text.size();) {
+        const auto found = render.glyphs.find(static_cast<int>(readCodePoint(text, at)));
+        if (found == render.glyphs.end()) {
+            continue;
+        }
+        const Glyph& g = found->second;
+        if (g.width > 0.0f && g.height > 0.0f) {
+            const float left = extent.advance + g.xOffset * scale, top = g.yOffset * scale;
+            const float right = left + g.width * scale, bottom = top + g.height * scale;
+            extent.left = extent.inked ? std::min(extent.left, left) : left;
+            extent.top = extent.inked ? std::min(extent.top, top) : top;
+            extent.right = extent.inked ? std::max(extent.right, right) : right;
+            extent.bottom = extent.inked ? std::max(extent.bottom, bottom) : bottom;
+            extent.inked = true;
+        }
+        extent.advance += g.advance * scale;
     }
+    return extent;
+}
+
+void appendTextVertices(const RenderState& render, std::string_view text, float x, float y,
+                        const float rgba[4], float scale, std::vector<float>& vertices) {
     float pen = x;
-    for (const char* c = text; *c != '\0'; ++c) {
-        const auto found = render.glyphs.find(static_cast<int>(static_cast<signed char>(*c)));
+    for (std::size_t at = 0; at < text.size();) {
+        const auto found = render.glyphs.find(static_cast<int>(readCodePoint(text, at)));
         if (found == render.glyphs.end()) {
             continue;
         }
@@ -135,9 +241,16 @@ void buildTextVertices(const RenderState& render, const char* text, float x, flo
     }
 }
 
-void drawText(RenderState& render, const char* text, float x, float y, float r, float g, float b, float a,
-              float scale) {
-    if (text == nullptr || render.textProgram == 0 || render.fontTexture == 0) {
+void buildTextVertices(const RenderState& render, const char* text, float x, float y, const float rgba[4],
+                       float scale, std::vector<float>& vertices) {
+    vertices.clear();
+    if (text != nullptr) {
+        appendTextVertices(render, text, x, y, rgba, scale, vertices);
+    }
+}
+
+void drawTextVertices(RenderState& render, const std::vector<float>& vertices) {
+    if (render.textProgram == 0 || render.fontTexture == 0) {
         return;
     }
     gGL.glUseProgram(render.textProgram);
@@ -160,9 +273,6 @@ void drawText(RenderState& render, const char* text, float x, float y, float r, 
     gGL.glEnable(GL_BLEND);
     gGL.glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
 
-    const float rgba[4] = {r, g, b, a};
-    std::vector<float>& vertices = render.textVertices;
-    buildTextVertices(render, text, x, y, rgba, scale, vertices);
     if (!vertices.empty()) {
         const GLsizei count = static_cast<GLsizei>(vertices.size() / 8);
         gGL.glBindVertexArray(render.textVertexArray);
@@ -176,4 +286,14 @@ void drawText(RenderState& render, const char* text, float x, float y, float r, 
     gGL.glUseProgram(0);
     gGL.glDisable(GL_BLEND);
     checkGLError("Text rendering");
+}
+
+void drawText(RenderState& render, const char* text, float x, float y, float r, float g, float b, float a,
+              float scale) {
+    if (text == nullptr || render.textProgram == 0 || render.fontTexture == 0) {
+        return;
+    }
+    const float rgba[4] = {r, g, b, a};
+    buildTextVertices(render, text, x, y, rgba, scale, render.textVertices);
+    drawTextVertices(render, render.textVertices);
 }

@@ -71,15 +71,21 @@ TEST(CircleBatch, HoldProgressRunsOnlyOnHoldCircles) {
     EXPECT_FLOAT_EQ(holdProgress(circleAt(0, 0, 5.0), 5.1), 0.0f);
 }
 
-TEST(KeyLetters, GlyphBoxIsCentredOnTheCircle) {
-    // A 20 x 23 upper-case letter sits above the baseline: a negative y offset.
-    const Glyph glyph{20.0f, 23.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f, -23.0f};
-    float penX = 0.0f, penY = 0.0f;
-    keyLetterPen(glyph, 500.0f, 300.0f, 1080, 2.5f, penX, penY);
-    // drawText places the box at pen + offset * scale, size * scale.
-    EXPECT_FLOAT_EQ(penX + (1.0f + 10.0f) * 2.5f, 500.0f);
-    EXPECT_FLOAT_EQ(penY + (-23.0f + 11.5f) * 2.5f, 780.0f)
-        << "y flipped into the text renderer's top-left space";
+TEST(CircleLabels, InkBoxIsCentredOnTheCircleAndShrinksToFit) {
+    // A 20 x 23 letter above the baseline, and a key name three times as wide.
+    const TextExtent letter{1.0f, -23.0f, 21.0f, 0.0f, 22.0f, true};
+    const TextExtent name{1.0f, -23.0f, 61.0f, 0.0f, 64.0f, true};
+    const struct {
+        TextExtent unit;
+        float scale;
+    } cases[] = {{letter, 2.5f}, {name, 130.0f / 60.0f}};
+    for (const auto& c : cases) {
+        const LabelPlacement at = placeLabel(c.unit, 500.0f, 300.0f, 1080, 2.5f, 130.0f, 100.0f);
+        EXPECT_FLOAT_EQ(at.scale, c.scale);
+        // Drawn at pen + box × scale: the box's middle on the circle, y flipped to the top-left space.
+        EXPECT_FLOAT_EQ(at.penX + (c.unit.left + c.unit.right) * 0.5f * at.scale, 500.0f);
+        EXPECT_FLOAT_EQ(at.penY + (c.unit.top + c.unit.bottom) * 0.5f * at.scale, 780.0f);
+    }
 }
 
 TEST(HitBursts, AHitCircleOrACompletedHoldLeavesOneBurstWhereItWasDrawn) {
