@@ -12,6 +12,7 @@
 #   midplay     the default level mid-play under autoplay with the HUD, most layers in (after 40 s)
 #   results     the results screen of a made-up sample round (after 3 s)
 #   leaderboard the leaderboard screen (after 3 s); tutorial0 .. tutorial4: each tutorial page
+#   navlevels   the main menu with the keyboard focus on the level table; navbutton: on a button
 # Without scenes, all of them but leaderboard and the single tutorial pages. Pictures are 1920x1080
 # (the game's full screen on a virtual display) unless --size asks for a window of WxH pixels
 # (e.g. 1280x720, 720x1280), and go to OUTDIR (default: build/screenshots), named SCENE.png at
@@ -72,6 +73,8 @@ shoot() {
 for scene in "${scenes[@]}"; do
     case "$scene" in
     menu) shoot menu --quit-after 3 ;;
+    navlevels) shoot navlevels --focus level_row_0 --quit-after 3 ;;
+    navbutton) shoot navbutton --focus '##settings' --quit-after 3 ;;
     settings | calibration | credits | leaderboard | results) shoot "$scene" --screen "$scene" --quit-after 3 ;;
     tutorial) shoot tutorial --screen tutorial:3 --quit-after 4 ;;
     tutorial[0-4]) shoot "$scene" --screen "tutorial:${scene#tutorial}" --quit-after 4 ;;

@@ -122,6 +122,8 @@ AppOptions parseAppOptions(int argc, char** argv) {
             options.windowed = true;
         } else if (std::strcmp(argv[i], "--screen-tour") == 0) {
             options.screenTour = true;
+        } else if (std::strcmp(argv[i], "--focus") == 0 && hasValue) {
+            options.focus = argv[++i];
         } else if (std::strcmp(argv[i], "--screen") == 0 && hasValue) {
             options.screen = argv[++i];
         } else if (std::strcmp(argv[i], "--screenshot") == 0 && hasValue) {
@@ -199,6 +201,9 @@ bool appInit(App& app) {
         logError(stderr, "Failed to initialize UI system");
         return false;
     }
+    gUI.focusRequest = app.options.focus;
+    // Without gamepads the game still runs (the line says why).
+    gamepadsInit(app.gamepads);
     app.levels.list = loadLevelList();
     resetInput(app.input);
     initGameState(app.game, 8);
@@ -360,13 +365,10 @@ void runFrame(App& app, float dt) {
     if (app.options.screenTour) {
         screenTourFrame(app);
     }
-    app.input.calibrating = gUI.screen == UIScreen::Calibration;
-    app.input.showingResults = resultsShown(app);
-    {
-        std::lock_guard<std::mutex> lock(app.gameMutex);
-        app.input.inRound = roundInPlay(app);
-    }
-    pollInput(app.input, app.uiVisible);
+    noteScreenForInput(app);
+    pollInput(app.input, app.uiVisible, &app.gamepads);
+    gamepadsToGui(app.gamepads);
+    applyGamepadButtons(app);
     if (app.input.keymapChanged) {
         // Circles spawned from now on carry the new layout's letters.
         const std::array<std::string, kGridCells> labels = cellLabels(app.input.bindings);
@@ -379,9 +381,7 @@ void runFrame(App& app, float dt) {
         watchDroppedReplay(app, app.input.droppedFiles.back());
     }
     pauseFrame(app, dt);
-    if (app.input.leaveResults) {
-        goToScreen(app, UIScreen::MainMenu);
-    }
+    handleBackKeys(app);
     noticeAudioUnderruns(app.audio);
     // Drawable pixels, origin top left, as the input record holds them.
     setPointer(app.render, app.input.mouseX, app.input.mouseY, app.input.mousePressed);
@@ -414,6 +414,12 @@ void runFrame(App& app, float dt) {
     if (app.uiVisible) {
         // A resized window, one moved to a display of another density, or a new UI Scale.
         uiFollowWindow(app.render.window);
+        // The keys and the pad's buttons belong to a round while it plays; its pause overlay is
+        // navigated again.
+        {
+            std::lock_guard<std::mutex> lock(app.gameMutex);
+            uiSetNavigation(!roundInPlay(app) || (app.pause.paused && !app.pause.countingDown));
+        }
         uiBeginFrame();
         drawUI(app);
         uiRender();
@@ -431,6 +437,7 @@ void runFrame(App& app, float dt) {
     }
     swapBuffers(app.render);
     endInputFrame(app.input);
+    endGamepadFrame(app.gamepads);
     // A level the menu asked for loads now that the frame saying so is on screen.
     runPendingLevelStart(app);
 }
@@ -498,6 +505,7 @@ void appShutdown(App& app) {
     std::fflush(stdout);
     audioShutdown(app.audio);
     uiShutdown();
+    gamepadsShutdown(app.gamepads); // after the GUI, which reads the pads until it is shut down
     renderShutdown(app.render);
     SDL_Quit();
     app.running = false;

@@ -2,6 +2,7 @@
 // The application record and the main thread's start-up, frame loop and shut-down.
 #include "app/autoplay_bot.hpp"
 #include "app/calibration_session.hpp"
+#include "app/gamepads.hpp"
 #include "app/input.hpp"
 #include "audio/audio_system.hpp"
 #include "game/game_state.hpp"
@@ -32,6 +33,9 @@ struct AppOptions {
     bool frameStats = false;    // --frame-stats: print frame time and CPU use at exit
     bool judgeStats = false;    // --judge-stats: print how far the presses lay from their notes
     bool hideGui = false;       // --hide-gui: start with the interface hidden (F12 shows it)
+    // --focus ID: the keyboard focus shown on the traced item ID (e.g. level_row_0, ##settings)
+    // once it is drawn, as if the player had moved it there (for pictures).
+    std::string focus;
     // --screen NAME: settings, calibration, credits, leaderboard, results or tutorial[:PAGE]
     std::string screen;
     // VIBRELLE_AUDIO_PERIOD=N: the output device's period in frames, over the Audio Buffer
@@ -62,6 +66,7 @@ struct App {
     AudioSystem audio;
     RenderState render;
     InputState input;
+    Gamepads gamepads; // the pads plugged in (app/gamepads.hpp)
     bool uiVisible = false;
     CalibrationSession calibration; // its run, while it is open
     bool running = false;

@@ -116,3 +116,20 @@ bool resultsShown(App& app) {
     std::lock_guard<std::mutex> lock(app.gameMutex);
     return !app.game.playing; // a round started with Space shows over it
 }
+
+void noteScreenForInput(App& app) {
+    app.input.calibrating = gUI.screen == UIScreen::Calibration;
+    app.input.showingResults = resultsShown(app);
+    app.input.onSubScreen = gUI.screen != UIScreen::MainMenu;
+    std::lock_guard<std::mutex> lock(app.gameMutex);
+    app.input.inRound = roundInPlay(app);
+}
+
+void handleBackKeys(App& app) {
+    if (app.input.leaveResults) {
+        goToScreen(app, UIScreen::MainMenu);
+    }
+    if (app.input.leaveScreen) {
+        goBack(screenContext(app));
+    }
+}

@@ -37,3 +37,12 @@ bool resultsShown(App& app);
 // boards of the level list; entering Calibration stops a playing level and starts a run; entering a tutorial
 // page applies its song's layers.
 void runScreenSteps(App& app, UIScreen left, UIScreen entered);
+
+// Tells the input record what Escape means this frame: the screen shown (calibration, results, any
+// other but the main menu) and whether a round is in play over it. Before the frame's poll.
+void noteScreenForInput(App& app);
+
+// The frame's ways back, after the pause keys: Escape (or the pad's B) on the results screen goes to
+// the menu, on any other screen but the calibration (whose frame leaves it) where its Back button
+// goes (goBack).
+void handleBackKeys(App& app);

@@ -1,5 +1,7 @@
 #include "app/input.hpp"
 
+#include "app/gamepads.hpp"
+
 #include <SDL3/SDL.h>
 #include <imgui.h>
 #include <imgui_impl_sdl3.h>
@@ -90,6 +92,8 @@ void applyInputEvent(InputState& input, const SDL_Event& event, const PointerSca
                 input.leaveResults = true;
             } else if (input.inRound) {
                 input.pauseRequested = true;
+            } else if (input.onSubScreen) {
+                input.leaveScreen = true;
             } else {
                 input.quitRequested = true;
             }
@@ -201,18 +205,22 @@ static bool guiTakesEvents(bool uiVisible) {
            ImGui::GetIO().BackendPlatformUserData != nullptr;
 }
 
-void pollInput(InputState& input, bool uiVisible) {
+void pollInput(InputState& input, bool uiVisible, Gamepads* pads) {
     // Every event that happened before this moment is in the queue now.
     input.polledNs = SDL_GetTicksNS();
     const bool gui = guiTakesEvents(uiVisible);
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
-        if (gui) {
-            ImGui_ImplSDL3_ProcessEvent(&event);
-        }
         // WantTextInput is the GUI's state as of its last frame: a field that was in use then
         // receives this frame's keys.
         const bool textInput = gui && ImGui::GetIO().WantTextInput;
+        const bool spaceDown = event.type == SDL_EVENT_KEY_DOWN && event.key.key == SDLK_SPACE;
+        if (gui && (textInput || !spaceDown)) {
+            ImGui_ImplSDL3_ProcessEvent(&event);
+        }
+        if (pads != nullptr) {
+            applyGamepadEvent(*pads, event);
+        }
         applyInputEvent(input, event, pointerScaleOf(eventWindow(event)), textInput);
     }
 }
@@ -221,6 +229,7 @@ void endInputFrame(InputState& input) {
     input.togglePlayback = false;
     input.leaveCalibration = false;
     input.leaveResults = false;
+    input.leaveScreen = false;
     input.pauseRequested = false;
     input.focusLost = false;
     input.toggleGui = false;

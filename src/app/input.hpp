@@ -31,17 +31,22 @@ void resetInput(InputState& input);
 // Applies one SDL event to the input record (no GUI involvement), turning mouse and finger
 // positions into drawable pixels with `scale`, the scale of the event's window. Presses and
 // releases of keys, the left mouse button, fingers and gamepad buttons join `actions`: a key by
-// the grid cell its scancode is bound to (not at all when none is), a button by its SDL number. While the GUI
-// has a text field in use (`guiTextInput`), Space, Escape and F12 belong to it: they neither start playback,
-// nor quit, nor hide the GUI. Escape quits, except on the calibration screen (leaveCalibration) and the
-// results screen (leaveResults). A file dropped on the window adds its path to droppedFiles. Plain code.
+// the grid cell its scancode is bound to (not at all when none is), a button by its SDL number.
+// While the GUI has a text field in use (`guiTextInput`), Space, Escape and F12 belong to it: they
+// neither start playback, nor quit, nor hide the GUI. Escape quits on the main menu; it leaves the
+// calibration screen (leaveCalibration), the results screen (leaveResults) and any other screen
+// (leaveScreen), and in a round asks for the pause (pauseRequested). A file dropped on the window
+// adds its path to droppedFiles. Plain code.
 void applyInputEvent(InputState& input, const SDL_Event& event, const PointerScale& scale,
                      bool guiTextInput = false);
 
-// Drains the SDL event queue into the input record. When uiVisible, each event is shown to the
-// GUI first; the GUI never swallows it, except the hot keys while one of its text fields is in
-// use. Main thread.
-void pollInput(InputState& input, bool uiVisible);
+// Drains the SDL event queue into the input record, and the gamepads' events into `pads` (when
+// given). When uiVisible, each event is shown to the GUI first; the GUI never swallows it, except
+// the hot keys while one of its text fields is in use. Space, which starts and stops the song, is
+// kept from the GUI (where it would press the focused button) unless a text field is in use.
+// Main thread.
+struct Gamepads;
+void pollInput(InputState& input, bool uiVisible, Gamepads* pads = nullptr);
 
 // Clears the per-frame flags and forgets fingers that were lifted. Main thread, end of frame.
 void endInputFrame(InputState& input);

@@ -66,6 +66,11 @@ struct InputState {
     // pause, or on the pause overlay a resume) instead of quitting.
     bool inRound = false;
     bool pauseRequested = false;
+    // Set by the app while a screen other than the main menu is up (and no round is in play over
+    // it): Escape then sets leaveScreen (back to where the screen's Back button goes) instead of
+    // quitting. The calibration and results screens keep their own flags above.
+    bool onSubScreen = false;
+    bool leaveScreen = false;
     bool focusLost = false;     // the window lost the keyboard focus this frame
     std::uint64_t polledNs = 0; // SDL tick (ns) of this frame's poll: every earlier input is in it
     // When each key of keysPressed went down (SDL timestamps, nanoseconds): Space is a tap on the

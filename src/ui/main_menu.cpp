@@ -26,6 +26,14 @@ void pushFont(ImFont* font) { pushUIFont(font); }
 // landscape layout has always placed it).
 float buttonStackHeight(float buttonHeight) { return 5.0f * buttonHeight + 4.0f; }
 
+// Asks for the selected level to start: it loads once the frame with its notice is shown.
+void startSelectedLevel(LevelSession& levels) {
+    if (levels.pendingStart < 0 && levels.selected >= 0 &&
+        levels.selected < static_cast<int>(levels.list.size())) {
+        levels.pendingStart = levels.selected;
+    }
+}
+
 // The five buttons, their top at `top` (window units, screen space).
 void drawButtonStack(ScreenContext& context, float top) {
     const float s = gUI.uiScale;
@@ -38,11 +46,8 @@ void drawButtonStack(ScreenContext& context, float top) {
     const ButtonTextures& t = gUI.textures;
 
     ImGui::SetCursorPosX(x);
-    if (labeledImageButton("##start", "Start Level", size, t.startInactive, t.startActive) &&
-        context.levels->pendingStart < 0 && context.levels->selected >= 0 &&
-        context.levels->selected < static_cast<int>(context.levels->list.size())) {
-        context.levels->pendingStart =
-            context.levels->selected; // loaded once this frame, with its notice, is shown
+    if (labeledImageButton("##start", "Start Level", size, t.startInactive, t.startActive)) {
+        startSelectedLevel(*context.levels);
     }
     ImGui::SetCursorPosX(x);
     if (labeledImageButton("##settings", "Settings", size, t.normalInactive, t.normalActive)) {
@@ -67,11 +72,18 @@ void drawButtonStack(ScreenContext& context, float top) {
 void drawLevelTable(LevelSession& levels, float listHeight) {
     const float s = gUI.uiScale;
     pushFont(gUI.fonts.defaultFont);
-    const bool shown = ImGui::BeginChild("LevelSelectionChild", ImVec2(0, listHeight), ImGuiChildFlags_None,
-                                         ImGuiWindowFlags_NoBackground);
+    // Flattened: the arrows and the D-pad move between the buttons and the rows as on one page.
+    const bool shown = ImGui::BeginChild("LevelSelectionChild", ImVec2(0, listHeight),
+                                         ImGuiChildFlags_NavFlattened, ImGuiWindowFlags_NoBackground);
     const ImVec2 panel = ImGui::GetWindowPos(), panelSize = ImGui::GetWindowSize();
     uiTraceRect("menu_levels", panel.x, panel.y, panel.x + panelSize.x, panel.y + panelSize.y);
     if (shown) {
+        // The table scrolls in a child window of its own: flattened as well, so that the focus
+        // reaches its rows by moving, not by entering the table (and Escape, which would leave it,
+        // quits on this screen).
+        ImGuiContext& g = *ImGui::GetCurrentContext();
+        g.NextWindowData.ChildFlags = ImGuiChildFlags_NavFlattened;
+        g.NextWindowData.HasFlags |= ImGuiNextWindowDataFlags_HasChildFlags;
         if (ImGui::BeginTable("LevelsTable", 2, ImGuiTableFlags_ScrollY | ImGuiTableFlags_PadOuterX)) {
             ImGui::TableSetupColumn("Level", ImGuiTableColumnFlags_WidthStretch);
             ImGui::TableSetupColumn("Difficulty", ImGuiTableColumnFlags_WidthFixed,
@@ -88,9 +100,17 @@ void drawLevelTable(LevelSession& levels, float listHeight) {
                 ImGui::PushID(i);
                 const ImVec2 text = ImGui::GetCursorScreenPos();
                 const float cellRight = text.x + ImGui::GetContentRegionAvail().x;
-                if (ImGui::Selectable("##row", i == levels.selected, ImGuiSelectableFlags_SpanAllColumns,
+                // The focus moved onto a row selects it; Enter or A on it starts it, as Start does.
+                if (ImGui::Selectable("##row", i == levels.selected,
+                                      ImGuiSelectableFlags_SpanAllColumns | ImGuiSelectableFlags_SelectOnNav,
                                       ImVec2(0.0f, ImGui::GetTextLineHeight()))) {
                     levels.selected = i;
+                    if (ImGui::GetCurrentContext()->NavActivateId == ImGui::GetItemID()) {
+                        startSelectedLevel(levels);
+                    }
+                }
+                if (i == levels.selected) {
+                    ImGui::SetItemDefaultFocus(); // where the focus lands when the table takes it
                 }
                 uiTraceLastItem(("level_row_" + std::to_string(i)).c_str());
                 // A name longer than its cell ends in an ellipsis rather than run under the stars.

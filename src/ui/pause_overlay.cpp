@@ -92,6 +92,10 @@ void drawPauseOverlay(ScreenContext& context) {
                      ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
                          ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_NoScrollbar |
                          ImGuiWindowFlags_AlwaysAutoResize | ImGuiWindowFlags_NoSavedSettings)) {
+        if (ImGui::IsWindowAppearing()) {
+            // Paused with Escape or the pad's Start: the focus shows on Resume at once, for Enter or A.
+            ImGui::SetNavCursorVisible(true);
+        }
         pushUIFont(gUI.fonts.titleFont);
         const char* title = "Paused";
         ImGui::SetCursorPosX((ImGui::GetWindowWidth() - ImGui::CalcTextSize(title).x) / 2.0f);

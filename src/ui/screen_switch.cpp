@@ -80,6 +80,33 @@ void drawScreens(ScreenContext& context) {
     }
 }
 
+bool goBack(const ScreenContext& context) {
+    switch (gUI.screen) {
+    case UIScreen::Settings:
+        leaveSettings(context, UIScreen::MainMenu);
+        return true;
+    case UIScreen::Credits:
+    case UIScreen::Calibration: // its leave step stops the click
+        goToScreen(context, UIScreen::Settings);
+        return true;
+    case UIScreen::Tutorial:
+        if (gUI.tutorialPage > 0) {
+            goToScreen(context, UIScreen::Tutorial, gUI.tutorialPage - 1);
+        } else {
+            goToScreen(context, UIScreen::MainMenu);
+        }
+        return true;
+    case UIScreen::Leaderboard:
+    case UIScreen::Results:
+        goToScreen(context, UIScreen::MainMenu);
+        return true;
+    case UIScreen::Playing:
+    case UIScreen::MainMenu:
+        break;
+    }
+    return false;
+}
+
 const char* tracedScreenName(UIScreen screen, int tutorialPage, bool loading) {
     static const char* const pages[] = {"tutorial:0", "tutorial:1", "tutorial:2", "tutorial:3", "tutorial:4"};
     switch (screen) {

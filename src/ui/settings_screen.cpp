@@ -362,9 +362,7 @@ void drawSettingsScreen(ScreenContext& context) {
         const int clicked = drawButtonRow(row, 3, button, gap);
         back = clicked == 0;
         if (clicked == 1) {
-            goToScreen(context, UIScreen::Credits);
-            gUI.settings.playerNameLoaded = false;
-            resetKeyState();
+            leaveSettings(context, UIScreen::Credits);
         } else if (clicked == 2) {
             const std::string name(gUI.settings.playerName,
                                    strnlen(gUI.settings.playerName, sizeof gUI.settings.playerName));
@@ -383,8 +381,12 @@ void drawSettingsScreen(ScreenContext& context) {
     }
     ImGui::End();
     if (back) {
-        goToScreen(context, UIScreen::MainMenu);
-        gUI.settings.playerNameLoaded = false;
-        resetKeyState();
+        leaveSettings(context, UIScreen::MainMenu);
     }
+}
+
+void leaveSettings(const ScreenContext& context, UIScreen next) {
+    goToScreen(context, next);
+    gUI.settings.playerNameLoaded = false;
+    resetKeyState();
 }

@@ -19,3 +19,8 @@ float settingsButtonRowFactor(float availableWidth, float s);
 bool storePastedPlayerKey(const std::string& prefsPath, const std::string& baseUrl, const std::string& name);
 
 void drawSettingsScreen(ScreenContext& context);
+
+// Leaves the screen for `next` (Back: the main menu; Credits), dropping the name and key fields'
+// unsaved edits.
+enum class UIScreen;
+void leaveSettings(const ScreenContext& context, UIScreen next);

@@ -180,6 +180,10 @@ static void applyStyle() {
     style.Colors[ImGuiCol_FrameBg] = ImVec4(0.1f, 0.1f, 0.1f, 0.7f);
     style.Colors[ImGuiCol_Button] = ImVec4(0.2f, 0.2f, 0.2f, 0.8f);
     style.Colors[ImGuiCol_ButtonHovered] = ImVec4(0.3f, 0.3f, 0.3f, 0.9f);
+    // The keyboard and gamepad focus: a bright cyan that stands out from the dark panels and the
+    // neon buttons alike (the library's blue sinks into both).
+    style.Colors[ImGuiCol_NavCursor] =
+        ImVec4(kFocusColour[0], kFocusColour[1], kFocusColour[2], kFocusColour[3]);
 }
 
 static void loadButtonTextures() {
@@ -216,6 +220,7 @@ static void loadButtonTextures() {
 static void setUpGui() {
     loadFonts();
     applyStyle();
+    uiSetNavigation(true);
     gUI.portrait = false;
     const char* trace = std::getenv("VIBRELLE_UI_TRACE");
     gUI.trace = trace != nullptr && std::strcmp(trace, "1") == 0;
@@ -350,6 +355,18 @@ void uiRender() {
     gGL.glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(texture));
     gGL.glUseProgram(static_cast<GLuint>(program));
     gGL.glBindVertexArray(static_cast<GLuint>(vertexArray));
+}
+
+void uiSetNavigation(bool enabled) {
+    ImGuiIO& io = ImGui::GetIO();
+    constexpr ImGuiConfigFlags nav = ImGuiConfigFlags_NavEnableKeyboard | ImGuiConfigFlags_NavEnableGamepad;
+    if (enabled) {
+        io.ConfigFlags |= nav;
+        return;
+    }
+    io.ConfigFlags &= ~nav;
+    // No focus shows over a round: the HUD's buttons are for the pointer.
+    ImGui::SetNavCursorVisible(false);
 }
 
 void goToScreen(const ScreenContext& context, UIScreen next, int tutorialPage) {

@@ -89,6 +89,9 @@ struct UIState {
     std::set<std::string> tracedItems; // ids already traced in this appearance
     bool traceSuspended = false;       // items drawn under an overlay are not traced
     OverlayTrace pauseTrace;           // the pause overlay's appearances
+    // The traced item (ui_trace.hpp) to put the keyboard focus on once it shows, shown as when the
+    // player moved it there (--focus, for pictures); "" when none.
+    std::string focusRequest;
 };
 extern UIState gUI;
 
@@ -131,6 +134,15 @@ void uiApplyScale(float uiScale);
 // extension), else the newest desktop version of the context ("#version 330 core" on 3.3 to 4.2,
 // "#version 150" on 3.2, "#version 130" below).
 const char* guiShaderVersion(int major, int minor, bool es3Compatible);
+
+// The colour of the keyboard and gamepad focus (RGBA), for the library's cursor and the game's own
+// rings round its image buttons.
+constexpr float kFocusColour[4] = {0.35f, 0.95f, 1.0f, 1.0f};
+
+// Keyboard and gamepad navigation of the GUI (arrows, Tab, Enter; D-pad, A, B) on or off. It is on
+// from start-up; the app turns it off while a round plays (the keys and the pad's buttons are the
+// round's then), which also hides the focus. Main thread, with a GUI context, between frames.
+void uiSetNavigation(bool enabled);
 
 // Brings the GUI up on the render system's window and context. Missing fonts and textures fall
 // back (each with its line on stderr); always true. Reads fonts/ and textures/ relative to the

@@ -4,11 +4,25 @@
 #include "ui/ui_system.hpp"
 
 #include <imgui.h>
+#include <imgui_internal.h>
 
 #include <algorithm>
 #include <cmath>
 
+// Puts the keyboard focus on the last item, visibly, once its screen has settled.
+static void focusLastItemOnRequest(const char* id) {
+    if (gUI.focusRequest.empty() || gUI.screenFrames < 3 || gUI.focusRequest != id) {
+        return;
+    }
+    ImGuiContext& g = *ImGui::GetCurrentContext();
+    ImGui::FocusWindow(g.CurrentWindow);
+    ImGui::SetFocusID(g.LastItemData.ID, g.CurrentWindow);
+    ImGui::SetNavCursorVisible(true);
+    gUI.focusRequest.clear();
+}
+
 void uiTraceLastItem(const char* id) {
+    focusLastItemOnRequest(id);
     if (!ImGui::IsItemVisible()) {
         return; // scrolled out of view: nothing there to click
     }

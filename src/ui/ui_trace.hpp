@@ -5,7 +5,8 @@
 // With VIBRELLE_UI_TRACE=1, logs "UI: <id> <x> <y> <w> <h>" for the last item drawn, in window
 // pixels, once per appearance of its screen (once its layout has settled; a tutorial page counts as
 // a screen), so that tests and scripts can click it. Only the part of the item that is visible (in
-// its window's clip rectangle) is traced; an item scrolled out of view is not traced.
+// its window's clip rectangle) is traced; an item scrolled out of view is not traced. When the item
+// is the one gUI.focusRequest names, the keyboard focus is put on it, visibly (for pictures).
 void uiTraceLastItem(const char* id);
 
 // The same for a rectangle given in GUI units (a panel, a title, an area drawn without an item).

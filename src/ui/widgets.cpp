@@ -103,6 +103,23 @@ void drawNeonTitle(const char* text, float hueSpeed, float saturation) {
     ImGui::PopFont();
 }
 
+bool lastItemHasVisibleFocus() {
+    const ImGuiContext& g = *ImGui::GetCurrentContext();
+    return g.NavCursorVisible && g.NavId != 0 && g.NavId == g.LastItemData.ID &&
+           (g.IO.ConfigFlags & (ImGuiConfigFlags_NavEnableKeyboard | ImGuiConfigFlags_NavEnableGamepad)) != 0;
+}
+
+void drawFocusRing(ImDrawList* draw, const ImVec2& min, const ImVec2& max, float rounding) {
+    const float s = gUI.uiScale;
+    const ImVec4 c(kFocusColour[0], kFocusColour[1], kFocusColour[2], kFocusColour[3]);
+    const ImVec2 out(4.0f * s, 4.0f * s);
+    // A soft glow under a firm line, so that the ring reads on the dark panels and on the neon images.
+    draw->AddRect(ImVec2(min.x - out.x, min.y - out.y), ImVec2(max.x + out.x, max.y + out.y),
+                  ImGui::GetColorU32(ImVec4(c.x, c.y, c.z, 0.3f)), rounding + out.x, 0, 9.0f * s);
+    draw->AddRect(ImVec2(min.x - out.x, min.y - out.y), ImVec2(max.x + out.x, max.y + out.y),
+                  ImGui::GetColorU32(c), rounding + out.x, 0, 3.0f * s);
+}
+
 bool labeledImageButton(const char* id, const char* label, const ImVec2& size, std::uint32_t inactiveTexture,
                         std::uint32_t activeTexture) {
     const bool pressed = ImGui::GetCurrentContext()->ActiveId == ImGui::GetID(id);
@@ -111,6 +128,11 @@ bool labeledImageButton(const char* id, const char* label, const ImVec2& size, s
         ImGui::ImageButton(id, ImTextureRef(static_cast<ImTextureID>(texture)), size, ImVec2(0, 0),
                            ImVec2(1, 1), ImVec4(0, 0, 0, 0), ImVec4(1, 1, 1, 1));
     uiTraceLastItem(id);
+    if (lastItemHasVisibleFocus()) {
+        // Over the window's own clip, which may cut a ring that stands out of the button.
+        drawFocusRing(ImGui::GetForegroundDrawList(), ImGui::GetItemRectMin(), ImGui::GetItemRectMax(),
+                      12.0f * gUI.uiScale);
+    }
     ImFont* font = gUI.fonts.buttonFont;
     ImGui::PushFont(font, font ? font->LegacySize : 0.0f); // at its scale-1 size: the GUI scale applies
     const ImVec2 min = ImGui::GetItemRectMin(), max = ImGui::GetItemRectMax();

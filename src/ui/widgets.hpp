@@ -37,9 +37,18 @@ void pushUIFont(ImFont* font);
 // 0.92 in a portrait one, where the panels take nearly all of it.
 float panelWidthFraction(float landscape);
 
+// Whether the last item drawn holds the keyboard or gamepad focus, and it shows (the player has
+// been moving it).
+bool lastItemHasVisibleFocus();
+
+// A ring round the rectangle min..max (GUI units) in the focus colour, thicker than the library's
+// own cursor and with a glow, for items that the eye must find from across the room.
+struct ImDrawList;
+void drawFocusRing(ImDrawList* draw, const ImVec2& min, const ImVec2& max, float rounding);
+
 // An image button showing `activeTexture` while pressed and `inactiveTexture` otherwise, with
-// `label` centred on it in the button font (white, faded inside a disabled block as the image is).
-// True when clicked.
+// `label` centred on it in the button font (white, faded inside a disabled block as the image is),
+// and the focus ring while it holds a visible focus. True when clicked (or pressed with Enter or A).
 bool labeledImageButton(const char* id, const char* label, const ImVec2& size, std::uint32_t inactiveTexture,
                         std::uint32_t activeTexture);
 
