@@ -5,11 +5,10 @@
 
 #include "capture.hpp"
 #include "temp_assets.hpp"
+#include "virtual_display.hpp"
 
 #include <gtest/gtest.h>
 
-#include <poll.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -43,48 +42,6 @@ TEST(FitCheck, FindsItemsOutsideTheWindowAndPartOverlapsOnly) {
     EXPECT_EQ(read[0].items.size(), 1u);
     EXPECT_EQ(read[1].items[0].h, 8);
 }
-
-// A virtual display of its own, as large as the window: started with -displayfd, which names a
-// free display once the server is ready, so that parallel runs never pick the same one.
-struct VirtualDisplay {
-    pid_t pid = -1;
-    int number = -1;
-
-    VirtualDisplay(int width, int height) {
-        int fds[2];
-        if (pipe(fds) != 0) {
-            return;
-        }
-        pid = fork();
-        if (pid == 0) {
-            close(fds[0]);
-            const std::string fd = std::to_string(fds[1]);
-            const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-            freopen("/dev/null", "w", stderr);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten",
-                   "tcp", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        pollfd ready{fds[0], POLLIN, 0};
-        std::string text;
-        char c = 0;
-        // Bounded: a server that never comes up fails the test instead of hanging it.
-        while (poll(&ready, 1, 30000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n') {
-            text += c;
-        }
-        close(fds[0]);
-        if (!text.empty()) {
-            number = std::stoi(text);
-        }
-    }
-    ~VirtualDisplay() {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-};
 
 class ScreensFit : public ::testing::TestWithParam<const char*> {};
 

@@ -288,7 +288,8 @@ TEST_F(Judge, SomeInputsJudgeNothing) {
     game.circles[0].padButton = kNoPadButton;
     InputState unknown;
     unknown.actions = {{InputKind::Press, InputDevice::Key, 0, kNoCell, 0, 0, stampAt(10.0)},
-                       {InputKind::Press, InputDevice::Gamepad, 0, static_cast<std::uint32_t>(kNoPadButton), 0, 0, stampAt(10.0)}};
+                       {InputKind::Press, InputDevice::Gamepad, 0, static_cast<std::uint32_t>(kNoPadButton),
+                        0, 0, stampAt(10.0)}};
     EXPECT_FALSE(judges(unknown)) << "no cell and no button name nothing";
 }
 
