@@ -89,7 +89,10 @@ void drawLevelTable(LevelSession& levels, float listHeight) {
             ImGui::TableSetupColumn("Difficulty", ImGuiTableColumnFlags_WidthFixed,
                                     ImGui::CalcTextSize("Difficulty").x + 12.0f * s);
             ImGui::TableSetupScrollFreeze(0, 1);
+            // The headers sort nothing: the focus passes them by and lands on the rows.
+            ImGui::PushItemFlag(ImGuiItemFlags_NoNav, true);
             ImGui::TableHeadersRow();
+            ImGui::PopItemFlag();
             for (int i = 0; i < static_cast<int>(levels.list.size()); ++i) {
                 const LevelListEntry& entry = levels.list[static_cast<size_t>(i)];
                 ImGui::TableNextRow();
@@ -111,6 +114,11 @@ void drawLevelTable(LevelSession& levels, float listHeight) {
                 }
                 if (i == levels.selected) {
                     ImGui::SetItemDefaultFocus(); // where the focus lands when the table takes it
+                }
+                // Left from a row goes back to the buttons beside the table.
+                if (ImGui::IsItemFocused() && (ImGui::IsKeyPressed(ImGuiKey_LeftArrow) ||
+                                               ImGui::IsKeyPressed(ImGuiKey_GamepadDpadLeft))) {
+                    gUI.focusRequest = "##start";
                 }
                 uiTraceLastItem(("level_row_" + std::to_string(i)).c_str());
                 // A name longer than its cell ends in an ellipsis rather than run under the stars.
@@ -223,6 +231,12 @@ void drawMainMenu(ScreenContext& context) {
             const float detailsHeight = 0.125f * work.y;
             const float titleBottom = viewport.WorkPos.y + 0.08f * work.y + ImGui::CalcTextSize("VIBRELLE").y;
             drawButtonStack(context, titleBottom + std::max(0.0f, (bottom - titleBottom - stack) / 2.0f));
+            // Right from a button goes to the chosen level's row (Left comes back, in the table).
+            if (ImGui::GetCurrentContext()->NavWindow == ImGui::GetCurrentWindow() &&
+                (ImGui::IsKeyPressed(ImGuiKey_RightArrow) ||
+                 ImGui::IsKeyPressed(ImGuiKey_GamepadDpadRight))) {
+                gUI.focusRequest = "level_row_" + std::to_string(context.levels->selected);
+            }
             ImGui::NextColumn();
             const float blockHeight = listHeight + lineH + detailsHeight;
             drawLevelBlock(*context.levels,

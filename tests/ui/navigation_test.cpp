@@ -37,7 +37,13 @@ TEST_F(Navigation, KeysMoveTheFocusAndEnterStartsTheRowFocused) {
     EXPECT_TRUE(focusedOn("##leaderboard"));
     press(ImGuiKey_UpArrow);
     press(ImGuiKey_RightArrow);
-    EXPECT_FALSE(focusedOn("##settings")) << "on into the level table, beside the button";
+    EXPECT_EQ(ImGui::GetCurrentContext()->NavWindow->ParentWindow->ParentWindow,
+              ImGui::FindWindowByName("##MainMenu"))
+        << "on into the level table, beside the button";
+    press(ImGuiKey_DownArrow);
+    EXPECT_EQ(app->levels.selected, 2) << "on a row";
+    press(ImGuiKey_LeftArrow);
+    EXPECT_TRUE(focusedOn("##start")) << "and back to the buttons";
     gUI.focusRequest = "##settings";
     settle();
     press(ImGuiKey_Enter);
