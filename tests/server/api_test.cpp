@@ -1,5 +1,5 @@
-// The server's API on both databases: the endpoints, the merge rules, names that need
-// percent-encoding, every refusal, and the game's own client code against the running server.
+// The server's API on both databases: the endpoints, the merge rules, every kind of refusal, and
+// the game's own client code against the running server.
 #include "leaderboard/leaderboard_client.hpp"
 #include "leaderboard/leaderboard_document.hpp"
 #include "leaderboard/round_save.hpp"
@@ -148,23 +148,6 @@ TEST_P(ServerApi, SkipsAndExplainsBadEntriesAndTrimsTheKeptOnes) {
                                                              {"verified", false}}));
 }
 
-TEST_P(ServerApi, NamesThatNeedPercentEncodingRoundTrip) {
-    start();
-    const std::vector<std::pair<std::string, std::string>> names = {{"Low/High", "a/b"},
-                                                                    {"100%", "%41"},
-                                                                    {"with space", "a+b c"},
-                                                                    {"Ünïcode ✓", "日本"},
-                                                                    {"q?#&=", ".."}};
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        const auto& [level, player] = names[i];
-        ASSERT_EQ(post(upload(level, {{{"player", player}, {"score", 10 + i}}}).dump()).status, 200);
-        EXPECT_EQ(scoreOf(level, player), static_cast<int>(10 + i)) << level << " / " << player;
-    }
-    // Raw UTF-8 bytes in the target are names too; "/" is always a separator.
-    EXPECT_EQ(get("/api/player/Ünïcode%20✓/日本").body, R"({"score":13})");
-    EXPECT_EQ(get("/api/player/Low/High/a/b").status, 404);
-}
-
 TEST_P(ServerApi, RefusalsHaveTheirStatusAndAJsonReason) {
     start({"--max-entries", "3"});
     const json four = upload("Neon", {{{"player", "a"}, {"score", 1}},
@@ -187,10 +170,6 @@ TEST_P(ServerApi, RefusalsHaveTheirStatusAndAJsonReason) {
          400},
         {"too deep", "POST", "/api/leaderboard", deep, 400},
         {"bad UTF-8 name", "GET", "/api/player/Neon/%FF", "", 400},
-        {"surrogate name", "GET", "/api/player/Neon/%ED%A0%80", "", 400},
-        {"control character", "GET", "/api/player/Neon/a%0Ab", "", 400},
-        {"over-long name", "GET", "/api/player/Neon/" + std::string(65, 'x'), "", 400},
-        {"empty name", "GET", "/api/player//ann", "", 400},
         {"malformed escape", "GET", "/api/player/Neon/%G1", "", 400},
         {"unknown path", "GET", "/api/players", "", 404},
         {"wrong method", "DELETE", "/api/leaderboard", "", 405},
