@@ -100,10 +100,7 @@ TEST_P(ServerApi, SkipsAndExplainsBadEntriesAndTrimsTheKeptOnes) {
                                 "not an entry",
                                 {{"score", 1}},
                                 {{"player", 7}, {"score", 1}},
-                                {{"player", ""}, {"score", 1}},
-                                {{"player", std::string(65, 'x')}, {"score", 1}},
                                 {{"player", std::string(64, 'x')}, {"score", 1}},
-                                {{"player", "tab\there"}, {"score", 1}},
                                 {{"player", "zero\u200Bwidth"}, {"score", 1}},
                                 {{"player", "neg"}, {"score", -1}},
                                 {{"player", "bool"}, {"score", true}},
@@ -116,14 +113,14 @@ TEST_P(ServerApi, SkipsAndExplainsBadEntriesAndTrimsTheKeptOnes) {
     ASSERT_EQ(reply.status, 200) << reply.body;
     const json answer = json::parse(reply.body);
     EXPECT_EQ(answer["accepted"], 2);
-    EXPECT_EQ(answer["skipped"], 15);
-    ASSERT_EQ(answer["errors"].size(), 15u) << reply.body;
-    // Names that are valid are named; the reasons say what is wrong.
+    EXPECT_EQ(answer["skipped"], 12);
+    ASSERT_EQ(answer["errors"].size(), 12u) << reply.body;
+    // Names that are valid are named; the reasons say what is wrong (every name rule: ServerUnits).
     EXPECT_EQ(answer["errors"][0], json({{"level", "Neon"}, {"error", "the score entry is not an object"}}));
-    EXPECT_EQ(answer["errors"][6], json({{"level", "Neon"},
+    EXPECT_EQ(answer["errors"][3], json({{"level", "Neon"},
                                          {"player", "zero\u200Bwidth"},
                                          {"error", "the player name contains a format character"}}));
-    EXPECT_EQ(answer["errors"][11],
+    EXPECT_EQ(answer["errors"][8],
               json({{"player", "ok"}, {"error", "the level name is longer than 64 bytes"}}));
     EXPECT_EQ(scoreOf("Neon", "ok"), 5);
     EXPECT_EQ(scoreOf("Neon", std::string(64, 'x')), 1);
