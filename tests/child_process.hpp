@@ -69,6 +69,9 @@ public:
         return "";
     }
 
+    // The program's process id while it runs; -1 once it has ended and been reaped.
+    pid_t pid() const { return pid_; }
+
     void signal(int number) {
         if (pid_ > 0) {
             kill(pid_, number);
