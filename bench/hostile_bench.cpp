@@ -43,7 +43,7 @@ void idleCrowd(int count, const std::vector<std::string>& options) {
     std::vector<std::string> all = {"--database", folder.file("leaderboard.db"), "--rate-limit", "0"};
     all.insert(all.end(), options.begin(), options.end());
     ServerProcess server(all);
-    const pid_t pid = childRunning(VIBRELLE_SERVER_BINARY);
+    const pid_t pid = server.pid();
     const std::string get = "GET /api/leaderboard HTTP/1.1\r\nHost: x\r\n\r\n";
     RawConnection warmUp(server.port());
     warmUp.send("GET /api/leaderboard HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n",
@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
     try {
         TempDir folder;
         ServerProcess server({"--database", folder.file("leaderboard.db"), "--rate-limit", "0"});
-        const pid_t pid = childRunning(VIBRELLE_SERVER_BINARY);
+        const pid_t pid = server.pid();
         if (pid <= 0 || request(server.port(), "GET", "/api/leaderboard").status != 200) {
             std::fprintf(stderr, "bench_hostile: the server did not answer\n");
             return 1;

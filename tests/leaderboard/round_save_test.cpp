@@ -3,6 +3,8 @@
 
 #include "leaderboard/leaderboard_test_support.hpp"
 
+#include <tuple>
+
 namespace {
 
 // The round's own score (not a best known from elsewhere), and names as the file will hold them,
@@ -17,13 +19,9 @@ TEST(RoundSave, TheResultCarriesTheRoundsScoreAndStorableNames) {
     game.highestLayer = 3;
     game.highestCombo = 14;
     const RoundResult result = roundResultOf(game);
-    EXPECT_EQ(result.level, "Caf\xEF\xBF\xBD");
-    EXPECT_EQ(result.player, "Player");
-    EXPECT_EQ(result.score, 1234);
-    EXPECT_EQ(result.time, 61);
-    EXPECT_EQ(result.highestLayer, 3);
-    EXPECT_EQ(result.totalLayers, 8);
-    EXPECT_EQ(result.highestCombo, 14);
+    EXPECT_EQ(std::tie(result.level, result.player, result.score, result.time, result.highestLayer,
+                       result.totalLayers, result.highestCombo),
+              std::make_tuple("Caf\xEF\xBF\xBD", "Player", 1234, 61, 3, 8, 14));
 
     TempDir folder;
     nlohmann::json saved;

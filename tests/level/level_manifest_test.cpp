@@ -122,11 +122,4 @@ TEST(LevelManifest, TempoComesFromSongMetaDataThenTheRootAndMustBePositive) {
     }
 }
 
-TEST(LevelManifest, AMissingFileIsReported) {
-    LevelDefinition level;
-    CaptureStderr();
-    EXPECT_FALSE(parseLevelManifest("/nonexistent/level.json", level));
-    EXPECT_EQ(GetCapturedStderr(), "Failed to read level JSON: /nonexistent/level.json\n");
-}
-
 } // namespace

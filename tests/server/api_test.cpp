@@ -1,5 +1,5 @@
-// The server's API on both databases: the endpoints, the merge rules, names that need
-// percent-encoding, every refusal, and the game's own client code against the running server.
+// The server's API on both databases: the endpoints, the merge rules, every kind of refusal, and
+// the game's own client code against the running server.
 #include "leaderboard/leaderboard_client.hpp"
 #include "leaderboard/leaderboard_document.hpp"
 #include "leaderboard/round_save.hpp"
@@ -100,10 +100,7 @@ TEST_P(ServerApi, SkipsAndExplainsBadEntriesAndTrimsTheKeptOnes) {
                                 "not an entry",
                                 {{"score", 1}},
                                 {{"player", 7}, {"score", 1}},
-                                {{"player", ""}, {"score", 1}},
-                                {{"player", std::string(65, 'x')}, {"score", 1}},
                                 {{"player", std::string(64, 'x')}, {"score", 1}},
-                                {{"player", "tab\there"}, {"score", 1}},
                                 {{"player", "zero\u200Bwidth"}, {"score", 1}},
                                 {{"player", "neg"}, {"score", -1}},
                                 {{"player", "bool"}, {"score", true}},
@@ -116,14 +113,14 @@ TEST_P(ServerApi, SkipsAndExplainsBadEntriesAndTrimsTheKeptOnes) {
     ASSERT_EQ(reply.status, 200) << reply.body;
     const json answer = json::parse(reply.body);
     EXPECT_EQ(answer["accepted"], 2);
-    EXPECT_EQ(answer["skipped"], 15);
-    ASSERT_EQ(answer["errors"].size(), 15u) << reply.body;
-    // Names that are valid are named; the reasons say what is wrong.
+    EXPECT_EQ(answer["skipped"], 12);
+    ASSERT_EQ(answer["errors"].size(), 12u) << reply.body;
+    // Names that are valid are named; the reasons say what is wrong (every name rule: ServerUnits).
     EXPECT_EQ(answer["errors"][0], json({{"level", "Neon"}, {"error", "the score entry is not an object"}}));
-    EXPECT_EQ(answer["errors"][6], json({{"level", "Neon"},
+    EXPECT_EQ(answer["errors"][3], json({{"level", "Neon"},
                                          {"player", "zero\u200Bwidth"},
                                          {"error", "the player name contains a format character"}}));
-    EXPECT_EQ(answer["errors"][11],
+    EXPECT_EQ(answer["errors"][8],
               json({{"player", "ok"}, {"error", "the level name is longer than 64 bytes"}}));
     EXPECT_EQ(scoreOf("Neon", "ok"), 5);
     EXPECT_EQ(scoreOf("Neon", std::string(64, 'x')), 1);
@@ -148,23 +145,6 @@ TEST_P(ServerApi, SkipsAndExplainsBadEntriesAndTrimsTheKeptOnes) {
                                                              {"verified", false}}));
 }
 
-TEST_P(ServerApi, NamesThatNeedPercentEncodingRoundTrip) {
-    start();
-    const std::vector<std::pair<std::string, std::string>> names = {{"Low/High", "a/b"},
-                                                                    {"100%", "%41"},
-                                                                    {"with space", "a+b c"},
-                                                                    {"Ünïcode ✓", "日本"},
-                                                                    {"q?#&=", ".."}};
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        const auto& [level, player] = names[i];
-        ASSERT_EQ(post(upload(level, {{{"player", player}, {"score", 10 + i}}}).dump()).status, 200);
-        EXPECT_EQ(scoreOf(level, player), static_cast<int>(10 + i)) << level << " / " << player;
-    }
-    // Raw UTF-8 bytes in the target are names too; "/" is always a separator.
-    EXPECT_EQ(get("/api/player/Ünïcode%20✓/日本").body, R"({"score":13})");
-    EXPECT_EQ(get("/api/player/Low/High/a/b").status, 404);
-}
-
 TEST_P(ServerApi, RefusalsHaveTheirStatusAndAJsonReason) {
     start({"--max-entries", "3"});
     const json four = upload("Neon", {{{"player", "a"}, {"score", 1}},
@@ -187,10 +167,6 @@ TEST_P(ServerApi, RefusalsHaveTheirStatusAndAJsonReason) {
          400},
         {"too deep", "POST", "/api/leaderboard", deep, 400},
         {"bad UTF-8 name", "GET", "/api/player/Neon/%FF", "", 400},
-        {"surrogate name", "GET", "/api/player/Neon/%ED%A0%80", "", 400},
-        {"control character", "GET", "/api/player/Neon/a%0Ab", "", 400},
-        {"over-long name", "GET", "/api/player/Neon/" + std::string(65, 'x'), "", 400},
-        {"empty name", "GET", "/api/player//ann", "", 400},
         {"malformed escape", "GET", "/api/player/Neon/%G1", "", 400},
         {"unknown path", "GET", "/api/players", "", 404},
         {"wrong method", "DELETE", "/api/leaderboard", "", 405},

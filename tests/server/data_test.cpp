@@ -53,10 +53,7 @@ TEST_P(ServerData, AClaimedNameTakesOnlyUploadsThatCarryItsKey) {
     EXPECT_EQ(post(upload("Neon", {entry("Ann", 10)})).first, 200); // nobody owns it yet
     EXPECT_EQ(post(upload("Neon", {entry("ann", 1), entry("bob", 1)}), "new").first, 400);
     EXPECT_EQ(post(upload("Neon", {"not an entry"}), "new").first, 400);
-    for (const char* bad : {"NEW", "AAAAAAAAAAAAAAAAAAAAA", "AAAAAAAAAAAAAAAAAAAAAAA",
-                            "AAAAAAAAAAAAAAAAAAAA+A", "AAAAAAAAAAAAAAAAAAAAAB"}) {
-        EXPECT_EQ(post(upload("Neon", {entry("ann", 99)}), bad).first, 400) << bad;
-    }
+    EXPECT_EQ(post(upload("Neon", {entry("ann", 99)}), "NEW").first, 400); // the header's forms: DataUnits
 
     const auto [status, claim] = post(upload("Neon", {entry("ANN", 20), entry("Ann", 5)}), "new");
     ASSERT_EQ(status, 200) << claim;
@@ -151,9 +148,8 @@ TEST_P(ServerData, TheBoardIsBoundedAndPagedInRankOrder) {
         json::array({{{"player", "x"}, {"score", 1}, {"verified", false}}}));
     EXPECT_EQ(json::parse(get("/api/leaderboard?level=Nowhere").body),
               json::parse(R"({"levels": [{"name": "Nowhere", "total": 0, "offset": 0, "scores": []}]})"));
-    for (const char* bad :
-         {"level=Big&limit=0", "level=Big&limit=101", "level=Big&offset=-1", "level=Big&offset=1x",
-          "level=", "level=Big&level=Big", "offset=3", "level=%G1", "level=%0A"}) {
+    // (The query's other refusals: DataUnits.)
+    for (const char* bad : {"level=Big&limit=101", "level=", "level=%0A"}) {
         EXPECT_EQ(get(std::string("/api/leaderboard?") + bad).status, 400) << bad;
     }
 

@@ -1,16 +1,15 @@
 #pragma once
 // Hostile clients for the server's tests and benchmark: raw TCP connections from a chosen
 // loopback address (Linux routes all of 127.0.0.0/8 to loopback), bytes sent and read against a
-// deadline, and the resident memory of the server process.
+// deadline, and the resident memory of a process.
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -82,23 +81,6 @@ private:
 // The status of the reply at the start of `text` ("HTTP/1.1 503 ..."), 0 for none.
 inline int statusOf(const std::string& text) {
     return text.rfind("HTTP/1.", 0) == 0 && text.size() > 12 ? std::atoi(text.c_str() + 9) : 0;
-}
-
-// The process id of this process's child running `program`, -1 when there is none.
-inline pid_t childRunning(const std::string& program) {
-    const std::filesystem::path exe = std::filesystem::canonical(program);
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        std::ifstream stat(entry.path() / "stat");
-        std::string line;
-        std::error_code error;
-        // "pid (command) state ppid ...": the command may hold spaces and parentheses.
-        if (std::getline(stat, line) &&
-            std::atoi(line.substr(line.rfind(')') + 4).c_str()) == static_cast<int>(getpid()) &&
-            std::filesystem::read_symlink(entry.path() / "exe", error) == exe) {
-            return std::atoi(entry.path().filename().c_str());
-        }
-    }
-    return -1;
 }
 
 // The resident memory of process `pid` in kB: now ("VmRSS:") or at its peak ("VmHWM:"); -1 when

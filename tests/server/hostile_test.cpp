@@ -47,7 +47,7 @@ const std::string kUpload = "POST /api/leaderboard HTTP/1.1\r\nContent-Type: app
 
 TEST_F(Hostile, HugeLinesAndLengthsEndSoonWithoutGrowingTheServer) {
     start();
-    const pid_t pid = childRunning(VIBRELLE_SERVER_BINARY);
+    const pid_t pid = server->pid();
     ASSERT_EQ(get("127.0.0.1"), 200);
     const long before = residentKb(pid);
     const std::string huge(8 << 20, 'a');

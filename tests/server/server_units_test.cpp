@@ -29,6 +29,8 @@ TEST(ServerUnits, RoutesSplitTheRawTargetBeforeDecoding) {
         {"/v1/scores/leaderboard", "/v1/scores", true, RouteKind::Leaderboard, "", ""},
         {"/api/player/A%2FB/%25%20x", "/api", true, RouteKind::PlayerScore, "A/B", "% x"},
         {"/api/player/a+b/%c3%a9", "/api", true, RouteKind::PlayerScore, "a+b", "\xC3\xA9"},
+        {"/api/player/\xC3\x9C/\xE6\x97\xA5", "/api", true, RouteKind::PlayerScore, "\xC3\x9C",
+         "\xE6\x97\xA5"},
         {"/api/player//x", "/api", true, RouteKind::PlayerScore, "", "x"},
         {"/api/replay?level=a&player=b", "/api", true, RouteKind::Replay, "", ""},
         {"/api/player/A/B/C", "/api", true, RouteKind::NotFound, "", ""},

@@ -54,15 +54,13 @@ TEST_P(ServerVerify, APersonsRoundIsVerifiedAndEachForgeryOfItIsRefused) {
         edit(replay);
         return upload("Neon Drive", {entryOf("eve", replay)});
     };
+    // (A bot's replay and one played too fast are refused before any run: ServerReplays; a round
+    // that runs again to another result in every way: ReplayVerify.)
     const std::pair<json, std::string> forgeries[] = {
         {forged([](Replay& r) { ++r.result.score; }),
          "came to a score of " + std::to_string(genuine.result.score)},
-        {forged([](Replay& r) { r.events.erase(r.events.begin()); }),
-         "the replay's round, run again, came to"},
         {forged([](Replay& r) { r.levelHash[0] = r.levelHash[0] == 'a' ? 'b' : 'a'; }),
          "another version of the level"},
-        {forged([](Replay& r) { r.endedAtMs = r.startedAtMs + 5000; }), "ms of wall-clock time"},
-        {forged([](Replay& r) { r.bot = true; }), "autoplay bot"},
     };
     for (const auto& [document, reason] : forgeries) {
         expectRefused(document, reason);

@@ -3,21 +3,18 @@
 // which every other test uses, never runs dry; a sound server does when the device period is too
 // short for it, and the listener hears gaps of digital silence in the music.
 #include "capture.hpp"
+#include "child_process.hpp"
 #include "temp_assets.hpp"
 #include "temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
 #include <vector>
 
@@ -55,52 +52,6 @@ std::vector<size_t> silentRuns(const std::vector<float>& stereo, size_t& music) 
     return runs;
 }
 
-// A child process started with its own environment and its output in a file, stopped (SIGTERM,
-// then SIGKILL after 5 s) by its PID when the test is done with it.
-struct Child {
-    pid_t pid = -1;
-
-    Child(std::vector<std::string> args, std::vector<std::string> env, const std::string& log) {
-        std::vector<char*> argv, envp;
-        for (std::string& arg : args) {
-            argv.push_back(arg.data());
-        }
-        for (std::string& entry : env) {
-            envp.push_back(entry.data());
-        }
-        argv.push_back(nullptr);
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
-            pid = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-    ~Child() { stop(); }
-
-    void stop() {
-        if (pid <= 0) {
-            return;
-        }
-        kill(pid, SIGTERM);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (waitpid(pid, nullptr, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                kill(pid, SIGKILL);
-                waitpid(pid, nullptr, 0);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20)); // another process: nothing to wait on
-        }
-        pid = -1;
-    }
-};
-
 } // namespace
 
 TEST(SoundServer, SilentRunsAreCountedInsideTheMusicOnly) {
@@ -129,28 +80,25 @@ TEST(SoundServer, TheDefaultPeriodPlaysWithoutGaps) {
     writeText(dir.file("client.conf"), "autospawn = no\n");
     const std::string path =
         std::string("PATH=") + (std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin");
-    // Its own runtime, state and configuration folders, no system instance, no D-Bus through X
-    // (no DISPLAY), the null sink only, and running until stopped.
-    Child daemon({"pulseaudio", "-n", "--daemonize=no", "--system=no", "--exit-idle-time=-1",
-                  "--use-pid-file=no", "--log-target=stderr",
-                  "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket,
-                  "--load=module-null-sink sink_name=vibrelle_test format=float32le rate=44100 channels=2"},
-                 {path, "HOME=" + root + "/home", "XDG_RUNTIME_DIR=" + root + "/run",
-                  "PULSE_RUNTIME_PATH=" + root + "/run", "PULSE_STATE_PATH=" + root + "/state",
-                  "XDG_CONFIG_HOME=" + root + "/config"},
-                 dir.file("pulseaudio.log"));
-    ASSERT_GT(daemon.pid, 0) << "no pulseaudio: scripts/setup installs it";
+    // Its own environment, runtime, state and configuration folders, no system instance, no D-Bus
+    // through X (no DISPLAY), the null sink only, and running until stopped.
+    ChildProcess daemon({"env", "-i", path, "HOME=" + root + "/home", "XDG_RUNTIME_DIR=" + root + "/run",
+                         "PULSE_RUNTIME_PATH=" + root + "/run", "PULSE_STATE_PATH=" + root + "/state",
+                         "XDG_CONFIG_HOME=" + root + "/config", "pulseaudio", "-n", "--daemonize=no",
+                         "--system=no", "--exit-idle-time=-1", "--use-pid-file=no", "--log-target=stderr",
+                         "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket,
+                         "--load=module-null-sink sink_name=vibrelle_test format=float32le rate=44100 "
+                         "channels=2"});
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!fs::exists(socket) && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20)); // the daemon has no way to tell us
     }
-    ASSERT_TRUE(fs::exists(socket)) << readText(dir.file("pulseaudio.log"));
+    ASSERT_TRUE(fs::exists(socket)) << "(scripts/setup installs pulseaudio)\n" << daemon.output();
     const std::string server = "PULSE_SERVER=unix:" + socket,
                       client = "PULSE_CLIENTCONFIG=" + dir.file("client.conf");
-    Child recorder({"parec", "-d", "vibrelle_test.monitor", "--format=float32le", "--rate=44100",
-                    "--channels=2", "--raw", dir.file("monitor.raw")},
-                   {path, "HOME=" + root + "/home", server, client}, dir.file("parec.log"));
-    ASSERT_GT(recorder.pid, 0) << "no parec: scripts/setup installs it";
+    ChildProcess recorder({"env", "-i", path, "HOME=" + root + "/home", server, client, "parec", "-d",
+                           "vibrelle_test.monitor", "--format=float32le", "--rate=44100", "--channels=2",
+                           "--raw", dir.file("monitor.raw")});
 
     const std::string assets = makeTempAssets("sound_server").string();
     const std::string command =
@@ -161,8 +109,10 @@ TEST(SoundServer, TheDefaultPeriodPlaysWithoutGaps) {
         "-nolisten tcp' '" VIBRELLE_GAME_BINARY "' --windowed --autoplay --quit-after 20 --frame-stats >'" +
         dir.file("game.log") + "' 2>&1";
     const int status = std::system(command.c_str());
-    recorder.stop();
-    daemon.stop();
+    for (ChildProcess* child : {&recorder, &daemon}) {
+        child->signal(SIGTERM);
+        child->wait(std::chrono::seconds(5));
+    }
     fs::remove_all(assets);
     const std::string output = readText(dir.file("game.log"));
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << output;
@@ -179,7 +129,7 @@ TEST(SoundServer, TheDefaultPeriodPlaysWithoutGaps) {
                                 " s of music; the game counted " + std::to_string(underruns) + " underruns";
     std::printf("%s\n", summary.c_str());
     EXPECT_NE(output.find("Audio device: 1024 frames per period (23.2 ms)"), std::string::npos) << output;
-    EXPECT_GE(music, 15 * kRate) << summary << "\n" << readText(dir.file("parec.log"));
+    EXPECT_GE(music, 15 * kRate) << summary << "\n" << recorder.output();
     EXPECT_TRUE(runs.empty()) << summary << "; gap lengths (frames): " << ::testing::PrintToString(runs);
     // The notice is logged once when there was an underrun, and only then.
     const std::string notice = "Audio underruns detected; a larger audio buffer (Settings) may help\n";
