@@ -27,28 +27,28 @@ struct RenderState;
 // One note target on screen. Positions and sizes are drawable pixels with y measured upward from
 // the bottom edge; times are seconds on the song clock.
 struct Circle {
-    float x = 0.0f;                         // centre from the left edge; 1 000 000 once judged (off screen)
-    float y = 0.0f;                         // centre from the bottom edge; 1 000 000 once judged
-    float radius = 40.0f;                   // current drawn radius; 0 once judged
-    float targetRadius = kTargetRadius;     // radius at the note time, and the hit radius
-    float holdDuration = 0.2f;              // hold circle: the note's duration; tap circle: 0.2 s of grace
-    bool active = true;                     // every rule treats an inactive circle as absent
-    bool hit = false;                       // a press has been judged on it
-    float heldTime = 0.0f;                  // seconds it has been held, on the song clock
-    double holdFrom = 0.0;                  // song time its hold began counting (the press, or the note)
-    bool holdComplete = false;              // the hold has been credited
-    std::set<InputRef> holders;             // the inputs pressing it now (mouse, fingers, keys, buttons)
-    double time = 0.0;                      // the note's time on the song clock
-    std::int32_t note = 0;                  // MIDI key number of its note
-    std::int32_t stemIndex = 0;             // index of the stem whose chart made it
-    std::int32_t channel = 0;               // MIDI channel; 1 makes a hold circle, anything else a tap circle
-    bool arrived = false;                   // the song clock has reached its time
-    bool retired = false;                   // judged and taken off the screen (see retiredAt)
-    double retiredAt = 0.0;                 // song time it was judged and retired
-    std::uint32_t cell = kNoCell;           // the grid cell whose key hits it (key_grid.hpp); kNoCell when
-                                            // keyboard gameplay was off at spawn
-    std::string keyLabel;                   // what that key prints (UTF-8); empty when off at spawn
-    PadButton padButton = kNoPadButton;     // the gamepad button that hits it (pad_buttons.hpp)
+    float x = 0.0f;                     // centre from the left edge; 1 000 000 once judged (off screen)
+    float y = 0.0f;                     // centre from the bottom edge; 1 000 000 once judged
+    float radius = 40.0f;               // current drawn radius; 0 once judged
+    float targetRadius = kTargetRadius; // radius at the note time, and the hit radius
+    float holdDuration = 0.2f;          // hold circle: the note's duration; tap circle: 0.2 s of grace
+    bool active = true;                 // every rule treats an inactive circle as absent
+    bool hit = false;                   // a press has been judged on it
+    float heldTime = 0.0f;              // seconds it has been held, on the song clock
+    double holdFrom = 0.0;              // song time its hold began counting (the press, or the note)
+    bool holdComplete = false;          // the hold has been credited
+    std::set<InputRef> holders;         // the inputs pressing it now (mouse, fingers, keys, buttons)
+    double time = 0.0;                  // the note's time on the song clock
+    std::int32_t note = 0;              // MIDI key number of its note
+    std::int32_t stemIndex = 0;         // index of the stem whose chart made it
+    std::int32_t channel = 0;           // MIDI channel; 1 makes a hold circle, anything else a tap circle
+    bool arrived = false;               // the song clock has reached its time
+    bool retired = false;               // judged and taken off the screen (see retiredAt)
+    double retiredAt = 0.0;             // song time it was judged and retired
+    std::uint32_t cell = kNoCell;       // the grid cell whose key hits it (key_grid.hpp); kNoCell when
+                                        // keyboard gameplay was off at spawn
+    std::string keyLabel;               // what that key prints (UTF-8); empty when off at spawn
+    PadButton padButton = kNoPadButton; // the gamepad button that hits it (pad_buttons.hpp)
 };
 
 // Circles whose channel is this are hold circles.
@@ -150,6 +150,9 @@ struct GameState {
     std::string levelName;
     std::string playerName;
     bool keyboardGameplay = false;
+    // The device of the player's latest press or release, as the input path saw it: circles show
+    // their gamepad button's glyph while it is a gamepad, their key's letter otherwise.
+    InputDevice lastDevice = InputDevice::Key;
     std::vector<MidiNoteEvent> pendingNotes; // what the master clock's last step fired
     double songTime = 0.0;                   // seconds; written by the master clock
     std::uint64_t songTimeNs = 0;            // SDL tick (ns) `songTime` belongs to; 0: none yet
@@ -164,7 +167,8 @@ struct GameState {
     std::int32_t comboAtLayerCheck = 0;
 
     // Which circle (index into `circles`) each input holds, by device and id: the mouse
-    // (kMouseInputId), a finger (its SDL id), a key (its cell), a gamepad button (its number).
+    // (kMouseInputId), a finger (its SDL id), a key (its cell), a gamepad button (its pad and
+    // number: gamepadInputId).
     std::map<InputRef, std::int32_t> holds;
     // What each cell's key prints on the player's layout, copied onto each circle spawned in
     // keyboard gameplay (the US letters until the app sets them).

@@ -288,7 +288,8 @@ TEST_F(Judge, SomeInputsJudgeNothing) {
     game.circles[0].padButton = kNoPadButton;
     InputState unknown;
     unknown.actions = {{InputKind::Press, InputDevice::Key, 0, kNoCell, 0, 0, stampAt(10.0)},
-                       {InputKind::Press, InputDevice::Gamepad, 0, static_cast<std::uint32_t>(kNoPadButton), 0, 0, stampAt(10.0)}};
+                       {InputKind::Press, InputDevice::Gamepad, 0, static_cast<std::uint32_t>(kNoPadButton),
+                        0, 0, stampAt(10.0)}};
     EXPECT_FALSE(judges(unknown)) << "no cell and no button name nothing";
 }
 
@@ -328,4 +329,16 @@ TEST_F(Judge, AReleaseEndsTheHoldAtItsOwnTime) {
     EXPECT_TRUE(game.circles[0].holdComplete);
     EXPECT_EQ(game.missStreak, 0u);
     EXPECT_EQ(game.combo, 2) << "the press and the completed hold";
+}
+
+TEST_F(Judge, OneButtonOnTwoPadsHoldsTwoCircles) {
+    game.circles = {hold(), hold()};
+    InputState input = pressAt(Via::Pad, 10.0);
+    input.actions.push_back(input.actions[0]);
+    input.actions[1].id = 2; // the same button on a second pad
+    frame(input);
+    EXPECT_EQ(game.holds.size(), 2u) << "a pad's held button does not block the other pad's";
+    frame(releaseAt(Via::Pad, 10.5));
+    ASSERT_EQ(game.holds.size(), 1u) << "letting go on the first pad frees only its circle";
+    EXPECT_EQ(game.holds.begin()->first, (InputRef{InputDevice::Gamepad, gamepadInputId(2, kButton)}));
 }
