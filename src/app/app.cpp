@@ -369,6 +369,11 @@ void runFrame(App& app, float dt) {
     pollInput(app.input, app.uiVisible, &app.gamepads);
     gamepadsToGui(app.gamepads);
     applyGamepadButtons(app);
+    if (!app.input.actions.empty()) {
+        // The circles show the pad's glyphs while a pad is what the player used last.
+        std::lock_guard<std::mutex> lock(app.gameMutex);
+        app.game.lastDevice = app.input.actions.back().device;
+    }
     if (app.input.keymapChanged) {
         // Circles spawned from now on carry the new layout's letters.
         const std::array<std::string, kGridCells> labels = cellLabels(app.input.bindings);

@@ -1,6 +1,7 @@
 #include "app/input.hpp"
 
 #include "app/gamepads.hpp"
+#include "game/pad_buttons.hpp"
 
 #include <SDL3/SDL.h>
 #include <imgui.h>
@@ -57,6 +58,37 @@ static_assert(SDL_SCANCODE_A == 4 && SDL_SCANCODE_Z == 29 && SDL_SCANCODE_COMMA 
 static void addAction(InputState& input, InputKind kind, InputDevice device, std::uint64_t id,
                       std::uint32_t code, float x, float y, std::uint64_t ns) {
     input.actions.push_back(InputAction{kind, device, id, code, x, y, ns});
+}
+
+static_assert(SDL_GAMEPAD_BUTTON_SOUTH == kPadSouth && SDL_GAMEPAD_BUTTON_NORTH == kPadNorth &&
+                  SDL_GAMEPAD_BUTTON_DPAD_RIGHT == kPadDpadRight &&
+                  SDL_GAMEPAD_BUTTON_COUNT < kPadLeftTrigger,
+              "pad button numbers");
+
+// A trigger is a press once it passes kTriggerPressAt and a release once it falls below
+// kTriggerReleaseBelow: between the two it stays as it was, so a trigger resting near one line
+// does not chatter.
+static void applyTriggerMotion(InputState& input, const SDL_GamepadAxisEvent& motion) {
+    PadButton button = kNoPadButton;
+    if (motion.axis == SDL_GAMEPAD_AXIS_LEFT_TRIGGER) {
+        button = kPadLeftTrigger;
+    } else if (motion.axis == SDL_GAMEPAD_AXIS_RIGHT_TRIGGER) {
+        button = kPadRightTrigger;
+    } else {
+        return; // the sticks play nothing
+    }
+    const std::uint32_t code = static_cast<std::uint32_t>(button);
+    const std::uint64_t held = gamepadInputId(motion.which, code);
+    const bool down = input.triggersDown.count(held) != 0;
+    if (!down && motion.value >= kTriggerPressAt) {
+        input.triggersDown.insert(held);
+        addAction(input, InputKind::Press, InputDevice::Gamepad, motion.which, code, 0.0f, 0.0f,
+                  motion.timestamp);
+    } else if (down && motion.value < kTriggerReleaseBelow) {
+        input.triggersDown.erase(held);
+        addAction(input, InputKind::Release, InputDevice::Gamepad, motion.which, code, 0.0f, 0.0f,
+                  motion.timestamp);
+    }
 }
 
 void applyInputEvent(InputState& input, const SDL_Event& event, const PointerScale& scale,
@@ -120,8 +152,11 @@ void applyInputEvent(InputState& input, const SDL_Event& event, const PointerSca
         break;
     case SDL_EVENT_GAMEPAD_BUTTON_DOWN:
     case SDL_EVENT_GAMEPAD_BUTTON_UP:
-        addAction(input, event.gbutton.down ? press : release, InputDevice::Gamepad, 0, event.gbutton.button,
-                  0.0f, 0.0f, event.gbutton.timestamp);
+        addAction(input, event.gbutton.down ? press : release, InputDevice::Gamepad, event.gbutton.which,
+                  event.gbutton.button, 0.0f, 0.0f, event.gbutton.timestamp);
+        break;
+    case SDL_EVENT_GAMEPAD_AXIS_MOTION:
+        applyTriggerMotion(input, event.gaxis);
         break;
     case SDL_EVENT_MOUSE_MOTION:
         input.mouseX = pointsToPixels(event.motion.x, scale.density);

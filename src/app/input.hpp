@@ -28,10 +28,17 @@ inline float pointsToPixels(float points, float density) { return points * densi
 // Back to the start-up state: all flags false, positions 0, containers empty; the key bindings stay.
 void resetInput(InputState& input);
 
+// A trigger's travel (SDL's axis value, 0 released to 32767 fully pulled) at which it is pressed,
+// and below which it is released again.
+constexpr std::int16_t kTriggerPressAt = 16000;
+constexpr std::int16_t kTriggerReleaseBelow = 8000;
+
 // Applies one SDL event to the input record (no GUI involvement), turning mouse and finger
 // positions into drawable pixels with `scale`, the scale of the event's window. Presses and
 // releases of keys, the left mouse button, fingers and gamepad buttons join `actions`: a key by
-// the grid cell its scancode is bound to (not at all when none is), a button by its SDL number.
+// the grid cell its scancode is bound to (not at all when none is), a button by its SDL number
+// with its pad's id; a trigger is pressed past kTriggerPressAt and released below
+// kTriggerReleaseBelow (kPadLeftTrigger, kPadRightTrigger).
 // While the GUI has a text field in use (`guiTextInput`), Space, Escape and F12 belong to it: they
 // neither start playback, nor quit, nor hide the GUI. Escape quits on the main menu; it leaves the
 // calibration screen (leaveCalibration), the results screen (leaveResults) and any other screen

@@ -4,9 +4,32 @@
 
 #include <algorithm>
 
-void autoplayStart(AutoplayPlan& plan) {
+void autoplayStart(AutoplayPlan& plan, bool gamepad) {
     plan = AutoplayPlan{};
+    plan.gamepad = gamepad;
     logMessage("Autoplay enabled");
+}
+
+// The gamepad bot's press of `touch`'s button: at its note time when the button is free by then,
+// else as soon as the button's latest press can be let go of (which is moved earlier for it).
+static void schedulePadPress(AutoplayPlan& plan, AutoplayTouch& touch, bool hold, double holdEnd) {
+    AutoplayTouch* last = nullptr;
+    for (AutoplayTouch& other : plan.touches) {
+        if (!other.done && other.button == touch.button &&
+            (last == nullptr || other.pressAt > last->pressAt)) {
+            last = &other;
+        }
+    }
+    if (last != nullptr) {
+        touch.pressAt = std::max(touch.pressAt, last->letGoFrom + kAutoplayPadMinUp);
+        last->releaseAt = std::min(last->releaseAt, touch.pressAt - kAutoplayPadMinUp);
+    }
+    touch.releaseAt =
+        hold ? std::max(holdEnd, touch.pressAt) + kAutoplayHoldRelease : touch.pressAt + kAutoplayTapRelease;
+    touch.letGoFrom = touch.pressAt + kAutoplayPadMinDown;
+    if (hold) {
+        touch.letGoFrom = std::max(touch.letGoFrom, holdEnd - kAutoplayPadEarlyLetGo);
+    }
 }
 
 static bool sameCircle(const AutoplayTouch& touch, const Circle& circle) {
@@ -30,9 +53,19 @@ void autoplayPlan(AutoplayPlan& plan, const GameState& game, std::int32_t width,
                                                               });
                                       }),
                        plan.touches.end());
+    // In time order: circles that spawned together (a round's start) are planned as they come due,
+    // so that each button's presses follow one another.
+    std::vector<const Circle*> due;
     for (const Circle& circle : game.circles) {
-        if (!circle.active || circle.hit || !circle.holders.empty()) {
-            continue; // judged already, or someone holds it
+        due.push_back(&circle);
+    }
+    std::stable_sort(due.begin(), due.end(),
+                     [](const Circle* a, const Circle* b) { return a->time < b->time; });
+    for (const Circle* next : due) {
+        const Circle& circle = *next;
+        if (!circle.active || circle.hit || !circle.holders.empty() ||
+            (plan.gamepad && circle.padButton == kNoPadButton)) {
+            continue; // judged already, someone holds it, or no button plays it
         }
         const bool planned =
             std::any_of(plan.touches.begin(), plan.touches.end(),
@@ -54,6 +87,11 @@ void autoplayPlan(AutoplayPlan& plan, const GameState& game, std::int32_t width,
         touch.circleX = circle.x;
         touch.circleY = circle.y;
         touch.stemIndex = circle.stemIndex;
+        if (plan.gamepad) {
+            touch.button = circle.padButton;
+            const bool hold = circle.channel == kHoldChannel;
+            schedulePadPress(plan, touch, hold, circle.time + circle.holdDuration);
+        }
         plan.touches.push_back(touch);
     }
 }
@@ -77,6 +115,7 @@ bool autoplayNext(const AutoplayPlan& plan, AutoplayAction* action) {
     }
     action->step = best->down ? AutoplayStep::Release : AutoplayStep::Press;
     action->finger = best->finger;
+    action->button = best->button;
     action->at = bestAt;
     action->x = best->x;
     action->y = best->y;
@@ -105,6 +144,7 @@ std::vector<AutoplayAction> autoplayCancel(AutoplayPlan& plan) {
             AutoplayAction action;
             action.step = AutoplayStep::Release;
             action.finger = touch.finger;
+            action.button = touch.button;
             action.at = touch.releaseAt;
             action.x = touch.x;
             action.y = touch.y;

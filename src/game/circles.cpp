@@ -1,5 +1,6 @@
 #include "game/circles.hpp"
 
+#include "game/pad_scheme.hpp"
 #include "game/scoring.hpp"
 
 #include <algorithm>
@@ -14,6 +15,9 @@ void spawnCircle(GameState& game, const MidiNoteEvent& note, std::int32_t stemIn
         circle.cell = cellForNote(note.note, note.velocity);
         circle.keyLabel = game.cellLabels[circle.cell];
     }
+    // Every circle has its button, pad or no pad: a round (and its replay) is the same whichever
+    // device plays it.
+    circle.padButton = padButtonForNote(note.note, note.velocity);
     // The products are whole numbers before the division, so a chart draws the same pattern at
     // every window size up to the rounding of the last step. 64-bit keeps odd charts from
     // overflowing.

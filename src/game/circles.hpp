@@ -15,7 +15,8 @@ constexpr float kGrowthStartRadius = 20.0f;
 
 // Appends one circle for chart note `note` of stem `stemIndex`, due at `dueTime` (song clock
 // seconds), placed by key number (x) and velocity (y) in a drawable area of width x height pixels.
-// In keyboard gameplay it takes the note's grid cell (cellForNote) and that cell's label.
+// In keyboard gameplay it takes the note's grid cell (cellForNote) and that cell's label; it always
+// takes the note's gamepad button (padButtonForNote).
 void spawnCircle(GameState& game, const MidiNoteEvent& note, std::int32_t stemIndex, std::int32_t width,
                  std::int32_t height, double dueTime);
 

@@ -150,6 +150,9 @@ struct GameState {
     std::string levelName;
     std::string playerName;
     bool keyboardGameplay = false;
+    // The device of the player's latest press or release, as the input path saw it: circles show
+    // their gamepad button's glyph while it is a gamepad, their key's letter otherwise.
+    InputDevice lastDevice = InputDevice::Key;
     std::vector<MidiNoteEvent> pendingNotes; // what the master clock's last step fired
     double songTime = 0.0;                   // seconds; written by the master clock
     std::uint64_t songTimeNs = 0;            // SDL tick (ns) `songTime` belongs to; 0: none yet
@@ -164,7 +167,8 @@ struct GameState {
     std::int32_t comboAtLayerCheck = 0;
 
     // Which circle (index into `circles`) each input holds, by device and id: the mouse
-    // (kMouseInputId), a finger (its SDL id), a key (its cell), a gamepad button (its number).
+    // (kMouseInputId), a finger (its SDL id), a key (its cell), a gamepad button (its pad and
+    // number: gamepadInputId).
     std::map<InputRef, std::int32_t> holds;
     // What each cell's key prints on the player's layout, copied onto each circle spawned in
     // keyboard gameplay (the US letters until the app sets them).

@@ -24,8 +24,9 @@ struct TouchPoint {
 struct InputAction {
     InputKind kind = InputKind::Press; // Press or Release
     InputDevice device = InputDevice::Key;
-    std::uint64_t id = 0;   // a finger's SDL id; 0 for the other devices
-    std::uint32_t code = 0; // a key's grid cell (through `bindings`), a gamepad button; 0 for pointers
+    std::uint64_t id = 0;   // a finger's SDL id, a gamepad's SDL id; 0 for the other devices
+    std::uint32_t code = 0; // a key's grid cell (through `bindings`), a gamepad button (pad_buttons.hpp);
+                            // 0 for pointers
     float x = 0.0f;         // pointers: drawable pixels from the left
     float y = 0.0f;         // and from the top (SDL's way up)
     std::uint64_t ns = 0;   // the event's SDL timestamp, nanoseconds (0: none)
@@ -49,6 +50,9 @@ struct InputState {
     float mouseX = 0.0f;
     float mouseY = 0.0f;
     std::map<std::uint64_t, TouchPoint> touches;
+    // The triggers pressed (past their threshold and not yet back), by gamepadInputId of the pad and
+    // the trigger's button.
+    std::set<std::uint64_t> triggersDown;
     // Keys by keycode (what the layout prints), for the hot keys and the GUI's keys.
     std::set<std::uint32_t> keysHeld;
     std::set<std::uint32_t> keysPressed;

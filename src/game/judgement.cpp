@@ -294,7 +294,8 @@ std::vector<RoundEvent> gameplayInputEvents(const GameState& game, const InputSt
         event.kind = action.kind;
         event.device = action.device;
         const bool pointer = action.device == InputDevice::Finger || action.device == InputDevice::Mouse;
-        event.id = action.device == InputDevice::Finger ? action.id : 0;
+        event.id =
+            action.device == InputDevice::Finger || action.device == InputDevice::Gamepad ? action.id : 0;
         event.key = pointer ? 0 : action.code;
         event.x = pointer ? action.x : 0.0f;
         event.y = pointer ? height - action.y : 0.0f;

@@ -34,8 +34,8 @@ double inputSongTime(const GameState& game, std::uint64_t eventNs);
 
 // The frame's presses and releases (InputState::actions) as the round's events, in time order:
 // keys (in keyboard gameplay), fingers, the mouse (only while no finger is tracked) and gamepad
-// buttons, each at the song time of its own event (inputSongTime), pointers in the circles' space
-// (y flipped upward in a window `windowHeight` pixels high). Among events at one time: keys,
+// buttons (with their pad's id), each at the song time of its own event (inputSongTime), pointers in the
+// circles' space (y flipped upward in a window `windowHeight` pixels high). Among events at one time: keys,
 // fingers, mouse, buttons; a key's or button's press before its release. None unless a round is
 // playing. Main thread, game mutex held.
 std::vector<RoundEvent> gameplayInputEvents(const GameState& game, const InputState& input,

@@ -15,8 +15,8 @@ enum class InputKind : std::uint8_t { Press = 0, Release = 1, Resize = 2 };
 enum class InputDevice : std::uint8_t { Key = 0, Mouse = 1, Finger = 2, Gamepad = 3 };
 
 // One input as the hold map and a circle's holders know it: its device and its id there (a finger's
-// platform id, kMouseInputId for the mouse, a key's cell, a gamepad button's number), so that a
-// finger whose id equals a key's cell is still another input.
+// platform id, kMouseInputId for the mouse, a key's cell, a gamepad button's gamepadInputId), so
+// that a finger whose id equals a key's cell is still another input.
 struct InputRef {
     InputDevice device = InputDevice::Key;
     std::uint64_t id = 0;
@@ -26,12 +26,16 @@ struct InputRef {
     bool operator==(const InputRef& other) const { return device == other.device && id == other.id; }
 };
 
+// A gamepad button's id as an input: its pad's id (SDL's, 32 bits) above the button's number, so
+// that one button on two pads is two inputs and each holds its own circle.
+inline std::uint64_t gamepadInputId(std::uint64_t pad, std::uint32_t button) { return (pad << 32) | button; }
+
 // One input event of a round.
 struct RoundEvent {
     std::int64_t songTimeUs = 0; // its moment on the song clock, in whole microseconds
     InputKind kind = InputKind::Press;
     InputDevice device = InputDevice::Key;
-    std::uint64_t id = 0;  // which finger (its platform id); 0 for the mouse, keys and buttons
+    std::uint64_t id = 0;  // which finger (its platform id) or gamepad (SDL's id); 0 for the mouse and keys
     std::uint32_t key = 0; // Key: the grid cell pressed (key_grid.hpp); Gamepad: the button; 0 for pointers
     float x = 0.0f;        // pointers: drawable pixels from the left edge; Resize: the new width
     float y = 0.0f; // pointers: drawable pixels from the bottom edge (the circles' space); Resize: height

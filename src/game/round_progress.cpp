@@ -133,6 +133,9 @@ void applyInput(GameState& game, const RoundEvent& event) {
     const bool pointer = event.device == InputDevice::Finger || event.device == InputDevice::Mouse;
     // A pointer aims at a place; a key or a button names its circles (a cell, a button).
     InputRef input{event.device, pointer ? event.id : event.key};
+    if (event.device == InputDevice::Gamepad) {
+        input.id = gamepadInputId(event.id, event.key);
+    }
     if (event.device == InputDevice::Mouse) {
         input.id = kMouseInputId;
     }

@@ -268,7 +268,9 @@ static void drawCircleLabels(const GameState& game, const CircleBatch& batch, Re
             std::copy(render.stemColors[circle.stemIndex], render.stemColors[circle.stemIndex] + 3, rgba);
         }
         const float top = static_cast<float>(render.height) - y;
-        if (appendPadGlyph(render, circle.padButton, x, top, radius, rgba, vertices) ||
+        // The pad's glyph while a pad was used last; else the key's letter in keyboard gameplay.
+        const bool padShown = game.lastDevice == InputDevice::Gamepad;
+        if ((padShown && appendPadGlyph(render, circle.padButton, x, top, radius, rgba, vertices)) ||
             !game.keyboardGameplay) {
             continue;
         }

@@ -1,8 +1,9 @@
 #pragma once
 // The circle renderer: every live circle (and every hit burst) as one instanced draw call, one
 // quad per circle covering its ring and glow, shaded by shaders/circle_sdf.frag from uniform
-// arrays; then each circle's gamepad glyph (when it carries a pad button) or, in keyboard gameplay,
-// its key label, through the text renderer in one more draw call.
+// arrays; then each circle's gamepad glyph (while the player's last device was a gamepad and the
+// circle carries a button) or, in keyboard gameplay, its key label, through the text renderer in
+// one more draw call.
 // Main thread only (GL), with the game mutex held while the game state is read.
 #include "game/game_rules.hpp"
 #include "render/text_renderer.hpp"

@@ -330,3 +330,15 @@ TEST_F(Judge, AReleaseEndsTheHoldAtItsOwnTime) {
     EXPECT_EQ(game.missStreak, 0u);
     EXPECT_EQ(game.combo, 2) << "the press and the completed hold";
 }
+
+TEST_F(Judge, OneButtonOnTwoPadsHoldsTwoCircles) {
+    game.circles = {hold(), hold()};
+    InputState input = pressAt(Via::Pad, 10.0);
+    input.actions.push_back(input.actions[0]);
+    input.actions[1].id = 2; // the same button on a second pad
+    frame(input);
+    EXPECT_EQ(game.holds.size(), 2u) << "a pad's held button does not block the other pad's";
+    frame(releaseAt(Via::Pad, 10.5));
+    ASSERT_EQ(game.holds.size(), 1u) << "letting go on the first pad frees only its circle";
+    EXPECT_EQ(game.holds.begin()->first, (InputRef{InputDevice::Gamepad, gamepadInputId(2, kButton)}));
+}

@@ -78,6 +78,7 @@ TEST_F(GLTest, PadGlyphsAndKeyLettersDrawInsideTheirCircles) {
     const auto scene = [&](bool marked) {
         GameState game;
         game.keyboardGameplay = true;
+        game.lastDevice = InputDevice::Gamepad; // glyphs where a circle has a button, letters elsewhere
         const float step = static_cast<float>(render.width) / 7.0f;
         const float radius = std::min(step * 0.42f, static_cast<float>(render.height) / 7.0f);
         for (int i = 0; i < 14; ++i) {
