@@ -41,3 +41,41 @@ TEST(KeyGrid, ALabelIsTheKeysCapitalOrAShortName) {
         EXPECT_EQ(keyLabelText(c.keycode, c.name), c.label) << c.keycode;
     }
 }
+
+// From the default grid (Z on cell 0, A on cell 1, ..., comma on 21, K on 22, I on 23).
+TEST(KeyGrid, BindingAKeyTakesAFreeKeySwapsAUsedOneAndRefusesReservedOnes) {
+    constexpr std::uint32_t kZ = 29, kA = 4, kP = 19;
+    const struct {
+        std::uint32_t cell, scancode;
+        const char* name;
+        bool bound;
+        std::uint32_t swappedCell; // the cell that takes `cell`'s old key, kNoCell when none
+        const char* message;
+    } cases[] = {
+        {0, kP, "P", true, kNoCell, ""},
+        {0, kA, "A", true, 1, ""},
+        {0, kZ, "Z", true, kNoCell, ""},
+        {0, 41, "Escape", false, kNoCell, "Escape goes back in the menus and pauses a round: it cannot play a cell"},
+        {0, 44, "Space", false, kNoCell, "Space starts and stops the song: it cannot play a cell"},
+        {0, 69, "F12", false, kNoCell, "F12 shows and hides the interface: it cannot play a cell"},
+        {0, 70, "PrintScreen", false, kNoCell, "PrintScreen takes a screenshot: it cannot play a cell"},
+        {0, 47, "[", false, kNoCell, "[ marks where a practice loop starts: it cannot play a cell"},
+        {0, 48, "]", false, kNoCell, "] marks where a practice loop ends: it cannot play a cell"},
+        {0, 0, "", false, kNoCell, "That key cannot play a cell"},
+        {24, kP, "P", false, kNoCell, "P cannot play a cell"},
+    };
+    for (const auto& c : cases) {
+        KeyBindings bindings = defaultKeyBindings();
+        std::string message = "stale";
+        EXPECT_EQ(bindKey(bindings, c.cell, c.scancode, c.name, message), c.bound) << c.name;
+        EXPECT_EQ(message, c.message);
+        KeyBindings expected = defaultKeyBindings();
+        if (c.bound) {
+            if (isCell(c.swappedCell)) {
+                expected.scancodes[c.swappedCell] = expected.scancodes[c.cell];
+            }
+            expected.scancodes[c.cell] = static_cast<std::uint16_t>(c.scancode);
+        }
+        EXPECT_EQ(bindings.scancodes, expected.scancodes) << c.name;
+    }
+}
