@@ -5,6 +5,7 @@
 # Usage: tools/screenshots.sh [-o OUTDIR] [--size WxH] [SCENE...]
 #   menu        the main menu with the level table (after 3 s)
 #   settings    the settings screen; credits: the credits (after 3 s)
+#   controls    the Controls screen: the key grid as a keyboard (after 3 s)
 #   calibration the calibration screen, listening to the click (after 3 s)
 #   tutorial    the tutorial's stem-progress page with the tutorial song playing (after 4 s)
 #   background  the background alone, nothing playing, interface hidden (after 2 s)
@@ -47,7 +48,7 @@ if [ -n "$size" ] && [ "$size" != 1920x1080 ]; then
     suffix="-$size"
 fi
 scenes=("$@")
-[ ${#scenes[@]} -gt 0 ] || scenes=(menu settings calibration credits results tutorial background keyboard midplay)
+[ ${#scenes[@]} -gt 0 ] || scenes=(menu settings controls calibration credits results tutorial background keyboard midplay)
 
 binary="${VIBRELLE_BINARY:-}"
 if [ -z "$binary" ]; then
@@ -75,14 +76,14 @@ for scene in "${scenes[@]}"; do
     menu) shoot menu --quit-after 3 ;;
     navlevels) shoot navlevels --focus level_row_0 --quit-after 3 ;;
     navbutton) shoot navbutton --focus '##settings' --quit-after 3 ;;
-    settings | calibration | credits | leaderboard | results) shoot "$scene" --screen "$scene" --quit-after 3 ;;
+    settings | controls | calibration | credits | leaderboard | results) shoot "$scene" --screen "$scene" --quit-after 3 ;;
     tutorial) shoot tutorial --screen tutorial:3 --quit-after 4 ;;
     tutorial[0-4]) shoot "$scene" --screen "tutorial:${scene#tutorial}" --quit-after 4 ;;
     background) shoot background --hide-gui --quit-after 2 ;;
     keyboard) shoot keyboard --autoplay --quit-after 9 ;;
     midplay) shoot midplay --autoplay --quit-after 40 ;;
     *)
-        echo "screenshots: unknown scene '$scene' (menu, settings, calibration, credits, results, leaderboard, tutorial, tutorial0..4, background, keyboard, midplay)" >&2
+        echo "screenshots: unknown scene '$scene' (menu, settings, controls, calibration, credits, results, leaderboard, tutorial, tutorial0..4, background, keyboard, midplay)" >&2
         exit 2
         ;;
     esac

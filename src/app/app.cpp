@@ -154,6 +154,8 @@ static void openScreen(App& app, const std::string& screen) {
         goToScreen(app, UIScreen::Settings);
     } else if (screen == "calibration") {
         calibrationOpen(app);
+    } else if (screen == "controls") {
+        goToScreen(app, UIScreen::Controls);
     } else if (screen == "credits") {
         goToScreen(app, UIScreen::Credits);
     } else if (screen == "leaderboard") {
@@ -165,7 +167,8 @@ static void openScreen(App& app, const std::string& screen) {
         goToScreen(app, UIScreen::Tutorial, page >= 0 && page < kTutorialPages ? page : 0);
     } else {
         logError(stderr,
-                 "Ignoring --screen %s: expected settings, credits, leaderboard, results or tutorial[:0-4]",
+                 "Ignoring --screen %s: expected settings, controls, credits, leaderboard, results or "
+                 "tutorial[:0-4]",
                  screen.c_str());
     }
 }
@@ -209,7 +212,8 @@ bool appInit(App& app) {
     initGameState(app.game, 8);
     app.game.playerName = loadPlayerName("Player");
     app.game.keyboardGameplay = loadKeyboardGameplay(true);
-    // The circles show what the player's own layout prints on the grid's keys.
+    // The player's grid, and on the circles what the player's own layout prints on its keys.
+    app.input.bindings = loadKeyBindings();
     app.game.cellLabels = cellLabels(app.input.bindings);
     // Before any sound: the loudness the player chose.
     app.audio.engine->setGlobalVolume(loadMusicVolume(1.0f));

@@ -1,12 +1,15 @@
 #include "app/app_screens.hpp"
 
 #include "app/app.hpp"
+#include "app/input.hpp"
 #include "app/replay_watch.hpp"
 #include "app/round.hpp"
 #include "app/round_pause.hpp"
 #include "game/round_summary.hpp"
 #include "leaderboard/replay_download.hpp"
+#include "prefs/preferences.hpp"
 #include "replay/replay_store.hpp"
+#include "ui/controls_screen.hpp"
 #include "ui/leaderboard_screen.hpp"
 #include "ui/screen_switch.hpp"
 
@@ -48,6 +51,10 @@ ScreenContext screenContext(App& app) {
         downloadReplayAsync(level, player, playerDataFolder(*owner), receiveReplayDownload);
     };
     context.pause = &app.pause;
+    context.bindCellKey = [owner](std::uint32_t cell, std::uint32_t scancode, std::string& message) {
+        return bindCellKey(*owner, cell, scancode, message);
+    };
+    context.resetKeyBindings = [owner] { applyKeyBindings(*owner, defaultKeyBindings()); };
     context.resumeRound = [owner] { resumeRound(*owner); };
     context.restartRound = [owner] { restartRound(*owner); };
     context.quitRound = [owner] { quitRound(*owner); };
@@ -55,6 +62,25 @@ ScreenContext screenContext(App& app) {
         runScreenSteps(*owner, left, entered);
     };
     return context;
+}
+
+void applyKeyBindings(App& app, const KeyBindings& bindings) {
+    app.input.bindings = bindings;
+    const std::array<std::string, kGridCells> labels = cellLabels(bindings);
+    {
+        std::lock_guard<std::mutex> lock(app.gameMutex);
+        app.game.cellLabels = labels;
+    }
+    saveKeyBindings(bindings);
+}
+
+bool bindCellKey(App& app, std::uint32_t cell, std::uint32_t scancode, std::string& message) {
+    KeyBindings bindings = app.input.bindings;
+    if (!bindKey(bindings, cell, scancode, keyNameOf(static_cast<std::uint16_t>(scancode)), message)) {
+        return false;
+    }
+    applyKeyBindings(app, bindings);
+    return true;
 }
 
 void drawUI(App& app) {
@@ -75,6 +101,9 @@ void runScreenSteps(App& app, UIScreen left, UIScreen entered) {
     }
     if (left == UIScreen::Calibration && entered != UIScreen::Calibration) {
         calibrationStop(app);
+    }
+    if (left == UIScreen::Controls && entered != UIScreen::Controls) {
+        cancelKeyCapture();
     }
     if (left == UIScreen::Tutorial && entered != UIScreen::Tutorial) {
         leaveTutorial(app);
@@ -121,6 +150,7 @@ void noteScreenForInput(App& app) {
     app.input.calibrating = gUI.screen == UIScreen::Calibration;
     app.input.showingResults = resultsShown(app);
     app.input.onSubScreen = gUI.screen != UIScreen::MainMenu;
+    app.input.capturingKey = app.uiVisible && gUI.screen == UIScreen::Controls && capturingKey();
     std::lock_guard<std::mutex> lock(app.gameMutex);
     app.input.inRound = roundInPlay(app);
 }
@@ -130,6 +160,10 @@ void handleBackKeys(App& app) {
         goToScreen(app, UIScreen::MainMenu);
     }
     if (app.input.leaveScreen) {
-        goBack(screenContext(app));
+        if (gUI.screen == UIScreen::Controls && capturingKey()) {
+            cancelKeyCapture(); // the pad's B stops waiting for a key, as Escape does
+        } else {
+            goBack(screenContext(app));
+        }
     }
 }

@@ -6,11 +6,24 @@
 #include "ui/screen_context.hpp"
 #include "ui/ui_system.hpp"
 
+#include <cstdint>
+#include <string>
+
 struct App;
 
 // The context for the screens of `app`: pointers into `app`, and routines bound to it. Valid
 // while `app` is.
 ScreenContext screenContext(App& app);
+
+// Makes `bindings` the player's grid at once: the keys the round reads, the labels circles spawn
+// with (under the game mutex), and prefs.json.
+struct KeyBindings;
+void applyKeyBindings(App& app, const KeyBindings& bindings);
+
+// The Controls screen's binding of `cell` to the key at `scancode` (bindKey, the key named as the
+// layout names it), applied as above when it is taken. False, with the reason in `message`, when the
+// key is refused.
+bool bindCellKey(App& app, std::uint32_t cell, std::uint32_t scancode, std::string& message);
 
 // Builds the GUI of this frame (drawScreens) when the interface is shown.
 void drawUI(App& app);
@@ -33,16 +46,17 @@ void showSampleResults(App& app);
 bool resultsShown(App& app);
 
 // Those steps, in this order: a change of screen clears the watch notice; leaving Calibration stops its
-// click; leaving the tutorial puts back the level its song replaced; entering the leaderboard fetches the
-// boards of the level list; entering Calibration stops a playing level and starts a run; entering a tutorial
-// page applies its song's layers.
+// click; leaving Controls stops its wait for a key; leaving the tutorial puts back the level its song
+// replaced; entering the leaderboard fetches the boards of the level list; entering Calibration stops a
+// playing level and starts a run; entering a tutorial page applies its song's layers.
 void runScreenSteps(App& app, UIScreen left, UIScreen entered);
 
 // Tells the input record what Escape means this frame: the screen shown (calibration, results, any
-// other but the main menu) and whether a round is in play over it. Before the frame's poll.
+// other but the main menu) and whether a round is in play over it; and whether the Controls screen
+// waits for a key (capturingKey). Before the frame's poll.
 void noteScreenForInput(App& app);
 
 // The frame's ways back, after the pause keys: Escape (or the pad's B) on the results screen goes to
 // the menu, on any other screen but the calibration (whose frame leaves it) where its Back button
-// goes (goBack).
+// goes (goBack); but on the Controls screen B during a wait for a key only stops the wait.
 void handleBackKeys(App& app);

@@ -27,6 +27,14 @@ std::string cellLabel(const KeyBindings& bindings, std::uint32_t cell, const Key
     return keyLabelText(keycode, name != nullptr ? name : "");
 }
 
+std::string keyNameOf(std::uint16_t scancode) {
+    const char* name = SDL_GetKeyName(layoutKeycode(scancode));
+    if (name == nullptr || *name == '\0') {
+        name = SDL_GetScancodeName(static_cast<SDL_Scancode>(scancode));
+    }
+    return name != nullptr && *name != '\0' ? name : "Key " + std::to_string(scancode);
+}
+
 std::array<std::string, kGridCells> cellLabels(const KeyBindings& bindings, const KeycodeLookup& lookup) {
     std::array<std::string, kGridCells> labels;
     for (std::size_t cell = 0; cell < labels.size(); ++cell) {
@@ -52,7 +60,8 @@ PointerScale pointerScaleOf(SDL_Window* window) {
 // SDL's scancodes are USB usage numbers, as the plain grid code assumes.
 static_assert(SDL_SCANCODE_A == 4 && SDL_SCANCODE_Z == 29 && SDL_SCANCODE_COMMA == 54 &&
                   SDL_SCANCODE_ESCAPE == 41 && SDL_SCANCODE_SPACE == 44 && SDL_SCANCODE_F12 == 69 &&
-                  SDL_SCANCODE_PRINTSCREEN == 70,
+                  SDL_SCANCODE_PRINTSCREEN == 70 && SDL_SCANCODE_LEFTBRACKET == 47 &&
+                  SDL_SCANCODE_RIGHTBRACKET == 48,
               "scancode numbers");
 
 static void addAction(InputState& input, InputKind kind, InputDevice device, std::uint64_t id,
@@ -103,6 +112,13 @@ void applyInputEvent(InputState& input, const SDL_Event& event, const PointerSca
         break;
     case SDL_EVENT_KEY_DOWN:
         if (event.key.repeat) {
+            break;
+        }
+        if (input.capturingKey) {
+            // The key to bind: the first one of the frame, and nothing else.
+            if (input.capturedScancode == 0) {
+                input.capturedScancode = event.key.scancode;
+            }
             break;
         }
         input.keysHeld.insert(event.key.key);
@@ -249,8 +265,11 @@ void pollInput(InputState& input, bool uiVisible, Gamepads* pads) {
         // WantTextInput is the GUI's state as of its last frame: a field that was in use then
         // receives this frame's keys.
         const bool textInput = gui && ImGui::GetIO().WantTextInput;
-        const bool spaceDown = event.type == SDL_EVENT_KEY_DOWN && event.key.key == SDLK_SPACE;
-        if (gui && (textInput || !spaceDown)) {
+        const bool keyDown = event.type == SDL_EVENT_KEY_DOWN;
+        const bool spaceDown = keyDown && event.key.key == SDLK_SPACE;
+        // A key being captured for a cell moves no focus and presses no button; its release still
+        // goes to the GUI, which would otherwise hold the key that started the capture.
+        if (gui && (textInput || !spaceDown) && !(keyDown && input.capturingKey)) {
             ImGui_ImplSDL3_ProcessEvent(&event);
         }
         if (pads != nullptr) {
@@ -273,6 +292,7 @@ void endInputFrame(InputState& input) {
     input.mouseReleased = false;
     input.actions.clear();
     input.keymapChanged = false;
+    input.capturedScancode = 0;
     input.keysPressed.clear();
     input.keysReleased.clear();
     input.keyPressNs.clear();

@@ -43,14 +43,16 @@ constexpr std::int16_t kTriggerReleaseBelow = 8000;
 // neither start playback, nor quit, nor hide the GUI. Escape quits on the main menu; it leaves the
 // calibration screen (leaveCalibration), the results screen (leaveResults) and any other screen
 // (leaveScreen), and in a round asks for the pause (pauseRequested). A file dropped on the window
-// adds its path to droppedFiles. Plain code.
+// adds its path to droppedFiles. While `input.capturingKey`, a key going down is only the key
+// captured (capturedScancode; see InputState). Plain code.
 void applyInputEvent(InputState& input, const SDL_Event& event, const PointerScale& scale,
                      bool guiTextInput = false);
 
 // Drains the SDL event queue into the input record, and the gamepads' events into `pads` (when
 // given). When uiVisible, each event is shown to the GUI first; the GUI never swallows it, except
 // the hot keys while one of its text fields is in use. Space, which starts and stops the song, is
-// kept from the GUI (where it would press the focused button) unless a text field is in use.
+// kept from the GUI (where it would press the focused button) unless a text field is in use, and so
+// is every key going down while a key is captured for a cell.
 // Main thread.
 struct Gamepads;
 void pollInput(InputState& input, bool uiVisible, Gamepads* pads = nullptr);
@@ -61,6 +63,10 @@ void endInputFrame(InputState& input);
 // The keycode the current keyboard layout gives a key position (unshifted). Main thread.
 std::uint32_t layoutKeycode(std::uint16_t scancode);
 using KeycodeLookup = std::function<std::uint32_t(std::uint16_t scancode)>;
+
+// The name the current layout gives a key position ("Space", "F12", "[", "A"), as messages name
+// keys; SDL's name of the position when the layout gives none, else "Key N". Main thread.
+std::string keyNameOf(std::uint16_t scancode);
 
 // What the key bound to `cell` prints, as the circles show it (UTF-8: an upper-case letter, or a
 // short name such as "Spc" when the key prints nothing), on the layout `lookup` reads; empty for a

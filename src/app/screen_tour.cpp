@@ -11,7 +11,18 @@
 
 namespace {
 
-enum Step { Menu, Loading, Playing, Results, Settings, Calibration, Credits, Leaderboard, FirstTutorialPage };
+enum Step {
+    Menu,
+    Loading,
+    Playing,
+    Results,
+    Settings,
+    Controls,
+    Calibration,
+    Credits,
+    Leaderboard,
+    FirstTutorialPage
+};
 constexpr int kSteps = FirstTutorialPage + kTutorialPages;
 
 // The round the tour started is the tour's: it ends without a result saved.
@@ -39,6 +50,9 @@ void enter(App& app, int step) {
         break;
     case Settings:
         goToScreen(app, UIScreen::Settings);
+        break;
+    case Controls:
+        goToScreen(app, UIScreen::Controls);
         break;
     case Calibration:
         calibrationOpen(app);

@@ -39,6 +39,11 @@ struct InputState {
     std::vector<InputAction> actions;
     // The player's grid: which key position plays which cell.
     KeyBindings bindings = defaultKeyBindings();
+    // Set by the app while a screen waits for the key to bind to a cell: the first key to go down
+    // is then only that (capturedScancode), no cell's press, no hot key (not even Escape, which the
+    // screen takes as a cancel) and, on the way in, nothing for the GUI's navigation.
+    bool capturingKey = false;
+    std::uint32_t capturedScancode = 0; // the key captured this frame (an SDL scancode), 0 for none
     // Set when the keyboard layout changed this frame: what the grid's keys print may be new.
     bool keymapChanged = false;
     bool quitRequested = false;

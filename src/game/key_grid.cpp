@@ -46,6 +46,8 @@ constexpr std::uint16_t kScancodeEscape = 41;
 constexpr std::uint16_t kScancodeSpace = 44;
 constexpr std::uint16_t kScancodeF12 = 69;
 constexpr std::uint16_t kScancodePrintScreen = 70;
+constexpr std::uint16_t kScancodeLeftBracket = 47;
+constexpr std::uint16_t kScancodeRightBracket = 48;
 constexpr std::int64_t kFirstKeyScancode = 4;
 constexpr std::int64_t kLastScancode = 511;
 } // namespace
@@ -66,9 +68,49 @@ std::uint32_t cellForScancode(const KeyBindings& bindings, std::uint32_t scancod
                                              : static_cast<std::uint32_t>(found - bindings.scancodes.begin());
 }
 
-bool isReservedScancode(std::uint32_t scancode) {
-    return scancode == kScancodeEscape || scancode == kScancodeSpace || scancode == kScancodeF12 ||
-           scancode == kScancodePrintScreen;
+namespace {
+
+// What a reserved key does instead of playing a cell; null for every other key.
+const char* reservedKeyUse(std::uint32_t scancode) {
+    switch (scancode) {
+    case kScancodeEscape:
+        return "goes back in the menus and pauses a round";
+    case kScancodeSpace:
+        return "starts and stops the song";
+    case kScancodeF12:
+        return "shows and hides the interface";
+    case kScancodePrintScreen:
+        return "takes a screenshot";
+    case kScancodeLeftBracket:
+        return "marks where a practice loop starts";
+    case kScancodeRightBracket:
+        return "marks where a practice loop ends";
+    default:
+        return nullptr;
+    }
+}
+
+} // namespace
+
+bool isReservedScancode(std::uint32_t scancode) { return reservedKeyUse(scancode) != nullptr; }
+
+bool bindKey(KeyBindings& bindings, std::uint32_t cell, std::uint32_t scancode, const std::string& keyName,
+             std::string& message) {
+    message.clear();
+    if (!isCell(cell) || scancode < kFirstKeyScancode || scancode > kLastScancode) {
+        message = (keyName.empty() ? std::string("That key") : keyName) + " cannot play a cell";
+        return false;
+    }
+    if (const char* use = reservedKeyUse(scancode)) {
+        message = keyName + " " + use + ": it cannot play a cell";
+        return false;
+    }
+    const std::uint32_t holder = cellForScancode(bindings, scancode);
+    if (isCell(holder)) {
+        bindings.scancodes[holder] = bindings.scancodes[cell];
+    }
+    bindings.scancodes[cell] = static_cast<std::uint16_t>(scancode);
+    return true;
 }
 
 bool keyBindingsFrom(const std::vector<std::int64_t>& stored, KeyBindings& bindings, std::string& message) {

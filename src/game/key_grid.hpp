@@ -47,8 +47,17 @@ KeyBindings defaultKeyBindings();
 // The cell bound to `scancode`; kNoCell when no cell is (the key is not a round input).
 std::uint32_t cellForScancode(const KeyBindings& bindings, std::uint32_t scancode);
 
-// Keys that keep their own meaning and are never bound to a cell: Escape, Space, F12, Print Screen.
+// Keys that keep their own meaning and are never bound to a cell: Escape, Space, F12, Print Screen,
+// and the two keys right of P ([ and ] on a US keyboard), which mark a practice loop's start and end.
 bool isReservedScancode(std::uint32_t scancode);
+
+// Binds `cell` to the key at `scancode`. A key another cell has is swapped: that cell takes the key
+// `cell` had. A reserved key, or a number that is no key (outside 4..511), is refused: false, the
+// bindings unchanged, and `message` says which key (`keyName`, as the player's layout names it) and
+// why ("Space starts and stops the song: it cannot play a cell"). True, `message` cleared, otherwise;
+// binding a cell to its own key changes nothing. A value that is no cell is refused too.
+bool bindKey(KeyBindings& bindings, std::uint32_t cell, std::uint32_t scancode, const std::string& keyName,
+             std::string& message);
 
 // Bindings from stored numbers (one per cell, in cell order). A list of the wrong length, a number
 // that is no key (outside 4..511), a reserved key, or a key bound twice makes the whole grid the

@@ -315,3 +315,58 @@ void saveUiScale(float scale) {
         logMessage("UI scale saved to %s: %d%%", path.c_str(), percent);
     }
 }
+
+// ---- The key bindings ----
+
+KeyBindings loadKeyBindings() {
+    json document;
+    std::string error;
+    switch (readPrefs(getPrefsPath(), document, error)) {
+    case PrefsRead::Missing:
+        return defaultKeyBindings();
+    case PrefsRead::Corrupt:
+        logError(stderr, "Failed to parse prefs JSON for key bindings: %s", error.c_str());
+        return defaultKeyBindings();
+    case PrefsRead::Ok:
+        break;
+    }
+    std::string message;
+    const KeyBindings bindings = storedKeyBindings(document, message);
+    if (!message.empty()) {
+        logError(stderr, "%s", message.c_str());
+    }
+    return bindings;
+}
+
+KeyBindings storedKeyBindings(const json& document, std::string& message) {
+    message.clear();
+    KeyBindings bindings = defaultKeyBindings();
+    const auto stored = document.is_object() ? document.find("keyBindings") : document.end();
+    if (!document.is_object() || stored == document.end()) {
+        return bindings;
+    }
+    std::vector<std::int64_t> numbers;
+    if (stored->is_array()) {
+        for (const json& number : *stored) {
+            if (!number.is_number_integer()) {
+                break;
+            }
+            numbers.push_back(number.get<std::int64_t>());
+        }
+    }
+    if (!stored->is_array() || numbers.size() != stored->size()) {
+        message = "Key bindings are not a list of key numbers: using the default grid";
+        return bindings;
+    }
+    keyBindingsFrom(numbers, bindings, message);
+    return bindings;
+}
+
+void saveKeyBindings(const KeyBindings& bindings) {
+    const json numbers = bindings.scancodes;
+    std::string path;
+    if (saveSetting("Failed to parse existing prefs when saving key bindings: %s", "keyBindings", numbers,
+                    path)) {
+        logMessage("Key bindings saved to %s", path.c_str());
+    }
+}

@@ -1,11 +1,12 @@
 #pragma once
 // The player's settings that outlive the process, in "prefs.json" in the per-user folder SDL gives
 // the game (organisation "Kvo", application "Vibrelle"): the player's name, keyboard gameplay and
-// the music volume, the audio offset, the audio buffer and the GUI scale. Each setting has its own load and
-// save; a save re-reads the file and changes only its own key, so the other settings and keys this version
-// does not know survive. Nothing is cached. A problem never stops the game: loads fall back to the caller's
-// default, saves report. Main thread.
+// the music volume, the audio offset, the audio buffer, the GUI scale and the key bindings. Each setting has
+// its own load and save; a save re-reads the file and changes only its own key, so the other settings and
+// keys this version does not know survive. Nothing is cached. A problem never stops the game: loads fall back
+// to the caller's default, saves report. Main thread.
 #include "game/calibration.hpp"
+#include "game/key_grid.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -89,3 +90,18 @@ float storedUiScale(const nlohmann::json& document, float fallback);
 
 // Stores the factor (clamped to 0.8..1.5, rounded to whole percent). Logs "UI scale saved to %s: %d%%".
 void saveUiScale(float scale);
+
+// ---- The key bindings ----
+
+// The stored "keyBindings": an array of 24 SDL scancode numbers, one per grid cell in cell order
+// (game/key_grid.hpp). The default grid, silently, when the key or the file is absent; the default
+// grid with keyBindingsFrom's reason (or "Key bindings are not a list of key numbers: using the
+// default grid" for a value that is not an array of whole numbers) on stderr when it is there but
+// cannot be a grid; "Failed to parse prefs JSON for key bindings: %s" when the file is not JSON.
+KeyBindings loadKeyBindings();
+// The same for a parsed file: `message` is the reason the default was taken, "" when the stored
+// grid was taken or there was none.
+KeyBindings storedKeyBindings(const nlohmann::json& document, std::string& message);
+
+// Stores the grid as scancode numbers. Logs "Key bindings saved to %s".
+void saveKeyBindings(const KeyBindings& bindings);

@@ -6,6 +6,7 @@
 // Locks: `gameMutex` guards `game`, `audio` and the render state's stems, as everywhere; a screen
 // takes it for what it reads and changes there, never across file or network work. The level
 // session, the input record, the calibration run and the GUI state are the main thread's alone.
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -74,6 +75,11 @@ struct ScreenContext {
     // Why the replay asked for last cannot be watched, or "": shown on the results and leaderboard
     // screens, cleared when the screen changes.
     const std::string* watchNotice = nullptr;
+    // The Controls screen: binds a grid cell to the key at an SDL scancode (a key another cell has
+    // swaps with it; a reserved key is refused: false, the reason in `message`), and puts back the
+    // default grid. Either takes effect at once (the round's keys, the circles' labels) and is stored.
+    std::function<bool(std::uint32_t cell, std::uint32_t scancode, std::string& message)> bindCellKey;
+    std::function<void()> resetKeyBindings;
     std::function<void()> resumeRound;
     std::function<void()> restartRound;
     std::function<void()> quitRound;

@@ -5,6 +5,7 @@
 #include "level/level_session.hpp"
 #include "render/render_system.hpp"
 #include "ui/calibration_screen.hpp"
+#include "ui/controls_screen.hpp"
 #include "ui/credits_screen.hpp"
 #include "ui/hud.hpp"
 #include "ui/leaderboard_screen.hpp"
@@ -66,6 +67,9 @@ void drawScreens(ScreenContext& context) {
     case UIScreen::Settings:
         drawSettingsScreen(context);
         break;
+    case UIScreen::Controls:
+        drawControlsScreen(context);
+        break;
     case UIScreen::Credits:
         drawCreditsScreen(context);
         break;
@@ -86,6 +90,7 @@ bool goBack(const ScreenContext& context) {
         leaveSettings(context, UIScreen::MainMenu);
         return true;
     case UIScreen::Credits:
+    case UIScreen::Controls:
     case UIScreen::Calibration: // its leave step stops the click
         goToScreen(context, UIScreen::Settings);
         return true;
@@ -120,6 +125,8 @@ const char* tracedScreenName(UIScreen screen, int tutorialPage, bool loading) {
         return "calibration";
     case UIScreen::Settings:
         return "settings";
+    case UIScreen::Controls:
+        return "controls";
     case UIScreen::Credits:
         return "credits";
     case UIScreen::Results:

@@ -139,6 +139,7 @@ void drawGameplaySettings(ScreenContext& context, float s) {
         std::lock_guard<std::mutex> lock(*context.gameMutex);
         keyboard = context.game->keyboardGameplay;
     }
+    const float controlsWidth = ImGui::CalcTextSize("Controls").x + 60.0f * s;
     if (ImGui::Checkbox("Enable Keyboard Gameplay", &keyboard)) {
         {
             std::lock_guard<std::mutex> lock(*context.gameMutex);
@@ -147,6 +148,17 @@ void drawGameplaySettings(ScreenContext& context, float s) {
         saveKeyboardGameplay(keyboard);
     }
     uiTraceLastItem("keyboard_gameplay");
+    ImGui::PopStyleColor(3);
+    // Which key plays where: on the check box's line, at its right end, like Calibrate below.
+    ImGui::SameLine(
+        std::max(ImGui::GetCursorPosX() + 20.0f * s, ImGui::GetContentRegionMax().x - controlsWidth));
+    ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0.15f, 0.15f, 0.25f, 0.9f));
+    ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ImVec4(0.2f, 0.3f, 0.4f, 0.9f));
+    ImGui::PushStyleColor(ImGuiCol_ButtonActive, ImVec4(0.0f, 0.6f, 0.4f, 1.0f));
+    if (ImGui::Button("Controls", ImVec2(controlsWidth, 0.0f))) {
+        goToScreen(context, UIScreen::Controls);
+    }
+    uiTraceLastItem("controls");
     ImGui::PopStyleColor(3);
     ImGui::PushStyleColor(ImGuiCol_Text, ImVec4(0.7f, 0.7f, 0.7f, 1.0f));
     ImGui::TextWrapped("%s", "Enable for playing with a keyboard.");

@@ -34,7 +34,17 @@ struct ButtonTextures {
 
 // The screens. A frame shows Playing while a round is in play, else the screen chosen (gUI.screen,
 // never Playing itself). Results follows every round.
-enum class UIScreen { Playing, Leaderboard, Tutorial, Calibration, Settings, Credits, Results, MainMenu };
+enum class UIScreen {
+    Playing,
+    Leaderboard,
+    Tutorial,
+    Calibration,
+    Settings,
+    Controls,
+    Credits,
+    Results,
+    MainMenu
+};
 // The tutorial's pages; gUI.tutorialPage is one of 0..kTutorialPages-1.
 constexpr int kTutorialPages = 5;
 
@@ -59,6 +69,13 @@ struct SettingsScreenState {
     SettingsKeyState key;
 };
 
+// The Controls screen's capture: the cell waiting for its key, and what the last key pressed for it
+// was told (a refusal), for one visit.
+struct ControlsScreenState {
+    int capturingCell = -1; // the grid cell (lane * 3 + row) waiting for a key, -1 when none
+    std::string message;    // why the last key was refused, "" when none
+};
+
 // The GUI's state, one for the process (the GUI library's context is process-wide too).
 // The pause overlay's tracing: it comes and goes within the round's screen, so each showing of the
 // panel, or of the countdown, is an appearance of its own (ui/pause_overlay.cpp).
@@ -80,6 +97,7 @@ struct UIState {
     UIScreen screen = UIScreen::MainMenu; // the screen chosen: changed only through goToScreen
     int tutorialPage = 0;                 // 0..kTutorialPages-1, changed only through goToScreen
     SettingsScreenState settings;         // the Settings screen's fields
+    ControlsScreenState controls;         // the Controls screen's capture
     int leaderboardLevel = 0;             // the leaderboard screen's chosen level
     bool trace = false;                   // VIBRELLE_UI_TRACE=1: log where buttons and rows are
     UIScreen tracedScreen = UIScreen::MainMenu;

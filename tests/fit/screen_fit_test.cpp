@@ -77,12 +77,13 @@ TEST_P(ScreensFit, EveryScreenStaysInTheWindowWithNothingOverlapping) {
         }
     }
     const std::set<std::string> expected = {
-        "menu",        "loading",    "playing",    "results",    "settings",   "calibration", "credits",
-        "leaderboard", "tutorial:0", "tutorial:1", "tutorial:2", "tutorial:3", "tutorial:4"};
+        "menu",    "loading",     "playing",    "results",    "settings",   "controls",   "calibration",
+        "credits", "leaderboard", "tutorial:0", "tutorial:1", "tutorial:2", "tutorial:3", "tutorial:4"};
     EXPECT_EQ(seen, expected);
     // Each screen shows what it is for: its title (the HUD has none) and its panels.
     const std::set<std::string> required = {"title",
                                             "settings_panel",
+                                            "controls_panel",
                                             "calibration_panel",
                                             "credits_panel",
                                             "leaderboard_scores",

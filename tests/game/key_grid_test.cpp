@@ -41,3 +41,40 @@ TEST(KeyGrid, ALabelIsTheKeysCapitalOrAShortName) {
         EXPECT_EQ(keyLabelText(c.keycode, c.name), c.label) << c.keycode;
     }
 }
+
+// From the default grid (Z on cell 0, A on cell 1): the cell and key, whether it is bound, the cell
+// that takes cell 0's old key, and what the player is told.
+TEST(KeyGrid, BindingAKeyTakesAFreeKeySwapsAUsedOneAndRefusesReservedOnes) {
+    const std::string no = ": it cannot play a cell";
+    const struct {
+        std::uint32_t cell, scancode;
+        const char* name;
+        bool bound;
+        std::uint32_t swapped;
+        std::string message;
+    } cases[] = {
+        {0, 19, "P", true, kNoCell, ""},
+        {0, 4, "A", true, 1, ""},
+        {0, 41, "Escape", false, kNoCell, "Escape goes back in the menus and pauses a round" + no},
+        {0, 44, "Space", false, kNoCell, "Space starts and stops the song" + no},
+        {0, 69, "F12", false, kNoCell, "F12 shows and hides the interface" + no},
+        {0, 70, "PrintScreen", false, kNoCell, "PrintScreen takes a screenshot" + no},
+        {0, 47, "[", false, kNoCell, "[ marks where a practice loop starts" + no},
+        {0, 48, "]", false, kNoCell, "] marks where a practice loop ends" + no},
+        {0, 0, "", false, kNoCell, "That key cannot play a cell"},
+        {24, 19, "P", false, kNoCell, "P cannot play a cell"},
+    };
+    for (const auto& c : cases) {
+        KeyBindings bindings = defaultKeyBindings(), expected = bindings;
+        std::string message = "stale";
+        EXPECT_EQ(bindKey(bindings, c.cell, c.scancode, c.name, message), c.bound) << c.name;
+        EXPECT_EQ(message, c.message);
+        if (isCell(c.swapped)) {
+            expected.scancodes[c.swapped] = expected.scancodes[c.cell];
+        }
+        if (c.bound) {
+            expected.scancodes[c.cell] = static_cast<std::uint16_t>(c.scancode);
+        }
+        EXPECT_EQ(bindings.scancodes, expected.scancodes) << c.name;
+    }
+}

@@ -220,4 +220,38 @@ TEST_F(Prefs, AKilledSaveLeavesAWholeFile) {
     }
 }
 
+// The key bindings: scancode numbers in cell order, kept beside the other keys.
+TEST_F(Prefs, KeyBindingsAreSavedAndReadBackBesideTheOtherKeys) {
+    write(R"({"futureSetting": [1]})");
+    const Printed quiet =
+        printedBy([] { EXPECT_EQ(loadKeyBindings().scancodes, defaultKeyBindings().scancodes); });
+    EXPECT_EQ(quiet.out + quiet.err, "") << "no bindings stored: the default grid, silently";
+    KeyBindings bindings = defaultKeyBindings();
+    std::swap(bindings.scancodes[0], bindings.scancodes[23]);
+    bindings.scancodes[5] = 19; // P
+    EXPECT_EQ(printedBy([&] { saveKeyBindings(bindings); }).out, "Key bindings saved to " + path + "\n");
+    EXPECT_EQ(loadKeyBindings().scancodes, bindings.scancodes);
+    const json document = json::parse(text());
+    EXPECT_EQ(document["futureSetting"], json::parse("[1]"));
+    EXPECT_EQ(document["keyBindings"][5], 19);
+}
+
+TEST_F(Prefs, KeyBindingsThatCannotBeAGridFallBackToTheDefaultWithAMessage) {
+    const std::string grid =
+        "29, 4, 20, 27, 22, 26, 6, 7, 8, 25, 9, 21, 5, 10, 23, 17, 11, 28, 16, 13, 24, 54, 14";
+    const std::pair<std::string, const char*> cases[] = {
+        {"[" + grid + ", 999]", "Key binding 999 is not a free key or is used twice: using the default grid"},
+        {"[" + grid + ", 29]", "Key binding 29 is not a free key or is used twice: using the default grid"},
+        {"[" + grid + ", \"q\"]", "Key bindings are not a list of key numbers: using the default grid"},
+        {"\"zaqxsw\"", "Key bindings are not a list of key numbers: using the default grid"},
+    };
+    for (const auto& [stored, message] : cases) {
+        write(R"({"keyBindings": )" + stored + "}");
+        KeyBindings bindings;
+        const std::string err = printedBy([&] { bindings = loadKeyBindings(); }).err;
+        EXPECT_EQ(err, std::string(message) + "\n") << stored;
+        EXPECT_EQ(bindings.scancodes, defaultKeyBindings().scancodes);
+    }
+}
+
 } // namespace
