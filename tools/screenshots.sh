@@ -10,6 +10,7 @@
 #   tutorial    the tutorial's stem-progress page with the tutorial song playing (after 4 s)
 #   background  the background alone, nothing playing, interface hidden (after 2 s)
 #   keyboard    the default level early in autoplay: few circles, their key letters (after 9 s)
+#   gamepad     the same, the bot pressing the circles' gamepad buttons: their glyphs (after 9 s)
 #   midplay     the default level mid-play under autoplay with the HUD, most layers in (after 40 s)
 #   results     the results screen of a made-up sample round (after 3 s)
 #   leaderboard the leaderboard screen (after 3 s); tutorial0 .. tutorial4: each tutorial page
@@ -48,7 +49,7 @@ if [ -n "$size" ] && [ "$size" != 1920x1080 ]; then
     suffix="-$size"
 fi
 scenes=("$@")
-[ ${#scenes[@]} -gt 0 ] || scenes=(menu settings controls calibration credits results tutorial background keyboard midplay)
+[ ${#scenes[@]} -gt 0 ] || scenes=(menu settings controls calibration credits results tutorial background keyboard gamepad midplay)
 
 binary="${VIBRELLE_BINARY:-}"
 if [ -z "$binary" ]; then
@@ -81,9 +82,10 @@ for scene in "${scenes[@]}"; do
     tutorial[0-4]) shoot "$scene" --screen "tutorial:${scene#tutorial}" --quit-after 4 ;;
     background) shoot background --hide-gui --quit-after 2 ;;
     keyboard) shoot keyboard --autoplay --quit-after 9 ;;
+    gamepad) shoot gamepad --autoplay-pad --quit-after 9 ;;
     midplay) shoot midplay --autoplay --quit-after 40 ;;
     *)
-        echo "screenshots: unknown scene '$scene' (menu, settings, controls, calibration, credits, results, leaderboard, tutorial, tutorial0..4, background, keyboard, midplay)" >&2
+        echo "screenshots: unknown scene '$scene' (menu, settings, controls, calibration, credits, results, leaderboard, tutorial, tutorial0..4, background, keyboard, gamepad, midplay)" >&2
         exit 2
         ;;
     esac

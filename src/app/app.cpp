@@ -105,6 +105,8 @@ AppOptions parseAppOptions(int argc, char** argv) {
             options.windowed = true;
         } else if (std::strcmp(argv[i], "--autoplay") == 0) {
             options.autoplay = true;
+        } else if (std::strcmp(argv[i], "--autoplay-pad") == 0) {
+            options.autoplay = options.autoplayPad = true;
         } else if (std::strcmp(argv[i], "--frame-stats") == 0) {
             options.frameStats = true;
         } else if (std::strcmp(argv[i], "--judge-stats") == 0) {

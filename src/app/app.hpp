@@ -28,6 +28,7 @@ struct AppOptions {
     bool screenTour = false;    // --screen-tour: every screen in turn, then quit (screen_tour.hpp)
     std::string startupError;   // a value the game cannot start with, as the message to print
     bool autoplay = false;      // --autoplay or VIBRELLE_AUTOPLAY=1: a bot plays the default level
+    bool autoplayPad = false;   // --autoplay-pad: the bot plays with the circles' gamepad buttons
     std::string screenshotPath; // --screenshot FILE: write the last frame as PNG, then quit
     double quitAfter = -1.0;    // --quit-after SECONDS: quit after this long (< 0: never)
     bool frameStats = false;    // --frame-stats: print frame time and CPU use at exit

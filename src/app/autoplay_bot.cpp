@@ -31,6 +31,36 @@ static void pushFinger(std::uint32_t windowId, const AutoplayAction& action) {
     SDL_PushEvent(&event);
 }
 
+// The gamepad bot's presses, as a pad's events: a button down or up, or a trigger pulled all the
+// way or let go.
+static void pushPadButton(const AutoplayAction& action) {
+    SDL_Event event;
+    SDL_zero(event);
+    const bool down = action.step == AutoplayStep::Press;
+    if (action.button == kPadLeftTrigger || action.button == kPadRightTrigger) {
+        event.type = SDL_EVENT_GAMEPAD_AXIS_MOTION;
+        event.gaxis.which = kAutoplayPadId;
+        event.gaxis.axis =
+            static_cast<Uint8>(action.button == kPadLeftTrigger ? SDL_GAMEPAD_AXIS_LEFT_TRIGGER
+                                                                : SDL_GAMEPAD_AXIS_RIGHT_TRIGGER);
+        event.gaxis.value = down ? SDL_JOYSTICK_AXIS_MAX : 0;
+    } else {
+        event.type = down ? SDL_EVENT_GAMEPAD_BUTTON_DOWN : SDL_EVENT_GAMEPAD_BUTTON_UP;
+        event.gbutton.which = kAutoplayPadId;
+        event.gbutton.button = static_cast<Uint8>(action.button);
+        event.gbutton.down = down;
+    }
+    SDL_PushEvent(&event);
+}
+
+static void pushAction(const AutoplayPlan& plan, std::uint32_t windowId, const AutoplayAction& action) {
+    if (plan.gamepad) {
+        pushPadButton(action);
+    } else {
+        pushFinger(windowId, action);
+    }
+}
+
 // The SDL tick at which the game clock, read as `songTime` at `songTimeNs` and running at `rate`,
 // reaches `at`; ticks already past come out as `songTimeNs`. A clock that stands still (rate 0:
 // the song's sound has not reached the ear yet) reaches a later time at no known tick: never, until
@@ -71,14 +101,14 @@ static void autoplayBotMain(App* app) {
             }
         }
         for (const AutoplayAction& release : releases) {
-            pushFinger(bot.windowId, release);
+            pushAction(bot.plan, bot.windowId, release);
         }
         const std::uint64_t now = SDL_GetTicksNS();
         if (due && dueNs <= now + kActWithinNs) {
             if (dueNs > now) {
                 SDL_DelayPrecise(dueNs - now);
             }
-            pushFinger(bot.windowId, next);
+            pushAction(bot.plan, bot.windowId, next);
             std::lock_guard<std::mutex> lock(app->gameMutex);
             autoplayDone(bot.plan, next);
             continue;
@@ -95,7 +125,7 @@ static void autoplayBotMain(App* app) {
 }
 
 void autoplayBotStart(App& app) {
-    autoplayStart(app.autoplay.plan);
+    autoplayStart(app.autoplay.plan, app.options.autoplayPad);
     app.autoplay.stop = false;
     app.autoplay.windowId = SDL_GetWindowID(app.render.window);
     app.autoplay.thread = std::thread([&app] {
