@@ -1,13 +1,15 @@
 // Feeds a prefs.json text (everything after the first line) to the loads' and saves' rules, with
 // the first line as a player name to save. Checks: every setting read is in its range; every save
 // writes an object that parses back with its own key set to the value saved and, when the old text
-// was an object, every other key kept as it was; a stored name is whole UTF-8 that fits the field.
+// was an object, every other key kept as it was; a stored name is whole UTF-8 that fits the field;
+// the key bindings read are always a grid of distinct free keys.
 #include "base/utf8.hpp"
 #include "prefs/preferences.hpp"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 using nlohmann::json;
 
@@ -54,6 +56,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int offset = storedAudioOffsetMs(document, 0);
         check(offset >= kAudioOffsetMinMs && offset <= kAudioOffsetMaxMs);
         storedKeyboardGameplay(document, true);
+        // Whatever the file holds, the grid taken is one the bindings' own rules accept.
+        std::string message;
+        const KeyBindings bindings = storedKeyBindings(document, message);
+        KeyBindings again;
+        check(keyBindingsFrom(std::vector<std::int64_t>(bindings.scancodes.begin(), bindings.scancodes.end()),
+                              again, message) &&
+              again.scancodes == bindings.scancodes);
     }
     const json before = parsed ? document : json();
 

@@ -29,6 +29,18 @@ void drawPlayerKey(ScreenContext& context, float s);
 
 void pushFont(ImFont* font) { ImGui::PushFont(font, font != nullptr ? font->LegacySize : 0.0f); }
 
+// A small button beside a setting that opens the screen for it, traced as `id`.
+void screenButton(ScreenContext& context, const char* label, const char* id, float width, UIScreen screen) {
+    ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0.15f, 0.15f, 0.25f, 0.9f));
+    ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ImVec4(0.2f, 0.3f, 0.4f, 0.9f));
+    ImGui::PushStyleColor(ImGuiCol_ButtonActive, ImVec4(0.0f, 0.6f, 0.4f, 1.0f));
+    if (ImGui::Button(label, ImVec2(width, 0.0f))) {
+        goToScreen(context, screen);
+    }
+    uiTraceLastItem(id);
+    ImGui::PopStyleColor(3);
+}
+
 void heading(const char* text) {
     pushFont(gUI.fonts.buttonFont);
     ImGui::TextUnformatted(text);
@@ -152,14 +164,7 @@ void drawGameplaySettings(ScreenContext& context, float s) {
     // Which key plays where: on the check box's line, at its right end, like Calibrate below.
     ImGui::SameLine(
         std::max(ImGui::GetCursorPosX() + 20.0f * s, ImGui::GetContentRegionMax().x - controlsWidth));
-    ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0.15f, 0.15f, 0.25f, 0.9f));
-    ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ImVec4(0.2f, 0.3f, 0.4f, 0.9f));
-    ImGui::PushStyleColor(ImGuiCol_ButtonActive, ImVec4(0.0f, 0.6f, 0.4f, 1.0f));
-    if (ImGui::Button("Controls", ImVec2(controlsWidth, 0.0f))) {
-        goToScreen(context, UIScreen::Controls);
-    }
-    uiTraceLastItem("controls");
-    ImGui::PopStyleColor(3);
+    screenButton(context, "Controls", "controls", controlsWidth, UIScreen::Controls);
     ImGui::PushStyleColor(ImGuiCol_Text, ImVec4(0.7f, 0.7f, 0.7f, 1.0f));
     ImGui::TextWrapped("%s", "Enable for playing with a keyboard.");
     ImGui::PopStyleColor();
@@ -218,14 +223,7 @@ void drawGameplaySettings(ScreenContext& context, float s) {
     }
     ImGui::PopStyleColor(3);
     ImGui::SameLine(0.0f, 20.0f * s);
-    ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0.15f, 0.15f, 0.25f, 0.9f));
-    ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ImVec4(0.2f, 0.3f, 0.4f, 0.9f));
-    ImGui::PushStyleColor(ImGuiCol_ButtonActive, ImVec4(0.0f, 0.6f, 0.4f, 1.0f));
-    if (ImGui::Button("Calibrate", ImVec2(calibrateWidth, 0.0f))) {
-        goToScreen(context, UIScreen::Calibration);
-    }
-    uiTraceLastItem("calibrate");
-    ImGui::PopStyleColor(3);
+    screenButton(context, "Calibrate", "calibrate", calibrateWidth, UIScreen::Calibration);
 }
 
 // ---- Audio Buffer ----
