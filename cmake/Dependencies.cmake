@@ -80,6 +80,11 @@ set(VIBRELLE_MINIAUDIO_IMPL "${PROJECT_SOURCE_DIR}/src/audio/miniaudio_impl.cpp"
 cmake_language(DEFER CALL set_property SOURCE "${VIBRELLE_MINIAUDIO_IMPL}" DIRECTORY "${PROJECT_SOURCE_DIR}/src"
     APPEND PROPERTY COMPILE_OPTIONS -fno-sanitize=signed-integer-overflow)
 
+# SoundTouch (LGPL-2.1, linked dynamically from Debian's libsoundtouch1): the practice mode's time
+# stretch (src/audio/time_stretch).
+pkg_check_modules(SOUNDTOUCH REQUIRED IMPORTED_TARGET soundtouch)
+message(STATUS "SoundTouch ${SOUNDTOUCH_VERSION}")
+
 # Dear ImGui: compiled from its sources with the SDL3 and OpenGL3 back-ends.
 set(_imgui "${VIBRELLE_DEPS_PREFIX}/imgui")
 if(NOT EXISTS "${_imgui}/imgui.cpp")
