@@ -1,5 +1,7 @@
 #include "audio/audio_engine.hpp"
 
+#include "audio/time_stretch.hpp"
+
 #include <SDL3/SDL.h>
 
 #include <algorithm>
@@ -63,6 +65,8 @@ void AudioEngine::SpinLock::lock() {
 }
 
 // ---- Start-up and shut-down ----
+
+AudioEngine::AudioEngine() = default;
 
 AudioEngine::~AudioEngine() { deinit(); }
 
@@ -162,13 +166,15 @@ void AudioEngine::closeDevice() {
     const std::uint64_t now = SDL_GetTicksNS();
     std::lock_guard<SpinLock> guard(lock_);
     // Every playing voice goes back by the same time, so that they stay sample-locked. A paused
-    // voice mixed nothing of what was lost and stays.
+    // voice mixed nothing of what was lost and stays. A stretched group's voices go back to where
+    // its own clock stopped, in source time, and its stretcher starts afresh there.
     const double unheard = unheardSeconds(now);
+    rewindStretchedGroups(now);
     for (Voice& voice : voices_) {
         if (voice.handle == 0) {
             continue;
         }
-        if (!voice.paused) {
+        if (!voice.paused && voice.stretchGroup < 0) {
             const std::uint64_t back = std::min(
                 static_cast<std::uint64_t>(std::llround(unheard * kEngineSampleRate)), voice.playedFrames);
             voice.playedFrames -= back;
@@ -193,7 +199,7 @@ double AudioEngine::unheardSeconds(std::uint64_t nowNs) const {
     }
     double estimate = -1.0;
     for (const Voice& voice : voices_) {
-        if (voice.handle != 0 && !voice.paused) {
+        if (voice.handle != 0 && !voice.paused && voice.stretchGroup < 0) {
             estimate = voice.reportedSeconds - heardPosition(voice.reportedSeconds, report_, nowNs, true);
             break;
         }
@@ -203,7 +209,7 @@ double AudioEngine::unheardSeconds(std::uint64_t nowNs) const {
     }
     const Voice* read = nullptr; // the voice whose clock was read last
     for (const Voice& voice : voices_) {
-        if (voice.handle != 0 && !voice.paused && voice.heard.started &&
+        if (voice.handle != 0 && !voice.paused && voice.stretchGroup < 0 && voice.heard.started &&
             (!read || voice.heard.atNs > read->heard.atNs)) {
             read = &voice;
         }
@@ -259,6 +265,10 @@ void AudioEngine::deinit() {
         std::lock_guard<SpinLock> guard(lock_);
         report_ = MixReport{};
         deviceOpen_ = false;
+    }
+    // No group uses a stretcher any more (the groups were forgotten above): free them unlocked.
+    for (std::unique_ptr<TimeStretch>& stretch : stretchers_) {
+        stretch.reset();
     }
     deviceFrames_ = 0;
     initialized_ = false;
@@ -367,6 +377,9 @@ AudioHandle AudioEngine::play(Wav& source, float volume, float pan, bool paused)
 
 void AudioEngine::stop(AudioHandle handle) {
     std::lock_guard<SpinLock> guard(lock_);
+    if (findGroup(handle)) {
+        clearStretch(handle, 0); // nothing it holds belongs to the voices that come next
+    }
     forEachVoice(handle, [this](Voice& voice) { endVoice(voice); });
 }
 
@@ -377,6 +390,7 @@ void AudioEngine::stopAll() {
     }
     for (Group& group : groups_) {
         group.count = 0;
+        clearStretch(group.handle, 0);
     }
 }
 
@@ -453,21 +467,26 @@ double AudioEngine::getStreamTime(AudioHandle handle, std::uint64_t* atNs, doubl
         if (!voice) {
             pace = 1.0;
         } else if (pulled_) {
-            // No device: the caller pulls the mix, and the position is what has been mixed.
-            value = (double(voice->playedFrames) + voice->fraction) / kEngineSampleRate;
-            pace = 1.0;
+            // No device: the caller pulls the mix, and the position is what has been mixed (for a
+            // stretched group, what its stretcher has given out, in source time).
+            value = mixedSeconds(*voice, &pace);
         } else if (!deviceOpen_ || report_.atNs == 0) {
             // A device that is closed, closing or has not called back yet plays nothing: the clock
             // stands where it is, holding until the new device's sound reaches the ear. A voice read
             // for the first time starts at what has been mixed: what was heard before the device
             // opened.
-            const double mixed = (double(voice->playedFrames) + voice->fraction) / kEngineSampleRate;
+            const double mixed = mixedSeconds(*voice);
             value = voice->heard.started ? voice->heard.seconds
                                          : slewToward(voice->heard, mixed, now, false, 1.0);
         } else {
-            const double heard = heardPosition(voice->reportedSeconds, report_, now, !voice->paused);
-            value = slewToward(voice->heard, heard, now, !voice->paused, report_.rate);
-            pace = voice->paused || voice->heard.holding ? 0.0 : report_.rate;
+            // A stretched group's position is in source seconds: the device's latency and rate are
+            // counted in them too (a second of the device carries `speed` seconds of the source).
+            double speed = 1.0;
+            mixedSeconds(*voice, &speed);
+            const MixReport report = speed == 1.0 ? report_ : reportAtSpeed(report_, speed);
+            const double heard = heardPosition(voice->reportedSeconds, report, now, !voice->paused);
+            value = slewToward(voice->heard, heard, now, !voice->paused, report.rate);
+            pace = voice->paused || voice->heard.holding ? 0.0 : report.rate;
         }
     }
     if (rate != nullptr) {

@@ -25,11 +25,13 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 struct SDL_AudioStream;
 class AudioEngine;
+class TimeStretch;
 
 // A voice or voice group handle; 0 means none. Voice handles have the top bit clear, group
 // handles have it set. Handles count up through the 31-bit range (two billion starts) before
@@ -96,7 +98,7 @@ constexpr unsigned kMixBlockFrames = 256;
 
 class AudioEngine {
 public:
-    AudioEngine() = default;
+    AudioEngine();
     ~AudioEngine();
     AudioEngine(const AudioEngine&) = delete;
     AudioEngine& operator=(const AudioEngine&) = delete;
@@ -166,6 +168,10 @@ public:
 
     // Seconds of the source a voice has played since it started, growing across loops without
     // ever wrapping. For a group: the time of its first voice still playing; 0 when none.
+    // For a group played below speed 1 (setGroupSpeed), and its voices: the source position of the
+    // stretched sound being heard, TimeStretch::sourcePosition() (the frames mixed, less what the
+    // stretcher still holds, with its lead), and on a device less the output latency × the speed;
+    // `rate` is then the speed × the device's rate (the speed without a device).
     // On a device, this is the position being heard at the moment of the call (see
     // heard_clock.hpp): smooth between callbacks, late by the output latency, never going back.
     // Without a device (NullDriver), the position mixed so far. `atNs`, when given, receives the
@@ -188,6 +194,21 @@ public:
     bool isVoiceInGroup(AudioHandle group, AudioHandle voice) const;
     // Voices in the group that are still playing.
     unsigned getVoiceGroupVoiceCount(AudioHandle group) const;
+
+    // Plays the group's voices at `speed` (0.5..1.0) of their native speed without changing their
+    // pitch (see time_stretch.hpp). At 1 (the default) the group is not stretched at all: its voices
+    // mix as any other, sample for sample. Below 1 the mixer mixes the group's voices at native speed
+    // into one buffer, as many source frames as the stretcher needs, and adds the stretched mix to
+    // the output: the cost is one stretcher however many voices there are. The voices' positions
+    // keep counting source frames (they run ahead of what is heard by the stretcher's buffer).
+    // A change goes on from the source position being heard, so nothing is skipped or played twice;
+    // it is meant for a paused group (a running one hears a cross-fade-less join). Voices added to
+    // the group later follow its speed; a voice follows one stretched group. Seeks, stop and
+    // stopAll empty the stretcher. Ok, or InvalidParameter for a handle that names no group or a
+    // speed outside 0.5..1.0. Main thread (it allocates the stretcher outside the lock).
+    AudioResult setGroupSpeed(AudioHandle group, double speed);
+    // The group's speed (1 for a handle that names no group).
+    double getGroupSpeed(AudioHandle group) const;
 
     // Moves a voice, or every voice of a group, to source frame `frame` (at kEngineSampleRate),
     // counted from the voice's start with its loops as getStreamTime counts: the voices play on
@@ -228,6 +249,7 @@ private:
         bool looping = false;
         bool paused = false;
         bool gainsPrimed = false; // the first block starts at the target gains, unramped
+        int stretchGroup = -1;    // index of the stretched group that mixes it, or -1
         float volume = 1.0f;
         float pan = 0.0f;
         double speed = 1.0;
@@ -241,6 +263,7 @@ private:
     };
     struct Group {
         AudioHandle handle = 0; // 0 = free slot
+        double speed = 1.0;     // below 1: stretched through stretchers_[its index]
         unsigned count = 0;
         AudioHandle members[kMaxVoices] = {};
     };
@@ -266,6 +289,11 @@ private:
     void mixBlock(float* out, unsigned frames);
     void mixVoice(Voice& voice, float* out, unsigned frames);
     double unheardSeconds(std::uint64_t nowNs) const;
+    // Stretched groups (audio_group_stretch.cpp), lock held.
+    void mixStretchedGroups(float* out, unsigned frames);
+    double mixedSeconds(const Voice& voice, double* speed = nullptr) const;
+    void clearStretch(AudioHandle handle, std::uint64_t frame);
+    void rewindStretchedGroups(std::uint64_t nowNs);
 
     // Opens and starts the output stream (main thread; the audio thread is not running).
     AudioResult openStream(unsigned bufferSize);
@@ -287,6 +315,9 @@ private:
     bool pulled_ = false;     // AudioBackend::NullDriver: the caller pulls the mix; under the lock
     bool deviceOpen_ = false; // a device is open and not closing; under the lock
     Group groups_[kMaxVoiceGroups];
+    // The stretcher of groups_[i] below speed 1; made and swapped in by setGroupSpeed (main thread),
+    // used under the lock.
+    std::unique_ptr<TimeStretch> stretchers_[kMaxVoiceGroups];
     float globalVolume_ = 1.0f;
     AudioHandle nextVoiceHandle_ = 1;
     AudioHandle nextGroupHandle_ = 1;

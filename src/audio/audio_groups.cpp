@@ -34,6 +34,14 @@ AudioResult AudioEngine::destroyVoiceGroup(AudioHandle handle) {
     if (!group) {
         return AudioResult::InvalidParameter;
     }
+    // Its voices mix on their own again, at native speed; the stretcher stays for the slot's next
+    // group, cleared, and is replaced when that one's speed is set.
+    const int index = int(group - groups_);
+    for (Voice& voice : voices_) {
+        if (voice.stretchGroup == index) {
+            voice.stretchGroup = -1;
+        }
+    }
     *group = Group{};
     return AudioResult::Ok;
 }
@@ -53,6 +61,14 @@ AudioResult AudioEngine::addVoiceToGroup(AudioHandle groupHandle, AudioHandle vo
         if (group->members[i] == voiceHandle) {
             return AudioResult::Ok;
         }
+    }
+    if (group->speed < 1.0) {
+        Voice* voice = findVoice(voiceHandle);
+        if (group->count == 0) {
+            // A group emptied and filled again starts its stretched sound afresh from its new voice.
+            clearStretch(groupHandle, voice->playedFrames);
+        }
+        voice->stretchGroup = int(group - groups_);
     }
     // A group can hold every voice slot, and ended voices leave it, so there is always room.
     group->members[group->count++] = voiceHandle;
@@ -103,5 +119,7 @@ AudioResult AudioEngine::seek(AudioHandle handle, std::uint64_t frame) {
         voice.heard.atNs = now;
         voice.heard.holding = true;
     });
+    // What a stretched group still holds is from before the seek.
+    clearStretch(handle, frame);
     return AudioResult::Ok;
 }

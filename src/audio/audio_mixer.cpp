@@ -54,10 +54,12 @@ void AudioEngine::mix(float* out, unsigned frames) {
 void AudioEngine::mixBlock(float* out, unsigned frames) {
     std::fill(out, out + size_t(frames) * 2, 0.0f);
     for (Voice& voice : voices_) {
-        if (voice.handle != 0 && !voice.paused) {
+        if (voice.handle != 0 && !voice.paused && voice.stretchGroup < 0) {
             mixVoice(voice, out, frames);
         }
     }
+    // Voices of a group below native speed come through the group's stretcher.
+    mixStretchedGroups(out, frames);
     for (unsigned i = 0; i < frames * 2; ++i) {
         out[i] = softLimit(out[i]);
     }
@@ -191,7 +193,7 @@ void AudioEngine::outputCallback(void* userdata, SDL_AudioStream* stream, int ad
     engine->report_ = report;
     for (Voice& voice : engine->voices_) {
         if (voice.handle != 0) {
-            voice.reportedSeconds = (double(voice.playedFrames) + voice.fraction) / kEngineSampleRate;
+            voice.reportedSeconds = engine->mixedSeconds(voice);
         }
     }
 }

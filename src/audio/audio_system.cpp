@@ -103,6 +103,7 @@ bool audioInit(AudioSystem& audio, AudioBackend backend, unsigned periodFrames) 
     }
     audio.playing = false;
     audio.looping = true;
+    audio.playbackSpeed = 1.0; // a new group plays at native speed
     audio.masterVolume = 1.0f;
     audio.bpm = 120.0f;
     audio.engine->setGlobalVolume(1.0f);
@@ -463,6 +464,24 @@ static void pauseVoices(AudioSystem& audio, bool paused) {
 void pauseAllStems(AudioSystem& audio) { pauseVoices(audio, true); }
 
 void resumeAllStems(AudioSystem& audio) { pauseVoices(audio, false); }
+
+bool setPlaybackSpeed(AudioSystem& audio, double speed) {
+    // Whole twentieths, checked on the value rounded to one (0.7 is not exactly representable).
+    const double steps = std::round(speed * 20.0);
+    if (!std::isfinite(speed) || std::fabs(speed * 20.0 - steps) > 1e-6 || steps < 10.0 || steps > 20.0) {
+        logError(stderr, "Cannot set the playback speed to %g: it must be 0.5 to 1.0 in steps of 0.05",
+                 speed);
+        return false;
+    }
+    if (!audio.engine || audio.voiceGroup == 0 ||
+        audio.engine->setGroupSpeed(audio.voiceGroup, steps / 20.0) != AudioResult::Ok) {
+        logError(stderr, "Cannot set the playback speed: the audio system is not running");
+        return false;
+    }
+    audio.playbackSpeed = steps / 20.0;
+    logMessage("Playback speed set to %d %%", static_cast<int>(steps) * 5);
+    return true;
+}
 
 void setBpm(AudioSystem& audio, float bpm) {
     audio.bpm = bpm;

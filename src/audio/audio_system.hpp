@@ -45,6 +45,7 @@ struct AudioSystem {
     float bpm = 120.0f;            // the level's BPM as last given to setBpm
     float masterVolume = 1.0f;     // multiplies every layer volume
     double clockOffset = 0.0;      // seconds the game clock runs behind what is heard (the player's offset)
+    double playbackSpeed = 1.0;    // the voice group's speed, 0.5..1.0 (setPlaybackSpeed)
     std::unique_ptr<AudioEngine> engine;
     AudioHandle voiceGroup = 0; // holds every stem's voice; 0 = none
     AudioLimits limits;
@@ -142,6 +143,17 @@ void pauseAllStems(AudioSystem& audio);
 // Lets the paused stems play on, all from the same output sample, from where they stand (or from
 // where seekAllStems put them meanwhile). Does nothing unless playing. Main thread, as above.
 void resumeAllStems(AudioSystem& audio);
+
+// Plays the voice group at `speed` of its native speed, pitch unchanged (practice): 0.5 to 1.0 in
+// steps of 0.05. Stores it in playbackSpeed and applies it to the voice group (AudioEngine::
+// setGroupSpeed), where it stays through playAllStems, stopAllStems, seeks and pauses; the song
+// clock (readMasterClock) then counts song seconds of the slowed sound being heard and runs at
+// `speed` × the device's rate. Meant for a paused round or before playAllStems. Logs "Playback
+// speed set to N %". False, with nothing changed, for any other speed ("Cannot set the playback
+// speed to S: it must be 0.5 to 1.0 in steps of 0.05" on stderr) or without a running audio system
+// ("Cannot set the playback speed: the audio system is not running"). Main thread; it allocates
+// the stretcher.
+bool setPlaybackSpeed(AudioSystem& audio, double speed);
 
 // Records the level's BPM. The audio always plays at its native speed. Main thread.
 void setBpm(AudioSystem& audio, float bpm);

@@ -7,6 +7,14 @@ static double secondsBetween(std::uint64_t fromNs, std::uint64_t toNs) {
                           : -static_cast<double>(fromNs - toNs) * 1e-9;
 }
 
+MixReport reportAtSpeed(const MixReport& report, double speed) {
+    MixReport scaled = report;
+    scaled.period *= speed;
+    scaled.latency *= speed;
+    scaled.rate *= speed;
+    return scaled;
+}
+
 double heardPosition(double mixedSeconds, const MixReport& report, std::uint64_t nowNs, bool advancing) {
     if (report.atNs == 0) {
         return mixedSeconds;

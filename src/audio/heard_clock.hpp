@@ -20,6 +20,11 @@ struct MixReport {
     double rate = 1.0;      // seconds of sound the device plays per second of SDL's clock
 };
 
+// The same report in source seconds of a sound played at `speed` of its native speed (a stretched
+// voice group): a second of the device then carries `speed` seconds of the source, so the period,
+// the latency and the rate are all multiplied by it.
+MixReport reportAtSpeed(const MixReport& report, double speed);
+
 // The position being heard at `nowNs` for a voice that had mixed up to `mixedSeconds` by the
 // report: mixed + time since the report at the device's rate (at most one period, and none for a
 // voice that is paused) - latency, and never below 0. With no report yet (no device), the mixed
