@@ -40,7 +40,8 @@ bool TimeStretch::setSpeed(double speed) {
     speed_ = speed;
     touch_->setTempo(speed);
     const double sequence = touch_->getSetting(SETTING_NOMINAL_OUTPUT_SEQUENCE);
-    lead_ = sequence * (1.0 - speed / 2.0) * (1.0 - speed);
+    const double overlap = kOverlapMs * kEngineSampleRate / 1000.0;
+    lead_ = (sequence * (1.0 - speed / 2.0) + overlap / 2.0) * (1.0 - speed);
     std::unique_ptr<float[]> silence(new float[kPrimeFrames * 2]());
     for (unsigned i = 0; i < kPrimePuts; ++i) {
         touch_->putSamples(silence.get(), kPrimeFrames);
