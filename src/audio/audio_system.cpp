@@ -47,6 +47,10 @@ bool seekFrame(double seconds, std::uint64_t& frame) {
     return true;
 }
 
+// The player's offset is a time of the world (what the ears, the speakers and the hands add); slowed
+// down, the song covers only `playbackSpeed` of its seconds in it.
+double songOffset(const AudioSystem& audio) { return audio.clockOffset * audio.playbackSpeed; }
+
 // Moves the group, and any stem voice the group could not take, to `frame`; the charts follow.
 void seekVoices(AudioSystem& audio, std::uint64_t frame) {
     AudioEngine& engine = *audio.engine;
@@ -56,7 +60,7 @@ void seekVoices(AudioSystem& audio, std::uint64_t frame) {
             engine.seek(stem.voice, frame);
         }
     }
-    const double songTime = static_cast<double>(frame) / kEngineSampleRate - audio.clockOffset;
+    const double songTime = static_cast<double>(frame) / kEngineSampleRate - songOffset(audio);
     for (LoadedStem& stem : audio.stems) {
         moveChartClock(stem.chart, songTime, audio.looping);
     }
@@ -570,6 +574,6 @@ bool readMasterClock(AudioSystem& audio, double* songTime, std::uint64_t* atNs, 
         !audio.engine->isVoiceGroup(audio.voiceGroup)) {
         return false;
     }
-    *songTime = audio.engine->getStreamTime(audio.voiceGroup, atNs, rate) - audio.clockOffset;
+    *songTime = audio.engine->getStreamTime(audio.voiceGroup, atNs, rate) - songOffset(audio);
     return true;
 }

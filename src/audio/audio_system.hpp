@@ -126,7 +126,7 @@ void stopAllStems(AudioSystem& audio);
 
 // Moves every stem to `seconds` of the song (the position the group clock counts, loops included:
 // a looping stem plays on from `seconds` modulo its length), all on the same frame and the same
-// output sample, paused or not. The song clock reads the new position at once (less clockOffset,
+// output sample, paused or not. The song clock reads the new position at once (less the offset,
 // as readMasterClock does): a seek is the only thing that moves it back. The charts' clock state
 // moves there too, so that the notes between the old and new positions do not fire. Logs
 // "All stems moved to S s". False, with the reason on stderr, when nothing plays ("Cannot seek: no
@@ -176,7 +176,8 @@ void retireStems(AudioSystem& audio, std::vector<LoadedStem>& retired);
 void audioShutdown(AudioSystem& audio);
 
 // The game clock: what the player hears of the voice group now, less the player's offset
-// (`clockOffset`), in seconds; `atNs` receives the SDL tick it belongs to and `rate` how fast it
+// (`clockOffset` × `playbackSpeed`: the offset is in seconds of the world, the clock in the song's),
+// in seconds; `atNs` receives the SDL tick it belongs to and `rate` how fast it
 // runs on from there against SDL's clock (the device's rate; 0 while it stands still, waiting for
 // the sound to reach the ear). False, and nothing read, unless playback runs and
 // the voice group exists. Any thread that holds what serialises the audio system's members.
