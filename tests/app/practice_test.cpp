@@ -1,0 +1,65 @@
+// A practice round's loop in the game's frame: at B the song goes back a bar before A, counts in,
+// and the passage's circles are live again; the count-in's circles show but are not judged.
+#include "app/logic_thread.hpp"
+#include "app/practice.hpp"
+#include "app_test_support.hpp"
+
+#include <gtest/gtest.h>
+
+using namespace gametest;
+
+namespace {
+
+class PracticeRound : public AudioApp {
+protected:
+    void SetUp() override {
+        AudioApp::SetUp();
+        loadSong(8.0).chart.notes = {noteOn(1.0, 20, 64), noteOn(2.0, 40, 64), noteOn(2.5, 60, 64)};
+        app->running = true;
+        app->practice.enabled = true;
+        app->practice.speedPercent = 60;
+        app->input.togglePlayback = true; // Space: the round starts, in practice
+        frame();
+    }
+    void frame() {
+        {
+            std::lock_guard<std::mutex> lock(app->gameMutex);
+            runFrameGameplay(*app, 0.01f);
+        }
+        endInputFrame(app->input);
+    }
+    // 10 ms of sound, a logic tick and a frame, until the song clock reaches `until` (or jumps).
+    void playUntil(double until) {
+        for (double before = app->game.songTime; app->game.songTime < until && app->game.songTime >= before;) {
+            before = app->game.songTime;
+            mix(441);
+            logicTick(*app);
+            frame();
+        }
+    }
+};
+
+} // namespace
+
+TEST_F(PracticeRound, AtBTheSongCountsInABarBeforeAAndThePassageIsLiveAgain) {
+    ASSERT_TRUE(app->game.progress.practice);
+    EXPECT_EQ(app->game.progress.startSpeedPercent, 60);
+    stdoutOf([&] { playUntil(2.8); });
+    const std::size_t decisions = app->game.outcomes.size(); // the three circles, missed
+    app->practice.loop = PracticeLoop{true, true, 2.0, 3.0};  // at 120 BPM: the count-in from 0 s
+    stdoutOf([&] { playUntil(3.2); });
+    ASSERT_EQ(app->game.progress.jumps.size(), 1u);
+    EXPECT_EQ(app->game.progress.jumps[0].atUs, 3000000);
+    EXPECT_EQ(app->game.progress.jumps[0].toUs, 0);
+    EXPECT_LT(app->game.songTime, 0.1) << "the song went back";
+    EXPECT_EQ(practiceCountIn(*app), 4);
+    stdoutOf([&] { playUntil(1.6); });
+    EXPECT_EQ(practiceCountIn(*app), 1);
+    ASSERT_EQ(app->game.progress.ghosts.size(), 1u) << "the count-in's circle (1 s), shown";
+    EXPECT_EQ(app->game.progress.ghosts[0].note, 20);
+    stdoutOf([&] { playUntil(2.9); });
+    // The passage's two circles (2 and 2.5 s) were live again, and missed again; the count-in's
+    // (1 s) was not judged.
+    EXPECT_EQ(app->game.outcomes.size(), decisions + 2);
+    EXPECT_EQ(app->game.progress.jumpedBack, 3.0);
+}
