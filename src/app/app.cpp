@@ -133,7 +133,8 @@ AppOptions parseAppOptions(int argc, char** argv) {
         } else if (std::strcmp(argv[i], "--practice") == 0 && hasValue) {
             const char* value = argv[++i];
             if (!parsePracticeSpeed(value, options.practiceSpeedPercent)) {
-                logError(stderr, "Ignoring --practice %s: expected a speed in percent from 50 to 100 in steps of 5",
+                logError(stderr,
+                         "Ignoring --practice %s: expected a speed in percent from 50 to 100 in steps of 5",
                          value);
             }
         } else if (std::strcmp(argv[i], "--pause-at") == 0 && hasValue) {
@@ -233,9 +234,8 @@ bool appInit(App& app) {
     app.audio.clockOffset = loadAudioOffsetMs(0) / 1000.0;
     // Practice goes on at the speed it last had, unless the command line asks for one.
     app.practice.enabled = app.options.practiceSpeedPercent != 0;
-    app.practice.speedPercent = app.practice.enabled
-                                    ? app.options.practiceSpeedPercent
-                                    : loadPracticeSpeedPercent(kDefaultPracticeSpeedPercent);
+    app.practice.speedPercent = app.practice.enabled ? app.options.practiceSpeedPercent
+                                                     : loadPracticeSpeedPercent(kDefaultPracticeSpeedPercent);
     // Every note the master clock fires pulses its stem's slot of the background.
     app.game.noteCallback = pulseStem;
 

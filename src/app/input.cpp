@@ -191,8 +191,8 @@ void applyInputEvent(InputState& input, const SDL_Event& event, const PointerSca
             }
             break;
         }
-        addAction(input, button.down ? press : release, InputDevice::Gamepad, button.which, button.button, 0.0f,
-                  0.0f, button.timestamp);
+        addAction(input, button.down ? press : release, InputDevice::Gamepad, button.which, button.button,
+                  0.0f, 0.0f, button.timestamp);
         break;
     }
     case SDL_EVENT_GAMEPAD_AXIS_MOTION:

@@ -47,12 +47,14 @@ void applyRoundMode(App& app) {
     }
 }
 
-bool practiceInPlay(const App& app) { return app.game.progress.practice && roundInPlay(app) && !app.watch.active; }
+bool practiceInPlay(const App& app) {
+    return app.game.progress.practice && roundInPlay(app) && !app.watch.active;
+}
 
 bool setPracticeSpeed(App& app, std::int32_t percent) {
     const std::int32_t step = kPracticeSpeedStepPercent;
-    const std::int32_t speed = std::clamp((percent + step / 2) / step * step, kMinPracticeSpeedPercent,
-                                          kMaxPracticeSpeedPercent);
+    const std::int32_t speed =
+        std::clamp((percent + step / 2) / step * step, kMinPracticeSpeedPercent, kMaxPracticeSpeedPercent);
     {
         std::lock_guard<std::mutex> lock(app.gameMutex);
         if (!practiceInPlay(app) || !app.pause.paused || app.pause.countingDown) {
@@ -79,7 +81,9 @@ void clearPracticeLoop(App& app) {
 
 namespace {
 
-double roundStart(const GameState& game) { return game.layerTimeline.empty() ? 0.0 : game.layerTimeline.front().at; }
+double roundStart(const GameState& game) {
+    return game.layerTimeline.empty() ? 0.0 : game.layerTimeline.front().at;
+}
 
 void notify(App& app, const char* text) {
     app.practice.notice = text;

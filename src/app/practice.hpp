@@ -25,9 +25,9 @@ struct PracticeState {
     bool enabled = false; // rounds started now are practice rounds (the menu's Practice, --practice)
     std::int32_t speedPercent = kDefaultPracticeSpeedPercent; // the speed practice plays at: the last used
     PracticeLoop loop;                                        // the round's A-B loop, in song seconds
-    double countInFrom = 0.0;   // where the song last went back to: the count-in bar's start
-    std::string notice;         // what the last mark did ("Loop start marked", ...), or ""
-    double noticeUntil = -1.0;  // song time the notice shows until
+    double countInFrom = 0.0;  // where the song last went back to: the count-in bar's start
+    std::string notice;        // what the last mark did ("Loop start marked", ...), or ""
+    double noticeUntil = -1.0; // song time the notice shows until
 };
 
 // --practice SPEED: a whole percent from 50 to 100 in steps of 5 (an optional trailing %). False

@@ -133,8 +133,10 @@ void watchFrame(App& app, double through) {
     const Replay& replay = watch.replay;
     // This pass of the song ends at the next loop jump: the events and pauses after it are the next's.
     const bool jumpAhead = watch.nextJump < replay.loopJumps.size();
-    const std::size_t passEvents = jumpAhead ? replay.loopJumps[watch.nextJump].eventIndex : replay.events.size();
-    const std::size_t passPauses = jumpAhead ? replay.loopJumps[watch.nextJump].pauseIndex : replay.pauses.size();
+    const std::size_t passEvents =
+        jumpAhead ? replay.loopJumps[watch.nextJump].eventIndex : replay.events.size();
+    const std::size_t passPauses =
+        jumpAhead ? replay.loopJumps[watch.nextJump].pauseIndex : replay.pauses.size();
     bool pausing = false, jumping = false;
     if (watch.nextPause < passPauses) {
         const double at = static_cast<double>(replay.pauses[watch.nextPause].atUs) / 1e6;

@@ -86,8 +86,8 @@ struct InputState {
     std::uint64_t markLoopStartNs = 0;
     std::uint64_t markLoopEndNs = 0;
     std::set<std::uint64_t> padBackHeld; // the pads (SDL ids) whose Back button is down
-    bool focusLost = false;     // the window lost the keyboard focus this frame
-    std::uint64_t polledNs = 0; // SDL tick (ns) of this frame's poll: every earlier input is in it
+    bool focusLost = false;              // the window lost the keyboard focus this frame
+    std::uint64_t polledNs = 0;          // SDL tick (ns) of this frame's poll: every earlier input is in it
     // When each key of keysPressed went down (SDL timestamps, nanoseconds): Space is a tap on the
     // calibration screen. The round's inputs carry their own (actions).
     std::map<std::uint32_t, std::uint64_t> keyPressNs;

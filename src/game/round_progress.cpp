@@ -363,7 +363,8 @@ void resizeRound(GameState& game, std::int32_t width, std::int32_t height) {
 void rewindRound(GameState& game, double pausedAt, double from) {
     RoundProgress& progress = game.progress;
     progress.ignoreInputsBefore = std::max(progress.ignoreInputsBefore, pausedAt);
-    progress.pauses.push_back(RoundPause{songTimeToMicros(pausedAt), songTimeToMicros(from), progress.speedPercent});
+    progress.pauses.push_back(
+        RoundPause{songTimeToMicros(pausedAt), songTimeToMicros(from), progress.speedPercent});
     progress.ghosts.clear();
     for (const Circle& spawned : progress.recentSpawns) {
         if (spawned.time + spawned.holdDuration < from) {

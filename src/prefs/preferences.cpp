@@ -181,8 +181,8 @@ int loadPracticeSpeedPercent(int fallback) {
 void savePracticeSpeedPercent(int percent) {
     const int stored = static_cast<int>(std::lround(std::clamp(percent, 50, 100) / 5.0)) * 5;
     std::string path;
-    if (saveSetting("Failed to parse existing prefs when saving the practice speed: %s", "practiceSpeedPercent",
-                    stored, path)) {
+    if (saveSetting("Failed to parse existing prefs when saving the practice speed: %s",
+                    "practiceSpeedPercent", stored, path)) {
         logMessage("Practice speed saved to %s: %d%%", path.c_str(), stored);
     }
 }

@@ -180,7 +180,8 @@ bool checkPasses(const Replay& replay, std::string& error) {
         pass.endPause = j < jumps.size() ? jumps[j].pauseIndex : replay.pauses.size();
         if (j < jumps.size()) {
             const LoopJump& jump = jumps[j];
-            if (!songTimeInRange(jump.atUs) || !songTimeInRange(jump.toUs) || !songTimeInRange(jump.liveFromUs)) {
+            if (!songTimeInRange(jump.atUs) || !songTimeInRange(jump.toUs) ||
+                !songTimeInRange(jump.liveFromUs)) {
                 error = formatted("loop jump %zu lies outside the song times a replay allows", j);
                 return false;
             }
@@ -368,10 +369,11 @@ bool checkReplay(const Replay& replay, std::string& error) {
                           replay.result.highestLayer, replay.result.totalLayers, kMaxReplayLayers);
     } else if (replay.events.size() > kMaxReplayEvents || replay.pauses.size() > kMaxReplayPauses ||
                replay.loopJumps.size() > kMaxReplayLoopJumps) {
-        error = formatted("%zu events, %zu pauses and %zu loop jumps are more than a replay may have (%" PRIu32
-                          ", %" PRIu32 " and %" PRIu32 ")",
-                          replay.events.size(), replay.pauses.size(), replay.loopJumps.size(), kMaxReplayEvents,
-                          kMaxReplayPauses, kMaxReplayLoopJumps);
+        error =
+            formatted("%zu events, %zu pauses and %zu loop jumps are more than a replay may have (%" PRIu32
+                      ", %" PRIu32 " and %" PRIu32 ")",
+                      replay.events.size(), replay.pauses.size(), replay.loopJumps.size(), kMaxReplayEvents,
+                      kMaxReplayPauses, kMaxReplayLoopJumps);
     } else if (replay.practiceSpeedPercent != 0 && !isPracticeSpeedPercent(replay.practiceSpeedPercent)) {
         error = formatted("practice speed %" PRId32 " %% is none of 50 to 100 in steps of 5",
                           replay.practiceSpeedPercent);
@@ -523,7 +525,8 @@ bool decodeReplay(std::string_view bytes, Replay& replay, std::string& error) {
         }
     }
     std::uint32_t jumps = 0;
-    if (version >= 3 && in.error.empty() && in.count(jumps, kMaxReplayLoopJumps, kLoopJumpBytes, "loop jumps")) {
+    if (version >= 3 && in.error.empty() &&
+        in.count(jumps, kMaxReplayLoopJumps, kLoopJumpBytes, "loop jumps")) {
         read.loopJumps.resize(jumps);
         for (LoopJump& jump : read.loopJumps) {
             jump.atUs = in.i64("a loop jump");

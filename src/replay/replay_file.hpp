@@ -72,10 +72,10 @@ struct Replay {
     // A practice round is never a result: no leaderboard takes it.
     std::int32_t practiceSpeedPercent = 0;
     ReplayResult result;
-    std::vector<RoundEvent> events;    // in song-time order, the song time going back only at a pause
-                                       // or a loop jump
-    std::vector<RoundPause> pauses;    // in the order they happened; each with the speed play went on at
-    std::vector<LoopJump> loopJumps;   // a practice round's, in order
+    std::vector<RoundEvent> events;  // in song-time order, the song time going back only at a pause
+                                     // or a loop jump
+    std::vector<RoundPause> pauses;  // in the order they happened; each with the speed play went on at
+    std::vector<LoopJump> loopJumps; // a practice round's, in order
 };
 
 // True when `replay` keeps every rule and limit above (and that events and pauses are in order:

@@ -162,8 +162,8 @@ std::string findReplayFor(const std::string& dataFolder, const ReplayEntry& entr
     for (const StoredReplay& stored : found) {
         const ReplaySummary& summary = stored.summary;
         const std::int64_t endSeconds = summary.songEndUs / 1000000; // truncated, as the entry's time
-        if (summary.bot || summary.practice || summary.score != entry.score || summary.highestCombo != entry.highestCombo ||
-            endSeconds < std::int64_t{entry.timeSeconds} - 1 ||
+        if (summary.bot || summary.practice || summary.score != entry.score ||
+            summary.highestCombo != entry.highestCombo || endSeconds < std::int64_t{entry.timeSeconds} - 1 ||
             endSeconds > std::int64_t{entry.timeSeconds} + 1) {
             continue;
         }

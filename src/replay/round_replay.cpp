@@ -72,8 +72,9 @@ bool rerunReplayBy(const Replay& replay, RoundSetup setup, std::chrono::steady_c
         const bool last = j == replay.loopJumps.size();
         const double until = last ? end : static_cast<double>(replay.loopJumps[j].atUs) / 1e6;
         const std::size_t stop = last ? replay.events.size() : replay.loopJumps[j].eventIndex;
-        queueRoundInputs(game, std::vector<RoundEvent>(replay.events.begin() + static_cast<std::ptrdiff_t>(first),
-                                                       replay.events.begin() + static_cast<std::ptrdiff_t>(stop)),
+        queueRoundInputs(game,
+                         std::vector<RoundEvent>(replay.events.begin() + static_cast<std::ptrdiff_t>(first),
+                                                 replay.events.begin() + static_cast<std::ptrdiff_t>(stop)),
                          until);
         // The game itself advances a frame at a time; a round comes to the same whatever the steps.
         for (double to = from + kRerunStepSeconds; to < until; to += kRerunStepSeconds) {

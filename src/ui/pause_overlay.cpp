@@ -26,8 +26,8 @@ bool overlaySettled(bool countdown) {
     if (frame != trace.lastFrame + 1 || countdown != trace.countdown) {
         trace.countdown = countdown;
         trace.frames = 0;
-        for (const char* id : {"pause_panel", "##resume", "##restart", "##quit", "pause_countdown", "##speed_down",
-                               "pause_speed", "##speed_up", "##clear_loop"}) {
+        for (const char* id : {"pause_panel", "##resume", "##restart", "##quit", "pause_countdown",
+                               "##speed_down", "pause_speed", "##speed_up", "##clear_loop"}) {
             gUI.tracedItems.erase(id);
         }
     }

@@ -13,9 +13,9 @@ std::string practiceHudText(const PracticeView& practice) {
     if (practice.hasEnd) {
         std::snprintf(loop, sizeof loop, "Loop %.1f s to %.1f s", practice.start, practice.end);
     } else if (practice.hasStart) {
-        std::snprintf(loop, sizeof loop, "Loop from %.1f s: ] marks its end", practice.start);
+        std::snprintf(loop, sizeof loop, "Loop from %.1f s: ] (or Back + RB) marks its end", practice.start);
     } else {
-        std::snprintf(loop, sizeof loop, "[ and ] mark a loop");
+        std::snprintf(loop, sizeof loop, "[ and ] (or Back + LB, RB) mark a loop");
     }
     std::string text = "Practice \xC2\xB7 " + practiceSpeedText(practice.speedPercent) + " \xC2\xB7 " + loop;
     if (!practice.notice.empty()) {

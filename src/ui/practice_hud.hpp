@@ -1,8 +1,8 @@
 #pragma once
 // A practice round's HUD: one line at the foot of the screen with "Practice", its speed and its
-// loop ("Loop 12.0 s to 18.0 s", "Loop from 12.0 s: ] marks its end", or how to mark one), the last
-// mark's note beside it, and during a loop's count-in a large 4, 3, 2, 1 in the middle. Traced as
-// "hud_practice" and "practice_count_in". Main thread, in a GUI frame.
+// loop ("Loop 12.0 s to 18.0 s", "Loop from 12.0 s: ] (or Back + RB) marks its end", or how to
+// mark one), the last mark's note beside it, and during a loop's count-in a large 4, 3, 2, 1 in the middle.
+// Traced as "hud_practice" and "practice_count_in". Main thread, in a GUI frame.
 #include "ui/screen_context.hpp"
 
 #include <string>

@@ -33,7 +33,7 @@ struct PauseState {
 
 // A practice round as the HUD and the pause overlay show it (app/practice.hpp), copied each frame.
 struct PracticeView {
-    bool active = false;           // a practice round is in play (not a watched replay)
+    bool active = false; // a practice round is in play (not a watched replay)
     std::int32_t speedPercent = 100;
     bool hasStart = false;         // the loop's A is marked
     bool hasEnd = false;           // and its B: the loop runs

@@ -2,7 +2,11 @@
 // and the passage's circles are live again; the count-in's circles show but are not judged.
 #include "app/logic_thread.hpp"
 #include "app/practice.hpp"
+#include "app/replay_watch.hpp"
 #include "app_test_support.hpp"
+#include "audio/playback_speed.hpp"
+#include "game/round_progress.hpp"
+#include "replay/round_replay.hpp"
 
 #include <gtest/gtest.h>
 
@@ -30,7 +34,8 @@ protected:
     }
     // 10 ms of sound, a logic tick and a frame, until the song clock reaches `until` (or jumps).
     void playUntil(double until) {
-        for (double before = app->game.songTime; app->game.songTime < until && app->game.songTime >= before;) {
+        for (double before = app->game.songTime;
+             app->game.songTime < until && app->game.songTime >= before;) {
             before = app->game.songTime;
             mix(441);
             logicTick(*app);
@@ -46,7 +51,7 @@ TEST_F(PracticeRound, AtBTheSongCountsInABarBeforeAAndThePassageIsLiveAgain) {
     EXPECT_EQ(app->game.progress.startSpeedPercent, 60);
     stdoutOf([&] { playUntil(2.8); });
     const std::size_t decisions = app->game.outcomes.size(); // the three circles, missed
-    app->practice.loop = PracticeLoop{true, true, 2.0, 3.0};  // at 120 BPM: the count-in from 0 s
+    app->practice.loop = PracticeLoop{true, true, 2.0, 3.0}; // at 120 BPM: the count-in from 0 s
     stdoutOf([&] { playUntil(3.2); });
     ASSERT_EQ(app->game.progress.jumps.size(), 1u);
     EXPECT_EQ(app->game.progress.jumps[0].atUs, 3000000);
@@ -62,4 +67,21 @@ TEST_F(PracticeRound, AtBTheSongCountsInABarBeforeAAndThePassageIsLiveAgain) {
     // (1 s) was not judged.
     EXPECT_EQ(app->game.outcomes.size(), decisions + 2);
     EXPECT_EQ(app->game.progress.jumpedBack, 3.0);
+
+    // Watched, its replay plays at its speed, jumps where the round did and counts the same.
+    const std::int64_t end = roundEndMicros(app->game.progress.applied);
+    advanceRound(app->game, static_cast<double>(end) / 1e6, LayerRequests{});
+    const Replay replay = replayOfRound(app->game, ReplayOrigin{}, end);
+    stdoutOf([&] { watchReplay(*app, replay); });
+    EXPECT_DOUBLE_EQ(playbackSpeedOf(app->audio), 0.6);
+    stdoutOf([&] {
+        for (int frames = 0; !watchedToTheEnd(*app) && frames < 2000; ++frames) {
+            mix(441);
+            logicTick(*app);
+            frame();
+        }
+    });
+    EXPECT_EQ(app->game.progress.jumps.size(), 1u);
+    EXPECT_EQ(app->game.score, replay.result.score);
+    EXPECT_EQ(app->game.outcomes.size(), replay.result.hits + replay.result.misses);
 }

@@ -15,12 +15,12 @@ TEST(PracticeLoop, MarksSnapToBeatsAndAMarkOfBOnAClears) {
         PracticeLoop after;
     };
     const std::vector<Step> steps = {
-        {true, 3.0, LoopMark::NoStart, {}},                       // B without A: nothing
+        {true, 3.0, LoopMark::NoStart, {}}, // B without A: nothing
         {false, 10.2, LoopMark::StartSet, {true, false, 10.0, 0.0}},
         {true, 14.27, LoopMark::EndSet, {true, true, 10.0, 14.5}},
-        {true, 12.1, LoopMark::EndSet, {true, true, 10.0, 12.0}}, // B again moves it
+        {true, 12.1, LoopMark::EndSet, {true, true, 10.0, 12.0}},    // B again moves it
         {false, 20.9, LoopMark::StartSet, {true, false, 21.0, 0.0}}, // a new A starts a new passage
-        {true, 21.1, LoopMark::Cleared, {}},                     // `[` then `]` on one beat
+        {true, 21.1, LoopMark::Cleared, {}},                         // `[` then `]` on one beat
     };
     PracticeLoop loop;
     for (const Step& step : steps) {
@@ -43,8 +43,8 @@ TEST(PracticeLoop, TheCountInIsABarBeforeANotBeforeTheStart) {
     const struct {
         double from, now;
         int figure;
-    } cases[] = {{3.6, 3.5, 0}, {3.6, 3.6, 4}, {3.6, 4.19, 4}, {3.6, 4.2, 3}, {3.6, 5.0, 2},
-                 {3.6, 5.4, 1}, {3.6, 5.99, 1}, {3.6, 6.0, 0}, {5.0, 5.0, 2}, {5.0, 5.5, 1}};
+    } cases[] = {{3.6, 3.5, 0}, {3.6, 3.6, 4},  {3.6, 4.19, 4}, {3.6, 4.2, 3}, {3.6, 5.0, 2},
+                 {3.6, 5.4, 1}, {3.6, 5.99, 1}, {3.6, 6.0, 0},  {5.0, 5.0, 2}, {5.0, 5.5, 1}};
     for (const auto& c : cases) {
         EXPECT_EQ(countInFigure(loop, beat, c.from, c.now), c.figure) << c.from << " " << c.now;
     }

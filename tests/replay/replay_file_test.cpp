@@ -131,10 +131,12 @@ TEST(ReplayFile, TheWriterRefusesWhatTheReaderWould) {
         {&earnest, [](Replay& r) { r.events[6].y = 720.5f; }, "resizes the drawable area to 1280x720.5"},
         {&earnest, [](Replay& r) { r.pauses[0].resumeUs = 2600000; }, "pause 0 resumes"},
         {&earnest, [](Replay& r) { r.pauses.clear(); }, "events out of order"}, // back without a pause
-        {&earnest, [](Replay& r) { r.events[4].songTimeUs = 1300000; }, "events out of order"}, // before the rewind
+        {&earnest, [](Replay& r) { r.events[4].songTimeUs = 1300000; },
+         "events out of order"}, // before the rewind
         {&earnest, [](Replay& r) { r.pauses[0].speedPercent = 75; }, "only a practice round may"},
         {&earnest, [](Replay& r) { r.practiceSpeedPercent = 45; }, "practice speed 45 %"},
-        {&earnest, [](Replay& r) { r.loopJumps = practiceReplay().loopJumps; }, "not a practice round has loop"},
+        {&earnest, [](Replay& r) { r.loopJumps = practiceReplay().loopJumps; },
+         "not a practice round has loop"},
         {&practice, [](Replay& r) { r.pauses[1].speedPercent = 73; }, "is no practice speed"},
         {&practice, [](Replay& r) { r.loopJumps[0].toUs = 200000; }, "must go back to the passage's start"},
         {&practice, [](Replay& r) { r.loopJumps[0].eventIndex = 8; }, "out of order with the round's"},
@@ -174,7 +176,7 @@ TEST(ReplayFile, AHugeFileIsRefusedByItsSize) {
 } // namespace
 
 TEST(ReplayFile, TheFuzzSeedsAreReplaysOfThisFormat) {
-    for (const char* seed : {"no_events.vbr", "pauses_and_rewind.vbr"}) {
+    for (const char* seed : {"no_events.vbr", "pauses_and_rewind.vbr", "practice_loop.vbr"}) {
         Replay read;
         std::string error;
         EXPECT_TRUE(readReplayFile(

@@ -41,8 +41,8 @@ TEST(RoundReplay, APracticeRoundReplaysToTheSameRoundWithItsLoops) {
         std::vector<RoundEvent> events;
         for (const Circle& circle : game.circles) {
             if (circle.time <= next && circle.time > t && !circle.hit) {
-                events.push_back({songTimeToMicros(circle.time), InputKind::Press, InputDevice::Finger, finger++, 0,
-                                  circle.x, circle.y});
+                events.push_back({songTimeToMicros(circle.time), InputKind::Press, InputDevice::Finger,
+                                  finger++, 0, circle.x, circle.y});
             }
         }
         t = next;
