@@ -6,6 +6,7 @@
 #include "app/replay_watch.hpp"
 #include "app/round.hpp"
 #include "app/round_pause.hpp"
+#include "audio/playback_speed.hpp"
 #include "audio/stem_layering.hpp"
 #include "base/log.hpp"
 #include "game/circles.hpp"
@@ -276,6 +277,7 @@ static void togglePlayback(App& app) {
         startRunFromTop(app);
     } else {
         stopAllStems(app.audio);
+        setPlaybackSpeed(app.audio, 1.0); // a practice round's slowing ends with it
         app.game.playing = false;
         // The song will start again from its beginning: nothing of this run may stay on screen,
         // be held across the stop, or count as a miss later. Score and combo stay.

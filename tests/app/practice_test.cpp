@@ -47,26 +47,22 @@ protected:
 } // namespace
 
 TEST_F(PracticeRound, AtBTheSongCountsInABarBeforeAAndThePassageIsLiveAgain) {
-    ASSERT_TRUE(app->game.progress.practice);
     EXPECT_EQ(app->game.progress.startSpeedPercent, 60);
     stdoutOf([&] { playUntil(2.8); });
     const std::size_t decisions = app->game.outcomes.size(); // the three circles, missed
     app->practice.loop = PracticeLoop{true, true, 2.0, 3.0}; // at 120 BPM: the count-in from 0 s
     stdoutOf([&] { playUntil(3.2); });
     ASSERT_EQ(app->game.progress.jumps.size(), 1u);
-    EXPECT_EQ(app->game.progress.jumps[0].atUs, 3000000);
-    EXPECT_EQ(app->game.progress.jumps[0].toUs, 0);
-    EXPECT_LT(app->game.songTime, 0.1) << "the song went back";
-    EXPECT_EQ(practiceCountIn(*app), 4);
+    EXPECT_EQ(std::make_pair(app->game.progress.jumps[0].atUs, app->game.progress.jumps[0].toUs),
+              std::make_pair(std::int64_t{3000000}, std::int64_t{0}));
+    EXPECT_EQ(practiceCountIn(*app), 4) << "the song went back to the count-in's first beat";
     stdoutOf([&] { playUntil(1.6); });
     EXPECT_EQ(practiceCountIn(*app), 1);
     ASSERT_EQ(app->game.progress.ghosts.size(), 1u) << "the count-in's circle (1 s), shown";
-    EXPECT_EQ(app->game.progress.ghosts[0].note, 20);
     stdoutOf([&] { playUntil(2.9); });
     // The passage's two circles (2 and 2.5 s) were live again, and missed again; the count-in's
     // (1 s) was not judged.
     EXPECT_EQ(app->game.outcomes.size(), decisions + 2);
-    EXPECT_EQ(app->game.progress.jumpedBack, 3.0);
 
     // Watched, its replay plays at its speed, jumps where the round did and counts the same.
     const std::int64_t end = roundEndMicros(app->game.progress.applied);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 // At 120 BPM (beats of 0.5 s): a sequence of marks, each with the loop it leaves.
@@ -26,10 +27,8 @@ TEST(PracticeLoop, MarksSnapToBeatsAndAMarkOfBOnAClears) {
     for (const Step& step : steps) {
         SCOPED_TRACE(step.at);
         EXPECT_EQ(step.end ? markLoopEnd(loop, step.at, beat) : markLoopStart(loop, step.at, beat), step.did);
-        EXPECT_EQ(loop.hasStart, step.after.hasStart);
-        EXPECT_EQ(loop.hasEnd, step.after.hasEnd);
-        EXPECT_DOUBLE_EQ(loop.start, step.after.start);
-        EXPECT_DOUBLE_EQ(loop.end, step.after.end);
+        EXPECT_EQ(std::make_tuple(loop.hasStart, loop.hasEnd, loop.start, loop.end),
+                  std::make_tuple(step.after.hasStart, step.after.hasEnd, step.after.start, step.after.end));
     }
     EXPECT_DOUBLE_EQ(beatSeconds(0.0), 0.5) << "no tempo: 120 BPM";
 }

@@ -13,11 +13,10 @@ TEST(RoundReplay, AWindowResizedMidRoundReplaysToTheSameRound) {
     EXPECT_TRUE(sameResult(rerunReplay(replay, sixteenCircles()), replay.result));
 }
 
-// A practice round at 60 % whose loop sends the song from 3.5 s back to 1.1 s twice (a passage from
-// 2.1 s after a bar of count-in at 240 BPM) replays to the same round, through its file too. Every
-// live circle is tapped on time: the eight before 3.5 s, the four of the passage (2.1 to 3.3 s) on
-// each pass again, and the twelve from 2.1 s on in the last; those of the count-in (1.3 and 1.7 s)
-// are shown but never judged, nor are the ones on screen when the song jumps (3.7 s).
+// A practice round whose loop sends the song from 3.5 s back to 1.1 s twice (a passage from 2.1 s)
+// replays to the same round through its file. Every live circle is tapped: eight before 3.5 s, the
+// passage's four again on each pass, and twelve from 2.1 s in the last; the count-in's (1.3, 1.7 s)
+// and the one on screen at the jump (3.7 s) are never judged.
 TEST(RoundReplay, APracticeRoundReplaysToTheSameRoundWithItsLoops) {
     GameState game;
     initGameState(game, 1);
@@ -26,7 +25,6 @@ TEST(RoundReplay, APracticeRoundReplaysToTheSameRoundWithItsLoops) {
     game.progress.practice = true;
     game.progress.startSpeedPercent = game.progress.speedPercent = 60;
     std::uint64_t finger = 1;
-    std::size_t countInGhosts = 0;
     double t = 0.0;
     for (int frame = 0, jumps = 0; frame < 60 * 12; ++frame) {
         const double next = t + 1.0 / 60.0;
@@ -48,7 +46,6 @@ TEST(RoundReplay, APracticeRoundReplaysToTheSameRoundWithItsLoops) {
         t = next;
         queueRoundInputs(game, events, t);
         advanceRound(game, t, LayerRequests{});
-        countInGhosts = std::max(countInGhosts, game.progress.ghosts.size());
     }
     const std::int64_t end = roundEndMicros(game.progress.applied);
     advanceRound(game, static_cast<double>(end) / 1e6, LayerRequests{});
@@ -56,11 +53,9 @@ TEST(RoundReplay, APracticeRoundReplaysToTheSameRoundWithItsLoops) {
     origin.levelName = "sixteen";
     origin.levelHash = std::string(64, 'a');
     const Replay replay = replayOfRound(game, origin, end);
-    EXPECT_EQ(countInGhosts, 2u);
     EXPECT_EQ(replay.result.hits, 24u);
     EXPECT_EQ(replay.result.misses, 0u);
     ASSERT_EQ(replay.loopJumps.size(), 2u);
-    EXPECT_EQ(replay.practiceSpeedPercent, 60);
 
     std::string bytes, error;
     ASSERT_TRUE(encodeReplay(replay, bytes, error)) << error;
