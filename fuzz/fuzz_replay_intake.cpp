@@ -39,10 +39,12 @@ void takeIn(const std::string& text) {
     const bool matches = replayMatchesEntry(replay, stored, error);
     const bool fastClock = replay.endedAtMs - replay.startedAtMs <
                            (replay.songEndUs - replay.songStartUs) / 1000 - kReplayClockSlackMs;
-    if (!matches && !replay.bot && !fastClock) {
+    // Neither the bot's rounds nor practice rounds are results.
+    const bool notAResult = replay.bot || replay.practiceSpeedPercent != 0;
+    if (!matches && !notAResult && !fastClock) {
         __builtin_trap();
     }
-    if (matches && replay.bot) {
+    if (matches && notAResult) {
         __builtin_trap();
     }
 }

@@ -13,6 +13,8 @@
 #   gamepad     the same, the bot pressing the circles' gamepad buttons: their glyphs (after 9 s)
 #   midplay     the default level mid-play under autoplay with the HUD, most layers in (after 40 s)
 #   results     the results screen of a made-up sample round (after 3 s)
+#   practice    a practice round at 75 % under autoplay, paused at 8 s: the overlay's speed controls
+#   practicehud the same round playing, its practice line at the foot of the screen (after 9 s)
 #   leaderboard the leaderboard screen (after 3 s); tutorial0 .. tutorial4: each tutorial page
 #   navlevels   the main menu with the keyboard focus on the level table; navbutton: on a button
 # Without scenes, all of them but leaderboard and the single tutorial pages. Pictures are 1920x1080
@@ -84,8 +86,10 @@ for scene in "${scenes[@]}"; do
     keyboard) shoot keyboard --autoplay --quit-after 9 ;;
     gamepad) shoot gamepad --autoplay-pad --quit-after 9 ;;
     midplay) shoot midplay --autoplay --quit-after 40 ;;
+    practice) shoot practice --practice 75 --autoplay --pause-at 8 --quit-after 11 ;;
+    practicehud) shoot practicehud --practice 75 --autoplay --quit-after 9 ;;
     *)
-        echo "screenshots: unknown scene '$scene' (menu, settings, controls, calibration, credits, results, leaderboard, tutorial, tutorial0..4, background, keyboard, gamepad, midplay)" >&2
+        echo "screenshots: unknown scene '$scene' (menu, settings, controls, calibration, credits, results, leaderboard, tutorial, tutorial0..4, background, keyboard, gamepad, midplay, practice, practicehud)" >&2
         exit 2
         ;;
     esac

@@ -6,6 +6,7 @@
 #include "app/replay_watch.hpp"
 #include "app/round.hpp"
 #include "app/round_pause.hpp"
+#include "audio/playback_speed.hpp"
 #include "audio/stem_layering.hpp"
 #include "base/log.hpp"
 #include "game/circles.hpp"
@@ -130,6 +131,18 @@ AppOptions parseAppOptions(int argc, char** argv) {
             options.screen = argv[++i];
         } else if (std::strcmp(argv[i], "--screenshot") == 0 && hasValue) {
             options.screenshotPath = argv[++i];
+        } else if (std::strcmp(argv[i], "--practice") == 0 && hasValue) {
+            const char* value = argv[++i];
+            if (!parsePracticeSpeed(value, options.practiceSpeedPercent)) {
+                logError(stderr,
+                         "Ignoring --practice %s: expected a speed in percent from 50 to 100 in steps of 5",
+                         value);
+            }
+        } else if (std::strcmp(argv[i], "--pause-at") == 0 && hasValue) {
+            const char* value = argv[++i];
+            if (!parseSeconds(value, options.pauseAt)) {
+                logError(stderr, "Ignoring --pause-at %s: expected a number of seconds", value);
+            }
         } else if (std::strcmp(argv[i], "--quit-after") == 0 && hasValue) {
             const char* value = argv[++i];
             if (!parseSeconds(value, options.quitAfter)) {
@@ -220,6 +233,10 @@ bool appInit(App& app) {
     // Before any sound: the loudness the player chose.
     app.audio.engine->setGlobalVolume(loadMusicVolume(1.0f));
     app.audio.clockOffset = loadAudioOffsetMs(0) / 1000.0;
+    // Practice goes on at the speed it last had, unless the command line asks for one.
+    app.practice.enabled = app.options.practiceSpeedPercent != 0;
+    app.practice.speedPercent = app.practice.enabled ? app.options.practiceSpeedPercent
+                                                     : loadPracticeSpeedPercent(kDefaultPracticeSpeedPercent);
     // Every note the master clock fires pulses its stem's slot of the background.
     app.game.noteCallback = pulseStem;
 
@@ -260,6 +277,7 @@ static void togglePlayback(App& app) {
         startRunFromTop(app);
     } else {
         stopAllStems(app.audio);
+        setPlaybackSpeed(app.audio, 1.0); // a practice round's slowing ends with it
         app.game.playing = false;
         // The song will start again from its beginning: nothing of this run may stay on screen,
         // be held across the stop, or count as a miss later. Score and combo stay.
@@ -339,6 +357,7 @@ void runFrameGameplay(App& app, float dt) {
                          events.end());
             through = std::min(through, app.pause.at);
         }
+        practiceFrame(app, events, through); // a practice loop's marks, and its jump at B
         queueRoundInputs(app.game, events, through);
     }
     if (!app.game.progress.queued.empty()) {
@@ -387,6 +406,17 @@ void runFrame(App& app, float dt) {
         app.game.cellLabels = labels;
     }
     handlePauseKeys(app);
+    if (app.options.pauseAt >= 0.0) {
+        bool due = false;
+        {
+            std::lock_guard<std::mutex> lock(app.gameMutex);
+            due = roundInPlay(app) && app.game.songTime >= app.options.pauseAt;
+        }
+        if (due) {
+            app.options.pauseAt = -1.0; // once
+            pauseRound(app);
+        }
+    }
     if (!app.input.droppedFiles.empty()) {
         // Of several files dropped at once, the last is watched: one replay plays at a time.
         watchDroppedReplay(app, app.input.droppedFiles.back());
@@ -396,7 +426,7 @@ void runFrame(App& app, float dt) {
     noticeAudioUnderruns(app.audio);
     // Drawable pixels, origin top left, as the input record holds them.
     setPointer(app.render, app.input.mouseX, app.input.mouseY, app.input.mousePressed);
-    bool watchedToTheEnd = false;
+    bool watchEnded = false;
     {
         // Gameplay steps and the circle drawing, in frame order, under the game mutex.
         std::lock_guard<std::mutex> lock(app.gameMutex);
@@ -406,12 +436,12 @@ void runFrame(App& app, float dt) {
             if (app.game.songTime <= app.watch.markerUntil) {
                 setPointer(app.render, app.watch.markerX, app.watch.markerY, true);
             }
-            watchedToTheEnd = app.game.songTime >= static_cast<double>(app.watch.replay.songEndUs) / 1e6;
+            watchEnded = watchedToTheEnd(app);
         }
         beginFrame(app.render);
         drawCircles(app.game, app.render);
     }
-    if (watchedToTheEnd) {
+    if (watchEnded) {
         stopWatching(app);
     }
     if (gUI.screen == UIScreen::Calibration) {

@@ -4,6 +4,7 @@
 #include "app/calibration_session.hpp"
 #include "app/gamepads.hpp"
 #include "app/input.hpp"
+#include "app/practice.hpp"
 #include "audio/audio_system.hpp"
 #include "game/game_state.hpp"
 #include "game/round_summary.hpp"
@@ -34,6 +35,11 @@ struct AppOptions {
     bool frameStats = false;    // --frame-stats: print frame time and CPU use at exit
     bool judgeStats = false;    // --judge-stats: print how far the presses lay from their notes
     bool hideGui = false;       // --hide-gui: start with the interface hidden (F12 shows it)
+    // --practice SPEED: rounds start as practice rounds at SPEED percent (50..100 by 5); 0: not.
+    std::int32_t practiceSpeedPercent = 0;
+    // --pause-at SECONDS: the round in play pauses once its song reaches SECONDS (for pictures of the
+    // pause overlay); < 0: never.
+    double pauseAt = -1.0;
     // --focus ID: the keyboard focus shown on the traced item ID (e.g. level_row_0, ##settings)
     // once it is drawn, as if the player had moved it there (for pictures).
     std::string focus;
@@ -89,6 +95,7 @@ struct App {
     RoundSummary lastResults;                 // the last round's figures, for the results screen
     bool hasResults = false;                  // lastResults holds a round (or the sample)
     PauseState pause;                         // the round's pause (app/round_pause.hpp)
+    PracticeState practice;                   // practice rounds and their loop (app/practice.hpp)
     ReplayWatch watch;                        // the replay being watched (app/replay_watch.hpp)
     std::string watchNotice;                  // why the last replay could not be watched, or ""
     double songClockTracedAt = -1.0;          // the whole song second last traced (VIBRELLE_UI_TRACE)

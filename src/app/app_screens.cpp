@@ -2,6 +2,7 @@
 
 #include "app/app.hpp"
 #include "app/input.hpp"
+#include "app/practice.hpp"
 #include "app/replay_watch.hpp"
 #include "app/round.hpp"
 #include "app/round_pause.hpp"
@@ -58,6 +59,22 @@ ScreenContext screenContext(App& app) {
     context.resumeRound = [owner] { resumeRound(*owner); };
     context.restartRound = [owner] { restartRound(*owner); };
     context.quitRound = [owner] { quitRound(*owner); };
+    {
+        std::lock_guard<std::mutex> lock(app.gameMutex);
+        PracticeView& view = context.practice;
+        view.active = practiceInPlay(app);
+        view.speedPercent = app.game.progress.speedPercent;
+        view.hasStart = app.practice.loop.hasStart;
+        view.hasEnd = app.practice.loop.hasEnd;
+        view.start = app.practice.loop.start;
+        view.end = app.practice.loop.end;
+        view.countIn = practiceCountIn(app);
+        if (app.game.songTime < app.practice.noticeUntil) {
+            view.notice = app.practice.notice;
+        }
+    }
+    context.setPracticeSpeed = [owner](std::int32_t percent) { setPracticeSpeed(*owner, percent); };
+    context.clearPracticeLoop = [owner] { clearPracticeLoop(*owner); };
     context.screenChanged = [owner](UIScreen left, UIScreen entered) {
         runScreenSteps(*owner, left, entered);
     };

@@ -124,6 +124,11 @@ void applyInputEvent(InputState& input, const SDL_Event& event, const PointerSca
         input.keysHeld.insert(event.key.key);
         input.keysPressed.insert(event.key.key);
         input.keyPressNs[event.key.key] = event.key.timestamp;
+        if (event.key.scancode == SDL_SCANCODE_LEFTBRACKET) {
+            input.markLoopStartNs = event.key.timestamp;
+        } else if (event.key.scancode == SDL_SCANCODE_RIGHTBRACKET) {
+            input.markLoopEndNs = event.key.timestamp;
+        }
         // The grid goes by the key's position, whatever the layout prints on it.
         if (const std::uint32_t cell = cellForScancode(input.bindings, event.key.scancode); isCell(cell)) {
             addAction(input, press, InputDevice::Key, 0, cell, 0.0f, 0.0f, event.key.timestamp);
@@ -167,10 +172,29 @@ void applyInputEvent(InputState& input, const SDL_Event& event, const PointerSca
         input.keymapChanged = true;
         break;
     case SDL_EVENT_GAMEPAD_BUTTON_DOWN:
-    case SDL_EVENT_GAMEPAD_BUTTON_UP:
-        addAction(input, event.gbutton.down ? press : release, InputDevice::Gamepad, event.gbutton.which,
-                  event.gbutton.button, 0.0f, 0.0f, event.gbutton.timestamp);
+    case SDL_EVENT_GAMEPAD_BUTTON_UP: {
+        const SDL_GamepadButtonEvent& button = event.gbutton;
+        if (button.button == SDL_GAMEPAD_BUTTON_BACK) {
+            if (button.down) {
+                input.padBackHeld.insert(button.which);
+            } else {
+                input.padBackHeld.erase(button.which);
+            }
+        }
+        // With Back held a shoulder marks the practice loop (left A, right B) instead of playing.
+        const bool shoulder = button.button == SDL_GAMEPAD_BUTTON_LEFT_SHOULDER ||
+                              button.button == SDL_GAMEPAD_BUTTON_RIGHT_SHOULDER;
+        if (shoulder && input.padBackHeld.count(button.which) != 0) {
+            if (button.down) {
+                (button.button == SDL_GAMEPAD_BUTTON_LEFT_SHOULDER ? input.markLoopStartNs
+                                                                   : input.markLoopEndNs) = button.timestamp;
+            }
+            break;
+        }
+        addAction(input, button.down ? press : release, InputDevice::Gamepad, button.which, button.button,
+                  0.0f, 0.0f, button.timestamp);
         break;
+    }
     case SDL_EVENT_GAMEPAD_AXIS_MOTION:
         applyTriggerMotion(input, event.gaxis);
         break;
@@ -286,6 +310,8 @@ void endInputFrame(InputState& input) {
     input.leaveScreen = false;
     input.pauseRequested = false;
     input.focusLost = false;
+    input.markLoopStartNs = 0;
+    input.markLoopEndNs = 0;
     input.toggleGui = false;
     input.screenshotRequested = false;
     input.mousePressed = false;

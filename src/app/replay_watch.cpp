@@ -5,6 +5,7 @@
 #include "app/logic_thread.hpp"
 #include "app/round.hpp"
 #include "app/round_pause.hpp"
+#include "audio/playback_speed.hpp"
 #include "audio/stem_layering.hpp"
 #include "base/log.hpp"
 #include "game/round_progress.hpp"
@@ -109,26 +110,50 @@ void watchReplay(App& app, Replay replay) {
     RoundSetup setup = roundSetupOf(app.audio, static_cast<std::int32_t>(replay.drawableWidth),
                                     static_cast<std::int32_t>(replay.drawableHeight));
     beginRound(app.game, std::move(setup), start);
+    // A practice round plays at its own speed, as it was played.
+    const bool practice = replay.practiceSpeedPercent != 0;
+    app.game.progress.practice = practice;
+    app.game.progress.startSpeedPercent = practice ? replay.practiceSpeedPercent : 100;
+    app.game.progress.speedPercent = app.game.progress.startSpeedPercent;
+    setPlaybackSpeed(app.audio, app.game.progress.speedPercent / 100.0);
     watch.width = static_cast<float>(replay.drawableWidth);
     watch.height = static_cast<float>(replay.drawableHeight);
     watch.replay = std::move(replay);
     watch.active = true;
 }
 
+bool watchedToTheEnd(const App& app) {
+    const ReplayWatch& watch = app.watch;
+    return watch.active && watch.nextJump >= watch.replay.loopJumps.size() &&
+           app.game.songTime >= static_cast<double>(watch.replay.songEndUs) / 1e6;
+}
+
 void watchFrame(App& app, double through) {
     ReplayWatch& watch = app.watch;
     const Replay& replay = watch.replay;
-    bool pausing = false;
-    if (watch.nextPause < replay.pauses.size()) {
+    // This pass of the song ends at the next loop jump: the events and pauses after it are the next's.
+    const bool jumpAhead = watch.nextJump < replay.loopJumps.size();
+    const std::size_t passEvents =
+        jumpAhead ? replay.loopJumps[watch.nextJump].eventIndex : replay.events.size();
+    const std::size_t passPauses =
+        jumpAhead ? replay.loopJumps[watch.nextJump].pauseIndex : replay.pauses.size();
+    bool pausing = false, jumping = false;
+    if (watch.nextPause < passPauses) {
         const double at = static_cast<double>(replay.pauses[watch.nextPause].atUs) / 1e6;
         if (through >= at) {
             through = at; // the round goes exactly as far as it went before the pause
             pausing = true;
         }
+    } else if (jumpAhead) {
+        const double at = static_cast<double>(replay.loopJumps[watch.nextJump].atUs) / 1e6;
+        if (through >= at) {
+            through = at; // and as far as it went before the jump
+            jumping = true;
+        }
     }
     const std::vector<RoundEvent>& events = replay.events;
     std::vector<RoundEvent> due;
-    while (watch.next < events.size() && static_cast<double>(events[watch.next].songTimeUs) / 1e6 < through) {
+    while (watch.next < passEvents && static_cast<double>(events[watch.next].songTimeUs) / 1e6 < through) {
         const RoundEvent& event = events[watch.next++];
         due.push_back(event);
         if (event.kind == InputKind::Resize) {
@@ -145,6 +170,17 @@ void watchFrame(App& app, double through) {
         }
     }
     queueRoundInputs(app.game, due, through);
+    if (jumping) {
+        const LoopJump& jump = replay.loopJumps[watch.nextJump++];
+        const double to = static_cast<double>(jump.toUs) / 1e6;
+        advanceRound(app.game, through, audioLayerRequests(app.audio));
+        jumpRound(app.game, through, to, static_cast<double>(jump.liveFromUs) / 1e6);
+        if (seekAllStems(app.audio, std::max(0.0, to + app.audio.clockOffset))) {
+            app.game.songTime = to;
+            app.game.songTimeNs = 0;
+        }
+        return;
+    }
     if (!pausing) {
         return;
     }
@@ -156,6 +192,8 @@ void watchFrame(App& app, double through) {
         app.game.songTime = from;
         app.game.songTimeNs = 0;
     }
+    app.game.progress.speedPercent = pause.speedPercent;
+    setPlaybackSpeed(app.audio, pause.speedPercent / 100.0);
     rewindRound(app.game, at, from);
 }
 
@@ -167,6 +205,7 @@ void stopWatching(App& app) {
             return;
         }
         stopAllStems(app.audio);
+        setPlaybackSpeed(app.audio, 1.0);
         resetRound(app.game);
         app.game.playing = false;
         app.game.keyboardGameplay = app.watch.playerKeyboardGameplay;

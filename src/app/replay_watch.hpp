@@ -20,6 +20,7 @@ struct ReplayWatch {
     Replay replay;
     std::size_t next = 0;                  // the next recorded event to hand to the round
     std::size_t nextPause = 0;             // the next recorded pause to act out
+    std::size_t nextJump = 0;              // the next practice loop jump to act out
     bool playerKeyboardGameplay = false;   // the player's own setting, back when watching ends
     float width = 1.0f, height = 1.0f;     // the drawable area of the recorded round at this point
     float markerX = 0.0f, markerY = 0.0f;  // the last recorded press (drawable pixels, y downward)
@@ -43,6 +44,10 @@ constexpr const char* kReplayLevelMissing = "The level this replay was played on
 // mutex.
 bool startWatching(App& app, const std::string& path, std::string& notice);
 
+// True when the watched song has reached the replay's end: its last pass (after every loop jump)
+// at its song end. Game mutex held.
+bool watchedToTheEnd(const App& app);
+
 // True when a replay file dropped on the window may be watched now: the main menu or the
 // leaderboard is shown (the interface visible), no round is in play and none is being watched.
 bool dropWatchable(UIScreen screen, bool uiVisible, bool roundInPlay, bool watching);
@@ -62,7 +67,10 @@ void watchReplay(App& app, Replay replay);
 // The recorded inputs due up to song time `through` go to the round (in place of the player's),
 // and the glow follows the last press. A recorded pause is acted out when the song reaches it: the
 // round is brought to the pause, and the song rewinds to where play went on (the span played again
-// shows its judged circles as ghosts, as it did). Game mutex held; called by the frame while watching.
+// shows its judged circles as ghosts, as it did), at the speed it went on at. A practice loop's jump
+// is acted out when the song reaches it: the round is brought there and jumps back (jumpRound), and
+// the song goes back with it. A practice replay plays at its recorded speeds. Game mutex held;
+// called by the frame while watching.
 void watchFrame(App& app, double through);
 
 // Stops watching: the stems stop, the round is cleared, the player's setting comes back, and the

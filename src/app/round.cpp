@@ -3,6 +3,8 @@
 #include "app/app.hpp"
 #include "app/app_screens.hpp"
 #include "app/logic_thread.hpp"
+#include "app/practice.hpp"
+#include "audio/playback_speed.hpp"
 #include "audio/stem_layering.hpp"
 #include "base/log.hpp"
 #include "game/game_rules.hpp"
@@ -86,6 +88,7 @@ void startRunFromTop(App& app) {
     app.game.songTime = 0.0;
     app.game.songTimeNs = 0;
     beginRound(app.game, roundSetupOf(app.audio, app.render.width, app.render.height), 0.0);
+    applyRoundMode(app);
     app.roundStartedAtMs = wallClockMs();
 }
 
@@ -259,6 +262,7 @@ bool loadListedLevel(App& app, int index, bool start) {
             app.game.songTimeNs = 0;
             if (start) {
                 beginRound(app.game, roundSetupOf(app.audio, app.render.width, app.render.height), 0.0);
+                applyRoundMode(app);
                 app.roundStartedAtMs = wallClockMs();
             }
             loaded = true;
@@ -301,6 +305,7 @@ void runPendingLevelStart(App& app) {
         return;
     }
     app.levels.pendingStart = -1;
+    app.practice.enabled = app.levels.startPractice;
     startLevel(app, index);
     app.levelLoadedThisFrame = true;
 }
@@ -309,6 +314,7 @@ void endRound(App& app) {
     RoundResult result;
     Replay replay;
     double loopLength = 0.0;
+    bool practice = false;
     {
         std::lock_guard<std::mutex> lock(app.gameMutex);
         // The round runs on to a whole microsecond, where its replay (which keeps whole
@@ -317,6 +323,8 @@ void endRound(App& app) {
         queueRoundInputs(app.game, {}, static_cast<double>(endUs) / 1e6);
         advanceRound(app.game, static_cast<double>(endUs) / 1e6, audioLayerRequests(app.audio));
         stopAllStems(app.audio);
+        practice = app.game.progress.practice;
+        setPlaybackSpeed(app.audio, 1.0); // what plays next (the tutorial, a round in earnest) is not slowed
         result = roundResultOf(app.game);
         ReplayOrigin origin;
         origin.levelName = result.level;
@@ -333,6 +341,8 @@ void endRound(App& app) {
     // The file is read and written without the game mutex; nothing plays meanwhile.
     if (app.options.autoplay) {
         logMessage("Autoplay round ended; its result is not saved");
+    } else if (practice) {
+        logMessage("Practice round ended; its result is not saved");
     } else {
         const std::string prefs = app.prefsPath.empty() ? getPrefsPath() : app.prefsPath;
         // The replay goes up with the result (the same bytes as its file); one that could not be

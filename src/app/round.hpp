@@ -85,7 +85,9 @@ void saveRoundReplay(App& app, Replay& replay, double loopLength);
 // Ends the round from the HUD: stops the stems, keeps the round's figures (App::lastResults),
 // saves the round's result (into the leaderboard file, and up to the server with the player's key
 // for the current server), saves its replay (saveRoundReplay), resets the round, clears `playing`
-// and shows the results screen. A round under autoplay is the bot's: its result is neither saved
+// and shows the results screen. A practice round's result is neither saved nor uploaded either
+// ("Practice round ended; its result is not saved"; its replay is kept, marked as practice), and the
+// music is back at its own speed. A round under autoplay is the bot's: its result is neither saved
 // nor uploaded ("Autoplay round ended; its result is not saved"); its replay is kept, marked as the
 // bot's. Takes the game mutex, but not across the files' reading and writing.
 void endRound(App& app);

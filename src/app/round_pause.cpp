@@ -31,7 +31,11 @@ void resumeRound(App& app) {
     if (!app.pause.paused || app.pause.countingDown) {
         return;
     }
-    const double start = app.game.layerTimeline.empty() ? 0.0 : app.game.layerTimeline.front().at;
+    // Not before the round's start, nor, after a practice loop's jump, before where the song went back to.
+    double start = app.game.layerTimeline.empty() ? 0.0 : app.game.layerTimeline.front().at;
+    if (!app.game.progress.jumps.empty()) {
+        start = static_cast<double>(app.game.progress.jumps.back().toUs) / 1e6;
+    }
     const double from = std::max(start, app.pause.at - kPauseRewindSeconds);
     // The group clock counts audio positions; the song clock runs the player's offset behind it.
     if (seekAllStems(app.audio, std::max(0.0, from + app.audio.clockOffset))) {

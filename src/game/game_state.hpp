@@ -134,6 +134,17 @@ struct RoundProgress {
     // song plays the span again (updateCircleLook marks which are on screen), never judged. Cleared
     // once the round goes on past the pause.
     std::vector<Circle> ghosts;
+    // A practice round (played slowed down, perhaps looping a passage; never a result), its speed
+    // at its start and as play goes on (percent of the music's own speed; 100 in earnest).
+    bool practice = false;
+    std::int32_t startSpeedPercent = 100;
+    std::int32_t speedPercent = 100;
+    // The practice loop's jumps back, in order (a replay's); circles due before `countInUntil` (the
+    // last jump's A) spawn as ghosts: its count-in bar is shown, never judged.
+    std::vector<LoopJump> jumps;
+    double countInUntil = -1e300;
+    // Song seconds the jumps went back, summed: the song time played is `applied` plus this.
+    double jumpedBack = 0.0;
 };
 
 struct GameState {

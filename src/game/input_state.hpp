@@ -80,8 +80,14 @@ struct InputState {
     // quitting. The calibration and results screens keep their own flags above.
     bool onSubScreen = false;
     bool leaveScreen = false;
-    bool focusLost = false;     // the window lost the keyboard focus this frame
-    std::uint64_t polledNs = 0; // SDL tick (ns) of this frame's poll: every earlier input is in it
+    // A practice loop's marks this frame: `[` (A) and `]` (B) by their positions right of P, or a
+    // pad's left (A) and right (B) shoulder while that pad's Back (View) button is held, which then
+    // play no lane. The SDL timestamp (ns) of the frame's last such press, 0 for none.
+    std::uint64_t markLoopStartNs = 0;
+    std::uint64_t markLoopEndNs = 0;
+    std::set<std::uint64_t> padBackHeld; // the pads (SDL ids) whose Back button is down
+    bool focusLost = false;              // the window lost the keyboard focus this frame
+    std::uint64_t polledNs = 0;          // SDL tick (ns) of this frame's poll: every earlier input is in it
     // When each key of keysPressed went down (SDL timestamps, nanoseconds): Space is a tap on the
     // calibration screen. The round's inputs carry their own (actions).
     std::map<std::uint32_t, std::uint64_t> keyPressNs;

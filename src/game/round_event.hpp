@@ -66,7 +66,23 @@ inline std::int64_t firstMicrosFrom(double seconds) {
 
 // A pause within a round: the song stopped at `atUs` and play went on from `resumeUs` (at most
 // `atUs`: a rewind), both on the song clock in microseconds.
+// In a practice round, play went on at `speedPercent` of the music's own speed (changed while
+// paused); 100 in a round played in earnest.
 struct RoundPause {
     std::int64_t atUs = 0;
     std::int64_t resumeUs = 0;
+    std::int32_t speedPercent = 100;
+};
+
+// A practice loop's jump: the song reached the loop's end `atUs` and went back to `toUs` (its start
+// A less a bar of count-in) to play the passage from A (`liveFromUs`) again, its circles live again;
+// the circles due in the count-in (before A) are shown but never judged. Song times in microseconds.
+// `eventIndex` and `pauseIndex` count the inputs and pauses of the round before the jump: those
+// after it belong to the song as it plays from `toUs` on.
+struct LoopJump {
+    std::int64_t atUs = 0;
+    std::int64_t toUs = 0;
+    std::int64_t liveFromUs = 0;
+    std::uint32_t eventIndex = 0;
+    std::uint32_t pauseIndex = 0;
 };

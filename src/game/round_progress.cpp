@@ -111,6 +111,11 @@ void spawnNext(GameState& game, std::size_t stem) {
         // Remembered for a rewind's ghosts; circles over longer ago than the memory are let go.
         std::deque<Circle>& recent = game.progress.recentSpawns;
         recent.push_back(game.circles.back());
+        if (due < game.progress.countInUntil) {
+            // A practice loop's count-in: the passage's lead-in is shown, but nothing in it counts.
+            game.progress.ghosts.push_back(game.circles.back());
+            game.circles.pop_back();
+        }
         const double forgetBefore = game.progress.applied - kRewindMemory;
         while (!recent.empty() && recent.front().time + recent.front().holdDuration < forgetBefore) {
             recent.pop_front();
@@ -313,13 +318,14 @@ void advanceRound(GameState& game, double songTime, const LayerRequests& request
         const std::int32_t layersBefore = game.activeLayers;
         layerStep(game, requests);
         if (game.activeLayers != layersBefore) {
-            game.layerTimeline.push_back(LayerChange{at, game.activeLayers});
+            // In song time played, which a practice loop's jumps do not take back.
+            game.layerTimeline.push_back(LayerChange{at + progress.jumpedBack, game.activeLayers});
         }
         followLayers(game, at);
     }
     progress.applied = std::max(progress.applied, limit);
-    if (progress.applied > progress.ignoreInputsBefore) {
-        progress.ghosts.clear(); // the rewound span is over
+    if (progress.applied > progress.ignoreInputsBefore && progress.applied >= progress.countInUntil) {
+        progress.ghosts.clear(); // the rewound span (or the count-in) is over
     }
 }
 
@@ -357,7 +363,8 @@ void resizeRound(GameState& game, std::int32_t width, std::int32_t height) {
 void rewindRound(GameState& game, double pausedAt, double from) {
     RoundProgress& progress = game.progress;
     progress.ignoreInputsBefore = std::max(progress.ignoreInputsBefore, pausedAt);
-    progress.pauses.push_back(RoundPause{songTimeToMicros(pausedAt), songTimeToMicros(from)});
+    progress.pauses.push_back(
+        RoundPause{songTimeToMicros(pausedAt), songTimeToMicros(from), progress.speedPercent});
     progress.ghosts.clear();
     for (const Circle& spawned : progress.recentSpawns) {
         if (spawned.time + spawned.holdDuration < from) {
@@ -372,6 +379,29 @@ void rewindRound(GameState& game, double pausedAt, double from) {
             progress.ghosts.push_back(spawned);
         }
     }
+}
+
+void jumpRound(GameState& game, double at, double to, double liveFrom) {
+    RoundProgress& progress = game.progress;
+    progress.jumps.push_back(LoopJump{songTimeToMicros(at), songTimeToMicros(to), songTimeToMicros(liveFrom),
+                                      static_cast<std::uint32_t>(progress.recorded.size()),
+                                      static_cast<std::uint32_t>(progress.pauses.size())});
+    progress.jumpedBack += std::max(0.0, progress.applied - to);
+    // Inputs past the loop's end belong to a song that no longer plays there.
+    progress.queued.clear();
+    progress.applied = to;
+    progress.inputsKnownUntil = to;
+    progress.ignoreInputsBefore = -1e300; // a pause's replayed span lies in the pass that is over
+    progress.countInUntil = liveFrom;
+    progress.ghosts.clear();
+    progress.recentSpawns.clear();
+    // What is on screen at the loop's end goes unjudged: the passage ends there.
+    game.circles.clear();
+    game.holds.clear();
+    for (StemCursor& cursor : progress.cursors) {
+        cursor = StemCursor{};
+    }
+    followLayers(game, to);
 }
 
 namespace {
@@ -398,7 +428,7 @@ void updateCircleLook(GameState& game, double songTime) {
     for (Circle& circle : game.circles) {
         circle.radius = circle.retired ? 0.0f : growingRadius(circle, songTime);
     }
-    const bool replaying = replayingAt(game, songTime);
+    const bool replaying = replayingAt(game, songTime) || songTime < game.progress.countInUntil;
     for (Circle& ghost : game.progress.ghosts) {
         ghost.active =
             replaying && !beforeSpawn(ghost, songTime) && songTime <= ghost.time + ghost.holdDuration;

@@ -64,6 +64,13 @@ constexpr double kRewindMemory = 4.0;
 // that were already judged become ghosts (progress.ghosts): shown, never hit or missed again.
 void rewindRound(GameState& game, double pausedAt, double from);
 
+// A practice loop's jump, once the round has been advanced to its end `at`: the song goes back to
+// `to` (at most `liveFrom`) and plays the passage from `liveFrom` (the loop's A) again. Inputs
+// still queued are dropped, the circles on screen go unjudged, every unlocked stem's chart is read
+// again from `to`, and the circles due before `liveFrom` (the count-in) spawn as ghosts: shown,
+// never hit or missed. Score, combo and layers stay. The jump is recorded (progress.jumps).
+void jumpRound(GameState& game, double at, double to, double liveFrom);
+
 // The circles' look, for drawing: each unjudged circle grows from 20 pixels a second ahead of its
 // time to its target radius at its time; a judged one is not drawn (radius 0). While the song plays
 // a rewound span again, a ghost is on screen (`active`) from its spawn until its time is over. The

@@ -92,11 +92,12 @@ RoundSummary summarizeRound(const GameState& game) {
             std::sqrt(std::max(0.0, squares / summary.presses - summary.meanOffsetMs * summary.meanOffsetMs));
     }
 
-    const double applied = game.progress.applied;
+    const double applied = game.progress.applied + game.progress.jumpedBack;
     summary.timePlayed = std::isfinite(applied) && applied > 0.0 ? applied : 0.0;
     summary.highestLayer = game.highestLayer;
     summary.stemCount = static_cast<std::int32_t>(game.setup.stems.size());
     summary.layerSpans = layerSpansOf(game.layerTimeline, summary.timePlayed);
+    summary.practiceSpeedPercent = game.progress.practice ? game.progress.speedPercent : 0;
     return summary;
 }
 

@@ -41,8 +41,9 @@ struct RoundSummary {
     std::array<std::int32_t, kHitBins> histogram{};
     double timePlayed = 0.0; // song seconds the round ran
     std::int32_t highestLayer = 0;
-    std::int32_t stemCount = 0;        // the level's stems: its layers
-    std::vector<LayerSpan> layerSpans; // in time order, covering 0..timePlayed where known
+    std::int32_t stemCount = 0;            // the level's stems: its layers
+    std::vector<LayerSpan> layerSpans;     // in time order, covering 0..timePlayed where known
+    std::int32_t practiceSpeedPercent = 0; // a practice round's speed at its end (percent), 0 in earnest
 };
 
 // Accuracy weights of the grades in percent: Perfect 100, Great 75, Good 50, Ok 25, Miss 0.

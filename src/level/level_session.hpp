@@ -25,6 +25,7 @@ struct LevelSession {
     std::vector<LevelListEntry> list; // the menu's levels, read at start-up
     int selected = 0;                 // the menu's chosen row
     int pendingStart = -1;            // the list index the menu asked to start, or -1
+    bool startPractice = false;       // that start (and Retry's) is a practice round (the menu's Practice)
     int lastStarted = -1;             // the list index of the level started last (Retry's), or -1
     bool holdStart = false;           // the screen tour keeps the loading notice up
     LevelPackage package;             // of the level being played (a menu level or the tutorial song)

@@ -160,6 +160,33 @@ void saveAudioOffsetMs(int offsetMs) {
     }
 }
 
+int loadPracticeSpeedPercent(int fallback) {
+    json document;
+    std::string error;
+    if (readPrefs(getPrefsPath(), document, error) != PrefsRead::Ok || !document.is_object()) {
+        return fallback; // a missing or bad file is reported by the other settings' loads
+    }
+    const auto speed = document.find("practiceSpeedPercent");
+    if (speed == document.end() || !speed->is_number()) {
+        return fallback;
+    }
+    const double value = speed->get<double>();
+    if (!std::isfinite(value)) {
+        return fallback;
+    }
+    // Onto the offered steps: 50 to 100 by 5.
+    return static_cast<int>(std::lround(std::clamp(value, 50.0, 100.0) / 5.0)) * 5;
+}
+
+void savePracticeSpeedPercent(int percent) {
+    const int stored = static_cast<int>(std::lround(std::clamp(percent, 50, 100) / 5.0)) * 5;
+    std::string path;
+    if (saveSetting("Failed to parse existing prefs when saving the practice speed: %s",
+                    "practiceSpeedPercent", stored, path)) {
+        logMessage("Practice speed saved to %s: %d%%", path.c_str(), stored);
+    }
+}
+
 std::string storablePlayerName(const std::string& name) {
     return cutToCharacters(withEachBadByteReplaced(name), kMaxNameBytes);
 }

@@ -42,6 +42,13 @@ void saveKeyboardGameplay(bool enabled);
 // Stores the volume (0..1). Logs "Music volume saved to %s: %d%%".
 void saveMusicVolume(float volume);
 
+// The speed practice rounds last played at: the stored "practiceSpeedPercent" when it is a number
+// (onto 50..100 in steps of 5), else `fallback`. A missing or bad file gives `fallback` silently.
+int loadPracticeSpeedPercent(int fallback);
+
+// Stores the practice speed (onto 50..100 in steps of 5). Logs "Practice speed saved to %s: %d%%".
+void savePracticeSpeedPercent(int percent);
+
 // The name as the file can hold it: each byte that is not UTF-8 replaced by U+FFFD, then cut to
 // kMaxNameBytes (64) bytes at a character boundary (base/utf8.hpp).
 std::string storablePlayerName(const std::string& name);

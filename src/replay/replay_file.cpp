@@ -26,7 +26,12 @@ constexpr char kMagic[4] = {'V', 'B', 'R', 'P'};
 // (docs/replay-format.md).
 constexpr std::size_t kSummaryEnd = 76;
 constexpr std::size_t kEventBytes = 8 + 1 + 1 + 8 + 4 + 4 + 4;
-constexpr std::size_t kPauseBytes = 8 + 8;
+constexpr std::size_t kPauseBytes = 8 + 8 + 1; // version 3; 16 bytes without the speed before
+constexpr std::size_t kOldPauseBytes = 8 + 8;
+constexpr std::size_t kLoopJumpBytes = 8 + 8 + 8 + 4 + 4;
+// The flags byte (the bot's before version 3).
+constexpr unsigned kBotFlag = 1;
+constexpr unsigned kPracticeFlag = 2;
 constexpr std::size_t kChecksumBytes = 32;
 
 std::string formatted(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -98,11 +103,25 @@ bool checkEvents(const Replay& replay, std::string& error) {
     return true;
 }
 
-bool checkPauses(const Replay& replay, std::string& error) {
-    for (std::size_t i = 0; i < replay.pauses.size(); ++i) {
+// One pass of the song: between two loop jumps (or the round's start or end), the events
+// [firstEvent, endEvent) and the pauses [firstPause, endPause).
+struct SongPass {
+    std::size_t firstEvent = 0, endEvent = 0;
+    std::size_t firstPause = 0, endPause = 0;
+};
+
+bool checkPauses(const Replay& replay, const SongPass& pass, std::string& error) {
+    for (std::size_t i = pass.firstPause; i < pass.endPause; ++i) {
         const RoundPause& pause = replay.pauses[i];
         if (!songTimeInRange(pause.atUs) || !songTimeInRange(pause.resumeUs)) {
             error = formatted("pause %zu lies outside the song times a replay allows", i);
+            return false;
+        }
+        const bool practice = replay.practiceSpeedPercent != 0;
+        if (practice ? !isPracticeSpeedPercent(pause.speedPercent) : pause.speedPercent != 100) {
+            error = formatted("pause %zu goes on at %" PRId32 " %% speed, which %s", i, pause.speedPercent,
+                              practice ? "is no practice speed (50 to 100 in steps of 5)"
+                                       : "only a practice round may (the others play at 100 %)");
             return false;
         }
         if (pause.resumeUs > pause.atUs) {
@@ -111,7 +130,7 @@ bool checkPauses(const Replay& replay, std::string& error) {
             return false;
         }
         // Play goes on forward from where it resumed until the next pause stops it.
-        if (i > 0 && pause.atUs < replay.pauses[i - 1].resumeUs) {
+        if (i > pass.firstPause && pause.atUs < replay.pauses[i - 1].resumeUs) {
             error = formatted("pause %zu stops at %.6f s, before pause %zu resumed play (%.6f s)", i,
                               seconds(pause.atUs), i - 1, seconds(replay.pauses[i - 1].resumeUs));
             return false;
@@ -125,14 +144,14 @@ bool checkPauses(const Replay& replay, std::string& error) {
 // pause lets the song time go back, so the order is checked per stretch. Keeping each event in
 // the current stretch while it fits there is never worse than moving on (moving on only sets the
 // floor to the resumption, which is not below what staying allows), so one pass decides.
-bool checkEventOrder(const Replay& replay, std::string& error) {
+bool checkEventOrder(const Replay& replay, const SongPass& pass, std::string& error) {
     const std::vector<RoundPause>& pauses = replay.pauses;
-    std::size_t stretch = 0;
+    std::size_t stretch = pass.firstPause;
     std::int64_t floor = std::numeric_limits<std::int64_t>::min();
-    for (std::size_t i = 0; i < replay.events.size(); ++i) {
+    for (std::size_t i = pass.firstEvent; i < pass.endEvent; ++i) {
         const std::int64_t t = replay.events[i].songTimeUs;
-        while (t < floor || (stretch < pauses.size() && t > pauses[stretch].atUs)) {
-            if (stretch == pauses.size()) {
+        while (t < floor || (stretch < pass.endPause && t > pauses[stretch].atUs)) {
+            if (stretch == pass.endPause) {
                 error = formatted("event %zu at %.6f s comes before the event before it (%.6f s) with no "
                                   "pause between them that rewinds the song: events out of order",
                                   i, seconds(t), seconds(replay.events[i - 1].songTimeUs));
@@ -142,6 +161,51 @@ bool checkEventOrder(const Replay& replay, std::string& error) {
             ++stretch;
         }
         floor = t;
+    }
+    return true;
+}
+
+// The loop jumps, and then the pauses and events of each pass of the song they cut the round into.
+// A jump lies after the events and pauses before it: it goes back to no later than the passage it
+// plays again, which starts before the jump's end.
+bool checkPasses(const Replay& replay, std::string& error) {
+    const std::vector<LoopJump>& jumps = replay.loopJumps;
+    if (!jumps.empty() && replay.practiceSpeedPercent == 0) {
+        error = "a round that is not a practice round has loop jumps";
+        return false;
+    }
+    SongPass pass;
+    for (std::size_t j = 0; j <= jumps.size(); ++j) {
+        pass.endEvent = j < jumps.size() ? jumps[j].eventIndex : replay.events.size();
+        pass.endPause = j < jumps.size() ? jumps[j].pauseIndex : replay.pauses.size();
+        if (j < jumps.size()) {
+            const LoopJump& jump = jumps[j];
+            if (!songTimeInRange(jump.atUs) || !songTimeInRange(jump.toUs) ||
+                !songTimeInRange(jump.liveFromUs)) {
+                error = formatted("loop jump %zu lies outside the song times a replay allows", j);
+                return false;
+            }
+            if (!(jump.toUs <= jump.liveFromUs && jump.liveFromUs < jump.atUs)) {
+                error = formatted("loop jump %zu goes from %.6f s back to %.6f s for a passage from %.6f s: "
+                                  "it must go back to the passage's start or before, which lies before "
+                                  "the jump",
+                                  j, seconds(jump.atUs), seconds(jump.toUs), seconds(jump.liveFromUs));
+                return false;
+            }
+            if (pass.endEvent < pass.firstEvent || pass.endEvent > replay.events.size() ||
+                pass.endPause < pass.firstPause || pass.endPause > replay.pauses.size()) {
+                error = formatted("loop jump %zu comes after %" PRIu32 " events and %" PRIu32
+                                  " pauses, out of order with the round's (%zu events, %zu pauses)",
+                                  j, jump.eventIndex, jump.pauseIndex, replay.events.size(),
+                                  replay.pauses.size());
+                return false;
+            }
+        }
+        if (!checkPauses(replay, pass, error) || !checkEventOrder(replay, pass, error)) {
+            return false;
+        }
+        pass.firstEvent = pass.endEvent;
+        pass.firstPause = pass.endPause;
     }
     return true;
 }
@@ -259,6 +323,11 @@ bool checkMagicAndVersion(ByteReader& in, std::string& error, std::uint16_t* ver
 
 } // namespace
 
+bool isPracticeSpeedPercent(std::int32_t percent) {
+    return percent >= kMinPracticeSpeedPercent && percent <= kMaxPracticeSpeedPercent &&
+           percent % kPracticeSpeedStepPercent == 0;
+}
+
 bool checkReplay(const Replay& replay, std::string& error) {
     error.clear();
     if (replay.levelName.empty() || replay.levelName.size() > kMaxReplayLevelNameBytes ||
@@ -298,12 +367,18 @@ bool checkReplay(const Replay& replay, std::string& error) {
         error = formatted("highest layer %" PRId32 " of %" PRId32
                           " layers is outside 0..layers (layers 1..%" PRId32 ")",
                           replay.result.highestLayer, replay.result.totalLayers, kMaxReplayLayers);
-    } else if (replay.events.size() > kMaxReplayEvents || replay.pauses.size() > kMaxReplayPauses) {
-        error = formatted("%zu events and %zu pauses are more than a replay may have (%" PRIu32
-                          " and %" PRIu32 ")",
-                          replay.events.size(), replay.pauses.size(), kMaxReplayEvents, kMaxReplayPauses);
+    } else if (replay.events.size() > kMaxReplayEvents || replay.pauses.size() > kMaxReplayPauses ||
+               replay.loopJumps.size() > kMaxReplayLoopJumps) {
+        error =
+            formatted("%zu events, %zu pauses and %zu loop jumps are more than a replay may have (%" PRIu32
+                      ", %" PRIu32 " and %" PRIu32 ")",
+                      replay.events.size(), replay.pauses.size(), replay.loopJumps.size(), kMaxReplayEvents,
+                      kMaxReplayPauses, kMaxReplayLoopJumps);
+    } else if (replay.practiceSpeedPercent != 0 && !isPracticeSpeedPercent(replay.practiceSpeedPercent)) {
+        error = formatted("practice speed %" PRId32 " %% is none of 50 to 100 in steps of 5",
+                          replay.practiceSpeedPercent);
     } else {
-        return checkEvents(replay, error) && checkPauses(replay, error) && checkEventOrder(replay, error);
+        return checkEvents(replay, error) && checkPasses(replay, error);
     }
     return false;
 }
@@ -324,7 +399,7 @@ bool encodeReplay(const Replay& replay, std::string& bytes, std::string& error) 
     put(out, replay.result.hits, 4);
     put(out, replay.result.misses, 4);
     put(out, static_cast<std::uint8_t>(replay.inputMode), 1);
-    put(out, replay.bot ? 1 : 0, 1);
+    put(out, (replay.bot ? kBotFlag : 0) | (replay.practiceSpeedPercent != 0 ? kPracticeFlag : 0), 1);
     put(out, static_cast<std::uint32_t>(replay.audioOffsetMs), 4);
     put(out, replay.drawableWidth, 4);
     put(out, replay.drawableHeight, 4);
@@ -337,8 +412,9 @@ bool encodeReplay(const Replay& replay, std::string& bytes, std::string& error) 
     out += replay.gameVersion;
     put(out, replay.levelName.size(), 2);
     out += replay.levelName;
-    out.reserve(out.size() + 8 + replay.events.size() * kEventBytes + replay.pauses.size() * kPauseBytes +
-                kChecksumBytes);
+    put(out, static_cast<std::uint8_t>(replay.practiceSpeedPercent), 1);
+    out.reserve(out.size() + 12 + replay.events.size() * kEventBytes + replay.pauses.size() * kPauseBytes +
+                replay.loopJumps.size() * kLoopJumpBytes + kChecksumBytes);
     put(out, replay.events.size(), 4);
     for (const RoundEvent& event : replay.events) {
         put(out, static_cast<std::uint64_t>(event.songTimeUs), 8);
@@ -353,6 +429,15 @@ bool encodeReplay(const Replay& replay, std::string& bytes, std::string& error) 
     for (const RoundPause& pause : replay.pauses) {
         put(out, static_cast<std::uint64_t>(pause.atUs), 8);
         put(out, static_cast<std::uint64_t>(pause.resumeUs), 8);
+        put(out, static_cast<std::uint8_t>(pause.speedPercent), 1);
+    }
+    put(out, replay.loopJumps.size(), 4);
+    for (const LoopJump& jump : replay.loopJumps) {
+        put(out, static_cast<std::uint64_t>(jump.atUs), 8);
+        put(out, static_cast<std::uint64_t>(jump.toUs), 8);
+        put(out, static_cast<std::uint64_t>(jump.liveFromUs), 8);
+        put(out, jump.eventIndex, 4);
+        put(out, jump.pauseIndex, 4);
     }
     Sha256Digest checksum{};
     if (!sha256Of({out}, checksum)) {
@@ -387,7 +472,7 @@ bool decodeReplay(std::string_view bytes, Replay& replay, std::string& error) {
     read.result.hits = static_cast<std::uint32_t>(in.take(4, "the hits"));
     read.result.misses = static_cast<std::uint32_t>(in.take(4, "the misses"));
     read.inputMode = static_cast<ReplayInputMode>(in.take(1, "the input mode"));
-    const std::uint64_t bot = in.take(1, "the bot flag");
+    const std::uint64_t flags = in.take(1, "the flags");
     read.audioOffsetMs = in.i32("the audio offset");
     read.drawableWidth = static_cast<std::uint32_t>(in.take(4, "the drawable width"));
     read.drawableHeight = static_cast<std::uint32_t>(in.take(4, "the drawable height"));
@@ -397,9 +482,19 @@ bool decodeReplay(std::string_view bytes, Replay& replay, std::string& error) {
     read.levelHash = lowercaseHex(reinterpret_cast<const unsigned char*>(hash.data()), hash.size());
     read.gameVersion = in.text(static_cast<std::size_t>(in.take(1, "the game version")), "the game version");
     read.levelName = in.text(static_cast<std::size_t>(in.take(2, "the level name")), "the level name");
-    if (in.error.empty() && bot > 1) {
-        error = formatted("the bot flag is %u, neither 0 nor 1", static_cast<unsigned>(bot));
+    const std::uint64_t knownFlags = version >= 3 ? (kBotFlag | kPracticeFlag) : kBotFlag;
+    if (in.error.empty() && (flags & ~knownFlags) != 0) {
+        error = formatted("the flags byte is %u, with bits this version does not know (it knows %u)",
+                          static_cast<unsigned>(flags), static_cast<unsigned>(knownFlags));
         return false;
+    }
+    if (version >= 3) {
+        read.practiceSpeedPercent = static_cast<std::int32_t>(in.take(1, "the practice speed"));
+        if (in.error.empty() && ((flags & kPracticeFlag) != 0) != (read.practiceSpeedPercent != 0)) {
+            error = formatted("the practice flag and the practice speed (%" PRId32 " %%) disagree",
+                              read.practiceSpeedPercent);
+            return false;
+        }
     }
     std::uint32_t events = 0;
     if (in.count(events, kMaxReplayEvents, kEventBytes, "events")) {
@@ -419,11 +514,26 @@ bool decodeReplay(std::string_view bytes, Replay& replay, std::string& error) {
         }
     }
     std::uint32_t pauses = 0;
-    if (in.error.empty() && in.count(pauses, kMaxReplayPauses, kPauseBytes, "pauses")) {
+    const std::size_t pauseBytes = version >= 3 ? kPauseBytes : kOldPauseBytes;
+    if (in.error.empty() && in.count(pauses, kMaxReplayPauses, pauseBytes, "pauses")) {
         read.pauses.resize(pauses);
         for (RoundPause& pause : read.pauses) {
             pause.atUs = in.i64("a pause");
             pause.resumeUs = in.i64("a pause");
+            // Before version 3 every round played at the music's own speed.
+            pause.speedPercent = version >= 3 ? static_cast<std::int32_t>(in.take(1, "a pause")) : 100;
+        }
+    }
+    std::uint32_t jumps = 0;
+    if (version >= 3 && in.error.empty() &&
+        in.count(jumps, kMaxReplayLoopJumps, kLoopJumpBytes, "loop jumps")) {
+        read.loopJumps.resize(jumps);
+        for (LoopJump& jump : read.loopJumps) {
+            jump.atUs = in.i64("a loop jump");
+            jump.toUs = in.i64("a loop jump");
+            jump.liveFromUs = in.i64("a loop jump");
+            jump.eventIndex = static_cast<std::uint32_t>(in.take(4, "a loop jump"));
+            jump.pauseIndex = static_cast<std::uint32_t>(in.take(4, "a loop jump"));
         }
     }
     const std::size_t checked = in.at;
@@ -445,7 +555,7 @@ bool decodeReplay(std::string_view bytes, Replay& replay, std::string& error) {
         error = "the checksum does not match: the file is damaged";
         return false;
     }
-    read.bot = bot == 1;
+    read.bot = (flags & kBotFlag) != 0;
     if (!checkReplay(read, error)) {
         return false;
     }
@@ -541,7 +651,9 @@ bool readReplaySummary(const std::string& path, ReplaySummary& summary, std::str
     read.score = in.i32("the score");
     read.highestCombo = in.i32("the highest combo");
     in.skip(4 + 4 + 4 + 4 + 1, "the layers, hits, misses and input mode");
-    read.bot = in.take(1, "the bot flag") != 0;
+    const std::uint64_t flags = in.take(1, "the flags");
+    read.bot = (flags & kBotFlag) != 0;
+    read.practice = (flags & kPracticeFlag) != 0;
     in.skip(4 + 4 + 4 + 8, "the audio offset, drawable size and song start");
     read.songEndUs = in.i64("the song end");
     if (!in.error.empty()) {

@@ -13,15 +13,24 @@
 #include <vector>
 
 // The format version this code writes (see the version rule in docs/replay-format.md). It reads
-// this one and version 1, whose key events name keycodes of the US grid: read, they are mapped to
-// the grid's cells (cellForUsKeycode), as version 2 records them.
-constexpr std::uint16_t kReplayFormatVersion = 2;
+// this one and versions 1 and 2, which know no practice rounds (read, they are rounds in earnest
+// with every pause at full speed); version 1's key events name keycodes of the US grid: read, they
+// are mapped to the grid's cells (cellForUsKeycode), as later versions record them.
+constexpr std::uint16_t kReplayFormatVersion = 3;
 constexpr std::uint16_t kOldestReplayFormatVersion = 1;
 
 // Limits. A file past any of them is refused whole; the writer refuses what the reader would.
 constexpr std::uint64_t kMaxReplayFileBytes = std::uint64_t(16) << 20; // 16 MiB
 constexpr std::uint32_t kMaxReplayEvents = 500000;                     // 30 minutes at 270 inputs a second
 constexpr std::uint32_t kMaxReplayPauses = 10000;
+constexpr std::uint32_t kMaxReplayLoopJumps = 10000; // a 2-second loop for five and a half hours
+// A practice round's speeds, in percent of the music's own speed: 50 to 100 in steps of 5.
+constexpr std::int32_t kMinPracticeSpeedPercent = 50;
+constexpr std::int32_t kMaxPracticeSpeedPercent = 100;
+constexpr std::int32_t kPracticeSpeedStepPercent = 5;
+
+// True for a practice speed a replay may hold (and the game offers): 50, 55, ... 100.
+bool isPracticeSpeedPercent(std::int32_t percent);
 constexpr std::size_t kMaxReplayLevelNameBytes = 256;
 constexpr std::size_t kMaxReplayVersionBytes = 32;
 constexpr std::int32_t kMaxReplayAudioOffsetMs = 10000; // either way
@@ -59,14 +68,20 @@ struct Replay {
     std::int64_t startedAtMs = 0; // wall clock, Unix time in milliseconds
     std::int64_t endedAtMs = 0;   // wall clock, at or after startedAtMs
     bool bot = false;             // the autoplay bot played
+    // A practice round's speed at its start (isPracticeSpeedPercent), or 0 for a round in earnest.
+    // A practice round is never a result: no leaderboard takes it.
+    std::int32_t practiceSpeedPercent = 0;
     ReplayResult result;
-    std::vector<RoundEvent> events; // in song-time order, the song time going back only at a pause
-    std::vector<RoundPause> pauses; // in the order they happened
+    std::vector<RoundEvent> events;  // in song-time order, the song time going back only at a pause
+                                     // or a loop jump
+    std::vector<RoundPause> pauses;  // in the order they happened; each with the speed play went on at
+    std::vector<LoopJump> loopJumps; // a practice round's, in order
 };
 
 // True when `replay` keeps every rule and limit above (and that events and pauses are in order:
-// each event lies in the stretch of song between two pauses, no earlier than the event before
-// it in that stretch). Otherwise false with the first fault in `error`. Does not log.
+// each event lies in the stretch of song between two pauses, or a pause and a loop jump, no
+// earlier than the event before it in that stretch). Otherwise false with the first fault in
+// `error`. Does not log.
 bool checkReplay(const Replay& replay, std::string& error);
 
 // The file's bytes for `replay`, in the current format. False, with checkReplay's reason, for a
@@ -100,6 +115,7 @@ struct ReplaySummary {
     std::int32_t score = 0;
     std::int32_t highestCombo = 0;
     bool bot = false;
+    bool practice = false;      // a practice round (never a result)
     std::int64_t songEndUs = 0; // the song time the round ended at, microseconds
 };
 

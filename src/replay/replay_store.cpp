@@ -162,8 +162,8 @@ std::string findReplayFor(const std::string& dataFolder, const ReplayEntry& entr
     for (const StoredReplay& stored : found) {
         const ReplaySummary& summary = stored.summary;
         const std::int64_t endSeconds = summary.songEndUs / 1000000; // truncated, as the entry's time
-        if (summary.bot || summary.score != entry.score || summary.highestCombo != entry.highestCombo ||
-            endSeconds < std::int64_t{entry.timeSeconds} - 1 ||
+        if (summary.bot || summary.practice || summary.score != entry.score ||
+            summary.highestCombo != entry.highestCombo || endSeconds < std::int64_t{entry.timeSeconds} - 1 ||
             endSeconds > std::int64_t{entry.timeSeconds} + 1) {
             continue;
         }
@@ -194,8 +194,13 @@ bool pruneReplays(const std::string& dataFolder, const std::string& keepPath) {
         std::sort(replays.begin(), replays.end(), [](const StoredReplay& a, const StoredReplay& b) {
             return a.summary.score != b.summary.score ? a.summary.score > b.summary.score : laterEnd(a, b);
         });
-        for (std::size_t i = 0; i < replays.size() && i < kBestReplaysKeptPerLevel; ++i) {
-            kept.insert(replays[i].path);
+        // A practice round's score is no best: those are kept only among the latest rounds.
+        std::size_t best = 0;
+        for (std::size_t i = 0; i < replays.size() && best < kBestReplaysKeptPerLevel; ++i) {
+            if (!replays[i].summary.practice) {
+                kept.insert(replays[i].path);
+                ++best;
+            }
         }
     }
     std::sort(all.begin(), all.end(), laterEnd);

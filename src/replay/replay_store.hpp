@@ -69,7 +69,8 @@ struct ReplayEntry {
 std::string findReplayFor(const std::string& dataFolder, const ReplayEntry& entry);
 
 // Removes every replay under `dataFolder`/replays that is neither among the kBestReplaysKeptPerLevel
-// best of its level (by score; the later end first among equal scores) nor among the
+// best of its level (by score; the later end first among equal scores; practice rounds are never
+// among the best) nor among the
 // kLatestReplaysKept latest over all levels (by wall-clock end), nor `keepPath`. Files that do
 // not read as replays are not counted and not removed. False when a file could not be removed
 // (each logged); the rest are still removed.

@@ -42,6 +42,8 @@ Replay replayOfRound(const GameState& game, const ReplayOrigin& origin, std::int
     replay.result = resultOf(game);
     replay.events = game.progress.recorded;
     replay.pauses = game.progress.pauses;
+    replay.practiceSpeedPercent = game.progress.practice ? game.progress.startSpeedPercent : 0;
+    replay.loopJumps = game.progress.jumps;
     return replay;
 }
 
@@ -63,15 +65,32 @@ bool rerunReplayBy(const Replay& replay, RoundSetup setup, std::chrono::steady_c
     const double start = static_cast<double>(replay.songStartUs) / 1e6;
     const double end = static_cast<double>(replay.songEndUs) / 1e6;
     beginRound(game, std::move(setup), start);
-    queueRoundInputs(game, replay.events, end);
-    // The game itself advances a frame at a time; a round comes to the same whatever the steps.
-    for (double to = start + kRerunStepSeconds; to < end; to += kRerunStepSeconds) {
-        advanceRound(game, to, LayerRequests{});
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
+    // Pass by pass of the song: a practice loop's jump cuts the round where the song went back.
+    std::size_t first = 0;
+    double from = start;
+    for (std::size_t j = 0; j <= replay.loopJumps.size(); ++j) {
+        const bool last = j == replay.loopJumps.size();
+        const double until = last ? end : static_cast<double>(replay.loopJumps[j].atUs) / 1e6;
+        const std::size_t stop = last ? replay.events.size() : replay.loopJumps[j].eventIndex;
+        queueRoundInputs(game,
+                         std::vector<RoundEvent>(replay.events.begin() + static_cast<std::ptrdiff_t>(first),
+                                                 replay.events.begin() + static_cast<std::ptrdiff_t>(stop)),
+                         until);
+        // The game itself advances a frame at a time; a round comes to the same whatever the steps.
+        for (double to = from + kRerunStepSeconds; to < until; to += kRerunStepSeconds) {
+            advanceRound(game, to, LayerRequests{});
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
         }
+        advanceRound(game, until, LayerRequests{});
+        if (!last) {
+            const LoopJump& jump = replay.loopJumps[j];
+            from = static_cast<double>(jump.toUs) / 1e6;
+            jumpRound(game, until, from, static_cast<double>(jump.liveFromUs) / 1e6);
+        }
+        first = stop;
     }
-    advanceRound(game, end, LayerRequests{});
     result = resultOf(game);
     if (summary != nullptr) {
         *summary = summarizeRound(game);

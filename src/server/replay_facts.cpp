@@ -28,6 +28,8 @@ bool replayMatchesEntry(const Replay& replay, const StoredEntry& stored, std::st
         why = "the replay is of another level";
     } else if (replay.bot) {
         why = "the replay was played by the autoplay bot";
+    } else if (replay.practiceSpeedPercent != 0) {
+        why = "the replay is of a practice round, which is never a result";
     } else if (result.score != stored.score) {
         why = "the replay's score (" + std::to_string(result.score) + ") is not the entry's";
     } else if (result.highestCombo != entryCount(stored.entry, "highestCombo")) {

@@ -16,6 +16,7 @@ constexpr std::int64_t kReplayClockSlackPerMille = 2;
 // True when `replay` can stand behind `stored`: its level name is the entry's level (bytes), its
 // result's score, highest combo and "highestLayer" text are the entry's (the text as the game
 // writes it: "H/T", T the level's layers up to kMaxLayers, H the result's highest layer up to T), it was not
-// played by the bot, and its wall-clock duration (endedAt - startedAt) is not shorter than its song time
-// (songEnd - songStart) less the slack above. Otherwise false with the first fact that fails in `why`.
+// played by the bot nor a practice round, and its wall-clock duration (endedAt - startedAt) is not shorter
+// than its song time (songEnd - songStart) less the slack above. Otherwise false with the first fact that
+// fails in `why`.
 bool replayMatchesEntry(const Replay& replay, const StoredEntry& stored, std::string& why);

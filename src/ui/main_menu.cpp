@@ -24,17 +24,19 @@ void pushFont(ImFont* font) { pushUIFont(font); }
 
 // The stack's height for buttons `buttonHeight` high (the 2 s between them taken as 1 pixel, as the
 // landscape layout has always placed it).
-float buttonStackHeight(float buttonHeight) { return 5.0f * buttonHeight + 4.0f; }
+float buttonStackHeight(float buttonHeight) { return 6.0f * buttonHeight + 5.0f; }
 
-// Asks for the selected level to start: it loads once the frame with its notice is shown.
-void startSelectedLevel(LevelSession& levels) {
+// Asks for the selected level to start, in earnest or as a practice round: it loads once the frame
+// with its notice is shown.
+void startSelectedLevel(LevelSession& levels, bool practice = false) {
     if (levels.pendingStart < 0 && levels.selected >= 0 &&
         levels.selected < static_cast<int>(levels.list.size())) {
         levels.pendingStart = levels.selected;
+        levels.startPractice = practice;
     }
 }
 
-// The five buttons, their top at `top` (window units, screen space).
+// The six buttons, their top at `top` (window units, screen space).
 void drawButtonStack(ScreenContext& context, float top) {
     const float s = gUI.uiScale;
     const ImVec2 size(400.0f * s, 125.2f * s);
@@ -48,6 +50,10 @@ void drawButtonStack(ScreenContext& context, float top) {
     ImGui::SetCursorPosX(x);
     if (labeledImageButton("##start", "Start Level", size, t.startInactive, t.startActive)) {
         startSelectedLevel(*context.levels);
+    }
+    ImGui::SetCursorPosX(x);
+    if (labeledImageButton("##practice", "Practice", size, t.normalInactive, t.normalActive)) {
+        startSelectedLevel(*context.levels, true);
     }
     ImGui::SetCursorPosX(x);
     if (labeledImageButton("##settings", "Settings", size, t.normalInactive, t.normalActive)) {

@@ -11,6 +11,8 @@
 
 int countdownFigure(float secondsLeft) { return std::clamp(static_cast<int>(std::ceil(secondsLeft)), 1, 3); }
 
+std::string practiceSpeedText(std::int32_t percent) { return "Speed " + std::to_string(percent) + " %"; }
+
 namespace {
 
 // Each showing of the panel, and of the countdown, is an appearance of its own: its items are
@@ -24,7 +26,8 @@ bool overlaySettled(bool countdown) {
     if (frame != trace.lastFrame + 1 || countdown != trace.countdown) {
         trace.countdown = countdown;
         trace.frames = 0;
-        for (const char* id : {"pause_panel", "##resume", "##restart", "##quit", "pause_countdown"}) {
+        for (const char* id : {"pause_panel", "##resume", "##restart", "##quit", "pause_countdown",
+                               "##speed_down", "pause_speed", "##speed_up", "##clear_loop"}) {
             gUI.tracedItems.erase(id);
         }
     }
@@ -40,6 +43,56 @@ static void drawVeil(float alpha) {
     ImGui::GetBackgroundDrawList()->AddRectFilled(
         viewport.Pos, ImVec2(viewport.Pos.x + viewport.Size.x, viewport.Pos.y + viewport.Size.y),
         ImGui::GetColorU32(ImVec4(0.0f, 0.0f, 0.02f, alpha)));
+}
+
+// A practice round's controls under the buttons: its speed with a step down and up (5 % each), and
+// forgetting its loop. Plain buttons, so that the mouse, the arrows and the pad's D-pad all reach
+// them. What was asked is acted on after the panel's window is closed.
+struct PracticeAsk {
+    std::int32_t speed = 0; // a new speed, or 0
+    bool clearLoop = false;
+};
+
+static PracticeAsk drawPracticeControls(const PracticeView& practice, float s) {
+    PracticeAsk ask;
+    ImGui::Dummy(ImVec2(0.0f, 24.0f * s));
+    pushUIFont(gUI.fonts.buttonFont);
+    const std::string speed = practiceSpeedText(practice.speedPercent);
+    const ImVec2 step(90.0f * s, ImGui::GetFrameHeight());
+    const float gap = 24.0f * s;
+    const float speedWidth = ImGui::CalcTextSize("Speed 100 %").x;
+    const char* clear = "Clear loop";
+    const float clearWidth = ImGui::CalcTextSize(clear).x + 40.0f * s;
+    const float row = 2.0f * step.x + speedWidth + clearWidth + 4.0f * gap;
+    ImGui::SetCursorPosX(std::max(0.0f, (ImGui::GetWindowWidth() - row) / 2.0f));
+    ImGui::BeginDisabled(practice.speedPercent <= kPracticeSpeedMinPercent);
+    if (ImGui::Button("-##speed_down", step)) {
+        ask.speed = practice.speedPercent - kPracticeSpeedStep;
+    }
+    uiTraceLastItem("##speed_down");
+    ImGui::EndDisabled();
+    ImGui::SameLine(0.0f, gap);
+    const float textX = ImGui::GetCursorPosX();
+    ImGui::AlignTextToFramePadding();
+    ImGui::SetCursorPosX(textX + (speedWidth - ImGui::CalcTextSize(speed.c_str()).x) / 2.0f);
+    ImGui::TextUnformatted(speed.c_str());
+    uiTraceLastItem("pause_speed");
+    ImGui::SameLine(textX + speedWidth + gap);
+    ImGui::BeginDisabled(practice.speedPercent >= kPracticeSpeedMaxPercent);
+    if (ImGui::Button("+##speed_up", step)) {
+        ask.speed = practice.speedPercent + kPracticeSpeedStep;
+    }
+    uiTraceLastItem("##speed_up");
+    ImGui::EndDisabled();
+    ImGui::SameLine(0.0f, 2.0f * gap);
+    ImGui::BeginDisabled(!practice.hasStart);
+    if (ImGui::Button((std::string(clear) + "##clear_loop").c_str(), ImVec2(clearWidth, step.y))) {
+        ask.clearLoop = true;
+    }
+    uiTraceLastItem("##clear_loop");
+    ImGui::EndDisabled();
+    ImGui::PopFont();
+    return ask;
 }
 
 static void drawCountdown(const PauseState& pause) {
@@ -88,6 +141,7 @@ void drawPauseOverlay(ScreenContext& context) {
     ImGui::SetNextWindowBgAlpha(0.92f);
     ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(40.0f * s, 30.0f * s));
     int clicked = -1;
+    PracticeAsk practiceAsk;
     if (ImGui::Begin("##PausePanel", nullptr,
                      ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
                          ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_NoScrollbar |
@@ -106,12 +160,21 @@ void drawPauseOverlay(ScreenContext& context) {
                                  {"##restart", "Restart", static_cast<bool>(context.restartRound)},
                                  {"##quit", "Quit", static_cast<bool>(context.quitRound)}};
         clicked = drawButtonRow(row, 3, button, 40.0f * s * k);
+        if (context.practice.active) {
+            practiceAsk = drawPracticeControls(context.practice, s);
+        }
         const ImVec2 at = ImGui::GetWindowPos(), size = ImGui::GetWindowSize();
         uiTraceRect("pause_panel", at.x, at.y, at.x + size.x, at.y + size.y);
     }
     ImGui::End();
     ImGui::PopStyleVar();
     gUI.traceSuspended = suspended;
+    if (practiceAsk.speed != 0 && context.setPracticeSpeed) {
+        context.setPracticeSpeed(practiceAsk.speed);
+    }
+    if (practiceAsk.clearLoop && context.clearPracticeLoop) {
+        context.clearPracticeLoop();
+    }
     // Acted on after the window is closed: each may start a level or leave the screen.
     if (clicked == 0) {
         context.resumeRound();

@@ -236,8 +236,14 @@ const char* gradeName(int grade) {
 ResultsTexts resultsTexts(const RoundSummary& summary, bool autoplay) {
     ResultsTexts texts;
     texts.score = formatWhole("%d", summary.score);
-    texts.newBest = summary.newBest && !autoplay;
-    texts.best = autoplay ? "Autoplay: not saved" : formatWhole("Best: %d", summary.bestScore);
+    const bool practice = summary.practiceSpeedPercent != 0;
+    texts.newBest = summary.newBest && !autoplay && !practice;
+    if (practice) {
+        // A practice round is never a result; its speed says how it was played.
+        texts.best = formatWhole("Practice at %d %%: not saved", summary.practiceSpeedPercent);
+    } else {
+        texts.best = autoplay ? "Autoplay: not saved" : formatWhole("Best: %d", summary.bestScore);
+    }
     texts.combo = formatWhole("Highest combo: %d", summary.highestCombo);
     texts.accuracy = format("Accuracy: %.1f %%", summary.accuracyPercent);
     for (int grade = 0; grade < kGradeCount; ++grade) {

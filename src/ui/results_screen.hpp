@@ -13,8 +13,8 @@
 // The screen's texts for a summary, as drawn.
 struct ResultsTexts {
     std::string score;    // "48210"
-    bool newBest = false; // "New best!" is shown: never under autoplay, whose rounds are not saved
-    std::string best;     // "Best: 48210", or "Autoplay: not saved"
+    bool newBest = false; // "New best!" is shown: never under autoplay or in practice (not saved)
+    std::string best;     // "Best: 48210", "Autoplay: not saved", or "Practice at 75 %: not saved"
     std::string combo;    // "Highest combo: 187"
     std::string accuracy; // "Accuracy: 93.4 %"
     std::string gradeCounts[kGradeCount]; // "312", in CircleGrade order

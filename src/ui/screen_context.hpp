@@ -31,6 +31,17 @@ struct PauseState {
     float heldFor = 0.0f;       // seconds of frame time the overlay has been up (counts while held)
 };
 
+// A practice round as the HUD and the pause overlay show it (app/practice.hpp), copied each frame.
+struct PracticeView {
+    bool active = false; // a practice round is in play (not a watched replay)
+    std::int32_t speedPercent = 100;
+    bool hasStart = false;         // the loop's A is marked
+    bool hasEnd = false;           // and its B: the loop runs
+    double start = 0.0, end = 0.0; // A and B, song seconds
+    int countIn = 0;               // the count-in figure to show (4..1), or 0
+    std::string notice;            // what the last mark did, while it shows, or ""
+};
+
 struct ScreenContext {
     std::mutex* gameMutex = nullptr;
     GameState* game = nullptr;
@@ -83,4 +94,9 @@ struct ScreenContext {
     std::function<void()> resumeRound;
     std::function<void()> restartRound;
     std::function<void()> quitRound;
+    // The practice round in play, and the pause overlay's practice controls: its speed (percent,
+    // 50..100 by 5; taken only while paused), and forgetting its loop.
+    PracticeView practice;
+    std::function<void(std::int32_t percent)> setPracticeSpeed;
+    std::function<void()> clearPracticeLoop;
 };

@@ -11,6 +11,7 @@
 #include "ui/leaderboard_screen.hpp"
 #include "ui/main_menu.hpp"
 #include "ui/pause_overlay.hpp"
+#include "ui/practice_hud.hpp"
 #include "ui/results_screen.hpp"
 #include "ui/screen_context.hpp"
 #include "ui/settings_screen.hpp"
@@ -48,6 +49,7 @@ void drawScreens(ScreenContext& context) {
     switch (screen) {
     case UIScreen::Playing:
         drawScoreHud(context);
+        drawPracticeHud(context);
         drawStemProgressBar(context);
         drawExitButton(context);
         drawPauseOverlay(context);

@@ -5,6 +5,8 @@
 #include <SDL3/SDL.h>
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace {
 
 // Events as SDL delivers them, stamped at `ns`.
@@ -120,6 +122,36 @@ TEST(Input, EachHotKeySetsItsFlagForOneFrameAndQuitStays) {
     SDL_Event quit{SDL_EVENT_QUIT};
     applyInputEvent(input, quit, PointerScale{});
     EXPECT_TRUE(input.quitRequested) << "closing the window quits";
+}
+
+// The practice loop's marks: [ and ] by position; a pad's shoulders only while its Back is held,
+// and then they play no lane (their releases neither).
+TEST(Input, LoopMarksComeFromTheBracketsOrTheShouldersWithBackHeld) {
+    const auto pad = [](SDL_GamepadButton which, bool down, std::uint64_t ns, SDL_JoystickID id = 3) {
+        SDL_Event event{down ? SDL_EVENT_GAMEPAD_BUTTON_DOWN : SDL_EVENT_GAMEPAD_BUTTON_UP};
+        event.gbutton.timestamp = ns;
+        event.gbutton.which = id;
+        event.gbutton.button = static_cast<Uint8>(which);
+        event.gbutton.down = down;
+        return event;
+    };
+    InputState input;
+    apply(input, {key(SDL_EVENT_KEY_DOWN, SDLK_LEFTBRACKET, 10, false, SDL_SCANCODE_LEFTBRACKET),
+                  key(SDL_EVENT_KEY_DOWN, SDLK_RIGHTBRACKET, 20, false, SDL_SCANCODE_RIGHTBRACKET)});
+    EXPECT_EQ(std::make_pair(input.markLoopStartNs, input.markLoopEndNs),
+              std::make_pair(std::uint64_t{10}, std::uint64_t{20}));
+    endInputFrame(input);
+    apply(input, {pad(SDL_GAMEPAD_BUTTON_LEFT_SHOULDER, true, 30), pad(SDL_GAMEPAD_BUTTON_BACK, true, 40),
+                  pad(SDL_GAMEPAD_BUTTON_RIGHT_SHOULDER, true, 50),
+                  pad(SDL_GAMEPAD_BUTTON_LEFT_SHOULDER, true, 55, 4),
+                  pad(SDL_GAMEPAD_BUTTON_RIGHT_SHOULDER, false, 60)});
+    EXPECT_EQ(std::make_pair(input.markLoopStartNs, input.markLoopEndNs),
+              std::make_pair(std::uint64_t{0}, std::uint64_t{50}));
+    // The left shoulder before Back, and another pad's, play their lanes; Back plays none.
+    ASSERT_EQ(input.actions.size(), 3u);
+    const std::uint32_t left = SDL_GAMEPAD_BUTTON_LEFT_SHOULDER, back = SDL_GAMEPAD_BUTTON_BACK;
+    EXPECT_EQ(std::make_tuple(input.actions[0].code, input.actions[1].code, input.actions[2].code),
+              std::make_tuple(left, back, left));
 }
 
 // SDL reports the mouse in points and fingers normalised to the window; the game works in drawable

@@ -17,9 +17,10 @@ namespace {
 
 // Where the sample's fields lie in its file (docs/replay-format.md).
 constexpr std::size_t kVersionAt = 4;
-constexpr std::size_t kBotAt = 47;
-constexpr std::size_t kEventCountAt = 130; // after "0.0.1" and the 14-byte level name
-constexpr std::size_t kFirstEventAt = 134;
+constexpr std::size_t kFlagsAt = 47;
+constexpr std::size_t kPracticeSpeedAt = 130; // after "0.0.1" and the 14-byte level name
+constexpr std::size_t kEventCountAt = 131;
+constexpr std::size_t kFirstEventAt = 135;
 constexpr std::size_t kEventBytes = 30;
 
 std::string sampleBytes() {
@@ -36,6 +37,12 @@ TEST(ReplayFile, EveryFieldSurvivesTheFile) {
     Replay read;
     ASSERT_TRUE(readReplayFile(path, read, error)) << error;
     EXPECT_EQ(fieldsOf(read), fieldsOf(sampleReplay()));
+    ASSERT_TRUE(writeReplayFile(path, practiceReplay(), error)) << error;
+    ASSERT_TRUE(readReplayFile(path, read, error)) << error;
+    EXPECT_EQ(fieldsOf(read), fieldsOf(practiceReplay()));
+    ReplaySummary summary;
+    ASSERT_TRUE(readReplaySummary(path, summary, error)) << error;
+    EXPECT_TRUE(summary.practice && !summary.bot);
 
     Replay pointer = sampleReplay(); // the other input mode and bot flag, no events
     pointer = {
@@ -57,10 +64,12 @@ TEST(ReplayFile, RefusesBytesThatAreNotThisFormat) {
         const char* reason;
     } cases[] = {
         {0, 'X', 1, false, "not a Vibrelle replay"},
-        {kVersionAt, 3, 2, false, "version 3, which this game does not read"},
+        {kVersionAt, 4, 2, false, "version 4, which this game does not read"},
         {kAtEnd, 0, 1, false, "1 bytes follow the end"},
         {kFirstEventAt, 0x41, 1, false, "checksum does not match"}, // was 0x40
-        {kBotAt, 2, 1, false, "bot flag is 2"},
+        {kFlagsAt, 5, 1, false, "flags byte is 5"},
+        {kFlagsAt, 3, 1, true, "practice flag and the practice speed (0 %) disagree"},
+        {kPracticeSpeedAt, 75, 1, true, "practice flag and the practice speed (75 %) disagree"},
         {kEventCountAt, kMaxReplayEvents + 1, 4, false, "more than the 500000"},
         {kEventCountAt, 400000, 4, false, "truncated: it holds 400000 events but only"},
         {kFirstEventAt + kEventBytes, 900000, 8, true, "events out of order"}, // the second before the first
@@ -80,14 +89,18 @@ TEST(ReplayFile, RefusesBytesThatAreNotThisFormat) {
     }
 }
 
-// Version 1 recorded the key a US layout prints; read, each is the grid's cell of that key.
-TEST(ReplayFile, AVersionOneReplayReadsItsKeysAsCells) {
-    std::string bytes = sampleBytes();
-    patch(bytes, kVersionAt, 1, 2);
-    patch(bytes, kFirstEventAt + 18, 'a', 4);
-    patch(bytes, kFirstEventAt + kEventBytes + 18, 'p', 4); // no key of the grid
+// Older versions still read: version 2 as a round in earnest at full speed; version 1 recorded the
+// key a US layout prints, which reads as the grid's cell of that key.
+TEST(ReplayFile, OlderVersionsStillRead) {
     Replay read;
     std::string error;
+    ASSERT_TRUE(decodeReplay(versionTwoBytes(sampleReplay()), read, error)) << error;
+    EXPECT_EQ(fieldsOf(read), fieldsOf(sampleReplay()));
+
+    std::string bytes = versionTwoBytes(sampleReplay());
+    patch(bytes, kVersionAt, 1, 2);
+    patch(bytes, kFirstEventAt - 1 + 18, 'a', 4);
+    patch(bytes, kFirstEventAt - 1 + kEventBytes + 18, 'p', 4); // no key of the grid
     ASSERT_TRUE(decodeReplay(resealed(bytes), read, error)) << error;
     EXPECT_EQ(read.events[0].key, cellOf(0, 1));
     EXPECT_EQ(read.events[1].key, kNoCell);
@@ -107,21 +120,31 @@ TEST(ReplayFile, EveryShorterPrefixIsRefused) {
 
 // The writer refuses what the reader would: a written file always reads back.
 TEST(ReplayFile, TheWriterRefusesWhatTheReaderWould) {
-    const std::pair<std::function<void(Replay&)>, const char*> cases[] = {
-        {[](Replay& r) { r.levelName.assign(257, 'x'); }, "level name"},
-        {[](Replay& r) { r.levelName = "Caf\xE9"; }, "level name"}, // not UTF-8
-        {[](Replay& r) { r.result.highestLayer = 9; }, "highest layer 9 of 8"},
-        {[](Replay& r) { r.events[2].x = std::nanf(""); }, "finite"},
-        {[](Replay& r) { r.events[5].songTimeUs = kMaxReplaySongTimeUs + 1; }, "outside"},
-        {[](Replay& r) { r.events[6].x = 0.0f; }, "resizes the drawable area to 0x720"},
-        {[](Replay& r) { r.events[6].y = 720.5f; }, "resizes the drawable area to 1280x720.5"},
-        {[](Replay& r) { r.pauses[0].resumeUs = 2600000; }, "pause 0 resumes"},
-        {[](Replay& r) { r.pauses.clear(); }, "events out of order"},                 // back without a pause
-        {[](Replay& r) { r.events[4].songTimeUs = 1300000; }, "events out of order"}, // before the rewind
+    const Replay earnest = sampleReplay(), practice = practiceReplay();
+    const std::tuple<const Replay*, std::function<void(Replay&)>, const char*> cases[] = {
+        {&earnest, [](Replay& r) { r.levelName.assign(257, 'x'); }, "level name"},
+        {&earnest, [](Replay& r) { r.levelName = "Caf\xE9"; }, "level name"}, // not UTF-8
+        {&earnest, [](Replay& r) { r.result.highestLayer = 9; }, "highest layer 9 of 8"},
+        {&earnest, [](Replay& r) { r.events[2].x = std::nanf(""); }, "finite"},
+        {&earnest, [](Replay& r) { r.events[5].songTimeUs = kMaxReplaySongTimeUs + 1; }, "outside"},
+        {&earnest, [](Replay& r) { r.events[6].x = 0.0f; }, "resizes the drawable area to 0x720"},
+        {&earnest, [](Replay& r) { r.events[6].y = 720.5f; }, "resizes the drawable area to 1280x720.5"},
+        {&earnest, [](Replay& r) { r.pauses[0].resumeUs = 2600000; }, "pause 0 resumes"},
+        {&earnest, [](Replay& r) { r.pauses.clear(); }, "events out of order"}, // back without a pause
+        {&earnest, [](Replay& r) { r.events[4].songTimeUs = 1300000; },
+         "events out of order"}, // before the rewind
+        {&earnest, [](Replay& r) { r.pauses[0].speedPercent = 75; }, "only a practice round may"},
+        {&earnest, [](Replay& r) { r.practiceSpeedPercent = 45; }, "practice speed 45 %"},
+        {&earnest, [](Replay& r) { r.loopJumps = practiceReplay().loopJumps; },
+         "not a practice round has loop"},
+        {&practice, [](Replay& r) { r.pauses[1].speedPercent = 73; }, "is no practice speed"},
+        {&practice, [](Replay& r) { r.loopJumps[0].toUs = 200000; }, "must go back to the passage's start"},
+        {&practice, [](Replay& r) { r.loopJumps[0].eventIndex = 8; }, "out of order with the round's"},
+        {&practice, [](Replay& r) { r.loopJumps[0].eventIndex = 3; }, "events out of order"}, // 2.0 s, 1.5 s
     };
-    for (const auto& [edit, reason] : cases) {
+    for (const auto& [base, edit, reason] : cases) {
         SCOPED_TRACE(reason);
-        Replay replay = sampleReplay();
+        Replay replay = *base;
         edit(replay);
         std::string bytes, error;
         EXPECT_FALSE(encodeReplay(replay, bytes, error));
@@ -153,7 +176,7 @@ TEST(ReplayFile, AHugeFileIsRefusedByItsSize) {
 } // namespace
 
 TEST(ReplayFile, TheFuzzSeedsAreReplaysOfThisFormat) {
-    for (const char* seed : {"no_events.vbr", "pauses_and_rewind.vbr"}) {
+    for (const char* seed : {"no_events.vbr", "pauses_and_rewind.vbr", "practice_loop.vbr"}) {
         Replay read;
         std::string error;
         EXPECT_TRUE(readReplayFile(

@@ -45,14 +45,31 @@ inline auto fieldsOf(const Replay& r) {
     for (const RoundEvent& e : r.events) {
         events.emplace_back(e.songTimeUs, int(e.kind), int(e.device), e.id, e.key, e.x, e.y);
     }
-    std::vector<std::pair<std::int64_t, std::int64_t>> pauses;
+    std::vector<std::tuple<std::int64_t, std::int64_t, std::int32_t>> pauses;
     for (const RoundPause& p : r.pauses) {
-        pauses.emplace_back(p.atUs, p.resumeUs);
+        pauses.emplace_back(p.atUs, p.resumeUs, p.speedPercent);
+    }
+    std::vector<std::tuple<std::int64_t, std::int64_t, std::int64_t, std::uint32_t, std::uint32_t>> jumps;
+    for (const LoopJump& j : r.loopJumps) {
+        jumps.emplace_back(j.atUs, j.toUs, j.liveFromUs, j.eventIndex, j.pauseIndex);
     }
     return std::make_tuple(r.levelName, r.levelHash, r.gameVersion, int(r.inputMode), r.audioOffsetMs,
                            r.drawableWidth, r.drawableHeight, r.songStartUs, r.songEndUs, r.startedAtMs,
                            r.endedAtMs, r.bot, r.result.score, r.result.highestCombo, r.result.highestLayer,
-                           r.result.totalLayers, r.result.hits, r.result.misses, events, pauses);
+                           r.result.totalLayers, r.result.hits, r.result.misses, events, pauses,
+                           r.practiceSpeedPercent, jumps);
+}
+
+// The sample as a player's practice round at 75 %: the second pause goes on at 60 %, and after the
+// last event the loop sends the song from 0.5 s back to -0.2 s for a passage from 0.1 s.
+inline Replay practiceReplay() {
+    Replay r = sampleReplay();
+    r.bot = false;
+    r.practiceSpeedPercent = 75;
+    r.pauses[0].speedPercent = 75;
+    r.pauses[1].speedPercent = 60;
+    r.loopJumps = {{500000, -200000, 100000, 7, 2}};
+    return r;
 }
 
 // `bytes` with its trailing checksum made to match again, so that a test's edit reaches the
@@ -64,6 +81,22 @@ inline std::string resealed(std::string bytes) {
         bytes.replace(bytes.size() - 32, 32, reinterpret_cast<const char*>(digest.data()), digest.size());
     }
     return bytes;
+}
+
+// The bytes version 2 wrote for `replay`, a round in earnest: no practice speed after the level
+// name, pauses of 16 bytes (no speed), no loop jumps.
+inline std::string versionTwoBytes(const Replay& replay) {
+    std::string bytes, error;
+    EXPECT_TRUE(encodeReplay(replay, bytes, error)) << error;
+    const std::size_t speedAt = 109 + replay.gameVersion.size() + 2 + replay.levelName.size();
+    std::size_t at = speedAt + 1 + 4 + 30 * replay.events.size() + 4;
+    std::string old = bytes.substr(0, speedAt) + bytes.substr(speedAt + 1, at - speedAt - 1);
+    for (std::size_t i = 0; i < replay.pauses.size(); ++i, at += 17) {
+        old += bytes.substr(at, 16);
+    }
+    old += std::string(32, '\0'); // the checksum, below
+    old[4] = 2;
+    return resealed(old);
 }
 
 // Little-endian bytes of `value`, `count` of them, written over `bytes` at `at`.

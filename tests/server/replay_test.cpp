@@ -100,6 +100,7 @@ TEST_P(ServerReplays, OnlyReplaysThatStandBehindTheirEntriesAreTakenAndTheBestOn
         {upload("Neon", {higher}), "the replay's score"},
         {upload("Drift", {entryOf("ann", genuine)}), "the replay is of another level"},
         {upload("Neon", {edited([](Replay& r) { r.bot = true; })}), "autoplay bot"},
+        {upload("Neon", {edited([](Replay& r) { r.practiceSpeedPercent = 75; })}), "practice round"},
         {upload("Neon", {edited([](Replay& r) { r.endedAtMs = r.startedAtMs + 1000; })}),
          "ms of wall-clock time"},
         {upload("Neon", {bomb}), "the replay inflates past 8388608 bytes"},
