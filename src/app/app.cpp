@@ -6,7 +6,7 @@
 #include "app/replay_watch.hpp"
 #include "app/round.hpp"
 #include "app/round_pause.hpp"
-#include "audio/playback_speed.hpp"
+#include "audio/audio_system.hpp"
 #include "audio/stem_layering.hpp"
 #include "base/log.hpp"
 #include "game/circles.hpp"

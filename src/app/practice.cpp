@@ -4,7 +4,7 @@
 #include "app/logic_thread.hpp"
 #include "app/round_pause.hpp"
 #include "audio/audio_system.hpp"
-#include "audio/playback_speed.hpp"
+#include "audio/audio_system.hpp"
 #include "base/log.hpp"
 #include "game/judgement.hpp"
 #include "game/round_progress.hpp"
@@ -154,7 +154,7 @@ void practiceFrame(App& app, std::vector<RoundEvent>& events, double& through) {
     const double liveFrom = static_cast<double>(songTimeToMicros(practice.loop.start)) / 1e6;
     jumpRound(game, at, std::min(to, liveFrom), liveFrom);
     // The group clock counts audio positions; the song clock runs the player's offset behind it.
-    if (seekAllStems(app.audio, std::max(0.0, to + app.audio.clockOffset))) {
+    if (seekAllStems(app.audio, std::max(0.0, to + app.audio.clockOffset * app.audio.playbackSpeed))) {
         game.songTime = to;
         game.songTimeNs = 0;
     }

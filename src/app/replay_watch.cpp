@@ -5,7 +5,7 @@
 #include "app/logic_thread.hpp"
 #include "app/round.hpp"
 #include "app/round_pause.hpp"
-#include "audio/playback_speed.hpp"
+#include "audio/audio_system.hpp"
 #include "audio/stem_layering.hpp"
 #include "base/log.hpp"
 #include "game/round_progress.hpp"
@@ -102,7 +102,9 @@ void watchReplay(App& app, Replay replay) {
     resetRound(app.game);
     app.game.keyboardGameplay = replay.inputMode == ReplayInputMode::Keyboard;
     const double start = static_cast<double>(replay.songStartUs) / 1e6;
-    playAllStems(app.audio, std::max(0.0, start + app.audio.clockOffset));
+    // The offset is the player's, in real time: at a practice speed it spans that share of the song.
+    const double startSpeed = replay.practiceSpeedPercent != 0 ? replay.practiceSpeedPercent / 100.0 : 1.0;
+    playAllStems(app.audio, std::max(0.0, start + app.audio.clockOffset * startSpeed));
     activateFirstStem(app.audio);
     app.game.playing = true;
     app.game.songTime = start;
@@ -175,7 +177,7 @@ void watchFrame(App& app, double through) {
         const double to = static_cast<double>(jump.toUs) / 1e6;
         advanceRound(app.game, through, audioLayerRequests(app.audio));
         jumpRound(app.game, through, to, static_cast<double>(jump.liveFromUs) / 1e6);
-        if (seekAllStems(app.audio, std::max(0.0, to + app.audio.clockOffset))) {
+        if (seekAllStems(app.audio, std::max(0.0, to + app.audio.clockOffset * app.audio.playbackSpeed))) {
             app.game.songTime = to;
             app.game.songTimeNs = 0;
         }
@@ -188,12 +190,12 @@ void watchFrame(App& app, double through) {
     const double at = static_cast<double>(pause.atUs) / 1e6;
     const double from = static_cast<double>(pause.resumeUs) / 1e6;
     advanceRound(app.game, at, audioLayerRequests(app.audio));
-    if (seekAllStems(app.audio, std::max(0.0, from + app.audio.clockOffset))) {
+    app.game.progress.speedPercent = pause.speedPercent;
+    setPlaybackSpeed(app.audio, pause.speedPercent / 100.0);
+    if (seekAllStems(app.audio, std::max(0.0, from + app.audio.clockOffset * app.audio.playbackSpeed))) {
         app.game.songTime = from;
         app.game.songTimeNs = 0;
     }
-    app.game.progress.speedPercent = pause.speedPercent;
-    setPlaybackSpeed(app.audio, pause.speedPercent / 100.0);
     rewindRound(app.game, at, from);
 }
 

@@ -4,7 +4,7 @@
 #include "app/app_screens.hpp"
 #include "app/logic_thread.hpp"
 #include "app/practice.hpp"
-#include "audio/playback_speed.hpp"
+#include "audio/audio_system.hpp"
 #include "audio/stem_layering.hpp"
 #include "base/log.hpp"
 #include "game/game_rules.hpp"

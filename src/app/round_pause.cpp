@@ -38,7 +38,7 @@ void resumeRound(App& app) {
     }
     const double from = std::max(start, app.pause.at - kPauseRewindSeconds);
     // The group clock counts audio positions; the song clock runs the player's offset behind it.
-    if (seekAllStems(app.audio, std::max(0.0, from + app.audio.clockOffset))) {
+    if (seekAllStems(app.audio, std::max(0.0, from + app.audio.clockOffset * app.audio.playbackSpeed))) {
         app.game.songTime = from;
         app.game.songTimeNs = 0;
     }

@@ -4,7 +4,7 @@
 #include "app/practice.hpp"
 #include "app/replay_watch.hpp"
 #include "app_test_support.hpp"
-#include "audio/playback_speed.hpp"
+#include "audio/audio_system.hpp"
 #include "game/round_progress.hpp"
 #include "replay/round_replay.hpp"
 
@@ -69,7 +69,7 @@ TEST_F(PracticeRound, AtBTheSongCountsInABarBeforeAAndThePassageIsLiveAgain) {
     advanceRound(app->game, static_cast<double>(end) / 1e6, LayerRequests{});
     const Replay replay = replayOfRound(app->game, ReplayOrigin{}, end);
     stdoutOf([&] { watchReplay(*app, replay); });
-    EXPECT_DOUBLE_EQ(playbackSpeedOf(app->audio), 0.6);
+    EXPECT_DOUBLE_EQ(app->audio.playbackSpeed, 0.6);
     stdoutOf([&] {
         for (int frames = 0; !watchedToTheEnd(*app) && frames < 2000; ++frames) {
             mix(441);

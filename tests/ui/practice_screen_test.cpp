@@ -3,7 +3,7 @@
 #include "app/practice.hpp"
 #include "app/round.hpp"
 #include "app/round_pause.hpp"
-#include "audio/playback_speed.hpp"
+#include "audio/audio_system.hpp"
 #include "replay/replay_file.hpp"
 #include "ui/results_screen.hpp"
 
@@ -19,7 +19,7 @@ TEST_F(Screens, APracticeRoundIsSlowedSteppedOnThePauseOverlayAndNeverSaved) {
     quietly([&] { runPendingLevelStart(*app); });
     ASSERT_TRUE(app->game.progress.practice);
     EXPECT_EQ(app->game.progress.speedPercent, kDefaultPracticeSpeedPercent);
-    EXPECT_DOUBLE_EQ(playbackSpeedOf(app->audio), 0.75);
+    EXPECT_DOUBLE_EQ(app->audio.playbackSpeed, 0.75);
     quietly([&] { playCircles(4.0, InputDevice::Finger); });
     app->practice.loop = PracticeLoop{true, false, 2.0, 0.0};
 
@@ -28,7 +28,7 @@ TEST_F(Screens, APracticeRoundIsSlowedSteppedOnThePauseOverlayAndNeverSaved) {
     EXPECT_EQ(traced.count("pause_speed"), 1u);
     quietly([&] { click("##speed_down"); }, true);
     EXPECT_EQ(app->game.progress.speedPercent, 70);
-    EXPECT_DOUBLE_EQ(playbackSpeedOf(app->audio), 0.7);
+    EXPECT_DOUBLE_EQ(app->audio.playbackSpeed, 0.7);
     quietly([&] { click("##clear_loop"); }, true);
     EXPECT_FALSE(app->practice.loop.hasStart);
 
@@ -39,7 +39,7 @@ TEST_F(Screens, APracticeRoundIsSlowedSteppedOnThePauseOverlayAndNeverSaved) {
     EXPECT_EQ(resultsTexts(app->lastResults, false).best, "Practice at 70 %: not saved");
     ASSERT_EQ(std::filesystem::exists(kLeaderboardPath), boardExisted);
     EXPECT_EQ(boardExisted ? readText(kLeaderboardPath) : std::string(), board) << "no result saved";
-    EXPECT_DOUBLE_EQ(playbackSpeedOf(app->audio), 1.0);
+    EXPECT_DOUBLE_EQ(app->audio.playbackSpeed, 1.0);
     Replay replay;
     std::string error;
     ASSERT_TRUE(readReplayFile(app->lastReplayPath, replay, error)) << error;
