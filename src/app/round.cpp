@@ -222,6 +222,7 @@ bool loadListedLevel(App& app, int index, bool start) {
     if (index < 0 || index >= static_cast<int>(app.levels.list.size())) {
         return false;
     }
+    const std::uint64_t requestNs = SDL_GetTicksNS();
     const LevelListEntry& entry = app.levels.list[static_cast<size_t>(index)];
     const std::string directory = "levels/" + entry.file;
     if (app.levels.packageLoaded) {
@@ -249,6 +250,7 @@ bool loadListedLevel(App& app, int index, bool start) {
             if (start && !app.audio.stems.empty()) {
                 playAllStems(app.audio);
                 activateFirstStem(app.audio);
+                expectLevelStart(app.audio, entry.name, requestNs);
             }
             app.game.levelName = entry.name;
             app.game.totalLayers = levelLayerCount(app.audio);
