@@ -133,15 +133,16 @@ struct StreamDecoder {
         return ok;
     }
 
-    // Runs the resampler until it has made `count` frames into out (null: thrown away). False when
-    // the file gave out or the resampler made no progress (out is then zero-filled).
-    bool resample(float* out, uint64_t count) {
+    // Runs the resampler until it has made `count` frames into out (null: thrown away). Returns the
+    // frames made before the file gave out or the resampler made no progress (count when neither
+    // happened; out is zero-filled past a stall).
+    uint64_t resample(float* out, uint64_t count) {
         const uint32_t ch = channels();
         uint64_t made = 0;
-        bool ok = true;
+        uint64_t good = count;
         while (made < count) {
-            if (inputBegin == inputEnd) {
-                ok = loadInput() && ok;
+            if (inputBegin == inputEnd && !loadInput() && good == count) {
+                good = made;
             }
             ma_uint64 inCount = inputEnd - inputBegin;
             ma_uint64 outCount = count - made;
@@ -155,12 +156,12 @@ struct StreamDecoder {
                 if (out) {
                     std::fill(out + made * ch, out + count * ch, 0.0f);
                 }
-                return false;
+                return std::min(good, made);
             }
             inputBegin += inCount;
             made += outCount;
         }
-        return ok;
+        return good;
     }
 
     // Makes the decoder's next frame song frame `position`. For a resampled song, a fresh resampler
@@ -188,26 +189,27 @@ struct StreamDecoder {
         // prime - 1 frames before alignedIn puts frame skipOut on alignedIn.
         feedCursor = int64_t(alignedIn) - int64_t(prime) + 1;
         inputBegin = inputEnd = 0;
-        return resample(nullptr, skipOut + (position - alignedOut));
+        const uint64_t skip = skipOut + (position - alignedOut);
+        return resample(nullptr, skip) == skip;
     }
 
-    // The song's frames [outputPos, outputPos + count) into out; false where the file gave out
-    // (the frames from there are silence).
-    bool decodeOutput(float* out, uint64_t count) {
+    // The song's frames [outputPos, outputPos + count) into out. Returns how many came before the
+    // file gave out (count when it did not); the frames from there are silence, and so is what
+    // follows until the next reposition.
+    uint64_t decodeOutput(float* out, uint64_t count) {
         const uint32_t ch = channels();
-        bool ok = !dry;
-        if (ok && resampling) {
-            ok = resample(out, count);
-        } else if (ok) {
-            const uint64_t got = readNative(outputPos, count, out);
-            ok = got == count;
-            std::fill(out + got * ch, out + count * ch, 0.0f);
-        } else {
+        uint64_t good = 0;
+        if (dry) {
             std::fill(out, out + count * ch, 0.0f);
+        } else if (resampling) {
+            good = resample(out, count);
+        } else {
+            good = readNative(outputPos, count, out);
+            std::fill(out + good * ch, out + count * ch, 0.0f);
         }
         outputPos += count;
-        dry = !ok;
-        return ok;
+        dry = good < count;
+        return good;
     }
 };
 
@@ -224,8 +226,8 @@ AudioStream::~AudioStream() {
     }
 }
 
-AudioResult AudioStream::open(std::vector<unsigned char> bytes, const std::string& name,
-                              bool decodingThread) {
+AudioResult AudioStream::open(std::vector<unsigned char> bytes, const std::string& name, bool decodingThread,
+                              uint64_t headFrames) {
     if (decoder_ || bytes.empty()) {
         return AudioResult::InvalidParameter;
     }
@@ -288,11 +290,11 @@ AudioResult AudioStream::open(std::vector<unsigned char> bytes, const std::strin
         d.seamHead.assign(size_t(seamFrames) * ch, 0.0f);
         d.readNative(0, seamFrames, d.seamHead.data());
     }
-    headFrames_ = std::min(frames_, kStreamHeadFrames);
+    headFrames_ = std::min({frames_, headFrames, kStreamHeadFrames});
     head_.reset(new float[size_t(headFrames_) * ch]);
     d.reposition(0);
-    if (!d.decodeOutput(head_.get(), headFrames_)) {
-        reportDamage(d.outputPos);
+    if (const uint64_t good = d.decodeOutput(head_.get(), headFrames_); good < headFrames_) {
+        reportDamage(good);
     }
     ring_.reset(new float[size_t(kStreamRingFrames) * ch]());
     decoder_ = std::move(decoder);
@@ -359,8 +361,9 @@ uint64_t AudioStream::produce(uint64_t position, uint64_t count, float* out) {
         // A seek, or a new pass past the head: the decoder moves (ahead of the mixer, in the ring).
         d.reposition(position);
     }
-    if (!d.decodeOutput(out, count)) {
-        reportDamage(position);
+    const bool wasDry = d.dry;
+    if (const uint64_t good = d.decodeOutput(out, count); good < count && !wasDry) {
+        reportDamage(position + good);
     }
     return count;
 }

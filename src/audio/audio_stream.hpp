@@ -48,8 +48,11 @@ public:
     // kEngineSampleRate, the native frames at its seam, and (when `decodingThread`) joins the
     // decoding thread's list. `name` is what the damage notice names. Returns Ok, or decodeAudio's
     // refusal codes for what it cannot open (no 20-minute limit: nothing grows with the length).
-    // Without `decodingThread`, the owner calls refill itself (tests). Opening twice is refused.
-    AudioResult open(std::vector<unsigned char> bytes, const std::string& name, bool decodingThread = true);
+    // Without `decodingThread`, the owner calls refill itself (tests). `headFrames` (tests) keeps a
+    // shorter head than kStreamHeadFrames, so that short files reach the decoder. Opening twice is
+    // refused.
+    AudioResult open(std::vector<unsigned char> bytes, const std::string& name, bool decodingThread = true,
+                     uint64_t headFrames = kStreamHeadFrames);
 
     // The song's frames at kEngineSampleRate (what decodeAudio gives the same bytes) and channels.
     uint64_t frameCount() const { return frames_; }
