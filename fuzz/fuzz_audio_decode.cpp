@@ -1,12 +1,15 @@
 // Feeds arbitrary bytes to the stem decoder as a level's audio file would reach it: format
 // detection, the WAV, FLAC, MP3 and Ogg Vorbis decoders, the MP3 delay reader and the resampler,
-// and to the length read from a stem's header (measureAudio). Whatever they accept must be a
-// bounded, finite stem.
+// to the length read from a stem's header (measureAudio), and to the streaming reader (open, the
+// loop's head and seam, a ring's worth of refills, a restart from a padded length). Whatever they
+// accept must be a bounded, finite stem.
 #include "audio/audio_decode.hpp"
+#include "audio/audio_stream.hpp"
 
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <vector>
 
 namespace {
 
@@ -15,7 +18,35 @@ constexpr double kFuzzMaxSeconds = 30.0;
 
 } // namespace
 
+// The streaming reader: what it opens has a length and one or two channels; its refills stop once
+// the ring is full (nothing reads it here), padded or not.
+void streamBytes(const uint8_t* data, size_t size) {
+    if (size == 0) {
+        return;
+    }
+    AudioStream stream;
+    if (stream.open(std::vector<unsigned char>(data, data + size), "fuzz", false, 512) != AudioResult::Ok) {
+        return;
+    }
+    if (stream.frameCount() == 0 || (stream.channelCount() != 1 && stream.channelCount() != 2)) {
+        __builtin_trap();
+    }
+    stream.setLooping(true);
+    for (int round = 0; round < 2; ++round) {
+        uint64_t decoded = 0;
+        for (uint64_t got = 1; got > 0;) {
+            got = stream.refill();
+            decoded += got;
+        }
+        if (decoded > kStreamRingFrames) {
+            __builtin_trap(); // the ring's bound
+        }
+        stream.padTo(stream.frameCount() + 777);
+    }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    streamBytes(data, size);
     const Mp3Trim trim = readMp3Trim(data, size);
     if (!trim.found && (trim.leadingFrames != 0 || trim.trailingFrames != 0)) {
         __builtin_trap();

@@ -420,6 +420,7 @@ AudioHandle AudioEngine::play(AudioStream& source, float volume, float pan, bool
             if (source.readable(0) == 0 || source.readAbs_.load(std::memory_order_relaxed) != 0) {
                 source.requestSeek(0);
             }
+            source.played_.store(true, std::memory_order_release);
             handle = voice.handle;
             break;
         }

@@ -83,6 +83,9 @@ void AudioEngine::mixVoice(Voice& voice, float* out, unsigned frames) {
     const float stepRight = (targetRight - gainRight) / float(frames);
     voice.gainLeft = targetLeft;
     voice.gainRight = targetRight;
+    if (voice.firstSoundNs == 0) {
+        voice.firstSoundNs = SDL_GetTicksNS();
+    }
     if (voice.stream) {
         mixStreamFrames(voice, out, frames, gainLeft, gainRight, stepLeft, stepRight);
         return;

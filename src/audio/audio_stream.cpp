@@ -319,16 +319,21 @@ void AudioStream::padTo(uint64_t frames) {
     if (engine_) {
         engine_->stopStream(*this);
     }
-    padded_.store(std::max(frames, frames_), std::memory_order_relaxed);
-    requestSeek(0); // what the ring holds may have been decoded for the old length
+    frames = std::max(frames, frames_);
+    if (frames != paddedFrameCount()) {
+        padded_.store(frames, std::memory_order_relaxed);
+        requestSeek(0); // what the ring holds was decoded for the old length
+    }
 }
 
 void AudioStream::setLooping(bool looping) {
     if (engine_) {
         engine_->stopStream(*this);
     }
-    looping_.store(looping, std::memory_order_relaxed);
-    requestSeek(0);
+    if (looping != getLooping()) {
+        looping_.store(looping, std::memory_order_relaxed);
+        requestSeek(0);
+    }
 }
 
 void AudioStream::reportDamage(uint64_t position) {
@@ -369,7 +374,7 @@ uint64_t AudioStream::produce(uint64_t position, uint64_t count, float* out) {
 }
 
 uint64_t AudioStream::refill(uint64_t maxFrames) {
-    if (!decoder_ || stalled()) {
+    if (!decoder_ || stalled() || !played_.load(std::memory_order_acquire)) {
         return 0;
     }
     const uint64_t request = request_.load(std::memory_order_acquire);
@@ -415,6 +420,17 @@ bool AudioStream::full() const {
         return true;
     }
     return read <= writeAbs_ && writeAbs_ - read + kStreamRefillFrames > kStreamRingFrames;
+}
+
+bool AudioStream::hungry() const {
+    if (!decoder_ || stalled() || !played_.load(std::memory_order_acquire)) {
+        return false;
+    }
+    if (uint32_t(request_.load(std::memory_order_acquire) >> 48) != producedGeneration_) {
+        return true;
+    }
+    const uint64_t read = readAbs_.load(std::memory_order_acquire);
+    return read <= writeAbs_ && writeAbs_ - read < kStreamRingFrames / 4 && !full();
 }
 
 // ---- The engine's side ----

@@ -60,7 +60,8 @@ public:
     // frameCount() and the silence padded after it (padTo).
     uint64_t paddedFrameCount() const { return padded_.load(std::memory_order_relaxed); }
     double getLength() const { return double(paddedFrameCount()) / kEngineSampleRate; }
-    // As Wav::padTo and Wav::setLooping; a voice playing the stream is stopped.
+    // As Wav::padTo and Wav::setLooping (except that a stream loops until told otherwise: stems
+    // loop); a voice playing the stream is stopped. A change drops what the ring holds.
     void padTo(uint64_t frames);
     void setLooping(bool looping);
     bool getLooping() const { return looping_.load(std::memory_order_relaxed); }
@@ -71,13 +72,18 @@ public:
     uint64_t compressedBytes() const { return bytes_.size(); }
 
     // Decodes up to `maxFrames` frames into the ring after what it holds (or, after a seek, from the
-    // new position); returns the frames decoded. Does nothing while less than kStreamRefillFrames
-    // of the ring is free, unless a seek waits. Decoding thread only. A file that ends before its
-    // length or cannot be decoded further plays silence there; the first time, it says so on stderr:
-    // "Warning: <name>: the audio ends early or is damaged at <S> s; it plays on as silence".
+    // new position); returns the frames decoded. Does nothing before a voice has played the stream
+    // (a level being loaded leaves the processor to the loader; its first frames come from the
+    // head), nor while less than kStreamRefillFrames of the ring is free, unless a seek waits. Decoding
+    // thread only. A file that ends before its length or cannot be decoded further plays silence there; the
+    // first time, it says so on stderr: "Warning: <name>: the audio ends early or is damaged at <S> s; it
+    // plays on as silence".
     uint64_t refill(uint64_t maxFrames = kStreamRefillFrames);
     // Whether the ring holds every frame the decoder can put there now (for benchmarks and waits).
     bool full() const;
+    // Whether a seek waits for its first frames or less than a quarter of the ring is ahead of the
+    // mixer: the decoding thread serves such streams first. Decoding thread only.
+    bool hungry() const;
 
     // A test hook: a stalled stream's refill decodes nothing, as a decoder starved of the processor.
     void setStalled(bool stalled) { stalled_.store(stalled, std::memory_order_relaxed); }
@@ -110,8 +116,9 @@ private:
     uint64_t frames_ = 0;
     uint32_t channels_ = 0;
     std::atomic<uint64_t> padded_{0};
-    std::atomic<bool> looping_{false};
+    std::atomic<bool> looping_{true}; // stems loop
     std::atomic<bool> stalled_{false};
+    std::atomic<bool> played_{false}; // a voice has played it: until then the ring stays empty
     bool fedByThread_ = false;
     bool damageReported_ = false; // decoder's
 

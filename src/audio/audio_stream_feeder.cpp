@@ -57,9 +57,18 @@ void run(Feeder& f) {
     const std::uint64_t cpuStart = threadCpuNs();
     std::unique_lock<std::mutex> lock(f.mutex);
     while (!f.quit) {
+        // Streams that a seek or a start waits for, or that run low, first: a long refill of a full
+        // one must not keep another's first frames waiting.
         std::uint64_t decoded = 0;
         for (AudioStream* stream : f.streams) {
-            decoded += stream->refill();
+            if (stream->hungry()) {
+                decoded += stream->refill();
+            }
+        }
+        for (AudioStream* stream : f.streams) {
+            if (!stream->hungry()) {
+                decoded += stream->refill();
+            }
         }
         ++f.passes;
         f.passed.notify_all();

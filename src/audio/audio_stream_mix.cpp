@@ -6,8 +6,6 @@
 #include "audio/audio_stream.hpp"
 #include "audio/audio_stream_feeder.hpp"
 
-#include <SDL3/SDL.h>
-
 #include <algorithm>
 #include <chrono>
 
@@ -67,9 +65,6 @@ void AudioEngine::mixStreamFrames(Voice& voice, float* out, unsigned frames, flo
     AudioStream& stream = *voice.stream;
     const uint32_t channels = voice.channels;
     const uint32_t rightOffset = channels == 2 ? 1 : 0; // mono plays on both sides
-    if (voice.firstSoundNs == 0) {
-        voice.firstSoundNs = SDL_GetTicksNS();
-    }
     voice.sounded = true;
     voice.waitCounted = false;
     unsigned i = 0;

@@ -11,6 +11,7 @@
 #include "audio/device_period.hpp"
 #include "audio/midi_chart.hpp"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -40,8 +41,12 @@ enum class StemDecoding { Streamed, Whole };
 
 // The decoding new AudioLimits take (the level loader's among them): Streamed unless set. Any
 // thread; a process-wide choice (the benchmark switches it between runs).
-void setDefaultStemDecoding(StemDecoding decoding);
-StemDecoding defaultStemDecoding();
+inline std::atomic<StemDecoding>& defaultStemDecodingSetting() {
+    static std::atomic<StemDecoding> setting{StemDecoding::Streamed};
+    return setting;
+}
+inline void setDefaultStemDecoding(StemDecoding decoding) { defaultStemDecodingSetting().store(decoding); }
+inline StemDecoding defaultStemDecoding() { return defaultStemDecodingSetting().load(); }
 
 // What one level's audio may take, in bytes. A stem file is read whole into memory before it is
 // decoded or streamed.

@@ -5,18 +5,6 @@
 
 #include <SDL3/SDL.h>
 
-#include <atomic>
-
-namespace {
-
-std::atomic<StemDecoding> gDefaultDecoding{StemDecoding::Streamed};
-
-} // namespace
-
-void setDefaultStemDecoding(StemDecoding decoding) { gDefaultDecoding.store(decoding); }
-
-StemDecoding defaultStemDecoding() { return gDefaultDecoding.load(); }
-
 std::uint64_t stemFrames(const LoadedStem& stem) {
     return stem.source ? stem.source->frameCount() : stem.stream ? stem.stream->frameCount() : 0;
 }
