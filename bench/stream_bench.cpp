@@ -4,7 +4,7 @@
 // with --play-minutes N, N minutes of the ten-minute level through the output device that
 // SDL_AUDIO_DRIVER selects, counting underruns.
 //
-//   bench_stream [--assets DIR] [--pace-seconds S] [--play-minutes N]
+//   bench_stream [--assets DIR] [--pace-seconds S] [--play-minutes N] [--long-whole no]
 //
 // Each load is measured in a child process of its own, so that one measurement's memory does not
 // stay in the next one's resident set. Run from anywhere; DIR defaults to ./assets or the current
@@ -54,6 +54,12 @@ double residentMb() {
         }
     }
     return 0.0;
+}
+
+double processCpuMs() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
 }
 
 double threadCpuSeconds() {
@@ -159,6 +165,7 @@ struct LoadFigures {
     double rssMb = 0.0;        // resident memory added by the loaded, playing level
     double readMs = 0.0;       // readLevel: the manifest, the charts and the stems opened or decoded
     double firstSoundMs = 0.0; // from the start request to the first mixed frame of its stems
+    double firstSoundCpuMs = 0.0; // processor time (all threads) spent meanwhile
     double perStemDecodedMb = 0.0;
     double compressedMb = 0.0;
 };
@@ -174,6 +181,7 @@ LoadFigures measureLoad(const std::string& manifest, StemDecoding decoding) {
     (void)quiet;
     audioInit(audio, AudioBackend::NullDriver);
     const double before = residentMb();
+    const double cpuStart = processCpuMs();
     const auto start = Clock::now();
     StagedLevel staged;
     if (!readLevel(manifest, true, staged) || staged.stems.empty()) {
@@ -192,6 +200,7 @@ LoadFigures measureLoad(const std::string& manifest, StemDecoding decoding) {
         audio.engine->mix(block.data(), kMixBlockFrames);
     }
     figures.firstSoundMs = msSince(start);
+    figures.firstSoundCpuMs = processCpuMs() - cpuStart;
     for (int i = 0; i < int(2 * kEngineSampleRate / kMixBlockFrames); ++i) {
         audio.engine->mix(block.data(), kMixBlockFrames);
     }
@@ -242,9 +251,10 @@ void printLoad(const char* level, const char* mode, const LoadFigures& f) {
         return;
     }
     std::printf(
-        "%-22s %-9s %d stems  RSS +%7.1f MB  first sound %7.1f ms (read %7.1f ms)  decoded/stem %6.2f MB  "
-        "compressed %5.1f MB\n",
-        level, mode, f.stems, f.rssMb, f.firstSoundMs, f.readMs, f.perStemDecodedMb, f.compressedMb);
+        "%-20s %-8s %d stems  RSS +%7.1f MB  first sound %8.1f ms (read %8.1f ms, CPU %8.1f ms)  "
+        "decoded/stem %6.2f MB  compressed %5.1f MB\n",
+        level, mode, f.stems, f.rssMb, f.firstSoundMs, f.readMs, f.firstSoundCpuMs, f.perStemDecodedMb,
+        f.compressedMb);
 }
 
 // Mixes the streamed level at the device's pace (1024 frames every 23.2 ms) for `seconds`: the
@@ -313,10 +323,11 @@ void playOnDevice(const std::string& manifest, double minutes) {
     const double decoderBefore = streamFeederCpuSeconds();
     std::this_thread::sleep_for(std::chrono::duration<double>(minutes * 60.0));
     std::fprintf(stderr,
-                 "played %.1f min on the device: song clock %.1f s, Audio underruns: %llu, decoder thread "
-                 "%.2f %% of a core\n",
+                 "played %.1f min on the device: song clock %.1f s, Audio underruns: %llu (of which the stems "
+                 "waited for their decoder: %llu), decoder thread %.2f %% of a core\n",
                  minutes, audio.engine->getStreamTime(audio.voiceGroup),
                  static_cast<unsigned long long>(audio.engine->underrunCount()),
+                 static_cast<unsigned long long>(audio.engine->streamWaitCount()),
                  100.0 * (streamFeederCpuSeconds() - decoderBefore) / (minutes * 60.0));
     audioShutdown(audio);
 }
@@ -327,6 +338,7 @@ int main(int argc, char** argv) {
     std::string assets = fs::exists("levels/level.json") ? "." : "assets";
     double paceSeconds = 20.0;
     double playMinutes = 0.0;
+    bool longWhole = true;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--assets")) {
             assets = argv[i + 1];
@@ -334,6 +346,8 @@ int main(int argc, char** argv) {
             paceSeconds = std::atof(argv[i + 1]);
         } else if (!std::strcmp(argv[i], "--play-minutes")) {
             playMinutes = std::atof(argv[i + 1]);
+        } else if (!std::strcmp(argv[i], "--long-whole")) {
+            longWhole = std::strcmp(argv[i + 1], "no") != 0; // minutes of decoding under load
         }
     }
     char pattern[] = "/tmp/vibrelle-stream-bench-XXXXXX";
@@ -361,7 +375,9 @@ int main(int argc, char** argv) {
     std::printf("level                  decoding\n");
     printLoad("default (68 s)", "whole", measureInChild(defaultManifest, StemDecoding::Whole));
     printLoad("default (68 s)", "streamed", measureInChild(defaultManifest, StemDecoding::Streamed));
-    printLoad("generated (10 min)", "whole", measureInChild(longManifest, StemDecoding::Whole));
+    if (longWhole) {
+        printLoad("generated (10 min)", "whole", measureInChild(longManifest, StemDecoding::Whole));
+    }
     printLoad("generated (10 min)", "streamed", measureInChild(longManifest, StemDecoding::Streamed));
     std::fflush(stdout);
     FILE* quiet = std::freopen("/dev/null", "w", stdout); // the loader's log

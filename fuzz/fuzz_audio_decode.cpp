@@ -4,6 +4,7 @@
 // loop's head and seam, a ring's worth of refills, a restart from a padded length). Whatever they
 // accept must be a bounded, finite stem.
 #include "audio/audio_decode.hpp"
+#include "audio/audio_engine.hpp"
 #include "audio/audio_stream.hpp"
 
 #include <cmath>
@@ -18,30 +19,37 @@ constexpr double kFuzzMaxSeconds = 30.0;
 
 } // namespace
 
-// The streaming reader: what it opens has a length and one or two channels; its refills stop once
-// the ring is full (nothing reads it here), padded or not.
+// The streaming reader, played by an engine without a device: what it opens has a length and one
+// or two channels; it plays through its head, the decoder and (for short files) its loop and seam,
+// after a seek, up to three seconds of mix.
 void streamBytes(const uint8_t* data, size_t size) {
     if (size == 0) {
         return;
     }
     AudioStream stream;
-    if (stream.open(std::vector<unsigned char>(data, data + size), "fuzz", false, 512) != AudioResult::Ok) {
+    if (stream.open(std::vector<unsigned char>(data, data + size), "fuzz", false, 512, kFuzzMaxSeconds) !=
+        AudioResult::Ok) {
         return;
     }
     if (stream.frameCount() == 0 || (stream.channelCount() != 1 && stream.channelCount() != 2)) {
         __builtin_trap();
     }
-    stream.setLooping(true);
-    for (int round = 0; round < 2; ++round) {
-        uint64_t decoded = 0;
-        for (uint64_t got = 1; got > 0;) {
-            got = stream.refill();
-            decoded += got;
+    AudioEngine engine;
+    engine.init(AudioBackend::NullDriver);
+    const AudioHandle voice = engine.play(stream);
+    std::vector<float> out(size_t(kStreamRefillFrames) * 2);
+    for (int block = 0; block < 32; ++block) {
+        if (block == 16) {
+            engine.seek(voice, stream.frameCount() / 3);
         }
-        if (decoded > kStreamRingFrames) {
-            __builtin_trap(); // the ring's bound
+        while (stream.refill() > 0) {
         }
-        stream.padTo(stream.frameCount() + 777);
+        engine.mix(out.data(), kStreamRefillFrames);
+        for (float sample : out) {
+            if (!(std::fabs(sample) < 1.0f)) {
+                __builtin_trap(); // the limiter's bound, and no NaN
+            }
+        }
     }
 }
 

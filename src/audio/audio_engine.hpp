@@ -228,6 +228,8 @@ public:
     // Callbacks that came so late that the device must have run dry (see underrun_watch.hpp),
     // since init, across reopens. Any thread.
     std::uint64_t underrunCount() const { return underruns_.load(std::memory_order_relaxed); }
+    // Of those, the waits of a group for a stream's frames (a decoder that fell behind). Any thread.
+    std::uint64_t streamWaitCount() const { return streamWaits_.load(std::memory_order_relaxed); }
 
 private:
     friend class Wav;
@@ -316,6 +318,7 @@ private:
     DeviceRate deviceRate_;
     UnderrunWatch underrunWatch_;
     std::atomic<std::uint64_t> underruns_{0};
+    std::atomic<std::uint64_t> streamWaits_{0};
     bool pulled_ = false;     // AudioBackend::NullDriver: the caller pulls the mix; under the lock
     bool deviceOpen_ = false; // a device is open and not closing; under the lock
     Group groups_[kMaxVoiceGroups];

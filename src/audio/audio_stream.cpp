@@ -16,9 +16,6 @@ namespace {
 
 constexpr uint64_t kRingMask = kStreamRingFrames - 1;
 constexpr uint64_t kFrameMask = (uint64_t(1) << 48) - 1;
-// Longest stream accepted: nothing a stream holds grows with the length, so this only keeps a
-// forged header from promising a song of years.
-constexpr double kMaxStreamSeconds = 6.0 * 3600.0;
 // Bytes of an MP3 per seek point: a quarter second at 128 kbit/s, so that a seek decodes little
 // more than that (and the two frames before the point) to land on its frame.
 constexpr uint64_t kMp3BytesPerSeekPoint = 4096;
@@ -227,7 +224,7 @@ AudioStream::~AudioStream() {
 }
 
 AudioResult AudioStream::open(std::vector<unsigned char> bytes, const std::string& name, bool decodingThread,
-                              uint64_t headFrames) {
+                              uint64_t headFrames, double maxSeconds) {
     if (decoder_ || bytes.empty()) {
         return AudioResult::InvalidParameter;
     }
@@ -238,7 +235,7 @@ AudioResult AudioStream::open(std::vector<unsigned char> bytes, const std::strin
     // An MP3's seek table comes from the frame-header scan that also gives its length.
     const auto seekPoints =
         uint32_t(std::min<uint64_t>(bytes_.size() / kMp3BytesPerSeekPoint + 16, 1u << 20));
-    AudioResult result = openAudio(bytes_.data(), bytes_.size(), kMaxStreamSeconds, opened, seekPoints);
+    AudioResult result = openAudio(bytes_.data(), bytes_.size(), maxSeconds, opened, seekPoints);
     if (result != AudioResult::Ok) {
         bytes_.clear();
         return result;
@@ -253,7 +250,8 @@ AudioResult AudioStream::open(std::vector<unsigned char> bytes, const std::strin
         // No length up front: count the frames once, keeping none of them.
         std::vector<float> scratch(size_t(kStreamRefillFrames) * ch);
         ma_decoder& d = opened.guard.decoder;
-        while (native <= opened.maxNative) {
+        const auto limit = uint64_t(std::min(maxSeconds, kMaxDecodedSeconds) * opened.rate);
+        while (native <= limit) {
             ma_uint64 got = 0;
             const ma_result r = ma_decoder_read_pcm_frames(&d, scratch.data(), kStreamRefillFrames, &got);
             native += got;
@@ -262,6 +260,10 @@ AudioResult AudioStream::open(std::vector<unsigned char> bytes, const std::strin
             }
         }
         decoder->nativePos = ~0ull;
+        if (native > limit) {
+            bytes_.clear();
+            return AudioResult::OutOfMemory;
+        }
     }
     if (native == 0) {
         bytes_.clear();

@@ -26,6 +26,10 @@
 class AudioEngine;
 struct StreamDecoder;
 
+// Longest stream accepted (seconds): nothing a stream holds grows with the length, so this only
+// keeps a forged header from promising a song of years.
+constexpr double kMaxStreamSeconds = 6.0 * 3600.0;
+
 // Frames of decoded audio the ring holds ahead of the play position (2.97 s at 44.1 kHz; 1 MB of
 // stereo floats). A decoder starved of the processor for less than that goes unheard.
 constexpr uint64_t kStreamRingFrames = uint64_t(1) << 17;
@@ -50,9 +54,11 @@ public:
     // refusal codes for what it cannot open (no 20-minute limit: nothing grows with the length).
     // Without `decodingThread`, the owner calls refill itself (tests). `headFrames` (tests) keeps a
     // shorter head than kStreamHeadFrames, so that short files reach the decoder. Opening twice is
-    // refused.
+    // refused. Audio longer than `maxSeconds` is refused as OutOfMemory, and so is a file that
+    // records no length and decodes to more than kMaxDecodedSeconds (counting it takes as long as
+    // decoding it whole).
     AudioResult open(std::vector<unsigned char> bytes, const std::string& name, bool decodingThread = true,
-                     uint64_t headFrames = kStreamHeadFrames);
+                     uint64_t headFrames = kStreamHeadFrames, double maxSeconds = kMaxStreamSeconds);
 
     // The song's frames at kEngineSampleRate (what decodeAudio gives the same bytes) and channels.
     uint64_t frameCount() const { return frames_; }

@@ -54,6 +54,7 @@ void AudioEngine::holdStarvedStreams(unsigned frames) {
             voice.waitCounted = true;
             if (!counted) {
                 underruns_.fetch_add(1, std::memory_order_relaxed);
+                streamWaits_.fetch_add(1, std::memory_order_relaxed);
                 counted = true;
             }
         }
