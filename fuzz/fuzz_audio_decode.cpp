@@ -21,7 +21,7 @@ constexpr double kFuzzMaxSeconds = 30.0;
 
 // The streaming reader, played by an engine without a device: what it opens has a length and one
 // or two channels; it plays through its head, the decoder and (for short files) its loop and seam,
-// after a seek, up to three seconds of mix.
+// after a seek, a second of mix.
 void streamBytes(const uint8_t* data, size_t size) {
     if (size == 0) {
         return;
@@ -38,8 +38,8 @@ void streamBytes(const uint8_t* data, size_t size) {
     engine.init(AudioBackend::NullDriver);
     const AudioHandle voice = engine.play(stream);
     std::vector<float> out(size_t(kStreamRefillFrames) * 2);
-    for (int block = 0; block < 32; ++block) {
-        if (block == 16) {
+    for (int block = 0; block < 12; ++block) {
+        if (block == 6) {
             engine.seek(voice, stream.frameCount() / 3);
         }
         while (stream.refill() > 0) {
