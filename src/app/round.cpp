@@ -338,6 +338,10 @@ void runPendingLevelStart(App& app) {
             return load;
         });
     }
+    // The screen tour pictures each screen a set number of frames after it comes: it waits for the level.
+    if (app.options.screenTour) {
+        app.levelRead.wait();
+    }
     const auto wait = std::chrono::milliseconds(levels.startSlow ? 0 : kLevelStartFrameMs);
     if (app.levelRead.wait_for(wait) != std::future_status::ready) {
         levels.startSlow = true;
