@@ -424,6 +424,7 @@ void runFrame(App& app, float dt) {
     pauseFrame(app, dt);
     handleBackKeys(app);
     noticeAudioUnderruns(app.audio);
+    noticeLevelStart(app.audio);
     // Drawable pixels, origin top left, as the input record holds them.
     setPointer(app.render, app.input.mouseX, app.input.mouseY, app.input.mousePressed);
     bool watchEnded = false;

@@ -8,6 +8,7 @@
 #include "audio/audio_system.hpp"
 #include "game/game_state.hpp"
 #include "game/round_summary.hpp"
+#include "level/level_package.hpp"
 #include "level/level_session.hpp"
 #include "render/render_system.hpp"
 
@@ -18,6 +19,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <future>
 #include <mutex>
 #include <string>
 
@@ -87,6 +89,7 @@ struct App {
     FrameStats frameStats;                    // with options.frameStats
     int exitCode = 0;                         // 1 when a requested screenshot could not be written
     bool levelLoadedThisFrame = false;        // a level was loaded after this frame's swap
+    std::future<PackageLoad> levelRead;       // the menu's level start being read (runPendingLevelStart)
     double levelSwitchLockSeconds = 0.0;      // how long the last level start held the game mutex
     std::string prefsPath;                    // prefs.json in the player's data folder (set at start)
     ScreenTour tour;                          // with options.screenTour

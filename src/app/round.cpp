@@ -27,11 +27,15 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <future>
 #include <mutex>
 #include <string>
 #include <vector>
 
 namespace {
+
+// How long a level start may take before the frame after it shows its loading notice (ms): a frame.
+constexpr int kLevelStartFrameMs = 16;
 
 // The stems each page makes audible.
 std::vector<int> audibleStems(int page) {
@@ -219,11 +223,11 @@ void leaveTutorial(App& app) {
 
 namespace {
 
-// Loads level `index` of the list (see startLevel); with `start` it then plays and a round begins,
-// else it stays stopped with no round.
-bool loadListedLevel(App& app, int index, bool start) {
+// Prepares level `index` of the list as a package and swaps in its shader; false for an index
+// outside the list or a package that cannot be prepared. Main thread.
+const LevelListEntry* prepareListedLevel(App& app, int index, bool start) {
     if (index < 0 || index >= static_cast<int>(app.levels.list.size())) {
-        return false;
+        return nullptr;
     }
     const LevelListEntry& entry = app.levels.list[static_cast<size_t>(index)];
     const std::string directory = "levels/" + entry.file;
@@ -232,17 +236,20 @@ bool loadListedLevel(App& app, int index, bool start) {
     }
     if (!prepareLevelPackage(directory, app.levels.package)) {
         logError(stderr, "Failed to load level package: %s", directory.c_str());
-        return false;
+        return nullptr;
     }
     app.levels.packageLoaded = true;
     if (start) {
         app.levels.lastStarted = index;
     }
+    stageLevelShader(app.levels.package, app.render);
+    return &entry;
+}
 
-    // The slow part, without the game mutex: the logic thread plays on meanwhile.
-    PackageLoad load;
-    stageLevelPackage(app.levels.package, app.render, app.audio.looping, load);
-
+// Swaps in the level read (see startLevel): with `start` it then plays and a round begins, else it
+// stays stopped with no round. `requestNs`: when the start was asked for (the first-sound notice).
+bool commitListedLevel(App& app, const LevelListEntry& entry, PackageLoad& load, bool start,
+                       std::uint64_t requestNs) {
     std::vector<LoadedStem> retired; // freed after the mutex is released
     bool loaded = false;
     {
@@ -252,6 +259,7 @@ bool loadListedLevel(App& app, int index, bool start) {
             if (start && !app.audio.stems.empty()) {
                 playAllStems(app.audio);
                 activateFirstStem(app.audio);
+                expectLevelStart(app.audio, entry.name, requestNs);
             }
             app.game.levelName = entry.name;
             app.game.totalLayers = levelLayerCount(app.audio);
@@ -271,6 +279,18 @@ bool loadListedLevel(App& app, int index, bool start) {
                                      static_cast<double>(SDL_GetPerformanceFrequency());
     }
     return loaded;
+}
+
+// Loads level `index` of the list at once (see startLevel).
+bool loadListedLevel(App& app, int index, bool start) {
+    const std::uint64_t requestNs = SDL_GetTicksNS();
+    const LevelListEntry* entry = prepareListedLevel(app, index, start);
+    if (!entry) {
+        return false;
+    }
+    // The slow part, without the game mutex: the logic thread plays on meanwhile.
+    PackageLoad load = readLevelPackage(app.levels.package, app.audio.looping);
+    return commitListedLevel(app, *entry, load, start, requestNs);
 }
 
 } // namespace
@@ -304,9 +324,38 @@ void runPendingLevelStart(App& app) {
     if (index < 0 || app.levels.holdStart) {
         return;
     }
-    app.levels.pendingStart = -1;
-    app.practice.enabled = app.levels.startPractice;
-    startLevel(app, index);
+    LevelSession& levels = app.levels;
+    if (!app.levelRead.valid()) {
+        // The files are read on a thread of their own (streamed stems open in a few tens of ms) while
+        // frames go on; a start that takes longer than a frame puts up "Loading <name>...".
+        levels.startRequestNs = SDL_GetTicksNS();
+        if (!prepareListedLevel(app, index, true)) {
+            levels.pendingStart = -1;
+            levels.startSlow = false;
+            return;
+        }
+        const LevelPackage package = levels.package;
+        const bool looping = app.audio.looping;
+        app.levelRead = std::async(std::launch::async, [package, looping] {
+            PackageLoad load = readLevelPackage(package, looping);
+            SDL_CleanupTLS(); // SDL's per-thread error buffer
+            return load;
+        });
+    }
+    // The screen tour pictures each screen a set number of frames after it comes: it waits for the level.
+    if (app.options.screenTour) {
+        app.levelRead.wait();
+    }
+    const auto wait = std::chrono::milliseconds(levels.startSlow ? 0 : kLevelStartFrameMs);
+    if (app.levelRead.wait_for(wait) != std::future_status::ready) {
+        levels.startSlow = true;
+        return;
+    }
+    PackageLoad load = app.levelRead.get();
+    levels.pendingStart = -1;
+    levels.startSlow = false;
+    app.practice.enabled = levels.startPractice;
+    commitListedLevel(app, levels.list[static_cast<size_t>(index)], load, true, levels.startRequestNs);
     app.levelLoadedThisFrame = true;
 }
 

@@ -1,7 +1,7 @@
 #include "audio/audio_decode.hpp"
 
+#include "audio/audio_decode_detail.hpp"
 #include "audio/audio_format.hpp"
-#include "audio/miniaudio_config.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -97,12 +97,7 @@ constexpr uint64_t kMaxReservedFrames = uint64_t(1) << 24;
 // channel converter takes.
 constexpr ma_uint32 kMaxFileChannels = 32;
 
-// The bytes of a file in memory, read through callbacks.
-struct MemoryFile {
-    const unsigned char* data = nullptr;
-    size_t size = 0;
-    size_t position = 0;
-};
+} // namespace
 
 ma_result readMemory(MemoryFile& file, void* out, size_t bytes, size_t* bytesRead) {
     const size_t count = std::min(bytes, file.size - file.position);
@@ -124,6 +119,8 @@ ma_result seekMemory(MemoryFile& file, ma_int64 offset, ma_seek_origin origin) {
     file.position = size_t(base + offset);
     return MA_SUCCESS;
 }
+
+namespace {
 
 // libvorbis as a decoding backend of miniaudio's decoder, reading the bytes in memory (the game)
 // or through the decoder's read and seek callbacks (a file streamed by the authoring tool); the
@@ -202,45 +199,45 @@ ma_decoding_backend_vtable vorbisBackend = {initVorbisFromCallbacks, nullptr, nu
                                             uninitVorbis};
 ma_decoding_backend_vtable* vorbisBackends[] = {&vorbisBackend};
 
-// A miniaudio decoder that is always uninitialised on the way out.
-//
+} // namespace
+
+DecoderGuard::~DecoderGuard() {
+    if (open) {
+        ma_decoder_uninit(&decoder);
+    }
+}
+
 // WAV, FLAC and MP3 are opened through read and seek callbacks rather than miniaudio's own memory
 // reader: when the sample converter refuses a file that opened (a WAV of hundreds of channels),
 // miniaudio 0.11.22's memory path uninitialises the decoder a second time and frees a pointer that
 // is not its own. Ogg Vorbis goes through the memory path to its own backend, which reads the
 // memory itself (libvorbis needs to tell where it is) and refuses such files before that point.
-struct DecoderGuard {
-    ma_decoder decoder{};
-    MemoryFile file;
-    bool open = false;
-    ~DecoderGuard() {
-        if (open) {
-            ma_decoder_uninit(&decoder);
-        }
+bool DecoderGuard::init(const unsigned char* data, size_t size, ma_encoding_format format, uint32_t channels,
+                        uint32_t seekPoints) {
+    if (open) {
+        ma_decoder_uninit(&decoder);
+        open = false;
     }
-    bool init(const unsigned char* data, size_t size, ma_encoding_format format, uint32_t channels) {
-        if (open) {
-            ma_decoder_uninit(&decoder);
-            open = false;
-        }
-        ma_decoder_config config = ma_decoder_config_init(ma_format_f32, channels, 0);
-        config.encodingFormat = format;
-        if (format == ma_encoding_format_vorbis) {
-            useVorbisBackend(config);
-            open = ma_decoder_init_memory(data, size, &config, &decoder) == MA_SUCCESS;
-        } else {
-            file = MemoryFile{data, size, 0};
-            auto read = [](ma_decoder* self, void* out, size_t bytes, size_t* bytesRead) {
-                return readMemory(*static_cast<MemoryFile*>(self->pUserData), out, bytes, bytesRead);
-            };
-            auto seek = [](ma_decoder* self, ma_int64 offset, ma_seek_origin origin) {
-                return seekMemory(*static_cast<MemoryFile*>(self->pUserData), offset, origin);
-            };
-            open = ma_decoder_init(read, seek, &file, &config, &decoder) == MA_SUCCESS;
-        }
-        return open;
+    ma_decoder_config config = ma_decoder_config_init(ma_format_f32, channels, 0);
+    config.encodingFormat = format;
+    config.seekPointCount = seekPoints;
+    if (format == ma_encoding_format_vorbis) {
+        useVorbisBackend(config);
+        open = ma_decoder_init_memory(data, size, &config, &decoder) == MA_SUCCESS;
+    } else {
+        file = MemoryFile{data, size, 0};
+        auto read = [](ma_decoder* self, void* out, size_t bytes, size_t* bytesRead) {
+            return readMemory(*static_cast<MemoryFile*>(self->pUserData), out, bytes, bytesRead);
+        };
+        auto seek = [](ma_decoder* self, ma_int64 offset, ma_seek_origin origin) {
+            return seekMemory(*static_cast<MemoryFile*>(self->pUserData), offset, origin);
+        };
+        open = ma_decoder_init(read, seek, &file, &config, &decoder) == MA_SUCCESS;
     }
-};
+    return open;
+}
+
+namespace {
 
 // Reads up to frames frames; returns how many came (0 at the end or on a decode error).
 uint64_t readFrames(ma_decoder& decoder, float* dst, uint64_t frames) {
@@ -282,9 +279,7 @@ bool decodeDirect(ma_decoder& decoder, uint64_t keepFrames, FrameBuffer& out) {
     return true;
 }
 
-// Input frames the resampler is run over before a stem's first frame (at least), so that its
-// low-pass filter has settled by then: eight poles near the Nyquist rate ring for a few dozen.
-constexpr uint64_t kPrimeFrames = 1024;
+} // namespace
 
 uint64_t greatestCommonDivisor(uint64_t a, uint64_t b) {
     while (b != 0) {
@@ -295,15 +290,15 @@ uint64_t greatestCommonDivisor(uint64_t a, uint64_t b) {
     return a;
 }
 
+namespace {
+
 // Resamples the frames frames of in (a stem at rate, which loops) to kEngineSampleRate, as a loop:
 // the resampler is primed with the stem's end before its first frame and fed the stem's start
 // after its last, so the seam gets neither a cold filter's silence and transient nor a silent
 // tail. Output frame k stands for input position k × rate / kEngineSampleRate exactly (the prime
 // is a whole number of rate ratios, which puts an output frame on the first input frame).
 bool resampleLoop(const float* in, uint64_t frames, uint32_t channels, uint32_t rate, FrameBuffer& out) {
-    ma_resampler_config config = ma_resampler_config_init(ma_format_f32, channels, rate, kEngineSampleRate,
-                                                          ma_resample_algorithm_linear);
-    config.linear.lpfOrder = MA_MAX_FILTER_ORDER;
+    ma_resampler_config config = stemResamplerConfig(channels, rate);
     ma_resampler resampler;
     if (ma_resampler_init(&config, nullptr, &resampler) != MA_SUCCESS) {
         return false;
@@ -359,24 +354,10 @@ void useVorbisBackend(ma_decoder_config& config) {
 
 // ---- Opening a file ----
 
-namespace {
-
-// A file opened for decoding, with what decodeAudio reads from it before the first sample. Not
-// movable: the decoder reads the bytes through `guard.file` by address.
-struct OpenedAudio {
-    DecoderGuard guard;
-    ma_encoding_format format = ma_encoding_format_unknown;
-    uint32_t channels = 0;  // as decoded: 1 or 2
-    uint32_t rate = 0;      // the file's own (Hz)
-    uint64_t declared = 0;  // the length the decoder reports (frames at `rate`); 0: not known
-    uint64_t maxNative = 0; // the most frames at `rate` accepted
-    uint64_t keep = 0;      // frames kept after the `skip` first
-    uint64_t skip = 0;      // MP3 encoder delay
-};
-
 // Recognises the bytes, opens the decoder on them and reads the length and trim; the refusals are
 // decodeAudio's. `data` and `size` must outlive `opened`.
-AudioResult openAudio(const unsigned char* data, size_t size, double maxSeconds, OpenedAudio& opened) {
+AudioResult openAudio(const unsigned char* data, size_t size, double maxSeconds, OpenedAudio& opened,
+                      uint32_t seekPoints) {
     switch (detectContainer(data, size)) {
     case AudioContainer::Wav:
         if (!wavEncodingAccepted(data, size)) {
@@ -403,7 +384,7 @@ AudioResult openAudio(const unsigned char* data, size_t size, double maxSeconds,
     }
 
     DecoderGuard& guard = opened.guard;
-    if (!guard.init(data, size, opened.format, 0)) {
+    if (!guard.init(data, size, opened.format, 0, seekPoints)) {
         return AudioResult::FileLoadFailed;
     }
     uint32_t channels = guard.decoder.outputChannels;
@@ -413,7 +394,7 @@ AudioResult openAudio(const unsigned char* data, size_t size, double maxSeconds,
     }
     if (channels > 2) {
         // Let miniaudio's channel converter fold surround files down to stereo.
-        if (!guard.init(data, size, opened.format, 2)) {
+        if (!guard.init(data, size, opened.format, 2, seekPoints)) {
             return AudioResult::FileLoadFailed;
         }
         channels = 2;
@@ -445,10 +426,11 @@ AudioResult openAudio(const unsigned char* data, size_t size, double maxSeconds,
     return AudioResult::Ok;
 }
 
-// Frames at kEngineSampleRate that `frames` frames at `rate` are resampled to (resampleLoop's count).
 uint64_t engineFrames(uint64_t frames, uint32_t rate) {
     return rate == kEngineSampleRate ? frames : (frames * kEngineSampleRate + rate - 1) / rate;
 }
+
+namespace {
 
 // Whether the decoder can seek to the last of `frames` frames and read it, and no frame follows:
 // then the bytes hold that whole length (a truncated file fails the seek or the read).
@@ -459,6 +441,8 @@ bool lastFrameReadable(ma_decoder& decoder, uint64_t frames) {
            ma_decoder_read_pcm_frames(&decoder, frame, 1, &got) == MA_SUCCESS && got == 1 &&
            ma_decoder_read_pcm_frames(&decoder, frame, 1, &after) != MA_SUCCESS && after == 0;
 }
+
+} // namespace
 
 // The length an opened file records up front, in frames at its own rate; 0 when it records none
 // that the decoder is sure to reach. miniaudio reports none for Ogg Vorbis, which the decoder then
@@ -477,8 +461,6 @@ uint64_t recordedLength(OpenedAudio& opened) {
     // refuse: near it, only decoding tells.
     return total > 0 && uint64_t(total) + kChunkFrames <= opened.maxNative ? uint64_t(total) : 0;
 }
-
-} // namespace
 
 // ---- Public interface ----
 

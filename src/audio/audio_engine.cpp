@@ -1,6 +1,8 @@
 #include "audio/audio_engine.hpp"
 
 #include "audio/time_stretch.hpp"
+#include "audio/audio_stream.hpp"
+#include "audio/audio_stream_feeder.hpp"
 
 #include <SDL3/SDL.h>
 
@@ -181,6 +183,10 @@ void AudioEngine::closeDevice() {
             // The position runs with the frames played, wrapping at each loop.
             voice.position = voice.loopFrames > 0 ? voice.playedFrames % voice.loopFrames : 0;
             voice.reportedSeconds = (double(voice.playedFrames) + voice.fraction) / kEngineSampleRate;
+            if (voice.stream && back > 0) {
+                voice.stream->requestSeek(voice.playedFrames);
+                voice.sounded = false;
+            }
         }
         voice.heard.holding = true;
     }
@@ -260,6 +266,10 @@ void AudioEngine::deinit() {
             source->engine_ = nullptr;
         }
         sources_.clear();
+        for (AudioStream* stream : streams_) {
+            stream->engine_ = nullptr;
+        }
+        streams_.clear();
     }
     {
         std::lock_guard<SpinLock> guard(lock_);
@@ -373,6 +383,83 @@ AudioHandle AudioEngine::play(Wav& source, float volume, float pan, bool paused)
         return voice.handle;
     }
     return 0;
+}
+
+AudioHandle AudioEngine::play(AudioStream& source, float volume, float pan, bool paused) {
+    if (!initialized_ || source.frameCount() == 0 || source.channelCount() == 0) {
+        return 0;
+    }
+    if (source.engine_ != this) {
+        if (source.engine_) {
+            source.engine_->forgetStream(source);
+        }
+        std::lock_guard<std::mutex> guard(sourcesMutex_);
+        streams_.push_back(&source);
+        source.engine_ = this;
+    }
+    AudioHandle handle = 0;
+    {
+        std::lock_guard<SpinLock> guard(lock_);
+        for (Voice& voice : voices_) {
+            if (voice.handle != 0 && voice.stream == &source) {
+                endVoice(voice); // one voice a stream: the ring has one read position
+            }
+        }
+        for (Voice& voice : voices_) {
+            if (voice.handle != 0) {
+                continue;
+            }
+            voice = Voice{};
+            voice.handle = nextVoiceHandle_;
+            nextVoiceHandle_ = (nextVoiceHandle_ + 1) & ~kGroupHandleBit;
+            if (nextVoiceHandle_ == 0) {
+                nextVoiceHandle_ = 1;
+            }
+            voice.stream = &source;
+            voice.frames = source.frameCount();
+            voice.loopFrames = source.paddedFrameCount();
+            voice.channels = source.channelCount();
+            voice.looping = source.getLooping();
+            voice.paused = paused;
+            voice.volume = std::isfinite(volume) ? std::max(volume, 0.0f) : 0.0f;
+            voice.pan = std::isfinite(pan) ? std::clamp(pan, -1.0f, 1.0f) : 0.0f;
+            voice.heard.holding = true;
+            // The stream may hold frames from another position (a voice before this one): from the
+            // start, unless what it holds already starts there.
+            if (source.readable(0) == 0 || source.readAbs_.load(std::memory_order_relaxed) != 0) {
+                source.requestSeek(0);
+            }
+            source.played_.store(true, std::memory_order_release);
+            handle = voice.handle;
+            break;
+        }
+    }
+    if (source.fedByThread()) {
+        streamFeederWake();
+    }
+    return handle;
+}
+
+std::uint64_t AudioEngine::firstSoundNs(AudioHandle handle) const {
+    std::lock_guard<SpinLock> guard(lock_);
+    const Voice* voice = firstVoice(handle);
+    return voice ? voice->firstSoundNs : 0;
+}
+
+void AudioEngine::stopStream(const AudioStream& stream) {
+    std::lock_guard<SpinLock> guard(lock_);
+    for (Voice& voice : voices_) {
+        if (voice.handle != 0 && voice.stream == &stream) {
+            endVoice(voice);
+        }
+    }
+}
+
+void AudioEngine::forgetStream(AudioStream& stream) {
+    stopStream(stream);
+    std::lock_guard<std::mutex> guard(sourcesMutex_);
+    streams_.erase(std::remove(streams_.begin(), streams_.end(), &stream), streams_.end());
+    stream.engine_ = nullptr;
 }
 
 void AudioEngine::stop(AudioHandle handle) {

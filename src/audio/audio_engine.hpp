@@ -32,6 +32,7 @@
 struct SDL_AudioStream;
 class AudioEngine;
 class TimeStretch;
+class AudioStream;
 
 // A voice or voice group handle; 0 means none. Voice handles have the top bit clear, group
 // handles have it set. Handles count up through the 31-bit range (two billion starts) before
@@ -142,6 +143,17 @@ public:
     // voice's handle, or 0 when the engine is not running, the source is empty or every voice
     // slot is in use.
     AudioHandle play(Wav& source, float volume = 1.0f, float pan = 0.0f, bool paused = false);
+    // The same for a streamed source (audio_stream.hpp), played from its first frame at native speed.
+    // A stream has one voice at a time: the one it had is stopped. The mixer reads every stream voice
+    // of a group at the same frame; while one of them lacks the frames of a block (its decoder is
+    // behind, or a start or seek is being decoded) the whole group plays silence for that block and
+    // stays where it is, the song clock with it. Such a wait after the group has started sounding
+    // counts as an underrun (underrunCount). Main thread (the stream's owner).
+    AudioHandle play(AudioStream& source, float volume = 1.0f, float pan = 0.0f, bool paused = false);
+
+    // The SDL tick (ns) of the first block a voice, or a group's first voice, sounded in since it
+    // started (a voice that waits for its stream's first frames has not); 0 before, or for no voice.
+    std::uint64_t firstSoundNs(AudioHandle handle) const;
 
     // Stops one voice, or every voice of a group.
     void stop(AudioHandle handle);
@@ -226,7 +238,9 @@ public:
     // Mixes the next frames frames into out (interleaved stereo, frames × 2 floats, each within
     // (-1, 1) after the limiter) and advances every voice. The output device's callback calls it; with
     // AudioBackend::NullDriver the caller does. Never allocates; takes the spinlock once per
-    // block of kMixBlockFrames.
+    // block of kMixBlockFrames. With AudioBackend::NullDriver, a block whose streams lack frames
+    // first waits (up to a second) for the stream decoding thread, so that a pulled mix sounds the
+    // same however fast it is pulled; a stream stalled by its test hook is not waited for.
     void mix(float* out, unsigned frames);
 
     // The device's buffer size in sample frames as SDL reports it (0 without a device).
@@ -235,13 +249,21 @@ public:
     // Callbacks that came so late that the device must have run dry (see underrun_watch.hpp),
     // since init, across reopens. Any thread.
     std::uint64_t underrunCount() const { return underruns_.load(std::memory_order_relaxed); }
+    // Of those, the waits of a group for a stream's frames (a decoder that fell behind). Any thread.
+    std::uint64_t streamWaitCount() const { return streamWaits_.load(std::memory_order_relaxed); }
 
 private:
     friend class Wav;
+    friend class AudioStream;
 
     struct Voice {
         AudioHandle handle = 0; // 0 = free slot
         const Wav* source = nullptr;
+        AudioStream* stream = nullptr; // a streamed source instead (samples then null)
+        bool held = false;             // this block: waits with its group for a stream's frames
+        bool sounded = false;          // a block was mixed since it started or was last sought
+        bool waitCounted = false;      // the wait under way was counted as an underrun
+        std::uint64_t firstSoundNs = 0;
         const float* samples = nullptr;
         uint64_t frames = 0;     // frames of samples
         uint64_t loopFrames = 0; // frames played per pass: the samples, then silence
@@ -288,12 +310,23 @@ private:
     void endVoice(Voice& voice);
     void mixBlock(float* out, unsigned frames);
     void mixVoice(Voice& voice, float* out, unsigned frames);
+    // Streamed voices (audio_stream_mix.cpp). holdStarvedStreams marks, before a block, every voice
+    // of a group one of whose streams lacks the block's frames; mixStreamFrames mixes a stream
+    // voice's frames with the gains mixVoice worked out; streamsReady tells a caller that pulls the
+    // mix whether the block can be mixed without waiting.
+    void holdStarvedStreams(unsigned frames);
+    void mixStreamFrames(Voice& voice, float* out, unsigned frames, float gainLeft, float gainRight,
+                         float stepLeft, float stepRight);
+    bool streamsReady(unsigned frames) const;
+    void waitForStreams(unsigned frames);
     double unheardSeconds(std::uint64_t nowNs) const;
     // Stretched groups (audio_group_stretch.cpp), lock held.
     void mixStretchedGroups(float* out, unsigned frames);
     double mixedSeconds(const Voice& voice, double* speed = nullptr) const;
     void clearStretch(AudioHandle handle, std::uint64_t frame);
     void rewindStretchedGroups(std::uint64_t nowNs);
+    // Moves a voice `frames` back (a streamed one refills its ring from there).
+    void moveVoiceBack(Voice& voice, std::uint64_t frames);
 
     // Opens and starts the output stream (main thread; the audio thread is not running).
     AudioResult openStream(unsigned bufferSize);
@@ -301,6 +334,9 @@ private:
     // Wav calls these on the main thread.
     void stopSource(const Wav& source);
     void forgetSource(Wav& source);
+    // And AudioStream these, on its owner's thread.
+    void stopStream(const AudioStream& stream);
+    void forgetStream(AudioStream& stream);
 
     static void outputCallback(void* userdata, SDL_AudioStream* stream, int additionalBytes, int totalBytes);
 
@@ -312,6 +348,7 @@ private:
     DeviceRate deviceRate_;
     UnderrunWatch underrunWatch_;
     std::atomic<std::uint64_t> underruns_{0};
+    std::atomic<std::uint64_t> streamWaits_{0};
     bool pulled_ = false;     // AudioBackend::NullDriver: the caller pulls the mix; under the lock
     bool deviceOpen_ = false; // a device is open and not closing; under the lock
     Group groups_[kMaxVoiceGroups];
@@ -324,6 +361,7 @@ private:
 
     std::mutex sourcesMutex_; // never taken by the audio thread
     std::vector<Wav*> sources_;
+    std::vector<AudioStream*> streams_;
 
     bool initialized_ = false;
     bool sdlAudio_ = false; // SDL's audio subsystem is initialised for this engine

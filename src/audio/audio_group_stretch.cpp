@@ -4,6 +4,8 @@
 // voices' own positions, which run ahead of what is heard by the stretcher's buffer.
 // Everything here but setGroupSpeed runs under the engine's spin lock.
 #include "audio/audio_engine.hpp"
+#include "audio/audio_stream.hpp"
+#include "audio/audio_stream_feeder.hpp"
 #include "audio/time_stretch.hpp"
 
 #include <algorithm>
@@ -54,9 +56,7 @@ AudioResult AudioEngine::setGroupSpeed(AudioHandle handle, double speed) {
                 continue;
             }
             if (voice->playedFrames >= played - frame && frame != played) {
-                voice->playedFrames -= played - frame;
-                voice->position = voice->loopFrames > 0 ? voice->playedFrames % voice->loopFrames : 0;
-                voice->fraction = 0.0;
+                moveVoiceBack(*voice, played - frame);
             }
             voice->stretchGroup = speed < 1.0 ? index : -1;
         }
@@ -66,7 +66,9 @@ AudioResult AudioEngine::setGroupSpeed(AudioHandle handle, double speed) {
         group->speed = speed;
         std::swap(stretchers_[index], fresh);
     }
-    // The old stretcher, if any, is freed here, outside the lock.
+    // The old stretcher, if any, is freed here, outside the lock; streamed voices that went back
+    // wait for their rings to hold the frames from there.
+    streamFeederWake();
     return AudioResult::Ok;
 }
 
@@ -124,6 +126,17 @@ void AudioEngine::mixStretchedGroups(float* out, unsigned frames) {
             continue; // paused: the stretcher keeps what it holds for the resume
         }
         for (unsigned feeds = 0; stretch->ready() < frames && feeds < kMaxFeedsPerBlock; ++feeds) {
+            // A stream of the group without the feed's frames holds the whole group where it stands:
+            // the stretcher gives out what it has, and silence after it.
+            holdStarvedStreams(TimeStretch::kFeedFrames);
+            bool starved = false;
+            for (unsigned i = 0; i < count && !starved; ++i) {
+                const Voice* voice = findVoice(members[i]);
+                starved = voice && voice->stretchGroup == int(g) && voice->held;
+            }
+            if (starved) {
+                break;
+            }
             float* in = stretch->input();
             std::fill(in, in + TimeStretch::kFeedFrames * 2, 0.0f);
             for (unsigned i = 0; i < count; ++i) {
@@ -135,6 +148,17 @@ void AudioEngine::mixStretchedGroups(float* out, unsigned frames) {
             stretch->feed(TimeStretch::kFeedFrames);
         }
         stretch->addTo(out, frames);
+    }
+}
+
+void AudioEngine::moveVoiceBack(Voice& voice, std::uint64_t frames) {
+    voice.playedFrames -= frames;
+    voice.position = voice.loopFrames > 0 ? voice.playedFrames % voice.loopFrames : 0;
+    voice.fraction = 0.0;
+    if (voice.stream && frames > 0) {
+        // What the ring holds lies ahead of the new position: it refills from there.
+        voice.stream->requestSeek(voice.playedFrames);
+        voice.sounded = false;
     }
 }
 
@@ -162,9 +186,7 @@ void AudioEngine::rewindStretchedGroups(std::uint64_t nowNs) {
             if (!voice || voice->stretchGroup != int(g) || voice->playedFrames < played - frame) {
                 continue;
             }
-            voice->playedFrames -= played - frame;
-            voice->position = voice->loopFrames > 0 ? voice->playedFrames % voice->loopFrames : 0;
-            voice->fraction = 0.0;
+            moveVoiceBack(*voice, played - frame);
             voice->reportedSeconds = double(voice->playedFrames) / kEngineSampleRate;
         }
         stretchers_[g]->clear(frame);

@@ -3,6 +3,9 @@
 // audio_engine.cpp and audio_mixer.cpp; everything here runs under the engine's spin lock.
 #include "audio/audio_engine.hpp"
 
+#include "audio/audio_stream.hpp"
+#include "audio/audio_stream_feeder.hpp"
+
 #include <SDL3/SDL.h>
 
 #include <algorithm>
@@ -96,13 +99,14 @@ unsigned AudioEngine::getVoiceGroupVoiceCount(AudioHandle groupHandle) const {
 AudioResult AudioEngine::seek(AudioHandle handle, std::uint64_t frame) {
     const std::uint64_t now = SDL_GetTicksNS();
     const double seconds = double(frame) / kEngineSampleRate;
-    std::lock_guard<SpinLock> guard(lock_);
+    bool streamed = false;
+    std::unique_lock<SpinLock> guard(lock_);
     if (!findGroup(handle) && !findVoice(handle)) {
         return AudioResult::InvalidParameter;
     }
     // One lock hold: the mixer, which takes the lock once per block, sees every voice of the group
     // at its old frame or every voice at its new one, so they go on locked to the same sample.
-    forEachVoice(handle, [this, frame, seconds, now](Voice& voice) {
+    forEachVoice(handle, [this, frame, seconds, now, &streamed](Voice& voice) {
         if (frame >= voice.loopFrames && !voice.looping) {
             endVoice(voice); // past its end: where playing on would have ended it
             return;
@@ -118,8 +122,18 @@ AudioResult AudioEngine::seek(AudioHandle handle, std::uint64_t frame) {
         voice.heard.seconds = seconds;
         voice.heard.atNs = now;
         voice.heard.holding = true;
+        if (voice.stream) {
+            // The group waits, silent and in place, until every stream holds the new frames.
+            voice.stream->requestSeek(frame);
+            voice.sounded = false;
+            streamed = true;
+        }
     });
     // What a stretched group still holds is from before the seek.
     clearStretch(handle, frame);
+    guard.unlock();
+    if (streamed) {
+        streamFeederWake();
+    }
     return AudioResult::Ok;
 }

@@ -42,6 +42,9 @@ void panGains(float volume, float pan, float& left, float& right) {
 void AudioEngine::mix(float* out, unsigned frames) {
     while (frames > 0) {
         unsigned block = std::min(frames, kMixBlockFrames);
+        if (pulled_) {
+            waitForStreams(block);
+        }
         {
             std::lock_guard<SpinLock> guard(lock_);
             mixBlock(out, block);
@@ -53,8 +56,9 @@ void AudioEngine::mix(float* out, unsigned frames) {
 
 void AudioEngine::mixBlock(float* out, unsigned frames) {
     std::fill(out, out + size_t(frames) * 2, 0.0f);
+    holdStarvedStreams(frames);
     for (Voice& voice : voices_) {
-        if (voice.handle != 0 && !voice.paused && voice.stretchGroup < 0) {
+        if (voice.handle != 0 && !voice.paused && !voice.held && voice.stretchGroup < 0) {
             mixVoice(voice, out, frames);
         }
     }
@@ -81,6 +85,13 @@ void AudioEngine::mixVoice(Voice& voice, float* out, unsigned frames) {
     const float stepRight = (targetRight - gainRight) / float(frames);
     voice.gainLeft = targetLeft;
     voice.gainRight = targetRight;
+    if (voice.firstSoundNs == 0) {
+        voice.firstSoundNs = SDL_GetTicksNS();
+    }
+    if (voice.stream) {
+        mixStreamFrames(voice, out, frames, gainLeft, gainRight, stepLeft, stepRight);
+        return;
+    }
 
     const float* samples = voice.samples;
     const uint32_t channels = voice.channels;

@@ -157,6 +157,10 @@ std::uint64_t decodedBytes(const Wav& source) {
     return source.frameCount() * source.channelCount() * sizeof(float);
 }
 
+std::uint64_t decodedBytes(const LoadedStem& stem) {
+    return stem.source ? decodedBytes(*stem.source) : stem.stream ? stem.stream->decodedBytes() : 0;
+}
+
 double megabytes(std::uint64_t bytes) { return double(bytes) / double(1u << 20); }
 
 // The level's running total of decoded audio, shared by the workers of one decodeStemFiles.
@@ -202,15 +206,28 @@ void decodeStemFile(const std::string& path, const AudioLimits& limits, LevelBud
         out.outcome = Outcome::Empty;
         return;
     }
-    auto source = std::make_unique<Wav>();
-    out.code = source->loadMem(static_cast<const unsigned char*>(bytes), size);
-    // The samples are decoded; the file bytes are not needed any more.
-    SDL_free(bytes);
+    std::unique_ptr<Wav> source;
+    std::unique_ptr<AudioStream> stream;
+    if (limits.decoding == StemDecoding::Streamed) {
+        // The stream keeps the file's bytes and decodes them as it plays.
+        std::vector<unsigned char> kept(static_cast<const unsigned char*>(bytes),
+                                        static_cast<const unsigned char*>(bytes) + size);
+        SDL_free(bytes);
+        stream = std::make_unique<AudioStream>();
+        out.code = stream->open(std::move(kept), out.path);
+        out.bytes = stream->decodedBytes();
+    } else {
+        source = std::make_unique<Wav>();
+        out.code = source->loadMem(static_cast<const unsigned char*>(bytes), size);
+        // The samples are decoded; the file bytes are not needed any more.
+        SDL_free(bytes);
+        out.bytes = source ? decodedBytes(*source) : 0;
+    }
     if (out.code != AudioResult::Ok) {
         out.outcome = Outcome::Undecodable;
+        out.bytes = 0;
         return;
     }
-    out.bytes = decodedBytes(*source);
     const std::uint64_t total = budget.used.fetch_add(out.bytes) + out.bytes;
     if (total > budget.limit) {
         budget.used.fetch_sub(out.bytes);
@@ -220,6 +237,7 @@ void decodeStemFile(const std::string& path, const AudioLimits& limits, LevelBud
     }
     out.outcome = Outcome::Decoded;
     out.source = std::move(source);
+    out.stream = std::move(stream);
 }
 
 // Decodes paths[i] into results[i] on `threads` threads (this one among them); true when a file was
@@ -248,6 +266,7 @@ bool decodeInParallel(const std::vector<std::string>& paths, const AudioLimits& 
                 decodeStemFile(paths[i], limits, budget, results[i]);
             } catch (const std::bad_alloc&) {
                 results[i].source.reset();
+                results[i].stream.reset();
                 results[i].outcome = DecodedStem::Outcome::Undecodable;
                 results[i].code = AudioResult::OutOfMemory;
             }
@@ -282,7 +301,7 @@ std::vector<DecodedStem> decodeStemFiles(const AudioSystem& audio, const std::ve
                                          unsigned threads) {
     std::uint64_t held = 0;
     for (const LoadedStem& stem : audio.stems) {
-        held += stem.source ? decodedBytes(*stem.source) : 0;
+        held += decodedBytes(stem);
     }
     const std::uint64_t budget = audio.limits.maxLevelBytes > held ? audio.limits.maxLevelBytes - held : 0;
     const unsigned hardware = std::max(1u, std::thread::hardware_concurrency());
@@ -332,10 +351,15 @@ bool addDecodedStem(AudioSystem& audio, DecodedStem& decoded) {
                  path, megabytes(decoded.levelBytes), megabytes(audio.limits.maxLevelBytes));
         return false;
     }
-    decoded.source->setLooping(audio.looping);
     LoadedStem stem;
-    stem.chart.audioLength = decoded.source->getLength();
     stem.source = std::move(decoded.source);
+    stem.stream = std::move(decoded.stream);
+    if (stem.source) {
+        stem.source->setLooping(audio.looping);
+    } else {
+        stem.stream->setLooping(audio.looping);
+    }
+    stem.chart.audioLength = stemLength(stem);
     stem.name = assetBaseName(decoded.path);
     stem.index = static_cast<int>(audio.stems.size());
     audio.stems.push_back(std::move(stem));
@@ -346,25 +370,29 @@ bool addDecodedStem(AudioSystem& audio, DecodedStem& decoded) {
 void padStemsToLongest(AudioSystem& audio) {
     const LoadedStem* longest = nullptr;
     for (const LoadedStem& stem : audio.stems) {
-        if (stem.source && (!longest || stem.source->frameCount() > longest->source->frameCount())) {
+        if (stemHasAudio(stem) && (!longest || stemFrames(stem) > stemFrames(*longest))) {
             longest = &stem;
         }
     }
     if (!longest) {
         return;
     }
-    const std::uint64_t frames = longest->source->frameCount();
+    const std::uint64_t frames = stemFrames(*longest);
     for (LoadedStem& stem : audio.stems) {
-        if (!stem.source) {
+        if (!stemHasAudio(stem)) {
             continue;
         }
-        if (stem.source->frameCount() < frames) {
+        if (stemFrames(stem) < frames) {
             logError(stderr,
                      "Warning: stem %s has %llu frames and the longest, %s, has %llu: padded with silence",
-                     stem.name.c_str(), static_cast<unsigned long long>(stem.source->frameCount()),
+                     stem.name.c_str(), static_cast<unsigned long long>(stemFrames(stem)),
                      longest->name.c_str(), static_cast<unsigned long long>(frames));
-            stem.source->padTo(frames);
-            stem.chart.audioLength = stem.source->getLength();
+            if (stem.source) {
+                stem.source->padTo(frames);
+            } else {
+                stem.stream->padTo(frames);
+            }
+            stem.chart.audioLength = stemLength(stem);
         }
     }
 }
@@ -392,11 +420,15 @@ bool playAllStems(AudioSystem& audio, double fromSeconds) {
     // begin on the same output sample and stay locked however long they loop.
     bool allGrouped = true;
     for (LoadedStem& stem : audio.stems) {
-        if (!stem.source) {
-            continue;
+        if (stem.source) {
+            stem.source->setLooping(audio.looping);
+            stem.voice = engine.play(*stem.source, 0.0f, 0.0f, true);
+        } else if (stem.stream) {
+            if (stem.stream->getLooping() != audio.looping) {
+                stem.stream->setLooping(audio.looping);
+            }
+            stem.voice = engine.play(*stem.stream, 0.0f, 0.0f, true);
         }
-        stem.source->setLooping(audio.looping);
-        stem.voice = engine.play(*stem.source, 0.0f, 0.0f, true);
         if (stem.voice == 0) {
             continue;
         }
@@ -530,6 +562,7 @@ void unloadAllStems(AudioSystem& audio) {
         stem.voice = 0;
         releaseMidiChart(stem.chart);
         stem.source.reset(); // also stops any voice still playing it
+        stem.stream.reset();
     }
     audio.stems.clear();
 }
@@ -559,6 +592,7 @@ void audioShutdown(AudioSystem& audio) {
         releaseMidiChart(stem.chart);
         stem.name.clear();
         stem.source.reset();
+        stem.stream.reset();
     }
     audio.stems.clear();
     audio.playing = false;

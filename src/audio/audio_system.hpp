@@ -7,34 +7,53 @@
 // the members carry no lock of their own, the caller serialises (see the logic thread). Engine
 // calls are safe from any thread.
 #include "audio/audio_engine.hpp"
+#include "audio/audio_stream.hpp"
 #include "audio/device_period.hpp"
 #include "audio/midi_chart.hpp"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
-// One loaded stem. Movable (stems live in a std::vector); the Wav stays at one address behind
-// its std::unique_ptr.
+// One loaded stem. Movable (stems live in a std::vector); the source stays at one address behind
+// its std::unique_ptr. A stem has either `stream` (the default) or `source`.
 struct LoadedStem {
-    std::unique_ptr<Wav> source; // the decoded audio
-    std::string name;            // the file's base name, extension kept
-    float volume = 1.0f;         // layer volume 0..1
-    bool active = false;         // audible layer
-    bool fading = false;         // a fade-in is running
-    float fadeProgress = 0.0f;   // 0..1
-    float fadeDuration = 1.0f;   // seconds of the current or last fade-in
-    int index = 0;               // position in AudioSystem::stems
-    AudioHandle voice = 0;       // the playing voice; 0 = none
-    MidiChart chart;             // empty and not loaded unless the stem plays notes
+    std::unique_ptr<Wav> source;         // the audio decoded whole (StemDecoding::Whole)
+    std::unique_ptr<AudioStream> stream; // the audio decoded as it plays (StemDecoding::Streamed)
+    std::string name;                    // the file's base name, extension kept
+    float volume = 1.0f;                 // layer volume 0..1
+    bool active = false;                 // audible layer
+    bool fading = false;                 // a fade-in is running
+    float fadeProgress = 0.0f;           // 0..1
+    float fadeDuration = 1.0f;           // seconds of the current or last fade-in
+    int index = 0;                       // position in AudioSystem::stems
+    AudioHandle voice = 0;               // the playing voice; 0 = none
+    MidiChart chart;                     // empty and not loaded unless the stem plays notes
 };
 
+// How the level loader prepares a stem. Streamed: the file's bytes stay in memory and are decoded
+// as the stem plays (a few MB of decoded audio a stem, whatever the song's length). Whole: decoded
+// into 32-bit floats before the level starts (20 minutes of stereo is 423 MB), as benchmarks
+// compare.
+enum class StemDecoding { Streamed, Whole };
+
+// The decoding new AudioLimits take (the level loader's among them): Streamed unless set. Any
+// thread; a process-wide choice (the benchmark switches it between runs).
+inline std::atomic<StemDecoding>& defaultStemDecodingSetting() {
+    static std::atomic<StemDecoding> setting{StemDecoding::Streamed};
+    return setting;
+}
+inline void setDefaultStemDecoding(StemDecoding decoding) { defaultStemDecodingSetting().store(decoding); }
+inline StemDecoding defaultStemDecoding() { return defaultStemDecodingSetting().load(); }
+
 // What one level's audio may take, in bytes. A stem file is read whole into memory before it is
-// decoded; every stem is decoded whole into 32-bit floats (20 minutes of stereo is 423 MB).
+// decoded or streamed.
 struct AudioLimits {
+    StemDecoding decoding = defaultStemDecoding();
     std::uint64_t maxFileBytes = std::uint64_t(512) << 20;   // one stem file, as it is on disk
-    std::uint64_t maxLevelBytes = std::uint64_t(1536) << 20; // all of the level's stems, decoded
+    std::uint64_t maxLevelBytes = std::uint64_t(1536) << 20; // all of the level's stems' decoded audio
 };
 
 struct AudioSystem {
@@ -51,7 +70,24 @@ struct AudioSystem {
     AudioLimits limits;
     unsigned devicePeriodFrames = kDevicePeriodFrames; // the period asked of the device
     bool underrunsLogged = false;                      // the underrun notice has been logged
+    std::string startingLevel;        // a level whose first sound noticeLevelStart waits for ("": none)
+    std::uint64_t startRequestNs = 0; // the SDL tick its start was asked for
 };
+
+// A stem's length in frames at kEngineSampleRate before padding, and in seconds with it; 0 for a
+// stem without audio.
+std::uint64_t stemFrames(const LoadedStem& stem);
+double stemLength(const LoadedStem& stem);
+bool stemHasAudio(const LoadedStem& stem);
+
+// Notes that level `name` was asked to start at SDL tick `requestNs`: noticeLevelStart logs when
+// its stems first sound. Main thread.
+void expectLevelStart(AudioSystem& audio, const std::string& name, std::uint64_t requestNs);
+
+// Once the stems of the level expectLevelStart named have mixed their first frame, logs
+// "Level started: <name>, first sound after <N> ms" (from the request to that frame) and forgets
+// the level; true then. Main thread, every frame; cheap.
+bool noticeLevelStart(AudioSystem& audio);
 
 // Starts the engine on the default playback device with a period of `periodFrames` sample frames
 // (or, with AudioBackend::NullDriver, without a device: the mix is then pulled with engine->mix)
@@ -89,11 +125,12 @@ struct DecodedStem {
     };
     std::string path; // cleaned
     Outcome outcome = Outcome::Missing;
-    std::unique_ptr<Wav> source;        // set when Decoded
-    AudioResult code = AudioResult::Ok; // the decoder's, when Undecodable
-    std::string readError;              // SDL's, when ReadFailed
-    std::uint64_t bytes = 0;            // the file (TooLarge) or the decoded audio
-    std::uint64_t levelBytes = 0;       // the level's decoded audio with it (OverLevelLimit)
+    std::unique_ptr<Wav> source;         // set when Decoded whole
+    std::unique_ptr<AudioStream> stream; // set when Decoded as a stream
+    AudioResult code = AudioResult::Ok;  // the decoder's, when Undecodable
+    std::string readError;               // SDL's, when ReadFailed
+    std::uint64_t bytes = 0;             // the file (TooLarge) or the decoded audio
+    std::uint64_t levelBytes = 0;        // the level's decoded audio with it (OverLevelLimit)
 };
 
 // Reads and decodes the audio files at `paths`, up to `threads` at once and never more than the

@@ -10,11 +10,11 @@
 // Makes stem index an active layer rising from silence to full layer volume over seconds
 // (linear in volume). Does nothing for an index out of range or a stem already active (also
 // while it is fading in). A length of 0 or less ends the fade on the next update.
-void fadeInStem(AudioSystem &audio, int index, float seconds);
+void fadeInStem(AudioSystem& audio, int index, float seconds);
 
 // Makes stem index inactive and silences its voice at once; also cuts off a running fade.
 // Does nothing for an index out of range; logs even when the stem was already inactive.
-void deactivateStem(AudioSystem &audio, int index);
+void deactivateStem(AudioSystem& audio, int index);
 
 // fadeInStem(0, 1.0) when there is at least one stem.
-void activateFirstStem(AudioSystem &audio);
+void activateFirstStem(AudioSystem& audio);

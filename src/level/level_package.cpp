@@ -37,15 +37,24 @@ bool prepareLevelPackage(const std::string& directory, LevelPackage& package) {
     return true;
 }
 
-void stageLevelPackage(const LevelPackage& package, RenderState& render, bool looping, PackageLoad& load) {
+void stageLevelShader(const LevelPackage& package, RenderState& render) {
     logMessage("Applying package to systems...");
     if (package.hasShader) {
         replaceBackgroundFragmentShader(render, package.shaderSource, package.name);
     }
-    load = PackageLoad{};
+}
+
+PackageLoad readLevelPackage(const LevelPackage& package, bool looping) {
+    PackageLoad load;
     if (package.hasManifest) {
         load.manifestRead = readLevel(package.manifestPath, looping, load.level);
     }
+    return load;
+}
+
+void stageLevelPackage(const LevelPackage& package, RenderState& render, bool looping, PackageLoad& load) {
+    stageLevelShader(package, render);
+    load = readLevelPackage(package, looping);
 }
 
 bool commitLevelPackage(const LevelPackage& package, PackageLoad& load, AudioSystem& audio,

@@ -34,6 +34,12 @@ struct PackageLoad {
 // Needs the GL context (main thread); does not touch the game or audio state.
 void stageLevelPackage(const LevelPackage& package, RenderState& render, bool looping, PackageLoad& load);
 
+// The two parts of stageLevelPackage: the shader (logs "Applying package to systems..."; main thread,
+// GL context), and the manifest's files (any thread: it reads files and opens stems, and touches no
+// game, audio or render state).
+void stageLevelShader(const LevelPackage& package, RenderState& render);
+PackageLoad readLevelPackage(const LevelPackage& package, bool looping);
+
 // Second half: stops and retires the playing stems (into `retired`, to be freed by the caller
 // after the game mutex is released) and installs the staged level. False, with its line on
 // stderr, when the package has no manifest or its manifest could not be loaded: the audio system

@@ -6,6 +6,7 @@
 #include "level/level_list.hpp"
 #include "level/level_package.hpp"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -28,13 +29,21 @@ struct LevelSession {
     bool startPractice = false;       // that start (and Retry's) is a practice round (the menu's Practice)
     int lastStarted = -1;             // the list index of the level started last (Retry's), or -1
     bool holdStart = false;           // the screen tour keeps the loading notice up
+    bool startSlow = false;           // the pending start has taken longer than a frame: notice up
+    std::uint64_t startRequestNs = 0; // SDL tick the pending start was first run at (0: not yet)
     LevelPackage package;             // of the level being played (a menu level or the tutorial song)
     bool packageLoaded = false;       // `package` was prepared and applied
     std::string defaultLevelName;     // the round name of the default level (Space's), once loaded
     ReplacedLevel beforeTutorial;
 };
 
-// True while a start the menu asked for waits for the frame to be shown: the loading notice is up.
+// True while a start the menu asked for has not been carried out yet.
 inline bool levelStartPending(const LevelSession& session) {
     return session.pendingStart >= 0 && session.pendingStart < static_cast<int>(session.list.size());
+}
+
+// True while "Loading <name>..." is up: a pending start that has taken longer than a frame (or one
+// the screen tour holds).
+inline bool levelLoadingNoticeUp(const LevelSession& session) {
+    return levelStartPending(session) && (session.startSlow || session.holdStart);
 }

@@ -5,7 +5,7 @@
 double levelLoopLength(const AudioSystem& audio) {
     double loop = 0.0;
     for (const LoadedStem& stem : audio.stems) {
-        const double length = stem.source ? stem.source->getLength() : stem.chart.audioLength;
+        const double length = stemHasAudio(stem) ? stemLength(stem) : stem.chart.audioLength;
         loop = std::max(loop, std::max(length, stem.chart.audioLength));
     }
     return loop;

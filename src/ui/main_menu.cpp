@@ -268,7 +268,7 @@ void drawMainMenu(ScreenContext& context) {
 }
 
 void drawLoadingOverlay(const ScreenContext& context) {
-    if (!levelStartPending(*context.levels)) {
+    if (!levelLoadingNoticeUp(*context.levels)) {
         return;
     }
     const std::string text =

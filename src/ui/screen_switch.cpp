@@ -28,7 +28,7 @@ void drawScreens(ScreenContext& context) {
         screen = context.game->playing ? UIScreen::Playing : gUI.screen;
     }
     // The loading notice covers the menu: it is a screen of its own for tracing.
-    const bool loading = screen == UIScreen::MainMenu && levelStartPending(*context.levels);
+    const bool loading = screen == UIScreen::MainMenu && levelLoadingNoticeUp(*context.levels);
     if (screen != gUI.tracedScreen || (screen == UIScreen::Tutorial && gUI.tutorialPage != gUI.tracedPage) ||
         loading != gUI.tracedLoading) {
         gUI.tracedScreen = screen;

@@ -39,7 +39,7 @@ TEST_F(Screens, TheResultsFollowTheRoundAndLeadToARetryOrTheMenu) {
     settle();
     click("level_row_1");
     click("##start");
-    quietly([&] { runPendingLevelStart(*app); });
+    startPendingLevel();
     ASSERT_TRUE(app->game.playing);
     {
         std::lock_guard<std::mutex> lock(app->gameMutex);
@@ -78,9 +78,13 @@ TEST_F(Screens, TheResultsFollowTheRoundAndLeadToARetryOrTheMenu) {
     click("##retry");
     EXPECT_EQ(app->levels.pendingStart, 1) << "the same level starts again";
     EXPECT_EQ(gUI.screen, UIScreen::MainMenu);
+    EXPECT_FALSE(drawnLastFrame("##Loading"));
+    app->levels.startSlow = true; // a start that took longer than a frame
+    frame();
     EXPECT_TRUE(drawnLastFrame("##Loading"));
 
     app->levels.pendingStart = -1;
+    app->levels.startSlow = false;
     goToScreen(*app, UIScreen::Results);
     settle();
     click("##menu");

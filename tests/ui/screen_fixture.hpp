@@ -4,6 +4,7 @@
 // assets/ (the game writes its leaderboard there) with a private data folder for the preferences.
 #include "app/app.hpp"
 #include "app/app_screens.hpp"
+#include "app/round.hpp"
 #include "game/round_progress.hpp"
 #include "leaderboard/leaderboard_client.hpp"
 #include "leaderboard/leaderboard_document.hpp"
@@ -179,6 +180,18 @@ protected:
             ::testing::internal::GetCapturedStdout();
         }
         return ::testing::internal::GetCapturedStderr();
+    }
+    // Carries out the level start the menu asked for, waiting for its files as the frames after it
+    // would (quietly).
+    void startPendingLevel() {
+        quietly([&] {
+            while (levelStartPending(app->levels)) {
+                runPendingLevelStart(*app);
+                if (app->levelRead.valid()) {
+                    app->levelRead.wait();
+                }
+            }
+        });
     }
     // Whether the window was drawn in the frame just built.
     static bool drawnLastFrame(const char* window) {

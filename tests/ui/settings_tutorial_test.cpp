@@ -205,9 +205,9 @@ TEST_F(Tutorial, EachPageSetsTheSongsLayersOnceAndFinishBringsTheMenuLevelBack) 
         ASSERT_EQ(app->audio.stems.size(), 3u) << "the tutorial song";
         EXPECT_EQ(audible(), layers[page - 1]) << "page " << page;
         if (song == nullptr) {
-            song = app->audio.stems[0].source.get();
+            song = app->audio.stems[0].stream.get();
         }
-        EXPECT_EQ(app->audio.stems[0].source.get(), song) << "paging keeps the loaded song";
+        EXPECT_EQ(app->audio.stems[0].stream.get(), song) << "paging keeps the loaded song";
         if (page == 2) {
             // Hidden with F12, the tutorial still owns its song: Space does not start it as a round.
             app->uiVisible = false;
