@@ -16,7 +16,7 @@ TEST_F(Screens, APracticeRoundIsSlowedSteppedOnThePauseOverlayAndNeverSaved) {
     settle();
     quietly([&] { click("##practice"); }, true);
     ASSERT_TRUE(app->levels.startPractice);
-    quietly([&] { runPendingLevelStart(*app); });
+    startPendingLevel();
     ASSERT_TRUE(app->game.progress.practice);
     EXPECT_EQ(app->game.progress.speedPercent, kDefaultPracticeSpeedPercent);
     EXPECT_DOUBLE_EQ(app->audio.playbackSpeed, 0.75);
