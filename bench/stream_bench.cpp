@@ -162,9 +162,9 @@ bool makeLongLevel(const fs::path& folder) {
 struct LoadFigures {
     bool loaded = false;
     int stems = 0;
-    double rssMb = 0.0;        // resident memory added by the loaded, playing level
-    double readMs = 0.0;       // readLevel: the manifest, the charts and the stems opened or decoded
-    double firstSoundMs = 0.0; // from the start request to the first mixed frame of its stems
+    double rssMb = 0.0;           // resident memory added by the loaded, playing level
+    double readMs = 0.0;          // readLevel: the manifest, the charts and the stems opened or decoded
+    double firstSoundMs = 0.0;    // from the start request to the first mixed frame of its stems
     double firstSoundCpuMs = 0.0; // processor time (all threads) spent meanwhile
     double perStemDecodedMb = 0.0;
     double compressedMb = 0.0;
@@ -250,11 +250,10 @@ void printLoad(const char* level, const char* mode, const LoadFigures& f) {
             mode);
         return;
     }
-    std::printf(
-        "%-20s %-8s %d stems  RSS +%7.1f MB  first sound %8.1f ms (read %8.1f ms, CPU %8.1f ms)  "
-        "decoded/stem %6.2f MB  compressed %5.1f MB\n",
-        level, mode, f.stems, f.rssMb, f.firstSoundMs, f.readMs, f.firstSoundCpuMs, f.perStemDecodedMb,
-        f.compressedMb);
+    std::printf("%-20s %-8s %d stems  RSS +%7.1f MB  first sound %8.1f ms (read %8.1f ms, CPU %8.1f ms)  "
+                "decoded/stem %6.2f MB  compressed %5.1f MB\n",
+                level, mode, f.stems, f.rssMb, f.firstSoundMs, f.readMs, f.firstSoundCpuMs,
+                f.perStemDecodedMb, f.compressedMb);
 }
 
 // Mixes the streamed level at the device's pace (1024 frames every 23.2 ms) for `seconds`: the
@@ -322,13 +321,14 @@ void playOnDevice(const std::string& manifest, double minutes) {
     updateStemVolumes(audio, 0.0f);
     const double decoderBefore = streamFeederCpuSeconds();
     std::this_thread::sleep_for(std::chrono::duration<double>(minutes * 60.0));
-    std::fprintf(stderr,
-                 "played %.1f min on the device: song clock %.1f s, Audio underruns: %llu (of which the stems "
-                 "waited for their decoder: %llu), decoder thread %.2f %% of a core\n",
-                 minutes, audio.engine->getStreamTime(audio.voiceGroup),
-                 static_cast<unsigned long long>(audio.engine->underrunCount()),
-                 static_cast<unsigned long long>(audio.engine->streamWaitCount()),
-                 100.0 * (streamFeederCpuSeconds() - decoderBefore) / (minutes * 60.0));
+    std::fprintf(
+        stderr,
+        "played %.1f min on the device: song clock %.1f s, Audio underruns: %llu (of which the stems "
+        "waited for their decoder: %llu), decoder thread %.2f %% of a core\n",
+        minutes, audio.engine->getStreamTime(audio.voiceGroup),
+        static_cast<unsigned long long>(audio.engine->underrunCount()),
+        static_cast<unsigned long long>(audio.engine->streamWaitCount()),
+        100.0 * (streamFeederCpuSeconds() - decoderBefore) / (minutes * 60.0));
     audioShutdown(audio);
 }
 

@@ -4,7 +4,6 @@
 #include "app/logic_thread.hpp"
 #include "app/round_pause.hpp"
 #include "audio/audio_system.hpp"
-#include "audio/audio_system.hpp"
 #include "base/log.hpp"
 #include "game/judgement.hpp"
 #include "game/round_progress.hpp"

@@ -1,8 +1,8 @@
 #include "audio/audio_engine.hpp"
 
-#include "audio/time_stretch.hpp"
 #include "audio/audio_stream.hpp"
 #include "audio/audio_stream_feeder.hpp"
+#include "audio/time_stretch.hpp"
 
 #include <SDL3/SDL.h>
 
