@@ -194,3 +194,37 @@ TEST(AudioStream, AFileThatEndsEarlyPlaysSilenceThereAndIsReportedOnce) {
                                 [](float v) { return v == 0.0f; }));
     }
 }
+
+// A slowed group of streams: the stretcher is fed from the rings, and what it plays, through a
+// seek and speed changes that move the voices back to the frame being heard, is what it plays of
+// the same files decoded whole.
+TEST(AudioStream, ASlowedGroupPlaysTheStreamsAsItPlaysTheirWholeDecodes) {
+    const auto first = sineWav(90000, 44100, 0.1f), second = sineWav(90000, 44100, -0.2f);
+    Engine streamed, reference;
+    auto a = openStream(first), b = openStream(second);
+    auto wa = decodeWhole(first), wb = decodeWhole(second);
+    streamed.engine.addVoiceToGroup(streamed.group, streamed.engine.play(*a));
+    streamed.engine.addVoiceToGroup(streamed.group, streamed.engine.play(*b));
+    reference.engine.addVoiceToGroup(reference.group, reference.engine.play(*wa));
+    reference.engine.addVoiceToGroup(reference.group, reference.engine.play(*wb));
+    const std::vector<AudioStream*> feed = {a.get(), b.get()};
+    const auto both = [&](auto step) {
+        step(streamed);
+        step(reference);
+    };
+    const auto expectSame = [&](size_t frames) {
+        const std::vector<float> got = render(streamed.engine, feed, frames);
+        EXPECT_EQ(maxDifference(got, render(reference.engine, {}, frames)), 0.0f);
+        EXPECT_DOUBLE_EQ(streamed.engine.getStreamTime(streamed.group),
+                         reference.engine.getStreamTime(reference.group));
+    };
+    both([](Engine& e) { ASSERT_EQ(e.engine.setGroupSpeed(e.group, 0.75), AudioResult::Ok); });
+    expectSame(20000);
+    both([](Engine& e) { ASSERT_EQ(e.engine.seek(e.group, 60000), AudioResult::Ok); });
+    expectSame(20000); // across the loop point
+    both([](Engine& e) { ASSERT_EQ(e.engine.setGroupSpeed(e.group, 0.5), AudioResult::Ok); });
+    expectSame(8000);
+    both([](Engine& e) { ASSERT_EQ(e.engine.setGroupSpeed(e.group, 1.0), AudioResult::Ok); });
+    expectSame(4000);
+    EXPECT_EQ(streamed.engine.underrunCount(), 0u);
+}
