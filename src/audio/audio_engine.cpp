@@ -77,6 +77,9 @@ AudioResult AudioEngine::init(AudioBackend backend, unsigned sampleRate, unsigne
     if (initialized_) {
         return AudioResult::InvalidParameter;
     }
+    // SDL starts its clock on the first SDL_GetTicksNS, setting up shared state as it does; the
+    // mixer reads the clock (a voice's first sound), so it is started here, before any thread mixes.
+    SDL_GetTicksNS();
     if ((sampleRate != 0 && sampleRate != kEngineSampleRate) || (channels != 0 && channels != 2)) {
         return AudioResult::InvalidParameter;
     }
