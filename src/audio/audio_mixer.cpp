@@ -25,7 +25,10 @@ float softLimit(float x) {
         return 0.0f;
     }
     const float over = (magnitude - kLimiterKnee) / (1.0f - kLimiterKnee); // infinity stays infinite
-    return std::copysign(1.0f - (1.0f - kLimiterKnee) / (1.0f + over), x);
+    // Far past the knee (an infinity, a sample of 1e30) the bend rounds to exactly 1 in floats: keep
+    // it below, as promised.
+    constexpr float kBelowOne = 0.99999994f; // the largest float under 1
+    return std::copysign(std::min(1.0f - (1.0f - kLimiterKnee) / (1.0f + over), kBelowOne), x);
 }
 
 // Left and right gains for a volume and pan: unity on both sides at the centre, the far side
