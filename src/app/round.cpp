@@ -85,8 +85,10 @@ void loadTutorialSong(App& app) {
 } // namespace
 
 void startRunFromTop(App& app) {
+    const std::uint64_t requestNs = SDL_GetTicksNS();
     playAllStems(app.audio);
     activateFirstStem(app.audio);
+    expectLevelStart(app.audio, app.game.levelName, requestNs);
     app.game.playing = true;
     // The song starts from its top: a clock reading of this frame belonged to the run before.
     app.game.songTime = 0.0;

@@ -148,6 +148,8 @@ TEST(GameEndToEnd, APlayersSessionsCarryOverRestarts) {
         EXPECT_FALSE(has(played, "Miss registered")) << second.output;
         EXPECT_FALSE(has(played, "Deactivated stem: "));
         EXPECT_TRUE(has(played, "MIDI: Triggered ")) << "notes fire from the master clock";
+        EXPECT_GE(firstNumber(played, "Level started: [^,\n]+, first sound after (\\d+) ms"), 0)
+            << second.output;
         // The bot's presses came through SDL's queue with their own timestamps and were all judged.
         EXPECT_GT(firstNumber(second.output,
                               "Hit offsets: mean -?[0-9.]+ ms, sd [0-9.]+ ms, max \\|[0-9.]+\\| ms "
