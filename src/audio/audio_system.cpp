@@ -163,6 +163,41 @@ std::uint64_t decodedBytes(const LoadedStem& stem) {
 
 double megabytes(std::uint64_t bytes) { return double(bytes) / double(1u << 20); }
 
+// The file at `path` into `bytes`: at most `maxBytes` + 1 of them, so that a file that grew past the
+// limit since it was looked at shows as too large. False with SDL's error when it cannot be read.
+bool readWholeFile(const std::string& path, std::uint64_t maxBytes, std::vector<unsigned char>& bytes,
+                   std::string& error) {
+    SDL_IOStream* io = SDL_IOFromFile(path.c_str(), "rb");
+    if (!io) {
+        error = SDL_GetError();
+        return false;
+    }
+    const Sint64 size = SDL_GetIOSize(io);
+    std::uint64_t capacity = size > 0 ? std::min<std::uint64_t>(std::uint64_t(size), maxBytes) + 1 : 1 << 16;
+    bytes.resize(static_cast<size_t>(capacity));
+    size_t got = 0;
+    for (;;) {
+        if (got == bytes.size()) {
+            if (bytes.size() > maxBytes) {
+                break; // one byte past the limit is enough to tell
+            }
+            bytes.resize(static_cast<size_t>(std::min<std::uint64_t>(bytes.size() * 2, maxBytes + 1)));
+        }
+        const size_t read = SDL_ReadIO(io, bytes.data() + got, bytes.size() - got);
+        if (read == 0) {
+            break; // the end, or an error
+        }
+        got += read;
+    }
+    const bool failed = SDL_GetIOStatus(io) == SDL_IO_STATUS_ERROR;
+    if (failed) {
+        error = SDL_GetError();
+    }
+    SDL_CloseIO(io);
+    bytes.resize(got);
+    return !failed;
+}
+
 // The level's running total of decoded audio, shared by the workers of one decodeStemFiles.
 struct LevelBudget {
     std::uint64_t limit = 0;
@@ -188,21 +223,19 @@ void decodeStemFile(const std::string& path, const AudioLimits& limits, LevelBud
         out.bytes = info.size;
         return;
     }
-    size_t size = 0;
-    void* bytes = SDL_LoadFile(out.path.c_str(), &size);
-    if (!bytes) {
+    // Read straight into the buffer the stream keeps: a second copy costs a long level's start
+    // about as much again as the read (fresh pages are slow to fault in on some machines).
+    std::vector<unsigned char> bytes;
+    if (!readWholeFile(out.path, limits.maxFileBytes, bytes, out.readError)) {
         out.outcome = Outcome::ReadFailed;
-        out.readError = SDL_GetError();
         return;
     }
-    if (size > limits.maxFileBytes) { // it grew since it was looked at
-        SDL_free(bytes);
+    if (bytes.size() > limits.maxFileBytes) { // it grew since it was looked at
         out.outcome = Outcome::TooLarge;
-        out.bytes = size;
+        out.bytes = bytes.size();
         return;
     }
-    if (size == 0) {
-        SDL_free(bytes);
+    if (bytes.empty()) {
         out.outcome = Outcome::Empty;
         return;
     }
@@ -210,17 +243,14 @@ void decodeStemFile(const std::string& path, const AudioLimits& limits, LevelBud
     std::unique_ptr<AudioStream> stream;
     if (limits.decoding == StemDecoding::Streamed) {
         // The stream keeps the file's bytes and decodes them as it plays.
-        std::vector<unsigned char> kept(static_cast<const unsigned char*>(bytes),
-                                        static_cast<const unsigned char*>(bytes) + size);
-        SDL_free(bytes);
         stream = std::make_unique<AudioStream>();
-        out.code = stream->open(std::move(kept), out.path);
+        out.code = stream->open(std::move(bytes), out.path);
         out.bytes = stream->decodedBytes();
     } else {
         source = std::make_unique<Wav>();
-        out.code = source->loadMem(static_cast<const unsigned char*>(bytes), size);
+        out.code = source->loadMem(bytes.data(), bytes.size());
         // The samples are decoded; the file bytes are not needed any more.
-        SDL_free(bytes);
+        bytes = std::vector<unsigned char>();
         out.bytes = source ? decodedBytes(*source) : 0;
     }
     if (out.code != AudioResult::Ok) {
