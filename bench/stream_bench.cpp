@@ -5,6 +5,10 @@
 // SDL_AUDIO_DRIVER selects, counting underruns.
 //
 //   bench_stream [--assets DIR] [--pace-seconds S] [--play-minutes N] [--long-whole no]
+//                [--level MANIFEST]
+//
+// --level measures the level at MANIFEST (a level.json, such as one vibrelle-level wrote) in place
+// of the generated ten-minute one.
 //
 // Each load is measured in a child process of its own, so that one measurement's memory does not
 // stay in the next one's resident set. Run from anywhere; DIR defaults to ./assets or the current
@@ -339,6 +343,7 @@ int main(int argc, char** argv) {
     double paceSeconds = 20.0;
     double playMinutes = 0.0;
     bool longWhole = true;
+    std::string givenManifest;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--assets")) {
             assets = argv[i + 1];
@@ -346,6 +351,8 @@ int main(int argc, char** argv) {
             paceSeconds = std::atof(argv[i + 1]);
         } else if (!std::strcmp(argv[i], "--play-minutes")) {
             playMinutes = std::atof(argv[i + 1]);
+        } else if (!std::strcmp(argv[i], "--level")) {
+            givenManifest = argv[i + 1];
         } else if (!std::strcmp(argv[i], "--long-whole")) {
             longWhole = std::strcmp(argv[i + 1], "no") != 0; // minutes of decoding under load
         }
@@ -362,23 +369,27 @@ int main(int argc, char** argv) {
     fs::copy(fs::path(assets) / "levels/neon_drive", defaultLevel / "neon_drive",
              fs::copy_options::recursive);
     const fs::path longLevel = temp / "long";
-    fs::create_directories(longLevel);
-    const auto encodeStart = Clock::now();
-    if (!makeLongLevel(longLevel)) {
-        std::fprintf(stderr, "could not encode the ten-minute level\n");
-        return 1;
+    if (givenManifest.empty()) {
+        fs::create_directories(longLevel);
+        const auto encodeStart = Clock::now();
+        if (!makeLongLevel(longLevel)) {
+            std::fprintf(stderr, "could not encode the ten-minute level\n");
+            return 1;
+        }
+        std::fprintf(stderr, "encoded %d stems of %.0f s in %.1f s\n", kLongStems, kLongSeconds,
+                     msSince(encodeStart) / 1e3);
     }
-    std::fprintf(stderr, "encoded %d stems of %.0f s in %.1f s\n", kLongStems, kLongSeconds,
-                 msSince(encodeStart) / 1e3);
     const std::string defaultManifest = (defaultLevel / "level.json").string();
-    const std::string longManifest = (longLevel / "level.json").string();
+    const std::string longManifest =
+        givenManifest.empty() ? (longLevel / "level.json").string() : givenManifest;
+    const char* longName = givenManifest.empty() ? "generated (10 min)" : "given level";
     std::printf("level                  decoding\n");
     printLoad("default (68 s)", "whole", measureInChild(defaultManifest, StemDecoding::Whole));
     printLoad("default (68 s)", "streamed", measureInChild(defaultManifest, StemDecoding::Streamed));
     if (longWhole) {
-        printLoad("generated (10 min)", "whole", measureInChild(longManifest, StemDecoding::Whole));
+        printLoad(longName, "whole", measureInChild(longManifest, StemDecoding::Whole));
     }
-    printLoad("generated (10 min)", "streamed", measureInChild(longManifest, StemDecoding::Streamed));
+    printLoad(longName, "streamed", measureInChild(longManifest, StemDecoding::Streamed));
     std::fflush(stdout);
     FILE* quiet = std::freopen("/dev/null", "w", stdout); // the loader's log
     (void)quiet;
