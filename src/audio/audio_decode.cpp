@@ -406,8 +406,14 @@ AudioResult openAudio(const unsigned char* data, size_t size, double maxSeconds,
     if (ma_decoder_get_length_in_pcm_frames(&guard.decoder, &declared) != MA_SUCCESS) {
         declared = 0;
     }
-    opened.declared = declared;
+    const Mp3Trim trim = opened.format == ma_encoding_format_mp3 ? readMp3Trim(data, size) : Mp3Trim{};
     opened.maxNative = uint64_t(maxSeconds * rate);
+    // The decoder's count stops at the first frame it cannot read; the header knows the whole song,
+    // and what cannot be decoded then plays as silence. A count past the limit is not believed.
+    if (trim.recordedFrames <= opened.maxNative) {
+        declared = std::max<uint64_t>(declared, trim.recordedFrames);
+    }
+    opened.declared = declared;
     if (declared > opened.maxNative) {
         return AudioResult::OutOfMemory;
     }
@@ -416,7 +422,6 @@ AudioResult openAudio(const unsigned char* data, size_t size, double maxSeconds,
     // stem has its true length and loops without a gap.
     opened.keep = declared > 0 ? declared : opened.maxNative + 1;
     if (opened.format == ma_encoding_format_mp3) {
-        Mp3Trim trim = readMp3Trim(data, size);
         if (trim.found && declared > 0) {
             opened.skip = std::min<uint64_t>(trim.leadingFrames, declared);
             opened.keep = declared - opened.skip;

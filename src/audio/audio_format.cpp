@@ -203,6 +203,12 @@ Mp3Trim readMp3Trim(const unsigned char* data, size_t size) {
     uint32_t flags = (uint32_t(data[tag + 4]) << 24) | (uint32_t(data[tag + 5]) << 16) |
                      (uint32_t(data[tag + 6]) << 8) | data[tag + 7];
     size_t ext = tag + 8;
+    if ((flags & 1) && size - tag >= 12) {
+        // The frames after this one: a damaged frame further on does not shorten the song.
+        const uint64_t count = (uint64_t(data[tag + 8]) << 24) | (uint64_t(data[tag + 9]) << 16) |
+                               (uint64_t(data[tag + 10]) << 8) | data[tag + 11];
+        trim.recordedFrames = (count + 1) * frameSamples;
+    }
     ext += (flags & 1) ? 4 : 0;   // frame count
     ext += (flags & 2) ? 4 : 0;   // byte count
     ext += (flags & 4) ? 100 : 0; // seek table

@@ -26,6 +26,7 @@ struct Mp3Trim {
     bool found = false;
     uint64_t leadingFrames = 0;
     uint64_t trailingFrames = 0;
+    uint64_t recordedFrames = 0; // the header's frame count in samples, its own frame included (0: none)
 };
 
 // Reads the Xing/Info (and LAME) header of the first MP3 frame, found behind any ID3v2 tags,

@@ -195,6 +195,29 @@ TEST(AudioStream, AFileThatEndsEarlyPlaysSilenceThereAndIsReportedOnce) {
     }
 }
 
+// An MP3 damaged in its middle: its header's frame count keeps the song's length, so the loop
+// and the other stems stay in step; what cannot be decoded plays as silence, said once over two
+// passes.
+TEST(AudioStream, AnMp3DamagedInTheMiddleKeepsItsLengthAndIsReportedOnce) {
+    const std::vector<unsigned char> intact = readBytes(audioFixturePath("stem.mp3"));
+    std::vector<unsigned char> damaged = intact;
+    std::fill(damaged.begin() + long(damaged.size() / 2), damaged.begin() + long(damaged.size() * 11 / 20),
+              0x5A);
+    Engine streamed;
+    std::unique_ptr<AudioStream> stream;
+    std::vector<float> out;
+    const std::string err = stderrOf([&] {
+        stream = openStream(damaged, "stem");
+        streamed.engine.play(*stream);
+        out = render(streamed.engine, {stream.get()}, 4410 * 2);
+    });
+    EXPECT_EQ(stream->frameCount(), decodeWhole(intact)->frameCount());
+    const std::string warning = "Warning: stem: the audio ends early or is damaged at ";
+    EXPECT_EQ(err.rfind(warning, 0), 0u) << err;
+    EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
+    EXPECT_TRUE(std::equal(out.begin(), out.begin() + 64, out.begin() + 4410 * 2));
+}
+
 // A slowed group of streams: the stretcher is fed from the rings, and what it plays, through a
 // seek and speed changes that move the voices back to the frame being heard, is what it plays of
 // the same files decoded whole.
