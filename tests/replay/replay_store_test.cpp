@@ -55,11 +55,15 @@ TEST(ReplayStore, AHostileLevelNameStaysInsideTheStore) {
     EXPECT_EQ(listReplays(data.path().string(), "../../escape").size(), 2u);
 }
 
-// Level A's fifteen rounds are its oldest: it keeps its ten best. B's twenty are the latest, all
-// kept, until a newer round of A pushes B's oldest (and worst) out. Foreign files stay.
+// Level A's fifteen rounds are its oldest: it keeps its ten best, and its practice round, the
+// highest score of all, is none of them. B's twenty are the latest, all kept, until a newer round of
+// A pushes B's oldest (and worst) out. Foreign files stay.
 TEST(ReplayStore, PruningKeepsTheBestOfEachLevelAndTheLatestRounds) {
     TempDir data;
     const std::string root = data.path().string();
+    Replay practice = roundOf("A", 0, 1000);
+    practice.practiceSpeedPercent = 75;
+    saved(root, practice);
     for (int t = 1; t <= 15; ++t) {
         saved(root, roundOf("A", t, 100 - t));
     }
