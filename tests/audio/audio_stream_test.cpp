@@ -173,25 +173,34 @@ TEST(AudioStream, AStalledDecoderHoldsTheWholeGroupInStep) {
     EXPECT_EQ(streamed.engine.underrunCount(), 1u);
 }
 
+// A damaged file streamed for two passes of `frames`: the stream, the mix and what it said.
+struct DamagedPlay {
+    Engine streamed;
+    std::unique_ptr<AudioStream> stream;
+    std::vector<float> out;
+    std::string err;
+    DamagedPlay(const std::vector<unsigned char>& bytes, size_t frames) {
+        err = stderrOf([&] {
+            stream = openStream(bytes, "stem");
+            streamed.engine.play(*stream);
+            out = render(streamed.engine, {stream.get()}, frames * 2);
+        });
+    }
+};
+
 // A file that ends before its header's length: the stream keeps the header's length, plays silence
 // where the audio gives out and says so once over two loops.
 TEST(AudioStream, AFileThatEndsEarlyPlaysSilenceThereAndIsReportedOnce) {
     std::vector<unsigned char> truncated = sineWav(8000, 44100, 0.2f);
     truncated.resize(truncated.size() - 3000 * 8);
-    Engine streamed;
-    std::unique_ptr<AudioStream> stream;
-    std::vector<float> out;
-    const std::string err = stderrOf([&] {
-        stream = openStream(truncated, "stem");
-        streamed.engine.play(*stream);
-        out = render(streamed.engine, {stream.get()}, 16000);
-    });
-    EXPECT_EQ(err, "Warning: stem: the audio ends early or is damaged at 0.113 s; it plays on as silence\n");
-    EXPECT_EQ(stream->frameCount(), 8000u);
+    const DamagedPlay play(truncated, 8000);
+    EXPECT_EQ(play.err,
+              "Warning: stem: the audio ends early or is damaged at 0.113 s; it plays on as silence\n");
+    EXPECT_EQ(play.stream->frameCount(), 8000u);
     for (size_t pass : {0, 8000}) {
-        EXPECT_NE(out[(pass + 4999) * 2], 0.0f);
-        EXPECT_TRUE(std::all_of(out.begin() + long(pass + 5000) * 2, out.begin() + long(pass + 8000) * 2,
-                                [](float v) { return v == 0.0f; }));
+        EXPECT_NE(play.out[(pass + 4999) * 2], 0.0f);
+        EXPECT_TRUE(std::all_of(play.out.begin() + long(pass + 5000) * 2,
+                                play.out.begin() + long(pass + 8000) * 2, [](float v) { return v == 0.0f; }));
     }
 }
 
@@ -203,19 +212,11 @@ TEST(AudioStream, AnMp3DamagedInTheMiddleKeepsItsLengthAndIsReportedOnce) {
     std::vector<unsigned char> damaged = intact;
     std::fill(damaged.begin() + long(damaged.size() / 2), damaged.begin() + long(damaged.size() * 11 / 20),
               0x5A);
-    Engine streamed;
-    std::unique_ptr<AudioStream> stream;
-    std::vector<float> out;
-    const std::string err = stderrOf([&] {
-        stream = openStream(damaged, "stem");
-        streamed.engine.play(*stream);
-        out = render(streamed.engine, {stream.get()}, 4410 * 2);
-    });
-    EXPECT_EQ(stream->frameCount(), decodeWhole(intact)->frameCount());
-    const std::string warning = "Warning: stem: the audio ends early or is damaged at ";
-    EXPECT_EQ(err.rfind(warning, 0), 0u) << err;
-    EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
-    EXPECT_TRUE(std::equal(out.begin(), out.begin() + 64, out.begin() + 4410 * 2));
+    const DamagedPlay play(damaged, 4410);
+    EXPECT_EQ(play.stream->frameCount(), decodeWhole(intact)->frameCount());
+    EXPECT_EQ(play.err.rfind("Warning: stem: the audio ends early or is damaged at ", 0), 0u) << play.err;
+    EXPECT_EQ(play.err.find('\n'), play.err.size() - 1) << play.err;
+    EXPECT_TRUE(std::equal(play.out.begin(), play.out.begin() + 64, play.out.begin() + 4410 * 2));
 }
 
 // A slowed group of streams: the stretcher is fed from the rings, and what it plays, through a
