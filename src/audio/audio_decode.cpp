@@ -237,6 +237,84 @@ bool DecoderGuard::init(const unsigned char* data, size_t size, ma_encoding_form
     return open;
 }
 
+// ---- Reading frames in place ----
+
+// Tries of a FLAC decoder that stopped before the file's length: each skips a frame it could not
+// decode, and more damaged frames in a row than this end the song there.
+constexpr int kFlacRetries = 16;
+
+bool PlacedReader::seek(OpenedAudio& opened, uint64_t at) {
+    ma_decoder& decoder = opened.guard.decoder;
+    seekTo(at);
+    if (ma_decoder_seek_to_pcm_frame(&decoder, at) != MA_SUCCESS) {
+        return false;
+    }
+    // The decoder seeks by counting the frames it decodes, and counts none for a damaged one.
+    FlacFramePlace place;
+    if (opened.format == ma_encoding_format_flac && flacFramePlace(decoder, place) &&
+        place.first + place.size - place.remaining > at) {
+        if (place.first >= at) {
+            flacRewindFrame(decoder);
+            silence = place.first - at;
+        } else {
+            silence = place.first + place.size - place.remaining - at;
+        }
+    }
+    return true;
+}
+
+uint64_t PlacedReader::read(OpenedAudio& opened, float* out, uint64_t frames, uint64_t& lost) {
+    ma_decoder& decoder = opened.guard.decoder;
+    const uint32_t ch = opened.channels;
+    const bool flac = opened.format == ma_encoding_format_flac;
+    lost = frames;
+    uint64_t got = 0;
+    while (got < frames && !failed) {
+        if (silence > 0) {
+            const uint64_t quiet = std::min(silence, frames - got);
+            std::fill_n(out + got * ch, quiet * ch, 0.0f);
+            lost = std::min(lost, got);
+            got += quiet;
+            silence -= quiet;
+            position += quiet;
+            continue;
+        }
+        // A FLAC frame is read on its own first frame, so that a skip shows before more is read.
+        uint64_t want = frames - got;
+        FlacFramePlace place;
+        const bool frameStarts = flac && flacFramePlace(decoder, place) && place.remaining == 0;
+        if (frameStarts) {
+            want = 1;
+        } else if (flac) {
+            want = std::min(want, place.remaining);
+        }
+        ma_uint64 read = 0;
+        ma_result result = ma_decoder_read_pcm_frames(&decoder, out + got * ch, want, &read);
+        // A FLAC frame too damaged to decode ends the decoder's read; asked again, it looks for the
+        // next frame's header past it. Each try reads on through the file, so the tries end.
+        for (int retry = 0; flac && read == 0 && position < opened.declared && retry < kFlacRetries;
+             ++retry) {
+            result = ma_decoder_read_pcm_frames(&decoder, out + got * ch, want, &read);
+        }
+        failed = result != MA_SUCCESS && result != MA_AT_END;
+        if (read == 0) {
+            break;
+        }
+        if (frameStarts && flacFramePlace(decoder, place) && place.first > position) {
+            // The frames [position, first) were lost: silence for them, then this frame from its start.
+            flacRewindFrame(decoder);
+            silence = place.first - position;
+            continue;
+        }
+        got += read;
+        position += read;
+        if (failed) {
+            break;
+        }
+    }
+    return got;
+}
+
 namespace {
 
 // Reads up to frames frames; returns how many came (0 at the end or on a decode error).
@@ -263,14 +341,15 @@ void skipFrames(ma_decoder& decoder, uint64_t frames, std::vector<float>& scratc
 }
 
 // Native rate: the decoder writes straight into the output buffer.
-bool decodeDirect(ma_decoder& decoder, uint64_t keepFrames, FrameBuffer& out) {
+bool decodeDirect(OpenedAudio& opened, PlacedReader& reader, uint64_t keepFrames, FrameBuffer& out) {
     while (out.used() < keepFrames) {
         uint64_t want = std::min(kChunkFrames, keepFrames - out.used());
         float* dst = out.tail(want);
         if (!dst) {
             return false;
         }
-        uint64_t got = readFrames(decoder, dst, want);
+        uint64_t lost = 0;
+        uint64_t got = reader.read(opened, dst, want, lost);
         if (got == 0) {
             break;
         }
@@ -488,13 +567,15 @@ AudioResult decodeAudio(const unsigned char* data, size_t size, DecodedAudio& ou
     const uint64_t maxOutput = uint64_t(maxSeconds * kEngineSampleRate) + 1;
     std::vector<float> scratch;
     skipFrames(decoder, opened.skip, scratch, channels);
+    PlacedReader reader;
+    reader.seekTo(opened.skip);
 
     FrameBuffer buffer(channels, rate == kEngineSampleRate ? maxNative : maxOutput);
     if (rate == kEngineSampleRate) {
         if (declared > 0 && !buffer.reserve(std::min({keep, maxNative, kMaxReservedFrames}))) {
             return AudioResult::OutOfMemory;
         }
-        if (!decodeDirect(decoder, keep, buffer)) {
+        if (!decodeDirect(opened, reader, keep, buffer)) {
             return AudioResult::OutOfMemory;
         }
     } else {
@@ -503,7 +584,7 @@ AudioResult decodeAudio(const unsigned char* data, size_t size, DecodedAudio& ou
         if (declared > 0 && !native.reserve(std::min({keep, maxNative, kMaxReservedFrames}))) {
             return AudioResult::OutOfMemory;
         }
-        if (!decodeDirect(decoder, keep, native)) {
+        if (!decodeDirect(opened, reader, keep, native)) {
             return AudioResult::OutOfMemory;
         }
         if (native.used() > 0) {

@@ -49,6 +49,32 @@ struct OpenedAudio {
     uint64_t skip = 0;      // MP3 encoder delay
 };
 
+// Reads an opened file's frames each where it belongs in the song. A FLAC frame that fails its
+// checksum is skipped by the decoder, which then gives the next good frame in its place, and all
+// that follows would play early, out of step with the other stems; here the lost frames come out as
+// silence instead, as far as the next good frame's header says they reach. One reader per decoder;
+// `seekTo` after every seek of the decoder. Any thread, on its own decoder.
+struct PlacedReader {
+    uint64_t position = 0; // the decoder's frame (MP3 delay included) the next read gives
+    uint64_t silence = 0;  // frames of a lost stretch still to give before the decoder's next
+    bool failed = false;   // the decoder reported an error: nothing more comes before a seek
+
+    void seekTo(uint64_t at) {
+        position = at;
+        silence = 0;
+        failed = false;
+    }
+    // Seeks the decoder to its frame `at` (MP3 delay included) and the reader with it. A FLAC seek
+    // that had to pass a damaged frame stops where the next good one says it stands, past `at`:
+    // the frames between come as silence. False when the decoder cannot seek there.
+    bool seek(OpenedAudio& opened, uint64_t at);
+    // Up to `frames` frames into out; returns how many it gave, silence for lost ones included (fewer
+    // only where the file ends or cannot be decoded further: after a decoding error, such as an Ogg
+    // page missing, nothing more is read, since what follows would come early). `lost` gets the
+    // index in this read of the first frame given as silence for a damaged stretch, or `frames`.
+    uint64_t read(OpenedAudio& opened, float* out, uint64_t frames, uint64_t& lost);
+};
+
 // Recognises the bytes, opens the decoder on them and reads the length and trim; the refusals are
 // decodeAudio's. `data` and `size` must outlive `opened`. For an MP3, the length is the count of its
 // frame headers (no frame is decoded); `seekPoints` as DecoderGuard::init.

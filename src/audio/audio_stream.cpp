@@ -42,10 +42,12 @@ void sanitize(float* samples, uint64_t count) {
 // native frames on either side of the seam. Decoding thread only (and open).
 struct StreamDecoder {
     OpenedAudio opened;
-    uint64_t native = 0;        // the song's frames at its own rate (after the MP3 trim)
-    uint64_t outputPos = 0;     // the song frame `decodeOutput` makes next
-    bool dry = false;           // the file gave out: silence until the next reposition
-    uint64_t nativePos = ~0ull; // the native frame the decoder reads next (~0: not known)
+    uint64_t native = 0;         // the song's frames at its own rate (after the MP3 trim)
+    uint64_t outputPos = 0;      // the song frame `decodeOutput` makes next
+    bool dry = false;            // the file gave out: silence until the next reposition
+    uint64_t nativePos = ~0ull;  // the native frame the decoder reads next (~0: not known)
+    PlacedReader reader;         // reads for nativePos
+    uint64_t lostNative = ~0ull; // the first native frame given as silence for damage, not yet reported
 
     // Resampling (rate != kEngineSampleRate).
     bool resampling = false;
@@ -67,25 +69,20 @@ struct StreamDecoder {
 
     uint32_t channels() const { return opened.channels; }
 
-    // Reads native frames [at, at + count) of the song into out; returns how many came.
+    // Reads native frames [at, at + count) of the song into out, each in its place (PlacedReader);
+    // returns how many came. A stretch lost to damage comes as silence and sets `lostNative`.
     uint64_t readNative(uint64_t at, uint64_t count, float* out) {
-        ma_decoder& decoder = opened.guard.decoder;
         if (nativePos != at) {
-            if (ma_decoder_seek_to_pcm_frame(&decoder, opened.skip + at) != MA_SUCCESS) {
+            if (!reader.seek(opened, opened.skip + at)) {
                 nativePos = ~0ull;
                 return 0;
             }
             nativePos = at;
         }
-        uint64_t got = 0;
-        while (got < count) {
-            ma_uint64 read = 0;
-            const ma_result result =
-                ma_decoder_read_pcm_frames(&decoder, out + got * channels(), count - got, &read);
-            got += read;
-            if (read == 0 || (result != MA_SUCCESS && result != MA_AT_END)) {
-                break;
-            }
+        uint64_t lost = count;
+        const uint64_t got = reader.read(opened, out, count, lost);
+        if (lost < count && lostNative == ~0ull) {
+            lostNative = at + lost;
         }
         nativePos = got == count ? at + got : ~0ull;
         sanitize(out, got * channels());
@@ -298,6 +295,7 @@ AudioResult AudioStream::open(std::vector<unsigned char> bytes, const std::strin
     if (const uint64_t good = d.decodeOutput(head_.get(), headFrames_); good < headFrames_) {
         reportDamage(good);
     }
+    reportLoss(d);
     ring_.reset(new float[size_t(kStreamRingFrames) * ch]());
     decoder_ = std::move(decoder);
     fedByThread_ = decodingThread;
@@ -347,6 +345,13 @@ void AudioStream::reportDamage(uint64_t position) {
              name_.c_str(), double(position) / kEngineSampleRate);
 }
 
+void AudioStream::reportLoss(StreamDecoder& d) {
+    if (d.lostNative != ~0ull) {
+        reportDamage(engineFrames(d.lostNative, d.opened.rate));
+        d.lostNative = ~0ull;
+    }
+}
+
 // ---- The decoder's side ----
 
 // Song frames [position, position + count) into out, all within one pass; returns how many it
@@ -372,6 +377,7 @@ uint64_t AudioStream::produce(uint64_t position, uint64_t count, float* out) {
     if (const uint64_t good = d.decodeOutput(out, count); good < count && !wasDry) {
         reportDamage(position + good);
     }
+    reportLoss(d);
     return count;
 }
 

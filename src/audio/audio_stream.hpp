@@ -112,6 +112,7 @@ private:
     // ---- The decoder's side ----
     uint64_t produce(uint64_t position, uint64_t count, float* out);
     void reportDamage(uint64_t position);
+    void reportLoss(StreamDecoder& decoder); // a stretch the decoder gave as silence for damage
 
     std::vector<unsigned char> bytes_;
     std::string name_;

@@ -21,3 +21,17 @@
 // Lets a decoder built from `config` reach Ogg Vorbis through libvorbis, from memory or through
 // read and seek callbacks (a file); streams of no or more than 32 channels are refused. Any thread.
 void useVorbisBackend(ma_decoder_config& config);
+
+// Where a FLAC decoder stands: its current frame, as that frame's header places it in the song.
+struct FlacFramePlace {
+    uint64_t first = 0;     // the song frame the current frame starts on
+    uint64_t size = 0;      // its frames
+    uint64_t remaining = 0; // of those, still to give (0: the next read decodes the next frame)
+};
+// Fills `place` for a decoder opened on a FLAC file with miniaudio's own FLAC backend; false for any
+// other decoder. Any thread, on its own decoder.
+bool flacFramePlace(const ma_decoder& decoder, FlacFramePlace& place);
+// Makes the current frame, already decoded, give its frames again from its first, and sets the
+// decoder's own count of frames given to that frame's place. That count is short after the decoder
+// skipped a frame it could not decode, and its seeks start from it. Any thread, on its own decoder.
+void flacRewindFrame(ma_decoder& decoder);

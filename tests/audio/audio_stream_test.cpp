@@ -219,6 +219,35 @@ TEST(AudioStream, AnMp3DamagedInTheMiddleKeepsItsLengthAndIsReportedOnce) {
     EXPECT_TRUE(std::equal(play.out.begin(), play.out.begin() + 64, play.out.begin() + 4410 * 2));
 }
 
+// A FLAC frame that fails its checksum: the decoder skips it, and the frames it held play as
+// silence in their place, so that what follows keeps its own (streamed and decoded whole alike,
+// over two passes); said once.
+TEST(AudioStream, AFlacFrameLostToDamagePlaysAsSilenceInItsPlace) {
+    // The fixture's audio is two frames: 4096 song frames, then the last 314.
+    const std::vector<unsigned char> intact = readBytes(audioFixturePath("stem.flac"));
+    size_t audio = 4; // past "fLaC" and the metadata blocks: the first frame's header
+    for (bool last = false; !last && audio + 4 <= intact.size();
+         audio +=
+         4 + ((size_t(intact[audio + 1]) << 16) | (size_t(intact[audio + 2]) << 8) | intact[audio + 3])) {
+        last = (intact[audio] & 0x80) != 0;
+    }
+    std::vector<unsigned char> damaged = intact;
+    std::fill(damaged.begin() + long(audio) + 32, damaged.begin() + long(audio) + 96, 0x5A);
+    const DamagedPlay play(damaged, 4410), good(intact, 4410);
+    EXPECT_EQ(play.err,
+              "Warning: stem: the audio ends early or is damaged at 0.000 s; it plays on as silence\n");
+    Engine whole;
+    auto wav = decodeWhole(damaged);
+    whole.engine.play(*wav);
+    EXPECT_EQ(render(whole.engine, {}, 4410 * 2), play.out);
+    for (long pass : {0, 4410}) {
+        EXPECT_TRUE(std::all_of(play.out.begin() + pass * 2, play.out.begin() + (pass + 4096) * 2,
+                                [](float v) { return v == 0.0f; }));
+        EXPECT_TRUE(std::equal(play.out.begin() + (pass + 4096) * 2, play.out.begin() + (pass + 4410) * 2,
+                               good.out.begin() + (pass + 4096) * 2));
+    }
+}
+
 // A slowed group of streams: the stretcher is fed from the rings, and what it plays, through a
 // seek and speed changes that move the voices back to the frame being heard, is what it plays of
 // the same files decoded whole.
