@@ -220,7 +220,7 @@ AudioStream::~AudioStream() {
     }
 }
 
-AudioResult AudioStream::open(std::vector<unsigned char> bytes, const std::string& name, bool decodingThread,
+AudioResult AudioStream::open(FileBytes bytes, const std::string& name, bool decodingThread,
                               uint64_t headFrames, double maxSeconds) {
     if (decoder_ || bytes.empty()) {
         return AudioResult::InvalidParameter;

@@ -16,6 +16,7 @@
 // decoder and the mixer share only the ring and three atomics, so the mixer never waits for the
 // decoder, and the decoder never takes the engine's lock.
 #include "audio/audio_decode.hpp"
+#include "base/file_bytes.hpp"
 
 #include <atomic>
 #include <cstdint>
@@ -57,8 +58,14 @@ public:
     // refused. Audio longer than `maxSeconds` is refused as OutOfMemory, and so is a file that
     // records no length and decodes to more than kMaxDecodedSeconds (counting it takes as long as
     // decoding it whole).
-    AudioResult open(std::vector<unsigned char> bytes, const std::string& name, bool decodingThread = true,
+    AudioResult open(FileBytes bytes, const std::string& name, bool decodingThread = true,
                      uint64_t headFrames = kStreamHeadFrames, double maxSeconds = kMaxStreamSeconds);
+    // The same from a copy of `bytes` (tests, fuzzing).
+    AudioResult open(const std::vector<unsigned char>& bytes, const std::string& name,
+                     bool decodingThread = true, uint64_t headFrames = kStreamHeadFrames,
+                     double maxSeconds = kMaxStreamSeconds) {
+        return open(FileBytes(bytes.begin(), bytes.end()), name, decodingThread, headFrames, maxSeconds);
+    }
 
     // The song's frames at kEngineSampleRate (what decodeAudio gives the same bytes) and channels.
     uint64_t frameCount() const { return frames_; }
@@ -114,7 +121,7 @@ private:
     void reportDamage(uint64_t position);
     void reportLoss(StreamDecoder& decoder); // a stretch the decoder gave as silence for damage
 
-    std::vector<unsigned char> bytes_;
+    FileBytes bytes_;
     std::string name_;
     std::unique_ptr<StreamDecoder> decoder_;
     std::unique_ptr<float[]> ring_;

@@ -165,8 +165,7 @@ double megabytes(std::uint64_t bytes) { return double(bytes) / double(1u << 20);
 
 // The file at `path` into `bytes`: at most `maxBytes` + 1 of them, so that a file that grew past the
 // limit since it was looked at shows as too large. False with SDL's error when it cannot be read.
-bool readWholeFile(const std::string& path, std::uint64_t maxBytes, std::vector<unsigned char>& bytes,
-                   std::string& error) {
+bool readWholeFile(const std::string& path, std::uint64_t maxBytes, FileBytes& bytes, std::string& error) {
     SDL_IOStream* io = SDL_IOFromFile(path.c_str(), "rb");
     if (!io) {
         error = SDL_GetError();
@@ -225,7 +224,7 @@ void decodeStemFile(const std::string& path, const AudioLimits& limits, LevelBud
     }
     // Read straight into the buffer the stream keeps: a second copy costs a long level's start
     // about as much again as the read (fresh pages are slow to fault in on some machines).
-    std::vector<unsigned char> bytes;
+    FileBytes bytes;
     if (!readWholeFile(out.path, limits.maxFileBytes, bytes, out.readError)) {
         out.outcome = Outcome::ReadFailed;
         return;
@@ -250,7 +249,7 @@ void decodeStemFile(const std::string& path, const AudioLimits& limits, LevelBud
         source = std::make_unique<Wav>();
         out.code = source->loadMem(bytes.data(), bytes.size());
         // The samples are decoded; the file bytes are not needed any more.
-        bytes = std::vector<unsigned char>();
+        bytes = FileBytes();
         out.bytes = source ? decodedBytes(*source) : 0;
     }
     if (out.code != AudioResult::Ok) {
