@@ -62,15 +62,20 @@ ScreenContext screenContext(App& app) {
     {
         std::lock_guard<std::mutex> lock(app.gameMutex);
         PracticeView& view = context.practice;
-        view.active = practiceInPlay(app);
-        view.speedPercent = app.game.progress.speedPercent;
-        view.hasStart = app.practice.loop.hasStart;
-        view.hasEnd = app.practice.loop.hasEnd;
-        view.start = app.practice.loop.start;
-        view.end = app.practice.loop.end;
-        view.countIn = practiceCountIn(app);
-        if (app.game.songTime < app.practice.noticeUntil) {
-            view.notice = app.practice.notice;
+        if (app.watch.active) {
+            view = watchedPracticeView(app.watch, app.game.songTime, app.game.progress.applied,
+                                       beatSeconds(app.audio.bpm));
+        } else {
+            view.active = practiceInPlay(app);
+            view.speedPercent = app.game.progress.speedPercent;
+            view.hasStart = app.practice.loop.hasStart;
+            view.hasEnd = app.practice.loop.hasEnd;
+            view.start = app.practice.loop.start;
+            view.end = app.practice.loop.end;
+            view.countIn = practiceCountIn(app);
+            if (app.game.songTime < app.practice.noticeUntil) {
+                view.notice = app.practice.notice;
+            }
         }
     }
     context.setPracticeSpeed = [owner](std::int32_t percent) { setPracticeSpeed(*owner, percent); };

@@ -108,9 +108,15 @@ static void autoplayBotMain(App* app) {
             if (dueNs > now) {
                 SDL_DelayPrecise(dueNs - now);
             }
-            pushAction(bot.plan, bot.windowId, next);
+            // The song may have jumped back (a practice loop) while the bot waited: a step of the
+            // pass that is over is not taken, and the plan is made again. Pushed with the game
+            // mutex held, so that no jump comes between the check and the event; the main thread
+            // never holds it while it polls SDL's events.
             std::lock_guard<std::mutex> lock(app->gameMutex);
-            autoplayDone(bot.plan, next);
+            if (autoplayStillDue(bot.plan, app->game)) {
+                pushAction(bot.plan, bot.windowId, next);
+                autoplayDone(bot.plan, next);
+            }
             continue;
         }
         std::uint64_t waitNs = kIdleWaitNs;

@@ -2,7 +2,9 @@
 // The autoplay bot's thread. It follows the plan of game/autoplay.hpp: for each step it maps the
 // step's song time to SDL's clock through the game clock's last reading, sleeps until that moment
 // and pushes a finger event, which SDL stamps itself. The main thread then handles it like any
-// other touch, so --judge-stats measures the real input path, timer jitter included.
+// other touch, so --judge-stats measures the real input path, timer jitter included. A step is
+// pushed with the game mutex held, once the plan says it is still due: a practice loop's jump while
+// the bot waited makes it one of a pass that is over.
 #include "game/autoplay.hpp"
 
 #include <condition_variable>

@@ -71,6 +71,9 @@ bool setPracticeSpeed(App& app, std::int32_t percent) {
 
 void clearPracticeLoop(App& app) {
     std::lock_guard<std::mutex> lock(app.gameMutex);
+    if (app.watch.active) {
+        return; // a watched replay's loop is the recording's; the player's own stays as it was
+    }
     if (app.practice.loop.hasStart) {
         logMessage("Practice loop cleared");
     }

@@ -47,7 +47,8 @@ bool practiceInPlay(const App& app);
 // a practice round while it is paused (not counting down); false otherwise. Takes the game mutex.
 bool setPracticeSpeed(App& app, std::int32_t percent);
 
-// Forgets the loop's marks: the song plays on past B. Takes the game mutex.
+// Forgets the loop's marks: the song plays on past B. Nothing while a replay is watched. Takes the
+// game mutex.
 void clearPracticeLoop(App& app);
 
 // The frame's part of a practice round, before the frame's inputs join the round: the loop's marks

@@ -8,6 +8,7 @@
 #include "audio/audio_system.hpp"
 #include "audio/stem_layering.hpp"
 #include "base/log.hpp"
+#include "game/practice_loop.hpp"
 #include "game/round_progress.hpp"
 #include "level/round_setup.hpp"
 #include "replay/level_hash.hpp"
@@ -197,6 +198,36 @@ void watchFrame(App& app, double through) {
         app.game.songTimeNs = 0;
     }
     rewindRound(app.game, at, from);
+}
+
+PracticeView watchedPracticeView(const ReplayWatch& watch, double songTime, double applied, double beat) {
+    PracticeView view;
+    const Replay& replay = watch.replay;
+    if (!watch.active || replay.practiceSpeedPercent == 0) {
+        return view;
+    }
+    view.active = true;
+    view.watched = true;
+    view.speedPercent = watch.nextPause > 0 && watch.nextPause <= replay.pauses.size()
+                            ? replay.pauses[watch.nextPause - 1].speedPercent
+                            : replay.practiceSpeedPercent;
+    if (watch.nextJump == 0 || watch.nextJump > replay.loopJumps.size()) {
+        return view; // when the player marked the loop is not recorded: it is known at its jump
+    }
+    const LoopJump& jump = replay.loopJumps[watch.nextJump - 1];
+    PracticeLoop loop;
+    loop.hasStart = loop.hasEnd = true;
+    loop.start = static_cast<double>(jump.liveFromUs) / 1e6;
+    loop.end = static_cast<double>(jump.atUs) / 1e6;
+    // The round stops at B until the next jump is acted out, so a round gone past B tells that the
+    // loop no longer ran there; the song clock alone may pass B a frame before the jump.
+    if (applied <= loop.end) {
+        view.hasStart = view.hasEnd = true;
+        view.start = loop.start;
+        view.end = loop.end;
+    }
+    view.countIn = countInFigure(loop, beat, static_cast<double>(jump.toUs) / 1e6, songTime);
+    return view;
 }
 
 void stopWatching(App& app) {

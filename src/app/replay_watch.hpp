@@ -6,6 +6,7 @@
 // back on the screen it was started from (the results or the leaderboard). Main thread; each routine
 // takes the game mutex for what it changes.
 #include "replay/replay_file.hpp"
+#include "ui/screen_context.hpp"
 #include "ui/ui_system.hpp"
 
 #include <cstddef>
@@ -72,6 +73,16 @@ void watchReplay(App& app, Replay replay);
 // the song goes back with it. A practice replay plays at its recorded speeds. Game mutex held;
 // called by the frame while watching.
 void watchFrame(App& app, double through);
+
+// The practice line and count-in a watched practice replay shows (PracticeView, `watched`): what
+// the player saw, as far as the replay tells it, with the song at `songTime`, the round applied to
+// `applied` and the level's beat `beat` (seconds). The speed is the replay's first, then the one
+// play went on at after each recorded pause acted out so far. Loop marks are not recorded, only
+// the jumps: no loop is shown before the first jump; from a jump on its loop is (A its liveFrom, B
+// its at) until the round goes on past that B without jumping (the loop was cleared or moved on),
+// and 4, 3, 2, 1 count over the bar from where the song went back to A. Inactive unless a practice
+// replay is watched. Plain: reads `watch` only.
+PracticeView watchedPracticeView(const ReplayWatch& watch, double songTime, double applied, double beat);
 
 // Stops watching: the stems stop, the round is cleared, the player's setting comes back, and the
 // screen watching was started from shows again. Nothing is saved.

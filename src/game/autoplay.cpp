@@ -32,27 +32,44 @@ static void schedulePadPress(AutoplayPlan& plan, AutoplayTouch& touch, bool hold
     }
 }
 
+// A stale touch stands for no circle: the same circle comes again on the song's next pass.
 static bool sameCircle(const AutoplayTouch& touch, const Circle& circle) {
-    return touch.noteTime == circle.time && touch.circleX == circle.x && touch.circleY == circle.y &&
-           touch.stemIndex == circle.stemIndex;
+    return !touch.stale && touch.noteTime == circle.time && touch.circleX == circle.x &&
+           touch.circleY == circle.y && touch.stemIndex == circle.stemIndex;
+}
+
+// The song went back to play a passage again: the circles of the pass that ended went unjudged,
+// and the same circles come again with the same times and places. A press not yet made is
+// dropped; a finger still down would otherwise stay down until the old pass's release time came
+// round again, standing for its circle's next turn, which would go unpressed: it is lifted at once.
+static void forgetPass(AutoplayPlan& plan, double now) {
+    plan.touches.erase(std::remove_if(plan.touches.begin(), plan.touches.end(),
+                                      [](const AutoplayTouch& touch) { return !touch.down; }),
+                       plan.touches.end());
+    for (AutoplayTouch& touch : plan.touches) {
+        touch.stale = true;
+        touch.releaseAt = now;
+        touch.letGoFrom = now; // a press of its button on the next pass need not wait for it
+    }
 }
 
 void autoplayPlan(AutoplayPlan& plan, const GameState& game, std::int32_t width, std::int32_t height) {
     if (!game.playing || width <= 0 || height <= 0) {
         return;
     }
+    if (game.progress.jumps.size() != plan.jumps) {
+        plan.jumps = game.progress.jumps.size();
+        forgetPass(plan, game.songTime);
+    }
     // A touch is forgotten once its circle has gone (judged, expired, or a new round begun) and
     // its finger is up: until then it marks the circle as taken care of, so that a circle whose
-    // press is still on its way to the judgement is not pressed twice.
-    plan.touches.erase(std::remove_if(plan.touches.begin(), plan.touches.end(),
-                                      [&](const AutoplayTouch& touch) {
-                                          return !touch.down &&
-                                                 std::none_of(game.circles.begin(), game.circles.end(),
-                                                              [&](const Circle& circle) {
-                                                                  return sameCircle(touch, circle);
-                                                              });
-                                      }),
-                       plan.touches.end());
+    // press is still on its way to the judgement is not pressed twice. A stale one goes once up.
+    const auto over = [&](const AutoplayTouch& touch) {
+        return !touch.down &&
+               (touch.stale || std::none_of(game.circles.begin(), game.circles.end(),
+                                            [&](const Circle& circle) { return sameCircle(touch, circle); }));
+    };
+    plan.touches.erase(std::remove_if(plan.touches.begin(), plan.touches.end(), over), plan.touches.end());
     // In time order: circles that spawned together (a round's start) are planned as they come due,
     // so that each button's presses follow one another.
     std::vector<const Circle*> due;
@@ -120,6 +137,10 @@ bool autoplayNext(const AutoplayPlan& plan, AutoplayAction* action) {
     action->x = best->x;
     action->y = best->y;
     return true;
+}
+
+bool autoplayStillDue(const AutoplayPlan& plan, const GameState& game) {
+    return game.playing && game.progress.jumps.size() == plan.jumps;
 }
 
 void autoplayDone(AutoplayPlan& plan, const AutoplayAction& action) {

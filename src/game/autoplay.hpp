@@ -8,6 +8,7 @@
 #include "game/game_state.hpp"
 #include "game/pad_buttons.hpp"
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -47,12 +48,16 @@ struct AutoplayTouch {
     std::int32_t stemIndex = 0;
     PadButton button = kNoPadButton; // the gamepad bot: the button pressed
     double letGoFrom = 0.0;          // the gamepad bot: the earliest its button may be lifted
+    // Down when the song jumped back: its circle's pass is over, so it stands for no circle and is
+    // only to be lifted, at once.
+    bool stale = false;
 };
 
 struct AutoplayPlan {
     bool gamepad = false;                           // presses the circles' buttons instead of touching them
     std::uint64_t nextFinger = kAutoplayFingerBase; // a fresh finger for every press
     std::vector<AutoplayTouch> touches;             // one per circle, until the circle has gone
+    std::size_t jumps = 0; // the round's loop jumps (progress.jumps) when the plan was last made
 };
 
 enum class AutoplayStep { Press, Release };
@@ -76,12 +81,20 @@ void autoplayStart(AutoplayPlan& plan, bool gamepad = false);
 // circle's button instead (none for a circle without one): at its note time when the button is
 // free, else as soon as it is (the button's earlier press, not yet made or not yet let go, is lifted
 // early for it: a tap at once, a hold no earlier than kAutoplayPadEarlyLetGo before its end). Does
-// nothing unless a round is playing. Game mutex held.
+// nothing unless a round is playing. When the song has jumped back since the last call (a practice
+// loop's jump, or a new round) the pass that was planned is over: its presses not yet made are
+// dropped, and its fingers (buttons) still down are lifted at once (at the song time now), so that
+// the passage is played again from its first circle on; the count-in's circles are ghosts, not
+// circles, and are never pressed. Game mutex held.
 void autoplayPlan(AutoplayPlan& plan, const GameState& game, std::int32_t width, std::int32_t height);
 
 // The plan's earliest step: a release due before the next press comes first. False when there is
 // nothing to do.
 bool autoplayNext(const AutoplayPlan& plan, AutoplayAction* action);
+
+// True when a step autoplayNext gave since the plan was last made may still be taken: a round is
+// playing and the song has not jumped back since (a practice loop). Game mutex held.
+bool autoplayStillDue(const AutoplayPlan& plan, const GameState& game);
 
 // Records that `action` has been carried out: its finger is down, or lifted for good.
 void autoplayDone(AutoplayPlan& plan, const AutoplayAction& action);

@@ -160,7 +160,7 @@ void drawPauseOverlay(ScreenContext& context) {
                                  {"##restart", "Restart", static_cast<bool>(context.restartRound)},
                                  {"##quit", "Quit", static_cast<bool>(context.quitRound)}};
         clicked = drawButtonRow(row, 3, button, 40.0f * s * k);
-        if (context.practice.active) {
+        if (context.practice.active && !context.practice.watched) {
             practiceAsk = drawPracticeControls(context.practice, s);
         }
         const ImVec2 at = ImGui::GetWindowPos(), size = ImGui::GetWindowSize();

@@ -12,12 +12,17 @@ std::string practiceHudText(const PracticeView& practice) {
     char loop[96];
     if (practice.hasEnd) {
         std::snprintf(loop, sizeof loop, "Loop %.1f s to %.1f s", practice.start, practice.end);
+    } else if (practice.watched) {
+        loop[0] = '\0'; // a replay tells a loop only by its jumps, and the viewer marks none
     } else if (practice.hasStart) {
         std::snprintf(loop, sizeof loop, "Loop from %.1f s: ] (or Back + RB) marks its end", practice.start);
     } else {
         std::snprintf(loop, sizeof loop, "[ and ] (or Back + LB, RB) mark a loop");
     }
-    std::string text = "Practice \xC2\xB7 " + practiceSpeedText(practice.speedPercent) + " \xC2\xB7 " + loop;
+    std::string text = "Practice \xC2\xB7 " + practiceSpeedText(practice.speedPercent);
+    if (loop[0] != '\0') {
+        text += std::string(" \xC2\xB7 ") + loop;
+    }
     if (!practice.notice.empty()) {
         text += "  (" + practice.notice + ")";
     }

@@ -32,8 +32,10 @@ struct PauseState {
 };
 
 // A practice round as the HUD and the pause overlay show it (app/practice.hpp), copied each frame.
+// A watched practice replay shows it too, as far as the replay tells it (app/replay_watch.hpp).
 struct PracticeView {
-    bool active = false; // a practice round is in play (not a watched replay)
+    bool active = false;  // a practice round is in play, or its replay is watched
+    bool watched = false; // a watched replay's: nothing to mark or change, and no loop until a jump
     std::int32_t speedPercent = 100;
     bool hasStart = false;         // the loop's A is marked
     bool hasEnd = false;           // and its B: the loop runs

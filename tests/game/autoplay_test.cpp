@@ -138,3 +138,98 @@ TEST(Autoplay, AStopLiftsTheFingersDownAndDropsThePresses) {
     EXPECT_EQ(releases[0].finger, first.finger);
     EXPECT_TRUE(plan.touches.empty());
 }
+
+namespace {
+
+struct Jump {
+    double at, to, liveFrom; // as jumpRound takes them
+};
+
+// Plays `setup` through the rules with the bot (fingers or the pad's buttons) at 120 ticks a
+// second, going back at each jump as a practice loop does (a step due at or after the jump is not
+// taken), to `end` on the last pass. Returns the song times of the bot's presses.
+std::vector<double> playLoopingWithBot(GameState& game, const RoundSetup& setup, bool gamepad,
+                                       const std::vector<Jump>& jumps, double end) {
+    beginRound(game, setup, 0.0);
+    AutoplayPlan plan;
+    autoplayStart(plan, gamepad);
+    std::vector<double> presses;
+    double tick = 0.0;
+    for (std::size_t next = 0; tick < end || next < jumps.size();) {
+        autoplayPlan(plan, game, setup.width, setup.height);
+        const double jumpAt = next < jumps.size() ? jumps[next].at : 1e300;
+        AutoplayAction a;
+        if (autoplayNext(plan, &a) && a.at <= tick && a.at < jumpAt) {
+            EXPECT_TRUE(autoplayStillDue(plan, game));
+            const bool press = a.step == AutoplayStep::Press;
+            queueRoundInputs(
+                game,
+                {{songTimeToMicros(a.at), press ? InputKind::Press : InputKind::Release,
+                  gamepad ? InputDevice::Gamepad : InputDevice::Finger, gamepad ? kAutoplayPadId : a.finger,
+                  static_cast<std::uint32_t>(a.button), a.x * setup.width, (1.0f - a.y) * setup.height}},
+                a.at);
+            autoplayDone(plan, a);
+            if (press) {
+                presses.push_back(a.at);
+            }
+        } else if (tick >= jumpAt) {
+            queueRoundInputs(game, {}, jumpAt);
+            advanceRound(game, jumpAt, LayerRequests{});
+            jumpRound(game, jumpAt, jumps[next].to, jumps[next].liveFrom);
+            EXPECT_FALSE(autoplayStillDue(plan, game)) << "a step planned before the jump is not taken";
+            tick = game.songTime = jumps[next++].to;
+        } else {
+            game.songTime = tick;
+            queueRoundInputs(game, {}, tick);
+            advanceRound(game, tick, LayerRequests{});
+            tick += 1.0 / 120.0;
+        }
+    }
+    EXPECT_TRUE(autoplayCancel(plan).empty()) << "a finger left down";
+    return presses;
+}
+
+} // namespace
+
+TEST(Autoplay, PlaysALoopedPassageAgainAfterEachJump) {
+    // Taps every quarter second, a tap just before the loop's end (its finger still down at the
+    // jump) and a hold across it. The loop goes from 4 s back to 1 s twice, counting in up to 2 s.
+    std::vector<MidiNoteEvent> notes = {noteOn(3.6, 120, 100, kHoldChannel, 1.0), noteOn(3.98, 3, 70)};
+    for (int i = 0; i < 22; ++i) {
+        notes.push_back(noteOn(0.5 + 0.25 * i, (i * 37) % 128, 10 + (i * 29) % 117));
+    }
+    std::sort(notes.begin(), notes.end(),
+              [](const MidiNoteEvent& a, const MidiNoteEvent& b) { return a.time < b.time; });
+    const std::vector<Jump> jumps = {{4.0, 1.0, 2.0}, {4.0, 1.0, 2.0}};
+    const double end = 7.0;
+    // Each pass presses its live circles at their times: before its jump, from the last jump's A.
+    std::vector<double> expected;
+    for (std::size_t pass = 0; pass <= jumps.size(); ++pass) {
+        const double from = pass == 0 ? 0.0 : jumps[pass - 1].liveFrom;
+        const double until = pass < jumps.size() ? jumps[pass].at : end;
+        for (const MidiNoteEvent& note : notes) {
+            if (note.time >= from && note.time < until) {
+                expected.push_back(note.time);
+            }
+        }
+    }
+    for (bool gamepad : {false, true}) {
+        SCOPED_TRACE(gamepad ? "gamepad" : "fingers");
+        AudioSystem audio;
+        addStem(audio, 0.0).chart.notes = notes;
+        GameState game = playingGame();
+        game.totalLayers = 1;
+        std::vector<double> pressed;
+        stderrOf([&] {
+            stdoutOf([&] {
+                pressed = playLoopingWithBot(game, roundSetupOf(audio, kWidth, kHeight), gamepad, jumps, end);
+            });
+        });
+        EXPECT_EQ(pressed, expected) << "the count-in is not pressed, each pass's live circles are";
+        EXPECT_EQ(std::count_if(game.outcomes.begin(), game.outcomes.end(),
+                                [](const CircleOutcome& o) { return o.grade != CircleGrade::Miss; }),
+                  static_cast<std::ptrdiff_t>(expected.size()))
+            << "graded presses, and no miss";
+        EXPECT_EQ(game.outcomes.size(), expected.size());
+    }
+}
