@@ -36,6 +36,11 @@ namespace {
 
 // How long a level start may take before the frame after it shows its loading notice (ms): a frame.
 constexpr int kLevelStartFrameMs = 16;
+// How long each frame under the loading notice waits for the read (ms). The notice needs no more
+// than a few frames a second, and a frame not drawn leaves the processor to the reading threads
+// (with software drawing, the same cores); the level then starts the moment its read ends rather
+// than at the next frame.
+constexpr int kLoadingFrameMs = 33;
 
 // The stems each page makes audible.
 std::vector<int> audibleStems(int page) {
@@ -348,7 +353,7 @@ void runPendingLevelStart(App& app) {
     if (app.options.screenTour) {
         app.levelRead.wait();
     }
-    const auto wait = std::chrono::milliseconds(levels.startSlow ? 0 : kLevelStartFrameMs);
+    const auto wait = std::chrono::milliseconds(levels.startSlow ? kLoadingFrameMs : kLevelStartFrameMs);
     if (app.levelRead.wait_for(wait) != std::future_status::ready) {
         levels.startSlow = true;
         return;
