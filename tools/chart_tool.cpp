@@ -24,8 +24,16 @@
 
 namespace {
 
-void printUsage() {
-    std::cerr << "Usage: vibrelle-chart [--bpm B] FILE" << std::endl;
+void printUsage(std::ostream& to = std::cerr) { to << "Usage: vibrelle-chart [--bpm B] FILE" << std::endl; }
+
+void printHelp() {
+    printUsage(std::cout);
+    std::cout << "Shows a MIDI chart as Vibrelle sees it: loads FILE with the game's own chart loader and\n"
+                 "prints one JSON object with its notes, in chart order, times in seconds.\n"
+                 "  --bpm B      scale the chart to B beats a minute, as a level with that tempo does\n"
+                 "  -h, --help   print this help and exit\n"
+                 "The loader's log lines go to standard error. Exit status 0 on success, 1 when the file is\n"
+                 "refused or the arguments are wrong.\n";
 }
 
 // Sends everything written to standard output to standard error until restored, so that the
@@ -48,8 +56,8 @@ struct StdoutToStderr {
     }
 };
 
-bool parseBpm(const char *text, float &bpm) {
-    char *end = nullptr;
+bool parseBpm(const char* text, float& bpm) {
+    char* end = nullptr;
     errno = 0;
     const float value = std::strtof(text, &end);
     if (end == text || *end != '\0' || errno != 0 || !std::isfinite(value) || value <= 0.0f) {
@@ -61,7 +69,7 @@ bool parseBpm(const char *text, float &bpm) {
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     bool haveBpm = false;
     float bpm = 0.0f;
     std::string file;
@@ -76,7 +84,7 @@ int main(int argc, char **argv) {
             haveBpm = true;
             ++i;
         } else if (arg == "-h" || arg == "--help") {
-            printUsage();
+            printHelp();
             return 0;
         } else if (file.empty() && (arg.empty() || arg[0] != '-' || arg == "-")) {
             file = arg;
@@ -103,7 +111,7 @@ int main(int argc, char **argv) {
     }
 
     nlohmann::ordered_json notes = nlohmann::ordered_json::array();
-    for (const MidiNoteEvent &note : chart.notes) {
+    for (const MidiNoteEvent& note : chart.notes) {
         notes.push_back({{"time", note.time},
                          {"duration", note.duration},
                          {"tick", note.tick},

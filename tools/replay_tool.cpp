@@ -31,6 +31,19 @@ namespace {
 
 void printUsage(std::FILE* to) { std::fputs("Usage: vibrelle-replay check FILE [--assets DIR]\n", to); }
 
+void printHelp() {
+    printUsage(stdout);
+    std::fputs("Checks a Vibrelle replay by running its round again, without a window or a sound device,\n"
+               "and prints \"Replay: score S, combo C, layer L, hits H, misses M\".\n"
+               "  --assets DIR   the game's data folder, where the replay's level is looked up by name\n"
+               "                 (default: the working directory)\n"
+               "  -h, --help     print this help and exit\n"
+               "Exit status: 0 when the result is the one stored in the file, 1 when it is not (or the\n"
+               "level has changed since), 2 when the file or its level cannot be read or the arguments\n"
+               "are wrong. Log lines go to standard error.\n",
+               stdout);
+}
+
 // Standard output sent elsewhere (standard error, or nowhere) while one lives, so that the loader's
 // and the round's log lines cannot mix with the tool's own line.
 struct StdoutAside {
@@ -142,7 +155,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "-h" || arg == "--help") {
-            printUsage(stdout);
+            printHelp();
             return 0;
         }
         if (arg == "--assets" && i + 1 < argc) {

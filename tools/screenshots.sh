@@ -68,7 +68,7 @@ shoot() {
     local name=$1$suffix
     shift
     echo "screenshots: $name"
-    (cd "$root/assets" && SDL_AUDIO_DRIVER=dummy LIBGL_ALWAYS_SOFTWARE=1 XDG_DATA_HOME="$data" \
+    (cd "$root/assets" && VIBRELLE_DATA_DIR="$root/assets" SDL_AUDIO_DRIVER=dummy LIBGL_ALWAYS_SOFTWARE=1 XDG_DATA_HOME="$data" \
         xvfb-run -a -s "-screen 0 ${screen}x24 -nolisten tcp" \
         "$binary" "${window[@]}" --screenshot "$out/$name.png" "$@" >"$out/$name.log" 2>&1) ||
         { echo "screenshots: $name failed, see $out/$name.log" >&2; return 1; }

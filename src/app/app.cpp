@@ -1,6 +1,7 @@
 #include "app/app.hpp"
 
 #include "app/app_screens.hpp"
+#include "app/game_data.hpp"
 #include "app/logic_thread.hpp"
 #include "app/player_key_handover.hpp"
 #include "app/replay_watch.hpp"
@@ -35,9 +36,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <limits>
 #include <memory>
 #include <thread>
@@ -102,7 +105,9 @@ AppOptions parseAppOptions(int argc, char** argv) {
     options.audioPeriodFrames = envAudioPeriod();
     for (int i = 1; i < argc; ++i) {
         const bool hasValue = i + 1 < argc;
-        if (std::strcmp(argv[i], "--windowed") == 0) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            options.help = true;
+        } else if (std::strcmp(argv[i], "--windowed") == 0) {
             options.windowed = true;
         } else if (std::strcmp(argv[i], "--autoplay") == 0) {
             options.autoplay = true;
@@ -156,6 +161,46 @@ AppOptions parseAppOptions(int argc, char** argv) {
         options.quitAfter = 3.0;
     }
     return options;
+}
+
+const char* appHelpText() {
+    return R"(Usage: vibrelle [OPTION]...
+Vibrelle, a rhythm game: circles grow toward their rings in time with the music; tap, click or press
+their keys as they meet. Combos bring in the song's next layer; misses take layers away.
+
+Options:
+  --windowed              play in a resizable 1280x720 window instead of full screen
+  --window-size WxH       a window whose drawable area is W by H pixels (implies --windowed)
+  --practice SPEED        rounds start as practice rounds at SPEED percent (50 to 100 in steps of 5)
+  --autoplay              a bot plays the default level, as a player pressing Space would
+  --autoplay-pad          the bot plays with the circles' gamepad buttons
+  --judge-stats           print at exit how far the presses lay from their notes
+  --frame-stats           print at exit the frame times and processor use
+  --hide-gui              start with the interface hidden (F12 shows it)
+  --screen NAME           open a screen from the first frame: settings, calibration, controls,
+                          credits, leaderboard, results or tutorial[:PAGE]
+  --focus ID              show the keyboard focus on the item ID once it is drawn (for pictures)
+  --screenshot FILE       write the last frame to FILE as PNG, then quit (after 3 s by default)
+  --quit-after SECONDS    quit after SECONDS
+  --pause-at SECONDS      pause the round in play when its song reaches SECONDS
+  --screen-tour           show every screen in turn, then quit
+  -h, --help              print this help and exit
+
+Environment:
+  VIBRELLE_DATA_DIR           the folder of the game's data (levels, shaders, fonts, textures);
+                              otherwise the installed data folder, or the checkout's assets/
+                              when run from its build tree
+  XDG_DATA_HOME               the player's files go in $XDG_DATA_HOME/Kvo/Vibrelle
+                              (by default ~/.local/share/Kvo/Vibrelle)
+  VIBRELLE_WINDOWED=1         as --windowed
+  VIBRELLE_AUTOPLAY=1         as --autoplay
+  VIBRELLE_AUDIO_PERIOD=N     the sound device's period in frames (64 to 8192), over the setting
+  VIBRELLE_LEADERBOARD_URL    the leaderboard server's base address (https://host/api)
+  VIBRELLE_LEADERBOARD_TOKEN  the upload token the server asks for, if any
+  VIBRELLE_INSECURE_HTTP=1    send the leaderboard credentials over plain HTTP (local testing)
+  VIBRELLE_UI_TRACE=1         log each screen and the places of its items (for tests and pictures)
+  SDL_AUDIO_DRIVER, SDL_VIDEO_DRIVER  SDL's choice of sound and video drivers (e.g. dummy)
+)";
 }
 
 // ---- Start-up ----
@@ -565,12 +610,44 @@ void applyAudioBufferSetting(App& app, unsigned periodFrames) {
     }
 }
 
+// Finds the game's data (game_data.hpp) and makes it the working directory, which every data path
+// is relative to; a file named on the command line is taken from where the game was started.
+static bool useGameData(AppOptions& options) {
+    std::string looked;
+    const std::string data = findGameData(gameDataPlacesNow(), looked);
+    if (data.empty()) {
+        logError(stderr, "Game data not found; looked in: %s", looked.c_str());
+        return false;
+    }
+    std::error_code error;
+    if (!options.screenshotPath.empty()) {
+        const std::filesystem::path absolute = std::filesystem::absolute(options.screenshotPath, error);
+        if (!error) {
+            options.screenshotPath = absolute.string();
+        }
+    }
+    std::filesystem::current_path(data, error);
+    if (error) {
+        logError(stderr, "Cannot use the game data in %s: %s", data.c_str(), error.message().c_str());
+        return false;
+    }
+    logMessage("Game data: %s", data.c_str());
+    return true;
+}
+
 int vibrelleMain(int argc, char** argv) {
     auto app = std::make_unique<App>();
     app->options = parseAppOptions(argc, argv);
+    if (app->options.help) {
+        std::fputs(appHelpText(), stdout);
+        return 0;
+    }
     if (!app->options.startupError.empty()) {
         logError(stderr, "%s", app->options.startupError.c_str());
         return 2;
+    }
+    if (!useGameData(app->options)) {
+        return -1;
     }
     if (!appInit(*app)) {
         logError(stderr, "Failed to initialize application");

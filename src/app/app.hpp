@@ -50,7 +50,11 @@ struct AppOptions {
     // VIBRELLE_AUDIO_PERIOD=N: the output device's period in frames, over the Audio Buffer
     // setting (0: the setting's).
     unsigned audioPeriodFrames = 0;
+    bool help = false; // --help (or -h): print appHelpText() to standard output and exit 0
 };
+
+// What --help prints: every option and environment variable the game reads.
+const char* appHelpText();
 
 // Reads the options above (and their environment variables). --screenshot without --quit-after
 // takes its picture after 3 seconds. Unknown arguments and bad values are reported and ignored,

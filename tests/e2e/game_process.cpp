@@ -82,10 +82,10 @@ GameRun runGameIn(const std::string& assets, const std::string& args, const std:
                             std::to_string(++runCount) + ".log";
     std::remove(log.c_str());
     // The assignments in `env` come later and win.
-    const std::string command = "cd '" + assets + "' && env XDG_DATA_HOME='" + assets + "/data" +
-                                "' VIBRELLE_LEADERBOARD_URL=http://127.0.0.1:9/api " + env + " timeout " +
-                                std::to_string(timeoutSeconds) + " '" VIBRELLE_GAME_BINARY "' " + args +
-                                " >'" + log + "' 2>&1";
+    const std::string command =
+        "cd '" + assets + "/..' && env VIBRELLE_DATA_DIR='" + assets + "' XDG_DATA_HOME='" + assets +
+        "/data' VIBRELLE_LEADERBOARD_URL=http://127.0.0.1:9/api " + env + " timeout " +
+        std::to_string(timeoutSeconds) + " '" VIBRELLE_GAME_BINARY "' " + args + " >'" + log + "' 2>&1";
     GameRun run;
     std::atomic<bool> ended{false};
     std::thread child([&] {

@@ -16,8 +16,9 @@ using GameDriver = std::function<void(unsigned long window, const std::string& o
 
 // Starts the game with the given arguments and extra environment (NAME=value ...) in a copy of
 // assets/ (see temp_assets.hpp), drives it until it ends, and returns its exit code and output.
-// The game is killed after timeoutSeconds. It runs with the data folder `assets`/data and a
-// leaderboard address nobody answers unless `env` says otherwise. The copy is kept: runs in turn
+// The game is killed after timeoutSeconds. It is started from the folder above `assets`, finds its
+// data through VIBRELLE_DATA_DIR, and runs with the player's folder `assets`/data and a leaderboard
+// address nobody answers unless `env` says otherwise. The copy is kept: runs in turn
 // see what earlier ones wrote.
 GameRun runGameIn(const std::string& assets, const std::string& args, const std::string& env,
                   const GameDriver& drive, int timeoutSeconds = 120);

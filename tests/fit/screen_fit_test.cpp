@@ -55,7 +55,7 @@ TEST_P(ScreensFit, EveryScreenStaysInTheWindowWithNothingOverlapping) {
     const std::string log = (assets / "tour.log").string();
     const std::string command =
         "cd '" + assets.string() + "' && env DISPLAY=:" + std::to_string(display.number) +
-        " XDG_DATA_HOME='" + assets.string() +
+        " VIBRELLE_DATA_DIR='" + assets.string() + "' XDG_DATA_HOME='" + assets.string() +
         "/data' VIBRELLE_LEADERBOARD_URL=http://127.0.0.1:9/api VIBRELLE_UI_TRACE=1 "
         "SDL_AUDIO_DRIVER=dummy LIBGL_ALWAYS_SOFTWARE=1 timeout 300 '" VIBRELLE_GAME_BINARY
         "' --window-size " +

@@ -107,13 +107,14 @@ TEST(SoundServer, TheDefaultPeriodPlaysThroughASoundServer) {
                            "--raw", dir.file("monitor.raw")});
 
     const std::string assets = makeTempAssets("sound_server").string();
-    const std::string command =
-        "cd '" + assets + "' && env -u VIBRELLE_AUDIO_PERIOD XDG_DATA_HOME='" + assets + "/data' HOME='" +
-        root + "/home' VIBRELLE_LEADERBOARD_URL=http://127.0.0.1:9/api " + "SDL_AUDIO_DRIVER=pulseaudio " +
-        server + " " + client +
-        " LIBGL_ALWAYS_SOFTWARE=1 timeout 120 xvfb-run -a -s '-screen 0 1920x1080x24 "
-        "-nolisten tcp' '" VIBRELLE_GAME_BINARY "' --windowed --autoplay --quit-after 20 --frame-stats >'" +
-        dir.file("game.log") + "' 2>&1";
+    const std::string command = "cd '" + assets + "' && env -u VIBRELLE_AUDIO_PERIOD VIBRELLE_DATA_DIR='" +
+                                assets + "' XDG_DATA_HOME='" + assets + "/data' HOME='" + root +
+                                "/home' VIBRELLE_LEADERBOARD_URL=http://127.0.0.1:9/api " +
+                                "SDL_AUDIO_DRIVER=pulseaudio " + server + " " + client +
+                                " LIBGL_ALWAYS_SOFTWARE=1 timeout 120 xvfb-run -a -s '-screen 0 1920x1080x24 "
+                                "-nolisten tcp' '" VIBRELLE_GAME_BINARY
+                                "' --windowed --autoplay --quit-after 20 --frame-stats >'" +
+                                dir.file("game.log") + "' 2>&1";
     const int status = std::system(command.c_str());
     for (ChildProcess* child : {&recorder, &daemon}) {
         child->signal(SIGTERM);
