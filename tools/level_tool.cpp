@@ -19,11 +19,12 @@ namespace {
 
 void printUsage(std::ostream& out) {
     out << "Usage: vibrelle-level new DIR [--bpm B] [--title T] [--kind NAME=KIND]... [--force]\n"
-           "  Charts the stems (WAV, FLAC, OGG, MP3) in DIR and writes a level there.\n"
-           "  --bpm B          the song's tempo (estimated when not given)\n"
-           "  --title T        the level's name (default: from the folder's name)\n"
-           "  --kind NAME=KIND treat stem NAME as drums, bass, pad or melodic\n"
-           "  --force          replace an existing level.json and charts"
+           "Charts the stems (WAV, FLAC, OGG, MP3) in DIR and writes a Vibrelle level there.\n"
+           "  --bpm B           the song's tempo (estimated when not given)\n"
+           "  --title T         the level's name (default: from the folder's name)\n"
+           "  --kind NAME=KIND  treat stem NAME as drums, bass, pad or melodic\n"
+           "  --force           replace an existing level.json and charts\n"
+           "  -h, --help        print this help and exit"
         << std::endl;
 }
 
