@@ -53,7 +53,8 @@ TEST(Install, TheInstalledGameRunsFromAnyFolderAndWritesOnlyInThePlayersFolder) 
           "share/applications/io.github.kvo.vibrelle.desktop",
           "share/metainfo/io.github.kvo.vibrelle.metainfo.xml",
           "share/icons/hicolor/256x256/apps/io.github.kvo.vibrelle.png", "share/man/man6/vibrelle.6",
-          "share/man/man1/vibrelle-level.1", "share/man/man1/vibrelle-leaderboard-server.1"}) {
+          "share/man/man1/vibrelle-level.1", "share/man/man1/vibrelle-leaderboard-server.1",
+          "lib/systemd/system/vibrelle-leaderboard-server.service"}) {
         EXPECT_TRUE(fs::is_regular_file(prefix / path)) << path;
     }
     EXPECT_FALSE(fs::exists(prefix / "share/games/vibrelle/levels/leaderboard.json"));
