@@ -1,5 +1,7 @@
 #include "app/game_data.hpp"
 
+#include "base/file_io.hpp"
+
 #include <SDL3/SDL.h>
 
 #include <cstdlib>
@@ -44,11 +46,6 @@ bool inside(const std::string& path, const std::string& dir) {
     return true;
 }
 
-bool isFile(const std::string& path) {
-    std::error_code error;
-    return fs::is_regular_file(path, error);
-}
-
 } // namespace
 
 std::vector<GameDataPlace> gameDataPlaces(const char* environment, const std::string& baseDir,
@@ -79,7 +76,7 @@ std::vector<GameDataPlace> gameDataPlacesNow() {
 }
 
 bool holdsGameData(const std::string& dir) {
-    return isFile(dir + "/levels/level.json") && isFile(dir + "/levels/levels.json");
+    return isRegularFile(dir + "/levels/level.json") && isRegularFile(dir + "/levels/levels.json");
 }
 
 std::string findGameData(const std::vector<GameDataPlace>& places, std::string& looked) {

@@ -251,14 +251,15 @@ bool PlacedReader::seek(OpenedAudio& opened, uint64_t at) {
     }
     // The decoder seeks by counting the frames it decodes, and counts none for a damaged one.
     FlacFramePlace place;
-    if (opened.format == ma_encoding_format_flac && flacFramePlace(decoder, place) &&
-        place.first + place.size - place.remaining > at) {
-        if (place.first >= at) {
-            flacRewindFrame(decoder);
-            silence = place.first - at;
-        } else {
-            silence = place.first + place.size - place.remaining - at;
-        }
+    if (opened.format != ma_encoding_format_flac || !flacFramePlace(decoder, place)) {
+        return true;
+    }
+    const uint64_t next = place.first + place.size - place.remaining; // the frame it gives next
+    if (next > at && place.first >= at) {
+        flacRewindFrame(decoder); // the whole good frame, after silence up to it
+        silence = place.first - at;
+    } else if (next > at) {
+        silence = next - at;
     }
     return true;
 }

@@ -102,6 +102,11 @@ bool replaceFileAtomically(const std::string& path, const std::string& text, std
     return true;
 }
 
+bool isRegularFile(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 bool readWholeFile(const std::string& path, std::string& text) {
     text.clear();
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

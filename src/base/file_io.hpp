@@ -14,5 +14,8 @@ bool readWholeFile(const std::string& path, std::string& text);
 // False, with the reason in `error`, when it could not be done; the old file is then untouched.
 bool replaceFileAtomically(const std::string& path, const std::string& text, std::string& error);
 
+// Whether `path` names a regular file (links followed). Any thread.
+bool isRegularFile(const std::string& path);
+
 // The C library's text for an errno value, safe to call from any thread.
 std::string fileErrorText(int error);

@@ -86,11 +86,6 @@ bool readRegularFile(const std::string& path, std::uint64_t maxBytes, std::strin
     return ok;
 }
 
-bool isRegularFile(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
 // A stem the game would load: its cleaned path, its manifest entry and its decoded length.
 struct KeptStem {
     std::string path;

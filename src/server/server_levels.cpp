@@ -33,17 +33,12 @@ std::string songTitleIn(const std::string& folder) {
     return definition.title;
 }
 
-bool isFile(const std::string& path) {
-    std::error_code ec;
-    return std::filesystem::is_regular_file(path, ec);
-}
-
 // The levels of one --levels folder, in the order the game's menu would list them, the default
 // level last.
 std::vector<NamedFolder> levelFoldersIn(const std::string& dir) {
     std::vector<NamedFolder> found;
     std::string list;
-    if (isFile(dir + "/levels.json") && readWholeFile(dir + "/levels.json", list)) {
+    if (isRegularFile(dir + "/levels.json") && readWholeFile(dir + "/levels.json", list)) {
         std::vector<LevelListEntry> entries;
         parseLevelListText(list, entries);
         for (const LevelListEntry& entry : entries) {
@@ -54,7 +49,7 @@ std::vector<NamedFolder> levelFoldersIn(const std::string& dir) {
         std::error_code ec;
         for (const auto& item : std::filesystem::directory_iterator(dir, ec)) {
             std::error_code itemError;
-            if (item.is_directory(itemError) && isFile(item.path().string() + "/level.json")) {
+            if (item.is_directory(itemError) && isRegularFile(item.path().string() + "/level.json")) {
                 subfolders.push_back(item.path().string());
             }
         }
@@ -68,7 +63,7 @@ std::vector<NamedFolder> levelFoldersIn(const std::string& dir) {
                 {title.empty() ? std::filesystem::path(folder).filename().string() : title, folder});
         }
     }
-    if (isFile(dir + "/level.json")) {
+    if (isRegularFile(dir + "/level.json")) {
         // The game names the default level as it names a round started with Space.
         const std::string title = songTitleIn(dir);
         found.push_back({title.empty() ? "levels" : title, dir});
