@@ -267,7 +267,9 @@ bool appInit(App& app) {
     gUI.focusRequest = app.options.focus;
     // Without gamepads the game still runs (the line says why).
     gamepadsInit(app.gamepads);
-    app.levels.list = loadLevelList();
+    // The player's folder (that of prefs.json) holds their results, replays and own levels.
+    app.prefsPath = getPrefsPath();
+    app.levels.list = loadMenuLevels(playerDataFolder(app));
     resetInput(app.input);
     initGameState(app.game, 8);
     app.game.playerName = loadPlayerName("Player");

@@ -237,7 +237,7 @@ const LevelListEntry* prepareListedLevel(App& app, int index, bool start) {
         return nullptr;
     }
     const LevelListEntry& entry = app.levels.list[static_cast<size_t>(index)];
-    const std::string directory = "levels/" + entry.file;
+    const std::string directory = levelFolderOf(entry);
     if (app.levels.packageLoaded) {
         app.levels.package = LevelPackage{};
     }
