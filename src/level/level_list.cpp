@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <limits>
+#include <string>
 #include <system_error>
 
 namespace {
@@ -217,8 +218,10 @@ std::size_t appendPlayerLevels(const std::string& levelsFolder, std::vector<Leve
             return std::any_of(entries.begin(), entries.end(),
                                [&](const LevelListEntry& other) { return other.name == candidate; });
         };
-        if (taken(entry.name)) {
-            entry.name += " (yours)";
+        // Results are kept by level name: a second level of a name gets a number to keep apart.
+        const std::string title = entry.name;
+        for (int copy = 2; taken(entry.name); ++copy) {
+            entry.name = title + " (" + std::to_string(copy) + ")";
         }
         entries.push_back(std::move(entry));
     }

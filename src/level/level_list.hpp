@@ -42,7 +42,8 @@ std::string playerLevelsFolder(const std::string& playerDataFolder);
 // level.json's songMetaData[0] "title" (the folder's name when it has none), its "difficulty"
 // (1..5; 1 when missing or out of range) and "description" when given. A level.json that cannot be
 // read as JSON is listed under its folder's name and says so in its description, so that the
-// player can still see and delete it. A name that an earlier entry has already gets " (yours)".
+// player can still see and delete it. A name that an earlier entry has already gets " (2)" (or the
+// next number free), since results are kept by level name.
 // Returns the number appended. Any thread (reads files).
 std::size_t appendPlayerLevels(const std::string& levelsFolder, std::vector<LevelListEntry>& entries);
 

@@ -127,9 +127,18 @@ void drawLevelTable(LevelSession& levels, float listHeight) {
                     gUI.focusRequest = "##start";
                 }
                 uiTraceLastItem(("level_row_" + std::to_string(i)).c_str());
+                // The player's own levels carry a dim "yours" at the cell's right end.
+                float nameRight = cellRight;
+                if (entry.own) {
+                    const char* tag = "yours";
+                    const float tagWidth = ImGui::CalcTextSize(tag).x;
+                    nameRight = cellRight - tagWidth - 8.0f * s;
+                    ImGui::GetWindowDrawList()->AddText(ImVec2(cellRight - tagWidth, text.y),
+                                                        ImGui::GetColorU32(ImGuiCol_TextDisabled), tag);
+                }
                 // A name longer than its cell ends in an ellipsis rather than run under the stars.
                 ImGui::RenderTextEllipsis(ImGui::GetWindowDrawList(), text,
-                                          ImVec2(cellRight, text.y + ImGui::GetTextLineHeight()), cellRight,
+                                          ImVec2(nameRight, text.y + ImGui::GetTextLineHeight()), nameRight,
                                           entry.name.c_str(), nullptr, nullptr);
                 ImGui::PopID();
                 ImGui::TableSetColumnIndex(1);

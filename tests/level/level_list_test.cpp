@@ -132,7 +132,7 @@ TEST(PlayerLevels, ListsEachFolderWithALevelJsonAfterTheShippedOnesAsTheirs) {
         {"b_song", R"({"songMetaData": [{"title": "Night Bus", "difficulty": 3, "description": "Mine."}]})"},
         {"a_song", R"({"songMetaData": [{"title": "Neon Drive", "difficulty": 9}]})"},
         {"c_bad", "{not json"},
-        {"d_untitled", R"({"stems": []})"},
+        {"d_untitled", R"({"songMetaData": [{"title": "Neon Drive"}]})"},
         {".making-x1", R"({"songMetaData": [{"title": "Half made"}]})"},
         {"e_empty", nullptr},
     };
@@ -146,11 +146,11 @@ TEST(PlayerLevels, ListsEachFolderWithALevelJsonAfterTheShippedOnesAsTheirs) {
     EXPECT_EQ(appendPlayerLevels(levels.string(), entries), 4u);
     const Entries expected = {
         {"Neon Drive", "neon_drive", 2, "Shipped.", false, ""},
-        {"Neon Drive (yours)", "a_song", 1, "Your level.", true, (levels / "a_song").string()},
+        {"Neon Drive (2)", "a_song", 1, "Your level.", true, (levels / "a_song").string()},
         {"Night Bus", "b_song", 3, "Mine.", true, (levels / "b_song").string()},
         {"c_bad", "c_bad", 1, "Your level; its level.json cannot be read.", true,
          (levels / "c_bad").string()},
-        {"d_untitled", "d_untitled", 1, "Your level.", true, (levels / "d_untitled").string()},
+        {"Neon Drive (3)", "d_untitled", 1, "Your level.", true, (levels / "d_untitled").string()},
     };
     EXPECT_EQ(entries, expected);
     for (const LevelListEntry& entry : entries) {
