@@ -270,7 +270,9 @@ bool appInit(App& app) {
     gUI.focusRequest = app.options.focus;
     // Without gamepads the game still runs (the line says why).
     gamepadsInit(app.gamepads);
-    app.levels.list = loadLevelList();
+    // The player's folder (that of prefs.json) holds their results, replays and own levels.
+    app.prefsPath = getPrefsPath();
+    app.levels.list = loadMenuLevels(playerDataFolder(app));
     resetInput(app.input);
     initGameState(app.game, 8);
     app.game.playerName = loadPlayerName("Player");
@@ -305,14 +307,12 @@ bool appInit(App& app) {
     app.running = true;
     logMessage("Application initialized successfully!");
     httpDatabaseInit();
-    // The server's board is kept beside prefs.json, apart from the player's own results; a local
-    // file from before that split gives the other players' entries to the cache once.
-    app.prefsPath = getPrefsPath();
-    const std::size_t folder = app.prefsPath.find_last_of('/');
-    gLeaderboardClient.cachePath =
-        (folder == std::string::npos ? std::string() : app.prefsPath.substr(0, folder + 1)) +
-        "leaderboard_cache.json";
-    separateOwnResults(gLeaderboardClient.leaderboardPath, gLeaderboardClient.cachePath, app.game.playerName);
+    // The player's results and the server's board are kept beside prefs.json, apart from each
+    // other; results an earlier version kept in the game's data folder are taken over once.
+    const std::string folder = playerDataFolder(app);
+    gLeaderboardClient.leaderboardPath = folder + "/" + kLeaderboardFileName;
+    gLeaderboardClient.cachePath = folder + "/leaderboard_cache.json";
+    takeOldResults(kOldLeaderboardPath, gLeaderboardClient.leaderboardPath, app.game.playerName);
     openScreen(app, app.options.screen);
     return true;
 }

@@ -237,7 +237,7 @@ const LevelListEntry* prepareListedLevel(App& app, int index, bool start) {
         return nullptr;
     }
     const LevelListEntry& entry = app.levels.list[static_cast<size_t>(index)];
-    const std::string directory = "levels/" + entry.file;
+    const std::string directory = levelFolderOf(entry);
     if (app.levels.packageLoaded) {
         app.levels.package = LevelPackage{};
     }
@@ -409,9 +409,15 @@ void endRound(App& app) {
             logError(stderr, "The round's replay is not uploaded: %s", error.c_str());
             replayBytes.clear();
         }
-        saveRoundResult(result, kLeaderboardPath,
+        // A level the player made goes on the server's board only where the server has it too.
+        const int index = app.levels.lastStarted;
+        const bool ownLevel = app.levels.packageLoaded && index >= 0 &&
+                              index < static_cast<int>(app.levels.list.size()) &&
+                              app.levels.list[static_cast<std::size_t>(index)].own;
+        saveRoundResult(result, gLeaderboardClient.leaderboardPath,
                         loadPlayerKey(prefs, gLeaderboardClient.serverBaseUrl, result.player),
-                        std::move(replayBytes), playerDataFolder(app));
+                        std::move(replayBytes), playerDataFolder(app), ownLevel,
+                        ownLevel ? replay.levelHash : std::string());
     }
     {
         std::lock_guard<std::mutex> lock(app.gameMutex);

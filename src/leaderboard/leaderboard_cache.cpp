@@ -7,10 +7,12 @@
 #include "leaderboard/leaderboard_names.hpp"
 
 #include <exception>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <set>
+#include <system_error>
 
 using nlohmann::json;
 
@@ -273,60 +275,54 @@ json mergeForDisplay(const json& local, const json& cache) {
     return mergeDocuments(local, false, cache, true);
 }
 
-bool separateOwnResults(const std::string& localPath, const std::string& cachePath,
-                        const std::string& playerName) {
-    if (playerName.empty() || cachePath.empty()) {
+bool takeOldResults(const std::string& oldPath, const std::string& newPath, const std::string& playerName) {
+    std::error_code ec;
+    if (playerName.empty() ||
+        std::filesystem::symlink_status(newPath, ec).type() != std::filesystem::file_type::not_found) {
         return true;
     }
     try {
-        json local;
+        json old;
         std::string error;
-        if (readLeaderboardFile(localPath, local, error) != LeaderboardRead::Ok || !local.is_object()) {
+        const LeaderboardRead read = readLeaderboardFile(oldPath, old, error);
+        if (read == LeaderboardRead::Missing) {
             return true;
         }
-        const auto mark = local.find(kOwnResultsOnlyKey);
-        if (mark != local.end() && mark->is_boolean() && mark->get<bool>()) {
-            return true;
-        }
-        const std::string own = foldPlayerName(playerName);
-        json others = {{"levels", json::array()}};
-        int moved = 0;
-        if (isDocument(local)) {
-            for (json& level : local["levels"]) {
+        json taken = {{"levels", json::array()}, {kOwnResultsOnlyKey, true}};
+        int count = 0;
+        if (read == LeaderboardRead::Corrupt) {
+            logError(stderr, "Not taking the results from %s: %s; the file is left as it is", oldPath.c_str(),
+                     error.c_str());
+        } else if (isDocument(old)) {
+            const std::string own = foldPlayerName(playerName);
+            for (const json& level : old["levels"]) {
                 const std::string* name = stringAt(level, "name");
                 const auto scores = level.is_object() ? level.find("scores") : level.end();
                 if (name == nullptr || scores == level.end() || !scores->is_array()) {
                     continue;
                 }
-                json kept = json::array(), away = json::array();
-                for (json& entry : *scores) {
+                json mine = json::array();
+                for (const json& entry : *scores) {
                     const std::string* player = stringAt(entry, "player");
-                    const bool mine = player == nullptr || foldPlayerName(*player) == own;
-                    (mine ? kept : away).push_back(std::move(entry));
+                    if (player != nullptr && foldPlayerName(*player) == own) {
+                        mine.push_back(entry);
+                    }
                 }
-                moved += static_cast<int>(away.size());
-                if (!away.empty()) {
-                    others["levels"].push_back({{"name", *name}, {"scores", std::move(away)}});
+                if (!mine.empty()) {
+                    count += static_cast<int>(mine.size());
+                    taken["levels"].push_back({{"name", *name}, {"scores", std::move(mine)}});
                 }
-                *scores = std::move(kept);
             }
         }
-        {
-            const std::lock_guard<std::mutex> lock(cacheMutex());
-            // Both sides are the server's board: the cache keeps what it says of verified entries.
-            const json cache = mergeDocuments(readCacheUnlocked(cachePath), true, others, true);
-            if (moved > 0 && !writeCacheUnlocked(cachePath, cache)) {
-                return false;
-            }
-        }
-        local[kOwnResultsOnlyKey] = true;
-        const std::string text = serializeLeaderboard(local, 4);
-        if (text.empty() || !writeLeaderboardFile(localPath, text, error)) {
+        const std::string text = serializeLeaderboard(taken, 4);
+        if (text.empty() || !writeLeaderboardFile(newPath, text, error)) {
             logError(stderr, "Failed to save leaderboard file: %s", error.c_str());
             return false;
         }
-        logMessage("Moved %d other players' results from %s to %s", moved, localPath.c_str(),
-                   cachePath.c_str());
+        if (read == LeaderboardRead::Ok) {
+            logMessage("Took %d of %s's results from %s into %s", count, playerName.c_str(), oldPath.c_str(),
+                       newPath.c_str());
+        }
         return true;
     } catch (const std::exception& e) {
         logError(stderr, "Failed to save leaderboard file: %s", e.what());

@@ -1,6 +1,6 @@
 #pragma once
 // What the game keeps of a leaderboard server's board: "leaderboard_cache.json" in the player's
-// data folder, apart from the local file (levels/leaderboard.json), which holds only this
+// data folder, apart from the local file (leaderboard.json beside it), which holds only this
 // computer's own results. A server is not trusted: every level it sends is read with the server's
 // own name rules, entries keep only the fields the game shows, and the cache never grows past
 // kMaxLeaderboardCacheBytes. The leaderboard screen shows the local file and the cache merged.
@@ -64,13 +64,14 @@ bool updateLeaderboardCache(const std::string& path, const std::vector<nlohmann:
 // cached entry of the same player takes its "verified": true (the server ran that very score).
 nlohmann::json mergeForDisplay(const nlohmann::json& local, const nlohmann::json& cache);
 
-// The first start of this version on a local file written by an older one, which merged the
-// server's board into it: moves every score entry whose player does not fold to `playerName` from
-// the local file at `localPath` into the cache at `cachePath` (merged as mergeForDisplay merges),
-// then rewrites the local file with kOwnResultsOnlyKey set. Does nothing when the local file is
-// missing, corrupt (a save moves it aside) or already marked, or when `playerName` is empty. The
-// cache is written first: when it cannot be (over the cap, or a write failure), the local file
-// stays as it was and the move is tried again at the next start. Logs "Moved %d other players'
-// results from %s to %s". False only when a write failed. Main thread, at start-up.
-bool separateOwnResults(const std::string& localPath, const std::string& cachePath,
-                        const std::string& playerName);
+// The first start after the player's results moved from the game's data folder into the player's
+// own: when nothing is at `newPath` and a file is at `oldPath`, writes a new file at `newPath`
+// holding the score entries of the player whose name folds to `playerName` (each whole, under its
+// level's name, in the old file's order), marked with kOwnResultsOnlyKey, and logs "Took %d of
+// %s's results from %s into %s". The old file is never changed (an older version of the game may
+// still use it). A corrupt old file is left as it is with "Not taking the results from %s: %s; the
+// file is left as it is" on stderr, and an empty new file is written all the same, so that either
+// happens once. Does nothing when `newPath` holds a file of any kind, `oldPath` none, or
+// `playerName` is empty. False only when the new file could not be written ("Failed to save
+// leaderboard file: %s"). Main thread, at start-up.
+bool takeOldResults(const std::string& oldPath, const std::string& newPath, const std::string& playerName);

@@ -107,7 +107,9 @@ struct LeaderboardClientConfig {
     // otherwise). Uploads carry `Authorization: Bearer <token>` when VIBRELLE_LEADERBOARD_TOKEN is
     // set and not empty, for a server started with --upload-token, where credentialRoute allows it.
     std::string serverBaseUrl;
-    std::string leaderboardPath = "levels/leaderboard.json";
+    // The player's own results (leaderboard_document.hpp): set at start-up to leaderboard.json in
+    // the player's data folder; an empty path keeps none.
+    std::string leaderboardPath;
     // An empty path keeps no cache (the game sets it at start-up to leaderboard_cache.json in the
     // player's data folder).
     std::string cachePath;
@@ -160,9 +162,13 @@ void uploadLeaderboardAsync(const nlohmann::json& document, const std::string& p
 // file's bytes ("" for none: the entry goes without), packed on the upload's own thread (zlib, then
 // base64: packReplay) into the entry's "replay" member. Otherwise as uploadLeaderboardAsync: the
 // same key handling, one upload at a time, the same messages. A replay that cannot be packed is
-// left off, logging "Uploading the round without its replay: %s" on stderr.
+// left off, logging "Uploading the round without its replay: %s" on stderr. With a `requiredHash`
+// (a level a player made), the thread first asks GET <base>/level/<hash> and uploads only when the
+// server has that level; otherwise the result stays local, logging "Keeping the result on %s on
+// this computer: the leaderboard server does not have this level".
 void uploadRoundAsync(const std::string& level, const nlohmann::json& entry, std::string replayBytes,
-                      const std::string& player, const std::string& heldKey = std::string());
+                      const std::string& player, const std::string& heldKey = std::string(),
+                      const std::string& requiredHash = std::string());
 
 // A key the server handed out, waiting for the main thread to store it: for `name` on the server
 // at `baseUrl` (gLeaderboardClient.serverBaseUrl when the upload started).

@@ -1,7 +1,7 @@
 #pragma once
-// The leaderboard document and its file, "levels/leaderboard.json": per level, one score entry
-// per player. This module holds the document's rules (plain code on nlohmann::json values) and
-// the only code that reads or writes the file.
+// The leaderboard document and its file, "leaderboard.json" in the player's folder: per level, one score
+// entry per player. This module holds the document's rules (plain code on nlohmann::json values) and the only
+// code that reads or writes the file.
 //
 // The document: an object whose "levels" is an array of level entries {"name": string,
 // "scores": [score entries]}; a score entry is {"player": string, "score": integer, "time":
@@ -23,12 +23,17 @@
 #include <optional>
 #include <string>
 
-// Where the game keeps the file, relative to its working directory.
-constexpr const char* kLeaderboardPath = "levels/leaderboard.json";
+// The file's name in the player's data folder (that of prefs.json), where the game keeps it.
+constexpr const char* kLeaderboardFileName = "leaderboard.json";
+
+// Where earlier versions kept it: in the game's data folder (its working directory), which an
+// installed game cannot write. Read once, to take the player's results over (takeOldResults).
+constexpr const char* kOldLeaderboardPath = "levels/leaderboard.json";
 
 // The key that marks a local file as holding only this computer's own results (true): a save that
 // starts a new file sets it. A file without it was written by a version that merged the server's
-// board into it (see separateOwnResults in leaderboard_cache.hpp).
+// board into it; only the player's own entries are taken from such a file (takeOldResults in
+// leaderboard_cache.hpp).
 constexpr const char* kOwnResultsOnlyKey = "ownResultsOnly";
 
 // One round's result, as the in-game exit button saves it.

@@ -211,10 +211,19 @@ void uploadLeaderboardAsync(const json& document, const std::string& player, con
 }
 
 void uploadRoundAsync(const std::string& level, const json& entry, std::string replayBytes,
-                      const std::string& player, const std::string& heldKey) {
+                      const std::string& player, const std::string& heldKey,
+                      const std::string& requiredHash) {
     startRequestThread([baseUrl = gLeaderboardClient.serverBaseUrl, level, entry,
-                        replayBytes = std::move(replayBytes), player, heldKey,
+                        replayBytes = std::move(replayBytes), player, heldKey, requiredHash,
                         limits = gLeaderboardClient.limits](CallbackGate&) {
+        std::string answer;
+        if (!requiredHash.empty() &&
+            !httpRequest(baseUrl + "/level/" + percentEncode(requiredHash), "GET", "", answer, limits)) {
+            logMessage("Keeping the result on %s on this computer: the leaderboard server does not have "
+                       "this level",
+                       level.c_str());
+            return;
+        }
         json scored = entry;
         std::string text;
         std::string error;

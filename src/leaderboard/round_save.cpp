@@ -1,6 +1,7 @@
 #include "leaderboard/round_save.hpp"
 
 #include "base/json_text.hpp"
+#include "base/log.hpp"
 #include "base/utf8.hpp"
 #include "game/game_state.hpp"
 #include "leaderboard/leaderboard_client.hpp"
@@ -65,17 +66,24 @@ nlohmann::json betterKeptEntry(const nlohmann::json& saved, const RoundResult& r
 } // namespace
 
 void saveRoundResult(const RoundResult& result, const std::string& path, const std::string& heldKey,
-                     std::string replayBytes, const std::string& dataFolder) {
+                     std::string replayBytes, const std::string& dataFolder, bool ownLevel,
+                     const std::string& ownLevelHash) {
     if (result.level.empty() || result.player.empty()) {
         return; // an entry nobody could look up again
     }
     nlohmann::json saved;
     saveRoundResultTo(path, result, saved);
+    if (ownLevel && ownLevelHash.empty()) {
+        logMessage("Keeping the result on %s on this computer: the level cannot be told apart from others "
+                   "of its name",
+                   result.level.c_str());
+        return;
+    }
     // Uploaded even when the file could not be written: the server may still keep the result.
     std::string betterBytes;
     const nlohmann::json better = betterKeptEntry(saved, result, dataFolder, betterBytes);
     if (!better.is_null()) {
-        uploadRoundAsync(result.level, better, std::move(betterBytes), result.player, heldKey);
+        uploadRoundAsync(result.level, better, std::move(betterBytes), result.player, heldKey, ownLevelHash);
         return;
     }
     const nlohmann::json entry = {
@@ -84,5 +92,5 @@ void saveRoundResult(const RoundResult& result, const std::string& path, const s
         {"time", result.time},
         {"highestLayer", std::to_string(result.highestLayer) + "/" + std::to_string(result.totalLayers)},
         {"highestCombo", result.highestCombo}};
-    uploadRoundAsync(result.level, entry, std::move(replayBytes), result.player, heldKey);
+    uploadRoundAsync(result.level, entry, std::move(replayBytes), result.player, heldKey, ownLevelHash);
 }

@@ -20,7 +20,11 @@ RoundResult roundResultOf(const GameState& game);
 // of the player's on this level whose round's replay is still kept under `dataFolder`
 // (findReplayFor; "" looks nowhere), that entry goes up instead, with that replay: an upload that
 // failed earlier is made good the next time the level is played. Does nothing for a result
-// without a level or player name. Main thread, without the game mutex (it reads and writes files).
-void saveRoundResult(const RoundResult& result, const std::string& path = kLeaderboardPath,
+// without a level or player name. A result on a level the player made goes up only when the server
+// has that level: `ownLevelHash` is then its hash, and the upload asks first (uploadRoundAsync); with
+// `ownLevel` and no hash, nothing goes up. Main thread, without the game mutex (it reads and writes
+// files).
+void saveRoundResult(const RoundResult& result, const std::string& path,
                      const std::string& heldKey = std::string(), std::string replayBytes = std::string(),
-                     const std::string& dataFolder = std::string());
+                     const std::string& dataFolder = std::string(), bool ownLevel = false,
+                     const std::string& ownLevelHash = std::string());

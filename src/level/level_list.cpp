@@ -3,7 +3,12 @@
 #include "base/file_io.hpp"
 #include "base/log.hpp"
 
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <filesystem>
 #include <limits>
+#include <system_error>
 
 namespace {
 
@@ -138,4 +143,92 @@ std::vector<LevelListEntry> loadLevelList(const char* path) {
         appendSampleLevels(levelList);
     }
     return levelList;
+}
+
+std::string levelFolderOf(const LevelListEntry& entry) {
+    return entry.folder.empty() ? "levels/" + entry.file : entry.folder;
+}
+
+std::string playerLevelsFolder(const std::string& playerDataFolder) {
+    return (std::filesystem::path(playerDataFolder) / "levels").string();
+}
+
+namespace {
+
+// A menu entry for the player's level in `folder` (named `folderName`), from its level.json.
+LevelListEntry playerLevelEntry(const std::filesystem::path& folder, const std::string& folderName) {
+    LevelListEntry entry;
+    entry.file = folderName;
+    entry.folder = folder.string();
+    entry.own = true;
+    entry.name = folderName;
+    entry.description = "Your level.";
+    std::string text;
+    // A level.json far past any real one's size is not read whole (it is listed all the same).
+    constexpr std::uintmax_t kMaxManifestBytes = 4 << 20;
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(folder / "level.json", ec);
+    nlohmann::json manifest;
+    if (!ec && size <= kMaxManifestBytes && readWholeFile((folder / "level.json").string(), text)) {
+        manifest = nlohmann::json::parse(text, nullptr, false);
+    }
+    if (!manifest.is_object()) {
+        entry.description = "Your level; its level.json cannot be read.";
+        return entry;
+    }
+    const auto meta = manifest.find("songMetaData");
+    if (meta == manifest.end() || !meta->is_array() || meta->empty() || !(*meta)[0].is_object()) {
+        return entry;
+    }
+    const nlohmann::json& song = (*meta)[0];
+    if (const auto title = song.find("title");
+        title != song.end() && title->is_string() && !title->get<std::string>().empty()) {
+        entry.name = title->get<std::string>();
+    }
+    if (const auto level = song.find("difficulty"); level != song.end() && level->is_number_integer()) {
+        const auto value = level->get<std::int64_t>();
+        entry.difficulty = value >= 1 && value <= 5 ? static_cast<std::int32_t>(value) : 1;
+    }
+    if (const auto about = song.find("description");
+        about != song.end() && about->is_string() && !about->get<std::string>().empty()) {
+        entry.description = about->get<std::string>();
+    }
+    return entry;
+}
+
+} // namespace
+
+std::size_t appendPlayerLevels(const std::string& levelsFolder, std::vector<LevelListEntry>& entries) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(levelsFolder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        std::error_code statError;
+        if (!name.empty() && name[0] != '.' && it->is_directory(statError) &&
+            isRegularFile((it->path() / "level.json").string())) {
+            names.push_back(name);
+        }
+    }
+    std::sort(names.begin(), names.end());
+    const std::size_t shipped = entries.size();
+    for (const std::string& name : names) {
+        LevelListEntry entry = playerLevelEntry(std::filesystem::path(levelsFolder) / name, name);
+        const auto taken = [&](const std::string& candidate) {
+            return std::any_of(entries.begin(), entries.end(),
+                               [&](const LevelListEntry& other) { return other.name == candidate; });
+        };
+        if (taken(entry.name)) {
+            entry.name += " (yours)";
+        }
+        entries.push_back(std::move(entry));
+    }
+    return entries.size() - shipped;
+}
+
+std::vector<LevelListEntry> loadMenuLevels(const std::string& playerDataFolder) {
+    std::vector<LevelListEntry> entries = loadLevelList();
+    if (!playerDataFolder.empty()) {
+        appendPlayerLevels(playerLevelsFolder(playerDataFolder), entries);
+    }
+    return entries;
 }

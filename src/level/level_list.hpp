@@ -11,10 +11,15 @@
 // One level in the menu.
 struct LevelListEntry {
     std::string name; // shown in the menu; never empty in a parsed entry
-    std::string file; // the level's folder under levels/; never empty in a parsed entry
+    std::string file; // the level's folder under levels/ (or the player's levels); never empty when parsed
     std::int32_t difficulty = 1;
     std::string description; // raw bytes of the value (UTF-8 passes through, escapes are not decoded)
+    bool own = false;        // the player's own level, in the player's levels folder
+    std::string folder;      // the level's folder as a path; "" means levels/<file> (see levelFolderOf)
 };
+
+// The folder the level of `entry` is read from: its `folder`, else "levels/" + its `file`.
+std::string levelFolderOf(const LevelListEntry& entry);
 
 // Where the menu's list lives, relative to the working directory.
 constexpr const char* kLevelListPath = "levels/levels.json";
@@ -28,6 +33,22 @@ std::vector<LevelListEntry> loadLevelList(const char* path = kLevelListPath);
 // non-empty "name" and "file". Objects without them are skipped silently. Returns the number
 // appended. Linear in the text's length. Any thread (touches no shared state).
 std::size_t parseLevelListText(const std::string& text, std::vector<LevelListEntry>& entries);
+
+// The folder of the player's own levels inside the player's data folder (that of prefs.json).
+std::string playerLevelsFolder(const std::string& playerDataFolder);
+
+// Appends the player's own levels under `levelsFolder`: each folder in it (not hidden) that holds
+// a level.json, sorted by folder name, marked `own`, with `folder` its path. The name is the
+// level.json's songMetaData[0] "title" (the folder's name when it has none), its "difficulty"
+// (1..5; 1 when missing or out of range) and "description" when given. A level.json that cannot be
+// read as JSON is listed under its folder's name and says so in its description, so that the
+// player can still see and delete it. A name that an earlier entry has already gets " (yours)".
+// Returns the number appended. Any thread (reads files).
+std::size_t appendPlayerLevels(const std::string& levelsFolder, std::vector<LevelListEntry>& entries);
+
+// The menu's list: the shipped levels (loadLevelList) then the player's own from
+// playerLevelsFolder(`playerDataFolder`) ("" leaves them out). Any thread (reads files).
+std::vector<LevelListEntry> loadMenuLevels(const std::string& playerDataFolder);
 
 // Appends the three built-in sample levels, used when no level list can be read. Any thread.
 void appendSampleLevels(std::vector<LevelListEntry>& entries);

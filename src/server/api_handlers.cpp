@@ -8,6 +8,7 @@
 #include "server/replay_intake.hpp"
 #include "server/web_page.hpp"
 
+#include <algorithm>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -79,6 +80,24 @@ std::string fileNamePiece(const std::string& name, std::size_t limit) {
 
 std::string replayFileName(const std::string& level, const std::string& player) {
     return fileNamePiece(level, 60) + "-" + fileNamePiece(player, 40) + ".vbr";
+}
+
+void answerLevel(const ServerContext& context, const Route& route, httplib::Response& res) {
+    const std::string& hash = route.level;
+    const bool wellFormed = hash.size() == 64 && std::all_of(hash.begin(), hash.end(), [](char c) {
+                                return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+                            });
+    if (!wellFormed) {
+        refuse(res, 400, "a level hash is 64 lowercase hexadecimal digits");
+        return;
+    }
+    for (const CheckedLevel& level : context.levels.levels) {
+        if (level.hash == hash) {
+            replyJson(res, 200, {{"name", level.name}, {"hash", hash}});
+            return;
+        }
+    }
+    refuse(res, 404, "the server does not have this level");
 }
 
 void answerReplay(ServerContext& context, const Route& route, httplib::Response& res) {

@@ -29,6 +29,13 @@ void answerPlayerScore(ServerContext& context, const Route& route, httplib::Resp
 // query or name; 500 when the database fails or the stored stream does not inflate.
 void answerReplay(ServerContext& context, const Route& route, httplib::Response& res);
 
+// GET <prefix>/level/<hash>: whether the server checks rounds on the level whose hash is <hash>
+// (64 lowercase hexadecimal digits): 200 {"name": <its name>, "hash": <hash>} when it has it, 404
+// {"success": false, "error": "the server does not have this level"} when not, 400 for a hash of
+// another form. The game asks before uploading a result on a level a player made. Any handler
+// thread; reads only the levels fixed at start.
+void answerLevel(const ServerContext& context, const Route& route, httplib::Response& res);
+
 // The file name a downloaded replay gets: "<level>-<player>.vbr", each name cut to ASCII letters,
 // digits and "-_." (a run of anything else one "_", no leading "."), at most 60 and 40 bytes.
 std::string replayFileName(const std::string& level, const std::string& player);

@@ -197,6 +197,8 @@ httplib::Server::HandlerResponse preRoute(ServerContext& context, const httplib:
         answerPlayerScore(context, route, res);
     } else if (route.kind == RouteKind::Replay) {
         answerReplay(context, route, res);
+    } else if (route.kind == RouteKind::Level) {
+        answerLevel(context, route, res);
     } else {
         answerLeaderboard(context, route, res);
     }

@@ -158,6 +158,9 @@ bool routeTarget(std::string_view target, std::string_view prefix, Route& route,
         route.kind = RouteKind::Leaderboard;
     } else if (left == 1 && segments[next] == "replay") {
         route.kind = RouteKind::Replay;
+    } else if (left == 2 && segments[next] == "level") {
+        route.kind = RouteKind::Level;
+        route.level = std::move(segments[next + 1]);
     } else if (left == 3 && segments[next] == "player") {
         route.kind = RouteKind::PlayerScore;
         route.level = std::move(segments[next + 1]);

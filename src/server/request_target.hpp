@@ -22,12 +22,13 @@ enum class RouteKind {
     Leaderboard, // <prefix>/leaderboard
     PlayerScore, // <prefix>/player/<level>/<player>
     Replay,      // <prefix>/replay
+    Level,       // <prefix>/level/<hash>
     NotFound,
 };
 
 struct Route {
     RouteKind kind = RouteKind::NotFound;
-    std::string level;  // PlayerScore: the decoded level name (not yet checked)
+    std::string level;  // PlayerScore: the decoded level name; Level: the decoded hash (neither checked)
     std::string player; // PlayerScore: the decoded player name (not yet checked)
     std::string query;  // the raw text between "?" and any "#" (not yet decoded)
 };

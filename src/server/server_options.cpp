@@ -105,7 +105,7 @@ bool finishOptions(ServerOptions& options, const std::string& tokenFile, std::st
 std::string serverUsage() {
     return "Usage: vibrelle-leaderboard-server [OPTIONS]\n"
            "Serves a Vibrelle leaderboard over HTTP: GET / (web page), GET <prefix>/leaderboard,\n"
-           "GET <prefix>/player/<level>/<player>, POST <prefix>/leaderboard.\n"
+           "GET <prefix>/player/<level>/<player>, GET <prefix>/level/<hash>, POST <prefix>/leaderboard.\n"
            "\n"
            "  --port N            port to listen on (default 8420; 0 picks a free one)\n"
            "  --bind ADDR         address to listen on (default 127.0.0.1; 0.0.0.0 for every interface)\n"

@@ -4,6 +4,7 @@
 #include "temp_assets.hpp"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <stb_image.h>
 
 #include <chrono>
@@ -24,9 +25,9 @@ long firstNumber(const std::string& output, const std::string& pattern) {
 // One player's sessions in one folder, no server answering: a first start names the player (Escape, a
 // blank and F12 go into the field), plays and closes the window; the bot then plays the default level
 // through the real input path, every stem in within 90 s with no miss, and leaves through the HUD,
-// which neither saves nor uploads the bot's round; the last run finds the player's own saved result
-// (put in the local file as a plain round saves it) as the best score from the leaderboard screen's
-// level row.
+// which neither saves nor uploads the bot's round; that start takes the player's own result over
+// from where an earlier version kept it, in the game's data folder, into the player's folder, and
+// the last run finds it as the best score from the leaderboard screen's level row.
 TEST(GameEndToEnd, APlayersSessionsCarryOverRestarts) {
     const std::string assets = makeTempAssets("e2e_sessions").string();
     const std::string env = "SDL_AUDIO_DRIVER=dummy VIBRELLE_UI_TRACE=1";
@@ -90,11 +91,15 @@ TEST(GameEndToEnd, APlayersSessionsCarryOverRestarts) {
                        "Fading in stem: ", "Activated first stem"});
     }
 
-    // A result of the player's own, as a plain round saves it.
-    const std::string localFile = assets + "/levels/leaderboard.json";
-    const std::string ownResult = R"({"levels": [{"name": "Neon Drive", "scores": [{"player": "Ann Vibe",
-        "score": 4321, "time": 61, "highestLayer": "3/5", "highestCombo": 20}]}], "ownResultsOnly": true})";
-    { std::ofstream(localFile) << ownResult; }
+    // A result of the player's own and one of another's, where an earlier version kept them.
+    const std::string oldFile = assets + "/levels/leaderboard.json";
+    const std::string localFile = assets + "/data/Kvo/Vibrelle/leaderboard.json";
+    const std::string ownScores = R"([{"player": "Ann Vibe", "score": 4321, "time": 61,
+        "highestLayer": "3/5", "highestCombo": 20}])";
+    const std::string oldResults = R"({"levels": [{"name": "Neon Drive", "scores": [{"player": "Bo",
+        "score": 9999}, )" + ownScores.substr(1) +
+                                   "}]}";
+    { std::ofstream(oldFile) << oldResults; }
     const int lastScore = 4321;
 
     using Clock = std::chrono::steady_clock;
@@ -159,10 +164,17 @@ TEST(GameEndToEnd, APlayersSessionsCarryOverRestarts) {
         EXPECT_TRUE(has(second.output, "Autoplay round ended; its result is not saved\n")) << second.output;
         expectInOrder(second.output, {"Autoplay round ended; its result is not saved\n",
                                       "UI screen: results ", "UI: results_score ", "UI screen: menu "});
-        // The bot's round: nothing saved, nothing uploaded, the player's own file as it was.
+        // The bot's round: nothing saved, nothing uploaded. The player's own result was taken
+        // over, the old file left as it was.
         EXPECT_FALSE(has(second.output, "Leaderboard successfully saved")) << second.output;
         EXPECT_FALSE(has(second.output, "upload leaderboard")) << second.output;
-        EXPECT_EQ(readText(localFile), ownResult);
+        EXPECT_TRUE(has(second.output, "Took 1 of Ann Vibe's results from levels/leaderboard.json into "))
+            << second.output;
+        EXPECT_EQ(nlohmann::json::parse(readText(localFile)),
+                  nlohmann::json::parse(R"({"ownResultsOnly": true, "levels": [{"name": "Neon Drive",
+                      "scores": )" + ownScores +
+                                        "}]}"));
+        EXPECT_EQ(readText(oldFile), oldResults);
     }
 
     // Windowed through the environment this time.

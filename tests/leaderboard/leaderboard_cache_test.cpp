@@ -1,7 +1,9 @@
-// The cache of the server's board: its cap, and the first start that moves other players' entries
-// out of a local file written by an older version.
+// The cache of the server's board and its cap, and the first start that takes the player's own
+// results over from where an earlier version kept them.
 #include "leaderboard/leaderboard_cache.hpp"
 #include "leaderboard/leaderboard_test_support.hpp"
+
+#include <filesystem>
 
 using nlohmann::json;
 
@@ -39,49 +41,43 @@ TEST(LeaderboardCache, ADocumentOverTheCapIsNotWritten) {
     EXPECT_EQ(cache["levels"].size(), 701u);
 }
 
-TEST(LeaderboardCache, FirstStartMovesOtherPlayersEntriesToTheCacheOnce) {
+TEST(OldResults, TheFirstStartTakesThePlayersOwnEntriesOnceAndLeavesTheOldFileAlone) {
     TempDir folder;
-    const std::string local = folder.file("leaderboard.json"),
-                      cachePath = folder.file("leaderboard_cache.json");
+    const std::string oldPath = folder.file("old.json"), newPath = folder.file("leaderboard.json");
     const std::string before = R"({"levels": [
-        {"name": "Neon", "bpm": 120, "scores": [{"player": "ANN", "score": 40}, {"player": "bo", "score": 90},
+        {"name": "Neon", "bpm": 120, "scores": [{"player": "ANN", "score": 40, "x": 1}, {"player": "bo", "score": 90},
                                                 {"player": 7, "score": 1}]},
-        {"name": "Drift", "scores": [{"player": "cy", "score": 5}]}]})";
-    writeText(local, before);
-    writeText(cachePath, R"({"levels": [{"name": "Neon", "scores": [{"player": "BO", "score": 95}]}]})");
+        {"name": "Drift", "scores": [{"player": "cy", "score": 5}]}, {"scores": [{"player": "ann"}]}]})";
+    writeText(oldPath, before);
     ::testing::internal::CaptureStdout();
-    EXPECT_TRUE(separateOwnResults(local, cachePath, "ann"));
+    EXPECT_TRUE(takeOldResults(oldPath, newPath, "ann"));
     const std::string logged = ::testing::internal::GetCapturedStdout();
-    EXPECT_NE(logged.find("Moved 2 other players' results from " + local + " to " + cachePath),
-              std::string::npos)
+    EXPECT_NE(logged.find("Took 1 of ann's results from " + oldPath + " into " + newPath), std::string::npos)
         << logged;
+    EXPECT_EQ(json::parse(readText(newPath)), json::parse(R"({"ownResultsOnly": true, "levels": [
+        {"name": "Neon", "scores": [{"player": "ANN", "score": 40, "x": 1}]}]})"));
+    EXPECT_EQ(readText(oldPath), before);
 
-    const json own = json::parse(readText(local));
-    EXPECT_EQ(own, json::parse(R"({"ownResultsOnly": true, "levels": [
-        {"name": "Neon", "bpm": 120, "scores": [{"player": "ANN", "score": 40}, {"player": 7, "score": 1}]},
-        {"name": "Drift", "scores": []}]})"));
-    const json cache = readLeaderboardCache(cachePath);
-    EXPECT_EQ(cache, json::parse(R"({"levels": [{"name": "Neon", "scores": [{"player": "BO", "score": 95}]},
-        {"name": "Drift", "scores": [{"player": "cy", "score": 5}]}]})"));
-
-    // Marked: a second start, even under another name, moves nothing.
-    const std::string marked = readText(local);
-    EXPECT_TRUE(quietly([&] { return separateOwnResults(local, cachePath, "bo"); }));
-    EXPECT_EQ(readText(local), marked);
-    EXPECT_EQ(readLeaderboardCache(cachePath), cache);
+    // Once: a later start (another name, results saved since) takes nothing more.
+    writeText(newPath, "{}");
+    EXPECT_TRUE(takeOldResults(oldPath, newPath, "bo"));
+    EXPECT_EQ(readText(newPath), "{}");
 }
 
-// When the cache cannot take the entries, the local file keeps them until the next start.
-TEST(LeaderboardCache, AMoveThatCannotBeWrittenLeavesTheLocalFileAlone) {
+TEST(OldResults, ACorruptOldFileIsLeftAsItIsWithAMessage) {
     TempDir folder;
-    const std::string local = folder.file("leaderboard.json");
-    const std::string text = R"({"levels": [{"name": "Neon", "scores": [{"player": "bo", "score": 90}]}]})";
-    writeText(local, text);
+    const std::string oldPath = folder.file("old.json"), newPath = folder.file("leaderboard.json");
+    writeText(oldPath, "{\"levels\": [");
     ::testing::internal::CaptureStderr();
-    EXPECT_FALSE(separateOwnResults(local, folder.file("no-such-folder/cache.json"), "ann"));
+    EXPECT_TRUE(takeOldResults(oldPath, newPath, "ann"));
     const std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("Failed to save leaderboard cache: "), std::string::npos) << err;
-    EXPECT_EQ(readText(local), text);
+    EXPECT_NE(err.find("Not taking the results from " + oldPath + ": "), std::string::npos) << err;
+    EXPECT_NE(err.find("; the file is left as it is"), std::string::npos) << err;
+    EXPECT_EQ(readText(oldPath), "{\"levels\": [");
+    EXPECT_EQ(json::parse(readText(newPath)), json::parse(R"({"ownResultsOnly": true, "levels": []})"));
+    // No old file: nothing is written.
+    EXPECT_TRUE(takeOldResults(folder.file("absent.json"), folder.file("other.json"), "ann"));
+    EXPECT_FALSE(std::filesystem::exists(folder.file("other.json")));
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <ostream>
 #include <string>
@@ -15,11 +16,12 @@ using ::testing::internal::GetCapturedStderr;
 // Lets whole entry lists be compared, and printed readably when they differ.
 bool operator==(const LevelListEntry& a, const LevelListEntry& b) {
     return a.name == b.name && a.file == b.file && a.difficulty == b.difficulty &&
-           a.description == b.description;
+           a.description == b.description && a.own == b.own && a.folder == b.folder;
 }
 
 void PrintTo(const LevelListEntry& e, std::ostream* out) {
-    *out << "{" << e.name << ", " << e.file << ", " << e.difficulty << ", " << e.description << "}";
+    *out << "{" << e.name << ", " << e.file << ", " << e.difficulty << ", " << e.description << ", "
+         << (e.own ? "own" : "shipped") << ", " << e.folder << "}";
 }
 
 namespace {
@@ -121,6 +123,40 @@ TEST(LevelList, FallsBackToTheSamplesWhenNoEntryCanBeRead) {
         EXPECT_EQ(GetCapturedStderr(), message);
         EXPECT_EQ(loaded, samples);
     }
+}
+
+TEST(PlayerLevels, ListsEachFolderWithALevelJsonAfterTheShippedOnesAsTheirs) {
+    TempDir dir;
+    const std::filesystem::path levels = dir.path() / "levels";
+    const std::pair<const char*, const char*> folders[] = {
+        {"b_song", R"({"songMetaData": [{"title": "Night Bus", "difficulty": 3, "description": "Mine."}]})"},
+        {"a_song", R"({"songMetaData": [{"title": "Neon Drive", "difficulty": 9}]})"},
+        {"c_bad", "{not json"},
+        {"d_untitled", R"({"stems": []})"},
+        {".making-x1", R"({"songMetaData": [{"title": "Half made"}]})"},
+        {"e_empty", nullptr},
+    };
+    for (const auto& [name, manifest] : folders) {
+        std::filesystem::create_directories(levels / name);
+        if (manifest != nullptr) {
+            std::ofstream(levels / name / "level.json", std::ios::binary) << manifest;
+        }
+    }
+    Entries entries = {{"Neon Drive", "neon_drive", 2, "Shipped.", false, ""}};
+    EXPECT_EQ(appendPlayerLevels(levels.string(), entries), 4u);
+    const Entries expected = {
+        {"Neon Drive", "neon_drive", 2, "Shipped.", false, ""},
+        {"Neon Drive (yours)", "a_song", 1, "Your level.", true, (levels / "a_song").string()},
+        {"Night Bus", "b_song", 3, "Mine.", true, (levels / "b_song").string()},
+        {"c_bad", "c_bad", 1, "Your level; its level.json cannot be read.", true,
+         (levels / "c_bad").string()},
+        {"d_untitled", "d_untitled", 1, "Your level.", true, (levels / "d_untitled").string()},
+    };
+    EXPECT_EQ(entries, expected);
+    for (const LevelListEntry& entry : entries) {
+        EXPECT_EQ(levelFolderOf(entry), entry.own ? entry.folder : "levels/" + entry.file);
+    }
+    EXPECT_EQ(appendPlayerLevels(dir.file("absent"), entries), 0u);
 }
 
 } // namespace

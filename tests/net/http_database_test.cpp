@@ -5,6 +5,7 @@
 #include "leaderboard/leaderboard_client.hpp"
 #include "leaderboard/leaderboard_document.hpp"
 #include "leaderboard/request_threads.hpp"
+#include "leaderboard/round_save.hpp"
 #include "net_test_support.hpp"
 #include "prefs/player_keys.hpp"
 #include "ui/leaderboard_screen.hpp"
@@ -365,6 +366,37 @@ TEST_F(HttpDatabase, UploadPostsTheCompactDocumentAndIsConfirmedOnlyByABooleanTr
     EXPECT_EQ(seen.body.find('\n'), std::string::npos);
     EXPECT_EQ(seen.body.find(": "), std::string::npos);
     EXPECT_EQ(json::parse(seen.body, nullptr, false)["levels"][0]["scores"][0]["score"], 40);
+}
+
+// A result on a level the player made goes up only when the server has that level's hash; without
+// a hash it stays on this computer and nothing is asked.
+TEST_F(HttpDatabase, AnOwnLevelsResultGoesUpOnlyWhenTheServerHasTheLevel) {
+    const std::string hash(64, 'c');
+    serve([](const httplib::Request& req, httplib::Response& res) {
+        const bool known = req.path == "/api/level/" + std::string(64, 'c');
+        const bool ask = req.path.rfind("/api/level/", 0) == 0;
+        res.status = ask && !known ? 404 : 200;
+        res.set_content(ask ? "{}" : R"({"success": true})", "application/json");
+    });
+    const RoundResult result{"Mine", "ann", 50, 10, 2, 4, 7};
+    const std::tuple<std::string, std::vector<std::string>, bool> cases[] = {
+        {hash, {"/api/level/" + hash, "/api/leaderboard"}, true},
+        {std::string(64, 'd'), {"/api/level/" + std::string(64, 'd')}, false},
+        {"", {}, false},
+    };
+    for (const auto& [levelHash, targets, uploaded] : cases) {
+        SCOPED_TRACE(levelHash);
+        const std::size_t before = server.seen().size();
+        runAndWait([&] { saveRoundResult(result, localPath(), "", "", "", true, levelHash); });
+        std::vector<std::string> seen;
+        for (const SeenRequest& request : server.seen()) {
+            seen.push_back(request.target);
+        }
+        seen.erase(seen.begin(), seen.begin() + static_cast<std::ptrdiff_t>(before));
+        EXPECT_EQ(seen, targets);
+        EXPECT_EQ(contains(out, "Keeping the result on Mine on this computer"), !uploaded) << out;
+    }
+    EXPECT_EQ(findPlayerScore(onDisk(), "Mine", "ann"), 50);
 }
 
 // Overlapping requests, half against nothing at all, each call back once; a callback that throws

@@ -1,9 +1,11 @@
 // The server reads the levels it checks rounds against at start (--levels): each one it can read
-// is logged with its hash, one it cannot read is logged with the reason and skipped.
+// is logged with its hash, one it cannot read is logged with the reason and skipped; the game can
+// ask whether it has a level by that hash.
 #include "replay/level_check.hpp"
 #include "server_test_support.hpp"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <filesystem>
 #include <fstream>
@@ -35,6 +37,13 @@ TEST(ServerLevels, StartUpReadsEveryLevelLogsItsHashAndSkipsABrokenOne) {
                                         "/level.json: not a level manifest with stems\n"}) {
         EXPECT_NE(log.find(line), std::string::npos) << line << " in:\n" << log;
     }
+    // The game asks whether the server has a level by its hash.
+    const Reply known = request(server.port(), "GET", "/api/level/" + copy.hash);
+    EXPECT_EQ(known.status, 200);
+    EXPECT_EQ(nlohmann::json::parse(known.body, nullptr, false),
+              nlohmann::json({{"name", "Sunrise"}, {"hash", copy.hash}}));
+    EXPECT_EQ(request(server.port(), "GET", "/api/level/" + std::string(64, '0')).status, 404);
+    EXPECT_EQ(request(server.port(), "GET", "/api/level/" + std::string(64, 'A')).status, 400);
     EXPECT_EQ(server.stop(), 0);
     EXPECT_EQ(runCommand({VIBRELLE_SERVER_BINARY, "--levels", dir.file("nowhere")}, error), 2);
     EXPECT_NE(error.find("--levels: " + dir.file("nowhere") + " is not a folder"), std::string::npos)

@@ -33,6 +33,8 @@ TEST(ServerUnits, RoutesSplitTheRawTargetBeforeDecoding) {
          "\xE6\x97\xA5"},
         {"/api/player//x", "/api", true, RouteKind::PlayerScore, "", "x"},
         {"/api/replay?level=a&player=b", "/api", true, RouteKind::Replay, "", ""},
+        {"/api/level/ab%31", "/api", true, RouteKind::Level, "ab1", ""},
+        {"/api/level/a/b", "/api", true, RouteKind::NotFound, "", ""},
         {"/api/player/A/B/C", "/api", true, RouteKind::NotFound, "", ""},
         {"/api/leaderboard/", "/api", true, RouteKind::NotFound, "", ""},
         {"/api%2Fleaderboard", "/api", true, RouteKind::NotFound, "", ""},

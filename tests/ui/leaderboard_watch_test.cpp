@@ -26,7 +26,8 @@ TEST_F(Screens, TheLeaderboardWatchesThePlayersOwnReplay) {
     // The board as the fetch shows it: another player with the very same result ranks first.
     nlohmann::json saved;
     std::string error;
-    ASSERT_EQ(readLeaderboardFile(kLeaderboardPath, saved, error), LeaderboardRead::Ok) << error;
+    ASSERT_EQ(readLeaderboardFile(gLeaderboardClient.leaderboardPath, saved, error), LeaderboardRead::Ok)
+        << error;
     nlohmann::json own;
     for (const nlohmann::json& entry : saved["levels"]) {
         if (entry["name"] == level) {

@@ -32,13 +32,14 @@ TEST_F(Screens, APracticeRoundIsSlowedSteppedOnThePauseOverlayAndNeverSaved) {
     quietly([&] { click("##clear_loop"); }, true);
     EXPECT_FALSE(app->practice.loop.hasStart);
 
-    const bool boardExisted = std::filesystem::exists(kLeaderboardPath);
-    const std::string board = boardExisted ? readText(kLeaderboardPath) : std::string();
+    const bool boardExisted = std::filesystem::exists(gLeaderboardClient.leaderboardPath);
+    const std::string board = boardExisted ? readText(gLeaderboardClient.leaderboardPath) : std::string();
     quietly([&] { click("##quit"); }, true);
     EXPECT_EQ(gUI.screen, UIScreen::Results);
     EXPECT_EQ(resultsTexts(app->lastResults, false).best, "Practice at 70 %: not saved");
-    ASSERT_EQ(std::filesystem::exists(kLeaderboardPath), boardExisted);
-    EXPECT_EQ(boardExisted ? readText(kLeaderboardPath) : std::string(), board) << "no result saved";
+    ASSERT_EQ(std::filesystem::exists(gLeaderboardClient.leaderboardPath), boardExisted);
+    EXPECT_EQ(boardExisted ? readText(gLeaderboardClient.leaderboardPath) : std::string(), board)
+        << "no result saved";
     EXPECT_DOUBLE_EQ(app->audio.playbackSpeed, 1.0);
     Replay replay;
     std::string error;

@@ -50,7 +50,7 @@ TEST_F(Screens, EachLoadedLevelCountsItsOwnLayers) {
     quietly([&] { endRound(*app); });
     nlohmann::json saved;
     std::string error;
-    ASSERT_EQ(readLeaderboardFile(kLeaderboardPath, saved, error), LeaderboardRead::Ok);
+    ASSERT_EQ(readLeaderboardFile(gLeaderboardClient.leaderboardPath, saved, error), LeaderboardRead::Ok);
     bool found = false;
     for (const auto& level : saved["levels"]) {
         if (level["name"] == app->levels.list[0].name) {

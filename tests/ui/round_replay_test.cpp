@@ -57,7 +57,7 @@ TEST_F(Screens, ARoundEndsWithAReplayThatTheCheckerReproduces) {
 
     // Watched in the game: the recorded inputs run through the round again, to the same score,
     // and nothing is saved.
-    const std::string board = readText(kLeaderboardPath);
+    const std::string board = readText(gLeaderboardClient.leaderboardPath);
     std::string notice;
     quietly([&] { ASSERT_TRUE(startWatching(*app, path, notice)) << notice; });
     EXPECT_TRUE(app->watch.active && app->game.playing);
@@ -76,7 +76,7 @@ TEST_F(Screens, ARoundEndsWithAReplayThatTheCheckerReproduces) {
     EXPECT_FALSE(app->watch.active || app->game.playing);
     EXPECT_EQ(gUI.screen, UIScreen::Results);
     EXPECT_EQ(app->lastReplayPath, path);
-    EXPECT_EQ(readText(kLeaderboardPath), board) << "watching saves nothing";
+    EXPECT_EQ(readText(gLeaderboardClient.leaderboardPath), board) << "watching saves nothing";
 
     // A level changed since the round does not play its replay.
     const std::string manifest = currentLevelFolder(*app) + "/level.json";

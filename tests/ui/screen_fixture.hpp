@@ -1,13 +1,14 @@
 #pragma once
 // The screens driven headless: the GUI library without a window or renderer, mouse events fed in,
 // the screens' traced rectangles used as click targets. The suite runs in a temporary copy of
-// assets/ (the game writes its leaderboard there) with a private data folder for the preferences.
+// assets/ with a private data folder for the preferences, results and replays.
 #include "app/app.hpp"
 #include "app/app_screens.hpp"
 #include "app/round.hpp"
 #include "game/round_progress.hpp"
 #include "leaderboard/leaderboard_client.hpp"
 #include "leaderboard/leaderboard_document.hpp"
+#include "prefs/preferences.hpp"
 #include "ui/ui_system.hpp"
 
 #include "capture.hpp"
@@ -25,16 +26,16 @@
 #include <sstream>
 #include <string>
 
-// The suite's tests share levels/leaderboard.json: a test that saves results into it keeps one of
+// The suite's tests share the player's leaderboard.json: a test that saves results into it keeps one of
 // these, and the file is put back as it was when the test ends.
 struct LeaderboardKept {
-    const bool existed = std::filesystem::exists(kLeaderboardPath);
-    const std::string text = existed ? readText(kLeaderboardPath) : std::string();
+    const bool existed = std::filesystem::exists(gLeaderboardClient.leaderboardPath);
+    const std::string text = existed ? readText(gLeaderboardClient.leaderboardPath) : std::string();
     ~LeaderboardKept() {
         if (existed) {
-            writeText(kLeaderboardPath, text);
+            writeText(gLeaderboardClient.leaderboardPath, text);
         } else {
-            std::filesystem::remove(kLeaderboardPath);
+            std::filesystem::remove(gLeaderboardClient.leaderboardPath);
         }
     }
 };
@@ -46,7 +47,7 @@ struct Rect {
 class Screens : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        // The exit button saves the round into levels/leaderboard.json: not into the checkout.
+        // Nothing the game writes goes into the checkout.
         checkout = std::filesystem::current_path();
         assets = makeTempAssets("ui_screens");
         std::filesystem::current_path(assets);
@@ -57,6 +58,9 @@ protected:
         setenv("XDG_DATA_HOME", data.c_str(), 1);
         SDL_SetEnvironmentVariable(SDL_GetEnvironment(), "XDG_DATA_HOME", data.c_str(), true);
         httpDatabaseInit();
+        const std::string prefs = getPrefsPath();
+        gLeaderboardClient.leaderboardPath =
+            prefs.substr(0, prefs.find_last_of('/') + 1) + kLeaderboardFileName;
         quietly([] {
             uiInitWithoutWindow(1.0f);
             shippedLevels = loadLevelList();

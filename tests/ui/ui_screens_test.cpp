@@ -94,13 +94,13 @@ TEST_F(Screens, StartLoadsTheSelectedLevelAndTheHudsExitShowsTheResults) {
     // The round's result was saved under the level's name (in this test's copy of assets/).
     nlohmann::json saved;
     std::string error;
-    ASSERT_EQ(readLeaderboardFile(kLeaderboardPath, saved, error), LeaderboardRead::Ok);
+    ASSERT_EQ(readLeaderboardFile(gLeaderboardClient.leaderboardPath, saved, error), LeaderboardRead::Ok);
     EXPECT_EQ(findPlayerScore(saved, app->levels.list[1].name, "Player"), 1234);
 }
 
 // A round under autoplay is the bot's: leaving it saves and uploads nothing.
 TEST_F(Screens, TheHudsExitUnderAutoplaySavesNothing) {
-    const std::string before = readText(kLeaderboardPath);
+    const std::string before = readText(gLeaderboardClient.leaderboardPath);
     app->options.autoplay = true;
     settle();
     click("level_row_1");
@@ -114,7 +114,7 @@ TEST_F(Screens, TheHudsExitUnderAutoplaySavesNothing) {
     EXPECT_NE(out.find("Autoplay round ended; its result is not saved\n"), std::string::npos) << out;
     EXPECT_EQ(out.find("Leaderboard successfully saved"), std::string::npos) << out;
     EXPECT_TRUE(httpDatabaseWait(20.0));
-    EXPECT_EQ(readText(kLeaderboardPath), before);
+    EXPECT_EQ(readText(gLeaderboardClient.leaderboardPath), before);
 }
 
 TEST_F(Screens, TheLeaderboardShowsTheFetchedLevelsAndBackReturnsToTheMenu) {
