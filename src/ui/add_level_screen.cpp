@@ -241,8 +241,10 @@ void drawStems(const LevelMakingStatus* status, bool running, float height, floa
                                          ImGuiWindowFlags_NoBackground);
     if (shown) {
         if (stems.empty()) {
-            ImGui::TextColored(kQuietColour, "%s",
-                               running ? "Copying the stems..." : "The stems of the folder show here.");
+            ImGui::TextColored(
+                kQuietColour, "%s",
+                running ? "Copying the stems..."
+                        : "Choose a folder of stems, or drop one (or the stem files) on this window.");
         } else if (ImGui::BeginTable("AddLevelStemTable", 2,
                                      ImGuiTableFlags_ScrollY | ImGuiTableFlags_PadOuterX)) {
             ImGui::TableSetupColumn("Stem", ImGuiTableColumnFlags_WidthStretch);
@@ -391,12 +393,21 @@ void drawAddLevelScreen(ScreenContext& context) {
             uiTraceRect("add_level_panel", at.x, at.y, at.x + size.x, at.y + size.y);
             pushUIFont(gUI.fonts.defaultFont);
             pushFieldStyle(s);
-            const float labelWidth = ImGui::CalcTextSize("Folder").x + 40.0f * s;
+            float labelWidth = 0.0f;
+            for (const char* label : {"Folder", "Title", "Tempo"}) {
+                labelWidth = std::max(labelWidth, ImGui::CalcTextSize(label).x);
+            }
+            labelWidth += ImGui::GetCursorPosX() + 30.0f * s; // where the fields start
             ImGui::BeginDisabled(running);
             drawFields(labelWidth, s);
             ImGui::EndDisabled();
             ImGui::Dummy(ImVec2(0.0f, 10.0f * s));
-            const float statusHeight = 2.0f * ImGui::GetTextLineHeightWithSpacing();
+            // The status line as tall as its wrapped text, the stems taking the rest.
+            bool problem = false;
+            const std::string line = statusLine(hasJob ? &status : nullptr, problem);
+            const float statusHeight =
+                ImGui::CalcTextSize(line.c_str(), nullptr, false, ImGui::GetContentRegionAvail().x).y +
+                ImGui::GetStyle().ItemSpacing.y;
             drawStems(hasJob ? &status : nullptr, running,
                       std::max(ImGui::GetTextLineHeightWithSpacing(),
                                ImGui::GetContentRegionAvail().y - statusHeight),

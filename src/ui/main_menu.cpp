@@ -158,9 +158,13 @@ bool smallButton(const char* label, const char* id) {
     return clicked;
 }
 
-// Places the next item of `width` at the right end of the current line.
-void alignRight(float width) {
-    ImGui::SameLine(std::max(ImGui::GetCursorPosX(), ImGui::GetContentRegionMax().x - width));
+// The right end of the current line (the column's, in the two-column menu), taken at its start.
+float lineRight() { return ImGui::GetCursorPosX() + ImGui::GetContentRegionAvail().x; }
+
+// Places the next item of `width` on the line just drawn, ending at `right`.
+void alignRight(float right, float width) {
+    ImGui::SameLine();
+    ImGui::SetCursorPosX(std::max(ImGui::GetCursorPosX(), right - width));
 }
 
 float smallButtonWidth(const char* label) {
@@ -239,10 +243,11 @@ void drawLevelDetails(ScreenContext& context, float detailsHeight) {
         if (!levels.list.empty() && levels.selected >= 0 &&
             levels.selected < static_cast<int>(levels.list.size())) {
             const LevelListEntry& entry = levels.list[static_cast<size_t>(levels.selected)];
+            const float right = lineRight();
             ImGui::Text("Difficulty: %d/5", entry.difficulty);
             if (entry.own) {
                 // The player's own levels can go again; the shipped ones cannot.
-                alignRight(smallButtonWidth("Delete"));
+                alignRight(right, smallButtonWidth("Delete"));
                 if (smallButton("Delete", "##delete_level")) {
                     ImGui::OpenPopup(kDeletePopup);
                 }
@@ -300,9 +305,10 @@ void drawMenuNotice(const ScreenContext& context) {
 // right end of the table's heading.
 void drawLevelBlock(ScreenContext& context, float top, float listHeight, float detailsHeight) {
     ImGui::SetCursorPosY(top - ImGui::GetWindowPos().y + ImGui::GetScrollY());
+    const float right = lineRight();
     heading("Select Level", "menu_levels_heading");
     pushFont(gUI.fonts.defaultFont);
-    alignRight(smallButtonWidth("Add Level"));
+    alignRight(right, smallButtonWidth("Add Level"));
     if (smallButton("Add Level", "##add_level")) {
         goToScreen(context, UIScreen::AddLevel);
     }
