@@ -17,6 +17,7 @@
 #   practicehud the same round playing, its practice line at the foot of the screen (after 9 s)
 #   leaderboard the leaderboard screen (after 3 s); tutorial0 .. tutorial4: each tutorial page
 #   navlevels   the main menu with the keyboard focus on the level table; navbutton: on a button
+#   addlevel    the Add Level screen, empty; addlevelrun: a made-up level part way through (after 3 s)
 # Without scenes, all of them but leaderboard and the single tutorial pages. Pictures are 1920x1080
 # (the game's full screen on a virtual display) unless --size asks for a window of WxH pixels
 # (e.g. 1280x720, 720x1280), and go to OUTDIR (default: build/screenshots), named SCENE.png at
@@ -80,6 +81,8 @@ for scene in "${scenes[@]}"; do
     navlevels) shoot navlevels --focus level_row_0 --quit-after 3 ;;
     navbutton) shoot navbutton --focus '##settings' --quit-after 3 ;;
     settings | controls | calibration | credits | leaderboard | results) shoot "$scene" --screen "$scene" --quit-after 3 ;;
+    addlevel) shoot addlevel --screen addlevel --quit-after 3 ;;
+    addlevelrun) shoot addlevelrun --screen addlevel:running --quit-after 3 ;;
     tutorial) shoot tutorial --screen tutorial:3 --quit-after 4 ;;
     tutorial[0-4]) shoot "$scene" --screen "tutorial:${scene#tutorial}" --quit-after 4 ;;
     background) shoot background --hide-gui --quit-after 2 ;;
@@ -89,7 +92,7 @@ for scene in "${scenes[@]}"; do
     practice) shoot practice --practice 75 --autoplay --pause-at 8 --quit-after 11 ;;
     practicehud) shoot practicehud --practice 75 --autoplay --quit-after 9 ;;
     *)
-        echo "screenshots: unknown scene '$scene' (menu, settings, controls, calibration, credits, results, leaderboard, tutorial, tutorial0..4, background, keyboard, gamepad, midplay, practice, practicehud)" >&2
+        echo "screenshots: unknown scene '$scene' (menu, settings, controls, calibration, credits, results, leaderboard, addlevel, addlevelrun, tutorial, tutorial0..4, background, keyboard, gamepad, midplay, practice, practicehud)" >&2
         exit 2
         ;;
     esac

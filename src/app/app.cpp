@@ -2,6 +2,7 @@
 
 #include "app/app_screens.hpp"
 #include "app/game_data.hpp"
+#include "app/level_adding.hpp"
 #include "app/logic_thread.hpp"
 #include "app/player_key_handover.hpp"
 #include "app/replay_watch.hpp"
@@ -178,7 +179,7 @@ Options:
   --frame-stats           print at exit the frame times and processor use
   --hide-gui              start with the interface hidden (F12 shows it)
   --screen NAME           open a screen from the first frame: settings, calibration, controls,
-                          credits, leaderboard, results or tutorial[:PAGE]
+                          credits, leaderboard, results, addlevel[:running] or tutorial[:PAGE]
   --focus ID              show the keyboard focus on the item ID once it is drawn (for pictures)
   --screenshot FILE       write the last frame to FILE as PNG, then quit (after 3 s by default)
   --quit-after SECONDS    quit after SECONDS
@@ -222,13 +223,15 @@ static void openScreen(App& app, const std::string& screen) {
         goToScreen(app, UIScreen::Leaderboard);
     } else if (screen == "results") {
         showSampleResults(app);
+    } else if (screen == "addlevel" || screen == "addlevel:running") {
+        showAddLevel(app, screen == "addlevel:running");
     } else if (screen.rfind("tutorial", 0) == 0) {
         const int page = screen.size() == 10 && screen[8] == ':' ? screen[9] - '0' : 0;
         goToScreen(app, UIScreen::Tutorial, page >= 0 && page < kTutorialPages ? page : 0);
     } else {
         logError(stderr,
-                 "Ignoring --screen %s: expected settings, controls, credits, leaderboard, results or "
-                 "tutorial[:0-4]",
+                 "Ignoring --screen %s: expected settings, controls, credits, leaderboard, results, "
+                 "addlevel[:running] or tutorial[:0-4]",
                  screen.c_str());
     }
 }
@@ -462,10 +465,8 @@ void runFrame(App& app, float dt) {
             pauseRound(app);
         }
     }
-    if (!app.input.droppedFiles.empty()) {
-        // Of several files dropped at once, the last is watched: one replay plays at a time.
-        watchDroppedReplay(app, app.input.droppedFiles.back());
-    }
+    takeDroppedFiles(app, app.input.droppedFiles);
+    levelMakingFrame(app);
     pauseFrame(app, dt);
     handleBackKeys(app);
     noticeAudioUnderruns(app.audio);
@@ -590,6 +591,7 @@ void runMainLoop(App& app) {
 void appShutdown(App& app) {
     logMessage("Shutting down application...");
     std::fflush(stdout);
+    app.making.reset(); // a level being made is cancelled, its staging folder removed
     audioShutdown(app.audio);
     uiShutdown();
     gamepadsShutdown(app.gamepads); // after the GUI, which reads the pads until it is shut down

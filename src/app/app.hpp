@@ -8,6 +8,7 @@
 #include "audio/audio_system.hpp"
 #include "game/game_state.hpp"
 #include "game/round_summary.hpp"
+#include "level/level_making.hpp"
 #include "level/level_package.hpp"
 #include "level/level_session.hpp"
 #include "render/render_system.hpp"
@@ -20,6 +21,7 @@
 #include <atomic>
 #include <cstdint>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -45,7 +47,8 @@ struct AppOptions {
     // --focus ID: the keyboard focus shown on the traced item ID (e.g. level_row_0, ##settings)
     // once it is drawn, as if the player had moved it there (for pictures).
     std::string focus;
-    // --screen NAME: settings, calibration, credits, leaderboard, results or tutorial[:PAGE]
+    // --screen NAME: settings, calibration, credits, leaderboard, results, addlevel[:running] or
+    // tutorial[:PAGE]
     std::string screen;
     // VIBRELLE_AUDIO_PERIOD=N: the output device's period in frames, over the Audio Buffer
     // setting (0: the setting's).
@@ -105,7 +108,10 @@ struct App {
     PracticeState practice;                   // practice rounds and their loop (app/practice.hpp)
     ReplayWatch watch;                        // the replay being watched (app/replay_watch.hpp)
     std::string watchNotice;                  // why the last replay could not be watched, or ""
-    double songClockTracedAt = -1.0;          // the whole song second last traced (VIBRELLE_UI_TRACE)
+    // The level being made from stems (app/level_adding.hpp), or the last one that failed or was
+    // cancelled; null when none. Its thread is joined when it ends, or by its destructor.
+    std::unique_ptr<LevelMaking> making;
+    double songClockTracedAt = -1.0; // the whole song second last traced (VIBRELLE_UI_TRACE)
 };
 
 // Brings the subsystems up in order; on failure logs the failing step and returns false at once,

@@ -2,6 +2,7 @@
 
 #include "app/app.hpp"
 #include "app/input.hpp"
+#include "app/level_adding.hpp"
 #include "app/practice.hpp"
 #include "app/replay_watch.hpp"
 #include "app/round.hpp"
@@ -12,6 +13,7 @@
 #include "replay/replay_store.hpp"
 #include "ui/controls_screen.hpp"
 #include "ui/leaderboard_screen.hpp"
+#include "ui/main_menu.hpp"
 #include "ui/screen_switch.hpp"
 
 #include <algorithm>
@@ -80,6 +82,11 @@ ScreenContext screenContext(App& app) {
     }
     context.setPracticeSpeed = [owner](std::int32_t percent) { setPracticeSpeed(*owner, percent); };
     context.clearPracticeLoop = [owner] { clearPracticeLoop(*owner); };
+    context.making = app.making.get();
+    context.makeLevel = [owner](LevelMakingRequest request) { startMakingLevel(*owner, std::move(request)); };
+    context.deleteOwnLevel = [owner](int index, std::string& message) {
+        return deleteOwnLevel(*owner, index, message);
+    };
     context.screenChanged = [owner](UIScreen left, UIScreen entered) {
         runScreenSteps(*owner, left, entered);
     };
@@ -130,6 +137,9 @@ void runScreenSteps(App& app, UIScreen left, UIScreen entered) {
     if (left == UIScreen::Tutorial && entered != UIScreen::Tutorial) {
         leaveTutorial(app);
     }
+    if (left == UIScreen::AddLevel && entered != UIScreen::AddLevel) {
+        leaveAddLevel(app);
+    }
     if (entered == UIScreen::Leaderboard && left != UIScreen::Leaderboard) {
         leaderboardScreenEnter(app.levels.list);
     }
@@ -171,7 +181,8 @@ bool resultsShown(App& app) {
 void noteScreenForInput(App& app) {
     app.input.calibrating = gUI.screen == UIScreen::Calibration;
     app.input.showingResults = resultsShown(app);
-    app.input.onSubScreen = gUI.screen != UIScreen::MainMenu;
+    // Over the menu's confirmation Escape closes it: it must not quit.
+    app.input.onSubScreen = gUI.screen != UIScreen::MainMenu || menuDialogUp();
     app.input.capturingKey = app.uiVisible && gUI.screen == UIScreen::Controls && capturingKey();
     std::lock_guard<std::mutex> lock(app.gameMutex);
     app.input.inRound = roundInPlay(app);

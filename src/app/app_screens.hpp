@@ -47,8 +47,9 @@ bool resultsShown(App& app);
 
 // Those steps, in this order: a change of screen clears the watch notice; leaving Calibration stops its
 // click; leaving Controls stops its wait for a key; leaving the tutorial puts back the level its song
-// replaced; entering the leaderboard fetches the boards of the level list; entering Calibration stops a
-// playing level and starts a run; entering a tutorial page applies its song's layers.
+// replaced; leaving Add Level cancels a level being made; entering the leaderboard fetches the boards of the
+// level list; entering Calibration stops a playing level and starts a run; entering a tutorial page applies
+// its song's layers.
 void runScreenSteps(App& app, UIScreen left, UIScreen entered);
 
 // Tells the input record what Escape means this frame: the screen shown (calibration, results, any

@@ -2,6 +2,7 @@
 
 #include "app/app.hpp"
 #include "app/app_screens.hpp"
+#include "app/level_adding.hpp"
 #include "audio/stem_layering.hpp"
 #include "base/log.hpp"
 #include "ui/tutorial_screen.hpp"
@@ -21,6 +22,7 @@ enum Step {
     Calibration,
     Credits,
     Leaderboard,
+    AddLevel,
     FirstTutorialPage
 };
 constexpr int kSteps = FirstTutorialPage + kTutorialPages;
@@ -62,6 +64,9 @@ void enter(App& app, int step) {
         break;
     case Leaderboard:
         goToScreen(app, UIScreen::Leaderboard);
+        break;
+    case AddLevel:
+        showAddLevel(app, true); // its fullest state: every stem with its progress
         break;
     default: // a tutorial page
         goToScreen(app, UIScreen::Tutorial, step - FirstTutorialPage);

@@ -3,7 +3,7 @@
 // quits. With VIBRELLE_UI_TRACE=1 every screen's items are traced on the way, so that one run per
 // window size checks them all. The order: menu, loading (the first level's notice, held), playing
 // (that level, with the HUD), results (of a sample round), settings, controls, calibration, credits,
-// leaderboard, tutorial pages 0 to 4. Main thread.
+// leaderboard, add level (a made-up level being made), tutorial pages 0 to 4. Main thread.
 struct App;
 
 constexpr int kScreenTourFrames = 6; // frames each screen is shown: it is traced on the third

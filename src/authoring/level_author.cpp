@@ -90,6 +90,19 @@ struct Analysed {
     StemAnalysis analysis;
 };
 
+// True (and the cancel reported) once the caller has asked to stop.
+bool cancelled(const AuthorOptions& options, AuthorResult& result, std::ostream& err) {
+    if (options.progress == nullptr || !options.progress->cancel.load()) {
+        return false;
+    }
+    err << "vibrelle-level: cancelled" << std::endl;
+    result.cancelled = true;
+    return true;
+}
+
+// Reading is about a fifth of a stem's time, the analysis the rest.
+constexpr double kReadShare = 0.2;
+
 bool writeText(const fs::path& path, const std::string& text, std::ostream& err) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file << text;
@@ -220,8 +233,27 @@ bool authorLevel(const AuthorOptions& options, AuthorResult& result, std::ostrea
 
     // Analysis, one stem at a time: only its notes and onset curve are kept.
     std::vector<Analysed> analysed;
+    AuthorProgress* const progress = options.progress;
     for (size_t i = 0; i < files.size(); ++i) {
+        if (cancelled(options, result, err)) {
+            return false;
+        }
         const std::string& file = files[i];
+        // Each step's share, scaled into the stem's bar; the answer carries the cancel back down.
+        const auto stepProgress = [&](double from, double span) -> StepProgress {
+            if (progress == nullptr) {
+                return {};
+            }
+            return [progress, i, from, span](double done) {
+                if (progress->onStem) {
+                    progress->onStem(i, from + span * std::clamp(done, 0.0, 1.0));
+                }
+                return !progress->cancel.load();
+            };
+        };
+        if (progress != nullptr && progress->onStem) {
+            progress->onStem(i, 0.0);
+        }
         const StemKind kind = kinds[file];
         out << "[" << (i + 1) << "/" << files.size() << "] " << file << " (" << stemKindName(kind) << ")"
             << std::endl;
@@ -235,8 +267,17 @@ bool authorLevel(const AuthorOptions& options, AuthorResult& result, std::ostrea
         if (!isValidUtf8(file)) {
             error = "the file name is not UTF-8, which level.json cannot name; rename the file";
         }
-        if (!error.empty() || !readStemAudio((dir / file).string(), audio, error) ||
-            !analyzeStem(audio, kind, stem.analysis, error)) {
+        const bool read =
+            error.empty() &&
+            readStemAudio((dir / file).string(), audio, error, stepProgress(0.0, kReadShare)) &&
+            analyzeStem(audio, kind, stem.analysis, error, stepProgress(kReadShare, 1.0 - kReadShare));
+        if (cancelled(options, result, err)) {
+            return false;
+        }
+        if (progress != nullptr && progress->onStem) {
+            progress->onStem(i, 1.0);
+        }
+        if (!read) {
             err << "vibrelle-level: skipping " << file << ": " << error << std::endl;
             result.skipped.push_back(file + ": " + error);
             continue;
@@ -285,6 +326,9 @@ bool authorLevel(const AuthorOptions& options, AuthorResult& result, std::ostrea
     }
     const std::vector<std::vector<ChartNote>> placed = makePlayable(detected, rules, &result.playability);
 
+    if (cancelled(options, result, err)) {
+        return false;
+    }
     fs::path folder = fs::absolute(dir).lexically_normal();
     if (folder.filename().empty()) {
         folder = folder.parent_path(); // the path ended in '/'
@@ -328,12 +372,20 @@ bool authorLevel(const AuthorOptions& options, AuthorResult& result, std::ostrea
         result.stems.push_back(authored);
     }
     const double bpm = std::round(result.bpm * 100.0) / 100.0;
+    char description[160];
+    std::snprintf(description, sizeof description, "Auto-charted from %zu stems at %.0f BPM.",
+                  analysed.size(), result.bpm);
+    result.title = title;
+    result.difficulty = difficultyFor(circles, loopSeconds);
+    result.description = description;
     nlohmann::ordered_json manifest;
     manifest["songMetaData"] =
         nlohmann::ordered_json::array({{{"title", title},
                                         {"artist", ""},
                                         {"bpm", bpm},
-                                        {"loopSeconds", std::round(loopSeconds * 1000.0) / 1000.0}}});
+                                        {"loopSeconds", std::round(loopSeconds * 1000.0) / 1000.0},
+                                        {"difficulty", result.difficulty},
+                                        {"description", result.description}}});
     manifest["stems"] = stems;
     if (!writeText(dir / "level.json", manifest.dump(2) + "\n", err)) {
         return false;
@@ -342,11 +394,8 @@ bool authorLevel(const AuthorOptions& options, AuthorResult& result, std::ostrea
     nlohmann::ordered_json listed;
     listed["name"] = listSafe(title);
     listed["file"] = listSafe(folderName);
-    listed["difficulty"] = difficultyFor(circles, loopSeconds);
-    char description[160];
-    std::snprintf(description, sizeof description, "Auto-charted from %zu stems at %.0f BPM.",
-                  analysed.size(), result.bpm);
-    listed["description"] = description;
+    listed["difficulty"] = result.difficulty;
+    listed["description"] = result.description;
     result.levelsEntry = listed.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 
     for (const AuthoredStem& stem : result.stems) {

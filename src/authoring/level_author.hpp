@@ -6,10 +6,25 @@
 #include "authoring/playability.hpp"
 #include "authoring/stem_analysis.hpp"
 
+#include <atomic>
+#include <cstddef>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <utility>
 #include <vector>
+
+// Following and stopping authorLevel from another thread. The caller owns it and keeps it alive
+// for the whole call.
+struct AuthorProgress {
+    // Set from any thread to stop: authorLevel returns false ("cancelled") at its next check,
+    // which comes at least every few milliseconds of work, and writes nothing after it.
+    std::atomic<bool> cancel{false};
+    // Called on authorLevel's thread as stem `stem` (an index into findStemFiles's list) is read and
+    // analysed, with the share of that stem done (0..1; 1 once it is finished or left out). Each
+    // stem is reported at its start and end and several times a second in between. May be empty.
+    std::function<void(std::size_t stem, double done)> onStem;
+};
 
 struct AuthorOptions {
     std::string directory;                               // the folder of stems; the level is written there
@@ -17,6 +32,7 @@ struct AuthorOptions {
     std::string title;                                   // empty: made from the folder's name
     std::vector<std::pair<std::string, StemKind>> kinds; // overrides: file name (with or without extension)
     bool force = false;                                  // replace an existing level.json and charts
+    AuthorProgress* progress = nullptr;                  // progress and cancel, or none
 };
 
 // One charted stem, in level order.
@@ -39,6 +55,10 @@ struct AuthorResult {
     std::string levelsEntry;   // one flat JSON object for levels/levels.json
     double audioSeconds = 0.0; // audio charted
     double elapsedSeconds = 0.0;
+    bool cancelled = false;  // stopped through AuthorProgress::cancel
+    int difficulty = 1;      // the game's difficulty, as written into level.json and the entry
+    std::string description; // the level's description, likewise
+    std::string title;       // the level's name in level.json
 };
 
 // The file names in `directory` that are stem audio (.wav, .flac, .ogg, .mp3, any case), sorted.
@@ -54,5 +74,8 @@ int difficultyFor(int circles, double loopSeconds);
 // starting with "vibrelle-level: "). A stem that cannot be read is reported and left out, and the
 // level is made of the others. False, with nothing written, when the folder is missing or holds
 // no stem, no stem can be read, an override names no stem, or (without `force`) level.json or a
-// chart would be replaced; false also when writing fails.
+// chart would be replaced; false also when writing fails, and when options.progress asks to
+// cancel ("vibrelle-level: cancelled", result.cancelled; charts already written are not removed).
+// level.json's songMetaData[0] carries the title, tempo and loop length, and the difficulty and
+// description of the levels.json entry, so that the folder alone lists the level.
 bool authorLevel(const AuthorOptions& options, AuthorResult& result, std::ostream& out, std::ostream& err);

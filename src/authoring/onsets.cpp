@@ -13,6 +13,8 @@ constexpr double kLowestHz = 30.0;
 constexpr double kHighestHz = 17000.0;
 constexpr int kBandsPerOctave = 24;
 constexpr float kSilentPeak = 1e-5f;
+// Progress is reported every this many frames (about 2.5 s of audio, a few milliseconds of work).
+constexpr long kProgressFrames = 512;
 
 struct Band {
     float position = 0.0f;      // centre on the log-frequency axis, 0..1
@@ -70,7 +72,8 @@ float circularSample(const std::vector<float>& signal, long i) {
 
 } // namespace
 
-bool computeOnsetCurve(const std::vector<float>& mono, float peak, int lag, OnsetCurve& out) {
+bool computeOnsetCurve(const std::vector<float>& mono, float peak, int lag, OnsetCurve& out,
+                       const StepProgress& progress) {
     out = OnsetCurve{};
     out.frameRate = static_cast<double>(kAnalysisRate) / kOnsetHop;
     out.lag = std::max(1, lag);
@@ -96,6 +99,10 @@ bool computeOnsetCurve(const std::vector<float>& mono, float peak, int lag, Onse
     std::vector<float> magnitudes;
     std::vector<float> widened(bands.size());
     for (long n = -out.lag; n < frames; ++n) {
+        if (progress && n % kProgressFrames == 0 &&
+            !progress(static_cast<double>(std::max(0L, n)) / frames)) {
+            return false;
+        }
         const long start = (n + out.firstFrame) * kOnsetHop - kOnsetFrame / 2;
         for (int i = 0; i < kOnsetFrame; ++i) {
             fft.input[static_cast<size_t>(i)] =

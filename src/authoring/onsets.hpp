@@ -3,6 +3,8 @@
 // spectra on a logarithmic filterbank, compared with a frequency-wise maximum of an earlier frame
 // so that vibrato and slow glides do not count as new notes), peak picking against a moving
 // average of the curve, and a refinement of each onset's time on the waveform.
+#include "authoring/step_progress.hpp"
+
 #include <cstddef>
 #include <vector>
 
@@ -28,9 +30,10 @@ struct OnsetCurve {
 // Computes the onset curve of `mono` (samples at kAnalysisRate), comparing each frame with the
 // one `lag` frames earlier (at least 1; a longer lag suits sounds that swell in slowly). The signal
 // is scaled by 1 / `peak` first, so that the curve does not depend on the stem's level; a peak
-// below -100 dBFS counts as silence and gives an all-zero curve. False only when the FFT cannot
-// be set up.
-bool computeOnsetCurve(const std::vector<float>& mono, float peak, int lag, OnsetCurve& out);
+// below -100 dBFS counts as silence and gives an all-zero curve. False when the FFT cannot be set
+// up, or when `progress` (told the share of frames done every few hundred frames) answers false.
+bool computeOnsetCurve(const std::vector<float>& mono, float peak, int lag, OnsetCurve& out,
+                       const StepProgress& progress = {});
 
 // The time (seconds, negative before the signal's start) of entry `frame`'s centre.
 double curveFrameTime(const OnsetCurve& curve, size_t frame);

@@ -23,6 +23,9 @@ constexpr float kFundamentalPresent = 0.1f;
 constexpr double kDecayDb = 15.0;
 constexpr double kAttackSeconds = 0.06;
 constexpr double kPanSeconds = 0.1;
+// Progress: the onset curve is most of the work; each note's pitch and length the rest.
+constexpr double kCurveShare = 0.8;
+constexpr size_t kProgressNotes = 32;
 
 struct OnsetSettings {
     int lag = 2;
@@ -213,15 +216,23 @@ StemKind classifyStemName(const std::string& fileName) {
 
 bool isPitched(StemKind kind) { return kind != StemKind::Drums; }
 
-bool analyzeStem(const StemAudio& audio, StemKind kind, StemAnalysis& out, std::string& error) {
+bool analyzeStem(const StemAudio& audio, StemKind kind, StemAnalysis& out, std::string& error,
+                 const StepProgress& progress) {
     out = StemAnalysis{};
     out.seconds = audio.seconds();
     const OnsetSettings settings = onsetSettings(kind);
     OnsetCurve curve;
     PitchScratch scratch;
-    if (!computeOnsetCurve(audio.mono, audio.peak, settings.lag, curve) ||
+    bool stopped = false;
+    const StepProgress curveProgress = [&](double done) {
+        stopped = !progress(kCurveShare * done);
+        return !stopped;
+    };
+    if (!computeOnsetCurve(audio.mono, audio.peak, settings.lag, curve,
+                           progress ? curveProgress : StepProgress{}) ||
         (isPitched(kind) && !initPitchScratch(scratch))) {
-        error = "the FFT could not be set up";
+        error = stopped ? "cancelled" : "the FFT could not be set up";
+        out = StemAnalysis{};
         return false;
     }
     out.frameRate = curve.frameRate;
@@ -281,6 +292,12 @@ bool analyzeStem(const StemAudio& audio, StemKind kind, StemAnalysis& out, std::
     const BrightnessScale scale = brightnessScale(brightness);
     const PitchRange range = pitchRange(kind);
     for (size_t i = 0; i < onsets.size(); ++i) {
+        if (progress && i % kProgressNotes == 0 &&
+            !progress(kCurveShare + (1.0 - kCurveShare) * static_cast<double>(i) / onsets.size())) {
+            error = "cancelled";
+            out = StemAnalysis{};
+            return false;
+        }
         DetectedNote note;
         note.time = onsets[i].time;
         note.strength = strongest > 0.0f ? onsets[i].strength / strongest : 0.0f;

@@ -49,6 +49,8 @@ struct StemAnalysis {
     double chordShare = 0.0;         // share of pitched notes that sounded as chords rather than one voice
 };
 
-// Finds the notes of one stem. False (with a reason in `error`) only when the FFT cannot be set
-// up; silence gives no notes.
-bool analyzeStem(const StemAudio& audio, StemKind kind, StemAnalysis& out, std::string& error);
+// Finds the notes of one stem. False (with a reason in `error`) when the FFT cannot be set up, or
+// with "cancelled" when `progress` (told the share of the analysis done: the onset curve up to
+// 0.8, then the notes) answers false; silence gives no notes.
+bool analyzeStem(const StemAudio& audio, StemKind kind, StemAnalysis& out, std::string& error,
+                 const StepProgress& progress = {});

@@ -11,6 +11,8 @@
 namespace {
 
 constexpr uint64_t kChunkFrames = 4096;
+// Progress is reported every this many chunks (about 0.75 s of audio).
+constexpr uint64_t kProgressChunks = 8;
 constexpr size_t kHeadBytes = 4u << 20; // enough for an ID3 tag with cover art and the first frame
 
 // A miniaudio file decoder that is always closed on the way out.
@@ -44,7 +46,8 @@ Mp3Trim readTrim(const std::string& path) {
 
 } // namespace
 
-bool readStemAudio(const std::string& path, StemAudio& out, std::string& error) {
+bool readStemAudio(const std::string& path, StemAudio& out, std::string& error,
+                   const StepProgress& progress) {
     out = StemAudio{};
     {
         std::ifstream probe(path, std::ios::binary);
@@ -101,7 +104,15 @@ bool readStemAudio(const std::string& path, StemAudio& out, std::string& error) 
         float left = 0.0f;
         float right = 0.0f;
         uint32_t inBlock = 0;
+        uint64_t chunks = 0;
         while (kept < keep) {
+            // A file without a declared length shows no share until it ends; it can still stop.
+            if (progress && ++chunks % kProgressChunks == 0 &&
+                !progress(declared > 0 ? static_cast<double>(kept) / static_cast<double>(keep) : 0.0)) {
+                out = StemAudio{};
+                error = "cancelled";
+                return false;
+            }
             ma_uint64 got = 0;
             const ma_result result =
                 ma_decoder_read_pcm_frames(&source.decoder, chunk.data(), kChunkFrames, &got);

@@ -2,6 +2,8 @@
 // Reading a stem's audio file for analysis: the file is decoded in chunks (never whole in memory)
 // and kept as one mono channel at a fixed rate, with the left and right energy of short blocks
 // for the stereo balance. Plain code without a device; any thread.
+#include "authoring/step_progress.hpp"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -26,5 +28,7 @@ struct StemAudio {
 // Decodes the WAV, FLAC, Ogg Vorbis or MP3 file at `path` into `out`. MP3 encoder delay is
 // removed as the game's loader removes it, so that times agree with playback. Returns false with
 // a one-line reason in `error` (unreadable or undecodable file, no audio, longer than
-// kMaxStemSeconds, out of memory); `out` is then empty.
-bool readStemAudio(const std::string& path, StemAudio& out, std::string& error);
+// kMaxStemSeconds, out of memory); `out` is then empty. `progress` hears the share decoded every
+// few chunks; when it answers false the read stops with "cancelled" in `error`.
+bool readStemAudio(const std::string& path, StemAudio& out, std::string& error,
+                   const StepProgress& progress = {});

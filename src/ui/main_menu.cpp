@@ -14,6 +14,7 @@
 #include <imgui_internal.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -155,7 +156,92 @@ void drawLevelTable(LevelSession& levels, float listHeight) {
     ImGui::PopFont();
 }
 
-void drawLevelDetails(const LevelSession& levels, float detailsHeight) {
+// A small button in the level block (Add Level, Delete), in the Settings screen's colours.
+bool smallButton(const char* label, const char* id) {
+    ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0.15f, 0.15f, 0.25f, 0.9f));
+    ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ImVec4(0.2f, 0.3f, 0.4f, 0.9f));
+    ImGui::PushStyleColor(ImGuiCol_ButtonActive, ImVec4(0.0f, 0.6f, 0.4f, 1.0f));
+    const bool clicked = ImGui::Button(label);
+    uiTraceLastItem(id);
+    ImGui::PopStyleColor(3);
+    return clicked;
+}
+
+// The right end of the current line (the column's, in the two-column menu), taken at its start.
+float lineRight() { return ImGui::GetCursorPosX() + ImGui::GetContentRegionAvail().x; }
+
+// Places the next item of `width` on the line just drawn, ending at `right`.
+void alignRight(float right, float width) {
+    ImGui::SameLine();
+    ImGui::SetCursorPosX(std::max(ImGui::GetCursorPosX(), right - width));
+}
+
+float smallButtonWidth(const char* label) {
+    return ImGui::CalcTextSize(label).x + 2.0f * ImGui::GetStyle().FramePadding.x;
+}
+
+// What the last deletion said when it failed, shown in the details until another level is chosen.
+struct DeleteNotice {
+    int level = -1;
+    std::string text;
+};
+DeleteNotice& deleteNotice() {
+    static DeleteNotice notice;
+    return notice;
+}
+
+constexpr const char* kDeletePopup = "Delete level";
+bool gDeleteConfirmationUp = false; // drawn in the last frame
+
+// The confirmation of deleting the player's own level at `index`.
+void drawDeleteConfirmation(ScreenContext& context, int index) {
+    const ImGuiViewport& viewport = *ImGui::GetMainViewport();
+    const float s = gUI.uiScale;
+    ImGui::SetNextWindowPos(ImVec2(viewport.WorkPos.x + viewport.WorkSize.x / 2.0f,
+                                   viewport.WorkPos.y + viewport.WorkSize.y / 2.0f),
+                            ImGuiCond_Always, ImVec2(0.5f, 0.5f));
+    ImGui::SetNextWindowSizeConstraints(ImVec2(0.0f, 0.0f), ImVec2(0.8f * viewport.WorkSize.x, FLT_MAX));
+    ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(40.0f * s, 30.0f * s));
+    if (ImGui::BeginPopupModal(kDeletePopup, nullptr,
+                               ImGuiWindowFlags_AlwaysAutoResize | ImGuiWindowFlags_NoTitleBar |
+                                   ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_NoMove)) {
+        const ImVec2 at = ImGui::GetWindowPos(), size = ImGui::GetWindowSize();
+        uiTraceRect("delete_popup", at.x, at.y, at.x + size.x, at.y + size.y);
+        const LevelSession& levels = *context.levels;
+        const bool valid = index >= 0 && index < static_cast<int>(levels.list.size());
+        const std::string text = valid ? "Delete " + levels.list[static_cast<size_t>(index)].name +
+                                             "? Its folder and charts are removed; your results stay."
+                                       : std::string();
+        ImGui::PushTextWrapPos(ImGui::GetCursorPosX() +
+                               std::min(ImGui::CalcTextSize(text.c_str()).x, 0.7f * viewport.WorkSize.x));
+        ImGui::TextUnformatted(text.c_str());
+        ImGui::PopTextWrapPos();
+        ImGui::Dummy(ImVec2(0.0f, 10.0f * s));
+        gDeleteConfirmationUp = true;
+        bool close = !valid;
+        if (smallButton("Delete", "##delete_confirm") && valid) {
+            std::string message;
+            if (!context.deleteOwnLevel || !context.deleteOwnLevel(index, message)) {
+                deleteNotice() = {index, message};
+            }
+            close = true;
+        }
+        ImGui::SameLine();
+        if (smallButton("Keep", "##delete_keep") || ImGui::IsKeyPressed(ImGuiKey_Escape, false) ||
+            ImGui::IsKeyPressed(ImGuiKey_GamepadFaceRight, false)) {
+            close = true;
+        }
+        ImGui::SetItemDefaultFocus();
+        if (close) {
+            ImGui::CloseCurrentPopup();
+        }
+        ImGui::EndPopup();
+    }
+    ImGui::PopStyleVar();
+}
+
+void drawLevelDetails(ScreenContext& context, float detailsHeight) {
+    const LevelSession& levels = *context.levels;
     pushFont(gUI.fonts.defaultFont);
     // A description longer than the panel scrolls in it rather than being cut.
     const bool shown = ImGui::BeginChild("LevelDetails", ImVec2(0, detailsHeight), ImGuiChildFlags_None,
@@ -166,10 +252,24 @@ void drawLevelDetails(const LevelSession& levels, float detailsHeight) {
         if (!levels.list.empty() && levels.selected >= 0 &&
             levels.selected < static_cast<int>(levels.list.size())) {
             const LevelListEntry& entry = levels.list[static_cast<size_t>(levels.selected)];
+            const float right = lineRight();
             ImGui::Text("Difficulty: %d/5", entry.difficulty);
+            if (entry.own) {
+                // The player's own levels can go again; the shipped ones cannot.
+                alignRight(right, smallButtonWidth("Delete"));
+                if (smallButton("Delete", "##delete_level")) {
+                    ImGui::OpenPopup(kDeletePopup);
+                }
+            }
             if (!entry.description.empty()) {
                 ImGui::TextWrapped("Description: %s", entry.description.c_str());
             }
+            if (deleteNotice().level == levels.selected && !deleteNotice().text.empty()) {
+                ImGui::PushStyleColor(ImGuiCol_Text, ImVec4(1.0f, 0.5f, 0.4f, 1.0f));
+                ImGui::TextWrapped("%s", deleteNotice().text.c_str());
+                ImGui::PopStyleColor();
+            }
+            drawDeleteConfirmation(context, levels.selected);
         }
     }
     ImGui::EndChild();
@@ -210,18 +310,29 @@ void drawMenuNotice(const ScreenContext& context) {
     ImGui::End();
 }
 
-// The level table and the details below it, `top` their top (screen space).
-void drawLevelBlock(LevelSession& levels, float top, float listHeight, float detailsHeight) {
+// The level table and the details below it, `top` their top (screen space). Add Level sits at the
+// right end of the table's heading.
+void drawLevelBlock(ScreenContext& context, float top, float listHeight, float detailsHeight) {
     ImGui::SetCursorPosY(top - ImGui::GetWindowPos().y + ImGui::GetScrollY());
+    const float right = lineRight();
     heading("Select Level", "menu_levels_heading");
-    drawLevelTable(levels, listHeight);
+    pushFont(gUI.fonts.defaultFont);
+    alignRight(right, smallButtonWidth("Add Level"));
+    if (smallButton("Add Level", "##add_level")) {
+        goToScreen(context, UIScreen::AddLevel);
+    }
+    ImGui::PopFont();
+    drawLevelTable(*context.levels, listHeight);
     heading("Details", "menu_details_heading");
-    drawLevelDetails(levels, detailsHeight);
+    drawLevelDetails(context, detailsHeight);
 }
 
 } // namespace
 
+bool menuDialogUp() { return gDeleteConfirmationUp; }
+
 void drawMainMenu(ScreenContext& context) {
+    gDeleteConfirmationUp = false;
     const float s = gUI.uiScale;
     const ImGuiViewport& viewport = *ImGui::GetMainViewport();
     const ImVec2 work = viewport.WorkSize;
@@ -254,8 +365,7 @@ void drawMainMenu(ScreenContext& context) {
             }
             ImGui::NextColumn();
             const float blockHeight = listHeight + lineH + detailsHeight;
-            drawLevelBlock(*context.levels,
-                           titleBottom + std::max(0.0f, (bottom - titleBottom - blockHeight) / 2.0f),
+            drawLevelBlock(context, titleBottom + std::max(0.0f, (bottom - titleBottom - blockHeight) / 2.0f),
                            listHeight, detailsHeight);
             ImGui::Columns(1);
         } else {
@@ -269,7 +379,7 @@ void drawMainMenu(ScreenContext& context) {
             const float blockHeight = stack + gap + 2.0f * headingH + listHeight + detailsHeight;
             const float top = titleBottom + std::max(0.0f, (bottom - titleBottom - blockHeight) / 2.0f);
             drawButtonStack(context, top);
-            drawLevelBlock(*context.levels, top + stack + gap, listHeight, detailsHeight);
+            drawLevelBlock(context, top + stack + gap, listHeight, detailsHeight);
         }
     }
     ImGui::End();

@@ -6,6 +6,8 @@
 // Locks: `gameMutex` guards `game`, `audio` and the render state's stems, as everywhere; a screen
 // takes it for what it reads and changes there, never across file or network work. The level
 // session, the input record, the calibration run and the GUI state are the main thread's alone.
+#include "level/level_making.hpp"
+
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -101,4 +103,12 @@ struct ScreenContext {
     PracticeView practice;
     std::function<void(std::int32_t percent)> setPracticeSpeed;
     std::function<void()> clearPracticeLoop;
+    // The Add Level screen: the level being made, or the last one that failed or was cancelled
+    // (null when there is none; a made level goes into the menu and its job is dropped), and
+    // starting one from the screen's request (the app adds where the player's levels go and the
+    // names taken). Deleting the player's own level at a menu list index: its folder is removed
+    // and the list read again; false, with the reason in `message`, when it cannot be.
+    LevelMaking* making = nullptr;
+    std::function<void(LevelMakingRequest request)> makeLevel;
+    std::function<bool(int index, std::string& message)> deleteOwnLevel;
 };

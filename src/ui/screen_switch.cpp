@@ -4,6 +4,7 @@
 #include "game/game_state.hpp"
 #include "level/level_session.hpp"
 #include "render/render_system.hpp"
+#include "ui/add_level_screen.hpp"
 #include "ui/calibration_screen.hpp"
 #include "ui/controls_screen.hpp"
 #include "ui/credits_screen.hpp"
@@ -78,6 +79,9 @@ void drawScreens(ScreenContext& context) {
     case UIScreen::Results:
         drawResultsScreen(context);
         break;
+    case UIScreen::AddLevel:
+        drawAddLevelScreen(context);
+        break;
     }
     gUI.traceSuspended = false;
     drawLoadingOverlay(context);
@@ -105,6 +109,7 @@ bool goBack(const ScreenContext& context) {
         return true;
     case UIScreen::Leaderboard:
     case UIScreen::Results:
+    case UIScreen::AddLevel:
         goToScreen(context, UIScreen::MainMenu);
         return true;
     case UIScreen::Playing:
@@ -133,6 +138,8 @@ const char* tracedScreenName(UIScreen screen, int tutorialPage, bool loading) {
         return "credits";
     case UIScreen::Results:
         return "results";
+    case UIScreen::AddLevel:
+        return "addlevel";
     case UIScreen::MainMenu:
         break;
     }

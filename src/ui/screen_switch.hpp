@@ -10,12 +10,12 @@
 void drawScreens(ScreenContext& context);
 
 // With VIBRELLE_UI_TRACE=1, "UI screen: <name> <w> <h>" starts each screen's traced items:
-// menu, loading, playing, results, settings, calibration, credits, leaderboard or tutorial:<page>,
+// menu, loading, playing, results, settings, calibration, credits, leaderboard, addlevel or tutorial:<page>,
 // with the window's drawable size. Logged by drawScreens once the screen has settled.
 const char* tracedScreenName(UIScreen screen, int tutorialPage, bool loading);
 
-// Escape (or the pad's B) on the screen chosen: goes where the screen's Back button goes (Settings
-// and the leaderboard to the main menu, the credits and the calibration to Settings, the results to
+// Escape (or the pad's B) on the screen chosen: goes where the screen's Back button goes (Settings,
+// the leaderboard and Add Level to the main menu, the credits and the calibration to Settings, the results to
 // the main menu as their Menu button does, the tutorial one page back and from its first page to
 // the main menu). False on the main menu, which has no way back (there Escape quits). Main thread.
 bool goBack(const ScreenContext& context);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
 
 struct ImFont;
 struct RenderState;
@@ -43,6 +44,7 @@ enum class UIScreen {
     Controls,
     Credits,
     Results,
+    AddLevel,
     MainMenu
 };
 // The tutorial's pages; gUI.tutorialPage is one of 0..kTutorialPages-1.
@@ -76,6 +78,23 @@ struct ControlsScreenState {
     std::string message;    // why the last key was refused, "" when none
 };
 
+// The Add Level screen's fields, kept between visits until a level is made. The stems come from
+// the folder in `folder`, or from the audio files dropped on the window (`files`, while not empty).
+constexpr std::size_t kAddLevelPathBytes = 1024;
+struct AddLevelScreenState {
+    char folder[kAddLevelPathBytes] = {};
+    char title[128] = {};
+    char tempo[16] = {};            // BPM as typed; blank: estimated
+    std::vector<std::string> files; // dropped audio files (paths)
+    std::vector<std::string> stems; // the stems' file names, as listed
+    std::vector<int> kinds;         // per stem: 0 Auto, then drums, bass, pad, melodic
+    std::string listedFrom;         // the folder `stems` was listed from ("" for dropped files)
+    bool titleTyped = false;        // the player typed the title: a new folder keeps it
+    std::string notice;             // why Make Level was refused (the tempo), "" when nothing
+    bool browseUnavailable = false; // the folder dialog failed once: the path field alone
+    bool browsing = false;          // the folder dialog is open
+};
+
 // The GUI's state, one for the process (the GUI library's context is process-wide too).
 // The pause overlay's tracing: it comes and goes within the round's screen, so each showing of the
 // panel, or of the countdown, is an appearance of its own (ui/pause_overlay.cpp).
@@ -98,6 +117,7 @@ struct UIState {
     int tutorialPage = 0;                 // 0..kTutorialPages-1, changed only through goToScreen
     SettingsScreenState settings;         // the Settings screen's fields
     ControlsScreenState controls;         // the Controls screen's capture
+    AddLevelScreenState addLevel;         // the Add Level screen's fields
     int leaderboardLevel = 0;             // the leaderboard screen's chosen level
     bool trace = false;                   // VIBRELLE_UI_TRACE=1: log where buttons and rows are
     UIScreen tracedScreen = UIScreen::MainMenu;

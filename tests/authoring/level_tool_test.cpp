@@ -1,6 +1,7 @@
 // vibrelle-level as an author runs it: on folders of synthetic stems with bad input among them,
 // and end to end on a copy of a shipped song's stems, whose level the game's loader must accept
 // and the autoplay bot must play through the game's own rules without a miss.
+#include "authoring/level_author.hpp"
 #include "authoring_support.hpp"
 #include "game/game_test_support.hpp"
 #include "level/level_manifest.hpp"
@@ -118,6 +119,10 @@ TEST(LevelTool, BadInputIsReportedAndTheRestIsWritten) {
     EXPECT_EQ(nlohmann::json::parse(readText(mixed / "level.json"))["songMetaData"][0]["title"],
               "Say \"hi\" \xEF\xBF\xBD");
     EXPECT_EQ(parsed.at("file"), "mixed");
+    // level.json alone lists the level: it carries the entry's difficulty and description too.
+    const nlohmann::json meta = nlohmann::json::parse(readText(mixed / "level.json"))["songMetaData"][0];
+    EXPECT_EQ(meta.at("difficulty"), parsed.at("difficulty"));
+    EXPECT_EQ(meta.at("description"), parsed.at("description"));
 }
 
 TEST(LevelTool, AShippedSongsStemsBecomeALevelTheBotPlaysWithoutAMiss) {
@@ -167,4 +172,47 @@ TEST(LevelTool, AShippedSongsStemsBecomeALevelTheBotPlaysWithoutAMiss) {
     EXPECT_GT(game.highestCombo, 150);
     audio.playing = false;
     audioShutdown(audio);
+}
+
+// The progress a caller on another thread sees: each stem from 0 to 1, rising, several times on a
+// long stem; and a cancel stops the work between two reports, with no level.json written.
+TEST(LevelAuthor, ReportsEachStemsProgressAndStopsOnCancel) {
+    TempDir scratch;
+    std::vector<float> lead(30 * kRate, 0.0f), drums(2 * kRate, 0.0f);
+    for (int beat = 0; beat < 60; ++beat) {
+        addNote(lead, beat * 0.5, 0.2, 60 + beat % 12);
+    }
+    addClick(drums, 0.5);
+    writeWav(scratch.path() / "drums.wav", drums);
+    writeWav(scratch.path() / "lead.wav", lead);
+
+    AuthorProgress progress;
+    std::vector<std::vector<double>> reports(2);
+    progress.onStem = [&](size_t stem, double done) { reports.at(stem).push_back(done); };
+    AuthorOptions options;
+    options.directory = scratch.path().string();
+    options.progress = &progress;
+    AuthorResult result;
+    std::ostringstream out, err;
+    ASSERT_TRUE(authorLevel(options, result, out, err)) << err.str();
+    for (const std::vector<double>& stem : reports) {
+        ASSERT_FALSE(stem.empty());
+        EXPECT_EQ(stem.front(), 0.0);
+        EXPECT_EQ(stem.back(), 1.0);
+        EXPECT_TRUE(std::is_sorted(stem.begin(), stem.end()));
+    }
+    EXPECT_GT(reports[1].size(), 8u) << "the long stem's bar moves while it is charted";
+
+    fs::remove(scratch.path() / "level.json");
+    options.force = true;
+    reports.assign(2, {});
+    progress.onStem = [&](size_t stem, double done) {
+        reports.at(stem).push_back(done);
+        progress.cancel = stem == 1 && done > 0.3;
+    };
+    EXPECT_FALSE(authorLevel(options, result, out, err));
+    EXPECT_TRUE(result.cancelled);
+    EXPECT_NE(err.str().find("vibrelle-level: cancelled\n"), std::string::npos);
+    EXPECT_FALSE(fs::exists(scratch.path() / "level.json"));
+    EXPECT_LT(reports[1].back(), 0.6) << "stopped soon after the cancel";
 }

@@ -76,9 +76,10 @@ TEST_P(ScreensFit, EveryScreenStaysInTheWindowWithNothingOverlapping) {
             ADD_FAILURE() << size << " " << problem;
         }
     }
-    const std::set<std::string> expected = {
-        "menu",    "loading",     "playing",    "results",    "settings",   "controls",   "calibration",
-        "credits", "leaderboard", "tutorial:0", "tutorial:1", "tutorial:2", "tutorial:3", "tutorial:4"};
+    const std::set<std::string> expected = {"menu",        "loading",    "playing",     "results",
+                                            "settings",    "controls",   "calibration", "credits",
+                                            "leaderboard", "addlevel",   "tutorial:0",  "tutorial:1",
+                                            "tutorial:2",  "tutorial:3", "tutorial:4"};
     EXPECT_EQ(seen, expected);
     // Each screen shows what it is for: its title (the HUD has none) and its panels.
     const std::set<std::string> required = {"title",
@@ -86,6 +87,9 @@ TEST_P(ScreensFit, EveryScreenStaysInTheWindowWithNothingOverlapping) {
                                             "controls_panel",
                                             "calibration_panel",
                                             "credits_panel",
+                                            "add_level_panel",
+                                            "stem_progress_2",
+                                            "##add_level",
                                             "leaderboard_scores",
                                             "results_panel",
                                             "results_histogram",
