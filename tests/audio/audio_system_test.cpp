@@ -36,9 +36,7 @@ TEST_F(AudioSystemTest, LoadsEveryFormatAsAnInactiveStemNamedAfterItsFile) {
 
 TEST_F(AudioSystemTest, RefusesMissingEmptyAndUndecodableFiles) {
     auto refusal = [&](const std::string& path) {
-        ::testing::internal::CaptureStderr();
-        stdoutOf([&] { EXPECT_FALSE(loadStem(audio, path)); });
-        return ::testing::internal::GetCapturedStderr();
+        return errorsOf([&] { EXPECT_FALSE(loadStem(audio, path)); });
     };
     std::string missing = audioFixturePath("no_such_stem.ogg");
     EXPECT_EQ(refusal(missing), "Error: File does not exist: " + missing + "\n");
