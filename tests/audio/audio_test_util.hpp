@@ -86,6 +86,15 @@ inline bool clockClimbsTo(const AudioSystem& audio, double seconds) {
     return forward && last >= seconds;
 }
 
+// The song clock as the logic thread reads it (readMasterClock), and its rate when `rate` is given;
+// a failed read fails the test.
+inline double songClock(AudioSystem& audio, double* rate = nullptr) {
+    double time = -1.0, pace = 0.0;
+    std::uint64_t atNs = 0; // unused without a device
+    EXPECT_TRUE(readMasterClock(audio, &time, &atNs, rate != nullptr ? rate : &pace));
+    return time;
+}
+
 // A fresh temporary folder that writes files of bytes.
 struct ScratchDir : TempDir {
     std::string write(const std::string& name, const std::vector<unsigned char>& bytes) const {

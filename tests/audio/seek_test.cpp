@@ -16,20 +16,6 @@ constexpr double kFrame = 1.0 / 44100;
 
 using SeekTest = StemFixture;
 
-// The first left sample of the next `frames` mixed: each stem's ramp at the frame it plays.
-float nextLeft(AudioSystem& audio, unsigned frames = 1) {
-    std::vector<float> out(size_t(frames) * 2);
-    audio.engine->mix(out.data(), frames);
-    return out[0];
-}
-
-double songTime(AudioSystem& audio) {
-    double time = -1.0, rate = 0.0;
-    std::uint64_t atNs = 0;
-    EXPECT_TRUE(readMasterClock(audio, &time, &atNs, &rate));
-    return time;
-}
-
 } // namespace
 
 // Three looping stems of 1000 frames: a seek lands every one on the same frame, back or forward
@@ -43,26 +29,26 @@ TEST_F(SeekTest, EveryStemLandsOnTheSameFrameAndTheClockFollows) {
               "Cannot seek: no stems are playing\n");
     stdoutOf([&] { playAllStems(audio); });
     makeAudible({0, 1, 2});
-    nextLeft(audio, 44100);
-    EXPECT_DOUBLE_EQ(songTime(audio), 1.0);
+    render(44100);
+    EXPECT_DOUBLE_EQ(songClock(audio), 1.0);
     for (const std::uint64_t frame : {2500u, 250u, 44100u + 999u, 0u, 1000u}) { // 1 s: 44 loops + 100
         EXPECT_EQ(stdoutOf([&] {
                       EXPECT_TRUE(seekAllStems(audio, double(frame) * kFrame));
                   }).rfind("All stems moved to ", 0),
                   0u);
-        EXPECT_DOUBLE_EQ(songTime(audio), double(frame) * kFrame) << frame;
+        EXPECT_DOUBLE_EQ(songClock(audio), double(frame) * kFrame) << frame;
         for (const LoadedStem& stem : audio.stems) {
             EXPECT_DOUBLE_EQ(audio.engine->getStreamTime(stem.voice), double(frame) * kFrame);
             EXPECT_DOUBLE_EQ(stem.chart.lastClock, double(frame) * kFrame);
         }
-        EXPECT_FLOAT_EQ(nextLeft(audio), 0.07f + 3 * float(frame % 1000) / 65536.0f) << frame;
-        EXPECT_DOUBLE_EQ(songTime(audio), double(frame + 1) * kFrame) << "and plays on from there";
+        EXPECT_FLOAT_EQ(render(1)[0], 0.07f + 3 * float(frame % 1000) / 65536.0f) << frame;
+        EXPECT_DOUBLE_EQ(songClock(audio), double(frame + 1) * kFrame) << "and plays on from there";
     }
     for (const double bad : {-0.001, std::nan(""), HUGE_VAL, 1e300}) {
         EXPECT_NE(
             stderrOf([&] { EXPECT_FALSE(seekAllStems(audio, bad)); }).find("not a position in the song"),
             std::string::npos);
-        EXPECT_DOUBLE_EQ(songTime(audio), 1001 * kFrame) << bad << ": nothing moved";
+        EXPECT_DOUBLE_EQ(songClock(audio), 1001 * kFrame) << bad << ": nothing moved";
     }
 }
 
@@ -73,25 +59,25 @@ TEST_F(SeekTest, PauseHoldsResumeGoesOnAndAStartMayBeFromAPosition) {
     addStem("b.wav", 1000, 0.02f);
     stdoutOf([&] { playAllStems(audio); });
     makeAudible({0, 1});
-    nextLeft(audio, 700);
+    render(700);
     pauseAllStems(audio);
     EXPECT_TRUE(audio.paused);
-    EXPECT_EQ(nextLeft(audio, 500), 0.0f) << "silent while paused";
-    EXPECT_DOUBLE_EQ(songTime(audio), 700 * kFrame);
+    EXPECT_EQ(render(500)[0], 0.0f) << "silent while paused";
+    EXPECT_DOUBLE_EQ(songClock(audio), 700 * kFrame);
     resumeAllStems(audio);
-    EXPECT_FLOAT_EQ(nextLeft(audio), 0.03f + 2 * 700 / 65536.0f);
+    EXPECT_FLOAT_EQ(render(1)[0], 0.03f + 2 * 700 / 65536.0f);
 
     pauseAllStems(audio);
     stdoutOf([&] { seekAllStems(audio, 100 * kFrame); });
     EXPECT_TRUE(audio.engine->getPause(audio.voiceGroup)) << "a seek keeps the pause";
     resumeAllStems(audio);
     EXPECT_FALSE(audio.paused);
-    EXPECT_FLOAT_EQ(nextLeft(audio), 0.03f + 2 * 100 / 65536.0f);
+    EXPECT_FLOAT_EQ(render(1)[0], 0.03f + 2 * 100 / 65536.0f);
 
     stdoutOf([&] { stopAllStems(audio); });
     stdoutOf([&] { EXPECT_TRUE(playAllStems(audio, 1234 * kFrame)); });
-    EXPECT_DOUBLE_EQ(songTime(audio), 1234 * kFrame);
-    EXPECT_FLOAT_EQ(nextLeft(audio), 0.03f + 2 * 234 / 65536.0f) << "the first frame is the start's";
+    EXPECT_DOUBLE_EQ(songClock(audio), 1234 * kFrame);
+    EXPECT_FLOAT_EQ(render(1)[0], 0.03f + 2 * 234 / 65536.0f) << "the first frame is the start's";
 }
 
 // The mixer on its own thread while the group is sought over and over: every block it mixes has
@@ -143,7 +129,7 @@ TEST(SeekDevice, TheClockGoesBackOnlyOnASeekAndPlaysOnFromThere) {
     ASSERT_TRUE(playOnDummyDevice(audio, kDevicePeriodFrames));
     EXPECT_TRUE(clockClimbsTo(audio, 0.3));
     stdoutOf([&] { EXPECT_TRUE(seekAllStems(audio, 0.05)); });
-    EXPECT_DOUBLE_EQ(songTime(audio), 0.05);
+    EXPECT_DOUBLE_EQ(songClock(audio), 0.05);
     EXPECT_TRUE(clockClimbsTo(audio, 0.25)) << "forward only, from the new position";
     stdoutOf([&] { audioShutdown(audio); });
 }

@@ -18,12 +18,7 @@ struct StretchTest : StemFixture {
         stdoutOf([&] { ASSERT_TRUE(loadStem(audio, dir.write("s.wav", makeFloatWav(samples, 2)))); });
         makeAudible({int(audio.stems.size()) - 1});
     }
-    double clock(double* rate = nullptr) {
-        double time = -1.0, pace = 0.0;
-        std::uint64_t atNs = 0; // unused without a device
-        EXPECT_TRUE(readMasterClock(audio, &time, &atNs, rate ? rate : &pace));
-        return time;
-    }
+    double clock(double* rate = nullptr) { return songClock(audio, rate); }
     float peak(unsigned frames) {
         const std::vector<float> out = render(frames);
         return std::fabs(*std::max_element(out.begin(), out.end(),
