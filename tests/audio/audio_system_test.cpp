@@ -57,7 +57,7 @@ TEST_F(AudioSystemTest, RefusesMissingEmptyAndUndecodableFiles) {
 }
 
 // All stems start silent on the same output sample, whatever their lengths; only the active ones
-// are heard, and swapping layers glides over one block.
+// are heard, after one block's glide. (A cut layer's silence: StemLayeringTest.)
 TEST_F(AudioSystemTest, PlayAllStartsSilentVoicesInOneGroupAndOnlyActiveStemsAreHeard) {
     EXPECT_EQ(stdoutOf([&] { playAllStems(audio); }),
               "Playing all stems with voice group.\nNo stems to play.\n");
@@ -77,19 +77,12 @@ TEST_F(AudioSystemTest, PlayAllStartsSilentVoicesInOneGroupAndOnlyActiveStemsAre
         EXPECT_DOUBLE_EQ(audio.engine->getStreamTime(stem.voice), 3000.0 / 44100.0);
     }
 
-    // After one block of glide, only a.wav is heard (at its frame i again: 3000 = 3 × 1000); then
-    // only b.wav.
+    // After one block of glide, only a.wav is heard (at its frame i again: 3000 = 3 × 1000).
     makeAudible({0});
-    std::vector<float> out = render(kMixBlockFrames + 500);
+    const std::vector<float> out = render(kMixBlockFrames + 500);
     for (unsigned i = kMixBlockFrames; i < kMixBlockFrames + 500; ++i) {
         ASSERT_FLOAT_EQ(out[i * 2], 0.1f + i / 65536.0f) << i;
         ASSERT_FLOAT_EQ(out[i * 2 + 1], -(0.1f + i / 65536.0f)) << i;
-    }
-    stdoutOf([&] { deactivateStem(audio, 0); });
-    makeAudible({1});
-    out = render(kMixBlockFrames + 500);
-    for (unsigned i = kMixBlockFrames; i < kMixBlockFrames + 500; ++i) {
-        ASSERT_FLOAT_EQ(out[i * 2], 0.2f + (3756 + i) % 1500 / 65536.0f) << i;
     }
 }
 
