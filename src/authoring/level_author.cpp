@@ -116,13 +116,17 @@ bool writeText(const fs::path& path, const std::string& text, std::ostream& err)
 
 } // namespace
 
-std::vector<std::string> findStemFiles(const std::string& directory) {
+bool isStemAudioPath(const std::string& path) {
     static const std::set<std::string> extensions = {".wav", ".flac", ".ogg", ".mp3"};
+    return extensions.count(lowerCase(fs::path(path).extension().string())) > 0;
+}
+
+std::vector<std::string> findStemFiles(const std::string& directory) {
     std::vector<std::string> files;
     std::error_code ec;
     for (fs::directory_iterator it(directory, ec), end; !ec && it != end; it.increment(ec)) {
         std::error_code typeError;
-        if (it->is_regular_file(typeError) && extensions.count(lowerCase(it->path().extension().string()))) {
+        if (it->is_regular_file(typeError) && isStemAudioPath(it->path().string())) {
             files.push_back(it->path().filename().string());
         }
     }

@@ -61,6 +61,9 @@ struct AuthorResult {
     std::string title;       // the level's name in level.json
 };
 
+// True when `path` names stem audio by its extension: .wav, .flac, .ogg or .mp3, any case.
+bool isStemAudioPath(const std::string& path);
+
 // The file names in `directory` that are stem audio (.wav, .flac, .ogg, .mp3, any case), sorted.
 std::vector<std::string> findStemFiles(const std::string& directory);
 

@@ -40,14 +40,6 @@ std::string foldedName(const std::string& text) {
     return folded;
 }
 
-bool isAudioFile(const fs::path& path) {
-    std::string extension = path.extension().string();
-    for (char& c : extension) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return extension == ".wav" || extension == ".flac" || extension == ".ogg" || extension == ".mp3";
-}
-
 std::string megabytes(std::uintmax_t bytes) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
@@ -182,7 +174,7 @@ private:
             }
         } else {
             for (const std::string& file : request_.files) {
-                if (isAudioFile(file)) {
+                if (isStemAudioPath(file)) {
                     sources.emplace_back(file);
                 }
             }

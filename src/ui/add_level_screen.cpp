@@ -323,14 +323,6 @@ std::string addLevelStatusLine(const ScreenContext& context) {
     return statusLine(context.making != nullptr ? &status : nullptr, problem);
 }
 
-bool isStemAudioPath(const std::string& path) {
-    std::string extension = fs::path(path).extension().string();
-    for (char& c : extension) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return extension == ".wav" || extension == ".flac" || extension == ".ogg" || extension == ".mp3";
-}
-
 void setAddLevelFolder(const std::string& folder) {
     gUI.addLevel.files.clear();
     setFolderText(folder);

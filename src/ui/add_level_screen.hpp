@@ -28,9 +28,6 @@ std::string addLevelStatusLine(const ScreenContext& context);
 // drop holds neither a folder nor an audio file. Main thread.
 bool fillAddLevelFromDrop(const std::vector<std::string>& paths);
 
-// True when `path` names an audio file the game reads by its extension (.wav, .flac, .ogg, .mp3).
-bool isStemAudioPath(const std::string& path);
-
 // Sets the folder field to `folder`, lists its stems and (unless the player typed a title) makes
 // the title from its name; dropped files are forgotten. Main thread.
 void setAddLevelFolder(const std::string& folder);
