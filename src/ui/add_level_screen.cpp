@@ -303,9 +303,7 @@ std::string statusLine(const LevelMakingStatus* status, bool& problem) {
     return "The level goes into your own levels, listed in the menu.";
 }
 
-void drawStatus(const LevelMakingStatus* status) {
-    bool problem = false;
-    const std::string line = statusLine(status, problem);
+void drawStatus(const std::string& line, bool problem) {
     ImGui::PushTextWrapPos(0.0f);
     ImGui::TextColored(problem ? kProblemColour : kQuietColour, "%s", line.c_str());
     ImGui::PopTextWrapPos();
@@ -404,7 +402,7 @@ void drawAddLevelScreen(ScreenContext& context) {
                       std::max(ImGui::GetTextLineHeightWithSpacing(),
                                ImGui::GetContentRegionAvail().y - statusHeight),
                       s);
-            drawStatus(hasJob ? &status : nullptr);
+            drawStatus(line, problem);
             popFieldStyle();
             ImGui::PopFont();
         }
