@@ -4,6 +4,7 @@
 // there, only into the player's folder and the picture asked for.
 #include "../capture.hpp"
 #include "../temp_dir.hpp"
+#include "installed_files.hpp"
 
 #include <gtest/gtest.h>
 
@@ -44,17 +45,7 @@ TEST(Install, TheInstalledGameRunsFromAnyFolderAndWritesOnlyInThePlayersFolder) 
                   "' >'" + dir.file("install.log") + "' 2>&1"),
               0)
         << readText(dir.file("install.log"));
-    for (const char* path :
-         {"games/vibrelle", "bin/vibrelle-level", "bin/vibrelle-chart", "bin/vibrelle-replay",
-          "bin/vibrelle-leaderboard-server", "share/games/vibrelle/levels/levels.json",
-          "share/games/vibrelle/levels/level.json", "share/games/vibrelle/shaders/fullscreen.vert",
-          "share/games/vibrelle/textures/button_start_active.png",
-          "share/games/vibrelle/fonts/Roboto-Regular.ttf",
-          "share/applications/io.github.kvo.vibrelle.desktop",
-          "share/metainfo/io.github.kvo.vibrelle.metainfo.xml",
-          "share/icons/hicolor/256x256/apps/io.github.kvo.vibrelle.png", "share/man/man6/vibrelle.6",
-          "share/man/man1/vibrelle-level.1", "share/man/man1/vibrelle-leaderboard-server.1",
-          "lib/systemd/system/vibrelle-leaderboard-server.service"}) {
+    for (const std::string& path : installedFiles()) {
         EXPECT_TRUE(fs::is_regular_file(prefix / path)) << path;
     }
     EXPECT_FALSE(fs::exists(prefix / "share/games/vibrelle/levels/leaderboard.json"));
